@@ -1,0 +1,56 @@
+#pragma once
+// Big- and little-endian integer I/O through a file's current routines. The
+// readers never fail loudly: a failed routine sets the file's sticky latch,
+// which loops test together with the end of the enclosing box.
+#include <cstdint>
+
+#include "io/media_file.h"
+
+namespace vantorel {
+
+ErrorCode read_bytes(MediaFile* file, void* buffer, uint32_t count);
+ErrorCode write_bytes(MediaFile* file, const void* buffer, uint32_t count);
+uint64_t file_tell(MediaFile* file);
+ErrorCode file_seek(MediaFile* file, uint64_t position);
+uint64_t file_size(MediaFile* file);
+// Skips `count` bytes forward (a seek relative to the current position).
+ErrorCode file_skip(MediaFile* file, uint64_t count);
+
+uint8_t read_u8(MediaFile* file);
+uint16_t read_u16be(MediaFile* file);
+uint16_t read_u16le(MediaFile* file);
+uint32_t read_u24be(MediaFile* file);
+uint32_t read_u32be(MediaFile* file);
+uint32_t read_u32le(MediaFile* file);
+uint64_t read_u64be(MediaFile* file);
+uint64_t read_u64le(MediaFile* file);
+FourCC read_fourcc(MediaFile* file);
+
+ErrorCode write_u8(MediaFile* file, uint8_t v);
+ErrorCode write_u16be(MediaFile* file, uint16_t v);
+ErrorCode write_u24be(MediaFile* file, uint32_t v);
+ErrorCode write_u32be(MediaFile* file, uint32_t v);
+ErrorCode write_u64be(MediaFile* file, uint64_t v);
+ErrorCode write_fourcc(MediaFile* file, FourCC v);
+// Writes `count` zero bytes.
+ErrorCode write_zeros(MediaFile* file, uint32_t count);
+
+inline bool io_failed(const MediaFile* file) { return file->io_error != 0; }
+
+// Big-endian helpers over memory.
+inline uint16_t load_u16be(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+inline uint32_t load_u32be(const uint8_t* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+inline void store_u16be(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v >> 8);
+  p[1] = static_cast<uint8_t>(v);
+}
+inline void store_u32be(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}
+
+}  // namespace vantorel

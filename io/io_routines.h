@@ -1,0 +1,61 @@
+#pragma once
+// The seven file routines through which the library reaches every byte, and
+// the two tables the library brings itself: memory streams and C streams.
+#include <cstdint>
+
+#include "io/error.h"
+
+namespace vantorel {
+
+// Open modes of the routines: 0 and 1 read, 2 create (truncate), 3 read and write.
+enum : uint32_t { kOpenRead = 0, kOpenInspect = 1, kOpenCreate = 2, kOpenUpdate = 3 };
+
+struct IoRoutines {
+  ErrorCode (*open)(const void* name, void** out_handle, uint32_t mode, void* user);
+  ErrorCode (*close)(void* handle, void* user);
+  ErrorCode (*seek)(void* handle, const uint64_t* position, void* user);
+  ErrorCode (*tell)(void* handle, uint64_t* out, void* user);
+  ErrorCode (*size)(void* handle, uint64_t* out, void* user);
+  ErrorCode (*read)(void* handle, void* buffer, uint32_t count, void* user);
+  ErrorCode (*write)(void* handle, const void* buffer, uint32_t count, void* user);
+};
+
+// Memory streams. The "name" handed to mem_open is a MemoryPair. Mode 2
+// makes a growable stream (256 KiB, doubling); any other mode a read-only
+// view of the pair's bytes, which is neither grown nor freed.
+struct MemoryPair {
+  const void* data;
+  uint32_t length;
+};
+
+struct MemoryStream {
+  uint8_t* data;
+  uint32_t capacity;  // 0: read-only view of a caller's buffer
+  uint32_t size;      // high-water mark of writes
+  uint32_t position;
+};
+
+constexpr uint32_t kMemoryStreamInitial = 0x40000;
+
+ErrorCode mem_open(const void* pair, void** out_handle, uint32_t mode, void* user);
+ErrorCode mem_close(void* handle, void* user);
+ErrorCode mem_seek(void* handle, const uint64_t* position, void* user);
+ErrorCode mem_tell(void* handle, uint64_t* out, void* user);
+ErrorCode mem_size(void* handle, uint64_t* out, void* user);
+ErrorCode mem_read(void* handle, void* buffer, uint32_t count, void* user);
+ErrorCode mem_write(void* handle, const void* buffer, uint32_t count, void* user);
+
+const IoRoutines& memory_routines();
+
+// Default routines over C streams; the name is a NUL-terminated path.
+ErrorCode std_open(const void* path, void** out_handle, uint32_t mode, void* user);
+ErrorCode std_close(void* handle, void* user);
+ErrorCode std_seek(void* handle, const uint64_t* position, void* user);
+ErrorCode std_tell(void* handle, uint64_t* out, void* user);
+ErrorCode std_size(void* handle, uint64_t* out, void* user);
+ErrorCode std_read(void* handle, void* buffer, uint32_t count, void* user);
+ErrorCode std_write(void* handle, const void* buffer, uint32_t count, void* user);
+
+const IoRoutines& std_routines();
+
+}  // namespace vantorel

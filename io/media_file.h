@@ -60,6 +60,7 @@ struct BoxPath {
   FourCC type[kMaxBoxDepth];
   uint32_t index[kMaxBoxDepth];  // 1-based position among siblings of that type for 'trak', else 0
   uint64_t start[kMaxBoxDepth];
+  uint64_t base_offset;  // added to positions while a box is parsed from a memory copy
 };
 
 // Metadata block: movie tags and chapters.

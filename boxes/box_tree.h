@@ -1,0 +1,289 @@
+#pragma once
+// The box tree engine: box headers, the descriptor rows that describe each
+// box kind, the container records, and the generic routines that read,
+// write, size, add and remove children through the descriptor table.
+//
+// Every box kind contributes five payload operations (init, release, read,
+// write, size). They receive the MediaFile and a context: the FileBoxes root
+// for the top level, the movie level, the user-data level and the movie-level
+// USMT, and the track's TrackBoxes for the track level and everything below
+// it. An operation finds its own record through find_box().
+#include <cstddef>
+#include <cstdint>
+
+#include "io/byte_io.h"
+#include "io/media_file.h"
+#include "io/value64.h"
+
+namespace vantorel {
+
+enum class BoxTypeId : uint32_t {
+  Ftyp = 1, Moov = 2, Moof = 3, Mdat = 5, Prof = 8,
+  Cmov = 128, Iods = 129, Mvhd = 130, Mvex = 132, Udta = 137, Usmt = 138,
+  Tkhd = 256, Tref = 257, Edts = 258, Mdia = 259, Mtdf = 265, Mtdt = 266,
+  Chpl = 267, Tags = 268, Meta = 269, Tdrm = 270, Strx = 271,
+  Elst = 512, Mdhd = 513, Hdlr = 514, Minf = 515,
+  Vmhd = 1024, Smhd = 1025, Hmhd = 1026, Nmhd = 1027, Dinf = 1035, Stbl = 1036,
+  Dref = 2048, Stsd = 2049, Stts = 2050, Ctts = 2051, Stsc = 2052, Stsz = 2053,
+  Stz2 = 2054, Stco = 2055, Co64 = 2056, Stss = 2057,
+};
+
+// Payload records of the box families, named here for the containers.
+struct FileTypeRecord;
+struct ProfRecord;
+struct MvhdRecord;
+struct IodsRecord;
+struct MvexRecord;
+struct TkhdRecord;
+struct TrefRecord;
+struct ElstRecord;
+struct MdhdRecord;
+struct HdlrRecord;
+struct VmhdRecord;
+struct SmhdRecord;
+struct HmhdRecord;
+struct NmhdRecord;
+struct DrefRecord;
+struct SampleDescriptionTable;
+struct TimeToSampleTable;
+struct CompositionOffsetTable;
+struct SampleToChunkTable;
+struct SampleSizeTable;
+struct ChunkOffsetTable;
+struct SyncSampleTable;
+struct MtdfRecord;
+struct MtdtRecord;
+struct StrxRecord;
+struct TdrmRecord;
+
+// Container records: pointer fields, null when the child is absent.
+struct UsmtRecord {
+  MtdfRecord* mtdf;
+  MtdtRecord* mtdt;
+};
+struct UdtaRecord {
+  TdrmRecord* tdrm;
+  StrxRecord* strx;
+  MetadataBlock* chapters;  // the MediaFile's block while it holds chapters
+};
+struct EdtsRecord {
+  ElstRecord* elst;
+};
+struct DinfRecord {
+  DrefRecord* dref;
+};
+struct StblRecord {
+  SampleDescriptionTable* stsd;
+  TimeToSampleTable* stts;
+  CompositionOffsetTable* ctts;
+  SampleToChunkTable* stsc;
+  SampleSizeTable* sample_sizes;    // stsz or stz2
+  ChunkOffsetTable* chunk_offsets;  // stco or co64
+  SyncSampleTable* stss;
+};
+struct MinfRecord {
+  VmhdRecord* vmhd;
+  SmhdRecord* smhd;
+  HmhdRecord* hmhd;
+  NmhdRecord* nmhd;
+  DinfRecord* dinf;
+  StblRecord* stbl;
+};
+struct MdiaRecord {
+  MdhdRecord* mdhd;
+  HdlrRecord* hdlr;
+  MinfRecord* minf;
+};
+
+// Per-track values the library keeps beside the boxes.
+struct TrackExtra {
+  int64_t composition_shift;  // what normalising composition offsets added
+  uint64_t first_fragment_time;  // decode time of the first fragment ('tfdt'), none64 when unknown
+};
+
+// One track, held by value in the moov's array. The array moves when tracks
+// are added or removed: hold track ids, not TrackBoxes pointers, across that.
+struct TrackBoxes {
+  TkhdRecord* tkhd;
+  TrefRecord* tref;
+  EdtsRecord* edts;
+  MdiaRecord* mdia;
+  UsmtRecord* usmt;
+  TrackExtra* extra;  // owned; created on demand
+};
+
+struct MoovRecord {
+  MvhdRecord* mvhd;
+  IodsRecord* iods;
+  GrowArray<TrackBoxes> tracks;
+  MvexRecord* mvex;
+  UsmtRecord* usmt;
+  UdtaRecord* udta;
+};
+
+// The root of a file's tree.
+struct FileBoxes {
+  FileTypeRecord* ftyp;
+  ProfRecord* prof;
+  MoovRecord* moov;
+};
+
+// Payload operations of a descriptor row.
+using BoxInitOp = void (*)(MediaFile* file, void* context);
+using BoxReleaseOp = void (*)(MediaFile* file, void* context);
+using BoxReadOp = ErrorCode (*)(MediaFile* file, const BoxHeader* header, void* context);
+using BoxWriteOp = ErrorCode (*)(MediaFile* file, void* context);
+using BoxSizeOp = uint64_t (*)(MediaFile* file, void* context);  // payload bytes
+
+constexpr size_t kNoSlot = SIZE_MAX;
+
+struct BoxDescriptor {
+  FourCC type;
+  uint8_t extended_type[16];  // for "uuid" rows
+  BoxTypeId id;
+  uint32_t record_size;  // 0: the box has no record of its own
+  size_t slot;           // offset of the pointer field in the parent record
+  BoxInitOp init;
+  BoxReleaseOp release;
+  BoxReadOp read;  // every row has one
+  BoxWriteOp write;
+  BoxSizeOp size;
+};
+
+using ParentAccessor = void* (*)(void* context);
+struct ChildList {
+  ParentAccessor parent;
+  uint32_t count;
+  const BoxDescriptor* first;
+};
+
+// Called for a child that no row of the list matches.
+using ChildFallback = ErrorCode (*)(MediaFile* file, const BoxHeader* header, void* context);
+
+// The child lists of the descriptor table.
+extern const ChildList kTopList;
+extern const ChildList kMoovList;
+extern const ChildList kUdtaList;
+extern const ChildList kMovieUsmtList;
+extern const ChildList kTrakList;
+extern const ChildList kTrackUsmtList;
+extern const ChildList kEdtsList;
+extern const ChildList kMdiaList;
+extern const ChildList kMinfList;
+extern const ChildList kDinfList;
+extern const ChildList kStblList;
+
+// The three published uuid extended types.
+extern const uint8_t kUsmtUuid[16];
+extern const uint8_t kProfUuid[16];
+extern const uint8_t kStrxUuid[16];
+
+// ---- Headers -------------------------------------------------------------
+
+// Reads one header at the current position. Sizes below the header's own
+// length, a 64-bit size of 0 and sizes that overflow are malformed (6).
+ErrorCode read_box_header(MediaFile* file, BoxHeader* out);
+// Writes a header from type, extended type and estimated size.
+ErrorCode begin_box(MediaFile* file, BoxHeader* header);
+// Corrects the size field in place when the payload's length differs from
+// the estimate, widening to a 64-bit size when needed.
+ErrorCode finish_box(MediaFile* file, BoxHeader* header);
+void make_box_header(BoxHeader* out, FourCC type, const uint8_t* extended_type, uint64_t start, uint64_t end,
+                     uint64_t size);
+ErrorCode skip_to_box_end(MediaFile* file, const BoxHeader* header);
+bool box_type_is(const BoxHeader* header, FourCC type);
+bool box_matches(const BoxHeader* header, FourCC type, const uint8_t* extended_type);
+// Header bytes a box of this type and size takes (8, 16, +16 for "uuid").
+uint64_t box_header_length(FourCC type, uint64_t payload_size);
+
+// Bytes between the current position and the end of the box (0 past it).
+uint64_t box_bytes_left(MediaFile* file, const BoxHeader* header);
+// True when `count` entries of `entry_size` bytes fit in what is left of the box.
+bool box_holds(MediaFile* file, const BoxHeader* header, uint64_t count, uint64_t entry_size);
+// Records why a box is malformed and returns ErrorCode::Malformed.
+ErrorCode malformed(MediaFile* file, const char* reason);
+
+// RIFF form: little-endian size + 8, "LIST" replaced by its list type.
+ErrorCode read_riff_chunk_header(MediaFile* file, BoxHeader* out);
+ErrorCode skip_riff_chunk(MediaFile* file, const BoxHeader* header);
+
+// ---- Records --------------------------------------------------------------
+
+// Index look-up from a BoxTypeId to the record, or null.
+void* find_box(FileBoxes* root, BoxTypeId id);
+void* find_box(TrackBoxes* track, BoxTypeId id);
+
+template <class R>
+R* movie_record(FileBoxes* root, BoxTypeId id) {
+  return static_cast<R*>(find_box(root, id));
+}
+template <class R>
+R* track_record(TrackBoxes* track, BoxTypeId id) {
+  return static_cast<R*>(find_box(track, id));
+}
+
+// Generic routines over one child list.
+ErrorCode add_child(MediaFile* file, void* context, const ChildList* list, BoxTypeId id);
+void remove_child(MediaFile* file, void* context, const ChildList* list, BoxTypeId id);
+void remove_all_children(MediaFile* file, void* context, const ChildList* list);
+ErrorCode read_children(MediaFile* file, const BoxHeader* parent, void* context, const ChildList* list,
+                        ChildFallback fallback);
+ErrorCode write_children(MediaFile* file, void* context, const ChildList* list);
+uint64_t children_size(MediaFile* file, void* context, const ChildList* list);
+
+// Adds or removes a box by id under the list of its level that carries it:
+// the movie levels for the root, the track levels for a track.
+ErrorCode add_movie_box(MediaFile* file, BoxTypeId id);
+void remove_movie_box(MediaFile* file, BoxTypeId id);
+ErrorCode add_track_box(MediaFile* file, TrackBoxes* track, BoxTypeId id);
+void remove_track_box(MediaFile* file, TrackBoxes* track, BoxTypeId id);
+
+// Writes one box: header from the descriptor's type and size, payload, fix-up.
+ErrorCode write_box(MediaFile* file, FourCC type, const uint8_t* extended_type, uint64_t payload_estimate,
+                    BoxWriteOp write, void* context);
+
+// ---- Track list -------------------------------------------------------------
+
+// Adds a zeroed track: before the first track with a greater id, at the end for
+// id 0, a duplicate id or no greater id. Null when out of memory.
+TrackBoxes* add_track(MediaFile* file, uint32_t track_id);
+void remove_track(MediaFile* file, TrackBoxes* track);
+TrackBoxes* find_track(FileBoxes* root, uint32_t track_id);
+uint32_t track_index_of(FileBoxes* root, uint32_t track_id);
+TrackBoxes* track_at(FileBoxes* root, uint32_t index);
+uint32_t track_count(FileBoxes* root);
+uint32_t track_id_of(TrackBoxes* track);  // tkhd track id, 0 without tkhd
+// The per-track values beside the boxes, created on first use (null: no memory).
+TrackExtra* track_extra(TrackBoxes* track);
+
+// ---- Root -------------------------------------------------------------------
+
+ErrorCode create_root(MediaFile* file);
+void release_root(MediaFile* file);
+uint64_t top_level_size(MediaFile* file);
+
+// ---- Output regions ----------------------------------------------------------
+
+ErrorCode append_region(MediaFile* file, uint64_t position);
+void set_last_region_start(MediaFile* file, uint64_t position);
+void set_last_region_end(MediaFile* file, uint64_t position);
+// Writes a 'free' box of exactly header->size bytes at the current position,
+// its payload the writer-name string repeated and cut to fit.
+ErrorCode write_free_box(MediaFile* file, const BoxHeader* header);
+// Places the top-level boxes with a write operation (PROF, then moov) into the
+// free regions, filling what is left with 'free' boxes.
+ErrorCode write_top_level_into_regions(MediaFile* file);
+
+// ---- Diagnostics --------------------------------------------------------------
+
+// Formats the box path of the last located failure ("moov/trak[2]/mdia").
+void push_box_path(MediaFile* file, const BoxHeader* header);
+void pop_box_path(MediaFile* file);
+void locate_failure(MediaFile* file);
+
+// Count of boxes whose written length differed from their size operation
+// (zero in a correct build; tests assert it).
+uint32_t size_mismatch_count();
+void reset_size_mismatch_count();
+
+}  // namespace vantorel

@@ -1,0 +1,144 @@
+#include "boxes/hdlr.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace vantorel {
+
+namespace {
+
+struct HandlerRow {
+  const char* type;  // null: no handler type
+  const char* name;
+};
+
+constexpr HandlerRow kHandlers[kHandlerKindCount] = {
+    {nullptr, "Default Media Handler"},       {"vide", "Video Media Handler"},
+    {"soun", "Sound Media Handler"},          {"hint", "Hint Media Handler"},
+    {"odsm", "Default Media Handler"},        {"crsm", "Default Media Handler"},
+    {"sdsm", "Default Media Handler"},        {"m7sm", "Default Media Handler"},
+    {"ocsm", "Default Media Handler"},        {"ipsm", "Default Media Handler"},
+    {"mjsm", "Default Media Handler"},        {"subp", "Subpicture Media Handler"},
+    {"subt", "Subtitle Media Handler"},       {nullptr, "Interleaved Media Handler"},
+    {"strx", "Streaming Extension Media Handler"},
+};
+
+// Names longer than this are cut; the rest of the box is skipped.
+constexpr uint64_t kMaxHandlerName = 4096;
+
+HdlrRecord* hdlr_of(void* context) { return track_record<HdlrRecord>(static_cast<TrackBoxes*>(context), BoxTypeId::Hdlr); }
+
+}  // namespace
+
+FourCC handler_type_of(uint32_t kind) {
+  if (kind >= kHandlerKindCount || kHandlers[kind].type == nullptr) return FourCC{};
+  return FourCC::of(kHandlers[kind].type);
+}
+
+uint32_t handler_kind_from_type(FourCC type) {
+  for (uint32_t k = 0; k < kHandlerKindCount; ++k)
+    if (kHandlers[k].type != nullptr && type == kHandlers[k].type) return k;
+  return kHandlerUnknown;
+}
+
+const char* handler_default_name(uint32_t kind) {
+  return kind < kHandlerKindCount ? kHandlers[kind].name : kHandlers[0].name;
+}
+
+bool handler_is_video_like(uint32_t kind) { return kind == kHandlerVideo || kind == kHandlerInterleaved; }
+
+uint32_t handler_kind_of(TrackBoxes* track) {
+  HdlrRecord* h = track_record<HdlrRecord>(track, BoxTypeId::Hdlr);
+  return h != nullptr ? h->kind : kHandlerUnknown;
+}
+
+ErrorCode set_handler_name(MediaFile* file, TrackBoxes* track, const char* text) {
+  if (file == nullptr || track == nullptr || text == nullptr) return ErrorCode::BadArgument;
+  HdlrRecord* h = track_record<HdlrRecord>(track, BoxTypeId::Hdlr);
+  if (h == nullptr) return ErrorCode::Missing;
+  size_t n = std::strlen(text);
+  char* copy = static_cast<char*>(std::malloc(n + 1));
+  if (copy == nullptr) return ErrorCode::OutOfMemory;
+  std::memcpy(copy, text, n + 1);
+  std::free(h->name);
+  h->name = copy;
+  return ErrorCode::Ok;
+}
+
+void hdlr_release(MediaFile*, void* context) {
+  HdlrRecord* h = hdlr_of(context);
+  if (h == nullptr) return;
+  std::free(h->name);
+  h->name = nullptr;
+}
+
+ErrorCode hdlr_read(MediaFile* file, const BoxHeader* header, void* context) {
+  if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  HdlrRecord* h = hdlr_of(context);
+  if (h == nullptr) return ErrorCode::Missing;
+  h->version = read_u8(file);
+  h->flags = read_u24be(file);
+  read_u32be(file);  // pre-defined (QuickTime: component type)
+  h->handler_type = read_fourcc(file);
+  h->kind = handler_kind_from_type(h->handler_type);
+  h->manufacturer = read_fourcc(file);
+  read_u32be(file);
+  read_u32be(file);
+  if (io_failed(file)) return ErrorCode::Io;
+  uint64_t remaining = box_bytes_left(file, header);
+  if (remaining == 0) return ErrorCode::Ok;
+  uint64_t take = remaining < kMaxHandlerName ? remaining : kMaxHandlerName;
+  auto* bytes = static_cast<uint8_t*>(std::malloc(take + 1));
+  if (bytes == nullptr) return ErrorCode::OutOfMemory;
+  if (read_bytes(file, bytes, static_cast<uint32_t>(take)) != ErrorCode::Ok) {
+    std::free(bytes);
+    return ErrorCode::Io;
+  }
+  bytes[take] = 0;
+  // A counted name (a length byte, then the name) is taken as counted when
+  // the maker says so, and whenever the length byte matches what follows:
+  // writers put counted names into boxes without the "appl" maker too.
+  size_t start = 0;
+  size_t length;
+  if (h->manufacturer == "appl" || bytes[0] == remaining - 1) {
+    start = 1;
+    length = bytes[0];
+    if (length > take - 1) length = take - 1;
+  } else {
+    length = take;
+  }
+  char* name = static_cast<char*>(std::malloc(length + 1));
+  if (name == nullptr) {
+    std::free(bytes);
+    return ErrorCode::OutOfMemory;
+  }
+  std::memcpy(name, bytes + start, length);
+  name[length] = '\0';
+  std::free(bytes);
+  std::free(h->name);
+  h->name = name;  // a C string: whatever follows an embedded NUL is dropped
+  return ErrorCode::Ok;
+}
+
+ErrorCode hdlr_write(MediaFile* file, void* context) {
+  if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  HdlrRecord* h = hdlr_of(context);
+  if (h == nullptr) return ErrorCode::Missing;
+  FourCC type = handler_type_of(h->kind);
+  if (type.is_zero()) return ErrorCode::Missing;
+  VT_TRY(write_u8(file, h->version));
+  VT_TRY(write_u24be(file, h->flags));
+  VT_TRY(write_u32be(file, 0));
+  VT_TRY(write_fourcc(file, type));
+  VT_TRY(write_zeros(file, 12));  // manufacturer and reserved
+  if (h->name != nullptr) VT_TRY(write_bytes(file, h->name, static_cast<uint32_t>(std::strlen(h->name) + 1)));
+  return ErrorCode::Ok;
+}
+
+uint64_t hdlr_size(MediaFile*, void* context) {
+  HdlrRecord* h = hdlr_of(context);
+  if (h == nullptr) return 0;
+  return 24 + (h->name != nullptr ? std::strlen(h->name) + 1 : 0);
+}
+
+}  // namespace vantorel

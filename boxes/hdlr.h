@@ -1,0 +1,50 @@
+#pragma once
+// 'hdlr': the handler of a track's media, as a numeric kind.
+#include "boxes/box_tree.h"
+
+namespace vantorel {
+
+enum HandlerKind : uint32_t {
+  kHandlerUnknown = 0,
+  kHandlerVideo = 1,
+  kHandlerSound = 2,
+  kHandlerHint = 3,
+  kHandlerOdsm = 4,
+  kHandlerCrsm = 5,
+  kHandlerSdsm = 6,
+  kHandlerM7sm = 7,
+  kHandlerOcsm = 8,
+  kHandlerIpsm = 9,
+  kHandlerMjsm = 10,
+  kHandlerSubpicture = 11,
+  kHandlerSubtitle = 12,
+  kHandlerInterleaved = 13,  // interleaved audio and video of imported AVI files
+  kHandlerStreamingExtension = 14,
+};
+constexpr uint32_t kHandlerKindCount = 15;
+
+struct HdlrRecord {
+  uint8_t version;
+  uint32_t flags;
+  uint32_t kind;           // HandlerKind
+  FourCC manufacturer;
+  char* name;              // owned, NUL-terminated, or null
+  FourCC handler_type;     // as read (kept for descriptions of unknown kinds)
+};
+
+// Handler type of a kind; zero for the kinds that have none (0 and 13).
+FourCC handler_type_of(uint32_t kind);
+// Kind of a handler type; 0 for types not in the table.
+uint32_t handler_kind_from_type(FourCC type);
+const char* handler_default_name(uint32_t kind);
+bool handler_is_video_like(uint32_t kind);  // kinds 1 and 13
+
+uint32_t handler_kind_of(TrackBoxes* track);
+ErrorCode set_handler_name(MediaFile* file, TrackBoxes* track, const char* text);
+
+void hdlr_release(MediaFile* file, void* context);
+ErrorCode hdlr_read(MediaFile* file, const BoxHeader* header, void* context);
+ErrorCode hdlr_write(MediaFile* file, void* context);
+uint64_t hdlr_size(MediaFile* file, void* context);
+
+}  // namespace vantorel

@@ -1,0 +1,26 @@
+#pragma once
+// 'mdhd': the media header, with the packed language code.
+#include "boxes/box_tree.h"
+
+namespace vantorel {
+
+struct MdhdRecord {
+  uint8_t version;
+  uint32_t flags;
+  uint64_t creation_time;
+  uint64_t modification_time;
+  uint32_t timescale;
+  uint64_t duration;  // media time scale
+  char language[4];   // three lower-case letters and a NUL
+};
+
+// Three 5-bit letters (code - 0x60), first in bits 14-10; bit 15 clear.
+uint16_t pack_language(const char* language);
+void unpack_language(uint16_t packed, char* language /* 4 bytes */);
+
+void mdhd_init(MediaFile* file, void* context);
+ErrorCode mdhd_read(MediaFile* file, const BoxHeader* header, void* context);
+ErrorCode mdhd_write(MediaFile* file, void* context);
+uint64_t mdhd_size(MediaFile* file, void* context);
+
+}  // namespace vantorel

@@ -1,0 +1,141 @@
+#include "boxes/moov.h"
+
+#include <cstdlib>
+
+#include "boxes/hdlr.h"
+#include "boxes/udta.h"
+
+namespace vantorel {
+
+namespace {
+
+ErrorCode trak_fallback(MediaFile* file, const BoxHeader* header, void* context) {
+  if (!(header->type == "trak")) return ErrorCode::Ok;  // other unknown children are skipped
+  auto* root = static_cast<FileBoxes*>(context);
+  TrackBoxes* track = add_track(file, 0);
+  if (track == nullptr) return ErrorCode::OutOfMemory;
+  if (file->path.depth > 0 && file->path.depth <= kMaxBoxDepth) file->path.index[file->path.depth - 1] = track_count(root);
+  return read_children(file, header, track, &kTrakList, nullptr);
+}
+
+ErrorCode top_level_fallback(MediaFile* file, const BoxHeader* header, void* context) {
+  auto* root = static_cast<FileBoxes*>(context);
+  if (!(header->type == "udta") || root->moov == nullptr) return ErrorCode::Ok;
+  if (root->moov->udta == nullptr) VT_TRY(add_child(file, root, &kMoovList, BoxTypeId::Udta));
+  return udta_read(file, header, root);
+}
+
+bool written(TrackBoxes* track) { return handler_kind_of(track) != kHandlerUnknown; }
+
+ErrorCode trak_payload(MediaFile* file, void* context) { return write_children(file, context, &kTrakList); }
+ErrorCode usmt_payload(MediaFile* file, void* context) { return write_children(file, context, &kMovieUsmtList); }
+
+ErrorCode moov_payload(MediaFile* file, FileBoxes* root) {
+  VT_TRY(write_children(file, root, &kMoovList));
+  for (uint32_t i = 0; i < track_count(root); ++i) {
+    TrackBoxes* track = track_at(root, i);
+    if (!written(track)) continue;
+    VT_TRY(write_box(file, FourCC::of("trak"), nullptr, children_size(file, track, &kTrakList), trak_payload, track));
+  }
+  if (root->moov->usmt != nullptr)
+    VT_TRY(write_box(file, FourCC::of("uuid"), kUsmtUuid, children_size(file, root, &kMovieUsmtList), usmt_payload,
+                     root));
+  if (root->moov->udta != nullptr)
+    VT_TRY(write_box(file, FourCC::of("udta"), nullptr, udta_size(file, root), udta_write, root));
+  return ErrorCode::Ok;
+}
+
+}  // namespace
+
+void moov_release(MediaFile* file, void* context) {
+  auto* root = static_cast<FileBoxes*>(context);
+  if (root == nullptr || root->moov == nullptr) return;
+  remove_all_children(file, root, &kMoovList);
+  while (root->moov->tracks.count > 0) remove_track(file, &root->moov->tracks[0]);
+  root->moov->tracks.release();
+}
+
+ErrorCode moov_read(MediaFile* file, const BoxHeader* header, void* context) {
+  if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  auto* root = static_cast<FileBoxes*>(context);
+  if (root->moov == nullptr) return ErrorCode::Missing;
+  uint64_t payload_at = file_tell(file);
+  bool first_is_cmov = false;
+  if (header->end >= payload_at + 8) {
+    BoxHeader first;
+    if (read_box_header(file, &first) == ErrorCode::Ok && !io_failed(file)) first_is_cmov = first.type == "cmov";
+    VT_TRY(file_seek(file, payload_at));
+  }
+  bool buffered = file->mode == kOpenRead && !file->header_buffering_off && !parsing_from_substitute(file) &&
+                  !first_is_cmov && header->size <= kMaxBufferedMoov;
+  if (!buffered) return read_children(file, header, root, &kMoovList, trak_fallback);
+
+  // Fetch the whole box with one read and parse it from memory.
+  auto size = static_cast<uint32_t>(header->size);
+  auto* buffer = static_cast<uint8_t*>(std::malloc(size));
+  if (buffer == nullptr) return ErrorCode::OutOfMemory;
+  ErrorCode e = file_seek(file, header->start);
+  if (e == ErrorCode::Ok) e = read_bytes(file, buffer, size);
+  if (e != ErrorCode::Ok) {
+    std::free(buffer);
+    return e;
+  }
+  {
+    ScopedMemoryStream memory(file);
+    e = memory.open_view(buffer, size);
+    if (e == ErrorCode::Ok) {
+      uint64_t saved_base = file->path.base_offset;
+      file->path.base_offset += header->start;
+      BoxHeader inner;
+      e = read_box_header(file, &inner);
+      if (e == ErrorCode::Ok) {
+        if (inner.end > size) inner.end = size;  // a box cut short by the end of the file
+        e = read_children(file, &inner, root, &kMoovList, trak_fallback);
+      }
+      file->path.base_offset = saved_base;
+    }
+  }
+  std::free(buffer);
+  return e;
+}
+
+ErrorCode moov_write(MediaFile* file, void* context) {
+  if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  auto* root = static_cast<FileBoxes*>(context);
+  if (root->moov == nullptr) return ErrorCode::Missing;
+  // Assembled in memory, then written with one call.
+  uint8_t* data = nullptr;
+  uint32_t size = 0;
+  {
+    ScopedMemoryStream memory(file);
+    VT_TRY(memory.open_writable());
+    VT_TRY(moov_payload(file, root));
+    MemoryStream* stream = memory.stream();
+    data = stream->data;
+    size = stream->size;
+    stream->data = nullptr;  // ownership of the bytes moves here
+    stream->capacity = 0;
+  }
+  ErrorCode e = write_bytes(file, data, size);
+  std::free(data);
+  return e;
+}
+
+uint64_t moov_size(MediaFile* file, void* context) {
+  auto* root = static_cast<FileBoxes*>(context);
+  if (root == nullptr || root->moov == nullptr) return 0;
+  uint64_t size = children_size(file, root, &kMoovList);
+  for (uint32_t i = 0; i < track_count(root); ++i) {
+    TrackBoxes* track = track_at(root, i);
+    if (written(track)) size += 8 + children_size(file, track, &kTrakList);
+  }
+  // The movie USMT and 'udta' are counted by their rows in the movie list.
+  return size;
+}
+
+ErrorCode read_top_level(MediaFile* file, const BoxHeader* whole) {
+  if (file == nullptr || whole == nullptr || file->root == nullptr) return ErrorCode::BadArgument;
+  return read_children(file, whole, file->root, &kTopList, top_level_fallback);
+}
+
+}  // namespace vantorel

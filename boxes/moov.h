@@ -1,0 +1,21 @@
+#pragma once
+// The movie box's own operations, the track boxes inside it, and the top
+// level of a file.
+#include "boxes/box_tree.h"
+
+namespace vantorel {
+
+// Above this size a movie box is parsed straight from the file instead of
+// being fetched into memory first.
+constexpr uint64_t kMaxBufferedMoov = 256ull << 20;
+
+void moov_release(MediaFile* file, void* context);
+ErrorCode moov_read(MediaFile* file, const BoxHeader* header, void* context);
+ErrorCode moov_write(MediaFile* file, void* context);
+uint64_t moov_size(MediaFile* file, void* context);
+
+// Reads `whole` (a pseudo box over the file, "mp4 ") as the top level; a
+// 'udta' outside the movie box joins the movie's user data.
+ErrorCode read_top_level(MediaFile* file, const BoxHeader* whole);
+
+}  // namespace vantorel

@@ -1,0 +1,14 @@
+#include "meta/tag_record.h"
+
+#include <cstdlib>
+
+namespace vantorel {
+
+void tag_record_release(TagRecord* tag) {
+  if (tag == nullptr) return;
+  for (uint8_t* v : tag->values) std::free(v);
+  tag->values.release();
+  tag->value_sizes.release();
+}
+
+}  // namespace vantorel

@@ -1,0 +1,18 @@
+#pragma once
+// What regrouping QuickTime PCM tables needs to know about a track's first
+// sound sample entry.
+#include <cstdint>
+
+#include "io/fourcc.h"
+
+namespace vantorel {
+
+struct SoundFormatInfo {
+  FourCC format;
+  uint16_t version;             // 0, 1 or 2
+  uint16_t channel_count;
+  uint32_t samples_per_packet;  // version 1 fields
+  uint32_t bytes_per_frame;
+};
+
+}  // namespace vantorel

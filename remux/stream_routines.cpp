@@ -1,0 +1,115 @@
+#include "remux/stream_routines.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace vantorel {
+
+namespace {
+
+StreamContext* ctx(void* c) { return static_cast<StreamContext*>(c); }
+StreamHandle* handle_of(void* h) { return static_cast<StreamHandle*>(h); }
+
+}  // namespace
+
+ErrorCode stream_open(const void* name, void** out, uint32_t mode, void* context) {
+  if (out == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  StreamContext* c = ctx(context);
+  if (c->pass_flag == 0 && mode != kOpenCreate) return ErrorCode::BadArgument;
+  auto* h = static_cast<StreamHandle*>(std::calloc(1, sizeof(StreamHandle)));
+  if (h == nullptr) return ErrorCode::OutOfMemory;
+  if (c->pass_flag != 0) {
+    ErrorCode e = c->routines.open(name, &h->platform, mode, c->user);
+    if (e != ErrorCode::Ok) {
+      std::free(h);
+      return e;
+    }
+    uint64_t size = 0;
+    // A size that cannot be learnt is an error, not an empty file.
+    e = c->routines.size(h->platform, &size, c->user);
+    if (e != ErrorCode::Ok) {
+      c->routines.close(h->platform, c->user);
+      std::free(h);
+      return e;
+    }
+    h->size = size;
+  }
+  *out = h;
+  return ErrorCode::Ok;
+}
+
+ErrorCode stream_close(void* handle, void* context) {
+  if (handle == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  StreamHandle* h = handle_of(handle);
+  ErrorCode result = ErrorCode::Ok;
+  if (h->platform != nullptr) {
+    // Buffered writes may fail only now: the result reaches the caller.
+    result = ctx(context)->routines.close(h->platform, ctx(context)->user);
+    h->platform = nullptr;
+  }
+  std::free(h);
+  return result;
+}
+
+ErrorCode stream_seek(void* handle, const uint64_t* position, void* context) {
+  if (handle == nullptr || position == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  StreamHandle* h = handle_of(handle);
+  uint64_t target = *position > h->size ? h->size : *position;
+  if (ctx(context)->pass_flag != 0) VT_TRY(ctx(context)->routines.seek(h->platform, &target, ctx(context)->user));
+  h->position = target;
+  return ErrorCode::Ok;
+}
+
+ErrorCode stream_tell(void* handle, uint64_t* out, void* context) {
+  if (handle == nullptr || out == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  StreamHandle* h = handle_of(handle);
+  if (ctx(context)->pass_flag == 0) {
+    *out = h->position;
+    return ErrorCode::Ok;
+  }
+  VT_TRY(ctx(context)->routines.tell(h->platform, out, ctx(context)->user));
+  h->position = *out;
+  return ErrorCode::Ok;
+}
+
+ErrorCode stream_size(void* handle, uint64_t* out, void* context) {
+  if (handle == nullptr || out == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  StreamHandle* h = handle_of(handle);
+  if (ctx(context)->pass_flag == 0) {
+    *out = h->size;
+    return ErrorCode::Ok;
+  }
+  VT_TRY(ctx(context)->routines.size(h->platform, out, ctx(context)->user));
+  h->size = *out;
+  return ErrorCode::Ok;
+}
+
+ErrorCode stream_read(void* handle, void* buffer, uint32_t count, void* context) {
+  if (handle == nullptr || buffer == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  StreamHandle* h = handle_of(handle);
+  if (h->position > h->size || count > h->size - h->position) return ErrorCode::Io;
+  if (ctx(context)->pass_flag == 0) {
+    std::memset(buffer, 0, count);
+  } else {
+    VT_TRY(ctx(context)->routines.read(h->platform, buffer, count, ctx(context)->user));
+  }
+  h->position += count;
+  return ErrorCode::Ok;
+}
+
+ErrorCode stream_write(void* handle, const void* buffer, uint32_t count, void* context) {
+  if (handle == nullptr || buffer == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  StreamHandle* h = handle_of(handle);
+  if (ctx(context)->pass_flag != 0) VT_TRY(ctx(context)->routines.write(h->platform, buffer, count, ctx(context)->user));
+  h->position += count;
+  if (h->position > h->size) h->size = h->position;
+  return ErrorCode::Ok;
+}
+
+const IoRoutines& stream_routines() {
+  static constexpr IoRoutines table{stream_open, stream_close, stream_seek, stream_tell,
+                                    stream_size, stream_read,  stream_write};
+  return table;
+}
+
+}  // namespace vantorel

@@ -1,0 +1,35 @@
+#pragma once
+// The engine's own file routines. They forward to the caller's routines while
+// the job's pass flag asks for real I/O, and simulate files in the measuring
+// pass: writes only move a position and a size, reads give zeros.
+#include <cstdint>
+
+#include "io/io_routines.h"
+
+namespace vantorel {
+
+struct StreamHandle {
+  void* platform;     // the caller's handle; null in the measuring pass
+  uint64_t size;      // file size at open, or the high-water mark of writes
+  uint64_t position;
+};
+
+// What the routines read of the job: the pass flag and the caller's table.
+struct StreamContext {
+  uint32_t pass_flag;  // 1: real I/O, 0: measuring pass
+  IoRoutines routines;
+  void* user;
+};
+
+// The routines' user value is a StreamContext (the job's first fields).
+ErrorCode stream_open(const void* name, void** out, uint32_t mode, void* context);
+ErrorCode stream_close(void* handle, void* context);
+ErrorCode stream_seek(void* handle, const uint64_t* position, void* context);
+ErrorCode stream_tell(void* handle, uint64_t* out, void* context);
+ErrorCode stream_size(void* handle, uint64_t* out, void* context);
+ErrorCode stream_read(void* handle, void* buffer, uint32_t count, void* context);
+ErrorCode stream_write(void* handle, const void* buffer, uint32_t count, void* context);
+
+const IoRoutines& stream_routines();
+
+}  // namespace vantorel

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "app/output_namer.h"
-#include "app/path_split.h"
 #include "app/run_state.h"
 #include "support/temp_dir.h"
 
@@ -29,37 +28,6 @@ void write_file(const std::string& path, const std::string& contents) {
   std::ofstream(path, std::ios::binary) << contents;
 }
 
-TEST(PathSplit, StemAndExtension) {
-  struct Case {
-    const char* path;
-    const char* stem_with_directory;  // path up to the extension
-    const char* extension;
-  };
-  const Case cases[] = {
-      {"out.mp4", "out", ".mp4"},
-      {"dir/out.mp4", "dir/out", ".mp4"},
-      {"dir/out", "dir/out", ""},
-      {"a.b/out", "a.b/out", ""},
-      {"a.b/c.d.mp4", "a.b/c.d", ".mp4"},
-      {".mp4", ".mp4", ""},
-      {"dir/.mp4", "dir/.mp4", ""},
-      {"..", "..", ""},
-      {"dir/.hidden.mp4", "dir/.hidden", ".mp4"},
-      {"out.", "out", "."},
-      {"dir/", "dir/", ""},
-      {"", "", ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    PathParts parts = path_split(c.path);
-    std::string path = c.path;
-    EXPECT_EQ(parts.length, path.size());
-    EXPECT_EQ(path.substr(0, parts.extension_start), c.stem_with_directory);
-    EXPECT_EQ(path.substr(parts.extension_start), c.extension);
-    EXPECT_LE(parts.stem_start, parts.extension_start);
-  }
-}
-
 TEST(OutputNamer, NumbersFurtherNamesBeforeTheExtension) {
   struct Case {
     const char* output;
@@ -72,6 +40,10 @@ TEST(OutputNamer, NumbersFurtherNamesBeforeTheExtension) {
       {"a.b/out", {"a.b/out", "a.b/out_1", "a.b/out_2"}},
       {"x.y/c.d.mp4", {"x.y/c.d.mp4", "x.y/c.d_1.mp4", "x.y/c.d_2.mp4"}},
       {"dir/.mp4", {"dir/.mp4", "dir/.mp4_1", "dir/.mp4_2"}},
+      {"dir/.hidden.mp4", {"dir/.hidden.mp4", "dir/.hidden_1.mp4", "dir/.hidden_2.mp4"}},
+      {"..", {"..", ".._1", ".._2"}},
+      {"out.", {"out.", "out_1.", "out_2."}},
+      {"dir/", {"dir/", "dir/_1", "dir/_2"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.output);

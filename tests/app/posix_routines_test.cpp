@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <random>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -487,35 +484,6 @@ TEST(PosixRoutines, FullDiskIsAFailureUpToTheClose) {
   EXPECT_EQ(posix_write(h, large.data(), kPosixWriteBuffer, &rec.state), ErrorCode::Io);
   EXPECT_EQ(rec.failure().error_number, ENOSPC);
   EXPECT_EQ(posix_close(h, &rec.state), ErrorCode::Io);
-}
-
-TEST(PosixRoutines, FileSizeLimitIsAFailureNotASignal) {
-  test::TempDir dir;
-  std::string path = dir.path("limited");
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit {};
-    limit.rlim_cur = 1 << 20;
-    limit.rlim_max = RLIM_INFINITY;
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(10);
-    RunState state;
-    run_state_init(&state, nullptr, nullptr, nullptr);
-    void* h = nullptr;
-    if (posix_open(path.c_str(), &h, kOpenCreate, &state) != ErrorCode::Ok) _exit(11);
-    std::vector<uint8_t> chunk(100000);
-    ErrorCode result = ErrorCode::Ok;
-    for (int i = 0; i < 20 && result == ErrorCode::Ok; ++i)
-      result = posix_write(h, chunk.data(), static_cast<uint32_t>(chunk.size()), &state);
-    ErrorCode closed = posix_close(h, &state);
-    bool failed = result == ErrorCode::Io || closed == ErrorCode::Io;
-    _exit(failed && closed == ErrorCode::Io && state.failure.error_number == EFBIG ? 0 : 12);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
-  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

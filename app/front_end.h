@@ -1,0 +1,33 @@
+#pragma once
+// The command line: what main does, kept here so tests can drive it.
+#include <cstdint>
+#include <cstdio>
+
+#include "app/run_state.h"
+#include "io/error.h"
+#include "io/io_routines.h"
+
+namespace vantorel::app {
+
+// Exit statuses. The banner shown for a wrong argument count is not a
+// failure; a failed run is.
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitBadOptions = 2;
+
+struct CommandLine {
+  const char* input_path;
+  const char* output_path;
+};
+
+// Runs the job for `args` with the platform routines and the run state as
+// the engine's user value. Sets *out_written to 1 once output files were
+// written. An output path that names the input is refused (NoName, the
+// refusal recorded in the state) before anything is opened.
+ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunState* state, uint32_t* out_written);
+
+// The whole program: arguments as main got them, console streams given.
+// Returns the exit status.
+int app_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err);
+
+}  // namespace vantorel::app

@@ -1,0 +1,89 @@
+#include "app/output_namer.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "app/path_split.h"
+
+namespace vantorel::app {
+
+namespace {
+
+constexpr size_t kSuffixCapacity = 16;  // "_" and any int32 value
+
+// The suffix for the counter's name: empty for the first file.
+void format_suffix(int32_t counter, char (&suffix)[kSuffixCapacity]) {
+  suffix[0] = '\0';
+  if (counter != 0) std::snprintf(suffix, sizeof suffix, "_%d", static_cast<int>(counter));
+}
+
+}  // namespace
+
+void name_state_init(OutputNameState* names, const char* input_path, const char* output_path) {
+  *names = OutputNameState{};
+  names->output_path = output_path;
+  struct stat info {};
+  if (input_path != nullptr && stat(input_path, &info) == 0) {
+    names->input_known = 1;
+    names->input_device = static_cast<uint64_t>(info.st_dev);
+    names->input_inode = static_cast<uint64_t>(info.st_ino);
+  }
+}
+
+void name_state_release(OutputNameState* names) {
+  if (names == nullptr) return;
+  std::free(names->refused_name);
+  names->refused_name = nullptr;
+}
+
+bool names_input(const OutputNameState* names, const char* path) {
+  if (names == nullptr || path == nullptr || !names->input_known) return false;
+  struct stat info {};
+  if (stat(path, &info) != 0) return false;
+  return static_cast<uint64_t>(info.st_dev) == names->input_device &&
+         static_cast<uint64_t>(info.st_ino) == names->input_inode;
+}
+
+void name_state_refuse(OutputNameState* names, const char* name) {
+  if (names == nullptr || names->refused) return;
+  names->refused = 1;
+  names->refused_name = name != nullptr ? strdup(name) : nullptr;
+}
+
+uint32_t output_namer(char* name, uint32_t* byte_count, void* user) {
+  auto* state = static_cast<RunState*>(user);
+  if (state == nullptr || state->names.output_path == nullptr) return 0;
+  if (name == nullptr && byte_count == nullptr) return 0;
+  OutputNameState* names = &state->names;
+  const char* path = names->output_path;
+
+  char suffix[kSuffixCapacity];
+  format_suffix(names->counter, suffix);
+  PathParts parts = path_split(path);
+  size_t suffix_length = std::strlen(suffix);
+  size_t length = parts.length + suffix_length;
+  if (length >= UINT32_MAX) return 0;
+
+  if (name == nullptr) {
+    *byte_count = static_cast<uint32_t>(length + 1);
+    return 1;
+  }
+  std::memcpy(name, path, parts.extension_start);
+  std::memcpy(name + parts.extension_start, suffix, suffix_length);
+  std::memcpy(name + parts.extension_start + suffix_length, path + parts.extension_start,
+              parts.length - parts.extension_start);
+  name[length] = '\0';
+  if (names_input(names, name)) {
+    // Creating it would truncate the input before it is read.
+    name_state_refuse(names, name);
+    name[0] = '\0';
+    return 0;
+  }
+  if (names->counter == INT32_MAX) return 0;  // no further distinct name
+  names->counter++;
+  return 1;
+}
+
+}  // namespace vantorel::app

@@ -1,0 +1,275 @@
+// Full 64-bit offsets also where off_t would default to 32 bits.
+#define _FILE_OFFSET_BITS 64
+
+#include "app/posix_routines.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include "app/run_state.h"
+
+namespace vantorel::app {
+
+static_assert(sizeof(off_t) == 8, "file offsets must be 64 bits");
+
+namespace {
+
+constexpr uint64_t kMaxOffset = static_cast<uint64_t>(INT64_MAX);
+
+struct PosixFile {
+  int fd;
+  uint32_t mode;
+  uint64_t position;  // where the next read or write goes
+  // Bytes [read_start, read_start + read_length) of the file.
+  uint8_t* read_data;
+  uint64_t read_start;
+  uint32_t read_length;
+  // Bytes not yet written, due at [write_start, write_start + write_length).
+  uint8_t* write_data;
+  uint64_t write_start;
+  uint32_t write_length;
+  uint32_t write_failed;  // 1 once buffered data was lost
+  int write_errno;
+  PosixFileStats stats;
+  char* path;
+};
+
+ErrorCode fail(void* user, const char* operation, const char* path, int error_number) {
+  if (user != nullptr) io_failure_record(&static_cast<RunState*>(user)->failure, operation, path, error_number);
+  return ErrorCode::Io;
+}
+
+// Reads until `count` bytes came or the file ended; the bytes read, or -1
+// with errno set.
+int64_t read_at(PosixFile* f, uint8_t* data, size_t count, uint64_t at) {
+  size_t done = 0;
+  while (done < count) {
+    f->stats.system_reads++;
+    ssize_t n = pread(f->fd, data + done, count - done, static_cast<off_t>(at + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+// Writes all `count` bytes; 0, or the errno of the failure.
+int write_at(PosixFile* f, const uint8_t* data, size_t count, uint64_t at) {
+  size_t done = 0;
+  while (done < count) {
+    f->stats.system_writes++;
+    ssize_t n = pwrite(f->fd, data + done, count - done, static_cast<off_t>(at + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;  // no progress and no reason: do not spin
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+ErrorCode note_write_failure(PosixFile* f, int error_number, void* user) {
+  f->write_failed = 1;
+  f->write_errno = error_number;
+  return fail(user, "write", f->path, error_number);
+}
+
+ErrorCode flush_writes(PosixFile* f, void* user) {
+  if (f->write_length == 0) return ErrorCode::Ok;
+  uint32_t length = f->write_length;
+  f->write_length = 0;  // kept or lost, these bytes are done with
+  int error_number = write_at(f, f->write_data, length, f->write_start);
+  if (error_number != 0) return note_write_failure(f, error_number, user);
+  return ErrorCode::Ok;
+}
+
+// A write over buffered input makes those bytes stale.
+void drop_read_overlap(PosixFile* f, uint64_t at, uint32_t count) {
+  if (f->read_length == 0) return;
+  if (at < f->read_start + f->read_length && f->read_start < at + count) f->read_length = 0;
+}
+
+// Lazily, so a file only read or only written carries one buffer; without
+// memory for it, I/O goes straight to the file.
+bool ensure_buffer(uint8_t** data, uint32_t size) {
+  if (*data == nullptr) *data = static_cast<uint8_t*>(std::malloc(size));
+  return *data != nullptr;
+}
+
+ErrorCode read_direct(PosixFile* f, uint8_t* out, uint32_t count, void* user) {
+  int64_t got = read_at(f, out, count, f->position);
+  if (got < 0) return fail(user, "read", f->path, errno);
+  f->position += static_cast<uint64_t>(got);
+  if (static_cast<uint64_t>(got) < count) return fail(user, "read", f->path, 0);
+  return ErrorCode::Ok;
+}
+
+}  // namespace
+
+ErrorCode posix_open(const void* path, void** out_handle, uint32_t mode, void* user) {
+  if (path == nullptr || out_handle == nullptr) return ErrorCode::BadArgument;
+  *out_handle = nullptr;
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case kOpenRead:
+    case kOpenInspect: flags |= O_RDONLY; break;
+    case kOpenCreate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    case kOpenUpdate: flags |= O_RDWR; break;
+    default: return ErrorCode::BadArgument;
+  }
+  const char* name = static_cast<const char*>(path);
+  int fd;
+  do {
+    fd = open(name, flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return fail(user, "open", name, errno);
+  if (mode != kOpenCreate) {
+    // A directory opens for reading but fails every read; say so now.
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+      int error_number = S_ISDIR(info.st_mode) ? EISDIR : errno;
+      close(fd);
+      return fail(user, "open", name, error_number);
+    }
+  }
+  auto* f = static_cast<PosixFile*>(std::calloc(1, sizeof(PosixFile)));
+  char* copy = strdup(name);
+  if (f == nullptr || copy == nullptr) {
+    std::free(f);
+    std::free(copy);
+    close(fd);
+    return ErrorCode::OutOfMemory;
+  }
+  f->fd = fd;
+  f->mode = mode;
+  f->path = copy;
+  *out_handle = f;
+  return ErrorCode::Ok;
+}
+
+ErrorCode posix_close(void* handle, void* user) {
+  if (handle == nullptr) return ErrorCode::BadArgument;
+  auto* f = static_cast<PosixFile*>(handle);
+  ErrorCode result = flush_writes(f, user);
+  if (close(f->fd) != 0) result = fail(user, "close", f->path, errno);
+  if (f->write_failed && result == ErrorCode::Ok) result = fail(user, "write", f->path, f->write_errno);
+  std::free(f->read_data);
+  std::free(f->write_data);
+  std::free(f->path);
+  std::free(f);
+  return result;
+}
+
+ErrorCode posix_seek(void* handle, const uint64_t* position, void* user) {
+  if (handle == nullptr || position == nullptr) return ErrorCode::BadArgument;
+  if (*position > kMaxOffset) return ErrorCode::BadArgument;
+  auto* f = static_cast<PosixFile*>(handle);
+  f->position = *position;
+  return flush_writes(f, user);
+}
+
+ErrorCode posix_tell(void* handle, uint64_t* out, void* user) {
+  if (handle == nullptr || out == nullptr) return ErrorCode::BadArgument;
+  auto* f = static_cast<PosixFile*>(handle);
+  VT_TRY(flush_writes(f, user));
+  *out = f->position;
+  return ErrorCode::Ok;
+}
+
+ErrorCode posix_size(void* handle, uint64_t* out, void* user) {
+  if (handle == nullptr || out == nullptr) return ErrorCode::BadArgument;
+  auto* f = static_cast<PosixFile*>(handle);
+  VT_TRY(flush_writes(f, user));
+  struct stat info {};
+  if (fstat(f->fd, &info) != 0) return fail(user, "size", f->path, errno);
+  *out = static_cast<uint64_t>(info.st_size);
+  return ErrorCode::Ok;
+}
+
+ErrorCode posix_read(void* handle, void* buffer, uint32_t count, void* user) {
+  if (handle == nullptr || buffer == nullptr) return ErrorCode::BadArgument;
+  auto* f = static_cast<PosixFile*>(handle);
+  if (count == 0) return ErrorCode::Ok;
+  VT_TRY(flush_writes(f, user));
+  if (f->position > kMaxOffset - count) return fail(user, "read", f->path, EOVERFLOW);
+
+  auto* out = static_cast<uint8_t*>(buffer);
+  uint32_t left = count;
+  if (f->read_length != 0 && f->position >= f->read_start && f->position - f->read_start < f->read_length) {
+    uint64_t offset = f->position - f->read_start;
+    uint32_t n = static_cast<uint32_t>(f->read_length - offset) < left ? static_cast<uint32_t>(f->read_length - offset)
+                                                                       : left;
+    std::memcpy(out, f->read_data + offset, n);
+    out += n;
+    left -= n;
+    f->position += n;
+  }
+  if (left == 0) return ErrorCode::Ok;
+  if (left >= kPosixReadBuffer || !ensure_buffer(&f->read_data, kPosixReadBuffer)) {
+    return read_direct(f, out, left, user);
+  }
+
+  f->read_length = 0;
+  int64_t got = read_at(f, f->read_data, kPosixReadBuffer, f->position);
+  if (got < 0) return fail(user, "read", f->path, errno);
+  f->read_start = f->position;
+  f->read_length = static_cast<uint32_t>(got);
+  uint32_t n = f->read_length < left ? f->read_length : left;
+  std::memcpy(out, f->read_data, n);
+  f->position += n;
+  if (n < left) return fail(user, "read", f->path, 0);  // the file ended first
+  return ErrorCode::Ok;
+}
+
+ErrorCode posix_write(void* handle, const void* buffer, uint32_t count, void* user) {
+  if (handle == nullptr || buffer == nullptr) return ErrorCode::BadArgument;
+  auto* f = static_cast<PosixFile*>(handle);
+  if (count == 0) return ErrorCode::Ok;
+  if (f->mode == kOpenRead || f->mode == kOpenInspect) return fail(user, "write", f->path, EBADF);
+  if (f->position > kMaxOffset - count) return fail(user, "write", f->path, EFBIG);
+  const auto* data = static_cast<const uint8_t*>(buffer);
+  drop_read_overlap(f, f->position, count);
+
+  bool follows = f->write_length != 0 && f->position == f->write_start + f->write_length;
+  if (follows && count <= kPosixWriteBuffer - f->write_length) {
+    std::memcpy(f->write_data + f->write_length, data, count);
+    f->write_length += count;
+    f->position += count;
+    return ErrorCode::Ok;
+  }
+  VT_TRY(flush_writes(f, user));
+  if (count >= kPosixWriteBuffer || !ensure_buffer(&f->write_data, kPosixWriteBuffer)) {
+    int error_number = write_at(f, data, count, f->position);
+    if (error_number != 0) return note_write_failure(f, error_number, user);
+  } else {
+    std::memcpy(f->write_data, data, count);
+    f->write_start = f->position;
+    f->write_length = count;
+  }
+  f->position += count;
+  return ErrorCode::Ok;
+}
+
+const IoRoutines& posix_routines() {
+  static constexpr IoRoutines table{posix_open, posix_close, posix_seek, posix_tell,
+                                    posix_size, posix_read,  posix_write};
+  return table;
+}
+
+ErrorCode posix_file_stats(const void* handle, PosixFileStats* out) {
+  if (handle == nullptr || out == nullptr) return ErrorCode::BadArgument;
+  *out = static_cast<const PosixFile*>(handle)->stats;
+  return ErrorCode::Ok;
+}
+
+}  // namespace vantorel::app

@@ -1,0 +1,48 @@
+#pragma once
+// The platform file routines: the seven IoRoutines over POSIX file
+// descriptors, with 64-bit positions and a read and a write buffer per
+// handle, so that the many small reads and writes of a remux (box fields,
+// adjacent samples) cost few system calls.
+//
+// The name given to open is a NUL-terminated path. The user value is the
+// RunState or null; when it is set, every failure is recorded there with
+// the operation, the file's path and errno, for the message the user sees.
+#include <cstdint>
+
+#include "io/io_routines.h"
+
+namespace vantorel::app {
+
+// Reads of at least this size bypass the read buffer, and so do writes of
+// at least the write buffer's size.
+constexpr uint32_t kPosixReadBuffer = 512 * 1024;
+constexpr uint32_t kPosixWriteBuffer = 512 * 1024;
+
+// Modes 0 and 1 open an existing file for reading (a directory is refused),
+// 2 creates or truncates one for writing (permissions 0666 less the umask),
+// 3 opens an existing one for reading and writing. Null pointers and
+// unknown modes: 1. A failed open: 3.
+ErrorCode posix_open(const void* path, void** out_handle, uint32_t mode, void* user);
+// Writes what is buffered and closes; 3 when that or any earlier buffered
+// write failed, so data lost at the end is never reported as success.
+ErrorCode posix_close(void* handle, void* user);
+// Buffered writes are flushed before seek, tell and size. A position above
+// the largest file offset is 1.
+ErrorCode posix_seek(void* handle, const uint64_t* position, void* user);
+ErrorCode posix_tell(void* handle, uint64_t* out, void* user);
+ErrorCode posix_size(void* handle, uint64_t* out, void* user);
+// Exactly `count` bytes or 3 (a read past the end included). Buffered
+// writes are flushed first, so a read sees everything written before it.
+ErrorCode posix_read(void* handle, void* buffer, uint32_t count, void* user);
+ErrorCode posix_write(void* handle, const void* buffer, uint32_t count, void* user);
+
+const IoRoutines& posix_routines();
+
+// System calls a handle has made for data, to check the buffering.
+struct PosixFileStats {
+  uint32_t system_reads;
+  uint32_t system_writes;
+};
+ErrorCode posix_file_stats(const void* handle, PosixFileStats* out);
+
+}  // namespace vantorel::app

@@ -1,0 +1,33 @@
+#include "app/run_state.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/output_namer.h"
+
+namespace vantorel::app {
+
+void run_state_init(RunState* state, const char* input_path, const char* output_path, std::FILE* progress_out) {
+  *state = RunState{};
+  state->input_path = input_path;
+  name_state_init(&state->names, input_path, output_path);
+  state->progress.out = progress_out;
+}
+
+void run_state_release(RunState* state) {
+  if (state == nullptr) return;
+  std::free(state->failure.path);
+  state->failure.path = nullptr;
+  name_state_release(&state->names);
+}
+
+void io_failure_record(IoFailure* failure, const char* operation, const char* path, int error_number) {
+  if (failure == nullptr) return;
+  std::free(failure->path);
+  failure->path = path != nullptr ? strdup(path) : nullptr;
+  failure->set = 1;
+  failure->operation = operation;
+  failure->error_number = error_number;
+}
+
+}  // namespace vantorel::app

@@ -1,0 +1,54 @@
+#pragma once
+// The state main owns for one run. The engine hands one user value to the
+// output namer, the progress callback and every file routine; this record is
+// that value, so a failure deep inside a run can still be reported with the
+// file it concerned and the system's reason.
+#include <cstdint>
+#include <cstdio>
+
+#include "io/media_file.h"
+
+namespace vantorel::app {
+
+// The most recent failure of a file routine.
+struct IoFailure {
+  uint32_t set;           // 1 once a failure was recorded
+  const char* operation;  // static text: "open", "read", "write", "close", ...
+  char* path;             // owned copy of the file's path; null if it could not be copied
+  int error_number;       // errno; 0 when a transfer came up short without one
+};
+
+struct OutputNameState {
+  const char* output_path;  // the user's output path; not owned, lives for the run
+  int32_t counter;          // names handed out so far
+  uint32_t input_known;     // 1 when the input existed at the start of the run
+  uint64_t input_device;
+  uint64_t input_inode;
+  uint32_t refused;     // 1 once a name was withheld because it is the input
+  char* refused_name;   // owned copy of that name
+};
+
+struct ProgressState {
+  std::FILE* out;
+  uint32_t printed;  // 1 once a value was printed
+  uint32_t last;     // the value printed last
+};
+
+struct RunState {
+  const char* input_path;  // not owned
+  OutputNameState names;
+  ProgressState progress;
+  IoFailure failure;
+  ErrorDetail detail;  // where in the input a failure was found, when known
+};
+
+// Zeroes the state, keeps the two paths and records the input's identity so
+// no output name can overwrite it.
+void run_state_init(RunState* state, const char* input_path, const char* output_path, std::FILE* progress_out);
+// Frees what the state owns.
+void run_state_release(RunState* state);
+
+// Replaces the recorded failure. A path that cannot be copied is left out.
+void io_failure_record(IoFailure* failure, const char* operation, const char* path, int error_number);
+
+}  // namespace vantorel::app

@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace vantorel {
+namespace {
+
+struct RunResult {
+  int status;  // exit status; -1 when the program did not exit normally
+  std::string out;
+  std::string err;
+};
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Runs the built program with `args`, collecting both console streams.
+RunResult run_program(const test::TempDir& dir, const std::vector<std::string>& args) {
+  std::string out_path = dir.path("stdout.txt");
+  std::string err_path = dir.path("stderr.txt");
+  pid_t child = fork();
+  if (child == 0) {
+    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
+    std::vector<char*> argv;
+    std::string program = VANTOREL_EXE;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = args;
+    for (auto& a : copies) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  RunResult result{-1, "", ""};
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child) return result;
+  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  result.out = slurp(out_path);
+  result.err = slurp(err_path);
+  return result;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    lines.push_back(text.substr(start, end - start));
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+TEST(CommandLine, WrongArgumentCountPrintsBannerAndUsage) {
+  test::TempDir dir;
+  const std::vector<std::vector<std::string>> lines = {{}, {"in.mp4"}, {"a", "b", "c"}};
+  for (const auto& args : lines) {
+    SCOPED_TRACE(args.size());
+    RunResult r = run_program(dir, args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    std::vector<std::string> out = lines_of(r.out);
+    ASSERT_EQ(out.size(), 5u) << r.out;
+    EXPECT_EQ(out[0].rfind("Vantorel", 0), 0u);
+    EXPECT_NE(out[0].find("remultiplexing utility"), std::string::npos);
+    EXPECT_FALSE(out[1].empty());
+    EXPECT_EQ(out[2], "Build: Apr 27 2009");
+    EXPECT_EQ(out[3], "");
+    EXPECT_EQ(out[4], "Usage: Vantorel.exe <in.mp4> <out.mp4>");
+    EXPECT_EQ(r.out.back(), '\n');
+  }
+}
+
+TEST(CommandLine, FailuresExitWithOneAndOneLineOnStderr) {
+  test::TempDir dir;
+  std::string input = dir.path("in.mp4");
+  { std::ofstream(input, std::ios::binary) << "not much of a movie"; }
+  ASSERT_EQ(link(input.c_str(), dir.path("alias.mp4").c_str()), 0);
+  struct Case {
+    const char* name;
+    std::string input;
+    std::string output;
+    std::vector<std::string> expected_in_message;
+  };
+  const Case cases[] = {
+      {"missing input", dir.path("missing.mp4"), dir.path("out.mp4"),
+       {dir.path("missing.mp4"), std::strerror(ENOENT)}},
+      {"input is a directory", dir.dir(), dir.path("out.mp4"), {dir.dir(), std::strerror(EISDIR)}},
+      {"output is the input", input, input, {"refusing", input}},
+      {"output is a link to the input", input, dir.path("alias.mp4"), {"refusing", dir.path("alias.mp4")}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunResult r = run_program(dir, {c.input, c.output});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");  // in particular no "Done."
+    std::vector<std::string> err = lines_of(r.err);
+    ASSERT_EQ(err.size(), 1u) << r.err;
+    EXPECT_EQ(r.err.back(), '\n');
+    for (const std::string& part : c.expected_in_message) EXPECT_NE(err[0].find(part), std::string::npos) << err[0];
+  }
+  EXPECT_EQ(slurp(input), "not much of a movie");
+}
+
+TEST(CommandLine, ReadableInputSucceedsQuietly) {
+  test::TempDir dir;
+  std::string input = dir.path("in.mp4");
+  { std::ofstream(input, std::ios::binary) << "bytes"; }
+  RunResult r = run_program(dir, {input, dir.path("out.mp4")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(slurp(input), "bytes");
+}
+
+}  // namespace
+}  // namespace vantorel

@@ -1,0 +1,153 @@
+#pragma once
+// The media file library's public interface: opening and closing files, the
+// movie and track summaries, sample reading by cursor, adding tracks and
+// writing samples.
+#include <cstdint>
+
+#include "boxes/box_tree.h"
+#include "io/media_file.h"
+
+namespace vantorel {
+
+// ---- Opening and closing -------------------------------------------------------
+
+// Opens a file in mode 0 (read), 1 (inspect), 2 (create) or 3 (update). On
+// failure nothing is stored in `out` and everything allocated is released.
+ErrorCode media_open(MediaFile** out, const OpenParams* params, uint32_t mode);
+// Finalises a file in create or update mode, closes its stream and frees it.
+// The result of a failed finalisation step or of the stream's close.
+ErrorCode media_close(MediaFile* file);
+// Frees the tree, metadata, cursors and lists, and the object (after detach).
+void media_release(MediaFile* file);
+
+// ---- Movie and tracks --------------------------------------------------------------
+
+enum MovieFlags : uint32_t {
+  kMovieBrandMsnv = 0x001,
+  kMovieHasTdrm = 0x002,
+  kMovieHasAvcUuid = 0x040,
+  kMovieHasStrx = 0x080,
+  kMovieLongDescriptorLengths = 0x100,
+};
+
+struct MovieInfo {
+  FileBoxes* root;
+  uint32_t timescale;
+  uint64_t duration;  // movie units
+  uint32_t flavour;
+  uint32_t flags;     // MovieFlags, aligned with MediaFileFlags
+  uint32_t track_count;
+  uint32_t video_count;
+  uint32_t first_video_id;
+  uint32_t sound_count;
+  uint32_t first_sound_id;
+  uint32_t subpicture_count;
+  uint32_t first_subpicture_id;
+  uint32_t subtitle_count;
+  uint32_t first_subtitle_id;
+};
+
+struct TrackInfo {
+  TrackBoxes* track;  // valid until tracks are added or removed
+  uint32_t track_id;
+  uint32_t tkhd_flags;
+  uint16_t layer;
+  uint32_t kind;             // HandlerKind
+  FourCC fourcc;             // first sample entry's format; zero when none
+  uint32_t object_type;      // first entry's esds objectTypeIndication, 0 if none
+  const char* handler_name;  // the hdlr's string, or null
+  char language[4];
+  uint32_t timescale;
+  int32_t first_composition_offset;
+  uint64_t start_delay;      // movie units: a leading empty edit
+  uint64_t media_duration;   // media units
+  uint32_t sample_count;
+  uint32_t max_sample_size;
+  uint32_t entry_count;      // sample entries in 'stsd'
+  // Video: width, height, NAL length size ('avc1'). Sound: rate, bits, channels.
+  // Subpicture: width, height.
+  uint32_t param[3];
+  uint32_t avg_bitrate;
+  uint32_t max_bitrate;
+  const uint8_t* decoder_info;
+  uint32_t decoder_info_size;
+};
+
+ErrorCode movie_info(MediaFile* file, MovieInfo* out);
+ErrorCode track_info(MediaFile* file, uint32_t track_id, TrackInfo* out);
+
+struct TrackIterator {
+  MediaFile* file;
+  uint32_t filter;
+  uint32_t kind;
+  uint32_t position;
+};
+
+// Null when out of memory or without a file.
+TrackIterator* track_iterator_new(MediaFile* file, uint32_t filter, uint32_t kind);
+// 0 with the record filled; 13 after the last track.
+ErrorCode track_iterator_next(TrackIterator* iterator, TrackInfo* out);
+void track_iterator_free(TrackIterator* iterator);
+
+struct SizeEstimate {
+  uint32_t ftyp_size;    // whole 'ftyp' box
+  uint32_t header_size;  // the top-level boxes the tree holds: 'ftyp', PROF, 'moov'
+  uint64_t total_sample_bytes;
+};
+enum SizeEstimateParts : uint32_t { kEstimateHeader = 0x1, kEstimateSamples = 0x2 };
+ErrorCode size_estimate(MediaFile* file, SizeEstimate* out, uint32_t what);
+
+// ---- Track statistics ---------------------------------------------------------------
+
+uint32_t track_sample_count(TrackBoxes* track);
+uint32_t track_chunk_count(TrackBoxes* track);
+uint32_t track_max_sample_size(TrackBoxes* track);
+uint32_t track_min_delta(TrackBoxes* track);  // all ones without entries
+bool track_delta_varies(TrackBoxes* track);
+uint64_t track_total_bytes(TrackBoxes* track);
+uint32_t track_avg_bitrate(TrackBoxes* track);
+uint32_t track_max_bitrate(TrackBoxes* track);
+
+// ---- Reading samples ---------------------------------------------------------------
+
+struct ReadCursor {
+  uint32_t track_id;
+  uint32_t current;  // 1-based number of the next sample to read; 0 for none
+  uint32_t sample_count;
+  SampleToChunkTable* stsc;
+  ChunkOffsetTable* chunk_offsets;
+  SampleSizeTable* sizes;
+  uint32_t stsc_entry;
+  uint32_t chunk_index;
+  uint32_t index_in_chunk;
+  uint64_t offset;
+  TimeToSampleTable* stts;
+  CompositionOffsetTable* ctts;
+  uint32_t stts_entry;
+  uint32_t stts_in_entry;
+  uint32_t ctts_entry;
+  uint32_t ctts_in_entry;
+  uint64_t time;  // media units, on the track's timeline
+  SyncSampleTable* stss;
+  uint32_t next_sync;
+};
+
+struct SampleRead {
+  uint8_t* buffer;  // in
+  uint32_t capacity;
+  uint32_t size;  // out
+  uint32_t index;  // 0-based
+  uint64_t time;
+  uint32_t duration;
+  uint32_t description_index;
+  int32_t composition_offset;
+  uint32_t sync;
+};
+
+// Positions a track's cursor by 0-based sample index or by time (media units),
+// optionally snapping to a sync sample. 13 when there is nothing to read.
+ErrorCode track_seek(MediaFile* file, uint32_t track_id, uint32_t by_time, uint32_t* index, uint64_t* time,
+                     uint32_t snap, uint32_t forward);
+ErrorCode read_next_sample(MediaFile* file, uint32_t track_id, SampleRead* sample);
+
+}  // namespace vantorel

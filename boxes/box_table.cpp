@@ -11,6 +11,7 @@
 #include "boxes/mvhd.h"
 #include "boxes/tkhd.h"
 #include "boxes/udta.h"
+#include "meta/cmov.h"
 #include "meta/metadata_boxes.h"
 
 namespace vantorel {
@@ -118,6 +119,7 @@ const BoxDescriptor kTopRows[] = {
 const BoxDescriptor kMoovRows[] = {
     row("mvhd", BoxTypeId::Mvhd, sizeof(MvhdRecord), offsetof(MoovRecord, mvhd), mvhd_init, nullptr, mvhd_read,
         mvhd_write, mvhd_size),
+    reader_row("cmov", BoxTypeId::Cmov, cmov_read),
     row("udta", BoxTypeId::Udta, sizeof(UdtaRecord), offsetof(MoovRecord, udta), nullptr, udta_release, udta_read,
         nullptr, udta_size),
 };

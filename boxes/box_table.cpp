@@ -12,6 +12,7 @@
 #include "boxes/tkhd.h"
 #include "boxes/udta.h"
 #include "meta/cmov.h"
+#include "meta/mdat.h"
 #include "meta/metadata_boxes.h"
 
 namespace vantorel {
@@ -114,6 +115,7 @@ constexpr BoxDescriptor reader_row(const char* type, BoxTypeId id, BoxReadOp rea
 const BoxDescriptor kTopRows[] = {
     row("moov", BoxTypeId::Moov, sizeof(MoovRecord), offsetof(FileBoxes, moov), nullptr, moov_release, moov_read,
         moov_write, moov_size),
+    reader_row("mdat", BoxTypeId::Mdat, mdat_read),
 };
 
 const BoxDescriptor kMoovRows[] = {

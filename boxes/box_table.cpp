@@ -11,6 +11,9 @@
 #include "boxes/mvhd.h"
 #include "boxes/tkhd.h"
 #include "boxes/udta.h"
+#include "meta/cmov.h"
+#include "meta/mdat.h"
+#include "meta/metadata_boxes.h"
 
 namespace vantorel {
 
@@ -104,16 +107,29 @@ constexpr BoxDescriptor container_row(const char* type, BoxTypeId id, uint32_t r
              container_size<L>);
 }
 
+// A row without a record: its read stores what it finds elsewhere.
+constexpr BoxDescriptor reader_row(const char* type, BoxTypeId id, BoxReadOp read) {
+  return row(type, id, 0, kNoSlot, nullptr, nullptr, read, nullptr, nullptr);
+}
+
 const BoxDescriptor kTopRows[] = {
     row("moov", BoxTypeId::Moov, sizeof(MoovRecord), offsetof(FileBoxes, moov), nullptr, moov_release, moov_read,
         moov_write, moov_size),
+    reader_row("mdat", BoxTypeId::Mdat, mdat_read),
 };
 
 const BoxDescriptor kMoovRows[] = {
     row("mvhd", BoxTypeId::Mvhd, sizeof(MvhdRecord), offsetof(MoovRecord, mvhd), mvhd_init, nullptr, mvhd_read,
         mvhd_write, mvhd_size),
+    reader_row("cmov", BoxTypeId::Cmov, cmov_read),
     row("udta", BoxTypeId::Udta, sizeof(UdtaRecord), offsetof(MoovRecord, udta), nullptr, udta_release, udta_read,
         nullptr, udta_size),
+};
+
+const BoxDescriptor kUdtaRows[] = {
+    reader_row("chpl", BoxTypeId::Chpl, chpl_read),
+    reader_row("tags", BoxTypeId::Tags, tags_box_read),
+    reader_row("meta", BoxTypeId::Meta, meta_box_read),
 };
 
 const BoxDescriptor kTrakRows[] = {
@@ -243,7 +259,7 @@ void* look_up(const IndexGroup (&index)[N], void* context, BoxTypeId id) {
 
 constinit const ChildList kTopList = list(top_parent, kTopRows);
 constinit const ChildList kMoovList = list(moov_parent, kMoovRows);
-constinit const ChildList kUdtaList{udta_parent, 0, nullptr};
+constinit const ChildList kUdtaList = list(udta_parent, kUdtaRows);
 constinit const ChildList kMovieUsmtList{movie_usmt_parent, 0, nullptr};
 constinit const ChildList kTrakList = list(trak_parent, kTrakRows);
 constinit const ChildList kTrackUsmtList{track_usmt_parent, 0, nullptr};

@@ -294,12 +294,7 @@ TEST(Iods, IsNeitherWrittenNorCounted) {
 }
 
 TEST(EditsReferencesExtends, MalformedInput) {
-  struct Case {
-    const char* name;
-    Level level;
-    Bytes box;
-    const char* reason;
-  } cases[] = {
+  const MalformedCase cases[] = {
       {"elst count of 2^32 - 1", Level::Edts, full_box("elst", 0, 0, cat({u32(0xFFFFFFFFu), edit_v0(1, 0)})),
        "more edits"},
       {"elst version 1 with version 0 entries", Level::Edts,
@@ -314,13 +309,7 @@ TEST(EditsReferencesExtends, MalformedInput) {
       {"trex shorter than its fields", Level::Movie, box("mvex", full_box("trex", 0, 0, zeros(8))), "'trex' shorter"},
       {"mehd shorter than its duration", Level::Movie, box("mvex", full_box("mehd", 1, 0, u32(1))), "'mehd' shorter"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ParsedTree t = parse_file(wrap_at(c.level, c.box));
-    EXPECT_EQ(t.result, ErrorCode::Malformed);
-    ASSERT_NE(t.reason(), nullptr);
-    EXPECT_NE(std::strstr(t.reason(), c.reason), nullptr) << t.reason();
-  }
+  for (const MalformedCase& c : cases) expect_malformed(c);
 }
 
 }  // namespace

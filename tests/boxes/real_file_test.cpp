@@ -27,7 +27,14 @@ using namespace test;
 
 bool have_ffmpeg() { return std::system("ffmpeg -hide_banner -version >/dev/null 2>&1") == 0; }
 
-Bytes read_whole(const std::string& path) {
+// One second of test video (H.264) and a sine tone (AAC), made by ffmpeg
+// with the given size and further options; empty when ffmpeg fails.
+Bytes make_av_file(const char* size, const std::string& options) {
+  TempDir dir;
+  std::string path = dir.path("av.mp4");
+  std::string cmd = std::string("ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc=duration=1:size=") + size +
+                    ":rate=10 -f lavfi -i sine=duration=1 -c:v libx264 -c:a aac " + options + " '" + path + "'";
+  if (std::system(cmd.c_str()) != 0) return {};
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
@@ -60,13 +67,7 @@ std::vector<TrackSummary> summarise(FileBoxes* root) {
 
 TEST(RealFile, MovieBoxSurvivesWritingAndReadingBack) {
   if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
-  TempDir dir;
-  std::string path = dir.path("av.mp4");
-  std::string cmd =
-      "ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc=duration=1:size=160x120:rate=10 "
-      "-f lavfi -i sine=duration=1 -c:v libx264 -c:a aac -skip_iods 0 '" + path + "'";
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
-  Bytes input = read_whole(path);
+  Bytes input = make_av_file("160x120", "-skip_iods 0");
   ASSERT_GT(input.size(), 1000u);
 
   for (uint32_t buffering_off : {0u, 1u}) {
@@ -159,13 +160,8 @@ Bytes box_at(const Bytes& data, std::initializer_list<const char*> path) {
 
 TEST(RealFile, PortablePlayerBoxes) {
   if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
-  TempDir dir;
-  std::string path = dir.path("psp.mp4");
-  std::string cmd =
-      "ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc=duration=1:size=320x240:rate=10 "
-      "-f lavfi -i sine=duration=1 -c:v libx264 -c:a aac -metadata title=Hello -f psp '" + path + "'";
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
-  Bytes input = read_whole(path);
+  Bytes input = make_av_file("320x240", "-metadata title=Hello -f psp");
+  ASSERT_GT(input.size(), 1000u);
   ParsedTree t = parse_file(input);
   ASSERT_EQ(t.result, ErrorCode::Ok);
   EXPECT_EQ(t.file->get()->flags & kFlagPsp, uint32_t{kFlagPsp});

@@ -1,6 +1,8 @@
 #include "boxes/tree_helpers.h"
 
-#include <stdexcept>
+#include <gtest/gtest.h>
+
+#include <cstring>
 
 #include "boxes/moov.h"
 
@@ -92,6 +94,14 @@ Bytes write_movie(FileBoxes* root, ErrorCode* error) {
   MemoryFile out({}, kOpenCreate);
   *error = write_box(out.get(), FourCC::of("moov"), nullptr, moov_size(out.get(), root), moov_write, root);
   return out.contents();
+}
+
+void expect_malformed(const MalformedCase& c) {
+  SCOPED_TRACE(c.name);
+  ParsedTree t = parse_file(wrap_at(c.level, c.box));
+  EXPECT_EQ(t.result, ErrorCode::Malformed);
+  ASSERT_NE(t.reason(), nullptr);
+  EXPECT_NE(std::strstr(t.reason(), c.reason), nullptr) << t.reason();
 }
 
 Bytes identity_matrix() {

@@ -36,6 +36,16 @@ Bytes write_row(const BoxDescriptor& row, void* context, ErrorCode* error);
 // The whole movie box of a tree, as it would be written.
 Bytes write_movie(FileBoxes* root, ErrorCode* error);
 
+// Hand-made input that must be refused as malformed, with a reason naming
+// the problem.
+struct MalformedCase {
+  const char* name;
+  Level level;
+  Bytes box;
+  const char* reason;  // a part of the recorded reason
+};
+void expect_malformed(const MalformedCase& c);
+
 // An mvhd (version 0, time scale `timescale`) and identity matrices, for
 // building movies by hand.
 Bytes identity_matrix();

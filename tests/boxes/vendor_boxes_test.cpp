@@ -247,12 +247,7 @@ TEST(Udta, NewUserDataAndChapterList) {
 }
 
 TEST(VendorBoxes, MalformedInput) {
-  struct Case {
-    const char* name;
-    Level level;
-    Bytes box;
-    const char* reason;
-  } cases[] = {
+  const MalformedCase cases[] = {
       {"PROF without profiles", Level::Top, prof(0, fprf()), "without profiles"},
       {"PROF count beyond the box", Level::Top, prof(0xFFFFFFFFu, fprf()), "more profiles"},
       {"PROF not starting with FPRF", Level::Top, prof(2, cat({vprf(1), fprf()})), "does not start with 'FPRF'"},
@@ -275,13 +270,7 @@ TEST(VendorBoxes, MalformedInput) {
       {"MTDT entry past the box", Level::TrackUsmt, box("MTDT", cat({u16(1), mtdt_entry(60000, 1, 0, zeros(8))})),
        "runs past"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ParsedTree t = parse_file(wrap_at(c.level, c.box));
-    EXPECT_EQ(t.result, ErrorCode::Malformed);
-    ASSERT_NE(t.reason(), nullptr);
-    EXPECT_NE(std::strstr(t.reason(), c.reason), nullptr) << t.reason();
-  }
+  for (const MalformedCase& c : cases) expect_malformed(c);
 }
 
 }  // namespace

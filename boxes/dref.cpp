@@ -127,7 +127,7 @@ ErrorCode dref_read(MediaFile* file, const BoxHeader* header, void* context) {
     e->flags = read_u24be(file);
     if (h.type == "url ") e->kind = kDrefUrl;
     else if (h.type == "urn ") e->kind = kDrefUrn;
-    uint64_t text = h.size - kDrefEntryMinimum;
+    uint64_t text = box_bytes_left(file, &h);  // after a 16-byte header too
     bool has_text = (e->kind == kDrefUrl && !self_contained(e)) || e->kind == kDrefUrn;
     if (has_text && text > 0) VT_TRY(read_entry_text(file, e, text));
     // Whatever an entry holds beyond what is understood is skipped.

@@ -172,6 +172,15 @@ TEST(Dref, EntriesAndStrings) {
   // from where it ends.
   EXPECT_EQ(d->entries[3].kind, kDrefOther);
   EXPECT_EQ(d->entries[3].name, nullptr);
+  // A 64-bit entry header: the strings end where the entry ends, and its
+  // last byte is the terminator.
+  ParsedTree wide = parse_file(wrap_at(
+      Level::Dinf, cat({full_box("dref", 0, 0, cat({u32(1), box64("url ", 16 + 4 + 4, cat({u32(0), text("abcd")}))})),
+                        box("free", text("tail"))})));
+  ASSERT_EQ(wide.result, ErrorCode::Ok);
+  auto* w = track_record<DrefRecord>(wide.track(), BoxTypeId::Dref);
+  ASSERT_EQ(w->entries.count, 1u);
+  EXPECT_STREQ(w->entries[0].location, "abc");
   // It cannot be written back.
   ErrorCode e;
   write_row(kDinfList.first[0], t.track(), &e);

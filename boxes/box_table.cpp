@@ -5,12 +5,22 @@
 #include <cstddef>
 
 #include "boxes/box_tree.h"
+#include "boxes/dref.h"
+#include "boxes/elst.h"
 #include "boxes/hdlr.h"
+#include "boxes/iods.h"
 #include "boxes/mdhd.h"
+#include "boxes/media_headers.h"
 #include "boxes/moov.h"
+#include "boxes/mvex.h"
 #include "boxes/mvhd.h"
+#include "boxes/prof.h"
+#include "boxes/strx.h"
+#include "boxes/tdrm.h"
 #include "boxes/tkhd.h"
+#include "boxes/tref.h"
 #include "boxes/udta.h"
+#include "boxes/usmt.h"
 #include "meta/cmov.h"
 #include "meta/mdat.h"
 #include "meta/metadata_boxes.h"
@@ -113,6 +123,8 @@ constexpr BoxDescriptor reader_row(const char* type, BoxTypeId id, BoxReadOp rea
 }
 
 const BoxDescriptor kTopRows[] = {
+    uuid_row(kProfUuid, row("uuid", BoxTypeId::Prof, sizeof(ProfRecord), offsetof(FileBoxes, prof), nullptr,
+                            prof_release, prof_read, prof_write, prof_size)),
     row("moov", BoxTypeId::Moov, sizeof(MoovRecord), offsetof(FileBoxes, moov), nullptr, moov_release, moov_read,
         moov_write, moov_size),
     reader_row("mdat", BoxTypeId::Mdat, mdat_read),
@@ -121,22 +133,60 @@ const BoxDescriptor kTopRows[] = {
 const BoxDescriptor kMoovRows[] = {
     row("mvhd", BoxTypeId::Mvhd, sizeof(MvhdRecord), offsetof(MoovRecord, mvhd), mvhd_init, nullptr, mvhd_read,
         mvhd_write, mvhd_size),
+    // Never written, so never counted: an 'iods' read from a file must not
+    // make the movie box larger than what is written.
+    row("iods", BoxTypeId::Iods, sizeof(IodsRecord), offsetof(MoovRecord, iods), iods_init, iods_release, iods_read,
+        nullptr, nullptr),
     reader_row("cmov", BoxTypeId::Cmov, cmov_read),
+    row("mvex", BoxTypeId::Mvex, sizeof(MvexRecord), offsetof(MoovRecord, mvex), nullptr, mvex_release, mvex_read,
+        nullptr, nullptr),
     row("udta", BoxTypeId::Udta, sizeof(UdtaRecord), offsetof(MoovRecord, udta), nullptr, udta_release, udta_read,
         nullptr, udta_size),
+    // Written by the movie box itself, after the tracks.
+    uuid_row(kUsmtUuid, row("uuid", BoxTypeId::Usmt, sizeof(UsmtRecord), offsetof(MoovRecord, usmt), nullptr,
+                            container_release<&kMovieUsmtList>, container_read<&kMovieUsmtList>, nullptr,
+                            container_size<&kMovieUsmtList>)),
+};
+
+
+const BoxDescriptor kMovieUsmtRows[] = {
+    row("MTDF", BoxTypeId::Mtdf, sizeof(MtdfRecord), offsetof(UsmtRecord, mtdf), nullptr, mtdf_movie_release,
+        mtdf_movie_read, mtdf_movie_write, mtdf_movie_size),
+    row("MTDT", BoxTypeId::Mtdt, sizeof(MtdtRecord), offsetof(UsmtRecord, mtdt), nullptr, mtdt_movie_release,
+        mtdt_movie_read, mtdt_movie_write, mtdt_movie_size),
 };
 
 const BoxDescriptor kUdtaRows[] = {
     reader_row("chpl", BoxTypeId::Chpl, chpl_read),
     reader_row("tags", BoxTypeId::Tags, tags_box_read),
     reader_row("meta", BoxTypeId::Meta, meta_box_read),
+    row("tdrm", BoxTypeId::Tdrm, sizeof(TdrmRecord), offsetof(UdtaRecord, tdrm), tdrm_init, nullptr, tdrm_read,
+        tdrm_write, tdrm_size),
+    uuid_row(kStrxUuid, row("uuid", BoxTypeId::Strx, sizeof(StrxRecord), offsetof(UdtaRecord, strx), strx_init,
+                            nullptr, strx_read, strx_write, strx_size)),
 };
 
 const BoxDescriptor kTrakRows[] = {
     row("tkhd", BoxTypeId::Tkhd, sizeof(TkhdRecord), offsetof(TrackBoxes, tkhd), tkhd_init, nullptr, tkhd_read,
         tkhd_write, tkhd_size),
+    row("tref", BoxTypeId::Tref, sizeof(TrefRecord), offsetof(TrackBoxes, tref), nullptr, tref_release, tref_read,
+        tref_write, tref_size),
     container_row<&kEdtsList>("edts", BoxTypeId::Edts, sizeof(EdtsRecord), offsetof(TrackBoxes, edts)),
     container_row<&kMdiaList>("mdia", BoxTypeId::Mdia, sizeof(MdiaRecord), offsetof(TrackBoxes, mdia)),
+    uuid_row(kUsmtUuid, container_row<&kTrackUsmtList>("uuid", BoxTypeId::Usmt, sizeof(UsmtRecord),
+                                                       offsetof(TrackBoxes, usmt))),
+};
+
+const BoxDescriptor kTrackUsmtRows[] = {
+    row("MTDF", BoxTypeId::Mtdf, sizeof(MtdfRecord), offsetof(UsmtRecord, mtdf), nullptr, mtdf_track_release,
+        mtdf_track_read, mtdf_track_write, mtdf_track_size),
+    row("MTDT", BoxTypeId::Mtdt, sizeof(MtdtRecord), offsetof(UsmtRecord, mtdt), nullptr, mtdt_track_release,
+        mtdt_track_read, mtdt_track_write, mtdt_track_size),
+};
+
+const BoxDescriptor kEdtsRows[] = {
+    row("elst", BoxTypeId::Elst, sizeof(ElstRecord), offsetof(EdtsRecord, elst), nullptr, elst_release, elst_read,
+        elst_write, elst_size),
 };
 
 const BoxDescriptor kMdiaRows[] = {
@@ -148,8 +198,21 @@ const BoxDescriptor kMdiaRows[] = {
 };
 
 const BoxDescriptor kMinfRows[] = {
+    row("vmhd", BoxTypeId::Vmhd, sizeof(VmhdRecord), offsetof(MinfRecord, vmhd), vmhd_init, nullptr, vmhd_read,
+        vmhd_write, vmhd_size),
+    row("smhd", BoxTypeId::Smhd, sizeof(SmhdRecord), offsetof(MinfRecord, smhd), nullptr, nullptr, smhd_read,
+        smhd_write, smhd_size),
+    row("hmhd", BoxTypeId::Hmhd, sizeof(HmhdRecord), offsetof(MinfRecord, hmhd), nullptr, nullptr, hmhd_read,
+        hmhd_write, hmhd_size),
+    row("nmhd", BoxTypeId::Nmhd, sizeof(NmhdRecord), offsetof(MinfRecord, nmhd), nullptr, nullptr, nmhd_read,
+        nmhd_write, nmhd_size),
     container_row<&kDinfList>("dinf", BoxTypeId::Dinf, sizeof(DinfRecord), offsetof(MinfRecord, dinf)),
     container_row<&kStblList>("stbl", BoxTypeId::Stbl, sizeof(StblRecord), offsetof(MinfRecord, stbl)),
+};
+
+const BoxDescriptor kDinfRows[] = {
+    row("dref", BoxTypeId::Dref, sizeof(DrefRecord), offsetof(DinfRecord, dref), nullptr, dref_release, dref_read,
+        dref_write, dref_size),
 };
 
 template <size_t N>
@@ -260,13 +323,13 @@ void* look_up(const IndexGroup (&index)[N], void* context, BoxTypeId id) {
 constinit const ChildList kTopList = list(top_parent, kTopRows);
 constinit const ChildList kMoovList = list(moov_parent, kMoovRows);
 constinit const ChildList kUdtaList = list(udta_parent, kUdtaRows);
-constinit const ChildList kMovieUsmtList{movie_usmt_parent, 0, nullptr};
+constinit const ChildList kMovieUsmtList = list(movie_usmt_parent, kMovieUsmtRows);
 constinit const ChildList kTrakList = list(trak_parent, kTrakRows);
-constinit const ChildList kTrackUsmtList{track_usmt_parent, 0, nullptr};
-constinit const ChildList kEdtsList{edts_parent, 0, nullptr};
+constinit const ChildList kTrackUsmtList = list(track_usmt_parent, kTrackUsmtRows);
+constinit const ChildList kEdtsList = list(edts_parent, kEdtsRows);
 constinit const ChildList kMdiaList = list(mdia_parent, kMdiaRows);
 constinit const ChildList kMinfList = list(minf_parent, kMinfRows);
-constinit const ChildList kDinfList{dinf_parent, 0, nullptr};
+constinit const ChildList kDinfList = list(dinf_parent, kDinfRows);
 constinit const ChildList kStblList{stbl_parent, 0, nullptr};
 
 void* find_box(FileBoxes* root, BoxTypeId id) {

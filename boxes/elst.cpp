@@ -1,0 +1,120 @@
+#include "boxes/elst.h"
+
+namespace vantorel {
+
+namespace {
+
+ElstRecord* elst_of(void* context) { return track_record<ElstRecord>(static_cast<TrackBoxes*>(context), BoxTypeId::Elst); }
+
+bool fits_s32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
+
+uint64_t entry_size(const ElstRecord* e) { return e->version == 1 ? 20 : 12; }
+
+}  // namespace
+
+ErrorCode add_edit(MediaFile* file, TrackBoxes* track, uint64_t segment_duration, int64_t media_time,
+                   int16_t rate_integer, uint16_t rate_fraction) {
+  if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
+  ElstRecord* e = elst_of(track);
+  if (e == nullptr) return ErrorCode::Missing;
+  ElstEntry entry{segment_duration, media_time, rate_integer, rate_fraction};
+  VT_TRY(e->entries.append(entry));
+  if (!fits_u32(segment_duration) || (media_time != kEmptyEdit && !fits_s32(media_time))) e->version = 1;
+  return ErrorCode::Ok;
+}
+
+ErrorCode set_last_edit_duration(TrackBoxes* track, uint64_t duration) {
+  if (track == nullptr) return ErrorCode::BadArgument;
+  ElstRecord* e = elst_of(track);
+  if (e == nullptr) return ErrorCode::Missing;
+  uint32_t n = e->entries.count;
+  if ((n != 1 && n != 2) || e->entries[n - 1].media_time != 0) return ErrorCode::Ok;
+  e->entries[n - 1].segment_duration = duration;
+  if (!fits_u32(duration)) e->version = 1;
+  return ErrorCode::Ok;
+}
+
+uint64_t initial_empty_duration(TrackBoxes* track) {
+  ElstRecord* e = elst_of(track);
+  if (e == nullptr || e->entries.count == 0 || e->entries[0].media_time != kEmptyEdit) return 0;
+  return e->entries[0].segment_duration;
+}
+
+int64_t first_media_time(TrackBoxes* track) {
+  ElstRecord* e = elst_of(track);
+  if (e == nullptr) return 0;
+  for (const ElstEntry& entry : e->entries)
+    if (entry.media_time >= 0) return entry.media_time;
+  return 0;
+}
+
+uint64_t total_edit_duration(TrackBoxes* track) {
+  ElstRecord* e = elst_of(track);
+  if (e == nullptr) return 0;
+  uint64_t total = 0;
+  for (const ElstEntry& entry : e->entries) total += entry.segment_duration;
+  return total;
+}
+
+void elst_release(MediaFile*, void* context) {
+  ElstRecord* e = elst_of(context);
+  if (e != nullptr) e->entries.release();
+}
+
+ErrorCode elst_read(MediaFile* file, const BoxHeader* header, void* context) {
+  if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  ElstRecord* e = elst_of(context);
+  if (e == nullptr) return ErrorCode::Missing;
+  if (e->entries.count != 0) return ErrorCode::Missing;
+  e->version = read_u8(file);
+  e->flags = read_u24be(file);
+  uint32_t count = read_u32be(file);
+  if (io_failed(file)) return ErrorCode::Io;
+  if (!box_holds(file, header, count, entry_size(e))) return malformed(file, "more edits than the box holds");
+  VT_TRY(e->entries.reserve(count));
+  bool wide = e->version == 1;
+  for (uint32_t i = 0; i < count && !io_failed(file); ++i) {
+    ElstEntry entry{};
+    if (wide) {
+      entry.segment_duration = read_u64be(file);
+      entry.media_time = static_cast<int64_t>(read_u64be(file));
+    } else {
+      entry.segment_duration = read_u32be(file);
+      entry.media_time = static_cast<int32_t>(read_u32be(file));  // 0xFFFFFFFF is an empty edit
+    }
+    entry.media_rate_integer = static_cast<int16_t>(read_u16be(file));
+    entry.media_rate_fraction = read_u16be(file);
+    VT_TRY(e->entries.append(entry));
+  }
+  return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
+}
+
+ErrorCode elst_write(MediaFile* file, void* context) {
+  if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  ElstRecord* e = elst_of(context);
+  if (e == nullptr || e->entries.items == nullptr) return ErrorCode::Missing;
+  bool wide = e->version == 1;
+  VT_TRY(write_u8(file, e->version));
+  VT_TRY(write_u24be(file, e->flags));
+  VT_TRY(write_u32be(file, e->entries.count));
+  for (const ElstEntry& entry : e->entries) {
+    if (wide) {
+      VT_TRY(write_u64be(file, entry.segment_duration));
+      VT_TRY(write_u64be(file, static_cast<uint64_t>(entry.media_time)));
+    } else {
+      VT_TRY(write_u32be(file, low32(entry.segment_duration)));
+      VT_TRY(write_u32be(file, static_cast<uint32_t>(entry.media_time)));
+    }
+    VT_TRY(write_u16be(file, static_cast<uint16_t>(entry.media_rate_integer)));
+    VT_TRY(write_u16be(file, entry.media_rate_fraction));
+  }
+  return ErrorCode::Ok;
+}
+
+uint64_t elst_size(MediaFile*, void* context) {
+  ElstRecord* e = elst_of(context);
+  if (e == nullptr) return 0;
+  return uint64_t{e->entries.count} * entry_size(e) + 8;
+}
+
+}  // namespace vantorel

@@ -1,0 +1,55 @@
+#pragma once
+// The media headers of 'minf', one per kind of media: 'vmhd' (video),
+// 'smhd' (sound), 'hmhd' (hint) and 'nmhd' (everything else).
+#include "boxes/box_tree.h"
+
+namespace vantorel {
+
+struct VmhdRecord {
+  uint8_t version;
+  uint32_t flags;
+  uint16_t graphics_mode;
+  uint16_t opcolor[3];
+};
+
+struct SmhdRecord {
+  uint8_t version;
+  uint32_t flags;
+  uint16_t balance;  // 8.8
+};
+
+struct HmhdRecord {
+  uint8_t version;
+  uint32_t flags;
+  uint16_t max_pdu_size;
+  uint16_t avg_pdu_size;
+  uint32_t max_bitrate;
+  uint32_t avg_bitrate;
+};
+
+struct NmhdRecord {
+  uint8_t version;
+  uint32_t flags;
+};
+
+// The media header a new track of a handler kind gets.
+BoxTypeId media_header_for_kind(uint32_t kind);
+
+void vmhd_init(MediaFile* file, void* context);
+ErrorCode vmhd_read(MediaFile* file, const BoxHeader* header, void* context);
+ErrorCode vmhd_write(MediaFile* file, void* context);
+uint64_t vmhd_size(MediaFile* file, void* context);
+
+ErrorCode smhd_read(MediaFile* file, const BoxHeader* header, void* context);
+ErrorCode smhd_write(MediaFile* file, void* context);
+uint64_t smhd_size(MediaFile* file, void* context);
+
+ErrorCode hmhd_read(MediaFile* file, const BoxHeader* header, void* context);
+ErrorCode hmhd_write(MediaFile* file, void* context);
+uint64_t hmhd_size(MediaFile* file, void* context);
+
+ErrorCode nmhd_read(MediaFile* file, const BoxHeader* header, void* context);
+ErrorCode nmhd_write(MediaFile* file, void* context);
+uint64_t nmhd_size(MediaFile* file, void* context);
+
+}  // namespace vantorel

@@ -1,0 +1,98 @@
+#include "boxes/movie_upkeep.h"
+
+#include "boxes/elst.h"
+#include "boxes/mdhd.h"
+#include "boxes/mvhd.h"
+#include "boxes/tkhd.h"
+#include "sampletables/stts_total.h"
+
+namespace vantorel {
+
+namespace {
+
+void widen_if_needed(uint8_t* version, uint64_t value) {
+  if (!fits_u32(value)) *version = 1;
+}
+
+}  // namespace
+
+ErrorCode update_durations(MediaFile* file, FileBoxes* root) {
+  if (file == nullptr || root == nullptr) return ErrorCode::BadArgument;
+  if (root->moov == nullptr) return ErrorCode::Ok;  // no movie, no durations
+  MvhdRecord* mvhd = movie_record<MvhdRecord>(root, BoxTypeId::Mvhd);
+  if (mvhd == nullptr) return ErrorCode::Missing;
+  uint64_t longest = 0;
+  for (uint32_t i = 0; i < track_count(root); ++i) {
+    TrackBoxes* track = track_at(root, i);
+    MdhdRecord* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
+    uint64_t media_duration = 0;
+    uint32_t media_timescale = 0;
+    if (mdhd != nullptr) {
+      // Inspecting keeps what the file says; everyone else trusts the samples.
+      if (file->mode != kOpenInspect) {
+        mdhd->duration = stts_total_duration(track);
+        widen_if_needed(&mdhd->version, mdhd->duration);
+      }
+      media_duration = mdhd->duration;
+      media_timescale = mdhd->timescale;
+    }
+    uint64_t duration = media_timescale == 0 ? 0 : rescale(media_duration, media_timescale, mvhd->timescale);
+    if (track_record<ElstRecord>(track, BoxTypeId::Elst) != nullptr) {
+      VT_TRY(set_last_edit_duration(track, duration));
+      duration = total_edit_duration(track);
+    }
+    TkhdRecord* tkhd = track_record<TkhdRecord>(track, BoxTypeId::Tkhd);
+    if (tkhd == nullptr) continue;
+    tkhd->duration = duration;
+    widen_if_needed(&tkhd->version, duration);
+    if (duration > longest) longest = duration;
+  }
+  mvhd->duration = longest;
+  widen_if_needed(&mvhd->version, longest);
+  return ErrorCode::Ok;
+}
+
+ErrorCode touch_modified_tracks(MediaFile* file, FileBoxes* root) {
+  if (file == nullptr || root == nullptr) return ErrorCode::BadArgument;
+  uint64_t now = now_1904();
+  uint32_t n = track_count(root);
+  if (file->track_changed.count < n) n = file->track_changed.count;
+  for (uint32_t i = 0; i < n; ++i) {
+    if (file->track_changed[i] == 0) continue;
+    TrackBoxes* track = track_at(root, i);
+    if (auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd); mdhd != nullptr) {
+      mdhd->modification_time = now;
+      widen_if_needed(&mdhd->version, now);
+    }
+    if (auto* tkhd = track_record<TkhdRecord>(track, BoxTypeId::Tkhd); tkhd != nullptr) {
+      tkhd->modification_time = now;
+      widen_if_needed(&tkhd->version, now);
+    }
+    file->track_changed[i] = 0;
+  }
+  if (file->tracks_changed != 0) {
+    if (auto* mvhd = movie_record<MvhdRecord>(root, BoxTypeId::Mvhd); mvhd != nullptr) {
+      mvhd->modification_time = now;
+      widen_if_needed(&mvhd->version, now);
+    }
+    file->tracks_changed = 0;
+  }
+  return ErrorCode::Ok;
+}
+
+ErrorCode set_next_track_id(FileBoxes* root) {
+  if (root == nullptr) return ErrorCode::BadArgument;
+  MvhdRecord* mvhd = movie_record<MvhdRecord>(root, BoxTypeId::Mvhd);
+  if (mvhd == nullptr) return ErrorCode::Missing;
+  uint32_t largest = 0;
+  for (uint32_t i = 0; i < track_count(root); ++i) {
+    TkhdRecord* tkhd = track_record<TkhdRecord>(track_at(root, i), BoxTypeId::Tkhd);
+    if (tkhd == nullptr) return ErrorCode::Missing;
+    if (tkhd->track_id > largest) largest = tkhd->track_id;
+  }
+  // 0 is no track id: at the top of the range the id stays at the top.
+  mvhd->next_track_id = largest == UINT32_MAX ? UINT32_MAX : largest + 1;
+  return ErrorCode::Ok;
+}
+
+}  // namespace vantorel

@@ -1,0 +1,36 @@
+#pragma once
+// 'tref': a track's references to other tracks, of one reference type.
+#include "boxes/box_tree.h"
+
+namespace vantorel {
+
+enum ReferenceType : uint32_t {
+  kReferenceNone = 0,
+  kReferenceHint = 1,  // "hint"
+  kReferenceCdsc = 2,  // "cdsc"
+  kReferenceDpnd = 3,  // "dpnd"
+  kReferenceIpir = 4,  // "ipir"
+  kReferenceMpod = 5,  // "mpod"
+  kReferenceSync = 6,  // "sync"
+};
+constexpr uint32_t kReferenceTypeCount = 7;
+
+struct TrefRecord {
+  uint32_t reference_type;  // ReferenceType
+  GrowArray<uint32_t> track_ids;
+};
+
+// Box type of a reference type, zero for none or an unknown one.
+FourCC reference_box_type(uint32_t type);
+uint32_t reference_type_from_box(FourCC type);
+
+// 10 without 'tref'; 1 for a type outside 1-6.
+ErrorCode set_reference_type(TrackBoxes* track, uint32_t type);
+ErrorCode add_reference(MediaFile* file, TrackBoxes* track, uint32_t track_id);
+
+void tref_release(MediaFile* file, void* context);
+ErrorCode tref_read(MediaFile* file, const BoxHeader* header, void* context);
+ErrorCode tref_write(MediaFile* file, void* context);
+uint64_t tref_size(MediaFile* file, void* context);
+
+}  // namespace vantorel

@@ -87,22 +87,20 @@ ErrorCode stsc_locate(MediaFile* file, TrackBoxes* track, uint32_t k, ChunkPosit
   if (k == 0) return ErrorCode::BadArgument;
   SampleToChunkTable* t = stsc_of(track);
   if (t == nullptr) return ErrorCode::Missing;
-  if (t->entries.count == 0) return malformed(file, "'stsc' without entries for a track with samples");
   const ChunkOffsetTable* offsets = track_record<ChunkOffsetTable>(track, BoxTypeId::Stco);
   const uint64_t chunk_count = offsets != nullptr ? offsets->offsets.count : none64();
+  // The whole table is checked, so that a broken run is an error whichever
+  // sample is asked for.
+  VT_TRY(stsc_check(file, t, chunk_count, k));
   const uint32_t n = t->entries.count;
 
   uint64_t before = 0;  // samples in the entries passed; always below k
   for (uint32_t i = 0; i < n; ++i) {
-    if (!first_chunk_fits(t, i, chunk_count))
-      return malformed(file, "'stsc' first chunks that do not increase or pass the chunk count");
     // The first entry covers chunk 1 on, whatever its first chunk says.
     uint64_t start = i == 0 ? 1 : t->entries[i].first_chunk;
     bool open_ended = false;
     uint64_t chunks = 0;
     if (i + 1 < n) {
-      if (!first_chunk_fits(t, i + 1, chunk_count))
-        return malformed(file, "'stsc' first chunks that do not increase or pass the chunk count");
       chunks = t->entries[i + 1].first_chunk - start;
     } else if (chunk_count != none64()) {
       chunks = chunk_count + 1 - start;

@@ -23,7 +23,6 @@ using namespace test;
 
 TimeToSampleTable* stts_of(TrackBoxes* t) { return track_record<TimeToSampleTable>(t, BoxTypeId::Stts); }
 CompositionOffsetTable* ctts_of(TrackBoxes* t) { return track_record<CompositionOffsetTable>(t, BoxTypeId::Ctts); }
-SampleToChunkTable* stsc_of(TrackBoxes* t) { return track_record<SampleToChunkTable>(t, BoxTypeId::Stsc); }
 SampleSizeTable* stsz_of(TrackBoxes* t) { return track_record<SampleSizeTable>(t, BoxTypeId::Stsz); }
 
 const std::initializer_list<BoxTypeId> kAllTables = {BoxTypeId::Stts, BoxTypeId::Ctts, BoxTypeId::Stsc,
@@ -81,20 +80,6 @@ TEST(SampleTableAppends, SizeTableStaysConstantUntilASizeDiffers) {
   expect.resize(45, 7);
   expect.push_back(0);  // beyond the table
   EXPECT_EQ(sizes, expect);
-}
-
-TEST(SampleTableAppends, ListsStartAt512AndDouble) {
-  MemoryFile f({}, kOpenCreate);
-  TrackBoxes* t = make_track(f.get(), 1);
-  add_tables(f.get(), t, kAllTables);
-  for (uint32_t i = 1; i <= 513; ++i) {
-    ASSERT_EQ(stco_append(f.get(), t, i * 100ull), ErrorCode::Ok);
-    ASSERT_EQ(stss_append(f.get(), t, i), ErrorCode::Ok);
-    ASSERT_EQ(stsc_append(f.get(), t, i, 1, 1), ErrorCode::Ok);
-  }
-  EXPECT_EQ(track_record<ChunkOffsetTable>(t, BoxTypeId::Stco)->offsets.capacity, 1024u);
-  EXPECT_EQ(track_record<SyncSampleTable>(t, BoxTypeId::Stss)->samples[512], 513u);
-  EXPECT_EQ(stsc_of(t)->entries[512].first_chunk, 513u);
 }
 
 TEST(SampleTableAppends, MissingTablesAndFullCounts) {

@@ -24,6 +24,13 @@
 #include "meta/cmov.h"
 #include "meta/mdat.h"
 #include "meta/metadata_boxes.h"
+#include "sampletables/ctts.h"
+#include "sampletables/stbl.h"
+#include "sampletables/stco.h"
+#include "sampletables/stsc.h"
+#include "sampletables/stss.h"
+#include "sampletables/stsz.h"
+#include "sampletables/stts.h"
 
 namespace vantorel {
 
@@ -207,7 +214,30 @@ const BoxDescriptor kMinfRows[] = {
     row("nmhd", BoxTypeId::Nmhd, sizeof(NmhdRecord), offsetof(MinfRecord, nmhd), nullptr, nullptr, nmhd_read,
         nmhd_write, nmhd_size),
     container_row<&kDinfList>("dinf", BoxTypeId::Dinf, sizeof(DinfRecord), offsetof(MinfRecord, dinf)),
-    container_row<&kStblList>("stbl", BoxTypeId::Stbl, sizeof(StblRecord), offsetof(MinfRecord, stbl)),
+    row("stbl", BoxTypeId::Stbl, sizeof(StblRecord), offsetof(MinfRecord, stbl), nullptr, stbl_release, stbl_read,
+        stbl_write, stbl_size),
+};
+
+// 'stz2' and 'co64' share the slots of 'stsz' and 'stco' (the first box met
+// wins) and are written back through those rows; their release is the same
+// so that removing them by their own id frees the arrays too.
+const BoxDescriptor kStblRows[] = {
+    row("stts", BoxTypeId::Stts, sizeof(TimeToSampleTable), offsetof(StblRecord, stts), nullptr, stts_release,
+        stts_read, stts_write, stts_size),
+    row("ctts", BoxTypeId::Ctts, sizeof(CompositionOffsetTable), offsetof(StblRecord, ctts), nullptr, ctts_release,
+        ctts_read, ctts_write, ctts_size),
+    row("stsc", BoxTypeId::Stsc, sizeof(SampleToChunkTable), offsetof(StblRecord, stsc), nullptr, stsc_release,
+        stsc_read, stsc_write, stsc_size),
+    row("stsz", BoxTypeId::Stsz, sizeof(SampleSizeTable), offsetof(StblRecord, sample_sizes), nullptr, stsz_release,
+        stsz_read, stsz_write, stsz_size),
+    row("stz2", BoxTypeId::Stz2, sizeof(SampleSizeTable), offsetof(StblRecord, sample_sizes), nullptr, stsz_release,
+        stz2_read, nullptr, nullptr),
+    row("stco", BoxTypeId::Stco, sizeof(ChunkOffsetTable), offsetof(StblRecord, chunk_offsets), nullptr,
+        stco_release, stco_read, nullptr, stco_size),
+    row("co64", BoxTypeId::Co64, sizeof(ChunkOffsetTable), offsetof(StblRecord, chunk_offsets), nullptr,
+        stco_release, co64_read, nullptr, nullptr),
+    row("stss", BoxTypeId::Stss, sizeof(SyncSampleTable), offsetof(StblRecord, stss), nullptr, stss_release,
+        stss_read, nullptr, stss_size),
 };
 
 const BoxDescriptor kDinfRows[] = {
@@ -330,7 +360,7 @@ constinit const ChildList kEdtsList = list(edts_parent, kEdtsRows);
 constinit const ChildList kMdiaList = list(mdia_parent, kMdiaRows);
 constinit const ChildList kMinfList = list(minf_parent, kMinfRows);
 constinit const ChildList kDinfList = list(dinf_parent, kDinfRows);
-constinit const ChildList kStblList{stbl_parent, 0, nullptr};
+constinit const ChildList kStblList = list(stbl_parent, kStblRows);
 
 void* find_box(FileBoxes* root, BoxTypeId id) {
   if (root == nullptr) return nullptr;

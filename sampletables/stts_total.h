@@ -1,13 +1,14 @@
 #pragma once
-// The media duration of a track as its time-to-sample table gives it.
+// The track's decode duration from its time-to-sample table, for the code
+// that maintains media and movie durations.
 #include <cstdint>
 
 namespace vantorel {
 
 struct TrackBoxes;
 
-// Sum of sample count x sample delta over the track's 'stts' runs; 0 when
-// the track has no table.
+// Sum of count x delta over the runs, in 64 bits; 0 without a table. Runs are
+// counted only up to the size table's sample count.
 uint64_t stts_total_duration(TrackBoxes* track);
 
 }  // namespace vantorel

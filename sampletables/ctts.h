@@ -1,0 +1,32 @@
+#pragma once
+// 'ctts': composition offsets as runs of equal offsets.
+#include <cstdint>
+
+#include "boxes/box_tree.h"
+
+namespace vantorel {
+
+struct CompositionOffsetEntry {
+  uint32_t sample_count;
+  int32_t sample_offset;  // version 0 stores it unsigned; both are kept as the same 32 bits
+};
+
+struct CompositionOffsetTable {
+  uint8_t version;
+  uint32_t flags;
+  GrowArray<CompositionOffsetEntry> entries;
+};
+
+void ctts_release(MediaFile* file, void* context);
+ErrorCode ctts_read(MediaFile* file, const BoxHeader* header, void* context);
+ErrorCode ctts_write(MediaFile* file, void* context);
+uint64_t ctts_size(MediaFile* file, void* context);
+
+// Adds n samples of offset o, merging with the last run when its offset is o.
+// 1 without a table, 2 out of memory. n = 0 adds nothing.
+ErrorCode ctts_append(MediaFile* file, TrackBoxes* track, uint32_t n, int32_t o);
+
+// The run holding sample k (1-based); as stts_locate.
+ErrorCode ctts_locate(TrackBoxes* track, uint32_t k, uint32_t* entry_index, uint32_t* index_in_entry);
+
+}  // namespace vantorel

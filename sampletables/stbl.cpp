@@ -1,0 +1,35 @@
+#include "sampletables/stbl.h"
+
+#include "sampletables/stco.h"
+#include "sampletables/stss.h"
+
+namespace vantorel {
+
+void stbl_release(MediaFile* file, void* context) { remove_all_children(file, context, &kStblList); }
+
+ErrorCode stbl_read(MediaFile* file, const BoxHeader* header, void* context) {
+  if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  return read_children(file, header, context, &kStblList, nullptr);
+}
+
+ErrorCode stbl_write(MediaFile* file, void* context) {
+  if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  auto* track = static_cast<TrackBoxes*>(context);
+  // The rows with a write operation: stsd, stts, ctts, stsc, stsz.
+  VT_TRY(write_children(file, context, &kStblList));
+  if (track_record<ChunkOffsetTable>(track, BoxTypeId::Stco) != nullptr) {
+    FourCC type = FourCC::of(chunk_offsets_need_64bit(track) ? "co64" : "stco");
+    VT_TRY(write_box(file, type, nullptr, stco_size(file, context), chunk_offsets_write, context));
+  }
+  if (track_record<SyncSampleTable>(track, BoxTypeId::Stss) != nullptr)
+    VT_TRY(write_box(file, FourCC::of("stss"), nullptr, stss_size(file, context), sync_samples_write, context));
+  return ErrorCode::Ok;
+}
+
+uint64_t stbl_size(MediaFile* file, void* context) {
+  // The 'stco' and 'stss' rows have size operations, so the list's size
+  // counts them (and the chunk offsets at their written width) already.
+  return children_size(file, context, &kStblList);
+}
+
+}  // namespace vantorel

@@ -1,0 +1,134 @@
+#include "sampletables/stts.h"
+
+#include <cstring>
+
+#include "sampletables/runs.h"
+#include "sampletables/table_io.h"
+
+namespace vantorel {
+
+namespace {
+
+TimeToSampleTable* stts_of(void* context) {
+  return track_record<TimeToSampleTable>(static_cast<TrackBoxes*>(context), BoxTypeId::Stts);
+}
+
+// Sum of the deltas of the first `samples` samples. With at most 2^32 - 1
+// samples of at most 2^32 - 1 ticks the sum cannot wrap.
+uint64_t sum_of_first(const TimeToSampleTable* t, uint64_t samples) {
+  uint64_t time = 0;
+  for (const TimeToSampleEntry& e : t->entries) {
+    if (samples == 0) break;
+    uint64_t n = e.sample_count < samples ? e.sample_count : samples;
+    time += n * e.sample_delta;
+    samples -= n;
+  }
+  return time;
+}
+
+}  // namespace
+
+void stts_release(MediaFile*, void* context) {
+  TimeToSampleTable* t = stts_of(context);
+  if (t != nullptr) t->entries.release();
+}
+
+ErrorCode stts_read(MediaFile* file, const BoxHeader* header, void* context) {
+  if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  TimeToSampleTable* t = stts_of(context);
+  if (t == nullptr) return ErrorCode::Missing;
+  if (tables_skipped(file)) return ErrorCode::Ok;
+  TableHead head;
+  VT_TRY(read_table_head(file, header, 8, &head));
+  t->version = head.version;
+  t->flags = head.flags;
+  uint32_t count = read_u32be(file);
+  if (io_failed(file)) return ErrorCode::Io;
+  if (!box_holds(file, header, count, 8)) return malformed(file, "'stts' entry count larger than the box");
+  if (count == 0) return ErrorCode::Ok;
+  VT_TRY(t->entries.reserve(count));
+  static_assert(sizeof(TimeToSampleEntry) == 8);
+  VT_TRY(read_u32_block(file, reinterpret_cast<uint32_t*>(t->entries.items), uint64_t{count} * 2));
+  t->entries.count = count;
+  return ErrorCode::Ok;
+}
+
+ErrorCode stts_write(MediaFile* file, void* context) {
+  if (file == nullptr) return ErrorCode::BadArgument;
+  TimeToSampleTable* t = stts_of(context);
+  if (t == nullptr) return ErrorCode::Missing;
+  VT_TRY(write_u8(file, t->version));
+  VT_TRY(write_u24be(file, t->flags));
+  VT_TRY(write_u32be(file, t->entries.count));
+  return write_u32_block(file, reinterpret_cast<const uint32_t*>(t->entries.items), uint64_t{t->entries.count} * 2);
+}
+
+uint64_t stts_size(MediaFile*, void* context) {
+  TimeToSampleTable* t = stts_of(context);
+  if (t == nullptr) return 0;
+  return 8 + 8 * uint64_t{t->entries.count};
+}
+
+ErrorCode stts_append(MediaFile* file, TrackBoxes* track, uint32_t n, uint32_t d) {
+  if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
+  TimeToSampleTable* t = stts_of(track);
+  if (t == nullptr) return ErrorCode::BadArgument;
+  if (n == 0) return ErrorCode::Ok;
+  if (t->entries.count > 0) {
+    TimeToSampleEntry& last = t->entries.back();
+    // A run that would pass 2^32 - 1 samples starts a new entry instead.
+    if (last.sample_delta == d && n <= UINT32_MAX - last.sample_count) {
+      last.sample_count += n;
+      return ErrorCode::Ok;
+    }
+  }
+  return t->entries.append_doubling(TimeToSampleEntry{n, d});
+}
+
+ErrorCode stts_locate(TrackBoxes* track, uint32_t k, uint32_t* entry_index, uint32_t* index_in_entry) {
+  if (track == nullptr || entry_index == nullptr || index_in_entry == nullptr) return ErrorCode::BadArgument;
+  *entry_index = 0;
+  *index_in_entry = 0;
+  TimeToSampleTable* t = stts_of(track);
+  if (t == nullptr || t->entries.count == 0) return ErrorCode::Missing;
+  if (!run_locate(t->entries.items, t->entries.count, k, entry_index, index_in_entry)) return ErrorCode::BadArgument;
+  return ErrorCode::Ok;
+}
+
+uint64_t stts_decode_time(TrackBoxes* track, uint32_t k) {
+  TimeToSampleTable* t = stts_of(track);
+  if (t == nullptr || k == 0) return 0;
+  uint64_t limit = sample_limit(track);
+  return sum_of_first(t, k - 1 < limit ? k - 1 : limit);
+}
+
+uint32_t stts_sample_at_time(TrackBoxes* track, uint64_t t) {
+  TimeToSampleTable* table = stts_of(track);
+  if (table == nullptr) return 1;
+  uint64_t left = sample_limit(track);
+  uint64_t start = 0;   // decode time of the run's first sample
+  uint64_t before = 0;  // samples before the run
+  for (const TimeToSampleEntry& e : table->entries) {
+    if (left == 0) break;
+    uint64_t n = e.sample_count < left ? e.sample_count : left;
+    left -= n;
+    if (n == 0) continue;
+    if (e.sample_delta == 0) {
+      if (t == start) return static_cast<uint32_t>(before + 1);
+    } else {
+      uint64_t span = n * e.sample_delta;
+      if (t - start < span) return static_cast<uint32_t>(before + 1 + (t - start) / e.sample_delta);
+      start += span;
+    }
+    before += n;
+  }
+  return 0;
+}
+
+uint64_t stts_total_duration(TrackBoxes* track) {
+  TimeToSampleTable* t = stts_of(track);
+  if (t == nullptr) return 0;
+  return sum_of_first(t, sample_limit(track));
+}
+
+}  // namespace vantorel

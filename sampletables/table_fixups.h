@@ -1,0 +1,37 @@
+#pragma once
+// Fix-ups that rewrite a track's sample tables as a whole, run when a file
+// has been read and before a written file's movie box goes out.
+#include <cstdint>
+
+#include "boxes/box_tree.h"
+#include "sampletables/sound_format.h"
+
+namespace vantorel {
+
+// Shifts every composition offset up by the most negative one (taken as
+// signed 32-bit, runs of 0 samples ignored) so that none is negative.
+// `shift` receives what was added (0 when nothing was negative). A track
+// without 'ctts' is left alone and succeeds.
+ErrorCode ctts_normalise(MediaFile* file, TrackBoxes* track, int64_t* shift);
+
+// Removes a 'ctts' of exactly one entry. Nothing to do without one.
+ErrorCode ctts_drop_if_single(MediaFile* file, TrackBoxes* track);
+
+// Removes an 'stss' that has no entries or as many entries as the track has
+// samples (every sample is then a sync sample). Nothing to do without one.
+ErrorCode stss_drop_if_redundant(MediaFile* file, TrackBoxes* track);
+
+// Moves one sample from the first run of 'stts' to the last run (subpicture
+// tracks). Leading runs of 0 samples are dropped first; fewer than two runs
+// leave the table alone. 10 without 'stts'.
+ErrorCode stts_shift_first_to_last(MediaFile* file, TrackBoxes* track);
+
+// Regroups QuickTime PCM tables that count one sample per PCM frame (one
+// 'stts' run of delta 1 over every sample, a constant sample size of 1 or of
+// the format's bytes per frame) into one sample per chunk, with the single
+// 'stsc' entry {1, 1, 1}. Only sound tracks of a known format change. 10
+// without the 'stts', 'stsz', 'stsc' or chunk-offset table; 6 for an 'stsc'
+// that does not describe the chunks (tables then unchanged).
+ErrorCode sound_tables_per_chunk(MediaFile* file, TrackBoxes* track, const SoundFormatInfo* format);
+
+}  // namespace vantorel

@@ -11,6 +11,7 @@
 #include "boxes/mvhd.h"
 #include "boxes/tkhd.h"
 #include "boxes/udta.h"
+#include "sampletables/ftyp.h"
 
 namespace vantorel {
 
@@ -105,6 +106,8 @@ constexpr BoxDescriptor container_row(const char* type, BoxTypeId id, uint32_t r
 }
 
 const BoxDescriptor kTopRows[] = {
+    row("ftyp", BoxTypeId::Ftyp, sizeof(FileTypeRecord), offsetof(FileBoxes, ftyp), nullptr, ftyp_release, ftyp_read,
+        nullptr, ftyp_size),
     row("moov", BoxTypeId::Moov, sizeof(MoovRecord), offsetof(FileBoxes, moov), nullptr, moov_release, moov_read,
         moov_write, moov_size),
 };

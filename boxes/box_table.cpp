@@ -12,6 +12,7 @@
 #include "boxes/tkhd.h"
 #include "boxes/udta.h"
 #include "sampletables/ftyp.h"
+#include "sampletables/stsd.h"
 
 namespace vantorel {
 
@@ -139,6 +140,11 @@ const BoxDescriptor kMinfRows[] = {
     container_row<&kStblList>("stbl", BoxTypeId::Stbl, sizeof(StblRecord), offsetof(MinfRecord, stbl)),
 };
 
+const BoxDescriptor kStblRows[] = {
+    row("stsd", BoxTypeId::Stsd, sizeof(SampleDescriptionTable), offsetof(StblRecord, stsd), nullptr, stsd_release,
+        stsd_read, stsd_write, stsd_size),
+};
+
 template <size_t N>
 constexpr ChildList list(ParentAccessor parent, const BoxDescriptor (&rows)[N]) {
   return ChildList{parent, static_cast<uint32_t>(N), rows};
@@ -254,7 +260,7 @@ constinit const ChildList kEdtsList{edts_parent, 0, nullptr};
 constinit const ChildList kMdiaList = list(mdia_parent, kMdiaRows);
 constinit const ChildList kMinfList = list(minf_parent, kMinfRows);
 constinit const ChildList kDinfList{dinf_parent, 0, nullptr};
-constinit const ChildList kStblList{stbl_parent, 0, nullptr};
+constinit const ChildList kStblList = list(stbl_parent, kStblRows);
 
 void* find_box(FileBoxes* root, BoxTypeId id) {
   if (root == nullptr) return nullptr;

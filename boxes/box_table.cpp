@@ -25,9 +25,11 @@
 #include "meta/mdat.h"
 #include "meta/metadata_boxes.h"
 #include "sampletables/ctts.h"
+#include "sampletables/ftyp.h"
 #include "sampletables/stbl.h"
 #include "sampletables/stco.h"
 #include "sampletables/stsc.h"
+#include "sampletables/stsd.h"
 #include "sampletables/stss.h"
 #include "sampletables/stsz.h"
 #include "sampletables/stts.h"
@@ -130,6 +132,8 @@ constexpr BoxDescriptor reader_row(const char* type, BoxTypeId id, BoxReadOp rea
 }
 
 const BoxDescriptor kTopRows[] = {
+    row("ftyp", BoxTypeId::Ftyp, sizeof(FileTypeRecord), offsetof(FileBoxes, ftyp), nullptr, ftyp_release, ftyp_read,
+        nullptr, ftyp_size),
     uuid_row(kProfUuid, row("uuid", BoxTypeId::Prof, sizeof(ProfRecord), offsetof(FileBoxes, prof), nullptr,
                             prof_release, prof_read, prof_write, prof_size)),
     row("moov", BoxTypeId::Moov, sizeof(MoovRecord), offsetof(FileBoxes, moov), nullptr, moov_release, moov_read,
@@ -222,6 +226,8 @@ const BoxDescriptor kMinfRows[] = {
 // wins) and are written back through those rows; their release is the same
 // so that removing them by their own id frees the arrays too.
 const BoxDescriptor kStblRows[] = {
+    row("stsd", BoxTypeId::Stsd, sizeof(SampleDescriptionTable), offsetof(StblRecord, stsd), nullptr, stsd_release,
+        stsd_read, stsd_write, stsd_size),
     row("stts", BoxTypeId::Stts, sizeof(TimeToSampleTable), offsetof(StblRecord, stts), nullptr, stts_release,
         stts_read, stts_write, stts_size),
     row("ctts", BoxTypeId::Ctts, sizeof(CompositionOffsetTable), offsetof(StblRecord, ctts), nullptr, ctts_release,

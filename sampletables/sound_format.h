@@ -3,9 +3,12 @@
 // sound sample entry.
 #include <cstdint>
 
+#include "io/error.h"
 #include "io/fourcc.h"
 
 namespace vantorel {
+
+struct TrackBoxes;
 
 struct SoundFormatInfo {
   FourCC format;
@@ -14,5 +17,8 @@ struct SoundFormatInfo {
   uint32_t samples_per_packet;  // version 1 fields
   uint32_t bytes_per_frame;
 };
+
+// The first sound entry's format; Missing when the track has none.
+ErrorCode sound_format_of(TrackBoxes* track, SoundFormatInfo* out);
 
 }  // namespace vantorel

@@ -96,6 +96,12 @@ Bytes write_movie(FileBoxes* root, ErrorCode* error) {
   return out.contents();
 }
 
+const BoxDescriptor* top_row(BoxTypeId id) {
+  for (uint32_t i = 0; i < kTopList.count; ++i)
+    if (kTopList.first[i].id == id) return &kTopList.first[i];
+  return nullptr;
+}
+
 void expect_malformed(const MalformedCase& c) {
   SCOPED_TRACE(c.name);
   ParsedTree t = parse_file(wrap_at(c.level, c.box));

@@ -35,6 +35,8 @@ Bytes write_row(const BoxDescriptor& row, void* context, ErrorCode* error);
 
 // The whole movie box of a tree, as it would be written.
 Bytes write_movie(FileBoxes* root, ErrorCode* error);
+// The top-level row of a box kind.
+const BoxDescriptor* top_row(BoxTypeId id);
 
 // Hand-made input that must be refused as malformed, with a reason naming
 // the problem.

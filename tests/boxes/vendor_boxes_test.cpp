@@ -85,7 +85,7 @@ TEST(Prof, NewProfilesFromNothing) {
   EXPECT_EQ(add_audio_profile(nullptr), nullptr);
   EXPECT_EQ(prof_size(f.get(), f->root), 28u + 44u + 52u);
   ErrorCode e;
-  Bytes out = write_row(kTopList.first[0], f->root, &e);
+  Bytes out = write_row(*top_row(BoxTypeId::Prof), f->root, &e);
   ASSERT_EQ(e, ErrorCode::Ok);
   Bytes zero_video = cat({u8(0), u24(0), u32(1), zeros(4 + 32)});
   Bytes zero_audio = cat({u8(0), u24(0), u32(2), zeros(4 + 24)});

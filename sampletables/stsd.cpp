@@ -1,0 +1,466 @@
+// 'stsd': reading, writing and sizing the sample description and its entries.
+#include "sampletables/stsd.h"
+
+#include <cstring>
+
+#include "boxes/hdlr.h"
+#include "sampletables/config_table.h"
+
+namespace vantorel {
+
+namespace {
+
+constexpr uint64_t kVisualFixed = 78;
+constexpr uint64_t kSoundFixed = 28;
+constexpr uint64_t kSoundV1Fields = 16;
+constexpr uint64_t kSoundV2MinStructure = 72;  // counted from the entry box's start
+constexpr uint64_t kGenericFixed = 8;
+constexpr uint32_t kMaxWaveDepth = 4;
+constexpr uint64_t kMinEntryBox = 8;
+
+SampleDescriptionTable* table_of(void* context) {
+  return track_record<SampleDescriptionTable>(static_cast<TrackBoxes*>(context), BoxTypeId::Stsd);
+}
+
+// Handler kind of a track without one, from its first entry's format.
+uint32_t kind_from_format(FourCC format) {
+  static const char* const kVisual[] = {"mp4v", "avc1", "vc-1", "s263"};
+  static const char* const kSound[] = {"mp4a", "samr", "sawb", "sawp", "sac3", "twos", "ac-3", "ec-3"};
+  for (const char* f : kVisual)
+    if (format == f) return kHandlerVideo;
+  for (const char* f : kSound)
+    if (format == f) return kHandlerSound;
+  return kHandlerUnknown;
+}
+
+// QuickTime formats whose codec data sits in a child named like the format.
+bool codec_data_format(FourCC format) { return (format.c[0] == 'm' && format.c[1] == 's') || format == ".mp3"; }
+
+uint64_t whole(FourCC type, uint64_t payload) { return box_header_length(type, payload) + payload; }
+
+// ---- Reading ---------------------------------------------------------------------
+
+struct ChildScan {
+  void* entry;
+  uint32_t layout;
+  FourCC format;
+  bool configured;
+};
+
+ErrorCode fail_here(MediaFile* file, ErrorCode e) {
+  locate_failure(file);
+  pop_box_path(file);
+  return e;
+}
+
+ErrorCode read_codec_data(MediaFile* file, const BoxHeader* child, ChildScan* scan) {
+  const ConfigRow* row = config_row(ConfigBoxId::Esds);
+  void** slot = config_slot(scan->entry, scan->layout, row);
+  if (slot == nullptr || *slot != nullptr) return ErrorCode::Ok;  // the first configuration wins
+  void* record = nullptr;
+  VT_TRY(config_create(scan->entry, scan->layout, row, &record));
+  auto* esds = static_cast<EsDescriptorRecord*>(record);
+  VT_TRY(block_read_rest(file, child, &esds->decoder_info, "codec data larger than 16 MiB"));
+  scan->configured = true;
+  return ErrorCode::Ok;
+}
+
+// Reads the child boxes of an entry up to `end`. A sound entry's 'wave' is
+// entered as if its children were the entry's own.
+ErrorCode read_entry_children(MediaFile* file, uint64_t end, ChildScan* scan, uint32_t wave_depth) {
+  while (!io_failed(file)) {
+    uint64_t at = file_tell(file);
+    if (at >= end || end - at < kMinEntryBox) break;
+    BoxHeader h;
+    ErrorCode e = read_box_header(file, &h);
+    if (e != ErrorCode::Ok) {
+      push_box_path(file, &h);
+      return fail_here(file, e);
+    }
+    if (io_failed(file)) break;
+    if (h.end > end) {
+      h.end = end;
+      h.size = h.end - h.start;
+    }
+    push_box_path(file, &h);
+    if (scan->layout == kLayoutSound && h.type == "wave") {
+      if (wave_depth >= kMaxWaveDepth) return fail_here(file, malformed(file, "'wave' boxes nested too deeply"));
+      e = read_entry_children(file, h.end, scan, wave_depth + 1);
+      if (e != ErrorCode::Ok) return fail_here(file, e);
+    } else if (scan->layout == kLayoutSound && h.type == scan->format && codec_data_format(scan->format)) {
+      e = read_codec_data(file, &h, scan);
+      if (e != ErrorCode::Ok) return fail_here(file, e);
+    } else if (const ConfigRow* row = config_row_matching(&h, scan->layout); row != nullptr) {
+      void** slot = config_slot(scan->entry, scan->layout, row);
+      // A second box of a kind the entry already has is skipped: the first wins.
+      if (*slot == nullptr) {
+        void* record = nullptr;
+        e = config_create(scan->entry, scan->layout, row, &record);
+        if (e == ErrorCode::Ok && row->read != nullptr) e = row->read(file, &h, record, scan->format);
+        if (e != ErrorCode::Ok) return fail_here(file, e);
+        if (row->configures) scan->configured = true;
+      }
+    }
+    pop_box_path(file);
+    VT_TRY(file_seek(file, h.end));
+  }
+  return ErrorCode::Ok;
+}
+
+// The bytes from `from` to the entry's end, kept when nothing configured it.
+ErrorCode read_opaque(MediaFile* file, const BoxHeader* entry, uint64_t from, OwnedBlock* block) {
+  VT_TRY(file_seek(file, from));
+  return block_read_rest(file, entry, block, "sample entry extension larger than 16 MiB");
+}
+
+ErrorCode read_visual(MediaFile* file, const BoxHeader* h, VisualSampleEntry* v) {
+  if (!box_has(file, h, kVisualFixed)) return malformed(file, "visual sample entry shorter than its fixed fields");
+  v->format = h->type;
+  file_skip(file, 6);
+  v->data_reference_index = read_u16be(file);
+  v->version = read_u16be(file);
+  v->revision = read_u16be(file);
+  v->vendor = read_u32be(file);
+  v->temporal_quality = read_u32be(file);
+  v->spatial_quality = read_u32be(file);
+  v->width = read_u16be(file);
+  v->height = read_u16be(file);
+  v->horizresolution = read_u32be(file);
+  v->vertresolution = read_u32be(file);
+  v->data_size = read_u32be(file);
+  v->frame_count = read_u16be(file);
+  read_bytes(file, v->compressorname, 32);
+  v->depth = read_u16be(file);
+  v->color_table_id = static_cast<int16_t>(read_u16be(file));
+  if (io_failed(file)) return ErrorCode::Io;
+  uint64_t fixed_end = file_tell(file);
+  ChildScan scan{v, kLayoutVisual, v->format, false};
+  VT_TRY(read_entry_children(file, h->end, &scan, 0));
+  if (!scan.configured) VT_TRY(read_opaque(file, h, fixed_end, &v->opaque));
+  return ErrorCode::Ok;
+}
+
+// Truncates a version 2 rate to whole hertz; 0 when below 1 or not below 2^32.
+uint32_t whole_rate(uint64_t bits) {
+  double rate = 0;
+  std::memcpy(&rate, &bits, sizeof rate);
+  if (!(rate >= 1.0 && rate < 4294967296.0)) return 0;
+  return static_cast<uint32_t>(rate);
+}
+
+ErrorCode read_sound(MediaFile* file, const BoxHeader* h, SoundSampleEntry* s) {
+  if (!box_has(file, h, kSoundFixed)) return malformed(file, "sound sample entry shorter than its fixed fields");
+  s->format = h->type;
+  file_skip(file, 6);
+  s->data_reference_index = read_u16be(file);
+  s->version = read_u16be(file);
+  s->revision = read_u16be(file);
+  s->vendor = read_u32be(file);
+  s->channel_count = read_u16be(file);
+  s->sample_size = read_u16be(file);
+  s->compression_id = read_u16be(file);
+  s->packet_size = read_u16be(file);
+  s->sample_rate = read_u32be(file);
+  if (io_failed(file)) return ErrorCode::Io;
+  if (s->version == 1) {
+    if (!box_has(file, h, kSoundV1Fields)) return malformed(file, "version 1 sound entry shorter than its fields");
+    s->samples_per_packet = read_u32be(file);
+    s->bytes_per_packet = read_u32be(file);
+    s->bytes_per_frame = read_u32be(file);
+    s->bytes_per_sample = read_u32be(file);
+  } else if (s->version == 2) {
+    if (!box_has(file, h, 4)) return malformed(file, "version 2 sound entry shorter than its fields");
+    uint64_t at = file_tell(file);
+    uint32_t structure = read_u32be(file);
+    if (structure < kSoundV2MinStructure) return malformed(file, "version 2 sound structure smaller than 72 bytes");
+    uint64_t structure_end = h->start + structure;
+    if (structure_end > h->end) return malformed(file, "version 2 sound structure larger than its entry");
+    if (structure_end < at + 16) return malformed(file, "version 2 sound structure shorter than its fields");
+    VT_TRY(file_seek(file, at));
+    VT_TRY(block_read(file, &s->v2_fields, structure_end - at, "version 2 sound structure larger than 16 MiB"));
+    const uint8_t* f = s->v2_fields.bytes;
+    s->sample_rate = whole_rate((uint64_t{load_u32be(f + 4)} << 32) | load_u32be(f + 8));
+    uint32_t channels = load_u32be(f + 12);
+    s->channel_count = channels > UINT16_MAX ? UINT16_MAX : static_cast<uint16_t>(channels);
+  }
+  if (io_failed(file)) return ErrorCode::Io;
+  uint64_t fixed_end = file_tell(file);
+  ChildScan scan{s, kLayoutSound, s->format, false};
+  VT_TRY(read_entry_children(file, h->end, &scan, 0));
+  if (!scan.configured && !codec_data_format(s->format)) VT_TRY(read_opaque(file, h, fixed_end, &s->opaque));
+  return ErrorCode::Ok;
+}
+
+ErrorCode read_generic(MediaFile* file, const BoxHeader* h, GenericSampleEntry* g) {
+  if (!box_has(file, h, kGenericFixed)) return malformed(file, "sample entry shorter than 8 bytes");
+  g->format = h->type;
+  file_skip(file, 6);
+  g->data_reference_index = read_u16be(file);
+  if (io_failed(file)) return ErrorCode::Io;
+  ChildScan scan{g, kLayoutGeneric, g->format, false};
+  return read_entry_children(file, h->end, &scan, 0);
+}
+
+ErrorCode read_hint(MediaFile* file, const BoxHeader* h, HintSampleEntry* e) {
+  if (!box_has(file, h, kGenericFixed)) return malformed(file, "sample entry shorter than 8 bytes");
+  e->format = h->type;
+  file_skip(file, 6);
+  e->data_reference_index = read_u16be(file);
+  if (io_failed(file)) return ErrorCode::Io;
+  return block_read_rest(file, h, &e->opaque, "hint sample entry larger than 16 MiB");
+}
+
+ErrorCode read_entry(MediaFile* file, const BoxHeader* h, SampleDescriptionTable* t) {
+  void* entry = table_entry(t, t->entry_count - 1);
+  switch (t->layout) {
+    case kLayoutVisual: return read_visual(file, h, static_cast<VisualSampleEntry*>(entry));
+    case kLayoutSound: return read_sound(file, h, static_cast<SoundSampleEntry*>(entry));
+    case kLayoutHint: return read_hint(file, h, static_cast<HintSampleEntry*>(entry));
+    default: return read_generic(file, h, static_cast<GenericSampleEntry*>(entry));
+  }
+}
+
+// ---- Writing and sizing ------------------------------------------------------------
+
+struct ConfigWrite {
+  const ConfigRow* row;
+  const void* record;
+  FourCC format;
+};
+
+ErrorCode config_payload(MediaFile* file, void* context) {
+  auto* w = static_cast<ConfigWrite*>(context);
+  return w->row->write(file, w->record, w->format);
+}
+
+uint64_t configs_size(MediaFile* file, void* entry, uint32_t layout, FourCC format) {
+  uint64_t total = 0;
+  ConfigOrder order = config_write_order(layout);
+  for (uint32_t i = 0; i < order.count; ++i) {
+    const ConfigRow* row = config_row(order.ids[i]);
+    void** slot = config_slot(entry, layout, row);
+    if (slot == nullptr || *slot == nullptr || row->write == nullptr) continue;
+    total += whole(row->type, row->size(file, *slot, format));
+  }
+  return total;
+}
+
+ErrorCode write_configs(MediaFile* file, void* entry, uint32_t layout, FourCC format) {
+  ConfigOrder order = config_write_order(layout);
+  for (uint32_t i = 0; i < order.count; ++i) {
+    const ConfigRow* row = config_row(order.ids[i]);
+    void** slot = config_slot(entry, layout, row);
+    if (slot == nullptr || *slot == nullptr || row->write == nullptr) continue;
+    ConfigWrite w{row, *slot, format};
+    VT_TRY(write_box(file, row->type, row->extended_type, row->size(file, *slot, format), config_payload, &w));
+  }
+  return ErrorCode::Ok;
+}
+
+// The version a sound entry is written as: version 1 with its four fields,
+// version 2 with its structure when it was read with one, else version 0.
+uint16_t written_version(const SoundSampleEntry* s) {
+  if (s->version == 1) return 1;
+  if (s->version == 2 && s->v2_fields.length > 0) return 2;
+  return 0;
+}
+
+uint64_t sound_extra_size(const SoundSampleEntry* s) {
+  switch (written_version(s)) {
+    case 1: return kSoundV1Fields;
+    case 2: return s->v2_fields.length;
+    default: return 0;
+  }
+}
+
+uint64_t entry_payload_size(MediaFile* file, void* entry, uint32_t layout) {
+  switch (layout) {
+    case kLayoutVisual: {
+      auto* v = static_cast<VisualSampleEntry*>(entry);
+      return kVisualFixed + configs_size(file, entry, layout, v->format);
+    }
+    case kLayoutSound: {
+      auto* s = static_cast<SoundSampleEntry*>(entry);
+      return kSoundFixed + sound_extra_size(s) + configs_size(file, entry, layout, s->format);
+    }
+    case kLayoutHint: return kGenericFixed + static_cast<HintSampleEntry*>(entry)->opaque.length;
+    default: {
+      auto* g = static_cast<GenericSampleEntry*>(entry);
+      return kGenericFixed + configs_size(file, entry, layout, g->format);
+    }
+  }
+}
+
+FourCC entry_format(void* entry, uint32_t layout) {
+  switch (layout) {
+    case kLayoutVisual: return static_cast<VisualSampleEntry*>(entry)->format;
+    case kLayoutSound: return static_cast<SoundSampleEntry*>(entry)->format;
+    case kLayoutHint: return static_cast<HintSampleEntry*>(entry)->format;
+    default: return static_cast<GenericSampleEntry*>(entry)->format;
+  }
+}
+
+ErrorCode write_visual(MediaFile* file, const VisualSampleEntry* v) {
+  VT_TRY(write_zeros(file, 6));
+  VT_TRY(write_u16be(file, v->data_reference_index));
+  VT_TRY(write_u16be(file, v->version));
+  VT_TRY(write_u16be(file, v->revision));
+  VT_TRY(write_u32be(file, v->vendor));
+  VT_TRY(write_u32be(file, v->temporal_quality));
+  VT_TRY(write_u32be(file, v->spatial_quality));
+  VT_TRY(write_u16be(file, v->width));
+  VT_TRY(write_u16be(file, v->height));
+  VT_TRY(write_u32be(file, v->horizresolution));
+  VT_TRY(write_u32be(file, v->vertresolution));
+  VT_TRY(write_u32be(file, v->data_size));
+  VT_TRY(write_u16be(file, v->frame_count));
+  VT_TRY(write_bytes(file, v->compressorname, 32));
+  VT_TRY(write_u16be(file, v->depth));
+  return write_u16be(file, static_cast<uint16_t>(v->color_table_id));
+}
+
+ErrorCode write_sound(MediaFile* file, const SoundSampleEntry* s) {
+  uint16_t version = written_version(s);
+  VT_TRY(write_zeros(file, 6));
+  VT_TRY(write_u16be(file, s->data_reference_index));
+  VT_TRY(write_u16be(file, version));
+  VT_TRY(write_u16be(file, s->revision));
+  VT_TRY(write_u32be(file, s->vendor));
+  // Version 2 keeps channels and rate in its structure; these fields hold
+  // the constants of that layout.
+  VT_TRY(write_u16be(file, version == 2 ? 3 : s->channel_count));
+  VT_TRY(write_u16be(file, s->sample_size));
+  VT_TRY(write_u16be(file, s->compression_id));
+  VT_TRY(write_u16be(file, s->packet_size));
+  VT_TRY(write_u32be(file, version == 2 ? 0x00010000 : s->sample_rate));
+  if (version == 1) {
+    VT_TRY(write_u32be(file, s->samples_per_packet));
+    VT_TRY(write_u32be(file, s->bytes_per_packet));
+    VT_TRY(write_u32be(file, s->bytes_per_frame));
+    VT_TRY(write_u32be(file, s->bytes_per_sample));
+  } else if (version == 2) {
+    VT_TRY(block_write(file, &s->v2_fields));
+  }
+  return ErrorCode::Ok;
+}
+
+struct EntryWrite {
+  void* entry;
+  uint32_t layout;
+};
+
+ErrorCode entry_payload(MediaFile* file, void* context) {
+  auto* w = static_cast<EntryWrite*>(context);
+  switch (w->layout) {
+    case kLayoutVisual: {
+      auto* v = static_cast<VisualSampleEntry*>(w->entry);
+      VT_TRY(write_visual(file, v));
+      return write_configs(file, v, w->layout, v->format);
+    }
+    case kLayoutSound: {
+      auto* s = static_cast<SoundSampleEntry*>(w->entry);
+      VT_TRY(write_sound(file, s));
+      return write_configs(file, s, w->layout, s->format);
+    }
+    case kLayoutHint: {
+      auto* e = static_cast<HintSampleEntry*>(w->entry);
+      VT_TRY(write_zeros(file, 6));
+      VT_TRY(write_u16be(file, e->data_reference_index));
+      return block_write(file, &e->opaque);
+    }
+    default: {
+      auto* g = static_cast<GenericSampleEntry*>(w->entry);
+      VT_TRY(write_zeros(file, 6));
+      VT_TRY(write_u16be(file, g->data_reference_index));
+      return write_configs(file, g, w->layout, g->format);
+    }
+  }
+}
+
+}  // namespace
+
+void stsd_release(MediaFile*, void* context) {
+  SampleDescriptionTable* t = table_of(context);
+  if (t == nullptr) return;
+  for (uint32_t i = 0; i < t->entry_count; ++i) entry_release(table_entry(t, i), t->layout);
+  t->visual.release();
+  t->sound.release();
+  t->hint.release();
+  t->generic.release();
+  t->entry_count = 0;
+  t->layout = kLayoutNone;
+}
+
+ErrorCode stsd_read(MediaFile* file, const BoxHeader* header, void* context) {
+  if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  auto* track = static_cast<TrackBoxes*>(context);
+  SampleDescriptionTable* t = table_of(track);
+  if (t == nullptr) return ErrorCode::BadArgument;
+  if (!box_has(file, header, 8)) return malformed(file, "'stsd' shorter than its entry count");
+  t->version = read_u8(file);
+  t->flags = read_u24be(file);
+  uint32_t count = read_u32be(file);
+  if (io_failed(file)) return ErrorCode::Io;
+  // Every entry is a box of at least 8 bytes.
+  if (!box_holds(file, header, count, kMinEntryBox)) return malformed(file, "'stsd' entry count larger than the box holds");
+  uint32_t kind = handler_kind_of(track);
+  for (uint32_t i = 0; i < count && !io_failed(file); ++i) {
+    if (!box_has(file, header, kMinEntryBox)) break;
+    BoxHeader h;
+    ErrorCode e = read_box_header(file, &h);
+    if (e != ErrorCode::Ok) {
+      push_box_path(file, &h);
+      return fail_here(file, e);
+    }
+    if (io_failed(file)) break;
+    if (h.end > header->end) {
+      h.end = header->end;
+      h.size = h.end - h.start;
+    }
+    push_box_path(file, &h);
+    if (kind == kHandlerUnknown) {
+      kind = kind_from_format(h.type);
+      if (kind == kHandlerUnknown) {
+        pop_box_path(file);
+        break;  // no way to tell the layout: the track keeps no entries
+      }
+    }
+    e = stsd_add_entry(file, track, kind);
+    if (e == ErrorCode::Ok) e = read_entry(file, &h, t);
+    if (e != ErrorCode::Ok) return fail_here(file, e);
+    pop_box_path(file);
+    VT_TRY(skip_to_box_end(file, &h));
+  }
+  return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
+}
+
+ErrorCode stsd_write(MediaFile* file, void* context) {
+  if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  SampleDescriptionTable* t = table_of(context);
+  if (t == nullptr) return ErrorCode::Missing;
+  VT_TRY(write_u8(file, t->version));
+  VT_TRY(write_u24be(file, t->flags));
+  VT_TRY(write_u32be(file, t->entry_count));
+  for (uint32_t i = 0; i < t->entry_count; ++i) {
+    void* entry = table_entry(t, i);
+    if (entry == nullptr) return ErrorCode::Missing;
+    EntryWrite w{entry, t->layout};
+    VT_TRY(write_box(file, entry_format(entry, t->layout), nullptr, entry_payload_size(file, entry, t->layout),
+                     entry_payload, &w));
+  }
+  return ErrorCode::Ok;
+}
+
+uint64_t stsd_size(MediaFile* file, void* context) {
+  SampleDescriptionTable* t = table_of(context);
+  if (t == nullptr) return 0;
+  uint64_t total = 8;
+  for (uint32_t i = 0; i < t->entry_count; ++i) {
+    void* entry = table_entry(t, i);
+    if (entry == nullptr) continue;
+    total += whole(entry_format(entry, t->layout), entry_payload_size(file, entry, t->layout));
+  }
+  return total;
+}
+
+}  // namespace vantorel

@@ -1,7 +1,10 @@
 #include "sampletables/stbl.h"
 
+#include "boxes/hdlr.h"
+#include "sampletables/sound_format.h"
 #include "sampletables/stco.h"
 #include "sampletables/stss.h"
+#include "sampletables/table_fixups.h"
 
 namespace vantorel {
 
@@ -9,7 +12,17 @@ void stbl_release(MediaFile* file, void* context) { remove_all_children(file, co
 
 ErrorCode stbl_read(MediaFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
-  return read_children(file, header, context, &kStblList, nullptr);
+  VT_TRY(read_children(file, header, context, &kStblList, nullptr));
+  if (file->mode == kOpenInspect) return ErrorCode::Ok;
+  // QuickTime PCM counted one sample per frame becomes one sample per chunk.
+  auto* track = static_cast<TrackBoxes*>(context);
+  if (handler_kind_of(track) != kHandlerSound) return ErrorCode::Ok;
+  // A track without its tables has no samples to regroup.
+  for (BoxTypeId id : {BoxTypeId::Stts, BoxTypeId::Stsz, BoxTypeId::Stsc, BoxTypeId::Stco})
+    if (find_box(track, id) == nullptr) return ErrorCode::Ok;
+  SoundFormatInfo format{};
+  if (sound_format_of(track, &format) != ErrorCode::Ok) return ErrorCode::Ok;
+  return sound_tables_per_chunk(file, track, &format);
 }
 
 ErrorCode stbl_write(MediaFile* file, void* context) {

@@ -16,6 +16,7 @@
 #include "boxes/track_builder.h"
 #include "boxes/tree_helpers.h"
 #include "boxes/tref.h"
+#include "sampletables/stsd.h"
 
 namespace vantorel {
 namespace {
@@ -92,6 +93,16 @@ TEST(CreateTrack, EveryKind) {
     EXPECT_EQ(dref->entries[0].kind, kDrefUrl);
     EXPECT_EQ(dref->entries[0].flags, kDrefSelfContained);
     EXPECT_TRUE(has(t, BoxTypeId::Stbl));
+    // The sample description holds the kind's first entry, and every table
+    // exists and is empty; only video-like kinds get a sync table.
+    auto* stsd = track_record<SampleDescriptionTable>(t, BoxTypeId::Stsd);
+    ASSERT_NE(stsd, nullptr);
+    EXPECT_EQ(stsd->entry_count, 1u);
+    EXPECT_EQ(stsd->layout, entry_layout_of_kind(c.kind));
+    for (BoxTypeId table : {BoxTypeId::Stts, BoxTypeId::Stsc, BoxTypeId::Stsz, BoxTypeId::Stco})
+      EXPECT_TRUE(has(t, table));
+    EXPECT_EQ(has(t, BoxTypeId::Stss), c.kind == 1 || c.kind == 13);
+    EXPECT_FALSE(has(t, BoxTypeId::Ctts));
     EXPECT_FALSE(has(t, BoxTypeId::Tref));
     EXPECT_FALSE(has(t, BoxTypeId::Edts));
     ++expected_id;
@@ -343,6 +354,29 @@ TEST(SetNextTrackId, LargestPlusOne) {
   remove_movie_box(m.get(), BoxTypeId::Mvhd);
   EXPECT_EQ(set_next_track_id(m.root()), ErrorCode::Missing);
   EXPECT_EQ(set_next_track_id(nullptr), ErrorCode::BadArgument);
+}
+
+}  // namespace
+}  // namespace vantorel
+
+namespace vantorel {
+namespace {
+
+TEST(CreateTrack, SoundEntryRateFollowsTheTimeScale) {
+  for (uint32_t rate : {8000u, 44100u, 65535u, 96000u}) {
+    SCOPED_TRACE(rate);
+    NewMovie m;
+    TrackSetup s{};
+    s.kind = kHandlerSound;
+    s.timescale = rate;
+    TrackBoxes* t = create_track(m.get(), &s);
+    ASSERT_NE(t, nullptr);
+    SoundSampleEntry* entry = sound_entry(m.get(), t, 0);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->channel_count, 2);
+    // 16.16 holds rates below 65536; above that the field stays 0.
+    EXPECT_EQ(entry->sample_rate, rate <= 0xFFFF ? rate << 16 : 0u);
+  }
 }
 
 }  // namespace

@@ -116,7 +116,7 @@ bool probe_streams(const std::string& path, std::vector<ProbeStream>* out, const
   std::string text;
   std::string args = input_options +
                      " -show_entries stream=index,codec_type,codec_name,codec_tag_string,time_base,sample_rate,"
-                     "channels -of compact=p=0:nk=0 " +
+                     "channels,width,height,nb_frames -of compact=p=0:nk=0 " +
                      shell_quote(path);
   if (!run_ffprobe(args, &text, error)) return false;
   std::stringstream lines(text);
@@ -138,6 +138,9 @@ bool probe_streams(const std::string& path, std::vector<ProbeStream>* out, const
     }
     if (number(f, "sample_rate", &v)) s.sample_rate = static_cast<int>(v);
     if (number(f, "channels", &v)) s.channels = static_cast<int>(v);
+    if (number(f, "width", &v)) s.width = static_cast<int>(v);
+    if (number(f, "height", &v)) s.height = static_cast<int>(v);
+    if (!number(f, "nb_frames", &s.nb_frames)) s.nb_frames = -1;
     out->push_back(s);
   }
   return true;

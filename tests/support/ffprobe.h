@@ -25,6 +25,8 @@ struct ProbeStream {
   std::string codec_type, codec_name, codec_tag;
   int time_base_num = 0, time_base_den = 0;
   int sample_rate = 0, channels = 0;
+  int width = 0, height = 0;
+  int64_t nb_frames = -1;  // -1 when ffprobe does not say
 };
 
 // True when `tool -version` runs (results are cached per name).

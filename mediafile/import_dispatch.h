@@ -1,0 +1,14 @@
+#pragma once
+// The one place where opening hands foreign containers to the importers.
+#include "io/media_file.h"
+
+namespace vantorel {
+
+// RIFF "AVI " at the current position (the position is set back to 0).
+bool probe_avi(MediaFile* file);
+ErrorCode import_avi(MediaFile* file);
+// An ASF header object at the current position (set back to 0).
+bool probe_asf(MediaFile* file);
+ErrorCode import_asf(MediaFile* file);
+
+}  // namespace vantorel

@@ -1,0 +1,183 @@
+// Opening files in the four modes, recognising what they are, and closing.
+#include <cstdlib>
+#include <cstring>
+
+#include "boxes/hdlr.h"
+#include "boxes/moov.h"
+#include "boxes/movie_upkeep.h"
+#include "boxes/mvhd.h"
+#include "mediafile/import_dispatch.h"
+#include "mediafile/internal.h"
+#include "meta/chapters.h"
+#include "sampletables/ftyp.h"
+#include "sampletables/stsd.h"
+#include "sampletables/table_fixups.h"
+
+namespace vantorel {
+
+namespace {
+
+constexpr const char* kMp4FirstBoxes[] = {"ftyp", "mdat", "moov", "wide", "free",
+                                          "skip", "moof", "mfra", "pnot", "uuid"};
+
+bool probe_mp4(MediaFile* file) {
+  if (file_size(file) < 8) return false;
+  uint8_t head[8];
+  bool known = false;
+  if (read_bytes(file, head, 8) == ErrorCode::Ok) {
+    FourCC type{};
+    std::memcpy(type.c, head + 4, 4);
+    for (const char* t : kMp4FirstBoxes)
+      if (type == t) known = true;
+  }
+  file_seek(file, 0);
+  return known;
+}
+
+bool is_quicktime(FileBoxes* root) {
+  auto* ftyp = movie_record<FileTypeRecord>(root, BoxTypeId::Ftyp);
+  if (ftyp != nullptr && ftyp->major_brand == "qt  ") return true;
+  for (uint32_t i = 0; i < track_count(root); ++i) {
+    TrackBoxes* track = track_at(root, i);
+    auto* hdlr = track_record<HdlrRecord>(track, BoxTypeId::Hdlr);
+    if (hdlr != nullptr && hdlr->manufacturer == "appl") return true;
+    VisualSampleEntry* entry = visual_entry(nullptr, track, 0);
+    if (entry != nullptr && entry->vendor != 0) return true;
+  }
+  return false;
+}
+
+ErrorCode parse_mp4(MediaFile* file) {
+  file->flavour = kFlavourMp4;
+  uint64_t length = file_size(file);
+  BoxHeader whole;
+  make_box_header(&whole, FourCC::of("mp4 "), nullptr, 0, length, length);
+  VT_TRY(create_root(file));
+  VT_TRY(read_top_level(file, &whole));
+  FileBoxes* root = file->root;
+  if (is_quicktime(root)) file->flavour = kFlavourQuickTime;
+  if (file->mode != kOpenInspect) {
+    for (uint32_t i = 0; i < track_count(root); ++i) {
+      TrackBoxes* track = track_at(root, i);
+      int64_t shift = 0;
+      VT_TRY(ctts_normalise(file, track, &shift));
+      if (shift != 0) {
+        TrackExtra* extra = track_extra(track);
+        if (extra == nullptr) return ErrorCode::OutOfMemory;
+        extra->composition_shift = shift;
+      }
+    }
+  }
+  VT_TRY(update_durations(file, root));
+  if (file->mode == kOpenUpdate) VT_TRY(set_next_track_id(root));
+  return ErrorCode::Ok;
+}
+
+ErrorCode probe_and_parse(MediaFile* file) {
+  if (probe_mp4(file)) return parse_mp4(file);
+  if (probe_avi(file)) {
+    file->flavour = kFlavourAvi;
+    VT_TRY(create_root(file));
+    return import_avi(file);
+  }
+  if (file->mode == kOpenInspect && probe_asf(file)) {
+    file->flavour = kFlavourAsf;
+    VT_TRY(create_root(file));
+    return import_asf(file);
+  }
+  return ErrorCode::Unsupported;
+}
+
+ErrorCode set_up_new_movie(MediaFile* file, const OpenParams* params) {
+  file->flags = params->flags;
+  file->flavour = kFlavourMp4;
+  VT_TRY(create_root(file));
+  VT_TRY(add_movie_box(file, BoxTypeId::Ftyp));
+  auto* ftyp = movie_record<FileTypeRecord>(file->root, BoxTypeId::Ftyp);
+  ftyp->major_brand = params->major_brand;
+  ftyp->minor_version = params->minor_version;
+  if (params->compatible_brand_count != 0 && params->compatible_brands != nullptr)
+    VT_TRY(ftyp_set_brands(file, file->root, params->compatible_brands, params->compatible_brand_count));
+  VT_TRY(add_movie_box(file, BoxTypeId::Moov));
+  VT_TRY(add_movie_box(file, BoxTypeId::Mvhd));
+  movie_record<MvhdRecord>(file->root, BoxTypeId::Mvhd)->timescale = params->movie_timescale;
+  return add_flagged_parts(file);
+}
+
+ErrorCode open_by_mode(MediaFile* file, const OpenParams* params, uint32_t mode) {
+  switch (mode) {
+    case kOpenRead:
+      VT_TRY(probe_and_parse(file));
+      clean_up_tables(file);
+      return create_read_cursors(file);
+    case kOpenInspect:
+      return probe_and_parse(file);
+    case kOpenCreate:
+      VT_TRY(set_up_new_movie(file, params));
+      return start_output(file, params);
+    case kOpenUpdate:
+      VT_TRY(probe_and_parse(file));
+      if (file->root == nullptr || file->root->moov == nullptr) return ErrorCode::Missing;
+      VT_TRY(set_next_track_id(file->root));
+      return file_seek(file, file->free_regions.back().start);
+    default:
+      return ErrorCode::BadArgument;
+  }
+}
+
+}  // namespace
+
+void clean_up_tables(MediaFile* file) {
+  for (uint32_t i = 0; i < track_count(file->root); ++i) {
+    TrackBoxes* track = track_at(file->root, i);
+    stss_drop_if_redundant(file, track);
+    ctts_drop_if_single(file, track);
+  }
+}
+
+ErrorCode media_open(MediaFile** out, const OpenParams* params, uint32_t mode) {
+  if (out == nullptr || params == nullptr) return ErrorCode::BadArgument;
+  if (mode > kOpenUpdate) return ErrorCode::BadArgument;
+  auto* file = static_cast<MediaFile*>(std::calloc(1, sizeof(MediaFile)));
+  if (file == nullptr) return ErrorCode::OutOfMemory;
+  file->samples_per_chunk = params->samples_per_chunk != 0 ? params->samples_per_chunk : 16;
+  ErrorCode e = attach(file, params, mode);
+  if (e == ErrorCode::Ok) {
+    file->header_buffering_off = params->header_buffering_off;
+    if (mode == kOpenCreate || mode == kOpenUpdate) e = append_region(file, file_tell(file));
+  }
+  if (e == ErrorCode::Ok) e = open_by_mode(file, params, mode);
+  if (e != ErrorCode::Ok) {
+    // A file that failed to open is let go without finalising: finalising a
+    // half-read file in update mode would write into it.
+    detach(file);
+    media_release(file);
+    return e;
+  }
+  *out = file;
+  return ErrorCode::Ok;
+}
+
+ErrorCode media_close(MediaFile* file) {
+  if (file == nullptr) return ErrorCode::BadArgument;
+  ErrorCode result = ErrorCode::Ok;
+  if (file->mode == kOpenCreate || file->mode == kOpenUpdate) result = finalise_output(file);
+  // The stream's close may report the last buffered writes failing.
+  ErrorCode closed = detach(file);
+  if (result == ErrorCode::Ok) result = closed;
+  media_release(file);
+  return result;
+}
+
+void media_release(MediaFile* file) {
+  if (file == nullptr) return;
+  release_root(file);
+  clear_all_metadata(file);
+  file->cursors.release();
+  file->track_changed.release();
+  file->free_regions.release();
+  std::free(file->writer_name);
+  std::free(file);
+}
+
+}  // namespace vantorel

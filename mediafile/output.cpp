@@ -1,0 +1,54 @@
+// The beginning of a created file and the finalisation steps of close.
+#include "boxes/movie_upkeep.h"
+#include "mediafile/internal.h"
+#include "sampletables/ftyp.h"
+
+namespace vantorel {
+
+namespace {
+
+constexpr uint32_t kPspReserve = 148;
+
+}  // namespace
+
+ErrorCode start_output(MediaFile* file, const OpenParams* params) {
+  BoxHeader ftyp;
+  make_box_header(&ftyp, FourCC::of("ftyp"), nullptr, 0, 0, ftyp_size(file, file->root) + 8);
+  VT_TRY(begin_box(file, &ftyp));
+  VT_TRY(ftyp_write(file, file->root));
+  VT_TRY(finish_box(file, &ftyp));
+  uint64_t at = file_tell(file);
+  set_last_region_start(file, at);
+  uint32_t reserve = params->reserved_header_space;
+  if ((file->flags & kFlagPsp) && reserve < kPspReserve) reserve = kPspReserve;
+  file->planned_mdat_size = params->planned_mdat_size;
+  if (reserve < 9) return ErrorCode::Ok;  // nothing reserved: the region stays empty
+  set_last_region_end(file, at + reserve);
+  BoxHeader space;
+  make_box_header(&space, FourCC::of("free"), nullptr, at, at + reserve, reserve);
+  return write_free_box(file, &space);
+}
+
+ErrorCode add_flagged_parts(MediaFile* file) {
+  if (file->flags & kFlagPsp) VT_TRY(add_movie_box(file, BoxTypeId::Prof));
+  if (file->flags & (kFlagTdrm | kFlagUdta | kFlagStreamingExtension)) {
+    VT_TRY(add_movie_box(file, BoxTypeId::Udta));
+    if (file->flags & kFlagTdrm) VT_TRY(add_movie_box(file, BoxTypeId::Tdrm));
+    if (file->flags & kFlagStreamingExtension) VT_TRY(add_movie_box(file, BoxTypeId::Strx));
+  }
+  return ErrorCode::Ok;
+}
+
+ErrorCode finalise_output(MediaFile* file) {
+  if (file->mdat.type == "mdat") {
+    VT_TRY(finish_box(file, &file->mdat));
+    set_last_region_end(file, file->mdat.start);
+    VT_TRY(append_region(file, file_tell(file)));
+  }
+  clean_up_tables(file);
+  VT_TRY(update_durations(file, file->root));
+  VT_TRY(touch_modified_tracks(file, file->root));
+  return write_top_level_into_regions(file);
+}
+
+}  // namespace vantorel

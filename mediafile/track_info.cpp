@@ -1,0 +1,227 @@
+// The movie summary, one summary per track, and the size estimate.
+#include <cstdlib>
+#include <cstring>
+
+#include "boxes/elst.h"
+#include "boxes/hdlr.h"
+#include "boxes/mdhd.h"
+#include "boxes/mvhd.h"
+#include "boxes/tkhd.h"
+#include "mediafile/mediafile.h"
+#include "sampletables/avcc.h"
+#include "sampletables/ctts.h"
+#include "sampletables/dvc1.h"
+#include "sampletables/esds.h"
+#include "sampletables/ftyp.h"
+#include "sampletables/small_configs.h"
+#include "sampletables/stsd.h"
+#include "sampletables/stsz.h"
+
+namespace vantorel {
+
+namespace {
+
+uint32_t rounded_16_16(uint32_t v) { return static_cast<uint32_t>((uint64_t{v} + 0x8000) >> 16); }
+
+// The format code of a track's first sample entry, whatever its layout.
+FourCC first_entry_format(MediaFile* file, TrackBoxes* track) {
+  if (VisualSampleEntry* v = visual_entry(file, track, 0)) return v->format;
+  if (SoundSampleEntry* s = sound_entry(file, track, 0)) return s->format;
+  if (GenericSampleEntry* g = generic_entry(file, track, 0)) return g->format;
+  auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
+  if (stsd != nullptr && stsd->layout == kLayoutHint && stsd->hint.count > 0) return stsd->hint[0].format;
+  return FourCC{};
+}
+
+void fill_video(MediaFile* file, TrackBoxes* track, const TkhdRecord* tkhd, TrackInfo* out) {
+  VisualSampleEntry* entry = visual_entry(file, track, 0);
+  if (entry != nullptr && entry->width != 0 && entry->height != 0 && file->flavour != kFlavourQuickTime) {
+    out->param[0] = entry->width;
+    out->param[1] = entry->height;
+  } else {
+    out->param[0] = rounded_16_16(tkhd->width);
+    out->param[1] = rounded_16_16(tkhd->height);
+  }
+  if (entry == nullptr) return;
+  if (entry->format == "avc1" && entry->avcC != nullptr) {
+    out->param[2] = entry->avcC->lengthSizeMinusOne + 1u;
+    if (entry->btrt != nullptr) {
+      out->avg_bitrate = entry->btrt->avgBitrate;
+      out->max_bitrate = entry->btrt->maxBitrate;
+    }
+    out->decoder_info = entry->avcC->parameter_sets;
+    out->decoder_info_size = entry->avcC->sps_length + entry->avcC->pps_length;
+  } else if (entry->format == "vc-1") {
+    if (entry->dvc1 != nullptr && entry->dvc1->profile == kVc1Advanced) {
+      out->decoder_info = entry->dvc1->header_block.bytes;
+      out->decoder_info_size = entry->dvc1->header_block.length;
+    }
+  } else if (entry->opaque.length > 0) {
+    out->decoder_info = entry->opaque.bytes;
+    out->decoder_info_size = entry->opaque.length;
+  }
+}
+
+void fill_sound(MediaFile* file, TrackBoxes* track, const MdhdRecord* mdhd, TrackInfo* out) {
+  SoundSampleEntry* entry = sound_entry(file, track, 0);
+  if (entry == nullptr) return;
+  if (file->flavour == kFlavourAvi) {
+    out->param[0] = entry->samples_per_packet;
+  } else if (entry->version == 2) {
+    out->param[0] = entry->sample_rate;
+  } else {
+    out->param[0] = entry->sample_rate >> 16;
+  }
+  // A rate of 65536 Hz or more does not fit the 16.16 field, which is then 0.
+  if (out->param[0] == 0 && mdhd != nullptr) out->param[0] = mdhd->timescale;
+  out->param[1] = entry->sample_size;
+  out->param[2] = entry->channel_count;
+  if (entry->opaque.length > 0) {
+    out->decoder_info = entry->opaque.bytes;
+    out->decoder_info_size = entry->opaque.length;
+  }
+}
+
+}  // namespace
+
+ErrorCode track_info(MediaFile* file, uint32_t track_id, TrackInfo* out) {
+  if (file == nullptr || out == nullptr) return ErrorCode::BadArgument;
+  std::memset(out, 0, sizeof *out);
+  FileBoxes* root = file->root;
+  auto* mvhd = movie_record<MvhdRecord>(root, BoxTypeId::Mvhd);
+  TrackBoxes* track = find_track(root, track_id);
+  if (mvhd == nullptr || track == nullptr) return ErrorCode::Missing;
+  auto* tkhd = track_record<TkhdRecord>(track, BoxTypeId::Tkhd);
+  auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
+  auto* hdlr = track_record<HdlrRecord>(track, BoxTypeId::Hdlr);
+  auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
+  if (tkhd == nullptr || mdhd == nullptr || hdlr == nullptr || stsd == nullptr) return ErrorCode::Missing;
+
+  out->track = track;
+  out->track_id = tkhd->track_id;
+  out->tkhd_flags = tkhd->flags;
+  out->layer = tkhd->layer;
+  out->kind = hdlr->kind;
+  // A track of a handler the library does not know, or whose entries it
+  // cannot lay out, still has a summary: kind 0 and no format code.
+  out->fourcc = first_entry_format(file, track);
+  EsDescriptorRecord* esds = entry_esds(file, track, 0);
+  if (esds != nullptr) {
+    out->object_type = esds->objectTypeIndication;
+    out->avg_bitrate = esds->avgBitrate;
+    out->max_bitrate = esds->maxBitrate;
+    if (esds->decoder_info.length > 0) {
+      out->decoder_info = esds->decoder_info.bytes;
+      out->decoder_info_size = esds->decoder_info.length;
+    }
+  }
+  out->handler_name = hdlr->name;
+  std::memcpy(out->language, mdhd->language, sizeof out->language);
+  out->timescale = mdhd->timescale;
+  auto* ctts = track_record<CompositionOffsetTable>(track, BoxTypeId::Ctts);
+  if (handler_is_video_like(hdlr->kind) && ctts != nullptr && ctts->entries.count > 0)
+    out->first_composition_offset = ctts->entries[0].sample_offset;
+  out->start_delay = initial_empty_duration(track);
+  out->media_duration = mdhd->duration;
+  out->sample_count = track_sample_count(track);
+  out->max_sample_size = track_max_sample_size(track);
+  if (file->flavour == kFlavourAsf && esds != nullptr) out->max_sample_size = esds->bufferSizeDB;
+  out->entry_count = stsd->entry_count;
+
+  if (handler_is_video_like(hdlr->kind)) {
+    if (visual_entry(file, track, 0) == nullptr && !out->fourcc.is_zero()) return ErrorCode::Missing;
+    fill_video(file, track, tkhd, out);
+  } else if (hdlr->kind == kHandlerSound) {
+    if (sound_entry(file, track, 0) == nullptr && !out->fourcc.is_zero()) return ErrorCode::Missing;
+    fill_sound(file, track, mdhd, out);
+  } else if (hdlr->kind == kHandlerSubpicture) {
+    out->param[0] = tkhd->width >> 16;
+    out->param[1] = tkhd->height >> 16;
+  }
+  return ErrorCode::Ok;
+}
+
+ErrorCode movie_info(MediaFile* file, MovieInfo* out) {
+  if (file == nullptr || out == nullptr) return ErrorCode::BadArgument;
+  std::memset(out, 0, sizeof *out);
+  FileBoxes* root = file->root;
+  auto* mvhd = movie_record<MvhdRecord>(root, BoxTypeId::Mvhd);
+  if (root == nullptr || root->moov == nullptr || mvhd == nullptr) return ErrorCode::Missing;
+  out->root = root;
+  out->timescale = mvhd->timescale;
+  out->duration = mvhd->duration;
+  out->flavour = file->flavour;
+  out->track_count = track_count(root);
+  auto* ftyp = movie_record<FileTypeRecord>(root, BoxTypeId::Ftyp);
+  if (ftyp != nullptr && ftyp->major_brand == "MSNV") out->flags |= kMovieBrandMsnv;
+  if (find_box(root, BoxTypeId::Tdrm) != nullptr) out->flags |= kMovieHasTdrm;
+  if (find_box(root, BoxTypeId::Strx) != nullptr) out->flags |= kMovieHasStrx;
+  if (file->flags & kFlagLongDescriptorLengths) out->flags |= kMovieLongDescriptorLengths;
+  for (uint32_t i = 0; i < out->track_count; ++i) {
+    TrackBoxes* track = track_at(root, i);
+    if (track->tkhd == nullptr) return ErrorCode::Missing;
+    uint32_t id = track_id_of(track);
+    uint32_t kind = handler_kind_of(track);
+    auto count = [&](uint32_t* n, uint32_t* first) {
+      if ((*n)++ == 0) *first = id;
+    };
+    if (handler_is_video_like(kind)) {
+      count(&out->video_count, &out->first_video_id);
+      VisualSampleEntry* entry = visual_entry(file, track, 0);
+      if (entry != nullptr && entry->uuid != nullptr) out->flags |= kMovieHasAvcUuid;
+    } else if (kind == kHandlerSound) {
+      count(&out->sound_count, &out->first_sound_id);
+    } else if (kind == kHandlerSubpicture) {
+      count(&out->subpicture_count, &out->first_subpicture_id);
+    } else if (kind == kHandlerSubtitle) {
+      count(&out->subtitle_count, &out->first_subtitle_id);
+    }
+  }
+  return ErrorCode::Ok;
+}
+
+TrackIterator* track_iterator_new(MediaFile* file, uint32_t filter, uint32_t kind) {
+  if (file == nullptr) return nullptr;
+  auto* it = alloc_record<TrackIterator>();
+  if (it == nullptr) return nullptr;
+  it->file = file;
+  it->filter = filter;
+  it->kind = kind;
+  return it;
+}
+
+ErrorCode track_iterator_next(TrackIterator* it, TrackInfo* out) {
+  if (it == nullptr || out == nullptr) return ErrorCode::BadArgument;
+  FileBoxes* root = it->file->root;
+  while (it->position < track_count(root)) {
+    TrackBoxes* track = track_at(root, it->position);
+    if (it->filter != 0 && handler_kind_of(track) != it->kind) {
+      ++it->position;
+      continue;
+    }
+    // The position moves on only past a track that could be described.
+    VT_TRY(track_info(it->file, track_id_of(track), out));
+    ++it->position;
+    return ErrorCode::Ok;
+  }
+  return ErrorCode::NoMore;
+}
+
+void track_iterator_free(TrackIterator* it) { std::free(it); }
+
+ErrorCode size_estimate(MediaFile* file, SizeEstimate* out, uint32_t what) {
+  if (file == nullptr || out == nullptr) return ErrorCode::BadArgument;
+  std::memset(out, 0, sizeof *out);
+  FileBoxes* root = file->root;
+  if (what & kEstimateHeader) {
+    if (root != nullptr && root->ftyp != nullptr) out->ftyp_size = static_cast<uint32_t>(ftyp_size(file, root) + 8);
+    uint64_t header = top_level_size(file);
+    out->header_size = fits_u32(header) ? static_cast<uint32_t>(header) : UINT32_MAX;
+  }
+  if (what & kEstimateSamples) {
+    for (uint32_t i = 0; i < track_count(root); ++i) out->total_sample_bytes += track_total_bytes(track_at(root, i));
+  }
+  return ErrorCode::Ok;
+}
+
+}  // namespace vantorel

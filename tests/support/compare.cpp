@@ -1,0 +1,162 @@
+#include "support/compare.h"
+
+#include <algorithm>
+
+#include "io/io_routines.h"
+#include "mediafile/mediafile.h"
+#include "support/md5.h"
+
+namespace vantorel::test {
+
+namespace {
+
+std::string fourcc_string(FourCC f) {
+  std::string s;
+  for (char c : f.c) s += c == 0 ? '.' : c;
+  return s;
+}
+
+void md5_append(std::vector<uint8_t>* all, const uint8_t* data, uint32_t size) {
+  all->insert(all->end(), data, data + size);
+}
+
+}  // namespace
+
+bool read_with_library(const std::string& path, std::vector<LibraryTrack>* out, std::string* error) {
+  out->clear();
+  OpenParams params{};
+  params.routines = std_routines();
+  params.path = path.c_str();
+  MediaFile* file = nullptr;
+  ErrorCode e = media_open(&file, &params, kOpenRead);
+  if (e != ErrorCode::Ok) {
+    *error = "open failed with " + std::to_string(code_value(e));
+    return false;
+  }
+  bool ok = true;
+  TrackIterator* it = track_iterator_new(file, 0, 0);
+  TrackInfo info;
+  while (ok && track_iterator_next(it, &info) == ErrorCode::Ok) {
+    LibraryTrack t;
+    t.track_id = info.track_id;
+    t.kind = info.kind;
+    t.fourcc = fourcc_string(info.fourcc);
+    t.timescale = info.timescale;
+    std::copy(info.param, info.param + 3, t.param);
+    t.media_duration = info.media_duration;
+    t.start_delay = info.start_delay;
+    t.sample_count = info.sample_count;
+    std::vector<uint8_t> buffer(info.max_sample_size + 1);
+    std::vector<uint8_t> all;
+    uint32_t index = 0;
+    uint64_t time = 0;
+    e = track_seek(file, info.track_id, 0, &index, &time, 0, 0);
+    int64_t dts = 0;
+    while (e == ErrorCode::Ok) {
+      SampleRead s{};
+      s.buffer = buffer.data();
+      s.capacity = static_cast<uint32_t>(buffer.size());
+      e = read_next_sample(file, info.track_id, &s);
+      if (e == ErrorCode::NoMore) break;
+      if (e != ErrorCode::Ok) {
+        *error = "reading track " + std::to_string(info.track_id) + " failed with " + std::to_string(code_value(e));
+        ok = false;
+        break;
+      }
+      LibraryPacket p;
+      p.size = s.size;
+      p.md5 = md5_hex(s.buffer, s.size);
+      p.dts = dts;
+      p.pts = dts + s.composition_offset;
+      p.duration = s.duration;
+      p.key = s.sync != 0;
+      dts += s.duration;
+      md5_append(&all, s.buffer, s.size);
+      t.total_bytes += s.size;
+      t.packets.push_back(p);
+    }
+    if (e != ErrorCode::NoMore && e != ErrorCode::Ok && ok) {
+      *error = "seeking track " + std::to_string(info.track_id) + " failed with " + std::to_string(code_value(e));
+      ok = false;
+    }
+    t.all_data_md5 = md5_hex(all.data(), all.size());
+    out->push_back(std::move(t));
+  }
+  track_iterator_free(it);
+  media_close(file);
+  return ok;
+}
+
+::testing::AssertionResult packets_equal(const LibraryTrack& ours, const std::vector<ProbePacket>& theirs,
+                                         const CompareOptions& options) {
+  std::vector<LibraryPacket> mine;
+  for (const LibraryPacket& p : ours.packets)
+    if (!(options.skip_empty && p.size == 0)) mine.push_back(p);
+  if (options.pcm) {
+    uint64_t their_bytes = 0;
+    int64_t their_duration = 0, our_duration = 0;
+    for (const ProbePacket& p : theirs) {
+      their_bytes += p.size;
+      their_duration += p.duration;
+    }
+    for (const LibraryPacket& p : mine) our_duration += p.duration;
+    if (their_bytes != ours.total_bytes)
+      return ::testing::AssertionFailure() << "track " << ours.track_id << ": " << ours.total_bytes
+                                           << " bytes, ffprobe " << their_bytes;
+    if (their_duration != our_duration)
+      return ::testing::AssertionFailure() << "track " << ours.track_id << ": duration " << our_duration
+                                           << ", ffprobe " << their_duration;
+    return ::testing::AssertionSuccess();
+  }
+  if (mine.size() != theirs.size())
+    return ::testing::AssertionFailure() << "track " << ours.track_id << ": " << mine.size() << " packets, ffprobe "
+                                         << theirs.size();
+  int64_t our_base = options.relative && !mine.empty() ? mine[0].dts : 0;
+  int64_t their_base = options.relative && !theirs.empty() ? theirs[0].dts : 0;
+  for (size_t i = 0; i < mine.size(); ++i) {
+    const LibraryPacket& a = mine[i];
+    const ProbePacket& b = theirs[i];
+    auto fail = [&]() -> ::testing::AssertionResult {
+      return ::testing::AssertionFailure() << "track " << ours.track_id << " packet " << i << ": ";
+    };
+    if (a.size != b.size) return fail() << "size " << a.size << " vs " << b.size;
+    if (!b.data_hash.empty() && "MD5:" + a.md5 != b.data_hash) return fail() << "data differs";
+    if (b.has_dts && a.dts - our_base != b.dts - their_base)
+      return fail() << "dts " << a.dts - our_base << " vs " << b.dts - their_base;
+    if (b.has_pts && a.pts - our_base != b.pts + options.pts_shift - their_base)
+      return fail() << "pts " << a.pts - our_base << " vs " << b.pts + options.pts_shift - their_base;
+    if (a.key != b.key) return fail() << "key " << a.key << " vs " << b.key;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+bool probe_split_packets(const std::vector<std::string>& paths, std::vector<std::vector<ProbePacket>>* streams,
+                         std::string* error) {
+  streams->clear();
+  std::vector<int64_t> next_start;
+  for (const std::string& path : paths) {
+    std::vector<ProbePacket> packets;
+    if (!probe_packets(path, &packets, "-ignore_editlist 1", true, error)) return false;
+    int max_index = -1;
+    for (const ProbePacket& p : packets) max_index = std::max(max_index, p.stream_index);
+    if (static_cast<int>(streams->size()) <= max_index) {
+      streams->resize(static_cast<size_t>(max_index) + 1);
+      next_start.resize(static_cast<size_t>(max_index) + 1, 0);
+    }
+    for (int s = 0; s <= max_index; ++s) {
+      std::vector<ProbePacket> mine = packets_of(packets, s);
+      if (mine.empty()) continue;
+      int64_t base = mine[0].dts;
+      int64_t shift = next_start[static_cast<size_t>(s)] - base;
+      for (ProbePacket& p : mine) {
+        p.dts += shift;
+        p.pts += shift;
+        next_start[static_cast<size_t>(s)] = p.dts + p.duration;
+        (*streams)[static_cast<size_t>(s)].push_back(p);
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace vantorel::test

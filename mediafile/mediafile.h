@@ -9,6 +9,9 @@
 
 namespace vantorel {
 
+struct DecoderConfigVc1;
+struct Dec3Record;
+
 // ---- Opening and closing -------------------------------------------------------
 
 // Opens a file in mode 0 (read), 1 (inspect), 2 (create) or 3 (update). On
@@ -149,5 +152,125 @@ struct SampleRead {
 ErrorCode track_seek(MediaFile* file, uint32_t track_id, uint32_t by_time, uint32_t* index, uint64_t* time,
                      uint32_t snap, uint32_t forward);
 ErrorCode read_next_sample(MediaFile* file, uint32_t track_id, SampleRead* sample);
+
+// ---- Adding tracks ---------------------------------------------------------------------
+
+// The codec kinds a track can be built for.
+enum TrackKind : uint32_t {
+  kKindMpeg4Visual = 0,
+  kKindAvc = 1,
+  kKindH263 = 2,
+  kKindMpeg4Audio = 3,
+  kKindAmr = 4,
+  kKindSubpicture = 5,
+  kKindAc3 = 6,
+  kKindVc1 = 7,
+  kKindStreamingExtension = 8,
+  kKindMpeg1Audio = 9,
+  kKindMotionJpeg = 10,
+  kKindPcm = 11,
+  kKindEac3 = 12,
+};
+
+// What a writer fills (zeroed first) to add a track: a codec part whose
+// meaning depends on the kind, then the common part.
+struct TrackSpec {
+  uint32_t kind;   // TrackKind
+  uint32_t word1;  // video: width in pixels; sound: sample rate in Hz
+  uint32_t word2;  // video: height in pixels; sound: channel count (low 16 bits)
+  union {
+    struct {
+      const uint8_t* decoder_info;  // visual object sequence and video object layer headers
+      uint32_t decoder_info_size;
+      uint8_t object_type;  // objectTypeIndication; 0 for MPEG-4 Visual (0x20)
+    } mpeg4_visual;
+    struct {
+      uint8_t nal_length_minus_one;
+      uint8_t sps_count;
+      uint32_t sps_size;
+      const uint8_t* sps;  // each set preceded by its 16-bit big-endian length
+      uint32_t pps_count;
+      uint32_t pps_size;
+      const uint8_t* pps;
+      const uint8_t* trailing;  // the configuration's bytes after the last picture parameter set
+      uint32_t trailing_size;
+    } avc;
+    struct {
+      uint32_t vendor;
+      uint8_t decoder_version;
+      uint8_t level;
+      uint8_t profile;
+    } h263;
+    struct {
+      uint32_t audio_level;  // the profile level of the profile box
+      const uint8_t* decoder_info;  // AudioSpecificConfig
+      uint32_t decoder_info_size;
+    } mpeg4_audio;
+    struct {
+      uint32_t variant;  // 0 "samr", 1 "sawb", 2 "sawp"
+      uint32_t vendor;
+      uint8_t decoder_version;
+      uint16_t mode_set;
+      uint8_t mode_change_period;
+      uint8_t frames_per_sample;
+    } amr;
+    struct {
+      const uint8_t* decoder_info;
+      uint32_t decoder_info_size;
+    } subpicture;
+    struct {
+      uint32_t variant;  // 0 "ac-3", else "sac3"
+      uint32_t packed;   // the 'dac3' fields packed from the least significant bit
+    } ac3;
+    struct {
+      const DecoderConfigVc1* config;  // profile, level and the profile's fields
+      const uint8_t* header;           // advanced profile: sequence and entry-point headers
+      uint32_t header_size;
+    } vc1;
+    struct {
+      uint32_t variant;  // 0 "jpeg", 1 "mjpa", 2 "mjpb"
+      uint8_t interlaced;
+      uint8_t field_a;
+      uint8_t field_b;
+    } mjpeg;
+    struct {
+      const Dec3Record* config;
+    } eac3;
+  } codec;
+
+  // Common part.
+  uint32_t timescale;  // media time scale; for sound also the sample rate
+  char language[4];    // three letters; empty for "und"
+  const char* handler_name;  // null: the handler kind's default name
+  uint32_t track_id;   // 0: the movie's next track id
+  uint32_t reference_type;  // ReferenceType of a 'tref', 0 for none
+  uint32_t reference_count;
+  const uint32_t* reference_ids;
+  // Media time (media units) at which the track's presentation starts: the
+  // first edit of an input track plus what normalising its composition
+  // offsets added. 0 for none.
+  int64_t media_time;
+};
+
+// Adds a track to a file open for creating or updating: the track's id, or 0
+// on any failure (a half-built track is removed again).
+uint32_t media_add_track(MediaFile* file, const TrackSpec* spec);
+
+// ---- Writing samples ------------------------------------------------------------------
+
+enum SampleFlags : uint32_t { kSampleSync = 0x1 };
+
+struct SampleWrite {
+  const uint8_t* data;
+  uint32_t size;
+  uint64_t start_delay;  // movie units; looked at for a track's first sample only
+  uint32_t duration;     // media units; for 'twos', the PCM frames in the data
+  int32_t composition_offset;
+  uint32_t flags;  // SampleFlags
+};
+
+ErrorCode write_sample(MediaFile* file, uint32_t track_id, const SampleWrite* sample);
+// Ends the chunk being written.
+ErrorCode close_chunk(MediaFile* file);
 
 }  // namespace vantorel

@@ -8,6 +8,9 @@ namespace vantorel {
 ErrorCode start_output(MediaFile* file, const OpenParams* params);
 // The finalisation steps close runs in create and update mode.
 ErrorCode finalise_output(MediaFile* file);
+// Fills every track's decoder configuration, 'btrt' and profile entry with
+// its bit rates and largest sample.
+void update_bit_rates(MediaFile* file);
 // Adds the file-level parts a new file's flags ask for (profile box, user
 // data, Streaming Extension track).
 ErrorCode add_flagged_parts(MediaFile* file);

@@ -47,6 +47,7 @@ ErrorCode finalise_output(MediaFile* file) {
   }
   clean_up_tables(file);
   VT_TRY(update_durations(file, file->root));
+  update_bit_rates(file);
   VT_TRY(touch_modified_tracks(file, file->root));
   return write_top_level_into_regions(file);
 }

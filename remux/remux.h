@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "io/error.h"
+#include "io/fourcc.h"
 #include "io/io_routines.h"
 
 namespace vantorel {
@@ -18,5 +19,38 @@ using OutputNamer = uint32_t (*)(char* name, uint32_t* byte_count, void* user);
 using ProgressCallback = uint32_t (*)(uint32_t permille, void* user);
 
 enum SplitMode : uint32_t { kSplitNone = 0, kSplitBySize = 1, kSplitByDuration = 2 };
+
+// Why an input track is not carried into the output.
+enum DropReason : uint32_t {
+  kDropCodec = 1,             // a codec the remux does not carry
+  kDropConfiguration = 2,     // its codec configuration is missing or unusable
+  kDropDescriptions = 3,      // its samples use sample descriptions that differ
+  kDropTables = 4,            // its sample tables are missing
+  kDropObjectType = 5,        // an 'mp4a' track of an object type the remux does not carry
+};
+const char* drop_reason_text(uint32_t reason);
+
+// What the engine tells its caller besides progress; every member may be null.
+struct RemuxEvents {
+  // An input track that the output will not have.
+  void (*track_dropped)(uint32_t track_id, uint32_t handler_kind, FourCC fourcc, uint32_t reason, void* user);
+  // The survey is done: `kept` tracks will be carried. Returning 0 stops the
+  // run before any output is written (remux_run then returns Ok).
+  uint32_t (*surveyed)(uint32_t kept, void* user);
+  // A pass begins: 0 the measuring pass, 1 the writing pass.
+  void (*pass_started)(uint32_t pass, void* user);
+};
+
+// Remuxes `input_name` (handed to the routines' open) into one or more MP4
+// files named by `namer`. With null routines the C-stream routines are used.
+ErrorCode remux_run(const void* input_name, OutputNamer namer, ProgressCallback progress, uint32_t split_mode,
+                    const uint64_t* split_limits, uint32_t limit_count, uint32_t per_file_limits,
+                    uint32_t measure_headers, const IoRoutines* routines, void* user);
+
+// The same, with the events above.
+ErrorCode remux_run_with_events(const void* input_name, OutputNamer namer, ProgressCallback progress,
+                                uint32_t split_mode, const uint64_t* split_limits, uint32_t limit_count,
+                                uint32_t per_file_limits, uint32_t measure_headers, const IoRoutines* routines,
+                                void* user, const RemuxEvents* events);
 
 }  // namespace vantorel

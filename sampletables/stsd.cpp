@@ -1,6 +1,8 @@
 // 'stsd': reading, writing and sizing the sample description and its entries.
 #include "sampletables/stsd.h"
 
+#include <vector>
+
 #include <cstring>
 
 #include "boxes/hdlr.h"
@@ -461,6 +463,48 @@ uint64_t stsd_size(MediaFile* file, void* context) {
     total += whole(entry_format(entry, t->layout), entry_payload_size(file, entry, t->layout));
   }
   return total;
+}
+
+}  // namespace vantorel
+
+namespace vantorel {
+
+namespace {
+
+// An entry as written, with the bytes kept beside it that are never written.
+ErrorCode entry_bytes(TrackBoxes* track, uint32_t index, std::vector<uint8_t>* out) {
+  SampleDescriptionTable* t = table_of(track);
+  void* entry = table_entry(t, index);
+  if (entry == nullptr) return ErrorCode::Missing;
+  MediaFile scratch{};
+  ScopedMemoryStream memory(&scratch);
+  VT_TRY(memory.open_writable());
+  EntryWrite w{entry, t->layout};
+  VT_TRY(write_box(&scratch, entry_format(entry, t->layout), nullptr, entry_payload_size(&scratch, entry, t->layout),
+                   entry_payload, &w));
+  const OwnedBlock* opaque = nullptr;
+  if (t->layout == kLayoutVisual) opaque = &static_cast<VisualSampleEntry*>(entry)->opaque;
+  if (t->layout == kLayoutSound) opaque = &static_cast<SoundSampleEntry*>(entry)->opaque;
+  if (opaque != nullptr && opaque->length > 0) VT_TRY(block_write(&scratch, opaque));
+  MemoryStream* stream = memory.stream();
+  out->assign(stream->data, stream->data + stream->size);
+  return ErrorCode::Ok;
+}
+
+}  // namespace
+
+ErrorCode stsd_entries_equal(TrackBoxes* track, bool* equal) {
+  if (track == nullptr || equal == nullptr) return ErrorCode::BadArgument;
+  *equal = true;
+  SampleDescriptionTable* t = table_of(track);
+  if (t == nullptr || t->entry_count < 2) return ErrorCode::Ok;
+  std::vector<uint8_t> first, other;
+  VT_TRY(entry_bytes(track, 0, &first));
+  for (uint32_t i = 1; i < t->entry_count && *equal; ++i) {
+    VT_TRY(entry_bytes(track, i, &other));
+    *equal = other == first;
+  }
+  return ErrorCode::Ok;
 }
 
 }  // namespace vantorel

@@ -151,6 +151,10 @@ ErrorCode entry_add_config(MediaFile* file, TrackBoxes* track, uint32_t index, C
 ErrorCode entry_remove_config(MediaFile* file, TrackBoxes* track, uint32_t index, ConfigBoxId id);
 // The record, or null.
 void* entry_config(MediaFile* file, TrackBoxes* track, uint32_t index, ConfigBoxId id);
+// True when the track has at most one entry, or when every entry equals the
+// first as it would be written (with the bytes kept beside it).
+ErrorCode stsd_entries_equal(TrackBoxes* track, bool* equal);
+
 // The entry's 'esds', whatever its layout.
 EsDescriptorRecord* entry_esds(MediaFile* file, TrackBoxes* track, uint32_t index);
 

@@ -1,0 +1,261 @@
+// Which input tracks the remux carries, and the TrackSpec that rebuilds each
+// one in an output file.
+#include <cstring>
+
+#include "boxes/hdlr.h"
+#include "boxes/tref.h"
+#include "remux/remux_job.h"
+#include "sampletables/avcc.h"
+#include "sampletables/dac3.h"
+#include "sampletables/dec3.h"
+#include "sampletables/dvc1.h"
+#include "sampletables/small_configs.h"
+#include "sampletables/stsd.h"
+
+namespace vantorel {
+
+namespace {
+
+constexpr uint8_t kObjectTypeMpeg4Audio = 0x40;
+constexpr uint8_t kObjectTypeMpeg1Layer3 = 0x6B;
+
+bool is_one_of(FourCC f, std::initializer_list<const char*> codes) {
+  for (const char* c : codes)
+    if (f == c) return true;
+  return false;
+}
+
+bool is_video_code(FourCC f) { return is_one_of(f, {"mp4v", "avc1", "vc-1", "jpeg", "mjpa", "mjpb", "s263"}); }
+bool is_audio_code(FourCC f) { return is_one_of(f, {"mp4a", "samr", "sawb", "sawp", "twos", "ac-3", "ec-3", "sac3"}); }
+
+// The AC-3 specific fields of a sync frame's header, packed as 'dac3' is.
+bool ac3_word_from_frame(const uint8_t* b, uint32_t size, uint32_t* packed) {
+  if (size < 8 || b[0] != 0x0B || b[1] != 0x77) return false;
+  uint32_t fscod = b[4] >> 6;
+  uint32_t bit_rate_code = (b[4] >> 1) & 0x1F;
+  uint32_t bsid = b[5] >> 3;
+  uint32_t bsmod = b[5] & 7;
+  uint32_t acmod = b[6] >> 5;
+  uint32_t w = b[6] * 256u + b[7];
+  // Skip the mixing-level fields that precede lfeon for this channel mode.
+  if ((acmod & 1) && acmod != 1) w <<= 2;
+  if (acmod & 4) w <<= 2;
+  if (acmod == 2) w <<= 2;
+  uint32_t lfeon = (w >> 12) & 1;
+  *packed = fscod | (bsid << 2) | (bsmod << 7) | (acmod << 10) | (lfeon << 13) | (bit_rate_code << 14);
+  return true;
+}
+
+ErrorCode first_frame_ac3_word(RemuxJob* job, const TrackInfo* info, uint32_t* packed, bool* found) {
+  *found = false;
+  MediaFile* in = job->input;
+  GrowArray<uint8_t> buffer{};
+  VT_TRY(buffer.reserve(info->max_sample_size > 0 ? info->max_sample_size : 1));
+  uint32_t index = 0;
+  uint64_t time = 0;
+  ErrorCode e = track_seek(in, info->track_id, 0, &index, &time, 0, 0);
+  SampleRead s{};
+  s.buffer = buffer.data();
+  s.capacity = buffer.capacity;
+  if (e == ErrorCode::Ok) e = read_next_sample(in, info->track_id, &s);
+  if (e == ErrorCode::Ok) *found = ac3_word_from_frame(s.buffer, s.size, packed);
+  buffer.release();
+  index = 0;
+  ErrorCode back = track_seek(in, info->track_id, 0, &index, &time, 0, 0);
+  if (e == ErrorCode::NoMore) e = ErrorCode::Ok;  // no samples: nothing to derive
+  if (e == ErrorCode::Ok && back != ErrorCode::NoMore) e = back;
+  return e;
+}
+
+}  // namespace
+
+const char* drop_reason_text(uint32_t reason) {
+  switch (reason) {
+    case kDropCodec: return "its codec is not carried";
+    case kDropConfiguration: return "its codec configuration is missing";
+    case kDropDescriptions: return "its samples switch between different sample descriptions";
+    case kDropTables: return "its sample tables are missing";
+    case kDropObjectType: return "its MPEG-4 audio object type is not carried";
+  }
+  return "it cannot be carried";
+}
+
+// Decides whether a track is carried and fills what the survey derives.
+ErrorCode classify_track(RemuxJob* job, const TrackInfo* info, TrackSurvey* row, uint32_t* drop_reason) {
+  *drop_reason = 0;
+  MediaFile* in = job->input;
+  TrackBoxes* track = find_track(in->root, info->track_id);
+  FourCC f = info->fourcc;
+  bool subpicture = info->kind == kHandlerSubpicture;
+  if (!is_video_code(f) && !is_audio_code(f) && !subpicture) {
+    *drop_reason = kDropCodec;
+    return ErrorCode::Ok;
+  }
+  if (find_box(track, BoxTypeId::Stts) == nullptr || find_box(track, BoxTypeId::Stsz) == nullptr) {
+    *drop_reason = kDropTables;
+    return ErrorCode::Ok;
+  }
+  if (f == "mp4a" && info->object_type != kObjectTypeMpeg4Audio && info->object_type != kObjectTypeMpeg1Layer3) {
+    *drop_reason = kDropObjectType;
+    return ErrorCode::Ok;
+  }
+  VisualSampleEntry* visual = visual_entry(in, track, 0);
+  SoundSampleEntry* sound = sound_entry(in, track, 0);
+  if ((f == "avc1" && (visual == nullptr || visual->avcC == nullptr)) ||
+      (f == "vc-1" && (visual == nullptr || visual->dvc1 == nullptr)) ||
+      (f == "ec-3" && (sound == nullptr || sound->dec3 == nullptr))) {
+    *drop_reason = kDropConfiguration;
+    return ErrorCode::Ok;
+  }
+  if (f == "vc-1" && visual->dvc1->profile == kVc1Advanced && info->decoder_info_size == 0) {
+    *drop_reason = kDropConfiguration;
+    return ErrorCode::Ok;
+  }
+  bool same = true;
+  VT_TRY(stsd_entries_equal(track, &same));
+  if (!same) {
+    *drop_reason = kDropDescriptions;
+    return ErrorCode::Ok;
+  }
+  if (f == "sac3" || f == "ac-3") {
+    if (f == "ac-3" && sound != nullptr && sound->dac3 != nullptr) {
+      row->ac3_packed = dac3_packed(sound->dac3);
+    } else {
+      // The word is read from the stream once, here, not in the passes.
+      bool found = false;
+      VT_TRY(first_frame_ac3_word(job, info, &row->ac3_packed, &found));
+      if (!found && info->sample_count > 0) {
+        *drop_reason = kDropConfiguration;
+        return ErrorCode::Ok;
+      }
+      row->derived_config = 1;
+    }
+  }
+  row->video = is_video_code(f) ? 1 : 0;
+  row->audio = is_audio_code(f) ? 1 : 0;
+  row->subpicture = subpicture ? 1 : 0;
+  return ErrorCode::Ok;
+}
+
+ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInfo* info, TrackSpec* spec,
+                           uint32_t* drop_reason) {
+  std::memset(spec, 0, sizeof *spec);
+  *drop_reason = 0;
+  MediaFile* in = job->input;
+  TrackBoxes* track = find_track(in->root, info->track_id);
+  VisualSampleEntry* visual = visual_entry(in, track, 0);
+  SoundSampleEntry* sound = sound_entry(in, track, 0);
+  FourCC f = info->fourcc;
+  bool video_params = true;
+  if (f == "mp4v") {
+    spec->kind = kKindMpeg4Visual;
+    spec->codec.mpeg4_visual.decoder_info = info->decoder_info;
+    spec->codec.mpeg4_visual.decoder_info_size = info->decoder_info_size;
+    spec->codec.mpeg4_visual.object_type = static_cast<uint8_t>(info->object_type);
+  } else if (f == "mp4a" && info->object_type == kObjectTypeMpeg4Audio) {
+    spec->kind = kKindMpeg4Audio;
+    spec->codec.mpeg4_audio.audio_level = 15;
+    spec->codec.mpeg4_audio.decoder_info = info->decoder_info;
+    spec->codec.mpeg4_audio.decoder_info_size = info->decoder_info_size;
+    video_params = false;
+  } else if (f == "mp4a" && info->object_type == kObjectTypeMpeg1Layer3) {
+    spec->kind = kKindMpeg1Audio;
+    video_params = false;
+  } else if (f == "twos") {
+    spec->kind = kKindPcm;
+    video_params = false;
+  } else if (f == "avc1") {
+    const AvcConfigRecord* avc = visual->avcC;
+    spec->kind = kKindAvc;
+    spec->codec.avc.nal_length_minus_one = avc->lengthSizeMinusOne;
+    spec->codec.avc.sps_count = avc->numOfSequenceParameterSets;
+    spec->codec.avc.sps_size = avc->sps_length;
+    spec->codec.avc.sps = avc_sps_block(avc);
+    spec->codec.avc.pps_count = avc->numOfPictureParameterSets;
+    spec->codec.avc.pps_size = avc->pps_length;
+    spec->codec.avc.pps = avc_pps_block(avc);
+    spec->codec.avc.trailing = avc->trailing.bytes;
+    spec->codec.avc.trailing_size = avc->trailing.length;
+  } else if (f == "vc-1") {
+    spec->kind = kKindVc1;
+    spec->codec.vc1.config = visual->dvc1;
+    spec->codec.vc1.header = info->decoder_info;
+    spec->codec.vc1.header_size = info->decoder_info_size;
+  } else if (f == "jpeg" || f == "mjpa" || f == "mjpb") {
+    spec->kind = kKindMotionJpeg;
+    spec->codec.mjpeg.variant = f == "jpeg" ? 0 : f == "mjpa" ? 1 : 2;
+    // No 'fiel': one field. The orderings map back to the flags the builder
+    // turns into them.
+    const FielRecord* fiel = visual != nullptr ? visual->fiel : nullptr;
+    if (fiel != nullptr && fiel->field_count == 2) {
+      spec->codec.mjpeg.interlaced = 1;
+      uint8_t o = fiel->field_ordering;
+      spec->codec.mjpeg.field_a = (o == 1 || o == 14) ? 1 : 0;
+      spec->codec.mjpeg.field_b = (o == 1 || o == 9) ? 1 : 0;
+    }
+  } else if (f == "samr" || f == "sawb") {
+    spec->kind = kKindAmr;
+    spec->codec.amr.variant = f == "samr" ? 0 : 1;
+    const DamrRecord* damr = sound != nullptr ? sound->damr : nullptr;
+    if (damr != nullptr) {
+      spec->codec.amr.vendor = damr->vendor;
+      spec->codec.amr.decoder_version = damr->decoder_version;
+      spec->codec.amr.mode_set = damr->mode_set;
+      spec->codec.amr.mode_change_period = damr->mode_change_period;
+      spec->codec.amr.frames_per_sample = damr->frames_per_sample;
+    } else {
+      spec->codec.amr.frames_per_sample = 1;  // derived: one frame a sample
+    }
+    video_params = false;
+  } else if (f == "sawp") {
+    spec->kind = kKindAmr;
+    spec->codec.amr.variant = 2;
+    const DawpRecord* dawp = sound != nullptr ? sound->dawp : nullptr;
+    if (dawp != nullptr) {
+      spec->codec.amr.vendor = dawp->vendor;
+      spec->codec.amr.decoder_version = dawp->decoder_version;
+    }
+    video_params = false;
+  } else if (f == "sac3" || f == "ac-3") {
+    spec->kind = kKindAc3;
+    spec->codec.ac3.variant = 0;
+    spec->codec.ac3.packed = row->ac3_packed;
+    video_params = false;
+  } else if (f == "ec-3") {
+    spec->kind = kKindEac3;
+    spec->codec.eac3.config = sound->dec3;
+    video_params = false;
+  } else if (info->kind == kHandlerSubpicture) {
+    spec->kind = kKindSubpicture;
+    spec->codec.subpicture.decoder_info = info->decoder_info;
+    spec->codec.subpicture.decoder_info_size = info->decoder_info_size;
+  } else if (f == "s263") {
+    spec->kind = kKindH263;
+    const D263Record* d263 = visual != nullptr ? visual->d263 : nullptr;
+    if (d263 != nullptr) {
+      spec->codec.h263.vendor = d263->vendor;
+      spec->codec.h263.decoder_version = d263->decoder_version;
+      spec->codec.h263.level = d263->H263_Level;
+      spec->codec.h263.profile = d263->H263_Profile;
+    } else {
+      spec->codec.h263.level = 10;  // derived: baseline level 10
+    }
+  } else {
+    *drop_reason = kDropCodec;
+    return ErrorCode::Ok;
+  }
+  if (video_params) {
+    spec->word1 = info->param[0];
+    spec->word2 = info->param[1];
+  } else {
+    spec->word1 = info->param[0];
+    spec->word2 = info->param[2] & 0xFFFF;
+  }
+  spec->timescale = info->timescale;
+  std::memcpy(spec->language, info->language, 3);
+  spec->handler_name = info->handler_name;
+  spec->track_id = info->track_id;
+  return ErrorCode::Ok;
+}
+
+}  // namespace vantorel

@@ -1,0 +1,219 @@
+// One pass over the input: samples in decode-time order, grouped at video
+// sync samples, audio pulled ahead of the video it accompanies, and the
+// output split at those cut points when it is full.
+#include "remux/remux_job.h"
+#include "sampletables/stss.h"
+#include "sampletables/stsz.h"
+#include "sampletables/stts.h"
+
+namespace vantorel {
+
+namespace {
+
+constexpr uint32_t kNoTrack = 0xFFFFFFFF;
+
+uint64_t movie_time(const RemuxJob* job, const TrackSurvey& row, uint64_t t) {
+  return rescale(t, row.timescale, job->movie_timescale);
+}
+
+bool finished(const TrackSurvey& row) { return row.queued_count >= row.sample_count; }
+
+uint32_t choose_next_track(const RemuxJob* job) {
+  uint32_t best = kNoTrack;
+  uint64_t best_time = 0;
+  for (uint32_t i = 0; i < job->survey.count; ++i) {
+    const TrackSurvey& row = job->survey[i];
+    if (finished(row)) continue;
+    uint64_t t = movie_time(job, row, row.next_time);
+    if (best == kNoTrack || t < best_time) {
+      best = i;
+      best_time = t;
+    }
+  }
+  return best;
+}
+
+bool next_is_sync(const TrackSurvey& row) {
+  return row.stss_index < row.stss->samples.count && row.stss->samples[row.stss_index] == row.queued_count + 1;
+}
+
+bool is_cut_point(const RemuxJob* job, uint32_t t) {
+  if (job->no_video) return true;
+  const TrackSurvey& row = job->survey[t];
+  if (!row.video) return false;
+  if (row.stss == nullptr) return true;
+  return next_is_sync(row);
+}
+
+ErrorCode split_due(RemuxJob* job, uint32_t file_index, bool* due) {
+  *due = false;
+  uint64_t estimate;
+  if (job->split_mode == kSplitBySize) {
+    SizeEstimate size;
+    VT_TRY(size_estimate(job->output, &size, kEstimateHeader));
+    estimate = (job->queued_bytes - job->file_start_bytes) + size.header_size;
+  } else if (job->split_mode == kSplitByDuration) {
+    estimate = rescale(job->queued_end_time - job->file_start_end_time, job->movie_timescale, 1000);
+  } else {
+    return ErrorCode::Ok;
+  }
+  uint64_t limit;
+  if (job->per_file_limits == 0) {
+    limit = job->limits[0];
+  } else if (file_index < job->limits.count) {
+    limit = job->limits[file_index];
+  } else {
+    return ErrorCode::Ok;
+  }
+  *due = estimate > limit;
+  return ErrorCode::Ok;
+}
+
+ErrorCode queue_sample(RemuxJob* job, uint32_t t) {
+  TrackSurvey& row = job->survey[t];
+  uint64_t time = movie_time(job, row, row.next_time);
+  const auto& runs = row.stts->entries;
+  // Runs of no samples are stepped over; the survey counted only timed samples.
+  while (row.stts_entry < runs.count && row.stts_in_entry >= runs[row.stts_entry].sample_count) {
+    ++row.stts_entry;
+    row.stts_in_entry = 0;
+  }
+  if (row.stts_entry < runs.count) {
+    row.next_time += runs[row.stts_entry].sample_delta;
+    ++row.stts_in_entry;
+  }
+  if (row.stss != nullptr && next_is_sync(row)) ++row.stss_index;
+  uint64_t end = movie_time(job, row, row.next_time);
+  if (end > job->queued_end_time) job->queued_end_time = end;
+  job->queued_bytes += stsz_sample_size(row.sizes, row.size_index);
+  ++row.size_index;
+  VT_TRY(job->pending.append(PendingSample{t, time}));
+  ++row.queued_count;
+  return ErrorCode::Ok;
+}
+
+ErrorCode place(RemuxJob* job, uint32_t i) {
+  VT_TRY(job->write_order.append(job->pending[i].track));
+  job->pending[i].track = kPlaced;
+  return ErrorCode::Ok;
+}
+
+// The write order of the pending samples: audio is pulled ahead of the video
+// it overlaps by up to half a second, in runs of a quarter second per track.
+ErrorCode order_pending(RemuxJob* job) {
+  job->write_order.clear();
+  uint64_t look_ahead = job->no_video ? 0 : uint64_t{job->movie_timescale} * 50 / 100;
+  uint64_t run_length = uint64_t{job->movie_timescale} * 25 / 100;
+  GrowArray<PendingSample>& pending = job->pending;
+  uint32_t i = 0;
+  while (i < pending.count) {
+    if (pending[i].track == kPlaced) {
+      ++i;
+      continue;
+    }
+    uint32_t audio_at = kNoTrack;
+    for (uint32_t l = i; l < pending.count && pending[l].time <= pending[i].time + look_ahead; ++l) {
+      if (pending[l].track != kPlaced && job->survey[pending[l].track].audio) {
+        audio_at = l;
+        break;
+      }
+    }
+    if (audio_at == kNoTrack) {
+      VT_TRY(place(job, i));
+      ++i;
+      continue;
+    }
+    uint32_t audio = pending[audio_at].track;
+    uint64_t run_end = pending[audio_at].time + run_length;
+    for (uint32_t m = audio_at; m < pending.count && pending[m].time < run_end; ++m)
+      if (pending[m].track == audio) VT_TRY(place(job, m));
+  }
+  return ErrorCode::Ok;
+}
+
+ErrorCode flush_pending(RemuxJob* job) {
+  // An empty subpicture unit: size 9, control sequence at 4, only the end command.
+  static const uint8_t kEmptySubpicture[9] = {0x00, 0x09, 0x00, 0x04, 0x00, 0x00, 0x00, 0x04, 0xFF};
+  for (uint32_t t : job->write_order) {
+    TrackSurvey& row = job->survey[t];
+    SampleRead read{};
+    read.buffer = job->sample_buffer;
+    read.capacity = job->sample_buffer_size;
+    VT_TRY(read_next_sample(job->input, row.input_track_id, &read));
+    uint64_t batch_start = movie_time(job, row, row.batch_start_time);
+    uint64_t delay = batch_start > job->file_start_time ? batch_start - job->file_start_time : 0;
+    if (row.continuation && row.subpicture) {
+      SampleWrite filler{};
+      filler.data = kEmptySubpicture;
+      filler.size = sizeof kEmptySubpicture;
+      filler.duration = low32(rescale(delay, job->movie_timescale, row.timescale));
+      filler.flags = kSampleSync;
+      VT_TRY(write_sample(job->output, row.output_track_id, &filler));
+      delay = 0;
+    }
+    row.continuation = 0;
+    SampleWrite sample{};
+    sample.data = read.buffer;
+    sample.size = read.size;
+    sample.start_delay = delay;
+    sample.duration = read.duration;
+    sample.composition_offset = read.composition_offset;
+    sample.flags = read.sync != 0 ? uint32_t{kSampleSync} : 0u;
+    VT_TRY(write_sample(job->output, row.output_track_id, &sample));
+  }
+  uint64_t smallest = none64();
+  for (TrackSurvey& row : job->survey) {
+    row.batch_start_time = row.next_time;
+    if (!finished(row)) {
+      uint64_t t = movie_time(job, row, row.batch_start_time);
+      if (t < smallest) smallest = t;
+    }
+  }
+  job->last_cut_time = smallest;
+  job->last_cut_end_time = job->queued_end_time;
+  job->last_cut_bytes = job->queued_bytes;
+  job->pending.clear();
+  job->write_order.clear();
+  return ErrorCode::Ok;
+}
+
+uint32_t report_progress(RemuxJob* job) {
+  if (job->progress == nullptr) return 1;
+  // A movie without a duration reports 0 until its pass ends.
+  uint32_t permille = 0;
+  if (job->movie_duration != 0) {
+    uint64_t value = div64(mul64(job->queued_end_time, 1000), job->movie_duration);
+    permille = value > 1000 ? 1000 : static_cast<uint32_t>(value);
+  }
+  return job->progress(permille, job->stream.user);
+}
+
+}  // namespace
+
+ErrorCode run_pass(RemuxJob* job) {
+  uint32_t file_index = 0;
+  VT_TRY(open_output(job, 0, 0));
+  for (;;) {
+    uint32_t t = choose_next_track(job);
+    if (t == kNoTrack) break;
+    if (is_cut_point(job, t)) {
+      bool due = false;
+      VT_TRY(split_due(job, file_index, &due));
+      if (due) {
+        VT_TRY(close_output(job, file_index));
+        ++file_index;
+        VT_TRY(open_output(job, file_index, 1));
+      }
+      VT_TRY(order_pending(job));
+      VT_TRY(flush_pending(job));
+      if (report_progress(job) == 0) break;
+    }
+    VT_TRY(queue_sample(job, t));
+  }
+  VT_TRY(order_pending(job));
+  VT_TRY(flush_pending(job));
+  if (job->movie_duration == 0 && job->progress != nullptr) job->progress(1000, job->stream.user);
+  return close_output(job, file_index);
+}
+
+}  // namespace vantorel

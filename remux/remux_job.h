@@ -1,0 +1,100 @@
+#pragma once
+// The engine's records and the steps its files share.
+#include <cstdint>
+
+#include "mediafile/mediafile.h"
+#include "remux/remux.h"
+#include "remux/stream_routines.h"
+
+namespace vantorel {
+
+struct TrackSurvey {
+  uint32_t input_track_id;
+  uint32_t output_track_id;  // in the current output file; 0 before
+  uint64_t batch_start_time;  // track units: decode time of the batch's first sample
+  uint64_t next_time;         // track units: decode time of the next sample to queue
+  uint32_t timescale;
+  uint32_t queued_count;
+  uint32_t sample_count;  // the samples the tables and the file can deliver
+  uint32_t video;
+  uint32_t audio;
+  uint32_t subpicture;
+  uint32_t continuation;
+  TimeToSampleTable* stts;
+  uint32_t stts_entry;
+  uint32_t stts_in_entry;
+  SampleSizeTable* sizes;
+  uint32_t size_index;
+  SyncSampleTable* stss;
+  uint32_t stss_index;
+  // Derived once, in the survey, so both passes build the same tracks.
+  uint32_t ac3_packed;  // 'dac3' fields of an AC-3 track (from its first frame when needed)
+  uint32_t derived_config;  // a missing configuration record was derived
+  uint64_t start_delay;     // input's leading empty edit, movie units
+};
+
+struct PendingSample {
+  uint32_t track;  // survey row, or kPlaced once in the write order
+  uint64_t time;   // movie units
+};
+constexpr uint32_t kPlaced = 0xFFFFFFFF;
+
+struct OutputMeasure {
+  uint64_t total_sample_bytes;
+  uint32_t header_reserve;
+};
+
+struct RemuxJob {
+  StreamContext stream;  // pass flag, the caller's routines and user value
+  uint32_t split_mode;
+  GrowArray<uint64_t> limits;
+  uint32_t per_file_limits;
+  uint32_t measure_headers;
+  MediaFile* input;
+  MediaFile* output;
+  uint32_t movie_timescale;
+  uint64_t movie_duration;
+  // Running values of a pass (movie units, except the byte counts).
+  uint64_t file_start_end_time;
+  uint64_t file_start_time;
+  uint64_t file_start_bytes;
+  uint64_t last_cut_end_time;
+  uint64_t last_cut_time;
+  uint64_t last_cut_bytes;
+  uint64_t queued_end_time;
+  uint64_t queued_bytes;
+  GrowArray<TrackSurvey> survey;
+  GrowArray<PendingSample> pending;
+  GrowArray<uint32_t> write_order;
+  OutputNamer namer;
+  ProgressCallback progress;
+  uint8_t* sample_buffer;
+  uint32_t sample_buffer_size;
+  uint32_t no_video;
+  GrowArray<OutputMeasure> measures;
+  const RemuxEvents* events;
+  const void* input_name;
+};
+
+inline uint32_t pass_flag(const RemuxJob* job) { return job->stream.pass_flag; }
+
+// Survey and reset (remux_run.cpp).
+ErrorCode survey_input(RemuxJob* job);
+ErrorCode reset_tracks(RemuxJob* job);
+// Positions every kept track's cursor at its first sample.
+ErrorCode rewind_tracks(RemuxJob* job);
+
+// Output files (output_files.cpp).
+ErrorCode open_output(RemuxJob* job, uint32_t index, uint32_t continuation);
+ErrorCode close_output(RemuxJob* job, uint32_t index);
+// Whether an input track is carried (a drop reason, or 0) and what the
+// survey derives for it.
+ErrorCode classify_track(RemuxJob* job, const TrackInfo* info, TrackSurvey* row, uint32_t* drop_reason);
+// How a kept track is rebuilt: the TrackSpec of its codec, or a drop reason.
+ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInfo* info, TrackSpec* spec,
+                           uint32_t* drop_reason);
+
+// The pass loop (pass_loop.cpp).
+ErrorCode run_pass(RemuxJob* job);
+
+}  // namespace vantorel

@@ -1,0 +1,214 @@
+// The engine's entry: the job, the survey of the input, the two passes and
+// the reset between them.
+#include <cstdlib>
+#include <cstring>
+
+#include "boxes/hdlr.h"
+#include "remux/remux_job.h"
+#include "sampletables/stco.h"
+#include "sampletables/stsc.h"
+#include "sampletables/stss.h"
+#include "sampletables/stsz.h"
+#include "sampletables/stts.h"
+
+namespace vantorel {
+
+namespace {
+
+// How many of a track's samples the tables describe consistently and the
+// file holds: the scheduler walks 'stts' and 'stsz' for that many, and the
+// reader finds each one's bytes. A track cut short (a recording ended by a
+// power loss) is carried up to its last whole sample.
+uint32_t deliverable_samples(TrackBoxes* track, uint64_t file_length) {
+  auto* stts = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);
+  auto* sizes = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
+  auto* stsc = track_record<SampleToChunkTable>(track, BoxTypeId::Stsc);
+  auto* offsets = track_record<ChunkOffsetTable>(track, BoxTypeId::Stco);
+  if (stts == nullptr || sizes == nullptr || stsc == nullptr || offsets == nullptr) return 0;
+  uint64_t timed = 0;
+  for (const TimeToSampleEntry& e : stts->entries) timed += e.sample_count;
+  uint64_t count = sizes->sample_count < timed ? sizes->sample_count : timed;
+  // Walk the chunks: each sample must lie inside the file.
+  uint64_t sample = 0;
+  uint32_t entry = 0;
+  for (uint32_t chunk = 0; chunk < offsets->offsets.count && sample < count; ++chunk) {
+    while (entry + 1 < stsc->entries.count && chunk + 1 >= stsc->entries[entry + 1].first_chunk) ++entry;
+    if (stsc->entries.count == 0) return 0;
+    uint64_t at = offsets->offsets[chunk];
+    uint32_t in_chunk = stsc->entries[entry].samples_per_chunk;
+    for (uint32_t i = 0; i < in_chunk && sample < count; ++i) {
+      uint64_t size = stsz_sample_size(sizes, static_cast<uint32_t>(sample));
+      if (at > file_length || size > file_length - at) return static_cast<uint32_t>(sample);
+      at += size;
+      ++sample;
+    }
+  }
+  return static_cast<uint32_t>(sample);
+}
+
+void report_drop(RemuxJob* job, const TrackInfo& info, uint32_t reason) {
+  if (job->events != nullptr && job->events->track_dropped != nullptr)
+    job->events->track_dropped(info.track_id, info.kind, info.fourcc, reason, job->stream.user);
+}
+
+void free_job(RemuxJob* job) {
+  job->survey.release();
+  job->pending.release();
+  job->write_order.release();
+  job->measures.release();
+  job->limits.release();
+  std::free(job->sample_buffer);
+  job->sample_buffer = nullptr;
+}
+
+}  // namespace
+
+ErrorCode rewind_tracks(RemuxJob* job) {
+  for (TrackSurvey& row : job->survey) {
+    // From the first sample, sync or not: the scheduler counts from there.
+    uint32_t index = 0;
+    uint64_t time = 0;
+    ErrorCode e = track_seek(job->input, row.input_track_id, 0, &index, &time, 0, 0);
+    if (e != ErrorCode::Ok && e != ErrorCode::NoMore) return e;
+  }
+  return ErrorCode::Ok;
+}
+
+ErrorCode survey_input(RemuxJob* job) {
+  OpenParams params{};
+  params.routines = stream_routines();
+  params.path = job->input_name;
+  params.user = &job->stream;
+  VT_TRY(media_open(&job->input, &params, kOpenRead));
+  MovieInfo movie;
+  VT_TRY(movie_info(job->input, &movie));
+  job->movie_timescale = movie.timescale;
+  job->movie_duration = movie.duration;
+  job->no_video = 1;
+  uint64_t file_length = file_size(job->input);
+  TrackIterator* it = track_iterator_new(job->input, 0, 0);
+  if (it == nullptr) return ErrorCode::Missing;
+  uint32_t largest = 0;
+  ErrorCode e = ErrorCode::Ok;
+  TrackInfo info;
+  while (e == ErrorCode::Ok) {
+    e = track_iterator_next(it, &info);
+    if (e == ErrorCode::NoMore) {
+      e = ErrorCode::Ok;
+      break;
+    }
+    if (e != ErrorCode::Ok) break;
+    TrackSurvey row{};
+    uint32_t reason = 0;
+    e = classify_track(job, &info, &row, &reason);
+    if (e != ErrorCode::Ok) break;
+    if (reason != 0) {
+      report_drop(job, info, reason);
+      continue;
+    }
+    TrackBoxes* track = find_track(job->input->root, info.track_id);
+    if (row.video) job->no_video = 0;
+    if (info.max_sample_size > largest) largest = info.max_sample_size;
+    row.input_track_id = info.track_id;
+    row.start_delay = info.start_delay;
+    row.timescale = info.timescale;
+    row.batch_start_time = row.next_time = rescale(info.start_delay, job->movie_timescale, info.timescale);
+    row.sample_count = deliverable_samples(track, file_length);
+    row.stts = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);
+    row.sizes = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
+    row.stss = track_record<SyncSampleTable>(track, BoxTypeId::Stss);
+    e = job->survey.append(row);
+  }
+  track_iterator_free(it);
+  VT_TRY(e);
+  if (job->events != nullptr && job->events->surveyed != nullptr &&
+      job->events->surveyed(job->survey.count, job->stream.user) == 0)
+    return ErrorCode::NoMore;  // the caller asked to stop: nothing is written
+  job->sample_buffer = static_cast<uint8_t*>(std::malloc(largest > 0 ? largest : 1));
+  if (job->sample_buffer == nullptr) return ErrorCode::OutOfMemory;
+  job->sample_buffer_size = largest;
+  return rewind_tracks(job);
+}
+
+ErrorCode reset_tracks(RemuxJob* job) {
+  for (TrackSurvey& row : job->survey) {
+    TrackInfo info;
+    VT_TRY(track_info(job->input, row.input_track_id, &info));
+    row.output_track_id = 0;
+    row.batch_start_time = row.next_time = rescale(info.start_delay, job->movie_timescale, info.timescale);
+    row.queued_count = 0;
+    row.stts_entry = row.stts_in_entry = 0;
+    row.size_index = 0;
+    row.stss_index = 0;
+  }
+  VT_TRY(rewind_tracks(job));
+  job->file_start_end_time = job->file_start_time = job->file_start_bytes = 0;
+  job->last_cut_end_time = job->last_cut_time = job->last_cut_bytes = 0;
+  job->queued_end_time = job->queued_bytes = 0;
+  return ErrorCode::Ok;
+}
+
+ErrorCode remux_run_with_events(const void* input_name, OutputNamer namer, ProgressCallback progress,
+                                uint32_t split_mode, const uint64_t* split_limits, uint32_t limit_count,
+                                uint32_t per_file_limits, uint32_t measure_headers, const IoRoutines* routines,
+                                void* user, const RemuxEvents* events) {
+  if (split_mode != kSplitNone && (split_limits == nullptr || limit_count == 0)) return ErrorCode::BadArgument;
+  RemuxJob* job = alloc_record<RemuxJob>();
+  if (job == nullptr) return ErrorCode::OutOfMemory;
+  ErrorCode e = ErrorCode::Ok;
+  job->split_mode = split_mode;
+  if (split_limits != nullptr && limit_count != 0) {
+    e = job->limits.reserve(limit_count);
+    if (e == ErrorCode::Ok) {
+      std::memcpy(job->limits.items, split_limits, sizeof(uint64_t) * limit_count);
+      job->limits.count = limit_count;
+    }
+  }
+  job->per_file_limits = per_file_limits;
+  job->measure_headers = measure_headers;
+  job->namer = namer;
+  job->progress = progress;
+  job->events = events;
+  job->input_name = input_name;
+  job->stream.user = user;
+  job->stream.routines = routines != nullptr ? *routines : std_routines();
+
+  if (e == ErrorCode::Ok) {
+    job->stream.pass_flag = 1;
+    e = survey_input(job);
+    if (e == ErrorCode::NoMore) {
+      e = ErrorCode::Ok;  // stopped by the caller after the survey
+    } else if (e == ErrorCode::Ok) {
+      if (events != nullptr && events->pass_started != nullptr) events->pass_started(0, user);
+      job->stream.pass_flag = 0;
+      e = run_pass(job);
+      if (e == ErrorCode::Ok) {
+        job->stream.pass_flag = 1;
+        e = reset_tracks(job);
+        if (e == ErrorCode::Ok) {
+          if (events != nullptr && events->pass_started != nullptr) events->pass_started(1, user);
+          e = run_pass(job);
+        }
+      }
+    }
+  }
+  // An output left open by a failure is still finalised and closed.
+  if (job->output != nullptr) {
+    ErrorCode closed = media_close(job->output);
+    if (e == ErrorCode::Ok) e = closed;
+    job->output = nullptr;
+  }
+  if (job->input != nullptr) media_close(job->input);
+  free_job(job);
+  std::free(job);
+  return e;
+}
+
+ErrorCode remux_run(const void* input_name, OutputNamer namer, ProgressCallback progress, uint32_t split_mode,
+                    const uint64_t* split_limits, uint32_t limit_count, uint32_t per_file_limits,
+                    uint32_t measure_headers, const IoRoutines* routines, void* user) {
+  return remux_run_with_events(input_name, namer, progress, split_mode, split_limits, limit_count, per_file_limits,
+                               measure_headers, routines, user, nullptr);
+}
+
+}  // namespace vantorel

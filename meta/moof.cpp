@@ -129,6 +129,19 @@ ErrorCode note_composition_offset(MediaFile* file, TrackBoxes* track, bool video
   return ctts_append(file, track, 1, offset);
 }
 
+// Appends n samples that all take the defaults, after at least one sample
+// of the track: a table of sync samples, if any, exists by now.
+ErrorCode append_alike(MediaFile* file, TrackBoxes* track, FragmentState* s, uint32_t n) {
+  uint32_t before = sample_count(track);
+  VT_TRY(stts_append(file, track, n, s->default_sample_duration));
+  VT_TRY(stsz_append(file, track, s->default_sample_size, n));
+  s->data_offset += uint64_t{s->default_sample_size} * n;
+  if ((s->default_sample_flags & kSampleNonSync) == 0 && find_box(track, BoxTypeId::Stss) != nullptr)
+    for (uint32_t k = 1; k <= n; ++k) VT_TRY(stss_append(file, track, before + k));
+  if (find_box(track, BoxTypeId::Ctts) != nullptr) VT_TRY(ctts_append(file, track, n, 0));
+  return ErrorCode::Ok;
+}
+
 // Bounds a run's sample count before anything is appended: by the box when
 // samples bring fields, else by the data the run describes.
 ErrorCode check_run_count(MediaFile* file, const BoxHeader* box, const FragmentState* s, uint32_t per_sample,
@@ -187,7 +200,10 @@ ErrorCode trun_read(MediaFile* file, const BoxHeader* box, FileBoxes* root, Frag
     field += 4;
     return v;
   };
-  for (uint32_t i = 0; i < count; ++i) {
+  // Without per-sample fields only the first sample can differ (by its
+  // flags); the rest are appended as one.
+  uint32_t one_by_one = per_sample != 0 ? count : 1;
+  for (uint32_t i = 0; i < one_by_one; ++i) {
     if (per_sample != 0 && i % kRunBlock == 0) {
       uint32_t n = count - i < kRunBlock ? count - i : kRunBlock;
       VT_TRY(read_bytes(file, block, n * per_sample));
@@ -208,6 +224,7 @@ ErrorCode trun_read(MediaFile* file, const BoxHeader* box, FileBoxes* root, Frag
       VT_TRY(ctts_append(file, track, 1, 0));
     }
   }
+  if (one_by_one < count) VT_TRY(append_alike(file, track, s, count - one_by_one));
   return ErrorCode::Ok;
 }
 

@@ -196,12 +196,15 @@ TEST(Fragments, DefaultsComeFromTheHeaderOrTheTrackExtends) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Tree tree(cat({head, moof(box("traf", cat({c.tfhd, trun(0, std::vector<Sample>(3))}))), box("mdat", zeros(64))}));
+    // The second run follows the first one's data.
+    Tree tree(cat({head, moof(box("traf", cat({c.tfhd, trun(0, std::vector<Sample>(3)), trun(0, std::vector<Sample>(1))}))),
+                   box("mdat", zeros(64))}));
     ASSERT_EQ(tree.result, ErrorCode::Ok);
     Tables t = tables_of(tree.track(1));
-    EXPECT_EQ(t.stts, (std::vector<std::pair<uint32_t, uint32_t>>{{3, c.duration}}));
-    EXPECT_EQ(t.sizes, std::vector<uint32_t>(3, c.size));
-    EXPECT_EQ(t.stsc, (std::vector<std::array<uint32_t, 3>>{{1, 3, c.description}}));
+    EXPECT_EQ(t.stts, (std::vector<std::pair<uint32_t, uint32_t>>{{4, c.duration}}));
+    EXPECT_EQ(t.sizes, std::vector<uint32_t>(4, c.size));
+    EXPECT_EQ(t.stsc, (std::vector<std::array<uint32_t, 3>>{{1, 3, c.description}, {2, 1, c.description}}));
+    EXPECT_EQ(t.offsets, (std::vector<uint64_t>{head.size(), head.size() + 3 * c.size}));
   }
 }
 
@@ -312,6 +315,7 @@ TEST(Fragments, SyncSamples) {
     Track track;
     std::vector<Bytes> runs;
     std::optional<std::vector<uint32_t>> stss;
+    uint32_t default_flags = kNon;
   };
   Track video, audio, video_with_table;
   audio.handler = "soun";
@@ -328,10 +332,17 @@ TEST(Fragments, SyncSamples) {
       {"audio", audio, {trun(kWithFlags, flagged({0, kNon, 0}))}, std::nullopt},
       {"a table from the movie", video_with_table, {trun(kWithFlags, flagged({kNon, 0, kNon, 0}))},
        std::vector<uint32_t>{2, 4}},
+      {"defaults only, first-sample flags", video,
+       {trun(kTrunFirstSampleFlags, std::vector<Sample>(3), 0, 0), trun(kTrunFirstSampleFlags, std::vector<Sample>(2), 0, 0)},
+       std::vector<uint32_t>{1, 4}},
+      {"defaults only, every sample sync", video, {trun(0, std::vector<Sample>(3)), trun(0, std::vector<Sample>(2))},
+       std::vector<uint32_t>{1, 2, 3, 4, 5}, 0},
+      {"defaults only, a non-sync first sample", video,
+       {trun(kTrunFirstSampleFlags, std::vector<Sample>(3), 0, kNon)}, std::nullopt, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Bytes traf = tfhd(1, kTfhdDefaultFlags, u32(kNon));
+    Bytes traf = tfhd(1, kTfhdDefaultFlags, u32(c.default_flags));
     for (const Bytes& r : c.runs) traf = cat({traf, r});
     Tree tree(cat({movie({c.track}), moof(box("traf", traf)), box("mdat", zeros(16))}));
     ASSERT_EQ(tree.result, ErrorCode::Ok);
@@ -366,6 +377,8 @@ TEST(Fragments, CompositionOffsets) {
        {trun(kSized, sized({1, 1})), trun(kWithOffsets, offsets({0, 0}))}, std::nullopt},
       {"a run without offsets after one with them", video,
        {trun(kWithOffsets, offsets({20, 10})), trun(kSized, sized({1, 1}))}, Ctts{{1, 20}, {1, 10}, {2, 0}}},
+      {"defaults only after offsets", video, {trun(kWithOffsets, offsets({20, 10})), trun(0, std::vector<Sample>(3))},
+       Ctts{{1, 20}, {1, 10}, {3, 0}}},
       {"version 1 offsets are signed", video, {trun(kWithOffsets, offsets({0, -20, 10}), 0, 0, 1)},
        Ctts{{1, 0}, {1, -20}, {1, 10}}},
       {"audio drops them", audio, {trun(kWithOffsets, offsets({0, 20, 10}))}, std::nullopt},

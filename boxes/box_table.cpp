@@ -24,6 +24,7 @@
 #include "meta/cmov.h"
 #include "meta/mdat.h"
 #include "meta/metadata_boxes.h"
+#include "meta/moof.h"
 #include "sampletables/ctts.h"
 #include "sampletables/ftyp.h"
 #include "sampletables/stbl.h"
@@ -139,6 +140,7 @@ const BoxDescriptor kTopRows[] = {
     row("moov", BoxTypeId::Moov, sizeof(MoovRecord), offsetof(FileBoxes, moov), nullptr, moov_release, moov_read,
         moov_write, moov_size),
     reader_row("mdat", BoxTypeId::Mdat, mdat_read),
+    reader_row("moof", BoxTypeId::Moof, moof_read),
 };
 
 const BoxDescriptor kMoovRows[] = {

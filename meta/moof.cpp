@@ -117,6 +117,16 @@ ErrorCode note_sync(MediaFile* file, TrackBoxes* track, bool video) {
   return stss_append(file, track, 1);
 }
 
+// A video track without a sync table has had only sync samples so far: its
+// first non-sync sample brings the table, listing every sample before it, so
+// later samples are not all taken for sync samples.
+ErrorCode note_non_sync(MediaFile* file, TrackBoxes* track, bool video, uint32_t number) {
+  if (!video || find_box(track, BoxTypeId::Stss) != nullptr) return ErrorCode::Ok;
+  VT_TRY(add_track_box(file, track, BoxTypeId::Stss));
+  for (uint32_t k = 1; k < number; ++k) VT_TRY(stss_append(file, track, k));
+  return ErrorCode::Ok;
+}
+
 ErrorCode note_composition_offset(MediaFile* file, TrackBoxes* track, bool video, int32_t offset) {
   if (find_box(track, BoxTypeId::Ctts) != nullptr) return ctts_append(file, track, 1, offset);
   // Audio keeps no offsets it did not have. A video track gets a table at
@@ -131,13 +141,16 @@ ErrorCode note_composition_offset(MediaFile* file, TrackBoxes* track, bool video
 
 // Appends n samples that all take the defaults, after at least one sample
 // of the track: a table of sync samples, if any, exists by now.
-ErrorCode append_alike(MediaFile* file, TrackBoxes* track, FragmentState* s, uint32_t n) {
+ErrorCode append_alike(MediaFile* file, TrackBoxes* track, FragmentState* s, uint32_t n, bool video) {
   uint32_t before = sample_count(track);
   VT_TRY(stts_append(file, track, n, s->default_sample_duration));
   VT_TRY(stsz_append(file, track, s->default_sample_size, n));
   s->data_offset += uint64_t{s->default_sample_size} * n;
-  if ((s->default_sample_flags & kSampleNonSync) == 0 && find_box(track, BoxTypeId::Stss) != nullptr)
+  if ((s->default_sample_flags & kSampleNonSync) != 0) {
+    VT_TRY(note_non_sync(file, track, video, before + 1));
+  } else if (find_box(track, BoxTypeId::Stss) != nullptr) {
     for (uint32_t k = 1; k <= n; ++k) VT_TRY(stss_append(file, track, before + k));
+  }
   if (find_box(track, BoxTypeId::Ctts) != nullptr) VT_TRY(ctts_append(file, track, n, 0));
   return ErrorCode::Ok;
 }
@@ -217,14 +230,18 @@ ErrorCode trun_read(MediaFile* file, const BoxHeader* box, FileBoxes* root, Frag
     VT_TRY(stts_append(file, track, 1, duration));
     VT_TRY(stsz_append(file, track, size, 1));
     s->data_offset += size;
-    if ((sample_flags & kSampleNonSync) == 0) VT_TRY(note_sync(file, track, video));
+    if ((sample_flags & kSampleNonSync) == 0) {
+      VT_TRY(note_sync(file, track, video));
+    } else {
+      VT_TRY(note_non_sync(file, track, video, sample_count(track)));
+    }
     if (flags & kTrunCompositionOffset) {
       VT_TRY(note_composition_offset(file, track, video, offset));
     } else if (find_box(track, BoxTypeId::Ctts) != nullptr) {
       VT_TRY(ctts_append(file, track, 1, 0));
     }
   }
-  if (one_by_one < count) VT_TRY(append_alike(file, track, s, count - one_by_one));
+  if (one_by_one < count) VT_TRY(append_alike(file, track, s, count - one_by_one, video));
   return ErrorCode::Ok;
 }
 

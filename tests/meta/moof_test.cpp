@@ -328,7 +328,12 @@ TEST(Fragments, SyncSamples) {
        std::vector<uint32_t>{1}},
       {"runs continue the numbering", video,
        {trun(kWithFlags, flagged({0, kNon})), trun(kWithFlags, flagged({kNon, 0}))}, std::vector<uint32_t>{1, 4}},
-      {"video starting with a non-sync sample", video, {trun(kWithFlags, flagged({kNon, 0, kNon}))}, std::nullopt},
+      // The first non-sync sample of a video track brings the table, so the
+      // samples after it are not all taken for sync samples.
+      {"video starting with a non-sync sample", video, {trun(kWithFlags, flagged({kNon, 0, kNon}))},
+       std::vector<uint32_t>{2}},
+      {"video whose sync samples end", video, {trun(kWithFlags, flagged({0, 0, kNon, 0}))},
+       std::vector<uint32_t>{1, 2, 4}},
       {"audio", audio, {trun(kWithFlags, flagged({0, kNon, 0}))}, std::nullopt},
       {"a table from the movie", video_with_table, {trun(kWithFlags, flagged({kNon, 0, kNon, 0}))},
        std::vector<uint32_t>{2, 4}},
@@ -338,7 +343,7 @@ TEST(Fragments, SyncSamples) {
       {"defaults only, every sample sync", video, {trun(0, std::vector<Sample>(3)), trun(0, std::vector<Sample>(2))},
        std::vector<uint32_t>{1, 2, 3, 4, 5}, 0},
       {"defaults only, a non-sync first sample", video,
-       {trun(kTrunFirstSampleFlags, std::vector<Sample>(3), 0, kNon)}, std::nullopt, 0},
+       {trun(kTrunFirstSampleFlags, std::vector<Sample>(3), 0, kNon)}, std::vector<uint32_t>{2, 3}, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

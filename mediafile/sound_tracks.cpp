@@ -14,8 +14,8 @@ constexpr uint8_t kAudioStreamType = 5;
 // The entry's format code and, for the kinds that say it, its channel
 // count. The 16.16 rate stays as the track's tables set it from the time
 // scale (0 where the rate does not fit).
-ErrorCode sound_entry_for(MediaFile* file, const TrackSpec* spec, TrackBoxes* track, const char* format,
-                          bool channels, SoundSampleEntry** out) {
+ErrorCode sound_entry_for(MediaFile* file, const TrackSpec* spec, TrackBoxes* track, const char* format, bool channels,
+                          SoundSampleEntry** out) {
   *out = nullptr;
   SoundSampleEntry* entry = sound_entry(file, track, 0);
   if (entry == nullptr) return ErrorCode::Missing;
@@ -34,8 +34,8 @@ ErrorCode generic_entry_for(MediaFile* file, TrackBoxes* track, GenericSampleEnt
 
 }  // namespace
 
-ErrorCode add_esds(MediaFile* file, TrackBoxes* track, uint8_t object_type, uint8_t stream_type,
-                   const uint8_t* bytes, uint32_t count) {
+ErrorCode add_esds(MediaFile* file, TrackBoxes* track, uint8_t object_type, uint8_t stream_type, const uint8_t* bytes,
+                   uint32_t count) {
   if (bytes == nullptr && count > 0) return ErrorCode::BadArgument;
   VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Esds));
   EsDescriptorRecord* esds = entry_esds(file, track, 0);

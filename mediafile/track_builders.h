@@ -15,8 +15,8 @@ struct VisualHeaderInfo {
   uint32_t found_layer;     // a video object layer header was parsed
   uint32_t found_sequence;  // a visual object sequence header was seen
   uint8_t video_object_type;
-  uint8_t profile_level;    // of the visual object sequence header
-  uint32_t aspect_width;    // pixel aspect, 1:1 unless the layer says otherwise
+  uint8_t profile_level;  // of the visual object sequence header
+  uint32_t aspect_width;  // pixel aspect, 1:1 unless the layer says otherwise
   uint32_t aspect_height;
 };
 
@@ -58,7 +58,7 @@ ErrorCode build_streaming_extension(MediaFile* file, const TrackSpec* spec, Trac
 ErrorCode add_profile_track_parts(MediaFile* file, TrackBoxes* track);
 // An 'esds' on the first entry with the given stream description and a copy
 // of the decoder-specific bytes (none when `count` is 0).
-ErrorCode add_esds(MediaFile* file, TrackBoxes* track, uint8_t object_type, uint8_t stream_type,
-                   const uint8_t* bytes, uint32_t count);
+ErrorCode add_esds(MediaFile* file, TrackBoxes* track, uint8_t object_type, uint8_t stream_type, const uint8_t* bytes,
+                   uint32_t count);
 
 }  // namespace vantorel

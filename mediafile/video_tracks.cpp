@@ -54,8 +54,7 @@ uint32_t pixel_aspect_word(uint32_t w, uint32_t h) { return ((w & 0xFFFF) << 16)
 
 // One length-prefixed parameter set of a block: its bytes and length. False
 // when the block does not hold it.
-bool first_parameter_set(const uint8_t* block, uint32_t size, uint32_t count, const uint8_t** set,
-                         uint32_t* length) {
+bool first_parameter_set(const uint8_t* block, uint32_t size, uint32_t count, const uint8_t** set, uint32_t* length) {
   if (count == 0 || block == nullptr || size < 2) return false;
   uint32_t n = load_u16be(block);
   if (n > size - 2) return false;

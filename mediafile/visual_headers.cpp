@@ -34,7 +34,7 @@ ErrorCode parse_layer(const uint8_t* bits, uint32_t length, VisualHeaderInfo* ou
   VT_TRY(bits_read(&r, 1, &v));  // random_accessible_vol
   VT_TRY(bits_read(&r, 8, &v));
   out->video_object_type = static_cast<uint8_t>(v);
-  VT_TRY(bits_read(&r, 1, &v));  // is_object_layer_identifier
+  VT_TRY(bits_read(&r, 1, &v));              // is_object_layer_identifier
   if (v != 0) VT_TRY(bits_read(&r, 7, &v));  // verid, priority
   uint32_t info = 0;
   VT_TRY(bits_read(&r, 4, &info));

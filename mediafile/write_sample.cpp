@@ -29,9 +29,14 @@ ErrorCode open_media_data(MediaFile* file) {
   return ErrorCode::Ok;
 }
 
-bool is_twos_track(MediaFile* file, TrackBoxes* track) {
+// 'twos' tables count one sample of size 1 per PCM frame. A track read
+// for updating had such tables regrouped into one sample per block; its
+// new blocks are then counted the same way, as whole samples.
+bool counts_pcm_frames(MediaFile* file, TrackBoxes* track) {
   SoundSampleEntry* entry = sound_entry(file, track, 0);
-  return entry != nullptr && entry->format == "twos";
+  if (entry == nullptr || entry->format != "twos") return false;
+  auto* sizes = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
+  return sizes->sample_count == 0 || (!stsz_is_listed(sizes) && sizes->sample_size == 1);
 }
 
 // The time of a sample in milliseconds for its mirror record.
@@ -78,8 +83,7 @@ ErrorCode start_edit_list(MediaFile* file, TrackBoxes* track, uint64_t start_del
 
 // Composition offsets: the table is made by the first non-zero offset, with
 // the samples before it at offset 0, so an offset never goes unrecorded.
-ErrorCode record_composition(MediaFile* file, TrackBoxes* track, uint32_t before, uint32_t count,
-                             int32_t offset) {
+ErrorCode record_composition(MediaFile* file, TrackBoxes* track, uint32_t before, uint32_t count, int32_t offset) {
   auto* ctts = track_record<CompositionOffsetTable>(track, BoxTypeId::Ctts);
   if (ctts == nullptr) {
     if (offset == 0) return ErrorCode::Ok;
@@ -115,7 +119,7 @@ ErrorCode write_sample(MediaFile* file, uint32_t track_id, const SampleWrite* sa
   uint32_t count = 1;
   uint32_t size = sample->size;
   uint32_t delta = sample->duration;
-  if (is_twos_track(file, track)) {
+  if (counts_pcm_frames(file, track)) {
     // A block of no frames would open a chunk that no table entry describes.
     if (sample->duration == 0) return ErrorCode::BadArgument;
     count = sample->duration;

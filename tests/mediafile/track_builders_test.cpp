@@ -33,8 +33,8 @@ Bytes baseline_sps(uint32_t aspect) {
   b.ue(2);  // pic_order_cnt_type
   b.ue(1);  // num_ref_frames
   b.put(0, 1);
-  b.ue(9);  // 160 pixels
-  b.ue(7);  // 128 pixels
+  b.ue(9);      // 160 pixels
+  b.ue(7);      // 128 pixels
   b.put(1, 1);  // frame_mbs_only
   b.put(1, 1);  // direct_8x8_inference
   b.put(0, 1);  // no cropping
@@ -174,33 +174,39 @@ TEST(AddTrack, FailingBuildersLeaveNoTrack) {
     std::function<void(TrackSpec&)> fill;
   };
   std::vector<Case> cases = {
-      {"layer header cut short", [&](TrackSpec& s) {
+      {"layer header cut short",
+       [&](TrackSpec& s) {
          s.kind = kKindMpeg4Visual;
          s.codec.mpeg4_visual.decoder_info = cut_layer.data();
          s.codec.mpeg4_visual.decoder_info_size = static_cast<uint32_t>(cut_layer.size());
        }},
-      {"Motion JPEG variant 3", [](TrackSpec& s) {
+      {"Motion JPEG variant 3",
+       [](TrackSpec& s) {
          s.kind = kKindMotionJpeg;
          s.codec.mjpeg.variant = 3;
        }},
-      {"AMR variant 3", [](TrackSpec& s) {
+      {"AMR variant 3",
+       [](TrackSpec& s) {
          s.kind = kKindAmr;
          s.codec.amr.variant = 3;
        }},
-      {"parameter set longer than its block", [&](TrackSpec& s) {
+      {"parameter set longer than its block",
+       [&](TrackSpec& s) {
          s.kind = kKindAvc;
          s.codec.avc.sps_count = 1;
          s.codec.avc.sps = bad_sps_block.data();
          s.codec.avc.sps_size = static_cast<uint32_t>(bad_sps_block.size());
        }},
-      {"VC-1 advanced without header", [&](TrackSpec& s) {
+      {"VC-1 advanced without header",
+       [&](TrackSpec& s) {
          s.kind = kKindVc1;
          s.codec.vc1.config = &advanced;
        }},
       {"VC-1 without configuration", [](TrackSpec& s) { s.kind = kKindVc1; }},
       {"E-AC-3 without configuration", [](TrackSpec& s) { s.kind = kKindEac3; }},
       {"unknown kind", [](TrackSpec& s) { s.kind = 13; }},
-      {"negative media time", [](TrackSpec& s) {
+      {"negative media time",
+       [](TrackSpec& s) {
          s.kind = kKindPcm;
          s.media_time = -5;
        }},
@@ -241,9 +247,21 @@ TEST(AddTrack, AvcEntries) {
   };
   std::vector<Case> cases = {
       {"12:11 with btrt", sps, 1, {}, 0, static_cast<uint32_t>(uint64_t{k72} * 12 / 11), true, {1, 66, 0xC0, 30}},
-      {"trailing bytes kept", sps, 1, trailing, 0, static_cast<uint32_t>(uint64_t{k72} * 12 / 11), true,
+      {"trailing bytes kept",
+       sps,
+       1,
+       trailing,
+       0,
+       static_cast<uint32_t>(uint64_t{k72} * 12 / 11),
+       true,
        {1, 66, 0xC0, 30}},
-      {"profiled: no btrt", sps, 1, {}, kFlagPsp, static_cast<uint32_t>(uint64_t{k72} * 12 / 11), false,
+      {"profiled: no btrt",
+       sps,
+       1,
+       {},
+       kFlagPsp,
+       static_cast<uint32_t>(uint64_t{k72} * 12 / 11),
+       false,
        {1, 66, 0xC0, 30}},
       {"probe cannot follow the set: square", high_cut, 1, {}, 0, k72, true, {1, 100, 0, 31}},
       {"no sequence parameter set", {}, 0, {}, 0, k72, true, {1, 0, 0, 0}},
@@ -402,6 +420,7 @@ TEST(AddTrack, ProfiledMpeg4AudioAndVisual) {
 
 TEST(AddTrack, SoundAndGenericEntries) {
   TempDir dir;
+  reset_size_mismatch_count();
   DecoderConfigVc1 simple{};
   simple.profile = kVc1Main;
   simple.level = 2;
@@ -480,7 +499,8 @@ TEST(AddTrack, SoundAndGenericEntries) {
          EXPECT_EQ(e->damr->mode_change_period, 2);
          EXPECT_EQ(e->damr->frames_per_sample, 1);
        }},
-      {"AMR wide band", [](TrackSpec& s) {
+      {"AMR wide band",
+       [](TrackSpec& s) {
          s = spec_of(kKindAmr, 16000, 1, 16000);
          s.codec.amr.variant = 1;
        },
@@ -528,7 +548,8 @@ TEST(AddTrack, SoundAndGenericEntries) {
          ASSERT_NE(e->dac3, nullptr);
          EXPECT_EQ(dac3_packed(e->dac3), 0x7Cu);
        }},
-      {"E-AC-3", [&](TrackSpec& s) {
+      {"E-AC-3",
+       [&](TrackSpec& s) {
          s = spec_of(kKindEac3, 48000, 6, 48000);
          s.codec.eac3.config = &dec3;
        },
@@ -637,6 +658,7 @@ TEST(AddTrack, SoundAndGenericEntries) {
     ASSERT_NE(t, nullptr);
     c.check(r.file(), t);
   }
+  EXPECT_EQ(size_mismatch_count(), 0u);
 }
 
 TEST(AddTrack, MotionJpegVariantsAndFields) {
@@ -649,7 +671,7 @@ TEST(AddTrack, MotionJpegVariantsAndFields) {
     uint8_t count, ordering;
   };
   const Case cases[] = {
-      {0, 0, 1, 1, "jpeg", "Motion JPEG", 1, 0},   {1, 1, 1, 1, "mjpa", "Motion JPEG A", 2, 1},
+      {0, 0, 1, 1, "jpeg", "Motion JPEG", 1, 0},    {1, 1, 1, 1, "mjpa", "Motion JPEG A", 2, 1},
       {2, 1, 1, 0, "mjpb", "Motion JPEG B", 2, 14}, {0, 1, 0, 1, "jpeg", "Motion JPEG", 2, 9},
       {1, 1, 0, 0, "mjpa", "Motion JPEG A", 2, 6},
   };

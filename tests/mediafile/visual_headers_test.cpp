@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "mediafile/track_builders.h"
-#include "sampletables/stsd.h"
 #include "mediafile/writer_support.h"
+#include "sampletables/stsd.h"
 
 namespace vantorel {
 namespace {
@@ -106,7 +106,8 @@ TEST(VisualHeaders, UserDataIsStripped) {
 }
 
 TEST(VisualHeaders, SimpleProfileLevelsAreLowered) {
-  const std::pair<uint8_t, uint8_t> cases[] = {{2, 1}, {3, 1}, {4, 1}, {5, 1}, {8, 1}, {1, 1}, {0xF5, 0xF5}, {0x21, 0x21}};
+  const std::pair<uint8_t, uint8_t> cases[] = {{2, 1}, {3, 1}, {4, 1},       {5, 1},
+                                               {8, 1}, {1, 1}, {0xF5, 0xF5}, {0x21, 0x21}};
   for (auto [in, out] : cases) {
     SCOPED_TRACE(int{in});
     Bytes b = cat({user_data("u"), sequence_header(in), layer_header(1), sequence_header(in)});

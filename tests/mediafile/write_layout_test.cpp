@@ -150,9 +150,9 @@ TEST(Layout, NoSamplesNoMediaDataAndTheRestIsAFreeBox) {
     EXPECT_EQ(size_of(got, "free"), c.free_size);
     if (c.free_size >= 10) {
       const TopBox& f = got.back();
-      EXPECT_EQ(std::string(bytes.begin() + static_cast<long>(f.start) + 8,
-                            bytes.begin() + static_cast<long>(f.start) + 10),
-                "ab");
+      EXPECT_EQ(
+          std::string(bytes.begin() + static_cast<long>(f.start) + 8, bytes.begin() + static_cast<long>(f.start) + 10),
+          "ab");
     }
   }
 }

@@ -40,8 +40,8 @@ struct SynthSample {
 std::vector<SynthSample> video_samples() {
   std::vector<SynthSample> v;
   for (uint32_t i = 0; i < 40; ++i)
-    v.push_back({100 + 37 * i % 900, i < 20 ? 1000u : 1001u, i == 0 ? 0 : static_cast<int32_t>((i % 3) * 1000),
-                 i % 12 == 0});
+    v.push_back(
+        {100 + 37 * i % 900, i < 20 ? 1000u : 1001u, i == 0 ? 0 : static_cast<int32_t>((i % 3) * 1000), i % 12 == 0});
   return v;
 }
 
@@ -81,13 +81,14 @@ TrackSpec spec_for(uint32_t kind, const DecoderConfigVc1* vc1, const Dec3Record*
 
 TEST(WriteSample, TracksOfEveryKindReadBackSampleBySample) {
   TempDir dir;
+  reset_size_mismatch_count();
   DecoderConfigVc1 vc1{};
   vc1.profile = kVc1Simple;
   Dec3Record dec3{};
   dec3.substreams[0].acmod = 2;
-  const uint32_t kinds[] = {kKindMpeg4Visual, kKindAvc,      kKindH263,      kKindMpeg4Audio, kKindAmr,
-                            kKindSubpicture,  kKindAc3,      kKindVc1,       kKindStreamingExtension,
-                            kKindMpeg1Audio,  kKindMotionJpeg, kKindEac3};
+  const uint32_t kinds[] = {kKindMpeg4Visual, kKindAvc, kKindH263, kKindMpeg4Audio,         kKindAmr,
+                            kKindSubpicture,  kKindAc3, kKindVc1,  kKindStreamingExtension, kKindMpeg1Audio,
+                            kKindMotionJpeg,  kKindEac3};
   for (uint32_t kind : kinds) {
     SCOPED_TRACE("kind " + std::to_string(kind));
     std::string path = dir.path("kind" + std::to_string(kind) + ".mp4");
@@ -106,7 +107,8 @@ TEST(WriteSample, TracksOfEveryKindReadBackSampleBySample) {
     std::vector<Bytes> data;
     for (size_t i = 0; i < samples.size(); ++i) {
       data.push_back(pattern(samples[i].size, static_cast<uint8_t>(i * 7)));
-      SampleWrite w = sample_of(data.back(), samples[i].duration, samples[i].offset, samples[i].sync ? uint32_t{kSampleSync} : 0u);
+      SampleWrite w =
+          sample_of(data.back(), samples[i].duration, samples[i].offset, samples[i].sync ? uint32_t{kSampleSync} : 0u);
       ASSERT_EQ(write_sample(file, id, &w), ErrorCode::Ok) << i;
     }
     ASSERT_EQ(media_close(file), ErrorCode::Ok);
@@ -128,6 +130,8 @@ TEST(WriteSample, TracksOfEveryKindReadBackSampleBySample) {
       EXPECT_EQ(p.key, video_like ? samples[i].sync : true);
     }
   }
+  // Every box the builders filled was sized as it was written.
+  EXPECT_EQ(size_mismatch_count(), 0u);
 }
 
 TEST(WriteSample, PcmCountsFramesAndReadsBackAsBlocks) {
@@ -170,6 +174,39 @@ TEST(WriteSample, PcmCountsFramesAndReadsBackAsBlocks) {
     EXPECT_EQ(tracks[0].packets[i].size, frames[i] * 4);
     EXPECT_EQ(tracks[0].packets[i].duration, frames[i]);
     EXPECT_EQ(tracks[0].packets[i].md5, md5_hex(blocks[i].data(), blocks[i].size()));
+  }
+}
+
+TEST(WriteSample, PcmBlocksAppendedWhenUpdating) {
+  TempDir dir;
+  std::string path = dir.path("pcm-update.mp4");
+  MediaFile* file = create_file(path);
+  ASSERT_NE(file, nullptr);
+  TrackSpec spec = spec_for(kKindPcm, nullptr, nullptr);
+  uint32_t id = media_add_track(file, &spec);
+  std::vector<Bytes> blocks = {pattern(4096, 1), pattern(2048, 2), pattern(1024, 3)};
+  for (size_t i = 0; i < 2; ++i) {
+    SampleWrite w = sample_of(blocks[i], static_cast<uint32_t>(blocks[i].size() / 4));
+    ASSERT_EQ(write_sample(file, id, &w), ErrorCode::Ok);
+  }
+  ASSERT_EQ(media_close(file), ErrorCode::Ok);
+  // Opened for updating, the tables hold one sample per block: the new
+  // block joins them as one more.
+  OpenParams p{};
+  p.routines = std_routines();
+  p.path = path.c_str();
+  ASSERT_EQ(media_open(&file, &p, kOpenUpdate), ErrorCode::Ok);
+  SampleWrite w = sample_of(blocks[2], 256);
+  ASSERT_EQ(write_sample(file, id, &w), ErrorCode::Ok);
+  ASSERT_EQ(media_close(file), ErrorCode::Ok);
+
+  std::vector<LibraryTrack> tracks;
+  std::string error;
+  ASSERT_TRUE(read_with_library(path, &tracks, &error)) << error;
+  ASSERT_EQ(tracks[0].packets.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(tracks[0].packets[i].md5, md5_hex(blocks[i].data(), blocks[i].size()));
+    EXPECT_EQ(tracks[0].packets[i].duration, static_cast<int64_t>(blocks[i].size() / 4));
   }
 }
 
@@ -435,9 +472,9 @@ TEST(WriteSample, StreamingExtensionMirrorsEverySample) {
     uint32_t ms;  // expected mirror time
   };
   const Written written[] = {
-      {70000, 3600, 3600, true, 0},      // the track is empty: 0
-      {1200, 3600, 10800, false, 120},   // 3600 + 10800 - 3600
-      {800, 3600, 3600, false, 80},      // 7200 + 3600 - 3600
+      {70000, 3600, 3600, true, 0},     // the track is empty: 0
+      {1200, 3600, 10800, false, 120},  // 3600 + 10800 - 3600
+      {800, 3600, 3600, false, 80},     // 7200 + 3600 - 3600
       {900, 3600, 3600, true, 120},
   };
   for (const Written& w : written) {

@@ -26,7 +26,8 @@ std::vector<TopBox> top_boxes(const Bytes& b, bool* complete) {
       whole = false;
       break;
     }
-    out.push_back({std::string(b.begin() + static_cast<long>(at) + 4, b.begin() + static_cast<long>(at) + 8), at, size});
+    out.push_back(
+        {std::string(b.begin() + static_cast<long>(at) + 4, b.begin() + static_cast<long>(at) + 8), at, size});
     at += size;
   }
   if (complete != nullptr) *complete = whole;

@@ -2,6 +2,7 @@
 // boxes as they are read back from the written file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -13,6 +14,7 @@
 #include "boxes/usmt.h"
 #include "mediafile/writer_support.h"
 #include "sampletables/stsd.h"
+#include "support/ffprobe.h"
 #include "support/temp_dir.h"
 
 namespace vantorel {
@@ -659,6 +661,61 @@ TEST(AddTrack, SoundAndGenericEntries) {
     c.check(r.file(), t);
   }
   EXPECT_EQ(size_mismatch_count(), 0u);
+}
+
+// The 'stsd' box of the file's only track, as written.
+Bytes written_stsd(const std::string& path) {
+  Bytes b = read_whole_file(path);
+  const std::string tag = "stsd";
+  auto at = std::search(b.begin(), b.end(), tag.begin(), tag.end());
+  if (at == b.end() || at - b.begin() < 4) return {};
+  size_t start = static_cast<size_t>(at - b.begin()) - 4;
+  uint32_t size = load_u32be(&b[start]);
+  if (size > b.size() - start) return {};
+  return Bytes(b.begin() + static_cast<long>(start), b.begin() + static_cast<long>(start + size));
+}
+
+TEST(AddTrack, EntryBytesAsLaidOut) {
+  TempDir dir;
+  Bytes visual_fixed = cat({zeros(6), u16(1), u16(0), u16(0), u32(0), u32(0), u32(0), u16(176), u16(144),
+                            u32(k72), u32(k72), u32(0), u16(1), zeros(32), u16(0x18), u16(0xFFFF)});
+  // Two samples of 40 bytes, 1152 ticks each at 44100 Hz: a buffer of 40,
+  // 640 bit/s at most, 80 * 44100 / 2304 * 8 = 12248 bit/s on average.
+  Bytes esds = full_box("esds", 0, 0,
+                        cat({u8(0x03), u8(21), u16(0), u8(0),                                //
+                             u8(0x04), u8(13), u8(0x6B), u8(0x15), u24(40), u32(640), u32(12248),  //
+                             u8(0x06), u8(1), u8(2)}));
+  struct Case {
+    const char* name;
+    TrackSpec spec;
+    Bytes entry;
+  };
+  TrackSpec h263 = spec_of(kKindH263, 176, 144);
+  h263.codec.h263 = {0x12345678, 1, 45, 3};
+  TrackSpec pcm = spec_of(kKindPcm, 48000, 1, 48000);
+  TrackSpec mp3 = spec_of(kKindMpeg1Audio, 44100, 2, 44100);
+  std::vector<Case> cases = {
+      {"H.263", h263, box("s263", cat({visual_fixed, box("d263", cat({u32(0x12345678), u8(1), u8(45), u8(3)}))}))},
+      {"PCM", pcm, box("twos", cat({zeros(6), u16(1), zeros(8), u16(1), u16(16), u16(0), u16(0), u32(48000u << 16)}))},
+      {"MPEG-1 audio", mp3,
+       box("mp4a", cat({zeros(6), u16(1), zeros(8), u16(2), u16(16), u16(0), u16(0), u32(44100u << 16), esds}))},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TrackSpec spec = c.spec;
+    std::string path = dir.path("entry.mp4");
+    MediaFile* file = create_file(path);
+    ASSERT_NE(file, nullptr);
+    uint32_t id = media_add_track(file, &spec);
+    ASSERT_NE(id, 0u);
+    Bytes data = pattern(40, 1);
+    for (int i = 0; i < 2; ++i) {
+      SampleWrite w = sample_of(data, spec.kind == kKindPcm ? 10 : 1152);
+      ASSERT_EQ(write_sample(file, id, &w), ErrorCode::Ok);
+    }
+    ASSERT_EQ(media_close(file), ErrorCode::Ok);
+    EXPECT_EQ(written_stsd(path), full_box("stsd", 0, 0, cat({u32(1), c.entry})));
+  }
 }
 
 TEST(AddTrack, MotionJpegVariantsAndFields) {

@@ -1,6 +1,5 @@
 // Sample-entry builders of the video kinds: MPEG-4 visual, AVC, H.263,
 // VC-1 and Motion JPEG.
-#include <cstdlib>
 #include <cstring>
 
 #include "boxes/prof.h"

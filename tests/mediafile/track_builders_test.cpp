@@ -77,7 +77,7 @@ struct Built {
   std::string path;
 };
 
-// Creates a file with one track from `spec`, writes two samples and closes.
+// Creates a file with one track, writes two samples and closes it.
 Built build(const TempDir& dir, const std::string& name, const TrackSpec& spec, uint32_t flags = 0) {
   Built b;
   b.path = dir.path(name + ".mp4");
@@ -750,7 +750,7 @@ TEST(AddTrack, MotionJpegVariantsAndFields) {
   }
 }
 
-TEST(AddTrack, CommonPartOfTheSpec) {
+TEST(AddTrack, IdLanguageHandlerNameAndReference) {
   TempDir dir;
   std::string path = dir.path("common.mp4");
   MediaFile* file = create_file(path);

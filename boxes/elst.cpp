@@ -34,6 +34,21 @@ ErrorCode set_last_edit_duration(TrackBoxes* track, uint64_t duration) {
   return ErrorCode::Ok;
 }
 
+ErrorCode set_presentation_edit_duration(TrackBoxes* track, uint64_t track_duration, uint32_t media_timescale,
+                                         uint32_t movie_timescale) {
+  if (track == nullptr) return ErrorCode::BadArgument;
+  ElstRecord* e = elst_of(track);
+  if (e == nullptr) return ErrorCode::Missing;
+  if (e->entries.count == 0) return ErrorCode::Ok;
+  ElstEntry& last = e->entries[e->entries.count - 1];
+  if (last.media_time < 0) return ErrorCode::Ok;  // an empty edit has its own duration
+  uint64_t skipped =
+      media_timescale == 0 ? 0 : rescale(static_cast<uint64_t>(last.media_time), media_timescale, movie_timescale);
+  last.segment_duration = track_duration > skipped ? track_duration - skipped : 0;
+  if (!fits_u32(last.segment_duration)) e->version = 1;
+  return ErrorCode::Ok;
+}
+
 uint64_t initial_empty_duration(TrackBoxes* track) {
   ElstRecord* e = elst_of(track);
   if (e == nullptr || e->entries.count == 0 || e->entries[0].media_time != kEmptyEdit) return 0;

@@ -38,7 +38,12 @@ ErrorCode update_durations(MediaFile* file, FileBoxes* root) {
     }
     uint64_t duration = media_timescale == 0 ? 0 : rescale(media_duration, media_timescale, mvhd->timescale);
     if (track_record<ElstRecord>(track, BoxTypeId::Elst) != nullptr) {
-      VT_TRY(set_last_edit_duration(track, duration));
+      // Lists read from files keep their rule; the writer's own lists start
+      // at a media time that the last edit does not show.
+      if (track->extra != nullptr && track->extra->writer_edit_list != 0)
+        VT_TRY(set_presentation_edit_duration(track, duration, media_timescale, mvhd->timescale));
+      else
+        VT_TRY(set_last_edit_duration(track, duration));
       duration = total_edit_duration(track);
     }
     TkhdRecord* tkhd = track_record<TkhdRecord>(track, BoxTypeId::Tkhd);

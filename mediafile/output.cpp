@@ -1,7 +1,9 @@
 // The beginning of a created file and the finalisation steps of close.
+#include "boxes/hdlr.h"
 #include "boxes/movie_upkeep.h"
 #include "mediafile/internal.h"
 #include "sampletables/ftyp.h"
+#include "sampletables/table_fixups.h"
 
 namespace vantorel {
 
@@ -36,14 +38,32 @@ ErrorCode add_flagged_parts(MediaFile* file) {
     if (file->flags & kFlagTdrm) VT_TRY(add_movie_box(file, BoxTypeId::Tdrm));
     if (file->flags & kFlagStreamingExtension) VT_TRY(add_movie_box(file, BoxTypeId::Strx));
   }
+  if (file->flags & kFlagStreamingExtension) {
+    TrackSpec spec{};
+    spec.kind = kKindStreamingExtension;
+    spec.timescale = 90000;
+    spec.language[0] = 'u';
+    spec.language[1] = 'n';
+    spec.language[2] = 'd';
+    spec.handler_name = "Streaming Extension";
+    file->strx_track = media_add_track(file, &spec);
+    if (file->strx_track == 0) return ErrorCode::Missing;
+  }
   return ErrorCode::Ok;
 }
 
 ErrorCode finalise_output(MediaFile* file) {
+  VT_TRY(close_chunk(file));
   if (file->mdat.type == "mdat") {
     VT_TRY(finish_box(file, &file->mdat));
     set_last_region_end(file, file->mdat.start);
     VT_TRY(append_region(file, file_tell(file)));
+  }
+  if (file->mode == kOpenCreate && (file->flags & kFlagNoSubpictureAdjust) == 0) {
+    for (uint32_t i = 0; i < track_count(file->root); ++i) {
+      TrackBoxes* track = track_at(file->root, i);
+      if (handler_kind_of(track) == kHandlerSubpicture) VT_TRY(stts_shift_first_to_last(file, track));
+    }
   }
   clean_up_tables(file);
   VT_TRY(update_durations(file, file->root));

@@ -1,0 +1,105 @@
+// Adding a track: the builder of the codec kind on a track create_track
+// made, and the parts a profiled file adds to its tracks.
+#include <cstring>
+
+#include "boxes/elst.h"
+#include "boxes/hdlr.h"
+#include "boxes/movie_upkeep.h"
+#include "boxes/track_builder.h"
+#include "boxes/usmt.h"
+#include "mediafile/track_builders.h"
+
+namespace vantorel {
+
+namespace {
+
+using Builder = ErrorCode (*)(MediaFile* file, const TrackSpec* spec, TrackBoxes* track);
+
+struct BuilderRow {
+  uint32_t handler_kind;
+  Builder build;
+};
+
+// Indexed by TrackKind.
+constexpr BuilderRow kBuilders[] = {
+    {kHandlerVideo, build_mpeg4_visual},
+    {kHandlerVideo, build_avc},
+    {kHandlerVideo, build_h263},
+    {kHandlerSound, build_mpeg4_audio},
+    {kHandlerSound, build_amr},
+    {kHandlerSubpicture, build_subpicture},
+    {kHandlerSound, build_ac3},
+    {kHandlerVideo, build_vc1},
+    {kHandlerStreamingExtension, build_streaming_extension},
+    {kHandlerSound, build_mpeg1_audio},
+    {kHandlerVideo, build_motion_jpeg},
+    {kHandlerSound, build_pcm},
+    {kHandlerSound, build_eac3},
+};
+constexpr uint32_t kBuilderCount = sizeof kBuilders / sizeof kBuilders[0];
+
+// The metadata entry every profiled track carries.
+constexpr uint8_t kProfileTrackData[8] = {0, 0, 0, 1, 0, 0, 0, 0};
+constexpr uint32_t kProfileTrackDataType = 10;
+
+}  // namespace
+
+ErrorCode add_profile_track_parts(MediaFile* file, TrackBoxes* track) {
+  remove_track_box(file, track, BoxTypeId::Edts);
+  VT_TRY(add_track_box(file, track, BoxTypeId::Edts));
+  VT_TRY(add_track_box(file, track, BoxTypeId::Elst));
+  VT_TRY(add_edit(file, track, 0, 0, 1, 0));
+  TrackExtra* extra = track_extra(track);
+  if (extra == nullptr) return ErrorCode::OutOfMemory;
+  extra->writer_edit_list = 1;
+
+  VT_TRY(add_track_box(file, track, BoxTypeId::Usmt));
+  VT_TRY(add_track_box(file, track, BoxTypeId::Mtdt));
+  auto* mtdt = track_record<MtdtRecord>(track, BoxTypeId::Mtdt);
+  if (mtdt == nullptr) return ErrorCode::Missing;
+  MtdtEntry* entry = add_metadata_entry(mtdt);
+  if (entry == nullptr) return ErrorCode::OutOfMemory;
+  entry->type = kProfileTrackDataType;
+  entry->flag = 0;
+  std::memcpy(entry->language, "und", 4);
+  entry->encoding = 0;
+  return set_metadata_data(file, entry, kProfileTrackData, sizeof kProfileTrackData);
+}
+
+uint32_t media_add_track(MediaFile* file, const TrackSpec* spec) {
+  if (file == nullptr || spec == nullptr || file->root == nullptr) return 0;
+  if (file->mode != kOpenCreate && file->mode != kOpenUpdate) return 0;
+  if (spec->kind >= kBuilderCount || spec->media_time < 0) return 0;
+  const BuilderRow& row = kBuilders[spec->kind];
+
+  // The record's language need not end in a NUL.
+  char language[4] = {spec->language[0], spec->language[1], spec->language[2], '\0'};
+  TrackSetup setup{};
+  setup.kind = row.handler_kind;
+  setup.timescale = spec->timescale;
+  setup.handler_name = spec->handler_name;
+  setup.language = language[0] != '\0' ? language : nullptr;
+  setup.track_id = spec->track_id;
+  setup.reference_type = spec->reference_type;
+  setup.reference_count = spec->reference_count;
+  setup.reference_ids = spec->reference_ids;
+  TrackBoxes* track = create_track(file, &setup);
+  if (track == nullptr) return 0;
+  uint32_t id = track_id_of(track);
+  ErrorCode e = row.build(file, spec, track);
+  if (e == ErrorCode::Ok && spec->media_time != 0) {
+    TrackExtra* extra = track_extra(track);
+    if (extra == nullptr)
+      e = ErrorCode::OutOfMemory;
+    else
+      extra->presentation_start = spec->media_time;
+  }
+  if (e != ErrorCode::Ok) {
+    remove_track(file, track);
+    set_next_track_id(file->root);  // the id is free again
+    return 0;
+  }
+  return id;
+}
+
+}  // namespace vantorel

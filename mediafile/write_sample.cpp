@@ -1,0 +1,165 @@
+// Writing samples: the media data box, chunks, the sample tables kept in
+// memory, the first sample's edit list and the Streaming Extension mirror.
+#include "boxes/elst.h"
+#include "boxes/mdhd.h"
+#include "mediafile/internal.h"
+#include "sampletables/ctts.h"
+#include "sampletables/stco.h"
+#include "sampletables/stsc.h"
+#include "sampletables/stsd.h"
+#include "sampletables/stss.h"
+#include "sampletables/stsz.h"
+#include "sampletables/stts.h"
+
+namespace vantorel {
+
+namespace {
+
+// Sample data starts 16 bytes after the 'mdat' start in both header forms,
+// so finish_box can widen a 32-bit header in place.
+constexpr uint32_t kMdatHeaderRoom = 16;
+
+ErrorCode open_media_data(MediaFile* file) {
+  if (file->mdat.type == "mdat") return ErrorCode::Ok;
+  uint64_t planned = file->planned_mdat_size;
+  uint64_t size = planned > UINT64_MAX - kMdatHeaderRoom ? UINT64_MAX : planned + kMdatHeaderRoom;
+  make_box_header(&file->mdat, FourCC::of("mdat"), nullptr, 0, 0, size);
+  VT_TRY(begin_box(file, &file->mdat));
+  if (fits_u32(size)) VT_TRY(write_zeros(file, 8));
+  return ErrorCode::Ok;
+}
+
+// 'twos' tables count one sample of size 1 per PCM frame. A track read
+// for updating had such tables regrouped into one sample per block; its
+// new blocks are then counted the same way, as whole samples.
+bool counts_pcm_frames(MediaFile* file, TrackBoxes* track) {
+  SoundSampleEntry* entry = sound_entry(file, track, 0);
+  if (entry == nullptr || entry->format != "twos") return false;
+  auto* sizes = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
+  return sizes->sample_count == 0 || (!stsz_is_listed(sizes) && sizes->sample_size == 1);
+}
+
+// The time of a sample in milliseconds for its mirror record.
+uint32_t mirror_time(TrackBoxes* track, const MdhdRecord* mdhd, const SampleWrite* sample) {
+  if (sample_count(track) == 0 || mdhd->timescale == 0) return 0;
+  int64_t t = static_cast<int64_t>(mdhd->duration) + sample->composition_offset;
+  auto* ctts = track_record<CompositionOffsetTable>(track, BoxTypeId::Ctts);
+  if (ctts != nullptr && ctts->entries.count > 0) t -= ctts->entries[0].sample_offset;
+  if (t < 0) t = 0;
+  return low32(rescale(static_cast<uint64_t>(t), mdhd->timescale, 1000));
+}
+
+ErrorCode write_mirror(MediaFile* file, uint32_t track_id, TrackBoxes* track, const MdhdRecord* mdhd,
+                       const SampleWrite* sample) {
+  uint8_t record[8];
+  record[0] = static_cast<uint8_t>(((sample->flags & kSampleSync) != 0 ? 0x80 : 0) | (track_id & 0x7F));
+  record[1] = static_cast<uint8_t>(sample->size >> 16);
+  record[2] = static_cast<uint8_t>(sample->size >> 8);
+  record[3] = static_cast<uint8_t>(sample->size);
+  store_u32be(record + 4, mirror_time(track, mdhd, sample));
+  SampleWrite mirror{};
+  mirror.data = record;
+  mirror.size = sizeof record;
+  mirror.duration = 1;
+  mirror.flags = kSampleSync;
+  return write_sample(file, file->strx_track, &mirror);
+}
+
+// The first sample of a track decides its edit list: an empty edit for a
+// start delay, then an edit from the media time the presentation starts at.
+ErrorCode start_edit_list(MediaFile* file, TrackBoxes* track, uint64_t start_delay) {
+  int64_t media_time = track->extra != nullptr ? track->extra->presentation_start : 0;
+  if (start_delay == 0 && media_time == 0) return ErrorCode::Ok;
+  remove_track_box(file, track, BoxTypeId::Edts);
+  VT_TRY(add_track_box(file, track, BoxTypeId::Edts));
+  VT_TRY(add_track_box(file, track, BoxTypeId::Elst));
+  if (start_delay != 0) VT_TRY(add_edit(file, track, start_delay, kEmptyEdit, 1, 0));
+  VT_TRY(add_edit(file, track, 0, media_time, 1, 0));
+  TrackExtra* extra = track_extra(track);
+  if (extra == nullptr) return ErrorCode::OutOfMemory;
+  extra->writer_edit_list = 1;
+  return ErrorCode::Ok;
+}
+
+// Composition offsets: the table is made by the first non-zero offset, with
+// the samples before it at offset 0, so an offset never goes unrecorded.
+ErrorCode record_composition(MediaFile* file, TrackBoxes* track, uint32_t before, uint32_t count, int32_t offset) {
+  auto* ctts = track_record<CompositionOffsetTable>(track, BoxTypeId::Ctts);
+  if (ctts == nullptr) {
+    if (offset == 0) return ErrorCode::Ok;
+    VT_TRY(add_track_box(file, track, BoxTypeId::Ctts));
+    if (before > 0) VT_TRY(ctts_append(file, track, before, 0));
+  }
+  return ctts_append(file, track, count, offset);
+}
+
+ErrorCode start_chunk(MediaFile* file, TrackBoxes* track, uint32_t track_id) {
+  VT_TRY(close_chunk(file));
+  VT_TRY(stco_append(file, track, file_tell(file)));
+  file->chunk_track = track_id;
+  uint32_t index = track_index_of(file->root, track_id);
+  while (file->track_changed.count <= index) VT_TRY(file->track_changed.append(0));
+  file->track_changed[index] = 1;
+  return ErrorCode::Ok;
+}
+
+}  // namespace
+
+ErrorCode write_sample(MediaFile* file, uint32_t track_id, const SampleWrite* sample) {
+  if (file == nullptr || track_id == 0 || sample == nullptr || sample->data == nullptr) return ErrorCode::BadArgument;
+  if (file->mode != kOpenCreate && file->mode != kOpenUpdate) return ErrorCode::ReadOnly;
+  TrackBoxes* track = find_track(file->root, track_id);
+  if (track == nullptr) return ErrorCode::Missing;
+  auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
+  for (BoxTypeId id : {BoxTypeId::Stts, BoxTypeId::Stsz, BoxTypeId::Stsc, BoxTypeId::Stco})
+    if (find_box(track, id) == nullptr) return ErrorCode::Missing;
+  if (mdhd == nullptr) return ErrorCode::Missing;
+
+  // 'twos' tables count PCM frames of one unit each.
+  uint32_t count = 1;
+  uint32_t size = sample->size;
+  uint32_t delta = sample->duration;
+  if (counts_pcm_frames(file, track)) {
+    // A block of no frames would open a chunk that no table entry describes.
+    if (sample->duration == 0) return ErrorCode::BadArgument;
+    count = sample->duration;
+    size = 1;
+    delta = 1;
+  }
+
+  VT_TRY(open_media_data(file));
+  if ((file->flags & kFlagStreamingExtension) != 0 && file->strx_track != 0 && track_id != file->strx_track)
+    VT_TRY(write_mirror(file, track_id, track, mdhd, sample));
+
+  uint32_t before = sample_count(track);
+  if (file->chunk_track != track_id || file->chunk_samples >= file->samples_per_chunk)
+    VT_TRY(start_chunk(file, track, track_id));
+  if (before == 0) VT_TRY(start_edit_list(file, track, sample->start_delay));
+
+  VT_TRY(stts_append(file, track, count, delta));
+  mdhd->duration += uint64_t{count} * delta;
+  VT_TRY(stsz_append(file, track, size, count));
+  if ((sample->flags & kSampleSync) != 0 && track_record<SyncSampleTable>(track, BoxTypeId::Stss) != nullptr)
+    VT_TRY(stss_append(file, track, before + 1));
+  VT_TRY(record_composition(file, track, before, count, sample->composition_offset));
+  VT_TRY(write_bytes(file, sample->data, sample->size));
+  file->chunk_samples += count;
+  return ErrorCode::Ok;
+}
+
+ErrorCode close_chunk(MediaFile* file) {
+  if (file == nullptr) return ErrorCode::BadArgument;
+  if (file->chunk_track == 0 || file->chunk_samples == 0) return ErrorCode::Ok;
+  TrackBoxes* track = find_track(file->root, file->chunk_track);
+  if (track == nullptr) return ErrorCode::Missing;
+  auto* stsc = track_record<SampleToChunkTable>(track, BoxTypeId::Stsc);
+  auto* offsets = track_record<ChunkOffsetTable>(track, BoxTypeId::Stco);
+  if (stsc == nullptr || offsets == nullptr) return ErrorCode::Missing;
+  if (stsc->entries.count == 0 || stsc->entries.back().samples_per_chunk != file->chunk_samples)
+    VT_TRY(stsc_append(file, track, offsets->offsets.count, file->chunk_samples, 1));
+  file->chunk_track = 0;
+  file->chunk_samples = 0;
+  return ErrorCode::Ok;
+}
+
+}  // namespace vantorel

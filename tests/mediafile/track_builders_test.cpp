@@ -1,0 +1,800 @@
+// Adding tracks of every codec kind: the sample entries and configuration
+// boxes as they are read back from the written file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+#include "boxes/elst.h"
+#include "boxes/hdlr.h"
+#include "boxes/mdhd.h"
+#include "boxes/prof.h"
+#include "boxes/tkhd.h"
+#include "boxes/usmt.h"
+#include "mediafile/writer_support.h"
+#include "sampletables/stsd.h"
+#include "support/ffprobe.h"
+#include "support/temp_dir.h"
+
+namespace vantorel {
+namespace {
+
+using namespace test;
+
+constexpr uint32_t k72 = 0x00480000;
+
+Bytes with_length(const Bytes& set) { return cat({u16(static_cast<uint16_t>(set.size())), set}); }
+
+// A Baseline sequence parameter set (NAL header included) whose VUI gives
+// aspect_ratio_idc `aspect`.
+Bytes baseline_sps(uint32_t aspect) {
+  BitWriter b;
+  b.ue(0);  // seq_parameter_set_id
+  b.ue(0);  // log2_max_frame_num_minus4
+  b.ue(2);  // pic_order_cnt_type
+  b.ue(1);  // num_ref_frames
+  b.put(0, 1);
+  b.ue(9);      // 160 pixels
+  b.ue(7);      // 128 pixels
+  b.put(1, 1);  // frame_mbs_only
+  b.put(1, 1);  // direct_8x8_inference
+  b.put(0, 1);  // no cropping
+  b.put(1, 1);  // vui
+  b.put(1, 1);  // aspect ratio info
+  b.put(aspect, 8);
+  b.put(1, 1);
+  return cat({Bytes{0x67, 66, 0xC0, 30}, b.finish()});
+}
+
+// A High-profile set that ends before the probe is through.
+Bytes cut_high_sps() { return Bytes{0x67, 100, 0x00, 31, 0xAC}; }
+
+Bytes pps_with_entropy(uint32_t entropy) {
+  BitWriter b;
+  b.ue(0);
+  b.ue(0);
+  b.put(entropy, 1);
+  b.put(1, 1);
+  return cat({Bytes{0x68}, b.finish()});
+}
+
+Bytes vos(uint8_t level) { return cat({u32(0x000001B0), u8(level)}); }
+// A layer header: simple object, no identifier, the aspect info, then padding.
+Bytes vol(uint8_t aspect) {
+  BitWriter b;
+  b.put(0, 1);
+  b.put(1, 8);
+  b.put(0, 1);
+  b.put(aspect, 4);
+  b.put(0x3FF, 10);
+  return cat({u32(0x00000120), b.finish()});
+}
+Bytes user_data(const std::string& s) { return cat({u32(0x000001B2), text(s)}); }
+
+struct Built {
+  uint32_t id = 0;
+  std::string path;
+};
+
+// Creates a file with one track, writes two samples and closes it.
+Built build(const TempDir& dir, const std::string& name, const TrackSpec& spec, uint32_t flags = 0) {
+  Built b;
+  b.path = dir.path(name + ".mp4");
+  CreateOptions o;
+  o.flags = flags;
+  MediaFile* file = create_file(b.path, o);
+  EXPECT_NE(file, nullptr);
+  if (file == nullptr) return b;
+  b.id = media_add_track(file, &spec);
+  if (b.id != 0) {
+    Bytes data = pattern(40, 1);
+    SampleWrite s = sample_of(data, spec.kind == kKindPcm ? 10 : 100);
+    EXPECT_EQ(write_sample(file, b.id, &s), ErrorCode::Ok);
+    EXPECT_EQ(write_sample(file, b.id, &s), ErrorCode::Ok);
+  }
+  EXPECT_EQ(media_close(file), ErrorCode::Ok);
+  return b;
+}
+
+TrackSpec spec_of(uint32_t kind, uint32_t word1, uint32_t word2, uint32_t timescale = 1000) {
+  TrackSpec s{};
+  s.kind = kind;
+  s.word1 = word1;
+  s.word2 = word2;
+  s.timescale = timescale;
+  return s;
+}
+
+std::string compressor(const VisualSampleEntry* e) {
+  return std::string(reinterpret_cast<const char*>(e->compressorname) + 1, e->compressorname[0]);
+}
+
+Bytes block(const OwnedBlock& b) { return b.bytes == nullptr ? Bytes{} : Bytes(b.bytes, b.bytes + b.length); }
+
+TEST(AddTrack, Mpeg4VisualEntries) {
+  TempDir dir;
+  struct Case {
+    const char* name;
+    Bytes info;
+    uint8_t object_type;
+    uint32_t flags;
+    uint32_t horizontal, vertical;
+    uint8_t written_oti;
+    Bytes written_info;
+  };
+  Bytes head = cat({vos(3), u32(0x000001B5), u8(0x09)});
+  std::vector<Case> cases = {
+      {"12:11", cat({head, vol(2)}), 0, 0, k72, static_cast<uint32_t>(uint64_t{k72} * 12 / 11), 0x20,
+       cat({head, vol(2)})},
+      {"10:11", cat({head, vol(3)}), 0, 0, static_cast<uint32_t>(uint64_t{k72} * 11 / 10), k72, 0x20,
+       cat({head, vol(3)})},
+      {"user data cut when asked", cat({head, vol(1), user_data("enc 1.0")}), 0, kFlagVideoOption10, k72, k72, 0x20,
+       cat({head, vol(1)})},
+      {"user data kept otherwise", cat({head, vol(1), user_data("enc 1.0")}), 0, 0, k72, k72, 0x20,
+       cat({head, vol(1), user_data("enc 1.0")})},
+      {"level lowered", cat({vos(3), vol(1)}), 0, kFlagVideoOption20, k72, k72, 0x20, cat({vos(1), vol(1)})},
+      // MPEG-1 video in 'mp4v': its bytes are no MPEG-4 headers to read or trim.
+      {"MPEG-1 video untouched", cat({vos(3), vol(2), user_data("x")}), 0x6A, kFlagVideoOption10 | kFlagVideoOption20,
+       k72, k72, 0x6A, cat({vos(3), vol(2), user_data("x")})},
+      {"no decoder info", Bytes{}, 0, 0, k72, k72, 0x20, Bytes{}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TrackSpec spec = spec_of(kKindMpeg4Visual, 320, 240);
+    spec.codec.mpeg4_visual.decoder_info = c.info.empty() ? nullptr : c.info.data();
+    spec.codec.mpeg4_visual.decoder_info_size = static_cast<uint32_t>(c.info.size());
+    spec.codec.mpeg4_visual.object_type = c.object_type;
+    Built b = build(dir, c.name, spec, c.flags);
+    ASSERT_NE(b.id, 0u);
+    ReadBack r(b.path);
+    ASSERT_EQ(r.result(), ErrorCode::Ok);
+    TrackBoxes* t = r.track(b.id);
+    VisualSampleEntry* e = visual_entry(r.file(), t, 0);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->format, "mp4v");
+    EXPECT_EQ(e->width, 320);
+    EXPECT_EQ(e->height, 240);
+    EXPECT_EQ(track_record<TkhdRecord>(t, BoxTypeId::Tkhd)->width, 320u << 16);
+    EXPECT_EQ(e->horizresolution, c.horizontal);
+    EXPECT_EQ(e->vertresolution, c.vertical);
+    ASSERT_NE(e->esds, nullptr);
+    EXPECT_EQ(e->esds->objectTypeIndication, c.written_oti);
+    EXPECT_EQ(e->esds->streamType, 4);
+    EXPECT_EQ(block(e->esds->decoder_info), c.written_info);
+  }
+}
+
+TEST(AddTrack, FailingBuildersLeaveNoTrack) {
+  TempDir dir;
+  Bytes cut_layer = cat({vos(1), u32(0x00000120), u8(0)});
+  Bytes bad_sps_block = cat({u16(10), Bytes{0x67, 66}});  // claims 10 bytes, holds 2
+  DecoderConfigVc1 advanced{};
+  advanced.profile = kVc1Advanced;
+  struct Case {
+    const char* name;
+    std::function<void(TrackSpec&)> fill;
+  };
+  std::vector<Case> cases = {
+      {"layer header cut short",
+       [&](TrackSpec& s) {
+         s.kind = kKindMpeg4Visual;
+         s.codec.mpeg4_visual.decoder_info = cut_layer.data();
+         s.codec.mpeg4_visual.decoder_info_size = static_cast<uint32_t>(cut_layer.size());
+       }},
+      {"Motion JPEG variant 3",
+       [](TrackSpec& s) {
+         s.kind = kKindMotionJpeg;
+         s.codec.mjpeg.variant = 3;
+       }},
+      {"AMR variant 3",
+       [](TrackSpec& s) {
+         s.kind = kKindAmr;
+         s.codec.amr.variant = 3;
+       }},
+      {"parameter set longer than its block",
+       [&](TrackSpec& s) {
+         s.kind = kKindAvc;
+         s.codec.avc.sps_count = 1;
+         s.codec.avc.sps = bad_sps_block.data();
+         s.codec.avc.sps_size = static_cast<uint32_t>(bad_sps_block.size());
+       }},
+      {"VC-1 advanced without header",
+       [&](TrackSpec& s) {
+         s.kind = kKindVc1;
+         s.codec.vc1.config = &advanced;
+       }},
+      {"VC-1 without configuration", [](TrackSpec& s) { s.kind = kKindVc1; }},
+      {"E-AC-3 without configuration", [](TrackSpec& s) { s.kind = kKindEac3; }},
+      {"unknown kind", [](TrackSpec& s) { s.kind = 13; }},
+      {"negative media time",
+       [](TrackSpec& s) {
+         s.kind = kKindPcm;
+         s.media_time = -5;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = dir.path("fail.mp4");
+    MediaFile* file = create_file(path);
+    ASSERT_NE(file, nullptr);
+    TrackSpec good = spec_of(kKindPcm, 44100, 2, 44100);
+    uint32_t first = media_add_track(file, &good);
+    ASSERT_EQ(first, 1u);
+    TrackSpec spec = spec_of(0, 64, 48);
+    c.fill(spec);
+    EXPECT_EQ(media_add_track(file, &spec), 0u);
+    EXPECT_EQ(track_count(file->root), 1u);
+    // The id the failed track took is handed out again.
+    EXPECT_EQ(media_add_track(file, &good), 2u);
+    EXPECT_EQ(media_close(file), ErrorCode::Ok);
+  }
+}
+
+TEST(AddTrack, AvcEntries) {
+  TempDir dir;
+  Bytes sps = with_length(baseline_sps(2));
+  Bytes pps = with_length(pps_with_entropy(1));
+  Bytes high_cut = with_length(cut_high_sps());
+  Bytes trailing = {0xFD, 0xF8, 0xF8, 0x01, 0x00, 0x02, 0xAB, 0xCD};
+  struct Case {
+    const char* name;
+    Bytes sps;
+    uint8_t sps_count;
+    Bytes trailing;
+    uint32_t flags;
+    uint32_t vertical;
+    bool btrt;
+    Bytes avcc_head;  // the first four bytes
+  };
+  std::vector<Case> cases = {
+      {"12:11 with btrt", sps, 1, {}, 0, static_cast<uint32_t>(uint64_t{k72} * 12 / 11), true, {1, 66, 0xC0, 30}},
+      {"trailing bytes kept",
+       sps,
+       1,
+       trailing,
+       0,
+       static_cast<uint32_t>(uint64_t{k72} * 12 / 11),
+       true,
+       {1, 66, 0xC0, 30}},
+      {"profiled: no btrt",
+       sps,
+       1,
+       {},
+       kFlagPsp,
+       static_cast<uint32_t>(uint64_t{k72} * 12 / 11),
+       false,
+       {1, 66, 0xC0, 30}},
+      {"probe cannot follow the set: square", high_cut, 1, {}, 0, k72, true, {1, 100, 0, 31}},
+      {"no sequence parameter set", {}, 0, {}, 0, k72, true, {1, 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TrackSpec spec = spec_of(kKindAvc, 160, 128);
+    auto& a = spec.codec.avc;
+    a.nal_length_minus_one = 3;
+    a.sps_count = c.sps_count;
+    a.sps = c.sps.empty() ? nullptr : c.sps.data();
+    a.sps_size = static_cast<uint32_t>(c.sps.size());
+    a.pps_count = 1;
+    a.pps = pps.data();
+    a.pps_size = static_cast<uint32_t>(pps.size());
+    a.trailing = c.trailing.empty() ? nullptr : c.trailing.data();
+    a.trailing_size = static_cast<uint32_t>(c.trailing.size());
+    Built b = build(dir, c.name, spec, c.flags);
+    ASSERT_NE(b.id, 0u);
+    ReadBack r(b.path);
+    ASSERT_EQ(r.result(), ErrorCode::Ok);
+    TrackBoxes* t = r.track(b.id);
+    VisualSampleEntry* e = visual_entry(r.file(), t, 0);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->format, "avc1");
+    EXPECT_EQ(compressor(e), "AVC Coding");
+    EXPECT_EQ(e->horizresolution, k72);
+    EXPECT_EQ(e->vertresolution, c.vertical);
+    EXPECT_EQ(e->btrt != nullptr, c.btrt);
+    EXPECT_EQ(e->uuid, nullptr);
+    ASSERT_NE(e->avcC, nullptr);
+    const AvcConfigRecord* avc = e->avcC;
+    EXPECT_EQ((Bytes{avc->configurationVersion, avc->AVCProfileIndication, avc->profile_compatibility,
+                     avc->AVCLevelIndication}),
+              c.avcc_head);
+    EXPECT_EQ(avc->lengthSizeMinusOne, 3);
+    EXPECT_EQ(avc->numOfSequenceParameterSets, c.sps_count);
+    EXPECT_EQ(avc->numOfPictureParameterSets, 1);
+    EXPECT_EQ(Bytes(avc->parameter_sets, avc->parameter_sets + avc->sps_length + avc->pps_length), cat({c.sps, pps}));
+    if (!c.trailing.empty()) {
+      EXPECT_EQ(block(avc->trailing), c.trailing);
+    }
+    if (c.flags & kFlagPsp) {
+      auto* prof = movie_record<ProfRecord>(r.file()->root, BoxTypeId::Prof);
+      ASSERT_NE(prof, nullptr);
+      ASSERT_EQ(prof->video_profiles.count, 1u);
+      const VideoProfile& p = prof->video_profiles[0];
+      EXPECT_EQ(p.track_id, b.id);
+      EXPECT_EQ(p.codec, "avc1");
+      EXPECT_EQ(p.codec_word, (1u << 24) | (66u << 16) | (0xC0u << 8) | 30u);
+      EXPECT_EQ(p.picture_size, (160u << 16) | 128u);
+      EXPECT_EQ(p.pixel_aspect, (12u << 16) | 11u);
+      EXPECT_EQ(p.profile_flags & kProfileBitratesFilled, kProfileBitratesFilled);
+    }
+  }
+}
+
+TEST(AddTrack, AvcExtensionBoxOnRequest) {
+  TempDir dir;
+  Bytes sps = with_length(baseline_sps(1));
+  TrackSpec spec = spec_of(kKindAvc, 160, 128);
+  spec.codec.avc.sps_count = 1;
+  spec.codec.avc.sps = sps.data();
+  spec.codec.avc.sps_size = static_cast<uint32_t>(sps.size());
+  Built b = build(dir, "uuid", spec, kFlagVideoOption40);
+  ReadBack r(b.path);
+  ASSERT_EQ(r.result(), ErrorCode::Ok);
+  VisualSampleEntry* e = visual_entry(r.file(), r.track(b.id), 0);
+  ASSERT_NE(e, nullptr);
+  EXPECT_NE(e->uuid, nullptr);
+  MovieInfo info{};
+  ASSERT_EQ(movie_info(r.file(), &info), ErrorCode::Ok);
+  EXPECT_EQ(info.flags & kMovieHasAvcUuid, kMovieHasAvcUuid);
+}
+
+TEST(AddTrack, ProfiledMpeg4AudioAndVisual) {
+  TempDir dir;
+  const Bytes asc = {0x12, 0x10};  // AAC LC
+  struct Case {
+    const char* name;
+    Bytes info;
+    uint32_t codec_word;
+  };
+  std::vector<Case> cases = {{"AAC", asc, (2u << 8) | 15u}, {"no decoder info", {}, 15u}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = dir.path("psp.mp4");
+    CreateOptions o;
+    o.flags = kFlagPsp;
+    MediaFile* file = create_file(path, o);
+    ASSERT_NE(file, nullptr);
+    TrackSpec audio = spec_of(kKindMpeg4Audio, 48000, 2, 48000);
+    audio.codec.mpeg4_audio.audio_level = 15;
+    audio.codec.mpeg4_audio.decoder_info = c.info.empty() ? nullptr : c.info.data();
+    audio.codec.mpeg4_audio.decoder_info_size = static_cast<uint32_t>(c.info.size());
+    uint32_t a = media_add_track(file, &audio);
+    ASSERT_NE(a, 0u);
+    Bytes visual_info = cat({vos(8), vol(2), user_data("strip me")});
+    TrackSpec video = spec_of(kKindMpeg4Visual, 176, 144);
+    video.codec.mpeg4_visual.decoder_info = visual_info.data();
+    video.codec.mpeg4_visual.decoder_info_size = static_cast<uint32_t>(visual_info.size());
+    uint32_t v = media_add_track(file, &video);
+    ASSERT_NE(v, 0u);
+    Bytes frame = pattern(100, 3);
+    for (int i = 0; i < 4; ++i) {
+      SampleWrite s = sample_of(frame, 1024);
+      ASSERT_EQ(write_sample(file, a, &s), ErrorCode::Ok);
+      s = sample_of(frame, 100);
+      ASSERT_EQ(write_sample(file, v, &s), ErrorCode::Ok);
+    }
+    ASSERT_EQ(media_close(file), ErrorCode::Ok);
+
+    ReadBack r(path);
+    ASSERT_EQ(r.result(), ErrorCode::Ok);
+    auto* prof = movie_record<ProfRecord>(r.file()->root, BoxTypeId::Prof);
+    ASSERT_NE(prof, nullptr);
+    ASSERT_EQ(prof->audio_profiles.count, 1u);
+    const AudioProfile& ap = prof->audio_profiles[0];
+    EXPECT_EQ(ap.track_id, a);
+    EXPECT_EQ(ap.codec, "mp4a");
+    EXPECT_EQ(ap.codec_word, c.codec_word);
+    EXPECT_EQ(ap.sample_rate, 48000u);
+    EXPECT_EQ(ap.channel_count, 2u);
+    ASSERT_EQ(prof->video_profiles.count, 1u);
+    const VideoProfile& vp = prof->video_profiles[0];
+    EXPECT_EQ(vp.track_id, v);
+    EXPECT_EQ(vp.codec_word, (1u << 8) | 8u);
+    EXPECT_EQ(vp.pixel_aspect, (12u << 16) | 11u);
+    // Four frames of 100 ms: 10 frames a second, constant.
+    EXPECT_EQ(vp.average_frame_rate, 10u << 16);
+    EXPECT_EQ(vp.maximum_frame_rate, 10u << 16);
+    EXPECT_EQ(vp.profile_flags, static_cast<uint32_t>(kProfileBitratesFilled));
+    // Profiled files strip user data from the visual headers.
+    VisualSampleEntry* e = visual_entry(r.file(), r.track(v), 0);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(block(e->esds->decoder_info), cat({vos(8), vol(2)}));
+    for (uint32_t id : {a, v}) {
+      TrackBoxes* t = r.track(id);
+      auto* elst = track_record<ElstRecord>(t, BoxTypeId::Elst);
+      ASSERT_NE(elst, nullptr);
+      ASSERT_EQ(elst->entries.count, 1u);
+      EXPECT_EQ(elst->entries[0].media_time, 0);
+      EXPECT_EQ(elst->entries[0].segment_duration, track_record<TkhdRecord>(t, BoxTypeId::Tkhd)->duration);
+      EXPECT_GT(elst->entries[0].segment_duration, 0u);
+      auto* mtdt = track_record<MtdtRecord>(t, BoxTypeId::Mtdt);
+      ASSERT_NE(mtdt, nullptr);
+      ASSERT_EQ(mtdt->entries.count, 1u);
+      const MtdtEntry& m = mtdt->entries[0];
+      EXPECT_EQ(m.entry_size, 18);
+      EXPECT_EQ(m.type, 10u);
+      EXPECT_STREQ(m.language, "und");
+      EXPECT_EQ(Bytes(m.data, m.data + 8), (Bytes{0, 0, 0, 1, 0, 0, 0, 0}));
+    }
+  }
+}
+
+TEST(AddTrack, SoundAndGenericEntries) {
+  TempDir dir;
+  reset_size_mismatch_count();
+  DecoderConfigVc1 simple{};
+  simple.profile = kVc1Main;
+  simple.level = 2;
+  simple.sequence_header = 0x4A0BF2C1;
+  simple.hrd_level = 3;
+  simple.cbr = 1;
+  simple.hrd_buffer = 0x123456;
+  simple.hrd_rate = 0x789ABC;
+  simple.frame_rate = 0xFFFFFFFF;
+  DecoderConfigVc1 advanced{};
+  advanced.profile = kVc1Advanced;
+  advanced.level = 3;
+  advanced.advanced_level = 4;
+  advanced.advanced_cbr = 1;
+  advanced.advanced_flags = 0x15;
+  advanced.frame_rate = 25;
+  const Bytes sequence = {0x00, 0x00, 0x01, 0x0F, 0xCA, 0xFE, 0x00, 0x00, 0x01, 0x0E, 0x42};
+  Dec3Record dec3{};
+  dec3.data_rate = 640;
+  dec3.num_ind_sub = 1;
+  dec3.substreams[0] = {1, 16, 0, 0, 2, 7, 1, 0, 1, 0x1FF};
+  dec3.substreams[1] = {0, 16, 0, 1, 0, 2, 0, 0, 0, 0};
+  const uint8_t dec3_tail[3] = {0x01, 0x02, 0x03};
+  dec3.trailing.bytes = const_cast<uint8_t*>(dec3_tail);
+  dec3.trailing.length = 3;
+  const Bytes subpicture_info = {0x10, 0x20, 0x30};
+
+  struct Case {
+    const char* name;
+    std::function<void(TrackSpec&)> fill;
+    std::function<void(MediaFile*, TrackBoxes*)> check;
+  };
+  std::vector<Case> cases = {
+      {"MPEG-1 audio", [](TrackSpec& s) { s = spec_of(kKindMpeg1Audio, 44100, 1, 44100); },
+       [](MediaFile* f, TrackBoxes* t) {
+         SoundSampleEntry* e = sound_entry(f, t, 0);
+         EXPECT_EQ(e->format, "mp4a");
+         EXPECT_EQ(e->channel_count, 1);
+         EXPECT_EQ(e->sample_rate, 44100u << 16);
+         ASSERT_NE(e->esds, nullptr);
+         EXPECT_EQ(e->esds->objectTypeIndication, 0x6B);
+         EXPECT_EQ(e->esds->streamType, 5);
+         EXPECT_EQ(e->esds->decoder_info.length, 0u);
+       }},
+      {"PCM", [](TrackSpec& s) { s = spec_of(kKindPcm, 48000, 6, 48000); },
+       [](MediaFile* f, TrackBoxes* t) {
+         SoundSampleEntry* e = sound_entry(f, t, 0);
+         EXPECT_EQ(e->format, "twos");
+         EXPECT_EQ(e->channel_count, 6);
+         EXPECT_EQ(e->esds, nullptr);
+       }},
+      // The 16.16 rate cannot hold 96 kHz: it stays 0, never a wrapped value.
+      {"AAC at 96 kHz", [](TrackSpec& s) { s = spec_of(kKindMpeg4Audio, 96000, 2, 96000); },
+       [](MediaFile* f, TrackBoxes* t) {
+         SoundSampleEntry* e = sound_entry(f, t, 0);
+         EXPECT_EQ(e->sample_rate, 0u);
+         TrackInfo info{};
+         ASSERT_EQ(track_info(f, track_id_of(t), &info), ErrorCode::Ok);
+         EXPECT_EQ(info.param[0], 96000u);
+         ASSERT_NE(e->esds, nullptr);
+         EXPECT_EQ(e->esds->objectTypeIndication, 0x40);
+       }},
+      {"AMR narrow band",
+       [](TrackSpec& s) {
+         s = spec_of(kKindAmr, 8000, 1, 8000);
+         s.codec.amr = {0, 0x56414E54, 1, 0x81FF, 2, 1};
+       },
+       [](MediaFile* f, TrackBoxes* t) {
+         SoundSampleEntry* e = sound_entry(f, t, 0);
+         EXPECT_EQ(e->format, "samr");
+         EXPECT_EQ(e->channel_count, 2);  // the entry's default
+         ASSERT_NE(e->damr, nullptr);
+         EXPECT_EQ(e->damr->vendor, 0x56414E54u);
+         EXPECT_EQ(e->damr->decoder_version, 1);
+         EXPECT_EQ(e->damr->mode_set, 0x81FF);
+         EXPECT_EQ(e->damr->mode_change_period, 2);
+         EXPECT_EQ(e->damr->frames_per_sample, 1);
+       }},
+      {"AMR wide band",
+       [](TrackSpec& s) {
+         s = spec_of(kKindAmr, 16000, 1, 16000);
+         s.codec.amr.variant = 1;
+       },
+       [](MediaFile* f, TrackBoxes* t) {
+         EXPECT_EQ(sound_entry(f, t, 0)->format, "sawb");
+         EXPECT_NE(sound_entry(f, t, 0)->damr, nullptr);
+       }},
+      {"AMR-WB+",
+       [](TrackSpec& s) {
+         s = spec_of(kKindAmr, 16000, 1, 16000);
+         s.codec.amr.variant = 2;
+         s.codec.amr.vendor = 7;
+         s.codec.amr.decoder_version = 3;
+       },
+       [](MediaFile* f, TrackBoxes* t) {
+         SoundSampleEntry* e = sound_entry(f, t, 0);
+         EXPECT_EQ(e->format, "sawp");
+         EXPECT_EQ(e->damr, nullptr);
+         ASSERT_NE(e->dawp, nullptr);
+         EXPECT_EQ(e->dawp->vendor, 7u);
+         EXPECT_EQ(e->dawp->decoder_version, 3);
+       }},
+      {"AC-3",
+       [](TrackSpec& s) {
+         s = spec_of(kKindAc3, 48000, 6, 48000);
+         s.codec.ac3.packed = 0x3FFFF;
+       },
+       [](MediaFile* f, TrackBoxes* t) {
+         SoundSampleEntry* e = sound_entry(f, t, 0);
+         EXPECT_EQ(e->format, "ac-3");
+         EXPECT_EQ(e->channel_count, 2);
+         ASSERT_NE(e->dac3, nullptr);
+         EXPECT_EQ(dac3_packed(e->dac3), 0x3FFFFu);
+       }},
+      {"AC-3 short form",
+       [](TrackSpec& s) {
+         s = spec_of(kKindAc3, 48000, 6, 48000);
+         s.codec.ac3.variant = 1;
+         s.codec.ac3.packed = 0x3FFFF;
+       },
+       [](MediaFile* f, TrackBoxes* t) {
+         SoundSampleEntry* e = sound_entry(f, t, 0);
+         EXPECT_EQ(e->format, "sac3");
+         EXPECT_EQ(e->channel_count, 6);
+         ASSERT_NE(e->dac3, nullptr);
+         EXPECT_EQ(dac3_packed(e->dac3), 0x7Cu);
+       }},
+      {"E-AC-3",
+       [&](TrackSpec& s) {
+         s = spec_of(kKindEac3, 48000, 6, 48000);
+         s.codec.eac3.config = &dec3;
+       },
+       [&](MediaFile* f, TrackBoxes* t) {
+         SoundSampleEntry* e = sound_entry(f, t, 0);
+         EXPECT_EQ(e->format, "ec-3");
+         ASSERT_NE(e->dec3, nullptr);
+         EXPECT_EQ(e->dec3->data_rate, 640);
+         EXPECT_EQ(e->dec3->num_ind_sub, 1);
+         EXPECT_EQ(e->dec3->substreams[0].chan_loc, 0x1FF);
+         EXPECT_EQ(e->dec3->substreams[0].acmod, 7);
+         EXPECT_EQ(e->dec3->substreams[1].asvc, 1);
+         EXPECT_EQ(block(e->dec3->trailing), (Bytes{1, 2, 3}));
+       }},
+      {"subpicture",
+       [&](TrackSpec& s) {
+         s = spec_of(kKindSubpicture, 720, 576, 90000);
+         s.codec.subpicture.decoder_info = subpicture_info.data();
+         s.codec.subpicture.decoder_info_size = 3;
+       },
+       [&](MediaFile* f, TrackBoxes* t) {
+         EXPECT_EQ(handler_kind_of(t), kHandlerSubpicture);
+         GenericSampleEntry* e = generic_entry(f, t, 0);
+         EXPECT_EQ(e->format, "mp4s");
+         ASSERT_NE(e->esds, nullptr);
+         EXPECT_EQ(e->esds->objectTypeIndication, 0xE0);
+         EXPECT_EQ(e->esds->streamType, 0x38);
+         EXPECT_EQ(block(e->esds->decoder_info), subpicture_info);
+         auto* tkhd = track_record<TkhdRecord>(t, BoxTypeId::Tkhd);
+         EXPECT_EQ(tkhd->width, 720u << 16);
+         EXPECT_EQ(tkhd->height, 576u << 16);
+       }},
+      {"Streaming Extension", [](TrackSpec& s) { s = spec_of(kKindStreamingExtension, 0, 0, 90000); },
+       [](MediaFile* f, TrackBoxes* t) {
+         EXPECT_EQ(handler_kind_of(t), kHandlerStreamingExtension);
+         GenericSampleEntry* e = generic_entry(f, t, 0);
+         ASSERT_NE(e->esds, nullptr);
+         EXPECT_EQ(e->esds->objectTypeIndication, 0xE2);
+         EXPECT_EQ(e->esds->streamType, 0x39);
+         EXPECT_EQ(e->esds->decoder_info.length, 0u);
+       }},
+      {"H.263",
+       [](TrackSpec& s) {
+         s = spec_of(kKindH263, 176, 144);
+         s.codec.h263 = {0x4D4F4B41, 2, 10, 0};
+       },
+       [](MediaFile* f, TrackBoxes* t) {
+         VisualSampleEntry* e = visual_entry(f, t, 0);
+         EXPECT_EQ(e->format, "s263");
+         ASSERT_NE(e->d263, nullptr);
+         EXPECT_EQ(e->d263->vendor, 0x4D4F4B41u);
+         EXPECT_EQ(e->d263->decoder_version, 2);
+         EXPECT_EQ(e->d263->H263_Level, 10);
+         EXPECT_EQ(e->d263->H263_Profile, 0);
+       }},
+      {"VC-1 main",
+       [&](TrackSpec& s) {
+         s = spec_of(kKindVc1, 352, 288);
+         s.codec.vc1.config = &simple;
+       },
+       [&](MediaFile* f, TrackBoxes* t) {
+         VisualSampleEntry* e = visual_entry(f, t, 0);
+         EXPECT_EQ(e->format, "vc-1");
+         ASSERT_NE(e->dvc1, nullptr);
+         EXPECT_EQ(e->dvc1->profile, kVc1Main);
+         EXPECT_EQ(e->dvc1->level, 2);
+         // The reserved bits of the sequence header word are fixed on writing.
+         EXPECT_EQ(e->dvc1->sequence_header, (0x4A0BF2C1u & ~((1u << 18) | (1u << 10))) | (1u << 16) | 1u);
+         EXPECT_EQ(e->dvc1->hrd_level, 3);
+         EXPECT_EQ(e->dvc1->cbr, 1);
+         EXPECT_EQ(e->dvc1->hrd_buffer, 0x123456u);
+         EXPECT_EQ(e->dvc1->hrd_rate, 0x789ABCu);
+         EXPECT_EQ(e->dvc1->frame_rate, 0xFFFFFFFFu);
+       }},
+      {"VC-1 advanced",
+       [&](TrackSpec& s) {
+         s = spec_of(kKindVc1, 1280, 720);
+         s.codec.vc1.config = &advanced;
+         s.codec.vc1.header = sequence.data();
+         s.codec.vc1.header_size = static_cast<uint32_t>(sequence.size());
+       },
+       [&](MediaFile* f, TrackBoxes* t) {
+         VisualSampleEntry* e = visual_entry(f, t, 0);
+         ASSERT_NE(e->dvc1, nullptr);
+         EXPECT_EQ(e->dvc1->profile, kVc1Advanced);
+         EXPECT_EQ(e->dvc1->level, 3);
+         EXPECT_EQ(e->dvc1->advanced_level, 4);
+         EXPECT_EQ(e->dvc1->advanced_cbr, 1);
+         EXPECT_EQ(e->dvc1->advanced_flags, 0x15);
+         EXPECT_EQ(e->dvc1->frame_rate, 25u);
+         EXPECT_EQ(block(e->dvc1->header_block), sequence);
+         TrackInfo info{};
+         ASSERT_EQ(track_info(f, track_id_of(t), &info), ErrorCode::Ok);
+         EXPECT_EQ(Bytes(info.decoder_info, info.decoder_info + info.decoder_info_size), sequence);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TrackSpec spec{};
+    c.fill(spec);
+    Built b = build(dir, c.name, spec);
+    ASSERT_NE(b.id, 0u);
+    ReadBack r(b.path);
+    ASSERT_EQ(r.result(), ErrorCode::Ok);
+    TrackBoxes* t = r.track(b.id);
+    ASSERT_NE(t, nullptr);
+    c.check(r.file(), t);
+  }
+  EXPECT_EQ(size_mismatch_count(), 0u);
+}
+
+// The 'stsd' box of the file's only track, as written.
+Bytes written_stsd(const std::string& path) {
+  Bytes b = read_whole_file(path);
+  const std::string tag = "stsd";
+  auto at = std::search(b.begin(), b.end(), tag.begin(), tag.end());
+  if (at == b.end() || at - b.begin() < 4) return {};
+  size_t start = static_cast<size_t>(at - b.begin()) - 4;
+  uint32_t size = load_u32be(&b[start]);
+  if (size > b.size() - start) return {};
+  return Bytes(b.begin() + static_cast<long>(start), b.begin() + static_cast<long>(start + size));
+}
+
+TEST(AddTrack, EntryBytesAsLaidOut) {
+  TempDir dir;
+  Bytes visual_fixed = cat({zeros(6), u16(1), u16(0), u16(0), u32(0), u32(0), u32(0), u16(176), u16(144),
+                            u32(k72), u32(k72), u32(0), u16(1), zeros(32), u16(0x18), u16(0xFFFF)});
+  // Two samples of 40 bytes, 1152 ticks each at 44100 Hz: a buffer of 40,
+  // 640 bit/s at most, 80 * 44100 / 2304 * 8 = 12248 bit/s on average.
+  Bytes esds = full_box("esds", 0, 0,
+                        cat({u8(0x03), u8(21), u16(0), u8(0),                                //
+                             u8(0x04), u8(13), u8(0x6B), u8(0x15), u24(40), u32(640), u32(12248),  //
+                             u8(0x06), u8(1), u8(2)}));
+  struct Case {
+    const char* name;
+    TrackSpec spec;
+    Bytes entry;
+  };
+  TrackSpec h263 = spec_of(kKindH263, 176, 144);
+  h263.codec.h263 = {0x12345678, 1, 45, 3};
+  TrackSpec pcm = spec_of(kKindPcm, 48000, 1, 48000);
+  TrackSpec mp3 = spec_of(kKindMpeg1Audio, 44100, 2, 44100);
+  std::vector<Case> cases = {
+      {"H.263", h263, box("s263", cat({visual_fixed, box("d263", cat({u32(0x12345678), u8(1), u8(45), u8(3)}))}))},
+      {"PCM", pcm, box("twos", cat({zeros(6), u16(1), zeros(8), u16(1), u16(16), u16(0), u16(0), u32(48000u << 16)}))},
+      {"MPEG-1 audio", mp3,
+       box("mp4a", cat({zeros(6), u16(1), zeros(8), u16(2), u16(16), u16(0), u16(0), u32(44100u << 16), esds}))},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TrackSpec spec = c.spec;
+    std::string path = dir.path("entry.mp4");
+    MediaFile* file = create_file(path);
+    ASSERT_NE(file, nullptr);
+    uint32_t id = media_add_track(file, &spec);
+    ASSERT_NE(id, 0u);
+    Bytes data = pattern(40, 1);
+    for (int i = 0; i < 2; ++i) {
+      SampleWrite w = sample_of(data, spec.kind == kKindPcm ? 10 : 1152);
+      ASSERT_EQ(write_sample(file, id, &w), ErrorCode::Ok);
+    }
+    ASSERT_EQ(media_close(file), ErrorCode::Ok);
+    EXPECT_EQ(written_stsd(path), full_box("stsd", 0, 0, cat({u32(1), c.entry})));
+  }
+}
+
+TEST(AddTrack, MotionJpegVariantsAndFields) {
+  TempDir dir;
+  struct Case {
+    uint32_t variant;
+    uint8_t interlaced, a, b;
+    const char* format;
+    const char* name;
+    uint8_t count, ordering;
+  };
+  const Case cases[] = {
+      {0, 0, 1, 1, "jpeg", "Motion JPEG", 1, 0},    {1, 1, 1, 1, "mjpa", "Motion JPEG A", 2, 1},
+      {2, 1, 1, 0, "mjpb", "Motion JPEG B", 2, 14}, {0, 1, 0, 1, "jpeg", "Motion JPEG", 2, 9},
+      {1, 1, 0, 0, "mjpa", "Motion JPEG A", 2, 6},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.format) + " " + std::to_string(c.a) + std::to_string(c.b));
+    TrackSpec spec = spec_of(kKindMotionJpeg, 640, 480);
+    spec.codec.mjpeg = {c.variant, c.interlaced, c.a, c.b};
+    Built b = build(dir, "mjpeg", spec);
+    ASSERT_NE(b.id, 0u);
+    ReadBack r(b.path);
+    ASSERT_EQ(r.result(), ErrorCode::Ok);
+    VisualSampleEntry* e = visual_entry(r.file(), r.track(b.id), 0);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->format, c.format);
+    EXPECT_EQ(compressor(e), c.name);
+    ASSERT_NE(e->fiel, nullptr);
+    EXPECT_EQ(e->fiel->field_count, c.count);
+    EXPECT_EQ(e->fiel->field_ordering, c.ordering);
+  }
+}
+
+TEST(AddTrack, IdLanguageHandlerNameAndReference) {
+  TempDir dir;
+  std::string path = dir.path("common.mp4");
+  MediaFile* file = create_file(path);
+  ASSERT_NE(file, nullptr);
+  TrackSpec video = spec_of(kKindH263, 176, 144, 30000);
+  video.track_id = 7;
+  std::memcpy(video.language, "fra", 3);
+  video.handler_name = "Camera";
+  ASSERT_EQ(media_add_track(file, &video), 7u);
+  EXPECT_EQ(media_add_track(file, &video), 0u);  // the id is taken
+  const uint32_t refs[] = {7};
+  TrackSpec hint = spec_of(kKindPcm, 8000, 1, 8000);
+  hint.reference_type = 6;  // "sync"
+  hint.reference_count = 1;
+  hint.reference_ids = refs;
+  ASSERT_EQ(media_add_track(file, &hint), 8u);
+  ASSERT_EQ(media_close(file), ErrorCode::Ok);
+
+  ReadBack r(path);
+  ASSERT_EQ(r.result(), ErrorCode::Ok);
+  TrackInfo info{};
+  ASSERT_EQ(track_info(r.file(), 7, &info), ErrorCode::Ok);
+  EXPECT_STREQ(info.language, "fra");
+  EXPECT_STREQ(info.handler_name, "Camera");
+  EXPECT_EQ(info.timescale, 30000u);
+  ASSERT_EQ(track_info(r.file(), 8, &info), ErrorCode::Ok);
+  EXPECT_STREQ(info.language, "und");
+  EXPECT_STREQ(info.handler_name, "Sound Media Handler");
+  EXPECT_NE(find_box(r.track(8), BoxTypeId::Tref), nullptr);
+}
+
+TEST(AddTrack, RefusedOutsideWritingModes) {
+  EXPECT_EQ(media_add_track(nullptr, nullptr), 0u);
+  TempDir dir;
+  std::string path = dir.path("r.mp4");
+  MediaFile* file = create_file(path);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(media_add_track(file, nullptr), 0u);
+  ASSERT_EQ(media_close(file), ErrorCode::Ok);
+  ReadBack r(path);
+  ASSERT_EQ(r.result(), ErrorCode::Ok);
+  TrackSpec spec = spec_of(kKindPcm, 8000, 1, 8000);
+  EXPECT_EQ(media_add_track(r.file(), &spec), 0u);
+}
+
+}  // namespace
+}  // namespace vantorel

@@ -1,0 +1,251 @@
+// Where a created file puts its boxes: the reserved space, the media data,
+// the movie box in front or behind, the filler, and files past 4 GiB.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "mediafile/writer_support.h"
+#include "sampletables/stco.h"
+#include "support/ffprobe.h"
+#include "support/sparse_sink.h"
+#include "support/temp_dir.h"
+
+namespace vantorel {
+namespace {
+
+using namespace test;
+
+// One MPEG-1 audio track of `samples` frames. The file's bytes.
+// An MPEG-1 layer III frame of silence: 128 kbit/s, 44.1 kHz, 417 bytes.
+Bytes mp3_frame() {
+  Bytes f(417, 0);
+  f[0] = 0xFF;
+  f[1] = 0xFB;
+  f[2] = 0x90;
+  f[3] = 0x64;
+  return f;
+}
+
+Bytes make_file(const TempDir& dir, const CreateOptions& o, uint32_t samples) {
+  std::string path = dir.path("layout.mp4");
+  MediaFile* file = create_file(path, o);
+  EXPECT_NE(file, nullptr);
+  if (file == nullptr) return {};
+  TrackSpec spec{};
+  spec.kind = kKindMpeg1Audio;
+  spec.word1 = 44100;
+  spec.word2 = 2;
+  spec.timescale = 44100;
+  uint32_t id = media_add_track(file, &spec);
+  EXPECT_NE(id, 0u);
+  Bytes data = mp3_frame();
+  for (uint32_t i = 0; i < samples; ++i) {
+    SampleWrite w = sample_of(data, 1152);
+    EXPECT_EQ(write_sample(file, id, &w), ErrorCode::Ok);
+  }
+  EXPECT_EQ(media_close(file), ErrorCode::Ok);
+  return read_whole_file(path);
+}
+
+uint64_t size_of(const std::vector<TopBox>& boxes, const std::string& type) {
+  for (const TopBox& b : boxes)
+    if (b.type == type) return b.size;
+  return 0;
+}
+
+TEST(Layout, ReservedSpaceDecidesWhereTheMovieGoes) {
+  TempDir dir;
+  Bytes plain = make_file(dir, {}, 3);
+  std::vector<TopBox> boxes = top_boxes(plain);
+  ASSERT_EQ(top_box_types(boxes), "ftyp mdat moov");
+  const uint64_t moov = size_of(boxes, "moov");
+  struct Case {
+    uint32_t reserve;
+    const char* types;
+    uint64_t free_size;
+  };
+  const Case cases[] = {
+      {0, "ftyp mdat moov", 0},
+      {static_cast<uint32_t>(moov), "ftyp moov mdat", 0},
+      {static_cast<uint32_t>(moov + 8), "ftyp moov free mdat", 8},
+      {static_cast<uint32_t>(moov + 9), "ftyp moov free mdat", 9},
+      {static_cast<uint32_t>(moov + 4), "ftyp free mdat moov", moov + 4},  // 4 bytes could not be a box
+      {static_cast<uint32_t>(moov - 1), "ftyp free mdat moov", moov - 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reserve);
+    CreateOptions o;
+    o.reserve = c.reserve;
+    Bytes bytes = make_file(dir, o, 3);
+    bool complete = false;
+    std::vector<TopBox> got = top_boxes(bytes, &complete);
+    EXPECT_TRUE(complete);
+    EXPECT_EQ(top_box_types(got), c.types);
+    EXPECT_EQ(size_of(got, "free"), c.free_size);
+    EXPECT_EQ(size_of(got, "moov"), moov);
+  }
+}
+
+TEST(Layout, SmallReservesAreNotKept) {
+  TempDir dir;
+  for (uint32_t reserve : {1u, 8u}) {
+    SCOPED_TRACE(reserve);
+    CreateOptions o;
+    o.reserve = reserve;
+    EXPECT_EQ(top_box_types(top_boxes(make_file(dir, o, 1))), "ftyp mdat moov");
+  }
+  CreateOptions o;
+  o.reserve = 9;
+  std::vector<TopBox> boxes = top_boxes(make_file(dir, o, 1));
+  EXPECT_EQ(top_box_types(boxes), "ftyp free mdat moov");
+  EXPECT_EQ(size_of(boxes, "free"), 9u);
+}
+
+TEST(Layout, ProfiledFilesReserveAtLeast148Bytes) {
+  TempDir dir;
+  CreateOptions o;
+  o.flags = kFlagPsp;
+  bool complete = false;
+  std::vector<TopBox> boxes = top_boxes(make_file(dir, o, 2), &complete);
+  EXPECT_TRUE(complete);
+  // The profile box fits in front, the movie box does not: 148 bytes are
+  // the profile box and a 'free' box.
+  ASSERT_EQ(top_box_types(boxes), "ftyp uuid free mdat moov");
+  EXPECT_EQ(boxes[1].size + boxes[2].size, 148u);
+  EXPECT_EQ(boxes[3].start, boxes[1].start + 148);
+}
+
+TEST(Layout, NoSamplesNoMediaDataAndTheRestIsAFreeBox) {
+  TempDir dir;
+  Bytes bare = make_file(dir, {}, 0);
+  std::vector<TopBox> boxes = top_boxes(bare);
+  ASSERT_EQ(top_box_types(boxes), "ftyp moov");
+  const uint64_t moov = size_of(boxes, "moov");
+  struct Case {
+    uint64_t reserve;
+    const char* types;
+    uint64_t free_size;
+  };
+  const Case cases[] = {
+      {moov, "ftyp moov", 0},
+      {moov + 8, "ftyp moov free", 8},
+      {moov + 100, "ftyp moov free", 100},
+      // A rest of 1 to 7 bytes cannot be a box: the filler grows to 8.
+      {moov + 1, "ftyp moov free", 8},
+      {moov + 7, "ftyp moov free", 8},
+      // A movie larger than the reserve simply runs on.
+      {moov - 20, "ftyp moov", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reserve - moov);
+    CreateOptions o;
+    o.reserve = static_cast<uint32_t>(c.reserve);
+    o.writer_name = "abcde";
+    Bytes bytes = make_file(dir, o, 0);
+    bool complete = false;
+    std::vector<TopBox> got = top_boxes(bytes, &complete);
+    EXPECT_TRUE(complete);
+    EXPECT_EQ(top_box_types(got), c.types);
+    EXPECT_EQ(size_of(got, "free"), c.free_size);
+    if (c.free_size >= 10) {
+      const TopBox& f = got.back();
+      EXPECT_EQ(
+          std::string(bytes.begin() + static_cast<long>(f.start) + 8, bytes.begin() + static_cast<long>(f.start) + 10),
+          "ab");
+    }
+  }
+}
+
+TEST(Layout, ValidForFfprobe) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  for (uint32_t reserve : {0u, 4000u}) {
+    CreateOptions o;
+    o.reserve = reserve;
+    Bytes bytes = make_file(dir, o, 5);
+    std::string path = dir.path("layout.mp4");
+    std::string out;
+    EXPECT_EQ(run_command("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " + shell_quote(path) + " 2>&1",
+                          &out),
+              0);
+    EXPECT_EQ(out, "mp3\n");
+  }
+}
+
+// Writes from one buffer that is never filled: the sparse sink does not
+// look at large writes.
+TEST(Layout, PastFourGibibytes) {
+  SparseFile sink;
+  OpenParams p{};
+  p.routines = sparse_routines();
+  p.user = &sink;
+  p.movie_timescale = 600;
+  p.major_brand = FourCC::of("isom");
+  MediaFile* file = nullptr;
+  ASSERT_EQ(media_open(&file, &p, kOpenCreate), ErrorCode::Ok);
+  TrackSpec big{};
+  big.kind = kKindH263;
+  big.word1 = 64;
+  big.word2 = 48;
+  big.timescale = 1000;
+  TrackSpec small = big;
+  uint32_t a = media_add_track(file, &big), b = media_add_track(file, &small);
+  ASSERT_NE(a, 0u);
+  ASSERT_NE(b, 0u);
+  constexpr uint32_t kHuge = 1536u << 20;  // 1.5 GiB
+  auto* buffer = static_cast<uint8_t*>(std::malloc(kHuge));
+  ASSERT_NE(buffer, nullptr);
+  SampleWrite huge{};
+  huge.data = buffer;
+  huge.size = kHuge;
+  huge.duration = 40;
+  huge.flags = kSampleSync;
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(write_sample(file, a, &huge), ErrorCode::Ok);
+  Bytes tiny = pattern(16, 1);
+  SampleWrite last = sample_of(tiny, 40);
+  ASSERT_EQ(write_sample(file, b, &last), ErrorCode::Ok);
+  ASSERT_EQ(media_close(file), ErrorCode::Ok);
+  std::free(buffer);
+
+  // The media data box starts after 'ftyp' and got a 64-bit size in place.
+  const uint64_t mdat = 8 + 4 + 4;  // 'ftyp' with its major brand and minor version
+  Bytes head = sink.bytes(mdat, 16);
+  EXPECT_EQ(Bytes(head.begin(), head.begin() + 8), (Bytes{0, 0, 0, 1, 'm', 'd', 'a', 't'}));
+  uint64_t size = (uint64_t{load_u32be(&head[8])} << 32) | load_u32be(&head[12]);
+  EXPECT_EQ(size, 16 + 3 * uint64_t{kHuge} + 16);
+
+  // Read back through the same sink: the small track's chunk needs 'co64'.
+  sink.position = 0;
+  MediaFile* again = nullptr;
+  ASSERT_EQ(media_open(&again, &p, kOpenRead), ErrorCode::Ok);
+  auto* offsets_a = track_record<ChunkOffsetTable>(find_track(again->root, a), BoxTypeId::Stco);
+  auto* offsets_b = track_record<ChunkOffsetTable>(find_track(again->root, b), BoxTypeId::Stco);
+  ASSERT_NE(offsets_a, nullptr);
+  ASSERT_NE(offsets_b, nullptr);
+  ASSERT_EQ(offsets_a->offsets.count, 1u);
+  EXPECT_EQ(offsets_a->offsets[0], mdat + 16);
+  ASSERT_EQ(offsets_b->offsets.count, 1u);
+  EXPECT_EQ(offsets_b->offsets[0], mdat + 16 + 3 * uint64_t{kHuge});
+  EXPECT_TRUE(chunk_offsets_need_64bit(find_track(again->root, b)));
+  uint8_t buf[16];
+  SampleRead s{};
+  s.buffer = buf;
+  s.capacity = sizeof buf;
+  ASSERT_EQ(read_next_sample(again, b, &s), ErrorCode::Ok);
+  EXPECT_EQ(Bytes(buf, buf + s.size), tiny);
+  media_close(again);
+  // The movie box went out in one write: one table is 'co64', one 'stco'.
+  auto count = [&](const std::string& type) {
+    int n = 0;
+    for (const auto& w : sink.writes)
+      for (size_t i = 0; i + 4 <= w.second.size(); ++i)
+        if (std::equal(type.begin(), type.end(), w.second.begin() + static_cast<long>(i))) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("co64"), 1);
+  EXPECT_EQ(count("stco"), 1);
+}
+
+}  // namespace
+}  // namespace vantorel

@@ -213,13 +213,16 @@ TEST(AviImport, StreamsWithoutTrackKeepTheirIndex) {
   StreamHeader video;
   StreamHeader text;
   text.type = "txts";
+  // MPEG audio as ffmpeg writes it: 1152-sample frames at 44.1 kHz, as
+  // 32/1225 s, so the time scale is not the sample rate.
   StreamHeader audio;
   audio.type = "auds";
-  audio.rate = 8000;
-  audio.sample_size = 2;
+  audio.scale = 32;
+  audio.rate = 1225;
   Bytes hdrl = cat({avih_chunk(kHasIndex), video_stream(video),
                     stream_list(cat({strh_chunk(text), riff_chunk("strf", zeros(8))})),
-                    stream_list(cat({strh_chunk(audio), riff_chunk("strf", wave_format(1, 1, 8000, 16000, 2, 16))}))});
+                    stream_list(cat({strh_chunk(audio), riff_chunk("strf", wave_format(0x55, 2, 44100, 16000, 1152, 0,
+                                                                                          zeros(12)))}))});
   Movi movi = movi_of({{"00dc", filled(5, 1)}, {"01tx", filled(6, 2)}, {"02wb", filled(8, 3)}});
   Bytes idx1 = riff_chunk("idx1", cat({idx1_entry("00dc", 0x10, movi.header_offsets[0], 5),
                                        idx1_entry("01tx", 0x10, movi.header_offsets[1], 6),
@@ -233,7 +236,13 @@ TEST(AviImport, StreamsWithoutTrackKeepTheirIndex) {
   std::vector<Bytes> samples;
   ASSERT_EQ(read_all(o.file, 3, &samples), ErrorCode::Ok);
   EXPECT_EQ(samples, std::vector<Bytes>{filled(8, 3)});
-  EXPECT_EQ(deltas_of(o.track(3)), std::vector<uint32_t>{4});
+  EXPECT_EQ(deltas_of(o.track(3)), std::vector<uint32_t>{32});
+  TrackInfo info;
+  ASSERT_EQ(track_info(o.file, 3, &info), ErrorCode::Ok);
+  EXPECT_EQ(info.timescale, 1225u);
+  EXPECT_EQ(info.param[0], 44100u);
+  EXPECT_EQ(std::memcmp(info.fourcc.c, "\0\0\0\x55", 4), 0);
+  EXPECT_EQ(info.decoder_info_size, 30u);
   MovieInfo movie;
   ASSERT_EQ(movie_info(o.file, &movie), ErrorCode::Ok);
   EXPECT_EQ(movie.first_video_id, 1u);

@@ -385,7 +385,8 @@ ErrorCode asf_import(MediaFile* file, FileBoxes* root) {
     at = object.end;
     VT_TRY(file_seek(file, at));
   }
-  return ErrorCode::Ok;
+  // Without a header object there is nothing to describe.
+  return root->moov->mvhd != nullptr ? ErrorCode::Ok : ErrorCode::Unsupported;
 }
 
 }  // namespace vantorel

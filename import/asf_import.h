@@ -10,7 +10,8 @@ namespace vantorel {
 // position is set back to 0 in every case.
 bool asf_probe(MediaFile* file);
 // Builds the movie in `root` (the file's root) and fills file->asf. 4 for
-// variable-size data packets, 1 for a stream numbered 0.
+// variable-size data packets or no readable header object, 1 for a stream
+// numbered 0.
 ErrorCode asf_import(MediaFile* file, FileBoxes* root);
 
 // Seconds since 1601-01-01 to seconds since 1904-01-01.

@@ -133,6 +133,9 @@ ErrorCode avi_add_sample(AviImport* imp, TrackBoxes* track, const AviStream* str
   // Every chunk has its own header in the file, so an index that lists more
   // chunks than that repeats itself.
   if (sample_count(track) >= imp->max_samples) return malformed(file, "AVI index lists more chunks than the file holds");
+  // Readers size their buffers by the largest sample: no chunk is larger
+  // than the file it is in.
+  if (size > imp->file_size) return malformed(file, "AVI index entry larger than the file");
   const uint32_t unit = stream->import_sample_size;
   const uint64_t frames = unit != 0 ? (uint64_t{size} + unit - 1) / unit : 1;
   const uint64_t delta = mul64(stream->strh.scale, frames);

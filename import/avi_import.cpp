@@ -348,10 +348,16 @@ ErrorCode finish_movie(AviImport* imp) {
 }  // namespace
 
 bool avi_next_chunk(AviImport* imp, uint64_t parent_end, BoxHeader* out) {
-  uint64_t at = file_tell(imp->file);
-  // Twelve bytes: a list's header with its type.
-  if (at >= parent_end || parent_end - at < 12) return false;
-  return read_riff_chunk_header(imp->file, out) == ErrorCode::Ok && !io_failed(imp->file);
+  MediaFile* file = imp->file;
+  uint64_t at = file_tell(file);
+  if (at >= parent_end || parent_end - at < 8) return false;
+  // A list's header carries its type as well: twelve bytes.
+  if (parent_end - at < 12) {
+    char id[4];
+    if (read_bytes(file, id, 4) != ErrorCode::Ok || file_seek(file, at) != ErrorCode::Ok) return false;
+    if (std::memcmp(id, "LIST", 4) == 0) return false;
+  }
+  return read_riff_chunk_header(file, out) == ErrorCode::Ok && !io_failed(file);
 }
 
 uint64_t avi_clamped_end(const AviImport* imp, const BoxHeader* chunk) {

@@ -314,14 +314,17 @@ TEST(AviImport, StreamNamesAndTheirPadByte) {
       {"odd, padded", cstr("abcd"), "abcd"},
       {"even", cstr("abcde"), "abcde"},
       {"odd without its NUL", text("abcde"), "abcde"},
+      {"one letter", cstr("a"), "a"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     StreamHeader video;
-    // The name comes before the format: a pad byte read as the next chunk would lose the format.
+    // The name comes before the format: a pad byte read as the next chunk
+    // would lose the format. A second, short name ends the list.
     Bytes hdrl = cat({avih_chunk(kHasIndex),
-                      stream_list(cat({strh_chunk(video), riff_chunk("strn", c.payload),
-                                       riff_chunk("strf", bitmap_info(64, 48, 24, "MJPG"))}))});
+                      stream_list(cat({strh_chunk(video), riff_chunk("strn", text("x")),
+                                       riff_chunk("strf", bitmap_info(64, 48, 24, "MJPG")),
+                                       riff_chunk("strn", c.payload)}))});
     Movi movi = movi_of({{"00dc", filled(5, 1)}});
     Opened o(avi_file(hdrl, movi, riff_chunk("idx1", idx1_entry("00dc", 0x10, movi.header_offsets[0], 5))));
     ASSERT_EQ(o.result, ErrorCode::Ok);

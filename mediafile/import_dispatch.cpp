@@ -1,6 +1,8 @@
 #include "mediafile/import_dispatch.h"
 
 #include "boxes/box_tree.h"
+#include "import/asf_import.h"
+#include "import/avi_import.h"
 
 namespace vantorel {
 
@@ -13,9 +15,8 @@ bool probe_avi(MediaFile* file) {
   return avi;
 }
 
-// The importers join in a later step; until then these files are refused.
-ErrorCode import_avi(MediaFile*) { return ErrorCode::Unsupported; }
-bool probe_asf(MediaFile*) { return false; }
-ErrorCode import_asf(MediaFile*) { return ErrorCode::Unsupported; }
+ErrorCode import_avi(MediaFile* file) { return avi_import(file, file->root); }
+bool probe_asf(MediaFile* file) { return asf_probe(file); }
+ErrorCode import_asf(MediaFile* file) { return asf_import(file, file->root); }
 
 }  // namespace vantorel

@@ -1,0 +1,384 @@
+// The RIFF walk of an AVI file: the main and stream headers, one track per
+// usable stream, then the clean-up every imported movie gets.
+#include "import/avi_import.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "boxes/elst.h"
+#include "boxes/hdlr.h"
+#include "boxes/mdhd.h"
+#include "boxes/movie_upkeep.h"
+#include "boxes/mvhd.h"
+#include "boxes/tkhd.h"
+#include "boxes/track_builder.h"
+#include "import/avi_internal.h"
+#include "mediafile/internal.h"
+#include "sampletables/esds.h"
+#include "sampletables/stsc.h"
+#include "sampletables/stsd.h"
+#include "sampletables/stsz.h"
+#include "sampletables/table_fixups.h"
+
+namespace vantorel {
+
+namespace {
+
+uint16_t load_u16le(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t load_u32le(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+FourCC load_fourcc(const uint8_t* p) {
+  FourCC f{};
+  std::memcpy(f.c, p, 4);
+  return f;
+}
+
+// Reads up to `capacity` bytes of the chunk's payload into a zeroed buffer:
+// a header shorter than its standard layout leaves its last fields 0, and
+// nothing past the chunk is read.
+ErrorCode read_fixed_fields(AviImport* imp, const BoxHeader* chunk, uint8_t* buffer, uint32_t capacity) {
+  std::memset(buffer, 0, capacity);
+  uint64_t end = avi_clamped_end(imp, chunk);
+  uint64_t at = file_tell(imp->file);
+  uint64_t left = at < end ? end - at : 0;
+  uint32_t count = left < capacity ? static_cast<uint32_t>(left) : capacity;
+  if (count == 0) return ErrorCode::Ok;
+  return read_bytes(imp->file, buffer, count);
+}
+
+void release_stream(AviStream* stream) {
+  if (stream == nullptr) return;
+  std::free(stream->name);
+  block_release(&stream->format);
+  std::free(stream);
+}
+
+void release_streams(AviImport* imp) {
+  for (AviStream*& stream : imp->streams) {
+    release_stream(stream);
+    stream = nullptr;
+  }
+}
+
+ErrorCode read_main_header(AviImport* imp, const BoxHeader* chunk) {
+  uint8_t b[56];
+  VT_TRY(read_fixed_fields(imp, chunk, b, sizeof b));
+  AviMainHeader& h = imp->avih;
+  uint32_t* fields[] = {&h.micro_sec_per_frame, &h.max_bytes_per_sec, &h.padding_granularity, &h.flags,
+                        &h.total_frames, &h.initial_frames, &h.streams, &h.suggested_buffer_size,
+                        &h.width, &h.height, &h.reserved[0], &h.reserved[1], &h.reserved[2], &h.reserved[3]};
+  for (uint32_t i = 0; i < 14; ++i) *fields[i] = load_u32le(b + 4 * i);
+  if (imp->root->moov->mvhd != nullptr) return ErrorCode::Ok;  // the first main header wins
+  return add_child(imp->file, imp->root, &kMoovList, BoxTypeId::Mvhd);
+}
+
+ErrorCode read_stream_header(AviImport* imp, const BoxHeader* chunk, AviStream* stream) {
+  uint8_t b[56];
+  VT_TRY(read_fixed_fields(imp, chunk, b, sizeof b));
+  AviStreamHeader& h = stream->strh;
+  h.type = load_fourcc(b);
+  h.handler = load_fourcc(b + 4);
+  h.flags = load_u32le(b + 8);
+  h.priority = load_u16le(b + 12);
+  h.language = load_u16le(b + 14);
+  uint32_t* fields[] = {&h.initial_frames, &h.scale, &h.rate, &h.start, &h.length,
+                        &h.suggested_buffer_size, &h.quality, &h.sample_size};
+  for (uint32_t i = 0; i < 8; ++i) *fields[i] = load_u32le(b + 16 + 4 * i);
+  for (uint32_t i = 0; i < 4; ++i) h.frame[i] = static_cast<int16_t>(load_u16le(b + 48 + 2 * i));
+  return ErrorCode::Ok;
+}
+
+void parse_bitmap(const uint8_t* b, BitmapInfoHeader* h) {
+  h->size = load_u32le(b);
+  h->width = static_cast<int32_t>(load_u32le(b + 4));
+  h->height = static_cast<int32_t>(load_u32le(b + 8));
+  h->planes = load_u16le(b + 12);
+  h->bit_count = load_u16le(b + 14);
+  h->compression = load_fourcc(b + 16);
+  h->image_size = load_u32le(b + 20);
+  h->x_pels_per_meter = static_cast<int32_t>(load_u32le(b + 24));
+  h->y_pels_per_meter = static_cast<int32_t>(load_u32le(b + 28));
+  h->colours_used = load_u32le(b + 32);
+  h->colours_important = load_u32le(b + 36);
+}
+
+void parse_wave(const uint8_t* b, WaveFormat* w) {
+  w->format_tag = load_u16le(b);
+  w->channels = load_u16le(b + 2);
+  w->samples_per_sec = load_u32le(b + 4);
+  w->avg_bytes_per_sec = load_u32le(b + 8);
+  w->block_align = load_u16le(b + 12);
+  w->bits_per_sample = load_u16le(b + 14);
+  w->extra_size = load_u16le(b + 16);
+}
+
+// A chunk that must lie inside its list and inside the file.
+ErrorCode check_inside(AviImport* imp, const BoxHeader* chunk, const BoxHeader* list, const char* reason) {
+  if (chunk->end > list->end || chunk->end > imp->file_size) return malformed(imp->file, reason);
+  return ErrorCode::Ok;
+}
+
+ErrorCode read_stream_format(AviImport* imp, const BoxHeader* chunk, const BoxHeader* list, AviStream* stream) {
+  const FourCC type = stream->strh.type;
+  if (!(type == "vids") && !(type == "auds") && !(type == "iavs")) {
+    stream->done = 1;
+    return ErrorCode::Ok;
+  }
+  VT_TRY(check_inside(imp, chunk, list, "AVI stream format runs past its stream list"));
+  uint8_t b[40];
+  VT_TRY(read_fixed_fields(imp, chunk, b, sizeof b));
+  if (type == "vids") parse_bitmap(b, &stream->bitmap);
+  if (type == "auds") parse_wave(b, &stream->wave);
+  uint64_t payload = chunk->size - 8;
+  VT_TRY(file_seek(imp->file, chunk->start + 8));
+  if (payload == 0) return ErrorCode::Ok;
+  return block_read(imp->file, &stream->format, payload, "AVI stream format too large");
+}
+
+ErrorCode read_stream_name(AviImport* imp, const BoxHeader* chunk, const BoxHeader* list, AviStream* stream) {
+  VT_TRY(check_inside(imp, chunk, list, "AVI stream name runs past its stream list"));
+  uint64_t payload = chunk->size - 8;
+  if (payload == 0) return ErrorCode::Ok;
+  if (payload > kMaxOwnedBlock) return malformed(imp->file, "AVI stream name too large");
+  // One byte more than the payload, so a name without its NUL keeps its last letter.
+  char* name = static_cast<char*>(std::calloc(payload + 1, 1));
+  if (name == nullptr) return ErrorCode::OutOfMemory;
+  if (read_bytes(imp->file, name, static_cast<uint32_t>(payload)) != ErrorCode::Ok) {
+    std::free(name);
+    return ErrorCode::Io;
+  }
+  std::free(stream->name);
+  stream->name = name;
+  return ErrorCode::Ok;
+}
+
+uint32_t kind_of_stream(FourCC type) {
+  if (type == "vids") return kHandlerVideo;
+  if (type == "iavs") return kHandlerInterleaved;
+  if (type == "auds") return kHandlerSound;
+  return kHandlerUnknown;
+}
+
+uint16_t clamp16(uint32_t v) { return v > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(v); }
+uint32_t magnitude(int32_t v) { return v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v); }
+
+ErrorCode fill_stream_track(AviImport* imp, uint32_t k, TrackBoxes* track, uint32_t kind) {
+  MediaFile* file = imp->file;
+  AviStream* s = imp->streams[k];
+  auto* tkhd = track_record<TkhdRecord>(track, BoxTypeId::Tkhd);
+  auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
+  auto* mvhd = movie_record<MvhdRecord>(imp->root, BoxTypeId::Mvhd);
+  if (tkhd == nullptr || mdhd == nullptr || mvhd == nullptr) return ErrorCode::Missing;
+
+  if (kind == kHandlerSound) {
+    SoundSampleEntry* entry = sound_entry(file, track, 0);
+    if (entry == nullptr) return ErrorCode::Missing;
+    const WaveFormat& w = s->wave;
+    entry->format.c[0] = 0;
+    entry->format.c[1] = 0;
+    entry->format.c[2] = static_cast<char>(w.format_tag >> 8);
+    entry->format.c[3] = static_cast<char>(w.format_tag & 0xFF);
+    entry->channel_count = w.channels;
+    entry->sample_size = w.bits_per_sample;
+    // The track summary takes an AVI track's sample rate from here.
+    entry->samples_per_packet = w.samples_per_sec;
+    s->import_sample_size = w.block_align;
+  } else {
+    VisualSampleEntry* entry = visual_entry(file, track, 0);
+    if (entry == nullptr) return ErrorCode::Missing;
+    uint16_t width, height;
+    if (kind == kHandlerInterleaved) {
+      entry->format = s->strh.handler;
+      width = clamp16(imp->avih.width);
+      height = clamp16(imp->avih.height);
+      entry->depth = 24;
+    } else {
+      entry->format = s->bitmap.compression;
+      // A negative height only says the rows are stored top-down.
+      width = clamp16(magnitude(s->bitmap.width));
+      height = clamp16(magnitude(s->bitmap.height));
+      entry->depth = s->bitmap.bit_count;
+    }
+    entry->width = width;
+    entry->height = height;
+    tkhd->width = uint32_t{width} << 16;
+    tkhd->height = uint32_t{height} << 16;
+    s->import_sample_size = s->strh.sample_size;
+  }
+  VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Esds));
+  EsDescriptorRecord* esds = entry_esds(file, track, 0);
+  if (esds == nullptr) return ErrorCode::Missing;
+  if (s->format.length > 0) VT_TRY(esds_copy_decoder_info(esds, s->format.bytes, s->format.length));
+
+  if ((s->strh.flags & kAviStreamDisabled) != 0) tkhd->flags &= ~uint32_t{kTrackEnabled};
+  tkhd->track_id = k + 1;
+  const uint32_t rate = s->strh.rate;
+  const uint64_t length = mul32x32(s->strh.length, s->strh.scale);
+  mdhd->duration = length;
+  if (!fits_u32(length)) mdhd->version = 1;
+
+  if (s->strh.start != 0) {
+    VT_TRY(add_track_box(file, track, BoxTypeId::Edts));
+    VT_TRY(add_track_box(file, track, BoxTypeId::Elst));
+    uint64_t delay = rescale(mul32x32(s->strh.start, s->strh.scale), rate, mvhd->timescale);
+    VT_TRY(add_edit(file, track, delay, kEmptyEdit, 1, 0));
+    VT_TRY(add_edit(file, track, rescale(length, rate, mvhd->timescale), 0, 1, 0));
+  }
+  // Every AVI chunk is a chunk of one sample.
+  return stsc_append(file, track, 1, 1, 1);
+}
+
+ErrorCode create_stream_track(AviImport* imp, uint32_t k) {
+  AviStream* s = imp->streams[k];
+  uint32_t kind = kind_of_stream(s->strh.type);
+  if (kind == kHandlerUnknown) return ErrorCode::BadArgument;
+  // Every time of the track is counted in 1/rate seconds.
+  if (s->strh.rate == 0) return malformed(imp->file, "AVI stream header with a rate of 0");
+  TrackSetup setup{};
+  setup.kind = kind;
+  setup.timescale = s->strh.rate;
+  setup.handler_name = s->name;
+  setup.track_id = k + 1;
+  TrackBoxes* track = create_track(imp->file, &setup);
+  if (track == nullptr) return ErrorCode::Missing;
+  ErrorCode e = fill_stream_track(imp, k, track, kind);
+  if (e != ErrorCode::Ok) remove_track(imp->file, find_track(imp->root, k + 1));
+  return e;
+}
+
+ErrorCode read_stream_list(AviImport* imp, uint32_t k, const BoxHeader* list) {
+  MediaFile* file = imp->file;
+  AviStream* s = imp->streams[k];
+  const uint64_t end = avi_clamped_end(imp, list);
+  while (file_tell(file) < end && !io_failed(file)) {
+    BoxHeader chunk;
+    if (!avi_next_chunk(imp, end, &chunk)) break;
+    if (chunk.type == "strh") {
+      VT_TRY(read_stream_header(imp, &chunk, s));
+    } else if (chunk.type == "strf") {
+      VT_TRY(read_stream_format(imp, &chunk, list, s));
+      if (s->done) return ErrorCode::Ok;
+    } else if (chunk.type == "strn") {
+      VT_TRY(read_stream_name(imp, &chunk, list, s));
+    } else if (chunk.type == "indx" && !s->done) {
+      VT_TRY(create_stream_track(imp, k));
+      s->done = 1;
+      if (file->mode != kOpenInspect) VT_TRY(avi_read_odml_index(imp, k + 1, s, &chunk));
+    }
+    // Chunks inside a stream list are padded to an even length.
+    VT_TRY(file_seek(file, chunk.end + (chunk.size & 1)));
+  }
+  return ErrorCode::Ok;
+}
+
+ErrorCode read_stream(AviImport* imp, const BoxHeader* list) {
+  uint32_t k = imp->stream_count;
+  if (imp->stream_count < UINT32_MAX) ++imp->stream_count;
+  // The stream table is full: the stream keeps its index but is not imported.
+  if (k >= kAviMaxStreams) return ErrorCode::Ok;
+  AviStream* s = alloc_record<AviStream>();
+  if (s == nullptr) return ErrorCode::OutOfMemory;
+  imp->streams[k] = s;
+  VT_TRY(read_stream_list(imp, k, list));
+  if (s->done) {
+    release_stream(s);
+    imp->streams[k] = nullptr;
+    return ErrorCode::Ok;
+  }
+  if ((imp->avih.flags & kAviHasIndex) == 0) return ErrorCode::AviNoIndex;
+  return create_stream_track(imp, k);
+}
+
+ErrorCode read_header_list(AviImport* imp, const BoxHeader* list) {
+  MediaFile* file = imp->file;
+  const uint64_t end = avi_clamped_end(imp, list);
+  while (file_tell(file) < end && !io_failed(file)) {
+    BoxHeader chunk;
+    if (!avi_next_chunk(imp, end, &chunk)) break;
+    if (chunk.type == "avih") VT_TRY(read_main_header(imp, &chunk));
+    else if (chunk.type == "strl") VT_TRY(read_stream(imp, &chunk));
+    VT_TRY(file_seek(file, chunk.end));
+  }
+  return ErrorCode::Ok;
+}
+
+ErrorCode walk_riff(AviImport* imp) {
+  MediaFile* file = imp->file;
+  if (imp->file_size < 12) return ErrorCode::Unsupported;
+  BoxHeader riff;
+  if (read_riff_chunk_header(file, &riff) != ErrorCode::Ok || !(riff.type == "RIFF")) return ErrorCode::Unsupported;
+  if (!(read_fourcc(file) == "AVI ") || io_failed(file)) return ErrorCode::Unsupported;
+  if (imp->root->moov == nullptr) VT_TRY(add_child(file, imp->root, &kTopList, BoxTypeId::Moov));
+
+  const uint64_t end = avi_clamped_end(imp, &riff);
+  while (file_tell(file) < end && !io_failed(file)) {
+    BoxHeader chunk;
+    if (!avi_next_chunk(imp, end, &chunk)) break;
+    if (chunk.type == "hdrl") {
+      VT_TRY(read_header_list(imp, &chunk));
+    } else if (chunk.type == "movi") {
+      imp->movi_start = low32(chunk.start);
+    } else if (chunk.type == "idx1" && file->mode != kOpenInspect) {
+      VT_TRY(avi_read_legacy_index(imp, &chunk));
+    }
+    VT_TRY(file_seek(file, chunk.end));
+  }
+  return ErrorCode::Ok;
+}
+
+ErrorCode finish_movie(AviImport* imp) {
+  MediaFile* file = imp->file;
+  FileBoxes* root = imp->root;
+  // A file without a main header still gets a movie, with no tracks.
+  if (root->moov->mvhd == nullptr) VT_TRY(add_child(file, root, &kMoovList, BoxTypeId::Mvhd));
+  VT_TRY(update_durations(file, root));
+  if (file->mode != kOpenInspect) update_bit_rates(file);
+  VT_TRY(set_next_track_id(root));
+  bool any_sample = false;
+  for (uint32_t i = 0; i < track_count(root); ++i) {
+    TrackBoxes* track = track_at(root, i);
+    VT_TRY(stss_drop_if_redundant(file, track));
+    if (sample_count(track) > 0) any_sample = true;
+  }
+  if (file->mode == kOpenInspect) return ErrorCode::Ok;
+  return any_sample ? ErrorCode::Ok : ErrorCode::Unsupported;
+}
+
+}  // namespace
+
+bool avi_next_chunk(AviImport* imp, uint64_t parent_end, BoxHeader* out) {
+  MediaFile* file = imp->file;
+  uint64_t at = file_tell(file);
+  if (at >= parent_end || parent_end - at < 8) return false;
+  // A list's header carries its type as well: twelve bytes.
+  if (parent_end - at < 12) {
+    char id[4];
+    if (read_bytes(file, id, 4) != ErrorCode::Ok || file_seek(file, at) != ErrorCode::Ok) return false;
+    if (std::memcmp(id, "LIST", 4) == 0) return false;
+  }
+  return read_riff_chunk_header(file, out) == ErrorCode::Ok && !io_failed(file);
+}
+
+uint64_t avi_clamped_end(const AviImport* imp, const BoxHeader* chunk) {
+  return chunk->end < imp->file_size ? chunk->end : imp->file_size;
+}
+
+ErrorCode avi_import(MediaFile* file, FileBoxes* root) {
+  if (file == nullptr || root == nullptr || file->root != root) return ErrorCode::BadArgument;
+  AviImport* imp = alloc_record<AviImport>();
+  if (imp == nullptr) return ErrorCode::OutOfMemory;
+  imp->file = file;
+  imp->root = root;
+  imp->file_size = file_size(file);
+  uint64_t most = imp->file_size / 8;
+  imp->max_samples = most > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(most);
+  ErrorCode e = file_seek(file, 0);
+  if (e == ErrorCode::Ok) e = walk_riff(imp);
+  release_streams(imp);
+  if (e == ErrorCode::Ok) e = finish_movie(imp);
+  std::free(imp);
+  return e;
+}
+
+}  // namespace vantorel

@@ -1,0 +1,108 @@
+#pragma once
+// The importer's records for one AVI file, shared by the RIFF walk and the
+// index readers. They live only while the file is imported.
+#include <cstdint>
+
+#include "boxes/box_tree.h"
+#include "sampletables/owned_block.h"
+
+namespace vantorel {
+
+// Streams beyond this many take a stream index but are not imported.
+constexpr uint32_t kAviMaxStreams = 64;
+
+enum AviMainFlags : uint32_t { kAviHasIndex = 0x10 };
+enum AviStreamFlags : uint32_t { kAviStreamDisabled = 0x1 };
+enum AviIndexFlags : uint32_t { kAviKeyFrame = 0x10, kAviNoTime = 0x100 };
+
+struct AviMainHeader {
+  uint32_t micro_sec_per_frame;
+  uint32_t max_bytes_per_sec;
+  uint32_t padding_granularity;
+  uint32_t flags;
+  uint32_t total_frames;
+  uint32_t initial_frames;
+  uint32_t streams;
+  uint32_t suggested_buffer_size;
+  uint32_t width;
+  uint32_t height;
+  uint32_t reserved[4];
+};
+
+struct AviStreamHeader {
+  FourCC type;
+  FourCC handler;
+  uint32_t flags;
+  uint16_t priority;
+  uint16_t language;
+  uint32_t initial_frames;
+  uint32_t scale;
+  uint32_t rate;
+  uint32_t start;
+  uint32_t length;
+  uint32_t suggested_buffer_size;
+  uint32_t quality;
+  uint32_t sample_size;
+  int16_t frame[4];  // left, top, right, bottom
+};
+
+struct BitmapInfoHeader {
+  uint32_t size;
+  int32_t width;
+  int32_t height;
+  uint16_t planes;
+  uint16_t bit_count;
+  FourCC compression;
+  uint32_t image_size;
+  int32_t x_pels_per_meter;
+  int32_t y_pels_per_meter;
+  uint32_t colours_used;
+  uint32_t colours_important;
+};
+
+struct WaveFormat {
+  uint16_t format_tag;
+  uint16_t channels;
+  uint32_t samples_per_sec;
+  uint32_t avg_bytes_per_sec;
+  uint16_t block_align;
+  uint16_t bits_per_sample;
+  uint16_t extra_size;
+};
+
+struct AviStream {
+  AviStreamHeader strh;
+  BitmapInfoHeader bitmap;
+  WaveFormat wave;
+  char* name;         // owned, NUL-terminated, or null
+  OwnedBlock format;  // the whole 'strf' payload: the decoder-specific data
+  uint32_t import_sample_size;  // 'strh' sample size for video, block align for sound
+  uint32_t done;      // its track was built from an 'indx', or it cannot be used
+};
+
+struct AviImport {
+  MediaFile* file;
+  FileBoxes* root;
+  AviMainHeader avih;
+  AviStream* streams[kAviMaxStreams];
+  uint32_t stream_count;  // stream indices taken, including streams not kept
+  uint32_t movi_start;    // low 32 bits of the offset of the 'movi' list's "LIST"
+  uint64_t file_size;
+  uint32_t max_samples;   // no track can have more chunks than the file has room for
+};
+
+// A chunk header read inside a parent that ends at `parent_end`. False when
+// fewer bytes than a header are left, so that no read runs off the file.
+bool avi_next_chunk(AviImport* imp, uint64_t parent_end, BoxHeader* out);
+// The smaller of a chunk's end and the file's end.
+uint64_t avi_clamped_end(const AviImport* imp, const BoxHeader* chunk);
+
+// One AVI chunk as one sample of the track made for `stream`.
+ErrorCode avi_add_sample(AviImport* imp, TrackBoxes* track, const AviStream* stream, uint64_t offset, uint32_t size,
+                         bool key);
+// The legacy index, from the payload of the 'idx1' chunk.
+ErrorCode avi_read_legacy_index(AviImport* imp, const BoxHeader* chunk);
+// An OpenDML index ('indx' or a standard index it points at), from its payload.
+ErrorCode avi_read_odml_index(AviImport* imp, uint32_t track_id, const AviStream* stream, const BoxHeader* chunk);
+
+}  // namespace vantorel

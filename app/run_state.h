@@ -40,6 +40,9 @@ struct RunState {
   ProgressState progress;
   IoFailure failure;
   ErrorDetail detail;  // where in the input a failure was found, when known
+  std::FILE* warnings;   // where warnings about the run go (null: nowhere)
+  uint32_t kept_tracks;  // tracks the remux carries, once surveyed
+  uint32_t nothing_to_carry;  // 1 when the survey found no track to carry
 };
 
 // Zeroes the state, keeps the two paths and records the input's identity so

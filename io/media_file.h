@@ -126,6 +126,7 @@ struct OpenParams {
   const char* writer_name;  // null: "tq4f "
   uint32_t samples_per_chunk;
   void* user;
+  ErrorDetail* failure_detail;  // when set, where a failed open failed
 };
 
 constexpr const char* kDefaultWriterName = "tq4f ";

@@ -150,6 +150,7 @@ ErrorCode media_open(MediaFile** out, const OpenParams* params, uint32_t mode) {
   if (e != ErrorCode::Ok) {
     // A file that failed to open is let go without finalising: finalising a
     // half-read file in update mode would write into it.
+    if (params->failure_detail != nullptr) *params->failure_detail = file->detail;
     detach(file);
     media_release(file);
     return e;

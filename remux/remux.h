@@ -5,6 +5,7 @@
 #include "io/error.h"
 #include "io/fourcc.h"
 #include "io/io_routines.h"
+#include "io/media_file.h"
 
 namespace vantorel {
 
@@ -33,12 +34,15 @@ const char* drop_reason_text(uint32_t reason);
 // What the engine tells its caller besides progress; every member may be null.
 struct RemuxEvents {
   // An input track that the output will not have.
-  void (*track_dropped)(uint32_t track_id, uint32_t handler_kind, FourCC fourcc, uint32_t reason, void* user);
+  // `handler` is the track's handler type as the file gives it.
+  void (*track_dropped)(uint32_t track_id, FourCC handler, FourCC fourcc, uint32_t reason, void* user);
   // The survey is done: `kept` tracks will be carried. Returning 0 stops the
   // run before any output is written (remux_run then returns Ok).
   uint32_t (*surveyed)(uint32_t kept, void* user);
   // A pass begins: 0 the measuring pass, 1 the writing pass.
   void (*pass_started)(uint32_t pass, void* user);
+  // When the run fails on the input, where in it (box path, offset, reason).
+  ErrorDetail* input_failure;
 };
 
 // Remuxes `input_name` (handed to the routines' open) into one or more MP4

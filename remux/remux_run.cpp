@@ -47,8 +47,10 @@ uint32_t deliverable_samples(TrackBoxes* track, uint64_t file_length) {
 }
 
 void report_drop(RemuxJob* job, const TrackInfo& info, uint32_t reason) {
-  if (job->events != nullptr && job->events->track_dropped != nullptr)
-    job->events->track_dropped(info.track_id, info.kind, info.fourcc, reason, job->stream.user);
+  if (job->events == nullptr || job->events->track_dropped == nullptr) return;
+  auto* hdlr = track_record<HdlrRecord>(find_track(job->input->root, info.track_id), BoxTypeId::Hdlr);
+  FourCC handler = hdlr != nullptr ? hdlr->handler_type : FourCC{};
+  job->events->track_dropped(info.track_id, handler, info.fourcc, reason, job->stream.user);
 }
 
 void free_job(RemuxJob* job) {
@@ -79,6 +81,7 @@ ErrorCode survey_input(RemuxJob* job) {
   params.routines = stream_routines();
   params.path = job->input_name;
   params.user = &job->stream;
+  if (job->events != nullptr) params.failure_detail = job->events->input_failure;
   VT_TRY(media_open(&job->input, &params, kOpenRead));
   MovieInfo movie;
   VT_TRY(movie_info(job->input, &movie));
@@ -198,7 +201,11 @@ ErrorCode remux_run_with_events(const void* input_name, OutputNamer namer, Progr
     if (e == ErrorCode::Ok) e = closed;
     job->output = nullptr;
   }
-  if (job->input != nullptr) media_close(job->input);
+  if (job->input != nullptr) {
+    if (e != ErrorCode::Ok && events != nullptr && events->input_failure != nullptr)
+      *events->input_failure = job->input->detail;
+    media_close(job->input);
+  }
   free_job(job);
   std::free(job);
   return e;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "support/ffprobe.h"
 #include "support/temp_dir.h"
 
 namespace vantorel {
@@ -112,15 +113,36 @@ TEST(CommandLine, FailuresExitWithOneAndOneLineOnStderr) {
   EXPECT_EQ(slurp(input), "not much of a movie");
 }
 
-TEST(CommandLine, ReadableInputSucceedsQuietly) {
+TEST(CommandLine, TheSampleRemuxesAndTheInputStaysAsItWas) {
   test::TempDir dir;
-  std::string input = dir.path("in.mp4");
-  { std::ofstream(input, std::ios::binary) << "bytes"; }
+  std::string input = std::string(VANTOREL_SOURCE_DIR) + "/samples/sample.mp4";
+  std::string before = slurp(input);
+  ASSERT_FALSE(before.empty());
   RunResult r = run_program(dir, {input, dir.path("out.mp4")});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(slurp(input), "bytes");
+  EXPECT_EQ(r.status, 0) << r.err;
+  // Progress, then the closing line; the chapter text track is reported.
+  EXPECT_NE(r.out.find("Done.     \n"), std::string::npos);
+  EXPECT_NE(r.err.find("warning: track 3"), std::string::npos) << r.err;
+  EXPECT_GT(slurp(dir.path("out.mp4")).size(), 50000u);
+  EXPECT_EQ(slurp(input), before);
+}
+
+TEST(CommandLine, AnInputWithoutCarriedTracksWritesNothing) {
+  test::TempDir dir;
+  // A movie whose only track is timed text, which the remux does not carry.
+  std::string subtitles = dir.path("subs.srt");
+  { std::ofstream(subtitles) << "1\n00:00:00,000 --> 00:00:01,000\nHello\n\n"; }
+  std::string input = dir.path("text.mp4");
+  std::string said;
+  if (test::run_command("ffmpeg -nostdin -v error -y -i " + test::shell_quote(subtitles) + " -c:s mov_text " +
+                            test::shell_quote(input) + " 2>&1",
+                        &said) != 0)
+    GTEST_SKIP() << "ffmpeg cannot make the input: " << said;
+  RunResult r = run_program(dir, {input, dir.path("out.mp4")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no track that can be carried"), std::string::npos) << r.err;
+  EXPECT_TRUE(slurp(dir.path("out.mp4")).empty());
+  EXPECT_EQ(r.out.find("Done."), std::string::npos);
 }
 
 }  // namespace

@@ -130,6 +130,59 @@ bool read_with_library(const std::string& path, std::vector<LibraryTrack>* out, 
   return ::testing::AssertionSuccess();
 }
 
+::testing::AssertionResult probe_packets_equal(const std::vector<ProbePacket>& input,
+                                               const std::vector<ProbePacket>& output, const CompareOptions& options) {
+  if (options.pcm) {
+    uint64_t in_bytes = 0, out_bytes = 0;
+    int64_t in_duration = 0, out_duration = 0;
+    for (const ProbePacket& p : input) {
+      in_bytes += p.size;
+      in_duration += p.duration;
+    }
+    for (const ProbePacket& p : output) {
+      out_bytes += p.size;
+      out_duration += p.duration;
+    }
+    if (in_bytes != out_bytes) return ::testing::AssertionFailure() << out_bytes << " bytes, input " << in_bytes;
+    if (in_duration != out_duration)
+      return ::testing::AssertionFailure() << "duration " << out_duration << ", input " << in_duration;
+    return ::testing::AssertionSuccess();
+  }
+  if (input.size() != output.size())
+    return ::testing::AssertionFailure() << output.size() << " packets, input " << input.size();
+  int64_t in_base = options.relative && !input.empty() ? input[0].dts : 0;
+  int64_t out_base = options.relative && !output.empty() ? output[0].dts : 0;
+  for (size_t i = 0; i < input.size(); ++i) {
+    const ProbePacket& a = input[i];
+    const ProbePacket& b = output[i];
+    auto fail = [&]() -> ::testing::AssertionResult { return ::testing::AssertionFailure() << "packet " << i << ": "; };
+    if (a.size != b.size) return fail() << "size " << b.size << ", input " << a.size;
+    if (a.data_hash != b.data_hash) return fail() << "data differs";
+    if (a.dts - in_base != b.dts - out_base) return fail() << "dts " << b.dts - out_base << ", input " << a.dts - in_base;
+    if (a.pts - in_base + options.pts_shift != b.pts - out_base)
+      return fail() << "pts " << b.pts - out_base << ", input " << a.pts - in_base;
+    if (a.key != b.key) return fail() << "key " << b.key << ", input " << a.key;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+std::vector<std::string> top_level_types(const std::string& path) {
+  std::vector<std::string> types;
+  std::vector<uint8_t> b = read_whole_file(path);
+  uint64_t at = 0;
+  while (at + 8 <= b.size()) {
+    uint64_t size = (uint64_t{b[at]} << 24) | (uint64_t{b[at + 1]} << 16) | (uint64_t{b[at + 2]} << 8) | b[at + 3];
+    types.emplace_back(reinterpret_cast<const char*>(&b[at + 4]), 4);
+    if (size == 1 && at + 16 <= b.size()) {
+      size = 0;
+      for (int i = 8; i < 16; ++i) size = (size << 8) | b[at + i];
+    }
+    if (size < 8) break;
+    at += size;
+  }
+  return types;
+}
+
 bool probe_split_packets(const std::vector<std::string>& paths, std::vector<std::vector<ProbePacket>>* streams,
                          std::string* error) {
   streams->clear();

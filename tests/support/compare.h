@@ -50,6 +50,16 @@ struct CompareOptions {
 ::testing::AssertionResult packets_equal(const LibraryTrack& ours, const std::vector<ProbePacket>& theirs,
                                          const CompareOptions& options);
 
+// Two packet listings of ffprobe, of an input stream and of the stream that
+// carries it in an output: count, size, data, times and key flags equal
+// (with `options.pcm`, the total bytes and duration only; with
+// `options.relative`, times from each listing's first decode time).
+::testing::AssertionResult probe_packets_equal(const std::vector<ProbePacket>& input,
+                                               const std::vector<ProbePacket>& output, const CompareOptions& options);
+
+// The top-level box types of a file, in order.
+std::vector<std::string> top_level_types(const std::string& path);
+
 // ffprobe's packets of several files of one split output, stream by stream,
 // each file's times made relative to that file's first decode time of the
 // stream and then laid end to end.

@@ -45,6 +45,10 @@ struct RemuxEvents {
   ErrorDetail* input_failure;
 };
 
+// Whether the remux would carry a track of a file open in read mode: 0, or
+// the DropReason that leaves it out. The same decision remux_run makes.
+ErrorCode remux_track_verdict(MediaFile* input, uint32_t track_id, uint32_t* drop_reason);
+
 // Remuxes `input_name` (handed to the routines' open) into one or more MP4
 // files named by `namer`. With null routines the C-stream routines are used.
 ErrorCode remux_run(const void* input_name, OutputNamer namer, ProgressCallback progress, uint32_t split_mode,

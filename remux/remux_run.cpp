@@ -151,6 +151,17 @@ ErrorCode reset_tracks(RemuxJob* job) {
   return ErrorCode::Ok;
 }
 
+ErrorCode remux_track_verdict(MediaFile* input, uint32_t track_id, uint32_t* drop_reason) {
+  if (input == nullptr || drop_reason == nullptr) return ErrorCode::BadArgument;
+  *drop_reason = 0;
+  TrackInfo info;
+  VT_TRY(track_info(input, track_id, &info));
+  RemuxJob job{};
+  job.input = input;
+  TrackSurvey row{};
+  return classify_track(&job, &info, &row, drop_reason);
+}
+
 ErrorCode remux_run_with_events(const void* input_name, OutputNamer namer, ProgressCallback progress,
                                 uint32_t split_mode, const uint64_t* split_limits, uint32_t limit_count,
                                 uint32_t per_file_limits, uint32_t measure_headers, const IoRoutines* routines,

@@ -34,7 +34,7 @@ ErrorCode set_last_edit_duration(TrackBoxes* track, uint64_t duration) {
   return ErrorCode::Ok;
 }
 
-ErrorCode set_presentation_edit_duration(TrackBoxes* track, uint64_t track_duration, uint32_t media_timescale,
+ErrorCode set_presentation_edit_duration(TrackBoxes* track, uint64_t presentation_end, uint32_t media_timescale,
                                          uint32_t movie_timescale) {
   if (track == nullptr) return ErrorCode::BadArgument;
   ElstRecord* e = elst_of(track);
@@ -42,9 +42,11 @@ ErrorCode set_presentation_edit_duration(TrackBoxes* track, uint64_t track_durat
   if (e->entries.count == 0) return ErrorCode::Ok;
   ElstEntry& last = e->entries[e->entries.count - 1];
   if (last.media_time < 0) return ErrorCode::Ok;  // an empty edit has its own duration
-  uint64_t skipped =
-      media_timescale == 0 ? 0 : rescale(static_cast<uint64_t>(last.media_time), media_timescale, movie_timescale);
-  last.segment_duration = track_duration > skipped ? track_duration - skipped : 0;
+  // The edit shows the media from its media time to where the last sample's
+  // presentation ends.
+  auto start = static_cast<uint64_t>(last.media_time);
+  uint64_t shown = presentation_end > start ? presentation_end - start : 0;
+  last.segment_duration = media_timescale == 0 ? 0 : rescale(shown, media_timescale, movie_timescale);
   if (!fits_u32(last.segment_duration)) e->version = 1;
   return ErrorCode::Ok;
 }

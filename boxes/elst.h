@@ -28,10 +28,10 @@ ErrorCode add_edit(MediaFile* file, TrackBoxes* track, uint64_t segment_duration
 // last edit starts at media time 0 (the form a delayed or profiled track is
 // given while it is written); any other list is left as it is.
 ErrorCode set_last_edit_duration(TrackBoxes* track, uint64_t duration);
-// Fills in the duration of the last edit of a list the writer made: the
-// track's duration less the media time that edit starts at (both in the
-// movie time scale), not below 0.
-ErrorCode set_presentation_edit_duration(TrackBoxes* track, uint64_t track_duration, uint32_t media_timescale,
+// Fills in the duration of the last edit of a list the writer made: from the
+// media time that edit starts at to `presentation_end` (media units, where
+// the last sample's presentation ends), in the movie time scale; not below 0.
+ErrorCode set_presentation_edit_duration(TrackBoxes* track, uint64_t presentation_end, uint32_t media_timescale,
                                          uint32_t movie_timescale);
 // The duration of a leading empty edit, 0 without one.
 uint64_t initial_empty_duration(TrackBoxes* track);

@@ -41,7 +41,8 @@ ErrorCode update_durations(MediaFile* file, FileBoxes* root) {
       // Lists read from files keep their rule; the writer's own lists start
       // at a media time that the last edit does not show.
       if (track->extra != nullptr && track->extra->writer_edit_list != 0)
-        VT_TRY(set_presentation_edit_duration(track, duration, media_timescale, mvhd->timescale));
+        VT_TRY(set_presentation_edit_duration(track, presentation_end_time(track), media_timescale,
+                                              mvhd->timescale));
       else
         VT_TRY(set_last_edit_duration(track, duration));
       duration = total_edit_duration(track);

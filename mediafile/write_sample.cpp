@@ -2,6 +2,7 @@
 // memory, the first sample's edit list and the Streaming Extension mirror.
 #include "boxes/elst.h"
 #include "boxes/mdhd.h"
+#include "boxes/mvhd.h"
 #include "mediafile/internal.h"
 #include "sampletables/ctts.h"
 #include "sampletables/stco.h"
@@ -67,8 +68,19 @@ ErrorCode write_mirror(MediaFile* file, uint32_t track_id, TrackBoxes* track, co
 
 // The first sample of a track decides its edit list: an empty edit for a
 // start delay, then an edit from the media time the presentation starts at.
-ErrorCode start_edit_list(MediaFile* file, TrackBoxes* track, uint64_t start_delay) {
+// An edit that would start before the first sample is presented starts at
+// that sample instead, behind a longer empty edit: the same presentation,
+// in the form readers show the same way.
+ErrorCode start_edit_list(MediaFile* file, TrackBoxes* track, uint64_t start_delay, int32_t first_offset) {
   int64_t media_time = track->extra != nullptr ? track->extra->presentation_start : 0;
+  if (media_time != 0 && first_offset > media_time) {
+    auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
+    auto* mvhd = movie_record<MvhdRecord>(file->root, BoxTypeId::Mvhd);
+    if (mdhd != nullptr && mvhd != nullptr && mdhd->timescale != 0) {
+      start_delay += rescale(static_cast<uint64_t>(first_offset - media_time), mdhd->timescale, mvhd->timescale);
+      media_time = first_offset;
+    }
+  }
   if (start_delay == 0 && media_time == 0) return ErrorCode::Ok;
   remove_track_box(file, track, BoxTypeId::Edts);
   VT_TRY(add_track_box(file, track, BoxTypeId::Edts));
@@ -134,7 +146,7 @@ ErrorCode write_sample(MediaFile* file, uint32_t track_id, const SampleWrite* sa
   uint32_t before = sample_count(track);
   if (file->chunk_track != track_id || file->chunk_samples >= file->samples_per_chunk)
     VT_TRY(start_chunk(file, track, track_id));
-  if (before == 0) VT_TRY(start_edit_list(file, track, sample->start_delay));
+  if (before == 0) VT_TRY(start_edit_list(file, track, sample->start_delay, sample->composition_offset));
 
   VT_TRY(stts_append(file, track, count, delta));
   mdhd->duration += uint64_t{count} * delta;

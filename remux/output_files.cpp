@@ -2,6 +2,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "boxes/mdhd.h"
+#include "boxes/mvhd.h"
+#include "boxes/tkhd.h"
 #include "boxes/tref.h"
 #include "meta/chapters.h"
 #include "remux/remux_job.h"
@@ -33,6 +36,45 @@ ErrorCode carried_references(RemuxJob* job, uint32_t track_id, uint32_t* type, G
   return ErrorCode::Ok;
 }
 
+// How the input presents a track survives the remux: orientation, alternate
+// group, enabled flags, layer, volume, display size and creation time. The
+// modification times stay "now".
+void copy_track_presentation(RemuxJob* job, const TrackSurvey& row) {
+  TrackBoxes* in = find_track(job->input->root, row.input_track_id);
+  TrackBoxes* out = find_track(job->output->root, row.output_track_id);
+  auto* from = track_record<TkhdRecord>(in, BoxTypeId::Tkhd);
+  auto* to = track_record<TkhdRecord>(out, BoxTypeId::Tkhd);
+  if (from != nullptr && to != nullptr) {
+    std::memcpy(to->matrix, from->matrix, sizeof to->matrix);
+    to->alternate_group = from->alternate_group;
+    to->flags = (to->flags & ~uint32_t{kTrackEnabled | kTrackInMovie | kTrackInPreview}) |
+                (from->flags & (kTrackEnabled | kTrackInMovie | kTrackInPreview));
+    to->layer = from->layer;
+    to->volume = from->volume;
+    if (from->width != 0 && from->height != 0) {
+      to->width = from->width;
+      to->height = from->height;
+    }
+    to->creation_time = from->creation_time;
+    if (!fits_u32(to->creation_time)) to->version = 1;
+  }
+  auto* media_from = track_record<MdhdRecord>(in, BoxTypeId::Mdhd);
+  auto* media_to = track_record<MdhdRecord>(out, BoxTypeId::Mdhd);
+  if (media_from != nullptr && media_to != nullptr) {
+    media_to->creation_time = media_from->creation_time;
+    if (!fits_u32(media_to->creation_time)) media_to->version = 1;
+  }
+}
+
+void copy_movie_presentation(RemuxJob* job) {
+  auto* from = movie_record<MvhdRecord>(job->input->root, BoxTypeId::Mvhd);
+  auto* to = movie_record<MvhdRecord>(job->output->root, BoxTypeId::Mvhd);
+  if (from == nullptr || to == nullptr) return;
+  std::memcpy(to->matrix, from->matrix, sizeof to->matrix);
+  to->creation_time = from->creation_time;
+  if (!fits_u32(to->creation_time)) to->version = 1;
+}
+
 ErrorCode add_tracks(RemuxJob* job, uint32_t continuation) {
   for (TrackSurvey& row : job->survey) {
     TrackInfo info;
@@ -41,6 +83,7 @@ ErrorCode add_tracks(RemuxJob* job, uint32_t continuation) {
     uint32_t reason = 0;
     VT_TRY(build_track_spec(job, &row, &info, &spec, &reason));
     if (reason != 0) return ErrorCode::Missing;
+    spec.media_time = continuation ? row.continuation_media_time : row.media_time;
     GrowArray<uint32_t> ids{};
     ErrorCode e = carried_references(job, row.input_track_id, &spec.reference_type, &ids);
     if (e == ErrorCode::Ok) {
@@ -51,6 +94,7 @@ ErrorCode add_tracks(RemuxJob* job, uint32_t continuation) {
     }
     ids.release();
     VT_TRY(e);
+    copy_track_presentation(job, row);
     row.continuation = continuation;
   }
   return ErrorCode::Ok;
@@ -84,12 +128,25 @@ ErrorCode open_output(RemuxJob* job, uint32_t index, uint32_t continuation) {
   MovieInfo movie;
   e = movie_info(job->input, &movie);
   auto* ftyp = movie_record<FileTypeRecord>(job->input->root, BoxTypeId::Ftyp);
-  if (e == ErrorCode::Ok && ftyp == nullptr) e = ErrorCode::Missing;
-  if (e == ErrorCode::Ok) {
+  // Movies without 'ftyp' (common in QuickTime) get the brands of their kind;
+  // an 'ftyp' without compatible brands lists its major brand.
+  static const FourCC kDefaultBrands[] = {FourCC::of("isom"), FourCC::of("iso2"), FourCC::of("mp41")};
+  if (e == ErrorCode::Ok && ftyp == nullptr) {
+    params.major_brand = FourCC::of(movie.flavour == kFlavourQuickTime ? "qt  " : "isom");
+    params.minor_version = 0x200;
+    params.compatible_brand_count = 3;
+    params.compatible_brands = kDefaultBrands;
+  } else if (e == ErrorCode::Ok) {
     params.major_brand = ftyp->major_brand;
     params.minor_version = ftyp->minor_version;
     params.compatible_brand_count = ftyp->brand_count;
     params.compatible_brands = ftyp->compatible_brands;
+    if (ftyp->brand_count == 0) {
+      params.compatible_brand_count = 1;
+      params.compatible_brands = &ftyp->major_brand;
+    }
+  }
+  if (e == ErrorCode::Ok) {
     params.movie_timescale = job->movie_timescale;
     // The library must not adjust subpicture durations: the engine writes
     // them as they were.
@@ -98,6 +155,7 @@ ErrorCode open_output(RemuxJob* job, uint32_t index, uint32_t continuation) {
     e = media_open(&job->output, &params, kOpenCreate);
   }
   std::free(name);
+  if (e == ErrorCode::Ok) copy_movie_presentation(job);
   if (e == ErrorCode::Ok) e = add_tracks(job, continuation);
   if (e != ErrorCode::Ok && job->output != nullptr) {
     media_close(job->output);

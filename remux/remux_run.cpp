@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "boxes/elst.h"
 #include "boxes/hdlr.h"
 #include "remux/remux_job.h"
 #include "sampletables/stco.h"
@@ -51,6 +52,33 @@ void report_drop(RemuxJob* job, const TrackInfo& info, uint32_t reason) {
   auto* hdlr = track_record<HdlrRecord>(find_track(job->input->root, info.track_id), BoxTypeId::Hdlr);
   FourCC handler = hdlr != nullptr ? hdlr->handler_type : FourCC{};
   job->events->track_dropped(info.track_id, handler, info.fourcc, reason, job->stream.user);
+}
+
+// Where each kept track's presentation starts, and how the tracks start
+// relative to each other: captured fragments keep their first decode times
+// apart, and continuation files keep the tracks as far apart as the input.
+void place_tracks_in_time(RemuxJob* job) {
+  uint64_t earliest_fragment = none64();
+  for (const TrackSurvey& row : job->survey) {
+    TrackExtra* extra = find_track(job->input->root, row.input_track_id)->extra;
+    if (extra != nullptr && extra->first_fragment_time != none64()) {
+      uint64_t at = rescale(extra->first_fragment_time, row.timescale, job->movie_timescale);
+      if (at < earliest_fragment) earliest_fragment = at;
+    }
+  }
+  uint64_t earliest_start = none64();
+  for (TrackSurvey& row : job->survey) {
+    TrackExtra* extra = find_track(job->input->root, row.input_track_id)->extra;
+    if (extra != nullptr && extra->first_fragment_time != none64() && earliest_fragment != none64())
+      row.start_delay += rescale(extra->first_fragment_time, row.timescale, job->movie_timescale) - earliest_fragment;
+    uint64_t start_us = row.timescale != 0 ? rescale(static_cast<uint64_t>(row.media_time), row.timescale, 1000000) : 0;
+    if (start_us < earliest_start) earliest_start = start_us;
+  }
+  for (TrackSurvey& row : job->survey) {
+    uint64_t start_us = row.timescale != 0 ? rescale(static_cast<uint64_t>(row.media_time), row.timescale, 1000000) : 0;
+    row.continuation_media_time = static_cast<int64_t>(rescale(start_us - earliest_start, 1000000, row.timescale));
+    row.batch_start_time = row.next_time = rescale(row.start_delay, job->movie_timescale, row.timescale);
+  }
 }
 
 void free_job(RemuxJob* job) {
@@ -114,6 +142,8 @@ ErrorCode survey_input(RemuxJob* job) {
     if (info.max_sample_size > largest) largest = info.max_sample_size;
     row.input_track_id = info.track_id;
     row.start_delay = info.start_delay;
+    row.media_time = first_media_time(track);
+    if (track->extra != nullptr) row.media_time += track->extra->composition_shift;
     row.timescale = info.timescale;
     row.batch_start_time = row.next_time = rescale(info.start_delay, job->movie_timescale, info.timescale);
     row.sample_count = deliverable_samples(track, file_length);
@@ -124,6 +154,7 @@ ErrorCode survey_input(RemuxJob* job) {
   }
   track_iterator_free(it);
   VT_TRY(e);
+  place_tracks_in_time(job);
   if (job->events != nullptr && job->events->surveyed != nullptr &&
       job->events->surveyed(job->survey.count, job->stream.user) == 0)
     return ErrorCode::NoMore;  // the caller asked to stop: nothing is written
@@ -135,10 +166,8 @@ ErrorCode survey_input(RemuxJob* job) {
 
 ErrorCode reset_tracks(RemuxJob* job) {
   for (TrackSurvey& row : job->survey) {
-    TrackInfo info;
-    VT_TRY(track_info(job->input, row.input_track_id, &info));
     row.output_track_id = 0;
-    row.batch_start_time = row.next_time = rescale(info.start_delay, job->movie_timescale, info.timescale);
+    row.batch_start_time = row.next_time = rescale(row.start_delay, job->movie_timescale, row.timescale);
     row.queued_count = 0;
     row.stts_entry = row.stts_in_entry = 0;
     row.size_index = 0;

@@ -66,7 +66,10 @@ ErrorCode ctts_normalise(MediaFile* file, TrackBoxes* track, int64_t* shift) {
 ErrorCode ctts_drop_if_single(MediaFile* file, TrackBoxes* track) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
   auto* t = track_record<CompositionOffsetTable>(track, BoxTypeId::Ctts);
-  if (t != nullptr && t->entries.count == 1) remove_track_box(file, track, BoxTypeId::Ctts);
+  // Only an offset of 0 says nothing: a constant offset still moves every
+  // sample's presentation, which an edit list may count on.
+  if (t != nullptr && t->entries.count == 1 && t->entries[0].sample_offset == 0)
+    remove_track_box(file, track, BoxTypeId::Ctts);
   return ErrorCode::Ok;
 }
 

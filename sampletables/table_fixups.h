@@ -14,7 +14,9 @@ namespace vantorel {
 // without 'ctts' is left alone and succeeds.
 ErrorCode ctts_normalise(MediaFile* file, TrackBoxes* track, int64_t* shift);
 
-// Removes a 'ctts' of exactly one entry. Nothing to do without one.
+// Removes a 'ctts' of exactly one entry whose offset is 0. A single non-zero
+// offset is kept: it moves every sample's presentation. Nothing to do
+// without a table.
 ErrorCode ctts_drop_if_single(MediaFile* file, TrackBoxes* track);
 
 // Removes an 'stss' that has no entries or as many entries as the track has

@@ -74,7 +74,7 @@ TEST(Open, ReadModeCleansTablesAndStartsAtTheFirstSyncSample) {
   HandTrack late_sync = video_track(4);
   late_sync.track_id = 2;
   late_sync.stss = {3};
-  late_sync.ctts = {{4, 7}};  // a single entry: dropped
+  late_sync.ctts = {{4, 0}};  // a single entry of offset 0: dropped
   Opened o(hand_made_file({all_sync, late_sync}));
   ASSERT_EQ(o.result, ErrorCode::Ok);
   EXPECT_EQ(find_box(track_at(o.file->root, 0), BoxTypeId::Stss), nullptr);

@@ -384,6 +384,36 @@ TEST(WriteSample, EditListsFromStartDelayAndMediaTime) {
   }
 }
 
+TEST(WriteSample, AnEditStartingBeforeTheFirstPresentedSampleBecomesAnEmptyEdit) {
+  TempDir dir;
+  std::string path = dir.path("gap.mp4");
+  MediaFile* file = create_file(path);  // movie time scale 600
+  ASSERT_NE(file, nullptr);
+  TrackSpec spec = spec_for(kKindMpeg4Visual, nullptr, nullptr);
+  spec.timescale = 1000;
+  spec.media_time = 100;
+  uint32_t id = media_add_track(file, &spec);
+  ASSERT_NE(id, 0u);
+  Bytes data = pattern(10, 3);
+  // The first sample is presented at media time 300, the edit would start at 100.
+  for (int i = 0; i < 4; ++i) {
+    SampleWrite w = sample_of(data, 100, 300, kSampleSync, i == 0 ? 60 : 0);
+    ASSERT_EQ(write_sample(file, id, &w), ErrorCode::Ok);
+  }
+  ASSERT_EQ(media_close(file), ErrorCode::Ok);
+  ReadBack r(path);
+  ASSERT_EQ(r.result(), ErrorCode::Ok);
+  auto* elst = track_record<ElstRecord>(r.track(id), BoxTypeId::Elst);
+  ASSERT_NE(elst, nullptr);
+  ASSERT_EQ(elst->entries.count, 2u);
+  // The 200 media units between are shown as nothing: 120 movie units more.
+  EXPECT_EQ(elst->entries[0].media_time, kEmptyEdit);
+  EXPECT_EQ(elst->entries[0].segment_duration, 60u + 120u);
+  EXPECT_EQ(elst->entries[1].media_time, 300);
+  // The edit shows media 300 to 700, where the last sample's presentation ends.
+  EXPECT_EQ(elst->entries[1].segment_duration, 240u);
+}
+
 TEST(WriteSample, EditListsReadFromFilesKeepTheirRule) {
   TempDir dir;
   std::string path = dir.path("kept.mp4");

@@ -78,10 +78,12 @@ TEST(TableFixups, RedundantTablesAreDropped) {
     uint32_t ctts_entries;
     uint32_t sync_samples;
     bool ctts_kept, stss_kept;
+    int32_t first_offset = 0;
   };
   // The track has 4 samples.
   const Case cases[] = {
-      {"one composition run, every sample sync", 1, 4, false, false},
+      {"one composition run at 0, every sample sync", 1, 4, false, false},
+      {"one composition run at 7 still moves every sample", 1, 4, true, false, 7},
       {"two runs, some sync samples", 2, 2, true, true},
       {"no runs, no sync samples", 0, 0, true, false},
   };
@@ -91,7 +93,7 @@ TEST(TableFixups, RedundantTablesAreDropped) {
     TrackBoxes* t = make_track(f.get(), 1);
     add_tables(f.get(), t, {BoxTypeId::Ctts, BoxTypeId::Stss, BoxTypeId::Stsz});
     ASSERT_EQ(stsz_append(f.get(), t, 9, 4), ErrorCode::Ok);
-    for (uint32_t i = 0; i < c.ctts_entries; ++i) ASSERT_EQ(ctts_append(f.get(), t, 2, int32_t(i)), ErrorCode::Ok);
+    for (uint32_t i = 0; i < c.ctts_entries; ++i) ASSERT_EQ(ctts_append(f.get(), t, 2, int32_t(i) + c.first_offset), ErrorCode::Ok);
     for (uint32_t i = 1; i <= c.sync_samples; ++i) ASSERT_EQ(stss_append(f.get(), t, i), ErrorCode::Ok);
     ASSERT_EQ(ctts_drop_if_single(f.get(), t), ErrorCode::Ok);
     ASSERT_EQ(stss_drop_if_redundant(f.get(), t), ErrorCode::Ok);

@@ -28,7 +28,8 @@ bool is_one_of(FourCC f, std::initializer_list<const char*> codes) {
 bool is_video_code(FourCC f) { return is_one_of(f, {"mp4v", "avc1", "vc-1", "jpeg", "mjpa", "mjpb", "s263"}); }
 bool is_audio_code(FourCC f) { return is_one_of(f, {"mp4a", "samr", "sawb", "sawp", "twos", "ac-3", "ec-3", "sac3"}); }
 
-// The AC-3 specific fields of a sync frame's header, packed as 'dac3' is.
+}  // namespace
+
 bool ac3_word_from_frame(const uint8_t* b, uint32_t size, uint32_t* packed) {
   if (size < 8 || b[0] != 0x0B || b[1] != 0x77) return false;
   uint32_t fscod = b[4] >> 6;
@@ -45,6 +46,8 @@ bool ac3_word_from_frame(const uint8_t* b, uint32_t size, uint32_t* packed) {
   *packed = fscod | (bsid << 2) | (bsmod << 7) | (acmod << 10) | (lfeon << 13) | (bit_rate_code << 14);
   return true;
 }
+
+namespace {
 
 ErrorCode first_frame_ac3_word(RemuxJob* job, const TrackInfo* info, uint32_t* packed, bool* found) {
   *found = false;

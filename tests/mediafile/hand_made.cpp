@@ -39,7 +39,13 @@ Bytes trak(const HandTrack& t, const std::vector<uint64_t>& chunk_offsets, uint3
     for (const auto& e : t.stsc) stsc = cat({stsc, u32(e[0]), u32(e[1]), u32(e[2])});
     stsc_count = static_cast<uint32_t>(t.stsc.size());
   }
-  Bytes tables = cat({stsd_for(t.handler), full_box("stts", 0, 0, cat({u32(static_cast<uint32_t>(t.stts.size())), stts})),
+  Bytes stsd = stsd_for(t.handler);
+  if (!t.entries.empty()) {
+    Bytes all;
+    for (const Bytes& e : t.entries) all = cat({all, e});
+    stsd = full_box("stsd", 0, 0, cat({u32(static_cast<uint32_t>(t.entries.size())), all}));
+  }
+  Bytes tables = cat({stsd, full_box("stts", 0, 0, cat({u32(static_cast<uint32_t>(t.stts.size())), stts})),
                       full_box("stsc", 0, 0, cat({u32(stsc_count), stsc})),
                       full_box("stsz", 0, 0, cat({u32(0), u32(static_cast<uint32_t>(t.sizes.size())), stsz})),
                       full_box("stco", 0, 0, cat({u32(static_cast<uint32_t>(chunk_offsets.size())), stco}))});
@@ -71,7 +77,13 @@ Bytes trak(const HandTrack& t, const std::vector<uint64_t>& chunk_offsets, uint3
     for (auto [d, m] : t.edits) entries = cat({entries, u32(static_cast<uint32_t>(d)), u32(static_cast<uint32_t>(m)), u16(1), u16(0)});
     edts = box("edts", full_box("elst", 0, 0, cat({u32(static_cast<uint32_t>(t.edits.size())), entries})));
   }
-  return box("trak", cat({tkhd, edts, mdia}));
+  Bytes tref;
+  if (!t.tref_type.empty()) {
+    Bytes ids;
+    for (uint32_t id : t.tref_ids) ids = cat({ids, u32(id)});
+    tref = box("tref", box(t.tref_type, ids));
+  }
+  return box("trak", cat({tkhd, tref, edts, mdia}));
 }
 
 }  // namespace

@@ -20,6 +20,9 @@ struct HandTrack {
   std::vector<std::array<uint32_t, 3>> stsc;         // empty: one sample per chunk
   std::vector<std::pair<uint64_t, int64_t>> edits;   // (duration, media time); empty: no edit list
   bool drop_last_chunk_offset = false;               // a chunk table shorter than the samples
+  std::vector<Bytes> entries;                        // sample entry boxes; empty: one of the handler's kind
+  std::string tref_type;                             // a 'tref' of this type, when not empty
+  std::vector<uint32_t> tref_ids;
 };
 
 // The movie time scale is 600. Sample i holds bytes of value i + 1.

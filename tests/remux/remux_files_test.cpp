@@ -60,6 +60,8 @@ TEST(RemuxFiles, OutputsCarryEveryKeptPacket) {
       {"H.264 GOP 12 at 25 fps", "gop12.mp4", video + audio + "-c:v libx264 -g 12 -keyint_min 12 -sc_threshold 0 -pix_fmt yuv420p -c:a aac",
        {0, 1}},
       {"MPEG-4 Visual and MP3", "mp4v.mp4", video + audio + "-c:v mpeg4 -c:a libmp3lame", {0, 1}},
+      // 'mp4v' also carries MPEG-2 video: its object type must survive.
+      {"MPEG-2 video", "mpeg2.mp4", video + audio + "-c:v mpeg2video -c:a aac", {0, 1}},
       {"H.263 and AMR-NB", "amrnb.3gp",
        "-f lavfi -i testsrc=size=176x144:rate=15:duration=2 -i " + shell_quote(amr) + " -c:v h263 -c:a copy -shortest",
        {0, 1}},

@@ -1,0 +1,205 @@
+// How the engine decides what it carries and rebuilds each track's codec
+// configuration from the input's records.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/output_namer.h"
+#include "app/run_state.h"
+#include "boxes/tref.h"
+#include "mediafile/hand_made.h"
+#include "remux/remux_job.h"
+#include "sampletables/small_configs.h"
+#include "sampletables/stsd.h"
+#include "support/ffprobe.h"
+#include "support/temp_dir.h"
+
+namespace vantorel {
+namespace {
+
+using namespace test;
+
+TEST(CodecTable, Ac3WordFromTheFirstFrame) {
+  // fscod 1, frmsizecod 14 (bit rate code 7), bsid 8, bsmod 3.
+  auto frame = [](uint8_t acmod_byte, uint8_t next) {
+    return std::vector<uint8_t>{0x0B, 0x77, 0, 0, (1 << 6) | 14, (8 << 3) | 3, acmod_byte, next};
+  };
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    uint32_t acmod, lfeon;
+  };
+  const Case cases[] = {
+      // acmod 2 (stereo): dsurmod (2 bits) comes between acmod and lfeon.
+      {"stereo with LFE", frame(2 << 5 | 0x04, 0), 2, 1},
+      {"stereo without LFE", frame(2 << 5 | 0x18, 0xFF), 2, 0},
+      // acmod 7: cmixlev and surmixlev (4 bits) come between them.
+      {"3/2 with LFE", frame(7 << 5 | 0x01, 0), 7, 1},
+      {"3/2 without LFE", frame(7 << 5 | 0x1E, 0xFF), 7, 0},
+      {"mono with LFE", frame(1 << 5 | 0x10, 0), 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    uint32_t packed = 0;
+    ASSERT_TRUE(ac3_word_from_frame(c.bytes.data(), static_cast<uint32_t>(c.bytes.size()), &packed));
+    EXPECT_EQ(packed & 3, 1u);                 // fscod
+    EXPECT_EQ((packed >> 2) & 0x1F, 8u);       // bsid
+    EXPECT_EQ((packed >> 7) & 7, 3u);          // bsmod
+    EXPECT_EQ((packed >> 10) & 7, c.acmod);    // acmod
+    EXPECT_EQ((packed >> 13) & 1, c.lfeon);    // lfeon
+    EXPECT_EQ((packed >> 14) & 0x1F, 7u);      // bit rate code
+  }
+  uint32_t packed = 0;
+  const uint8_t not_ac3[8] = {0x0B, 0x78, 0, 0, 0, 0, 0, 0};
+  EXPECT_FALSE(ac3_word_from_frame(not_ac3, 8, &packed));
+  EXPECT_FALSE(ac3_word_from_frame(not_ac3, 5, &packed));
+}
+
+Bytes visual_entry_box(const std::string& format, const Bytes& children) {
+  Bytes fixed = cat({zeros(6), u16(1), zeros(16), u16(64), u16(48), u32(0x00480000), u32(0x00480000), u32(0), u16(1),
+                     zeros(32), u16(24), u16(0xFFFF)});
+  return box(format, cat({fixed, children}));
+}
+
+struct Input {
+  Bytes bytes;
+  MemoryPair pair{};
+  MediaFile* file = nullptr;
+  explicit Input(Bytes b) : bytes(std::move(b)) {
+    pair = MemoryPair{bytes.data(), static_cast<uint32_t>(bytes.size())};
+    OpenParams p{};
+    p.routines = memory_routines();
+    p.path = &pair;
+    EXPECT_EQ(media_open(&file, &p, kOpenRead), ErrorCode::Ok);
+  }
+  ~Input() { media_close(file); }
+};
+
+HandTrack frames(uint32_t n) {
+  HandTrack t;
+  for (uint32_t i = 0; i < n; ++i) t.sizes.push_back(20);
+  t.stts = {{n, 40}};
+  return t;
+}
+
+TEST(CodecTable, FieldOrderingsMapBackToTheBuildersFlags) {
+  struct Case {
+    uint8_t count, ordering;
+    uint8_t interlaced, a, b;
+  };
+  // The builder writes: both flags 1, A only 14, B only 9, neither 6.
+  const Case cases[] = {{2, 1, 1, 1, 1}, {2, 14, 1, 1, 0}, {2, 9, 1, 0, 1}, {2, 6, 1, 0, 0}, {1, 0, 0, 0, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(int(c.ordering));
+    HandTrack t = frames(3);
+    t.entries = {visual_entry_box("mjpb", box("fiel", cat({u8(c.count), u8(c.ordering)})))};
+    Input in(hand_made_file({t}));
+    ASSERT_NE(in.file, nullptr);
+    RemuxJob job{};
+    job.input = in.file;
+    TrackInfo info;
+    ASSERT_EQ(track_info(in.file, 1, &info), ErrorCode::Ok);
+    TrackSurvey row{};
+    uint32_t reason = 99;
+    ASSERT_EQ(classify_track(&job, &info, &row, &reason), ErrorCode::Ok);
+    EXPECT_EQ(reason, 0u);
+    TrackSpec spec;
+    ASSERT_EQ(build_track_spec(&job, &row, &info, &spec, &reason), ErrorCode::Ok);
+    EXPECT_EQ(spec.kind, kKindMotionJpeg);
+    EXPECT_EQ(spec.codec.mjpeg.variant, 2u);
+    EXPECT_EQ(spec.codec.mjpeg.interlaced, c.interlaced);
+    EXPECT_EQ(spec.codec.mjpeg.field_a, c.a);
+    EXPECT_EQ(spec.codec.mjpeg.field_b, c.b);
+  }
+}
+
+TEST(CodecTable, TracksThatSwitchDescriptionsAndMissingConfigurations) {
+  struct Case {
+    const char* name;
+    std::vector<Bytes> entries;
+    uint32_t reason;
+  };
+  Bytes plain = visual_entry_box("mp4v", {});
+  Bytes wider = visual_entry_box("mp4v", box("btrt", zeros(12)));
+  const Case cases[] = {
+      {"two equal descriptions", {plain, plain}, 0},
+      {"two different descriptions", {plain, wider}, kDropDescriptions},
+      {"AVC without 'avcC'", {visual_entry_box("avc1", {})}, kDropConfiguration},
+      {"VC-1 without 'dvc1'", {visual_entry_box("vc-1", {})}, kDropConfiguration},
+      {"a format the remux does not carry", {visual_entry_box("hvc1", {})}, kDropCodec},
+      {"H.263 without 'd263' (derived)", {visual_entry_box("s263", {})}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HandTrack t = frames(4);
+    t.entries = c.entries;
+    Input in(hand_made_file({t}));
+    ASSERT_NE(in.file, nullptr);
+    uint32_t reason = 99;
+    ASSERT_EQ(remux_track_verdict(in.file, 1, &reason), ErrorCode::Ok);
+    EXPECT_EQ(reason, c.reason);
+  }
+}
+
+// Runs the engine over a hand-made file and reads the output back.
+struct Remuxed {
+  TempDir dir;
+  std::string out;
+  MediaFile* file = nullptr;
+  explicit Remuxed(const Bytes& input) {
+    std::string in = dir.path("in.mp4");
+    FILE* f = std::fopen(in.c_str(), "wb");
+    std::fwrite(input.data(), 1, input.size(), f);
+    std::fclose(f);
+    out = dir.path("out.mp4");
+    app::RunState state{};
+    app::run_state_init(&state, in.c_str(), out.c_str(), nullptr);
+    EXPECT_EQ(remux_run(in.c_str(), app::output_namer, nullptr, kSplitNone, nullptr, 0, 0, 1, nullptr, &state),
+              ErrorCode::Ok);
+    app::run_state_release(&state);
+    OpenParams p{};
+    p.routines = std_routines();
+    p.path = out.c_str();
+    EXPECT_EQ(media_open(&file, &p, kOpenRead), ErrorCode::Ok);
+  }
+  ~Remuxed() { media_close(file); }
+};
+
+TEST(CodecTable, ReferencesKeepOnlyCarriedTracks) {
+  HandTrack video = frames(3);
+  video.tref_type = "sync";
+  video.tref_ids = {2, 3};
+  HandTrack text = frames(2);
+  text.handler = "sbtl";
+  text.track_id = 2;
+  HandTrack other = frames(3);
+  other.track_id = 3;
+  other.tref_type = "hint";
+  other.tref_ids = {2};  // only a track that is left out
+  Remuxed r(hand_made_file({video, text, other}));
+  ASSERT_NE(r.file, nullptr);
+  ASSERT_EQ(track_count(r.file->root), 2u);
+  auto* tref = track_record<TrefRecord>(find_track(r.file->root, 1), BoxTypeId::Tref);
+  ASSERT_NE(tref, nullptr);
+  EXPECT_EQ(tref->reference_type, kReferenceSync);
+  ASSERT_EQ(tref->track_ids.count, 1u);
+  EXPECT_EQ(tref->track_ids[0], 3u);
+  EXPECT_EQ(track_record<TrefRecord>(find_track(r.file->root, 3), BoxTypeId::Tref), nullptr);
+}
+
+TEST(CodecTable, MotionJpegFieldsSurviveTheRemux) {
+  HandTrack t = frames(3);
+  t.entries = {visual_entry_box("mjpa", box("fiel", cat({u8(2), u8(14)})))};
+  Remuxed r(hand_made_file({t}));
+  ASSERT_NE(r.file, nullptr);
+  VisualSampleEntry* entry = visual_entry(r.file, find_track(r.file->root, 1), 0);
+  ASSERT_NE(entry, nullptr);
+  EXPECT_TRUE(entry->format == "mjpa");
+  ASSERT_NE(entry->fiel, nullptr);
+  EXPECT_EQ(entry->fiel->field_count, 2);
+  EXPECT_EQ(entry->fiel->field_ordering, 14);
+}
+
+}  // namespace
+}  // namespace vantorel

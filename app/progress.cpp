@@ -28,7 +28,9 @@ void progress_print(std::FILE* out, uint32_t permille, ProgressState* progress) 
   progress->printed = 1;
   progress->shown = 1;
   progress->last = permille;
-  if (width > 1 && static_cast<uint32_t>(width - 1) > progress->width) progress->width = static_cast<uint32_t>(width - 1);
+  // The widest line, without its carriage return, is what clearing covers.
+  if (width > 1 && static_cast<uint32_t>(width - 1) > progress->width)
+    progress->width = static_cast<uint32_t>(width - 1);
 }
 
 void progress_begin_pass(ProgressState* progress, uint32_t pass) {

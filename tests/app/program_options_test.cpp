@@ -127,6 +127,7 @@ TEST(ProgramOptions, ProgressOnlyOnATerminalWithPassLabels) {
   RunOptions terminal;
   terminal.stdout_on_terminal = true;
   RunResult shown = run_program(dir, {kSample, dir.path("a.mp4")}, terminal);
+  if (shown.no_terminal) GTEST_SKIP() << "no pseudo-terminal on this machine";
   ASSERT_EQ(shown.status, 0) << shown.err;
   size_t analysing = shown.out.find("analysing 0.0 % \r");
   size_t writing = shown.out.find("writing 0.0 % \r");
@@ -365,9 +366,13 @@ TEST(ProgramOptions, InfoOnTheSampleNamesChaptersTagsAndLeftOutTracks) {
   // The text form tells the same.
   RunResult text = run_program(dir, {"--info", kSample});
   ASSERT_EQ(text.status, 0) << text.err;
-  for (const std::string& part : {std::string("Format: MP4, major brand isom"), std::string("Track 1: handler vide, format avc1, 320x240"),
-                                  std::string("Track 3: handler text, format none"), ": left out, " + reason,
-                                  std::string("  2.000000 s  Closing\n"), std::string("  title: Vantorel sample\n")})
+  const std::string parts[] = {"Format: MP4, major brand isom",
+                               "Track 1: handler vide, format avc1, 320x240",
+                               "Track 3: handler text, format none",
+                               ": left out, " + reason,
+                               "  2.000000 s  Closing\n",
+                               "  title: Vantorel sample\n"};
+  for (const std::string& part : parts)
     EXPECT_NE(text.out.find(part), std::string::npos) << part << "\n" << text.out;
 }
 

@@ -34,6 +34,7 @@ RunResult run_program(const TempDir& dir, const std::vector<std::string>& args, 
     master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname(master) == nullptr) {
       if (master >= 0) close(master);
+      result.no_terminal = true;
       return result;
     }
     slave_name = ptsname(master);

@@ -12,6 +12,7 @@ struct RunResult {
   int status = -1;  // exit status; -1 when the program did not exit normally
   std::string out;
   std::string err;
+  bool no_terminal = false;  // a terminal was asked for and none could be had
 };
 
 struct RunOptions {

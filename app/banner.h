@@ -10,4 +10,13 @@ constexpr const char* kProgramVersion = VANTOREL_VERSION;
 // Title, what the tool does, build line, empty line, usage.
 void print_banner_and_usage(std::FILE* out);
 
+// --help: the banner and usage, then the other forms and every option.
+void print_help(std::FILE* out);
+
+// After a bad command line: the usage and the options, without the banner.
+void print_usage(std::FILE* out);
+
+// --version: "Vantorel 1.0.0", the same name and version as the banner's.
+void print_version(std::FILE* out);
+
 }  // namespace vantorel::app

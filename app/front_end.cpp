@@ -2,6 +2,7 @@
 
 #include "app/banner.h"
 #include "app/failure_message.h"
+#include "app/file_info.h"
 #include "app/output_namer.h"
 #include "app/posix_routines.h"
 #include "app/progress.h"
@@ -47,39 +48,84 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
   RemuxEvents events{};
   events.track_dropped = report_dropped_track;
   events.surveyed = surveyed;
+  events.pass_started = progress_pass_started;
   events.input_failure = &state->detail;
-  uint64_t no_limit = 0;
-  ErrorCode e = remux_run_with_events(args->input_path, output_namer, progress_report, kSplitNone, &no_limit, 0, 0, 1,
-                                      routines, state, &events);
+  uint64_t limit = args->split_limit;
+  uint32_t limit_count = args->split_mode != kSplitNone ? 1 : 0;
+  ErrorCode e = remux_run_with_events(args->input_path, output_namer, progress_report, args->split_mode, &limit,
+                                      limit_count, 0, 1, routines, state, &events);
   if (e == ErrorCode::Ok && !state->nothing_to_carry) *out_written = 1;
   return e;
 }
 
-int app_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
-  if (argc != 3) {
-    print_banner_and_usage(out);
-    return kExitSuccess;
-  }
-  CommandLine args{argv[1], argv[2]};
+int run_info(const CommandLine* args, const IoRoutines* routines, std::FILE* out, std::FILE* err) {
+  if (args == nullptr || routines == nullptr || args->input_path == nullptr) return kExitBadOptions;
   RunState state;
-  run_state_init(&state, args.input_path, args.output_path, out);
+  run_state_init(&state, args->input_path, nullptr, nullptr);
+  FileDescription description;
+  ErrorCode e = describe_file(args->input_path, args->input_path, routines, &state, &state.detail, &description);
+  int status = kExitSuccess;
+  if (e != ErrorCode::Ok) {
+    print_failure_message(err, e, &state, &state.detail);
+    status = kExitFailure;
+  } else {
+    if (args->json) {
+      print_description_json(out, &description);
+    } else {
+      print_description_text(out, &description);
+    }
+    std::fflush(out);
+  }
+  file_description_release(&description);
+  run_state_release(&state);
+  return status;
+}
+
+namespace {
+
+int run_remux_command(const CommandLine* args, std::FILE* out, std::FILE* err) {
+  RunState state;
+  run_state_init(&state, args->input_path, args->output_path, progress_stream(out, err, args->quiet != 0));
   IoRoutines routines = posix_routines();
   state.warnings = err;
   uint32_t written = 0;
-  ErrorCode result = run_remux(&args, &routines, &state, &written);
+  ErrorCode result = run_remux(args, &routines, &state, &written);
+  progress_clear(&state.progress);
   int status = kExitSuccess;
   if (result != ErrorCode::Ok) {
     print_failure_message(err, result, &state, &state.detail);
     status = kExitFailure;
   } else if (state.nothing_to_carry) {
     std::fprintf(err, "%s: '%s' has no track that can be carried into an MP4 file; nothing was written\n",
-                 kProgramName, args.input_path);
+                 kProgramName, args->input_path);
     status = kExitFailure;
   } else if (written) {
     print_done(out);
   }
   run_state_release(&state);
   return status;
+}
+
+}  // namespace
+
+int app_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
+  CommandLine args;
+  char error[kCommandErrorCapacity];
+  if (!parse_command_line(argc, argv, &args, error)) {
+    std::fprintf(err, "%s: %s\n", kProgramName, error);
+    print_usage(err);
+    return kExitBadOptions;
+  }
+  switch (args.action) {
+    case kActionRemux: return run_remux_command(&args, out, err);
+    case kActionInfo: {
+      IoRoutines routines = posix_routines();
+      return run_info(&args, &routines, out, err);
+    }
+    case kActionHelp: print_help(out); return kExitSuccess;
+    case kActionVersion: print_version(out); return kExitSuccess;
+    default: print_banner_and_usage(out); return kExitSuccess;
+  }
 }
 
 }  // namespace vantorel::app

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "app/command_line.h"
 #include "app/run_state.h"
 #include "io/error.h"
 #include "io/io_routines.h"
@@ -15,16 +16,15 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitBadOptions = 2;
 
-struct CommandLine {
-  const char* input_path;
-  const char* output_path;
-};
-
-// Runs the job for `args` with the platform routines and the run state as
+// Runs the job for `args` (its paths and split limit) with the platform routines and the run state as
 // the engine's user value. Sets *out_written to 1 once output files were
 // written. An output path that names the input is refused (NoName, the
 // refusal recorded in the state) before anything is opened.
 ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunState* state, uint32_t* out_written);
+
+// --info: describes `args->input_path` on `out` (as text, or JSON with
+// args->json); an open failure goes to `err`. Returns the exit status.
+int run_info(const CommandLine* args, const IoRoutines* routines, std::FILE* out, std::FILE* err);
 
 // The whole program: arguments as main got them, console streams given.
 // Returns the exit status.

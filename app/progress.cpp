@@ -1,21 +1,68 @@
 #include "app/progress.h"
 
+#include <unistd.h>
+
 namespace vantorel::app {
+
+namespace {
+
+bool is_terminal(std::FILE* stream) {
+  if (stream == nullptr) return false;
+  int fd = fileno(stream);
+  return fd >= 0 && isatty(fd) == 1;
+}
+
+}  // namespace
 
 void progress_print(std::FILE* out, uint32_t permille, ProgressState* progress) {
   if (out == nullptr || progress == nullptr) return;
   if (progress->printed && progress->last == permille) return;
-  std::fprintf(out, "%u.%u %% \r", permille / 10, permille % 10);
+  int width;
+  if (progress->label != nullptr) {
+    width = std::fprintf(out, "%s %u.%u %% \r", progress->label, permille / 10, permille % 10);
+  } else {
+    width = std::fprintf(out, "%u.%u %% \r", permille / 10, permille % 10);
+  }
   // Without a line feed a line-buffered console would show nothing.
   std::fflush(out);
   progress->printed = 1;
+  progress->shown = 1;
   progress->last = permille;
+  // The widest line, without its carriage return, is what clearing covers.
+  if (width > 1 && static_cast<uint32_t>(width - 1) > progress->width)
+    progress->width = static_cast<uint32_t>(width - 1);
+}
+
+void progress_begin_pass(ProgressState* progress, uint32_t pass) {
+  if (progress == nullptr) return;
+  progress->label = pass == 0 ? "analysing" : "writing";
+  progress->printed = 0;
+}
+
+void progress_clear(ProgressState* progress) {
+  if (progress == nullptr || progress->out == nullptr || !progress->shown) return;
+  std::fprintf(progress->out, "%*s\r", static_cast<int>(progress->width), "");
+  std::fflush(progress->out);
+  progress->shown = 0;
+  progress->width = 0;
 }
 
 uint32_t progress_report(uint32_t permille, void* user) {
   auto* state = static_cast<RunState*>(user);
   if (state != nullptr) progress_print(state->progress.out, permille, &state->progress);
   return 1;
+}
+
+void progress_pass_started(uint32_t pass, void* user) {
+  auto* state = static_cast<RunState*>(user);
+  if (state != nullptr) progress_begin_pass(&state->progress, pass);
+}
+
+std::FILE* progress_stream(std::FILE* out, std::FILE* err, bool quiet) {
+  if (quiet) return nullptr;
+  if (is_terminal(out)) return out;
+  if (is_terminal(err)) return err;
+  return nullptr;
 }
 
 void print_done(std::FILE* out) {

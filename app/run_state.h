@@ -29,9 +29,12 @@ struct OutputNameState {
 };
 
 struct ProgressState {
-  std::FILE* out;
-  uint32_t printed;  // 1 once a value was printed
-  uint32_t last;     // the value printed last
+  std::FILE* out;      // null: no progress is shown
+  uint32_t printed;    // 1 once a value was printed in this pass
+  uint32_t last;       // the value printed last
+  const char* label;   // what the pass does ("analysing", "writing"); null: none
+  uint32_t shown;      // 1 once anything was printed: the line needs clearing
+  uint32_t width;      // characters of the line printed last
 };
 
 struct RunState {

@@ -2,65 +2,22 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "support/ffprobe.h"
+#include "support/run_program.h"
 #include "support/temp_dir.h"
 
 namespace vantorel {
 namespace {
 
-struct RunResult {
-  int status;  // exit status; -1 when the program did not exit normally
-  std::string out;
-  std::string err;
-};
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// Runs the built program with `args`, collecting both console streams.
-RunResult run_program(const test::TempDir& dir, const std::vector<std::string>& args) {
-  std::string out_path = dir.path("stdout.txt");
-  std::string err_path = dir.path("stderr.txt");
-  pid_t child = fork();
-  if (child == 0) {
-    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
-    std::vector<char*> argv;
-    std::string program = VANTOREL_EXE;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = args;
-    for (auto& a : copies) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  RunResult result{-1, "", ""};
-  int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child) return result;
-  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  result.out = slurp(out_path);
-  result.err = slurp(err_path);
-  return result;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-    lines.push_back(text.substr(start, end - start));
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
+using test::lines_of;
+using test::run_program;
+using test::RunResult;
+using test::slurp;
 
 TEST(CommandLine, WrongArgumentCountPrintsBannerAndUsage) {
   test::TempDir dir;

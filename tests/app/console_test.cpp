@@ -37,6 +37,35 @@ TEST(Progress, PrintsTenthsAndSkipsRepeats) {
   }
 }
 
+TEST(Progress, PassesAreLabelledAndTheLineIsClearedAtTheEnd) {
+  test::Capture out;
+  ProgressState progress{};
+  progress.out = out.stream();
+  progress_begin_pass(&progress, 0);
+  progress_print(out.stream(), 0, &progress);
+  progress_print(out.stream(), 1000, &progress);
+  progress_begin_pass(&progress, 1);
+  progress_print(out.stream(), 1000, &progress);  // printed again: a new pass
+  progress_print(out.stream(), 1000, &progress);
+  progress_clear(&progress);
+  progress_clear(&progress);  // nothing left to clear
+  EXPECT_EQ(out.text(), "analysing 0.0 % \ranalysing 100.0 % \rwriting 100.0 % \r" + std::string(18, ' ') + "\r");
+
+  test::Capture silent;
+  ProgressState unused{};
+  unused.out = silent.stream();
+  progress_clear(&unused);  // nothing was shown: nothing to blank
+  EXPECT_EQ(silent.text(), "");
+}
+
+TEST(Progress, ShownOnlyOnATerminal) {
+  test::Capture out, err;
+  // Memory streams are no terminal, and quiet shows nothing anyway.
+  EXPECT_EQ(progress_stream(out.stream(), err.stream(), false), nullptr);
+  EXPECT_EQ(progress_stream(out.stream(), err.stream(), true), nullptr);
+  EXPECT_EQ(progress_stream(nullptr, nullptr, false), nullptr);
+}
+
 TEST(Progress, CallbackPrintsToTheStateStreamAndGoesOn) {
   test::Capture out;
   RunState state;

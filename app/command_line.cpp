@@ -1,0 +1,280 @@
+#include "app/command_line.h"
+
+#include <cstring>
+
+#include "remux/remux.h"
+
+namespace vantorel::app {
+
+namespace {
+
+using ErrorText = char (&)[kCommandErrorCapacity];
+
+// Digits of a fraction beyond this are checked but do not change the value:
+// a nanosecond or a billionth of a byte is below anything a limit can mean.
+constexpr uint32_t kFractionDigits = 9;
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// `text` up to `end` as a decimal number (digits, optionally a point and
+// more digits) times `unit`, truncated to a whole number.
+bool scaled_decimal(const char* text, const char* end, uint64_t unit, uint64_t* out) {
+  *out = 0;
+  uint64_t whole = 0;
+  uint64_t fraction = 0;
+  uint64_t fraction_scale = 1;
+  uint32_t digits = 0;
+  const char* p = text;
+  for (; p < end && is_digit(*p); ++p, ++digits) {
+    uint64_t d = static_cast<uint64_t>(*p - '0');
+    if (whole > (UINT64_MAX - d) / 10) return false;
+    whole = whole * 10 + d;
+  }
+  if (p < end && *p == '.') {
+    ++p;
+    uint32_t kept = 0;
+    for (; p < end && is_digit(*p); ++p, ++digits) {
+      if (kept == kFractionDigits) continue;
+      fraction = fraction * 10 + static_cast<uint64_t>(*p - '0');
+      fraction_scale *= 10;
+      ++kept;
+    }
+  }
+  if (p != end || digits == 0) return false;
+  if (whole > UINT64_MAX / unit) return false;
+  uint64_t value = whole * unit;
+  // fraction < 10^9 and unit <= 2^30, so the product stays below 2^60.
+  uint64_t part = fraction * unit / fraction_scale;
+  if (value > UINT64_MAX - part) return false;
+  *out = value + part;
+  return true;
+}
+
+struct OptionRow;
+using OptionApply = bool (*)(const OptionRow& row, const char* value, CommandLine* line, ErrorText error);
+
+struct OptionRow {
+  const char* name;
+  const char* short_name;  // null for none
+  uint32_t takes_value;
+  const char* value_name;  // for the usage text
+  const char* help;
+  OptionApply apply;
+};
+
+bool set_split(uint32_t mode, uint64_t limit, const OptionRow& row, CommandLine* line, ErrorText error) {
+  if (line->split_mode != kSplitNone) {
+    std::snprintf(error, kCommandErrorCapacity, "give one split option, once: %s came after another", row.name);
+    return false;
+  }
+  line->split_mode = mode;
+  line->split_limit = limit;
+  return true;
+}
+
+bool apply_split_size(const OptionRow& row, const char* value, CommandLine* line, ErrorText error) {
+  uint64_t bytes = 0;
+  if (!parse_byte_size(value, &bytes)) {
+    std::snprintf(error, kCommandErrorCapacity,
+                  "bad size '%s' for %s: give a number of bytes above 0, optionally with K, M or G", value, row.name);
+    return false;
+  }
+  return set_split(kSplitBySize, bytes, row, line, error);
+}
+
+bool apply_split_duration(const OptionRow& row, const char* value, CommandLine* line, ErrorText error) {
+  uint64_t ms = 0;
+  if (!parse_seconds_as_ms(value, &ms)) {
+    std::snprintf(error, kCommandErrorCapacity, "bad duration '%s' for %s: give seconds, at least 0.001", value,
+                  row.name);
+    return false;
+  }
+  return set_split(kSplitByDuration, ms, row, line, error);
+}
+
+// --help and --version: the first one given decides.
+bool apply_help(const OptionRow&, const char*, CommandLine* line, ErrorText) {
+  if (line->action == kActionBanner) line->action = kActionHelp;
+  return true;
+}
+bool apply_version(const OptionRow&, const char*, CommandLine* line, ErrorText) {
+  if (line->action == kActionBanner) line->action = kActionVersion;
+  return true;
+}
+bool apply_quiet(const OptionRow&, const char*, CommandLine* line, ErrorText) {
+  line->quiet = 1;
+  return true;
+}
+bool apply_json(const OptionRow&, const char*, CommandLine* line, ErrorText) {
+  line->json = 1;
+  return true;
+}
+
+constexpr OptionRow kOptions[] = {
+    {"--split-size", nullptr, 1, "SIZE", "start a new output file before this many bytes (K, M, G: powers of 1024)",
+     apply_split_size},
+    {"--split-duration", nullptr, 1, "SECONDS", "start a new output file before this many seconds",
+     apply_split_duration},
+    {"--quiet", nullptr, 0, nullptr, "print no progress line", apply_quiet},
+    {"--info", nullptr, 0, nullptr, "describe <file> instead of remuxing it", nullptr},
+    {"--json", nullptr, 0, nullptr, "with --info: print one JSON document", apply_json},
+    {"--help", "-h", 0, nullptr, "print this text", apply_help},
+    {"--version", nullptr, 0, nullptr, "print the name and version", apply_version},
+};
+
+// The row whose name is the text before any "=", and where the value after
+// it starts (null without "=").
+const OptionRow* find_option(const char* arg, const char** inline_value) {
+  *inline_value = nullptr;
+  const char* equals = std::strchr(arg, '=');
+  size_t length = equals != nullptr ? static_cast<size_t>(equals - arg) : std::strlen(arg);
+  for (const OptionRow& row : kOptions) {
+    bool long_match = std::strlen(row.name) == length && std::strncmp(row.name, arg, length) == 0;
+    bool short_match = row.short_name != nullptr && equals == nullptr && std::strcmp(row.short_name, arg) == 0;
+    if (long_match || short_match) {
+      if (equals != nullptr) *inline_value = equals + 1;
+      return &row;
+    }
+  }
+  return nullptr;
+}
+
+bool check_combination(CommandLine* line, uint32_t info, uint32_t plain_count, ErrorText error) {
+  if (line->json && !info) {
+    std::snprintf(error, kCommandErrorCapacity, "--json goes with --info");
+    return false;
+  }
+  if (info && line->split_mode != kSplitNone) {
+    std::snprintf(error, kCommandErrorCapacity, "--info writes nothing, so it takes no split option");
+    return false;
+  }
+  if (info) {
+    if (plain_count != 1) {
+      std::snprintf(error, kCommandErrorCapacity, "--info takes one file name, got %u", plain_count);
+      return false;
+    }
+    line->action = kActionInfo;
+    return true;
+  }
+  if (plain_count != 2) {
+    std::snprintf(error, kCommandErrorCapacity, "expected an input and an output file name, got %u file name%s",
+                  plain_count, plain_count == 1 ? "" : "s");
+    return false;
+  }
+  line->action = kActionRemux;
+  return true;
+}
+
+}  // namespace
+
+bool parse_byte_size(const char* text, uint64_t* out) {
+  if (text == nullptr || out == nullptr) return false;
+  *out = 0;
+  const char* end = text + std::strlen(text);
+  uint64_t unit = 1;
+  if (end != text) {
+    switch (end[-1]) {
+      case 'K': case 'k': unit = uint64_t{1} << 10; break;
+      case 'M': case 'm': unit = uint64_t{1} << 20; break;
+      case 'G': case 'g': unit = uint64_t{1} << 30; break;
+      default: break;
+    }
+    if (unit != 1) --end;
+  }
+  uint64_t value = 0;
+  if (!scaled_decimal(text, end, unit, &value) || value == 0) return false;
+  *out = value;
+  return true;
+}
+
+bool parse_seconds_as_ms(const char* text, uint64_t* out) {
+  if (text == nullptr || out == nullptr) return false;
+  *out = 0;
+  uint64_t value = 0;
+  if (!scaled_decimal(text, text + std::strlen(text), 1000, &value) || value == 0) return false;
+  *out = value;
+  return true;
+}
+
+bool parse_command_line(int argc, const char* const* argv, CommandLine* out, ErrorText error) {
+  error[0] = '\0';
+  *out = CommandLine{};
+  if (argv == nullptr) argc = 0;
+  CommandLine line{};
+  const char* plain[2] = {nullptr, nullptr};
+  uint32_t plain_count = 0;
+  uint32_t info = 0;
+  bool options_end = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (arg == nullptr) break;
+    if (options_end || arg[0] != '-') {
+      if (plain_count < 2) plain[plain_count] = arg;
+      if (plain_count < UINT32_MAX) ++plain_count;
+      continue;
+    }
+    line.options_given = 1;
+    if (std::strcmp(arg, "--") == 0) {
+      options_end = true;
+      continue;
+    }
+    const char* value = nullptr;
+    const OptionRow* row = find_option(arg, &value);
+    if (row == nullptr) {
+      std::snprintf(error, kCommandErrorCapacity, "unknown option '%s'", arg);
+      return false;
+    }
+    if (row->takes_value && value == nullptr) {
+      if (i + 1 >= argc || argv[i + 1] == nullptr) {
+        std::snprintf(error, kCommandErrorCapacity, "%s needs a value", row->name);
+        return false;
+      }
+      value = argv[++i];
+    } else if (!row->takes_value && value != nullptr) {
+      std::snprintf(error, kCommandErrorCapacity, "%s takes no value", row->name);
+      return false;
+    }
+    if (row->apply == nullptr) {
+      info = 1;  // --info: decided once every option is known
+    } else if (!row->apply(*row, value, &line, error)) {
+      return false;
+    }
+  }
+  line.input_path = plain[0];
+  line.output_path = plain[1];
+  if (line.action == kActionHelp || line.action == kActionVersion) {
+    *out = line;
+    return true;
+  }
+  if (!line.options_given) {
+    // The plain form: two names remux, any other count shows the banner.
+    line.action = plain_count == 2 ? kActionRemux : kActionBanner;
+    *out = line;
+    return true;
+  }
+  if (!check_combination(&line, info, plain_count, error)) return false;
+  if (line.action == kActionInfo) line.output_path = nullptr;
+  *out = line;
+  return true;
+}
+
+void print_options(std::FILE* out) {
+  std::fprintf(out, "       Vantorel.exe [options] <in> <out.mp4>\n");
+  std::fprintf(out, "       Vantorel.exe --info [--json] <file>\n");
+  std::fprintf(out, "\n");
+  std::fprintf(out, "Options:\n");
+  for (const OptionRow& row : kOptions) {
+    char left[48];
+    if (row.short_name != nullptr) {
+      std::snprintf(left, sizeof left, "%s, %s", row.short_name, row.name);
+    } else if (row.value_name != nullptr) {
+      std::snprintf(left, sizeof left, "%s %s", row.name, row.value_name);
+    } else {
+      std::snprintf(left, sizeof left, "%s", row.name);
+    }
+    std::fprintf(out, "  %-26s %s\n", left, row.help);
+  }
+  std::fprintf(out, "  %-26s %s\n", "--", "end of options: later names may begin with '-'");
+}
+
+}  // namespace vantorel::app

@@ -1,0 +1,53 @@
+#pragma once
+// The command line as the user typed it, turned into one record: what to do,
+// on which files, with which split limit. Parsing prints nothing, so every
+// good and bad line can be checked by the tests.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace vantorel::app {
+
+enum CommandAction : uint32_t {
+  kActionBanner = 0,   // no options and not two file names: banner and usage, status 0
+  kActionRemux = 1,    // <in> <out.mp4>
+  kActionInfo = 2,     // --info <file>
+  kActionHelp = 3,     // --help, -h
+  kActionVersion = 4,  // --version
+};
+
+struct CommandLine {
+  uint32_t action;  // CommandAction
+  const char* input_path;
+  const char* output_path;  // remux only
+  uint32_t split_mode;      // SplitMode of the engine
+  uint64_t split_limit;     // bytes for split mode 1, milliseconds for split mode 2
+  uint32_t quiet;           // no progress line
+  uint32_t json;            // --info as one JSON document
+  uint32_t options_given;   // 1 when any argument was an option (a lone "--" included)
+};
+
+// A message for the user about a bad command line, without the program's
+// name or a line feed.
+constexpr size_t kCommandErrorCapacity = 256;
+
+// Parses `argv[1..argc)`. True with `out` filled; false with `out` zeroed
+// and the reason in `error`. Arguments that begin with "-" are options,
+// anywhere on the line, until a lone "--"; a value is the next argument or
+// follows "=" ("--split-size=700M").
+bool parse_command_line(int argc, const char* const* argv, CommandLine* out, char (&error)[kCommandErrorCapacity]);
+
+// "700M" -> 734003200: a decimal number of bytes, fractions allowed, with an
+// optional K, M or G (powers of 1024, either letter case). False for
+// anything else, for 0 bytes and for more than 64 bits hold.
+bool parse_byte_size(const char* text, uint64_t* out);
+
+// "90", "1.5" seconds -> milliseconds (fractions below a millisecond are
+// dropped). False for anything that is not a plain decimal number, for less
+// than 1 ms and for more than 64 bits hold.
+bool parse_seconds_as_ms(const char* text, uint64_t* out);
+
+// The usage lines with the options, for --help and after a bad command line.
+void print_options(std::FILE* out);
+
+}  // namespace vantorel::app

@@ -1,0 +1,611 @@
+#include "app/file_info.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "boxes/hdlr.h"
+#include "mediafile/mediafile.h"
+#include "meta/tag_record.h"
+#include "remux/remux.h"
+#include "sampletables/ftyp.h"
+
+namespace vantorel::app {
+
+namespace {
+
+const char* flavour_name(uint32_t flavour) {
+  switch (flavour) {
+    case kFlavourMp4: return "mp4";
+    case kFlavourQuickTime: return "quicktime";
+    case kFlavourAvi: return "avi";
+    case kFlavourAsf: return "asf";
+    default: return "unknown";
+  }
+}
+
+const char* flavour_title(uint32_t flavour) {
+  switch (flavour) {
+    case kFlavourMp4: return "MP4";
+    case kFlavourQuickTime: return "QuickTime";
+    case kFlavourAvi: return "AVI";
+    case kFlavourAsf: return "ASF";
+    default: return "unknown";
+  }
+}
+
+// A sample-entry code whose first two bytes are zero carries a WAVE format
+// tag in the other two (AVI and ASF audio).
+bool is_format_tag(FourCC f) { return !f.is_zero() && f.c[0] == 0 && f.c[1] == 0; }
+uint32_t format_tag_of(FourCC f) { return f.to_u32() & 0xFFFF; }
+
+bool track_has_sizes(uint32_t kind) {
+  return handler_is_video_like(kind) || kind == kHandlerSubpicture;
+}
+
+// Object types of MPEG-4 and MPEG-2 AAC, whose configuration is an
+// AudioSpecificConfig, and of MPEG-1/2 audio (layers 1 to 3).
+bool is_aac_object(uint32_t object_type) { return object_type == 0x40 || (object_type >= 0x66 && object_type <= 0x68); }
+bool is_mpeg_audio_object(uint32_t object_type) { return object_type == 0x69 || object_type == 0x6B; }
+
+// The channel count of an AudioSpecificConfig; 0 when it does not say
+// (configuration 0 leaves it to a program element) or is cut short.
+uint32_t aac_channels(const uint8_t* config, uint32_t size) {
+  uint64_t bits = 0;
+  uint32_t have = 0, at = 0;
+  auto take = [&](uint32_t n, uint32_t* out) {
+    while (have < n) {
+      if (at == size) return false;
+      bits = (bits << 8) | config[at++];
+      have += 8;
+    }
+    have -= n;
+    *out = static_cast<uint32_t>((bits >> have) & ((uint64_t{1} << n) - 1));
+    return true;
+  };
+  uint32_t object = 0, frequency = 0, skipped = 0, channels = 0;
+  if (config == nullptr || !take(5, &object)) return 0;
+  if (object == 31 && !take(6, &skipped)) return 0;
+  if (!take(4, &frequency)) return 0;
+  if (frequency == 15 && !take(24, &skipped)) return 0;
+  if (!take(4, &channels)) return 0;
+  static constexpr uint32_t kChannels[16] = {0, 1, 2, 3, 4, 5, 6, 8, 0, 0, 0, 7, 8, 24, 8, 0};
+  return kChannels[channels];
+}
+
+// The channel count of the MPEG audio frame that starts the track's first
+// sample: 1 for single-channel mode, else 2; 0 when it cannot be read.
+uint32_t mpeg_audio_channels(MediaFile* file, uint32_t track_id, uint32_t largest_sample) {
+  // Frame headers sit in small samples; a huge size is not worth reading.
+  constexpr uint32_t kLargestRead = 64 * 1024;
+  if (largest_sample < 4 || largest_sample > kLargestRead) return 0;
+  uint32_t index = 0;
+  uint64_t time = 0;
+  if (track_seek(file, track_id, 0, &index, &time, 0, 0) != ErrorCode::Ok) return 0;
+  auto* buffer = static_cast<uint8_t*>(std::malloc(largest_sample));
+  if (buffer == nullptr) return 0;
+  SampleRead sample{};
+  sample.buffer = buffer;
+  sample.capacity = largest_sample;
+  uint32_t channels = 0;
+  if (read_next_sample(file, track_id, &sample) == ErrorCode::Ok && sample.size >= 4 && buffer[0] == 0xFF &&
+      (buffer[1] & 0xE0) == 0xE0 && (buffer[1] & 0x06) != 0) {
+    channels = (buffer[3] >> 6) == 3 ? 1 : 2;
+  }
+  std::free(buffer);
+  return channels;
+}
+
+// ISO files store a fixed 2 in the sound entry's channel field; the codec's
+// own configuration says what a decoder will give.
+uint32_t decoded_channels(MediaFile* file, const TrackInfo& info, uint32_t open_mode) {
+  uint32_t channels = 0;
+  if (is_aac_object(info.object_type)) {
+    channels = aac_channels(info.decoder_info, info.decoder_info_size);
+  } else if (is_mpeg_audio_object(info.object_type) && open_mode == kOpenRead) {
+    channels = mpeg_audio_channels(file, info.track_id, info.max_sample_size);
+  }
+  return channels != 0 ? channels : info.param[2];
+}
+
+void describe_track(FileDescription* d, TrackBoxes* track, TrackDescription* t) {
+  MediaFile* file = d->file;
+  t->track_id = track_id_of(track);
+  auto* hdlr = track_record<HdlrRecord>(track, BoxTypeId::Hdlr);
+  if (hdlr != nullptr) {
+    // Tracks built by an importer have a kind but no stored type.
+    t->handler = hdlr->handler_type.is_zero() ? handler_type_of(hdlr->kind) : hdlr->handler_type;
+  }
+  TrackInfo info;
+  t->failure = track_info(file, t->track_id, &info);
+  if (t->failure != ErrorCode::Ok) return;
+  t->kind = info.kind;
+  t->fourcc = info.fourcc;
+  if (track_has_sizes(info.kind)) {
+    t->width = info.param[0];
+    t->height = info.param[1];
+  } else if (info.kind == kHandlerSound) {
+    t->sample_rate = info.param[0];
+    t->sample_bits = info.param[1];
+    t->channels = decoded_channels(file, info, d->open_mode);
+  }
+  t->timescale = info.timescale;
+  t->media_duration = info.media_duration;
+  t->start_delay = info.start_delay;
+  std::memcpy(t->language, info.language, sizeof t->language);
+  t->language[3] = '\0';
+
+  if (d->open_mode == kOpenRead) {
+    t->counts_known = 1;
+    t->sample_count = info.sample_count;
+    t->avg_bitrate = track_avg_bitrate(track);
+    t->max_bitrate = track_max_bitrate(track);
+    uint32_t reason = 0;
+    if (remux_track_verdict(file, t->track_id, &reason) == ErrorCode::Ok) {
+      t->verdict_known = 1;
+      t->carried = reason == 0 ? 1 : 0;
+      if (reason != 0) t->left_out_because = drop_reason_text(reason);
+    }
+  } else {
+    // Only inspect mode reads this file, and the remux reads no file that way.
+    t->verdict_known = 1;
+    t->carried = 0;
+    t->left_out_because = "the remux does not read this kind of file";
+  }
+}
+
+ErrorCode gather(FileDescription* d) {
+  MovieInfo movie;
+  VT_TRY(movie_info(d->file, &movie));
+  d->flavour = d->file->flavour;
+  d->ftyp = movie_record<FileTypeRecord>(d->file->root, BoxTypeId::Ftyp);
+  d->movie_timescale = movie.timescale;
+  d->movie_duration = movie.duration;
+  uint32_t count = track_count(d->file->root);
+  for (uint32_t i = 0; i < count; ++i) {
+    TrackBoxes* track = track_at(d->file->root, i);
+    if (track == nullptr) continue;
+    TrackDescription t{};
+    describe_track(d, track, &t);
+    VT_TRY(d->tracks.append(t));
+  }
+  for (uint32_t i = 0; i < d->file->meta.chapters.count; ++i) {
+    ChapterInfo chapter;
+    VT_TRY(get_chapter(d->file, i, &chapter));
+    VT_TRY(d->chapters.append(chapter));
+  }
+  d->tags = d->file->meta.tags.items;
+  d->tag_count = d->file->meta.tags.count;
+  return ErrorCode::Ok;
+}
+
+// The text of a text tag value: up to its terminator, within its size.
+size_t text_length(const uint8_t* value, uint32_t size) {
+  const void* nul = std::memchr(value, 0, size);
+  return nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - value) : size;
+}
+
+// ---- Text -------------------------------------------------------------------------
+
+// Bytes from the file as they are, except control characters, which could
+// steer the terminal.
+void print_clean(std::FILE* out, const char* data, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    unsigned char c = static_cast<unsigned char>(data[i]);
+    if (c < 0x20 || c == 0x7F) {
+      std::fprintf(out, "\\x%02X", c);
+    } else {
+      std::fputc(c, out);
+    }
+  }
+}
+
+void print_code_text(std::FILE* out, FourCC f) {
+  if (f.is_zero()) {
+    std::fputs("none", out);
+  } else if (is_format_tag(f)) {
+    std::fprintf(out, "tag 0x%04X", format_tag_of(f));
+  } else {
+    std::fputs(fourcc_text(f).text, out);
+  }
+}
+
+void print_seconds_text(std::FILE* out, uint64_t ticks, uint32_t scale) {
+  char seconds[32];
+  std::fprintf(out, "%llu", static_cast<unsigned long long>(ticks));
+  if (format_seconds(ticks, scale, seconds)) std::fprintf(out, " (%s s)", seconds);
+}
+
+void print_track_text(std::FILE* out, const FileDescription* d, const TrackDescription& t) {
+  std::fprintf(out, "Track %u: handler ", t.track_id);
+  print_code_text(out, t.handler);
+  if (t.failure != ErrorCode::Ok) {
+    std::fprintf(out, ", cannot be described: %s\n", error_name(t.failure));
+    return;
+  }
+  std::fputs(", format ", out);
+  print_code_text(out, t.fourcc);
+  if (track_has_sizes(t.kind)) std::fprintf(out, ", %ux%u", t.width, t.height);
+  if (t.kind == kHandlerSound)
+    std::fprintf(out, ", %u Hz, %u channel%s, %u bits", t.sample_rate, t.channels, t.channels == 1 ? "" : "s",
+                 t.sample_bits);
+  std::fprintf(out, ", time scale %u, duration ", t.timescale);
+  print_seconds_text(out, t.media_duration, t.timescale);
+  if (t.counts_known) {
+    std::fprintf(out, ", %u samples, %u bit/s average, %u bit/s maximum", t.sample_count, t.avg_bitrate,
+                 t.max_bitrate);
+  } else {
+    std::fputs(", sample count and bit rates unknown", out);
+  }
+  std::fputs(", start delay ", out);
+  print_seconds_text(out, t.start_delay, d->movie_timescale);
+  std::fputs(", language ", out);
+  print_clean(out, t.language, std::strlen(t.language));
+  if (!t.verdict_known) {
+    std::fputs(": remux unknown\n", out);
+  } else if (t.carried) {
+    std::fputs(": carried\n", out);
+  } else {
+    std::fprintf(out, ": left out, %s\n", t.left_out_because != nullptr ? t.left_out_because : "unknown reason");
+  }
+}
+
+void print_tag_text(std::FILE* out, const TagRecord& tag) {
+  std::fputs("  ", out);
+  print_clean(out, tag.name, strnlen(tag.name, sizeof tag.name));
+  std::fputs(":", out);
+  for (uint32_t v = 0; v < tag.values.count && v < tag.value_sizes.count; ++v) {
+    std::fputs(v == 0 ? " " : " | ", out);
+    const uint8_t* value = tag.values[v];
+    uint32_t size = tag.value_sizes[v];
+    if ((tag.flags & kTagRaw) != 0 || value == nullptr) {
+      std::fprintf(out, "%u bytes", size);
+    } else {
+      print_clean(out, reinterpret_cast<const char*>(value), text_length(value, size));
+    }
+  }
+  std::fputc('\n', out);
+}
+
+// ---- JSON -------------------------------------------------------------------------
+
+// Writes one pretty-printed JSON document, placing commas and line breaks.
+struct JsonWriter {
+  static constexpr uint32_t kMaxDepth = 8;
+  std::FILE* out;
+  uint32_t depth;
+  bool has_items[kMaxDepth];
+  bool after_key;
+};
+
+void json_newline(JsonWriter* w) {
+  std::fputc('\n', w->out);
+  for (uint32_t i = 0; i < w->depth; ++i) std::fputs("  ", w->out);
+}
+
+// Before a value or a key: a comma after an earlier item, and a new line.
+void json_item(JsonWriter* w) {
+  if (w->after_key) {
+    w->after_key = false;
+    return;
+  }
+  if (w->depth == 0) return;
+  if (w->has_items[w->depth - 1]) std::fputc(',', w->out);
+  w->has_items[w->depth - 1] = true;
+  json_newline(w);
+}
+
+void json_open(JsonWriter* w, char bracket) {
+  json_item(w);
+  std::fputc(bracket, w->out);
+  if (w->depth < JsonWriter::kMaxDepth) {
+    w->has_items[w->depth] = false;
+    ++w->depth;
+  }
+}
+
+void json_close(JsonWriter* w, char bracket) {
+  bool had_items = w->depth > 0 && w->has_items[w->depth - 1];
+  if (w->depth > 0) --w->depth;
+  if (had_items) json_newline(w);
+  std::fputc(bracket, w->out);
+}
+
+void json_key(JsonWriter* w, const char* key) {
+  json_item(w);
+  json_print_string(w->out, key, std::strlen(key));
+  std::fputs(": ", w->out);
+  w->after_key = true;
+}
+
+void json_string(JsonWriter* w, const char* key, const char* data, size_t length) {
+  if (key != nullptr) json_key(w, key);
+  json_item(w);
+  json_print_string(w->out, data, length);
+}
+
+void json_text(JsonWriter* w, const char* key, const char* text) { json_string(w, key, text, std::strlen(text)); }
+
+void json_u64(JsonWriter* w, const char* key, uint64_t value) {
+  if (key != nullptr) json_key(w, key);
+  json_item(w);
+  std::fprintf(w->out, "%llu", static_cast<unsigned long long>(value));
+}
+
+void json_null(JsonWriter* w, const char* key) {
+  json_key(w, key);
+  json_item(w);
+  std::fputs("null", w->out);
+}
+
+void json_bool(JsonWriter* w, const char* key, bool value) {
+  json_key(w, key);
+  json_item(w);
+  std::fputs(value ? "true" : "false", w->out);
+}
+
+// A four-character code exactly as stored; null when there is none.
+void json_code(JsonWriter* w, const char* key, FourCC f) {
+  if (f.is_zero()) {
+    json_null(w, key);
+  } else {
+    json_string(w, key, f.c, 4);
+  }
+}
+
+// Ticks and, beside them under `seconds_key`, the same in seconds.
+void json_duration(JsonWriter* w, const char* key, const char* seconds_key, uint64_t ticks, uint32_t scale) {
+  json_u64(w, key, ticks);
+  char seconds[32];
+  if (format_seconds(ticks, scale, seconds)) {
+    json_key(w, seconds_key);
+    json_item(w);
+    std::fputs(seconds, w->out);
+  } else {
+    json_null(w, seconds_key);
+  }
+}
+
+void print_track_json(JsonWriter* w, const FileDescription* d, const TrackDescription& t) {
+  json_open(w, '{');
+  json_u64(w, "id", t.track_id);
+  json_code(w, "handler", t.handler);
+  if (t.failure != ErrorCode::Ok) {
+    json_text(w, "error", error_name(t.failure));
+    json_close(w, '}');
+    return;
+  }
+  json_code(w, "format", t.fourcc);
+  if (is_format_tag(t.fourcc)) json_u64(w, "format_tag", format_tag_of(t.fourcc));
+  if (track_has_sizes(t.kind)) {
+    json_u64(w, "width", t.width);
+    json_u64(w, "height", t.height);
+  }
+  if (t.kind == kHandlerSound) {
+    json_u64(w, "sample_rate", t.sample_rate);
+    json_u64(w, "channels", t.channels);
+    json_u64(w, "sample_bits", t.sample_bits);
+  }
+  json_u64(w, "time_scale", t.timescale);
+  json_duration(w, "duration", "duration_seconds", t.media_duration, t.timescale);
+  if (t.counts_known) {
+    json_u64(w, "sample_count", t.sample_count);
+    json_u64(w, "average_bit_rate", t.avg_bitrate);
+    json_u64(w, "maximum_bit_rate", t.max_bitrate);
+  } else {
+    json_null(w, "sample_count");
+    json_null(w, "average_bit_rate");
+    json_null(w, "maximum_bit_rate");
+  }
+  json_duration(w, "start_delay", "start_delay_seconds", t.start_delay, d->movie_timescale);
+  json_string(w, "language", t.language, std::strlen(t.language));
+  if (t.verdict_known) {
+    json_bool(w, "carried", t.carried != 0);
+  } else {
+    json_null(w, "carried");
+  }
+  if (t.verdict_known && !t.carried)
+    json_text(w, "left_out_because", t.left_out_because != nullptr ? t.left_out_because : "unknown reason");
+  json_close(w, '}');
+}
+
+void print_tag_json(JsonWriter* w, const TagRecord& tag) {
+  json_open(w, '{');
+  json_string(w, "name", tag.name, strnlen(tag.name, sizeof tag.name));
+  json_key(w, "values");
+  json_open(w, '[');
+  for (uint32_t v = 0; v < tag.values.count && v < tag.value_sizes.count; ++v) {
+    const uint8_t* value = tag.values[v];
+    uint32_t size = tag.value_sizes[v];
+    if ((tag.flags & kTagRaw) != 0 || value == nullptr) {
+      json_open(w, '{');
+      json_u64(w, "raw_bytes", size);
+      json_close(w, '}');
+    } else {
+      json_string(w, nullptr, reinterpret_cast<const char*>(value), text_length(value, size));
+    }
+  }
+  json_close(w, ']');
+  json_close(w, '}');
+}
+
+// Length of the valid UTF-8 sequence at `p` (at most `left` bytes), or 0.
+size_t utf8_sequence(const unsigned char* p, size_t left) {
+  unsigned char c = p[0];
+  size_t length;
+  unsigned char low = 0x80, high = 0xBF;  // range of the second byte
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) {
+    length = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    length = 3;
+    if (c == 0xE0) low = 0xA0;   // no overlong forms
+    if (c == 0xED) high = 0x9F;  // no surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    length = 4;
+    if (c == 0xF0) low = 0x90;
+    if (c == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+  } else {
+    return 0;
+  }
+  if (left < length) return 0;
+  if (p[1] < low || p[1] > high) return 0;
+  for (size_t i = 2; i < length; ++i)
+    if (p[i] < 0x80 || p[i] > 0xBF) return 0;
+  return length;
+}
+
+}  // namespace
+
+bool format_seconds(uint64_t ticks, uint32_t scale, char (&text)[32]) {
+  text[0] = '\0';
+  if (scale == 0) return false;
+  uint64_t whole = ticks / scale;
+  // The remainder is below 2^32, so a million times it stays within 64 bits.
+  uint64_t micro = ticks % scale * 1000000 / scale;
+  std::snprintf(text, sizeof text, "%llu.%06llu", static_cast<unsigned long long>(whole),
+                static_cast<unsigned long long>(micro));
+  return true;
+}
+
+void json_print_string(std::FILE* out, const char* data, size_t length) {
+  std::fputc('"', out);
+  const auto* p = reinterpret_cast<const unsigned char*>(data);
+  size_t i = 0;
+  while (i < length) {
+    unsigned char c = p[i];
+    if (c == '"' || c == '\\') {
+      std::fputc('\\', out);
+      std::fputc(c, out);
+      ++i;
+    } else if (c < 0x20 || c == 0x7F) {
+      std::fprintf(out, "\\u%04x", c);
+      ++i;
+    } else {
+      size_t n = utf8_sequence(p + i, length - i);
+      if (n == 0) {
+        std::fputs("\\ufffd", out);
+        ++i;
+      } else {
+        std::fwrite(p + i, 1, n, out);
+        i += n;
+      }
+    }
+  }
+  std::fputc('"', out);
+}
+
+ErrorCode describe_file(const void* name, const char* path, const IoRoutines* routines, void* user,
+                        ErrorDetail* detail, FileDescription* out) {
+  if (out != nullptr) *out = FileDescription{};
+  if (name == nullptr || routines == nullptr || out == nullptr) return ErrorCode::BadArgument;
+  OpenParams params{};
+  params.routines = *routines;
+  params.path = name;
+  params.user = user;
+  params.failure_detail = detail;
+  uint32_t mode = kOpenRead;
+  ErrorCode e = media_open(&out->file, &params, mode);
+  if (e == ErrorCode::Unsupported) {
+    // Some formats (ASF) are described from their headers only.
+    if (detail != nullptr) *detail = ErrorDetail{};
+    mode = kOpenInspect;
+    e = media_open(&out->file, &params, mode);
+  }
+  if (e != ErrorCode::Ok) {
+    out->file = nullptr;
+    return e;
+  }
+  out->path = path;
+  out->open_mode = mode;
+  e = gather(out);
+  if (e != ErrorCode::Ok) file_description_release(out);
+  return e;
+}
+
+void file_description_release(FileDescription* description) {
+  if (description == nullptr) return;
+  if (description->file != nullptr) media_close(description->file);
+  description->tracks.release();
+  description->chapters.release();
+  *description = FileDescription{};
+}
+
+void print_description_text(std::FILE* out, const FileDescription* d) {
+  if (out == nullptr || d == nullptr) return;
+  std::fputs("File: ", out);
+  if (d->path != nullptr) print_clean(out, d->path, std::strlen(d->path));
+  std::fprintf(out, "\nFormat: %s", flavour_title(d->flavour));
+  if (d->open_mode == kOpenInspect) std::fputs(" (headers only)", out);
+  if (d->ftyp != nullptr) {
+    std::fputs(", major brand ", out);
+    print_code_text(out, d->ftyp->major_brand);
+    std::fprintf(out, " (minor version %u), compatible brands", d->ftyp->minor_version);
+    if (d->ftyp->brand_count == 0) std::fputs(" none", out);
+    for (uint32_t i = 0; i < d->ftyp->brand_count; ++i) {
+      std::fputc(' ', out);
+      print_code_text(out, d->ftyp->compatible_brands[i]);
+    }
+  }
+  std::fprintf(out, "\nMovie: time scale %u, duration ", d->movie_timescale);
+  print_seconds_text(out, d->movie_duration, d->movie_timescale);
+  std::fprintf(out, ", %u track%s\n", d->tracks.count, d->tracks.count == 1 ? "" : "s");
+  for (const TrackDescription& t : d->tracks) print_track_text(out, d, t);
+  std::fprintf(out, "Chapters: %u\n", d->chapters.count);
+  for (const ChapterInfo& c : d->chapters) {
+    char seconds[32];
+    format_seconds(c.start_time, 10000000, seconds);
+    std::fprintf(out, "  %s s  ", seconds);
+    print_clean(out, c.title, strnlen(c.title, sizeof c.title));
+    std::fputc('\n', out);
+  }
+  std::fprintf(out, "Tags: %u\n", d->tag_count);
+  for (uint32_t i = 0; i < d->tag_count; ++i) print_tag_text(out, d->tags[i]);
+}
+
+void print_description_json(std::FILE* out, const FileDescription* d) {
+  if (out == nullptr || d == nullptr) return;
+  JsonWriter w{};
+  w.out = out;
+  json_open(&w, '{');
+  if (d->path != nullptr) json_text(&w, "file", d->path);
+  json_text(&w, "flavour", flavour_name(d->flavour));
+  json_bool(&w, "headers_only", d->open_mode == kOpenInspect);
+  if (d->ftyp != nullptr) {
+    json_code(&w, "major_brand", d->ftyp->major_brand);
+    json_u64(&w, "minor_version", d->ftyp->minor_version);
+    json_key(&w, "compatible_brands");
+    json_open(&w, '[');
+    for (uint32_t i = 0; i < d->ftyp->brand_count; ++i) json_string(&w, nullptr, d->ftyp->compatible_brands[i].c, 4);
+    json_close(&w, ']');
+  } else {
+    json_null(&w, "major_brand");
+    json_null(&w, "minor_version");
+    json_null(&w, "compatible_brands");
+  }
+  json_key(&w, "movie");
+  json_open(&w, '{');
+  json_u64(&w, "time_scale", d->movie_timescale);
+  json_duration(&w, "duration", "duration_seconds", d->movie_duration, d->movie_timescale);
+  json_close(&w, '}');
+  json_key(&w, "tracks");
+  json_open(&w, '[');
+  for (const TrackDescription& t : d->tracks) print_track_json(&w, d, t);
+  json_close(&w, ']');
+  json_key(&w, "chapters");
+  json_open(&w, '[');
+  for (const ChapterInfo& c : d->chapters) {
+    json_open(&w, '{');
+    json_duration(&w, "start", "start_seconds", c.start_time, 10000000);
+    json_string(&w, "title", c.title, strnlen(c.title, sizeof c.title));
+    json_close(&w, '}');
+  }
+  json_close(&w, ']');
+  json_key(&w, "tags");
+  json_open(&w, '[');
+  for (uint32_t i = 0; i < d->tag_count; ++i) print_tag_json(&w, d->tags[i]);
+  json_close(&w, ']');
+  json_close(&w, '}');
+  std::fputc('\n', out);
+}
+
+}  // namespace vantorel::app

@@ -1,0 +1,79 @@
+#pragma once
+// What --info tells about a file: the facts are gathered once into a
+// FileDescription, and a text and a JSON printer show the same record.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "io/error.h"
+#include "io/fourcc.h"
+#include "io/grow_array.h"
+#include "io/io_routines.h"
+#include "io/media_file.h"
+#include "meta/chapters.h"
+
+namespace vantorel {
+struct FileTypeRecord;
+struct TagRecord;
+}  // namespace vantorel
+
+namespace vantorel::app {
+
+struct TrackDescription {
+  uint32_t track_id;
+  ErrorCode failure;  // Ok, or why the library could not summarise the track; then only id and handler are set
+  FourCC handler;     // handler type; zero when the track has none
+  uint32_t kind;      // HandlerKind
+  FourCC fourcc;      // first sample entry's format; zero when none
+  uint32_t width, height;                        // video and subpicture tracks
+  uint32_t sample_rate, sample_bits, channels;   // sound tracks
+  uint32_t timescale;        // media time scale
+  uint64_t media_duration;   // media units
+  uint32_t counts_known;     // 1 when the sample tables were read: count and bit rates below are measured
+  uint32_t sample_count;
+  uint32_t avg_bitrate;      // bit/s
+  uint32_t max_bitrate;      // bit/s over any one-second window
+  uint64_t start_delay;      // movie units
+  char language[4];
+  uint32_t verdict_known;    // 1 when the remux's decision is known
+  uint32_t carried;          // 1 when the remux carries the track
+  const char* left_out_because;  // static text when not carried
+};
+
+struct FileDescription {
+  const char* path;    // as the user gave it; may be null
+  MediaFile* file;     // open while the description lives: the brands and tags point into it
+  uint32_t open_mode;  // kOpenRead, or kOpenInspect for files only that mode reads
+  uint32_t flavour;    // FileFlavour
+  const FileTypeRecord* ftyp;  // null without 'ftyp'
+  uint32_t movie_timescale;
+  uint64_t movie_duration;  // movie units
+  GrowArray<TrackDescription> tracks;
+  GrowArray<ChapterInfo> chapters;
+  const TagRecord* tags;  // the movie's tags
+  uint32_t tag_count;
+};
+
+// Opens `name` through `routines` (read mode, or inspect mode when read mode
+// finds the format unsupported) and gathers what --info prints; `path` is
+// the name as the user gave it, for the printers (may be null). `user` goes
+// to the routines; `detail` (may be null) receives where a failed open
+// failed. On failure nothing stays open and `out` is zeroed.
+ErrorCode describe_file(const void* name, const char* path, const IoRoutines* routines, void* user,
+                        ErrorDetail* detail, FileDescription* out);
+// Closes the file and frees the lists.
+void file_description_release(FileDescription* description);
+
+void print_description_text(std::FILE* out, const FileDescription* description);
+void print_description_json(std::FILE* out, const FileDescription* description);
+
+// `length` bytes as one JSON string with its quotes: quotes and backslashes
+// escaped, control characters as \u00XX, and every byte that is not part of
+// valid UTF-8 replaced by U+FFFD, so the document stays valid whatever the
+// file held.
+void json_print_string(std::FILE* out, const char* data, size_t length);
+
+// ticks / scale as a decimal with six places ("4.011000"); false for scale 0.
+bool format_seconds(uint64_t ticks, uint32_t scale, char (&text)[32]);
+
+}  // namespace vantorel::app

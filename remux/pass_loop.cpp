@@ -11,6 +11,7 @@ namespace vantorel {
 namespace {
 
 constexpr uint32_t kNoTrack = 0xFFFFFFFF;
+constexpr uint32_t kTableBytesPerSample = 12;
 
 uint64_t movie_time(const RemuxJob* job, const TrackSurvey& row, uint64_t t) {
   return rescale(t, row.timescale, job->movie_timescale);
@@ -47,11 +48,17 @@ bool is_cut_point(const RemuxJob* job, uint32_t t) {
 
 ErrorCode split_due(RemuxJob* job, uint32_t file_index, bool* due) {
   *due = false;
+  // A file that holds no sample yet is not closed: a group larger than the
+  // limit goes into it whole instead of leaving an empty file behind.
+  if (job->last_cut_bytes == job->file_start_bytes && job->last_cut_end_time == job->file_start_end_time)
+    return ErrorCode::Ok;
   uint64_t estimate;
   if (job->split_mode == kSplitBySize) {
     SizeEstimate size;
     VT_TRY(size_estimate(job->output, &size, kEstimateHeader));
-    estimate = (job->queued_bytes - job->file_start_bytes) + size.header_size;
+    // The header as it stands, and what the pending group's samples will add
+    // to its tables (a size, and a share of times, offsets and chunks).
+    estimate = (job->queued_bytes - job->file_start_bytes) + size.header_size + uint64_t{kTableBytesPerSample} * job->pending.count;
   } else if (job->split_mode == kSplitByDuration) {
     estimate = rescale(job->queued_end_time - job->file_start_end_time, job->movie_timescale, 1000);
   } else {
@@ -210,9 +217,20 @@ ErrorCode run_pass(RemuxJob* job) {
     }
     VT_TRY(queue_sample(job, t));
   }
+  // The last group too must not take the file past its limit.
+  if (job->pending.count > 0) {
+    bool due = false;
+    VT_TRY(split_due(job, file_index, &due));
+    if (due) {
+      VT_TRY(close_output(job, file_index));
+      ++file_index;
+      VT_TRY(open_output(job, file_index, 1));
+    }
+  }
   VT_TRY(order_pending(job));
   VT_TRY(flush_pending(job));
-  if (job->movie_duration == 0 && job->progress != nullptr) job->progress(1000, job->stream.user);
+  // The pass is done: its progress reaches its end.
+  if (job->progress != nullptr) job->progress(1000, job->stream.user);
   return close_output(job, file_index);
 }
 

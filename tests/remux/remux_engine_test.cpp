@@ -140,3 +140,33 @@ TEST(RemuxEngine, AudioOfABatchIsWrittenAheadOfItsVideo) {
 
 }  // namespace
 }  // namespace vantorel
+
+namespace vantorel {
+namespace {
+
+TEST(RemuxEngine, ALimitSmallerThanAGroupLeavesNoEmptyFile) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  std::string in = long_input(dir, 3, 25);  // three groups of a second
+  EngineRun run(in, dir.path("tiny.mp4"));
+  ASSERT_EQ(run.go(kSplitBySize, {1000}, 0), ErrorCode::Ok);
+  std::vector<std::string> parts = {dir.path("tiny.mp4"), dir.path("tiny_1.mp4"), dir.path("tiny_2.mp4")};
+  for (const std::string& p : parts) {
+    SCOPED_TRACE(p);
+    std::vector<ProbePacket> packets;
+    ASSERT_TRUE(probe_packets(p, &packets, "-ignore_editlist 1", false));
+    EXPECT_FALSE(packets_of(packets, 0).empty());
+  }
+  EXPECT_TRUE(read_whole_file(dir.path("tiny_3.mp4")).empty());
+  std::vector<std::vector<ProbePacket>> joined;
+  std::string error;
+  ASSERT_TRUE(probe_split_packets(parts, &joined, &error)) << error;
+  std::vector<ProbePacket> input;
+  ASSERT_TRUE(probe_packets(in, &input, "-ignore_editlist 1"));
+  CompareOptions options;
+  options.relative = true;
+  EXPECT_TRUE(probe_packets_equal(packets_of(input, 0), joined[0], options));
+}
+
+}  // namespace
+}  // namespace vantorel

@@ -13,7 +13,7 @@ namespace vantorel {
 
 namespace {
 
-using Builder = ErrorCode (*)(MediaFile* file, const TrackSpec* spec, TrackBoxes* track);
+using Builder = ErrorCode (*)(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track);
 
 struct BuilderRow {
   uint32_t handler_kind;
@@ -66,33 +66,33 @@ ErrorCode add_profile_track_parts(MediaFile* file, TrackBoxes* track) {
   return set_metadata_data(file, entry, kProfileTrackData, sizeof kProfileTrackData);
 }
 
-uint32_t media_add_track(MediaFile* file, const TrackSpec* spec) {
-  if (file == nullptr || spec == nullptr || file->root == nullptr) return 0;
+uint32_t media_add_track(MediaFile* file, const TrackSpec* track_spec) {
+  if (file == nullptr || track_spec == nullptr || file->root == nullptr) return 0;
   if (file->mode != kOpenCreate && file->mode != kOpenUpdate) return 0;
-  if (spec->kind >= kBuilderCount || spec->media_time < 0) return 0;
-  const BuilderRow& row = kBuilders[spec->kind];
+  if (track_spec->kind >= kBuilderCount || track_spec->media_time < 0) return 0;
+  const BuilderRow& row = kBuilders[track_spec->kind];
 
   // The record's language need not end in a NUL.
-  char language[4] = {spec->language[0], spec->language[1], spec->language[2], '\0'};
+  char language[4] = {track_spec->language[0], track_spec->language[1], track_spec->language[2], '\0'};
   TrackSetup setup{};
   setup.kind = row.handler_kind;
-  setup.timescale = spec->timescale;
-  setup.handler_name = spec->handler_name;
+  setup.timescale = track_spec->timescale;
+  setup.handler_name = track_spec->handler_name;
   setup.language = language[0] != '\0' ? language : nullptr;
-  setup.track_id = spec->track_id;
-  setup.reference_type = spec->reference_type;
-  setup.reference_count = spec->reference_count;
-  setup.reference_ids = spec->reference_ids;
+  setup.track_id = track_spec->track_id;
+  setup.reference_type = track_spec->reference_type;
+  setup.reference_count = track_spec->reference_count;
+  setup.reference_ids = track_spec->reference_ids;
   TrackBoxes* track = create_track(file, &setup);
   if (track == nullptr) return 0;
   uint32_t id = track_id_of(track);
-  ErrorCode e = row.build(file, spec, track);
-  if (e == ErrorCode::Ok && spec->media_time != 0) {
+  ErrorCode e = row.build(file, track_spec, track);
+  if (e == ErrorCode::Ok && track_spec->media_time != 0) {
     TrackExtra* extra = track_extra(track);
     if (extra == nullptr)
       e = ErrorCode::OutOfMemory;
     else
-      extra->presentation_start = spec->media_time;
+      extra->presentation_start = track_spec->media_time;
   }
   if (e != ErrorCode::Ok) {
     remove_track(file, track);

@@ -254,7 +254,7 @@ struct TrackSpec {
 
 // Adds a track to a file open for creating or updating: the track's id, or 0
 // on any failure (a half-built track is removed again).
-uint32_t media_add_track(MediaFile* file, const TrackSpec* spec);
+uint32_t media_add_track(MediaFile* file, const TrackSpec* track_spec);
 
 // ---- Writing samples ------------------------------------------------------------------
 

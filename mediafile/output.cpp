@@ -39,14 +39,14 @@ ErrorCode add_flagged_parts(MediaFile* file) {
     if (file->flags & kFlagStreamingExtension) VT_TRY(add_movie_box(file, BoxTypeId::Strx));
   }
   if (file->flags & kFlagStreamingExtension) {
-    TrackSpec spec{};
-    spec.kind = kKindStreamingExtension;
-    spec.timescale = 90000;
-    spec.language[0] = 'u';
-    spec.language[1] = 'n';
-    spec.language[2] = 'd';
-    spec.handler_name = "Streaming Extension";
-    file->strx_track = media_add_track(file, &spec);
+    TrackSpec track_spec{};
+    track_spec.kind = kKindStreamingExtension;
+    track_spec.timescale = 90000;
+    track_spec.language[0] = 'u';
+    track_spec.language[1] = 'n';
+    track_spec.language[2] = 'd';
+    track_spec.handler_name = "Streaming Extension";
+    file->strx_track = media_add_track(file, &track_spec);
     if (file->strx_track == 0) return ErrorCode::Missing;
   }
   return ErrorCode::Ok;

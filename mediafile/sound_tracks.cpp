@@ -14,13 +14,13 @@ constexpr uint8_t kAudioStreamType = 5;
 // The entry's format code and, for the kinds that say it, its channel
 // count. The 16.16 rate stays as the track's tables set it from the time
 // scale (0 where the rate does not fit).
-ErrorCode sound_entry_for(MediaFile* file, const TrackSpec* spec, TrackBoxes* track, const char* format, bool channels,
+ErrorCode sound_entry_for(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track, const char* format, bool channels,
                           SoundSampleEntry** out) {
   *out = nullptr;
   SoundSampleEntry* entry = sound_entry(file, track, 0);
   if (entry == nullptr) return ErrorCode::Missing;
   entry->format = FourCC::of(format);
-  if (channels) entry->channel_count = static_cast<uint16_t>(spec->word2);
+  if (channels) entry->channel_count = static_cast<uint16_t>(track_spec->word2);
   *out = entry;
   return ErrorCode::Ok;
 }
@@ -46,11 +46,11 @@ ErrorCode add_esds(MediaFile* file, TrackBoxes* track, uint8_t object_type, uint
   return ErrorCode::Ok;
 }
 
-ErrorCode build_mpeg4_audio(MediaFile* file, const TrackSpec* spec, TrackBoxes* track) {
-  const auto& c = spec->codec.mpeg4_audio;
+ErrorCode build_mpeg4_audio(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {
+  const auto& c = track_spec->codec.mpeg4_audio;
   if (c.decoder_info == nullptr && c.decoder_info_size > 0) return ErrorCode::BadArgument;
   SoundSampleEntry* entry = nullptr;
-  VT_TRY(sound_entry_for(file, spec, track, "mp4a", true, &entry));
+  VT_TRY(sound_entry_for(file, track_spec, track, "mp4a", true, &entry));
   VT_TRY(add_esds(file, track, 0x40, kAudioStreamType, c.decoder_info, c.decoder_info_size));
   if ((file->flags & kFlagPsp) == 0) return ErrorCode::Ok;
   VT_TRY(add_profile_track_parts(file, track));
@@ -62,17 +62,17 @@ ErrorCode build_mpeg4_audio(MediaFile* file, const TrackSpec* spec, TrackBoxes* 
   // The audio object type sits in the top five bits of the first byte.
   uint32_t object_type = c.decoder_info_size > 0 ? c.decoder_info[0] >> 3 : 0;
   p->codec_word = (object_type << 8) | (c.audio_level & 0xFF);
-  p->sample_rate = spec->word1;
-  p->channel_count = spec->word2 & 0xFFFF;
+  p->sample_rate = track_spec->word1;
+  p->channel_count = track_spec->word2 & 0xFFFF;
   return ErrorCode::Ok;
 }
 
-ErrorCode build_amr(MediaFile* file, const TrackSpec* spec, TrackBoxes* track) {
+ErrorCode build_amr(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {
   static constexpr const char* kFormats[3] = {"samr", "sawb", "sawp"};
-  const auto& c = spec->codec.amr;
+  const auto& c = track_spec->codec.amr;
   if (c.variant > 2) return ErrorCode::BadArgument;
   SoundSampleEntry* entry = nullptr;
-  VT_TRY(sound_entry_for(file, spec, track, kFormats[c.variant], false, &entry));
+  VT_TRY(sound_entry_for(file, track_spec, track, kFormats[c.variant], false, &entry));
   if (c.variant == 2) {
     VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Dawp));
     entry->dawp->vendor = c.vendor;
@@ -88,42 +88,42 @@ ErrorCode build_amr(MediaFile* file, const TrackSpec* spec, TrackBoxes* track) {
   return ErrorCode::Ok;
 }
 
-ErrorCode build_ac3(MediaFile* file, const TrackSpec* spec, TrackBoxes* track) {
-  const auto& c = spec->codec.ac3;
+ErrorCode build_ac3(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {
+  const auto& c = track_spec->codec.ac3;
   bool short_form = c.variant != 0;
   SoundSampleEntry* entry = nullptr;
-  VT_TRY(sound_entry_for(file, spec, track, short_form ? "sac3" : "ac-3", short_form, &entry));
+  VT_TRY(sound_entry_for(file, track_spec, track, short_form ? "sac3" : "ac-3", short_form, &entry));
   VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Dac3));
   // The short form carries the bitstream identification alone.
   dac3_set_packed(entry->dac3, short_form ? (c.packed & 0x7C) : c.packed);
   return ErrorCode::Ok;
 }
 
-ErrorCode build_mpeg1_audio(MediaFile* file, const TrackSpec* spec, TrackBoxes* track) {
+ErrorCode build_mpeg1_audio(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {
   SoundSampleEntry* entry = nullptr;
-  VT_TRY(sound_entry_for(file, spec, track, "mp4a", true, &entry));
+  VT_TRY(sound_entry_for(file, track_spec, track, "mp4a", true, &entry));
   return add_esds(file, track, 0x6B, kAudioStreamType, nullptr, 0);
 }
 
-ErrorCode build_pcm(MediaFile* file, const TrackSpec* spec, TrackBoxes* track) {
+ErrorCode build_pcm(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {
   SoundSampleEntry* entry = nullptr;
-  return sound_entry_for(file, spec, track, "twos", true, &entry);
+  return sound_entry_for(file, track_spec, track, "twos", true, &entry);
 }
 
-ErrorCode build_eac3(MediaFile* file, const TrackSpec* spec, TrackBoxes* track) {
-  if (spec->codec.eac3.config == nullptr) return ErrorCode::BadArgument;
+ErrorCode build_eac3(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {
+  if (track_spec->codec.eac3.config == nullptr) return ErrorCode::BadArgument;
   SoundSampleEntry* entry = nullptr;
-  VT_TRY(sound_entry_for(file, spec, track, "ec-3", false, &entry));
+  VT_TRY(sound_entry_for(file, track_spec, track, "ec-3", false, &entry));
   VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Dec3));
-  return dec3_copy(entry->dec3, spec->codec.eac3.config);
+  return dec3_copy(entry->dec3, track_spec->codec.eac3.config);
 }
 
-ErrorCode build_subpicture(MediaFile* file, const TrackSpec* spec, TrackBoxes* track) {
-  const auto& c = spec->codec.subpicture;
+ErrorCode build_subpicture(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {
+  const auto& c = track_spec->codec.subpicture;
   auto* tkhd = track_record<TkhdRecord>(track, BoxTypeId::Tkhd);
   if (tkhd == nullptr) return ErrorCode::Missing;
-  tkhd->width = spec->word1 << 16;
-  tkhd->height = spec->word2 << 16;
+  tkhd->width = track_spec->word1 << 16;
+  tkhd->height = track_spec->word2 << 16;
   GenericSampleEntry* entry = nullptr;
   VT_TRY(generic_entry_for(file, track, &entry));
   return add_esds(file, track, 0xE0, 0x38, c.decoder_info, c.decoder_info_size);

@@ -39,19 +39,19 @@ void apply_pixel_aspect(VisualSampleEntry* entry, uint32_t w, uint32_t h);
 
 // The per-kind builders: they fill the first sample entry of a track
 // create_track has just made (the caller removes the track on failure).
-ErrorCode build_mpeg4_visual(MediaFile* file, const TrackSpec* spec, TrackBoxes* track);
-ErrorCode build_avc(MediaFile* file, const TrackSpec* spec, TrackBoxes* track);
-ErrorCode build_h263(MediaFile* file, const TrackSpec* spec, TrackBoxes* track);
-ErrorCode build_vc1(MediaFile* file, const TrackSpec* spec, TrackBoxes* track);
-ErrorCode build_motion_jpeg(MediaFile* file, const TrackSpec* spec, TrackBoxes* track);
-ErrorCode build_mpeg4_audio(MediaFile* file, const TrackSpec* spec, TrackBoxes* track);
-ErrorCode build_amr(MediaFile* file, const TrackSpec* spec, TrackBoxes* track);
-ErrorCode build_ac3(MediaFile* file, const TrackSpec* spec, TrackBoxes* track);
-ErrorCode build_mpeg1_audio(MediaFile* file, const TrackSpec* spec, TrackBoxes* track);
-ErrorCode build_pcm(MediaFile* file, const TrackSpec* spec, TrackBoxes* track);
-ErrorCode build_eac3(MediaFile* file, const TrackSpec* spec, TrackBoxes* track);
-ErrorCode build_subpicture(MediaFile* file, const TrackSpec* spec, TrackBoxes* track);
-ErrorCode build_streaming_extension(MediaFile* file, const TrackSpec* spec, TrackBoxes* track);
+ErrorCode build_mpeg4_visual(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track);
+ErrorCode build_avc(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track);
+ErrorCode build_h263(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track);
+ErrorCode build_vc1(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track);
+ErrorCode build_motion_jpeg(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track);
+ErrorCode build_mpeg4_audio(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track);
+ErrorCode build_amr(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track);
+ErrorCode build_ac3(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track);
+ErrorCode build_mpeg1_audio(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track);
+ErrorCode build_pcm(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track);
+ErrorCode build_eac3(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track);
+ErrorCode build_subpicture(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track);
+ErrorCode build_streaming_extension(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track);
 
 // Profiled files: the one-edit list filled at close and the track's USMT
 // with its one metadata entry.

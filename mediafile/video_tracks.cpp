@@ -15,17 +15,17 @@ constexpr uint8_t kMpeg4VisualObjectType = 0x20;
 constexpr uint8_t kVisualStreamType = 4;
 
 // The common part of every video builder: sizes, the entry and its format.
-ErrorCode video_entry(MediaFile* file, const TrackSpec* spec, TrackBoxes* track, const char* format,
+ErrorCode video_entry(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track, const char* format,
                       VisualSampleEntry** out) {
   *out = nullptr;
   auto* tkhd = track_record<TkhdRecord>(track, BoxTypeId::Tkhd);
   VisualSampleEntry* entry = visual_entry(file, track, 0);
   if (tkhd == nullptr || entry == nullptr) return ErrorCode::Missing;
-  tkhd->width = spec->word1 << 16;
-  tkhd->height = spec->word2 << 16;
+  tkhd->width = track_spec->word1 << 16;
+  tkhd->height = track_spec->word2 << 16;
   entry->format = FourCC::of(format);
-  entry->width = static_cast<uint16_t>(spec->word1);
-  entry->height = static_cast<uint16_t>(spec->word2);
+  entry->width = static_cast<uint16_t>(track_spec->word1);
+  entry->height = static_cast<uint16_t>(track_spec->word2);
   *out = entry;
   return ErrorCode::Ok;
 }
@@ -77,11 +77,11 @@ bool parameter_sets_fit(const uint8_t* block, uint32_t size, uint32_t count) {
 
 }  // namespace
 
-ErrorCode build_mpeg4_visual(MediaFile* file, const TrackSpec* spec, TrackBoxes* track) {
-  const auto& c = spec->codec.mpeg4_visual;
+ErrorCode build_mpeg4_visual(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {
+  const auto& c = track_spec->codec.mpeg4_visual;
   if (c.decoder_info == nullptr && c.decoder_info_size > 0) return ErrorCode::BadArgument;
   VisualSampleEntry* entry = nullptr;
-  VT_TRY(video_entry(file, spec, track, "mp4v", &entry));
+  VT_TRY(video_entry(file, track_spec, track, "mp4v", &entry));
   uint8_t object_type = c.object_type != 0 ? c.object_type : kMpeg4VisualObjectType;
   // MPEG-2, MPEG-1 and JPEG streams carried as 'mp4v' have no such headers.
   bool visual = object_type == kMpeg4VisualObjectType;
@@ -107,14 +107,14 @@ ErrorCode build_mpeg4_visual(MediaFile* file, const TrackSpec* spec, TrackBoxes*
   return ErrorCode::Ok;
 }
 
-ErrorCode build_avc(MediaFile* file, const TrackSpec* spec, TrackBoxes* track) {
-  const auto& c = spec->codec.avc;
+ErrorCode build_avc(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {
+  const auto& c = track_spec->codec.avc;
   if (c.nal_length_minus_one > 3 || c.sps_count > 31 || c.pps_count > 255) return ErrorCode::BadArgument;
   if (!parameter_sets_fit(c.sps, c.sps_size, c.sps_count) || !parameter_sets_fit(c.pps, c.pps_size, c.pps_count))
     return ErrorCode::BadArgument;
   if (c.trailing == nullptr && c.trailing_size > 0) return ErrorCode::BadArgument;
   VisualSampleEntry* entry = nullptr;
-  VT_TRY(video_entry(file, spec, track, "avc1", &entry));
+  VT_TRY(video_entry(file, track_spec, track, "avc1", &entry));
   set_compressor_name(entry, "AVC Coding");
 
   VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Avcc));
@@ -162,25 +162,25 @@ ErrorCode build_avc(MediaFile* file, const TrackSpec* spec, TrackBoxes* track) {
   return ErrorCode::Ok;
 }
 
-ErrorCode build_h263(MediaFile* file, const TrackSpec* spec, TrackBoxes* track) {
+ErrorCode build_h263(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {
   VisualSampleEntry* entry = nullptr;
-  VT_TRY(video_entry(file, spec, track, "s263", &entry));
+  VT_TRY(video_entry(file, track_spec, track, "s263", &entry));
   VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::D263));
-  entry->d263->vendor = spec->codec.h263.vendor;
-  entry->d263->decoder_version = spec->codec.h263.decoder_version;
-  entry->d263->H263_Level = spec->codec.h263.level;
-  entry->d263->H263_Profile = spec->codec.h263.profile;
+  entry->d263->vendor = track_spec->codec.h263.vendor;
+  entry->d263->decoder_version = track_spec->codec.h263.decoder_version;
+  entry->d263->H263_Level = track_spec->codec.h263.level;
+  entry->d263->H263_Profile = track_spec->codec.h263.profile;
   return ErrorCode::Ok;
 }
 
-ErrorCode build_vc1(MediaFile* file, const TrackSpec* spec, TrackBoxes* track) {
-  const DecoderConfigVc1* from = spec->codec.vc1.config;
+ErrorCode build_vc1(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {
+  const DecoderConfigVc1* from = track_spec->codec.vc1.config;
   if (from == nullptr) return ErrorCode::BadArgument;
   bool advanced = (from->profile & 0x0F) == kVc1Advanced;
-  if (advanced && (spec->codec.vc1.header == nullptr || spec->codec.vc1.header_size == 0))
+  if (advanced && (track_spec->codec.vc1.header == nullptr || track_spec->codec.vc1.header_size == 0))
     return ErrorCode::BadArgument;
   VisualSampleEntry* entry = nullptr;
-  VT_TRY(video_entry(file, spec, track, "vc-1", &entry));
+  VT_TRY(video_entry(file, track_spec, track, "vc-1", &entry));
   VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Dvc1));
   DecoderConfigVc1* to = entry->dvc1;
   to->profile = from->profile & 0x0F;
@@ -197,18 +197,18 @@ ErrorCode build_vc1(MediaFile* file, const TrackSpec* spec, TrackBoxes* track) {
     to->advanced_cbr = from->advanced_cbr;
     to->advanced_flags = from->advanced_flags;
     to->frame_rate = from->frame_rate;
-    VT_TRY(block_assign(&to->header_block, spec->codec.vc1.header, spec->codec.vc1.header_size));
+    VT_TRY(block_assign(&to->header_block, track_spec->codec.vc1.header, track_spec->codec.vc1.header_size));
   }
   return ErrorCode::Ok;
 }
 
-ErrorCode build_motion_jpeg(MediaFile* file, const TrackSpec* spec, TrackBoxes* track) {
+ErrorCode build_motion_jpeg(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {
   static constexpr const char* kFormats[3] = {"jpeg", "mjpa", "mjpb"};
   static constexpr const char* kNames[3] = {"Motion JPEG", "Motion JPEG A", "Motion JPEG B"};
-  const auto& c = spec->codec.mjpeg;
+  const auto& c = track_spec->codec.mjpeg;
   if (c.variant > 2) return ErrorCode::BadArgument;
   VisualSampleEntry* entry = nullptr;
-  VT_TRY(video_entry(file, spec, track, kFormats[c.variant], &entry));
+  VT_TRY(video_entry(file, track_spec, track, kFormats[c.variant], &entry));
   set_compressor_name(entry, kNames[c.variant]);
   VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Fiel));
   FielRecord* fiel = entry->fiel;

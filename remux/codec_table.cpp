@@ -140,9 +140,9 @@ ErrorCode classify_track(RemuxJob* job, const TrackInfo* info, TrackSurvey* row,
   return ErrorCode::Ok;
 }
 
-ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInfo* info, TrackSpec* spec,
+ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInfo* info, TrackSpec* track_spec,
                            uint32_t* drop_reason) {
-  std::memset(spec, 0, sizeof *spec);
+  std::memset(track_spec, 0, sizeof *track_spec);
   *drop_reason = 0;
   MediaFile* in = job->input;
   TrackBoxes* track = find_track(in->root, info->track_id);
@@ -151,113 +151,113 @@ ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInf
   FourCC f = info->fourcc;
   bool video_params = true;
   if (f == "mp4v") {
-    spec->kind = kKindMpeg4Visual;
-    spec->codec.mpeg4_visual.decoder_info = info->decoder_info;
-    spec->codec.mpeg4_visual.decoder_info_size = info->decoder_info_size;
-    spec->codec.mpeg4_visual.object_type = static_cast<uint8_t>(info->object_type);
+    track_spec->kind = kKindMpeg4Visual;
+    track_spec->codec.mpeg4_visual.decoder_info = info->decoder_info;
+    track_spec->codec.mpeg4_visual.decoder_info_size = info->decoder_info_size;
+    track_spec->codec.mpeg4_visual.object_type = static_cast<uint8_t>(info->object_type);
   } else if (f == "mp4a" && info->object_type == kObjectTypeMpeg4Audio) {
-    spec->kind = kKindMpeg4Audio;
-    spec->codec.mpeg4_audio.audio_level = 15;
-    spec->codec.mpeg4_audio.decoder_info = info->decoder_info;
-    spec->codec.mpeg4_audio.decoder_info_size = info->decoder_info_size;
+    track_spec->kind = kKindMpeg4Audio;
+    track_spec->codec.mpeg4_audio.audio_level = 15;
+    track_spec->codec.mpeg4_audio.decoder_info = info->decoder_info;
+    track_spec->codec.mpeg4_audio.decoder_info_size = info->decoder_info_size;
     video_params = false;
   } else if (f == "mp4a" && info->object_type == kObjectTypeMpeg1Layer3) {
-    spec->kind = kKindMpeg1Audio;
+    track_spec->kind = kKindMpeg1Audio;
     video_params = false;
   } else if (f == "twos") {
-    spec->kind = kKindPcm;
+    track_spec->kind = kKindPcm;
     video_params = false;
   } else if (f == "avc1") {
     const AvcConfigRecord* avc = visual->avcC;
-    spec->kind = kKindAvc;
-    spec->codec.avc.nal_length_minus_one = avc->lengthSizeMinusOne;
-    spec->codec.avc.sps_count = avc->numOfSequenceParameterSets;
-    spec->codec.avc.sps_size = avc->sps_length;
-    spec->codec.avc.sps = avc_sps_block(avc);
-    spec->codec.avc.pps_count = avc->numOfPictureParameterSets;
-    spec->codec.avc.pps_size = avc->pps_length;
-    spec->codec.avc.pps = avc_pps_block(avc);
-    spec->codec.avc.trailing = avc->trailing.bytes;
-    spec->codec.avc.trailing_size = avc->trailing.length;
+    track_spec->kind = kKindAvc;
+    track_spec->codec.avc.nal_length_minus_one = avc->lengthSizeMinusOne;
+    track_spec->codec.avc.sps_count = avc->numOfSequenceParameterSets;
+    track_spec->codec.avc.sps_size = avc->sps_length;
+    track_spec->codec.avc.sps = avc_sps_block(avc);
+    track_spec->codec.avc.pps_count = avc->numOfPictureParameterSets;
+    track_spec->codec.avc.pps_size = avc->pps_length;
+    track_spec->codec.avc.pps = avc_pps_block(avc);
+    track_spec->codec.avc.trailing = avc->trailing.bytes;
+    track_spec->codec.avc.trailing_size = avc->trailing.length;
   } else if (f == "vc-1") {
-    spec->kind = kKindVc1;
-    spec->codec.vc1.config = visual->dvc1;
-    spec->codec.vc1.header = info->decoder_info;
-    spec->codec.vc1.header_size = info->decoder_info_size;
+    track_spec->kind = kKindVc1;
+    track_spec->codec.vc1.config = visual->dvc1;
+    track_spec->codec.vc1.header = info->decoder_info;
+    track_spec->codec.vc1.header_size = info->decoder_info_size;
   } else if (f == "jpeg" || f == "mjpa" || f == "mjpb") {
-    spec->kind = kKindMotionJpeg;
-    spec->codec.mjpeg.variant = f == "jpeg" ? 0 : f == "mjpa" ? 1 : 2;
+    track_spec->kind = kKindMotionJpeg;
+    track_spec->codec.mjpeg.variant = f == "jpeg" ? 0 : f == "mjpa" ? 1 : 2;
     // No 'fiel': one field. The orderings map back to the flags the builder
     // turns into them.
     const FielRecord* fiel = visual != nullptr ? visual->fiel : nullptr;
     if (fiel != nullptr && fiel->field_count == 2) {
-      spec->codec.mjpeg.interlaced = 1;
+      track_spec->codec.mjpeg.interlaced = 1;
       uint8_t o = fiel->field_ordering;
-      spec->codec.mjpeg.field_a = (o == 1 || o == 14) ? 1 : 0;
-      spec->codec.mjpeg.field_b = (o == 1 || o == 9) ? 1 : 0;
+      track_spec->codec.mjpeg.field_a = (o == 1 || o == 14) ? 1 : 0;
+      track_spec->codec.mjpeg.field_b = (o == 1 || o == 9) ? 1 : 0;
     }
   } else if (f == "samr" || f == "sawb") {
-    spec->kind = kKindAmr;
-    spec->codec.amr.variant = f == "samr" ? 0 : 1;
+    track_spec->kind = kKindAmr;
+    track_spec->codec.amr.variant = f == "samr" ? 0 : 1;
     const DamrRecord* damr = sound != nullptr ? sound->damr : nullptr;
     if (damr != nullptr) {
-      spec->codec.amr.vendor = damr->vendor;
-      spec->codec.amr.decoder_version = damr->decoder_version;
-      spec->codec.amr.mode_set = damr->mode_set;
-      spec->codec.amr.mode_change_period = damr->mode_change_period;
-      spec->codec.amr.frames_per_sample = damr->frames_per_sample;
+      track_spec->codec.amr.vendor = damr->vendor;
+      track_spec->codec.amr.decoder_version = damr->decoder_version;
+      track_spec->codec.amr.mode_set = damr->mode_set;
+      track_spec->codec.amr.mode_change_period = damr->mode_change_period;
+      track_spec->codec.amr.frames_per_sample = damr->frames_per_sample;
     } else {
-      spec->codec.amr.frames_per_sample = 1;  // derived: one frame a sample
+      track_spec->codec.amr.frames_per_sample = 1;  // derived: one frame a sample
     }
     video_params = false;
   } else if (f == "sawp") {
-    spec->kind = kKindAmr;
-    spec->codec.amr.variant = 2;
+    track_spec->kind = kKindAmr;
+    track_spec->codec.amr.variant = 2;
     const DawpRecord* dawp = sound != nullptr ? sound->dawp : nullptr;
     if (dawp != nullptr) {
-      spec->codec.amr.vendor = dawp->vendor;
-      spec->codec.amr.decoder_version = dawp->decoder_version;
+      track_spec->codec.amr.vendor = dawp->vendor;
+      track_spec->codec.amr.decoder_version = dawp->decoder_version;
     }
     video_params = false;
   } else if (f == "sac3" || f == "ac-3") {
-    spec->kind = kKindAc3;
-    spec->codec.ac3.variant = 0;
-    spec->codec.ac3.packed = row->ac3_packed;
+    track_spec->kind = kKindAc3;
+    track_spec->codec.ac3.variant = 0;
+    track_spec->codec.ac3.packed = row->ac3_packed;
     video_params = false;
   } else if (f == "ec-3") {
-    spec->kind = kKindEac3;
-    spec->codec.eac3.config = sound->dec3;
+    track_spec->kind = kKindEac3;
+    track_spec->codec.eac3.config = sound->dec3;
     video_params = false;
   } else if (info->kind == kHandlerSubpicture) {
-    spec->kind = kKindSubpicture;
-    spec->codec.subpicture.decoder_info = info->decoder_info;
-    spec->codec.subpicture.decoder_info_size = info->decoder_info_size;
+    track_spec->kind = kKindSubpicture;
+    track_spec->codec.subpicture.decoder_info = info->decoder_info;
+    track_spec->codec.subpicture.decoder_info_size = info->decoder_info_size;
   } else if (f == "s263") {
-    spec->kind = kKindH263;
+    track_spec->kind = kKindH263;
     const D263Record* d263 = visual != nullptr ? visual->d263 : nullptr;
     if (d263 != nullptr) {
-      spec->codec.h263.vendor = d263->vendor;
-      spec->codec.h263.decoder_version = d263->decoder_version;
-      spec->codec.h263.level = d263->H263_Level;
-      spec->codec.h263.profile = d263->H263_Profile;
+      track_spec->codec.h263.vendor = d263->vendor;
+      track_spec->codec.h263.decoder_version = d263->decoder_version;
+      track_spec->codec.h263.level = d263->H263_Level;
+      track_spec->codec.h263.profile = d263->H263_Profile;
     } else {
-      spec->codec.h263.level = 10;  // derived: baseline level 10
+      track_spec->codec.h263.level = 10;  // derived: baseline level 10
     }
   } else {
     *drop_reason = kDropCodec;
     return ErrorCode::Ok;
   }
   if (video_params) {
-    spec->word1 = info->param[0];
-    spec->word2 = info->param[1];
+    track_spec->word1 = info->param[0];
+    track_spec->word2 = info->param[1];
   } else {
-    spec->word1 = info->param[0];
-    spec->word2 = info->param[2] & 0xFFFF;
+    track_spec->word1 = info->param[0];
+    track_spec->word2 = info->param[2] & 0xFFFF;
   }
-  spec->timescale = info->timescale;
-  std::memcpy(spec->language, info->language, 3);
-  spec->handler_name = info->handler_name;
-  spec->track_id = info->track_id;
+  track_spec->timescale = info->timescale;
+  std::memcpy(track_spec->language, info->language, 3);
+  track_spec->handler_name = info->handler_name;
+  track_spec->track_id = info->track_id;
   return ErrorCode::Ok;
 }
 

@@ -79,17 +79,17 @@ ErrorCode add_tracks(RemuxJob* job, uint32_t continuation) {
   for (TrackSurvey& row : job->survey) {
     TrackInfo info;
     VT_TRY(track_info(job->input, row.input_track_id, &info));
-    TrackSpec spec;
+    TrackSpec track_spec;
     uint32_t reason = 0;
-    VT_TRY(build_track_spec(job, &row, &info, &spec, &reason));
+    VT_TRY(build_track_spec(job, &row, &info, &track_spec, &reason));
     if (reason != 0) return ErrorCode::Missing;
-    spec.media_time = continuation ? row.continuation_media_time : row.media_time;
+    track_spec.media_time = continuation ? row.continuation_media_time : row.media_time;
     GrowArray<uint32_t> ids{};
-    ErrorCode e = carried_references(job, row.input_track_id, &spec.reference_type, &ids);
+    ErrorCode e = carried_references(job, row.input_track_id, &track_spec.reference_type, &ids);
     if (e == ErrorCode::Ok) {
-      spec.reference_count = ids.count;
-      spec.reference_ids = ids.data();
-      row.output_track_id = media_add_track(job->output, &spec);
+      track_spec.reference_count = ids.count;
+      track_spec.reference_ids = ids.data();
+      row.output_track_id = media_add_track(job->output, &track_spec);
       if (row.output_track_id == 0) e = ErrorCode::Missing;
     }
     ids.release();

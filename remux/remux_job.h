@@ -101,7 +101,7 @@ bool ac3_word_from_frame(const uint8_t* frame, uint32_t size, uint32_t* packed);
 // survey derives for it.
 ErrorCode classify_track(RemuxJob* job, const TrackInfo* info, TrackSurvey* row, uint32_t* drop_reason);
 // How a kept track is rebuilt: the TrackSpec of its codec, or a drop reason.
-ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInfo* info, TrackSpec* spec,
+ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInfo* info, TrackSpec* track_spec,
                            uint32_t* drop_reason);
 
 // The pass loop (pass_loop.cpp).

@@ -18,49 +18,49 @@ using namespace test;
 
 // A TrackSpec for a track of the input, from its summary and its first
 // sample entry's configuration records. False for codecs the test skips.
-bool spec_from_input(MediaFile* in, const TrackInfo& info, TrackSpec* spec) {
-  *spec = TrackSpec{};
-  spec->timescale = info.timescale;
-  std::memcpy(spec->language, info.language, 3);
-  spec->handler_name = info.handler_name;
+bool spec_from_input(MediaFile* in, const TrackInfo& info, TrackSpec* track_spec) {
+  *track_spec = TrackSpec{};
+  track_spec->timescale = info.timescale;
+  std::memcpy(track_spec->language, info.language, 3);
+  track_spec->handler_name = info.handler_name;
   TrackBoxes* track = find_track(in->root, info.track_id);
   int64_t shift = track->extra != nullptr ? track->extra->composition_shift : 0;
-  spec->media_time = first_media_time(track) + shift;
+  track_spec->media_time = first_media_time(track) + shift;
   if (info.fourcc == "avc1") {
     VisualSampleEntry* e = visual_entry(in, track, 0);
     if (e == nullptr || e->avcC == nullptr) return false;
     const AvcConfigRecord* a = e->avcC;
-    spec->kind = kKindAvc;
-    spec->codec.avc.nal_length_minus_one = a->lengthSizeMinusOne;
-    spec->codec.avc.sps_count = a->numOfSequenceParameterSets;
-    spec->codec.avc.sps = avc_sps_block(a);
-    spec->codec.avc.sps_size = a->sps_length;
-    spec->codec.avc.pps_count = a->numOfPictureParameterSets;
-    spec->codec.avc.pps = avc_pps_block(a);
-    spec->codec.avc.pps_size = a->pps_length;
-    spec->codec.avc.trailing = a->trailing.bytes;
-    spec->codec.avc.trailing_size = a->trailing.length;
+    track_spec->kind = kKindAvc;
+    track_spec->codec.avc.nal_length_minus_one = a->lengthSizeMinusOne;
+    track_spec->codec.avc.sps_count = a->numOfSequenceParameterSets;
+    track_spec->codec.avc.sps = avc_sps_block(a);
+    track_spec->codec.avc.sps_size = a->sps_length;
+    track_spec->codec.avc.pps_count = a->numOfPictureParameterSets;
+    track_spec->codec.avc.pps = avc_pps_block(a);
+    track_spec->codec.avc.pps_size = a->pps_length;
+    track_spec->codec.avc.trailing = a->trailing.bytes;
+    track_spec->codec.avc.trailing_size = a->trailing.length;
   } else if (info.fourcc == "mp4v") {
-    spec->kind = kKindMpeg4Visual;
-    spec->codec.mpeg4_visual.decoder_info = info.decoder_info;
-    spec->codec.mpeg4_visual.decoder_info_size = info.decoder_info_size;
-    spec->codec.mpeg4_visual.object_type = static_cast<uint8_t>(info.object_type);
+    track_spec->kind = kKindMpeg4Visual;
+    track_spec->codec.mpeg4_visual.decoder_info = info.decoder_info;
+    track_spec->codec.mpeg4_visual.decoder_info_size = info.decoder_info_size;
+    track_spec->codec.mpeg4_visual.object_type = static_cast<uint8_t>(info.object_type);
   } else if (info.fourcc == "mp4a" && info.object_type == 0x40) {
-    spec->kind = kKindMpeg4Audio;
-    spec->codec.mpeg4_audio.audio_level = 15;
-    spec->codec.mpeg4_audio.decoder_info = info.decoder_info;
-    spec->codec.mpeg4_audio.decoder_info_size = info.decoder_info_size;
+    track_spec->kind = kKindMpeg4Audio;
+    track_spec->codec.mpeg4_audio.audio_level = 15;
+    track_spec->codec.mpeg4_audio.decoder_info = info.decoder_info;
+    track_spec->codec.mpeg4_audio.decoder_info_size = info.decoder_info_size;
   } else if (info.fourcc == "mp4a" && info.object_type == 0x6B) {
-    spec->kind = kKindMpeg1Audio;
+    track_spec->kind = kKindMpeg1Audio;
   } else {
     return false;
   }
   if (info.kind == 1) {
-    spec->word1 = info.param[0];
-    spec->word2 = info.param[1];
+    track_spec->word1 = info.param[0];
+    track_spec->word2 = info.param[1];
   } else {
-    spec->word1 = info.param[0];
-    spec->word2 = info.param[2];
+    track_spec->word1 = info.param[0];
+    track_spec->word2 = info.param[2];
   }
   return true;
 }
@@ -78,12 +78,12 @@ bool spec_from_input(MediaFile* in, const TrackInfo& info, TrackSpec* spec) {
   while (track_iterator_next(it, &info) == ErrorCode::Ok) infos.push_back(info);
   track_iterator_free(it);
   for (const TrackInfo& i : infos) {
-    TrackSpec spec{};
-    if (!spec_from_input(in.file(), i, &spec)) {
+    TrackSpec track_spec{};
+    if (!spec_from_input(in.file(), i, &track_spec)) {
       media_close(out);
       return ::testing::AssertionFailure() << "unexpected codec in track " << i.track_id;
     }
-    uint32_t id = media_add_track(out, &spec);
+    uint32_t id = media_add_track(out, &track_spec);
     if (id == 0) {
       media_close(out);
       return ::testing::AssertionFailure() << "add track " << i.track_id;

@@ -78,7 +78,7 @@ struct Built {
 };
 
 // Creates a file with one track, writes two samples and closes it.
-Built build(const TempDir& dir, const std::string& name, const TrackSpec& spec, uint32_t flags = 0) {
+Built build(const TempDir& dir, const std::string& name, const TrackSpec& track_spec, uint32_t flags = 0) {
   Built b;
   b.path = dir.path(name + ".mp4");
   CreateOptions o;
@@ -86,10 +86,10 @@ Built build(const TempDir& dir, const std::string& name, const TrackSpec& spec, 
   MediaFile* file = create_file(b.path, o);
   EXPECT_NE(file, nullptr);
   if (file == nullptr) return b;
-  b.id = media_add_track(file, &spec);
+  b.id = media_add_track(file, &track_spec);
   if (b.id != 0) {
     Bytes data = pattern(40, 1);
-    SampleWrite s = sample_of(data, spec.kind == kKindPcm ? 10 : 100);
+    SampleWrite s = sample_of(data, track_spec.kind == kKindPcm ? 10 : 100);
     EXPECT_EQ(write_sample(file, b.id, &s), ErrorCode::Ok);
     EXPECT_EQ(write_sample(file, b.id, &s), ErrorCode::Ok);
   }
@@ -141,11 +141,11 @@ TEST(AddTrack, Mpeg4VisualEntries) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TrackSpec spec = spec_of(kKindMpeg4Visual, 320, 240);
-    spec.codec.mpeg4_visual.decoder_info = c.info.empty() ? nullptr : c.info.data();
-    spec.codec.mpeg4_visual.decoder_info_size = static_cast<uint32_t>(c.info.size());
-    spec.codec.mpeg4_visual.object_type = c.object_type;
-    Built b = build(dir, c.name, spec, c.flags);
+    TrackSpec track_spec = spec_of(kKindMpeg4Visual, 320, 240);
+    track_spec.codec.mpeg4_visual.decoder_info = c.info.empty() ? nullptr : c.info.data();
+    track_spec.codec.mpeg4_visual.decoder_info_size = static_cast<uint32_t>(c.info.size());
+    track_spec.codec.mpeg4_visual.object_type = c.object_type;
+    Built b = build(dir, c.name, track_spec, c.flags);
     ASSERT_NE(b.id, 0u);
     ReadBack r(b.path);
     ASSERT_EQ(r.result(), ErrorCode::Ok);
@@ -221,9 +221,9 @@ TEST(AddTrack, FailingBuildersLeaveNoTrack) {
     TrackSpec good = spec_of(kKindPcm, 44100, 2, 44100);
     uint32_t first = media_add_track(file, &good);
     ASSERT_EQ(first, 1u);
-    TrackSpec spec = spec_of(0, 64, 48);
-    c.fill(spec);
-    EXPECT_EQ(media_add_track(file, &spec), 0u);
+    TrackSpec track_spec = spec_of(0, 64, 48);
+    c.fill(track_spec);
+    EXPECT_EQ(media_add_track(file, &track_spec), 0u);
     EXPECT_EQ(track_count(file->root), 1u);
     // The id the failed track took is handed out again.
     EXPECT_EQ(media_add_track(file, &good), 2u);
@@ -270,8 +270,8 @@ TEST(AddTrack, AvcEntries) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TrackSpec spec = spec_of(kKindAvc, 160, 128);
-    auto& a = spec.codec.avc;
+    TrackSpec track_spec = spec_of(kKindAvc, 160, 128);
+    auto& a = track_spec.codec.avc;
     a.nal_length_minus_one = 3;
     a.sps_count = c.sps_count;
     a.sps = c.sps.empty() ? nullptr : c.sps.data();
@@ -281,7 +281,7 @@ TEST(AddTrack, AvcEntries) {
     a.pps_size = static_cast<uint32_t>(pps.size());
     a.trailing = c.trailing.empty() ? nullptr : c.trailing.data();
     a.trailing_size = static_cast<uint32_t>(c.trailing.size());
-    Built b = build(dir, c.name, spec, c.flags);
+    Built b = build(dir, c.name, track_spec, c.flags);
     ASSERT_NE(b.id, 0u);
     ReadBack r(b.path);
     ASSERT_EQ(r.result(), ErrorCode::Ok);
@@ -324,11 +324,11 @@ TEST(AddTrack, AvcEntries) {
 TEST(AddTrack, AvcExtensionBoxOnRequest) {
   TempDir dir;
   Bytes sps = with_length(baseline_sps(1));
-  TrackSpec spec = spec_of(kKindAvc, 160, 128);
-  spec.codec.avc.sps_count = 1;
-  spec.codec.avc.sps = sps.data();
-  spec.codec.avc.sps_size = static_cast<uint32_t>(sps.size());
-  Built b = build(dir, "uuid", spec, kFlagVideoOption40);
+  TrackSpec track_spec = spec_of(kKindAvc, 160, 128);
+  track_spec.codec.avc.sps_count = 1;
+  track_spec.codec.avc.sps = sps.data();
+  track_spec.codec.avc.sps_size = static_cast<uint32_t>(sps.size());
+  Built b = build(dir, "uuid", track_spec, kFlagVideoOption40);
   ReadBack r(b.path);
   ASSERT_EQ(r.result(), ErrorCode::Ok);
   VisualSampleEntry* e = visual_entry(r.file(), r.track(b.id), 0);
@@ -650,9 +650,9 @@ TEST(AddTrack, SoundAndGenericEntries) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TrackSpec spec{};
-    c.fill(spec);
-    Built b = build(dir, c.name, spec);
+    TrackSpec track_spec{};
+    c.fill(track_spec);
+    Built b = build(dir, c.name, track_spec);
     ASSERT_NE(b.id, 0u);
     ReadBack r(b.path);
     ASSERT_EQ(r.result(), ErrorCode::Ok);
@@ -687,7 +687,7 @@ TEST(AddTrack, EntryBytesAsLaidOut) {
                              u8(0x06), u8(1), u8(2)}));
   struct Case {
     const char* name;
-    TrackSpec spec;
+    TrackSpec track_spec;
     Bytes entry;
   };
   TrackSpec h263 = spec_of(kKindH263, 176, 144);
@@ -702,15 +702,15 @@ TEST(AddTrack, EntryBytesAsLaidOut) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TrackSpec spec = c.spec;
+    TrackSpec track_spec = c.track_spec;
     std::string path = dir.path("entry.mp4");
     MediaFile* file = create_file(path);
     ASSERT_NE(file, nullptr);
-    uint32_t id = media_add_track(file, &spec);
+    uint32_t id = media_add_track(file, &track_spec);
     ASSERT_NE(id, 0u);
     Bytes data = pattern(40, 1);
     for (int i = 0; i < 2; ++i) {
-      SampleWrite w = sample_of(data, spec.kind == kKindPcm ? 10 : 1152);
+      SampleWrite w = sample_of(data, track_spec.kind == kKindPcm ? 10 : 1152);
       ASSERT_EQ(write_sample(file, id, &w), ErrorCode::Ok);
     }
     ASSERT_EQ(media_close(file), ErrorCode::Ok);
@@ -734,9 +734,9 @@ TEST(AddTrack, MotionJpegVariantsAndFields) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.format) + " " + std::to_string(c.a) + std::to_string(c.b));
-    TrackSpec spec = spec_of(kKindMotionJpeg, 640, 480);
-    spec.codec.mjpeg = {c.variant, c.interlaced, c.a, c.b};
-    Built b = build(dir, "mjpeg", spec);
+    TrackSpec track_spec = spec_of(kKindMotionJpeg, 640, 480);
+    track_spec.codec.mjpeg = {c.variant, c.interlaced, c.a, c.b};
+    Built b = build(dir, "mjpeg", track_spec);
     ASSERT_NE(b.id, 0u);
     ReadBack r(b.path);
     ASSERT_EQ(r.result(), ErrorCode::Ok);
@@ -792,8 +792,8 @@ TEST(AddTrack, RefusedOutsideWritingModes) {
   ASSERT_EQ(media_close(file), ErrorCode::Ok);
   ReadBack r(path);
   ASSERT_EQ(r.result(), ErrorCode::Ok);
-  TrackSpec spec = spec_of(kKindPcm, 8000, 1, 8000);
-  EXPECT_EQ(media_add_track(r.file(), &spec), 0u);
+  TrackSpec track_spec = spec_of(kKindPcm, 8000, 1, 8000);
+  EXPECT_EQ(media_add_track(r.file(), &track_spec), 0u);
 }
 
 }  // namespace

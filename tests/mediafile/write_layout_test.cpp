@@ -32,12 +32,12 @@ Bytes make_file(const TempDir& dir, const CreateOptions& o, uint32_t samples) {
   MediaFile* file = create_file(path, o);
   EXPECT_NE(file, nullptr);
   if (file == nullptr) return {};
-  TrackSpec spec{};
-  spec.kind = kKindMpeg1Audio;
-  spec.word1 = 44100;
-  spec.word2 = 2;
-  spec.timescale = 44100;
-  uint32_t id = media_add_track(file, &spec);
+  TrackSpec track_spec{};
+  track_spec.kind = kKindMpeg1Audio;
+  track_spec.word1 = 44100;
+  track_spec.word2 = 2;
+  track_spec.timescale = 44100;
+  uint32_t id = media_add_track(file, &track_spec);
   EXPECT_NE(id, 0u);
   Bytes data = mp3_frame();
   for (uint32_t i = 0; i < samples; ++i) {

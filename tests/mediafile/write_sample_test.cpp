@@ -94,8 +94,8 @@ TEST(WriteSample, TracksOfEveryKindReadBackSampleBySample) {
     std::string path = dir.path("kind" + std::to_string(kind) + ".mp4");
     MediaFile* file = create_file(path);
     ASSERT_NE(file, nullptr);
-    TrackSpec spec = spec_for(kind, &vc1, &dec3);
-    uint32_t id = media_add_track(file, &spec);
+    TrackSpec track_spec = spec_for(kind, &vc1, &dec3);
+    uint32_t id = media_add_track(file, &track_spec);
     ASSERT_NE(id, 0u);
     bool video_like = kind == kKindMpeg4Visual || kind == kKindAvc || kind == kKindH263 || kind == kKindVc1 ||
                       kind == kKindMotionJpeg;
@@ -139,8 +139,8 @@ TEST(WriteSample, PcmCountsFramesAndReadsBackAsBlocks) {
   std::string path = dir.path("pcm.mp4");
   MediaFile* file = create_file(path);
   ASSERT_NE(file, nullptr);
-  TrackSpec spec = spec_for(kKindPcm, nullptr, nullptr);
-  uint32_t id = media_add_track(file, &spec);
+  TrackSpec track_spec = spec_for(kKindPcm, nullptr, nullptr);
+  uint32_t id = media_add_track(file, &track_spec);
   ASSERT_NE(id, 0u);
   const uint32_t frames[] = {1024, 1024, 1024, 512};
   std::vector<Bytes> blocks;
@@ -182,8 +182,8 @@ TEST(WriteSample, PcmBlocksAppendedWhenUpdating) {
   std::string path = dir.path("pcm-update.mp4");
   MediaFile* file = create_file(path);
   ASSERT_NE(file, nullptr);
-  TrackSpec spec = spec_for(kKindPcm, nullptr, nullptr);
-  uint32_t id = media_add_track(file, &spec);
+  TrackSpec track_spec = spec_for(kKindPcm, nullptr, nullptr);
+  uint32_t id = media_add_track(file, &track_spec);
   std::vector<Bytes> blocks = {pattern(4096, 1), pattern(2048, 2), pattern(1024, 3)};
   for (size_t i = 0; i < 2; ++i) {
     SampleWrite w = sample_of(blocks[i], static_cast<uint32_t>(blocks[i].size() / 4));
@@ -234,8 +234,8 @@ TEST(WriteSample, ChunksAndTheirTable) {
     o.samples_per_chunk = c.samples_per_chunk;
     MediaFile* file = create_file(path, o);
     ASSERT_NE(file, nullptr);
-    TrackSpec spec = spec_for(kKindMpeg1Audio, nullptr, nullptr);
-    uint32_t id = media_add_track(file, &spec);
+    TrackSpec track_spec = spec_for(kKindMpeg1Audio, nullptr, nullptr);
+    uint32_t id = media_add_track(file, &track_spec);
     Bytes data = pattern(10, 1);
     for (uint32_t i = 0; i < c.samples; ++i) {
       SampleWrite w = sample_of(data, 1152);
@@ -317,8 +317,8 @@ TEST(WriteSample, CompositionOffsetsAreRecordedWhenTheFirstIsZero) {
     std::string path = dir.path("ctts.mp4");
     MediaFile* file = create_file(path);
     ASSERT_NE(file, nullptr);
-    TrackSpec spec = spec_for(kKindH263, nullptr, nullptr);
-    uint32_t id = media_add_track(file, &spec);
+    TrackSpec track_spec = spec_for(kKindH263, nullptr, nullptr);
+    uint32_t id = media_add_track(file, &track_spec);
     Bytes data = pattern(30, 1);
     for (int32_t o : c.offsets) {
       SampleWrite w = sample_of(data, 1000, o);
@@ -360,10 +360,10 @@ TEST(WriteSample, EditListsFromStartDelayAndMediaTime) {
     std::string path = dir.path("edits.mp4");
     MediaFile* file = create_file(path);
     ASSERT_NE(file, nullptr);
-    TrackSpec spec = spec_for(kKindMpeg1Audio, nullptr, nullptr);
-    spec.timescale = 1000;
-    spec.media_time = c.media_time;
-    uint32_t id = media_add_track(file, &spec);
+    TrackSpec track_spec = spec_for(kKindMpeg1Audio, nullptr, nullptr);
+    track_spec.timescale = 1000;
+    track_spec.media_time = c.media_time;
+    uint32_t id = media_add_track(file, &track_spec);
     ASSERT_NE(id, 0u);
     Bytes data = pattern(10, 2);
     for (int i = 0; i < 10; ++i) {
@@ -389,10 +389,10 @@ TEST(WriteSample, AnEditStartingBeforeTheFirstPresentedSampleBecomesAnEmptyEdit)
   std::string path = dir.path("gap.mp4");
   MediaFile* file = create_file(path);  // movie time scale 600
   ASSERT_NE(file, nullptr);
-  TrackSpec spec = spec_for(kKindMpeg4Visual, nullptr, nullptr);
-  spec.timescale = 1000;
-  spec.media_time = 100;
-  uint32_t id = media_add_track(file, &spec);
+  TrackSpec track_spec = spec_for(kKindMpeg4Visual, nullptr, nullptr);
+  track_spec.timescale = 1000;
+  track_spec.media_time = 100;
+  uint32_t id = media_add_track(file, &track_spec);
   ASSERT_NE(id, 0u);
   Bytes data = pattern(10, 3);
   // The first sample is presented at media time 300, the edit would start at 100.
@@ -463,8 +463,8 @@ TEST(WriteSample, SubpictureDurationsMoveAtClose) {
     o.flags = c.flags;
     MediaFile* file = create_file(path, o);
     ASSERT_NE(file, nullptr);
-    TrackSpec spec = spec_for(kKindSubpicture, nullptr, nullptr);
-    uint32_t id = media_add_track(file, &spec);
+    TrackSpec track_spec = spec_for(kKindSubpicture, nullptr, nullptr);
+    uint32_t id = media_add_track(file, &track_spec);
     Bytes data = pattern(12, 4);
     for (uint32_t d : {10u, 20u, 30u}) {
       SampleWrite w = sample_of(data, d);
@@ -489,10 +489,10 @@ TEST(WriteSample, StreamingExtensionMirrorsEverySample) {
   ASSERT_NE(file, nullptr);
   uint32_t strx = file->strx_track;
   ASSERT_NE(strx, 0u);
-  TrackSpec spec = spec_for(kKindH263, nullptr, nullptr);
-  spec.timescale = 90000;
-  spec.track_id = 130;  // only its low 7 bits go into the record
-  uint32_t video = media_add_track(file, &spec);
+  TrackSpec track_spec = spec_for(kKindH263, nullptr, nullptr);
+  track_spec.timescale = 90000;
+  track_spec.track_id = 130;  // only its low 7 bits go into the record
+  uint32_t video = media_add_track(file, &track_spec);
   ASSERT_EQ(video, 130u);
   struct Written {
     uint32_t size;
@@ -546,8 +546,8 @@ TEST(WriteSample, ArgumentsModesAndUnknownTracks) {
   std::string path = dir.path("args.mp4");
   MediaFile* file = create_file(path);
   ASSERT_NE(file, nullptr);
-  TrackSpec spec = spec_for(kKindMpeg1Audio, nullptr, nullptr);
-  uint32_t id = media_add_track(file, &spec);
+  TrackSpec track_spec = spec_for(kKindMpeg1Audio, nullptr, nullptr);
+  uint32_t id = media_add_track(file, &track_spec);
   Bytes data = pattern(4, 0);
   SampleWrite w = sample_of(data, 10);
   SampleWrite no_data = w;

@@ -104,13 +104,13 @@ TEST(CodecTable, FieldOrderingsMapBackToTheBuildersFlags) {
     uint32_t reason = 99;
     ASSERT_EQ(classify_track(&job, &info, &row, &reason), ErrorCode::Ok);
     EXPECT_EQ(reason, 0u);
-    TrackSpec spec;
-    ASSERT_EQ(build_track_spec(&job, &row, &info, &spec, &reason), ErrorCode::Ok);
-    EXPECT_EQ(spec.kind, kKindMotionJpeg);
-    EXPECT_EQ(spec.codec.mjpeg.variant, 2u);
-    EXPECT_EQ(spec.codec.mjpeg.interlaced, c.interlaced);
-    EXPECT_EQ(spec.codec.mjpeg.field_a, c.a);
-    EXPECT_EQ(spec.codec.mjpeg.field_b, c.b);
+    TrackSpec track_spec;
+    ASSERT_EQ(build_track_spec(&job, &row, &info, &track_spec, &reason), ErrorCode::Ok);
+    EXPECT_EQ(track_spec.kind, kKindMotionJpeg);
+    EXPECT_EQ(track_spec.codec.mjpeg.variant, 2u);
+    EXPECT_EQ(track_spec.codec.mjpeg.interlaced, c.interlaced);
+    EXPECT_EQ(track_spec.codec.mjpeg.field_a, c.a);
+    EXPECT_EQ(track_spec.codec.mjpeg.field_b, c.b);
   }
 }
 

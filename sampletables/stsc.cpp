@@ -32,35 +32,20 @@ ErrorCode stsc_read(MediaFile* file, const BoxHeader* header, void* context) {
   SampleToChunkTable* t = stsc_of(context);
   if (t == nullptr) return ErrorCode::Missing;
   if (tables_skipped(file)) return ErrorCode::Ok;
-  TableHead head;
-  VT_TRY(read_table_head(file, header, 8, &head));
-  t->version = head.version;
-  t->flags = head.flags;
-  uint32_t count = read_u32be(file);
-  if (io_failed(file)) return ErrorCode::Io;
-  if (!box_holds(file, header, count, 12)) return malformed(file, "'stsc' entry count larger than the box");
-  if (count == 0) return ErrorCode::Ok;
-  VT_TRY(t->entries.reserve(count));
-  static_assert(sizeof(SampleToChunkEntry) == 12);
-  VT_TRY(read_u32_block(file, reinterpret_cast<uint32_t*>(t->entries.items), uint64_t{count} * 3));
-  t->entries.count = count;
-  return ErrorCode::Ok;
+  return read_word_table(file, header, &t->version, &t->flags, &t->entries, "'stsc' entry count larger than the box");
 }
 
 ErrorCode stsc_write(MediaFile* file, void* context) {
   if (file == nullptr) return ErrorCode::BadArgument;
   SampleToChunkTable* t = stsc_of(context);
   if (t == nullptr) return ErrorCode::Missing;
-  VT_TRY(write_u8(file, t->version));
-  VT_TRY(write_u24be(file, t->flags));
-  VT_TRY(write_u32be(file, t->entries.count));
-  return write_u32_block(file, reinterpret_cast<const uint32_t*>(t->entries.items), uint64_t{t->entries.count} * 3);
+  return write_word_table(file, t->version, t->flags, t->entries);
 }
 
 uint64_t stsc_size(MediaFile*, void* context) {
   SampleToChunkTable* t = stsc_of(context);
   if (t == nullptr) return 0;
-  return 8 + 12 * uint64_t{t->entries.count};
+  return word_table_size(t->entries);
 }
 
 ErrorCode stsc_append(MediaFile* file, TrackBoxes* track, uint32_t first_chunk, uint32_t samples_per_chunk,

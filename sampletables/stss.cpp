@@ -22,34 +22,20 @@ ErrorCode stss_read(MediaFile* file, const BoxHeader* header, void* context) {
   SyncSampleTable* t = stss_of(context);
   if (t == nullptr) return ErrorCode::Missing;
   if (tables_skipped(file)) return ErrorCode::Ok;
-  TableHead head;
-  VT_TRY(read_table_head(file, header, 8, &head));
-  t->version = head.version;
-  t->flags = head.flags;
-  uint32_t count = read_u32be(file);
-  if (io_failed(file)) return ErrorCode::Io;
-  if (!box_holds(file, header, count, 4)) return malformed(file, "'stss' entry count larger than the box");
-  if (count == 0) return ErrorCode::Ok;
-  VT_TRY(t->samples.reserve(count));
-  VT_TRY(read_u32_block(file, t->samples.items, count));
-  t->samples.count = count;
-  return ErrorCode::Ok;
+  return read_word_table(file, header, &t->version, &t->flags, &t->samples, "'stss' entry count larger than the box");
 }
 
 uint64_t stss_size(MediaFile*, void* context) {
   SyncSampleTable* t = stss_of(context);
   if (t == nullptr) return 0;
-  return 8 + 4 * uint64_t{t->samples.count};
+  return word_table_size(t->samples);
 }
 
 ErrorCode sync_samples_write(MediaFile* file, void* context) {
   if (file == nullptr) return ErrorCode::BadArgument;
   SyncSampleTable* t = stss_of(context);
   if (t == nullptr) return ErrorCode::Missing;
-  VT_TRY(write_u8(file, t->version));
-  VT_TRY(write_u24be(file, t->flags));
-  VT_TRY(write_u32be(file, t->samples.count));
-  return write_u32_block(file, t->samples.items, t->samples.count);
+  return write_word_table(file, t->version, t->flags, t->samples);
 }
 
 ErrorCode stss_append(MediaFile* file, TrackBoxes* track, uint32_t sample) {

@@ -38,51 +38,27 @@ ErrorCode stts_read(MediaFile* file, const BoxHeader* header, void* context) {
   TimeToSampleTable* t = stts_of(context);
   if (t == nullptr) return ErrorCode::Missing;
   if (tables_skipped(file)) return ErrorCode::Ok;
-  TableHead head;
-  VT_TRY(read_table_head(file, header, 8, &head));
-  t->version = head.version;
-  t->flags = head.flags;
-  uint32_t count = read_u32be(file);
-  if (io_failed(file)) return ErrorCode::Io;
-  if (!box_holds(file, header, count, 8)) return malformed(file, "'stts' entry count larger than the box");
-  if (count == 0) return ErrorCode::Ok;
-  VT_TRY(t->entries.reserve(count));
-  static_assert(sizeof(TimeToSampleEntry) == 8);
-  VT_TRY(read_u32_block(file, reinterpret_cast<uint32_t*>(t->entries.items), uint64_t{count} * 2));
-  t->entries.count = count;
-  return ErrorCode::Ok;
+  return read_word_table(file, header, &t->version, &t->flags, &t->entries, "'stts' entry count larger than the box");
 }
 
 ErrorCode stts_write(MediaFile* file, void* context) {
   if (file == nullptr) return ErrorCode::BadArgument;
   TimeToSampleTable* t = stts_of(context);
   if (t == nullptr) return ErrorCode::Missing;
-  VT_TRY(write_u8(file, t->version));
-  VT_TRY(write_u24be(file, t->flags));
-  VT_TRY(write_u32be(file, t->entries.count));
-  return write_u32_block(file, reinterpret_cast<const uint32_t*>(t->entries.items), uint64_t{t->entries.count} * 2);
+  return write_word_table(file, t->version, t->flags, t->entries);
 }
 
 uint64_t stts_size(MediaFile*, void* context) {
   TimeToSampleTable* t = stts_of(context);
   if (t == nullptr) return 0;
-  return 8 + 8 * uint64_t{t->entries.count};
+  return word_table_size(t->entries);
 }
 
 ErrorCode stts_append(MediaFile* file, TrackBoxes* track, uint32_t n, uint32_t d) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
   TimeToSampleTable* t = stts_of(track);
   if (t == nullptr) return ErrorCode::BadArgument;
-  if (n == 0) return ErrorCode::Ok;
-  if (t->entries.count > 0) {
-    TimeToSampleEntry& last = t->entries.back();
-    // A run that would pass 2^32 - 1 samples starts a new entry instead.
-    if (last.sample_delta == d && n <= UINT32_MAX - last.sample_count) {
-      last.sample_count += n;
-      return ErrorCode::Ok;
-    }
-  }
-  return t->entries.append_doubling(TimeToSampleEntry{n, d});
+  return append_run(&t->entries, n, &TimeToSampleEntry::sample_delta, d);
 }
 
 ErrorCode stts_locate(TrackBoxes* track, uint32_t k, uint32_t* entry_index, uint32_t* index_in_entry) {

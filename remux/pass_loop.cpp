@@ -125,7 +125,10 @@ ErrorCode order_pending(RemuxJob* job) {
     }
     uint32_t audio = pending[audio_at].track;
     uint64_t run_end = pending[audio_at].time + run_length;
-    for (uint32_t m = audio_at; m < pending.count && pending[m].time < run_end; ++m)
+    // The sample found is placed even when the run rounds to no time at all
+    // (a movie time scale below 4): every turn of the loop places one.
+    VT_TRY(place(job, audio_at));
+    for (uint32_t m = audio_at + 1; m < pending.count && pending[m].time < run_end; ++m)
       if (pending[m].track == audio) VT_TRY(place(job, m));
   }
   return ErrorCode::Ok;

@@ -103,6 +103,9 @@ ErrorCode survey_input(RemuxJob* job) {
   VT_TRY(media_open(&job->input, &params, kOpenRead));
   MovieInfo movie;
   VT_TRY(movie_info(job->input, &movie));
+  // Every time of the output is counted from the input's time scales; with
+  // a scale of 0 no sample has a place in time.
+  if (movie.timescale == 0) return malformed(job->input, "movie time scale of 0");
   job->movie_timescale = movie.timescale;
   job->movie_duration = movie.duration;
   job->no_video = 1;
@@ -126,6 +129,10 @@ ErrorCode survey_input(RemuxJob* job) {
     if (reason != 0) {
       report_drop(job, info, reason);
       continue;
+    }
+    if (info.timescale == 0) {
+      e = malformed(job->input, "media time scale of 0");
+      break;
     }
     TrackBoxes* track = find_track(job->input->root, info.track_id);
     if (row.video) job->no_video = 0;

@@ -323,26 +323,70 @@ TEST(MalformedInput, ASampleSizeFarLargerThanTheFile) {
 
 // ---- Time scales ---------------------------------------------------------------------------
 
-TEST(MalformedInput, ZeroTimeScales) {
-  const Bytes whole = base_file();
+// A video track and a big-endian PCM track (16-bit mono: 2 bytes a frame,
+// each block's duration its frame count).
+const std::vector<uint32_t> kPcmSizes = {64, 64, 64};
+Bytes video_and_pcm(uint32_t pcm_delta = 32) {
+  HandTrack pcm = video(kPcmSizes, 2);
+  pcm.handler = "soun";
+  pcm.timescale = 8000;
+  pcm.stts = {{3, pcm_delta}};
+  Bytes file = hand_made_file({video(kSizes), pcm}, "qt  ");
+  Bytes twos = box("twos", cat({zeros(6), u16(1), u16(0), u16(0), u32(0), u16(1), u16(16), u16(0), u16(0),
+                                u32(8000u << 16)}));
+  return replace_box(file, {"moov", "trak#2", "mdia", "minf", "stbl", "stsd"},
+                     full_box("stsd", 0, 0, cat({u32(1), twos})));
+}
+
+TEST(MalformedInput, TimeScales) {
+  const Bytes whole = video_and_pcm();
+  RemuxOutcome plain = remux(whole);
+  ASSERT_EQ(plain.run.result, ErrorCode::Ok);
+  ASSERT_EQ(plain.output.tracks.size(), 2u);
   struct Case {
     const char* name;
     std::vector<std::string> path;
-    size_t offset;
+    uint32_t scale;
+    ErrorCode remuxed;
+    const char* reason;
   };
   const Case cases[] = {
-      {"movie", {"moov", "mvhd"}, 12},
-      {"media", {"moov", "trak", "mdia", "mdhd"}, 12},
+      // Audio runs of a quarter second round to nothing at a scale of 1;
+      // the interleaving still places every sample (it looped for ever).
+      {"movie scale of 1", {"moov", "mvhd"}, 1, ErrorCode::Ok, ""},
+      {"movie scale of 0", {"moov", "mvhd"}, 0, ErrorCode::Malformed, "movie time scale of 0"},
+      {"media scale of 0", {"moov", "trak#2", "mdia", "mdhd"}, 0, ErrorCode::Malformed, "media time scale of 0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Bytes file = with_u32(whole, c.path, c.offset, 0);
+    Bytes file = with_u32(whole, c.path, 12, c.scale);
+    // Reading needs no time scale.
     ReadOutcome read = read_everything(file);
     ASSERT_EQ(read.open, ErrorCode::Ok);
+    ASSERT_EQ(read.tracks.size(), 2u);
     EXPECT_EQ(read.tracks[0].samples, hand_made_samples(kSizes));
+    EXPECT_EQ(read.tracks[1].samples, hand_made_samples(kPcmSizes));
     RemuxOutcome out = remux(file);
-    EXPECT_EQ(out.run.result, ErrorCode::Ok);
+    EXPECT_EQ(out.run.result, c.remuxed);
+    if (c.remuxed != ErrorCode::Ok) {
+      EXPECT_EQ(std::string(out.run.failure.reason), c.reason);
+      continue;
+    }
+    ASSERT_EQ(out.output.tracks.size(), 2u);
+    EXPECT_EQ(out.output.tracks[0].samples, plain.output.tracks[0].samples);
+    EXPECT_EQ(out.output.tracks[1].samples, plain.output.tracks[1].samples);
   }
+}
+
+TEST(MalformedInput, PcmBlocksClaimingMoreFramesThanBytes) {
+  // 64-byte blocks said to hold 587 million frames each: the output would
+  // list more PCM frames than it has bytes (and finalising it walked them all).
+  Bytes file = video_and_pcm(0x23000400);
+  RemuxOutcome out = remux(file);
+  ASSERT_EQ(out.run.result, ErrorCode::Ok);
+  ASSERT_EQ(out.output.tracks.size(), 2u);
+  EXPECT_EQ(out.output.tracks[0].samples, hand_made_samples(kSizes));
+  EXPECT_TRUE(out.output.tracks[1].samples.empty());
 }
 
 // ---- Nesting -------------------------------------------------------------------------------
@@ -519,6 +563,66 @@ TEST(MalformedInput, AviIndexThatPointsAtItself) {
   // time: the stream has no index, and the file no sample.
   read = read_everything(avi_file(self_hdrl, movi));
   EXPECT_EQ(read.open, ErrorCode::Unsupported);
+}
+
+// ---- Inputs the fuzz targets found --------------------------------------------------------
+
+Bytes read_file(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return {};
+  Bytes out;
+  uint8_t chunk[4096];
+  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) out.insert(out.end(), chunk, chunk + n);
+  std::fclose(f);
+  return out;
+}
+
+TEST(MalformedInput, InputsFoundByFuzzing) {
+  struct TrackEnd {
+    size_t samples;  // read before reading stopped
+    ErrorCode end;
+  };
+  struct Case {
+    const char* file;
+    std::vector<TrackEnd> read;  // empty: not read sample by sample
+    ErrorCode remuxed;
+    size_t carried;  // tracks with samples in the output
+  };
+  const std::vector<Case> cases = {
+      // A 3.5 GiB sample size sized the remux's sample buffer; reading stops
+      // at that sample, as no buffer the file justifies can hold it.
+      {"sample_size_past_the_file.mp4", {{3, ErrorCode::NoMore}, {3, ErrorCode::OutOfMemory}}, ErrorCode::Ok, 2},
+      // PCM blocks of 587 million frames each: the PCM track is carried
+      // without them.
+      {"pcm_frames_past_the_bytes.mp4", {{3, ErrorCode::NoMore}, {4, ErrorCode::NoMore}}, ErrorCode::Ok, 1},
+      // A movie time scale of 0 stalled the interleaving.
+      {"movie_scale_zero.mp4", {{0, ErrorCode::Io}, {1, ErrorCode::Io}}, ErrorCode::Malformed, 0},
+      // A fragment of ten million samples without data, within the bound on
+      // empty samples; the file has no 'ftyp', which the remux needs.
+      {"ten_million_empty_samples.mp4", {}, ErrorCode::Missing, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    Bytes file = read_file(std::string(VANTOREL_SOURCE_DIR) + "/tests/robust/fuzz_found/" + c.file);
+    ASSERT_FALSE(file.empty());
+    ReadOutcome read = read_everything(file);
+    EXPECT_EQ(read.open, ErrorCode::Ok);
+    if (!c.read.empty()) {
+      ASSERT_EQ(read.tracks.size(), c.read.size());
+      for (size_t t = 0; t < c.read.size(); ++t) {
+        SCOPED_TRACE(t);
+        EXPECT_EQ(read.tracks[t].samples.size(), c.read[t].samples);
+        EXPECT_EQ(read.tracks[t].end, c.read[t].end);
+      }
+    }
+    // Inspecting opens the same tree; it has no read cursors.
+    ReadOutcome inspected = read_everything(file, kOpenInspect);
+    EXPECT_EQ(inspected.open, ErrorCode::Ok);
+    for (const TrackRead& t : inspected.tracks) EXPECT_EQ(t.end, ErrorCode::Missing);
+    RemuxOutcome out = remux(file);
+    EXPECT_EQ(out.run.result, c.remuxed);
+    EXPECT_EQ(out.output.tracks.size(), c.carried);
+  }
 }
 
 }  // namespace

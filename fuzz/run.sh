@@ -14,12 +14,14 @@ targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(read inspect remux)
 
 build=${FUZZ_BUILD:-build/fuzz}
-cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVANTOREL_FUZZ=ON -DVANTOREL_TESTS=OFF -DVANTOREL_WERROR=ON >/dev/null
-cmake --build "$build"
+cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" >/dev/null
 
 work=${FUZZ_WORK:-$(mktemp -d)}
 status=0
+passed=0
+failed=0
 for target in "${targets[@]}"; do
   mkdir -p "$work/$target/corpus" "$work/$target/artifacts"
   echo "fuzz_$target: ${seconds} s"
@@ -30,8 +32,13 @@ for target in "${targets[@]}"; do
     echo "fuzz_$target FAILED; input kept in $work/$target/artifacts/" >&2
     tail -n 60 "$work/$target/log" >&2
     status=1
+    failed=$((failed + 1))
   else
     grep -E "stat::number_of_executed_units|stat::average_exec_per_sec" "$work/$target/log" || true
+    passed=$((passed + 1))
   fi
 done
+echo "fuzz: $passed passed, $failed failed"
+# A temporary work folder is kept only when it holds a failing input.
+[ -z "${FUZZ_WORK:-}" ] && [ $status -eq 0 ] && rm -rf "$work"
 exit $status

@@ -608,7 +608,9 @@ TEST(MalformedInput, InputsFoundByFuzzing) {
     ASSERT_FALSE(file.empty());
     ReadOutcome read = read_everything(file);
     EXPECT_EQ(read.open, c.read.empty() ? ErrorCode::Malformed : ErrorCode::Ok);
-    if (c.read.empty()) EXPECT_EQ(read.reason, "'trun' of too many samples without data");
+    if (c.read.empty()) {
+      EXPECT_EQ(read.reason, "'trun' of too many samples without data");
+    }
     if (!c.read.empty()) {
       ASSERT_EQ(read.tracks.size(), c.read.size());
       for (size_t t = 0; t < c.read.size(); ++t) {

@@ -66,6 +66,17 @@ ErrorCode moov_read(MediaFile* file, const BoxHeader* header, void* context) {
     if (read_box_header(file, &first) == ErrorCode::Ok && !io_failed(file)) first_is_cmov = first.type == "cmov";
     VT_TRY(file_seek(file, payload_at));
   }
+  // A movie box cut short by the end of its file (the tree engine cuts it
+  // there) has lost tables that nothing stands in for: read on, it would
+  // pass for a whole, shorter movie. A compressed one shows such damage
+  // when it is inflated.
+  if (!first_is_cmov) {
+    VT_TRY(file_seek(file, header->start));
+    BoxHeader claimed;
+    VT_TRY(read_box_header(file, &claimed));
+    if (claimed.end > header->end) return malformed(file, "'moov' box runs past the end of its file");
+    VT_TRY(file_seek(file, payload_at));
+  }
   bool buffered = file->mode == kOpenRead && !file->header_buffering_off && !parsing_from_substitute(file) &&
                   !first_is_cmov && header->size <= kMaxBufferedMoov;
   if (!buffered) return read_children(file, header, root, &kMoovList, trak_fallback);

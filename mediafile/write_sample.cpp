@@ -132,8 +132,10 @@ ErrorCode write_sample(MediaFile* file, uint32_t track_id, const SampleWrite* sa
   uint32_t size = sample->size;
   uint32_t delta = sample->duration;
   if (counts_pcm_frames(file, track)) {
-    // A block of no frames would open a chunk that no table entry describes.
-    if (sample->duration == 0) return ErrorCode::BadArgument;
+    // A block of no frames would open a chunk that no table entry describes;
+    // a frame takes at least one byte, so more frames than bytes would
+    // describe data that was never written.
+    if (sample->duration == 0 || sample->duration > sample->size) return ErrorCode::BadArgument;
     count = sample->duration;
     size = 1;
     delta = 1;

@@ -31,8 +31,11 @@ constexpr uint32_t kSampleNonSync = 0x10000;
 // A run whose samples take no bytes, neither in the box nor in the file,
 // costs nothing to declare: above this many samples it is refused. It is also
 // the margin of empty samples by which all fragments together may pass one
-// sample per byte of the file.
-constexpr uint32_t kMaxEmptyRunSamples = 16u << 20;
+// sample per byte of the file. Every sample declared costs time in each
+// reader and in the remux, so the margin stays well below what a file of a
+// few bytes could otherwise make everyone walk (256 Ki: an empty sample per
+// frame of more than an hour of 60-frame video).
+constexpr uint32_t kMaxEmptyRunSamples = 256u << 10;
 
 // Row operation of the top level; the context is the root. 10 when a track
 // fragment names a track that is not in the movie or has no 'trex', when a

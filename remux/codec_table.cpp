@@ -4,6 +4,7 @@
 
 #include "boxes/hdlr.h"
 #include "boxes/tref.h"
+#include "io/byte_io.h"
 #include "remux/remux_job.h"
 #include "sampletables/avcc.h"
 #include "sampletables/dac3.h"
@@ -11,6 +12,7 @@
 #include "sampletables/dvc1.h"
 #include "sampletables/small_configs.h"
 #include "sampletables/stsd.h"
+#include "sampletables/stsz.h"
 
 namespace vantorel {
 
@@ -52,8 +54,13 @@ namespace {
 ErrorCode first_frame_ac3_word(RemuxJob* job, const TrackInfo* info, uint32_t* packed, bool* found) {
   *found = false;
   MediaFile* in = job->input;
+  // Only the first sample is read: the buffer is sized by it, and a first
+  // sample larger than the file cannot be read at all.
+  auto* sizes = track_record<SampleSizeTable>(find_track(in->root, info->track_id), BoxTypeId::Stsz);
+  uint32_t first_size = sizes != nullptr && sizes->sample_count > 0 ? stsz_sample_size(sizes, 0) : 0;
+  if (first_size > file_size(in)) return ErrorCode::Ok;
   GrowArray<uint8_t> buffer{};
-  VT_TRY(buffer.reserve(info->max_sample_size > 0 ? info->max_sample_size : 1));
+  VT_TRY(buffer.reserve(first_size > 0 ? first_size : 1));
   uint32_t index = 0;
   uint64_t time = 0;
   ErrorCode e = track_seek(in, info->track_id, 0, &index, &time, 0, 0);

@@ -94,13 +94,15 @@ ErrorCode queue_sample(RemuxJob* job, uint32_t t) {
   if (end > job->queued_end_time) job->queued_end_time = end;
   job->queued_bytes += stsz_sample_size(row.sizes, row.size_index);
   ++row.size_index;
-  VT_TRY(job->pending.append(PendingSample{t, time}));
+  // The group between two cut points can hold millions of samples (empty
+  // fragment samples, audio without video): grown as a table, not by one.
+  VT_TRY(job->pending.append_doubling(PendingSample{t, time}));
   ++row.queued_count;
   return ErrorCode::Ok;
 }
 
 ErrorCode place(RemuxJob* job, uint32_t i) {
-  VT_TRY(job->write_order.append(job->pending[i].track));
+  VT_TRY(job->write_order.append_doubling(job->pending[i].track));
   job->pending[i].track = kPlaced;
   return ErrorCode::Ok;
 }
@@ -113,18 +115,25 @@ ErrorCode order_pending(RemuxJob* job) {
   uint64_t run_length = uint64_t{job->movie_timescale} * 25 / 100;
   GrowArray<PendingSample>& pending = job->pending;
   uint32_t i = 0;
+  // Every sample before `scanned` is placed or not audio; placing never
+  // undoes that, so the search for audio starts there, and the search costs
+  // no more than one walk over the group (samples of one time would
+  // otherwise be searched once for each video sample among them).
+  uint32_t scanned = 0;
   while (i < pending.count) {
     if (pending[i].track == kPlaced) {
       ++i;
       continue;
     }
     uint32_t audio_at = kNoTrack;
-    for (uint32_t l = i; l < pending.count && pending[l].time <= pending[i].time + look_ahead; ++l) {
+    uint32_t l = scanned > i ? scanned : i;
+    for (; l < pending.count && pending[l].time <= pending[i].time + look_ahead; ++l) {
       if (pending[l].track != kPlaced && job->survey[pending[l].track].audio) {
         audio_at = l;
         break;
       }
     }
+    scanned = l;
     if (audio_at == kNoTrack) {
       VT_TRY(place(job, i));
       ++i;
@@ -132,7 +141,10 @@ ErrorCode order_pending(RemuxJob* job) {
     }
     uint32_t audio = pending[audio_at].track;
     uint64_t run_end = pending[audio_at].time + run_length;
-    for (uint32_t m = audio_at; m < pending.count && pending[m].time < run_end; ++m)
+    // The sample found is placed even when the run rounds to no time at all
+    // (a movie time scale below 4): every turn of the loop places one.
+    VT_TRY(place(job, audio_at));
+    for (uint32_t m = audio_at + 1; m < pending.count && pending[m].time < run_end; ++m)
       if (pending[m].track == audio) VT_TRY(place(job, m));
   }
   return ErrorCode::Ok;

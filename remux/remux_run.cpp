@@ -7,6 +7,7 @@
 #include "boxes/hdlr.h"
 #include "remux/remux_job.h"
 #include "sampletables/stco.h"
+#include "sampletables/stsd.h"
 #include "sampletables/stsc.h"
 #include "sampletables/stss.h"
 #include "sampletables/stsz.h"
@@ -20,18 +21,27 @@ namespace {
 // file holds: the scheduler walks 'stts' and 'stsz' for that many, and the
 // reader finds each one's bytes. A track cut short (a recording ended by a
 // power loss) is carried up to its last whole sample.
-uint32_t deliverable_samples(TrackBoxes* track, uint64_t file_length) {
+// Also the largest of those samples: the sample buffer is sized by what can
+// be read, never by a size the tables merely claim. A 'twos' sample counts
+// its PCM frames in its duration, and a frame takes at least one byte: a
+// sample claiming more frames than bytes ends the track too.
+uint32_t deliverable_samples(MediaFile* file, TrackBoxes* track, uint64_t file_length, uint32_t* largest) {
+  *largest = 0;
   auto* stts = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);
   auto* sizes = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
   auto* stsc = track_record<SampleToChunkTable>(track, BoxTypeId::Stsc);
   auto* offsets = track_record<ChunkOffsetTable>(track, BoxTypeId::Stco);
   if (stts == nullptr || sizes == nullptr || stsc == nullptr || offsets == nullptr) return 0;
+  SoundSampleEntry* sound = sound_entry(file, track, 0);
+  bool pcm_frames = sound != nullptr && sound->format == "twos";
   uint64_t timed = 0;
   for (const TimeToSampleEntry& e : stts->entries) timed += e.sample_count;
   uint64_t count = sizes->sample_count < timed ? sizes->sample_count : timed;
   // Walk the chunks: each sample must lie inside the file.
   uint64_t sample = 0;
   uint32_t entry = 0;
+  uint32_t stts_entry = 0;
+  uint32_t stts_in_entry = 0;
   for (uint32_t chunk = 0; chunk < offsets->offsets.count && sample < count; ++chunk) {
     while (entry + 1 < stsc->entries.count && chunk + 1 >= stsc->entries[entry + 1].first_chunk) ++entry;
     if (stsc->entries.count == 0) return 0;
@@ -40,6 +50,14 @@ uint32_t deliverable_samples(TrackBoxes* track, uint64_t file_length) {
     for (uint32_t i = 0; i < in_chunk && sample < count; ++i) {
       uint64_t size = stsz_sample_size(sizes, static_cast<uint32_t>(sample));
       if (at > file_length || size > file_length - at) return static_cast<uint32_t>(sample);
+      // `sample` < count keeps the 'stts' walk inside its entries.
+      while (stts->entries[stts_entry].sample_count <= stts_in_entry) {
+        ++stts_entry;
+        stts_in_entry = 0;
+      }
+      if (pcm_frames && stts->entries[stts_entry].sample_delta > size) return static_cast<uint32_t>(sample);
+      ++stts_in_entry;
+      if (size > *largest) *largest = static_cast<uint32_t>(size);
       at += size;
       ++sample;
     }
@@ -113,6 +131,9 @@ ErrorCode survey_input(RemuxJob* job) {
   VT_TRY(media_open(&job->input, &params, kOpenRead));
   MovieInfo movie;
   VT_TRY(movie_info(job->input, &movie));
+  // Every time of the output is counted from the input's time scales; with
+  // a scale of 0 no sample has a place in time.
+  if (movie.timescale == 0) return malformed(job->input, "movie time scale of 0");
   job->movie_timescale = movie.timescale;
   job->movie_duration = movie.duration;
   job->no_video = 1;
@@ -137,16 +158,21 @@ ErrorCode survey_input(RemuxJob* job) {
       report_drop(job, info, reason);
       continue;
     }
+    if (info.timescale == 0) {
+      e = malformed(job->input, "media time scale of 0");
+      break;
+    }
     TrackBoxes* track = find_track(job->input->root, info.track_id);
     if (row.video) job->no_video = 0;
-    if (info.max_sample_size > largest) largest = info.max_sample_size;
     row.input_track_id = info.track_id;
     row.start_delay = info.start_delay;
     row.media_time = first_media_time(track);
     if (track->extra != nullptr) row.media_time += track->extra->composition_shift;
     row.timescale = info.timescale;
     row.batch_start_time = row.next_time = rescale(info.start_delay, job->movie_timescale, info.timescale);
-    row.sample_count = deliverable_samples(track, file_length);
+    uint32_t track_largest = 0;
+    row.sample_count = deliverable_samples(job->input, track, file_length, &track_largest);
+    if (track_largest > largest) largest = track_largest;
     row.stts = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);
     row.sizes = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
     row.stss = track_record<SyncSampleTable>(track, BoxTypeId::Stss);

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Regenerates the seed corpora under fuzz/corpus/<target>/: tiny files made by
+# ffmpeg, and the hand-made files of the test suite's builders (written by the
+# FuzzSeeds test when VANTOREL_SEED_DIR is set).
+# Usage: fuzz/make_seeds.sh [path to vantorel_tests]   (default build/tests/vantorel_tests)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tests=${1:-build/tests/vantorel_tests}
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+f="ffmpeg -hide_banner -loglevel error -y"
+v="-f lavfi -i testsrc=size=16x16:rate=10:duration=0.3"
+a="-f lavfi -i sine=sample_rate=8000:duration=0.3"
+$f $v $a -c:v libx264 -preset ultrafast -g 2 -bf 1 -pix_fmt yuv420p -c:a aac -b:a 8k -ac 1 "$tmp/h264_aac.mp4"
+$f $v $a -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -b:a 8k -ac 1 -metadata title=seed \
+  -movflags +faststart "$tmp/faststart.mp4"
+$f $v $a -c:v libx264 -preset ultrafast -g 2 -pix_fmt yuv420p -c:a aac -b:a 8k -ac 1 \
+  -movflags frag_keyframe+empty_moov "$tmp/fragmented.mp4"
+$f $v $a -c:v mjpeg -q:v 31 -c:a pcm_s16be -ac 1 "$tmp/mjpeg_pcm.mov"
+$f $v -c:v h263 -s 128x96 -q:v 31 -g 3 "$tmp/h263.3gp"
+$f $a -c:a ac3 -b:a 32k -ac 1 -ar 32000 "$tmp/ac3.mp4"
+$f $v $a -c:v mpeg4 -q:v 31 -g 2 -c:a libmp3lame -b:a 8k -ac 1 -ar 8000 "$tmp/mpeg4_mp3.avi"
+$f $v $a -c:v wmv2 -c:a wmav2 -b:a 24k -ac 1 "$tmp/wmv.asf"
+
+VANTOREL_SEED_DIR="$tmp" "$tests" --gtest_filter='FuzzSeeds.*' >/dev/null
+
+for target in read inspect remux; do
+  dir="fuzz/corpus/$target"
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  cp "$tmp"/* "$dir"/
+done
+# ASF is taken only in inspect mode.
+rm -f fuzz/corpus/read/*.asf fuzz/corpus/remux/*.asf
+du -sh fuzz/corpus

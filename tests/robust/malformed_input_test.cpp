@@ -183,12 +183,10 @@ TEST(MalformedInput, SizeZeroRunsToTheEndAndLargerThanTheParentIsCut) {
   EXPECT_EQ(remux(file).run.result, ErrorCode::Missing);
   // A child larger than its parent is cut at the parent's end.
   file = base_file();
-  BoxAt stsz = locate(file, stbl("stsz"));
   put_u32(&file, locate(file, stbl("stco")).start, 0x7FFFFFF0);
   read = read_everything(file);
   EXPECT_EQ(read.open, ErrorCode::Ok);
   EXPECT_EQ(read.tracks[0].samples, hand_made_samples(kSizes));
-  (void)stsz;
 }
 
 // ---- Counts ------------------------------------------------------------------------------
@@ -406,7 +404,6 @@ TEST(MalformedInput, NestedWaveAndDeepBoxes) {
   HandTrack sound = video(kSizes);
   sound.handler = "soun";
   const Bytes whole = hand_made_file({sound});
-  BoxAt entry = locate(whole, stbl("stsd"));
   Bytes sound_fields = cat({zeros(6), u16(1), zeros(8), u16(2), u16(16), u16(0), u16(0), u32(44100u << 16)});
   for (uint32_t depth : {2u, 100000u}) {
     SCOPED_TRACE(depth);
@@ -421,7 +418,6 @@ TEST(MalformedInput, NestedWaveAndDeepBoxes) {
       EXPECT_EQ(read.reason, std::string("'wave' boxes nested too deeply"));
     }
   }
-  (void)entry;
   // Boxes that the table does not descend into are skipped whole, however deep.
   Bytes deep = cat({whole, nested("udta", 100000)});
   ReadOutcome read = read_everything(deep);
@@ -534,7 +530,6 @@ TEST(MalformedInput, AviIndexThatPointsAtItself) {
   Bytes hdrl = cat({avih_chunk(kHasIndex), video_stream(v)});
   std::vector<MoviChunk> chunks = {{"00dc", Bytes(9, 0xA1)}, {"00dc", Bytes(7, 0xA2)}};
   Movi movi = movi_of(chunks);
-  uint32_t movi_at = movi_start(hdrl);
   // The legacy index: its first entry names the index chunk itself.
   uint32_t movi_size = static_cast<uint32_t>(movi.payload.size()) + 4;
   uint32_t idx1_relative = movi_size;  // from the 'movi' type: just past the list
@@ -543,13 +538,13 @@ TEST(MalformedInput, AviIndexThatPointsAtItself) {
   ReadOutcome read = read_everything(file);
   EXPECT_EQ(read.open, ErrorCode::Ok);
   ASSERT_EQ(read.tracks.size(), 1u);
+  // The index's own bytes are read as the first sample, once: nothing loops.
+  const std::vector<Bytes> expected = {Bytes(entries.begin(), entries.begin() + 16), Bytes(7, 0xA2)};
+  EXPECT_EQ(read.tracks[0].samples, expected);
   EXPECT_EQ(read.tracks[0].end, ErrorCode::NoMore);
 
   // An OpenDML super index whose entry points at the super index itself.
   Bytes probe_hdrl = cat({avih_chunk(0), video_stream(v, super_index("00dc", {{0, 40}}))});
-  uint32_t indx_at = movi_start(probe_hdrl) - static_cast<uint32_t>(super_index("00dc", {{0, 40}}).size()) - 0;
-  (void)movi_at;
-  (void)indx_at;
   Bytes self_hdrl;
   for (int pass = 0; pass < 2; ++pass) {
     // Where the 'indx' chunk lands: find it in the file built so far.

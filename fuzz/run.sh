@@ -4,6 +4,7 @@
 # crash, a leak or a timeout; the input that did it is left in the artifact
 # folder.
 # Usage: fuzz/run.sh [seconds per target, default 60] [targets...]
+# The targets run at the same time, each for the whole time given.
 # Environment: FUZZ_BUILD (build folder, default build/fuzz), FUZZ_WORK
 # (where new corpus entries and artifacts go, default a fresh temporary folder).
 set -euo pipefail
@@ -19,26 +20,32 @@ cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDe
 cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" >/dev/null
 
 work=${FUZZ_WORK:-$(mktemp -d)}
+declare -A pids
+for target in "${targets[@]}"; do
+  mkdir -p "$work/$target/corpus" "$work/$target/artifacts"
+  echo "fuzz_$target: ${seconds} s"
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    "$build/fuzz/fuzz_$target" "$work/$target/corpus" "fuzz/corpus/$target" \
+    -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
+    -artifact_prefix="$work/$target/artifacts/" >"$work/$target/log" 2>&1 &
+  pids[$target]=$!
+done
 status=0
 passed=0
 failed=0
 for target in "${targets[@]}"; do
-  mkdir -p "$work/$target/corpus" "$work/$target/artifacts"
-  echo "fuzz_$target: ${seconds} s"
-  if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-      "$build/fuzz/fuzz_$target" "$work/$target/corpus" "fuzz/corpus/$target" \
-      -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
-      -artifact_prefix="$work/$target/artifacts/" >"$work/$target/log" 2>&1; then
+  if ! wait "${pids[$target]}"; then
     echo "fuzz_$target FAILED; input kept in $work/$target/artifacts/" >&2
     tail -n 60 "$work/$target/log" >&2
     status=1
     failed=$((failed + 1))
   else
+    echo "fuzz_$target:"
     grep -E "stat::number_of_executed_units|stat::average_exec_per_sec" "$work/$target/log" || true
     passed=$((passed + 1))
   fi
 done
 echo "fuzz: $passed passed, $failed failed"
 # A temporary work folder is kept only when it holds a failing input.
-[ -z "${FUZZ_WORK:-}" ] && [ $status -eq 0 ] && rm -rf "$work"
+if [ -z "${FUZZ_WORK:-}" ] && [ $status -eq 0 ]; then rm -rf "$work"; fi
 exit $status

@@ -22,5 +22,7 @@ ReadCursor* find_cursor(MediaFile* file, uint32_t track_id);
 // Removes a sync table that lists no sample or every sample, and a
 // composition table of a single entry, on every track.
 void clean_up_tables(MediaFile* file);
+// The bytes those removals will take off the movie box as it stands.
+uint64_t clean_up_saving(MediaFile* file);
 
 }  // namespace vantorel

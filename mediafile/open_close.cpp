@@ -10,7 +10,9 @@
 #include "mediafile/internal.h"
 #include "meta/chapters.h"
 #include "sampletables/ftyp.h"
+#include "sampletables/ctts.h"
 #include "sampletables/stsd.h"
+#include "sampletables/stss.h"
 #include "sampletables/table_fixups.h"
 
 namespace vantorel {
@@ -133,6 +135,17 @@ void clean_up_tables(MediaFile* file) {
     stss_drop_if_redundant(file, track);
     ctts_drop_if_single(file, track);
   }
+}
+
+uint64_t clean_up_saving(MediaFile* file) {
+  auto box_bytes = [](FourCC type, uint64_t payload) { return box_header_length(type, payload) + payload; };
+  uint64_t saving = 0;
+  for (uint32_t i = 0; i < track_count(file->root); ++i) {
+    TrackBoxes* track = track_at(file->root, i);
+    if (stss_is_redundant(track)) saving += box_bytes(FourCC::of("stss"), stss_size(file, track));
+    if (ctts_is_single_zero(track)) saving += box_bytes(FourCC::of("ctts"), ctts_size(file, track));
+  }
+  return saving;
 }
 
 ErrorCode media_open(MediaFile** out, const OpenParams* params, uint32_t mode) {

@@ -7,6 +7,7 @@
 #include "boxes/mdhd.h"
 #include "boxes/mvhd.h"
 #include "boxes/tkhd.h"
+#include "mediafile/internal.h"
 #include "mediafile/mediafile.h"
 #include "sampletables/avcc.h"
 #include "sampletables/ctts.h"
@@ -216,6 +217,9 @@ ErrorCode size_estimate(MediaFile* file, SizeEstimate* out, uint32_t what) {
   if (what & kEstimateHeader) {
     if (root != nullptr && root->ftyp != nullptr) out->ftyp_size = static_cast<uint32_t>(ftyp_size(file, root) + 8);
     uint64_t header = top_level_size(file);
+    // A written file's movie box goes out without the tables its clean-up
+    // drops (an all-sync 'stss' lists every sample).
+    if (file->mode == kOpenCreate || file->mode == kOpenUpdate) header -= clean_up_saving(file);
     out->header_size = fits_u32(header) ? static_cast<uint32_t>(header) : UINT32_MAX;
   }
   if (what & kEstimateSamples) {

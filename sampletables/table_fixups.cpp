@@ -63,21 +63,27 @@ ErrorCode ctts_normalise(MediaFile* file, TrackBoxes* track, int64_t* shift) {
   return ErrorCode::Ok;
 }
 
-ErrorCode ctts_drop_if_single(MediaFile* file, TrackBoxes* track) {
-  if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
-  auto* t = track_record<CompositionOffsetTable>(track, BoxTypeId::Ctts);
+bool ctts_is_single_zero(TrackBoxes* track) {
+  auto* t = track != nullptr ? track_record<CompositionOffsetTable>(track, BoxTypeId::Ctts) : nullptr;
   // Only an offset of 0 says nothing: a constant offset still moves every
   // sample's presentation, which an edit list may count on.
-  if (t != nullptr && t->entries.count == 1 && t->entries[0].sample_offset == 0)
-    remove_track_box(file, track, BoxTypeId::Ctts);
+  return t != nullptr && t->entries.count == 1 && t->entries[0].sample_offset == 0;
+}
+
+bool stss_is_redundant(TrackBoxes* track) {
+  auto* t = track != nullptr ? track_record<SyncSampleTable>(track, BoxTypeId::Stss) : nullptr;
+  return t != nullptr && (t->samples.count == 0 || t->samples.count == sample_count(track));
+}
+
+ErrorCode ctts_drop_if_single(MediaFile* file, TrackBoxes* track) {
+  if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
+  if (ctts_is_single_zero(track)) remove_track_box(file, track, BoxTypeId::Ctts);
   return ErrorCode::Ok;
 }
 
 ErrorCode stss_drop_if_redundant(MediaFile* file, TrackBoxes* track) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
-  auto* t = track_record<SyncSampleTable>(track, BoxTypeId::Stss);
-  if (t != nullptr && (t->samples.count == 0 || t->samples.count == sample_count(track)))
-    remove_track_box(file, track, BoxTypeId::Stss);
+  if (stss_is_redundant(track)) remove_track_box(file, track, BoxTypeId::Stss);
   return ErrorCode::Ok;
 }
 

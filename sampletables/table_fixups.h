@@ -14,6 +14,11 @@ namespace vantorel {
 // without 'ctts' is left alone and succeeds.
 ErrorCode ctts_normalise(MediaFile* file, TrackBoxes* track, int64_t* shift);
 
+// The tests behind the two removals below, for whoever must know beforehand
+// what the clean-up of a written file will leave out.
+bool ctts_is_single_zero(TrackBoxes* track);
+bool stss_is_redundant(TrackBoxes* track);
+
 // Removes a 'ctts' of exactly one entry whose offset is 0. A single non-zero
 // offset is kept: it moves every sample's presentation. Nothing to do
 // without a table.

@@ -92,11 +92,9 @@ TEST(RemuxFiles, OutputsCarryEveryKeptPacket) {
     std::string decoded;
     EXPECT_EQ(run_command("ffmpeg -nostdin -v error -i " + shell_quote(out) + " -f null - 2>&1", &decoded), 0);
     EXPECT_EQ(decoded, "");
-    std::vector<std::string> top = top_level_types(out);
-    ASSERT_GE(top.size(), 3u);
-    EXPECT_EQ(top[0], "ftyp");
-    EXPECT_EQ(top[1], "moov");
-    EXPECT_EQ(top.back(), "mdat");
+    // The movie box fills the room measured for it: no 'free' filler, even
+    // where every video sample is a sync sample and the sync table is dropped.
+    EXPECT_EQ(top_level_types(out), std::vector<std::string>({"ftyp", "moov", "mdat"}));
     std::vector<ProbePacket> in_packets, out_packets;
     std::vector<ProbeStream> in_streams, out_streams;
     ASSERT_TRUE(probe_packets(in, &in_packets, "-ignore_editlist 1", true, &error)) << error;

@@ -4,7 +4,10 @@
 # crash, a leak or a timeout; the input that did it is left in the artifact
 # folder.
 # Usage: fuzz/run.sh [seconds per target, default 60] [targets...]
-# The targets run at the same time, each for the whole time given.
+# The targets run at the same time, each for the whole time given. A unit
+# counts as hung after 30 s: the largest inputs the bounds allow (a quarter
+# million empty fragment samples) take a few seconds under the sanitizers,
+# more on a busy machine.
 # Environment: FUZZ_BUILD (build folder, default build/fuzz), FUZZ_WORK
 # (where new corpus entries and artifacts go, default a fresh temporary folder).
 set -euo pipefail
@@ -26,7 +29,7 @@ for target in "${targets[@]}"; do
   echo "fuzz_$target: ${seconds} s"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     "$build/fuzz/fuzz_$target" "$work/$target/corpus" "fuzz/corpus/$target" \
-    -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
+    -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=30 -print_final_stats=1 \
     -artifact_prefix="$work/$target/artifacts/" >"$work/$target/log" 2>&1 &
   pids[$target]=$!
 done

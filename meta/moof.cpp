@@ -247,9 +247,11 @@ ErrorCode trun_read(MediaFile* file, const BoxHeader* box, FileBoxes* root, Frag
 
 // ---- 'traf' ---------------------------------------------------------------------
 
-ErrorCode traf_read(MediaFile* file, const BoxHeader* traf, FileBoxes* root, FragmentState* s) {
-  s->have_header = false;
-  while (box_bytes_left(file, traf) >= 8 && !io_failed(file)) {
+// Reads the children of `parent` one by one, each cut at its parent's end
+// and named in the error path while `visit` reads it.
+template <typename Visit>
+ErrorCode read_fragment_children(MediaFile* file, const BoxHeader* parent, Visit visit) {
+  while (box_bytes_left(file, parent) >= 8 && !io_failed(file)) {
     BoxHeader h;
     ErrorCode e = read_box_header(file, &h);
     push_box_path(file, &h);
@@ -258,19 +260,23 @@ ErrorCode traf_read(MediaFile* file, const BoxHeader* traf, FileBoxes* root, Fra
       pop_box_path(file);
       break;
     }
-    cut_at(&h, traf);
-    if (h.type == "tfhd") {
-      e = tfhd_read(file, &h, root, s);
-    } else if (h.type == "trun") {
-      e = trun_read(file, &h, root, s);
-    } else if (h.type == "tfdt") {
-      e = tfdt_read(file, &h, root, s);
-    }
+    cut_at(&h, parent);
+    e = visit(&h);
     if (e != ErrorCode::Ok) return fail_here(file, e);
     pop_box_path(file);
     VT_TRY(file_seek(file, h.end));
   }
   return ErrorCode::Ok;
+}
+
+ErrorCode traf_read(MediaFile* file, const BoxHeader* traf, FileBoxes* root, FragmentState* s) {
+  s->have_header = false;
+  return read_fragment_children(file, traf, [&](const BoxHeader* h) {
+    if (h->type == "tfhd") return tfhd_read(file, h, root, s);
+    if (h->type == "trun") return trun_read(file, h, root, s);
+    if (h->type == "tfdt") return tfdt_read(file, h, root, s);
+    return ErrorCode::Ok;
+  });
 }
 
 }  // namespace
@@ -291,27 +297,14 @@ ErrorCode moof_read(MediaFile* file, const BoxHeader* header, void* context) {
   for (uint32_t i = 0; i < track_count(root); ++i) held += sample_count(track_at(root, i));
   uint64_t room = file_size(file) + kMaxEmptyRunSamples;
   s.sample_budget = room > held ? room - held : 0;
-  while (box_bytes_left(file, header) >= 8 && !io_failed(file)) {
-    BoxHeader h;
-    ErrorCode e = read_box_header(file, &h);
-    push_box_path(file, &h);
-    if (e != ErrorCode::Ok) return fail_here(file, e);
-    if (io_failed(file)) {
-      pop_box_path(file);
-      break;
-    }
-    cut_at(&h, header);
-    if (h.type == "traf") {
-      e = traf_read(file, &h, root, &s);
-      if (e != ErrorCode::Ok) return fail_here(file, e);
-      // A track fragment without a base of its own starts where this one's
-      // data ended.
-      s.base_data_offset = s.data_offset;
-    }
-    pop_box_path(file);
-    VT_TRY(file_seek(file, h.end));
-  }
-  return ErrorCode::Ok;
+  return read_fragment_children(file, header, [&](const BoxHeader* h) {
+    if (h->type != "traf") return ErrorCode::Ok;
+    VT_TRY(traf_read(file, h, root, &s));
+    // A track fragment without a base of its own starts where this one's
+    // data ended.
+    s.base_data_offset = s.data_offset;
+    return ErrorCode::Ok;
+  });
 }
 
 }  // namespace vantorel

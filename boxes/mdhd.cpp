@@ -1,5 +1,7 @@
 #include "boxes/mdhd.h"
 
+#include "boxes/mvhd.h"
+
 namespace vantorel {
 
 namespace {
@@ -44,10 +46,12 @@ ErrorCode mdhd_read(MediaFile* file, const BoxHeader*, void* context) {
   m->version = read_u8(file);
   m->flags = read_u24be(file);
   bool wide = m->version == 1;
-  m->creation_time = wide ? read_u64be(file) : read_u32be(file);
-  m->modification_time = wide ? read_u64be(file) : read_u32be(file);
-  m->timescale = read_u32be(file);
-  m->duration = wide ? read_u64be(file) : read_u32be(file);
+  HeaderTimes times;
+  read_header_times(file, wide, &times);
+  m->creation_time = times.creation_time;
+  m->modification_time = times.modification_time;
+  m->timescale = times.timescale;
+  m->duration = times.duration;
   unpack_language(read_u16be(file), m->language);
   read_u16be(file);
   return ErrorCode::Ok;
@@ -60,17 +64,7 @@ ErrorCode mdhd_write(MediaFile* file, void* context) {
   bool wide = m->version == 1;
   VT_TRY(write_u8(file, m->version));
   VT_TRY(write_u24be(file, m->flags));
-  if (wide) {
-    VT_TRY(write_u64be(file, m->creation_time));
-    VT_TRY(write_u64be(file, m->modification_time));
-    VT_TRY(write_u32be(file, m->timescale));
-    VT_TRY(write_u64be(file, m->duration));
-  } else {
-    VT_TRY(write_u32be(file, low32(m->creation_time)));
-    VT_TRY(write_u32be(file, low32(m->modification_time)));
-    VT_TRY(write_u32be(file, m->timescale));
-    VT_TRY(write_u32be(file, low32(m->duration)));
-  }
+  VT_TRY(write_header_times(file, wide, {m->creation_time, m->modification_time, m->timescale, m->duration}));
   VT_TRY(write_u16be(file, pack_language(m->language)));
   return write_u16be(file, 0);
 }

@@ -10,6 +10,26 @@ constexpr uint32_t kIdentity[9] = {0x00010000, 0, 0, 0, 0x00010000, 0, 0, 0, 0x4
 
 }  // namespace
 
+void read_header_times(MediaFile* file, bool wide, HeaderTimes* out) {
+  out->creation_time = wide ? read_u64be(file) : read_u32be(file);
+  out->modification_time = wide ? read_u64be(file) : read_u32be(file);
+  out->timescale = read_u32be(file);
+  out->duration = wide ? read_u64be(file) : read_u32be(file);
+}
+
+ErrorCode write_header_times(MediaFile* file, bool wide, const HeaderTimes& times) {
+  if (wide) {
+    VT_TRY(write_u64be(file, times.creation_time));
+    VT_TRY(write_u64be(file, times.modification_time));
+    VT_TRY(write_u32be(file, times.timescale));
+    return write_u64be(file, times.duration);
+  }
+  VT_TRY(write_u32be(file, low32(times.creation_time)));
+  VT_TRY(write_u32be(file, low32(times.modification_time)));
+  VT_TRY(write_u32be(file, times.timescale));
+  return write_u32be(file, low32(times.duration));
+}
+
 void mvhd_init(MediaFile*, void* context) {
   MvhdRecord* m = mvhd_of(context);
   if (m == nullptr) return;
@@ -31,10 +51,12 @@ ErrorCode mvhd_read(MediaFile* file, const BoxHeader*, void* context) {
   m->version = read_u8(file);
   m->flags = read_u24be(file);
   bool wide = m->version == 1;
-  m->creation_time = wide ? read_u64be(file) : read_u32be(file);
-  m->modification_time = wide ? read_u64be(file) : read_u32be(file);
-  m->timescale = read_u32be(file);
-  m->duration = wide ? read_u64be(file) : read_u32be(file);
+  HeaderTimes times;
+  read_header_times(file, wide, &times);
+  m->creation_time = times.creation_time;
+  m->modification_time = times.modification_time;
+  m->timescale = times.timescale;
+  m->duration = times.duration;
   m->rate = read_u32be(file);
   m->volume = read_u16be(file);
   file_skip(file, 10);
@@ -51,17 +73,7 @@ ErrorCode mvhd_write(MediaFile* file, void* context) {
   bool wide = m->version == 1;
   VT_TRY(write_u8(file, m->version));
   VT_TRY(write_u24be(file, m->flags));
-  if (wide) {
-    VT_TRY(write_u64be(file, m->creation_time));
-    VT_TRY(write_u64be(file, m->modification_time));
-    VT_TRY(write_u32be(file, m->timescale));
-    VT_TRY(write_u64be(file, m->duration));
-  } else {
-    VT_TRY(write_u32be(file, low32(m->creation_time)));
-    VT_TRY(write_u32be(file, low32(m->modification_time)));
-    VT_TRY(write_u32be(file, m->timescale));
-    VT_TRY(write_u32be(file, low32(m->duration)));
-  }
+  VT_TRY(write_header_times(file, wide, {m->creation_time, m->modification_time, m->timescale, m->duration}));
   VT_TRY(write_u32be(file, m->rate));
   VT_TRY(write_u16be(file, m->volume));
   VT_TRY(write_zeros(file, 10));

@@ -17,6 +17,18 @@ struct MvhdRecord {
   uint32_t next_track_id;
 };
 
+// The four time fields that open 'mvhd' and 'mdhd' after version and flags:
+// creation and modification times, time scale, duration; 64-bit times in
+// version 1, 32-bit ones otherwise.
+struct HeaderTimes {
+  uint64_t creation_time;
+  uint64_t modification_time;
+  uint32_t timescale;
+  uint64_t duration;
+};
+void read_header_times(MediaFile* file, bool wide, HeaderTimes* out);
+ErrorCode write_header_times(MediaFile* file, bool wide, const HeaderTimes& times);
+
 void mvhd_init(MediaFile* file, void* context);
 ErrorCode mvhd_read(MediaFile* file, const BoxHeader* header, void* context);
 ErrorCode mvhd_write(MediaFile* file, void* context);

@@ -207,6 +207,17 @@ uint32_t report_progress(RemuxJob* job) {
   return job->progress(permille, job->stream.user);
 }
 
+// Moves on to the next output file when the pending group would take the
+// current one past its limit.
+ErrorCode split_if_due(RemuxJob* job, uint32_t* file_index) {
+  bool due = false;
+  VT_TRY(split_due(job, *file_index, &due));
+  if (!due) return ErrorCode::Ok;
+  VT_TRY(close_output(job, *file_index));
+  ++*file_index;
+  return open_output(job, *file_index, 1);
+}
+
 }  // namespace
 
 ErrorCode run_pass(RemuxJob* job) {
@@ -216,13 +227,7 @@ ErrorCode run_pass(RemuxJob* job) {
     uint32_t t = choose_next_track(job);
     if (t == kNoTrack) break;
     if (is_cut_point(job, t)) {
-      bool due = false;
-      VT_TRY(split_due(job, file_index, &due));
-      if (due) {
-        VT_TRY(close_output(job, file_index));
-        ++file_index;
-        VT_TRY(open_output(job, file_index, 1));
-      }
+      VT_TRY(split_if_due(job, &file_index));
       VT_TRY(order_pending(job));
       VT_TRY(flush_pending(job));
       if (report_progress(job) == 0) break;
@@ -230,15 +235,7 @@ ErrorCode run_pass(RemuxJob* job) {
     VT_TRY(queue_sample(job, t));
   }
   // The last group too must not take the file past its limit.
-  if (job->pending.count > 0) {
-    bool due = false;
-    VT_TRY(split_due(job, file_index, &due));
-    if (due) {
-      VT_TRY(close_output(job, file_index));
-      ++file_index;
-      VT_TRY(open_output(job, file_index, 1));
-    }
-  }
+  if (job->pending.count > 0) VT_TRY(split_if_due(job, &file_index));
   VT_TRY(order_pending(job));
   VT_TRY(flush_pending(job));
   // The pass is done: its progress reaches its end.

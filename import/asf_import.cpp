@@ -9,6 +9,7 @@
 #include "boxes/mvhd.h"
 #include "boxes/tkhd.h"
 #include "boxes/track_builder.h"
+#include "import/format_headers.h"
 #include "sampletables/esds.h"
 #include "sampletables/owned_block.h"
 #include "sampletables/stsd.h"
@@ -155,18 +156,10 @@ ErrorCode read_file_properties(AsfImport* imp, const AsfObject* object, bool* st
 struct AsfStream {
   uint32_t kind;
   uint16_t number;
-  // Audio.
-  uint16_t format_tag;
-  uint16_t channels;
-  uint32_t samples_per_sec;
-  uint32_t avg_bytes_per_sec;
-  uint16_t block_align;
-  uint16_t bits_per_sample;
-  // Video.
-  uint32_t encoded_width;
+  WaveFormat wave;  // audio
+  uint32_t encoded_width;  // video
   uint32_t encoded_height;
-  uint16_t bit_count;
-  FourCC compression;
+  BitmapInfoHeader bitmap;
 };
 
 uint16_t clamp16(uint32_t v) { return v > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(v); }
@@ -184,23 +177,21 @@ ErrorCode fill_stream_track(AsfImport* imp, TrackBoxes* track, const AsfStream* 
     const uint16_t height = clamp16(s->encoded_height);
     tkhd->width = uint32_t{width} << 16;
     tkhd->height = uint32_t{height} << 16;
-    entry->format = s->compression;
+    entry->format = s->bitmap.compression;
     entry->width = width;
     entry->height = height;
-    entry->depth = s->bit_count;
+    entry->depth = s->bitmap.bit_count;
   } else {
     SoundSampleEntry* entry = sound_entry(file, track, 0);
     if (entry == nullptr) return ErrorCode::Missing;
-    entry->format.c[0] = 0;
-    entry->format.c[1] = 0;
-    entry->format.c[2] = static_cast<char>(s->format_tag >> 8);
-    entry->format.c[3] = static_cast<char>(s->format_tag & 0xFF);
-    entry->channel_count = s->channels;
-    entry->sample_size = s->bits_per_sample;
-    entry->sample_rate = s->samples_per_sec <= 0xFFFF ? s->samples_per_sec << 16 : 0;
-    entry->samples_per_packet = s->samples_per_sec;
-    entry->bytes_per_packet = s->avg_bytes_per_sec;
-    entry->bytes_per_frame = s->block_align;
+    const WaveFormat& w = s->wave;
+    entry->format = format_tag_fourcc(w.format_tag);
+    entry->channel_count = w.channels;
+    entry->sample_size = w.bits_per_sample;
+    entry->sample_rate = w.samples_per_sec <= 0xFFFF ? w.samples_per_sec << 16 : 0;
+    entry->samples_per_packet = w.samples_per_sec;
+    entry->bytes_per_packet = w.avg_bytes_per_sec;
+    entry->bytes_per_frame = w.block_align;
   }
   VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Esds));
   EsDescriptorRecord* esds = entry_esds(file, track, 0);
@@ -250,30 +241,24 @@ ErrorCode read_stream_properties(AsfImport* imp, const AsfObject* object, bool*)
   s.number = flags & kStreamNumberMask;
   uint32_t codec_length = 0;
   if (guid_equal(type, kAudioMedia)) {
-    if (!object_holds(imp, object, 18)) return malformed(file, "ASF audio stream format cut short");
+    if (!object_holds(imp, object, kWaveFormatSize)) return malformed(file, "ASF audio stream format cut short");
     s.kind = kHandlerSound;
-    s.format_tag = read_u16le(file);
-    s.channels = read_u16le(file);
-    s.samples_per_sec = read_u32le(file);
-    s.avg_bytes_per_sec = read_u32le(file);
-    s.block_align = read_u16le(file);
-    s.bits_per_sample = read_u16le(file);
-    codec_length = read_u16le(file);
+    uint8_t b[kWaveFormatSize];
+    VT_TRY(read_bytes(file, b, sizeof b));
+    parse_wave(b, &s.wave);
+    codec_length = s.wave.extra_size;
   } else if (guid_equal(type, kVideoMedia)) {
-    if (!object_holds(imp, object, 11 + 40)) return malformed(file, "ASF video stream format cut short");
+    if (!object_holds(imp, object, 11 + kBitmapInfoHeaderSize))
+      return malformed(file, "ASF video stream format cut short");
     s.kind = kHandlerVideo;
     s.encoded_width = read_u32le(file);
     s.encoded_height = read_u32le(file);
     read_u8(file);      // reserved
     read_u16le(file);  // format data size
-    const uint32_t header_size = read_u32le(file);
-    read_u32le(file);  // width
-    read_u32le(file);  // height
-    read_u16le(file);  // planes
-    s.bit_count = read_u16le(file);
-    s.compression = read_fourcc(file);
-    for (int i = 0; i < 5; ++i) read_u32le(file);  // image size, resolutions, colours
-    codec_length = header_size > 40 ? header_size - 40 : 0;
+    uint8_t b[kBitmapInfoHeaderSize];
+    VT_TRY(read_bytes(file, b, sizeof b));
+    parse_bitmap(b, &s.bitmap);
+    codec_length = s.bitmap.size > kBitmapInfoHeaderSize ? s.bitmap.size - kBitmapInfoHeaderSize : 0;
   } else {
     return ErrorCode::Ok;
   }

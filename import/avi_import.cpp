@@ -13,7 +13,6 @@
 #include "boxes/tkhd.h"
 #include "boxes/track_builder.h"
 #include "import/avi_internal.h"
-#include "mediafile/internal.h"
 #include "sampletables/esds.h"
 #include "sampletables/stsc.h"
 #include "sampletables/stsd.h"
@@ -23,16 +22,6 @@
 namespace vantorel {
 
 namespace {
-
-uint16_t load_u16le(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t load_u32le(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-FourCC load_fourcc(const uint8_t* p) {
-  FourCC f{};
-  std::memcpy(f.c, p, 4);
-  return f;
-}
 
 // Reads up to `capacity` bytes of the chunk's payload into a zeroed buffer:
 // a header shorter than its standard layout leaves its last fields 0, and
@@ -87,30 +76,6 @@ ErrorCode read_stream_header(AviImport* imp, const BoxHeader* chunk, AviStream* 
   for (uint32_t i = 0; i < 8; ++i) *fields[i] = load_u32le(b + 16 + 4 * i);
   for (uint32_t i = 0; i < 4; ++i) h.frame[i] = static_cast<int16_t>(load_u16le(b + 48 + 2 * i));
   return ErrorCode::Ok;
-}
-
-void parse_bitmap(const uint8_t* b, BitmapInfoHeader* h) {
-  h->size = load_u32le(b);
-  h->width = static_cast<int32_t>(load_u32le(b + 4));
-  h->height = static_cast<int32_t>(load_u32le(b + 8));
-  h->planes = load_u16le(b + 12);
-  h->bit_count = load_u16le(b + 14);
-  h->compression = load_fourcc(b + 16);
-  h->image_size = load_u32le(b + 20);
-  h->x_pels_per_meter = static_cast<int32_t>(load_u32le(b + 24));
-  h->y_pels_per_meter = static_cast<int32_t>(load_u32le(b + 28));
-  h->colours_used = load_u32le(b + 32);
-  h->colours_important = load_u32le(b + 36);
-}
-
-void parse_wave(const uint8_t* b, WaveFormat* w) {
-  w->format_tag = load_u16le(b);
-  w->channels = load_u16le(b + 2);
-  w->samples_per_sec = load_u32le(b + 4);
-  w->avg_bytes_per_sec = load_u32le(b + 8);
-  w->block_align = load_u16le(b + 12);
-  w->bits_per_sample = load_u16le(b + 14);
-  w->extra_size = load_u16le(b + 16);
 }
 
 // A chunk that must lie inside its list and inside the file.
@@ -175,10 +140,7 @@ ErrorCode fill_stream_track(AviImport* imp, uint32_t k, TrackBoxes* track, uint3
     SoundSampleEntry* entry = sound_entry(file, track, 0);
     if (entry == nullptr) return ErrorCode::Missing;
     const WaveFormat& w = s->wave;
-    entry->format.c[0] = 0;
-    entry->format.c[1] = 0;
-    entry->format.c[2] = static_cast<char>(w.format_tag >> 8);
-    entry->format.c[3] = static_cast<char>(w.format_tag & 0xFF);
+    entry->format = format_tag_fourcc(w.format_tag);
     entry->channel_count = w.channels;
     entry->sample_size = w.bits_per_sample;
     // The track summary takes an AVI track's sample rate from here.
@@ -333,7 +295,6 @@ ErrorCode finish_movie(AviImport* imp) {
   // A file without a main header still gets a movie, with no tracks.
   if (root->moov->mvhd == nullptr) VT_TRY(add_child(file, root, &kMoovList, BoxTypeId::Mvhd));
   VT_TRY(update_durations(file, root));
-  if (file->mode != kOpenInspect) update_bit_rates(file);
   VT_TRY(set_next_track_id(root));
   bool any_sample = false;
   for (uint32_t i = 0; i < track_count(root); ++i) {

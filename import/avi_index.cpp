@@ -13,12 +13,6 @@ namespace vantorel {
 
 namespace {
 
-uint16_t load_u16le(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t load_u32le(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-uint64_t load_u64le(const uint8_t* p) { return uint64_t{load_u32le(p)} | (uint64_t{load_u32le(p + 4)} << 32); }
-
 int hex_value(uint8_t c) {
   if (c >= 'A' && c <= 'Z') c = static_cast<uint8_t>(c - 'A' + 'a');
   if (c >= '0' && c <= '9') return c - '0';

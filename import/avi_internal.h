@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "boxes/box_tree.h"
+#include "import/format_headers.h"
 #include "sampletables/owned_block.h"
 
 namespace vantorel {
@@ -44,30 +45,6 @@ struct AviStreamHeader {
   uint32_t quality;
   uint32_t sample_size;
   int16_t frame[4];  // left, top, right, bottom
-};
-
-struct BitmapInfoHeader {
-  uint32_t size;
-  int32_t width;
-  int32_t height;
-  uint16_t planes;
-  uint16_t bit_count;
-  FourCC compression;
-  uint32_t image_size;
-  int32_t x_pels_per_meter;
-  int32_t y_pels_per_meter;
-  uint32_t colours_used;
-  uint32_t colours_important;
-};
-
-struct WaveFormat {
-  uint16_t format_tag;
-  uint16_t channels;
-  uint32_t samples_per_sec;
-  uint32_t avg_bytes_per_sec;
-  uint16_t block_align;
-  uint16_t bits_per_sample;
-  uint16_t extra_size;
 };
 
 struct AviStream {

@@ -42,6 +42,17 @@ inline uint16_t load_u16be(const uint8_t* p) { return static_cast<uint16_t>((p[0
 inline uint32_t load_u32be(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
+// Little-endian ones, for RIFF and ASF records.
+inline uint16_t load_u16le(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t load_u32le(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+inline uint64_t load_u64le(const uint8_t* p) { return uint64_t{load_u32le(p)} | (uint64_t{load_u32le(p + 4)} << 32); }
+inline FourCC load_fourcc(const uint8_t* p) {
+  FourCC f{};
+  for (int i = 0; i < 4; ++i) f.c[i] = static_cast<char>(p[i]);
+  return f;
+}
 inline void store_u16be(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v >> 8);
   p[1] = static_cast<uint8_t>(v);

@@ -3,6 +3,7 @@
 #include "boxes/box_tree.h"
 #include "import/asf_import.h"
 #include "import/avi_import.h"
+#include "mediafile/internal.h"
 
 namespace vantorel {
 
@@ -15,7 +16,12 @@ bool probe_avi(MediaFile* file) {
   return avi;
 }
 
-ErrorCode import_avi(MediaFile* file) { return avi_import(file, file->root); }
+ErrorCode import_avi(MediaFile* file) {
+  VT_TRY(avi_import(file, file->root));
+  // The imported tables give each track its bit rates.
+  if (file->mode != kOpenInspect) update_bit_rates(file);
+  return ErrorCode::Ok;
+}
 bool probe_asf(MediaFile* file) { return asf_probe(file); }
 ErrorCode import_asf(MediaFile* file) { return asf_import(file, file->root); }
 

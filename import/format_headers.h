@@ -1,0 +1,43 @@
+#pragma once
+// The little-endian stream format records that AVI and ASF share: the bitmap
+// header of a video stream and the wave format of a sound stream.
+#include <cstdint>
+
+#include "io/fourcc.h"
+
+namespace vantorel {
+
+struct BitmapInfoHeader {
+  uint32_t size;
+  int32_t width;
+  int32_t height;
+  uint16_t planes;
+  uint16_t bit_count;
+  FourCC compression;
+  uint32_t image_size;
+  int32_t x_pels_per_meter;
+  int32_t y_pels_per_meter;
+  uint32_t colours_used;
+  uint32_t colours_important;
+};
+constexpr uint32_t kBitmapInfoHeaderSize = 40;
+
+struct WaveFormat {
+  uint16_t format_tag;
+  uint16_t channels;
+  uint32_t samples_per_sec;
+  uint32_t avg_bytes_per_sec;
+  uint16_t block_align;
+  uint16_t bits_per_sample;
+  uint16_t extra_size;  // codec data that follows
+};
+constexpr uint32_t kWaveFormatSize = 18;
+
+// From kBitmapInfoHeaderSize and kWaveFormatSize bytes.
+void parse_bitmap(const uint8_t* b, BitmapInfoHeader* h);
+void parse_wave(const uint8_t* b, WaveFormat* w);
+
+// The sample-entry code of a sound format tag: 00 00 then the tag big-endian.
+FourCC format_tag_fourcc(uint16_t format_tag);
+
+}  // namespace vantorel

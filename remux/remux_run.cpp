@@ -32,6 +32,7 @@ uint32_t deliverable_samples(MediaFile* file, TrackBoxes* track, uint64_t file_l
   auto* stsc = track_record<SampleToChunkTable>(track, BoxTypeId::Stsc);
   auto* offsets = track_record<ChunkOffsetTable>(track, BoxTypeId::Stco);
   if (stts == nullptr || sizes == nullptr || stsc == nullptr || offsets == nullptr) return 0;
+  if (stsc->entries.count == 0) return 0;
   SoundSampleEntry* sound = sound_entry(file, track, 0);
   bool pcm_frames = sound != nullptr && sound->format == "twos";
   uint64_t timed = 0;
@@ -44,7 +45,6 @@ uint32_t deliverable_samples(MediaFile* file, TrackBoxes* track, uint64_t file_l
   uint32_t stts_in_entry = 0;
   for (uint32_t chunk = 0; chunk < offsets->offsets.count && sample < count; ++chunk) {
     while (entry + 1 < stsc->entries.count && chunk + 1 >= stsc->entries[entry + 1].first_chunk) ++entry;
-    if (stsc->entries.count == 0) return 0;
     uint64_t at = offsets->offsets[chunk];
     uint32_t in_chunk = stsc->entries[entry].samples_per_chunk;
     for (uint32_t i = 0; i < in_chunk && sample < count; ++i) {
@@ -169,7 +169,6 @@ ErrorCode survey_input(RemuxJob* job) {
     row.media_time = first_media_time(track);
     if (track->extra != nullptr) row.media_time += track->extra->composition_shift;
     row.timescale = info.timescale;
-    row.batch_start_time = row.next_time = rescale(info.start_delay, job->movie_timescale, info.timescale);
     uint32_t track_largest = 0;
     row.sample_count = deliverable_samples(job->input, track, file_length, &track_largest);
     if (track_largest > largest) largest = track_largest;

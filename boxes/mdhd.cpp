@@ -45,13 +45,7 @@ ErrorCode mdhd_read(MediaFile* file, const BoxHeader*, void* context) {
   if (m == nullptr) return ErrorCode::Missing;
   m->version = read_u8(file);
   m->flags = read_u24be(file);
-  bool wide = m->version == 1;
-  HeaderTimes times;
-  read_header_times(file, wide, &times);
-  m->creation_time = times.creation_time;
-  m->modification_time = times.modification_time;
-  m->timescale = times.timescale;
-  m->duration = times.duration;
+  read_record_times(file, m);
   unpack_language(read_u16be(file), m->language);
   read_u16be(file);
   return ErrorCode::Ok;
@@ -61,10 +55,9 @@ ErrorCode mdhd_write(MediaFile* file, void* context) {
   if (file == nullptr) return ErrorCode::BadArgument;
   MdhdRecord* m = mdhd_of(context);
   if (m == nullptr) return ErrorCode::Missing;
-  bool wide = m->version == 1;
   VT_TRY(write_u8(file, m->version));
   VT_TRY(write_u24be(file, m->flags));
-  VT_TRY(write_header_times(file, wide, {m->creation_time, m->modification_time, m->timescale, m->duration}));
+  VT_TRY(write_record_times(file, *m));
   VT_TRY(write_u16be(file, pack_language(m->language)));
   return write_u16be(file, 0);
 }

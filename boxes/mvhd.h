@@ -29,6 +29,21 @@ struct HeaderTimes {
 void read_header_times(MediaFile* file, bool wide, HeaderTimes* out);
 ErrorCode write_header_times(MediaFile* file, bool wide, const HeaderTimes& times);
 
+// The same fields straight into and out of a header record of either box.
+template <class Record>
+void read_record_times(MediaFile* file, Record* r) {
+  HeaderTimes times;
+  read_header_times(file, r->version == 1, &times);
+  r->creation_time = times.creation_time;
+  r->modification_time = times.modification_time;
+  r->timescale = times.timescale;
+  r->duration = times.duration;
+}
+template <class Record>
+ErrorCode write_record_times(MediaFile* file, const Record& r) {
+  return write_header_times(file, r.version == 1, {r.creation_time, r.modification_time, r.timescale, r.duration});
+}
+
 void mvhd_init(MediaFile* file, void* context);
 ErrorCode mvhd_read(MediaFile* file, const BoxHeader* header, void* context);
 ErrorCode mvhd_write(MediaFile* file, void* context);

@@ -212,4 +212,26 @@ bool probe_split_packets(const std::vector<std::string>& paths, std::vector<std:
   return true;
 }
 
+::testing::AssertionResult split_parts_hold_input(const std::string& input, const std::vector<std::string>& parts,
+                                                  int stream_count) {
+  std::vector<ProbePacket> packets;
+  std::string error;
+  if (!probe_packets(input, &packets, "-ignore_editlist 1", true, &error))
+    return ::testing::AssertionFailure() << "ffprobe on " << input << ": " << error;
+  std::vector<std::vector<ProbePacket>> joined;
+  if (!probe_split_packets(parts, &joined, &error)) return ::testing::AssertionFailure() << error;
+  int input_streams = 0;
+  for (const ProbePacket& p : packets) input_streams = std::max(input_streams, p.stream_index + 1);
+  if (static_cast<int>(joined.size()) != input_streams || stream_count > input_streams)
+    return ::testing::AssertionFailure() << "the parts hold " << joined.size() << " streams, the input "
+                                         << input_streams;
+  CompareOptions options;
+  options.relative = true;
+  for (int s = 0; s < stream_count; ++s) {
+    ::testing::AssertionResult same = probe_packets_equal(packets_of(packets, s), joined[static_cast<size_t>(s)], options);
+    if (!same) return ::testing::AssertionFailure() << "stream " << s << ": " << same.message();
+  }
+  return ::testing::AssertionSuccess();
+}
+
 }  // namespace vantorel::test

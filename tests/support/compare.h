@@ -66,4 +66,9 @@ std::vector<std::string> top_level_types(const std::string& path);
 bool probe_split_packets(const std::vector<std::string>& paths, std::vector<std::vector<ProbePacket>>* streams,
                          std::string* error);
 
+// The parts of a split output, joined, hold as many streams as the input,
+// and its first `stream_count` packet for packet, with relative times.
+::testing::AssertionResult split_parts_hold_input(const std::string& input, const std::vector<std::string>& parts,
+                                                  int stream_count);
+
 }  // namespace vantorel::test

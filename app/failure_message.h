@@ -4,7 +4,7 @@
 
 #include "app/run_state.h"
 #include "io/error.h"
-#include "io/media_file.h"
+#include "mediafile/media_file.h"
 
 namespace vantorel::app {
 

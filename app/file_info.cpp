@@ -7,7 +7,7 @@
 #include "mediafile/mediafile.h"
 #include "meta/tag_record.h"
 #include "remux/remux.h"
-#include "sampletables/ftyp.h"
+#include "boxes/ftyp.h"
 
 namespace vantorel::app {
 

@@ -9,7 +9,7 @@
 #include "io/fourcc.h"
 #include "io/grow_array.h"
 #include "io/io_routines.h"
-#include "io/media_file.h"
+#include "mediafile/media_file.h"
 #include "meta/chapters.h"
 
 namespace vantorel {

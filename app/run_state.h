@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "io/media_file.h"
+#include "mediafile/media_file.h"
 
 namespace vantorel::app {
 

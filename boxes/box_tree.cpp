@@ -24,11 +24,23 @@ const BoxDescriptor* find_row(const ChildList* list, BoxTypeId id) {
 
 uint64_t whole_size(const BoxDescriptor& d, uint64_t payload) { return box_header_length(d.type, payload) + payload; }
 
+// Whether a row's box is there to be counted: a record in its slot, or for a
+// row without a record, its own say. Some rows are counted by their list but
+// written by their parent (no write operation).
+bool row_present(BoxFile* file, void* context, void* parent, const BoxDescriptor& d) {
+  if (d.size == nullptr) return false;
+  if (d.record_size == 0) return d.present != nullptr && d.present(file, context);
+  return *slot_in(parent, d) != nullptr;
+}
+bool row_written(BoxFile* file, void* context, void* parent, const BoxDescriptor& d) {
+  return d.write != nullptr && row_present(file, context, parent, d);
+}
+
 }  // namespace
 
 // ---- Headers -------------------------------------------------------------
 
-ErrorCode read_box_header(MediaFile* file, BoxHeader* out) {
+ErrorCode read_box_header(BoxFile* file, BoxHeader* out) {
   if (file == nullptr || out == nullptr) return ErrorCode::BadArgument;
   std::memset(out, 0, sizeof *out);
   out->start = file_tell(file);
@@ -73,7 +85,7 @@ uint64_t box_header_length(FourCC type, uint64_t payload_size) {
   return fits_u32(payload_size + base) ? base : base + 8;
 }
 
-ErrorCode begin_box(MediaFile* file, BoxHeader* header) {
+ErrorCode begin_box(BoxFile* file, BoxHeader* header) {
   if (file == nullptr || header == nullptr) return ErrorCode::BadArgument;
   header->start = file_tell(file);
   header->end = header->start + header->size;
@@ -89,7 +101,7 @@ ErrorCode begin_box(MediaFile* file, BoxHeader* header) {
   return ErrorCode::Ok;
 }
 
-ErrorCode finish_box(MediaFile* file, BoxHeader* header) {
+ErrorCode finish_box(BoxFile* file, BoxHeader* header) {
   if (file == nullptr || header == nullptr) return ErrorCode::BadArgument;
   uint64_t at = file_tell(file);
   if (io_failed(file)) return ErrorCode::Io;
@@ -118,7 +130,7 @@ void make_box_header(BoxHeader* out, FourCC type, const uint8_t* extended_type, 
   out->size = size;
 }
 
-ErrorCode skip_to_box_end(MediaFile* file, const BoxHeader* header) {
+ErrorCode skip_to_box_end(BoxFile* file, const BoxHeader* header) {
   if (file == nullptr || header == nullptr) return ErrorCode::BadArgument;
   return file_seek(file, header->end);
 }
@@ -131,23 +143,23 @@ bool box_matches(const BoxHeader* header, FourCC type, const uint8_t* extended_t
   return true;
 }
 
-uint64_t box_bytes_left(MediaFile* file, const BoxHeader* header) {
+uint64_t box_bytes_left(BoxFile* file, const BoxHeader* header) {
   uint64_t at = file_tell(file);
   return at < header->end ? header->end - at : 0;
 }
 
-bool box_holds(MediaFile* file, const BoxHeader* header, uint64_t count, uint64_t entry_size) {
+bool box_holds(BoxFile* file, const BoxHeader* header, uint64_t count, uint64_t entry_size) {
   uint64_t left = box_bytes_left(file, header);
   if (entry_size == 0) return true;
   return count <= left / entry_size;
 }
 
-ErrorCode malformed(MediaFile* file, const char* reason) {
+ErrorCode malformed(BoxFile* file, const char* reason) {
   set_error_reason(file, reason);
   return ErrorCode::Malformed;
 }
 
-ErrorCode read_riff_chunk_header(MediaFile* file, BoxHeader* out) {
+ErrorCode read_riff_chunk_header(BoxFile* file, BoxHeader* out) {
   if (file == nullptr || out == nullptr) return ErrorCode::BadArgument;
   std::memset(out, 0, sizeof *out);
   out->start = file_tell(file);
@@ -159,7 +171,7 @@ ErrorCode read_riff_chunk_header(MediaFile* file, BoxHeader* out) {
   return ErrorCode::Ok;
 }
 
-ErrorCode skip_riff_chunk(MediaFile* file, const BoxHeader* header) {
+ErrorCode skip_riff_chunk(BoxFile* file, const BoxHeader* header) {
   if (file == nullptr || header == nullptr) return ErrorCode::BadArgument;
   uint64_t end = header->start + header->size;
   return file_seek(file, end + (end & 1));
@@ -167,7 +179,7 @@ ErrorCode skip_riff_chunk(MediaFile* file, const BoxHeader* header) {
 
 // ---- Records --------------------------------------------------------------
 
-ErrorCode add_child(MediaFile* file, void* context, const ChildList* list, BoxTypeId id) {
+ErrorCode add_child(BoxFile* file, void* context, const ChildList* list, BoxTypeId id) {
   if (file == nullptr || list == nullptr) return ErrorCode::BadArgument;
   void* parent = list->parent(context);
   if (parent == nullptr) return ErrorCode::Missing;
@@ -183,7 +195,7 @@ ErrorCode add_child(MediaFile* file, void* context, const ChildList* list, BoxTy
   return ErrorCode::Ok;
 }
 
-void remove_child(MediaFile* file, void* context, const ChildList* list, BoxTypeId id) {
+void remove_child(BoxFile* file, void* context, const ChildList* list, BoxTypeId id) {
   if (list == nullptr) return;
   const BoxDescriptor* d = find_row(list, id);
   if (d == nullptr || d->record_size == 0) return;
@@ -196,12 +208,12 @@ void remove_child(MediaFile* file, void* context, const ChildList* list, BoxType
   *slot = nullptr;
 }
 
-void remove_all_children(MediaFile* file, void* context, const ChildList* list) {
+void remove_all_children(BoxFile* file, void* context, const ChildList* list) {
   if (list == nullptr) return;
   for (uint32_t i = 0; i < list->count; ++i) remove_child(file, context, list, list->first[i].id);
 }
 
-ErrorCode read_children(MediaFile* file, const BoxHeader* parent, void* context, const ChildList* list,
+ErrorCode read_children(BoxFile* file, const BoxHeader* parent, void* context, const ChildList* list,
                         ChildFallback fallback) {
   if (file == nullptr || parent == nullptr || list == nullptr) return ErrorCode::BadArgument;
   if (file->path.depth >= kMaxBoxDepth) return malformed(file, "boxes nested too deeply");
@@ -256,7 +268,7 @@ ErrorCode read_children(MediaFile* file, const BoxHeader* parent, void* context,
   return ErrorCode::Ok;
 }
 
-ErrorCode write_box(MediaFile* file, FourCC type, const uint8_t* extended_type, uint64_t payload_estimate,
+ErrorCode write_box(BoxFile* file, FourCC type, const uint8_t* extended_type, uint64_t payload_estimate,
                     BoxWriteOp write, void* context) {
   BoxHeader h;
   uint64_t size = box_header_length(type, payload_estimate) + payload_estimate;
@@ -269,27 +281,26 @@ ErrorCode write_box(MediaFile* file, FourCC type, const uint8_t* extended_type, 
   return ErrorCode::Ok;
 }
 
-ErrorCode write_children(MediaFile* file, void* context, const ChildList* list) {
+ErrorCode write_children(BoxFile* file, void* context, const ChildList* list) {
   if (file == nullptr || list == nullptr) return ErrorCode::BadArgument;
   void* parent = list->parent(context);
   if (parent == nullptr) return ErrorCode::Ok;
   for (uint32_t i = 0; i < list->count; ++i) {
     const BoxDescriptor& d = list->first[i];
-    if (d.record_size == 0 || d.write == nullptr || d.size == nullptr) continue;
-    if (*slot_in(parent, d) == nullptr) continue;
+    if (!row_written(file, context, parent, d)) continue;
     VT_TRY(write_box(file, d.type, d.extended_type, d.size(file, context), d.write, context));
   }
   return ErrorCode::Ok;
 }
 
-uint64_t children_size(MediaFile* file, void* context, const ChildList* list) {
+uint64_t children_size(BoxFile* file, void* context, const ChildList* list) {
   if (list == nullptr) return 0;
   void* parent = list->parent(context);
   if (parent == nullptr) return 0;
   uint64_t total = 0;
   for (uint32_t i = 0; i < list->count; ++i) {
     const BoxDescriptor& d = list->first[i];
-    if (d.record_size == 0 || d.size == nullptr || *slot_in(parent, d) == nullptr) continue;
+    if (!row_present(file, context, parent, d)) continue;
     total += whole_size(d, d.size(file, context));
   }
   return total;
@@ -297,46 +308,48 @@ uint64_t children_size(MediaFile* file, void* context, const ChildList* list) {
 
 namespace {
 
-const ChildList* const kMovieLevels[] = {&kTopList, &kMoovList, &kUdtaList, &kMovieUsmtList};
-const ChildList* const kTrackLevels[] = {&kTrakList, &kTrackUsmtList, &kEdtsList, &kMdiaList,
-                                         &kMinfList, &kDinfList,      &kStblList};
+constexpr BoxLevel kMovieLevels[] = {BoxLevel::Top, BoxLevel::Moov, BoxLevel::Udta, BoxLevel::MovieUsmt};
+constexpr BoxLevel kTrackLevels[] = {BoxLevel::Trak, BoxLevel::TrackUsmt, BoxLevel::Edts, BoxLevel::Mdia,
+                                     BoxLevel::Minf, BoxLevel::Dinf,      BoxLevel::Stbl};
 
 template <size_t N>
-const ChildList* level_of(const ChildList* const (&levels)[N], BoxTypeId id) {
-  for (const ChildList* list : levels)
-    if (find_row(list, id) != nullptr) return list;
+const ChildList* level_of(const BoxFile* file, const BoxLevel (&levels)[N], BoxTypeId id) {
+  for (BoxLevel level : levels) {
+    const ChildList* list = level_list(file, level);
+    if (list != nullptr && find_row(list, id) != nullptr) return list;
+  }
   return nullptr;
 }
 
 }  // namespace
 
-ErrorCode add_movie_box(MediaFile* file, BoxTypeId id) {
+ErrorCode add_movie_box(BoxFile* file, BoxTypeId id) {
   if (file == nullptr || file->root == nullptr) return ErrorCode::BadArgument;
-  const ChildList* list = level_of(kMovieLevels, id);
+  const ChildList* list = level_of(file, kMovieLevels, id);
   if (list == nullptr) return ErrorCode::BadArgument;
   return add_child(file, file->root, list, id);
 }
 
-void remove_movie_box(MediaFile* file, BoxTypeId id) {
+void remove_movie_box(BoxFile* file, BoxTypeId id) {
   if (file == nullptr || file->root == nullptr) return;
-  remove_child(file, file->root, level_of(kMovieLevels, id), id);
+  remove_child(file, file->root, level_of(file, kMovieLevels, id), id);
 }
 
-ErrorCode add_track_box(MediaFile* file, TrackBoxes* track, BoxTypeId id) {
+ErrorCode add_track_box(BoxFile* file, TrackBoxes* track, BoxTypeId id) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
-  const ChildList* list = level_of(kTrackLevels, id);
+  const ChildList* list = level_of(file, kTrackLevels, id);
   if (list == nullptr) return ErrorCode::BadArgument;
   return add_child(file, track, list, id);
 }
 
-void remove_track_box(MediaFile* file, TrackBoxes* track, BoxTypeId id) {
+void remove_track_box(BoxFile* file, TrackBoxes* track, BoxTypeId id) {
   if (track == nullptr) return;
-  remove_child(file, track, level_of(kTrackLevels, id), id);
+  remove_child(file, track, level_of(file, kTrackLevels, id), id);
 }
 
 // ---- Track list -------------------------------------------------------------
 
-TrackBoxes* add_track(MediaFile* file, uint32_t track_id) {
+TrackBoxes* add_track(BoxFile* file, uint32_t track_id) {
   if (file == nullptr || file->root == nullptr || file->root->moov == nullptr) return nullptr;
   GrowArray<TrackBoxes>& tracks = file->root->moov->tracks;
   uint32_t at = tracks.count;
@@ -364,12 +377,12 @@ TrackBoxes* add_track(MediaFile* file, uint32_t track_id) {
   return &tracks[at];
 }
 
-void remove_track(MediaFile* file, TrackBoxes* track) {
+void remove_track(BoxFile* file, TrackBoxes* track) {
   if (file == nullptr || file->root == nullptr || file->root->moov == nullptr || track == nullptr) return;
   GrowArray<TrackBoxes>& tracks = file->root->moov->tracks;
   if (track < tracks.begin() || track >= tracks.end()) return;
   uint32_t index = static_cast<uint32_t>(track - tracks.begin());
-  remove_all_children(file, track, &kTrakList);
+  remove_all_children(file, track, level_list(file, BoxLevel::Trak));
   std::free(track->extra);
   tracks.remove_at(index);
   if ((file->mode == kOpenCreate || file->mode == kOpenUpdate) && index < file->track_changed.count)
@@ -412,46 +425,46 @@ TrackExtra* track_extra(TrackBoxes* track) {
 
 // ---- Root -------------------------------------------------------------------
 
-ErrorCode create_root(MediaFile* file) {
+ErrorCode create_root(BoxFile* file) {
   if (file == nullptr) return ErrorCode::BadArgument;
   if (file->root != nullptr) return ErrorCode::Ok;
   file->root = alloc_record<FileBoxes>();
   return file->root != nullptr ? ErrorCode::Ok : ErrorCode::OutOfMemory;
 }
 
-void release_root(MediaFile* file) {
+void release_root(BoxFile* file) {
   if (file == nullptr || file->root == nullptr) return;
-  remove_all_children(file, file->root, &kTopList);
+  remove_all_children(file, file->root, level_list(file, BoxLevel::Top));
   std::free(file->root);
   file->root = nullptr;
 }
 
-uint64_t top_level_size(MediaFile* file) {
+uint64_t top_level_size(BoxFile* file) {
   if (file == nullptr || file->root == nullptr) return 0;
-  return children_size(file, file->root, &kTopList);
+  return children_size(file, file->root, level_list(file, BoxLevel::Top));
 }
 
 // ---- Output regions ----------------------------------------------------------
 
-ErrorCode append_region(MediaFile* file, uint64_t position) {
+ErrorCode append_region(BoxFile* file, uint64_t position) {
   BoxHeader region;
   make_box_header(&region, FourCC::of("free"), nullptr, position, 0, 0);
   return file->free_regions.append(region);
 }
 
-void set_last_region_start(MediaFile* file, uint64_t position) {
+void set_last_region_start(BoxFile* file, uint64_t position) {
   if (file->free_regions.count == 0) return;
   file->free_regions.back().start = position;
 }
 
-void set_last_region_end(MediaFile* file, uint64_t position) {
+void set_last_region_end(BoxFile* file, uint64_t position) {
   if (file->free_regions.count == 0) return;
   BoxHeader& r = file->free_regions.back();
   r.end = position;
   r.size = position - r.start;
 }
 
-ErrorCode write_free_box(MediaFile* file, const BoxHeader* header) {
+ErrorCode write_free_box(BoxFile* file, const BoxHeader* header) {
   if (file == nullptr || header == nullptr || header->size < 8) return ErrorCode::BadArgument;
   BoxHeader h;
   make_box_header(&h, FourCC::of("free"), nullptr, 0, 0, header->size);
@@ -479,19 +492,20 @@ ErrorCode write_free_box(MediaFile* file, const BoxHeader* header) {
   return finish_box(file, &h);
 }
 
-ErrorCode write_top_level_into_regions(MediaFile* file) {
+ErrorCode write_top_level_into_regions(BoxFile* file) {
   if (file == nullptr || file->root == nullptr) return ErrorCode::BadArgument;
   GrowArray<BoxHeader>& regions = file->free_regions;
   if (regions.count == 0) return ErrorCode::Ok;
+  const ChildList* top = level_list(file, BoxLevel::Top);
+  if (top == nullptr) return ErrorCode::BadArgument;
   uint32_t cursor = 0;  // descriptor of the top list; persists from region to region
   for (uint32_t r = 0; r < regions.count; ++r) {
     const BoxHeader region = regions[r];
     bool last = r + 1 == regions.count;
     VT_TRY(file_seek(file, region.start));
-    for (; cursor < kTopList.count; ++cursor) {
-      const BoxDescriptor& d = kTopList.first[cursor];
-      if (d.record_size == 0 || d.write == nullptr || d.size == nullptr) continue;
-      if (*slot_in(file->root, d) == nullptr) continue;
+    for (; cursor < top->count; ++cursor) {
+      const BoxDescriptor& d = top->first[cursor];
+      if (!row_written(file, file->root, file->root, d)) continue;
       uint64_t payload = d.size(file, file->root);
       uint64_t f = whole_size(d, payload);
       uint64_t at = file_tell(file);
@@ -524,7 +538,7 @@ ErrorCode write_top_level_into_regions(MediaFile* file) {
 
 // ---- Diagnostics --------------------------------------------------------------
 
-void push_box_path(MediaFile* file, const BoxHeader* header) {
+void push_box_path(BoxFile* file, const BoxHeader* header) {
   BoxPath& p = file->path;
   if (p.depth < kMaxBoxDepth) {
     p.type[p.depth] = header->type;
@@ -534,11 +548,11 @@ void push_box_path(MediaFile* file, const BoxHeader* header) {
   ++p.depth;
 }
 
-void pop_box_path(MediaFile* file) {
+void pop_box_path(BoxFile* file) {
   if (file->path.depth > 0) --file->path.depth;
 }
 
-void locate_failure(MediaFile* file) {
+void locate_failure(BoxFile* file) {
   if (file->detail.set) return;
   file->detail.set = 1;
   const BoxPath& p = file->path;

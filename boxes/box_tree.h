@@ -4,7 +4,7 @@
 // write, size, add and remove children through the descriptor table.
 //
 // Every box kind contributes five payload operations (init, release, read,
-// write, size). They receive the MediaFile and a context: the FileBoxes root
+// write, size). They receive the BoxFile and a context: the FileBoxes root
 // for the top level, the movie level, the user-data level and the movie-level
 // USMT, and the track's TrackBoxes for the track level and everything below
 // it. An operation finds its own record through find_box().
@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "io/byte_io.h"
-#include "io/media_file.h"
+#include "boxes/box_file.h"
 #include "io/value64.h"
 
 namespace vantorel {
@@ -64,7 +64,6 @@ struct UsmtRecord {
 struct UdtaRecord {
   TdrmRecord* tdrm;
   StrxRecord* strx;
-  MetadataBlock* chapters;  // the MediaFile's block while it holds chapters
 };
 struct EdtsRecord {
   ElstRecord* elst;
@@ -131,11 +130,13 @@ struct FileBoxes {
 };
 
 // Payload operations of a descriptor row.
-using BoxInitOp = void (*)(MediaFile* file, void* context);
-using BoxReleaseOp = void (*)(MediaFile* file, void* context);
-using BoxReadOp = ErrorCode (*)(MediaFile* file, const BoxHeader* header, void* context);
-using BoxWriteOp = ErrorCode (*)(MediaFile* file, void* context);
-using BoxSizeOp = uint64_t (*)(MediaFile* file, void* context);  // payload bytes
+using BoxInitOp = void (*)(BoxFile* file, void* context);
+using BoxReleaseOp = void (*)(BoxFile* file, void* context);
+using BoxReadOp = ErrorCode (*)(BoxFile* file, const BoxHeader* header, void* context);
+using BoxWriteOp = ErrorCode (*)(BoxFile* file, void* context);
+using BoxSizeOp = uint64_t (*)(BoxFile* file, void* context);  // payload bytes
+// For a row without a record of its own: whether the box is to be written.
+using BoxPresentOp = bool (*)(BoxFile* file, void* context);
 
 constexpr size_t kNoSlot = SIZE_MAX;
 
@@ -150,6 +151,7 @@ struct BoxDescriptor {
   BoxReadOp read;  // every row has one
   BoxWriteOp write;
   BoxSizeOp size;
+  BoxPresentOp present;  // rows without a record that write what others keep
 };
 
 using ParentAccessor = void* (*)(void* context);
@@ -160,20 +162,7 @@ struct ChildList {
 };
 
 // Called for a child that no row of the list matches.
-using ChildFallback = ErrorCode (*)(MediaFile* file, const BoxHeader* header, void* context);
-
-// The child lists of the descriptor table.
-extern const ChildList kTopList;
-extern const ChildList kMoovList;
-extern const ChildList kUdtaList;
-extern const ChildList kMovieUsmtList;
-extern const ChildList kTrakList;
-extern const ChildList kTrackUsmtList;
-extern const ChildList kEdtsList;
-extern const ChildList kMdiaList;
-extern const ChildList kMinfList;
-extern const ChildList kDinfList;
-extern const ChildList kStblList;
+using ChildFallback = ErrorCode (*)(BoxFile* file, const BoxHeader* header, void* context);
 
 // The three published uuid extended types.
 extern const uint8_t kUsmtUuid[16];
@@ -184,30 +173,30 @@ extern const uint8_t kStrxUuid[16];
 
 // Reads one header at the current position. Sizes below the header's own
 // length, a 64-bit size of 0 and sizes that overflow are malformed (6).
-ErrorCode read_box_header(MediaFile* file, BoxHeader* out);
+ErrorCode read_box_header(BoxFile* file, BoxHeader* out);
 // Writes a header from type, extended type and estimated size.
-ErrorCode begin_box(MediaFile* file, BoxHeader* header);
+ErrorCode begin_box(BoxFile* file, BoxHeader* header);
 // Corrects the size field in place when the payload's length differs from
 // the estimate, widening to a 64-bit size when needed.
-ErrorCode finish_box(MediaFile* file, BoxHeader* header);
+ErrorCode finish_box(BoxFile* file, BoxHeader* header);
 void make_box_header(BoxHeader* out, FourCC type, const uint8_t* extended_type, uint64_t start, uint64_t end,
                      uint64_t size);
-ErrorCode skip_to_box_end(MediaFile* file, const BoxHeader* header);
+ErrorCode skip_to_box_end(BoxFile* file, const BoxHeader* header);
 bool box_type_is(const BoxHeader* header, FourCC type);
 bool box_matches(const BoxHeader* header, FourCC type, const uint8_t* extended_type);
 // Header bytes a box of this type and size takes (8, 16, +16 for "uuid").
 uint64_t box_header_length(FourCC type, uint64_t payload_size);
 
 // Bytes between the current position and the end of the box (0 past it).
-uint64_t box_bytes_left(MediaFile* file, const BoxHeader* header);
+uint64_t box_bytes_left(BoxFile* file, const BoxHeader* header);
 // True when `count` entries of `entry_size` bytes fit in what is left of the box.
-bool box_holds(MediaFile* file, const BoxHeader* header, uint64_t count, uint64_t entry_size);
+bool box_holds(BoxFile* file, const BoxHeader* header, uint64_t count, uint64_t entry_size);
 // Records why a box is malformed and returns ErrorCode::Malformed.
-ErrorCode malformed(MediaFile* file, const char* reason);
+ErrorCode malformed(BoxFile* file, const char* reason);
 
 // RIFF form: little-endian size + 8, "LIST" replaced by its list type.
-ErrorCode read_riff_chunk_header(MediaFile* file, BoxHeader* out);
-ErrorCode skip_riff_chunk(MediaFile* file, const BoxHeader* header);
+ErrorCode read_riff_chunk_header(BoxFile* file, BoxHeader* out);
+ErrorCode skip_riff_chunk(BoxFile* file, const BoxHeader* header);
 
 // ---- Records --------------------------------------------------------------
 
@@ -225,31 +214,31 @@ R* track_record(TrackBoxes* track, BoxTypeId id) {
 }
 
 // Generic routines over one child list.
-ErrorCode add_child(MediaFile* file, void* context, const ChildList* list, BoxTypeId id);
-void remove_child(MediaFile* file, void* context, const ChildList* list, BoxTypeId id);
-void remove_all_children(MediaFile* file, void* context, const ChildList* list);
-ErrorCode read_children(MediaFile* file, const BoxHeader* parent, void* context, const ChildList* list,
+ErrorCode add_child(BoxFile* file, void* context, const ChildList* list, BoxTypeId id);
+void remove_child(BoxFile* file, void* context, const ChildList* list, BoxTypeId id);
+void remove_all_children(BoxFile* file, void* context, const ChildList* list);
+ErrorCode read_children(BoxFile* file, const BoxHeader* parent, void* context, const ChildList* list,
                         ChildFallback fallback);
-ErrorCode write_children(MediaFile* file, void* context, const ChildList* list);
-uint64_t children_size(MediaFile* file, void* context, const ChildList* list);
+ErrorCode write_children(BoxFile* file, void* context, const ChildList* list);
+uint64_t children_size(BoxFile* file, void* context, const ChildList* list);
 
 // Adds or removes a box by id under the list of its level that carries it:
 // the movie levels for the root, the track levels for a track.
-ErrorCode add_movie_box(MediaFile* file, BoxTypeId id);
-void remove_movie_box(MediaFile* file, BoxTypeId id);
-ErrorCode add_track_box(MediaFile* file, TrackBoxes* track, BoxTypeId id);
-void remove_track_box(MediaFile* file, TrackBoxes* track, BoxTypeId id);
+ErrorCode add_movie_box(BoxFile* file, BoxTypeId id);
+void remove_movie_box(BoxFile* file, BoxTypeId id);
+ErrorCode add_track_box(BoxFile* file, TrackBoxes* track, BoxTypeId id);
+void remove_track_box(BoxFile* file, TrackBoxes* track, BoxTypeId id);
 
 // Writes one box: header from the descriptor's type and size, payload, fix-up.
-ErrorCode write_box(MediaFile* file, FourCC type, const uint8_t* extended_type, uint64_t payload_estimate,
+ErrorCode write_box(BoxFile* file, FourCC type, const uint8_t* extended_type, uint64_t payload_estimate,
                     BoxWriteOp write, void* context);
 
 // ---- Track list -------------------------------------------------------------
 
 // Adds a zeroed track: before the first track with a greater id, at the end for
 // id 0, a duplicate id or no greater id. Null when out of memory.
-TrackBoxes* add_track(MediaFile* file, uint32_t track_id);
-void remove_track(MediaFile* file, TrackBoxes* track);
+TrackBoxes* add_track(BoxFile* file, uint32_t track_id);
+void remove_track(BoxFile* file, TrackBoxes* track);
 TrackBoxes* find_track(FileBoxes* root, uint32_t track_id);
 uint32_t track_index_of(FileBoxes* root, uint32_t track_id);
 TrackBoxes* track_at(FileBoxes* root, uint32_t index);
@@ -260,28 +249,28 @@ TrackExtra* track_extra(TrackBoxes* track);
 
 // ---- Root -------------------------------------------------------------------
 
-ErrorCode create_root(MediaFile* file);
-void release_root(MediaFile* file);
-uint64_t top_level_size(MediaFile* file);
+ErrorCode create_root(BoxFile* file);
+void release_root(BoxFile* file);
+uint64_t top_level_size(BoxFile* file);
 
 // ---- Output regions ----------------------------------------------------------
 
-ErrorCode append_region(MediaFile* file, uint64_t position);
-void set_last_region_start(MediaFile* file, uint64_t position);
-void set_last_region_end(MediaFile* file, uint64_t position);
+ErrorCode append_region(BoxFile* file, uint64_t position);
+void set_last_region_start(BoxFile* file, uint64_t position);
+void set_last_region_end(BoxFile* file, uint64_t position);
 // Writes a 'free' box of exactly header->size bytes at the current position,
 // its payload the writer-name string repeated and cut to fit.
-ErrorCode write_free_box(MediaFile* file, const BoxHeader* header);
+ErrorCode write_free_box(BoxFile* file, const BoxHeader* header);
 // Places the top-level boxes with a write operation (PROF, then moov) into the
 // free regions, filling what is left with 'free' boxes.
-ErrorCode write_top_level_into_regions(MediaFile* file);
+ErrorCode write_top_level_into_regions(BoxFile* file);
 
 // ---- Diagnostics --------------------------------------------------------------
 
 // Formats the box path of the last located failure ("moov/trak[2]/mdia").
-void push_box_path(MediaFile* file, const BoxHeader* header);
-void pop_box_path(MediaFile* file);
-void locate_failure(MediaFile* file);
+void push_box_path(BoxFile* file, const BoxHeader* header);
+void pop_box_path(BoxFile* file);
+void locate_failure(BoxFile* file);
 
 // Count of boxes whose written length differed from their size operation
 // (zero in a correct build; tests assert it).

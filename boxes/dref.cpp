@@ -31,7 +31,7 @@ void release_entry(DrefEntry* e) {
 
 // Reads the strings of an entry from `length` bytes; the last byte is
 // taken as the terminating NUL whatever it holds.
-ErrorCode read_entry_text(MediaFile* file, DrefEntry* entry, uint64_t length) {
+ErrorCode read_entry_text(BoxFile* file, DrefEntry* entry, uint64_t length) {
   uint64_t take = length < kMaxDrefText ? length : kMaxDrefText;
   auto* bytes = static_cast<char*>(std::malloc(take));
   if (bytes == nullptr) return ErrorCode::OutOfMemory;
@@ -70,11 +70,11 @@ uint64_t entry_payload_size(const DrefEntry* e) {
   return 4;
 }
 
-ErrorCode write_text(MediaFile* file, const char* s) {
+ErrorCode write_text(BoxFile* file, const char* s) {
   return write_bytes(file, s, static_cast<uint32_t>(std::strlen(s) + 1));
 }
 
-ErrorCode entry_write(MediaFile* file, void* context) {
+ErrorCode entry_write(BoxFile* file, void* context) {
   const auto* e = static_cast<const DrefEntry*>(context);
   VT_TRY(write_u8(file, e->version));
   VT_TRY(write_u24be(file, e->flags));
@@ -99,14 +99,14 @@ DrefEntry* add_data_reference(TrackBoxes* track) {
   return e;
 }
 
-void dref_release(MediaFile*, void* context) {
+void dref_release(BoxFile*, void* context) {
   DrefRecord* d = dref_of(context);
   if (d == nullptr) return;
   for (DrefEntry& e : d->entries) release_entry(&e);
   d->entries.release();
 }
 
-ErrorCode dref_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode dref_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
   DrefRecord* d = dref_of(context);
   if (d == nullptr) return ErrorCode::Missing;
@@ -136,7 +136,7 @@ ErrorCode dref_read(MediaFile* file, const BoxHeader* header, void* context) {
   return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
 }
 
-ErrorCode dref_write(MediaFile* file, void* context) {
+ErrorCode dref_write(BoxFile* file, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   DrefRecord* d = dref_of(context);
   if (d == nullptr) return ErrorCode::Missing;
@@ -159,7 +159,7 @@ ErrorCode dref_write(MediaFile* file, void* context) {
   return ErrorCode::Ok;
 }
 
-uint64_t dref_size(MediaFile*, void* context) {
+uint64_t dref_size(BoxFile*, void* context) {
   DrefRecord* d = dref_of(context);
   if (d == nullptr) return 0;
   uint64_t size = 8;

@@ -25,9 +25,9 @@ struct DrefRecord {
 // a 'dref' or when out of memory. The pointer is valid until the next append.
 DrefEntry* add_data_reference(TrackBoxes* track);
 
-void dref_release(MediaFile* file, void* context);
-ErrorCode dref_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode dref_write(MediaFile* file, void* context);
-uint64_t dref_size(MediaFile* file, void* context);
+void dref_release(BoxFile* file, void* context);
+ErrorCode dref_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode dref_write(BoxFile* file, void* context);
+uint64_t dref_size(BoxFile* file, void* context);
 
 }  // namespace vantorel

@@ -12,7 +12,7 @@ uint64_t entry_size(const ElstRecord* e) { return e->version == 1 ? 20 : 12; }
 
 }  // namespace
 
-ErrorCode add_edit(MediaFile* file, TrackBoxes* track, uint64_t segment_duration, int64_t media_time,
+ErrorCode add_edit(BoxFile* file, TrackBoxes* track, uint64_t segment_duration, int64_t media_time,
                    int16_t rate_integer, uint16_t rate_fraction) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
   ElstRecord* e = elst_of(track);
@@ -73,12 +73,12 @@ uint64_t total_edit_duration(TrackBoxes* track) {
   return total;
 }
 
-void elst_release(MediaFile*, void* context) {
+void elst_release(BoxFile*, void* context) {
   ElstRecord* e = elst_of(context);
   if (e != nullptr) e->entries.release();
 }
 
-ErrorCode elst_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode elst_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
   ElstRecord* e = elst_of(context);
   if (e == nullptr) return ErrorCode::Missing;
@@ -106,7 +106,7 @@ ErrorCode elst_read(MediaFile* file, const BoxHeader* header, void* context) {
   return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
 }
 
-ErrorCode elst_write(MediaFile* file, void* context) {
+ErrorCode elst_write(BoxFile* file, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   ElstRecord* e = elst_of(context);
   if (e == nullptr || e->entries.items == nullptr) return ErrorCode::Missing;
@@ -128,7 +128,7 @@ ErrorCode elst_write(MediaFile* file, void* context) {
   return ErrorCode::Ok;
 }
 
-uint64_t elst_size(MediaFile*, void* context) {
+uint64_t elst_size(BoxFile*, void* context) {
   ElstRecord* e = elst_of(context);
   if (e == nullptr) return 0;
   return uint64_t{e->entries.count} * entry_size(e) + 8;

@@ -22,7 +22,7 @@ struct ElstRecord {
 
 // Appends an edit to the track's 'elst' (the caller adds 'edts' and 'elst'
 // first); the list becomes version 1 when the edit needs 64-bit fields.
-ErrorCode add_edit(MediaFile* file, TrackBoxes* track, uint64_t segment_duration, int64_t media_time,
+ErrorCode add_edit(BoxFile* file, TrackBoxes* track, uint64_t segment_duration, int64_t media_time,
                    int16_t rate_integer, uint16_t rate_fraction);
 // Fills in the duration of the last edit of a list of one or two edits whose
 // last edit starts at media time 0 (the form a delayed or profiled track is
@@ -40,9 +40,9 @@ int64_t first_media_time(TrackBoxes* track);
 // The sum of all edit durations, 0 without an edit list.
 uint64_t total_edit_duration(TrackBoxes* track);
 
-void elst_release(MediaFile* file, void* context);
-ErrorCode elst_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode elst_write(MediaFile* file, void* context);
-uint64_t elst_size(MediaFile* file, void* context);
+void elst_release(BoxFile* file, void* context);
+ErrorCode elst_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode elst_write(BoxFile* file, void* context);
+uint64_t elst_size(BoxFile* file, void* context);
 
 }  // namespace vantorel

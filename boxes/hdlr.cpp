@@ -52,7 +52,7 @@ uint32_t handler_kind_of(TrackBoxes* track) {
   return h != nullptr ? h->kind : kHandlerUnknown;
 }
 
-ErrorCode set_handler_name(MediaFile* file, TrackBoxes* track, const char* text) {
+ErrorCode set_handler_name(BoxFile* file, TrackBoxes* track, const char* text) {
   if (file == nullptr || track == nullptr || text == nullptr) return ErrorCode::BadArgument;
   HdlrRecord* h = track_record<HdlrRecord>(track, BoxTypeId::Hdlr);
   if (h == nullptr) return ErrorCode::Missing;
@@ -65,14 +65,14 @@ ErrorCode set_handler_name(MediaFile* file, TrackBoxes* track, const char* text)
   return ErrorCode::Ok;
 }
 
-void hdlr_release(MediaFile*, void* context) {
+void hdlr_release(BoxFile*, void* context) {
   HdlrRecord* h = hdlr_of(context);
   if (h == nullptr) return;
   std::free(h->name);
   h->name = nullptr;
 }
 
-ErrorCode hdlr_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode hdlr_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   HdlrRecord* h = hdlr_of(context);
   if (h == nullptr) return ErrorCode::Missing;
@@ -120,7 +120,7 @@ ErrorCode hdlr_read(MediaFile* file, const BoxHeader* header, void* context) {
   return ErrorCode::Ok;
 }
 
-ErrorCode hdlr_write(MediaFile* file, void* context) {
+ErrorCode hdlr_write(BoxFile* file, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   HdlrRecord* h = hdlr_of(context);
   if (h == nullptr) return ErrorCode::Missing;
@@ -135,7 +135,7 @@ ErrorCode hdlr_write(MediaFile* file, void* context) {
   return ErrorCode::Ok;
 }
 
-uint64_t hdlr_size(MediaFile*, void* context) {
+uint64_t hdlr_size(BoxFile*, void* context) {
   HdlrRecord* h = hdlr_of(context);
   if (h == nullptr) return 0;
   return 24 + (h->name != nullptr ? std::strlen(h->name) + 1 : 0);

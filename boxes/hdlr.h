@@ -40,11 +40,11 @@ const char* handler_default_name(uint32_t kind);
 bool handler_is_video_like(uint32_t kind);  // kinds 1 and 13
 
 uint32_t handler_kind_of(TrackBoxes* track);
-ErrorCode set_handler_name(MediaFile* file, TrackBoxes* track, const char* text);
+ErrorCode set_handler_name(BoxFile* file, TrackBoxes* track, const char* text);
 
-void hdlr_release(MediaFile* file, void* context);
-ErrorCode hdlr_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode hdlr_write(MediaFile* file, void* context);
-uint64_t hdlr_size(MediaFile* file, void* context);
+void hdlr_release(BoxFile* file, void* context);
+ErrorCode hdlr_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode hdlr_write(BoxFile* file, void* context);
+uint64_t hdlr_size(BoxFile* file, void* context);
 
 }  // namespace vantorel

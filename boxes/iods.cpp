@@ -13,7 +13,7 @@ IodsRecord* iods_of(void* context) { return movie_record<IodsRecord>(static_cast
 
 // Expandable descriptor length: 7 bits a byte, high bit set while another
 // byte follows, at most four bytes.
-uint32_t read_descriptor_length(MediaFile* file) {
+uint32_t read_descriptor_length(BoxFile* file) {
   uint32_t length = 0;
   for (int i = 0; i < 4; ++i) {
     uint8_t b = read_u8(file);
@@ -25,7 +25,7 @@ uint32_t read_descriptor_length(MediaFile* file) {
 
 }  // namespace
 
-void iods_init(MediaFile*, void* context) {
+void iods_init(BoxFile*, void* context) {
   IodsRecord* d = iods_of(context);
   if (d == nullptr) return;
   d->object_descriptor_id = 1;
@@ -36,7 +36,7 @@ void iods_init(MediaFile*, void* context) {
   d->graphics_profile_level = 0xFF;
 }
 
-void iods_release(MediaFile*, void* context) {
+void iods_release(BoxFile*, void* context) {
   IodsRecord* d = iods_of(context);
   if (d == nullptr) return;
   std::free(d->url);
@@ -44,7 +44,7 @@ void iods_release(MediaFile*, void* context) {
   d->es_ids.release();
 }
 
-ErrorCode iods_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode iods_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
   IodsRecord* d = iods_of(context);
   if (d == nullptr) return ErrorCode::Missing;
@@ -89,7 +89,7 @@ ErrorCode iods_read(MediaFile* file, const BoxHeader* header, void* context) {
   return ErrorCode::Ok;
 }
 
-uint64_t iods_size(MediaFile*, void* context) {
+uint64_t iods_size(BoxFile*, void* context) {
   IodsRecord* d = iods_of(context);
   if (d == nullptr) return 0;
   if (d->url_flag) return uint64_t{d->url_length} + 9;

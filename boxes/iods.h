@@ -21,12 +21,12 @@ struct IodsRecord {
   GrowArray<uint32_t> es_ids;  // track ids of the ES_ID_Inc descriptors
 };
 
-void iods_init(MediaFile* file, void* context);
-void iods_release(MediaFile* file, void* context);
-ErrorCode iods_read(MediaFile* file, const BoxHeader* header, void* context);
+void iods_init(BoxFile* file, void* context);
+void iods_release(BoxFile* file, void* context);
+ErrorCode iods_read(BoxFile* file, const BoxHeader* header, void* context);
 // The payload an 'iods' would take with one-byte descriptor lengths. It is
 // not the row's size operation: an 'iods' is never written, so it must not
 // count towards the size of the movie box.
-uint64_t iods_size(MediaFile* file, void* context);
+uint64_t iods_size(BoxFile* file, void* context);
 
 }  // namespace vantorel

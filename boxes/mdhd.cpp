@@ -26,7 +26,7 @@ void unpack_language(uint16_t packed, char* language) {
   language[3] = '\0';
 }
 
-void mdhd_init(MediaFile*, void* context) {
+void mdhd_init(BoxFile*, void* context) {
   MdhdRecord* m = mdhd_of(context);
   if (m == nullptr) return;
   uint64_t now = now_1904();
@@ -39,7 +39,7 @@ void mdhd_init(MediaFile*, void* context) {
   m->language[2] = 'd';
 }
 
-ErrorCode mdhd_read(MediaFile* file, const BoxHeader*, void* context) {
+ErrorCode mdhd_read(BoxFile* file, const BoxHeader*, void* context) {
   if (file == nullptr) return ErrorCode::BadArgument;
   MdhdRecord* m = mdhd_of(context);
   if (m == nullptr) return ErrorCode::Missing;
@@ -51,7 +51,7 @@ ErrorCode mdhd_read(MediaFile* file, const BoxHeader*, void* context) {
   return ErrorCode::Ok;
 }
 
-ErrorCode mdhd_write(MediaFile* file, void* context) {
+ErrorCode mdhd_write(BoxFile* file, void* context) {
   if (file == nullptr) return ErrorCode::BadArgument;
   MdhdRecord* m = mdhd_of(context);
   if (m == nullptr) return ErrorCode::Missing;
@@ -62,7 +62,7 @@ ErrorCode mdhd_write(MediaFile* file, void* context) {
   return write_u16be(file, 0);
 }
 
-uint64_t mdhd_size(MediaFile*, void* context) {
+uint64_t mdhd_size(BoxFile*, void* context) {
   MdhdRecord* m = mdhd_of(context);
   if (m == nullptr) return 0;
   return m->version == 1 ? 36 : 24;

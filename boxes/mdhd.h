@@ -18,9 +18,9 @@ struct MdhdRecord {
 uint16_t pack_language(const char* language);
 void unpack_language(uint16_t packed, char* language /* 4 bytes */);
 
-void mdhd_init(MediaFile* file, void* context);
-ErrorCode mdhd_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode mdhd_write(MediaFile* file, void* context);
-uint64_t mdhd_size(MediaFile* file, void* context);
+void mdhd_init(BoxFile* file, void* context);
+ErrorCode mdhd_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode mdhd_write(BoxFile* file, void* context);
+uint64_t mdhd_size(BoxFile* file, void* context);
 
 }  // namespace vantorel

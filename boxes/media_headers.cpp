@@ -22,12 +22,12 @@ BoxTypeId media_header_for_kind(uint32_t kind) {
 
 // ---- vmhd -------------------------------------------------------------------
 
-void vmhd_init(MediaFile*, void* context) {
+void vmhd_init(BoxFile*, void* context) {
   auto* v = record_of<VmhdRecord>(context, BoxTypeId::Vmhd);
   if (v != nullptr) v->flags = 1;  // "no lean ahead", set on every video header
 }
 
-ErrorCode vmhd_read(MediaFile* file, const BoxHeader*, void* context) {
+ErrorCode vmhd_read(BoxFile* file, const BoxHeader*, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   auto* v = record_of<VmhdRecord>(context, BoxTypeId::Vmhd);
   if (v == nullptr) return ErrorCode::Missing;
@@ -38,7 +38,7 @@ ErrorCode vmhd_read(MediaFile* file, const BoxHeader*, void* context) {
   return ErrorCode::Ok;
 }
 
-ErrorCode vmhd_write(MediaFile* file, void* context) {
+ErrorCode vmhd_write(BoxFile* file, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   auto* v = record_of<VmhdRecord>(context, BoxTypeId::Vmhd);
   if (v == nullptr) return ErrorCode::Missing;
@@ -49,13 +49,13 @@ ErrorCode vmhd_write(MediaFile* file, void* context) {
   return ErrorCode::Ok;
 }
 
-uint64_t vmhd_size(MediaFile*, void* context) {
+uint64_t vmhd_size(BoxFile*, void* context) {
   return record_of<VmhdRecord>(context, BoxTypeId::Vmhd) != nullptr ? 12 : 0;
 }
 
 // ---- smhd -------------------------------------------------------------------
 
-ErrorCode smhd_read(MediaFile* file, const BoxHeader*, void* context) {
+ErrorCode smhd_read(BoxFile* file, const BoxHeader*, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   auto* s = record_of<SmhdRecord>(context, BoxTypeId::Smhd);
   if (s == nullptr) return ErrorCode::Missing;
@@ -66,7 +66,7 @@ ErrorCode smhd_read(MediaFile* file, const BoxHeader*, void* context) {
   return ErrorCode::Ok;
 }
 
-ErrorCode smhd_write(MediaFile* file, void* context) {
+ErrorCode smhd_write(BoxFile* file, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   auto* s = record_of<SmhdRecord>(context, BoxTypeId::Smhd);
   if (s == nullptr) return ErrorCode::Missing;
@@ -76,13 +76,13 @@ ErrorCode smhd_write(MediaFile* file, void* context) {
   return write_u16be(file, 0);
 }
 
-uint64_t smhd_size(MediaFile*, void* context) {
+uint64_t smhd_size(BoxFile*, void* context) {
   return record_of<SmhdRecord>(context, BoxTypeId::Smhd) != nullptr ? 8 : 0;
 }
 
 // ---- hmhd -------------------------------------------------------------------
 
-ErrorCode hmhd_read(MediaFile* file, const BoxHeader*, void* context) {
+ErrorCode hmhd_read(BoxFile* file, const BoxHeader*, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   auto* h = record_of<HmhdRecord>(context, BoxTypeId::Hmhd);
   if (h == nullptr) return ErrorCode::Missing;
@@ -96,7 +96,7 @@ ErrorCode hmhd_read(MediaFile* file, const BoxHeader*, void* context) {
   return ErrorCode::Ok;
 }
 
-ErrorCode hmhd_write(MediaFile* file, void* context) {
+ErrorCode hmhd_write(BoxFile* file, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   auto* h = record_of<HmhdRecord>(context, BoxTypeId::Hmhd);
   if (h == nullptr) return ErrorCode::Missing;
@@ -109,13 +109,13 @@ ErrorCode hmhd_write(MediaFile* file, void* context) {
   return write_u32be(file, 0);
 }
 
-uint64_t hmhd_size(MediaFile*, void* context) {
+uint64_t hmhd_size(BoxFile*, void* context) {
   return record_of<HmhdRecord>(context, BoxTypeId::Hmhd) != nullptr ? 20 : 0;
 }
 
 // ---- nmhd -------------------------------------------------------------------
 
-ErrorCode nmhd_read(MediaFile* file, const BoxHeader*, void* context) {
+ErrorCode nmhd_read(BoxFile* file, const BoxHeader*, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   auto* n = record_of<NmhdRecord>(context, BoxTypeId::Nmhd);
   if (n == nullptr) return ErrorCode::Missing;
@@ -124,7 +124,7 @@ ErrorCode nmhd_read(MediaFile* file, const BoxHeader*, void* context) {
   return ErrorCode::Ok;
 }
 
-ErrorCode nmhd_write(MediaFile* file, void* context) {
+ErrorCode nmhd_write(BoxFile* file, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   auto* n = record_of<NmhdRecord>(context, BoxTypeId::Nmhd);
   if (n == nullptr) return ErrorCode::Missing;
@@ -132,7 +132,7 @@ ErrorCode nmhd_write(MediaFile* file, void* context) {
   return write_u24be(file, n->flags);
 }
 
-uint64_t nmhd_size(MediaFile*, void* context) {
+uint64_t nmhd_size(BoxFile*, void* context) {
   return record_of<NmhdRecord>(context, BoxTypeId::Nmhd) != nullptr ? 4 : 0;
 }
 

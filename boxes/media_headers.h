@@ -35,21 +35,21 @@ struct NmhdRecord {
 // The media header a new track of a handler kind gets.
 BoxTypeId media_header_for_kind(uint32_t kind);
 
-void vmhd_init(MediaFile* file, void* context);
-ErrorCode vmhd_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode vmhd_write(MediaFile* file, void* context);
-uint64_t vmhd_size(MediaFile* file, void* context);
+void vmhd_init(BoxFile* file, void* context);
+ErrorCode vmhd_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode vmhd_write(BoxFile* file, void* context);
+uint64_t vmhd_size(BoxFile* file, void* context);
 
-ErrorCode smhd_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode smhd_write(MediaFile* file, void* context);
-uint64_t smhd_size(MediaFile* file, void* context);
+ErrorCode smhd_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode smhd_write(BoxFile* file, void* context);
+uint64_t smhd_size(BoxFile* file, void* context);
 
-ErrorCode hmhd_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode hmhd_write(MediaFile* file, void* context);
-uint64_t hmhd_size(MediaFile* file, void* context);
+ErrorCode hmhd_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode hmhd_write(BoxFile* file, void* context);
+uint64_t hmhd_size(BoxFile* file, void* context);
 
-ErrorCode nmhd_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode nmhd_write(MediaFile* file, void* context);
-uint64_t nmhd_size(MediaFile* file, void* context);
+ErrorCode nmhd_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode nmhd_write(BoxFile* file, void* context);
+uint64_t nmhd_size(BoxFile* file, void* context);
 
 }  // namespace vantorel

@@ -3,59 +3,66 @@
 #include <cstdlib>
 
 #include "boxes/hdlr.h"
-#include "boxes/udta.h"
 
 namespace vantorel {
 
 namespace {
 
-ErrorCode trak_fallback(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode trak_fallback(BoxFile* file, const BoxHeader* header, void* context) {
   if (!(header->type == "trak")) return ErrorCode::Ok;  // other unknown children are skipped
   auto* root = static_cast<FileBoxes*>(context);
   TrackBoxes* track = add_track(file, 0);
   if (track == nullptr) return ErrorCode::OutOfMemory;
   if (file->path.depth > 0 && file->path.depth <= kMaxBoxDepth) file->path.index[file->path.depth - 1] = track_count(root);
-  return read_children(file, header, track, &kTrakList, nullptr);
+  return read_children(file, header, track, level_list(file, BoxLevel::Trak), nullptr);
 }
 
-ErrorCode top_level_fallback(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode top_level_fallback(BoxFile* file, const BoxHeader* header, void* context) {
   auto* root = static_cast<FileBoxes*>(context);
   if (!(header->type == "udta") || root->moov == nullptr) return ErrorCode::Ok;
-  if (root->moov->udta == nullptr) VT_TRY(add_child(file, root, &kMoovList, BoxTypeId::Udta));
-  return udta_read(file, header, root);
+  if (root->moov->udta == nullptr) VT_TRY(add_movie_box(file, BoxTypeId::Udta));
+  return read_children(file, header, root, level_list(file, BoxLevel::Udta), nullptr);
 }
 
 bool written(TrackBoxes* track) { return handler_kind_of(track) != kHandlerUnknown; }
 
-ErrorCode trak_payload(MediaFile* file, void* context) { return write_children(file, context, &kTrakList); }
-ErrorCode usmt_payload(MediaFile* file, void* context) { return write_children(file, context, &kMovieUsmtList); }
+ErrorCode trak_payload(BoxFile* file, void* context) {
+  return write_children(file, context, level_list(file, BoxLevel::Trak));
+}
+ErrorCode usmt_payload(BoxFile* file, void* context) {
+  return write_children(file, context, level_list(file, BoxLevel::MovieUsmt));
+}
+ErrorCode udta_payload(BoxFile* file, void* context) {
+  return write_children(file, context, level_list(file, BoxLevel::Udta));
+}
 
-ErrorCode moov_payload(MediaFile* file, FileBoxes* root) {
-  VT_TRY(write_children(file, root, &kMoovList));
+ErrorCode moov_payload(BoxFile* file, FileBoxes* root) {
+  VT_TRY(write_children(file, root, level_list(file, BoxLevel::Moov)));
   for (uint32_t i = 0; i < track_count(root); ++i) {
     TrackBoxes* track = track_at(root, i);
     if (!written(track)) continue;
-    VT_TRY(write_box(file, FourCC::of("trak"), nullptr, children_size(file, track, &kTrakList), trak_payload, track));
+    VT_TRY(write_box(file, FourCC::of("trak"), nullptr, children_size(file, track, level_list(file, BoxLevel::Trak)), trak_payload, track));
   }
   if (root->moov->usmt != nullptr)
-    VT_TRY(write_box(file, FourCC::of("uuid"), kUsmtUuid, children_size(file, root, &kMovieUsmtList), usmt_payload,
+    VT_TRY(write_box(file, FourCC::of("uuid"), kUsmtUuid, children_size(file, root, level_list(file, BoxLevel::MovieUsmt)), usmt_payload,
                      root));
   if (root->moov->udta != nullptr)
-    VT_TRY(write_box(file, FourCC::of("udta"), nullptr, udta_size(file, root), udta_write, root));
+    VT_TRY(write_box(file, FourCC::of("udta"), nullptr, children_size(file, root, level_list(file, BoxLevel::Udta)),
+                     udta_payload, root));
   return ErrorCode::Ok;
 }
 
 }  // namespace
 
-void moov_release(MediaFile* file, void* context) {
+void moov_release(BoxFile* file, void* context) {
   auto* root = static_cast<FileBoxes*>(context);
   if (root == nullptr || root->moov == nullptr) return;
-  remove_all_children(file, root, &kMoovList);
+  remove_all_children(file, root, level_list(file, BoxLevel::Moov));
   while (root->moov->tracks.count > 0) remove_track(file, &root->moov->tracks[0]);
   root->moov->tracks.release();
 }
 
-ErrorCode moov_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode moov_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
   auto* root = static_cast<FileBoxes*>(context);
   if (root->moov == nullptr) return ErrorCode::Missing;
@@ -79,7 +86,7 @@ ErrorCode moov_read(MediaFile* file, const BoxHeader* header, void* context) {
   }
   bool buffered = file->mode == kOpenRead && !file->header_buffering_off && !parsing_from_substitute(file) &&
                   !first_is_cmov && header->size <= kMaxBufferedMoov;
-  if (!buffered) return read_children(file, header, root, &kMoovList, trak_fallback);
+  if (!buffered) return read_children(file, header, root, level_list(file, BoxLevel::Moov), trak_fallback);
 
   // Fetch the whole box with one read and parse it from memory.
   auto size = static_cast<uint32_t>(header->size);
@@ -101,7 +108,7 @@ ErrorCode moov_read(MediaFile* file, const BoxHeader* header, void* context) {
       e = read_box_header(file, &inner);
       if (e == ErrorCode::Ok) {
         if (inner.end > size) inner.end = size;  // a box cut short by the end of the file
-        e = read_children(file, &inner, root, &kMoovList, trak_fallback);
+        e = read_children(file, &inner, root, level_list(file, BoxLevel::Moov), trak_fallback);
       }
       file->path.base_offset = saved_base;
     }
@@ -110,7 +117,7 @@ ErrorCode moov_read(MediaFile* file, const BoxHeader* header, void* context) {
   return e;
 }
 
-ErrorCode moov_write(MediaFile* file, void* context) {
+ErrorCode moov_write(BoxFile* file, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   auto* root = static_cast<FileBoxes*>(context);
   if (root->moov == nullptr) return ErrorCode::Missing;
@@ -132,21 +139,21 @@ ErrorCode moov_write(MediaFile* file, void* context) {
   return e;
 }
 
-uint64_t moov_size(MediaFile* file, void* context) {
+uint64_t moov_size(BoxFile* file, void* context) {
   auto* root = static_cast<FileBoxes*>(context);
   if (root == nullptr || root->moov == nullptr) return 0;
-  uint64_t size = children_size(file, root, &kMoovList);
+  uint64_t size = children_size(file, root, level_list(file, BoxLevel::Moov));
   for (uint32_t i = 0; i < track_count(root); ++i) {
     TrackBoxes* track = track_at(root, i);
-    if (written(track)) size += 8 + children_size(file, track, &kTrakList);
+    if (written(track)) size += 8 + children_size(file, track, level_list(file, BoxLevel::Trak));
   }
   // The movie USMT and 'udta' are counted by their rows in the movie list.
   return size;
 }
 
-ErrorCode read_top_level(MediaFile* file, const BoxHeader* whole) {
+ErrorCode read_top_level(BoxFile* file, const BoxHeader* whole) {
   if (file == nullptr || whole == nullptr || file->root == nullptr) return ErrorCode::BadArgument;
-  return read_children(file, whole, file->root, &kTopList, top_level_fallback);
+  return read_children(file, whole, file->root, level_list(file, BoxLevel::Top), top_level_fallback);
 }
 
 }  // namespace vantorel

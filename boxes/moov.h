@@ -9,13 +9,13 @@ namespace vantorel {
 // being fetched into memory first.
 constexpr uint64_t kMaxBufferedMoov = 256ull << 20;
 
-void moov_release(MediaFile* file, void* context);
-ErrorCode moov_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode moov_write(MediaFile* file, void* context);
-uint64_t moov_size(MediaFile* file, void* context);
+void moov_release(BoxFile* file, void* context);
+ErrorCode moov_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode moov_write(BoxFile* file, void* context);
+uint64_t moov_size(BoxFile* file, void* context);
 
 // Reads `whole` (a pseudo box over the file, "mp4 ") as the top level; a
 // 'udta' outside the movie box joins the movie's user data.
-ErrorCode read_top_level(MediaFile* file, const BoxHeader* whole);
+ErrorCode read_top_level(BoxFile* file, const BoxHeader* whole);
 
 }  // namespace vantorel

@@ -8,7 +8,7 @@ namespace {
 
 MvexRecord* mvex_of(void* context) { return movie_record<MvexRecord>(static_cast<FileBoxes*>(context), BoxTypeId::Mvex); }
 
-ErrorCode read_mehd(MediaFile* file, const BoxHeader* box, FileBoxes* root) {
+ErrorCode read_mehd(BoxFile* file, const BoxHeader* box, FileBoxes* root) {
   uint8_t version = read_u8(file);
   read_u24be(file);
   if (!box_holds(file, box, 1, version == 1 ? 8 : 4)) return malformed(file, "'mehd' shorter than its duration");
@@ -19,7 +19,7 @@ ErrorCode read_mehd(MediaFile* file, const BoxHeader* box, FileBoxes* root) {
   return ErrorCode::Ok;
 }
 
-ErrorCode read_trex(MediaFile* file, const BoxHeader* box, MvexRecord* mvex) {
+ErrorCode read_trex(BoxFile* file, const BoxHeader* box, MvexRecord* mvex) {
   if (!box_holds(file, box, 1, 24)) return malformed(file, "'trex' shorter than its fields");
   TrexEntry* t = nullptr;
   VT_TRY(mvex->trex.append_zeroed(&t));
@@ -43,12 +43,12 @@ TrexEntry* find_track_extends(FileBoxes* root, uint32_t track_id) {
   return nullptr;
 }
 
-void mvex_release(MediaFile*, void* context) {
+void mvex_release(BoxFile*, void* context) {
   MvexRecord* mvex = mvex_of(context);
   if (mvex != nullptr) mvex->trex.release();
 }
 
-ErrorCode mvex_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode mvex_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
   auto* root = static_cast<FileBoxes*>(context);
   MvexRecord* mvex = mvex_of(root);

@@ -23,7 +23,7 @@ struct MvexRecord {
 // The fragment defaults of a track, or null.
 TrexEntry* find_track_extends(FileBoxes* root, uint32_t track_id);
 
-void mvex_release(MediaFile* file, void* context);
-ErrorCode mvex_read(MediaFile* file, const BoxHeader* header, void* context);
+void mvex_release(BoxFile* file, void* context);
+ErrorCode mvex_read(BoxFile* file, const BoxHeader* header, void* context);
 
 }  // namespace vantorel

@@ -10,14 +10,14 @@ constexpr uint32_t kIdentity[9] = {0x00010000, 0, 0, 0, 0x00010000, 0, 0, 0, 0x4
 
 }  // namespace
 
-void read_header_times(MediaFile* file, bool wide, HeaderTimes* out) {
+void read_header_times(BoxFile* file, bool wide, HeaderTimes* out) {
   out->creation_time = wide ? read_u64be(file) : read_u32be(file);
   out->modification_time = wide ? read_u64be(file) : read_u32be(file);
   out->timescale = read_u32be(file);
   out->duration = wide ? read_u64be(file) : read_u32be(file);
 }
 
-ErrorCode write_header_times(MediaFile* file, bool wide, const HeaderTimes& times) {
+ErrorCode write_header_times(BoxFile* file, bool wide, const HeaderTimes& times) {
   if (wide) {
     VT_TRY(write_u64be(file, times.creation_time));
     VT_TRY(write_u64be(file, times.modification_time));
@@ -30,7 +30,7 @@ ErrorCode write_header_times(MediaFile* file, bool wide, const HeaderTimes& time
   return write_u32be(file, low32(times.duration));
 }
 
-void mvhd_init(MediaFile*, void* context) {
+void mvhd_init(BoxFile*, void* context) {
   MvhdRecord* m = mvhd_of(context);
   if (m == nullptr) return;
   uint64_t now = now_1904();
@@ -44,7 +44,7 @@ void mvhd_init(MediaFile*, void* context) {
   m->next_track_id = 1;
 }
 
-ErrorCode mvhd_read(MediaFile* file, const BoxHeader*, void* context) {
+ErrorCode mvhd_read(BoxFile* file, const BoxHeader*, void* context) {
   if (file == nullptr) return ErrorCode::BadArgument;
   MvhdRecord* m = mvhd_of(context);
   if (m == nullptr) return ErrorCode::Missing;
@@ -60,7 +60,7 @@ ErrorCode mvhd_read(MediaFile* file, const BoxHeader*, void* context) {
   return ErrorCode::Ok;
 }
 
-ErrorCode mvhd_write(MediaFile* file, void* context) {
+ErrorCode mvhd_write(BoxFile* file, void* context) {
   if (file == nullptr) return ErrorCode::BadArgument;
   MvhdRecord* m = mvhd_of(context);
   if (m == nullptr) return ErrorCode::Missing;
@@ -75,7 +75,7 @@ ErrorCode mvhd_write(MediaFile* file, void* context) {
   return write_u32be(file, m->next_track_id);
 }
 
-uint64_t mvhd_size(MediaFile*, void* context) {
+uint64_t mvhd_size(BoxFile*, void* context) {
   MvhdRecord* m = mvhd_of(context);
   if (m == nullptr) return 0;
   return m->version == 1 ? 112 : 100;

@@ -26,12 +26,12 @@ struct HeaderTimes {
   uint32_t timescale;
   uint64_t duration;
 };
-void read_header_times(MediaFile* file, bool wide, HeaderTimes* out);
-ErrorCode write_header_times(MediaFile* file, bool wide, const HeaderTimes& times);
+void read_header_times(BoxFile* file, bool wide, HeaderTimes* out);
+ErrorCode write_header_times(BoxFile* file, bool wide, const HeaderTimes& times);
 
 // The same fields straight into and out of a header record of either box.
 template <class Record>
-void read_record_times(MediaFile* file, Record* r) {
+void read_record_times(BoxFile* file, Record* r) {
   HeaderTimes times;
   read_header_times(file, r->version == 1, &times);
   r->creation_time = times.creation_time;
@@ -40,13 +40,13 @@ void read_record_times(MediaFile* file, Record* r) {
   r->duration = times.duration;
 }
 template <class Record>
-ErrorCode write_record_times(MediaFile* file, const Record& r) {
+ErrorCode write_record_times(BoxFile* file, const Record& r) {
   return write_header_times(file, r.version == 1, {r.creation_time, r.modification_time, r.timescale, r.duration});
 }
 
-void mvhd_init(MediaFile* file, void* context);
-ErrorCode mvhd_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode mvhd_write(MediaFile* file, void* context);
-uint64_t mvhd_size(MediaFile* file, void* context);
+void mvhd_init(BoxFile* file, void* context);
+ErrorCode mvhd_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode mvhd_write(BoxFile* file, void* context);
+uint64_t mvhd_size(BoxFile* file, void* context);
 
 }  // namespace vantorel

@@ -10,7 +10,7 @@ constexpr uint64_t kAprfPayload = 36;
 
 ProfRecord* prof_of(void* context) { return movie_record<ProfRecord>(static_cast<FileBoxes*>(context), BoxTypeId::Prof); }
 
-ErrorCode read_audio(MediaFile* file, AudioProfile* a) {
+ErrorCode read_audio(BoxFile* file, AudioProfile* a) {
   a->version = read_u8(file);
   a->flags = read_u24be(file);
   a->track_id = read_u32be(file);
@@ -24,7 +24,7 @@ ErrorCode read_audio(MediaFile* file, AudioProfile* a) {
   return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
 }
 
-ErrorCode read_video(MediaFile* file, VideoProfile* v) {
+ErrorCode read_video(BoxFile* file, VideoProfile* v) {
   v->version = read_u8(file);
   v->flags = read_u24be(file);
   v->track_id = read_u32be(file);
@@ -40,7 +40,7 @@ ErrorCode read_video(MediaFile* file, VideoProfile* v) {
   return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
 }
 
-ErrorCode fprf_write(MediaFile* file, void* context) {
+ErrorCode fprf_write(BoxFile* file, void* context) {
   const auto* f = static_cast<const FileProfile*>(context);
   VT_TRY(write_u8(file, f->version));
   VT_TRY(write_u24be(file, f->flags));
@@ -48,7 +48,7 @@ ErrorCode fprf_write(MediaFile* file, void* context) {
   return write_u32be(file, f->value2);
 }
 
-ErrorCode vprf_write(MediaFile* file, void* context) {
+ErrorCode vprf_write(BoxFile* file, void* context) {
   const auto* v = static_cast<const VideoProfile*>(context);
   VT_TRY(write_u8(file, v->version));
   VT_TRY(write_u24be(file, v->flags));
@@ -60,7 +60,7 @@ ErrorCode vprf_write(MediaFile* file, void* context) {
   return ErrorCode::Ok;
 }
 
-ErrorCode aprf_write(MediaFile* file, void* context) {
+ErrorCode aprf_write(BoxFile* file, void* context) {
   const auto* a = static_cast<const AudioProfile*>(context);
   VT_TRY(write_u8(file, a->version));
   VT_TRY(write_u24be(file, a->flags));
@@ -86,14 +86,14 @@ VideoProfile* add_video_profile(ProfRecord* prof) {
   return prof->video_profiles.append_zeroed(&v) == ErrorCode::Ok ? v : nullptr;
 }
 
-void prof_release(MediaFile*, void* context) {
+void prof_release(BoxFile*, void* context) {
   ProfRecord* p = prof_of(context);
   if (p == nullptr) return;
   p->audio_profiles.release();
   p->video_profiles.release();
 }
 
-ErrorCode prof_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode prof_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
   ProfRecord* p = prof_of(context);
   if (p == nullptr) return ErrorCode::Missing;
@@ -136,7 +136,7 @@ ErrorCode prof_read(MediaFile* file, const BoxHeader* header, void* context) {
   return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
 }
 
-ErrorCode prof_write(MediaFile* file, void* context) {
+ErrorCode prof_write(BoxFile* file, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   ProfRecord* p = prof_of(context);
   if (p == nullptr) return ErrorCode::Missing;
@@ -149,7 +149,7 @@ ErrorCode prof_write(MediaFile* file, void* context) {
   return ErrorCode::Ok;
 }
 
-uint64_t prof_size(MediaFile*, void* context) {
+uint64_t prof_size(BoxFile*, void* context) {
   ProfRecord* p = prof_of(context);
   if (p == nullptr) return 0;
   return 28 + uint64_t{p->audio_profiles.count} * (kAprfPayload + 8) +

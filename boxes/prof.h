@@ -60,9 +60,9 @@ struct ProfRecord {
 AudioProfile* add_audio_profile(ProfRecord* prof);
 VideoProfile* add_video_profile(ProfRecord* prof);
 
-void prof_release(MediaFile* file, void* context);
-ErrorCode prof_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode prof_write(MediaFile* file, void* context);
-uint64_t prof_size(MediaFile* file, void* context);
+void prof_release(BoxFile* file, void* context);
+ErrorCode prof_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode prof_write(BoxFile* file, void* context);
+uint64_t prof_size(BoxFile* file, void* context);
 
 }  // namespace vantorel

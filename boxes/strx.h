@@ -9,9 +9,9 @@ struct StrxRecord {
   uint32_t value;
 };
 
-void strx_init(MediaFile* file, void* context);
-ErrorCode strx_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode strx_write(MediaFile* file, void* context);
-uint64_t strx_size(MediaFile* file, void* context);
+void strx_init(BoxFile* file, void* context);
+ErrorCode strx_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode strx_write(BoxFile* file, void* context);
+uint64_t strx_size(BoxFile* file, void* context);
 
 }  // namespace vantorel

@@ -8,12 +8,12 @@ TdrmRecord* tdrm_of(void* context) { return movie_record<TdrmRecord>(static_cast
 
 }  // namespace
 
-void tdrm_init(MediaFile*, void* context) {
+void tdrm_init(BoxFile*, void* context) {
   TdrmRecord* t = tdrm_of(context);
   if (t != nullptr) t->value = 1;
 }
 
-ErrorCode tdrm_read(MediaFile* file, const BoxHeader*, void* context) {
+ErrorCode tdrm_read(BoxFile* file, const BoxHeader*, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   TdrmRecord* t = tdrm_of(context);
   if (t == nullptr) return ErrorCode::Missing;
@@ -22,7 +22,7 @@ ErrorCode tdrm_read(MediaFile* file, const BoxHeader*, void* context) {
   return ErrorCode::Ok;
 }
 
-ErrorCode tdrm_write(MediaFile* file, void* context) {
+ErrorCode tdrm_write(BoxFile* file, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   TdrmRecord* t = tdrm_of(context);
   if (t == nullptr) return ErrorCode::Missing;
@@ -30,6 +30,6 @@ ErrorCode tdrm_write(MediaFile* file, void* context) {
   return write_bytes(file, t->bytes, 3);
 }
 
-uint64_t tdrm_size(MediaFile*, void* context) { return tdrm_of(context) != nullptr ? 7 : 0; }
+uint64_t tdrm_size(BoxFile*, void* context) { return tdrm_of(context) != nullptr ? 7 : 0; }
 
 }  // namespace vantorel

@@ -10,9 +10,9 @@ struct TdrmRecord {
   uint8_t bytes[3];
 };
 
-void tdrm_init(MediaFile* file, void* context);
-ErrorCode tdrm_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode tdrm_write(MediaFile* file, void* context);
-uint64_t tdrm_size(MediaFile* file, void* context);
+void tdrm_init(BoxFile* file, void* context);
+ErrorCode tdrm_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode tdrm_write(BoxFile* file, void* context);
+uint64_t tdrm_size(BoxFile* file, void* context);
 
 }  // namespace vantorel

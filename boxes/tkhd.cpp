@@ -10,7 +10,7 @@ constexpr uint32_t kIdentity[9] = {0x00010000, 0, 0, 0, 0x00010000, 0, 0, 0, 0x4
 
 }  // namespace
 
-void tkhd_init(MediaFile*, void* context) {
+void tkhd_init(BoxFile*, void* context) {
   TkhdRecord* t = tkhd_of(context);
   if (t == nullptr) return;
   uint64_t now = now_1904();
@@ -21,7 +21,7 @@ void tkhd_init(MediaFile*, void* context) {
   for (int i = 0; i < 9; ++i) t->matrix[i] = kIdentity[i];
 }
 
-ErrorCode tkhd_read(MediaFile* file, const BoxHeader*, void* context) {
+ErrorCode tkhd_read(BoxFile* file, const BoxHeader*, void* context) {
   if (file == nullptr) return ErrorCode::BadArgument;
   TkhdRecord* t = tkhd_of(context);
   if (t == nullptr) return ErrorCode::Missing;
@@ -44,7 +44,7 @@ ErrorCode tkhd_read(MediaFile* file, const BoxHeader*, void* context) {
   return ErrorCode::Ok;
 }
 
-ErrorCode tkhd_write(MediaFile* file, void* context) {
+ErrorCode tkhd_write(BoxFile* file, void* context) {
   if (file == nullptr) return ErrorCode::BadArgument;
   TkhdRecord* t = tkhd_of(context);
   if (t == nullptr) return ErrorCode::Missing;
@@ -71,7 +71,7 @@ ErrorCode tkhd_write(MediaFile* file, void* context) {
   return write_u32be(file, t->height);
 }
 
-uint64_t tkhd_size(MediaFile*, void* context) {
+uint64_t tkhd_size(BoxFile*, void* context) {
   TkhdRecord* t = tkhd_of(context);
   if (t == nullptr) return 0;
   return t->version == 1 ? 96 : 84;

@@ -21,9 +21,9 @@ struct TkhdRecord {
   uint32_t height;    // 16.16
 };
 
-void tkhd_init(MediaFile* file, void* context);
-ErrorCode tkhd_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode tkhd_write(MediaFile* file, void* context);
-uint64_t tkhd_size(MediaFile* file, void* context);
+void tkhd_init(BoxFile* file, void* context);
+ErrorCode tkhd_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode tkhd_write(BoxFile* file, void* context);
+uint64_t tkhd_size(BoxFile* file, void* context);
 
 }  // namespace vantorel

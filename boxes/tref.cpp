@@ -8,7 +8,7 @@ constexpr const char* kReferenceBoxes[kReferenceTypeCount] = {nullptr, "hint", "
 
 TrefRecord* tref_of(void* context) { return track_record<TrefRecord>(static_cast<TrackBoxes*>(context), BoxTypeId::Tref); }
 
-ErrorCode ids_write(MediaFile* file, void* context) {
+ErrorCode ids_write(BoxFile* file, void* context) {
   const TrefRecord* t = static_cast<const TrefRecord*>(context);
   for (uint32_t id : t->track_ids) VT_TRY(write_u32be(file, id));
   return ErrorCode::Ok;
@@ -36,19 +36,19 @@ ErrorCode set_reference_type(TrackBoxes* track, uint32_t type) {
   return ErrorCode::Ok;
 }
 
-ErrorCode add_reference(MediaFile* file, TrackBoxes* track, uint32_t track_id) {
+ErrorCode add_reference(BoxFile* file, TrackBoxes* track, uint32_t track_id) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
   TrefRecord* t = tref_of(track);
   if (t == nullptr) return ErrorCode::Missing;
   return t->track_ids.append(track_id);
 }
 
-void tref_release(MediaFile*, void* context) {
+void tref_release(BoxFile*, void* context) {
   TrefRecord* t = tref_of(context);
   if (t != nullptr) t->track_ids.release();
 }
 
-ErrorCode tref_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode tref_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
   TrefRecord* t = tref_of(context);
   if (t == nullptr) return ErrorCode::Missing;
@@ -70,7 +70,7 @@ ErrorCode tref_read(MediaFile* file, const BoxHeader* header, void* context) {
   return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
 }
 
-ErrorCode tref_write(MediaFile* file, void* context) {
+ErrorCode tref_write(BoxFile* file, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   TrefRecord* t = tref_of(context);
   if (t == nullptr) return ErrorCode::Missing;
@@ -79,7 +79,7 @@ ErrorCode tref_write(MediaFile* file, void* context) {
   return write_box(file, type, nullptr, uint64_t{t->track_ids.count} * 4, ids_write, t);
 }
 
-uint64_t tref_size(MediaFile*, void* context) {
+uint64_t tref_size(BoxFile*, void* context) {
   TrefRecord* t = tref_of(context);
   if (t == nullptr || t->reference_type == kReferenceNone) return 0;
   return uint64_t{t->track_ids.count} * 4 + 8;

@@ -26,11 +26,11 @@ uint32_t reference_type_from_box(FourCC type);
 
 // 10 without 'tref'; 1 for a type outside 1-6.
 ErrorCode set_reference_type(TrackBoxes* track, uint32_t type);
-ErrorCode add_reference(MediaFile* file, TrackBoxes* track, uint32_t track_id);
+ErrorCode add_reference(BoxFile* file, TrackBoxes* track, uint32_t track_id);
 
-void tref_release(MediaFile* file, void* context);
-ErrorCode tref_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode tref_write(MediaFile* file, void* context);
-uint64_t tref_size(MediaFile* file, void* context);
+void tref_release(BoxFile* file, void* context);
+ErrorCode tref_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode tref_write(BoxFile* file, void* context);
+uint64_t tref_size(BoxFile* file, void* context);
 
 }  // namespace vantorel

@@ -23,7 +23,7 @@ void mtdf_release(MtdfRecord* m) {
   if (m != nullptr) m->entries.release();
 }
 
-ErrorCode mtdf_read(MediaFile* file, const BoxHeader* header, MtdfRecord* m) {
+ErrorCode mtdf_read(BoxFile* file, const BoxHeader* header, MtdfRecord* m) {
   if (file == nullptr || header == nullptr) return ErrorCode::BadArgument;
   if (m == nullptr) return ErrorCode::Missing;
   uint16_t count = read_u16be(file);
@@ -47,7 +47,7 @@ ErrorCode mtdf_read(MediaFile* file, const BoxHeader* header, MtdfRecord* m) {
   return ErrorCode::Ok;
 }
 
-ErrorCode mtdf_write(MediaFile* file, MtdfRecord* m) {
+ErrorCode mtdf_write(BoxFile* file, MtdfRecord* m) {
   if (file == nullptr) return ErrorCode::BadArgument;
   if (m == nullptr) return ErrorCode::Missing;
   // Checked first: an entry size outside what the entry holds would write
@@ -80,7 +80,7 @@ void mtdt_release(MtdtRecord* m) {
   m->entries.release();
 }
 
-ErrorCode mtdt_read(MediaFile* file, const BoxHeader* header, MtdtRecord* m) {
+ErrorCode mtdt_read(BoxFile* file, const BoxHeader* header, MtdtRecord* m) {
   if (file == nullptr || header == nullptr) return ErrorCode::BadArgument;
   if (m == nullptr) return ErrorCode::Missing;
   uint16_t count = read_u16be(file);
@@ -109,7 +109,7 @@ ErrorCode mtdt_read(MediaFile* file, const BoxHeader* header, MtdtRecord* m) {
   return ErrorCode::Ok;
 }
 
-ErrorCode mtdt_write(MediaFile* file, MtdtRecord* m) {
+ErrorCode mtdt_write(BoxFile* file, MtdtRecord* m) {
   if (file == nullptr) return ErrorCode::BadArgument;
   if (m == nullptr) return ErrorCode::Missing;
   for (const MtdtEntry& e : m->entries) {
@@ -150,7 +150,7 @@ MtdfEntry* add_fixed_metadata_entry(MtdfRecord* mtdf) {
   return mtdf->entries.append_zeroed(&e) == ErrorCode::Ok ? e : nullptr;
 }
 
-ErrorCode set_metadata_data(MediaFile* file, MtdtEntry* entry, const void* bytes, uint32_t length) {
+ErrorCode set_metadata_data(BoxFile* file, MtdtEntry* entry, const void* bytes, uint32_t length) {
   if (file == nullptr || entry == nullptr || (bytes == nullptr && length > 0)) return ErrorCode::BadArgument;
   if (length > UINT16_MAX - kMetadataEntryHeader) return ErrorCode::BadArgument;
   uint8_t* copy = nullptr;
@@ -165,22 +165,22 @@ ErrorCode set_metadata_data(MediaFile* file, MtdtEntry* entry, const void* bytes
   return ErrorCode::Ok;
 }
 
-void mtdf_movie_release(MediaFile*, void* c) { mtdf_release(movie_mtdf(c)); }
-ErrorCode mtdf_movie_read(MediaFile* f, const BoxHeader* h, void* c) { return c != nullptr ? mtdf_read(f, h, movie_mtdf(c)) : ErrorCode::BadArgument; }
-ErrorCode mtdf_movie_write(MediaFile* f, void* c) { return c != nullptr ? mtdf_write(f, movie_mtdf(c)) : ErrorCode::BadArgument; }
-uint64_t mtdf_movie_size(MediaFile*, void* c) { return mtdf_size(movie_mtdf(c)); }
-void mtdt_movie_release(MediaFile*, void* c) { mtdt_release(movie_mtdt(c)); }
-ErrorCode mtdt_movie_read(MediaFile* f, const BoxHeader* h, void* c) { return c != nullptr ? mtdt_read(f, h, movie_mtdt(c)) : ErrorCode::BadArgument; }
-ErrorCode mtdt_movie_write(MediaFile* f, void* c) { return c != nullptr ? mtdt_write(f, movie_mtdt(c)) : ErrorCode::BadArgument; }
-uint64_t mtdt_movie_size(MediaFile*, void* c) { return mtdt_size(movie_mtdt(c)); }
+void mtdf_movie_release(BoxFile*, void* c) { mtdf_release(movie_mtdf(c)); }
+ErrorCode mtdf_movie_read(BoxFile* f, const BoxHeader* h, void* c) { return c != nullptr ? mtdf_read(f, h, movie_mtdf(c)) : ErrorCode::BadArgument; }
+ErrorCode mtdf_movie_write(BoxFile* f, void* c) { return c != nullptr ? mtdf_write(f, movie_mtdf(c)) : ErrorCode::BadArgument; }
+uint64_t mtdf_movie_size(BoxFile*, void* c) { return mtdf_size(movie_mtdf(c)); }
+void mtdt_movie_release(BoxFile*, void* c) { mtdt_release(movie_mtdt(c)); }
+ErrorCode mtdt_movie_read(BoxFile* f, const BoxHeader* h, void* c) { return c != nullptr ? mtdt_read(f, h, movie_mtdt(c)) : ErrorCode::BadArgument; }
+ErrorCode mtdt_movie_write(BoxFile* f, void* c) { return c != nullptr ? mtdt_write(f, movie_mtdt(c)) : ErrorCode::BadArgument; }
+uint64_t mtdt_movie_size(BoxFile*, void* c) { return mtdt_size(movie_mtdt(c)); }
 
-void mtdf_track_release(MediaFile*, void* c) { mtdf_release(track_mtdf(c)); }
-ErrorCode mtdf_track_read(MediaFile* f, const BoxHeader* h, void* c) { return c != nullptr ? mtdf_read(f, h, track_mtdf(c)) : ErrorCode::BadArgument; }
-ErrorCode mtdf_track_write(MediaFile* f, void* c) { return c != nullptr ? mtdf_write(f, track_mtdf(c)) : ErrorCode::BadArgument; }
-uint64_t mtdf_track_size(MediaFile*, void* c) { return mtdf_size(track_mtdf(c)); }
-void mtdt_track_release(MediaFile*, void* c) { mtdt_release(track_mtdt(c)); }
-ErrorCode mtdt_track_read(MediaFile* f, const BoxHeader* h, void* c) { return c != nullptr ? mtdt_read(f, h, track_mtdt(c)) : ErrorCode::BadArgument; }
-ErrorCode mtdt_track_write(MediaFile* f, void* c) { return c != nullptr ? mtdt_write(f, track_mtdt(c)) : ErrorCode::BadArgument; }
-uint64_t mtdt_track_size(MediaFile*, void* c) { return mtdt_size(track_mtdt(c)); }
+void mtdf_track_release(BoxFile*, void* c) { mtdf_release(track_mtdf(c)); }
+ErrorCode mtdf_track_read(BoxFile* f, const BoxHeader* h, void* c) { return c != nullptr ? mtdf_read(f, h, track_mtdf(c)) : ErrorCode::BadArgument; }
+ErrorCode mtdf_track_write(BoxFile* f, void* c) { return c != nullptr ? mtdf_write(f, track_mtdf(c)) : ErrorCode::BadArgument; }
+uint64_t mtdf_track_size(BoxFile*, void* c) { return mtdf_size(track_mtdf(c)); }
+void mtdt_track_release(BoxFile*, void* c) { mtdt_release(track_mtdt(c)); }
+ErrorCode mtdt_track_read(BoxFile* f, const BoxHeader* h, void* c) { return c != nullptr ? mtdt_read(f, h, track_mtdt(c)) : ErrorCode::BadArgument; }
+ErrorCode mtdt_track_write(BoxFile* f, void* c) { return c != nullptr ? mtdt_write(f, track_mtdt(c)) : ErrorCode::BadArgument; }
+uint64_t mtdt_track_size(BoxFile*, void* c) { return mtdt_size(track_mtdt(c)); }
 
 }  // namespace vantorel

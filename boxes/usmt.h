@@ -41,26 +41,26 @@ MtdfEntry* add_fixed_metadata_entry(MtdfRecord* mtdf);
 // Replaces the entry's data with a copy of `length` bytes; entry_size
 // becomes length + 10. 1 for null arguments or a length the 16-bit entry
 // size cannot hold, 2 out of memory.
-ErrorCode set_metadata_data(MediaFile* file, MtdtEntry* entry, const void* bytes, uint32_t length);
+ErrorCode set_metadata_data(BoxFile* file, MtdtEntry* entry, const void* bytes, uint32_t length);
 
 // Rows of the movie level (context: the root) and of a track (context: the
 // track).
-void mtdf_movie_release(MediaFile* file, void* context);
-ErrorCode mtdf_movie_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode mtdf_movie_write(MediaFile* file, void* context);
-uint64_t mtdf_movie_size(MediaFile* file, void* context);
-void mtdt_movie_release(MediaFile* file, void* context);
-ErrorCode mtdt_movie_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode mtdt_movie_write(MediaFile* file, void* context);
-uint64_t mtdt_movie_size(MediaFile* file, void* context);
+void mtdf_movie_release(BoxFile* file, void* context);
+ErrorCode mtdf_movie_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode mtdf_movie_write(BoxFile* file, void* context);
+uint64_t mtdf_movie_size(BoxFile* file, void* context);
+void mtdt_movie_release(BoxFile* file, void* context);
+ErrorCode mtdt_movie_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode mtdt_movie_write(BoxFile* file, void* context);
+uint64_t mtdt_movie_size(BoxFile* file, void* context);
 
-void mtdf_track_release(MediaFile* file, void* context);
-ErrorCode mtdf_track_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode mtdf_track_write(MediaFile* file, void* context);
-uint64_t mtdf_track_size(MediaFile* file, void* context);
-void mtdt_track_release(MediaFile* file, void* context);
-ErrorCode mtdt_track_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode mtdt_track_write(MediaFile* file, void* context);
-uint64_t mtdt_track_size(MediaFile* file, void* context);
+void mtdf_track_release(BoxFile* file, void* context);
+ErrorCode mtdf_track_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode mtdf_track_write(BoxFile* file, void* context);
+uint64_t mtdf_track_size(BoxFile* file, void* context);
+void mtdt_track_release(BoxFile* file, void* context);
+ErrorCode mtdt_track_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode mtdt_track_write(BoxFile* file, void* context);
+uint64_t mtdt_track_size(BoxFile* file, void* context);
 
 }  // namespace vantorel

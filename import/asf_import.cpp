@@ -8,10 +8,10 @@
 #include "boxes/mdhd.h"
 #include "boxes/mvhd.h"
 #include "boxes/tkhd.h"
-#include "boxes/track_builder.h"
+#include "sampletables/track_builder.h"
 #include "import/format_headers.h"
 #include "sampletables/esds.h"
-#include "sampletables/owned_block.h"
+#include "boxes/owned_block.h"
 #include "sampletables/stsd.h"
 
 namespace vantorel {
@@ -44,7 +44,7 @@ bool guid_equal(const Guid& a, const Guid& b) {
          std::memcmp(a.data4, b.data4, sizeof a.data4) == 0;
 }
 
-Guid read_guid(MediaFile* file) {
+Guid read_guid(ImportFile* file) {
   Guid g{};
   g.data1 = read_u32le(file);
   g.data2 = read_u16le(file);
@@ -62,7 +62,7 @@ struct AsfObject {
 };
 
 struct AsfImport {
-  MediaFile* file;
+  ImportFile* file;
   FileBoxes* root;
   uint64_t file_size;
   bool have_properties;
@@ -75,7 +75,7 @@ struct AsfImport {
 // Reads the header of the object at `at` inside [at, limit). False when no
 // whole header is there or its size is smaller than a header: the walk ends.
 bool read_object(AsfImport* imp, uint64_t at, uint64_t limit, AsfObject* out) {
-  MediaFile* file = imp->file;
+  ImportFile* file = imp->file;
   std::memset(out, 0, sizeof *out);
   if (at >= limit || limit - at < kObjectHeaderSize) return false;
   if (file_seek(file, at) != ErrorCode::Ok) return false;
@@ -114,7 +114,7 @@ ErrorCode walk_objects(AsfImport* imp, uint64_t from, uint64_t end, ObjectStep s
 ErrorCode read_file_properties(AsfImport* imp, const AsfObject* object, bool* stop) {
   if (!guid_equal(object->guid, kFilePropertiesObject)) return ErrorCode::Ok;
   *stop = true;  // the first one counts
-  MediaFile* file = imp->file;
+  ImportFile* file = imp->file;
   if (!object_holds(imp, object, 80)) return malformed(file, "ASF file properties object cut short");
   read_guid(file);  // file id
   read_u64le(file);  // file size
@@ -165,7 +165,7 @@ struct AsfStream {
 uint16_t clamp16(uint32_t v) { return v > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(v); }
 
 ErrorCode fill_stream_track(AsfImport* imp, TrackBoxes* track, const AsfStream* s, const OwnedBlock* codec_data) {
-  MediaFile* file = imp->file;
+  ImportFile* file = imp->file;
   auto* tkhd = track_record<TkhdRecord>(track, BoxTypeId::Tkhd);
   auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
   auto* mvhd = movie_record<MvhdRecord>(imp->root, BoxTypeId::Mvhd);
@@ -228,7 +228,7 @@ ErrorCode create_stream_track(AsfImport* imp, const AsfStream* s, const OwnedBlo
 
 ErrorCode read_stream_properties(AsfImport* imp, const AsfObject* object, bool*) {
   if (!guid_equal(object->guid, kStreamPropertiesObject)) return ErrorCode::Ok;
-  MediaFile* file = imp->file;
+  ImportFile* file = imp->file;
   if (!object_holds(imp, object, 54)) return malformed(file, "ASF stream properties object cut short");
   const Guid type = read_guid(file);
   read_guid(file);  // error correction type
@@ -273,7 +273,7 @@ ErrorCode read_stream_properties(AsfImport* imp, const AsfObject* object, bool*)
 
 ErrorCode read_extended_stream_properties(AsfImport* imp, const AsfObject* object, bool*) {
   if (!guid_equal(object->guid, kExtendedStreamPropertiesObject)) return ErrorCode::Ok;
-  MediaFile* file = imp->file;
+  ImportFile* file = imp->file;
   if (!object_holds(imp, object, 64)) return malformed(file, "ASF extended stream properties object cut short");
   read_u64le(file);  // start time
   read_u64le(file);  // end time
@@ -300,7 +300,7 @@ ErrorCode read_extended_stream_properties(AsfImport* imp, const AsfObject* objec
 ErrorCode read_header_extension(AsfImport* imp, const AsfObject* object, bool* stop) {
   if (!guid_equal(object->guid, kHeaderExtensionObject)) return ErrorCode::Ok;
   *stop = true;  // the first one counts
-  MediaFile* file = imp->file;
+  ImportFile* file = imp->file;
   if (!object_holds(imp, object, 22)) return malformed(file, "ASF header extension object cut short");
   read_guid(file);  // reserved
   read_u16le(file);  // reserved
@@ -312,9 +312,9 @@ ErrorCode read_header_extension(AsfImport* imp, const AsfObject* object, bool* s
 }
 
 ErrorCode read_header_object(AsfImport* imp, const AsfObject* object) {
-  MediaFile* file = imp->file;
+  ImportFile* file = imp->file;
   if (imp->root->moov->mvhd != nullptr) return ErrorCode::Ok;  // the first header object counts
-  VT_TRY(add_child(file, imp->root, &kMoovList, BoxTypeId::Mvhd));
+  VT_TRY(add_movie_box(file, BoxTypeId::Mvhd));
   if (!object_holds(imp, object, 6)) return malformed(file, "ASF header object cut short");
   read_u32le(file);  // number of header objects: the sizes are walked instead
   read_u16le(file);  // reserved
@@ -326,7 +326,7 @@ ErrorCode read_header_object(AsfImport* imp, const AsfObject* object) {
 }
 
 ErrorCode read_data_object(AsfImport* imp, const AsfObject* object) {
-  MediaFile* file = imp->file;
+  ImportFile* file = imp->file;
   if (!object_holds(imp, object, 26)) return malformed(file, "ASF data object cut short");
   read_guid(file);  // file id
   const uint64_t packets = read_u64le(file);
@@ -339,7 +339,7 @@ ErrorCode read_data_object(AsfImport* imp, const AsfObject* object) {
 
 }  // namespace
 
-bool asf_probe(MediaFile* file) {
+bool asf_probe(ImportFile* file) {
   if (file == nullptr) return false;
   uint64_t at = file_tell(file);
   uint64_t size = file_size(file);
@@ -352,9 +352,9 @@ bool asf_probe(MediaFile* file) {
   return asf;
 }
 
-ErrorCode asf_import(MediaFile* file, FileBoxes* root) {
+ErrorCode asf_import(ImportFile* file, FileBoxes* root) {
   if (file == nullptr || root == nullptr || file->root != root) return ErrorCode::BadArgument;
-  if (root->moov == nullptr) VT_TRY(add_child(file, root, &kTopList, BoxTypeId::Moov));
+  if (root->moov == nullptr) VT_TRY(add_movie_box(file, BoxTypeId::Moov));
   AsfImport imp{};
   imp.file = file;
   imp.root = root;

@@ -3,16 +3,17 @@
 // video stream with its sample entry, codec data, bit rates and durations,
 // but no samples. Only files opened for inspection are imported.
 #include "boxes/box_tree.h"
+#include "import/import_file.h"
 
 namespace vantorel {
 
 // True when the object at the current position is an ASF Header Object. The
 // position is set back to 0 in every case.
-bool asf_probe(MediaFile* file);
+bool asf_probe(ImportFile* file);
 // Builds the movie in `root` (the file's root) and fills file->asf. 4 for
 // variable-size data packets or no readable header object, 1 for a stream
 // numbered 0.
-ErrorCode asf_import(MediaFile* file, FileBoxes* root);
+ErrorCode asf_import(ImportFile* file, FileBoxes* root);
 
 // Seconds since 1601-01-01 to seconds since 1904-01-01.
 constexpr uint64_t kAsfEpochTo1904 = 9561628800u;

@@ -8,10 +8,10 @@
 #include "boxes/elst.h"
 #include "boxes/hdlr.h"
 #include "boxes/mdhd.h"
-#include "boxes/movie_upkeep.h"
+#include "sampletables/movie_upkeep.h"
 #include "boxes/mvhd.h"
 #include "boxes/tkhd.h"
-#include "boxes/track_builder.h"
+#include "sampletables/track_builder.h"
 #include "import/avi_internal.h"
 #include "sampletables/esds.h"
 #include "sampletables/stsc.h"
@@ -59,7 +59,7 @@ ErrorCode read_main_header(AviImport* imp, const BoxHeader* chunk) {
                         &h.width, &h.height, &h.reserved[0], &h.reserved[1], &h.reserved[2], &h.reserved[3]};
   for (uint32_t i = 0; i < 14; ++i) *fields[i] = load_u32le(b + 4 * i);
   if (imp->root->moov->mvhd != nullptr) return ErrorCode::Ok;  // the first main header wins
-  return add_child(imp->file, imp->root, &kMoovList, BoxTypeId::Mvhd);
+  return add_movie_box(imp->file, BoxTypeId::Mvhd);
 }
 
 ErrorCode read_stream_header(AviImport* imp, const BoxHeader* chunk, AviStream* stream) {
@@ -129,7 +129,7 @@ uint16_t clamp16(uint32_t v) { return v > 0xFFFF ? 0xFFFF : static_cast<uint16_t
 uint32_t magnitude(int32_t v) { return v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v); }
 
 ErrorCode fill_stream_track(AviImport* imp, uint32_t k, TrackBoxes* track, uint32_t kind) {
-  MediaFile* file = imp->file;
+  ImportFile* file = imp->file;
   AviStream* s = imp->streams[k];
   auto* tkhd = track_record<TkhdRecord>(track, BoxTypeId::Tkhd);
   auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
@@ -210,7 +210,7 @@ ErrorCode create_stream_track(AviImport* imp, uint32_t k) {
 }
 
 ErrorCode read_stream_list(AviImport* imp, uint32_t k, const BoxHeader* list) {
-  MediaFile* file = imp->file;
+  ImportFile* file = imp->file;
   AviStream* s = imp->streams[k];
   const uint64_t end = avi_clamped_end(imp, list);
   while (file_tell(file) < end && !io_failed(file)) {
@@ -253,7 +253,7 @@ ErrorCode read_stream(AviImport* imp, const BoxHeader* list) {
 }
 
 ErrorCode read_header_list(AviImport* imp, const BoxHeader* list) {
-  MediaFile* file = imp->file;
+  ImportFile* file = imp->file;
   const uint64_t end = avi_clamped_end(imp, list);
   while (file_tell(file) < end && !io_failed(file)) {
     BoxHeader chunk;
@@ -266,12 +266,12 @@ ErrorCode read_header_list(AviImport* imp, const BoxHeader* list) {
 }
 
 ErrorCode walk_riff(AviImport* imp) {
-  MediaFile* file = imp->file;
+  ImportFile* file = imp->file;
   if (imp->file_size < 12) return ErrorCode::Unsupported;
   BoxHeader riff;
   if (read_riff_chunk_header(file, &riff) != ErrorCode::Ok || !(riff.type == "RIFF")) return ErrorCode::Unsupported;
   if (!(read_fourcc(file) == "AVI ") || io_failed(file)) return ErrorCode::Unsupported;
-  if (imp->root->moov == nullptr) VT_TRY(add_child(file, imp->root, &kTopList, BoxTypeId::Moov));
+  if (imp->root->moov == nullptr) VT_TRY(add_movie_box(file, BoxTypeId::Moov));
 
   const uint64_t end = avi_clamped_end(imp, &riff);
   while (file_tell(file) < end && !io_failed(file)) {
@@ -290,10 +290,10 @@ ErrorCode walk_riff(AviImport* imp) {
 }
 
 ErrorCode finish_movie(AviImport* imp) {
-  MediaFile* file = imp->file;
+  ImportFile* file = imp->file;
   FileBoxes* root = imp->root;
   // A file without a main header still gets a movie, with no tracks.
-  if (root->moov->mvhd == nullptr) VT_TRY(add_child(file, root, &kMoovList, BoxTypeId::Mvhd));
+  if (root->moov->mvhd == nullptr) VT_TRY(add_movie_box(file, BoxTypeId::Mvhd));
   VT_TRY(update_durations(file, root));
   VT_TRY(set_next_track_id(root));
   bool any_sample = false;
@@ -309,7 +309,7 @@ ErrorCode finish_movie(AviImport* imp) {
 }  // namespace
 
 bool avi_next_chunk(AviImport* imp, uint64_t parent_end, BoxHeader* out) {
-  MediaFile* file = imp->file;
+  ImportFile* file = imp->file;
   uint64_t at = file_tell(file);
   if (at >= parent_end || parent_end - at < 8) return false;
   // A list's header carries its type as well: twelve bytes.
@@ -325,7 +325,7 @@ uint64_t avi_clamped_end(const AviImport* imp, const BoxHeader* chunk) {
   return chunk->end < imp->file_size ? chunk->end : imp->file_size;
 }
 
-ErrorCode avi_import(MediaFile* file, FileBoxes* root) {
+ErrorCode avi_import(ImportFile* file, FileBoxes* root) {
   if (file == nullptr || root == nullptr || file->root != root) return ErrorCode::BadArgument;
   AviImport* imp = alloc_record<AviImport>();
   if (imp == nullptr) return ErrorCode::OutOfMemory;

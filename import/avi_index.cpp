@@ -30,7 +30,7 @@ int stream_of_chunk_id(const uint8_t* id) {
 }
 
 // Reads `count` bytes of index entries into a new buffer.
-ErrorCode read_entries(MediaFile* file, uint64_t count, uint8_t** out) {
+ErrorCode read_entries(ImportFile* file, uint64_t count, uint8_t** out) {
   *out = nullptr;
   if (count == 0) return ErrorCode::Ok;
   if (count > UINT32_MAX) return malformed(file, "AVI index too large");
@@ -58,7 +58,7 @@ void make_offsets_absolute(TrackBoxes* const* tracks, uint64_t movi_data) {
 
 ErrorCode read_chunk_index(AviImport* imp, TrackBoxes* track, const AviStream* stream, const BoxHeader* bounded,
                            uint16_t longs_per_entry, uint32_t entries, uint64_t base_offset) {
-  MediaFile* file = imp->file;
+  ImportFile* file = imp->file;
   if (longs_per_entry < 2) return malformed(file, "OpenDML index of chunks with fewer than two longs per entry");
   if (track_record<ChunkOffsetTable>(track, BoxTypeId::Stco) == nullptr ||
       track_record<SampleSizeTable>(track, BoxTypeId::Stsz) == nullptr ||
@@ -84,7 +84,7 @@ enum : uint8_t { kIndexOfIndexes = 0, kIndexOfChunks = 1 };
 
 ErrorCode read_index(AviImport* imp, TrackBoxes* track, const AviStream* stream, const BoxHeader* chunk,
                      bool top_level) {
-  MediaFile* file = imp->file;
+  ImportFile* file = imp->file;
   BoxHeader bounded = *chunk;
   bounded.end = avi_clamped_end(imp, chunk);
   if (!box_holds(file, &bounded, 1, 24)) return malformed(file, "OpenDML index header cut short");
@@ -123,7 +123,7 @@ ErrorCode read_index(AviImport* imp, TrackBoxes* track, const AviStream* stream,
 
 ErrorCode avi_add_sample(AviImport* imp, TrackBoxes* track, const AviStream* stream, uint64_t offset, uint32_t size,
                          bool key) {
-  MediaFile* file = imp->file;
+  ImportFile* file = imp->file;
   // Every chunk has its own header in the file, so an index that lists more
   // chunks than that repeats itself.
   if (sample_count(track) >= imp->max_samples) return malformed(file, "AVI index lists more chunks than the file holds");
@@ -143,7 +143,7 @@ ErrorCode avi_add_sample(AviImport* imp, TrackBoxes* track, const AviStream* str
 }
 
 ErrorCode avi_read_legacy_index(AviImport* imp, const BoxHeader* chunk) {
-  MediaFile* file = imp->file;
+  ImportFile* file = imp->file;
   TrackBoxes* tracks[kAviMaxStreams] = {};
   for (uint32_t k = 0; k < kAviMaxStreams; ++k)
     if (imp->streams[k] != nullptr) tracks[k] = find_track(imp->root, k + 1);

@@ -4,8 +4,9 @@
 #include <cstdint>
 
 #include "boxes/box_tree.h"
+#include "import/import_file.h"
 #include "import/format_headers.h"
-#include "sampletables/owned_block.h"
+#include "boxes/owned_block.h"
 
 namespace vantorel {
 
@@ -58,7 +59,7 @@ struct AviStream {
 };
 
 struct AviImport {
-  MediaFile* file;
+  ImportFile* file;
   FileBoxes* root;
   AviMainHeader avih;
   AviStream* streams[kAviMaxStreams];

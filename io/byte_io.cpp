@@ -8,26 +8,26 @@ namespace vantorel {
 
 namespace {
 
-ErrorCode latch(MediaFile* file, ErrorCode e) {
+ErrorCode latch(FileIo* file, ErrorCode e) {
   if (e != ErrorCode::Ok) file->io_error = 1;
   return e;
 }
 
 }  // namespace
 
-ErrorCode read_bytes(MediaFile* file, void* buffer, uint32_t count) {
+ErrorCode read_bytes(FileIo* file, void* buffer, uint32_t count) {
   if (file == nullptr || buffer == nullptr) return ErrorCode::BadArgument;
   if (file->current.routines.read == nullptr) return latch(file, ErrorCode::Io);
   return latch(file, file->current.routines.read(file->current.handle, buffer, count, file->user));
 }
 
-ErrorCode write_bytes(MediaFile* file, const void* buffer, uint32_t count) {
+ErrorCode write_bytes(FileIo* file, const void* buffer, uint32_t count) {
   if (file == nullptr || buffer == nullptr) return ErrorCode::BadArgument;
   if (file->current.routines.write == nullptr) return latch(file, ErrorCode::Io);
   return latch(file, file->current.routines.write(file->current.handle, buffer, count, file->user));
 }
 
-uint64_t file_tell(MediaFile* file) {
+uint64_t file_tell(FileIo* file) {
   if (file == nullptr) return 0;
   uint64_t at = 0;
   if (file->current.routines.tell == nullptr) {
@@ -38,13 +38,13 @@ uint64_t file_tell(MediaFile* file) {
   return at;
 }
 
-ErrorCode file_seek(MediaFile* file, uint64_t position) {
+ErrorCode file_seek(FileIo* file, uint64_t position) {
   if (file == nullptr) return ErrorCode::BadArgument;
   if (file->current.routines.seek == nullptr) return latch(file, ErrorCode::Io);
   return latch(file, file->current.routines.seek(file->current.handle, &position, file->user));
 }
 
-uint64_t file_size(MediaFile* file) {
+uint64_t file_size(FileIo* file) {
   if (file == nullptr) return 0;
   uint64_t size = 0;
   if (file->current.routines.size == nullptr) {
@@ -55,92 +55,92 @@ uint64_t file_size(MediaFile* file) {
   return size;
 }
 
-ErrorCode file_skip(MediaFile* file, uint64_t count) {
+ErrorCode file_skip(FileIo* file, uint64_t count) {
   if (file == nullptr) return ErrorCode::BadArgument;
   return file_seek(file, file_tell(file) + count);
 }
 
-uint8_t read_u8(MediaFile* file) {
+uint8_t read_u8(FileIo* file) {
   uint8_t b[1] = {0};
   read_bytes(file, b, 1);
   return b[0];
 }
 
-uint16_t read_u16be(MediaFile* file) {
+uint16_t read_u16be(FileIo* file) {
   uint8_t b[2] = {0, 0};
   read_bytes(file, b, 2);
   return static_cast<uint16_t>((b[0] << 8) | b[1]);
 }
 
-uint16_t read_u16le(MediaFile* file) {
+uint16_t read_u16le(FileIo* file) {
   uint8_t b[2] = {0, 0};
   read_bytes(file, b, 2);
   return static_cast<uint16_t>((b[1] << 8) | b[0]);
 }
 
-uint32_t read_u24be(MediaFile* file) {
+uint32_t read_u24be(FileIo* file) {
   uint8_t b[3] = {0, 0, 0};
   read_bytes(file, b, 3);
   return (uint32_t{b[0]} << 16) | (uint32_t{b[1]} << 8) | b[2];
 }
 
-uint32_t read_u32be(MediaFile* file) {
+uint32_t read_u32be(FileIo* file) {
   uint8_t b[4] = {0, 0, 0, 0};
   read_bytes(file, b, 4);
   return load_u32be(b);
 }
 
-uint32_t read_u32le(MediaFile* file) {
+uint32_t read_u32le(FileIo* file) {
   uint8_t b[4] = {0, 0, 0, 0};
   read_bytes(file, b, 4);
   return (uint32_t{b[3]} << 24) | (uint32_t{b[2]} << 16) | (uint32_t{b[1]} << 8) | b[0];
 }
 
-uint64_t read_u64be(MediaFile* file) {
+uint64_t read_u64be(FileIo* file) {
   uint8_t b[8] = {0};
   read_bytes(file, b, 8);
   return be64_from_bytes(b);
 }
 
-uint64_t read_u64le(MediaFile* file) {
+uint64_t read_u64le(FileIo* file) {
   uint64_t low = read_u32le(file);
   uint64_t high = read_u32le(file);
   return (high << 32) | low;
 }
 
-FourCC read_fourcc(MediaFile* file) {
+FourCC read_fourcc(FileIo* file) {
   FourCC f{};
   read_bytes(file, f.c, 4);
   return f;
 }
 
-ErrorCode write_u8(MediaFile* file, uint8_t v) { return write_bytes(file, &v, 1); }
+ErrorCode write_u8(FileIo* file, uint8_t v) { return write_bytes(file, &v, 1); }
 
-ErrorCode write_u16be(MediaFile* file, uint16_t v) {
+ErrorCode write_u16be(FileIo* file, uint16_t v) {
   uint8_t b[2];
   store_u16be(b, v);
   return write_bytes(file, b, 2);
 }
 
-ErrorCode write_u24be(MediaFile* file, uint32_t v) {
+ErrorCode write_u24be(FileIo* file, uint32_t v) {
   uint8_t b[3] = {static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
   return write_bytes(file, b, 3);
 }
 
-ErrorCode write_u32be(MediaFile* file, uint32_t v) {
+ErrorCode write_u32be(FileIo* file, uint32_t v) {
   uint8_t b[4];
   store_u32be(b, v);
   return write_bytes(file, b, 4);
 }
 
-ErrorCode write_u64be(MediaFile* file, uint64_t v) {
+ErrorCode write_u64be(FileIo* file, uint64_t v) {
   VT_TRY(write_u32be(file, static_cast<uint32_t>(v >> 32)));
   return write_u32be(file, static_cast<uint32_t>(v));
 }
 
-ErrorCode write_fourcc(MediaFile* file, FourCC v) { return write_bytes(file, v.c, 4); }
+ErrorCode write_fourcc(FileIo* file, FourCC v) { return write_bytes(file, v.c, 4); }
 
-ErrorCode write_zeros(MediaFile* file, uint32_t count) {
+ErrorCode write_zeros(FileIo* file, uint32_t count) {
   static const uint8_t zeros[256] = {0};
   while (count > 0) {
     uint32_t n = count < sizeof zeros ? count : static_cast<uint32_t>(sizeof zeros);

@@ -4,38 +4,38 @@
 // which loops test together with the end of the enclosing box.
 #include <cstdint>
 
-#include "io/media_file.h"
+#include "io/file_io.h"
 
 namespace vantorel {
 
-ErrorCode read_bytes(MediaFile* file, void* buffer, uint32_t count);
-ErrorCode write_bytes(MediaFile* file, const void* buffer, uint32_t count);
-uint64_t file_tell(MediaFile* file);
-ErrorCode file_seek(MediaFile* file, uint64_t position);
-uint64_t file_size(MediaFile* file);
+ErrorCode read_bytes(FileIo* file, void* buffer, uint32_t count);
+ErrorCode write_bytes(FileIo* file, const void* buffer, uint32_t count);
+uint64_t file_tell(FileIo* file);
+ErrorCode file_seek(FileIo* file, uint64_t position);
+uint64_t file_size(FileIo* file);
 // Skips `count` bytes forward (a seek relative to the current position).
-ErrorCode file_skip(MediaFile* file, uint64_t count);
+ErrorCode file_skip(FileIo* file, uint64_t count);
 
-uint8_t read_u8(MediaFile* file);
-uint16_t read_u16be(MediaFile* file);
-uint16_t read_u16le(MediaFile* file);
-uint32_t read_u24be(MediaFile* file);
-uint32_t read_u32be(MediaFile* file);
-uint32_t read_u32le(MediaFile* file);
-uint64_t read_u64be(MediaFile* file);
-uint64_t read_u64le(MediaFile* file);
-FourCC read_fourcc(MediaFile* file);
+uint8_t read_u8(FileIo* file);
+uint16_t read_u16be(FileIo* file);
+uint16_t read_u16le(FileIo* file);
+uint32_t read_u24be(FileIo* file);
+uint32_t read_u32be(FileIo* file);
+uint32_t read_u32le(FileIo* file);
+uint64_t read_u64be(FileIo* file);
+uint64_t read_u64le(FileIo* file);
+FourCC read_fourcc(FileIo* file);
 
-ErrorCode write_u8(MediaFile* file, uint8_t v);
-ErrorCode write_u16be(MediaFile* file, uint16_t v);
-ErrorCode write_u24be(MediaFile* file, uint32_t v);
-ErrorCode write_u32be(MediaFile* file, uint32_t v);
-ErrorCode write_u64be(MediaFile* file, uint64_t v);
-ErrorCode write_fourcc(MediaFile* file, FourCC v);
+ErrorCode write_u8(FileIo* file, uint8_t v);
+ErrorCode write_u16be(FileIo* file, uint16_t v);
+ErrorCode write_u24be(FileIo* file, uint32_t v);
+ErrorCode write_u32be(FileIo* file, uint32_t v);
+ErrorCode write_u64be(FileIo* file, uint64_t v);
+ErrorCode write_fourcc(FileIo* file, FourCC v);
 // Writes `count` zero bytes.
-ErrorCode write_zeros(MediaFile* file, uint32_t count);
+ErrorCode write_zeros(FileIo* file, uint32_t count);
 
-inline bool io_failed(const MediaFile* file) { return file->io_error != 0; }
+inline bool io_failed(const FileIo* file) { return file->io_error != 0; }
 
 // Big-endian helpers over memory.
 inline uint16_t load_u16be(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }

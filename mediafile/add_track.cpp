@@ -4,8 +4,8 @@
 
 #include "boxes/elst.h"
 #include "boxes/hdlr.h"
-#include "boxes/movie_upkeep.h"
-#include "boxes/track_builder.h"
+#include "sampletables/movie_upkeep.h"
+#include "sampletables/track_builder.h"
 #include "boxes/usmt.h"
 #include "mediafile/track_builders.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 // The one place where opening hands foreign containers to the importers.
-#include "io/media_file.h"
+#include "mediafile/media_file.h"
 
 namespace vantorel {
 

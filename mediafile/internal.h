@@ -1,6 +1,6 @@
 #pragma once
 // Steps of the library shared between its files, not part of its interface.
-#include "mediafile/mediafile.h"
+#include "mediafile/media_file.h"
 
 namespace vantorel {
 

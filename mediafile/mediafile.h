@@ -4,13 +4,40 @@
 // writing samples.
 #include <cstdint>
 
-#include "boxes/box_tree.h"
-#include "io/media_file.h"
+#include "io/error.h"
+#include "io/file_io.h"
+#include "io/fourcc.h"
+#include "io/io_routines.h"
 
 namespace vantorel {
 
+struct MediaFile;  // one open file
+struct FileBoxes;  // its box tree
+struct TrackBoxes;
 struct DecoderConfigVc1;
 struct Dec3Record;
+
+// What a file was read as.
+enum FileFlavour : uint32_t { kFlavourNone = 0, kFlavourMp4 = 1, kFlavourQuickTime = 2, kFlavourAvi = 3, kFlavourAsf = 4 };
+
+// What a caller fills to open a file.
+struct OpenParams {
+  IoRoutines routines;
+  const void* path;
+  uint32_t header_buffering_off;
+  FourCC major_brand;
+  uint32_t minor_version;
+  uint32_t compatible_brand_count;
+  const FourCC* compatible_brands;
+  uint32_t movie_timescale;
+  uint32_t flags;  // MediaFileFlags
+  uint32_t reserved_header_space;
+  uint64_t planned_mdat_size;
+  const char* writer_name;  // null: kDefaultWriterName
+  uint32_t samples_per_chunk;
+  void* user;
+  ErrorDetail* failure_detail;  // when set, where a failed open failed
+};
 
 // ---- Opening and closing -------------------------------------------------------
 
@@ -112,28 +139,6 @@ uint32_t track_avg_bitrate(TrackBoxes* track);
 uint32_t track_max_bitrate(TrackBoxes* track);
 
 // ---- Reading samples ---------------------------------------------------------------
-
-struct ReadCursor {
-  uint32_t track_id;
-  uint32_t current;  // 1-based number of the next sample to read; 0 for none
-  uint32_t sample_count;
-  SampleToChunkTable* stsc;
-  ChunkOffsetTable* chunk_offsets;
-  SampleSizeTable* sizes;
-  uint32_t stsc_entry;
-  uint32_t chunk_index;
-  uint32_t index_in_chunk;
-  uint64_t offset;
-  TimeToSampleTable* stts;
-  CompositionOffsetTable* ctts;
-  uint32_t stts_entry;
-  uint32_t stts_in_entry;
-  uint32_t ctts_entry;
-  uint32_t ctts_in_entry;
-  uint64_t time;  // media units, on the track's timeline
-  SyncSampleTable* stss;
-  uint32_t next_sync;
-};
 
 struct SampleRead {
   uint8_t* buffer;  // in

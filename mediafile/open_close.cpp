@@ -4,12 +4,12 @@
 
 #include "boxes/hdlr.h"
 #include "boxes/moov.h"
-#include "boxes/movie_upkeep.h"
+#include "sampletables/movie_upkeep.h"
 #include "boxes/mvhd.h"
 #include "mediafile/import_dispatch.h"
 #include "mediafile/internal.h"
 #include "meta/chapters.h"
-#include "sampletables/ftyp.h"
+#include "boxes/ftyp.h"
 #include "sampletables/ctts.h"
 #include "sampletables/stsd.h"
 #include "sampletables/stss.h"
@@ -154,7 +154,9 @@ ErrorCode media_open(MediaFile** out, const OpenParams* params, uint32_t mode) {
   auto* file = static_cast<MediaFile*>(std::calloc(1, sizeof(MediaFile)));
   if (file == nullptr) return ErrorCode::OutOfMemory;
   file->samples_per_chunk = params->samples_per_chunk != 0 ? params->samples_per_chunk : 16;
-  ErrorCode e = attach(file, params, mode);
+  file->registry = box_registry();
+  IoOpenParams io{params->routines, params->path, params->user, params->writer_name};
+  ErrorCode e = attach(file, &io, mode);
   if (e == ErrorCode::Ok) {
     file->header_buffering_off = params->header_buffering_off;
     if (mode == kOpenCreate || mode == kOpenUpdate) e = append_region(file, file_tell(file));

@@ -1,8 +1,8 @@
 // The beginning of a created file and the finalisation steps of close.
 #include "boxes/hdlr.h"
-#include "boxes/movie_upkeep.h"
+#include "sampletables/movie_upkeep.h"
 #include "mediafile/internal.h"
-#include "sampletables/ftyp.h"
+#include "boxes/ftyp.h"
 #include "sampletables/table_fixups.h"
 
 namespace vantorel {

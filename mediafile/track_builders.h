@@ -4,7 +4,7 @@
 // builders the add-track operation dispatches to.
 #include <cstdint>
 
-#include "mediafile/mediafile.h"
+#include "mediafile/media_file.h"
 
 namespace vantorel {
 

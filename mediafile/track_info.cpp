@@ -13,7 +13,7 @@
 #include "sampletables/ctts.h"
 #include "sampletables/dvc1.h"
 #include "sampletables/esds.h"
-#include "sampletables/ftyp.h"
+#include "boxes/ftyp.h"
 #include "sampletables/small_configs.h"
 #include "sampletables/stsd.h"
 #include "sampletables/stsz.h"

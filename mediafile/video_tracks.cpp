@@ -94,8 +94,8 @@ ErrorCode build_mpeg4_visual(MediaFile* file, const TrackSpec* track_spec, Track
   EsDescriptorRecord* esds = entry->esds;
   if (visual && esds->decoder_info.length > 0) {
     OwnedBlock& d = esds->decoder_info;
-    if ((file->flags & (kFlagPsp | kFlagVideoOption10)) != 0) d.length = mpeg4_strip_user_data(d.bytes, d.length);
-    if ((file->flags & kFlagVideoOption20) != 0) info.profile_level = mpeg4_lower_level(d.bytes, d.length);
+    if ((file->flags & (kFlagPsp | kFlagStripVisualUserData)) != 0) d.length = mpeg4_strip_user_data(d.bytes, d.length);
+    if ((file->flags & kFlagLowerSimpleLevel) != 0) info.profile_level = mpeg4_lower_level(d.bytes, d.length);
     if (d.length == 0) block_release(&d);
   }
   if ((file->flags & kFlagPsp) == 0) return ErrorCode::Ok;
@@ -144,7 +144,7 @@ ErrorCode build_avc(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* tr
   // ones derived from the sequence parameter set.
   if (c.trailing_size > 0) VT_TRY(block_assign(&avc->trailing, c.trailing, c.trailing_size));
 
-  if ((file->flags & kFlagVideoOption40) != 0) VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::UuidExtension));
+  if ((file->flags & kFlagAvcUuidExtension) != 0) VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::UuidExtension));
   if ((file->flags & kFlagPsp) == 0) return entry_add_config(file, track, 0, ConfigBoxId::Btrt);
 
   VT_TRY(add_profile_track_parts(file, track));

@@ -6,17 +6,7 @@
 
 namespace vantorel {
 
-namespace {
-
-void link_udta(MediaFile* file, MetadataBlock* block) {
-  if (file->root == nullptr || file->root->moov == nullptr) return;
-  UdtaRecord* udta = file->root->moov->udta;
-  if (udta != nullptr) udta->chapters = block;
-}
-
-}  // namespace
-
-ErrorCode add_chapter(MediaFile* file, uint64_t start_time, const char* title) {
+ErrorCode add_chapter(MetaFile* file, uint64_t start_time, const char* title) {
   if (file == nullptr) return ErrorCode::BadArgument;
   ChapterRecord* chapter = nullptr;
   VT_TRY(file->meta.chapters.append_zeroed(&chapter));
@@ -35,23 +25,19 @@ ErrorCode add_chapter(MediaFile* file, uint64_t start_time, const char* title) {
       return e;
     }
   }
-  link_udta(file, &file->meta);
   return ErrorCode::Ok;
 }
 
-void remove_chapter(MediaFile* file, uint32_t index) {
+void remove_chapter(MetaFile* file, uint32_t index) {
   if (file == nullptr || index >= file->meta.chapters.count) return;
   ChapterRecord& chapter = file->meta.chapters[index];
   for (TagRecord& tag : chapter.tags) tag_record_release(&tag);
   chapter.tags.release();
   file->meta.chapters.remove_at(index);
-  if (file->meta.chapters.count == 0) {
-    link_udta(file, nullptr);
-    file->meta.chapters.release();
-  }
+  if (file->meta.chapters.count == 0) file->meta.chapters.release();
 }
 
-ErrorCode metadata_counts(MediaFile* file, MetadataCounts* out) {
+ErrorCode metadata_counts(MetaFile* file, MetadataCounts* out) {
   if (file == nullptr || out == nullptr) return ErrorCode::BadArgument;
   out->source_kind = file->meta.source_kind;
   out->tag_count = file->meta.tags.count;
@@ -59,7 +45,7 @@ ErrorCode metadata_counts(MediaFile* file, MetadataCounts* out) {
   return ErrorCode::Ok;
 }
 
-ErrorCode get_chapter(MediaFile* file, uint32_t index, ChapterInfo* out) {
+ErrorCode get_chapter(MetaFile* file, uint32_t index, ChapterInfo* out) {
   if (file == nullptr || out == nullptr) return ErrorCode::BadArgument;
   std::memset(out, 0, sizeof *out);
   if (index >= file->meta.chapters.count) return ErrorCode::NoMore;
@@ -72,7 +58,7 @@ ErrorCode get_chapter(MediaFile* file, uint32_t index, ChapterInfo* out) {
   return ErrorCode::Ok;
 }
 
-void clear_all_metadata(MediaFile* file) {
+void clear_all_metadata(MetaFile* file) {
   if (file == nullptr) return;
   while (file->meta.chapters.count > 0) remove_chapter(file, file->meta.chapters.count - 1);
   file->meta.chapters.release();

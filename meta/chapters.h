@@ -1,8 +1,8 @@
 #pragma once
-// The chapter list of a MediaFile's metadata block.
+// The chapter list of a MetaFile's metadata block.
 #include <cstdint>
 
-#include "io/media_file.h"
+#include "meta/meta_file.h"
 #include "meta/tag_record.h"
 
 namespace vantorel {
@@ -31,11 +31,11 @@ struct ChapterInfo {
 // Appends a chapter (title cut to 255 characters; null for none) and links
 // the movie's 'udta' to the block. In create and update mode a missing 'udta'
 // is added, so the chapters are written out.
-ErrorCode add_chapter(MediaFile* file, uint64_t start_time, const char* title);
-void remove_chapter(MediaFile* file, uint32_t index);
-ErrorCode metadata_counts(MediaFile* file, MetadataCounts* out);
-ErrorCode get_chapter(MediaFile* file, uint32_t index, ChapterInfo* out);
+ErrorCode add_chapter(MetaFile* file, uint64_t start_time, const char* title);
+void remove_chapter(MetaFile* file, uint32_t index);
+ErrorCode metadata_counts(MetaFile* file, MetadataCounts* out);
+ErrorCode get_chapter(MetaFile* file, uint32_t index, ChapterInfo* out);
 // Removes every chapter with its tags, then every movie tag.
-void clear_all_metadata(MediaFile* file);
+void clear_all_metadata(MetaFile* file);
 
 }  // namespace vantorel

@@ -17,7 +17,7 @@ constexpr uint32_t kFirstOutputGuess = 64u << 10;
 constexpr uint64_t kMaxCompressedMovie = uint64_t{kMaxInflatedMovie} + kMaxInflatedMovie / 1024 + 64;
 
 // A 'cmov' inside the inflated movie would inflate again, without end.
-bool inside_compressed_movie(const MediaFile* file) {
+bool inside_compressed_movie(const MetaFile* file) {
   uint32_t depth = file->path.depth < kMaxBoxDepth ? file->path.depth : kMaxBoxDepth;
   uint32_t seen = 0;
   for (uint32_t i = 0; i < depth; ++i)
@@ -32,7 +32,7 @@ void cut_at(BoxHeader* child, const BoxHeader* parent) {
   }
 }
 
-ErrorCode next_header(MediaFile* file, const BoxHeader* parent, BoxHeader* child, const char* type,
+ErrorCode next_header(MetaFile* file, const BoxHeader* parent, BoxHeader* child, const char* type,
                       const char* missing) {
   if (box_bytes_left(file, parent) < 8) return malformed(file, missing);
   VT_TRY(read_box_header(file, child));
@@ -43,7 +43,7 @@ ErrorCode next_header(MediaFile* file, const BoxHeader* parent, BoxHeader* child
 }
 
 // Reads the inflated 'moov' from memory into a fresh movie record.
-ErrorCode read_inflated(MediaFile* file, FileBoxes* root, const uint8_t* data, uint32_t size) {
+ErrorCode read_inflated(MetaFile* file, FileBoxes* root, const uint8_t* data, uint32_t size) {
   if (size < 8) return malformed(file, "inflated movie header is not a 'moov' box");
   ScopedMemoryStream memory(file);
   VT_TRY(memory.open_view(data, size));
@@ -55,8 +55,8 @@ ErrorCode read_inflated(MediaFile* file, FileBoxes* root, const uint8_t* data, u
     inner.end = size;
     inner.size = inner.end - inner.start;
   }
-  remove_child(file, root, &kTopList, BoxTypeId::Moov);
-  VT_TRY(add_child(file, root, &kTopList, BoxTypeId::Moov));
+  remove_child(file, root, level_list(file, BoxLevel::Top), BoxTypeId::Moov);
+  VT_TRY(add_child(file, root, level_list(file, BoxLevel::Top), BoxTypeId::Moov));
   return moov_read(file, &inner, root);
 }
 
@@ -110,7 +110,7 @@ ErrorCode cmov_inflate(const uint8_t* input, uint32_t input_size, uint32_t decla
   return ErrorCode::Ok;
 }
 
-ErrorCode cmov_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode cmov_read(MetaFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
   auto* root = static_cast<FileBoxes*>(context);
   if (inside_compressed_movie(file)) return malformed(file, "compressed movie header inside another");

@@ -3,6 +3,7 @@
 // inflated size and the zlib stream). It is inflated into memory and the
 // 'moov' inside is read in place of the outer one; it is never written.
 #include "boxes/box_tree.h"
+#include "meta/meta_file.h"
 
 namespace vantorel {
 
@@ -10,7 +11,7 @@ namespace vantorel {
 constexpr uint32_t kMaxInflatedMovie = 256u << 20;
 
 // Row operation of the movie list; the context is the root.
-ErrorCode cmov_read(MediaFile* file, const BoxHeader* header, void* context);
+ErrorCode cmov_read(MetaFile* file, const BoxHeader* header, void* context);
 
 // Inflates a zlib stream into a new buffer (the caller frees it) of at most
 // min(declared, cap) bytes, grown as output arrives, so a declared size larger

@@ -30,7 +30,7 @@ const ItemTag* item_tag_of(FourCC type) {
 
 // One item: its first child must be 'data'; after that box's version, flags
 // and locale word, the rest of the 'data' box is the value.
-ErrorCode read_item(MediaFile* file, const BoxHeader* item, const ItemTag& tag) {
+ErrorCode read_item(MetaFile* file, const BoxHeader* item, const ItemTag& tag) {
   BoxHeader data;
   bool found = false;
   VT_TRY(read_child_header(file, item, &data, &found));
@@ -54,7 +54,7 @@ ErrorCode read_item(MediaFile* file, const BoxHeader* item, const ItemTag& tag) 
   return e;
 }
 
-ErrorCode read_ilst(MediaFile* file, const BoxHeader* ilst) {
+ErrorCode read_ilst(MetaFile* file, const BoxHeader* ilst) {
   for (;;) {
     BoxHeader item;
     bool found = false;
@@ -67,7 +67,7 @@ ErrorCode read_ilst(MediaFile* file, const BoxHeader* ilst) {
 
 }  // namespace
 
-ErrorCode meta_box_parse(MediaFile* file, const BoxHeader* header) {
+ErrorCode meta_box_parse(MetaFile* file, const BoxHeader* header) {
   if (file == nullptr || header == nullptr) return ErrorCode::BadArgument;
   file->flags |= kFlagUdta;
   VT_TRY(clear_movie_tags(file));

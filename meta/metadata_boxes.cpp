@@ -7,7 +7,7 @@ namespace {
 // Runs a metadata parser; its failures (but running out of memory) drop the
 // rest of the box and leave no trace in the file's error details, so a later
 // real failure is reported as itself.
-ErrorCode read_optional(MediaFile* file, const BoxHeader* header, ErrorCode (*parse)(MediaFile*, const BoxHeader*)) {
+ErrorCode read_optional(MetaFile* file, const BoxHeader* header, ErrorCode (*parse)(MetaFile*, const BoxHeader*)) {
   if (file == nullptr || header == nullptr) return ErrorCode::BadArgument;
   const ErrorDetail saved = file->detail;
   ErrorCode e = parse(file, header);
@@ -18,7 +18,7 @@ ErrorCode read_optional(MediaFile* file, const BoxHeader* header, ErrorCode (*pa
 
 }  // namespace
 
-ErrorCode read_child_header(MediaFile* file, const BoxHeader* parent, BoxHeader* child, bool* found) {
+ErrorCode read_child_header(MetaFile* file, const BoxHeader* parent, BoxHeader* child, bool* found) {
   if (file == nullptr || parent == nullptr || child == nullptr || found == nullptr) return ErrorCode::BadArgument;
   *found = false;
   if (io_failed(file) || box_bytes_left(file, parent) < 8) return ErrorCode::Ok;
@@ -32,14 +32,14 @@ ErrorCode read_child_header(MediaFile* file, const BoxHeader* parent, BoxHeader*
   return ErrorCode::Ok;
 }
 
-ErrorCode meta_box_read(MediaFile* file, const BoxHeader* header, void*) {
+ErrorCode meta_box_read(MetaFile* file, const BoxHeader* header, void*) {
   return read_optional(file, header, meta_box_parse);
 }
 
-ErrorCode tags_box_read(MediaFile* file, const BoxHeader* header, void*) {
+ErrorCode tags_box_read(MetaFile* file, const BoxHeader* header, void*) {
   return read_optional(file, header, tags_box_parse);
 }
 
-ErrorCode chpl_read(MediaFile* file, const BoxHeader* header, void*) { return read_optional(file, header, chpl_parse); }
+ErrorCode chpl_read(MetaFile* file, const BoxHeader* header, void*) { return read_optional(file, header, chpl_parse); }
 
 }  // namespace vantorel

@@ -31,12 +31,12 @@ struct FragmentState {
   bool have_header;  // the current 'traf' has had its 'tfhd'
 };
 
-ErrorCode missing(MediaFile* file, const char* reason) {
+ErrorCode missing(MetaFile* file, const char* reason) {
   set_error_reason(file, reason);
   return ErrorCode::Missing;
 }
 
-ErrorCode fail_here(MediaFile* file, ErrorCode e) {
+ErrorCode fail_here(MetaFile* file, ErrorCode e) {
   locate_failure(file);
   pop_box_path(file);
   return e;
@@ -53,7 +53,7 @@ bool is_video(TrackBoxes* track) { return find_box(track, BoxTypeId::Vmhd) != nu
 
 // ---- 'tfhd' ---------------------------------------------------------------------
 
-ErrorCode tfhd_read(MediaFile* file, const BoxHeader* box, FileBoxes* root, FragmentState* s) {
+ErrorCode tfhd_read(MetaFile* file, const BoxHeader* box, FileBoxes* root, FragmentState* s) {
   if (!box_holds(file, box, 1, 8)) return malformed(file, "'tfhd' shorter than its track id");
   read_u8(file);
   uint32_t flags = read_u24be(file);
@@ -89,7 +89,7 @@ ErrorCode tfhd_read(MediaFile* file, const BoxHeader* box, FileBoxes* root, Frag
 // ---- 'tfdt' ---------------------------------------------------------------------
 
 // Keeps the decode time of a track's first fragment; later ones add nothing.
-ErrorCode tfdt_read(MediaFile* file, const BoxHeader* box, FileBoxes* root, const FragmentState* s) {
+ErrorCode tfdt_read(MetaFile* file, const BoxHeader* box, FileBoxes* root, const FragmentState* s) {
   // Without its 'tfhd' the time belongs to no known track; the runs after
   // it fail on their own.
   if (!s->have_header) return ErrorCode::Ok;
@@ -107,7 +107,7 @@ ErrorCode tfdt_read(MediaFile* file, const BoxHeader* box, FileBoxes* root, cons
 
 // ---- 'trun' ---------------------------------------------------------------------
 
-ErrorCode note_sync(MediaFile* file, TrackBoxes* track, bool video) {
+ErrorCode note_sync(MetaFile* file, TrackBoxes* track, bool video) {
   uint32_t number = sample_count(track);
   if (find_box(track, BoxTypeId::Stss) != nullptr) return stss_append(file, track, number);
   // A video track without a table whose first sample is a sync sample gets
@@ -120,14 +120,14 @@ ErrorCode note_sync(MediaFile* file, TrackBoxes* track, bool video) {
 // A video track without a sync table has had only sync samples so far: its
 // first non-sync sample brings the table, listing every sample before it, so
 // later samples are not all taken for sync samples.
-ErrorCode note_non_sync(MediaFile* file, TrackBoxes* track, bool video, uint32_t number) {
+ErrorCode note_non_sync(MetaFile* file, TrackBoxes* track, bool video, uint32_t number) {
   if (!video || find_box(track, BoxTypeId::Stss) != nullptr) return ErrorCode::Ok;
   VT_TRY(add_track_box(file, track, BoxTypeId::Stss));
   for (uint32_t k = 1; k < number; ++k) VT_TRY(stss_append(file, track, k));
   return ErrorCode::Ok;
 }
 
-ErrorCode note_composition_offset(MediaFile* file, TrackBoxes* track, bool video, int32_t offset) {
+ErrorCode note_composition_offset(MetaFile* file, TrackBoxes* track, bool video, int32_t offset) {
   if (find_box(track, BoxTypeId::Ctts) != nullptr) return ctts_append(file, track, 1, offset);
   // Audio keeps no offsets it did not have. A video track gets a table at
   // its first sample, or at the first sample that needs one, with the
@@ -141,7 +141,7 @@ ErrorCode note_composition_offset(MediaFile* file, TrackBoxes* track, bool video
 
 // Appends n samples that all take the defaults, after at least one sample
 // of the track: a table of sync samples, if any, exists by now.
-ErrorCode append_alike(MediaFile* file, TrackBoxes* track, FragmentState* s, uint32_t n, bool video) {
+ErrorCode append_alike(MetaFile* file, TrackBoxes* track, FragmentState* s, uint32_t n, bool video) {
   uint32_t before = sample_count(track);
   VT_TRY(stts_append(file, track, n, s->default_sample_duration));
   VT_TRY(stsz_append(file, track, s->default_sample_size, n));
@@ -157,7 +157,7 @@ ErrorCode append_alike(MediaFile* file, TrackBoxes* track, FragmentState* s, uin
 
 // Bounds a run's sample count before anything is appended: by the box when
 // samples bring fields, else by the data the run describes.
-ErrorCode check_run_count(MediaFile* file, const BoxHeader* box, const FragmentState* s, uint32_t per_sample,
+ErrorCode check_run_count(MetaFile* file, const BoxHeader* box, const FragmentState* s, uint32_t per_sample,
                           uint32_t count) {
   if (per_sample != 0) {
     if (!box_holds(file, box, count, per_sample)) return malformed(file, "'trun' sample count larger than the box");
@@ -174,7 +174,7 @@ ErrorCode check_run_count(MediaFile* file, const BoxHeader* box, const FragmentS
   return ErrorCode::Ok;
 }
 
-ErrorCode trun_read(MediaFile* file, const BoxHeader* box, FileBoxes* root, FragmentState* s) {
+ErrorCode trun_read(MetaFile* file, const BoxHeader* box, FileBoxes* root, FragmentState* s) {
   if (!s->have_header) return missing(file, "'trun' before its 'tfhd'");
   TrackBoxes* track = find_track(root, s->track_id);
   if (track == nullptr) return missing(file, "track run of a track the movie lacks");
@@ -250,7 +250,7 @@ ErrorCode trun_read(MediaFile* file, const BoxHeader* box, FileBoxes* root, Frag
 // Reads the children of `parent` one by one, each cut at its parent's end
 // and named in the error path while `visit` reads it.
 template <typename Visit>
-ErrorCode read_fragment_children(MediaFile* file, const BoxHeader* parent, Visit visit) {
+ErrorCode read_fragment_children(MetaFile* file, const BoxHeader* parent, Visit visit) {
   while (box_bytes_left(file, parent) >= 8 && !io_failed(file)) {
     BoxHeader h;
     ErrorCode e = read_box_header(file, &h);
@@ -269,7 +269,7 @@ ErrorCode read_fragment_children(MediaFile* file, const BoxHeader* parent, Visit
   return ErrorCode::Ok;
 }
 
-ErrorCode traf_read(MediaFile* file, const BoxHeader* traf, FileBoxes* root, FragmentState* s) {
+ErrorCode traf_read(MetaFile* file, const BoxHeader* traf, FileBoxes* root, FragmentState* s) {
   s->have_header = false;
   return read_fragment_children(file, traf, [&](const BoxHeader* h) {
     if (h->type == "tfhd") return tfhd_read(file, h, root, s);
@@ -281,7 +281,7 @@ ErrorCode traf_read(MediaFile* file, const BoxHeader* traf, FileBoxes* root, Fra
 
 }  // namespace
 
-ErrorCode moof_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode moof_read(MetaFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
   if (file->mode == kOpenInspect) return ErrorCode::Ok;
   auto* root = static_cast<FileBoxes*>(context);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "boxes/box_tree.h"
+#include "meta/meta_file.h"
 
 namespace vantorel {
 
@@ -41,6 +42,6 @@ constexpr uint32_t kMaxEmptyRunSamples = 256u << 10;
 // fragment names a track that is not in the movie or has no 'trex', when a
 // run comes before its 'tfhd' or its track lacks a table; 6 when a count or
 // field does not fit its box or a run's data lies beyond the file.
-ErrorCode moof_read(MediaFile* file, const BoxHeader* header, void* context);
+ErrorCode moof_read(MetaFile* file, const BoxHeader* header, void* context);
 
 }  // namespace vantorel

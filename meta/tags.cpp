@@ -10,7 +10,7 @@ namespace vantorel {
 namespace {
 
 // The list a level names, or null when it names no chapter.
-GrowArray<TagRecord>* tags_of(MediaFile* file, TagLevel level) {
+GrowArray<TagRecord>* tags_of(MetaFile* file, TagLevel level) {
   if (level.chapter == 0) return &file->meta.tags;
   if (level.index >= file->meta.chapters.count) return nullptr;
   return &file->meta.chapters[level.index].tags;
@@ -37,7 +37,7 @@ bool tag_names_equal(const char* a, const char* b) {
   return true;  // the first 31 characters match: that is all a stored name keeps
 }
 
-ErrorCode add_tag(MediaFile* file, const char* name, uint32_t flags, uint32_t extra, TagLevel level) {
+ErrorCode add_tag(MetaFile* file, const char* name, uint32_t flags, uint32_t extra, TagLevel level) {
   if (file == nullptr || name == nullptr) return ErrorCode::BadArgument;
   GrowArray<TagRecord>* tags = tags_of(file, level);
   if (tags == nullptr) return ErrorCode::BadArgument;
@@ -53,7 +53,7 @@ ErrorCode add_tag(MediaFile* file, const char* name, uint32_t flags, uint32_t ex
   return ErrorCode::Ok;
 }
 
-ErrorCode add_tag_value(MediaFile* file, const char* name, const void* data, uint32_t size, TagLevel level) {
+ErrorCode add_tag_value(MetaFile* file, const char* name, const void* data, uint32_t size, TagLevel level) {
   if (file == nullptr || name == nullptr || data == nullptr || size == 0) return ErrorCode::BadArgument;
   GrowArray<TagRecord>* tags = tags_of(file, level);
   if (tags == nullptr) return ErrorCode::BadArgument;
@@ -73,7 +73,7 @@ ErrorCode add_tag_value(MediaFile* file, const char* name, const void* data, uin
   return e;
 }
 
-ErrorCode find_tag(MediaFile* file, const char* name, TagLevel level, TagRecord** out_tag, uint32_t* out_index) {
+ErrorCode find_tag(MetaFile* file, const char* name, TagLevel level, TagRecord** out_tag, uint32_t* out_index) {
   if (file == nullptr || name == nullptr || out_tag == nullptr || out_index == nullptr) return ErrorCode::BadArgument;
   *out_tag = nullptr;
   *out_index = 0;
@@ -86,7 +86,7 @@ ErrorCode find_tag(MediaFile* file, const char* name, TagLevel level, TagRecord*
   return ErrorCode::Ok;
 }
 
-ErrorCode remove_tag(MediaFile* file, const char* name, TagLevel level) {
+ErrorCode remove_tag(MetaFile* file, const char* name, TagLevel level) {
   if (file == nullptr || name == nullptr) return ErrorCode::BadArgument;
   GrowArray<TagRecord>* tags = tags_of(file, level);
   if (tags == nullptr) return ErrorCode::BadArgument;
@@ -97,7 +97,7 @@ ErrorCode remove_tag(MediaFile* file, const char* name, TagLevel level) {
   return ErrorCode::Ok;
 }
 
-ErrorCode clear_movie_tags(MediaFile* file) {
+ErrorCode clear_movie_tags(MetaFile* file) {
   if (file == nullptr) return ErrorCode::BadArgument;
   for (TagRecord& tag : file->meta.tags) tag_record_release(&tag);
   file->meta.tags.release();

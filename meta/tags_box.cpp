@@ -15,7 +15,7 @@ constexpr uint32_t kMaxTagsNameLength = 32;
 constexpr uint64_t kSmallestTag = 2 + 1 + 1 + 2;
 
 // A length-prefixed value: `length` bytes, NUL-terminated when `text` is set.
-ErrorCode read_value(MediaFile* file, const BoxHeader* box, const char* name, uint32_t length, bool text,
+ErrorCode read_value(MetaFile* file, const BoxHeader* box, const char* name, uint32_t length, bool text,
                      TagLevel level) {
   // Checked before the NUL's byte is added, so no length can wrap to a tiny allocation.
   if (length > box_bytes_left(file, box) || length == UINT32_MAX) return malformed(file, "tag value longer than its box");
@@ -31,7 +31,7 @@ ErrorCode read_value(MediaFile* file, const BoxHeader* box, const char* name, ui
   return e;
 }
 
-ErrorCode read_tag_list(MediaFile* file, const BoxHeader* list, TagLevel level) {
+ErrorCode read_tag_list(MetaFile* file, const BoxHeader* list, TagLevel level) {
   if (box_bytes_left(file, list) < 4) return malformed(file, "tag list without its count");
   uint32_t count = read_u32be(file);
   if (!box_holds(file, list, count, kSmallestTag)) return malformed(file, "tag count larger than its box");
@@ -59,7 +59,7 @@ ErrorCode read_tag_list(MediaFile* file, const BoxHeader* list, TagLevel level) 
   return ErrorCode::Ok;
 }
 
-ErrorCode read_cover_list(MediaFile* file, const BoxHeader* covr) {
+ErrorCode read_cover_list(MetaFile* file, const BoxHeader* covr) {
   if (box_bytes_left(file, covr) < 8) return malformed(file, "cover list without its count");
   uint32_t extra = read_u32be(file);
   uint32_t pictures = read_u32be(file);
@@ -75,7 +75,7 @@ ErrorCode read_cover_list(MediaFile* file, const BoxHeader* covr) {
 
 // A segment holds the tags of one chapter: 'tshd' with the chapter index
 // first, then tag lists.
-ErrorCode read_segment(MediaFile* file, const BoxHeader* segment) {
+ErrorCode read_segment(MetaFile* file, const BoxHeader* segment) {
   BoxHeader child;
   bool found = false;
   VT_TRY(read_child_header(file, segment, &child, &found));
@@ -96,7 +96,7 @@ ErrorCode read_segment(MediaFile* file, const BoxHeader* segment) {
 
 }  // namespace
 
-ErrorCode tags_box_parse(MediaFile* file, const BoxHeader* header) {
+ErrorCode tags_box_parse(MetaFile* file, const BoxHeader* header) {
   if (file == nullptr || header == nullptr) return ErrorCode::BadArgument;
   file->flags |= kFlagTdrm;
   VT_TRY(clear_movie_tags(file));

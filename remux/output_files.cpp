@@ -8,7 +8,7 @@
 #include "boxes/tref.h"
 #include "meta/chapters.h"
 #include "remux/remux_job.h"
-#include "sampletables/ftyp.h"
+#include "boxes/ftyp.h"
 
 namespace vantorel {
 

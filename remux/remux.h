@@ -5,7 +5,7 @@
 #include "io/error.h"
 #include "io/fourcc.h"
 #include "io/io_routines.h"
-#include "io/media_file.h"
+#include "mediafile/media_file.h"
 
 namespace vantorel {
 

@@ -141,7 +141,7 @@ bool high_profile_extension(const uint8_t* sps_block, uint32_t length, uint8_t o
   return true;
 }
 
-ErrorCode read_sets(MediaFile* file, const BoxHeader* header, uint32_t count, uint8_t* buffer, uint32_t room,
+ErrorCode read_sets(BoxFile* file, const BoxHeader* header, uint32_t count, uint8_t* buffer, uint32_t room,
                     uint32_t* used) {
   *used = 0;
   for (uint32_t i = 0; i < count; ++i) {
@@ -173,7 +173,7 @@ void avcc_release(AvcConfigRecord* avc) {
   block_release(&avc->trailing);
 }
 
-ErrorCode avcc_read(MediaFile* file, const BoxHeader* header, AvcConfigRecord* avc) {
+ErrorCode avcc_read(BoxFile* file, const BoxHeader* header, AvcConfigRecord* avc) {
   if (file == nullptr || header == nullptr || avc == nullptr) return ErrorCode::BadArgument;
   if (!box_has(file, header, 6)) return malformed(file, "'avcC' shorter than its fixed fields");
   avc->configurationVersion = read_u8(file);
@@ -213,7 +213,7 @@ ErrorCode avcc_read(MediaFile* file, const BoxHeader* header, AvcConfigRecord* a
   return block_read_rest(file, header, &avc->trailing, "'avcC' larger than 16 MiB");
 }
 
-ErrorCode avcc_write(MediaFile* file, const AvcConfigRecord* avc) {
+ErrorCode avcc_write(BoxFile* file, const AvcConfigRecord* avc) {
   if (file == nullptr || avc == nullptr) return ErrorCode::BadArgument;
   VT_TRY(write_u8(file, avc->configurationVersion));
   VT_TRY(write_u8(file, avc->AVCProfileIndication));
@@ -227,7 +227,7 @@ ErrorCode avcc_write(MediaFile* file, const AvcConfigRecord* avc) {
   return block_write(file, &avc->trailing);
 }
 
-uint64_t avcc_size(MediaFile*, const AvcConfigRecord* avc) {
+uint64_t avcc_size(BoxFile*, const AvcConfigRecord* avc) {
   if (avc == nullptr) return 0;
   return 7 + uint64_t{avc->sps_length} + avc->pps_length + avc->trailing.length;
 }

@@ -3,7 +3,7 @@
 // probes that read a few fields out of AVC parameter sets.
 #include <cstdint>
 
-#include "sampletables/owned_block.h"
+#include "boxes/owned_block.h"
 
 namespace vantorel {
 
@@ -32,9 +32,9 @@ inline const uint8_t* avc_pps_block(const AvcConfigRecord* avc) {
 
 void avcc_init(AvcConfigRecord* avc);  // configurationVersion 1, the rest zero
 void avcc_release(AvcConfigRecord* avc);
-ErrorCode avcc_read(MediaFile* file, const BoxHeader* header, AvcConfigRecord* avc);
-ErrorCode avcc_write(MediaFile* file, const AvcConfigRecord* avc);
-uint64_t avcc_size(MediaFile* file, const AvcConfigRecord* avc);
+ErrorCode avcc_read(BoxFile* file, const BoxHeader* header, AvcConfigRecord* avc);
+ErrorCode avcc_write(BoxFile* file, const AvcConfigRecord* avc);
+uint64_t avcc_size(BoxFile* file, const AvcConfigRecord* avc);
 
 // Replaces the parameter sets with copies of both blocks (each set already
 // preceded by its 16-bit length); the caller sets the counts. The trailing

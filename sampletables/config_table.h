@@ -20,9 +20,9 @@ struct ConfigRow {
   void (*init)(void* record);
   void (*release)(void* record);
   // Null read: the record only says the box was there. Null write: never written.
-  ErrorCode (*read)(MediaFile* file, const BoxHeader* header, void* record, FourCC format);
-  ErrorCode (*write)(MediaFile* file, const void* record, FourCC format);
-  uint64_t (*size)(MediaFile* file, const void* record, FourCC format);
+  ErrorCode (*read)(BoxFile* file, const BoxHeader* header, void* record, FourCC format);
+  ErrorCode (*write)(BoxFile* file, const void* record, FourCC format);
+  uint64_t (*size)(BoxFile* file, const void* record, FourCC format);
 };
 
 const ConfigRow* config_row(ConfigBoxId id);

@@ -13,12 +13,12 @@ CompositionOffsetTable* ctts_of(void* context) {
 
 }  // namespace
 
-void ctts_release(MediaFile*, void* context) {
+void ctts_release(BoxFile*, void* context) {
   CompositionOffsetTable* t = ctts_of(context);
   if (t != nullptr) t->entries.release();
 }
 
-ErrorCode ctts_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode ctts_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
   CompositionOffsetTable* t = ctts_of(context);
   if (t == nullptr) return ErrorCode::Missing;
@@ -26,20 +26,20 @@ ErrorCode ctts_read(MediaFile* file, const BoxHeader* header, void* context) {
   return read_word_table(file, header, &t->version, &t->flags, &t->entries, "'ctts' entry count larger than the box");
 }
 
-ErrorCode ctts_write(MediaFile* file, void* context) {
+ErrorCode ctts_write(BoxFile* file, void* context) {
   if (file == nullptr) return ErrorCode::BadArgument;
   CompositionOffsetTable* t = ctts_of(context);
   if (t == nullptr) return ErrorCode::Missing;
   return write_word_table(file, t->version, t->flags, t->entries);
 }
 
-uint64_t ctts_size(MediaFile*, void* context) {
+uint64_t ctts_size(BoxFile*, void* context) {
   CompositionOffsetTable* t = ctts_of(context);
   if (t == nullptr) return 0;
   return word_table_size(t->entries);
 }
 
-ErrorCode ctts_append(MediaFile* file, TrackBoxes* track, uint32_t n, int32_t o) {
+ErrorCode ctts_append(BoxFile* file, TrackBoxes* track, uint32_t n, int32_t o) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
   CompositionOffsetTable* t = ctts_of(track);
   if (t == nullptr) return ErrorCode::BadArgument;

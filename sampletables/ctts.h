@@ -17,14 +17,14 @@ struct CompositionOffsetTable {
   GrowArray<CompositionOffsetEntry> entries;
 };
 
-void ctts_release(MediaFile* file, void* context);
-ErrorCode ctts_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode ctts_write(MediaFile* file, void* context);
-uint64_t ctts_size(MediaFile* file, void* context);
+void ctts_release(BoxFile* file, void* context);
+ErrorCode ctts_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode ctts_write(BoxFile* file, void* context);
+uint64_t ctts_size(BoxFile* file, void* context);
 
 // Adds n samples of offset o, merging with the last run when its offset is o.
 // 1 without a table, 2 out of memory. n = 0 adds nothing.
-ErrorCode ctts_append(MediaFile* file, TrackBoxes* track, uint32_t n, int32_t o);
+ErrorCode ctts_append(BoxFile* file, TrackBoxes* track, uint32_t n, int32_t o);
 
 // The run holding sample k (1-based); as stts_locate.
 ErrorCode ctts_locate(TrackBoxes* track, uint32_t k, uint32_t* entry_index, uint32_t* index_in_entry);

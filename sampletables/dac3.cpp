@@ -18,7 +18,7 @@ void dac3_set_packed(Dac3Record* d, uint32_t packed) {
   d->bit_rate_code = (packed >> 14) & 0x1F;
 }
 
-ErrorCode dac3_read(MediaFile* file, const BoxHeader* header, Dac3Record* d, bool short_form) {
+ErrorCode dac3_read(BoxFile* file, const BoxHeader* header, Dac3Record* d, bool short_form) {
   if (file == nullptr || header == nullptr || d == nullptr) return ErrorCode::BadArgument;
   if (short_form) {
     if (!box_has(file, header, 2)) return malformed(file, "'dac3' shorter than 2 bytes");
@@ -37,7 +37,7 @@ ErrorCode dac3_read(MediaFile* file, const BoxHeader* header, Dac3Record* d, boo
   return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
 }
 
-ErrorCode dac3_write(MediaFile* file, const Dac3Record* d, bool short_form) {
+ErrorCode dac3_write(BoxFile* file, const Dac3Record* d, bool short_form) {
   if (file == nullptr || d == nullptr) return ErrorCode::BadArgument;
   if (short_form) {
     VT_TRY(write_u8(file, 1));
@@ -49,7 +49,7 @@ ErrorCode dac3_write(MediaFile* file, const Dac3Record* d, bool short_form) {
   return write_u24be(file, v);
 }
 
-uint64_t dac3_size(MediaFile*, const Dac3Record* d, bool short_form) {
+uint64_t dac3_size(BoxFile*, const Dac3Record* d, bool short_form) {
   if (d == nullptr) return 0;
   return short_form ? 2 : 3;
 }

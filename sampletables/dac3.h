@@ -2,7 +2,7 @@
 // 'dac3': the AC-3 specific box (ETSI TS 102 366, annex F).
 #include <cstdint>
 
-#include "sampletables/owned_block.h"
+#include "boxes/owned_block.h"
 
 namespace vantorel {
 
@@ -22,8 +22,8 @@ uint32_t dac3_packed(const Dac3Record* dac3);
 void dac3_set_packed(Dac3Record* dac3, uint32_t packed);
 
 // `short_form`: the 2-byte box of "sac3" entries (a byte 1, then bsid).
-ErrorCode dac3_read(MediaFile* file, const BoxHeader* header, Dac3Record* dac3, bool short_form);
-ErrorCode dac3_write(MediaFile* file, const Dac3Record* dac3, bool short_form);
-uint64_t dac3_size(MediaFile* file, const Dac3Record* dac3, bool short_form);
+ErrorCode dac3_read(BoxFile* file, const BoxHeader* header, Dac3Record* dac3, bool short_form);
+ErrorCode dac3_write(BoxFile* file, const Dac3Record* dac3, bool short_form);
+uint64_t dac3_size(BoxFile* file, const Dac3Record* dac3, bool short_form);
 
 }  // namespace vantorel

@@ -7,7 +7,7 @@ void dec3_release(Dec3Record* dec3) {
   block_release(&dec3->trailing);
 }
 
-ErrorCode dec3_read(MediaFile* file, const BoxHeader* header, Dec3Record* d) {
+ErrorCode dec3_read(BoxFile* file, const BoxHeader* header, Dec3Record* d) {
   if (file == nullptr || header == nullptr || d == nullptr) return ErrorCode::BadArgument;
   if (!box_has(file, header, 2)) return malformed(file, "'dec3' shorter than 2 bytes");
   uint16_t w = read_u16be(file);
@@ -39,7 +39,7 @@ ErrorCode dec3_read(MediaFile* file, const BoxHeader* header, Dec3Record* d) {
   return block_read_rest(file, header, &d->trailing, "'dec3' larger than 16 MiB");
 }
 
-ErrorCode dec3_write(MediaFile* file, const Dec3Record* d) {
+ErrorCode dec3_write(BoxFile* file, const Dec3Record* d) {
   if (file == nullptr || d == nullptr) return ErrorCode::BadArgument;
   uint32_t count = (d->num_ind_sub & 7) + 1u;
   VT_TRY(write_u16be(file, static_cast<uint16_t>(((d->data_rate & 0x1FFF) << 3) | (d->num_ind_sub & 7))));
@@ -59,7 +59,7 @@ ErrorCode dec3_write(MediaFile* file, const Dec3Record* d) {
   return block_write(file, &d->trailing);
 }
 
-uint64_t dec3_size(MediaFile*, const Dec3Record* d) {
+uint64_t dec3_size(BoxFile*, const Dec3Record* d) {
   if (d == nullptr) return 0;
   uint64_t size = 2;
   uint32_t count = (d->num_ind_sub & 7) + 1u;

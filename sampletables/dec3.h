@@ -2,7 +2,7 @@
 // 'dec3': the E-AC-3 specific box (ETSI TS 102 366, annex F).
 #include <cstdint>
 
-#include "sampletables/owned_block.h"
+#include "boxes/owned_block.h"
 
 namespace vantorel {
 
@@ -31,9 +31,9 @@ struct Dec3Record {
 };
 
 void dec3_release(Dec3Record* dec3);
-ErrorCode dec3_read(MediaFile* file, const BoxHeader* header, Dec3Record* dec3);
-ErrorCode dec3_write(MediaFile* file, const Dec3Record* dec3);
-uint64_t dec3_size(MediaFile* file, const Dec3Record* dec3);
+ErrorCode dec3_read(BoxFile* file, const BoxHeader* header, Dec3Record* dec3);
+ErrorCode dec3_write(BoxFile* file, const Dec3Record* dec3);
+uint64_t dec3_size(BoxFile* file, const Dec3Record* dec3);
 // A deep copy into a zero or released record.
 ErrorCode dec3_copy(Dec3Record* to, const Dec3Record* from);
 

@@ -20,7 +20,7 @@ void dvc1_release(DecoderConfigVc1* vc1) {
   block_release(&vc1->header_block);
 }
 
-ErrorCode dvc1_read(MediaFile* file, const BoxHeader* header, DecoderConfigVc1* vc1) {
+ErrorCode dvc1_read(BoxFile* file, const BoxHeader* header, DecoderConfigVc1* vc1) {
   if (file == nullptr || header == nullptr || vc1 == nullptr) return ErrorCode::BadArgument;
   if (!box_has(file, header, 1)) return malformed(file, "empty 'dvc1' box");
   uint8_t first = read_u8(file);
@@ -48,7 +48,7 @@ ErrorCode dvc1_read(MediaFile* file, const BoxHeader* header, DecoderConfigVc1* 
   return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
 }
 
-ErrorCode dvc1_write(MediaFile* file, const DecoderConfigVc1* vc1) {
+ErrorCode dvc1_write(BoxFile* file, const DecoderConfigVc1* vc1) {
   if (file == nullptr || vc1 == nullptr) return ErrorCode::BadArgument;
   if (vc1->profile == kVc1Advanced && vc1->header_block.length == 0) return ErrorCode::Missing;
   VT_TRY(write_u8(file, static_cast<uint8_t>(((vc1->profile & 0xF) << 4) | ((vc1->level & 7) << 1))));
@@ -68,7 +68,7 @@ ErrorCode dvc1_write(MediaFile* file, const DecoderConfigVc1* vc1) {
   return ErrorCode::Ok;
 }
 
-uint64_t dvc1_size(MediaFile*, const DecoderConfigVc1* vc1) {
+uint64_t dvc1_size(BoxFile*, const DecoderConfigVc1* vc1) {
   if (vc1 == nullptr) return 0;
   if (simple_or_main(vc1->profile)) return 17;
   if (vc1->profile == kVc1Advanced) return 7 + uint64_t{vc1->header_block.length};

@@ -2,7 +2,7 @@
 // 'dvc1': the VC-1 decoder configuration (SMPTE 421M, annex J).
 #include <cstdint>
 
-#include "sampletables/owned_block.h"
+#include "boxes/owned_block.h"
 
 namespace vantorel {
 
@@ -27,9 +27,9 @@ struct DecoderConfigVc1 {
 };
 
 void dvc1_release(DecoderConfigVc1* vc1);
-ErrorCode dvc1_read(MediaFile* file, const BoxHeader* header, DecoderConfigVc1* vc1);
+ErrorCode dvc1_read(BoxFile* file, const BoxHeader* header, DecoderConfigVc1* vc1);
 // Missing for an advanced-profile record without its header block.
-ErrorCode dvc1_write(MediaFile* file, const DecoderConfigVc1* vc1);
-uint64_t dvc1_size(MediaFile* file, const DecoderConfigVc1* vc1);
+ErrorCode dvc1_write(BoxFile* file, const DecoderConfigVc1* vc1);
+uint64_t dvc1_size(BoxFile* file, const DecoderConfigVc1* vc1);
 
 }  // namespace vantorel

@@ -13,16 +13,16 @@ constexpr uint8_t kDecoderInfoTag = 0x05;
 constexpr uint8_t kSlConfigTag = 0x06;
 constexpr uint32_t kDecoderConfigFixed = 13;
 
-bool long_lengths(MediaFile* file) { return file != nullptr && (file->flags & kFlagLongDescriptorLengths) != 0; }
+bool long_lengths(BoxFile* file) { return file != nullptr && (file->flags & kFlagLongDescriptorLengths) != 0; }
 
-ErrorCode expect_tag(MediaFile* file, const BoxHeader* header, uint8_t tag, const char* reason) {
+ErrorCode expect_tag(BoxFile* file, const BoxHeader* header, uint8_t tag, const char* reason) {
   if (!box_has(file, header, 1)) return malformed(file, reason);
   if (read_u8(file) != tag) return malformed(file, reason);
   return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
 }
 
 // Expandable length: 7 bits a byte, at most four bytes.
-ErrorCode read_length(MediaFile* file, const BoxHeader* header, uint32_t* out) {
+ErrorCode read_length(BoxFile* file, const BoxHeader* header, uint32_t* out) {
   *out = 0;
   uint32_t value = 0;
   for (uint32_t i = 0; i < 4; ++i) {
@@ -37,7 +37,7 @@ ErrorCode read_length(MediaFile* file, const BoxHeader* header, uint32_t* out) {
   return ErrorCode::Ok;
 }
 
-ErrorCode write_length(MediaFile* file, uint32_t length) {
+ErrorCode write_length(BoxFile* file, uint32_t length) {
   uint32_t n = descriptor_length_bytes(file, length);
   for (uint32_t i = n; i-- > 0;) {
     auto b = static_cast<uint8_t>((length >> (7 * i)) & 0x7F);
@@ -48,13 +48,13 @@ ErrorCode write_length(MediaFile* file, uint32_t length) {
 }
 
 // Size of a whole descriptor (tag, length, body).
-uint32_t descriptor_size(MediaFile* file, uint32_t body) { return 1 + descriptor_length_bytes(file, body) + body; }
+uint32_t descriptor_size(BoxFile* file, uint32_t body) { return 1 + descriptor_length_bytes(file, body) + body; }
 
-uint32_t decoder_info_size(MediaFile* file, const EsDescriptorRecord* e) {
+uint32_t decoder_info_size(BoxFile* file, const EsDescriptorRecord* e) {
   return e->decoder_info.length > 0 ? descriptor_size(file, e->decoder_info.length) : 0;
 }
 
-uint32_t es_body_size(MediaFile* file, const EsDescriptorRecord* e) {
+uint32_t es_body_size(BoxFile* file, const EsDescriptorRecord* e) {
   uint32_t body = 3;
   if (e->streamDependenceFlag) body += 2;
   if (e->URL_Flag) body += 1 + e->URLlength;
@@ -85,7 +85,7 @@ void set_predefined_fields(EsDescriptorRecord* e) {
   }
 }
 
-ErrorCode read_sl_config(MediaFile* file, const BoxHeader* header, EsDescriptorRecord* e) {
+ErrorCode read_sl_config(BoxFile* file, const BoxHeader* header, EsDescriptorRecord* e) {
   VT_TRY(expect_tag(file, header, kSlConfigTag, "SL config descriptor tag is not 6"));
   uint32_t length = 0;
   VT_TRY(read_length(file, header, &length));
@@ -141,7 +141,7 @@ ErrorCode read_sl_config(MediaFile* file, const BoxHeader* header, EsDescriptorR
 
 }  // namespace
 
-uint32_t descriptor_length_bytes(MediaFile* file, uint32_t length) {
+uint32_t descriptor_length_bytes(BoxFile* file, uint32_t length) {
   if (long_lengths(file)) return 4;
   if (length < (1u << 7)) return 1;
   if (length < (1u << 14)) return 2;
@@ -162,7 +162,7 @@ void esds_release(EsDescriptorRecord* esds) {
   block_release(&esds->decoder_info);
 }
 
-ErrorCode esds_read(MediaFile* file, const BoxHeader* header, EsDescriptorRecord* e) {
+ErrorCode esds_read(BoxFile* file, const BoxHeader* header, EsDescriptorRecord* e) {
   if (file == nullptr || header == nullptr || e == nullptr) return ErrorCode::BadArgument;
   if (!box_has(file, header, 4)) return malformed(file, "'esds' shorter than its version and flags");
   e->version = read_u8(file);
@@ -229,7 +229,7 @@ ErrorCode esds_read(MediaFile* file, const BoxHeader* header, EsDescriptorRecord
   return read_sl_config(file, header, e);
 }
 
-ErrorCode esds_write(MediaFile* file, const EsDescriptorRecord* e) {
+ErrorCode esds_write(BoxFile* file, const EsDescriptorRecord* e) {
   if (file == nullptr || e == nullptr) return ErrorCode::BadArgument;
   VT_TRY(write_u8(file, e->version));
   VT_TRY(write_u24be(file, e->flags));
@@ -268,7 +268,7 @@ ErrorCode esds_write(MediaFile* file, const EsDescriptorRecord* e) {
   return write_u8(file, 2);
 }
 
-uint64_t esds_size(MediaFile* file, const EsDescriptorRecord* e) {
+uint64_t esds_size(BoxFile* file, const EsDescriptorRecord* e) {
   if (e == nullptr) return 0;
   return 4 + descriptor_size(file, es_body_size(file, e));
 }

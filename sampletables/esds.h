@@ -3,7 +3,7 @@
 // decoder configuration, decoder specific information and SL configuration.
 #include <cstdint>
 
-#include "sampletables/owned_block.h"
+#include "boxes/owned_block.h"
 
 namespace vantorel {
 
@@ -60,11 +60,11 @@ void esds_init(EsDescriptorRecord* esds);
 void esds_release(EsDescriptorRecord* esds);
 // Reads the payload after the box header. A descriptor length written in all
 // four bytes sets kFlagLongDescriptorLengths on the file.
-ErrorCode esds_read(MediaFile* file, const BoxHeader* header, EsDescriptorRecord* esds);
+ErrorCode esds_read(BoxFile* file, const BoxHeader* header, EsDescriptorRecord* esds);
 // Writes the payload; descriptor lengths take four bytes each when the file
 // being written has kFlagLongDescriptorLengths, else the fewest bytes.
-ErrorCode esds_write(MediaFile* file, const EsDescriptorRecord* esds);
-uint64_t esds_size(MediaFile* file, const EsDescriptorRecord* esds);
+ErrorCode esds_write(BoxFile* file, const EsDescriptorRecord* esds);
+uint64_t esds_size(BoxFile* file, const EsDescriptorRecord* esds);
 
 // Replaces the decoder specific information with `count` zero bytes and hands
 // them out to be filled; a count of 0 leaves none (and *out null).
@@ -73,6 +73,6 @@ ErrorCode esds_set_decoder_info(EsDescriptorRecord* esds, uint32_t count, uint8_
 ErrorCode esds_copy_decoder_info(EsDescriptorRecord* esds, const uint8_t* bytes, uint32_t count);
 
 // Bytes an expandable descriptor length takes when written to `file`.
-uint32_t descriptor_length_bytes(MediaFile* file, uint32_t length);
+uint32_t descriptor_length_bytes(BoxFile* file, uint32_t length);
 
 }  // namespace vantorel

@@ -11,20 +11,20 @@ namespace vantorel {
 
 namespace {
 
-template <class R, ErrorCode (*Read)(MediaFile*, const BoxHeader*, R*)>
-ErrorCode read_as(MediaFile* f, const BoxHeader* h, void* r, FourCC) {
+template <class R, ErrorCode (*Read)(BoxFile*, const BoxHeader*, R*)>
+ErrorCode read_as(BoxFile* f, const BoxHeader* h, void* r, FourCC) {
   return Read(f, h, static_cast<R*>(r));
 }
-template <class R, ErrorCode (*Write)(MediaFile*, const R*)>
-ErrorCode write_as(MediaFile* f, const void* r, FourCC) {
+template <class R, ErrorCode (*Write)(BoxFile*, const R*)>
+ErrorCode write_as(BoxFile* f, const void* r, FourCC) {
   return Write(f, static_cast<const R*>(r));
 }
-template <class R, uint64_t (*Size)(MediaFile*, const R*)>
-uint64_t size_as(MediaFile* f, const void* r, FourCC) {
+template <class R, uint64_t (*Size)(BoxFile*, const R*)>
+uint64_t size_as(BoxFile* f, const void* r, FourCC) {
   return Size(f, static_cast<const R*>(r));
 }
 template <uint64_t N>
-uint64_t fixed_size(MediaFile*, const void*, FourCC) {
+uint64_t fixed_size(BoxFile*, const void*, FourCC) {
   return N;
 }
 template <class R, void (*Op)(R*)>
@@ -33,13 +33,13 @@ void record_op(void* r) {
 }
 
 // 'dac3' takes its 2-byte form inside "sac3" entries.
-ErrorCode dac3_read_op(MediaFile* f, const BoxHeader* h, void* r, FourCC format) {
+ErrorCode dac3_read_op(BoxFile* f, const BoxHeader* h, void* r, FourCC format) {
   return dac3_read(f, h, static_cast<Dac3Record*>(r), format == "sac3");
 }
-ErrorCode dac3_write_op(MediaFile* f, const void* r, FourCC format) {
+ErrorCode dac3_write_op(BoxFile* f, const void* r, FourCC format) {
   return dac3_write(f, static_cast<const Dac3Record*>(r), format == "sac3");
 }
-uint64_t dac3_size_op(MediaFile* f, const void* r, FourCC format) {
+uint64_t dac3_size_op(BoxFile* f, const void* r, FourCC format) {
   return dac3_size(f, static_cast<const Dac3Record*>(r), format == "sac3");
 }
 
@@ -131,7 +131,7 @@ void set_defaults(void* entry, uint32_t layout) {
   }
 }
 
-void* entry_of(MediaFile*, TrackBoxes* track, uint32_t index, uint32_t* layout) {
+void* entry_of(BoxFile*, TrackBoxes* track, uint32_t index, uint32_t* layout) {
   *layout = kLayoutNone;
   SampleDescriptionTable* t = table_of(track);
   if (t == nullptr) return nullptr;
@@ -225,7 +225,7 @@ void* table_entry(SampleDescriptionTable* t, uint32_t index) {
   }
 }
 
-ErrorCode stsd_add_entry(MediaFile* file, TrackBoxes* track, uint32_t handler_kind) {
+ErrorCode stsd_add_entry(BoxFile* file, TrackBoxes* track, uint32_t handler_kind) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
   SampleDescriptionTable* t = table_of(track);
   if (t == nullptr) return ErrorCode::BadArgument;
@@ -264,7 +264,7 @@ ErrorCode stsd_add_entry(MediaFile* file, TrackBoxes* track, uint32_t handler_ki
   return ErrorCode::Ok;
 }
 
-ErrorCode stsd_remove_entry(MediaFile* file, TrackBoxes* track, uint32_t index) {
+ErrorCode stsd_remove_entry(BoxFile* file, TrackBoxes* track, uint32_t index) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
   SampleDescriptionTable* t = table_of(track);
   void* entry = table_entry(t, index);
@@ -280,25 +280,25 @@ ErrorCode stsd_remove_entry(MediaFile* file, TrackBoxes* track, uint32_t index) 
   return ErrorCode::Ok;
 }
 
-VisualSampleEntry* visual_entry(MediaFile* file, TrackBoxes* track, uint32_t index) {
+VisualSampleEntry* visual_entry(BoxFile* file, TrackBoxes* track, uint32_t index) {
   uint32_t layout = kLayoutNone;
   void* e = entry_of(file, track, index, &layout);
   return layout == kLayoutVisual ? static_cast<VisualSampleEntry*>(e) : nullptr;
 }
 
-SoundSampleEntry* sound_entry(MediaFile* file, TrackBoxes* track, uint32_t index) {
+SoundSampleEntry* sound_entry(BoxFile* file, TrackBoxes* track, uint32_t index) {
   uint32_t layout = kLayoutNone;
   void* e = entry_of(file, track, index, &layout);
   return layout == kLayoutSound ? static_cast<SoundSampleEntry*>(e) : nullptr;
 }
 
-GenericSampleEntry* generic_entry(MediaFile* file, TrackBoxes* track, uint32_t index) {
+GenericSampleEntry* generic_entry(BoxFile* file, TrackBoxes* track, uint32_t index) {
   uint32_t layout = kLayoutNone;
   void* e = entry_of(file, track, index, &layout);
   return layout == kLayoutGeneric ? static_cast<GenericSampleEntry*>(e) : nullptr;
 }
 
-ErrorCode entry_add_config(MediaFile* file, TrackBoxes* track, uint32_t index, ConfigBoxId id) {
+ErrorCode entry_add_config(BoxFile* file, TrackBoxes* track, uint32_t index, ConfigBoxId id) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
   uint32_t layout = kLayoutNone;
   void* entry = entry_of(file, track, index, &layout);
@@ -307,7 +307,7 @@ ErrorCode entry_add_config(MediaFile* file, TrackBoxes* track, uint32_t index, C
   return config_create(entry, layout, row, nullptr);
 }
 
-ErrorCode entry_remove_config(MediaFile* file, TrackBoxes* track, uint32_t index, ConfigBoxId id) {
+ErrorCode entry_remove_config(BoxFile* file, TrackBoxes* track, uint32_t index, ConfigBoxId id) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
   uint32_t layout = kLayoutNone;
   void* entry = entry_of(file, track, index, &layout);
@@ -317,14 +317,14 @@ ErrorCode entry_remove_config(MediaFile* file, TrackBoxes* track, uint32_t index
   return ErrorCode::Ok;
 }
 
-void* entry_config(MediaFile* file, TrackBoxes* track, uint32_t index, ConfigBoxId id) {
+void* entry_config(BoxFile* file, TrackBoxes* track, uint32_t index, ConfigBoxId id) {
   uint32_t layout = kLayoutNone;
   void* entry = entry_of(file, track, index, &layout);
   void** slot = config_slot(entry, layout, config_row(id));
   return slot != nullptr ? *slot : nullptr;
 }
 
-EsDescriptorRecord* entry_esds(MediaFile* file, TrackBoxes* track, uint32_t index) {
+EsDescriptorRecord* entry_esds(BoxFile* file, TrackBoxes* track, uint32_t index) {
   return static_cast<EsDescriptorRecord*>(entry_config(file, track, index, ConfigBoxId::Esds));
 }
 

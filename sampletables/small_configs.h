@@ -4,7 +4,7 @@
 // 'damr' and 'dawp'. Each record mirrors its fields; a new one is zero.
 #include <cstdint>
 
-#include "sampletables/owned_block.h"
+#include "boxes/owned_block.h"
 
 namespace vantorel {
 
@@ -52,18 +52,18 @@ struct PresenceRecord {
 
 // Payload operations; the uuid box's payload is its 32-bit value (the
 // extended type belongs to the header).
-ErrorCode btrt_read(MediaFile* file, const BoxHeader* header, BtrtRecord* r);
-ErrorCode btrt_write(MediaFile* file, const BtrtRecord* r);
-ErrorCode d263_read(MediaFile* file, const BoxHeader* header, D263Record* r);
-ErrorCode d263_write(MediaFile* file, const D263Record* r);
-ErrorCode fiel_read(MediaFile* file, const BoxHeader* header, FielRecord* r);
-ErrorCode fiel_write(MediaFile* file, const FielRecord* r);
-ErrorCode uuid_extension_read(MediaFile* file, const BoxHeader* header, UuidExtensionRecord* r);
-ErrorCode uuid_extension_write(MediaFile* file, const UuidExtensionRecord* r);
-ErrorCode damr_read(MediaFile* file, const BoxHeader* header, DamrRecord* r);
-ErrorCode damr_write(MediaFile* file, const DamrRecord* r);
-ErrorCode dawp_read(MediaFile* file, const BoxHeader* header, DawpRecord* r);
-ErrorCode dawp_write(MediaFile* file, const DawpRecord* r);
+ErrorCode btrt_read(BoxFile* file, const BoxHeader* header, BtrtRecord* r);
+ErrorCode btrt_write(BoxFile* file, const BtrtRecord* r);
+ErrorCode d263_read(BoxFile* file, const BoxHeader* header, D263Record* r);
+ErrorCode d263_write(BoxFile* file, const D263Record* r);
+ErrorCode fiel_read(BoxFile* file, const BoxHeader* header, FielRecord* r);
+ErrorCode fiel_write(BoxFile* file, const FielRecord* r);
+ErrorCode uuid_extension_read(BoxFile* file, const BoxHeader* header, UuidExtensionRecord* r);
+ErrorCode uuid_extension_write(BoxFile* file, const UuidExtensionRecord* r);
+ErrorCode damr_read(BoxFile* file, const BoxHeader* header, DamrRecord* r);
+ErrorCode damr_write(BoxFile* file, const DamrRecord* r);
+ErrorCode dawp_read(BoxFile* file, const BoxHeader* header, DawpRecord* r);
+ErrorCode dawp_write(BoxFile* file, const DawpRecord* r);
 
 constexpr uint64_t kBtrtSize = 12;
 constexpr uint64_t kD263Size = 7;

@@ -8,11 +8,11 @@
 
 namespace vantorel {
 
-void stbl_release(MediaFile* file, void* context) { remove_all_children(file, context, &kStblList); }
+void stbl_release(BoxFile* file, void* context) { remove_all_children(file, context, level_list(file, BoxLevel::Stbl)); }
 
-ErrorCode stbl_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode stbl_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
-  VT_TRY(read_children(file, header, context, &kStblList, nullptr));
+  VT_TRY(read_children(file, header, context, level_list(file, BoxLevel::Stbl), nullptr));
   if (file->mode == kOpenInspect) return ErrorCode::Ok;
   // QuickTime PCM counted one sample per frame becomes one sample per chunk.
   auto* track = static_cast<TrackBoxes*>(context);
@@ -25,11 +25,11 @@ ErrorCode stbl_read(MediaFile* file, const BoxHeader* header, void* context) {
   return sound_tables_per_chunk(file, track, &format);
 }
 
-ErrorCode stbl_write(MediaFile* file, void* context) {
+ErrorCode stbl_write(BoxFile* file, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   auto* track = static_cast<TrackBoxes*>(context);
   // The rows with a write operation: stsd, stts, ctts, stsc, stsz.
-  VT_TRY(write_children(file, context, &kStblList));
+  VT_TRY(write_children(file, context, level_list(file, BoxLevel::Stbl)));
   if (track_record<ChunkOffsetTable>(track, BoxTypeId::Stco) != nullptr) {
     FourCC type = FourCC::of(chunk_offsets_need_64bit(track) ? "co64" : "stco");
     VT_TRY(write_box(file, type, nullptr, stco_size(file, context), chunk_offsets_write, context));
@@ -39,10 +39,10 @@ ErrorCode stbl_write(MediaFile* file, void* context) {
   return ErrorCode::Ok;
 }
 
-uint64_t stbl_size(MediaFile* file, void* context) {
+uint64_t stbl_size(BoxFile* file, void* context) {
   // The 'stco' and 'stss' rows have size operations, so the list's size
   // counts them (and the chunk offsets at their written width) already.
-  return children_size(file, context, &kStblList);
+  return children_size(file, context, level_list(file, BoxLevel::Stbl));
 }
 
 }  // namespace vantorel

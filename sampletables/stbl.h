@@ -7,9 +7,9 @@
 
 namespace vantorel {
 
-void stbl_release(MediaFile* file, void* context);
-ErrorCode stbl_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode stbl_write(MediaFile* file, void* context);
-uint64_t stbl_size(MediaFile* file, void* context);
+void stbl_release(BoxFile* file, void* context);
+ErrorCode stbl_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode stbl_write(BoxFile* file, void* context);
+uint64_t stbl_size(BoxFile* file, void* context);
 
 }  // namespace vantorel

@@ -20,7 +20,7 @@ bool needs_64bit(const ChunkOffsetTable* t) {
   return false;
 }
 
-ErrorCode read_offsets(MediaFile* file, const BoxHeader* header, void* context, uint32_t width) {
+ErrorCode read_offsets(BoxFile* file, const BoxHeader* header, void* context, uint32_t width) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
   ChunkOffsetTable* t = stco_of(context);
   if (t == nullptr) return ErrorCode::Missing;
@@ -47,26 +47,26 @@ ErrorCode read_offsets(MediaFile* file, const BoxHeader* header, void* context, 
 
 }  // namespace
 
-void stco_release(MediaFile*, void* context) {
+void stco_release(BoxFile*, void* context) {
   ChunkOffsetTable* t = stco_of(context);
   if (t != nullptr) t->offsets.release();
 }
 
-ErrorCode stco_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode stco_read(BoxFile* file, const BoxHeader* header, void* context) {
   return read_offsets(file, header, context, 4);
 }
 
-ErrorCode co64_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode co64_read(BoxFile* file, const BoxHeader* header, void* context) {
   return read_offsets(file, header, context, 8);
 }
 
-uint64_t stco_size(MediaFile*, void* context) {
+uint64_t stco_size(BoxFile*, void* context) {
   ChunkOffsetTable* t = stco_of(context);
   if (t == nullptr) return 0;
   return 8 + (needs_64bit(t) ? 8 : 4) * uint64_t{t->offsets.count};
 }
 
-ErrorCode chunk_offsets_write(MediaFile* file, void* context) {
+ErrorCode chunk_offsets_write(BoxFile* file, void* context) {
   if (file == nullptr) return ErrorCode::BadArgument;
   ChunkOffsetTable* t = stco_of(context);
   if (t == nullptr) return ErrorCode::Missing;
@@ -79,7 +79,7 @@ ErrorCode chunk_offsets_write(MediaFile* file, void* context) {
 
 bool chunk_offsets_need_64bit(TrackBoxes* track) { return needs_64bit(stco_of(track)); }
 
-ErrorCode stco_append(MediaFile* file, TrackBoxes* track, uint64_t offset) {
+ErrorCode stco_append(BoxFile* file, TrackBoxes* track, uint64_t offset) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
   ChunkOffsetTable* t = stco_of(track);
   if (t == nullptr) return ErrorCode::BadArgument;

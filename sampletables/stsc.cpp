@@ -22,12 +22,12 @@ bool first_chunk_fits(const SampleToChunkTable* t, uint32_t i, uint64_t chunk_co
 
 }  // namespace
 
-void stsc_release(MediaFile*, void* context) {
+void stsc_release(BoxFile*, void* context) {
   SampleToChunkTable* t = stsc_of(context);
   if (t != nullptr) t->entries.release();
 }
 
-ErrorCode stsc_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode stsc_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
   SampleToChunkTable* t = stsc_of(context);
   if (t == nullptr) return ErrorCode::Missing;
@@ -35,20 +35,20 @@ ErrorCode stsc_read(MediaFile* file, const BoxHeader* header, void* context) {
   return read_word_table(file, header, &t->version, &t->flags, &t->entries, "'stsc' entry count larger than the box");
 }
 
-ErrorCode stsc_write(MediaFile* file, void* context) {
+ErrorCode stsc_write(BoxFile* file, void* context) {
   if (file == nullptr) return ErrorCode::BadArgument;
   SampleToChunkTable* t = stsc_of(context);
   if (t == nullptr) return ErrorCode::Missing;
   return write_word_table(file, t->version, t->flags, t->entries);
 }
 
-uint64_t stsc_size(MediaFile*, void* context) {
+uint64_t stsc_size(BoxFile*, void* context) {
   SampleToChunkTable* t = stsc_of(context);
   if (t == nullptr) return 0;
   return word_table_size(t->entries);
 }
 
-ErrorCode stsc_append(MediaFile* file, TrackBoxes* track, uint32_t first_chunk, uint32_t samples_per_chunk,
+ErrorCode stsc_append(BoxFile* file, TrackBoxes* track, uint32_t first_chunk, uint32_t samples_per_chunk,
                       uint32_t sample_description_index) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
   SampleToChunkTable* t = stsc_of(track);
@@ -56,7 +56,7 @@ ErrorCode stsc_append(MediaFile* file, TrackBoxes* track, uint32_t first_chunk, 
   return t->entries.append_doubling(SampleToChunkEntry{first_chunk, samples_per_chunk, sample_description_index});
 }
 
-ErrorCode stsc_check(MediaFile* file, const SampleToChunkTable* table, uint64_t chunk_count, uint64_t samples) {
+ErrorCode stsc_check(BoxFile* file, const SampleToChunkTable* table, uint64_t chunk_count, uint64_t samples) {
   if (table == nullptr) return ErrorCode::BadArgument;
   if (table->entries.count == 0)
     return samples == 0 ? ErrorCode::Ok : malformed(file, "'stsc' without entries for a track with samples");
@@ -66,7 +66,7 @@ ErrorCode stsc_check(MediaFile* file, const SampleToChunkTable* table, uint64_t 
   return ErrorCode::Ok;
 }
 
-ErrorCode stsc_locate(MediaFile* file, TrackBoxes* track, uint32_t k, ChunkPosition* out) {
+ErrorCode stsc_locate(BoxFile* file, TrackBoxes* track, uint32_t k, ChunkPosition* out) {
   if (file == nullptr || track == nullptr || out == nullptr) return ErrorCode::BadArgument;
   std::memset(out, 0, sizeof *out);
   if (k == 0) return ErrorCode::BadArgument;

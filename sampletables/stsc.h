@@ -18,13 +18,13 @@ struct SampleToChunkTable {
   GrowArray<SampleToChunkEntry> entries;
 };
 
-void stsc_release(MediaFile* file, void* context);
-ErrorCode stsc_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode stsc_write(MediaFile* file, void* context);
-uint64_t stsc_size(MediaFile* file, void* context);
+void stsc_release(BoxFile* file, void* context);
+ErrorCode stsc_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode stsc_write(BoxFile* file, void* context);
+uint64_t stsc_size(BoxFile* file, void* context);
 
 // Appends one entry, never merging. 10 without a table, 2 out of memory.
-ErrorCode stsc_append(MediaFile* file, TrackBoxes* track, uint32_t first_chunk, uint32_t samples_per_chunk,
+ErrorCode stsc_append(BoxFile* file, TrackBoxes* track, uint32_t first_chunk, uint32_t samples_per_chunk,
                       uint32_t sample_description_index);
 
 // Where a sample lies in the chunks.
@@ -39,11 +39,11 @@ struct ChunkPosition {
 // without a table; 6 when the table has no entries, its first chunks do not
 // increase or pass the chunk count, or sample k lies beyond the last chunk.
 // Chunks of 0 samples are stepped over.
-ErrorCode stsc_locate(MediaFile* file, TrackBoxes* track, uint32_t k, ChunkPosition* out);
+ErrorCode stsc_locate(BoxFile* file, TrackBoxes* track, uint32_t k, ChunkPosition* out);
 
 // Checks the run structure against `chunk_count` chunks (none64 when there is
 // no chunk table): at least one entry when `samples` is not 0, first chunks
 // from 1 up, strictly increasing and within the chunk count. 6 otherwise.
-ErrorCode stsc_check(MediaFile* file, const SampleToChunkTable* table, uint64_t chunk_count, uint64_t samples);
+ErrorCode stsc_check(BoxFile* file, const SampleToChunkTable* table, uint64_t chunk_count, uint64_t samples);
 
 }  // namespace vantorel

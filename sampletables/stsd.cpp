@@ -49,13 +49,13 @@ struct ChildScan {
   bool configured;
 };
 
-ErrorCode fail_here(MediaFile* file, ErrorCode e) {
+ErrorCode fail_here(BoxFile* file, ErrorCode e) {
   locate_failure(file);
   pop_box_path(file);
   return e;
 }
 
-ErrorCode read_codec_data(MediaFile* file, const BoxHeader* child, ChildScan* scan) {
+ErrorCode read_codec_data(BoxFile* file, const BoxHeader* child, ChildScan* scan) {
   const ConfigRow* row = config_row(ConfigBoxId::Esds);
   void** slot = config_slot(scan->entry, scan->layout, row);
   if (slot == nullptr || *slot != nullptr) return ErrorCode::Ok;  // the first configuration wins
@@ -69,7 +69,7 @@ ErrorCode read_codec_data(MediaFile* file, const BoxHeader* child, ChildScan* sc
 
 // Reads the child boxes of an entry up to `end`. A sound entry's 'wave' is
 // entered as if its children were the entry's own.
-ErrorCode read_entry_children(MediaFile* file, uint64_t end, ChildScan* scan, uint32_t wave_depth) {
+ErrorCode read_entry_children(BoxFile* file, uint64_t end, ChildScan* scan, uint32_t wave_depth) {
   while (!io_failed(file)) {
     uint64_t at = file_tell(file);
     if (at >= end || end - at < kMinEntryBox) break;
@@ -110,12 +110,12 @@ ErrorCode read_entry_children(MediaFile* file, uint64_t end, ChildScan* scan, ui
 }
 
 // The bytes from `from` to the entry's end, kept when nothing configured it.
-ErrorCode read_opaque(MediaFile* file, const BoxHeader* entry, uint64_t from, OwnedBlock* block) {
+ErrorCode read_opaque(BoxFile* file, const BoxHeader* entry, uint64_t from, OwnedBlock* block) {
   VT_TRY(file_seek(file, from));
   return block_read_rest(file, entry, block, "sample entry extension larger than 16 MiB");
 }
 
-ErrorCode read_visual(MediaFile* file, const BoxHeader* h, VisualSampleEntry* v) {
+ErrorCode read_visual(BoxFile* file, const BoxHeader* h, VisualSampleEntry* v) {
   if (!box_has(file, h, kVisualFixed)) return malformed(file, "visual sample entry shorter than its fixed fields");
   v->format = h->type;
   file_skip(file, 6);
@@ -150,7 +150,7 @@ uint32_t whole_rate(uint64_t bits) {
   return static_cast<uint32_t>(rate);
 }
 
-ErrorCode read_sound(MediaFile* file, const BoxHeader* h, SoundSampleEntry* s) {
+ErrorCode read_sound(BoxFile* file, const BoxHeader* h, SoundSampleEntry* s) {
   if (!box_has(file, h, kSoundFixed)) return malformed(file, "sound sample entry shorter than its fixed fields");
   s->format = h->type;
   file_skip(file, 6);
@@ -193,7 +193,7 @@ ErrorCode read_sound(MediaFile* file, const BoxHeader* h, SoundSampleEntry* s) {
   return ErrorCode::Ok;
 }
 
-ErrorCode read_generic(MediaFile* file, const BoxHeader* h, GenericSampleEntry* g) {
+ErrorCode read_generic(BoxFile* file, const BoxHeader* h, GenericSampleEntry* g) {
   if (!box_has(file, h, kGenericFixed)) return malformed(file, "sample entry shorter than 8 bytes");
   g->format = h->type;
   file_skip(file, 6);
@@ -203,7 +203,7 @@ ErrorCode read_generic(MediaFile* file, const BoxHeader* h, GenericSampleEntry* 
   return read_entry_children(file, h->end, &scan, 0);
 }
 
-ErrorCode read_hint(MediaFile* file, const BoxHeader* h, HintSampleEntry* e) {
+ErrorCode read_hint(BoxFile* file, const BoxHeader* h, HintSampleEntry* e) {
   if (!box_has(file, h, kGenericFixed)) return malformed(file, "sample entry shorter than 8 bytes");
   e->format = h->type;
   file_skip(file, 6);
@@ -212,7 +212,7 @@ ErrorCode read_hint(MediaFile* file, const BoxHeader* h, HintSampleEntry* e) {
   return block_read_rest(file, h, &e->opaque, "hint sample entry larger than 16 MiB");
 }
 
-ErrorCode read_entry(MediaFile* file, const BoxHeader* h, SampleDescriptionTable* t) {
+ErrorCode read_entry(BoxFile* file, const BoxHeader* h, SampleDescriptionTable* t) {
   void* entry = table_entry(t, t->entry_count - 1);
   switch (t->layout) {
     case kLayoutVisual: return read_visual(file, h, static_cast<VisualSampleEntry*>(entry));
@@ -230,12 +230,12 @@ struct ConfigWrite {
   FourCC format;
 };
 
-ErrorCode config_payload(MediaFile* file, void* context) {
+ErrorCode config_payload(BoxFile* file, void* context) {
   auto* w = static_cast<ConfigWrite*>(context);
   return w->row->write(file, w->record, w->format);
 }
 
-uint64_t configs_size(MediaFile* file, void* entry, uint32_t layout, FourCC format) {
+uint64_t configs_size(BoxFile* file, void* entry, uint32_t layout, FourCC format) {
   uint64_t total = 0;
   ConfigOrder order = config_write_order(layout);
   for (uint32_t i = 0; i < order.count; ++i) {
@@ -247,7 +247,7 @@ uint64_t configs_size(MediaFile* file, void* entry, uint32_t layout, FourCC form
   return total;
 }
 
-ErrorCode write_configs(MediaFile* file, void* entry, uint32_t layout, FourCC format) {
+ErrorCode write_configs(BoxFile* file, void* entry, uint32_t layout, FourCC format) {
   ConfigOrder order = config_write_order(layout);
   for (uint32_t i = 0; i < order.count; ++i) {
     const ConfigRow* row = config_row(order.ids[i]);
@@ -275,7 +275,7 @@ uint64_t sound_extra_size(const SoundSampleEntry* s) {
   }
 }
 
-uint64_t entry_payload_size(MediaFile* file, void* entry, uint32_t layout) {
+uint64_t entry_payload_size(BoxFile* file, void* entry, uint32_t layout) {
   switch (layout) {
     case kLayoutVisual: {
       auto* v = static_cast<VisualSampleEntry*>(entry);
@@ -302,7 +302,7 @@ FourCC entry_format(void* entry, uint32_t layout) {
   }
 }
 
-ErrorCode write_visual(MediaFile* file, const VisualSampleEntry* v) {
+ErrorCode write_visual(BoxFile* file, const VisualSampleEntry* v) {
   VT_TRY(write_zeros(file, 6));
   VT_TRY(write_u16be(file, v->data_reference_index));
   VT_TRY(write_u16be(file, v->version));
@@ -321,7 +321,7 @@ ErrorCode write_visual(MediaFile* file, const VisualSampleEntry* v) {
   return write_u16be(file, static_cast<uint16_t>(v->color_table_id));
 }
 
-ErrorCode write_sound(MediaFile* file, const SoundSampleEntry* s) {
+ErrorCode write_sound(BoxFile* file, const SoundSampleEntry* s) {
   uint16_t version = written_version(s);
   VT_TRY(write_zeros(file, 6));
   VT_TRY(write_u16be(file, s->data_reference_index));
@@ -351,7 +351,7 @@ struct EntryWrite {
   uint32_t layout;
 };
 
-ErrorCode entry_payload(MediaFile* file, void* context) {
+ErrorCode entry_payload(BoxFile* file, void* context) {
   auto* w = static_cast<EntryWrite*>(context);
   switch (w->layout) {
     case kLayoutVisual: {
@@ -381,7 +381,7 @@ ErrorCode entry_payload(MediaFile* file, void* context) {
 
 }  // namespace
 
-void stsd_release(MediaFile*, void* context) {
+void stsd_release(BoxFile*, void* context) {
   SampleDescriptionTable* t = table_of(context);
   if (t == nullptr) return;
   for (uint32_t i = 0; i < t->entry_count; ++i) entry_release(table_entry(t, i), t->layout);
@@ -393,7 +393,7 @@ void stsd_release(MediaFile*, void* context) {
   t->layout = kLayoutNone;
 }
 
-ErrorCode stsd_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode stsd_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
   auto* track = static_cast<TrackBoxes*>(context);
   SampleDescriptionTable* t = table_of(track);
@@ -436,7 +436,7 @@ ErrorCode stsd_read(MediaFile* file, const BoxHeader* header, void* context) {
   return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
 }
 
-ErrorCode stsd_write(MediaFile* file, void* context) {
+ErrorCode stsd_write(BoxFile* file, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   SampleDescriptionTable* t = table_of(context);
   if (t == nullptr) return ErrorCode::Missing;
@@ -453,7 +453,7 @@ ErrorCode stsd_write(MediaFile* file, void* context) {
   return ErrorCode::Ok;
 }
 
-uint64_t stsd_size(MediaFile* file, void* context) {
+uint64_t stsd_size(BoxFile* file, void* context) {
   SampleDescriptionTable* t = table_of(context);
   if (t == nullptr) return 0;
   uint64_t total = 8;
@@ -476,7 +476,7 @@ ErrorCode entry_bytes(TrackBoxes* track, uint32_t index, std::vector<uint8_t>* o
   SampleDescriptionTable* t = table_of(track);
   void* entry = table_entry(t, index);
   if (entry == nullptr) return ErrorCode::Missing;
-  MediaFile scratch{};
+  BoxFile scratch{};
   ScopedMemoryStream memory(&scratch);
   VT_TRY(memory.open_writable());
   EntryWrite w{entry, t->layout};

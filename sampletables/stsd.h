@@ -10,7 +10,7 @@
 #include "sampletables/dec3.h"
 #include "sampletables/dvc1.h"
 #include "sampletables/esds.h"
-#include "sampletables/owned_block.h"
+#include "boxes/owned_block.h"
 #include "sampletables/small_configs.h"
 
 namespace vantorel {
@@ -127,35 +127,35 @@ struct SampleDescriptionTable {
 };
 
 // Box-table operations; the context is the track.
-void stsd_release(MediaFile* file, void* context);
-ErrorCode stsd_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode stsd_write(MediaFile* file, void* context);
-uint64_t stsd_size(MediaFile* file, void* context);
+void stsd_release(BoxFile* file, void* context);
+ErrorCode stsd_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode stsd_write(BoxFile* file, void* context);
+uint64_t stsd_size(BoxFile* file, void* context);
 
 // Appends an entry of the layout the handler kind selects, with its defaults.
 // BadArgument without an 'stsd' record or when the table holds entries of
 // another layout.
-ErrorCode stsd_add_entry(MediaFile* file, TrackBoxes* track, uint32_t handler_kind);
+ErrorCode stsd_add_entry(BoxFile* file, TrackBoxes* track, uint32_t handler_kind);
 // Frees the entry with its configuration records and closes the gap.
-ErrorCode stsd_remove_entry(MediaFile* file, TrackBoxes* track, uint32_t index);
+ErrorCode stsd_remove_entry(BoxFile* file, TrackBoxes* track, uint32_t index);
 
 // The entry at a 0-based index, or null when there is none of that layout.
-VisualSampleEntry* visual_entry(MediaFile* file, TrackBoxes* track, uint32_t index);
-SoundSampleEntry* sound_entry(MediaFile* file, TrackBoxes* track, uint32_t index);
-GenericSampleEntry* generic_entry(MediaFile* file, TrackBoxes* track, uint32_t index);
+VisualSampleEntry* visual_entry(BoxFile* file, TrackBoxes* track, uint32_t index);
+SoundSampleEntry* sound_entry(BoxFile* file, TrackBoxes* track, uint32_t index);
+GenericSampleEntry* generic_entry(BoxFile* file, TrackBoxes* track, uint32_t index);
 
 // Creates a configuration record with its defaults: Exists when the entry has
 // one, BadArgument for an id its layout does not allow or a missing entry.
-ErrorCode entry_add_config(MediaFile* file, TrackBoxes* track, uint32_t index, ConfigBoxId id);
+ErrorCode entry_add_config(BoxFile* file, TrackBoxes* track, uint32_t index, ConfigBoxId id);
 // Frees it; an absent record is ignored.
-ErrorCode entry_remove_config(MediaFile* file, TrackBoxes* track, uint32_t index, ConfigBoxId id);
+ErrorCode entry_remove_config(BoxFile* file, TrackBoxes* track, uint32_t index, ConfigBoxId id);
 // The record, or null.
-void* entry_config(MediaFile* file, TrackBoxes* track, uint32_t index, ConfigBoxId id);
+void* entry_config(BoxFile* file, TrackBoxes* track, uint32_t index, ConfigBoxId id);
 // True when the track has at most one entry, or when every entry equals the
 // first as it would be written (with the bytes kept beside it).
 ErrorCode stsd_entries_equal(TrackBoxes* track, bool* equal);
 
 // The entry's 'esds', whatever its layout.
-EsDescriptorRecord* entry_esds(MediaFile* file, TrackBoxes* track, uint32_t index);
+EsDescriptorRecord* entry_esds(BoxFile* file, TrackBoxes* track, uint32_t index);
 
 }  // namespace vantorel

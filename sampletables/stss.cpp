@@ -12,12 +12,12 @@ SyncSampleTable* stss_of(void* context) {
 
 }  // namespace
 
-void stss_release(MediaFile*, void* context) {
+void stss_release(BoxFile*, void* context) {
   SyncSampleTable* t = stss_of(context);
   if (t != nullptr) t->samples.release();
 }
 
-ErrorCode stss_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode stss_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
   SyncSampleTable* t = stss_of(context);
   if (t == nullptr) return ErrorCode::Missing;
@@ -25,20 +25,20 @@ ErrorCode stss_read(MediaFile* file, const BoxHeader* header, void* context) {
   return read_word_table(file, header, &t->version, &t->flags, &t->samples, "'stss' entry count larger than the box");
 }
 
-uint64_t stss_size(MediaFile*, void* context) {
+uint64_t stss_size(BoxFile*, void* context) {
   SyncSampleTable* t = stss_of(context);
   if (t == nullptr) return 0;
   return word_table_size(t->samples);
 }
 
-ErrorCode sync_samples_write(MediaFile* file, void* context) {
+ErrorCode sync_samples_write(BoxFile* file, void* context) {
   if (file == nullptr) return ErrorCode::BadArgument;
   SyncSampleTable* t = stss_of(context);
   if (t == nullptr) return ErrorCode::Missing;
   return write_word_table(file, t->version, t->flags, t->samples);
 }
 
-ErrorCode stss_append(MediaFile* file, TrackBoxes* track, uint32_t sample) {
+ErrorCode stss_append(BoxFile* file, TrackBoxes* track, uint32_t sample) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
   SyncSampleTable* t = stss_of(track);
   if (t == nullptr) return ErrorCode::BadArgument;

@@ -12,14 +12,14 @@ struct SyncSampleTable {
   GrowArray<uint32_t> samples;
 };
 
-void stss_release(MediaFile* file, void* context);
-ErrorCode stss_read(MediaFile* file, const BoxHeader* header, void* context);
-uint64_t stss_size(MediaFile* file, void* context);
+void stss_release(BoxFile* file, void* context);
+ErrorCode stss_read(BoxFile* file, const BoxHeader* header, void* context);
+uint64_t stss_size(BoxFile* file, void* context);
 // Writes the payload of the "stss" box the 'stbl' writer opens.
-ErrorCode sync_samples_write(MediaFile* file, void* context);
+ErrorCode sync_samples_write(BoxFile* file, void* context);
 
 // Appends one sync sample. 1 without a table, 2 out of memory.
-ErrorCode stss_append(MediaFile* file, TrackBoxes* track, uint32_t sample);
+ErrorCode stss_append(BoxFile* file, TrackBoxes* track, uint32_t sample);
 
 // The last sync sample at or before k (the first one when all are after k);
 // k itself when k is 0 or the table is missing or empty.

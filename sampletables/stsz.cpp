@@ -11,7 +11,7 @@ SampleSizeTable* stsz_of(void* context) {
   return track_record<SampleSizeTable>(static_cast<TrackBoxes*>(context), BoxTypeId::Stsz);
 }
 
-ErrorCode read_stz2_sizes(MediaFile* file, uint32_t field_size, uint32_t* out, uint32_t count) {
+ErrorCode read_stz2_sizes(BoxFile* file, uint32_t field_size, uint32_t* out, uint32_t count) {
   uint8_t block[4096];
   uint32_t done = 0;
   if (field_size == 4) {
@@ -43,12 +43,12 @@ uint64_t sample_limit(TrackBoxes* track) {
   return t != nullptr ? t->sample_count : UINT32_MAX;
 }
 
-void stsz_release(MediaFile*, void* context) {
+void stsz_release(BoxFile*, void* context) {
   SampleSizeTable* t = stsz_of(context);
   if (t != nullptr) t->sizes.release();
 }
 
-ErrorCode stsz_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode stsz_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
   SampleSizeTable* t = stsz_of(context);
   if (t == nullptr) return ErrorCode::Missing;
@@ -74,7 +74,7 @@ ErrorCode stsz_read(MediaFile* file, const BoxHeader* header, void* context) {
   return ErrorCode::Ok;
 }
 
-ErrorCode stz2_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode stz2_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
   SampleSizeTable* t = stsz_of(context);
   if (t == nullptr) return ErrorCode::Missing;
@@ -100,7 +100,7 @@ ErrorCode stz2_read(MediaFile* file, const BoxHeader* header, void* context) {
   return ErrorCode::Ok;
 }
 
-ErrorCode stsz_write(MediaFile* file, void* context) {
+ErrorCode stsz_write(BoxFile* file, void* context) {
   if (file == nullptr) return ErrorCode::BadArgument;
   SampleSizeTable* t = stsz_of(context);
   if (t == nullptr) return ErrorCode::Missing;
@@ -117,13 +117,13 @@ ErrorCode stsz_write(MediaFile* file, void* context) {
   return write_u32_block(file, nullptr, t->sample_count - listed);
 }
 
-uint64_t stsz_size(MediaFile*, void* context) {
+uint64_t stsz_size(BoxFile*, void* context) {
   SampleSizeTable* t = stsz_of(context);
   if (t == nullptr) return 0;
   return t->sample_size != 0 ? 12 : 12 + 4 * uint64_t{t->sample_count};
 }
 
-ErrorCode stsz_append(MediaFile* file, TrackBoxes* track, uint32_t s, uint32_t n) {
+ErrorCode stsz_append(BoxFile* file, TrackBoxes* track, uint32_t s, uint32_t n) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
   SampleSizeTable* t = stsz_of(track);
   if (t == nullptr) return ErrorCode::BadArgument;

@@ -17,17 +17,17 @@ struct SampleSizeTable {
 // True when the table lists one size per sample.
 inline bool stsz_is_listed(const SampleSizeTable* t) { return t != nullptr && t->sizes.items != nullptr; }
 
-void stsz_release(MediaFile* file, void* context);
-ErrorCode stsz_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode stsz_write(MediaFile* file, void* context);
-uint64_t stsz_size(MediaFile* file, void* context);
+void stsz_release(BoxFile* file, void* context);
+ErrorCode stsz_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode stsz_write(BoxFile* file, void* context);
+uint64_t stsz_size(BoxFile* file, void* context);
 // Reads the compact form into the same record; written back as 'stsz'.
-ErrorCode stz2_read(MediaFile* file, const BoxHeader* header, void* context);
+ErrorCode stz2_read(BoxFile* file, const BoxHeader* header, void* context);
 
 // Records n further samples of size s, staying in constant-size mode while
 // every sample has one size. 1 without a table, 2 out of memory or past
 // 2^32 - 1 samples (the table unchanged). n = 0 adds nothing.
-ErrorCode stsz_append(MediaFile* file, TrackBoxes* track, uint32_t s, uint32_t n);
+ErrorCode stsz_append(BoxFile* file, TrackBoxes* track, uint32_t s, uint32_t n);
 
 // Size of sample i (0-based); 0 when i is beyond the table or without one.
 uint32_t stsz_sample_size(const SampleSizeTable* table, uint32_t i);

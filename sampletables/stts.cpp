@@ -28,12 +28,12 @@ uint64_t sum_of_first(const TimeToSampleTable* t, uint64_t samples) {
 
 }  // namespace
 
-void stts_release(MediaFile*, void* context) {
+void stts_release(BoxFile*, void* context) {
   TimeToSampleTable* t = stts_of(context);
   if (t != nullptr) t->entries.release();
 }
 
-ErrorCode stts_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode stts_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
   TimeToSampleTable* t = stts_of(context);
   if (t == nullptr) return ErrorCode::Missing;
@@ -41,20 +41,20 @@ ErrorCode stts_read(MediaFile* file, const BoxHeader* header, void* context) {
   return read_word_table(file, header, &t->version, &t->flags, &t->entries, "'stts' entry count larger than the box");
 }
 
-ErrorCode stts_write(MediaFile* file, void* context) {
+ErrorCode stts_write(BoxFile* file, void* context) {
   if (file == nullptr) return ErrorCode::BadArgument;
   TimeToSampleTable* t = stts_of(context);
   if (t == nullptr) return ErrorCode::Missing;
   return write_word_table(file, t->version, t->flags, t->entries);
 }
 
-uint64_t stts_size(MediaFile*, void* context) {
+uint64_t stts_size(BoxFile*, void* context) {
   TimeToSampleTable* t = stts_of(context);
   if (t == nullptr) return 0;
   return word_table_size(t->entries);
 }
 
-ErrorCode stts_append(MediaFile* file, TrackBoxes* track, uint32_t n, uint32_t d) {
+ErrorCode stts_append(BoxFile* file, TrackBoxes* track, uint32_t n, uint32_t d) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
   TimeToSampleTable* t = stts_of(track);
   if (t == nullptr) return ErrorCode::BadArgument;

@@ -18,14 +18,14 @@ struct TimeToSampleTable {
   GrowArray<TimeToSampleEntry> entries;  // count is the box's entry_count
 };
 
-void stts_release(MediaFile* file, void* context);
-ErrorCode stts_read(MediaFile* file, const BoxHeader* header, void* context);
-ErrorCode stts_write(MediaFile* file, void* context);
-uint64_t stts_size(MediaFile* file, void* context);
+void stts_release(BoxFile* file, void* context);
+ErrorCode stts_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode stts_write(BoxFile* file, void* context);
+uint64_t stts_size(BoxFile* file, void* context);
 
 // Adds n samples of delta d, merging with the last run when its delta is d.
 // 1 without a table, 2 out of memory (the table unchanged). n = 0 adds nothing.
-ErrorCode stts_append(MediaFile* file, TrackBoxes* track, uint32_t n, uint32_t d);
+ErrorCode stts_append(BoxFile* file, TrackBoxes* track, uint32_t n, uint32_t d);
 
 // The run holding sample k (1-based) and k's 0-based place in it. 1 when k is
 // 0 or beyond the table, 10 without a table or without entries.

@@ -46,7 +46,7 @@ bool pcm_layout(const SoundFormatInfo* format, PcmLayout* out) {
 
 }  // namespace
 
-ErrorCode ctts_normalise(MediaFile* file, TrackBoxes* track, int64_t* shift) {
+ErrorCode ctts_normalise(BoxFile* file, TrackBoxes* track, int64_t* shift) {
   if (file == nullptr || track == nullptr || shift == nullptr) return ErrorCode::BadArgument;
   *shift = 0;
   auto* t = track_record<CompositionOffsetTable>(track, BoxTypeId::Ctts);
@@ -75,19 +75,19 @@ bool stss_is_redundant(TrackBoxes* track) {
   return t != nullptr && (t->samples.count == 0 || t->samples.count == sample_count(track));
 }
 
-ErrorCode ctts_drop_if_single(MediaFile* file, TrackBoxes* track) {
+ErrorCode ctts_drop_if_single(BoxFile* file, TrackBoxes* track) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
   if (ctts_is_single_zero(track)) remove_track_box(file, track, BoxTypeId::Ctts);
   return ErrorCode::Ok;
 }
 
-ErrorCode stss_drop_if_redundant(MediaFile* file, TrackBoxes* track) {
+ErrorCode stss_drop_if_redundant(BoxFile* file, TrackBoxes* track) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
   if (stss_is_redundant(track)) remove_track_box(file, track, BoxTypeId::Stss);
   return ErrorCode::Ok;
 }
 
-ErrorCode stts_shift_first_to_last(MediaFile* file, TrackBoxes* track) {
+ErrorCode stts_shift_first_to_last(BoxFile* file, TrackBoxes* track) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
   auto* t = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);
   if (t == nullptr) return ErrorCode::Missing;
@@ -104,7 +104,7 @@ ErrorCode stts_shift_first_to_last(MediaFile* file, TrackBoxes* track) {
   return ErrorCode::Ok;
 }
 
-ErrorCode sound_tables_per_chunk(MediaFile* file, TrackBoxes* track, const SoundFormatInfo* format) {
+ErrorCode sound_tables_per_chunk(BoxFile* file, TrackBoxes* track, const SoundFormatInfo* format) {
   if (file == nullptr || track == nullptr || format == nullptr) return ErrorCode::BadArgument;
   if (handler_kind_of(track) != kHandlerSound) return ErrorCode::Ok;
   auto* stts = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);

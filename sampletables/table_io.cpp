@@ -18,7 +18,7 @@ void store_u64be(uint8_t* p, uint64_t v) {
 // Big-endian fields of `Width` bytes in and out of values of type `Value`,
 // through a block on the stack.
 template <uint32_t Width, typename Value>
-ErrorCode read_fields(MediaFile* file, Value* out, uint64_t count) {
+ErrorCode read_fields(BoxFile* file, Value* out, uint64_t count) {
   uint8_t block[kBlockBytes];
   while (count > 0) {
     uint32_t n = count < kBlockBytes / Width ? static_cast<uint32_t>(count) : kBlockBytes / Width;
@@ -32,7 +32,7 @@ ErrorCode read_fields(MediaFile* file, Value* out, uint64_t count) {
 
 // A null `values` writes zeros.
 template <uint32_t Width, typename Value>
-ErrorCode write_fields(MediaFile* file, const Value* values, uint64_t count) {
+ErrorCode write_fields(BoxFile* file, const Value* values, uint64_t count) {
   uint8_t block[kBlockBytes];
   if (values == nullptr) std::memset(block, 0, sizeof block);
   while (count > 0) {
@@ -54,23 +54,23 @@ ErrorCode write_fields(MediaFile* file, const Value* values, uint64_t count) {
 
 }  // namespace
 
-ErrorCode read_u32_block(MediaFile* file, uint32_t* out, uint64_t count) { return read_fields<4>(file, out, count); }
-ErrorCode read_u64_block(MediaFile* file, uint64_t* out, uint64_t count) { return read_fields<8>(file, out, count); }
-ErrorCode read_u32_block_wide(MediaFile* file, uint64_t* out, uint64_t count) {
+ErrorCode read_u32_block(BoxFile* file, uint32_t* out, uint64_t count) { return read_fields<4>(file, out, count); }
+ErrorCode read_u64_block(BoxFile* file, uint64_t* out, uint64_t count) { return read_fields<8>(file, out, count); }
+ErrorCode read_u32_block_wide(BoxFile* file, uint64_t* out, uint64_t count) {
   return read_fields<4>(file, out, count);
 }
 
-ErrorCode write_u32_block(MediaFile* file, const uint32_t* values, uint64_t count) {
+ErrorCode write_u32_block(BoxFile* file, const uint32_t* values, uint64_t count) {
   return write_fields<4>(file, values, count);
 }
-ErrorCode write_u64_block(MediaFile* file, const uint64_t* values, uint64_t count) {
+ErrorCode write_u64_block(BoxFile* file, const uint64_t* values, uint64_t count) {
   return write_fields<8>(file, values, count);
 }
-ErrorCode write_u32_block_narrow(MediaFile* file, const uint64_t* values, uint64_t count) {
+ErrorCode write_u32_block_narrow(BoxFile* file, const uint64_t* values, uint64_t count) {
   return write_fields<4>(file, values, count);
 }
 
-ErrorCode read_table_head(MediaFile* file, const BoxHeader* header, uint64_t fixed, TableHead* out) {
+ErrorCode read_table_head(BoxFile* file, const BoxHeader* header, uint64_t fixed, TableHead* out) {
   std::memset(out, 0, sizeof *out);
   if (box_bytes_left(file, header) < fixed) return malformed(file, "table box shorter than its fixed fields");
   out->version = read_u8(file);

@@ -10,17 +10,17 @@
 namespace vantorel {
 
 // Reads `count` big-endian 32-bit values into `out`.
-ErrorCode read_u32_block(MediaFile* file, uint32_t* out, uint64_t count);
+ErrorCode read_u32_block(BoxFile* file, uint32_t* out, uint64_t count);
 // Reads `count` big-endian 64-bit values into `out`.
-ErrorCode read_u64_block(MediaFile* file, uint64_t* out, uint64_t count);
+ErrorCode read_u64_block(BoxFile* file, uint64_t* out, uint64_t count);
 // Reads `count` big-endian 32-bit values into `out`, zero-extended.
-ErrorCode read_u32_block_wide(MediaFile* file, uint64_t* out, uint64_t count);
+ErrorCode read_u32_block_wide(BoxFile* file, uint64_t* out, uint64_t count);
 
 // Writes `count` values big-endian; a null `values` writes zeros.
-ErrorCode write_u32_block(MediaFile* file, const uint32_t* values, uint64_t count);
-ErrorCode write_u64_block(MediaFile* file, const uint64_t* values, uint64_t count);
+ErrorCode write_u32_block(BoxFile* file, const uint32_t* values, uint64_t count);
+ErrorCode write_u64_block(BoxFile* file, const uint64_t* values, uint64_t count);
 // Writes the low 32 bits of each value.
-ErrorCode write_u32_block_narrow(MediaFile* file, const uint64_t* values, uint64_t count);
+ErrorCode write_u32_block_narrow(BoxFile* file, const uint64_t* values, uint64_t count);
 
 // Version, flags and a 32-bit count at the start of a table box, after
 // checking that the box holds `fixed` bytes before its entries.
@@ -28,13 +28,13 @@ struct TableHead {
   uint8_t version;
   uint32_t flags;
 };
-ErrorCode read_table_head(MediaFile* file, const BoxHeader* header, uint64_t fixed, TableHead* out);
+ErrorCode read_table_head(BoxFile* file, const BoxHeader* header, uint64_t fixed, TableHead* out);
 
 // A table box whose entries are big-endian 32-bit words: version, flags, the
 // entry count (checked against the box before anything is allocated), then
 // the entries. `too_many` says what is wrong when the count does not fit.
 template <class Entry>
-ErrorCode read_word_table(MediaFile* file, const BoxHeader* header, uint8_t* version, uint32_t* flags,
+ErrorCode read_word_table(BoxFile* file, const BoxHeader* header, uint8_t* version, uint32_t* flags,
                           GrowArray<Entry>* entries, const char* too_many) {
   static_assert(sizeof(Entry) % 4 == 0 && alignof(Entry) == 4);
   TableHead head;
@@ -52,7 +52,7 @@ ErrorCode read_word_table(MediaFile* file, const BoxHeader* header, uint8_t* ver
 }
 
 template <class Entry>
-ErrorCode write_word_table(MediaFile* file, uint8_t version, uint32_t flags, const GrowArray<Entry>& entries) {
+ErrorCode write_word_table(BoxFile* file, uint8_t version, uint32_t flags, const GrowArray<Entry>& entries) {
   VT_TRY(write_u8(file, version));
   VT_TRY(write_u24be(file, flags));
   VT_TRY(write_u32be(file, entries.count));
@@ -85,6 +85,6 @@ ErrorCode append_run(GrowArray<Entry>* entries, uint32_t n, Value Entry::*field,
 
 // True when the file was opened for inspection only: the table readers then
 // leave their records empty.
-inline bool tables_skipped(const MediaFile* file) { return file->mode == kOpenInspect; }
+inline bool tables_skipped(const BoxFile* file) { return file->mode == kOpenInspect; }
 
 }  // namespace vantorel

@@ -1,11 +1,11 @@
 // The sample description and empty sample tables of a new track.
 #include "boxes/hdlr.h"
-#include "boxes/track_builder.h"
+#include "sampletables/track_builder.h"
 #include "sampletables/stsd.h"
 
 namespace vantorel {
 
-ErrorCode populate_sample_tables(MediaFile* file, TrackBoxes* track, uint32_t kind, uint32_t timescale) {
+ErrorCode populate_sample_tables(BoxFile* file, TrackBoxes* track, uint32_t kind, uint32_t timescale) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
   VT_TRY(add_track_box(file, track, BoxTypeId::Stsd));
   VT_TRY(stsd_add_entry(file, track, kind));

@@ -14,7 +14,7 @@
 #include "mediafile/mediafile.h"
 #include "meta/tag_record.h"
 #include "remux/remux.h"
-#include "sampletables/ftyp.h"
+#include "boxes/ftyp.h"
 #include "support/asf_builder.h"
 #include "support/json.h"
 

@@ -7,7 +7,7 @@
 #include "boxes/hdlr.h"
 #include "boxes/moov.h"
 #include "boxes/tkhd.h"
-#include "boxes/udta.h"
+#include "mediafile/box_registry.h"
 #include "meta/chapters.h"
 #include "support/box_builder.h"
 #include "support/sparse_sink.h"
@@ -84,7 +84,7 @@ TEST(BoxHeader, RiffChunksUseSixtyFourBitSizes) {
   EXPECT_EQ(file_tell(f.get()), 24u);  // padded to even length
 }
 
-ErrorCode write_n(MediaFile* file, void* context) { return write_zeros(file, *static_cast<uint32_t*>(context)); }
+ErrorCode write_n(BoxFile* file, void* context) { return write_zeros(file, *static_cast<uint32_t*>(context)); }
 
 TEST(BoxWriting, EstimatesAreCorrectedInPlace) {
   MemoryFile f({}, kOpenCreate);
@@ -106,10 +106,10 @@ TEST(BoxWriting, EstimatesAreCorrectedInPlace) {
 
 TEST(BoxWriting, LargeEstimatesAndWideningPastFourGiB) {
   test::SparseFile sink;
-  OpenParams params{};
+  IoOpenParams params{};
   params.routines = test::sparse_routines();
   params.user = &sink;
-  MediaFile file{};
+  BoxFile file{};
   ASSERT_EQ(attach(&file, &params, kOpenCreate), ErrorCode::Ok);
 
   // An estimate of 2^32 or more gets the 16-byte header at once.

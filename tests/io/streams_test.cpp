@@ -9,7 +9,7 @@
 
 #include "io/byte_io.h"
 #include "io/io_routines.h"
-#include "io/media_file.h"
+#include "mediafile/media_file.h"
 #include "support/temp_dir.h"
 
 namespace vantorel {
@@ -155,10 +155,10 @@ ErrorCode fake_write(void*, const void*, uint32_t, void*) { return ErrorCode::Ok
 TEST(Attach, IncompleteTablesFallBackAsAWhole) {
   test::TempDir dir;
   std::string path = write_file(dir.path("f.bin"), {1, 2, 3});
-  OpenParams params{};
+  IoOpenParams params{};
   params.routines = IoRoutines{fake_open, fake_close, fake_pos, nullptr, fake_out, fake_read, fake_write};
   params.path = path.c_str();
-  MediaFile file{};
+  FileIo file{};
   g_open_mode = 99;
   ASSERT_EQ(attach(&file, &params, kOpenRead), ErrorCode::Ok);
   EXPECT_EQ(g_open_mode, 99u);  // the caller's open was not used
@@ -174,7 +174,7 @@ TEST(Attach, IncompleteTablesFallBackAsAWhole) {
   std::string created = dir.path("new.bin");
   params.path = created.c_str();
   params.writer_name = "me";
-  MediaFile out{};
+  FileIo out{};
   ASSERT_EQ(attach(&out, &params, kOpenCreate), ErrorCode::Ok);
   EXPECT_EQ(out.base.routines.write, std_routines().write);
   EXPECT_STREQ(out.writer_name, "me");
@@ -182,14 +182,14 @@ TEST(Attach, IncompleteTablesFallBackAsAWhole) {
 
   // A complete table is used as it is.
   params.routines = IoRoutines{fake_open, fake_close, fake_pos, fake_out, fake_out, fake_read, fake_write};
-  MediaFile mine{};
+  FileIo mine{};
   ASSERT_EQ(attach(&mine, &params, kOpenUpdate), ErrorCode::Ok);
   EXPECT_EQ(g_open_mode, 3u);
   detach(&mine);
 }
 
 TEST(ByteIo, EndianReadersAndWriters) {
-  MediaFile file{};
+  FileIo file{};
   ScopedMemoryStream out(&file);
   ASSERT_EQ(out.open_writable(), ErrorCode::Ok);
   EXPECT_EQ(write_u64be(&file, (uint64_t{1} << 32) + 2), ErrorCode::Ok);
@@ -225,7 +225,7 @@ TEST(ByteIo, EndianReadersAndWriters) {
 }
 
 TEST(ByteIo, RedirectsNestAndRestoreThePreviousTable) {
-  MediaFile file{};
+  FileIo file{};
   uint8_t outer_bytes[2] = {0x11, 0x22};
   uint8_t inner_bytes[1] = {0x99};
   ScopedMemoryStream outer(&file);

@@ -129,13 +129,13 @@ TEST(AddTrack, Mpeg4VisualEntries) {
        cat({head, vol(2)})},
       {"10:11", cat({head, vol(3)}), 0, 0, static_cast<uint32_t>(uint64_t{k72} * 11 / 10), k72, 0x20,
        cat({head, vol(3)})},
-      {"user data cut when asked", cat({head, vol(1), user_data("enc 1.0")}), 0, kFlagVideoOption10, k72, k72, 0x20,
+      {"user data cut when asked", cat({head, vol(1), user_data("enc 1.0")}), 0, kFlagStripVisualUserData, k72, k72, 0x20,
        cat({head, vol(1)})},
       {"user data kept otherwise", cat({head, vol(1), user_data("enc 1.0")}), 0, 0, k72, k72, 0x20,
        cat({head, vol(1), user_data("enc 1.0")})},
-      {"level lowered", cat({vos(3), vol(1)}), 0, kFlagVideoOption20, k72, k72, 0x20, cat({vos(1), vol(1)})},
+      {"level lowered", cat({vos(3), vol(1)}), 0, kFlagLowerSimpleLevel, k72, k72, 0x20, cat({vos(1), vol(1)})},
       // MPEG-1 video in 'mp4v': its bytes are no MPEG-4 headers to read or trim.
-      {"MPEG-1 video untouched", cat({vos(3), vol(2), user_data("x")}), 0x6A, kFlagVideoOption10 | kFlagVideoOption20,
+      {"MPEG-1 video untouched", cat({vos(3), vol(2), user_data("x")}), 0x6A, kFlagStripVisualUserData | kFlagLowerSimpleLevel,
        k72, k72, 0x6A, cat({vos(3), vol(2), user_data("x")})},
       {"no decoder info", Bytes{}, 0, 0, k72, k72, 0x20, Bytes{}},
   };
@@ -328,7 +328,7 @@ TEST(AddTrack, AvcExtensionBoxOnRequest) {
   track_spec.codec.avc.sps_count = 1;
   track_spec.codec.avc.sps = sps.data();
   track_spec.codec.avc.sps_size = static_cast<uint32_t>(sps.size());
-  Built b = build(dir, "uuid", track_spec, kFlagVideoOption40);
+  Built b = build(dir, "uuid", track_spec, kFlagAvcUuidExtension);
   ReadBack r(b.path);
   ASSERT_EQ(r.result(), ErrorCode::Ok);
   VisualSampleEntry* e = visual_entry(r.file(), r.track(b.id), 0);

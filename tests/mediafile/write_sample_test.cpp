@@ -8,7 +8,7 @@
 #include "boxes/mdhd.h"
 #include "boxes/strx.h"
 #include "boxes/tkhd.h"
-#include "boxes/udta.h"
+#include "mediafile/box_registry.h"
 #include "mediafile/hand_made.h"
 #include "mediafile/writer_support.h"
 #include "sampletables/ctts.h"

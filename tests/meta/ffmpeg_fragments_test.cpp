@@ -8,7 +8,7 @@
 
 #include "boxes/box_tree.h"
 #include "io/byte_io.h"
-#include "mediafile/mediafile.h"
+#include "mediafile/media_file.h"
 #include "sampletables/stco.h"
 #include "support/compare.h"
 #include "support/ffprobe.h"

@@ -53,10 +53,11 @@ TEST(FfmpegMetadata, IlstTagsReadAsMovieTags) {
   ASSERT_TRUE(run("ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=1 -c:a aac "
                   "-metadata title=Hello -metadata artist=Me -metadata album='Some Album' " + out));
   PathFile f;
-  OpenParams params{};
+  IoOpenParams params{};
   params.routines = std_routines();
   params.path = out.c_str();
   ASSERT_EQ(attach(&f.file, &params, kOpenRead), ErrorCode::Ok);
+  f.file.registry = box_registry();
   ASSERT_EQ(read_tree(&f.file), ErrorCode::Ok);
   EXPECT_EQ(f.file.meta.source_kind, kMetaFromMeta);
   EXPECT_EQ(tag_text(&f.file, "title"), "Hello");

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "io/media_file.h"
+#include "mediafile/media_file.h"
 #include "support/box_builder.h"
 #include "support/memory_remux.h"
 

@@ -420,8 +420,8 @@ TEST(Dvc1, ProfilesRoundTripWithReservedBitsAsWritten) {
 
 template <class R>
 struct SmallBox {
-  ErrorCode (*read)(MediaFile*, const BoxHeader*, R*);
-  ErrorCode (*write)(MediaFile*, const R*);
+  ErrorCode (*read)(BoxFile*, const BoxHeader*, R*);
+  ErrorCode (*write)(BoxFile*, const R*);
   uint64_t size;
 };
 

@@ -27,10 +27,11 @@ using namespace test;
 class OpenedFile {
  public:
   explicit OpenedFile(const std::string& path) : path_(path) {
-    OpenParams params{};
+    IoOpenParams params{};
     params.routines = std_routines();
     params.path = path_.c_str();
     result_ = attach(&file_, &params, kOpenRead);
+    file_.registry = box_registry();
     if (result_ != ErrorCode::Ok) return;
     result_ = create_root(&file_);
     if (result_ != ErrorCode::Ok) return;

@@ -64,7 +64,7 @@ Bytes uuid_box(const uint8_t* extended_type, const Bytes& payload) {
 }
 
 MemoryFile::MemoryFile(const Bytes& bytes, uint32_t mode) : bytes_(bytes) {
-  OpenParams params{};
+  IoOpenParams params{};
   params.routines = memory_routines();
   static MemoryPair pair;
   pair = MemoryPair{bytes_.data(), static_cast<uint32_t>(bytes_.size())};
@@ -73,6 +73,7 @@ MemoryFile::MemoryFile(const Bytes& bytes, uint32_t mode) : bytes_(bytes) {
   if (attach(&file_, &params, writable ? kOpenCreate : mode) != ErrorCode::Ok)
     throw std::runtime_error("cannot attach a memory stream");
   file_.mode = mode;
+  file_.registry = box_registry();
   if (writable && !bytes_.empty()) {
     write_bytes(&file_, bytes_.data(), static_cast<uint32_t>(bytes_.size()));
     file_seek(&file_, 0);

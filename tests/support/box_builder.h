@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "io/media_file.h"
+#include "mediafile/media_file.h"
 
 namespace vantorel::test {
 

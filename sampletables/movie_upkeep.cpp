@@ -1,4 +1,4 @@
-#include "boxes/movie_upkeep.h"
+#include "sampletables/movie_upkeep.h"
 
 #include "boxes/elst.h"
 #include "boxes/mdhd.h"
@@ -16,7 +16,7 @@ void widen_if_needed(uint8_t* version, uint64_t value) {
 
 }  // namespace
 
-ErrorCode update_durations(MediaFile* file, FileBoxes* root) {
+ErrorCode update_durations(BoxFile* file, FileBoxes* root) {
   if (file == nullptr || root == nullptr) return ErrorCode::BadArgument;
   if (root->moov == nullptr) return ErrorCode::Ok;  // no movie, no durations
   MvhdRecord* mvhd = movie_record<MvhdRecord>(root, BoxTypeId::Mvhd);
@@ -58,7 +58,7 @@ ErrorCode update_durations(MediaFile* file, FileBoxes* root) {
   return ErrorCode::Ok;
 }
 
-ErrorCode touch_modified_tracks(MediaFile* file, FileBoxes* root) {
+ErrorCode touch_modified_tracks(BoxFile* file, FileBoxes* root) {
   if (file == nullptr || root == nullptr) return ErrorCode::BadArgument;
   uint64_t now = now_1904();
   uint32_t n = track_count(root);

@@ -24,12 +24,12 @@ struct TrackSetup {
 // unknown kind (0 or above 14), a track id already in use, a movie without
 // mvhd, or any failure on the way; no part of a failed track is left behind.
 // The returned pointer is valid until tracks are next added or removed.
-TrackBoxes* create_track(MediaFile* file, const TrackSetup* setup);
+TrackBoxes* create_track(BoxFile* file, const TrackSetup* setup);
 
 // Adds the sample description with the first entry for the kind, sets a
 // sound entry's rate from the time scale, and adds the sample tables (with
 // a sync-sample table for the video-like kinds). Called by create_track
 // once the track's structure is in place.
-ErrorCode populate_sample_tables(MediaFile* file, TrackBoxes* track, uint32_t kind, uint32_t timescale);
+ErrorCode populate_sample_tables(BoxFile* file, TrackBoxes* track, uint32_t kind, uint32_t timescale);
 
 }  // namespace vantorel

@@ -1,8 +1,8 @@
-#include "meta/mdat.h"
+#include "boxes/mdat.h"
 
 namespace vantorel {
 
-ErrorCode mdat_read(MediaFile* file, const BoxHeader* header, void*) {
+ErrorCode mdat_read(BoxFile* file, const BoxHeader* header, void*) {
   if (file == nullptr || header == nullptr) return ErrorCode::BadArgument;
   if (file->mode != kOpenUpdate) return ErrorCode::Ok;
   set_last_region_end(file, header->start);

@@ -21,13 +21,13 @@ void block_release(OwnedBlock* block);
 ErrorCode block_assign(OwnedBlock* block, const uint8_t* bytes, uint32_t length);
 // Replaces the block with the next `length` bytes of the file. The caller has
 // checked that the box holds them.
-ErrorCode block_read(MediaFile* file, OwnedBlock* block, uint64_t length, const char* too_large_reason);
+ErrorCode block_read(BoxFile* file, OwnedBlock* block, uint64_t length, const char* too_large_reason);
 // Replaces the block with every byte left in the box.
-ErrorCode block_read_rest(MediaFile* file, const BoxHeader* header, OwnedBlock* block, const char* too_large_reason);
-ErrorCode block_write(MediaFile* file, const OwnedBlock* block);
+ErrorCode block_read_rest(BoxFile* file, const BoxHeader* header, OwnedBlock* block, const char* too_large_reason);
+ErrorCode block_write(BoxFile* file, const OwnedBlock* block);
 
 // True when the box still holds `count` bytes at the current position.
-inline bool box_has(MediaFile* file, const BoxHeader* header, uint64_t count) {
+inline bool box_has(BoxFile* file, const BoxHeader* header, uint64_t count) {
   return box_bytes_left(file, header) >= count;
 }
 

@@ -1,9 +1,9 @@
-#include "sampletables/ftyp.h"
+#include "boxes/ftyp.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "sampletables/owned_block.h"
+#include "boxes/owned_block.h"
 
 namespace vantorel {
 
@@ -13,7 +13,7 @@ FileTypeRecord* ftyp_of(void* context) { return movie_record<FileTypeRecord>(sta
 
 }  // namespace
 
-void ftyp_release(MediaFile*, void* context) {
+void ftyp_release(BoxFile*, void* context) {
   FileTypeRecord* f = ftyp_of(context);
   if (f == nullptr) return;
   std::free(f->compatible_brands);
@@ -21,7 +21,7 @@ void ftyp_release(MediaFile*, void* context) {
   f->brand_count = 0;
 }
 
-ErrorCode ftyp_read(MediaFile* file, const BoxHeader* header, void* context) {
+ErrorCode ftyp_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
   FileTypeRecord* f = ftyp_of(context);
   if (f == nullptr) return ErrorCode::BadArgument;
@@ -46,13 +46,13 @@ ErrorCode ftyp_read(MediaFile* file, const BoxHeader* header, void* context) {
   return ErrorCode::Ok;
 }
 
-uint64_t ftyp_size(MediaFile*, void* context) {
+uint64_t ftyp_size(BoxFile*, void* context) {
   FileTypeRecord* f = ftyp_of(context);
   if (f == nullptr) return 0;
   return 8 + uint64_t{f->brand_count} * 4;
 }
 
-ErrorCode ftyp_write(MediaFile* file, FileBoxes* root) {
+ErrorCode ftyp_write(BoxFile* file, FileBoxes* root) {
   if (file == nullptr || root == nullptr) return ErrorCode::BadArgument;
   FileTypeRecord* f = ftyp_of(root);
   if (f == nullptr) return ErrorCode::Missing;
@@ -62,7 +62,7 @@ ErrorCode ftyp_write(MediaFile* file, FileBoxes* root) {
   return ErrorCode::Ok;
 }
 
-ErrorCode ftyp_set_brands(MediaFile* file, FileBoxes* root, const FourCC* brands, uint32_t count) {
+ErrorCode ftyp_set_brands(BoxFile* file, FileBoxes* root, const FourCC* brands, uint32_t count) {
   if (file == nullptr || root == nullptr || brands == nullptr || count == 0) return ErrorCode::BadArgument;
   FileTypeRecord* f = ftyp_of(root);
   if (f == nullptr) return ErrorCode::Missing;

@@ -17,12 +17,12 @@ struct FileTypeRecord {
 // More brands than this make the box malformed rather than a large allocation.
 constexpr uint32_t kMaxBrands = 65536;
 
-void ftyp_release(MediaFile* file, void* context);
-ErrorCode ftyp_read(MediaFile* file, const BoxHeader* header, void* context);
-uint64_t ftyp_size(MediaFile* file, void* context);
+void ftyp_release(BoxFile* file, void* context);
+ErrorCode ftyp_read(BoxFile* file, const BoxHeader* header, void* context);
+uint64_t ftyp_size(BoxFile* file, void* context);
 // Writes the payload: major brand, minor version, the brands.
-ErrorCode ftyp_write(MediaFile* file, FileBoxes* root);
+ErrorCode ftyp_write(BoxFile* file, FileBoxes* root);
 // Replaces the brand list with a copy of `count` brands.
-ErrorCode ftyp_set_brands(MediaFile* file, FileBoxes* root, const FourCC* brands, uint32_t count);
+ErrorCode ftyp_set_brands(BoxFile* file, FileBoxes* root, const FourCC* brands, uint32_t count);
 
 }  // namespace vantorel

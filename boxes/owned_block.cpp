@@ -1,4 +1,4 @@
-#include "sampletables/owned_block.h"
+#include "boxes/owned_block.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -29,7 +29,7 @@ ErrorCode block_assign(OwnedBlock* block, const uint8_t* bytes, uint32_t length)
   return ErrorCode::Ok;
 }
 
-ErrorCode block_read(MediaFile* file, OwnedBlock* block, uint64_t length, const char* too_large_reason) {
+ErrorCode block_read(BoxFile* file, OwnedBlock* block, uint64_t length, const char* too_large_reason) {
   if (file == nullptr || block == nullptr) return ErrorCode::BadArgument;
   if (length > kMaxOwnedBlock) return malformed(file, too_large_reason);
   OwnedBlock fresh{};
@@ -47,12 +47,12 @@ ErrorCode block_read(MediaFile* file, OwnedBlock* block, uint64_t length, const 
   return ErrorCode::Ok;
 }
 
-ErrorCode block_read_rest(MediaFile* file, const BoxHeader* header, OwnedBlock* block, const char* too_large_reason) {
+ErrorCode block_read_rest(BoxFile* file, const BoxHeader* header, OwnedBlock* block, const char* too_large_reason) {
   if (file == nullptr || header == nullptr) return ErrorCode::BadArgument;
   return block_read(file, block, box_bytes_left(file, header), too_large_reason);
 }
 
-ErrorCode block_write(MediaFile* file, const OwnedBlock* block) {
+ErrorCode block_write(BoxFile* file, const OwnedBlock* block) {
   if (file == nullptr || block == nullptr) return ErrorCode::BadArgument;
   if (block->length == 0) return ErrorCode::Ok;
   if (block->bytes == nullptr) return write_zeros(file, block->length);

@@ -4,6 +4,8 @@
 // tree engine.
 #include <cstddef>
 
+#include "mediafile/box_registry.h"
+
 #include "boxes/box_tree.h"
 #include "boxes/dref.h"
 #include "boxes/elst.h"
@@ -19,14 +21,14 @@
 #include "boxes/tdrm.h"
 #include "boxes/tkhd.h"
 #include "boxes/tref.h"
-#include "boxes/udta.h"
 #include "boxes/usmt.h"
+#include "meta/chapters.h"
 #include "meta/cmov.h"
-#include "meta/mdat.h"
+#include "boxes/mdat.h"
 #include "meta/metadata_boxes.h"
 #include "meta/moof.h"
 #include "sampletables/ctts.h"
-#include "sampletables/ftyp.h"
+#include "boxes/ftyp.h"
 #include "sampletables/stbl.h"
 #include "sampletables/stco.h"
 #include "sampletables/stsc.h"
@@ -83,20 +85,40 @@ void* stbl_parent(void* c) {
 // ---- Containers: the generic routines bound to their list --------------------
 
 template <const ChildList* L>
-ErrorCode container_read(MediaFile* f, const BoxHeader* h, void* c) {
+ErrorCode container_read(BoxFile* f, const BoxHeader* h, void* c) {
   return read_children(f, h, c, L, nullptr);
 }
 template <const ChildList* L>
-ErrorCode container_write(MediaFile* f, void* c) {
+ErrorCode container_write(BoxFile* f, void* c) {
   return write_children(f, c, L);
 }
 template <const ChildList* L>
-uint64_t container_size(MediaFile* f, void* c) {
+uint64_t container_size(BoxFile* f, void* c) {
   return children_size(f, c, L);
 }
 template <const ChildList* L>
-void container_release(MediaFile* f, void* c) {
+void container_release(BoxFile* f, void* c) {
   remove_all_children(f, c, L);
+}
+
+// ---- Families above the tree: their routines see their own part of the file --
+
+// Every file the registry serves is a media file, so the metadata part is there.
+template <ErrorCode (*F)(MetaFile*, const BoxHeader*, void*)>
+ErrorCode meta_read(BoxFile* f, const BoxHeader* h, void* c) {
+  return F(static_cast<MetaFile*>(f), h, c);
+}
+template <ErrorCode (*F)(MetaFile*, void*)>
+ErrorCode meta_write(BoxFile* f, void* c) {
+  return F(static_cast<MetaFile*>(f), c);
+}
+template <uint64_t (*F)(MetaFile*, void*)>
+uint64_t meta_size(BoxFile* f, void* c) {
+  return F(static_cast<MetaFile*>(f), c);
+}
+template <bool (*F)(MetaFile*, void*)>
+bool meta_present(BoxFile* f, void* c) {
+  return F(static_cast<MetaFile*>(f), c);
 }
 
 // ---- Rows ------------------------------------------------------------------------
@@ -140,7 +162,7 @@ const BoxDescriptor kTopRows[] = {
     row("moov", BoxTypeId::Moov, sizeof(MoovRecord), offsetof(FileBoxes, moov), nullptr, moov_release, moov_read,
         moov_write, moov_size),
     reader_row("mdat", BoxTypeId::Mdat, mdat_read),
-    reader_row("moof", BoxTypeId::Moof, moof_read),
+    reader_row("moof", BoxTypeId::Moof, meta_read<moof_read>),
 };
 
 const BoxDescriptor kMoovRows[] = {
@@ -150,11 +172,12 @@ const BoxDescriptor kMoovRows[] = {
     // make the movie box larger than what is written.
     row("iods", BoxTypeId::Iods, sizeof(IodsRecord), offsetof(MoovRecord, iods), iods_init, iods_release, iods_read,
         nullptr, nullptr),
-    reader_row("cmov", BoxTypeId::Cmov, cmov_read),
+    reader_row("cmov", BoxTypeId::Cmov, meta_read<cmov_read>),
     row("mvex", BoxTypeId::Mvex, sizeof(MvexRecord), offsetof(MoovRecord, mvex), nullptr, mvex_release, mvex_read,
         nullptr, nullptr),
-    row("udta", BoxTypeId::Udta, sizeof(UdtaRecord), offsetof(MoovRecord, udta), nullptr, udta_release, udta_read,
-        nullptr, udta_size),
+    // Written by the movie box itself, after the tracks.
+    row("udta", BoxTypeId::Udta, sizeof(UdtaRecord), offsetof(MoovRecord, udta), nullptr,
+        container_release<&kUdtaList>, container_read<&kUdtaList>, nullptr, container_size<&kUdtaList>),
     // Written by the movie box itself, after the tracks.
     uuid_row(kUsmtUuid, row("uuid", BoxTypeId::Usmt, sizeof(UsmtRecord), offsetof(MoovRecord, usmt), nullptr,
                             container_release<&kMovieUsmtList>, container_read<&kMovieUsmtList>, nullptr,
@@ -170,13 +193,19 @@ const BoxDescriptor kMovieUsmtRows[] = {
 };
 
 const BoxDescriptor kUdtaRows[] = {
-    reader_row("chpl", BoxTypeId::Chpl, chpl_read),
-    reader_row("tags", BoxTypeId::Tags, tags_box_read),
-    reader_row("meta", BoxTypeId::Meta, meta_box_read),
+    reader_row("tags", BoxTypeId::Tags, meta_read<tags_box_read>),
+    reader_row("meta", BoxTypeId::Meta, meta_read<meta_box_read>),
     row("tdrm", BoxTypeId::Tdrm, sizeof(TdrmRecord), offsetof(UdtaRecord, tdrm), tdrm_init, nullptr, tdrm_read,
         tdrm_write, tdrm_size),
     uuid_row(kStrxUuid, row("uuid", BoxTypeId::Strx, sizeof(StrxRecord), offsetof(UdtaRecord, strx), strx_init,
                             nullptr, strx_read, strx_write, strx_size)),
+    // Last, as it always was: the chapter list kept in the metadata part.
+    [] {
+      BoxDescriptor d = row("chpl", BoxTypeId::Chpl, 0, kNoSlot, nullptr, nullptr, meta_read<chpl_read>,
+                            meta_write<chpl_write>, meta_size<chpl_size>);
+      d.present = meta_present<chpl_present>;
+      return d;
+    }(),
 };
 
 const BoxDescriptor kTrakRows[] = {
@@ -369,6 +398,11 @@ constinit const ChildList kMdiaList = list(mdia_parent, kMdiaRows);
 constinit const ChildList kMinfList = list(minf_parent, kMinfRows);
 constinit const ChildList kDinfList = list(dinf_parent, kDinfRows);
 constinit const ChildList kStblList = list(stbl_parent, kStblRows);
+
+const BoxRegistry kRegistry = {{&kTopList, &kMoovList, &kUdtaList, &kMovieUsmtList, &kTrakList, &kTrackUsmtList,
+                                 &kEdtsList, &kMdiaList, &kMinfList, &kDinfList, &kStblList}};
+
+const BoxRegistry* box_registry() { return &kRegistry; }
 
 void* find_box(FileBoxes* root, BoxTypeId id) {
   if (root == nullptr) return nullptr;

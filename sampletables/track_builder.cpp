@@ -1,4 +1,4 @@
-#include "boxes/track_builder.h"
+#include "sampletables/track_builder.h"
 
 #include <cstring>
 
@@ -6,7 +6,7 @@
 #include "boxes/hdlr.h"
 #include "boxes/mdhd.h"
 #include "boxes/media_headers.h"
-#include "boxes/movie_upkeep.h"
+#include "sampletables/movie_upkeep.h"
 #include "boxes/mvhd.h"
 #include "boxes/tkhd.h"
 #include "boxes/tref.h"
@@ -38,7 +38,7 @@ void set_language(MdhdRecord* mdhd, const char* language) {
   mdhd->language[3] = '\0';
 }
 
-ErrorCode build_track(MediaFile* file, TrackBoxes* track, const TrackSetup* setup, uint32_t track_id) {
+ErrorCode build_track(BoxFile* file, TrackBoxes* track, const TrackSetup* setup, uint32_t track_id) {
   VT_TRY(add_track_box(file, track, BoxTypeId::Tkhd));
   if (setup->reference_type != kReferenceNone) {
     VT_TRY(add_track_box(file, track, BoxTypeId::Tref));
@@ -73,7 +73,7 @@ ErrorCode build_track(MediaFile* file, TrackBoxes* track, const TrackSetup* setu
 
 }  // namespace
 
-TrackBoxes* create_track(MediaFile* file, const TrackSetup* setup) {
+TrackBoxes* create_track(BoxFile* file, const TrackSetup* setup) {
   if (file == nullptr || setup == nullptr || file->root == nullptr) return nullptr;
   FileBoxes* root = file->root;
   if (setup->kind == kHandlerUnknown || setup->kind >= kHandlerKindCount) return nullptr;

@@ -1,4 +1,4 @@
-#include "io/media_file.h"
+#include "io/file_io.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +25,7 @@ char* copy_string(const char* s) {
 
 }  // namespace
 
-ErrorCode attach(MediaFile* file, const OpenParams* params, uint32_t mode) {
+ErrorCode attach(FileIo* file, const IoOpenParams* params, uint32_t mode) {
   if (file == nullptr || params == nullptr) return ErrorCode::BadArgument;
   file->io_error = 0;
   file->mode = mode;
@@ -42,7 +42,7 @@ ErrorCode attach(MediaFile* file, const OpenParams* params, uint32_t mode) {
   return ErrorCode::Ok;
 }
 
-ErrorCode detach(MediaFile* file) {
+ErrorCode detach(FileIo* file) {
   if (file == nullptr) return ErrorCode::Ok;
   ErrorCode result = ErrorCode::Ok;
   if (file->base.routines.close != nullptr && file->base.handle != nullptr)
@@ -54,12 +54,12 @@ ErrorCode detach(MediaFile* file) {
   return result;
 }
 
-void set_error_reason(MediaFile* file, const char* reason) {
+void set_error_reason(FileIo* file, const char* reason) {
   if (file == nullptr || file->detail.reason != nullptr) return;
   file->detail.reason = reason;
 }
 
-void set_error_at(MediaFile* file, uint64_t offset, const char* reason) {
+void set_error_at(FileIo* file, uint64_t offset, const char* reason) {
   if (file == nullptr || file->detail.set) return;
   file->detail.set = 1;
   file->detail.offset = offset;

@@ -7,6 +7,6 @@ namespace vantorel {
 
 // Row operation of the top level. Update mode: the current last region ends
 // at the box's start and a new one starts at its end. Other modes: nothing.
-ErrorCode mdat_read(MediaFile* file, const BoxHeader* header, void* context);
+ErrorCode mdat_read(BoxFile* file, const BoxHeader* header, void* context);
 
 }  // namespace vantorel

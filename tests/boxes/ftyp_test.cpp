@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "sampletables/ftyp.h"
-#include "stsd_support.h"
+#include "boxes/ftyp.h"
+#include "sampletables/stsd_support.h"
 
 namespace vantorel {
 namespace {

@@ -515,6 +515,12 @@ ErrorCode write_top_level_into_regions(BoxFile* file) {
       VT_TRY(write_box(file, d.type, d.extended_type, payload, d.write, file->root));
     }
     uint64_t at = file_tell(file);
+    // A size function that undercounts would have written into what follows
+    // the region (the sample data); never report that as a success.
+    if (!last && at > region.end) {
+      set_error_at(file, region.start, "movie header ran past the space measured for it");
+      return ErrorCode::Overrun;
+    }
     uint64_t gap = 0;
     if (!last) {
       gap = region.end > at ? region.end - at : 0;

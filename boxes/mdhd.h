@@ -1,6 +1,7 @@
 #pragma once
 // 'mdhd': the media header, with the packed language code.
 #include "boxes/box_tree.h"
+#include "boxes/fields.h"
 
 namespace vantorel {
 
@@ -14,9 +15,6 @@ struct MdhdRecord {
   char language[4];   // three lower-case letters and a NUL
 };
 
-// Three 5-bit letters (code - 0x60), first in bits 14-10; bit 15 clear.
-uint16_t pack_language(const char* language);
-void unpack_language(uint16_t packed, char* language /* 4 bytes */);
 
 void mdhd_init(BoxFile* file, void* context);
 ErrorCode mdhd_read(BoxFile* file, const BoxHeader* header, void* context);

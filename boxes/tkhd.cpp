@@ -1,10 +1,30 @@
 #include "boxes/tkhd.h"
 
+#include "boxes/fields.h"
+
 namespace vantorel {
 
 namespace {
 
 TkhdRecord* tkhd_of(void* context) { return track_record<TkhdRecord>(static_cast<TrackBoxes*>(context), BoxTypeId::Tkhd); }
+
+constexpr Field kTkhdLayout[] = {
+    version_field(offsetof(TkhdRecord, version)),
+    flags_field(offsetof(TkhdRecord, flags)),
+    time_field(offsetof(TkhdRecord, creation_time)),
+    time_field(offsetof(TkhdRecord, modification_time)),
+    u32_field(offsetof(TkhdRecord, track_id)),
+    reserved(4),
+    time_field(offsetof(TkhdRecord, duration)),
+    reserved(8),
+    u16_field(offsetof(TkhdRecord, layer)),
+    u16_field(offsetof(TkhdRecord, alternate_group)),
+    u16_field(offsetof(TkhdRecord, volume)),
+    reserved(2),
+    u32_field(offsetof(TkhdRecord, matrix), 9),
+    u32_field(offsetof(TkhdRecord, width)),
+    u32_field(offsetof(TkhdRecord, height)),
+};
 
 constexpr uint32_t kIdentity[9] = {0x00010000, 0, 0, 0, 0x00010000, 0, 0, 0, 0x40000000};
 
@@ -21,60 +41,23 @@ void tkhd_init(BoxFile*, void* context) {
   for (int i = 0; i < 9; ++i) t->matrix[i] = kIdentity[i];
 }
 
-ErrorCode tkhd_read(BoxFile* file, const BoxHeader*, void* context) {
+ErrorCode tkhd_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr) return ErrorCode::BadArgument;
   TkhdRecord* t = tkhd_of(context);
   if (t == nullptr) return ErrorCode::Missing;
-  t->version = read_u8(file);
-  t->flags = read_u24be(file);
-  bool wide = t->version == 1;
-  t->creation_time = wide ? read_u64be(file) : read_u32be(file);
-  t->modification_time = wide ? read_u64be(file) : read_u32be(file);
-  t->track_id = read_u32be(file);
-  read_u32be(file);
-  t->duration = wide ? read_u64be(file) : read_u32be(file);
-  file_skip(file, 8);
-  t->layer = read_u16be(file);
-  t->alternate_group = read_u16be(file);
-  t->volume = read_u16be(file);
-  read_u16be(file);
-  for (uint32_t& v : t->matrix) v = read_u32be(file);
-  t->width = read_u32be(file);
-  t->height = read_u32be(file);
-  return ErrorCode::Ok;
+  return read_fields(file, header, kTkhdLayout, t, "'tkhd' shorter than its fields");
 }
 
 ErrorCode tkhd_write(BoxFile* file, void* context) {
   if (file == nullptr) return ErrorCode::BadArgument;
   TkhdRecord* t = tkhd_of(context);
   if (t == nullptr) return ErrorCode::Missing;
-  bool wide = t->version == 1;
-  VT_TRY(write_u8(file, t->version));
-  VT_TRY(write_u24be(file, t->flags));
-  if (wide) {
-    VT_TRY(write_u64be(file, t->creation_time));
-    VT_TRY(write_u64be(file, t->modification_time));
-  } else {
-    VT_TRY(write_u32be(file, low32(t->creation_time)));
-    VT_TRY(write_u32be(file, low32(t->modification_time)));
-  }
-  VT_TRY(write_u32be(file, t->track_id));
-  VT_TRY(write_u32be(file, 0));
-  VT_TRY(wide ? write_u64be(file, t->duration) : write_u32be(file, low32(t->duration)));
-  VT_TRY(write_zeros(file, 8));
-  VT_TRY(write_u16be(file, t->layer));
-  VT_TRY(write_u16be(file, t->alternate_group));
-  VT_TRY(write_u16be(file, t->volume));
-  VT_TRY(write_u16be(file, 0));
-  for (uint32_t v : t->matrix) VT_TRY(write_u32be(file, v));
-  VT_TRY(write_u32be(file, t->width));
-  return write_u32be(file, t->height);
+  return write_fields(file, kTkhdLayout, t);
 }
 
 uint64_t tkhd_size(BoxFile*, void* context) {
   TkhdRecord* t = tkhd_of(context);
-  if (t == nullptr) return 0;
-  return t->version == 1 ? 96 : 84;
+  return t != nullptr ? size_fields(kTkhdLayout, t) : 0;
 }
 
 }  // namespace vantorel

@@ -18,6 +18,8 @@ const char* error_name(ErrorCode e) {
     case ErrorCode::ReadOnly: return "file is open for reading only";
     case ErrorCode::NoName: return "no output name";
     case ErrorCode::NoMore: return "no further item";
+    case ErrorCode::Overrun: return "box larger than the space measured for it";
+    case ErrorCode::ShortBox: return "box shorter than its fields";
   }
   return "unknown error";
 }

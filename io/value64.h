@@ -42,10 +42,14 @@ constexpr Value64 be64_from_bytes(const uint8_t* p) {
   return v;
 }
 
-// v ticks of 1/from second as ticks of 1/to second: (v * to) / from, the
-// product wrapping modulo 2^64 and the quotient truncated. from = 0 gives none64().
+// v ticks of 1/from second as ticks of 1/to second: (v * to) / from, exact
+// through a 128-bit product and truncated; a quotient past 64 bits saturates
+// at none64(), so long movies at fine time scales never wrap. from = 0 gives
+// none64().
 constexpr Value64 rescale(Value64 v, uint32_t from, uint32_t to) {
-  return div64_u32(mul64(v, to), from);
+  if (from == 0) return none64();
+  unsigned __int128 q = static_cast<unsigned __int128>(v) * to / from;
+  return q > none64() ? none64() : static_cast<Value64>(q);
 }
 
 // Seconds since 1904-01-01 00:00 UTC, the epoch of every box time.

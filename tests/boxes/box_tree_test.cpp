@@ -370,5 +370,36 @@ TEST(Regions, AGapOfOneToSevenBytesBeforeAnotherRegionIsAnError) {
   ASSERT_EQ(write_top_level_into_regions(f.get()), ErrorCode::Missing);
 }
 
+// A top-level box whose size function undercounts what its writer writes.
+ErrorCode write_60(BoxFile* file, void*) { return write_zeros(file, 60); }
+uint64_t claims_42(BoxFile*, void*) { return 42; }
+bool always(BoxFile*, void*) { return true; }
+ErrorCode read_nothing(BoxFile*, const BoxHeader*, void*) { return ErrorCode::Ok; }
+
+TEST(Regions, ABoxThatOutgrowsItsRegionIsRefused) {
+  BoxDescriptor row{};
+  row.type = FourCC::of("skip");
+  row.slot = kNoSlot;
+  row.read = read_nothing;
+  row.write = write_60;
+  row.size = claims_42;
+  row.present = always;
+  const ChildList top{[](void* c) { return c; }, 1, &row};
+  BoxRegistry registry{};
+  registry.lists[static_cast<uint32_t>(BoxLevel::Top)] = &top;
+
+  MemoryFile f(zeros(204), kOpenCreate);
+  f->registry = &registry;
+  ASSERT_EQ(create_root(f.get()), ErrorCode::Ok);
+  append_region(f.get(), 4);
+  set_last_region_end(f.get(), 54);  // 50 bytes: exactly what the box claims
+  append_region(f.get(), 204);
+  EXPECT_EQ(write_top_level_into_regions(f.get()), ErrorCode::Overrun);
+  EXPECT_EQ(f->detail.offset, 4u);
+  ASSERT_NE(f->detail.reason, nullptr);
+  release_root(f.get());
+  f->registry = box_registry();
+}
+
 }  // namespace
 }  // namespace vantorel

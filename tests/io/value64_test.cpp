@@ -5,18 +5,36 @@
 namespace vantorel {
 namespace {
 
-TEST(Value64, RescaleTruncatesAndWraps) {
-  EXPECT_EQ(rescale(1001, 30000, 1000), 33u);
-  EXPECT_EQ(rescale(3, 1000, 90000), 270u);
-  EXPECT_EQ(rescale(12345, 0, 1000), none64());
-  EXPECT_EQ(rescale(0, 0, 0), none64());
+TEST(Value64, RescaleTruncatesAndNeverWraps) {
+  struct Case {
+    Value64 v;
+    uint32_t from, to;
+    Value64 expected;
+  };
+  const uint64_t big = (uint64_t{1} << 63) - 1;
+  const Case cases[] = {
+      {1001, 30000, 1000, 33},
+      {3, 1000, 90000, 270},
+      {12345, 0, 1000, none64()},
+      {0, 0, 0, none64()},
+      // Exact where the 64-bit product would wrap.
+      {uint64_t{1} << 62, 8, 8, uint64_t{1} << 62},
+      {big, 1000000000, 1000000000, big},
+      {big, 0xFFFFFFFFu, 0xFFFFFFFEu, big - big / 0xFFFFFFFFu - 1},
+      // A ten-hour movie at a nanosecond clock, in 100 ns chapter units.
+      {36000ull * 1000000000ull, 1000000000, 10000000, 36000ull * 10000000ull},
+      {36000ull * 10000000ull, 10000000, 1000000000, 36000ull * 1000000000ull},
+      // Too large for 64 bits: saturates, and none stays none.
+      {uint64_t{1} << 62, 1, 8, none64()},
+      {none64(), 600, 1000, none64()},
+      {none64(), 1000, 600, none64() / 1000 * 600 + (none64() % 1000) * 600 / 1000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.v << " " << c.from << " " << c.to);
+    EXPECT_EQ(rescale(c.v, c.from, c.to), c.expected);
+  }
   // Converting back does not restore a dropped remainder.
   EXPECT_EQ(rescale(rescale(1001, 30000, 1000), 1000, 30000), 990u);
-  // none64 is not kept: the product wraps to 2^64 - to, divided by from.
-  EXPECT_EQ(rescale(none64(), 600, 1000), (none64() - 1000 + 1) / 600);
-  EXPECT_GT(rescale(none64(), 600, 10000000), uint64_t{1} << 40);
-  // The product comes first and wraps modulo 2^64.
-  EXPECT_EQ(rescale(uint64_t{1} << 62, 1, 8), 0u);
 }
 
 TEST(Value64, DivisionRules) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "io/file_io.h"
+#include "io/grow_array.h"
 
 namespace vantorel {
 
@@ -54,6 +55,12 @@ struct BoxPath {
   uint64_t base_offset;  // added to positions while a box is parsed from a memory copy
 };
 
+// A track left out while reading, and why.
+struct DroppedTrack {
+  uint32_t track_id;   // 0 when its header was what failed
+  const char* reason;  // static text
+};
+
 struct BoxFile : FileIo {
   const BoxRegistry* registry;
   FileBoxes* root;
@@ -64,6 +71,10 @@ struct BoxFile : FileIo {
   // Which tracks were written to, for their modification times.
   uint32_t tracks_changed;
   GrowArray<uint32_t> track_changed;
+  // Boxes refused as cut inside their fixed fields, and the tracks that
+  // were left out because they held one (read and inspect mode only).
+  uint32_t short_boxes;
+  GrowArray<DroppedTrack> dropped_tracks;
 };
 
 // The list of a container, or null without a registry.

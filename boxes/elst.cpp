@@ -1,5 +1,7 @@
 #include "boxes/elst.h"
 
+#include "boxes/fields.h"
+
 namespace vantorel {
 
 namespace {
@@ -78,29 +80,39 @@ void elst_release(BoxFile*, void* context) {
   if (e != nullptr) e->entries.release();
 }
 
+namespace {
+
+// The box's own fields; the entries follow, each in the box's version.
+struct ElstHead {
+  uint8_t version;
+  uint32_t flags;
+  uint32_t count;
+};
+constexpr Field kElstHeadLayout[] = {version_field(offsetof(ElstHead, version)), flags_field(offsetof(ElstHead, flags)),
+                                     u32_field(offsetof(ElstHead, count))};
+constexpr Field kEditLayout[] = {
+    time_field(offsetof(ElstEntry, segment_duration)),
+    signed_time_field(offsetof(ElstEntry, media_time)),  // -1 is an empty edit
+    u16_field(offsetof(ElstEntry, media_rate_integer)),
+    u16_field(offsetof(ElstEntry, media_rate_fraction)),
+};
+
+}  // namespace
+
 ErrorCode elst_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
   ElstRecord* e = elst_of(context);
   if (e == nullptr) return ErrorCode::Missing;
   if (e->entries.count != 0) return ErrorCode::Missing;
-  e->version = read_u8(file);
-  e->flags = read_u24be(file);
-  uint32_t count = read_u32be(file);
-  if (io_failed(file)) return ErrorCode::Io;
-  if (!box_holds(file, header, count, entry_size(e))) return malformed(file, "more edits than the box holds");
-  VT_TRY(e->entries.reserve(count));
-  bool wide = e->version == 1;
-  for (uint32_t i = 0; i < count && !io_failed(file); ++i) {
+  ElstHead head{};
+  VT_TRY(read_fields(file, header, kElstHeadLayout, &head, "'elst' shorter than its fields"));
+  e->version = head.version;
+  e->flags = head.flags;
+  if (!box_holds(file, header, head.count, entry_size(e))) return malformed(file, "more edits than the box holds");
+  VT_TRY(e->entries.reserve(head.count));
+  for (uint32_t i = 0; i < head.count && !io_failed(file); ++i) {
     ElstEntry entry{};
-    if (wide) {
-      entry.segment_duration = read_u64be(file);
-      entry.media_time = static_cast<int64_t>(read_u64be(file));
-    } else {
-      entry.segment_duration = read_u32be(file);
-      entry.media_time = static_cast<int32_t>(read_u32be(file));  // 0xFFFFFFFF is an empty edit
-    }
-    entry.media_rate_integer = static_cast<int16_t>(read_u16be(file));
-    entry.media_rate_fraction = read_u16be(file);
+    VT_TRY(read_fields(file, header, kEditLayout, &entry, "more edits than the box holds", e->version));
     VT_TRY(e->entries.append(entry));
   }
   return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
@@ -110,21 +122,9 @@ ErrorCode elst_write(BoxFile* file, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   ElstRecord* e = elst_of(context);
   if (e == nullptr || e->entries.items == nullptr) return ErrorCode::Missing;
-  bool wide = e->version == 1;
-  VT_TRY(write_u8(file, e->version));
-  VT_TRY(write_u24be(file, e->flags));
-  VT_TRY(write_u32be(file, e->entries.count));
-  for (const ElstEntry& entry : e->entries) {
-    if (wide) {
-      VT_TRY(write_u64be(file, entry.segment_duration));
-      VT_TRY(write_u64be(file, static_cast<uint64_t>(entry.media_time)));
-    } else {
-      VT_TRY(write_u32be(file, low32(entry.segment_duration)));
-      VT_TRY(write_u32be(file, static_cast<uint32_t>(entry.media_time)));
-    }
-    VT_TRY(write_u16be(file, static_cast<uint16_t>(entry.media_rate_integer)));
-    VT_TRY(write_u16be(file, entry.media_rate_fraction));
-  }
+  ElstHead head{e->version, e->flags, e->entries.count};
+  VT_TRY(write_fields(file, kElstHeadLayout, &head));
+  for (const ElstEntry& entry : e->entries) VT_TRY(write_fields(file, kEditLayout, &entry, e->version));
   return ErrorCode::Ok;
 }
 

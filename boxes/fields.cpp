@@ -21,7 +21,8 @@ uint32_t value_width(FieldType type, bool wide) {
     case FieldType::Flags: return 3;
     case FieldType::U32: return 4;
     case FieldType::U64: return 8;
-    case FieldType::Time: return wide ? 8 : 4;
+    case FieldType::Time:
+    case FieldType::SignedTime: return wide ? 8 : 4;
   }
   return 0;
 }
@@ -48,13 +49,15 @@ void store(void* record, uint32_t offset, uint32_t index, T v) {
 }  // namespace
 
 ErrorCode short_box(BoxFile* file, const char* reason) {
-  malformed(file, reason);
-  return ErrorCode::ShortBox;
+  ++file->short_boxes;
+  return malformed(file, reason);
 }
 
-ErrorCode read_fields(BoxFile* file, const BoxHeader* header, Layout layout, void* record, const char* short_reason) {
+ErrorCode read_fields(BoxFile* file, const BoxHeader* header, Layout layout, void* record, const char* short_reason,
+                      uint8_t version) {
   if (file == nullptr || header == nullptr || record == nullptr) return ErrorCode::BadArgument;
   Shape shape;
+  shape.wide = version == 1;
   for (const Field& f : layout) {
     if (!shape.present(f)) continue;
     uint64_t width = uint64_t{value_width(f.type, shape.wide)} * f.count;
@@ -78,6 +81,11 @@ ErrorCode read_fields(BoxFile* file, const BoxHeader* header, Layout layout, voi
         case FieldType::Time:
           store<uint64_t>(record, f.offset, i, shape.wide ? read_u64be(file) : read_u32be(file));
           break;
+        case FieldType::SignedTime:
+          store<int64_t>(record, f.offset, i,
+                         shape.wide ? static_cast<int64_t>(read_u64be(file))
+                                    : static_cast<int64_t>(static_cast<int32_t>(read_u32be(file))));
+          break;
         case FieldType::Bytes: VT_TRY(read_bytes(file, static_cast<uint8_t*>(record) + f.offset, f.count)); break;
         case FieldType::Reserved: VT_TRY(file_skip(file, f.count)); break;
         case FieldType::Language:
@@ -89,9 +97,10 @@ ErrorCode read_fields(BoxFile* file, const BoxHeader* header, Layout layout, voi
   return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
 }
 
-ErrorCode write_fields(FileIo* file, Layout layout, const void* record) {
+ErrorCode write_fields(FileIo* file, Layout layout, const void* record, uint8_t version) {
   if (file == nullptr || record == nullptr) return ErrorCode::BadArgument;
   Shape shape;
+  shape.wide = version == 1;
   for (const Field& f : layout) {
     if (!shape.present(f)) continue;
     if (f.type == FieldType::Bytes) {
@@ -118,7 +127,8 @@ ErrorCode write_fields(FileIo* file, Layout layout, const void* record) {
         case FieldType::U16: VT_TRY(write_u16be(file, load<uint16_t>(record, f.offset, i))); break;
         case FieldType::U32: VT_TRY(write_u32be(file, load<uint32_t>(record, f.offset, i))); break;
         case FieldType::U64: VT_TRY(write_u64be(file, load<uint64_t>(record, f.offset, i))); break;
-        case FieldType::Time: {
+        case FieldType::Time:
+        case FieldType::SignedTime: {
           uint64_t v = load<uint64_t>(record, f.offset, i);
           VT_TRY(shape.wide ? write_u64be(file, v) : write_u32be(file, low32(v)));
           break;
@@ -134,9 +144,10 @@ ErrorCode write_fields(FileIo* file, Layout layout, const void* record) {
   return ErrorCode::Ok;
 }
 
-uint64_t size_fields(Layout layout, const void* record) {
+uint64_t size_fields(Layout layout, const void* record, uint8_t version) {
   if (record == nullptr) return 0;
   Shape shape;
+  shape.wide = version == 1;
   uint64_t total = 0;
   for (const Field& f : layout) {
     if (!shape.present(f)) continue;

@@ -20,6 +20,7 @@ enum class FieldType : uint8_t {
   U32,       // big-endian into uint32_t or int32_t (count: array length)
   U64,       // big-endian into uint64_t or int64_t
   Time,      // u32, or u64 after a version of 1, into uint64_t
+  SignedTime,  // the same into int64_t, a u32 sign-extended
   Bytes,     // `count` raw bytes into an array (a FourCC, a name)
   Reserved,  // `count` bytes skipped on reading, written as zeros
   Language,  // three 5-bit letters in a u16, into char[4]
@@ -39,6 +40,7 @@ constexpr Field u16_field(size_t offset, uint16_t count = 1) { return {FieldType
 constexpr Field u32_field(size_t offset, uint16_t count = 1) { return {FieldType::U32, count, static_cast<uint32_t>(offset), 0}; }
 constexpr Field u64_field(size_t offset) { return {FieldType::U64, 1, static_cast<uint32_t>(offset), 0}; }
 constexpr Field time_field(size_t offset) { return {FieldType::Time, 1, static_cast<uint32_t>(offset), 0}; }
+constexpr Field signed_time_field(size_t offset) { return {FieldType::SignedTime, 1, static_cast<uint32_t>(offset), 0}; }
 constexpr Field bytes_field(size_t offset, uint16_t count) { return {FieldType::Bytes, count, static_cast<uint32_t>(offset), 0}; }
 constexpr Field reserved(uint16_t count) { return {FieldType::Reserved, count, 0, 0}; }
 constexpr Field language_field(size_t offset) { return {FieldType::Language, 1, static_cast<uint32_t>(offset), 0}; }
@@ -51,14 +53,19 @@ constexpr Field optional(Field f, uint32_t bits) {
 using Layout = std::span<const Field>;
 
 // Reads the fields at the current position of the box `header`. A field the
-// box cannot hold gives ShortBox with `short_reason` recorded; the record's
-// fields before it are filled.
-ErrorCode read_fields(BoxFile* file, const BoxHeader* header, Layout layout, void* record, const char* short_reason);
-ErrorCode write_fields(FileIo* file, Layout layout, const void* record);
+// box cannot hold is refused through short_box() with `short_reason`; the
+// record's fields before it are filled.
+// `version` is the one in force before the layout's own Version field, for
+// the entries of a versioned box.
+ErrorCode read_fields(BoxFile* file, const BoxHeader* header, Layout layout, void* record, const char* short_reason,
+                      uint8_t version = 0);
+ErrorCode write_fields(FileIo* file, Layout layout, const void* record, uint8_t version = 0);
 // Bytes the fields take for this record (its version and flags).
-uint64_t size_fields(Layout layout, const void* record);
+uint64_t size_fields(Layout layout, const void* record, uint8_t version = 0);
 
-// Records why a box is refused and returns ShortBox.
+// Refuses a box cut inside its fixed fields: Malformed, with the reason
+// recorded and the file's count of short boxes raised, so that a track
+// holding one can be left out rather than the whole file.
 ErrorCode short_box(BoxFile* file, const char* reason);
 
 // Three 5-bit letters (code - 0x60), first in bits 14-10; bit 15 clear.

@@ -1,5 +1,7 @@
 #include "boxes/hdlr.h"
 
+#include "boxes/fields.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -72,19 +74,25 @@ void hdlr_release(BoxFile*, void* context) {
   h->name = nullptr;
 }
 
+namespace {
+
+constexpr Field kHdlrLayout[] = {
+    version_field(offsetof(HdlrRecord, version)),
+    flags_field(offsetof(HdlrRecord, flags)),
+    reserved(4),  // pre-defined (QuickTime: component type)
+    bytes_field(offsetof(HdlrRecord, handler_type), 4),
+    bytes_field(offsetof(HdlrRecord, manufacturer), 4),
+    reserved(8),
+};
+
+}  // namespace
+
 ErrorCode hdlr_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   HdlrRecord* h = hdlr_of(context);
   if (h == nullptr) return ErrorCode::Missing;
-  h->version = read_u8(file);
-  h->flags = read_u24be(file);
-  read_u32be(file);  // pre-defined (QuickTime: component type)
-  h->handler_type = read_fourcc(file);
+  VT_TRY(read_fields(file, header, kHdlrLayout, h, "'hdlr' shorter than its fields"));
   h->kind = handler_kind_from_type(h->handler_type);
-  h->manufacturer = read_fourcc(file);
-  read_u32be(file);
-  read_u32be(file);
-  if (io_failed(file)) return ErrorCode::Io;
   uint64_t remaining = box_bytes_left(file, header);
   if (remaining == 0) return ErrorCode::Ok;
   uint64_t take = remaining < kMaxHandlerName ? remaining : kMaxHandlerName;
@@ -126,11 +134,11 @@ ErrorCode hdlr_write(BoxFile* file, void* context) {
   if (h == nullptr) return ErrorCode::Missing;
   FourCC type = handler_type_of(h->kind);
   if (type.is_zero()) return ErrorCode::Missing;
-  VT_TRY(write_u8(file, h->version));
-  VT_TRY(write_u24be(file, h->flags));
-  VT_TRY(write_u32be(file, 0));
-  VT_TRY(write_fourcc(file, type));
-  VT_TRY(write_zeros(file, 12));  // manufacturer and reserved
+  // The type follows the kind; no maker is named.
+  HdlrRecord out = *h;
+  out.handler_type = type;
+  out.manufacturer = FourCC{};
+  VT_TRY(write_fields(file, kHdlrLayout, &out));
   if (h->name != nullptr) VT_TRY(write_bytes(file, h->name, static_cast<uint32_t>(std::strlen(h->name) + 1)));
   return ErrorCode::Ok;
 }
@@ -138,7 +146,7 @@ ErrorCode hdlr_write(BoxFile* file, void* context) {
 uint64_t hdlr_size(BoxFile*, void* context) {
   HdlrRecord* h = hdlr_of(context);
   if (h == nullptr) return 0;
-  return 24 + (h->name != nullptr ? std::strlen(h->name) + 1 : 0);
+  return size_fields(kHdlrLayout, h) + (h->name != nullptr ? std::strlen(h->name) + 1 : 0);
 }
 
 }  // namespace vantorel

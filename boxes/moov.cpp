@@ -14,7 +14,17 @@ ErrorCode trak_fallback(BoxFile* file, const BoxHeader* header, void* context) {
   TrackBoxes* track = add_track(file, 0);
   if (track == nullptr) return ErrorCode::OutOfMemory;
   if (file->path.depth > 0 && file->path.depth <= kMaxBoxDepth) file->path.index[file->path.depth - 1] = track_count(root);
-  return read_children(file, header, track, level_list(file, BoxLevel::Trak), nullptr);
+  uint32_t short_before = file->short_boxes;
+  ErrorCode e = read_children(file, header, track, level_list(file, BoxLevel::Trak), nullptr);
+  // A box of the track cut inside its fixed fields costs that track, not
+  // the file; a file opened for updating is refused instead, as it would be
+  // written back without the track.
+  bool reading = file->mode == kOpenRead || file->mode == kOpenInspect;
+  if (e != ErrorCode::Malformed || file->short_boxes == short_before || !reading) return e;
+  DroppedTrack dropped{track_id_of(track), file->detail.reason};
+  remove_track(file, track);
+  file->detail = ErrorDetail{};  // handled: a later failure is located afresh
+  return file->dropped_tracks.append(dropped);
 }
 
 ErrorCode top_level_fallback(BoxFile* file, const BoxHeader* header, void* context) {

@@ -1,5 +1,6 @@
 #include "boxes/mvex.h"
 
+#include "boxes/fields.h"
 #include "boxes/mvhd.h"
 
 namespace vantorel {
@@ -8,29 +9,36 @@ namespace {
 
 MvexRecord* mvex_of(void* context) { return movie_record<MvexRecord>(static_cast<FileBoxes*>(context), BoxTypeId::Mvex); }
 
+struct MehdRecord {
+  uint8_t version;
+  uint32_t flags;
+  uint64_t fragment_duration;
+};
+constexpr Field kMehdLayout[] = {version_field(offsetof(MehdRecord, version)), flags_field(offsetof(MehdRecord, flags)),
+                                 time_field(offsetof(MehdRecord, fragment_duration))};
+
+constexpr Field kTrexLayout[] = {
+    version_field(offsetof(TrexEntry, version)),
+    flags_field(offsetof(TrexEntry, flags)),
+    u32_field(offsetof(TrexEntry, track_id)),
+    u32_field(offsetof(TrexEntry, default_sample_description_index)),
+    u32_field(offsetof(TrexEntry, default_sample_duration)),
+    u32_field(offsetof(TrexEntry, default_sample_size)),
+    u32_field(offsetof(TrexEntry, default_sample_flags)),
+};
+
 ErrorCode read_mehd(BoxFile* file, const BoxHeader* box, FileBoxes* root) {
-  uint8_t version = read_u8(file);
-  read_u24be(file);
-  if (!box_holds(file, box, 1, version == 1 ? 8 : 4)) return malformed(file, "'mehd' shorter than its duration");
-  uint64_t duration = version == 1 ? read_u64be(file) : read_u32be(file);
-  if (io_failed(file)) return ErrorCode::Io;
+  MehdRecord mehd{};
+  VT_TRY(read_fields(file, box, kMehdLayout, &mehd, "'mehd' shorter than its duration"));
   MvhdRecord* mvhd = movie_record<MvhdRecord>(root, BoxTypeId::Mvhd);
-  if (mvhd != nullptr) mvhd->duration = duration;
+  if (mvhd != nullptr) mvhd->duration = mehd.fragment_duration;
   return ErrorCode::Ok;
 }
 
 ErrorCode read_trex(BoxFile* file, const BoxHeader* box, MvexRecord* mvex) {
-  if (!box_holds(file, box, 1, 24)) return malformed(file, "'trex' shorter than its fields");
-  TrexEntry* t = nullptr;
-  VT_TRY(mvex->trex.append_zeroed(&t));
-  t->version = read_u8(file);
-  t->flags = read_u24be(file);
-  t->track_id = read_u32be(file);
-  t->default_sample_description_index = read_u32be(file);
-  t->default_sample_duration = read_u32be(file);
-  t->default_sample_size = read_u32be(file);
-  t->default_sample_flags = read_u32be(file);
-  return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
+  TrexEntry t{};
+  VT_TRY(read_fields(file, box, kTrexLayout, &t, "'trex' shorter than its fields"));
+  return mvex->trex.append(t);
 }
 
 }  // namespace

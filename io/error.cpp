@@ -19,7 +19,6 @@ const char* error_name(ErrorCode e) {
     case ErrorCode::NoName: return "no output name";
     case ErrorCode::NoMore: return "no further item";
     case ErrorCode::Overrun: return "box larger than the space measured for it";
-    case ErrorCode::ShortBox: return "box shorter than its fields";
   }
   return "unknown error";
 }

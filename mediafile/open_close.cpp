@@ -192,6 +192,7 @@ void media_release(MediaFile* file) {
   file->cursors.release();
   file->track_changed.release();
   file->free_regions.release();
+  file->dropped_tracks.release();
   std::free(file->writer_name);
   std::free(file);
 }

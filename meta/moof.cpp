@@ -1,5 +1,7 @@
 #include "meta/moof.h"
 
+#include "boxes/fields.h"
+
 #include <bit>
 
 #include "boxes/mvex.h"
@@ -53,22 +55,45 @@ bool is_video(TrackBoxes* track) { return find_box(track, BoxTypeId::Vmhd) != nu
 
 // ---- 'tfhd' ---------------------------------------------------------------------
 
+struct TfhdFields {
+  uint8_t version;
+  uint32_t flags;
+  uint32_t track_id;
+  uint64_t base_data_offset;
+  uint32_t description_index;
+  uint32_t default_duration;
+  uint32_t default_size;
+  uint32_t default_flags;
+};
+constexpr Field kTfhdLayout[] = {
+    version_field(offsetof(TfhdFields, version)),
+    flags_field(offsetof(TfhdFields, flags)),
+    u32_field(offsetof(TfhdFields, track_id)),
+    optional(u64_field(offsetof(TfhdFields, base_data_offset)), kTfhdBaseDataOffset),
+    optional(u32_field(offsetof(TfhdFields, description_index)), kTfhdDescriptionIndex),
+    optional(u32_field(offsetof(TfhdFields, default_duration)), kTfhdDefaultDuration),
+    optional(u32_field(offsetof(TfhdFields, default_size)), kTfhdDefaultSize),
+    optional(u32_field(offsetof(TfhdFields, default_flags)), kTfhdDefaultFlags),
+};
+
+struct TfdtFields {
+  uint8_t version;
+  uint32_t flags;
+  uint64_t decode_time;
+};
+constexpr Field kTfdtLayout[] = {version_field(offsetof(TfdtFields, version)), flags_field(offsetof(TfdtFields, flags)),
+                                 time_field(offsetof(TfdtFields, decode_time))};
+
 ErrorCode tfhd_read(MetaFile* file, const BoxHeader* box, FileBoxes* root, FragmentState* s) {
-  if (!box_holds(file, box, 1, 8)) return malformed(file, "'tfhd' shorter than its track id");
-  read_u8(file);
-  uint32_t flags = read_u24be(file);
-  uint32_t track_id = read_u32be(file);
-  if (io_failed(file)) return ErrorCode::Io;
-  if (find_track(root, track_id) == nullptr) return missing(file, "track fragment of a track the movie lacks");
-  const TrexEntry* trex = find_track_extends(root, track_id);
+  TfhdFields t{};
+  VT_TRY(read_fields(file, box, kTfhdLayout, &t, "'tfhd' shorter than its flags say"));
+  uint32_t flags = t.flags;
+  if (find_track(root, t.track_id) == nullptr) return missing(file, "track fragment of a track the movie lacks");
+  const TrexEntry* trex = find_track_extends(root, t.track_id);
   if (trex == nullptr) return missing(file, "track fragment of a track without 'trex'");
-  uint64_t optional = (flags & kTfhdBaseDataOffset ? 8 : 0) + (flags & kTfhdDescriptionIndex ? 4 : 0) +
-                      (flags & kTfhdDefaultDuration ? 4 : 0) + (flags & kTfhdDefaultSize ? 4 : 0) +
-                      (flags & kTfhdDefaultFlags ? 4 : 0);
-  if (!box_holds(file, box, 1, optional)) return malformed(file, "'tfhd' shorter than its flags say");
-  s->track_id = track_id;
+  s->track_id = t.track_id;
   if (flags & kTfhdBaseDataOffset) {
-    s->base_data_offset = read_u64be(file);
+    s->base_data_offset = t.base_data_offset;
     s->data_offset = s->base_data_offset;
   } else if (flags & kTfhdDefaultBaseIsMoof) {
     // Offsets of this fragment count from the enclosing 'moof', whatever
@@ -76,12 +101,10 @@ ErrorCode tfhd_read(MetaFile* file, const BoxHeader* box, FileBoxes* root, Fragm
     s->base_data_offset = s->moof_start;
     s->data_offset = s->moof_start;
   }
-  s->sample_description_index =
-      flags & kTfhdDescriptionIndex ? read_u32be(file) : trex->default_sample_description_index;
-  s->default_sample_duration = flags & kTfhdDefaultDuration ? read_u32be(file) : trex->default_sample_duration;
-  s->default_sample_size = flags & kTfhdDefaultSize ? read_u32be(file) : trex->default_sample_size;
-  s->default_sample_flags = flags & kTfhdDefaultFlags ? read_u32be(file) : trex->default_sample_flags;
-  if (io_failed(file)) return ErrorCode::Io;
+  s->sample_description_index = flags & kTfhdDescriptionIndex ? t.description_index : trex->default_sample_description_index;
+  s->default_sample_duration = flags & kTfhdDefaultDuration ? t.default_duration : trex->default_sample_duration;
+  s->default_sample_size = flags & kTfhdDefaultSize ? t.default_size : trex->default_sample_size;
+  s->default_sample_flags = flags & kTfhdDefaultFlags ? t.default_flags : trex->default_sample_flags;
   s->have_header = true;
   return ErrorCode::Ok;
 }
@@ -93,12 +116,9 @@ ErrorCode tfdt_read(MetaFile* file, const BoxHeader* box, FileBoxes* root, const
   // Without its 'tfhd' the time belongs to no known track; the runs after
   // it fail on their own.
   if (!s->have_header) return ErrorCode::Ok;
-  if (!box_holds(file, box, 1, 4)) return malformed(file, "'tfdt' shorter than its version");
-  uint8_t version = read_u8(file);
-  read_u24be(file);
-  if (!box_holds(file, box, 1, version == 1 ? 8 : 4)) return malformed(file, "'tfdt' shorter than its time");
-  uint64_t time = version == 1 ? read_u64be(file) : read_u32be(file);
-  if (io_failed(file)) return ErrorCode::Io;
+  TfdtFields t{};
+  VT_TRY(read_fields(file, box, kTfdtLayout, &t, "'tfdt' shorter than its time"));
+  uint64_t time = t.decode_time;
   TrackExtra* extra = track_extra(find_track(root, s->track_id));
   if (extra == nullptr) return ErrorCode::OutOfMemory;
   if (extra->first_fragment_time == none64()) extra->first_fragment_time = time;

@@ -86,6 +86,7 @@ const char* drop_reason_text(uint32_t reason) {
     case kDropDescriptions: return "its samples switch between different sample descriptions";
     case kDropTables: return "its sample tables are missing";
     case kDropObjectType: return "its MPEG-4 audio object type is not carried";
+    case kDropMalformed: return "one of its boxes is cut short";
   }
   return "it cannot be carried";
 }

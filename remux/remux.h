@@ -28,6 +28,7 @@ enum DropReason : uint32_t {
   kDropDescriptions = 3,      // its samples use sample descriptions that differ
   kDropTables = 4,            // its sample tables are missing
   kDropObjectType = 5,        // an 'mp4a' track of an object type the remux does not carry
+  kDropMalformed = 6,         // a box of the track is cut inside its fields
 };
 const char* drop_reason_text(uint32_t reason);
 

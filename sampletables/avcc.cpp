@@ -1,5 +1,7 @@
 #include "sampletables/avcc.h"
 
+#include "boxes/fields.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -175,7 +177,7 @@ void avcc_release(AvcConfigRecord* avc) {
 
 ErrorCode avcc_read(BoxFile* file, const BoxHeader* header, AvcConfigRecord* avc) {
   if (file == nullptr || header == nullptr || avc == nullptr) return ErrorCode::BadArgument;
-  if (!box_has(file, header, 6)) return malformed(file, "'avcC' shorter than its fixed fields");
+  if (!box_has(file, header, 6)) return short_box(file, "'avcC' shorter than its fixed fields");
   avc->configurationVersion = read_u8(file);
   avc->AVCProfileIndication = read_u8(file);
   avc->profile_compatibility = read_u8(file);
@@ -195,7 +197,7 @@ ErrorCode avcc_read(BoxFile* file, const BoxHeader* header, AvcConfigRecord* avc
   ErrorCode e = read_sets(file, header, avc->numOfSequenceParameterSets, buffer, room, &sps);
   if (e == ErrorCode::Ok) {
     if (!box_has(file, header, 1)) {
-      e = malformed(file, "'avcC' ends before its picture parameter set count");
+      e = short_box(file, "'avcC' ends before its picture parameter set count");
     } else {
       avc->numOfPictureParameterSets = read_u8(file);
       e = read_sets(file, header, avc->numOfPictureParameterSets, buffer + sps, room - sps, &pps);

@@ -1,5 +1,7 @@
 #include "sampletables/dac3.h"
 
+#include "boxes/fields.h"
+
 namespace vantorel {
 
 uint32_t dac3_packed(const Dac3Record* d) {
@@ -21,11 +23,11 @@ void dac3_set_packed(Dac3Record* d, uint32_t packed) {
 ErrorCode dac3_read(BoxFile* file, const BoxHeader* header, Dac3Record* d, bool short_form) {
   if (file == nullptr || header == nullptr || d == nullptr) return ErrorCode::BadArgument;
   if (short_form) {
-    if (!box_has(file, header, 2)) return malformed(file, "'dac3' shorter than 2 bytes");
+    if (!box_has(file, header, 2)) return short_box(file, "'dac3' shorter than 2 bytes");
     read_u8(file);  // written as 1, not interpreted
     d->bsid = read_u8(file) & 0x1F;
   } else {
-    if (!box_has(file, header, 3)) return malformed(file, "'dac3' shorter than 3 bytes");
+    if (!box_has(file, header, 3)) return short_box(file, "'dac3' shorter than 3 bytes");
     uint32_t v = read_u24be(file);
     d->fscod = static_cast<uint8_t>(v >> 22);
     d->bsid = (v >> 17) & 0x1F;

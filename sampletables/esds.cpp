@@ -1,5 +1,7 @@
 #include "sampletables/esds.h"
 
+#include "boxes/fields.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -164,14 +166,14 @@ void esds_release(EsDescriptorRecord* esds) {
 
 ErrorCode esds_read(BoxFile* file, const BoxHeader* header, EsDescriptorRecord* e) {
   if (file == nullptr || header == nullptr || e == nullptr) return ErrorCode::BadArgument;
-  if (!box_has(file, header, 4)) return malformed(file, "'esds' shorter than its version and flags");
+  if (!box_has(file, header, 4)) return short_box(file, "'esds' shorter than its version and flags");
   e->version = read_u8(file);
   e->flags = read_u24be(file);
 
   VT_TRY(expect_tag(file, header, kEsTag, "ES descriptor tag is not 3"));
   uint32_t length = 0;
   VT_TRY(read_length(file, header, &length));  // not needed: the fields say what follows
-  if (!box_has(file, header, 3)) return malformed(file, "ES descriptor runs past the 'esds' box");
+  if (!box_has(file, header, 3)) return short_box(file, "ES descriptor runs past the 'esds' box");
   e->ES_ID = read_u16be(file);
   uint8_t f = read_u8(file);
   e->streamDependenceFlag = (f >> 7) & 1;
@@ -179,11 +181,11 @@ ErrorCode esds_read(BoxFile* file, const BoxHeader* header, EsDescriptorRecord* 
   e->OCRstreamFlag = (f >> 5) & 1;
   e->streamPriority = f & 0x1F;
   if (e->streamDependenceFlag) {
-    if (!box_has(file, header, 2)) return malformed(file, "ES descriptor runs past the 'esds' box");
+    if (!box_has(file, header, 2)) return short_box(file, "ES descriptor runs past the 'esds' box");
     e->dependsOn_ES_ID = read_u16be(file);
   }
   if (e->URL_Flag) {
-    if (!box_has(file, header, 1)) return malformed(file, "ES descriptor runs past the 'esds' box");
+    if (!box_has(file, header, 1)) return short_box(file, "ES descriptor runs past the 'esds' box");
     uint8_t n = read_u8(file);
     if (!box_has(file, header, n)) return malformed(file, "ES descriptor URL runs past the 'esds' box");
     auto* url = static_cast<char*>(std::malloc(size_t{n} + 1));
@@ -198,7 +200,7 @@ ErrorCode esds_read(BoxFile* file, const BoxHeader* header, EsDescriptorRecord* 
     e->URLlength = n;
   }
   if (e->OCRstreamFlag) {
-    if (!box_has(file, header, 2)) return malformed(file, "ES descriptor runs past the 'esds' box");
+    if (!box_has(file, header, 2)) return short_box(file, "ES descriptor runs past the 'esds' box");
     e->OCR_ES_Id = read_u16be(file);
   }
 
@@ -207,7 +209,7 @@ ErrorCode esds_read(BoxFile* file, const BoxHeader* header, EsDescriptorRecord* 
   VT_TRY(read_length(file, header, &config_length));
   uint64_t config_start = file_tell(file);
   if (config_length < kDecoderConfigFixed) return malformed(file, "decoder config descriptor shorter than 13 bytes");
-  if (!box_has(file, header, config_length)) return malformed(file, "decoder config descriptor runs past the 'esds' box");
+  if (!box_has(file, header, config_length)) return short_box(file, "decoder config descriptor runs past the 'esds' box");
   e->objectTypeIndication = read_u8(file);
   uint8_t st = read_u8(file);
   e->streamType = st >> 2;

@@ -1,5 +1,7 @@
 #include "sampletables/small_configs.h"
 
+#include "boxes/fields.h"
+
 namespace vantorel {
 
 const uint8_t kVisualExtensionUuid[16] = {0x6b, 0x68, 0x40, 0xf2, 0x5f, 0x24, 0x4f, 0xc5,
@@ -9,7 +11,7 @@ namespace {
 
 ErrorCode check(BoxFile* file, const BoxHeader* header, const void* record, uint64_t size, const char* reason) {
   if (file == nullptr || header == nullptr || record == nullptr) return ErrorCode::BadArgument;
-  if (!box_has(file, header, size)) return malformed(file, reason);
+  if (!box_has(file, header, size)) return short_box(file, reason);
   return ErrorCode::Ok;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "boxes/fields.h"
 #include "boxes/hdlr.h"
 #include "sampletables/config_table.h"
 
@@ -12,11 +13,7 @@ namespace vantorel {
 
 namespace {
 
-constexpr uint64_t kVisualFixed = 78;
-constexpr uint64_t kSoundFixed = 28;
-constexpr uint64_t kSoundV1Fields = 16;
 constexpr uint64_t kSoundV2MinStructure = 72;  // counted from the entry box's start
-constexpr uint64_t kGenericFixed = 8;
 constexpr uint32_t kMaxWaveDepth = 4;
 constexpr uint64_t kMinEntryBox = 8;
 
@@ -39,6 +36,55 @@ uint32_t kind_from_format(FourCC format) {
 bool codec_data_format(FourCC format) { return (format.c[0] == 'm' && format.c[1] == 's') || format == ".mp3"; }
 
 uint64_t whole(FourCC type, uint64_t payload) { return box_header_length(type, payload) + payload; }
+
+// ---- Layouts of the fixed fields ---------------------------------------------------
+
+// Every entry opens with six reserved bytes and its data reference index.
+#define ENTRY_BASE(R) reserved(6), u16_field(offsetof(R, data_reference_index))
+
+constexpr Field kVisualLayout[] = {
+    ENTRY_BASE(VisualSampleEntry),
+    u16_field(offsetof(VisualSampleEntry, version)),
+    u16_field(offsetof(VisualSampleEntry, revision)),
+    u32_field(offsetof(VisualSampleEntry, vendor)),
+    u32_field(offsetof(VisualSampleEntry, temporal_quality)),
+    u32_field(offsetof(VisualSampleEntry, spatial_quality)),
+    u16_field(offsetof(VisualSampleEntry, width)),
+    u16_field(offsetof(VisualSampleEntry, height)),
+    u32_field(offsetof(VisualSampleEntry, horizresolution)),
+    u32_field(offsetof(VisualSampleEntry, vertresolution)),
+    u32_field(offsetof(VisualSampleEntry, data_size)),
+    u16_field(offsetof(VisualSampleEntry, frame_count)),
+    bytes_field(offsetof(VisualSampleEntry, compressorname), 32),
+    u16_field(offsetof(VisualSampleEntry, depth)),
+    u16_field(offsetof(VisualSampleEntry, color_table_id)),
+};
+
+// Versions 0 and 1 share these; version 2 keeps constants in the channel
+// and rate fields and its values in its structure.
+constexpr Field kSoundLayout[] = {
+    ENTRY_BASE(SoundSampleEntry),
+    u16_field(offsetof(SoundSampleEntry, version)),
+    u16_field(offsetof(SoundSampleEntry, revision)),
+    u32_field(offsetof(SoundSampleEntry, vendor)),
+    u16_field(offsetof(SoundSampleEntry, channel_count)),
+    u16_field(offsetof(SoundSampleEntry, sample_size)),
+    u16_field(offsetof(SoundSampleEntry, compression_id)),
+    u16_field(offsetof(SoundSampleEntry, packet_size)),
+    u32_field(offsetof(SoundSampleEntry, sample_rate)),
+};
+
+constexpr Field kSoundV1Layout[] = {
+    u32_field(offsetof(SoundSampleEntry, samples_per_packet)),
+    u32_field(offsetof(SoundSampleEntry, bytes_per_packet)),
+    u32_field(offsetof(SoundSampleEntry, bytes_per_frame)),
+    u32_field(offsetof(SoundSampleEntry, bytes_per_sample)),
+};
+
+constexpr Field kGenericLayout[] = {ENTRY_BASE(GenericSampleEntry)};
+constexpr Field kHintLayout[] = {ENTRY_BASE(HintSampleEntry)};
+
+#undef ENTRY_BASE
 
 // ---- Reading ---------------------------------------------------------------------
 
@@ -116,25 +162,8 @@ ErrorCode read_opaque(BoxFile* file, const BoxHeader* entry, uint64_t from, Owne
 }
 
 ErrorCode read_visual(BoxFile* file, const BoxHeader* h, VisualSampleEntry* v) {
-  if (!box_has(file, h, kVisualFixed)) return malformed(file, "visual sample entry shorter than its fixed fields");
   v->format = h->type;
-  file_skip(file, 6);
-  v->data_reference_index = read_u16be(file);
-  v->version = read_u16be(file);
-  v->revision = read_u16be(file);
-  v->vendor = read_u32be(file);
-  v->temporal_quality = read_u32be(file);
-  v->spatial_quality = read_u32be(file);
-  v->width = read_u16be(file);
-  v->height = read_u16be(file);
-  v->horizresolution = read_u32be(file);
-  v->vertresolution = read_u32be(file);
-  v->data_size = read_u32be(file);
-  v->frame_count = read_u16be(file);
-  read_bytes(file, v->compressorname, 32);
-  v->depth = read_u16be(file);
-  v->color_table_id = static_cast<int16_t>(read_u16be(file));
-  if (io_failed(file)) return ErrorCode::Io;
+  VT_TRY(read_fields(file, h, kVisualLayout, v, "visual sample entry shorter than its fixed fields"));
   uint64_t fixed_end = file_tell(file);
   ChildScan scan{v, kLayoutVisual, v->format, false};
   VT_TRY(read_entry_children(file, h->end, &scan, 0));
@@ -151,27 +180,12 @@ uint32_t whole_rate(uint64_t bits) {
 }
 
 ErrorCode read_sound(BoxFile* file, const BoxHeader* h, SoundSampleEntry* s) {
-  if (!box_has(file, h, kSoundFixed)) return malformed(file, "sound sample entry shorter than its fixed fields");
   s->format = h->type;
-  file_skip(file, 6);
-  s->data_reference_index = read_u16be(file);
-  s->version = read_u16be(file);
-  s->revision = read_u16be(file);
-  s->vendor = read_u32be(file);
-  s->channel_count = read_u16be(file);
-  s->sample_size = read_u16be(file);
-  s->compression_id = read_u16be(file);
-  s->packet_size = read_u16be(file);
-  s->sample_rate = read_u32be(file);
-  if (io_failed(file)) return ErrorCode::Io;
+  VT_TRY(read_fields(file, h, kSoundLayout, s, "sound sample entry shorter than its fixed fields"));
   if (s->version == 1) {
-    if (!box_has(file, h, kSoundV1Fields)) return malformed(file, "version 1 sound entry shorter than its fields");
-    s->samples_per_packet = read_u32be(file);
-    s->bytes_per_packet = read_u32be(file);
-    s->bytes_per_frame = read_u32be(file);
-    s->bytes_per_sample = read_u32be(file);
+    VT_TRY(read_fields(file, h, kSoundV1Layout, s, "version 1 sound entry shorter than its fields"));
   } else if (s->version == 2) {
-    if (!box_has(file, h, 4)) return malformed(file, "version 2 sound entry shorter than its fields");
+    if (!box_has(file, h, 4)) return short_box(file, "version 2 sound entry shorter than its fields");
     uint64_t at = file_tell(file);
     uint32_t structure = read_u32be(file);
     if (structure < kSoundV2MinStructure) return malformed(file, "version 2 sound structure smaller than 72 bytes");
@@ -194,21 +208,15 @@ ErrorCode read_sound(BoxFile* file, const BoxHeader* h, SoundSampleEntry* s) {
 }
 
 ErrorCode read_generic(BoxFile* file, const BoxHeader* h, GenericSampleEntry* g) {
-  if (!box_has(file, h, kGenericFixed)) return malformed(file, "sample entry shorter than 8 bytes");
   g->format = h->type;
-  file_skip(file, 6);
-  g->data_reference_index = read_u16be(file);
-  if (io_failed(file)) return ErrorCode::Io;
+  VT_TRY(read_fields(file, h, kGenericLayout, g, "sample entry shorter than 8 bytes"));
   ChildScan scan{g, kLayoutGeneric, g->format, false};
   return read_entry_children(file, h->end, &scan, 0);
 }
 
 ErrorCode read_hint(BoxFile* file, const BoxHeader* h, HintSampleEntry* e) {
-  if (!box_has(file, h, kGenericFixed)) return malformed(file, "sample entry shorter than 8 bytes");
   e->format = h->type;
-  file_skip(file, 6);
-  e->data_reference_index = read_u16be(file);
-  if (io_failed(file)) return ErrorCode::Io;
+  VT_TRY(read_fields(file, h, kHintLayout, e, "sample entry shorter than 8 bytes"));
   return block_read_rest(file, h, &e->opaque, "hint sample entry larger than 16 MiB");
 }
 
@@ -267,28 +275,43 @@ uint16_t written_version(const SoundSampleEntry* s) {
   return 0;
 }
 
-uint64_t sound_extra_size(const SoundSampleEntry* s) {
-  switch (written_version(s)) {
-    case 1: return kSoundV1Fields;
-    case 2: return s->v2_fields.length;
-    default: return 0;
+// The fixed fields as written: version 2 puts the constants of its layout
+// where versions 0 and 1 keep the channel count and rate.
+SoundSampleEntry as_written(const SoundSampleEntry* s) {
+  SoundSampleEntry w = *s;
+  w.version = written_version(s);
+  if (w.version == 2) {
+    w.channel_count = 3;
+    w.sample_rate = 0x00010000;
   }
+  return w;
+}
+
+uint64_t sound_fixed_size(const SoundSampleEntry* s) {
+  SoundSampleEntry w = as_written(s);
+  uint64_t size = size_fields(kSoundLayout, &w);
+  if (w.version == 1) size += size_fields(kSoundV1Layout, &w);
+  if (w.version == 2) size += s->v2_fields.length;
+  return size;
 }
 
 uint64_t entry_payload_size(BoxFile* file, void* entry, uint32_t layout) {
   switch (layout) {
     case kLayoutVisual: {
       auto* v = static_cast<VisualSampleEntry*>(entry);
-      return kVisualFixed + configs_size(file, entry, layout, v->format);
+      return size_fields(kVisualLayout, v) + configs_size(file, entry, layout, v->format);
     }
     case kLayoutSound: {
       auto* s = static_cast<SoundSampleEntry*>(entry);
-      return kSoundFixed + sound_extra_size(s) + configs_size(file, entry, layout, s->format);
+      return sound_fixed_size(s) + configs_size(file, entry, layout, s->format);
     }
-    case kLayoutHint: return kGenericFixed + static_cast<HintSampleEntry*>(entry)->opaque.length;
+    case kLayoutHint: {
+      auto* e = static_cast<HintSampleEntry*>(entry);
+      return size_fields(kHintLayout, e) + e->opaque.length;
+    }
     default: {
       auto* g = static_cast<GenericSampleEntry*>(entry);
-      return kGenericFixed + configs_size(file, entry, layout, g->format);
+      return size_fields(kGenericLayout, g) + configs_size(file, entry, layout, g->format);
     }
   }
 }
@@ -302,47 +325,13 @@ FourCC entry_format(void* entry, uint32_t layout) {
   }
 }
 
-ErrorCode write_visual(BoxFile* file, const VisualSampleEntry* v) {
-  VT_TRY(write_zeros(file, 6));
-  VT_TRY(write_u16be(file, v->data_reference_index));
-  VT_TRY(write_u16be(file, v->version));
-  VT_TRY(write_u16be(file, v->revision));
-  VT_TRY(write_u32be(file, v->vendor));
-  VT_TRY(write_u32be(file, v->temporal_quality));
-  VT_TRY(write_u32be(file, v->spatial_quality));
-  VT_TRY(write_u16be(file, v->width));
-  VT_TRY(write_u16be(file, v->height));
-  VT_TRY(write_u32be(file, v->horizresolution));
-  VT_TRY(write_u32be(file, v->vertresolution));
-  VT_TRY(write_u32be(file, v->data_size));
-  VT_TRY(write_u16be(file, v->frame_count));
-  VT_TRY(write_bytes(file, v->compressorname, 32));
-  VT_TRY(write_u16be(file, v->depth));
-  return write_u16be(file, static_cast<uint16_t>(v->color_table_id));
-}
+ErrorCode write_visual(BoxFile* file, const VisualSampleEntry* v) { return write_fields(file, kVisualLayout, v); }
 
 ErrorCode write_sound(BoxFile* file, const SoundSampleEntry* s) {
-  uint16_t version = written_version(s);
-  VT_TRY(write_zeros(file, 6));
-  VT_TRY(write_u16be(file, s->data_reference_index));
-  VT_TRY(write_u16be(file, version));
-  VT_TRY(write_u16be(file, s->revision));
-  VT_TRY(write_u32be(file, s->vendor));
-  // Version 2 keeps channels and rate in its structure; these fields hold
-  // the constants of that layout.
-  VT_TRY(write_u16be(file, version == 2 ? 3 : s->channel_count));
-  VT_TRY(write_u16be(file, s->sample_size));
-  VT_TRY(write_u16be(file, s->compression_id));
-  VT_TRY(write_u16be(file, s->packet_size));
-  VT_TRY(write_u32be(file, version == 2 ? 0x00010000 : s->sample_rate));
-  if (version == 1) {
-    VT_TRY(write_u32be(file, s->samples_per_packet));
-    VT_TRY(write_u32be(file, s->bytes_per_packet));
-    VT_TRY(write_u32be(file, s->bytes_per_frame));
-    VT_TRY(write_u32be(file, s->bytes_per_sample));
-  } else if (version == 2) {
-    VT_TRY(block_write(file, &s->v2_fields));
-  }
+  SoundSampleEntry w = as_written(s);
+  VT_TRY(write_fields(file, kSoundLayout, &w));
+  if (w.version == 1) return write_fields(file, kSoundV1Layout, &w);
+  if (w.version == 2) return block_write(file, &s->v2_fields);
   return ErrorCode::Ok;
 }
 
@@ -366,14 +355,12 @@ ErrorCode entry_payload(BoxFile* file, void* context) {
     }
     case kLayoutHint: {
       auto* e = static_cast<HintSampleEntry*>(w->entry);
-      VT_TRY(write_zeros(file, 6));
-      VT_TRY(write_u16be(file, e->data_reference_index));
+      VT_TRY(write_fields(file, kHintLayout, e));
       return block_write(file, &e->opaque);
     }
     default: {
       auto* g = static_cast<GenericSampleEntry*>(w->entry);
-      VT_TRY(write_zeros(file, 6));
-      VT_TRY(write_u16be(file, g->data_reference_index));
+      VT_TRY(write_fields(file, kGenericLayout, g));
       return write_configs(file, g, w->layout, g->format);
     }
   }

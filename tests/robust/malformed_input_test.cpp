@@ -233,6 +233,64 @@ TEST(MalformedInput, CountsOfAllOnesInEveryTable) {
   EXPECT_EQ(read.reason, std::string("'co64' entry count larger than the box"));
 }
 
+// ---- Fixed fields cut short ------------------------------------------------------------------
+
+// The box at `path` cut to `keep` bytes of payload, the rest of its bytes
+// becoming a 'free' box after it: the file keeps its length, and what
+// follows the cut looks like more fields to a reader that ignores the end.
+Bytes cut_box(const Bytes& file, const std::vector<std::string>& path, size_t keep) {
+  BoxAt at = locate(file, path);
+  Bytes payload(file.begin() + static_cast<long>(at.start + at.header), file.begin() + static_cast<long>(at.start + at.size));
+  EXPECT_GE(payload.size(), keep + 8) << at.type;
+  Bytes rest(payload.begin() + static_cast<long>(keep + 8), payload.end());
+  return replace_box(file, path, cat({box(at.type, Bytes(payload.begin(), payload.begin() + static_cast<long>(keep))),
+                                      box("free", rest)}));
+}
+
+TEST(MalformedInput, FixedFieldsCutShortCostTheirTrackOrTheFile) {
+  HandTrack first = video(kSizes, 1);
+  first.edits = {{600, 0}};
+  HandTrack second = video({11, 12, 13}, 2);
+  const Bytes whole = hand_made_file({first, second});
+  const std::vector<std::string> trak = {"moov", "trak"};
+  struct Case {
+    std::vector<std::string> path;
+    size_t keep;
+    const char* reason;  // null: the track is left out
+  };
+  const Case cases[] = {
+      {{"moov", "mvhd"}, 12, "'mvhd' shorter than its fields"},
+      {{"moov", "trak", "tkhd"}, 12, nullptr},
+      {{"moov", "trak", "mdia", "mdhd"}, 12, nullptr},  // version, flags and 8 bytes
+      {{"moov", "trak", "mdia", "hdlr"}, 10, nullptr},
+      {{"moov", "trak", "edts", "elst"}, 6, nullptr},
+      {stbl("stsd"), 20, nullptr},                      // inside the visual entry's fields
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path.back() + " keeping " + std::to_string(c.keep));
+    Bytes file = cut_box(whole, c.path, c.keep);
+    ASSERT_EQ(file.size(), whole.size());
+    ReadOutcome read = read_everything(file);
+    RemuxOutcome out = remux(file);
+    if (c.reason != nullptr) {
+      EXPECT_EQ(read.open, ErrorCode::Malformed);
+      EXPECT_EQ(read.reason, c.reason);
+      EXPECT_EQ(out.run.result, ErrorCode::Malformed);
+      continue;
+    }
+    ASSERT_EQ(read.open, ErrorCode::Ok);
+    ASSERT_EQ(read.tracks.size(), 1u);
+    EXPECT_EQ(read.tracks[0].track_id, 2u);
+    EXPECT_EQ(read.tracks[0].samples, hand_made_samples({11, 12, 13}));
+    ASSERT_EQ(out.run.result, ErrorCode::Ok);
+    EXPECT_EQ(out.run.tracks_dropped, 1u);
+    ASSERT_EQ(out.output.tracks.size(), 1u);
+    EXPECT_EQ(out.output.tracks[0].samples, hand_made_samples({11, 12, 13}));
+  }
+  // A file opened for updating is refused rather than written back without the track.
+  EXPECT_EQ(read_everything(cut_box(whole, {"moov", "trak", "tkhd"}, 12), kOpenUpdate).open, ErrorCode::Malformed);
+}
+
 // ---- Tables that disagree -----------------------------------------------------------------
 
 TEST(MalformedInput, TablesThatDisagreeCarryWhatTheyAgreeOn) {

@@ -328,16 +328,8 @@ TEST(Stsd, MalformedEntriesFailWithTheirPlace) {
       {"version 2 structure beyond its entry", "soun",
        stsd_payload(1, box("mp4a", cat({sound_fixed(2, 3, 16, 0x10000), u32(200), zeros(40)}))),
        "moov/trak[1]/mdia/minf/stbl/stsd/mp4a"},
-      {"version 1 fields cut", "soun", stsd_payload(1, box("mp4a", cat({sound_fixed(1, 2, 16, 0), zeros(8)}))),
-       "moov/trak[1]/mdia/minf/stbl/stsd/mp4a"},
       {"wave nested too deeply", "soun", stsd_payload(1, box("mp4a", cat({sound_fixed(0, 2, 16, 0), nested}))),
        "moov/trak[1]/mdia/minf/stbl/stsd/mp4a/wave/wave/wave/wave/wave"},
-      {"visual entry shorter than its fields", "vide", stsd_payload(1, box("avc1", zeros(70))),
-       "moov/trak[1]/mdia/minf/stbl/stsd/avc1"},
-      {"sound entry shorter than its fields", "soun", stsd_payload(1, box("mp4a", zeros(20))),
-       "moov/trak[1]/mdia/minf/stbl/stsd/mp4a"},
-      {"short btrt", "vide", stsd_payload(1, box("avc1", cat({visual_fixed(8, 8), box("btrt", zeros(8))}))),
-       "moov/trak[1]/mdia/minf/stbl/stsd/avc1/btrt"},
       {"avcC set longer than its box", "vide",
        stsd_payload(1, box("avc1", cat({visual_fixed(8, 8), box("avcC", hex("01640000 ffe1 ffff 00"))}))),
        "moov/trak[1]/mdia/minf/stbl/stsd/avc1/avcC"},
@@ -354,16 +346,49 @@ TEST(Stsd, MalformedEntriesFailWithTheirPlace) {
   }
 }
 
+// An entry or configuration cut inside its fixed fields costs its track,
+// not the file; nothing after the cut is read as its fields.
+TEST(Stsd, EntriesCutInsideTheirFieldsDropTheirTrack) {
+  const Bad cases[] = {
+      {"version 1 fields cut", "soun", stsd_payload(1, box("mp4a", cat({sound_fixed(1, 2, 16, 0), zeros(8)}))),
+       "version 1 sound entry shorter than its fields"},
+      {"visual entry shorter than its fields", "vide", stsd_payload(1, box("avc1", zeros(70))),
+       "visual sample entry shorter than its fixed fields"},
+      {"sound entry shorter than its fields", "soun", stsd_payload(1, box("mp4a", zeros(20))),
+       "sound sample entry shorter than its fixed fields"},
+      {"generic entry shorter than its fields", "subp", stsd_payload(1, box("mp4s", zeros(6))),
+       "sample entry shorter than 8 bytes"},
+      {"short btrt", "vide", stsd_payload(1, box("avc1", cat({visual_fixed(8, 8), box("btrt", zeros(8))}))),
+       "'btrt' shorter than 12 bytes"},
+      {"avcC cut in its fixed fields", "vide",
+       stsd_payload(1, box("avc1", cat({visual_fixed(8, 8), box("avcC", hex("01640000"))}))),
+       "'avcC' shorter than its fixed fields"},
+      {"dac3 cut", "soun", stsd_payload(1, box("ac-3", cat({sound_fixed(0, 2, 16, 0), box("dac3", hex("1008"))}))),
+       "'dac3' shorter than 3 bytes"},
+  };
+  for (const Bad& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryFile f(track_file(c.handler, c.payload));
+    ASSERT_EQ(read_tree(f), ErrorCode::Ok);
+    EXPECT_EQ(track_count(f->root), 0u);
+    ASSERT_EQ(f->dropped_tracks.count, 1u);
+    EXPECT_STREQ(f->dropped_tracks[0].reason, c.path);
+    EXPECT_EQ(f->detail.set, 0u);
+  }
+}
+
 TEST(Stsd, ChildrenAreCutAtTheirEntrysEnd) {
   // An esds that claims 900 bytes, inside an entry that ends after 24 of
   // them: its decoder config (54 bytes) would run into the next entry.
   Bytes esds = cat({u32(900), text("esds"), hex("00000000 03 7f 0001 00 04 36 40 15 000000 00000000 00000000 05 28")});
   Bytes first = cat({u32(static_cast<uint32_t>(8 + 28 + esds.size())), text("mp4a"), sound_fixed(0, 2, 16, 0), esds});
   Bytes second = box("mp4a", cat({sound_fixed(0, 2, 16, 0), box("esds", hex(kAacEsds))}));
+  // Cut there, it costs its track.
   MemoryFile f(track_file("soun", stsd_payload(2, cat({first, second}))));
-  EXPECT_EQ(read_tree(f), ErrorCode::Malformed);
-  EXPECT_STREQ(f->detail.path, "moov/trak[1]/mdia/minf/stbl/stsd/mp4a/esds");
-  EXPECT_STREQ(f->detail.reason, "decoder config descriptor runs past the 'esds' box");
+  EXPECT_EQ(read_tree(f), ErrorCode::Ok);
+  EXPECT_EQ(track_count(f->root), 0u);
+  ASSERT_EQ(f->dropped_tracks.count, 1u);
+  EXPECT_STREQ(f->dropped_tracks[0].reason, "decoder config descriptor runs past the 'esds' box");
 
   // An entry that claims more than the stsd holds is read within the stsd,
   // and the boxes after the stsd are still found.

@@ -84,6 +84,7 @@ MemoryFile::~MemoryFile() {
   release_root(&file_);
   clear_all_metadata(&file_);
   file_.free_regions.release();
+  file_.dropped_tracks.release();
   file_.track_changed.release();
   detach(&file_);
 }

@@ -104,7 +104,7 @@ uint32_t decoded_channels(MediaFile* file, const TrackInfo& info, uint32_t open_
   } else if (is_mpeg_audio_object(info.object_type) && open_mode == kOpenRead) {
     channels = mpeg_audio_channels(file, info.track_id, info.max_sample_size);
   }
-  return channels != 0 ? channels : info.param[2];
+  return channels != 0 ? channels : info.channel_count;
 }
 
 void describe_track(FileDescription* d, TrackBoxes* track, TrackDescription* t) {
@@ -121,11 +121,11 @@ void describe_track(FileDescription* d, TrackBoxes* track, TrackDescription* t) 
   t->kind = info.kind;
   t->fourcc = info.fourcc;
   if (track_has_sizes(info.kind)) {
-    t->width = info.param[0];
-    t->height = info.param[1];
+    t->width = info.width;
+    t->height = info.height;
   } else if (info.kind == kHandlerSound) {
-    t->sample_rate = info.param[0];
-    t->sample_bits = info.param[1];
+    t->sample_rate = info.sample_rate;
+    t->sample_bits = info.sample_bits;
     t->channels = decoded_channels(file, info, d->open_mode);
   }
   t->timescale = info.timescale;

@@ -94,9 +94,14 @@ struct TrackInfo {
   uint32_t sample_count;
   uint32_t max_sample_size;
   uint32_t entry_count;      // sample entries in 'stsd'
-  // Video: width, height, NAL length size ('avc1'). Sound: rate, bits, channels.
-  // Subpicture: width, height.
-  uint32_t param[3];
+  // Video and subpicture: picture size in pixels; 'avc1': NAL length size.
+  uint32_t width;
+  uint32_t height;
+  uint32_t nal_length_size;
+  // Sound.
+  uint32_t sample_rate;  // Hz
+  uint32_t sample_bits;
+  uint32_t channel_count;
   uint32_t avg_bitrate;
   uint32_t max_bitrate;
   const uint8_t* decoder_info;
@@ -181,8 +186,10 @@ enum TrackKind : uint32_t {
 // meaning depends on the kind, then the common part.
 struct TrackSpec {
   uint32_t kind;   // TrackKind
-  uint32_t word1;  // video: width in pixels; sound: sample rate in Hz
-  uint32_t word2;  // video: height in pixels; sound: channel count (low 16 bits)
+  uint32_t width;          // video: pixels
+  uint32_t height;
+  uint32_t sample_rate;    // sound: Hz
+  uint32_t channel_count;  // sound
   union {
     struct {
       const uint8_t* decoder_info;  // visual object sequence and video object layer headers

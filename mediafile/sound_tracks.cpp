@@ -20,7 +20,7 @@ ErrorCode sound_entry_for(MediaFile* file, const TrackSpec* track_spec, TrackBox
   SoundSampleEntry* entry = sound_entry(file, track, 0);
   if (entry == nullptr) return ErrorCode::Missing;
   entry->format = FourCC::of(format);
-  if (channels) entry->channel_count = static_cast<uint16_t>(track_spec->word2);
+  if (channels) entry->channel_count = static_cast<uint16_t>(track_spec->channel_count);
   *out = entry;
   return ErrorCode::Ok;
 }
@@ -62,8 +62,8 @@ ErrorCode build_mpeg4_audio(MediaFile* file, const TrackSpec* track_spec, TrackB
   // The audio object type sits in the top five bits of the first byte.
   uint32_t object_type = c.decoder_info_size > 0 ? c.decoder_info[0] >> 3 : 0;
   p->codec_word = (object_type << 8) | (c.audio_level & 0xFF);
-  p->sample_rate = track_spec->word1;
-  p->channel_count = track_spec->word2 & 0xFFFF;
+  p->sample_rate = track_spec->sample_rate;
+  p->channel_count = track_spec->channel_count & 0xFFFF;
   return ErrorCode::Ok;
 }
 
@@ -122,8 +122,8 @@ ErrorCode build_subpicture(MediaFile* file, const TrackSpec* track_spec, TrackBo
   const auto& c = track_spec->codec.subpicture;
   auto* tkhd = track_record<TkhdRecord>(track, BoxTypeId::Tkhd);
   if (tkhd == nullptr) return ErrorCode::Missing;
-  tkhd->width = track_spec->word1 << 16;
-  tkhd->height = track_spec->word2 << 16;
+  tkhd->width = track_spec->width << 16;
+  tkhd->height = track_spec->height << 16;
   GenericSampleEntry* entry = nullptr;
   VT_TRY(generic_entry_for(file, track, &entry));
   return add_esds(file, track, 0xE0, 0x38, c.decoder_info, c.decoder_info_size);

@@ -37,15 +37,15 @@ FourCC first_entry_format(MediaFile* file, TrackBoxes* track) {
 void fill_video(MediaFile* file, TrackBoxes* track, const TkhdRecord* tkhd, TrackInfo* out) {
   VisualSampleEntry* entry = visual_entry(file, track, 0);
   if (entry != nullptr && entry->width != 0 && entry->height != 0 && file->flavour != kFlavourQuickTime) {
-    out->param[0] = entry->width;
-    out->param[1] = entry->height;
+    out->width = entry->width;
+    out->height = entry->height;
   } else {
-    out->param[0] = rounded_16_16(tkhd->width);
-    out->param[1] = rounded_16_16(tkhd->height);
+    out->width = rounded_16_16(tkhd->width);
+    out->height = rounded_16_16(tkhd->height);
   }
   if (entry == nullptr) return;
   if (entry->format == "avc1" && entry->avcC != nullptr) {
-    out->param[2] = entry->avcC->lengthSizeMinusOne + 1u;
+    out->nal_length_size = entry->avcC->lengthSizeMinusOne + 1u;
     if (entry->btrt != nullptr) {
       out->avg_bitrate = entry->btrt->avgBitrate;
       out->max_bitrate = entry->btrt->maxBitrate;
@@ -67,16 +67,16 @@ void fill_sound(MediaFile* file, TrackBoxes* track, const MdhdRecord* mdhd, Trac
   SoundSampleEntry* entry = sound_entry(file, track, 0);
   if (entry == nullptr) return;
   if (file->flavour == kFlavourAvi) {
-    out->param[0] = entry->samples_per_packet;
+    out->sample_rate = entry->samples_per_packet;
   } else if (entry->version == 2) {
-    out->param[0] = entry->sample_rate;
+    out->sample_rate = entry->sample_rate;
   } else {
-    out->param[0] = entry->sample_rate >> 16;
+    out->sample_rate = entry->sample_rate >> 16;
   }
   // A rate of 65536 Hz or more does not fit the 16.16 field, which is then 0.
-  if (out->param[0] == 0 && mdhd != nullptr) out->param[0] = mdhd->timescale;
-  out->param[1] = entry->sample_size;
-  out->param[2] = entry->channel_count;
+  if (out->sample_rate == 0 && mdhd != nullptr) out->sample_rate = mdhd->timescale;
+  out->sample_bits = entry->sample_size;
+  out->channel_count = entry->channel_count;
   if (entry->opaque.length > 0) {
     out->decoder_info = entry->opaque.bytes;
     out->decoder_info_size = entry->opaque.length;
@@ -136,8 +136,8 @@ ErrorCode track_info(MediaFile* file, uint32_t track_id, TrackInfo* out) {
     if (sound_entry(file, track, 0) == nullptr && !out->fourcc.is_zero()) return ErrorCode::Missing;
     fill_sound(file, track, mdhd, out);
   } else if (hdlr->kind == kHandlerSubpicture) {
-    out->param[0] = tkhd->width >> 16;
-    out->param[1] = tkhd->height >> 16;
+    out->width = tkhd->width >> 16;
+    out->height = tkhd->height >> 16;
   }
   return ErrorCode::Ok;
 }

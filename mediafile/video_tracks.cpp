@@ -21,11 +21,11 @@ ErrorCode video_entry(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* 
   auto* tkhd = track_record<TkhdRecord>(track, BoxTypeId::Tkhd);
   VisualSampleEntry* entry = visual_entry(file, track, 0);
   if (tkhd == nullptr || entry == nullptr) return ErrorCode::Missing;
-  tkhd->width = track_spec->word1 << 16;
-  tkhd->height = track_spec->word2 << 16;
+  tkhd->width = track_spec->width << 16;
+  tkhd->height = track_spec->height << 16;
   entry->format = FourCC::of(format);
-  entry->width = static_cast<uint16_t>(track_spec->word1);
-  entry->height = static_cast<uint16_t>(track_spec->word2);
+  entry->width = static_cast<uint16_t>(track_spec->width);
+  entry->height = static_cast<uint16_t>(track_spec->height);
   *out = entry;
   return ErrorCode::Ok;
 }

@@ -256,11 +256,11 @@ ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInf
     return ErrorCode::Ok;
   }
   if (video_params) {
-    track_spec->word1 = info->param[0];
-    track_spec->word2 = info->param[1];
+    track_spec->width = info->width;
+    track_spec->height = info->height;
   } else {
-    track_spec->word1 = info->param[0];
-    track_spec->word2 = info->param[2] & 0xFFFF;
+    track_spec->sample_rate = info->sample_rate;
+    track_spec->channel_count = info->channel_count & 0xFFFF;
   }
   track_spec->timescale = info->timescale;
   std::memcpy(track_spec->language, info->language, 3);

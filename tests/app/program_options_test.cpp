@@ -408,11 +408,11 @@ TEST(ProgramOptions, InfoOnAsfHeadersMatchesInspectMode) {
     EXPECT_EQ(t["time_scale"].u64(), info.timescale);
     EXPECT_EQ(t["duration"].u64(), info.media_duration);
     if (t.get("width") != nullptr) {
-      EXPECT_EQ(t["width"].u64(), info.param[0]);
-      EXPECT_EQ(t["height"].u64(), info.param[1]);
+      EXPECT_EQ(t["width"].u64(), info.width);
+      EXPECT_EQ(t["height"].u64(), info.height);
     } else {
-      EXPECT_EQ(t["sample_rate"].u64(), info.param[0]);
-      EXPECT_EQ(t["channels"].u64(), info.param[2]);
+      EXPECT_EQ(t["sample_rate"].u64(), info.sample_rate);
+      EXPECT_EQ(t["channels"].u64(), info.channel_count);
     }
     EXPECT_TRUE(t["sample_count"].is_null());
     EXPECT_TRUE(t["average_bit_rate"].is_null());

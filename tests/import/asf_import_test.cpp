@@ -70,9 +70,9 @@ TEST(AsfImport, HeaderObjectsBecomeTracks) {
   EXPECT_STREQ(audio.handler_name, "Audio");
   EXPECT_EQ(audio.timescale, 1000u);
   EXPECT_EQ(audio.media_duration, 57000u);
-  EXPECT_EQ(audio.param[0], 44100u);
-  EXPECT_EQ(audio.param[1], 16u);
-  EXPECT_EQ(audio.param[2], 2u);
+  EXPECT_EQ(audio.sample_rate, 44100u);
+  EXPECT_EQ(audio.sample_bits, 16u);
+  EXPECT_EQ(audio.channel_count, 2u);
   EXPECT_EQ(audio.avg_bitrate, 128000u);
   EXPECT_EQ(audio.max_bitrate, 128000u);
   ASSERT_EQ(audio.decoder_info_size, kAudioExtra.size());
@@ -87,8 +87,8 @@ TEST(AsfImport, HeaderObjectsBecomeTracks) {
   EXPECT_TRUE(video.fourcc == "WMV2");
   EXPECT_STREQ(video.handler_name, "Video");
   EXPECT_EQ(video.media_duration, 57000u);
-  EXPECT_EQ(video.param[0], 320u);
-  EXPECT_EQ(video.param[1], 240u);
+  EXPECT_EQ(video.width, 320u);
+  EXPECT_EQ(video.height, 240u);
   EXPECT_EQ(video.avg_bitrate, 300000u);  // from the extended stream properties
   EXPECT_EQ(video.max_bitrate, 450000u);
   EXPECT_EQ(video.max_sample_size, 7000u);
@@ -254,12 +254,12 @@ TEST(AsfImport, FileMadeByFfmpeg) {
     EXPECT_NEAR(static_cast<double>(info.media_duration), 2000.0, 100.0);
     if (s.codec_type == "video") {
       EXPECT_TRUE(info.fourcc == "WMV2");
-      EXPECT_EQ(info.param[0], static_cast<uint32_t>(s.width));
-      EXPECT_EQ(info.param[1], static_cast<uint32_t>(s.height));
+      EXPECT_EQ(info.width, static_cast<uint32_t>(s.width));
+      EXPECT_EQ(info.height, static_cast<uint32_t>(s.height));
     } else {
       EXPECT_EQ(std::memcmp(info.fourcc.c, "\x00\x00\x01\x61", 4), 0);
-      EXPECT_EQ(info.param[0], static_cast<uint32_t>(s.sample_rate));
-      EXPECT_EQ(info.param[2], static_cast<uint32_t>(s.channels));
+      EXPECT_EQ(info.sample_rate, static_cast<uint32_t>(s.sample_rate));
+      EXPECT_EQ(info.channel_count, static_cast<uint32_t>(s.channels));
       EXPECT_GT(info.decoder_info_size, 0u);
     }
   }

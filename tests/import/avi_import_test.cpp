@@ -158,8 +158,8 @@ TEST(AviImport, LegacyIndexWithRelativeOrAbsoluteOffsets) {
     EXPECT_EQ(video.kind, kHandlerVideo);
     EXPECT_TRUE(video.fourcc == "FMP4");
     EXPECT_EQ(video.timescale, 25u);
-    EXPECT_EQ(video.param[0], 160u);
-    EXPECT_EQ(video.param[1], 120u);
+    EXPECT_EQ(video.width, 160u);
+    EXPECT_EQ(video.height, 120u);
     EXPECT_EQ(video.media_duration, 3u);
     EXPECT_EQ(video.decoder_info_size, 40u);  // the whole bitmap header
     EXPECT_EQ(offsets_of(video.track),
@@ -172,9 +172,9 @@ TEST(AviImport, LegacyIndexWithRelativeOrAbsoluteOffsets) {
     EXPECT_EQ(audio.kind, kHandlerSound);
     EXPECT_EQ(std::memcmp(audio.fourcc.c, "\0\0\0\1", 4), 0);
     EXPECT_EQ(audio.timescale, 44100u);
-    EXPECT_EQ(audio.param[0], 44100u);  // the wave format's rate
-    EXPECT_EQ(audio.param[1], 16u);
-    EXPECT_EQ(audio.param[2], 2u);
+    EXPECT_EQ(audio.sample_rate, 44100u);  // the wave format's rate
+    EXPECT_EQ(audio.sample_bits, 16u);
+    EXPECT_EQ(audio.channel_count, 2u);
     EXPECT_EQ(deltas_of(audio.track), (std::vector<uint32_t>{4, 2}));  // bytes / block align
     EXPECT_EQ(audio.media_duration, 6u);
 
@@ -240,7 +240,7 @@ TEST(AviImport, StreamsWithoutTrackKeepTheirIndex) {
   TrackInfo info;
   ASSERT_EQ(track_info(o.file, 3, &info), ErrorCode::Ok);
   EXPECT_EQ(info.timescale, 1225u);
-  EXPECT_EQ(info.param[0], 44100u);
+  EXPECT_EQ(info.sample_rate, 44100u);
   EXPECT_EQ(std::memcmp(info.fourcc.c, "\0\0\0\x55", 4), 0);
   EXPECT_EQ(info.decoder_info_size, 30u);
   MovieInfo movie;
@@ -333,7 +333,7 @@ TEST(AviImport, StreamNamesAndTheirPadByte) {
     ASSERT_NE(info.handler_name, nullptr);
     EXPECT_STREQ(info.handler_name, c.expected);
     EXPECT_TRUE(info.fourcc == "MJPG");
-    EXPECT_EQ(info.param[0], 64u);
+    EXPECT_EQ(info.width, 64u);
   }
 }
 
@@ -370,8 +370,8 @@ TEST(AviImport, InspectingReadsHeadersOnly) {
     ASSERT_EQ(track_info(o.file, 1, &info), ErrorCode::Ok);
     EXPECT_EQ(info.kind, c.kind);
     EXPECT_TRUE(info.fourcc == c.fourcc);
-    EXPECT_EQ(info.param[0], c.width);
-    EXPECT_EQ(info.param[1], c.height);
+    EXPECT_EQ(info.width, c.width);
+    EXPECT_EQ(info.height, c.height);
     EXPECT_EQ(info.sample_count, 0u);  // no index read
     EXPECT_EQ(info.media_duration, uint64_t{c.header.length} * c.header.scale);
     EXPECT_EQ(info.tkhd_flags & kTrackEnabled, c.header.flags & 1 ? 0u : 1u);

@@ -163,12 +163,12 @@ void expect_same_as_ffprobe(const std::string& path, const std::string& referenc
               static_cast<uint64_t>(last.pts + last.duration) * static_cast<uint64_t>(s.time_base_num) * t.timescale);
     if (s.codec_type == "audio") {
       EXPECT_EQ(t.kind, kHandlerSound);
-      EXPECT_EQ(t.param[0], static_cast<uint32_t>(s.sample_rate));
-      EXPECT_EQ(t.param[2], static_cast<uint32_t>(s.channels));
+      EXPECT_EQ(t.sample_rate, static_cast<uint32_t>(s.sample_rate));
+      EXPECT_EQ(t.channel_count, static_cast<uint32_t>(s.channels));
     } else {
       EXPECT_EQ(t.kind, kHandlerVideo);
-      EXPECT_EQ(t.param[0], static_cast<uint32_t>(s.width));
-      EXPECT_EQ(t.param[1], static_cast<uint32_t>(s.height));
+      EXPECT_EQ(t.width, static_cast<uint32_t>(s.width));
+      EXPECT_EQ(t.height, static_cast<uint32_t>(s.height));
     }
   }
 }

@@ -56,11 +56,11 @@ bool spec_from_input(MediaFile* in, const TrackInfo& info, TrackSpec* track_spec
     return false;
   }
   if (info.kind == 1) {
-    track_spec->word1 = info.param[0];
-    track_spec->word2 = info.param[1];
+    track_spec->width = info.width;
+    track_spec->height = info.height;
   } else {
-    track_spec->word1 = info.param[0];
-    track_spec->word2 = info.param[2];
+    track_spec->sample_rate = info.sample_rate;
+    track_spec->channel_count = info.channel_count;
   }
   return true;
 }
@@ -175,9 +175,12 @@ TEST(CopyFiles, CopiesReadCleanlyAndCarryTheSamePackets) {
         EXPECT_EQ(a.key, b.key);
       }
       EXPECT_EQ(ours[i].fourcc, original[i].fourcc);
-      EXPECT_EQ(ours[i].param[0], original[i].param[0]);
-      EXPECT_EQ(ours[i].param[1], original[i].param[1]);
-      EXPECT_EQ(ours[i].param[2], original[i].param[2]);
+      EXPECT_EQ(ours[i].width, original[i].width);
+      EXPECT_EQ(ours[i].height, original[i].height);
+      EXPECT_EQ(ours[i].nal_length_size, original[i].nal_length_size);
+      EXPECT_EQ(ours[i].sample_rate, original[i].sample_rate);
+      EXPECT_EQ(ours[i].sample_bits, original[i].sample_bits);
+      EXPECT_EQ(ours[i].channel_count, original[i].channel_count);
     }
   }
 }

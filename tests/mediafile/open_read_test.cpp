@@ -236,15 +236,15 @@ TEST(Tracks, SummariesIterationAndUnknownHandlers) {
 
   ASSERT_EQ(track_info(o.file, 1, &info), ErrorCode::Ok);
   EXPECT_TRUE(info.fourcc == "mp4v");
-  EXPECT_EQ(info.param[0], 64u);
-  EXPECT_EQ(info.param[1], 48u);
+  EXPECT_EQ(info.width, 64u);
+  EXPECT_EQ(info.height, 48u);
   EXPECT_EQ(info.max_sample_size, 12u);
   EXPECT_EQ(info.media_duration, 300u);
   EXPECT_STREQ(info.language, "und");
   ASSERT_EQ(track_info(o.file, 3, &info), ErrorCode::Ok);
   EXPECT_TRUE(info.fourcc == "mp4a");
-  EXPECT_EQ(info.param[0], 44100u);
-  EXPECT_EQ(info.param[2], 2u);
+  EXPECT_EQ(info.sample_rate, 44100u);
+  EXPECT_EQ(info.channel_count, 2u);
 
   it = track_iterator_new(o.file, 1, kHandlerSound);
   ASSERT_EQ(track_iterator_next(it, &info), ErrorCode::Ok);

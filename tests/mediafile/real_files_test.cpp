@@ -84,12 +84,12 @@ TEST(RealFiles, EverySampleMatchesFfprobe) {
       EXPECT_TRUE(packets_equal(t, theirs, options));
       if (s.codec_type == "video") {
         EXPECT_EQ(t.fourcc, s.codec_tag);
-        EXPECT_EQ(t.param[0], static_cast<uint32_t>(s.width));
-        EXPECT_EQ(t.param[1], static_cast<uint32_t>(s.height));
+        EXPECT_EQ(t.width, static_cast<uint32_t>(s.width));
+        EXPECT_EQ(t.height, static_cast<uint32_t>(s.height));
       } else if (s.codec_type == "audio") {
         EXPECT_EQ(t.fourcc, s.codec_tag);
-        EXPECT_EQ(t.param[0], static_cast<uint32_t>(s.sample_rate));
-        EXPECT_EQ(t.param[2], static_cast<uint32_t>(s.channels));
+        EXPECT_EQ(t.sample_rate, static_cast<uint32_t>(s.sample_rate));
+        EXPECT_EQ(t.channel_count, static_cast<uint32_t>(s.channels));
       }
     }
   }

@@ -97,11 +97,14 @@ Built build(const TempDir& dir, const std::string& name, const TrackSpec& track_
   return b;
 }
 
-TrackSpec spec_of(uint32_t kind, uint32_t word1, uint32_t word2, uint32_t timescale = 1000) {
+// `first` and `second`: width and height, or sample rate and channels for a sound kind.
+TrackSpec spec_of(uint32_t kind, uint32_t first, uint32_t second, uint32_t timescale = 1000) {
   TrackSpec s{};
   s.kind = kind;
-  s.word1 = word1;
-  s.word2 = word2;
+  bool sound = kind == kKindMpeg4Audio || kind == kKindAmr || kind == kKindAc3 || kind == kKindMpeg1Audio ||
+               kind == kKindPcm || kind == kKindEac3;
+  (sound ? s.sample_rate : s.width) = first;
+  (sound ? s.channel_count : s.height) = second;
   s.timescale = timescale;
   return s;
 }
@@ -481,7 +484,7 @@ TEST(AddTrack, SoundAndGenericEntries) {
          EXPECT_EQ(e->sample_rate, 0u);
          TrackInfo info{};
          ASSERT_EQ(track_info(f, track_id_of(t), &info), ErrorCode::Ok);
-         EXPECT_EQ(info.param[0], 96000u);
+         EXPECT_EQ(info.sample_rate, 96000u);
          ASSERT_NE(e->esds, nullptr);
          EXPECT_EQ(e->esds->objectTypeIndication, 0x40);
        }},

@@ -34,8 +34,8 @@ Bytes make_file(const TempDir& dir, const CreateOptions& o, uint32_t samples) {
   if (file == nullptr) return {};
   TrackSpec track_spec{};
   track_spec.kind = kKindMpeg1Audio;
-  track_spec.word1 = 44100;
-  track_spec.word2 = 2;
+  track_spec.sample_rate = 44100;
+  track_spec.channel_count = 2;
   track_spec.timescale = 44100;
   uint32_t id = media_add_track(file, &track_spec);
   EXPECT_NE(id, 0u);
@@ -186,8 +186,8 @@ TEST(Layout, PastFourGibibytes) {
   ASSERT_EQ(media_open(&file, &p, kOpenCreate), ErrorCode::Ok);
   TrackSpec big{};
   big.kind = kKindH263;
-  big.word1 = 64;
-  big.word2 = 48;
+  big.width = 64;
+  big.height = 48;
   big.timescale = 1000;
   TrackSpec small = big;
   uint32_t a = media_add_track(file, &big), b = media_add_track(file, &small);

@@ -60,8 +60,8 @@ TrackSpec spec_for(uint32_t kind, const DecoderConfigVc1* vc1, const Dec3Record*
     case kKindH263:
     case kKindVc1:
     case kKindMotionJpeg:
-      s.word1 = 320;
-      s.word2 = 240;
+      s.width = 320;
+      s.height = 240;
       s.timescale = 24000;
       break;
     case kKindSubpicture:
@@ -69,8 +69,8 @@ TrackSpec spec_for(uint32_t kind, const DecoderConfigVc1* vc1, const Dec3Record*
       s.timescale = 90000;
       break;
     default:
-      s.word1 = 48000;
-      s.word2 = 2;
+      s.sample_rate = 48000;
+      s.channel_count = 2;
       s.timescale = 48000;
   }
   s.codec.vc1.config = nullptr;

@@ -42,7 +42,12 @@ bool read_with_library(const std::string& path, std::vector<LibraryTrack>* out, 
     t.kind = info.kind;
     t.fourcc = fourcc_string(info.fourcc);
     t.timescale = info.timescale;
-    std::copy(info.param, info.param + 3, t.param);
+    t.width = info.width;
+    t.height = info.height;
+    t.nal_length_size = info.nal_length_size;
+    t.sample_rate = info.sample_rate;
+    t.sample_bits = info.sample_bits;
+    t.channel_count = info.channel_count;
     t.media_duration = info.media_duration;
     t.start_delay = info.start_delay;
     t.sample_count = info.sample_count;

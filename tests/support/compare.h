@@ -26,7 +26,12 @@ struct LibraryTrack {
   uint32_t kind = 0;
   std::string fourcc;
   uint32_t timescale = 0;
-  uint32_t param[3] = {0, 0, 0};
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t nal_length_size = 0;
+  uint32_t sample_rate = 0;
+  uint32_t sample_bits = 0;
+  uint32_t channel_count = 0;
   uint64_t media_duration = 0;
   uint64_t start_delay = 0;
   uint32_t sample_count = 0;

@@ -21,9 +21,9 @@ constexpr uint32_t kPosixWriteBuffer = 512 * 1024;
 // Modes 0 and 1 open an existing file for reading (a directory is refused),
 // 2 creates or truncates one for writing (permissions 0666 less the umask),
 // 3 opens an existing one for reading and writing. Null pointers and
-// unknown modes: 1. A failed open: 3.
+// unknown modes: BadArgument. A failed open: Io.
 ErrorCode posix_open(const void* path, void** out_handle, uint32_t mode, void* user);
-// Writes what is buffered and closes; 3 when that or any earlier buffered
+// Writes what is buffered and closes; Io when that or any earlier buffered
 // write failed, so data lost at the end is never reported as success.
 ErrorCode posix_close(void* handle, void* user);
 // Buffered writes are flushed before seek, tell and size. A position above

@@ -172,7 +172,7 @@ extern const uint8_t kStrxUuid[16];
 // ---- Headers -------------------------------------------------------------
 
 // Reads one header at the current position. Sizes below the header's own
-// length, a 64-bit size of 0 and sizes that overflow are malformed (6).
+// length, a 64-bit size of 0 and sizes that overflow are Malformed.
 ErrorCode read_box_header(BoxFile* file, BoxHeader* out);
 // Writes a header from type, extended type and estimated size.
 ErrorCode begin_box(BoxFile* file, BoxHeader* header);

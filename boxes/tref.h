@@ -24,7 +24,7 @@ struct TrefRecord {
 FourCC reference_box_type(uint32_t type);
 uint32_t reference_type_from_box(FourCC type);
 
-// 10 without 'tref'; 1 for a type outside 1-6.
+// Missing without 'tref'; BadArgument for a type outside 1-6.
 ErrorCode set_reference_type(TrackBoxes* track, uint32_t type);
 ErrorCode add_reference(BoxFile* file, TrackBoxes* track, uint32_t track_id);
 

@@ -39,8 +39,8 @@ struct MtdtRecord {
 MtdtEntry* add_metadata_entry(MtdtRecord* mtdt);
 MtdfEntry* add_fixed_metadata_entry(MtdfRecord* mtdf);
 // Replaces the entry's data with a copy of `length` bytes; entry_size
-// becomes length + 10. 1 for null arguments or a length the 16-bit entry
-// size cannot hold, 2 out of memory.
+// becomes length + 10. BadArgument for null arguments or a length the 16-bit entry
+// size cannot hold, OutOfMemory.
 ErrorCode set_metadata_data(BoxFile* file, MtdtEntry* entry, const void* bytes, uint32_t length);
 
 // Rows of the movie level (context: the root) and of a track (context: the

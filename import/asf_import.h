@@ -10,8 +10,8 @@ namespace vantorel {
 // True when the object at the current position is an ASF Header Object. The
 // position is set back to 0 in every case.
 bool asf_probe(ImportFile* file);
-// Builds the movie in `root` (the file's root) and fills file->asf. 4 for
-// variable-size data packets or no readable header object, 1 for a stream
+// Builds the movie in `root` (the file's root) and fills file->asf. Unsupported
+// for variable-size data packets or no readable header object, BadArgument for a stream
 // numbered 0.
 ErrorCode asf_import(ImportFile* file, FileBoxes* root);
 

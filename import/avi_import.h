@@ -6,8 +6,8 @@
 
 namespace vantorel {
 
-// Imports the file from offset 0 into `root`. 4 when it is not an AVI file
-// or (outside inspect mode) no track has a sample; 5 for a stream without
+// Imports the file from offset 0 into `root`. Unsupported when it is not an
+// AVI file or (outside inspect mode) no track has a sample; AviNoIndex for a stream without
 // an index in a file whose main header lacks the has-index flag.
 ErrorCode avi_import(ImportFile* file, FileBoxes* root);
 

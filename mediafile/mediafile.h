@@ -120,7 +120,7 @@ struct TrackIterator {
 
 // Null when out of memory or without a file.
 TrackIterator* track_iterator_new(MediaFile* file, uint32_t filter, uint32_t kind);
-// 0 with the record filled; 13 after the last track.
+// Ok with the record filled; NoMore after the last track.
 ErrorCode track_iterator_next(TrackIterator* iterator, TrackInfo* out);
 void track_iterator_free(TrackIterator* iterator);
 
@@ -158,7 +158,7 @@ struct SampleRead {
 };
 
 // Positions a track's cursor by 0-based sample index or by time (media units),
-// optionally snapping to a sync sample. 13 when there is nothing to read.
+// optionally snapping to a sync sample. NoMore when there is nothing to read.
 ErrorCode track_seek(MediaFile* file, uint32_t track_id, uint32_t by_time, uint32_t* index, uint64_t* time,
                      uint32_t snap, uint32_t forward);
 ErrorCode read_next_sample(MediaFile* file, uint32_t track_id, SampleRead* sample);

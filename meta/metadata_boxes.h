@@ -19,9 +19,10 @@ bool chpl_present(MetaFile* file, void* context);
 ErrorCode chpl_write(MetaFile* file, void* context);
 uint64_t chpl_size(MetaFile* file, void* context);
 
-// The parsers behind them, with the payload's own failures: 1 for an empty
-// raw 'ilst' value, 3 when the latch is set while reading a value, 6 for
-// counts or lengths the box cannot hold, 10 for a 'tags' name length of 0 or
+// The parsers behind them, with the payload's own failures: BadArgument for an
+// empty raw 'ilst' value, Io when the latch is set while reading a value,
+// Malformed for counts or lengths the box cannot hold, Missing for a 'tags'
+// name length of 0 or
 // above 32. Called with the file just after the box header.
 ErrorCode meta_box_parse(MetaFile* file, const BoxHeader* header);
 ErrorCode tags_box_parse(MetaFile* file, const BoxHeader* header);

@@ -38,9 +38,9 @@ constexpr uint32_t kSampleNonSync = 0x10000;
 // frame of more than an hour of 60-frame video).
 constexpr uint32_t kMaxEmptyRunSamples = 256u << 10;
 
-// Row operation of the top level; the context is the root. 10 when a track
+// Row operation of the top level; the context is the root. Missing when a track
 // fragment names a track that is not in the movie or has no 'trex', when a
-// run comes before its 'tfhd' or its track lacks a table; 6 when a count or
+// run comes before its 'tfhd' or its track lacks a table; Malformed when a count or
 // field does not fit its box or a run's data lies beyond the file.
 ErrorCode moof_read(MetaFile* file, const BoxHeader* header, void* context);
 

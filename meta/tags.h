@@ -19,14 +19,14 @@ constexpr TagLevel kMovieTags{0, 0};
 constexpr TagLevel chapter_tags(uint32_t index) { return TagLevel{1, index}; }
 
 // Adds an empty tag (name cut to 31 characters). A tag of that name already on
-// the level is kept as it is and 0 returned. 1 on a null name or a chapter
+// the level is kept as it is and Ok returned. BadArgument on a null name or a chapter
 // level that names no chapter.
 ErrorCode add_tag(MetaFile* file, const char* name, uint32_t flags, uint32_t extra, TagLevel level);
 // Appends a copy of `data` to the tag's values. Unless the tag is raw, the
 // copy's last byte is forced to NUL (text is passed with its terminator).
-// 1 on null arguments or size 0; 10 when the tag is not on that level.
+// BadArgument on null arguments or size 0; Missing when the tag is not on that level.
 ErrorCode add_tag_value(MetaFile* file, const char* name, const void* data, uint32_t size, TagLevel level);
-// The tag of that name and its index on the level; 10 when there is none. The
+// The tag of that name and its index on the level; Missing when there is none. The
 // pointer is valid until the level's list or the chapter list changes.
 ErrorCode find_tag(MetaFile* file, const char* name, TagLevel level, TagRecord** out_tag, uint32_t* out_index);
 // Removes the tag with its values; nothing when there is no such tag.

@@ -23,7 +23,7 @@ ErrorCode ctts_write(BoxFile* file, void* context);
 uint64_t ctts_size(BoxFile* file, void* context);
 
 // Adds n samples of offset o, merging with the last run when its offset is o.
-// 1 without a table, 2 out of memory. n = 0 adds nothing.
+// BadArgument without a table, OutOfMemory. n = 0 adds nothing.
 ErrorCode ctts_append(BoxFile* file, TrackBoxes* track, uint32_t n, int32_t o);
 
 // The run holding sample k (1-based); as stts_locate.

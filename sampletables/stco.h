@@ -23,7 +23,7 @@ ErrorCode chunk_offsets_write(BoxFile* file, void* context);
 // True when an offset of the table needs more than 32 bits.
 bool chunk_offsets_need_64bit(TrackBoxes* track);
 
-// Appends one chunk offset. 1 without a table, 2 out of memory.
+// Appends one chunk offset. BadArgument without a table, OutOfMemory.
 ErrorCode stco_append(BoxFile* file, TrackBoxes* track, uint64_t offset);
 
 }  // namespace vantorel

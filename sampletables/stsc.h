@@ -23,7 +23,7 @@ ErrorCode stsc_read(BoxFile* file, const BoxHeader* header, void* context);
 ErrorCode stsc_write(BoxFile* file, void* context);
 uint64_t stsc_size(BoxFile* file, void* context);
 
-// Appends one entry, never merging. 10 without a table, 2 out of memory.
+// Appends one entry, never merging. Missing without a table, OutOfMemory.
 ErrorCode stsc_append(BoxFile* file, TrackBoxes* track, uint32_t first_chunk, uint32_t samples_per_chunk,
                       uint32_t sample_description_index);
 
@@ -35,8 +35,8 @@ struct ChunkPosition {
   uint32_t first_sample;    // 1-based number of the chunk's first sample
 };
 
-// Locates sample k (1-based), a run of chunks at a time. 1 when k is 0, 10
-// without a table; 6 when the table has no entries, its first chunks do not
+// Locates sample k (1-based), a run of chunks at a time. BadArgument when k is
+// 0, Missing without a table; Malformed when the table has no entries, its first chunks do not
 // increase or pass the chunk count, or sample k lies beyond the last chunk.
 // Chunks of 0 samples are stepped over.
 ErrorCode stsc_locate(BoxFile* file, TrackBoxes* track, uint32_t k, ChunkPosition* out);

@@ -18,7 +18,7 @@ uint64_t stss_size(BoxFile* file, void* context);
 // Writes the payload of the "stss" box the 'stbl' writer opens.
 ErrorCode sync_samples_write(BoxFile* file, void* context);
 
-// Appends one sync sample. 1 without a table, 2 out of memory.
+// Appends one sync sample. BadArgument without a table, OutOfMemory.
 ErrorCode stss_append(BoxFile* file, TrackBoxes* track, uint32_t sample);
 
 // The last sync sample at or before k (the first one when all are after k);

@@ -25,7 +25,7 @@ uint64_t stsz_size(BoxFile* file, void* context);
 ErrorCode stz2_read(BoxFile* file, const BoxHeader* header, void* context);
 
 // Records n further samples of size s, staying in constant-size mode while
-// every sample has one size. 1 without a table, 2 out of memory or past
+// every sample has one size. BadArgument without a table, OutOfMemory when out of memory or past
 // 2^32 - 1 samples (the table unchanged). n = 0 adds nothing.
 ErrorCode stsz_append(BoxFile* file, TrackBoxes* track, uint32_t s, uint32_t n);
 

@@ -24,11 +24,11 @@ ErrorCode stts_write(BoxFile* file, void* context);
 uint64_t stts_size(BoxFile* file, void* context);
 
 // Adds n samples of delta d, merging with the last run when its delta is d.
-// 1 without a table, 2 out of memory (the table unchanged). n = 0 adds nothing.
+// BadArgument without a table, OutOfMemory (the table unchanged). n = 0 adds nothing.
 ErrorCode stts_append(BoxFile* file, TrackBoxes* track, uint32_t n, uint32_t d);
 
-// The run holding sample k (1-based) and k's 0-based place in it. 1 when k is
-// 0 or beyond the table, 10 without a table or without entries.
+// The run holding sample k (1-based) and k's 0-based place in it. BadArgument when k
+// is 0 or beyond the table, Missing without a table or without entries.
 ErrorCode stts_locate(TrackBoxes* track, uint32_t k, uint32_t* entry_index, uint32_t* index_in_entry);
 
 // Sum of the deltas of samples 1 .. k-1; the whole duration when k is beyond

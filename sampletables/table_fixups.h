@@ -30,14 +30,14 @@ ErrorCode stss_drop_if_redundant(BoxFile* file, TrackBoxes* track);
 
 // Moves one sample from the first run of 'stts' to the last run (subpicture
 // tracks). Leading runs of 0 samples are dropped first; fewer than two runs
-// leave the table alone. 10 without 'stts'.
+// leave the table alone. Missing without 'stts'.
 ErrorCode stts_shift_first_to_last(BoxFile* file, TrackBoxes* track);
 
 // Regroups QuickTime PCM tables that count one sample per PCM frame (one
 // 'stts' run of delta 1 over every sample, a constant sample size of 1 or of
 // the format's bytes per frame) into one sample per chunk, with the single
-// 'stsc' entry {1, 1, 1}. Only sound tracks of a known format change. 10
-// without the 'stts', 'stsz', 'stsc' or chunk-offset table; 6 for an 'stsc'
+// 'stsc' entry {1, 1, 1}. Only sound tracks of a known format change.
+// Missing without the 'stts', 'stsz', 'stsc' or chunk-offset table; Malformed for an 'stsc'
 // that does not describe the chunks (tables then unchanged).
 ErrorCode sound_tables_per_chunk(BoxFile* file, TrackBoxes* track, const SoundFormatInfo* format);
 

@@ -217,55 +217,19 @@ ErrorCode read_children(BoxFile* file, const BoxHeader* parent, void* context, c
                         ChildFallback fallback) {
   if (file == nullptr || parent == nullptr || list == nullptr) return ErrorCode::BadArgument;
   if (file->path.depth >= kMaxBoxDepth) return malformed(file, "boxes nested too deeply");
-  while (file_tell(file) < parent->end && !io_failed(file)) {
-    BoxHeader h;
-    ErrorCode e = read_box_header(file, &h);
-    if (e != ErrorCode::Ok) {
-      push_box_path(file, &h);
-      locate_failure(file);
-      pop_box_path(file);
-      return e;
-    }
-    if (io_failed(file)) break;
-    // A child that claims to run past its parent is cut at the parent's end.
-    if (h.end > parent->end) {
-      h.end = parent->end;
-      h.size = h.end - h.start;
-    }
-    push_box_path(file, &h);
+  return walk_children(file, parent, [&](const BoxHeader* h) {
     const BoxDescriptor* d = nullptr;
-    for (uint32_t i = 0; i < list->count; ++i) {
-      if (box_matches(&h, list->first[i].type, list->first[i].extended_type)) {
-        d = &list->first[i];
-        break;
-      }
+    for (uint32_t i = 0; i < list->count && d == nullptr; ++i)
+      if (box_matches(h, list->first[i].type, list->first[i].extended_type)) d = &list->first[i];
+    if (d == nullptr) return fallback != nullptr ? fallback(file, h, context) : ErrorCode::Ok;
+    if (d->record_size != 0) {
+      void* parent_record = list->parent(context);
+      if (parent_record == nullptr) return ErrorCode::Missing;
+      if (*slot_in(parent_record, *d) != nullptr) return ErrorCode::Ok;  // the first box of a kind wins
+      VT_TRY(add_child(file, context, list, d->id));
     }
-    e = ErrorCode::Ok;
-    if (d == nullptr) {
-      if (fallback != nullptr) e = fallback(file, &h, context);
-    } else {
-      bool skip = false;
-      if (d->record_size != 0) {
-        void* parent_record = list->parent(context);
-        if (parent_record == nullptr) {
-          e = ErrorCode::Missing;
-        } else if (*slot_in(parent_record, *d) != nullptr) {
-          skip = true;  // the first box of a kind wins
-        } else {
-          e = add_child(file, context, list, d->id);
-        }
-      }
-      if (e == ErrorCode::Ok && !skip) e = d->read(file, &h, context);
-    }
-    if (e != ErrorCode::Ok) {
-      locate_failure(file);
-      pop_box_path(file);
-      return e;
-    }
-    pop_box_path(file);
-    file_seek(file, h.end);
-  }
-  return ErrorCode::Ok;
+    return d->read(file, h, context);
+  });
 }
 
 ErrorCode write_box(BoxFile* file, FourCC type, const uint8_t* extended_type, uint64_t payload_estimate,

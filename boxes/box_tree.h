@@ -277,4 +277,40 @@ void locate_failure(BoxFile* file);
 uint32_t size_mismatch_count();
 void reset_size_mismatch_count();
 
+// ---- Child walks -------------------------------------------------------------
+
+// Reads the children of `parent` from the current position, one at a time:
+// each header is cut at the parent's end and named in the box path while
+// `visit(const BoxHeader*)` reads it, and the walk goes on at the child's
+// end. A tail too short for a header ends the walk inside a box; at the end
+// of the file it is a header cut short, read as far as it goes, which sets
+// the I/O latch. The latch ends the walk. A failure is located at the child
+// and returned.
+template <typename Visit>
+ErrorCode walk_children(BoxFile* file, const BoxHeader* parent, Visit visit) {
+  for (;;) {
+    uint64_t left = box_bytes_left(file, parent);
+    if (left == 0 || io_failed(file) || (left < 8 && parent->end < file_size(file))) break;
+    BoxHeader h;
+    ErrorCode e = read_box_header(file, &h);
+    push_box_path(file, &h);
+    if (e == ErrorCode::Ok && !io_failed(file)) {
+      if (h.end > parent->end) {
+        h.end = parent->end;
+        h.size = h.end - h.start;
+      }
+      e = visit(&h);
+    }
+    if (e != ErrorCode::Ok) {
+      locate_failure(file);
+      pop_box_path(file);
+      return e;
+    }
+    pop_box_path(file);
+    if (io_failed(file)) break;
+    VT_TRY(file_seek(file, h.end));
+  }
+  return ErrorCode::Ok;
+}
+
 }  // namespace vantorel

@@ -61,19 +61,11 @@ ErrorCode mvex_read(BoxFile* file, const BoxHeader* header, void* context) {
   auto* root = static_cast<FileBoxes*>(context);
   MvexRecord* mvex = mvex_of(root);
   if (mvex == nullptr) return ErrorCode::Missing;
-  while (box_bytes_left(file, header) >= 8 && !io_failed(file)) {
-    BoxHeader child;
-    VT_TRY(read_box_header(file, &child));
-    if (io_failed(file)) break;
-    if (child.end > header->end) child.end = header->end;  // cut at the parent's end, as the tree does
-    if (child.type == "mehd") {
-      VT_TRY(read_mehd(file, &child, root));
-    } else if (child.type == "trex") {
-      VT_TRY(read_trex(file, &child, mvex));
-    }
-    VT_TRY(file_seek(file, child.end));
-  }
-  return ErrorCode::Ok;
+  return walk_children(file, header, [&](const BoxHeader* child) {
+    if (child->type == "mehd") return read_mehd(file, child, root);
+    if (child->type == "trex") return read_trex(file, child, mvex);
+    return ErrorCode::Ok;
+  });
 }
 
 }  // namespace vantorel

@@ -55,14 +55,10 @@ ErrorCode read_item(MetaFile* file, const BoxHeader* item, const ItemTag& tag) {
 }
 
 ErrorCode read_ilst(MetaFile* file, const BoxHeader* ilst) {
-  for (;;) {
-    BoxHeader item;
-    bool found = false;
-    VT_TRY(read_child_header(file, ilst, &item, &found));
-    if (!found) return ErrorCode::Ok;
-    if (const ItemTag* tag = item_tag_of(item.type)) VT_TRY(read_item(file, &item, *tag));
-    VT_TRY(file_seek(file, item.end));
-  }
+  return walk_children(file, ilst, [&](const BoxHeader* item) {
+    const ItemTag* tag = item_tag_of(item->type);
+    return tag != nullptr ? read_item(file, item, *tag) : ErrorCode::Ok;
+  });
 }
 
 }  // namespace
@@ -82,14 +78,9 @@ ErrorCode meta_box_parse(MetaFile* file, const BoxHeader* header) {
     if (size_field >= 8 && (type == "hdlr" || type == "ilst")) children = payload;
   }
   VT_TRY(file_seek(file, children));
-  for (;;) {
-    BoxHeader child;
-    bool found = false;
-    VT_TRY(read_child_header(file, header, &child, &found));
-    if (!found) return ErrorCode::Ok;
-    if (child.type == "ilst") VT_TRY(read_ilst(file, &child));
-    VT_TRY(file_seek(file, child.end));
-  }
+  return walk_children(file, header, [&](const BoxHeader* child) {
+    return child->type == "ilst" ? read_ilst(file, child) : ErrorCode::Ok;
+  });
 }
 
 }  // namespace vantorel

@@ -38,19 +38,6 @@ ErrorCode missing(MetaFile* file, const char* reason) {
   return ErrorCode::Missing;
 }
 
-ErrorCode fail_here(MetaFile* file, ErrorCode e) {
-  locate_failure(file);
-  pop_box_path(file);
-  return e;
-}
-
-void cut_at(BoxHeader* child, const BoxHeader* parent) {
-  if (child->end > parent->end) {
-    child->end = parent->end;
-    child->size = child->end - child->start;
-  }
-}
-
 bool is_video(TrackBoxes* track) { return find_box(track, BoxTypeId::Vmhd) != nullptr; }
 
 // ---- 'tfhd' ---------------------------------------------------------------------
@@ -267,31 +254,9 @@ ErrorCode trun_read(MetaFile* file, const BoxHeader* box, FileBoxes* root, Fragm
 
 // ---- 'traf' ---------------------------------------------------------------------
 
-// Reads the children of `parent` one by one, each cut at its parent's end
-// and named in the error path while `visit` reads it.
-template <typename Visit>
-ErrorCode read_fragment_children(MetaFile* file, const BoxHeader* parent, Visit visit) {
-  while (box_bytes_left(file, parent) >= 8 && !io_failed(file)) {
-    BoxHeader h;
-    ErrorCode e = read_box_header(file, &h);
-    push_box_path(file, &h);
-    if (e != ErrorCode::Ok) return fail_here(file, e);
-    if (io_failed(file)) {
-      pop_box_path(file);
-      break;
-    }
-    cut_at(&h, parent);
-    e = visit(&h);
-    if (e != ErrorCode::Ok) return fail_here(file, e);
-    pop_box_path(file);
-    VT_TRY(file_seek(file, h.end));
-  }
-  return ErrorCode::Ok;
-}
-
 ErrorCode traf_read(MetaFile* file, const BoxHeader* traf, FileBoxes* root, FragmentState* s) {
   s->have_header = false;
-  return read_fragment_children(file, traf, [&](const BoxHeader* h) {
+  return walk_children(file, traf, [&](const BoxHeader* h) {
     if (h->type == "tfhd") return tfhd_read(file, h, root, s);
     if (h->type == "trun") return trun_read(file, h, root, s);
     if (h->type == "tfdt") return tfdt_read(file, h, root, s);
@@ -317,7 +282,7 @@ ErrorCode moof_read(MetaFile* file, const BoxHeader* header, void* context) {
   for (uint32_t i = 0; i < track_count(root); ++i) held += sample_count(track_at(root, i));
   uint64_t room = file_size(file) + kMaxEmptyRunSamples;
   s.sample_budget = room > held ? room - held : 0;
-  return read_fragment_children(file, header, [&](const BoxHeader* h) {
+  return walk_children(file, header, [&](const BoxHeader* h) {
     if (h->type != "traf") return ErrorCode::Ok;
     VT_TRY(traf_read(file, h, root, &s));
     // A track fragment without a base of its own starts where this one's

@@ -86,12 +86,9 @@ ErrorCode read_segment(MetaFile* file, const BoxHeader* segment) {
   // rest of the box is still worth reading.
   if (chapter >= file->meta.chapters.count) return ErrorCode::Ok;
   VT_TRY(file_seek(file, child.end));
-  for (;;) {
-    VT_TRY(read_child_header(file, segment, &child, &found));
-    if (!found) return ErrorCode::Ok;
-    if (child.type == "meta") VT_TRY(read_tag_list(file, &child, chapter_tags(chapter)));
-    VT_TRY(file_seek(file, child.end));
-  }
+  return walk_children(file, segment, [&](const BoxHeader* list) {
+    return list->type == "meta" ? read_tag_list(file, list, chapter_tags(chapter)) : ErrorCode::Ok;
+  });
 }
 
 }  // namespace
@@ -101,20 +98,12 @@ ErrorCode tags_box_parse(MetaFile* file, const BoxHeader* header) {
   file->flags |= kFlagTdrm;
   VT_TRY(clear_movie_tags(file));
   file->meta.source_kind = kMetaFromTags;
-  for (;;) {
-    BoxHeader child;
-    bool found = false;
-    VT_TRY(read_child_header(file, header, &child, &found));
-    if (!found) return ErrorCode::Ok;
-    if (child.type == "tseg") {
-      VT_TRY(read_segment(file, &child));
-    } else if (child.type == "meta") {
-      VT_TRY(read_tag_list(file, &child, kMovieTags));
-    } else if (child.type == "covr") {
-      VT_TRY(read_cover_list(file, &child));
-    }
-    VT_TRY(file_seek(file, child.end));
-  }
+  return walk_children(file, header, [&](const BoxHeader* child) {
+    if (child->type == "tseg") return read_segment(file, child);
+    if (child->type == "meta") return read_tag_list(file, child, kMovieTags);
+    if (child->type == "covr") return read_cover_list(file, child);
+    return ErrorCode::Ok;
+  });
 }
 
 }  // namespace vantorel

@@ -95,12 +95,6 @@ struct ChildScan {
   bool configured;
 };
 
-ErrorCode fail_here(BoxFile* file, ErrorCode e) {
-  locate_failure(file);
-  pop_box_path(file);
-  return e;
-}
-
 ErrorCode read_codec_data(BoxFile* file, const BoxHeader* child, ChildScan* scan) {
   const ConfigRow* row = config_row(ConfigBoxId::Esds);
   void** slot = config_slot(scan->entry, scan->layout, row);
@@ -113,46 +107,27 @@ ErrorCode read_codec_data(BoxFile* file, const BoxHeader* child, ChildScan* scan
   return ErrorCode::Ok;
 }
 
-// Reads the child boxes of an entry up to `end`. A sound entry's 'wave' is
-// entered as if its children were the entry's own.
-ErrorCode read_entry_children(BoxFile* file, uint64_t end, ChildScan* scan, uint32_t wave_depth) {
-  while (!io_failed(file)) {
-    uint64_t at = file_tell(file);
-    if (at >= end || end - at < kMinEntryBox) break;
-    BoxHeader h;
-    ErrorCode e = read_box_header(file, &h);
-    if (e != ErrorCode::Ok) {
-      push_box_path(file, &h);
-      return fail_here(file, e);
+// Reads the child boxes of an entry. A sound entry's 'wave' is entered as if
+// its children were the entry's own.
+ErrorCode read_entry_children(BoxFile* file, const BoxHeader* parent, ChildScan* scan, uint32_t wave_depth) {
+  return walk_children(file, parent, [&](const BoxHeader* h) {
+    if (scan->layout == kLayoutSound && h->type == "wave") {
+      if (wave_depth >= kMaxWaveDepth) return malformed(file, "'wave' boxes nested too deeply");
+      return read_entry_children(file, h, scan, wave_depth + 1);
     }
-    if (io_failed(file)) break;
-    if (h.end > end) {
-      h.end = end;
-      h.size = h.end - h.start;
-    }
-    push_box_path(file, &h);
-    if (scan->layout == kLayoutSound && h.type == "wave") {
-      if (wave_depth >= kMaxWaveDepth) return fail_here(file, malformed(file, "'wave' boxes nested too deeply"));
-      e = read_entry_children(file, h.end, scan, wave_depth + 1);
-      if (e != ErrorCode::Ok) return fail_here(file, e);
-    } else if (scan->layout == kLayoutSound && h.type == scan->format && codec_data_format(scan->format)) {
-      e = read_codec_data(file, &h, scan);
-      if (e != ErrorCode::Ok) return fail_here(file, e);
-    } else if (const ConfigRow* row = config_row_matching(&h, scan->layout); row != nullptr) {
-      void** slot = config_slot(scan->entry, scan->layout, row);
-      // A second box of a kind the entry already has is skipped: the first wins.
-      if (*slot == nullptr) {
-        void* record = nullptr;
-        e = config_create(scan->entry, scan->layout, row, &record);
-        if (e == ErrorCode::Ok && row->read != nullptr) e = row->read(file, &h, record, scan->format);
-        if (e != ErrorCode::Ok) return fail_here(file, e);
-        if (row->configures) scan->configured = true;
-      }
-    }
-    pop_box_path(file);
-    VT_TRY(file_seek(file, h.end));
-  }
-  return ErrorCode::Ok;
+    if (scan->layout == kLayoutSound && h->type == scan->format && codec_data_format(scan->format))
+      return read_codec_data(file, h, scan);
+    const ConfigRow* row = config_row_matching(h, scan->layout);
+    if (row == nullptr) return ErrorCode::Ok;
+    void** slot = config_slot(scan->entry, scan->layout, row);
+    // A second box of a kind the entry already has is skipped: the first wins.
+    if (*slot != nullptr) return ErrorCode::Ok;
+    void* record = nullptr;
+    VT_TRY(config_create(scan->entry, scan->layout, row, &record));
+    if (row->read != nullptr) VT_TRY(row->read(file, h, record, scan->format));
+    if (row->configures) scan->configured = true;
+    return ErrorCode::Ok;
+  });
 }
 
 // The bytes from `from` to the entry's end, kept when nothing configured it.
@@ -166,7 +141,7 @@ ErrorCode read_visual(BoxFile* file, const BoxHeader* h, VisualSampleEntry* v) {
   VT_TRY(read_fields(file, h, kVisualLayout, v, "visual sample entry shorter than its fixed fields"));
   uint64_t fixed_end = file_tell(file);
   ChildScan scan{v, kLayoutVisual, v->format, false};
-  VT_TRY(read_entry_children(file, h->end, &scan, 0));
+  VT_TRY(read_entry_children(file, h, &scan, 0));
   if (!scan.configured) VT_TRY(read_opaque(file, h, fixed_end, &v->opaque));
   return ErrorCode::Ok;
 }
@@ -202,7 +177,7 @@ ErrorCode read_sound(BoxFile* file, const BoxHeader* h, SoundSampleEntry* s) {
   if (io_failed(file)) return ErrorCode::Io;
   uint64_t fixed_end = file_tell(file);
   ChildScan scan{s, kLayoutSound, s->format, false};
-  VT_TRY(read_entry_children(file, h->end, &scan, 0));
+  VT_TRY(read_entry_children(file, h, &scan, 0));
   if (!scan.configured && !codec_data_format(s->format)) VT_TRY(read_opaque(file, h, fixed_end, &s->opaque));
   return ErrorCode::Ok;
 }
@@ -211,7 +186,7 @@ ErrorCode read_generic(BoxFile* file, const BoxHeader* h, GenericSampleEntry* g)
   g->format = h->type;
   VT_TRY(read_fields(file, h, kGenericLayout, g, "sample entry shorter than 8 bytes"));
   ChildScan scan{g, kLayoutGeneric, g->format, false};
-  return read_entry_children(file, h->end, &scan, 0);
+  return read_entry_children(file, h, &scan, 0);
 }
 
 ErrorCode read_hint(BoxFile* file, const BoxHeader* h, HintSampleEntry* e) {
@@ -393,33 +368,20 @@ ErrorCode stsd_read(BoxFile* file, const BoxHeader* header, void* context) {
   // Every entry is a box of at least 8 bytes.
   if (!box_holds(file, header, count, kMinEntryBox)) return malformed(file, "'stsd' entry count larger than the box holds");
   uint32_t kind = handler_kind_of(track);
-  for (uint32_t i = 0; i < count && !io_failed(file); ++i) {
-    if (!box_has(file, header, kMinEntryBox)) break;
-    BoxHeader h;
-    ErrorCode e = read_box_header(file, &h);
-    if (e != ErrorCode::Ok) {
-      push_box_path(file, &h);
-      return fail_here(file, e);
-    }
-    if (io_failed(file)) break;
-    if (h.end > header->end) {
-      h.end = header->end;
-      h.size = h.end - h.start;
-    }
-    push_box_path(file, &h);
+  uint32_t read = 0;
+  // Boxes past the count, and every entry once the layout cannot be told,
+  // are passed over.
+  VT_TRY(walk_children(file, header, [&](const BoxHeader* h) {
+    if (read >= count) return ErrorCode::Ok;
+    if (kind == kHandlerUnknown) kind = kind_from_format(h->type);
     if (kind == kHandlerUnknown) {
-      kind = kind_from_format(h.type);
-      if (kind == kHandlerUnknown) {
-        pop_box_path(file);
-        break;  // no way to tell the layout: the track keeps no entries
-      }
+      read = count;  // no way to tell the layout: the track keeps no entries
+      return ErrorCode::Ok;
     }
-    e = stsd_add_entry(file, track, kind);
-    if (e == ErrorCode::Ok) e = read_entry(file, &h, t);
-    if (e != ErrorCode::Ok) return fail_here(file, e);
-    pop_box_path(file);
-    VT_TRY(skip_to_box_end(file, &h));
-  }
+    ++read;
+    VT_TRY(stsd_add_entry(file, track, kind));
+    return read_entry(file, h, t);
+  }));
   return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
 }
 

@@ -10,6 +10,7 @@
 #include "sampletables/dac3.h"
 #include "sampletables/dec3.h"
 #include "sampletables/dvc1.h"
+#include "sampletables/formats.h"
 #include "sampletables/small_configs.h"
 #include "sampletables/stsd.h"
 #include "sampletables/stsz.h"
@@ -21,14 +22,8 @@ namespace {
 constexpr uint8_t kObjectTypeMpeg4Audio = 0x40;
 constexpr uint8_t kObjectTypeMpeg1Layer3 = 0x6B;
 
-bool is_one_of(FourCC f, std::initializer_list<const char*> codes) {
-  for (const char* c : codes)
-    if (f == c) return true;
-  return false;
-}
-
-bool is_video_code(FourCC f) { return is_one_of(f, {"mp4v", "avc1", "vc-1", "jpeg", "mjpa", "mjpb", "s263"}); }
-bool is_audio_code(FourCC f) { return is_one_of(f, {"mp4a", "samr", "sawb", "sawp", "twos", "ac-3", "ec-3", "sac3"}); }
+bool is_video_code(FourCC f) { return format_kind(f) == kHandlerVideo; }
+bool is_audio_code(FourCC f) { return format_kind(f) == kHandlerSound; }
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include "boxes/fields.h"
 #include "boxes/hdlr.h"
 #include "sampletables/config_table.h"
+#include "sampletables/formats.h"
 
 namespace vantorel {
 
@@ -19,17 +20,6 @@ constexpr uint64_t kMinEntryBox = 8;
 
 SampleDescriptionTable* table_of(void* context) {
   return track_record<SampleDescriptionTable>(static_cast<TrackBoxes*>(context), BoxTypeId::Stsd);
-}
-
-// Handler kind of a track without one, from its first entry's format.
-uint32_t kind_from_format(FourCC format) {
-  static const char* const kVisual[] = {"mp4v", "avc1", "vc-1", "s263"};
-  static const char* const kSound[] = {"mp4a", "samr", "sawb", "sawp", "sac3", "twos", "ac-3", "ec-3"};
-  for (const char* f : kVisual)
-    if (format == f) return kHandlerVideo;
-  for (const char* f : kSound)
-    if (format == f) return kHandlerSound;
-  return kHandlerUnknown;
 }
 
 // QuickTime formats whose codec data sits in a child named like the format.
@@ -373,7 +363,7 @@ ErrorCode stsd_read(BoxFile* file, const BoxHeader* header, void* context) {
   // are passed over.
   VT_TRY(walk_children(file, header, [&](const BoxHeader* h) {
     if (read >= count) return ErrorCode::Ok;
-    if (kind == kHandlerUnknown) kind = kind_from_format(h->type);
+    if (kind == kHandlerUnknown) kind = format_kind(h->type);  // a track without a handler
     if (kind == kHandlerUnknown) {
       read = count;  // no way to tell the layout: the track keeps no entries
       return ErrorCode::Ok;

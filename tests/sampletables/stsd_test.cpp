@@ -300,7 +300,13 @@ TEST(Stsd, TrackWithoutHandlerKindTakesTheLayoutFromItsFirstEntry) {
   ASSERT_NE(sound_entry(f.get(), t, 0), nullptr);
   EXPECT_NE(sound_entry(f.get(), t, 0)->dac3, nullptr);
 
-  Bytes unknown = box("jpeg", visual_fixed(8, 8));
+  // Every format the remux carries is known here too.
+  MemoryFile j(track_file("zzzz", stsd_payload(1, box("jpeg", visual_fixed(8, 8)))));
+  load(j, &t);
+  ASSERT_NE(visual_entry(j.get(), t, 0), nullptr);
+  EXPECT_EQ(visual_entry(j.get(), t, 0)->width, 8u);
+
+  Bytes unknown = box("qqqq", visual_fixed(8, 8));
   MemoryFile g(track_file("zzzz", stsd_payload(1, unknown)));
   load(g, &t);
   EXPECT_EQ(table(t)->entry_count, 0u);

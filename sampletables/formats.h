@@ -1,0 +1,15 @@
+#pragma once
+// The sample entry formats the library carries, each with the kind of track
+// it belongs to: one table for the sample description reader (a track
+// without a handler takes its kind from its first entry) and the remux
+// (which formats it carries).
+#include <cstdint>
+
+#include "io/fourcc.h"
+
+namespace vantorel {
+
+// kHandlerVideo or kHandlerSound for a carried format, kHandlerUnknown otherwise.
+uint32_t format_kind(FourCC format);
+
+}  // namespace vantorel

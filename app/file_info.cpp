@@ -1,6 +1,7 @@
 #include "app/file_info.h"
 
-#include <cstdlib>
+#include "app/json_writer.h"
+
 #include <cstring>
 
 #include "boxes/hdlr.h"
@@ -42,71 +43,6 @@ bool track_has_sizes(uint32_t kind) {
   return handler_is_video_like(kind) || kind == kHandlerSubpicture;
 }
 
-// Object types of MPEG-4 and MPEG-2 AAC, whose configuration is an
-// AudioSpecificConfig, and of MPEG-1/2 audio (layers 1 to 3).
-bool is_aac_object(uint32_t object_type) { return object_type == 0x40 || (object_type >= 0x66 && object_type <= 0x68); }
-bool is_mpeg_audio_object(uint32_t object_type) { return object_type == 0x69 || object_type == 0x6B; }
-
-// The channel count of an AudioSpecificConfig; 0 when it does not say
-// (configuration 0 leaves it to a program element) or is cut short.
-uint32_t aac_channels(const uint8_t* config, uint32_t size) {
-  uint64_t bits = 0;
-  uint32_t have = 0, at = 0;
-  auto take = [&](uint32_t n, uint32_t* out) {
-    while (have < n) {
-      if (at == size) return false;
-      bits = (bits << 8) | config[at++];
-      have += 8;
-    }
-    have -= n;
-    *out = static_cast<uint32_t>((bits >> have) & ((uint64_t{1} << n) - 1));
-    return true;
-  };
-  uint32_t object = 0, frequency = 0, skipped = 0, channels = 0;
-  if (config == nullptr || !take(5, &object)) return 0;
-  if (object == 31 && !take(6, &skipped)) return 0;
-  if (!take(4, &frequency)) return 0;
-  if (frequency == 15 && !take(24, &skipped)) return 0;
-  if (!take(4, &channels)) return 0;
-  static constexpr uint32_t kChannels[16] = {0, 1, 2, 3, 4, 5, 6, 8, 0, 0, 0, 7, 8, 24, 8, 0};
-  return kChannels[channels];
-}
-
-// The channel count of the MPEG audio frame that starts the track's first
-// sample: 1 for single-channel mode, else 2; 0 when it cannot be read.
-uint32_t mpeg_audio_channels(MediaFile* file, uint32_t track_id, uint32_t largest_sample) {
-  // Frame headers sit in small samples; a huge size is not worth reading.
-  constexpr uint32_t kLargestRead = 64 * 1024;
-  if (largest_sample < 4 || largest_sample > kLargestRead) return 0;
-  uint32_t index = 0;
-  uint64_t time = 0;
-  if (track_seek(file, track_id, 0, &index, &time, 0, 0) != ErrorCode::Ok) return 0;
-  auto* buffer = static_cast<uint8_t*>(std::malloc(largest_sample));
-  if (buffer == nullptr) return 0;
-  SampleRead sample{};
-  sample.buffer = buffer;
-  sample.capacity = largest_sample;
-  uint32_t channels = 0;
-  if (read_next_sample(file, track_id, &sample) == ErrorCode::Ok && sample.size >= 4 && buffer[0] == 0xFF &&
-      (buffer[1] & 0xE0) == 0xE0 && (buffer[1] & 0x06) != 0) {
-    channels = (buffer[3] >> 6) == 3 ? 1 : 2;
-  }
-  std::free(buffer);
-  return channels;
-}
-
-// ISO files store a fixed 2 in the sound entry's channel field; the codec's
-// own configuration says what a decoder will give.
-uint32_t decoded_channels(MediaFile* file, const TrackInfo& info, uint32_t open_mode) {
-  uint32_t channels = 0;
-  if (is_aac_object(info.object_type)) {
-    channels = aac_channels(info.decoder_info, info.decoder_info_size);
-  } else if (is_mpeg_audio_object(info.object_type) && open_mode == kOpenRead) {
-    channels = mpeg_audio_channels(file, info.track_id, info.max_sample_size);
-  }
-  return channels != 0 ? channels : info.channel_count;
-}
-
 void describe_track(FileDescription* d, TrackBoxes* track, TrackDescription* t) {
   MediaFile* file = d->file;
   t->track_id = track_id_of(track);
@@ -126,7 +62,7 @@ void describe_track(FileDescription* d, TrackBoxes* track, TrackDescription* t) 
   } else if (info.kind == kHandlerSound) {
     t->sample_rate = info.sample_rate;
     t->sample_bits = info.sample_bits;
-    t->channels = decoded_channels(file, info, d->open_mode);
+    t->channels = track_decoded_channels(file, &info);
   }
   t->timescale = info.timescale;
   t->media_duration = info.media_duration;
@@ -268,90 +204,6 @@ void print_tag_text(std::FILE* out, const TagRecord& tag) {
 
 // ---- JSON -------------------------------------------------------------------------
 
-// Writes one pretty-printed JSON document, placing commas and line breaks.
-struct JsonWriter {
-  static constexpr uint32_t kMaxDepth = 8;
-  std::FILE* out;
-  uint32_t depth;
-  bool has_items[kMaxDepth];
-  bool after_key;
-};
-
-void json_newline(JsonWriter* w) {
-  std::fputc('\n', w->out);
-  for (uint32_t i = 0; i < w->depth; ++i) std::fputs("  ", w->out);
-}
-
-// Before a value or a key: a comma after an earlier item, and a new line.
-void json_item(JsonWriter* w) {
-  if (w->after_key) {
-    w->after_key = false;
-    return;
-  }
-  if (w->depth == 0) return;
-  if (w->has_items[w->depth - 1]) std::fputc(',', w->out);
-  w->has_items[w->depth - 1] = true;
-  json_newline(w);
-}
-
-void json_open(JsonWriter* w, char bracket) {
-  json_item(w);
-  std::fputc(bracket, w->out);
-  if (w->depth < JsonWriter::kMaxDepth) {
-    w->has_items[w->depth] = false;
-    ++w->depth;
-  }
-}
-
-void json_close(JsonWriter* w, char bracket) {
-  bool had_items = w->depth > 0 && w->has_items[w->depth - 1];
-  if (w->depth > 0) --w->depth;
-  if (had_items) json_newline(w);
-  std::fputc(bracket, w->out);
-}
-
-void json_key(JsonWriter* w, const char* key) {
-  json_item(w);
-  json_print_string(w->out, key, std::strlen(key));
-  std::fputs(": ", w->out);
-  w->after_key = true;
-}
-
-void json_string(JsonWriter* w, const char* key, const char* data, size_t length) {
-  if (key != nullptr) json_key(w, key);
-  json_item(w);
-  json_print_string(w->out, data, length);
-}
-
-void json_text(JsonWriter* w, const char* key, const char* text) { json_string(w, key, text, std::strlen(text)); }
-
-void json_u64(JsonWriter* w, const char* key, uint64_t value) {
-  if (key != nullptr) json_key(w, key);
-  json_item(w);
-  std::fprintf(w->out, "%llu", static_cast<unsigned long long>(value));
-}
-
-void json_null(JsonWriter* w, const char* key) {
-  json_key(w, key);
-  json_item(w);
-  std::fputs("null", w->out);
-}
-
-void json_bool(JsonWriter* w, const char* key, bool value) {
-  json_key(w, key);
-  json_item(w);
-  std::fputs(value ? "true" : "false", w->out);
-}
-
-// A four-character code exactly as stored; null when there is none.
-void json_code(JsonWriter* w, const char* key, FourCC f) {
-  if (f.is_zero()) {
-    json_null(w, key);
-  } else {
-    json_string(w, key, f.c, 4);
-  }
-}
-
 // Ticks and, beside them under `seconds_key`, the same in seconds.
 void json_duration(JsonWriter* w, const char* key, const char* seconds_key, uint64_t ticks, uint32_t scale) {
   json_u64(w, key, ticks);
@@ -428,32 +280,6 @@ void print_tag_json(JsonWriter* w, const TagRecord& tag) {
   json_close(w, '}');
 }
 
-// Length of the valid UTF-8 sequence at `p` (at most `left` bytes), or 0.
-size_t utf8_sequence(const unsigned char* p, size_t left) {
-  unsigned char c = p[0];
-  size_t length;
-  unsigned char low = 0x80, high = 0xBF;  // range of the second byte
-  if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF) {
-    length = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    length = 3;
-    if (c == 0xE0) low = 0xA0;   // no overlong forms
-    if (c == 0xED) high = 0x9F;  // no surrogates
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    length = 4;
-    if (c == 0xF0) low = 0x90;
-    if (c == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-  } else {
-    return 0;
-  }
-  if (left < length) return 0;
-  if (p[1] < low || p[1] > high) return 0;
-  for (size_t i = 2; i < length; ++i)
-    if (p[i] < 0x80 || p[i] > 0xBF) return 0;
-  return length;
-}
-
 }  // namespace
 
 bool format_seconds(uint64_t ticks, uint32_t scale, char (&text)[32]) {
@@ -467,32 +293,6 @@ bool format_seconds(uint64_t ticks, uint32_t scale, char (&text)[32]) {
   return true;
 }
 
-void json_print_string(std::FILE* out, const char* data, size_t length) {
-  std::fputc('"', out);
-  const auto* p = reinterpret_cast<const unsigned char*>(data);
-  size_t i = 0;
-  while (i < length) {
-    unsigned char c = p[i];
-    if (c == '"' || c == '\\') {
-      std::fputc('\\', out);
-      std::fputc(c, out);
-      ++i;
-    } else if (c < 0x20 || c == 0x7F) {
-      std::fprintf(out, "\\u%04x", c);
-      ++i;
-    } else {
-      size_t n = utf8_sequence(p + i, length - i);
-      if (n == 0) {
-        std::fputs("\\ufffd", out);
-        ++i;
-      } else {
-        std::fwrite(p + i, 1, n, out);
-        i += n;
-      }
-    }
-  }
-  std::fputc('"', out);
-}
 
 ErrorCode describe_file(const void* name, const char* path, const IoRoutines* routines, void* user,
                         ErrorDetail* detail, FileDescription* out) {

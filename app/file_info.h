@@ -67,11 +67,6 @@ void file_description_release(FileDescription* description);
 void print_description_text(std::FILE* out, const FileDescription* description);
 void print_description_json(std::FILE* out, const FileDescription* description);
 
-// `length` bytes as one JSON string with its quotes: quotes and backslashes
-// escaped, control characters as \u00XX, and every byte that is not part of
-// valid UTF-8 replaced by U+FFFD, so the document stays valid whatever the
-// file held.
-void json_print_string(std::FILE* out, const char* data, size_t length);
 
 // ticks / scale as a decimal with six places ("4.011000"); false for scale 0.
 bool format_seconds(uint64_t ticks, uint32_t scale, char (&text)[32]);

@@ -110,6 +110,10 @@ struct TrackInfo {
 
 ErrorCode movie_info(MediaFile* file, MovieInfo* out);
 ErrorCode track_info(MediaFile* file, uint32_t track_id, TrackInfo* out);
+// The channels a decoder gives for a sound track: from the AAC configuration,
+// or (files open for reading) the first MPEG audio frame header, else the
+// sample entry's count, which ISO files fix at 2.
+uint32_t track_decoded_channels(MediaFile* file, const TrackInfo* info);
 
 struct TrackIterator {
   MediaFile* file;

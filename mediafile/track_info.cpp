@@ -9,6 +9,7 @@
 #include "boxes/tkhd.h"
 #include "mediafile/internal.h"
 #include "mediafile/mediafile.h"
+#include "sampletables/audio_headers.h"
 #include "sampletables/avcc.h"
 #include "sampletables/ctts.h"
 #include "sampletables/dvc1.h"
@@ -226,6 +227,33 @@ ErrorCode size_estimate(MediaFile* file, SizeEstimate* out, uint32_t what) {
     for (uint32_t i = 0; i < track_count(root); ++i) out->total_sample_bytes += track_total_bytes(track_at(root, i));
   }
   return ErrorCode::Ok;
+}
+
+uint32_t track_decoded_channels(MediaFile* file, const TrackInfo* info) {
+  if (file == nullptr || info == nullptr) return 0;
+  uint32_t channels = 0;
+  if (is_aac_object_type(info->object_type)) {
+    channels = aac_config_channels(info->decoder_info, info->decoder_info_size);
+  } else if (is_mpeg_audio_object_type(info->object_type) && file->mode == kOpenRead) {
+    // Frame headers sit in small samples; a huge first sample is not worth reading.
+    constexpr uint32_t kLargestRead = 64 * 1024;
+    uint32_t index = 0;
+    uint64_t time = 0;
+    uint32_t largest = info->max_sample_size;
+    if (largest >= 4 && largest <= kLargestRead &&
+        track_seek(file, info->track_id, 0, &index, &time, 0, 0) == ErrorCode::Ok) {
+      auto* buffer = static_cast<uint8_t*>(std::malloc(largest));
+      if (buffer != nullptr) {
+        SampleRead sample{};
+        sample.buffer = buffer;
+        sample.capacity = largest;
+        if (read_next_sample(file, info->track_id, &sample) == ErrorCode::Ok)
+          channels = mpeg_audio_frame_channels(buffer, sample.size);
+        std::free(buffer);
+      }
+    }
+  }
+  return channels != 0 ? channels : info->channel_count;
 }
 
 }  // namespace vantorel

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/file_info.h"
+#include "app/json_writer.h"
 #include "boxes/hdlr.h"
 #include "capture.h"
 #include "mediafile/hand_made.h"

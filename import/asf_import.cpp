@@ -10,6 +10,7 @@
 #include "boxes/tkhd.h"
 #include "sampletables/track_builder.h"
 #include "import/format_headers.h"
+#include "import/stream_tracks.h"
 #include "sampletables/esds.h"
 #include "boxes/owned_block.h"
 #include "sampletables/stsd.h"
@@ -162,45 +163,35 @@ struct AsfStream {
   BitmapInfoHeader bitmap;
 };
 
-uint16_t clamp16(uint32_t v) { return v > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(v); }
-
 ErrorCode fill_stream_track(AsfImport* imp, TrackBoxes* track, const AsfStream* s, const OwnedBlock* codec_data) {
   ImportFile* file = imp->file;
   auto* tkhd = track_record<TkhdRecord>(track, BoxTypeId::Tkhd);
   auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
   auto* mvhd = movie_record<MvhdRecord>(imp->root, BoxTypeId::Mvhd);
   if (tkhd == nullptr || mdhd == nullptr || mvhd == nullptr) return ErrorCode::Missing;
-  if (s->kind == kHandlerVideo) {
-    VisualSampleEntry* entry = visual_entry(file, track, 0);
-    if (entry == nullptr) return ErrorCode::Missing;
-    const uint16_t width = clamp16(s->encoded_width);
-    const uint16_t height = clamp16(s->encoded_height);
-    tkhd->width = uint32_t{width} << 16;
-    tkhd->height = uint32_t{height} << 16;
-    entry->format = s->bitmap.compression;
-    entry->width = width;
-    entry->height = height;
-    entry->depth = s->bitmap.bit_count;
-  } else {
+  StreamEntry stream{};
+  stream.kind = s->kind;
+  stream.format = s->bitmap.compression;
+  stream.width = clamp16(s->encoded_width);
+  stream.height = clamp16(s->encoded_height);
+  stream.depth = s->bitmap.bit_count;
+  stream.wave = &s->wave;
+  stream.codec_data = codec_data;
+  VT_TRY(fill_stream_entry(file, track, &stream));
+  if (s->kind == kHandlerSound) {
+    // ASF also states the rate and packet geometry in the entry.
     SoundSampleEntry* entry = sound_entry(file, track, 0);
-    if (entry == nullptr) return ErrorCode::Missing;
     const WaveFormat& w = s->wave;
-    entry->format = format_tag_fourcc(w.format_tag);
-    entry->channel_count = w.channels;
-    entry->sample_size = w.bits_per_sample;
     entry->sample_rate = w.samples_per_sec <= 0xFFFF ? w.samples_per_sec << 16 : 0;
-    entry->samples_per_packet = w.samples_per_sec;
     entry->bytes_per_packet = w.avg_bytes_per_sec;
     entry->bytes_per_frame = w.block_align;
   }
-  VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Esds));
   EsDescriptorRecord* esds = entry_esds(file, track, 0);
   if (esds == nullptr) return ErrorCode::Missing;
   if (imp->have_properties) {
     mdhd->creation_time = mdhd->modification_time = imp->creation_time;
     tkhd->creation_time = tkhd->modification_time = imp->creation_time;
   }
-  if (codec_data->length > 0) VT_TRY(esds_copy_decoder_info(esds, codec_data->bytes, codec_data->length));
   esds->maxBitrate = file->asf.max_bitrate;
   esds->avgBitrate = file->asf.max_bitrate;
   if (!imp->broadcast) {

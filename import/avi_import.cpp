@@ -13,6 +13,7 @@
 #include "boxes/tkhd.h"
 #include "sampletables/track_builder.h"
 #include "import/avi_internal.h"
+#include "import/stream_tracks.h"
 #include "sampletables/esds.h"
 #include "sampletables/stsc.h"
 #include "sampletables/stsd.h"
@@ -125,7 +126,6 @@ uint32_t kind_of_stream(FourCC type) {
   return kHandlerUnknown;
 }
 
-uint16_t clamp16(uint32_t v) { return v > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(v); }
 uint32_t magnitude(int32_t v) { return v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v); }
 
 ErrorCode fill_stream_track(AviImport* imp, uint32_t k, TrackBoxes* track, uint32_t kind) {
@@ -136,42 +136,24 @@ ErrorCode fill_stream_track(AviImport* imp, uint32_t k, TrackBoxes* track, uint3
   auto* mvhd = movie_record<MvhdRecord>(imp->root, BoxTypeId::Mvhd);
   if (tkhd == nullptr || mdhd == nullptr || mvhd == nullptr) return ErrorCode::Missing;
 
-  if (kind == kHandlerSound) {
-    SoundSampleEntry* entry = sound_entry(file, track, 0);
-    if (entry == nullptr) return ErrorCode::Missing;
-    const WaveFormat& w = s->wave;
-    entry->format = format_tag_fourcc(w.format_tag);
-    entry->channel_count = w.channels;
-    entry->sample_size = w.bits_per_sample;
-    // The track summary takes an AVI track's sample rate from here.
-    entry->samples_per_packet = w.samples_per_sec;
-    s->import_sample_size = w.block_align;
-  } else {
-    VisualSampleEntry* entry = visual_entry(file, track, 0);
-    if (entry == nullptr) return ErrorCode::Missing;
-    uint16_t width, height;
-    if (kind == kHandlerInterleaved) {
-      entry->format = s->strh.handler;
-      width = clamp16(imp->avih.width);
-      height = clamp16(imp->avih.height);
-      entry->depth = 24;
-    } else {
-      entry->format = s->bitmap.compression;
-      // A negative height only says the rows are stored top-down.
-      width = clamp16(magnitude(s->bitmap.width));
-      height = clamp16(magnitude(s->bitmap.height));
-      entry->depth = s->bitmap.bit_count;
-    }
-    entry->width = width;
-    entry->height = height;
-    tkhd->width = uint32_t{width} << 16;
-    tkhd->height = uint32_t{height} << 16;
-    s->import_sample_size = s->strh.sample_size;
+  StreamEntry stream{};
+  stream.kind = kind;
+  stream.wave = &s->wave;
+  stream.codec_data = &s->format;
+  if (kind == kHandlerInterleaved) {
+    stream.format = s->strh.handler;
+    stream.width = clamp16(imp->avih.width);
+    stream.height = clamp16(imp->avih.height);
+    stream.depth = 24;
+  } else if (kind != kHandlerSound) {
+    stream.format = s->bitmap.compression;
+    // A negative height only says the rows are stored top-down.
+    stream.width = clamp16(magnitude(s->bitmap.width));
+    stream.height = clamp16(magnitude(s->bitmap.height));
+    stream.depth = s->bitmap.bit_count;
   }
-  VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Esds));
-  EsDescriptorRecord* esds = entry_esds(file, track, 0);
-  if (esds == nullptr) return ErrorCode::Missing;
-  if (s->format.length > 0) VT_TRY(esds_copy_decoder_info(esds, s->format.bytes, s->format.length));
+  VT_TRY(fill_stream_entry(file, track, &stream));
+  s->import_sample_size = kind == kHandlerSound ? s->wave.block_align : s->strh.sample_size;
 
   if ((s->strh.flags & kAviStreamDisabled) != 0) tkhd->flags &= ~uint32_t{kTrackEnabled};
   tkhd->track_id = k + 1;

@@ -1,15 +1,54 @@
 #include "boxes/media_headers.h"
 
+#include "boxes/fields.h"
 #include "boxes/hdlr.h"
 
 namespace vantorel {
 
 namespace {
 
-template <class R>
-R* record_of(void* context, BoxTypeId id) {
-  return track_record<R>(static_cast<TrackBoxes*>(context), id);
-}
+constexpr Field kVmhdLayout[] = {version_field(offsetof(VmhdRecord, version)), flags_field(offsetof(VmhdRecord, flags)),
+                                 u16_field(offsetof(VmhdRecord, graphics_mode)),
+                                 u16_field(offsetof(VmhdRecord, opcolor), 3)};
+
+constexpr Field kSmhdLayout[] = {version_field(offsetof(SmhdRecord, version)), flags_field(offsetof(SmhdRecord, flags)),
+                                 u16_field(offsetof(SmhdRecord, balance)), reserved(2)};
+
+constexpr Field kHmhdLayout[] = {
+    version_field(offsetof(HmhdRecord, version)), flags_field(offsetof(HmhdRecord, flags)),
+    u16_field(offsetof(HmhdRecord, max_pdu_size)), u16_field(offsetof(HmhdRecord, avg_pdu_size)),
+    u32_field(offsetof(HmhdRecord, max_bitrate)),  u32_field(offsetof(HmhdRecord, avg_bitrate)),
+    reserved(4),
+};
+
+constexpr Field kNmhdLayout[] = {version_field(offsetof(NmhdRecord, version)), flags_field(offsetof(NmhdRecord, flags))};
+
+// The three operations of a media header of type R, from its layout.
+template <class R, BoxTypeId Id>
+struct MediaHeader {
+  static R* of(void* context) { return track_record<R>(static_cast<TrackBoxes*>(context), Id); }
+  static ErrorCode read(BoxFile* file, const BoxHeader* header, Layout layout, void* context, const char* reason) {
+    if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
+    R* r = of(context);
+    if (r == nullptr) return ErrorCode::Missing;
+    return read_fields(file, header, layout, r, reason);
+  }
+  static ErrorCode write(BoxFile* file, Layout layout, void* context) {
+    if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
+    R* r = of(context);
+    if (r == nullptr) return ErrorCode::Missing;
+    return write_fields(file, layout, r);
+  }
+  static uint64_t size(Layout layout, void* context) {
+    R* r = of(context);
+    return r != nullptr ? size_fields(layout, r) : 0;
+  }
+};
+
+using Vmhd = MediaHeader<VmhdRecord, BoxTypeId::Vmhd>;
+using Smhd = MediaHeader<SmhdRecord, BoxTypeId::Smhd>;
+using Hmhd = MediaHeader<HmhdRecord, BoxTypeId::Hmhd>;
+using Nmhd = MediaHeader<NmhdRecord, BoxTypeId::Nmhd>;
 
 }  // namespace
 
@@ -20,120 +59,33 @@ BoxTypeId media_header_for_kind(uint32_t kind) {
   return BoxTypeId::Nmhd;
 }
 
-// ---- vmhd -------------------------------------------------------------------
-
 void vmhd_init(BoxFile*, void* context) {
-  auto* v = record_of<VmhdRecord>(context, BoxTypeId::Vmhd);
+  VmhdRecord* v = Vmhd::of(context);
   if (v != nullptr) v->flags = 1;  // "no lean ahead", set on every video header
 }
 
-ErrorCode vmhd_read(BoxFile* file, const BoxHeader*, void* context) {
-  if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
-  auto* v = record_of<VmhdRecord>(context, BoxTypeId::Vmhd);
-  if (v == nullptr) return ErrorCode::Missing;
-  v->version = read_u8(file);
-  v->flags = read_u24be(file);
-  v->graphics_mode = read_u16be(file);
-  for (uint16_t& c : v->opcolor) c = read_u16be(file);
-  return ErrorCode::Ok;
+ErrorCode vmhd_read(BoxFile* file, const BoxHeader* header, void* context) {
+  return Vmhd::read(file, header, kVmhdLayout, context, "'vmhd' shorter than its fields");
 }
+ErrorCode vmhd_write(BoxFile* file, void* context) { return Vmhd::write(file, kVmhdLayout, context); }
+uint64_t vmhd_size(BoxFile*, void* context) { return Vmhd::size(kVmhdLayout, context); }
 
-ErrorCode vmhd_write(BoxFile* file, void* context) {
-  if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
-  auto* v = record_of<VmhdRecord>(context, BoxTypeId::Vmhd);
-  if (v == nullptr) return ErrorCode::Missing;
-  VT_TRY(write_u8(file, v->version));
-  VT_TRY(write_u24be(file, v->flags));
-  VT_TRY(write_u16be(file, v->graphics_mode));
-  for (uint16_t c : v->opcolor) VT_TRY(write_u16be(file, c));
-  return ErrorCode::Ok;
+ErrorCode smhd_read(BoxFile* file, const BoxHeader* header, void* context) {
+  return Smhd::read(file, header, kSmhdLayout, context, "'smhd' shorter than its fields");
 }
+ErrorCode smhd_write(BoxFile* file, void* context) { return Smhd::write(file, kSmhdLayout, context); }
+uint64_t smhd_size(BoxFile*, void* context) { return Smhd::size(kSmhdLayout, context); }
 
-uint64_t vmhd_size(BoxFile*, void* context) {
-  return record_of<VmhdRecord>(context, BoxTypeId::Vmhd) != nullptr ? 12 : 0;
+ErrorCode hmhd_read(BoxFile* file, const BoxHeader* header, void* context) {
+  return Hmhd::read(file, header, kHmhdLayout, context, "'hmhd' shorter than its fields");
 }
+ErrorCode hmhd_write(BoxFile* file, void* context) { return Hmhd::write(file, kHmhdLayout, context); }
+uint64_t hmhd_size(BoxFile*, void* context) { return Hmhd::size(kHmhdLayout, context); }
 
-// ---- smhd -------------------------------------------------------------------
-
-ErrorCode smhd_read(BoxFile* file, const BoxHeader*, void* context) {
-  if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
-  auto* s = record_of<SmhdRecord>(context, BoxTypeId::Smhd);
-  if (s == nullptr) return ErrorCode::Missing;
-  s->version = read_u8(file);
-  s->flags = read_u24be(file);
-  s->balance = read_u16be(file);
-  read_u16be(file);  // reserved
-  return ErrorCode::Ok;
+ErrorCode nmhd_read(BoxFile* file, const BoxHeader* header, void* context) {
+  return Nmhd::read(file, header, kNmhdLayout, context, "'nmhd' shorter than its fields");
 }
-
-ErrorCode smhd_write(BoxFile* file, void* context) {
-  if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
-  auto* s = record_of<SmhdRecord>(context, BoxTypeId::Smhd);
-  if (s == nullptr) return ErrorCode::Missing;
-  VT_TRY(write_u8(file, s->version));
-  VT_TRY(write_u24be(file, s->flags));
-  VT_TRY(write_u16be(file, s->balance));
-  return write_u16be(file, 0);
-}
-
-uint64_t smhd_size(BoxFile*, void* context) {
-  return record_of<SmhdRecord>(context, BoxTypeId::Smhd) != nullptr ? 8 : 0;
-}
-
-// ---- hmhd -------------------------------------------------------------------
-
-ErrorCode hmhd_read(BoxFile* file, const BoxHeader*, void* context) {
-  if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
-  auto* h = record_of<HmhdRecord>(context, BoxTypeId::Hmhd);
-  if (h == nullptr) return ErrorCode::Missing;
-  h->version = read_u8(file);
-  h->flags = read_u24be(file);
-  h->max_pdu_size = read_u16be(file);
-  h->avg_pdu_size = read_u16be(file);
-  h->max_bitrate = read_u32be(file);
-  h->avg_bitrate = read_u32be(file);
-  read_u32be(file);  // reserved
-  return ErrorCode::Ok;
-}
-
-ErrorCode hmhd_write(BoxFile* file, void* context) {
-  if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
-  auto* h = record_of<HmhdRecord>(context, BoxTypeId::Hmhd);
-  if (h == nullptr) return ErrorCode::Missing;
-  VT_TRY(write_u8(file, h->version));
-  VT_TRY(write_u24be(file, h->flags));
-  VT_TRY(write_u16be(file, h->max_pdu_size));
-  VT_TRY(write_u16be(file, h->avg_pdu_size));
-  VT_TRY(write_u32be(file, h->max_bitrate));
-  VT_TRY(write_u32be(file, h->avg_bitrate));
-  return write_u32be(file, 0);
-}
-
-uint64_t hmhd_size(BoxFile*, void* context) {
-  return record_of<HmhdRecord>(context, BoxTypeId::Hmhd) != nullptr ? 20 : 0;
-}
-
-// ---- nmhd -------------------------------------------------------------------
-
-ErrorCode nmhd_read(BoxFile* file, const BoxHeader*, void* context) {
-  if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
-  auto* n = record_of<NmhdRecord>(context, BoxTypeId::Nmhd);
-  if (n == nullptr) return ErrorCode::Missing;
-  n->version = read_u8(file);
-  n->flags = read_u24be(file);
-  return ErrorCode::Ok;
-}
-
-ErrorCode nmhd_write(BoxFile* file, void* context) {
-  if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
-  auto* n = record_of<NmhdRecord>(context, BoxTypeId::Nmhd);
-  if (n == nullptr) return ErrorCode::Missing;
-  VT_TRY(write_u8(file, n->version));
-  return write_u24be(file, n->flags);
-}
-
-uint64_t nmhd_size(BoxFile*, void* context) {
-  return record_of<NmhdRecord>(context, BoxTypeId::Nmhd) != nullptr ? 4 : 0;
-}
+ErrorCode nmhd_write(BoxFile* file, void* context) { return Nmhd::write(file, kNmhdLayout, context); }
+uint64_t nmhd_size(BoxFile*, void* context) { return Nmhd::size(kNmhdLayout, context); }
 
 }  // namespace vantorel

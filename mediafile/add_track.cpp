@@ -4,6 +4,8 @@
 
 #include "boxes/elst.h"
 #include "boxes/hdlr.h"
+#include "boxes/tkhd.h"
+#include "sampletables/stsd.h"
 #include "sampletables/movie_upkeep.h"
 #include "sampletables/track_builder.h"
 #include "boxes/usmt.h"
@@ -35,6 +37,7 @@ constexpr BuilderRow kBuilders[] = {
     {kHandlerVideo, build_motion_jpeg},
     {kHandlerSound, build_pcm},
     {kHandlerSound, build_eac3},
+    {kHandlerUnknown, build_whole},  // the kind comes with the entries
 };
 constexpr uint32_t kBuilderCount = sizeof kBuilders / sizeof kBuilders[0];
 
@@ -43,6 +46,18 @@ constexpr uint8_t kProfileTrackData[8] = {0, 0, 0, 1, 0, 0, 0, 0};
 constexpr uint32_t kProfileTrackDataType = 10;
 
 }  // namespace
+
+ErrorCode build_whole(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {
+  const auto& w = track_spec->codec.whole;
+  if (w.handler_kind != kHandlerVideo && w.handler_kind != kHandlerSound) return ErrorCode::BadArgument;
+  if (w.handler_kind == kHandlerVideo) {
+    auto* tkhd = track_record<TkhdRecord>(track, BoxTypeId::Tkhd);
+    if (tkhd == nullptr) return ErrorCode::Missing;
+    tkhd->width = track_spec->width << 16;
+    tkhd->height = track_spec->height << 16;
+  }
+  return stsd_set_whole_entries(file, track, w.entries, w.entries_size, w.entry_count);
+}
 
 ErrorCode add_profile_track_parts(MediaFile* file, TrackBoxes* track) {
   remove_track_box(file, track, BoxTypeId::Edts);
@@ -75,7 +90,7 @@ uint32_t media_add_track(MediaFile* file, const TrackSpec* track_spec) {
   // The record's language need not end in a NUL.
   char language[4] = {track_spec->language[0], track_spec->language[1], track_spec->language[2], '\0'};
   TrackSetup setup{};
-  setup.kind = row.handler_kind;
+  setup.kind = track_spec->kind == kKindWhole ? track_spec->codec.whole.handler_kind : row.handler_kind;
   setup.timescale = track_spec->timescale;
   setup.handler_name = track_spec->handler_name;
   setup.language = language[0] != '\0' ? language : nullptr;

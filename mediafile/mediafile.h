@@ -184,6 +184,7 @@ enum TrackKind : uint32_t {
   kKindMotionJpeg = 10,
   kKindPcm = 11,
   kKindEac3 = 12,
+  kKindWhole = 13,  // any carried format: the input's sample entries as they are
 };
 
 // What a writer fills (zeroed first) to add a track: a codec part whose
@@ -252,6 +253,12 @@ struct TrackSpec {
     struct {
       const Dec3Record* config;
     } eac3;
+    struct {
+      uint32_t handler_kind;  // HandlerKind of the track
+      const uint8_t* entries;  // the sample entry boxes, as an 'stsd' holds them after its count
+      uint32_t entries_size;
+      uint32_t entry_count;
+    } whole;
   } codec;
 
   // Common part.

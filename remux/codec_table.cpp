@@ -105,6 +105,19 @@ ErrorCode classify_track(RemuxJob* job, const TrackInfo* info, TrackSurvey* row,
     *drop_reason = kDropObjectType;
     return ErrorCode::Ok;
   }
+  if (format_carried_whole(f)) {
+    // Carried as read: the entries must have been kept, under a handler of
+    // the format's kind.
+    auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
+    if (stsd == nullptr || stsd->whole_entry_count == 0 || stsd->whole_entries.length == 0) {
+      *drop_reason = kDropConfiguration;
+      return ErrorCode::Ok;
+    }
+    if (info->kind != format_kind(f)) {
+      *drop_reason = kDropCodec;
+      return ErrorCode::Ok;
+    }
+  }
   VisualSampleEntry* visual = visual_entry(in, track, 0);
   SoundSampleEntry* sound = sound_entry(in, track, 0);
   if ((f == "avc1" && (visual == nullptr || visual->avcC == nullptr)) ||
@@ -153,7 +166,15 @@ ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInf
   SoundSampleEntry* sound = sound_entry(in, track, 0);
   FourCC f = info->fourcc;
   bool video_params = true;
-  if (f == "mp4v") {
+  if (format_carried_whole(f)) {
+    auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
+    track_spec->kind = kKindWhole;
+    track_spec->codec.whole.handler_kind = format_kind(f);
+    track_spec->codec.whole.entries = stsd->whole_entries.bytes;
+    track_spec->codec.whole.entries_size = stsd->whole_entries.length;
+    track_spec->codec.whole.entry_count = stsd->whole_entry_count;
+    video_params = format_kind(f) == kHandlerVideo;
+  } else if (f == "mp4v") {
     track_spec->kind = kKindMpeg4Visual;
     track_spec->codec.mpeg4_visual.decoder_info = info->decoder_info;
     track_spec->codec.mpeg4_visual.decoder_info_size = info->decoder_info_size;

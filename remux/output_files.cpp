@@ -9,6 +9,7 @@
 #include "meta/chapters.h"
 #include "remux/remux_job.h"
 #include "boxes/ftyp.h"
+#include "sampletables/formats.h"
 
 namespace vantorel {
 
@@ -16,6 +17,41 @@ namespace {
 
 // The writer-name string repeated in the payload of every 'free' box.
 constexpr const char* kWriterName = "https://vantorel.invalid/ ";
+
+bool has_brand(const GrowArray<FourCC>& brands, FourCC brand) {
+  for (const FourCC& b : brands)
+    if (b == brand) return true;
+  return false;
+}
+
+// The output's brands: the input's, except that an MP4 never keeps
+// QuickTime's 'qt  ' (nor does a movie without 'ftyp' get it): those get the
+// MP4 defaults. Each carried format adds the brand its binding asks for.
+ErrorCode output_brands(RemuxJob* job, OpenParams* params, GrowArray<FourCC>* brands) {
+  static const FourCC kDefaultBrands[] = {FourCC::of("isom"), FourCC::of("iso2"), FourCC::of("mp41")};
+  auto* ftyp = movie_record<FileTypeRecord>(job->input->root, BoxTypeId::Ftyp);
+  if (ftyp == nullptr || ftyp->major_brand == "qt  ") {
+    params->major_brand = FourCC::of("isom");
+    params->minor_version = 0x200;
+    for (const FourCC& b : kDefaultBrands) VT_TRY(brands->append(b));
+  } else {
+    params->major_brand = ftyp->major_brand;
+    params->minor_version = ftyp->minor_version;
+    // An 'ftyp' without compatible brands lists its major brand.
+    if (ftyp->brand_count == 0) VT_TRY(brands->append(ftyp->major_brand));
+    for (uint32_t i = 0; i < ftyp->brand_count; ++i)
+      if (!(ftyp->compatible_brands[i] == "qt  ")) VT_TRY(brands->append(ftyp->compatible_brands[i]));
+  }
+  for (const TrackSurvey& row : job->survey) {
+    TrackInfo info;
+    if (track_info(job->input, row.input_track_id, &info) != ErrorCode::Ok) continue;
+    FourCC brand = format_brand(info.fourcc);
+    if (!brand.is_zero() && !has_brand(*brands, brand)) VT_TRY(brands->append(brand));
+  }
+  params->compatible_brand_count = brands->count;
+  params->compatible_brands = brands->items;
+  return ErrorCode::Ok;
+}
 
 bool is_carried(const RemuxJob* job, uint32_t track_id) {
   for (const TrackSurvey& row : job->survey)
@@ -127,25 +163,8 @@ ErrorCode open_output(RemuxJob* job, uint32_t index, uint32_t continuation) {
   ErrorCode e = ErrorCode::Ok;
   MovieInfo movie;
   e = movie_info(job->input, &movie);
-  auto* ftyp = movie_record<FileTypeRecord>(job->input->root, BoxTypeId::Ftyp);
-  // Movies without 'ftyp' (common in QuickTime) get the brands of their kind;
-  // an 'ftyp' without compatible brands lists its major brand.
-  static const FourCC kDefaultBrands[] = {FourCC::of("isom"), FourCC::of("iso2"), FourCC::of("mp41")};
-  if (e == ErrorCode::Ok && ftyp == nullptr) {
-    params.major_brand = FourCC::of(movie.flavour == kFlavourQuickTime ? "qt  " : "isom");
-    params.minor_version = 0x200;
-    params.compatible_brand_count = 3;
-    params.compatible_brands = kDefaultBrands;
-  } else if (e == ErrorCode::Ok) {
-    params.major_brand = ftyp->major_brand;
-    params.minor_version = ftyp->minor_version;
-    params.compatible_brand_count = ftyp->brand_count;
-    params.compatible_brands = ftyp->compatible_brands;
-    if (ftyp->brand_count == 0) {
-      params.compatible_brand_count = 1;
-      params.compatible_brands = &ftyp->major_brand;
-    }
-  }
+  GrowArray<FourCC> brands{};
+  if (e == ErrorCode::Ok) e = output_brands(job, &params, &brands);
   if (e == ErrorCode::Ok) {
     params.movie_timescale = job->movie_timescale;
     // The library must not adjust subpicture durations: the engine writes
@@ -155,6 +174,7 @@ ErrorCode open_output(RemuxJob* job, uint32_t index, uint32_t continuation) {
     e = media_open(&job->output, &params, kOpenCreate);
   }
   std::free(name);
+  brands.release();
   if (e == ErrorCode::Ok) copy_movie_presentation(job);
   if (e == ErrorCode::Ok) e = add_tracks(job, continuation);
   if (e != ErrorCode::Ok && job->output != nullptr) {

@@ -9,21 +9,65 @@ namespace {
 struct FormatRow {
   const char* format;
   uint32_t kind;
+  bool whole;         // carried with its entries as read
+  const char* brand;  // compatible brand the file needs, or null
 };
 
 constexpr FormatRow kFormats[] = {
-    {"mp4v", kHandlerVideo}, {"avc1", kHandlerVideo}, {"vc-1", kHandlerVideo}, {"s263", kHandlerVideo},
-    {"jpeg", kHandlerVideo}, {"mjpa", kHandlerVideo}, {"mjpb", kHandlerVideo},
-    {"mp4a", kHandlerSound}, {"samr", kHandlerSound}, {"sawb", kHandlerSound}, {"sawp", kHandlerSound},
-    {"sac3", kHandlerSound}, {"ac-3", kHandlerSound}, {"ec-3", kHandlerSound}, {"twos", kHandlerSound},
+    // Rebuilt from their parsed configuration.
+    {"mp4v", kHandlerVideo, false, nullptr},
+    {"avc1", kHandlerVideo, false, nullptr},
+    {"vc-1", kHandlerVideo, false, nullptr},
+    {"s263", kHandlerVideo, false, nullptr},
+    {"jpeg", kHandlerVideo, false, nullptr},
+    {"mjpa", kHandlerVideo, false, nullptr},
+    {"mjpb", kHandlerVideo, false, nullptr},
+    {"mp4a", kHandlerSound, false, nullptr},
+    {"samr", kHandlerSound, false, nullptr},
+    {"sawb", kHandlerSound, false, nullptr},
+    {"sawp", kHandlerSound, false, nullptr},
+    {"sac3", kHandlerSound, false, nullptr},
+    {"ac-3", kHandlerSound, false, nullptr},
+    {"ec-3", kHandlerSound, false, nullptr},
+    {"twos", kHandlerSound, false, nullptr},
+    // Carried whole.
+    {"hvc1", kHandlerVideo, true, nullptr},
+    {"hev1", kHandlerVideo, true, nullptr},
+    {"dvh1", kHandlerVideo, true, nullptr},
+    {"dvhe", kHandlerVideo, true, nullptr},
+    {"avc3", kHandlerVideo, true, nullptr},
+    {"av01", kHandlerVideo, true, "av01"},
+    {"vp08", kHandlerVideo, true, nullptr},
+    {"vp09", kHandlerVideo, true, nullptr},
+    {"Opus", kHandlerSound, true, nullptr},
+    {"fLaC", kHandlerSound, true, nullptr},
+    {"alac", kHandlerSound, true, nullptr},
+    {"ac-4", kHandlerSound, true, nullptr},
+    {"mha1", kHandlerSound, true, nullptr},
+    {"mhm1", kHandlerSound, true, nullptr},
 };
+
+const FormatRow* row_of(FourCC format) {
+  for (const FormatRow& row : kFormats)
+    if (format == row.format) return &row;
+  return nullptr;
+}
 
 }  // namespace
 
 uint32_t format_kind(FourCC format) {
-  for (const FormatRow& row : kFormats)
-    if (format == row.format) return row.kind;
-  return kHandlerUnknown;
+  const FormatRow* row = row_of(format);
+  return row != nullptr ? row->kind : kHandlerUnknown;
+}
+
+bool format_carried_whole(FourCC format) {
+  const FormatRow* row = row_of(format);
+  return row != nullptr && row->whole;
+}
+
+FourCC format_brand(FourCC format) {
+  const FormatRow* row = row_of(format);
+  return row != nullptr && row->brand != nullptr ? FourCC::of(row->brand) : FourCC{};
 }
 
 }  // namespace vantorel

@@ -343,6 +343,9 @@ void stsd_release(BoxFile*, void* context) {
   t->generic.release();
   t->entry_count = 0;
   t->layout = kLayoutNone;
+  block_release(&t->whole_entries);
+  t->whole_entry_count = 0;
+  t->write_whole = 0;
 }
 
 ErrorCode stsd_read(BoxFile* file, const BoxHeader* header, void* context) {
@@ -357,6 +360,13 @@ ErrorCode stsd_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (io_failed(file)) return ErrorCode::Io;
   // Every entry is a box of at least 8 bytes.
   if (!box_holds(file, header, count, kMinEntryBox)) return malformed(file, "'stsd' entry count larger than the box holds");
+  uint64_t entries_at = file_tell(file);
+  uint64_t entries_size = box_bytes_left(file, header);
+  if (entries_size <= kMaxOwnedBlock) {
+    VT_TRY(block_read(file, &t->whole_entries, entries_size, "sample description larger than 16 MiB"));
+    t->whole_entry_count = count;
+    VT_TRY(file_seek(file, entries_at));
+  }
   uint32_t kind = handler_kind_of(track);
   uint32_t read = 0;
   // Boxes past the count, and every entry once the layout cannot be told,
@@ -381,6 +391,10 @@ ErrorCode stsd_write(BoxFile* file, void* context) {
   if (t == nullptr) return ErrorCode::Missing;
   VT_TRY(write_u8(file, t->version));
   VT_TRY(write_u24be(file, t->flags));
+  if (t->write_whole) {
+    VT_TRY(write_u32be(file, t->whole_entry_count));
+    return block_write(file, &t->whole_entries);
+  }
   VT_TRY(write_u32be(file, t->entry_count));
   for (uint32_t i = 0; i < t->entry_count; ++i) {
     void* entry = table_entry(t, i);
@@ -395,6 +409,7 @@ ErrorCode stsd_write(BoxFile* file, void* context) {
 uint64_t stsd_size(BoxFile* file, void* context) {
   SampleDescriptionTable* t = table_of(context);
   if (t == nullptr) return 0;
+  if (t->write_whole) return 8 + uint64_t{t->whole_entries.length};
   uint64_t total = 8;
   for (uint32_t i = 0; i < t->entry_count; ++i) {
     void* entry = table_entry(t, i);
@@ -443,6 +458,35 @@ ErrorCode stsd_entries_equal(TrackBoxes* track, bool* equal) {
     VT_TRY(entry_bytes(track, i, &other));
     *equal = other == first;
   }
+  return ErrorCode::Ok;
+}
+
+ErrorCode stsd_set_whole_entries(BoxFile* file, TrackBoxes* track, const uint8_t* bytes, uint32_t size,
+                                 uint32_t count) {
+  SampleDescriptionTable* t = table_of(track);
+  if (file == nullptr || t == nullptr || (bytes == nullptr && size > 0)) return ErrorCode::BadArgument;
+  // Each entry: a plain 32-bit size, its type, six reserved bytes and the
+  // data reference index.
+  constexpr uint32_t kIndexAt = 14;
+  uint32_t at = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (size - at < kIndexAt + 2) return ErrorCode::Malformed;
+    uint32_t entry = load_u32be(bytes + at);
+    if (entry < kIndexAt + 2 || entry > size - at) return ErrorCode::Malformed;
+    at += entry;
+  }
+  if (at != size) return ErrorCode::Malformed;
+  while (t->entry_count > 0) VT_TRY(stsd_remove_entry(file, track, t->entry_count - 1));
+  VT_TRY(block_assign(&t->whole_entries, bytes, size));
+  at = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    uint8_t* entry = t->whole_entries.bytes + at;
+    entry[kIndexAt] = 0;
+    entry[kIndexAt + 1] = 1;
+    at += load_u32be(entry);
+  }
+  t->whole_entry_count = count;
+  t->write_whole = 1;
   return ErrorCode::Ok;
 }
 

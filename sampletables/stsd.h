@@ -124,6 +124,13 @@ struct SampleDescriptionTable {
   GrowArray<SoundSampleEntry> sound;
   GrowArray<HintSampleEntry> hint;
   GrowArray<GenericSampleEntry> generic;
+  // The entries as read, every byte after the entry count (unless the box
+  // is larger than an owned block may be), so a track can be carried with
+  // its entries whole. A table with `write_whole` set writes these in place
+  // of parsed entries.
+  OwnedBlock whole_entries;
+  uint32_t whole_entry_count;
+  uint32_t write_whole;
 };
 
 // Box-table operations; the context is the track.
@@ -154,6 +161,12 @@ void* entry_config(BoxFile* file, TrackBoxes* track, uint32_t index, ConfigBoxId
 // True when the track has at most one entry, or when every entry equals the
 // first as it would be written (with the bytes kept beside it).
 ErrorCode stsd_entries_equal(TrackBoxes* track, bool* equal);
+
+// Gives the track the entries `bytes` holds (`count` sample entry boxes, as
+// an 'stsd' stores them after its count), written whole in place of parsed
+// entries, each with data reference index 1. Malformed when the boxes do
+// not fill the bytes exactly.
+ErrorCode stsd_set_whole_entries(BoxFile* file, TrackBoxes* track, const uint8_t* bytes, uint32_t size, uint32_t count);
 
 // The entry's 'esds', whatever its layout.
 EsDescriptorRecord* entry_esds(BoxFile* file, TrackBoxes* track, uint32_t index);

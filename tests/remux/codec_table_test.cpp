@@ -127,7 +127,8 @@ TEST(CodecTable, TracksThatSwitchDescriptionsAndMissingConfigurations) {
       {"two different descriptions", {plain, wider}, kDropDescriptions},
       {"AVC without 'avcC'", {visual_entry_box("avc1", {})}, kDropConfiguration},
       {"VC-1 without 'dvc1'", {visual_entry_box("vc-1", {})}, kDropConfiguration},
-      {"a format the remux does not carry", {visual_entry_box("hvc1", {})}, kDropCodec},
+      {"a format the remux does not carry", {visual_entry_box("qqqq", {})}, kDropCodec},
+      {"HEVC, carried with its entry whole", {visual_entry_box("hvc1", box("hvcC", zeros(23)))}, 0},
       {"H.263 without 'd263' (derived)", {visual_entry_box("s263", {})}, 0},
   };
   for (const Case& c : cases) {

@@ -290,8 +290,8 @@ TEST(Presentation, AMovieWithoutFileTypeRemuxes) {
   std::string out = dir.path("out.mp4");
   ASSERT_EQ(run_program(in, out), 0);
   std::vector<uint8_t> o = read_whole_file(out);
-  // A QuickTime movie's brands.
-  EXPECT_EQ(std::string(o.begin() + 4, o.begin() + 12), "ftypqt  ");
+  // An MP4 output never takes QuickTime's brand: it gets the MP4 defaults.
+  EXPECT_EQ(std::string(o.begin() + 4, o.begin() + 12), "ftypisom");
   std::vector<ProbePacket> in_packets, out_packets;
   ASSERT_TRUE(probe_packets(in, &in_packets, "-ignore_editlist 1"));
   ASSERT_TRUE(probe_packets(out, &out_packets, "-ignore_editlist 1"));

@@ -1,0 +1,135 @@
+// Codecs carried with their sample entries whole: files made by ffmpeg with
+// HEVC, AV1, VP9, Opus, FLAC and ALAC remux with every stream, every packet
+// unchanged, and every sample entry byte for byte as read.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "boxes/ftyp.h"
+#include "mediafile/media_file.h"
+#include "sampletables/formats.h"
+#include "sampletables/stsd.h"
+#include "support/compare.h"
+#include "support/ffprobe.h"
+#include "support/temp_dir.h"
+
+namespace vantorel {
+namespace {
+
+using namespace test;
+
+struct FileView {
+  std::vector<std::string> formats;              // each track's first entry format
+  std::vector<std::vector<uint8_t>> entries;     // each track's entries, data reference index 1
+  std::vector<std::string> brands;               // major brand first
+};
+
+// What the library reads of `path`: formats, entries and brands.
+bool view_of(const std::string& path, FileView* out) {
+  OpenParams params{};
+  params.routines = std_routines();
+  params.path = path.c_str();
+  MediaFile* file = nullptr;
+  if (media_open(&file, &params, kOpenRead) != ErrorCode::Ok) return false;
+  for (uint32_t i = 0; i < track_count(file->root); ++i) {
+    TrackBoxes* track = track_at(file->root, i);
+    TrackInfo info;
+    if (track_info(file, track_id_of(track), &info) != ErrorCode::Ok) continue;
+    out->formats.emplace_back(info.fourcc.c, 4);
+    auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
+    std::vector<uint8_t> bytes;
+    if (stsd != nullptr && stsd->whole_entries.length > 0)
+      bytes.assign(stsd->whole_entries.bytes, stsd->whole_entries.bytes + stsd->whole_entries.length);
+    for (size_t at = 0; at + 16 <= bytes.size();) {
+      size_t size = (size_t{bytes[at]} << 24) | (size_t{bytes[at + 1]} << 16) | (size_t{bytes[at + 2]} << 8) | bytes[at + 3];
+      if (size < 16) break;
+      bytes[at + 14] = 0;
+      bytes[at + 15] = 1;
+      at += size;
+    }
+    out->entries.push_back(bytes);
+  }
+  auto* ftyp = movie_record<FileTypeRecord>(file->root, BoxTypeId::Ftyp);
+  if (ftyp != nullptr) {
+    out->brands.emplace_back(ftyp->major_brand.c, 4);
+    for (uint32_t i = 0; i < ftyp->brand_count; ++i) out->brands.emplace_back(ftyp->compatible_brands[i].c, 4);
+  }
+  media_close(file);
+  return true;
+}
+
+int run_program(const std::string& in, const std::string& out, std::string* said) {
+  return run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", said);
+}
+
+TEST(CarriedCodecs, EveryStreamPacketAndSampleEntryIsKept) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  const std::string video = "-f lavfi -i testsrc=size=160x120:rate=25:duration=1 ";
+  const std::string audio = "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 ";
+  const std::string x265 = "-c:v libx265 -x265-params log-level=none -pix_fmt yuv420p ";
+  struct Case {
+    std::string name, file, args;
+    std::string brand;  // a compatible brand the output must list, or empty
+  };
+  const std::vector<Case> cases = {
+      {"HEVC 'hvc1' and AAC in a QuickTime movie", "hevc.mov", video + audio + x265 + "-tag:v hvc1 -c:a aac", ""},
+      {"HEVC 'hev1'", "hev1.mp4", video + x265 + "-tag:v hev1", ""},
+      {"AV1 and Opus", "av1.mp4", video + audio + "-c:v libaom-av1 -cpu-used 8 -c:a libopus", "av01"},
+      {"VP9 and Opus", "vp9.mp4", video + audio + "-c:v libvpx-vp9 -deadline realtime -c:a libopus", ""},
+      {"H.264 and FLAC", "flac.mp4", video + audio + "-c:v libx264 -pix_fmt yuv420p -c:a flac -strict -2", ""},
+      {"ALAC", "alac.m4a", audio + "-c:a alac", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string error;
+    std::string in = make_media(dir, c.file, c.args, &error);
+    ASSERT_FALSE(in.empty()) << error;
+    std::string out = dir.path("out-" + c.file + ".mp4");
+    std::string said;
+    ASSERT_EQ(run_program(in, out, &said), 0) << said;
+    std::string decoded;
+    EXPECT_EQ(run_command("ffmpeg -nostdin -v error -i " + shell_quote(out) + " -f null - 2>&1", &decoded), 0);
+    EXPECT_EQ(decoded, "");
+
+    std::vector<ProbeStream> in_streams, out_streams;
+    std::vector<ProbePacket> in_packets, out_packets;
+    ASSERT_TRUE(probe_streams(in, &in_streams, "", &error)) << error;
+    ASSERT_TRUE(probe_streams(out, &out_streams, "", &error)) << error;
+    ASSERT_TRUE(probe_packets(in, &in_packets, "-ignore_editlist 1", true, &error)) << error;
+    ASSERT_TRUE(probe_packets(out, &out_packets, "-ignore_editlist 1", true, &error)) << error;
+    ASSERT_EQ(out_streams.size(), in_streams.size());
+    for (size_t k = 0; k < in_streams.size(); ++k) {
+      SCOPED_TRACE(in_streams[k].codec_name);
+      EXPECT_EQ(out_streams[k].codec_name, in_streams[k].codec_name);
+      EXPECT_EQ(out_streams[k].width, in_streams[k].width);
+      EXPECT_EQ(out_streams[k].height, in_streams[k].height);
+      EXPECT_EQ(out_streams[k].sample_rate, in_streams[k].sample_rate);
+      EXPECT_EQ(out_streams[k].channels, in_streams[k].channels);
+      EXPECT_TRUE(probe_packets_equal(packets_of(in_packets, static_cast<int>(k)),
+                                      packets_of(out_packets, static_cast<int>(k)), CompareOptions{}));
+    }
+
+    FileView in_view, out_view;
+    ASSERT_TRUE(view_of(in, &in_view));
+    ASSERT_TRUE(view_of(out, &out_view));
+    ASSERT_EQ(out_view.formats, in_view.formats);
+    for (size_t k = 0; k < in_view.formats.size(); ++k) {
+      FourCC f = FourCC::of(in_view.formats[k]);
+      if (!format_carried_whole(f)) continue;
+      SCOPED_TRACE(in_view.formats[k]);
+      EXPECT_EQ(out_view.entries[k], in_view.entries[k]);
+    }
+    ASSERT_FALSE(out_view.brands.empty());
+    for (const std::string& b : out_view.brands) EXPECT_NE(b, "qt  ");
+    if (!c.brand.empty()) {
+      bool listed = false;
+      for (size_t i = 1; i < out_view.brands.size(); ++i) listed = listed || out_view.brands[i] == c.brand;
+      EXPECT_TRUE(listed) << c.brand;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vantorel

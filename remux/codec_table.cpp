@@ -25,6 +25,36 @@ constexpr uint8_t kObjectTypeMpeg1Layer3 = 0x6B;
 bool is_video_code(FourCC f) { return format_kind(f) == kHandlerVideo; }
 bool is_audio_code(FourCC f) { return format_kind(f) == kHandlerSound; }
 
+// Whether a track of a format the remux can rebuild goes out with its
+// entries as read: they hold the configuration the format needs (nothing to
+// derive), no QuickTime form to undo (sound entries of version 0 only), and
+// the output adds no profile parts to them.
+bool entries_go_whole(MediaFile* in, TrackBoxes* track, FourCC f, uint32_t movie_flags) {
+  auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
+  if (stsd == nullptr || stsd->whole_entry_count != 1 || stsd->entry_count != 1 || stsd->whole_entries.length == 0)
+    return false;
+  constexpr uint32_t kEntryParts = kFlagPsp | kFlagAvcUuidExtension | kFlagStripVisualUserData | kFlagLowerSimpleLevel |
+                                   kFlagStreamingExtension;
+  if ((movie_flags & kEntryParts) != 0) return false;
+  if (VisualSampleEntry* v = visual_entry(in, track, 0)) {
+    if (f == "avc1") return v->avcC != nullptr;
+    if (f == "mp4v") return v->esds != nullptr;
+    if (f == "s263") return v->d263 != nullptr;
+    if (f == "vc-1") return v->dvc1 != nullptr;
+    if (f == "jpeg" || f == "mjpa" || f == "mjpb") return v->fiel != nullptr;
+    return false;
+  }
+  if (SoundSampleEntry* s = sound_entry(in, track, 0)) {
+    if (s->version != 0) return false;
+    if (f == "mp4a") return s->esds != nullptr;
+    if (f == "ac-3") return s->dac3 != nullptr;
+    if (f == "ec-3") return s->dec3 != nullptr;
+    if (f == "samr" || f == "sawb") return s->damr != nullptr;
+    if (f == "sawp") return s->dawp != nullptr;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool ac3_word_from_frame(const uint8_t* b, uint32_t size, uint32_t* packed) {
@@ -166,7 +196,9 @@ ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInf
   SoundSampleEntry* sound = sound_entry(in, track, 0);
   FourCC f = info->fourcc;
   bool video_params = true;
-  if (format_carried_whole(f)) {
+  MovieInfo movie{};
+  VT_TRY(movie_info(in, &movie));
+  if (format_carried_whole(f) || entries_go_whole(in, track, f, movie.flags)) {
     auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
     track_spec->kind = kKindWhole;
     track_spec->codec.whole.handler_kind = format_kind(f);

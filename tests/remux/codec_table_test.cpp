@@ -7,11 +7,13 @@
 
 #include "app/output_namer.h"
 #include "app/run_state.h"
+#include "boxes/hdlr.h"
 #include "boxes/tref.h"
 #include "mediafile/hand_made.h"
 #include "remux/remux_job.h"
 #include "sampletables/small_configs.h"
 #include "sampletables/stsd.h"
+#include "sampletables/stsd_support.h"
 #include "support/ffprobe.h"
 #include "support/temp_dir.h"
 
@@ -83,17 +85,26 @@ HandTrack frames(uint32_t n) {
   return t;
 }
 
-TEST(CodecTable, FieldOrderingsMapBackToTheBuildersFlags) {
+// An entry that holds its configuration goes out as read, 'fiel' and all,
+// rather than rebuilt from the fields the builder knows.
+TEST(CodecTable, EntriesWithTheirConfigurationGoOutWhole) {
   struct Case {
-    uint8_t count, ordering;
-    uint8_t interlaced, a, b;
+    const char* name;
+    Bytes entry;
+    uint32_t handler_kind;
   };
-  // The builder writes: both flags 1, A only 14, B only 9, neither 6.
-  const Case cases[] = {{2, 1, 1, 1, 1}, {2, 14, 1, 1, 0}, {2, 9, 1, 0, 1}, {2, 6, 1, 0, 0}, {1, 0, 0, 0, 0}};
+  const Case cases[] = {
+      {"Motion JPEG B, both fields", visual_entry_box("mjpb", box("fiel", cat({u8(2), u8(14)}))), kHandlerVideo},
+      {"Motion JPEG A, one field", visual_entry_box("mjpa", box("fiel", cat({u8(1), u8(0)}))), kHandlerVideo},
+      {"MPEG-4 Visual with its 'esds' and a 'pasp'",
+       visual_entry_box("mp4v", cat({box("esds", hex("00000000 03 19 0001 00 04 11 20 11 000000 00000000 00000000 05 02 0000 06 01 02")),
+                                     box("pasp", cat({u32(4), u32(3)}))})),
+       kHandlerVideo},
+  };
   for (const Case& c : cases) {
-    SCOPED_TRACE(int(c.ordering));
+    SCOPED_TRACE(c.name);
     HandTrack t = frames(3);
-    t.entries = {visual_entry_box("mjpb", box("fiel", cat({u8(c.count), u8(c.ordering)})))};
+    t.entries = {c.entry};
     Input in(hand_made_file({t}));
     ASSERT_NE(in.file, nullptr);
     RemuxJob job{};
@@ -106,11 +117,11 @@ TEST(CodecTable, FieldOrderingsMapBackToTheBuildersFlags) {
     EXPECT_EQ(reason, 0u);
     TrackSpec track_spec;
     ASSERT_EQ(build_track_spec(&job, &row, &info, &track_spec, &reason), ErrorCode::Ok);
-    EXPECT_EQ(track_spec.kind, kKindMotionJpeg);
-    EXPECT_EQ(track_spec.codec.mjpeg.variant, 2u);
-    EXPECT_EQ(track_spec.codec.mjpeg.interlaced, c.interlaced);
-    EXPECT_EQ(track_spec.codec.mjpeg.field_a, c.a);
-    EXPECT_EQ(track_spec.codec.mjpeg.field_b, c.b);
+    ASSERT_EQ(track_spec.kind, kKindWhole);
+    EXPECT_EQ(track_spec.codec.whole.handler_kind, c.handler_kind);
+    EXPECT_EQ(track_spec.codec.whole.entry_count, 1u);
+    EXPECT_EQ(Bytes(track_spec.codec.whole.entries, track_spec.codec.whole.entries + track_spec.codec.whole.entries_size),
+              c.entry);
   }
 }
 

@@ -38,6 +38,7 @@ struct MediaFile : ImportFile {
   // The chunk being written: its track and how many samples it holds.
   uint32_t chunk_track;
   uint32_t chunk_samples;
+  uint32_t chunk_description;  // 1-based
   BoxHeader mdat;  // the open 'mdat' of a file being written
   uint64_t planned_mdat_size;
   uint32_t flavour;  // FileFlavour

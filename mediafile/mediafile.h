@@ -290,6 +290,7 @@ struct SampleWrite {
   uint32_t duration;     // media units; for 'twos', the PCM frames in the data
   int32_t composition_offset;
   uint32_t flags;  // SampleFlags
+  uint32_t description_index;  // 1-based sample description; 0 counts as 1
 };
 
 ErrorCode write_sample(MediaFile* file, uint32_t track_id, const SampleWrite* sample);

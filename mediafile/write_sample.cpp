@@ -105,6 +105,13 @@ ErrorCode record_composition(MediaFile* file, TrackBoxes* track, uint32_t before
   return ctts_append(file, track, count, offset);
 }
 
+// Entries of the track's sample description, parsed or kept whole.
+uint32_t description_count(TrackBoxes* track) {
+  auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
+  if (stsd == nullptr) return 0;
+  return stsd->write_whole ? stsd->whole_entry_count : stsd->entry_count;
+}
+
 ErrorCode start_chunk(MediaFile* file, TrackBoxes* track, uint32_t track_id) {
   VT_TRY(close_chunk(file));
   VT_TRY(stco_append(file, track, file_tell(file)));
@@ -145,9 +152,15 @@ ErrorCode write_sample(MediaFile* file, uint32_t track_id, const SampleWrite* sa
   if ((file->flags & kFlagStreamingExtension) != 0 && file->strx_track != 0 && track_id != file->strx_track)
     VT_TRY(write_mirror(file, track_id, track, mdhd, sample));
 
+  // A chunk holds samples of one description.
+  uint32_t description = sample->description_index != 0 ? sample->description_index : 1;
+  uint32_t descriptions = description_count(track);
+  if (descriptions != 0 && description > descriptions) return ErrorCode::BadArgument;
   uint32_t before = sample_count(track);
-  if (file->chunk_track != track_id || file->chunk_samples >= file->samples_per_chunk)
+  if (file->chunk_track != track_id || file->chunk_samples >= file->samples_per_chunk ||
+      file->chunk_description != description)
     VT_TRY(start_chunk(file, track, track_id));
+  file->chunk_description = description;
   if (before == 0) VT_TRY(start_edit_list(file, track, sample->start_delay, sample->composition_offset));
 
   VT_TRY(stts_append(file, track, count, delta));
@@ -169,8 +182,10 @@ ErrorCode close_chunk(MediaFile* file) {
   auto* stsc = track_record<SampleToChunkTable>(track, BoxTypeId::Stsc);
   auto* offsets = track_record<ChunkOffsetTable>(track, BoxTypeId::Stco);
   if (stsc == nullptr || offsets == nullptr) return ErrorCode::Missing;
-  if (stsc->entries.count == 0 || stsc->entries.back().samples_per_chunk != file->chunk_samples)
-    VT_TRY(stsc_append(file, track, offsets->offsets.count, file->chunk_samples, 1));
+  uint32_t description = file->chunk_description != 0 ? file->chunk_description : 1;
+  if (stsc->entries.count == 0 || stsc->entries.back().samples_per_chunk != file->chunk_samples ||
+      stsc->entries.back().sample_description_index != description)
+    VT_TRY(stsc_append(file, track, offsets->offsets.count, file->chunk_samples, description));
   file->chunk_track = 0;
   file->chunk_samples = 0;
   return ErrorCode::Ok;

@@ -29,14 +29,9 @@ bool is_audio_code(FourCC f) { return format_kind(f) == kHandlerSound; }
 // entries as read: they hold the configuration the format needs (nothing to
 // derive), no QuickTime form to undo (sound entries of version 0 only), and
 // the output adds no profile parts to them.
-bool entries_go_whole(MediaFile* in, TrackBoxes* track, FourCC f, uint32_t movie_flags) {
-  auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
-  if (stsd == nullptr || stsd->whole_entry_count != 1 || stsd->entry_count != 1 || stsd->whole_entries.length == 0)
-    return false;
-  constexpr uint32_t kEntryParts = kFlagPsp | kFlagAvcUuidExtension | kFlagStripVisualUserData | kFlagLowerSimpleLevel |
-                                   kFlagStreamingExtension;
-  if ((movie_flags & kEntryParts) != 0) return false;
-  if (VisualSampleEntry* v = visual_entry(in, track, 0)) {
+bool entry_holds_configuration(MediaFile* in, TrackBoxes* track, uint32_t i, FourCC f) {
+  if (VisualSampleEntry* v = visual_entry(in, track, i)) {
+    if (!(v->format == f)) return false;
     if (f == "avc1") return v->avcC != nullptr;
     if (f == "mp4v") return v->esds != nullptr;
     if (f == "s263") return v->d263 != nullptr;
@@ -44,8 +39,8 @@ bool entries_go_whole(MediaFile* in, TrackBoxes* track, FourCC f, uint32_t movie
     if (f == "jpeg" || f == "mjpa" || f == "mjpb") return v->fiel != nullptr;
     return false;
   }
-  if (SoundSampleEntry* s = sound_entry(in, track, 0)) {
-    if (s->version != 0) return false;
+  if (SoundSampleEntry* s = sound_entry(in, track, i)) {
+    if (!(s->format == f) || s->version != 0) return false;
     if (f == "mp4a") return s->esds != nullptr;
     if (f == "ac-3") return s->dac3 != nullptr;
     if (f == "ec-3") return s->dec3 != nullptr;
@@ -53,6 +48,19 @@ bool entries_go_whole(MediaFile* in, TrackBoxes* track, FourCC f, uint32_t movie
     if (f == "sawp") return s->dawp != nullptr;
   }
   return false;
+}
+
+bool entries_go_whole(MediaFile* in, TrackBoxes* track, FourCC f, uint32_t movie_flags) {
+  auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
+  if (stsd == nullptr || stsd->whole_entry_count == 0 || stsd->entry_count != stsd->whole_entry_count ||
+      stsd->whole_entries.length == 0)
+    return false;
+  constexpr uint32_t kEntryParts = kFlagPsp | kFlagAvcUuidExtension | kFlagStripVisualUserData | kFlagLowerSimpleLevel |
+                                   kFlagStreamingExtension;
+  if ((movie_flags & kEntryParts) != 0) return false;
+  for (uint32_t i = 0; i < stsd->entry_count; ++i)
+    if (!entry_holds_configuration(in, track, i, f)) return false;
+  return true;
 }
 
 }  // namespace
@@ -160,8 +168,13 @@ ErrorCode classify_track(RemuxJob* job, const TrackInfo* info, TrackSurvey* row,
     *drop_reason = kDropConfiguration;
     return ErrorCode::Ok;
   }
+  // Entries carried whole keep every description, each sample its own;
+  // rebuilt ones must all be alike.
+  MovieInfo movie{};
+  VT_TRY(movie_info(in, &movie));
+  bool whole = format_carried_whole(f) || entries_go_whole(in, track, f, movie.flags);
   bool same = true;
-  VT_TRY(stsd_entries_equal(track, &same));
+  if (!whole) VT_TRY(stsd_entries_equal(track, &same));
   if (!same) {
     *drop_reason = kDropDescriptions;
     return ErrorCode::Ok;

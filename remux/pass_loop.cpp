@@ -178,6 +178,7 @@ ErrorCode flush_pending(RemuxJob* job) {
     sample.duration = read.duration;
     sample.composition_offset = read.composition_offset;
     sample.flags = read.sync != 0 ? uint32_t{kSampleSync} : 0u;
+    sample.description_index = read.description_index;
     VT_TRY(write_sample(job->output, row.output_track_id, &sample));
   }
   uint64_t smallest = none64();

@@ -213,5 +213,39 @@ TEST(CodecTable, MotionJpegFieldsSurviveTheRemux) {
   EXPECT_EQ(entry->fiel->field_ordering, 14);
 }
 
+// Parameter sets that change mid-way: two 'avc1' descriptions, the samples
+// switching between them in runs. Every sample keeps its own description,
+// and both descriptions go out as read.
+TEST(CodecTable, SamplesKeepTheirOwnDescription) {
+  Bytes first = visual_entry_box("avc1", box("avcC", hex("01640015 ffe1 0004 6764001e 01 0004 68ee3cb0")));
+  Bytes second = visual_entry_box("avc1", box("avcC", hex("0164001f ffe1 0004 6764001f 01 0004 68ebe3cb")));
+  HandTrack t = frames(7);
+  t.entries = {first, second};
+  // Chunks of two samples: descriptions 1, 2, 2, 1 (the last chunk holds one).
+  t.stsc = {{1, 2, 1}, {2, 2, 2}, {4, 2, 1}};
+  t.stss = {1, 3, 5, 7};
+  Remuxed r(hand_made_file({t}));
+  ASSERT_NE(r.file, nullptr);
+  auto* stsd = track_record<SampleDescriptionTable>(find_track(r.file->root, 1), BoxTypeId::Stsd);
+  ASSERT_NE(stsd, nullptr);
+  ASSERT_EQ(stsd->whole_entry_count, 2u);
+  EXPECT_EQ(Bytes(stsd->whole_entries.bytes, stsd->whole_entries.bytes + stsd->whole_entries.length),
+            cat({first, second}));
+  std::vector<uint32_t> descriptions;
+  std::vector<Bytes> samples;
+  std::vector<uint8_t> buffer(64);
+  for (;;) {
+    SampleRead s{};
+    s.buffer = buffer.data();
+    s.capacity = static_cast<uint32_t>(buffer.size());
+    if (read_next_sample(r.file, 1, &s) != ErrorCode::Ok) break;
+    descriptions.push_back(s.description_index);
+    samples.emplace_back(buffer.begin(), buffer.begin() + s.size);
+  }
+  EXPECT_EQ(descriptions, (std::vector<uint32_t>{1, 1, 2, 2, 2, 2, 1}));
+  ASSERT_EQ(samples.size(), t.sizes.size());
+  for (size_t i = 0; i < samples.size(); ++i) EXPECT_EQ(samples[i], Bytes(t.sizes[i], static_cast<uint8_t>(i + 1)));
+}
+
 }  // namespace
 }  // namespace vantorel

@@ -89,7 +89,7 @@ ErrorCode read_fields(BoxFile* file, const BoxHeader* header, Layout layout, voi
         case FieldType::Bytes: VT_TRY(read_bytes(file, static_cast<uint8_t*>(record) + f.offset, f.count)); break;
         case FieldType::Reserved: VT_TRY(file_skip(file, f.count)); break;
         case FieldType::Language:
-          unpack_language(read_u16be(file), reinterpret_cast<char*>(static_cast<uint8_t*>(record) + f.offset));
+          read_language(read_u16be(file), reinterpret_cast<char*>(static_cast<uint8_t*>(record) + f.offset));
           break;
       }
     }
@@ -172,6 +172,46 @@ void unpack_language(uint16_t packed, char* language) {
   language[1] = static_cast<char>(((packed >> 5) & 0x1F) + 0x60);
   language[2] = static_cast<char>((packed & 0x1F) + 0x60);
   language[3] = '\0';
+}
+
+namespace {
+
+// Macintosh language codes 0 to 94 and 128 to 151, in the ISO 639-2 codes
+// files and tools use for them (the bibliographic forms); null where no
+// code fits.
+constexpr const char* kMacLanguages[] = {
+    "eng", "fre", "ger", "ita", "dut", "swe", "spa", "dan", "por", "nor", "heb", "jpn", "ara", "fin", "gre", "ice",
+    "mlt", "tur", "hrv", "chi", "urd", "hin", "tha", "kor", "lit", "pol", "hun", "est", "lav", "sme", "fao", "per",
+    "rus", "chi", "dut", "gle", "alb", "rum", "cze", "slo", "slv", "yid", "srp", "mac", "bul", "ukr", "bel", "uzb",
+    "kaz", "aze", "aze", "arm", "geo", "mol", "kir", "tgk", "tuk", "mon", "mon", "pus", "kur", "kas", "snd", "tib",
+    "nep", "san", "mar", "ben", "asm", "guj", "pan", "ori", "mal", "kan", "tam", "tel", "sin", "bur", "khm", "lao",
+    "vie", "ind", "tgl", "may", "may", "amh", "tir", "orm", "som", "swa", "kin", "run", "nya", "mlg", "epo",
+};
+constexpr const char* kMacLanguagesFrom128[] = {
+    "wel", "baq", "cat", "lat", "que", "grn", "aym", "tat", "uig", "dzo", "jav", "sun",
+    "glg", "afr", "bre", "iku", "gla", "glv", "gle", "ton", "gre", "kal", "aze", "nno",
+};
+
+}  // namespace
+
+void read_language(uint16_t value, char* language) {
+  constexpr uint16_t kUnspecified = 0x7FFF;
+  constexpr uint16_t kFirstPacked = 0x400;
+  const char* code = nullptr;
+  if (value == kUnspecified) {
+    code = "und";
+  } else if (value < kFirstPacked) {
+    constexpr uint32_t kLow = sizeof kMacLanguages / sizeof kMacLanguages[0];
+    constexpr uint32_t kHigh = sizeof kMacLanguagesFrom128 / sizeof kMacLanguagesFrom128[0];
+    if (value < kLow) code = kMacLanguages[value];
+    else if (value >= 128 && value - 128u < kHigh) code = kMacLanguagesFrom128[value - 128];
+    else code = "und";
+  }
+  if (code == nullptr) {
+    unpack_language(value, language);
+    return;
+  }
+  for (int i = 0; i < 4; ++i) language[i] = code[i];
 }
 
 }  // namespace vantorel

@@ -23,7 +23,7 @@ enum class FieldType : uint8_t {
   SignedTime,  // the same into int64_t, a u32 sign-extended
   Bytes,     // `count` raw bytes into an array (a FourCC, a name)
   Reserved,  // `count` bytes skipped on reading, written as zeros
-  Language,  // three 5-bit letters in a u16, into char[4]
+  Language,  // a media language code in a u16 (see read_language), into char[4]
 };
 
 struct Field {
@@ -71,5 +71,9 @@ ErrorCode short_box(BoxFile* file, const char* reason);
 // Three 5-bit letters (code - 0x60), first in bits 14-10; bit 15 clear.
 uint16_t pack_language(const char* language);
 void unpack_language(uint16_t packed, char* language /* 4 bytes */);
+// A media header's language value as three ISO 639-2 letters: values from
+// 0x400 up are packed letters, values below are Macintosh language codes (0
+// is English), and 0x7FFF is QuickTime's "unspecified", read as "und".
+void read_language(uint16_t value, char* language /* 4 bytes */);
 
 }  // namespace vantorel

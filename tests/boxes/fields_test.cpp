@@ -84,5 +84,22 @@ TEST(Fields, EveryShapeReadsWritesAndSizesAlike) {
   }
 }
 
+TEST(Fields, MediaLanguages) {
+  struct Case {
+    uint16_t value;
+    const char* language;
+  };
+  const Case cases[] = {
+      {0, "eng"},      {1, "fre"},      {2, "ger"},   {11, "jpn"},     {19, "chi"},     {94, "epo"},
+      {95, "und"},     {128, "wel"},    {151, "nno"}, {152, "und"},    {0x3FF, "und"},  {0x7FFF, "und"},
+      {0x55C4, "und"}, {0x15C7, "eng"}, {0x1A41, "fra"},
+  };
+  for (const Case& c : cases) {
+    char language[4] = {};
+    read_language(c.value, language);
+    EXPECT_STREQ(language, c.language) << c.value;
+  }
+}
+
 }  // namespace
 }  // namespace vantorel

@@ -70,6 +70,8 @@ std::string stream_traits(const std::string& path) {
               "color_transfer,color_space,channel_layout:stream_tags=language -of csv=p=0 " +
                   shell_quote(path),
               &out);
+  // A movie's "unspecified" language (no tag) goes out as 'und'.
+  for (size_t at; (at = out.find(",und\n")) != std::string::npos;) out.erase(at, 4);
   return out;
 }
 

@@ -23,6 +23,8 @@ constexpr HandlerRow kHandlers[kHandlerKindCount] = {
     {"mjsm", "Default Media Handler"},        {"subp", "Subpicture Media Handler"},
     {"subt", "Subtitle Media Handler"},       {nullptr, "Interleaved Media Handler"},
     {"strx", "Streaming Extension Media Handler"},
+    {"text", "Text Media Handler"},          {"sbtl", "Subtitle Media Handler"},
+    {"tmcd", "Time Code Media Handler"},
 };
 
 // Names longer than this are cut; the rest of the box is skipped.

@@ -20,8 +20,11 @@ enum HandlerKind : uint32_t {
   kHandlerSubtitle = 12,
   kHandlerInterleaved = 13,  // interleaved audio and video of imported AVI files
   kHandlerStreamingExtension = 14,
+  kHandlerText = 15,      // timed text and QuickTime text (chapter tracks)
+  kHandlerSbtl = 16,      // QuickTime and 3GPP subtitles
+  kHandlerTimecode = 17,
 };
-constexpr uint32_t kHandlerKindCount = 15;
+constexpr uint32_t kHandlerKindCount = 18;
 
 struct HdlrRecord {
   uint8_t version;

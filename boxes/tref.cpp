@@ -4,7 +4,8 @@ namespace vantorel {
 
 namespace {
 
-constexpr const char* kReferenceBoxes[kReferenceTypeCount] = {nullptr, "hint", "cdsc", "dpnd", "ipir", "mpod", "sync"};
+constexpr const char* kReferenceBoxes[kReferenceTypeCount] = {nullptr, "hint", "cdsc", "dpnd", "ipir",
+                                                               "mpod", "sync", "tmcd", "chap"};
 
 TrefRecord* tref_of(void* context) { return track_record<TrefRecord>(static_cast<TrackBoxes*>(context), BoxTypeId::Tref); }
 

@@ -12,8 +12,10 @@ enum ReferenceType : uint32_t {
   kReferenceIpir = 4,  // "ipir"
   kReferenceMpod = 5,  // "mpod"
   kReferenceSync = 6,  // "sync"
+  kReferenceTmcd = 7,  // "tmcd": a track's time code track
+  kReferenceChap = 8,  // "chap": a track's chapter text track
 };
-constexpr uint32_t kReferenceTypeCount = 7;
+constexpr uint32_t kReferenceTypeCount = 9;
 
 struct TrefRecord {
   uint32_t reference_type;  // ReferenceType
@@ -24,7 +26,7 @@ struct TrefRecord {
 FourCC reference_box_type(uint32_t type);
 uint32_t reference_type_from_box(FourCC type);
 
-// Missing without 'tref'; BadArgument for a type outside 1-6.
+// Missing without 'tref'; BadArgument for a type outside 1-8.
 ErrorCode set_reference_type(TrackBoxes* track, uint32_t type);
 ErrorCode add_reference(BoxFile* file, TrackBoxes* track, uint32_t track_id);
 

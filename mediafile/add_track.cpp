@@ -49,7 +49,15 @@ constexpr uint32_t kProfileTrackDataType = 10;
 
 ErrorCode build_whole(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {
   const auto& w = track_spec->codec.whole;
-  if (w.handler_kind != kHandlerVideo && w.handler_kind != kHandlerSound) return ErrorCode::BadArgument;
+  switch (w.handler_kind) {
+    case kHandlerVideo:
+    case kHandlerSound:
+    case kHandlerText:
+    case kHandlerSbtl:
+    case kHandlerSubtitle:
+    case kHandlerTimecode: break;
+    default: return ErrorCode::BadArgument;
+  }
   if (w.handler_kind == kHandlerVideo) {
     auto* tkhd = track_record<TkhdRecord>(track, BoxTypeId::Tkhd);
     if (tkhd == nullptr) return ErrorCode::Missing;

@@ -131,7 +131,7 @@ ErrorCode classify_track(RemuxJob* job, const TrackInfo* info, TrackSurvey* row,
   TrackBoxes* track = find_track(in->root, info->track_id);
   FourCC f = info->fourcc;
   bool subpicture = info->kind == kHandlerSubpicture;
-  if (!is_video_code(f) && !is_audio_code(f) && !subpicture) {
+  if (format_kind(f) == kHandlerUnknown && !subpicture) {
     *drop_reason = kDropCodec;
     return ErrorCode::Ok;
   }
@@ -151,7 +151,7 @@ ErrorCode classify_track(RemuxJob* job, const TrackInfo* info, TrackSurvey* row,
       *drop_reason = kDropConfiguration;
       return ErrorCode::Ok;
     }
-    if (info->kind != format_kind(f)) {
+    if (!kinds_agree(info->kind, format_kind(f))) {
       *drop_reason = kDropCodec;
       return ErrorCode::Ok;
     }
@@ -214,7 +214,7 @@ ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInf
   if (format_carried_whole(f) || entries_go_whole(in, track, f, movie.flags)) {
     auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
     track_spec->kind = kKindWhole;
-    track_spec->codec.whole.handler_kind = format_kind(f);
+    track_spec->codec.whole.handler_kind = info->kind;
     track_spec->codec.whole.entries = stsd->whole_entries.bytes;
     track_spec->codec.whole.entries_size = stsd->whole_entries.length;
     track_spec->codec.whole.entry_count = stsd->whole_entry_count;

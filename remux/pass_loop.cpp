@@ -90,8 +90,11 @@ ErrorCode queue_sample(RemuxJob* job, uint32_t t) {
     ++row.stts_in_entry;
   }
   if (row.stss != nullptr && next_is_sync(row)) ++row.stss_index;
+  // Text and time code samples can last as long as the movie: the time
+  // reached (for progress and splitting by duration) follows the media.
   uint64_t end = movie_time(job, row, row.next_time);
-  if (end > job->queued_end_time) job->queued_end_time = end;
+  bool media = row.video || row.audio || row.subpicture;
+  if (media && end > job->queued_end_time) job->queued_end_time = end;
   job->queued_bytes += stsz_sample_size(row.sizes, row.size_index);
   ++row.size_index;
   // The group between two cut points can hold millions of samples (empty

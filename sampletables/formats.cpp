@@ -45,6 +45,11 @@ constexpr FormatRow kFormats[] = {
     {"ac-4", kHandlerSound, true, nullptr},
     {"mha1", kHandlerSound, true, nullptr},
     {"mhm1", kHandlerSound, true, nullptr},
+    {"tx3g", kHandlerText, true, nullptr},
+    {"text", kHandlerText, true, nullptr},
+    {"wvtt", kHandlerText, true, nullptr},
+    {"stpp", kHandlerSubtitle, true, nullptr},
+    {"tmcd", kHandlerTimecode, true, nullptr},
 };
 
 const FormatRow* row_of(FourCC format) {
@@ -58,6 +63,11 @@ const FormatRow* row_of(FourCC format) {
 uint32_t format_kind(FourCC format) {
   const FormatRow* row = row_of(format);
   return row != nullptr ? row->kind : kHandlerUnknown;
+}
+
+bool kinds_agree(uint32_t track_kind, uint32_t format_kind) {
+  auto text_like = [](uint32_t k) { return k == kHandlerText || k == kHandlerSbtl || k == kHandlerSubtitle; };
+  return track_kind == format_kind || (text_like(track_kind) && text_like(format_kind));
 }
 
 bool format_carried_whole(FourCC format) {

@@ -9,8 +9,13 @@
 
 namespace vantorel {
 
-// kHandlerVideo or kHandlerSound for a carried format, kHandlerUnknown otherwise.
+// The handler kind a carried format's track has (video, sound, text,
+// subtitle or time code), kHandlerUnknown for a format not carried.
 uint32_t format_kind(FourCC format);
+
+// Whether a track of handler kind `track_kind` can hold a format of kind
+// `format_kind`: the same kind, or any text-like kind for text.
+bool kinds_agree(uint32_t track_kind, uint32_t format_kind);
 
 // True for the formats whose tracks are carried with their sample entries
 // whole, every child box as read, rather than rebuilt from parsed fields.

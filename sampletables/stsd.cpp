@@ -175,6 +175,10 @@ ErrorCode read_sound(BoxFile* file, const BoxHeader* h, SoundSampleEntry* s) {
 ErrorCode read_generic(BoxFile* file, const BoxHeader* h, GenericSampleEntry* g) {
   g->format = h->type;
   VT_TRY(read_fields(file, h, kGenericLayout, g, "sample entry shorter than 8 bytes"));
+  // Only MPEG-4 system streams put their configuration boxes right after
+  // these fields; text and time code entries have fields of their own
+  // there, kept with the entry's bytes.
+  if (!(g->format == "mp4s")) return ErrorCode::Ok;
   ChildScan scan{g, kLayoutGeneric, g->format, false};
   return read_entry_children(file, h, &scan, 0);
 }

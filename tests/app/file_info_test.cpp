@@ -343,8 +343,8 @@ TEST(FileInfo, GathersTracksWithTheRemuxVerdict) {
       {1, "vide", "mp4v", 4, 1000, 8000, 8000, 0},
       // 30 bytes over 3072 / 48000 s.
       {2, "soun", "mp4a", 3, 3072, 30 * 48000 / 3072 * 8, 240, 0},
-      // The library lays out no entries of a handler it does not know.
-      {3, "text", nullptr, 1, 1000, 40, 40, 300},
+      // A timed text entry, known by its format.
+      {3, "text", "tx3g", 1, 1000, 40, 40, 300},
   };
   for (uint32_t i = 0; i < 3; ++i) {
     const TrackDescription& t = d.tracks[i];
@@ -374,7 +374,7 @@ TEST(FileInfo, GathersTracksWithTheRemuxVerdict) {
       EXPECT_STREQ(t.left_out_because, drop_reason_text(reason));
     }
   }
-  EXPECT_EQ(d.tracks[2].carried, 0u);  // timed text is never carried
+  EXPECT_EQ(d.tracks[2].carried, 1u);  // text is carried with its entry as read
   file_description_release(&d);
   EXPECT_EQ(d.file, nullptr);
   EXPECT_EQ(d.tracks.count, 0u);

@@ -192,7 +192,7 @@ TEST(Tref, Operations) {
   EXPECT_EQ(set_reference_type(track, kReferenceCdsc), ErrorCode::Missing);
   EXPECT_EQ(add_reference(f.get(), track, 1), ErrorCode::Missing);
   ASSERT_EQ(add_track_box(f.get(), track, BoxTypeId::Tref), ErrorCode::Ok);
-  EXPECT_EQ(set_reference_type(track, 7), ErrorCode::BadArgument);
+  EXPECT_EQ(set_reference_type(track, kReferenceTypeCount), ErrorCode::BadArgument);
   ASSERT_EQ(set_reference_type(track, kReferenceMpod), ErrorCode::Ok);
   ASSERT_EQ(add_reference(f.get(), track, 4), ErrorCode::Ok);
   ASSERT_EQ(add_reference(f.get(), track, 2), ErrorCode::Ok);

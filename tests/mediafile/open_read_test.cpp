@@ -202,7 +202,7 @@ TEST(Read, TablesThatDisagreeEndTheTrackWithoutReadingOutside) {
 TEST(Tracks, SummariesIterationAndUnknownHandlers) {
   HandTrack video = video_track(3);
   HandTrack text = video_track(2);
-  text.handler = "sbtl";
+  text.handler = "zzzz";
   text.track_id = 2;
   HandTrack sound = video_track(4);
   sound.handler = "soun";
@@ -228,7 +228,7 @@ TEST(Tracks, SummariesIterationAndUnknownHandlers) {
 
   ASSERT_EQ(track_info(o.file, 2, &info), ErrorCode::Ok);
   EXPECT_EQ(info.kind, 0u);
-  EXPECT_TRUE(info.fourcc.is_zero());
+  EXPECT_TRUE(info.fourcc == "tx3g");  // a format known whatever the handler
   EXPECT_EQ(info.sample_count, 2u);
   uint8_t buf[64];
   SampleRead s = reader(buf, sizeof buf);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -67,11 +68,12 @@ bool view_of(const std::string& path, FileView* out) {
 std::string stream_traits(const std::string& path) {
   std::string out;
   run_command("ffprobe -v error -show_entries stream=codec_name,profile,sample_aspect_ratio,color_primaries,"
-              "color_transfer,color_space,channel_layout:stream_tags=language -of csv=p=0 " +
+              "color_transfer,color_space,channel_layout:stream_tags=language,timecode -of csv=p=0 " +
                   shell_quote(path),
               &out);
   // A movie's "unspecified" language (no tag) goes out as 'und'.
-  for (size_t at; (at = out.find(",und\n")) != std::string::npos;) out.erase(at, 4);
+  for (size_t at; (at = out.find(",und\n")) != std::string::npos || (at = out.find(",und,")) != std::string::npos;)
+    out.erase(at, 4);
   return out;
 }
 
@@ -84,6 +86,12 @@ TEST(CarriedCodecs, EveryStreamPacketAndSampleEntryIsKept) {
   TempDir dir;
   const std::string video = "-f lavfi -i testsrc=size=160x120:rate=25:duration=1 ";
   const std::string audio = "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 ";
+  const std::string subtitles = dir.path("subs.srt");
+  {
+    FILE* f = std::fopen(subtitles.c_str(), "w");
+    std::fputs("1\n00:00:00,000 --> 00:00:00,600\nHello\n\n", f);
+    std::fclose(f);
+  }
   const std::string x265 = "-c:v libx265 -x265-params log-level=none -pix_fmt yuv420p ";
   struct Case {
     std::string name, file, args;
@@ -96,6 +104,14 @@ TEST(CarriedCodecs, EveryStreamPacketAndSampleEntryIsKept) {
       {"VP9 and Opus", "vp9.mp4", video + audio + "-c:v libvpx-vp9 -deadline realtime -c:a libopus", ""},
       {"H.264 and FLAC", "flac.mp4", video + audio + "-c:v libx264 -pix_fmt yuv420p -c:a flac -strict -2", ""},
       {"ALAC", "alac.m4a", audio + "-c:a alac", ""},
+      {"timed text and a time code", "text.mp4",
+       video + "-i " + shell_quote(subtitles) + " -map 0 -map 1 -c:v libx264 -pix_fmt yuv420p -c:s mov_text "
+               "-timecode 01:00:00:00",
+       ""},
+      {"QuickTime text and a time code", "text.mov",
+       video + "-i " + shell_quote(subtitles) + " -map 0 -map 1 -c:v libx264 -pix_fmt yuv420p -c:s mov_text "
+               "-timecode 01:00:00:00",
+       ""},
       {"H.264 with 'colr' and 'pasp', 5.1 AAC in French", "aspect.mp4",
        video + "-f lavfi -i sine=duration=1 -filter_complex " +
            shell_quote("[1:a]pan=5.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0[a]") + " -map 0:v -map " + shell_quote("[a]") +

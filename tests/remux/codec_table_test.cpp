@@ -185,6 +185,7 @@ TEST(CodecTable, ReferencesKeepOnlyCarriedTracks) {
   HandTrack text = frames(2);
   text.handler = "sbtl";
   text.track_id = 2;
+  text.entries = {box("qqqq", zeros(8))};  // a format nobody carries
   HandTrack other = frames(3);
   other.track_id = 3;
   other.tref_type = "hint";

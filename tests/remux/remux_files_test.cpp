@@ -73,8 +73,9 @@ TEST(RemuxFiles, OutputsCarryEveryKeptPacket) {
       {"AC-3", "ac3.mp4", video + audio + "-c:v libx264 -pix_fmt yuv420p -c:a ac3", {0, 1}},
       {"E-AC-3", "eac3.mp4", video + audio + "-c:v libx264 -pix_fmt yuv420p -c:a eac3", {0, 1}},
       {"audio only", "audio.m4a", audio + "-c:a aac", {0}},
-      {"timed text is left out", "text.mp4",
-       video + "-i " + shell_quote(subtitles(dir)) + " -map 0 -map 1 -c:v libx264 -pix_fmt yuv420p -c:s mov_text", {0}},
+      {"timed text", "text.mp4",
+       video + "-i " + shell_quote(subtitles(dir)) + " -map 0 -map 1 -c:v libx264 -pix_fmt yuv420p -c:s mov_text",
+       {0, 1}},
       {"audio starting after the video", "late.mp4",
        video + "-f lavfi -i sine=sample_rate=48000:duration=1 -filter_complex [1:a]adelay=700:all=1[a] -map 0:v -map [a] "
                "-c:v libx264 -pix_fmt yuv420p -c:a aac",

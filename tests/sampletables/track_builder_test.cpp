@@ -114,7 +114,7 @@ TEST(CreateTrack, EveryKind) {
 TEST(CreateTrack, RefusedKindsLeaveNothing) {
   NewMovie m;
   EXPECT_EQ(m.create(kHandlerUnknown), nullptr);
-  EXPECT_EQ(m.create(15), nullptr);
+  EXPECT_EQ(m.create(kHandlerKindCount), nullptr);
   EXPECT_EQ(track_count(m.root()), 0u);
   EXPECT_EQ(create_track(m.get(), nullptr), nullptr);
   TrackSetup s{};

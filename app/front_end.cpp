@@ -8,6 +8,8 @@
 #include "app/progress.h"
 #include "remux/remux.h"
 
+#include <cctype>
+#include <cstring>
 #include <string>
 
 namespace vantorel::app {
@@ -21,6 +23,7 @@ std::string printable(FourCC f) {
 
 void report_dropped_track(uint32_t track_id, FourCC handler, FourCC fourcc, uint32_t reason, void* user) {
   auto* state = static_cast<RunState*>(user);
+  if (reason == kDropNeedsQuickTime) state->needs_quicktime = 1;
   if (state->warnings == nullptr) return;
   std::fprintf(state->warnings, "%s: warning: track %u (handler %s, format %s) is left out: %s\n", kProgramName,
                track_id, printable(handler).c_str(), printable(fourcc).c_str(), drop_reason_text(reason));
@@ -34,7 +37,22 @@ uint32_t surveyed(uint32_t kept, void* user) {
   return kept != 0 ? 1 : 0;
 }
 
+bool ends_with(const char* name, const char* suffix) {
+  size_t n = std::strlen(name), m = std::strlen(suffix);
+  if (n < m) return false;
+  for (size_t i = 0; i < m; ++i)
+    if (std::tolower(static_cast<unsigned char>(name[n - m + i])) != suffix[i]) return false;
+  return true;
+}
+
 }  // namespace
+
+uint32_t output_form_of(const char* output_path) {
+  if (output_path == nullptr) return kOutputMp4;
+  if (ends_with(output_path, ".mov")) return kOutputQuickTime;
+  if (ends_with(output_path, ".m4a")) return kOutputAudioMp4;
+  return kOutputMp4;
+}
 
 ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunState* state, uint32_t* out_written) {
   if (args == nullptr || routines == nullptr || state == nullptr || out_written == nullptr)
@@ -50,6 +68,7 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
   events.surveyed = surveyed;
   events.pass_started = progress_pass_started;
   events.input_failure = &state->detail;
+  events.output_form = output_form_of(args->output_path);
   uint64_t limit = args->split_limit;
   uint32_t limit_count = args->split_mode != kSplitNone ? 1 : 0;
   ErrorCode e = remux_run_with_events(args->input_path, output_namer, progress_report, args->split_mode, &limit,
@@ -94,6 +113,12 @@ int run_remux_command(const CommandLine* args, std::FILE* out, std::FILE* err) {
   int status = kExitSuccess;
   if (result != ErrorCode::Ok) {
     print_failure_message(err, result, &state, &state.detail);
+    status = kExitFailure;
+  } else if (state.nothing_to_carry && state.needs_quicktime) {
+    std::fprintf(err,
+                 "%s: '%s' has no track an MP4 file can hold; its tracks need a QuickTime movie: name the output "
+                 ".mov to keep them; nothing was written\n",
+                 kProgramName, args->input_path);
     status = kExitFailure;
   } else if (state.nothing_to_carry) {
     std::fprintf(err, "%s: '%s' has no track that can be carried into an MP4 file; nothing was written\n",

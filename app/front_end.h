@@ -20,6 +20,10 @@ constexpr int kExitBadOptions = 2;
 // the engine's user value. Sets *out_written to 1 once output files were
 // written. An output path that names the input is refused (NoName, the
 // refusal recorded in the state) before anything is opened.
+// The OutputForm an output name asks for: .mov (any case) a QuickTime movie,
+// .m4a an audio MP4, anything else an MP4.
+uint32_t output_form_of(const char* output_path);
+
 ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunState* state, uint32_t* out_written);
 
 // --info: describes `args->input_path` on `out` (as text, or JSON with

@@ -46,6 +46,7 @@ struct RunState {
   std::FILE* warnings;   // where warnings about the run go (null: nowhere)
   uint32_t kept_tracks;  // tracks the remux carries, once surveyed
   uint32_t nothing_to_carry;  // 1 when the survey found no track to carry
+  uint32_t needs_quicktime;   // 1 when a track was left out because only a QuickTime movie holds it
 };
 
 // Zeroes the state, keeps the two paths and records the input's identity so

@@ -33,6 +33,7 @@ enum MediaFileFlags : uint32_t {
   kFlagAvcUuidExtension = 0x040,      // 'uuid' extension box in AVC entries
   kFlagStreamingExtension = 0x080,
   kFlagLongDescriptorLengths = 0x100,
+  kFlagQuickTimeForms = 0x200,  // a QuickTime movie: handler names written counted
 };
 
 // The containers of the registry, each with its list of rows.

@@ -141,14 +141,27 @@ ErrorCode hdlr_write(BoxFile* file, void* context) {
   out.handler_type = type;
   out.manufacturer = FourCC{};
   VT_TRY(write_fields(file, kHdlrLayout, &out));
-  if (h->name != nullptr) VT_TRY(write_bytes(file, h->name, static_cast<uint32_t>(std::strlen(h->name) + 1)));
-  return ErrorCode::Ok;
+  if (h->name == nullptr) return ErrorCode::Ok;
+  size_t n = std::strlen(h->name);
+  if ((file->flags & kFlagQuickTimeForms) != 0) {
+    // QuickTime counts its names: a length byte, then at most 255 letters.
+    if (n > 255) n = 255;
+    VT_TRY(write_u8(file, static_cast<uint8_t>(n)));
+    return write_bytes(file, h->name, static_cast<uint32_t>(n));
+  }
+  return write_bytes(file, h->name, static_cast<uint32_t>(n + 1));
 }
 
-uint64_t hdlr_size(BoxFile*, void* context) {
+uint64_t hdlr_size(BoxFile* file, void* context) {
   HdlrRecord* h = hdlr_of(context);
   if (h == nullptr) return 0;
-  return size_fields(kHdlrLayout, h) + (h->name != nullptr ? std::strlen(h->name) + 1 : 0);
+  uint64_t name = 0;
+  if (h->name != nullptr) {
+    size_t n = std::strlen(h->name);
+    bool counted = file != nullptr && (file->flags & kFlagQuickTimeForms) != 0;
+    name = counted ? 1 + (n > 255 ? 255 : n) : n + 1;
+  }
+  return size_fields(kHdlrLayout, h) + name;
 }
 
 }  // namespace vantorel

@@ -29,7 +29,7 @@ bool is_audio_code(FourCC f) { return format_kind(f) == kHandlerSound; }
 // entries as read: they hold the configuration the format needs (nothing to
 // derive), no QuickTime form to undo (sound entries of version 0 only), and
 // the output adds no profile parts to them.
-bool entry_holds_configuration(MediaFile* in, TrackBoxes* track, uint32_t i, FourCC f) {
+bool entry_holds_configuration(MediaFile* in, TrackBoxes* track, uint32_t i, FourCC f, bool quicktime) {
   if (VisualSampleEntry* v = visual_entry(in, track, i)) {
     if (!(v->format == f)) return false;
     if (f == "avc1") return v->avcC != nullptr;
@@ -40,7 +40,9 @@ bool entry_holds_configuration(MediaFile* in, TrackBoxes* track, uint32_t i, Fou
     return false;
   }
   if (SoundSampleEntry* s = sound_entry(in, track, i)) {
-    if (!(s->format == f) || s->version != 0) return false;
+    // A QuickTime movie keeps QuickTime sound forms ('wave' and all); an
+    // MP4 gets a plain entry rebuilt.
+    if (!(s->format == f) || (s->version != 0 && !quicktime)) return false;
     if (f == "mp4a") return s->esds != nullptr;
     if (f == "ac-3") return s->dac3 != nullptr;
     if (f == "ec-3") return s->dec3 != nullptr;
@@ -50,7 +52,7 @@ bool entry_holds_configuration(MediaFile* in, TrackBoxes* track, uint32_t i, Fou
   return false;
 }
 
-bool entries_go_whole(MediaFile* in, TrackBoxes* track, FourCC f, uint32_t movie_flags) {
+bool entries_go_whole(MediaFile* in, TrackBoxes* track, FourCC f, uint32_t movie_flags, bool quicktime) {
   auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
   if (stsd == nullptr || stsd->whole_entry_count == 0 || stsd->entry_count != stsd->whole_entry_count ||
       stsd->whole_entries.length == 0)
@@ -59,7 +61,7 @@ bool entries_go_whole(MediaFile* in, TrackBoxes* track, FourCC f, uint32_t movie
                                    kFlagStreamingExtension;
   if ((movie_flags & kEntryParts) != 0) return false;
   for (uint32_t i = 0; i < stsd->entry_count; ++i)
-    if (!entry_holds_configuration(in, track, i, f)) return false;
+    if (!entry_holds_configuration(in, track, i, f, quicktime)) return false;
   return true;
 }
 
@@ -120,6 +122,7 @@ const char* drop_reason_text(uint32_t reason) {
     case kDropTables: return "its sample tables are missing";
     case kDropObjectType: return "its MPEG-4 audio object type is not carried";
     case kDropMalformed: return "one of its boxes is cut short";
+    case kDropNeedsQuickTime: return "its codec needs a QuickTime movie (an output named .mov keeps it)";
   }
   return "it cannot be carried";
 }
@@ -133,6 +136,10 @@ ErrorCode classify_track(RemuxJob* job, const TrackInfo* info, TrackSurvey* row,
   bool subpicture = info->kind == kHandlerSubpicture;
   if (format_kind(f) == kHandlerUnknown && !subpicture) {
     *drop_reason = kDropCodec;
+    return ErrorCode::Ok;
+  }
+  if (format_quicktime_only(f) && job->output_form != kOutputQuickTime) {
+    *drop_reason = kDropNeedsQuickTime;
     return ErrorCode::Ok;
   }
   if (find_box(track, BoxTypeId::Stts) == nullptr || find_box(track, BoxTypeId::Stsz) == nullptr) {
@@ -172,7 +179,7 @@ ErrorCode classify_track(RemuxJob* job, const TrackInfo* info, TrackSurvey* row,
   // rebuilt ones must all be alike.
   MovieInfo movie{};
   VT_TRY(movie_info(in, &movie));
-  bool whole = format_carried_whole(f) || entries_go_whole(in, track, f, movie.flags);
+  bool whole = format_carried_whole(f) || entries_go_whole(in, track, f, movie.flags, job->output_form == kOutputQuickTime);
   bool same = true;
   if (!whole) VT_TRY(stsd_entries_equal(track, &same));
   if (!same) {
@@ -211,7 +218,7 @@ ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInf
   bool video_params = true;
   MovieInfo movie{};
   VT_TRY(movie_info(in, &movie));
-  if (format_carried_whole(f) || entries_go_whole(in, track, f, movie.flags)) {
+  if (format_carried_whole(f) || entries_go_whole(in, track, f, movie.flags, job->output_form == kOutputQuickTime)) {
     auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
     track_spec->kind = kKindWhole;
     track_spec->codec.whole.handler_kind = info->kind;

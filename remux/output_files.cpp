@@ -29,6 +29,14 @@ bool has_brand(const GrowArray<FourCC>& brands, FourCC brand) {
 // MP4 defaults. Each carried format adds the brand its binding asks for.
 ErrorCode output_brands(RemuxJob* job, OpenParams* params, GrowArray<FourCC>* brands) {
   static const FourCC kDefaultBrands[] = {FourCC::of("isom"), FourCC::of("iso2"), FourCC::of("mp41")};
+  if (job->output_form == kOutputQuickTime) {
+    params->major_brand = FourCC::of("qt  ");
+    params->minor_version = 0x200;
+    VT_TRY(brands->append(FourCC::of("qt  ")));
+    params->compatible_brand_count = brands->count;
+    params->compatible_brands = brands->items;
+    return ErrorCode::Ok;
+  }
   auto* ftyp = movie_record<FileTypeRecord>(job->input->root, BoxTypeId::Ftyp);
   if (ftyp == nullptr || ftyp->major_brand == "qt  ") {
     params->major_brand = FourCC::of("isom");
@@ -47,6 +55,14 @@ ErrorCode output_brands(RemuxJob* job, OpenParams* params, GrowArray<FourCC>* br
     if (track_info(job->input, row.input_track_id, &info) != ErrorCode::Ok) continue;
     FourCC brand = format_brand(info.fourcc);
     if (!brand.is_zero() && !has_brand(*brands, brand)) VT_TRY(brands->append(brand));
+  }
+  // An audio file named .m4a says so in its major brand.
+  bool sound_only = job->survey.count > 0;
+  for (const TrackSurvey& row : job->survey) sound_only = sound_only && row.audio;
+  if (job->output_form == kOutputAudioMp4 && sound_only) {
+    params->major_brand = FourCC::of("M4A ");
+    params->minor_version = 0x200;
+    if (!has_brand(*brands, params->major_brand)) VT_TRY(brands->append(params->major_brand));
   }
   params->compatible_brand_count = brands->count;
   params->compatible_brands = brands->items;
@@ -170,6 +186,7 @@ ErrorCode open_output(RemuxJob* job, uint32_t index, uint32_t continuation) {
     // The library must not adjust subpicture durations: the engine writes
     // them as they were.
     params.flags = movie.flags | kFlagNoSubpictureAdjust;
+    if (job->output_form == kOutputQuickTime) params.flags |= kFlagQuickTimeForms;
     params.writer_name = kWriterName;
     e = media_open(&job->output, &params, kOpenCreate);
   }

@@ -29,7 +29,13 @@ enum DropReason : uint32_t {
   kDropTables = 4,            // its sample tables are missing
   kDropObjectType = 5,        // an 'mp4a' track of an object type the remux does not carry
   kDropMalformed = 6,         // a box of the track is cut inside its fields
+  kDropNeedsQuickTime = 7,    // a codec only a QuickTime movie holds, and the output is an MP4
 };
+
+// What the outputs are: MP4 files, QuickTime movies (names ending in .mov),
+// or MP4 files named for audio (.m4a), which get the 'M4A ' brand when they
+// hold only sound.
+enum OutputForm : uint32_t { kOutputMp4 = 0, kOutputQuickTime = 1, kOutputAudioMp4 = 2 };
 const char* drop_reason_text(uint32_t reason);
 
 // What the engine tells its caller besides progress; every member may be null.
@@ -44,6 +50,9 @@ struct RemuxEvents {
   void (*pass_started)(uint32_t pass, void* user);
   // When the run fails on the input, where in it (box path, offset, reason).
   ErrorDetail* input_failure;
+  // Not an event: the OutputForm of the outputs (kOutputMp4 when no events
+  // are given).
+  uint32_t output_form;
 };
 
 // Whether the remux would carry a track of a file open in read mode: 0, or

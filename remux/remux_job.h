@@ -79,6 +79,7 @@ struct RemuxJob {
   GrowArray<OutputMeasure> measures;
   const RemuxEvents* events;
   const void* input_name;
+  uint32_t output_form;  // OutputForm
 };
 
 inline uint32_t pass_flag(const RemuxJob* job) { return job->stream.pass_flag; }

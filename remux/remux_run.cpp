@@ -241,6 +241,7 @@ ErrorCode remux_run_with_events(const void* input_name, OutputNamer namer, Progr
   job->namer = namer;
   job->progress = progress;
   job->events = events;
+  job->output_form = events != nullptr ? events->output_form : kOutputMp4;
   job->input_name = input_name;
   job->stream.user = user;
   job->stream.routines = routines != nullptr ? *routines : std_routines();

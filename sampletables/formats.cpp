@@ -11,6 +11,7 @@ struct FormatRow {
   uint32_t kind;
   bool whole;         // carried with its entries as read
   const char* brand;  // compatible brand the file needs, or null
+  bool quicktime_only = false;
 };
 
 constexpr FormatRow kFormats[] = {
@@ -50,6 +51,22 @@ constexpr FormatRow kFormats[] = {
     {"wvtt", kHandlerText, true, nullptr},
     {"stpp", kHandlerSubtitle, true, nullptr},
     {"tmcd", kHandlerTimecode, true, nullptr},
+    // Only a QuickTime movie holds these.
+    {"apco", kHandlerVideo, true, nullptr, true},
+    {"apcs", kHandlerVideo, true, nullptr, true},
+    {"apcn", kHandlerVideo, true, nullptr, true},
+    {"apch", kHandlerVideo, true, nullptr, true},
+    {"ap4h", kHandlerVideo, true, nullptr, true},
+    {"ap4x", kHandlerVideo, true, nullptr, true},
+    {"dvc ", kHandlerVideo, true, nullptr, true},
+    {"dvcp", kHandlerVideo, true, nullptr, true},
+    {"dv5n", kHandlerVideo, true, nullptr, true},
+    {"dv5p", kHandlerVideo, true, nullptr, true},
+    {"in24", kHandlerSound, true, nullptr, true},
+    {"in32", kHandlerSound, true, nullptr, true},
+    {"fl32", kHandlerSound, true, nullptr, true},
+    {"fl64", kHandlerSound, true, nullptr, true},
+    {"lpcm", kHandlerSound, true, nullptr, true},
 };
 
 const FormatRow* row_of(FourCC format) {
@@ -73,6 +90,11 @@ bool kinds_agree(uint32_t track_kind, uint32_t format_kind) {
 bool format_carried_whole(FourCC format) {
   const FormatRow* row = row_of(format);
   return row != nullptr && row->whole;
+}
+
+bool format_quicktime_only(FourCC format) {
+  const FormatRow* row = row_of(format);
+  return row != nullptr && row->quicktime_only;
 }
 
 FourCC format_brand(FourCC format) {

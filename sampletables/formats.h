@@ -21,6 +21,10 @@ bool kinds_agree(uint32_t track_kind, uint32_t format_kind);
 // whole, every child box as read, rather than rebuilt from parsed fields.
 bool format_carried_whole(FourCC format);
 
+// True for the formats only a QuickTime movie holds (ProRes, DV, the
+// QuickTime PCM forms).
+bool format_quicktime_only(FourCC format);
+
 // The compatible brand an 'ftyp' lists for a file that holds the format;
 // zero when it needs none.
 FourCC format_brand(FourCC format);

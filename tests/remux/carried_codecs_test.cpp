@@ -172,5 +172,65 @@ TEST(CarriedCodecs, EveryStreamPacketAndSampleEntryIsKept) {
   }
 }
 
+// An output named .mov is a QuickTime movie: it keeps the codecs only
+// QuickTime holds, under QuickTime's brand. Named .mp4, the same input is
+// refused with a message that names .mov; named .m4a, sound gets 'M4A '.
+TEST(CarriedCodecs, OutputsNamedMovAreQuickTimeMovies) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  std::string error;
+  std::string in = make_media(dir, "prores.mov",
+                              "-f lavfi -i testsrc=size=160x120:rate=25:duration=1 -f lavfi -i "
+                              "sine=sample_rate=48000:duration=1 -c:v prores_ks -c:a pcm_s24le",
+                              &error);
+  ASSERT_FALSE(in.empty()) << error;
+  for (const char* name : {"out.mov", "OUT.MOV"}) {
+    SCOPED_TRACE(name);
+    std::string out = dir.path(name);
+    std::string said;
+    ASSERT_EQ(run_program(in, out, &said), 0) << said;
+    EXPECT_EQ(said.find("warning"), std::string::npos) << said;
+    std::vector<ProbeStream> streams;
+    std::vector<ProbePacket> in_packets, out_packets;
+    ASSERT_TRUE(probe_streams(out, &streams, "", &error)) << error;
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[0].codec_name, "prores");
+    EXPECT_EQ(streams[1].codec_name, "pcm_s24le");
+    ASSERT_TRUE(probe_packets(in, &in_packets, "-ignore_editlist 1", true, &error)) << error;
+    ASSERT_TRUE(probe_packets(out, &out_packets, "-ignore_editlist 1", true, &error)) << error;
+    EXPECT_TRUE(probe_packets_equal(packets_of(in_packets, 0), packets_of(out_packets, 0), CompareOptions{}));
+    CompareOptions pcm;
+    pcm.pcm = true;
+    EXPECT_TRUE(probe_packets_equal(packets_of(in_packets, 1), packets_of(out_packets, 1), pcm));
+    FileView in_view, out_view;
+    ASSERT_TRUE(view_of(in, &in_view));
+    ASSERT_TRUE(view_of(out, &out_view));
+    EXPECT_EQ(out_view.brands, (std::vector<std::string>{"qt  ", "qt  "}));
+    ASSERT_EQ(out_view.entries.size(), 2u);
+    EXPECT_EQ(out_view.entries, in_view.entries);
+    // QuickTime counts its handler names: a length byte, no terminator.
+    std::vector<uint8_t> bytes = read_whole_file(out);
+    const std::string handler = "VideoHandler";
+    std::vector<uint8_t> counted = {static_cast<uint8_t>(handler.size())};
+    counted.insert(counted.end(), handler.begin(), handler.end());
+    EXPECT_NE(std::search(bytes.begin(), bytes.end(), counted.begin(), counted.end()), bytes.end());
+  }
+
+  std::string mp4 = dir.path("out.mp4");
+  std::string said;
+  EXPECT_EQ(run_program(in, mp4, &said), 1);
+  EXPECT_NE(said.find("name the output .mov"), std::string::npos) << said;
+  EXPECT_TRUE(read_whole_file(mp4).empty());
+
+  std::string aac = make_media(dir, "aac.mp4", "-f lavfi -i sine=duration=1 -c:a aac", &error);
+  ASSERT_FALSE(aac.empty()) << error;
+  std::string m4a = dir.path("out.m4a");
+  ASSERT_EQ(run_program(aac, m4a, &said), 0) << said;
+  FileView audio;
+  ASSERT_TRUE(view_of(m4a, &audio));
+  ASSERT_FALSE(audio.brands.empty());
+  EXPECT_EQ(audio.brands[0], "M4A ");
+}
+
 }  // namespace
 }  // namespace vantorel

@@ -8,6 +8,7 @@
 #include "mediafile/mediafile.h"
 #include "meta/tag_record.h"
 #include "remux/remux.h"
+#include "sampletables/formats.h"
 #include "boxes/ftyp.h"
 
 namespace vantorel::app {
@@ -56,6 +57,8 @@ void describe_track(FileDescription* d, TrackBoxes* track, TrackDescription* t) 
   if (t->failure != ErrorCode::Ok) return;
   t->kind = info.kind;
   t->fourcc = info.fourcc;
+  t->codec = format_codec_name(info.fourcc, info.object_type);
+  track_entry_boxes(file, t->track_id, t->entry_boxes, TrackDescription::kMaxEntryBoxes, &t->entry_box_count);
   if (track_has_sizes(info.kind)) {
     t->width = info.width;
     t->height = info.height;
@@ -135,15 +138,6 @@ void print_clean(std::FILE* out, const char* data, size_t length) {
   }
 }
 
-void print_code_text(std::FILE* out, FourCC f) {
-  if (f.is_zero()) {
-    std::fputs("none", out);
-  } else if (is_format_tag(f)) {
-    std::fprintf(out, "tag 0x%04X", format_tag_of(f));
-  } else {
-    std::fputs(fourcc_text(f).text, out);
-  }
-}
 
 void print_seconds_text(std::FILE* out, uint64_t ticks, uint32_t scale) {
   char seconds[32];
@@ -153,13 +147,22 @@ void print_seconds_text(std::FILE* out, uint64_t ticks, uint32_t scale) {
 
 void print_track_text(std::FILE* out, const FileDescription* d, const TrackDescription& t) {
   std::fprintf(out, "Track %u: handler ", t.track_id);
-  print_code_text(out, t.handler);
+  print_code(out, t.handler);
   if (t.failure != ErrorCode::Ok) {
     std::fprintf(out, ", cannot be described: %s\n", error_name(t.failure));
     return;
   }
   std::fputs(", format ", out);
-  print_code_text(out, t.fourcc);
+  print_code(out, t.fourcc);
+  if (t.codec != nullptr) std::fprintf(out, " (%s)", t.codec);
+  if (t.entry_box_count > 0) {
+    std::fputs(", entry boxes", out);
+    for (uint32_t i = 0; i < t.entry_box_count && i < TrackDescription::kMaxEntryBoxes; ++i) {
+      std::fputc(' ', out);
+      print_code(out, t.entry_boxes[i]);
+    }
+    if (t.entry_box_count > TrackDescription::kMaxEntryBoxes) std::fputs(" ...", out);
+  }
   if (track_has_sizes(t.kind)) std::fprintf(out, ", %ux%u", t.width, t.height);
   if (t.kind == kHandlerSound)
     std::fprintf(out, ", %u Hz, %u channel%s, %u bits", t.sample_rate, t.channels, t.channels == 1 ? "" : "s",
@@ -227,6 +230,16 @@ void print_track_json(JsonWriter* w, const FileDescription* d, const TrackDescri
     return;
   }
   json_code(w, "format", t.fourcc);
+  if (t.codec != nullptr) {
+    json_text(w, "codec", t.codec);
+  } else {
+    json_null(w, "codec");
+  }
+  json_key(w, "entry_boxes");
+  json_open(w, '[');
+  for (uint32_t i = 0; i < t.entry_box_count && i < TrackDescription::kMaxEntryBoxes; ++i)
+    json_string(w, nullptr, t.entry_boxes[i].c, 4);
+  json_close(w, ']');
   if (is_format_tag(t.fourcc)) json_u64(w, "format_tag", format_tag_of(t.fourcc));
   if (track_has_sizes(t.kind)) {
     json_u64(w, "width", t.width);
@@ -281,6 +294,23 @@ void print_tag_json(JsonWriter* w, const TagRecord& tag) {
 }
 
 }  // namespace
+
+// A code as its four characters, a byte that does not print as \xNN.
+void print_code(std::FILE* out, FourCC f) {
+  if (f.is_zero()) {
+    std::fputs("none", out);
+    return;
+  }
+  for (char c : f.c) {
+    auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b >= 0x7F || b == '\\') {
+      std::fprintf(out, "\\x%02X", b);
+    } else {
+      std::fputc(b, out);
+    }
+  }
+  if (is_format_tag(f)) std::fprintf(out, " (format tag 0x%04X)", format_tag_of(f));
+}
 
 bool format_seconds(uint64_t ticks, uint32_t scale, char (&text)[32]) {
   text[0] = '\0';
@@ -338,12 +368,12 @@ void print_description_text(std::FILE* out, const FileDescription* d) {
   if (d->open_mode == kOpenInspect) std::fputs(" (headers only)", out);
   if (d->ftyp != nullptr) {
     std::fputs(", major brand ", out);
-    print_code_text(out, d->ftyp->major_brand);
+    print_code(out, d->ftyp->major_brand);
     std::fprintf(out, " (minor version %u), compatible brands", d->ftyp->minor_version);
     if (d->ftyp->brand_count == 0) std::fputs(" none", out);
     for (uint32_t i = 0; i < d->ftyp->brand_count; ++i) {
       std::fputc(' ', out);
-      print_code_text(out, d->ftyp->compatible_brands[i]);
+      print_code(out, d->ftyp->compatible_brands[i]);
     }
   }
   std::fprintf(out, "\nMovie: time scale %u, duration ", d->movie_timescale);

@@ -25,6 +25,10 @@ struct TrackDescription {
   FourCC handler;     // handler type; zero when the track has none
   uint32_t kind;      // HandlerKind
   FourCC fourcc;      // first sample entry's format; zero when none
+  const char* codec;  // the codec's common name, or null
+  static constexpr uint32_t kMaxEntryBoxes = 16;
+  FourCC entry_boxes[kMaxEntryBoxes];  // the first entry's child boxes, in order
+  uint32_t entry_box_count;            // may exceed kMaxEntryBoxes: the rest are not listed
   uint32_t width, height;                        // video and subpicture tracks
   uint32_t sample_rate, sample_bits, channels;   // sound tracks
   uint32_t timescale;        // media time scale
@@ -68,6 +72,9 @@ void print_description_text(std::FILE* out, const FileDescription* description);
 void print_description_json(std::FILE* out, const FileDescription* description);
 
 
+// A four-character code as its characters, each byte that does not print as
+// \xNN; "none" for a zero code; a WAVE format tag also by its number.
+void print_code(std::FILE* out, FourCC f);
 // ticks / scale as a decimal with six places ("4.011000"); false for scale 0.
 bool format_seconds(uint64_t ticks, uint32_t scale, char (&text)[32]);
 

@@ -16,17 +16,15 @@ namespace vantorel::app {
 
 namespace {
 
-std::string printable(FourCC f) {
-  if (f.is_zero()) return "none";
-  return fourcc_text(f).text;
-}
-
 void report_dropped_track(uint32_t track_id, FourCC handler, FourCC fourcc, uint32_t reason, void* user) {
   auto* state = static_cast<RunState*>(user);
   if (reason == kDropNeedsQuickTime) state->needs_quicktime = 1;
   if (state->warnings == nullptr) return;
-  std::fprintf(state->warnings, "%s: warning: track %u (handler %s, format %s) is left out: %s\n", kProgramName,
-               track_id, printable(handler).c_str(), printable(fourcc).c_str(), drop_reason_text(reason));
+  std::fprintf(state->warnings, "%s: warning: track %u (handler ", kProgramName, track_id);
+  print_code(state->warnings, handler);
+  std::fputs(", format ", state->warnings);
+  print_code(state->warnings, fourcc);
+  std::fprintf(state->warnings, ") is left out: %s\n", drop_reason_text(reason));
 }
 
 uint32_t surveyed(uint32_t kept, void* user) {

@@ -110,6 +110,10 @@ struct TrackInfo {
 
 ErrorCode movie_info(MediaFile* file, MovieInfo* out);
 ErrorCode track_info(MediaFile* file, uint32_t track_id, TrackInfo* out);
+// The types of the child boxes of a track's first sample entry, in order (at
+// most `capacity` into `out`; `count` says how many there are). None for
+// entries whose fields the library does not know.
+ErrorCode track_entry_boxes(MediaFile* file, uint32_t track_id, FourCC* out, uint32_t capacity, uint32_t* count);
 // The channels a decoder gives for a sound track: from the AAC configuration,
 // or (files open for reading) the first MPEG audio frame header, else the
 // sample entry's count, which ISO files fix at 2.

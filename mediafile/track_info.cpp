@@ -32,6 +32,9 @@ FourCC first_entry_format(MediaFile* file, TrackBoxes* track) {
   if (GenericSampleEntry* g = generic_entry(file, track, 0)) return g->format;
   auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
   if (stsd != nullptr && stsd->layout == kLayoutHint && stsd->hint.count > 0) return stsd->hint[0].format;
+  // An entry the library does not lay out is still named by its box type.
+  if (stsd != nullptr && stsd->whole_entry_count > 0 && stsd->whole_entries.length >= 8)
+    return FourCC::from_u32(load_u32be(stsd->whole_entries.bytes + 4));
   return FourCC{};
 }
 
@@ -254,6 +257,47 @@ uint32_t track_decoded_channels(MediaFile* file, const TrackInfo* info) {
     }
   }
   return channels != 0 ? channels : info->channel_count;
+}
+
+ErrorCode track_entry_boxes(MediaFile* file, uint32_t track_id, FourCC* out, uint32_t capacity, uint32_t* count) {
+  if (file == nullptr || count == nullptr || (out == nullptr && capacity > 0)) return ErrorCode::BadArgument;
+  *count = 0;
+  TrackBoxes* track = find_track(file->root, track_id);
+  if (track == nullptr) return ErrorCode::Missing;
+  auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
+  if (stsd == nullptr || stsd->whole_entry_count == 0) return ErrorCode::Ok;
+  const uint8_t* e = stsd->whole_entries.bytes;
+  uint32_t length = stsd->whole_entries.length;
+  if (length < 16) return ErrorCode::Ok;
+  uint32_t end = load_u32be(e);
+  if (end < 16 || end > length) return ErrorCode::Ok;
+  // Where the child boxes start, counted from the entry's start: after the
+  // fixed fields of its layout.
+  uint32_t at = 0;
+  switch (stsd->layout) {
+    case kLayoutVisual: at = 86; break;
+    case kLayoutSound: {
+      if (end < 36) return ErrorCode::Ok;
+      uint16_t version = load_u16be(e + 16);
+      if (version == 1) at = 52;
+      else if (version == 2 && end >= 40) at = load_u32be(e + 36);  // the structure's own size
+      else at = 36;
+      break;
+    }
+    case kLayoutGeneric:
+      if (first_entry_format(file, track) == "mp4s") at = 16;
+      break;
+    default: break;
+  }
+  if (at == 0) return ErrorCode::Ok;
+  while (at + 8 <= end) {
+    uint32_t size = load_u32be(e + at);
+    if (size < 8 || size > end - at) break;
+    if (*count < capacity) out[*count] = FourCC::from_u32(load_u32be(e + at + 4));
+    ++*count;
+    at += size;
+  }
+  return ErrorCode::Ok;
 }
 
 }  // namespace vantorel

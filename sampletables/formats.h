@@ -25,6 +25,11 @@ bool format_carried_whole(FourCC format);
 // QuickTime PCM forms).
 bool format_quicktime_only(FourCC format);
 
+// The common name of a format's codec ("HEVC", "Opus", ...), with the
+// object type telling the codecs of 'mp4a' and 'mp4v' apart; null when the
+// format is not known.
+const char* format_codec_name(FourCC format, uint32_t object_type);
+
 // The compatible brand an 'ftyp' lists for a file that holds the format;
 // zero when it needs none.
 FourCC format_brand(FourCC format);

@@ -125,6 +125,10 @@ struct HandDescription {
     video.handler = FourCC::of("vide");
     video.kind = kHandlerVideo;
     video.fourcc = FourCC::of("avc1");
+    video.codec = "H.264";
+    video.entry_boxes[0] = FourCC::of("avcC");
+    video.entry_boxes[1] = FourCC::of("pas\x01");  // a byte that does not print
+    video.entry_box_count = 2;
     video.width = 320;
     video.height = 240;
     video.timescale = 12800;
@@ -216,6 +220,10 @@ TEST(FileInfo, JsonCarriesEveryFact) {
   EXPECT_EQ(v["id"].u64(), 1u);
   EXPECT_EQ(v["handler"].text, "vide");
   EXPECT_EQ(v["format"].text, "avc1");
+  EXPECT_EQ(v["codec"].text, "H.264");
+  ASSERT_EQ(v["entry_boxes"].items.size(), 2u);
+  EXPECT_EQ(v["entry_boxes"].items[0].text, "avcC");
+  EXPECT_EQ(v["entry_boxes"].items[1].text, std::string("pas\x01"));
   EXPECT_EQ(v.get("format_tag"), nullptr);
   EXPECT_EQ(v["width"].u64(), 320u);
   EXPECT_EQ(v["height"].u64(), 240u);
@@ -282,9 +290,9 @@ TEST(FileInfo, TextShowsTheSameFacts) {
       "File: dir/\"odd\" name.mp4\n",
       "Format: MP4, major brand M4V  (minor version 512), compatible brands isom mp41\n",
       "Movie: time scale 600, duration 2400 (4.000000 s), 3 tracks\n",
-      "Track 1: handler vide, format avc1, 320x240, time scale 12800, duration 51200 (4.000000 s), 100 samples, "
+      "Track 1: handler vide, format avc1 (H.264), entry boxes avcC pas\\x01, 320x240, time scale 12800, duration 51200 (4.000000 s), 100 samples, "
       "301234 bit/s average, 512345 bit/s maximum, start delay 300 (0.500000 s), language und: carried\n",
-      "Track 2: handler soun, format tag 0x0161, 44100 Hz, 2 channels, 16 bits, time scale 1000, duration 57000 "
+      "Track 2: handler soun, format \\x00\\x00\\x01a (format tag 0x0161), 44100 Hz, 2 channels, 16 bits, time scale 1000, duration 57000 "
       "(57.000000 s), sample count and bit rates unknown, start delay 0 (0.000000 s), language eng: left out, a codec "
       "the remux does not carry\n",
       "Track 7: handler none, cannot be described: ",

@@ -368,7 +368,7 @@ TEST(ProgramOptions, InfoOnTheSampleNamesChaptersTagsAndLeftOutTracks) {
   RunResult text = run_program(dir, {"--info", kSample});
   ASSERT_EQ(text.status, 0) << text.err;
   const std::string parts[] = {"Format: MP4, major brand isom",
-                               "Track 1: handler vide, format avc1, 320x240",
+                               "Track 1: handler vide, format avc1 (H.264), entry boxes avcC pasp btrt, 320x240",
                                "Track 3: handler text, format text",
                                "  2.000000 s  Closing\n",
                                "  title: Vantorel sample\n"};

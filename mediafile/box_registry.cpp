@@ -29,6 +29,7 @@
 #include "meta/moof.h"
 #include "sampletables/ctts.h"
 #include "boxes/ftyp.h"
+#include "sampletables/sample_groups.h"
 #include "sampletables/stbl.h"
 #include "sampletables/stco.h"
 #include "sampletables/stsc.h"
@@ -275,6 +276,10 @@ const BoxDescriptor kStblRows[] = {
         stco_release, co64_read, nullptr, nullptr),
     row("stss", BoxTypeId::Stss, sizeof(SyncSampleTable), offsetof(StblRecord, stss), nullptr, stss_release,
         stss_read, nullptr, stss_size),
+    // Written by the sample table box itself, after the tables.
+    reader_row("sgpd", BoxTypeId::Sgpd, sgpd_read),
+    reader_row("sbgp", BoxTypeId::Sbgp, sbgp_read),
+    reader_row("sdtp", BoxTypeId::Sdtp, sdtp_read),
 };
 
 const BoxDescriptor kDinfRows[] = {

@@ -10,6 +10,7 @@
 #include "remux/remux_job.h"
 #include "boxes/ftyp.h"
 #include "sampletables/formats.h"
+#include "sampletables/sample_groups.h"
 
 namespace vantorel {
 
@@ -146,6 +147,11 @@ ErrorCode add_tracks(RemuxJob* job, uint32_t continuation) {
     }
     ids.release();
     VT_TRY(e);
+    // Sample groups and dependencies follow the samples; PCM counted in
+    // frames has no samples of its own to follow.
+    if (track_spec.kind != kKindPcm)
+      VT_TRY(sample_groups_start(find_track(job->output->root, row.output_track_id),
+                                 find_track(job->input->root, row.input_track_id)));
     copy_track_presentation(job, row);
     row.continuation = continuation;
   }

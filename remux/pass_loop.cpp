@@ -2,6 +2,7 @@
 // sync samples, audio pulled ahead of the video it accompanies, and the
 // output split at those cut points when it is full.
 #include "remux/remux_job.h"
+#include "sampletables/sample_groups.h"
 #include "sampletables/stss.h"
 #include "sampletables/stsz.h"
 #include "sampletables/stts.h"
@@ -183,6 +184,8 @@ ErrorCode flush_pending(RemuxJob* job) {
     sample.flags = read.sync != 0 ? uint32_t{kSampleSync} : 0u;
     sample.description_index = read.description_index;
     VT_TRY(write_sample(job->output, row.output_track_id, &sample));
+    VT_TRY(sample_groups_follow(find_track(job->output->root, row.output_track_id),
+                                find_track(job->input->root, row.input_track_id), read.index));
   }
   uint64_t smallest = none64();
   for (TrackSurvey& row : job->survey) {

@@ -1,6 +1,7 @@
 #include "sampletables/stbl.h"
 
 #include "boxes/hdlr.h"
+#include "sampletables/sample_groups.h"
 #include "sampletables/sound_format.h"
 #include "sampletables/stco.h"
 #include "sampletables/stss.h"
@@ -8,7 +9,10 @@
 
 namespace vantorel {
 
-void stbl_release(BoxFile* file, void* context) { remove_all_children(file, context, level_list(file, BoxLevel::Stbl)); }
+void stbl_release(BoxFile* file, void* context) {
+  sample_groups_release(static_cast<TrackBoxes*>(context));
+  remove_all_children(file, context, level_list(file, BoxLevel::Stbl));
+}
 
 ErrorCode stbl_read(BoxFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
@@ -36,13 +40,14 @@ ErrorCode stbl_write(BoxFile* file, void* context) {
   }
   if (track_record<SyncSampleTable>(track, BoxTypeId::Stss) != nullptr)
     VT_TRY(write_box(file, FourCC::of("stss"), nullptr, stss_size(file, context), sync_samples_write, context));
-  return ErrorCode::Ok;
+  return sample_groups_write(file, track);
 }
 
 uint64_t stbl_size(BoxFile* file, void* context) {
   // The 'stco' and 'stss' rows have size operations, so the list's size
   // counts them (and the chunk offsets at their written width) already.
-  return children_size(file, context, level_list(file, BoxLevel::Stbl));
+  return children_size(file, context, level_list(file, BoxLevel::Stbl)) +
+         sample_groups_size(static_cast<TrackBoxes*>(context));
 }
 
 }  // namespace vantorel

@@ -12,6 +12,7 @@
 #include "boxes/ftyp.h"
 #include "mediafile/media_file.h"
 #include "sampletables/formats.h"
+#include "sampletables/sample_groups.h"
 #include "sampletables/stsd.h"
 #include "support/compare.h"
 #include "support/ffprobe.h"
@@ -28,6 +29,10 @@ struct FileView {
   std::vector<std::string> formats;              // each track's first entry format
   std::vector<std::vector<uint8_t>> entries;     // each track's entries, data reference index 1
   std::vector<std::string> brands;               // major brand first
+  // Per track: its 'sgpd' boxes as read, and each sample's group in every
+  // grouping (type, then the index of each sample in turn).
+  std::vector<std::vector<std::vector<uint8_t>>> descriptions;
+  std::vector<std::vector<uint32_t>> groups;
 };
 
 // What the library reads of `path`: formats, entries and brands.
@@ -54,6 +59,17 @@ bool view_of(const std::string& path, FileView* out) {
       at += size;
     }
     out->entries.push_back(bytes);
+    std::vector<std::vector<uint8_t>> descriptions;
+    std::vector<uint32_t> groups;
+    if (SampleGroupsRecord* g = sample_groups(track)) {
+      for (const OwnedBlock& b : g->descriptions) descriptions.emplace_back(b.bytes, b.bytes + b.length);
+      for (const SampleGrouping& s : g->groupings) {
+        groups.push_back(s.grouping_type);
+        for (const GroupRun& run : s.runs) groups.insert(groups.end(), run.sample_count, run.group_index);
+      }
+    }
+    out->descriptions.push_back(descriptions);
+    out->groups.push_back(groups);
   }
   auto* ftyp = movie_record<FileTypeRecord>(file->root, BoxTypeId::Ftyp);
   if (ftyp != nullptr) {
@@ -162,6 +178,8 @@ TEST(CarriedCodecs, EveryStreamPacketAndSampleEntryIsKept) {
       if (std::search(e.begin(), e.end(), std::begin(kWave), std::end(kWave)) != e.end()) continue;
       EXPECT_EQ(out_view.entries[k], in_view.entries[k]);
     }
+    EXPECT_EQ(out_view.descriptions, in_view.descriptions);
+    EXPECT_EQ(out_view.groups, in_view.groups);
     ASSERT_FALSE(out_view.brands.empty());
     for (const std::string& b : out_view.brands) EXPECT_NE(b, "qt  ");
     if (!c.brand.empty()) {
@@ -230,6 +248,47 @@ TEST(CarriedCodecs, OutputsNamedMovAreQuickTimeMovies) {
   ASSERT_TRUE(view_of(m4a, &audio));
   ASSERT_FALSE(audio.brands.empty());
   EXPECT_EQ(audio.brands[0], "M4A ");
+}
+
+// Split by duration, each part keeps the group descriptions, and its share
+// of the groupings: every sample keeps its group across the parts.
+TEST(CarriedCodecs, SplitPartsKeepEachSamplesGroup) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  std::string error;
+  std::string in = make_media(dir, "long.mp4",
+                              "-f lavfi -i testsrc=size=64x48:rate=25:duration=6 -f lavfi -i "
+                              "sine=sample_rate=48000:duration=6 -c:v libx264 -g 25 -pix_fmt yuv420p -c:a aac",
+                              &error);
+  ASSERT_FALSE(in.empty()) << error;
+  std::string said;
+  ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " --split-duration 2 " + shell_quote(in) + " " +
+                            shell_quote(dir.path("part.mp4")) + " 2>&1",
+                        &said),
+            0)
+      << said;
+  FileView whole;
+  ASSERT_TRUE(view_of(in, &whole));
+  ASSERT_EQ(whole.groups.size(), 2u);
+  ASSERT_FALSE(whole.groups[1].empty());  // the AAC track's roll groups
+  std::vector<std::vector<uint32_t>> joined(2);
+  int parts = 0;
+  for (int i = 0; i < 10; ++i) {
+    std::string part = dir.path(i == 0 ? "part.mp4" : "part_" + std::to_string(i) + ".mp4");
+    FileView view;
+    if (!view_of(part, &view)) break;
+    ++parts;
+    ASSERT_EQ(view.groups.size(), 2u);
+    EXPECT_EQ(view.descriptions, whole.descriptions);
+    for (size_t k = 0; k < 2; ++k) {
+      if (view.groups[k].empty()) continue;
+      // The grouping type leads each part's list; the samples follow.
+      if (joined[k].empty()) joined[k].push_back(view.groups[k][0]);
+      joined[k].insert(joined[k].end(), view.groups[k].begin() + 1, view.groups[k].end());
+    }
+  }
+  EXPECT_GE(parts, 2);
+  EXPECT_EQ(joined[1], whole.groups[1]);
 }
 
 }  // namespace

@@ -1,0 +1,229 @@
+#include "sampletables/sample_groups.h"
+
+#include <cstdlib>
+
+#include "boxes/fields.h"
+
+namespace vantorel {
+
+namespace {
+
+StblRecord* stbl_of(TrackBoxes* track) {
+  return track != nullptr && track->mdia != nullptr && track->mdia->minf != nullptr ? track->mdia->minf->stbl
+                                                                                       : nullptr;
+}
+
+// The track's groups, made on first use.
+SampleGroupsRecord* groups_for(TrackBoxes* track) {
+  StblRecord* stbl = stbl_of(track);
+  if (stbl == nullptr) return nullptr;
+  if (stbl->groups == nullptr) stbl->groups = alloc_record<SampleGroupsRecord>();
+  return stbl->groups;
+}
+
+struct SbgpHead {
+  uint8_t version;
+  uint32_t flags;
+  uint32_t grouping_type;
+  uint32_t parameter;
+  uint32_t count;
+};
+constexpr Field kSbgpLayout[] = {
+    version_field(offsetof(SbgpHead, version)),
+    flags_field(offsetof(SbgpHead, flags)),
+    u32_field(offsetof(SbgpHead, grouping_type)),
+    u32_field(offsetof(SbgpHead, parameter)),  // version 1 only
+    u32_field(offsetof(SbgpHead, count)),
+};
+constexpr Field kSbgpV0Layout[] = {
+    version_field(offsetof(SbgpHead, version)),
+    flags_field(offsetof(SbgpHead, flags)),
+    u32_field(offsetof(SbgpHead, grouping_type)),
+    u32_field(offsetof(SbgpHead, count)),
+};
+constexpr Field kRunLayout[] = {u32_field(offsetof(GroupRun, sample_count)), u32_field(offsetof(GroupRun, group_index))};
+
+Layout sbgp_layout(uint8_t version) { return version == 1 ? Layout(kSbgpLayout) : Layout(kSbgpV0Layout); }
+
+// The group of sample `index` (0-based) in a grouping; 0 past its runs.
+uint32_t group_of(SampleGrouping* g, uint32_t index) {
+  if (index < g->cursor_first || g->cursor_run >= g->runs.count) {
+    g->cursor_run = 0;
+    g->cursor_first = 0;
+  }
+  while (g->cursor_run < g->runs.count) {
+    const GroupRun& run = g->runs[g->cursor_run];
+    if (index - g->cursor_first < run.sample_count) return run.group_index;
+    g->cursor_first += run.sample_count;
+    ++g->cursor_run;
+  }
+  return 0;
+}
+
+ErrorCode write_sbgp(BoxFile* file, void* context) {
+  const auto* g = static_cast<const SampleGrouping*>(context);
+  SbgpHead head{g->version, g->flags, g->grouping_type, g->parameter, g->runs.count};
+  VT_TRY(write_fields(file, sbgp_layout(g->version), &head));
+  for (const GroupRun& run : g->runs) VT_TRY(write_fields(file, kRunLayout, &run));
+  return ErrorCode::Ok;
+}
+
+uint64_t sbgp_payload(const SampleGrouping& g) {
+  SbgpHead head{g.version, 0, 0, 0, 0};
+  return size_fields(sbgp_layout(g.version), &head) + uint64_t{g.runs.count} * 8;
+}
+
+ErrorCode write_sdtp(BoxFile* file, void* context) {
+  const auto* groups = static_cast<const SampleGroupsRecord*>(context);
+  VT_TRY(write_u32be(file, 0));  // version and flags
+  if (groups->dependencies.count == 0) return ErrorCode::Ok;
+  return write_bytes(file, groups->dependencies.items, groups->dependencies.count);
+}
+
+uint64_t whole(const char* type, uint64_t payload) { return box_header_length(FourCC::of(type), payload) + payload; }
+
+}  // namespace
+
+SampleGroupsRecord* sample_groups(TrackBoxes* track) {
+  StblRecord* stbl = stbl_of(track);
+  return stbl != nullptr ? stbl->groups : nullptr;
+}
+
+void sample_groups_release(TrackBoxes* track) {
+  StblRecord* stbl = stbl_of(track);
+  if (stbl == nullptr || stbl->groups == nullptr) return;
+  SampleGroupsRecord* g = stbl->groups;
+  for (OwnedBlock& b : g->descriptions) block_release(&b);
+  g->descriptions.release();
+  for (SampleGrouping& s : g->groupings) s.runs.release();
+  g->groupings.release();
+  g->dependencies.release();
+  std::free(g);
+  stbl->groups = nullptr;
+}
+
+ErrorCode sgpd_read(BoxFile* file, const BoxHeader* header, void* context) {
+  if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  SampleGroupsRecord* groups = groups_for(static_cast<TrackBoxes*>(context));
+  if (groups == nullptr) return ErrorCode::OutOfMemory;
+  // Kept whole, header and all, from the box's start.
+  VT_TRY(file_seek(file, header->start));
+  OwnedBlock block{};
+  VT_TRY(block_read(file, &block, header->size, "'sgpd' larger than 16 MiB"));
+  ErrorCode e = groups->descriptions.append(block);
+  if (e != ErrorCode::Ok) block_release(&block);
+  return e;
+}
+
+ErrorCode sbgp_read(BoxFile* file, const BoxHeader* header, void* context) {
+  if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  SampleGroupsRecord* groups = groups_for(static_cast<TrackBoxes*>(context));
+  if (groups == nullptr) return ErrorCode::OutOfMemory;
+  if (!box_has(file, header, 1)) return short_box(file, "'sbgp' shorter than its fields");
+  uint64_t at = file_tell(file);
+  uint8_t version = read_u8(file);
+  VT_TRY(file_seek(file, at));
+  SbgpHead head{};
+  VT_TRY(read_fields(file, header, sbgp_layout(version), &head, "'sbgp' shorter than its fields"));
+  if (!box_holds(file, header, head.count, 8)) return malformed(file, "'sbgp' entry count larger than the box");
+  SampleGrouping g{};
+  g.version = head.version;
+  g.flags = head.flags;
+  g.grouping_type = head.grouping_type;
+  g.parameter = head.parameter;
+  ErrorCode e = g.runs.reserve(head.count);
+  for (uint32_t i = 0; e == ErrorCode::Ok && i < head.count; ++i) {
+    GroupRun run{};
+    e = read_fields(file, header, kRunLayout, &run, "'sbgp' entry count larger than the box");
+    if (e == ErrorCode::Ok) e = g.runs.append(run);
+  }
+  if (e == ErrorCode::Ok) e = groups->groupings.append(g);
+  if (e != ErrorCode::Ok) g.runs.release();
+  return e;
+}
+
+ErrorCode sdtp_read(BoxFile* file, const BoxHeader* header, void* context) {
+  if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  SampleGroupsRecord* groups = groups_for(static_cast<TrackBoxes*>(context));
+  if (groups == nullptr) return ErrorCode::OutOfMemory;
+  if (groups->has_dependencies) return ErrorCode::Ok;  // the first box wins
+  if (!box_has(file, header, 4)) return short_box(file, "'sdtp' shorter than its fields");
+  VT_TRY(file_skip(file, 4));
+  uint64_t count = box_bytes_left(file, header);
+  if (count > kMaxOwnedBlock) return malformed(file, "'sdtp' larger than 16 MiB");
+  VT_TRY(groups->dependencies.reserve(static_cast<uint32_t>(count)));
+  groups->dependencies.count = static_cast<uint32_t>(count);
+  if (count > 0) VT_TRY(read_bytes(file, groups->dependencies.items, static_cast<uint32_t>(count)));
+  groups->has_dependencies = 1;
+  return ErrorCode::Ok;
+}
+
+ErrorCode sample_groups_write(BoxFile* file, TrackBoxes* track) {
+  SampleGroupsRecord* groups = sample_groups(track);
+  if (groups == nullptr) return ErrorCode::Ok;
+  for (const OwnedBlock& b : groups->descriptions) VT_TRY(block_write(file, &b));
+  for (SampleGrouping& g : groups->groupings)
+    VT_TRY(write_box(file, FourCC::of("sbgp"), nullptr, sbgp_payload(g), write_sbgp, &g));
+  if (groups->has_dependencies)
+    VT_TRY(write_box(file, FourCC::of("sdtp"), nullptr, 4 + uint64_t{groups->dependencies.count}, write_sdtp, groups));
+  return ErrorCode::Ok;
+}
+
+uint64_t sample_groups_size(TrackBoxes* track) {
+  SampleGroupsRecord* groups = sample_groups(track);
+  if (groups == nullptr) return 0;
+  uint64_t total = 0;
+  for (const OwnedBlock& b : groups->descriptions) total += b.length;
+  for (const SampleGrouping& g : groups->groupings) total += whole("sbgp", sbgp_payload(g));
+  if (groups->has_dependencies) total += whole("sdtp", 4 + uint64_t{groups->dependencies.count});
+  return total;
+}
+
+ErrorCode sample_groups_start(TrackBoxes* to, TrackBoxes* from) {
+  SampleGroupsRecord* source = sample_groups(from);
+  if (source == nullptr) return ErrorCode::Ok;
+  SampleGroupsRecord* target = groups_for(to);
+  if (target == nullptr) return ErrorCode::OutOfMemory;
+  for (const OwnedBlock& b : source->descriptions) {
+    OwnedBlock copy{};
+    VT_TRY(block_assign(&copy, b.bytes, b.length));
+    ErrorCode e = target->descriptions.append(copy);
+    if (e != ErrorCode::Ok) {
+      block_release(&copy);
+      return e;
+    }
+  }
+  for (const SampleGrouping& g : source->groupings) {
+    SampleGrouping empty{};
+    empty.version = g.version;
+    empty.flags = g.flags;
+    empty.grouping_type = g.grouping_type;
+    empty.parameter = g.parameter;
+    VT_TRY(target->groupings.append(empty));
+  }
+  target->has_dependencies = source->has_dependencies;
+  return ErrorCode::Ok;
+}
+
+ErrorCode sample_groups_follow(TrackBoxes* to, TrackBoxes* from, uint32_t index) {
+  SampleGroupsRecord* source = sample_groups(from);
+  SampleGroupsRecord* target = sample_groups(to);
+  if (source == nullptr || target == nullptr) return ErrorCode::Ok;
+  for (uint32_t i = 0; i < source->groupings.count && i < target->groupings.count; ++i) {
+    uint32_t group = group_of(&source->groupings[i], index);
+    GrowArray<GroupRun>& runs = target->groupings[i].runs;
+    if (runs.count > 0 && runs.back().group_index == group) {
+      ++runs.back().sample_count;
+    } else {
+      VT_TRY(runs.append_doubling(GroupRun{1, group}));
+    }
+  }
+  if (target->has_dependencies) {
+    // A sample past the input's table depends on nothing known.
+    uint8_t flags = index < source->dependencies.count ? source->dependencies[index] : 0;
+    VT_TRY(target->dependencies.append_doubling(flags));
+  }
+  return ErrorCode::Ok;
+}
+
+}  // namespace vantorel

@@ -1,0 +1,59 @@
+#pragma once
+// Sample groups ('sgpd' descriptions and 'sbgp' sample-to-group runs) and
+// sample dependencies ('sdtp'): read from a track, and rebuilt for a written
+// track one sample at a time, so each sample keeps its group and its
+// dependency flags whatever part of the track an output holds. The group
+// descriptions travel as the bytes read.
+#include <cstdint>
+
+#include "boxes/box_tree.h"
+#include "boxes/owned_block.h"
+#include "io/grow_array.h"
+
+namespace vantorel {
+
+struct GroupRun {
+  uint32_t sample_count;
+  uint32_t group_index;  // 1-based into the descriptions of its type; 0: no group
+};
+
+struct SampleGrouping {
+  uint8_t version;
+  uint32_t flags;
+  uint32_t grouping_type;
+  uint32_t parameter;  // version 1
+  GrowArray<GroupRun> runs;
+  // Where the last look-up ended, so samples asked for in order cost one step.
+  uint32_t cursor_run;
+  uint32_t cursor_first;  // 0-based sample at the start of cursor_run
+};
+
+struct SampleGroupsRecord {
+  GrowArray<OwnedBlock> descriptions;  // whole 'sgpd' boxes, header included
+  GrowArray<SampleGrouping> groupings;
+  GrowArray<uint8_t> dependencies;     // 'sdtp': one byte a sample
+  uint32_t has_dependencies;
+};
+
+// Row operations of the 'stbl' list; the context is the track. Malformed
+// for counts the boxes cannot hold.
+ErrorCode sgpd_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode sbgp_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode sdtp_read(BoxFile* file, const BoxHeader* header, void* context);
+
+// The track's groups, or null.
+SampleGroupsRecord* sample_groups(TrackBoxes* track);
+void sample_groups_release(TrackBoxes* track);
+// The boxes after the sample tables: every 'sgpd' as read, an 'sbgp' per
+// grouping, and 'sdtp' (bytes with headers).
+ErrorCode sample_groups_write(BoxFile* file, TrackBoxes* track);
+uint64_t sample_groups_size(TrackBoxes* track);
+
+// Gives the written track `to` the group descriptions and groupings (with no
+// samples yet) of `from`, and dependencies when `from` has them.
+ErrorCode sample_groups_start(TrackBoxes* to, TrackBoxes* from);
+// Records that the sample just written to `to` is sample `index` (0-based)
+// of `from`: its group in each grouping and its dependency byte.
+ErrorCode sample_groups_follow(TrackBoxes* to, TrackBoxes* from, uint32_t index);
+
+}  // namespace vantorel

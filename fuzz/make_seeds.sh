@@ -22,6 +22,16 @@ $f $v -c:v h263 -s 128x96 -q:v 31 -g 3 "$tmp/h263.3gp"
 $f $a -c:a ac3 -b:a 32k -ac 1 -ar 32000 "$tmp/ac3.mp4"
 $f $v $a -c:v mpeg4 -q:v 31 -g 2 -c:a libmp3lame -b:a 8k -ac 1 -ar 8000 "$tmp/mpeg4_mp3.avi"
 $f $v $a -c:v wmv2 -c:a wmav2 -b:a 24k -ac 1 "$tmp/wmv.asf"
+# Codecs carried with their sample entries whole, text, time code, sample groups.
+$f $v $a -c:v libx265 -x265-params log-level=none -tag:v hvc1 -pix_fmt yuv420p -c:a aac -b:a 8k -ac 1 "$tmp/hevc_aac.mov"
+$f $v $a -c:v libaom-av1 -cpu-used 8 -c:a libopus -b:a 8k -ac 1 -ar 48000 "$tmp/av1_opus.mp4"
+$f $v $a -c:v libvpx-vp9 -deadline realtime -c:a flac -ac 1 -strict -2 "$tmp/vp9_flac.mp4"
+$f $a -c:a alac -ac 1 "$tmp/alac.m4a"
+$f $v $a -c:v prores_ks -profile:v 0 -c:a pcm_s24le -ac 1 "$tmp/prores_pcm24.mov"
+printf '1\n00:00:00,000 --> 00:00:00,200\nHi\n\n' > "$tmp/subs.srt"
+$f $v -i "$tmp/subs.srt" -map 0 -map 1 -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:s mov_text \
+  -timecode 01:00:00:00 "$tmp/text_timecode.mp4"
+rm "$tmp/subs.srt"
 
 VANTOREL_SEED_DIR="$tmp" "$tests" --gtest_filter='FuzzSeeds.*' >/dev/null
 

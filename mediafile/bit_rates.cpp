@@ -61,6 +61,7 @@ void update_bit_rates(MediaFile* file) {
       visual->btrt->maxBitrate = max;
       visual->btrt->avgBitrate = avg;
     }
+    whole_entries_set_bit_rates(track, buffer, max, avg);
     if (prof != nullptr) fill_profile(prof, track, avg, max);
   }
 }

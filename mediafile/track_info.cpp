@@ -271,24 +271,8 @@ ErrorCode track_entry_boxes(MediaFile* file, uint32_t track_id, FourCC* out, uin
   if (length < 16) return ErrorCode::Ok;
   uint32_t end = load_u32be(e);
   if (end < 16 || end > length) return ErrorCode::Ok;
-  // Where the child boxes start, counted from the entry's start: after the
-  // fixed fields of its layout.
-  uint32_t at = 0;
-  switch (stsd->layout) {
-    case kLayoutVisual: at = 86; break;
-    case kLayoutSound: {
-      if (end < 36) return ErrorCode::Ok;
-      uint16_t version = load_u16be(e + 16);
-      if (version == 1) at = 52;
-      else if (version == 2 && end >= 40) at = load_u32be(e + 36);  // the structure's own size
-      else at = 36;
-      break;
-    }
-    case kLayoutGeneric:
-      if (first_entry_format(file, track) == "mp4s") at = 16;
-      break;
-    default: break;
-  }
+  uint32_t layout = stsd->layout != kLayoutNone ? stsd->layout : entry_layout_of_kind(handler_kind_of(track));
+  uint32_t at = whole_entry_children_at(e, end, layout);
   if (at == 0) return ErrorCode::Ok;
   while (at + 8 <= end) {
     uint32_t size = load_u32be(e + at);

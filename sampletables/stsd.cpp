@@ -494,4 +494,52 @@ ErrorCode stsd_set_whole_entries(BoxFile* file, TrackBoxes* track, const uint8_t
   return ErrorCode::Ok;
 }
 
+uint32_t whole_entry_children_at(const uint8_t* entry, uint32_t size, uint32_t layout) {
+  constexpr uint32_t kVisualChildren = 86;
+  constexpr uint32_t kSoundChildren = 36;
+  constexpr uint32_t kSoundV1Children = 52;
+  constexpr uint32_t kGenericChildren = 16;
+  if (entry == nullptr || size < 16) return 0;
+  switch (layout) {
+    case kLayoutVisual: return size >= kVisualChildren ? kVisualChildren : 0;
+    case kLayoutSound: {
+      if (size < kSoundChildren) return 0;
+      uint16_t version = load_u16be(entry + 16);
+      if (version == 1) return size >= kSoundV1Children ? kSoundV1Children : 0;
+      if (version == 2) {
+        uint32_t structure = size >= 40 ? load_u32be(entry + 36) : 0;  // counted from the entry's start
+        return structure >= kSoundV2MinStructure && structure <= size ? structure : 0;
+      }
+      return kSoundChildren;
+    }
+    case kLayoutGeneric: return FourCC::from_u32(load_u32be(entry + 4)) == "mp4s" ? kGenericChildren : 0;
+    default: return 0;
+  }
+}
+
+void whole_entries_set_bit_rates(TrackBoxes* track, uint32_t buffer_size, uint32_t max_bitrate, uint32_t avg_bitrate) {
+  SampleDescriptionTable* t = table_of(track);
+  if (t == nullptr || !t->write_whole) return;
+  uint32_t layout = entry_layout_of_kind(handler_kind_of(track));
+  uint8_t* bytes = t->whole_entries.bytes;
+  uint32_t length = t->whole_entries.length;
+  for (uint32_t at = 0, i = 0; i < t->whole_entry_count && length - at >= 8; ++i) {
+    uint32_t size = load_u32be(bytes + at);
+    if (size < 8 || size > length - at) return;
+    uint32_t child = whole_entry_children_at(bytes + at, size, layout);
+    while (child != 0 && size - child >= 8) {
+      uint32_t box = load_u32be(bytes + at + child);
+      if (box < 8 || box > size - child) break;
+      if (box == 20 && FourCC::from_u32(load_u32be(bytes + at + child + 4)) == "btrt") {
+        uint8_t* f = bytes + at + child + 8;
+        store_u32be(f, buffer_size);
+        store_u32be(f + 4, max_bitrate);
+        store_u32be(f + 8, avg_bitrate);
+      }
+      child += box;
+    }
+    at += size;
+  }
+}
+
 }  // namespace vantorel

@@ -168,6 +168,13 @@ ErrorCode stsd_entries_equal(TrackBoxes* track, bool* equal);
 // not fill the bytes exactly.
 ErrorCode stsd_set_whole_entries(BoxFile* file, TrackBoxes* track, const uint8_t* bytes, uint32_t size, uint32_t count);
 
+// Where the child boxes of a whole entry (`size` bytes from its box header)
+// start, after the fixed fields of its layout; 0 when its fields are not
+// known (text and time code entries, whose fields run to the end).
+uint32_t whole_entry_children_at(const uint8_t* entry, uint32_t size, uint32_t layout);
+// Writes the bit rates into the 'btrt' of every entry kept whole.
+void whole_entries_set_bit_rates(TrackBoxes* track, uint32_t buffer_size, uint32_t max_bitrate, uint32_t avg_bitrate);
+
 // The entry's 'esds', whatever its layout.
 EsDescriptorRecord* entry_esds(BoxFile* file, TrackBoxes* track, uint32_t index);
 

@@ -58,6 +58,12 @@ bool view_of(const std::string& path, FileView* out) {
       bytes[at + 15] = 1;
       at += size;
     }
+    // The output's 'btrt' holds the bit rates measured as it was written.
+    const uint8_t btrt[] = {0, 0, 0, 20, 'b', 't', 'r', 't'};
+    for (auto it = bytes.begin(); (it = std::search(it, bytes.end(), std::begin(btrt), std::end(btrt))) != bytes.end();) {
+      it += 8;
+      for (int i = 0; i < 12 && it != bytes.end(); ++i) *it++ = 0;
+    }
     out->entries.push_back(bytes);
     std::vector<std::vector<uint8_t>> descriptions;
     std::vector<uint32_t> groups;

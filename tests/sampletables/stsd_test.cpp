@@ -6,6 +6,8 @@
 #include "boxes/hdlr.h"
 #include "sampletables/sound_format.h"
 #include "sampletables/stsd.h"
+#include "boxes/tree_helpers.h"
+#include "mediafile/box_registry.h"
 #include "stsd_support.h"
 
 namespace vantorel {
@@ -589,6 +591,51 @@ TEST(Stsd, DamagedDescriptionsNeverCrash) {
     }
   }
   EXPECT_GT(failures, 0u);  // the sweep did reach the error paths
+}
+
+// Entries kept whole: read as they are, given to a track with their data
+// reference index set to 1, their 'btrt' refilled, and refused when their
+// boxes do not fill the bytes.
+TEST(Stsd, WholeEntriesTravelAsReadWithTheirBitRatesRefilled) {
+  Bytes hvcc = box("hvcC", zeros(23));
+  Bytes entry = box("hvc1", cat({visual_fixed(64, 48), hvcc, box("btrt", cat({u32(1), u32(2), u32(3)})),
+                                 box("pasp", cat({u32(4), u32(3)}))}));
+  entry[15] = 7;  // data reference index 7
+  MemoryFile in(track_file("vide", stsd_payload(1, entry)));
+  TrackBoxes* t = nullptr;
+  load(in, &t);
+  ASSERT_EQ(table(t)->whole_entry_count, 1u);
+  ASSERT_EQ(Bytes(table(t)->whole_entries.bytes, table(t)->whole_entries.bytes + table(t)->whole_entries.length),
+            entry);
+
+  MemoryFile out({}, kOpenCreate);
+  ASSERT_EQ(create_root(out.get()), ErrorCode::Ok);
+  ASSERT_EQ(add_movie_box(out.get(), BoxTypeId::Moov), ErrorCode::Ok);
+  TrackBoxes* track = add_track(out.get(), 1);
+  ASSERT_NE(track, nullptr);
+  for (BoxTypeId id : {BoxTypeId::Mdia, BoxTypeId::Hdlr, BoxTypeId::Minf, BoxTypeId::Stbl, BoxTypeId::Stsd})
+    ASSERT_EQ(add_track_box(out.get(), track, id), ErrorCode::Ok);
+  track_record<HdlrRecord>(track, BoxTypeId::Hdlr)->kind = kHandlerVideo;
+  const uint8_t* bytes = table(t)->whole_entries.bytes;
+  uint32_t size = table(t)->whole_entries.length;
+  struct Bad {
+    const char* name;
+    uint32_t size;
+    uint32_t count;
+  };
+  for (const Bad& b : {Bad{"one entry more than the bytes hold", size, 2}, Bad{"bytes after the entries", size, 0},
+                       Bad{"an entry cut short", size - 1, 1}}) {
+    SCOPED_TRACE(b.name);
+    EXPECT_EQ(stsd_set_whole_entries(out.get(), track, bytes, b.size, b.count), ErrorCode::Malformed);
+  }
+  ASSERT_EQ(stsd_set_whole_entries(out.get(), track, bytes, size, 1), ErrorCode::Ok);
+  whole_entries_set_bit_rates(track, 100, 200, 300);
+  Bytes expected = box("hvc1", cat({visual_fixed(64, 48), hvcc, box("btrt", cat({u32(100), u32(200), u32(300)})),
+                                    box("pasp", cat({u32(4), u32(3)}))}));
+  ErrorCode e;
+  Bytes written = write_row(kStblList.first[0], track, &e);
+  ASSERT_EQ(e, ErrorCode::Ok);
+  EXPECT_EQ(written, box("stsd", stsd_payload(1, expected)));
 }
 
 }  // namespace

@@ -258,6 +258,10 @@ struct TrackSpec {
       const Dec3Record* config;
     } eac3;
     struct {
+      FourCC format;  // 'twos' (also when zero), 'sowt' or 'raw '
+      uint32_t sample_bits;  // 0: 16
+    } pcm;
+    struct {
       uint32_t handler_kind;  // HandlerKind of the track
       const uint8_t* entries;  // the sample entry boxes, as an 'stsd' holds them after its count
       uint32_t entries_size;

@@ -3,6 +3,7 @@
 #include "boxes/prof.h"
 #include "boxes/tkhd.h"
 #include "mediafile/track_builders.h"
+#include "sampletables/formats.h"
 #include "sampletables/stsd.h"
 
 namespace vantorel {
@@ -107,7 +108,13 @@ ErrorCode build_mpeg1_audio(MediaFile* file, const TrackSpec* track_spec, TrackB
 
 ErrorCode build_pcm(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {
   SoundSampleEntry* entry = nullptr;
-  return sound_entry_for(file, track_spec, track, "twos", true, &entry);
+  FourCC format = track_spec->codec.pcm.format;
+  if (format.is_zero()) format = FourCC::of("twos");
+  if (!pcm_counts_frames(format)) return ErrorCode::BadArgument;
+  VT_TRY(sound_entry_for(file, track_spec, track, "twos", true, &entry));
+  entry->format = format;
+  if (track_spec->codec.pcm.sample_bits != 0) entry->sample_size = static_cast<uint16_t>(track_spec->codec.pcm.sample_bits);
+  return ErrorCode::Ok;
 }
 
 ErrorCode build_eac3(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {

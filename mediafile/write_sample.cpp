@@ -5,6 +5,7 @@
 #include "boxes/mvhd.h"
 #include "mediafile/internal.h"
 #include "sampletables/ctts.h"
+#include "sampletables/formats.h"
 #include "sampletables/stco.h"
 #include "sampletables/stsc.h"
 #include "sampletables/stsd.h"
@@ -30,12 +31,12 @@ ErrorCode open_media_data(MediaFile* file) {
   return ErrorCode::Ok;
 }
 
-// 'twos' tables count one sample of size 1 per PCM frame. A track read
+// PCM tables ('twos', 'sowt', 'raw ') count one sample of size 1 per frame. A track read
 // for updating had such tables regrouped into one sample per block; its
 // new blocks are then counted the same way, as whole samples.
 bool counts_pcm_frames(MediaFile* file, TrackBoxes* track) {
   SoundSampleEntry* entry = sound_entry(file, track, 0);
-  if (entry == nullptr || entry->format != "twos") return false;
+  if (entry == nullptr || !pcm_counts_frames(entry->format)) return false;
   auto* sizes = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
   return sizes->sample_count == 0 || (!stsz_is_listed(sizes) && sizes->sample_size == 1);
 }

@@ -240,8 +240,10 @@ ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInf
   } else if (f == "mp4a" && info->object_type == kObjectTypeMpeg1Layer3) {
     track_spec->kind = kKindMpeg1Audio;
     video_params = false;
-  } else if (f == "twos") {
+  } else if (pcm_counts_frames(f)) {
     track_spec->kind = kKindPcm;
+    track_spec->codec.pcm.format = f;
+    track_spec->codec.pcm.sample_bits = info->sample_bits;
     video_params = false;
   } else if (f == "avc1") {
     const AvcConfigRecord* avc = visual->avcC;

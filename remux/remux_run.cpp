@@ -6,6 +6,7 @@
 #include "boxes/elst.h"
 #include "boxes/hdlr.h"
 #include "remux/remux_job.h"
+#include "sampletables/formats.h"
 #include "sampletables/stco.h"
 #include "sampletables/stsd.h"
 #include "sampletables/stsc.h"
@@ -34,7 +35,7 @@ uint32_t deliverable_samples(MediaFile* file, TrackBoxes* track, uint64_t file_l
   if (stts == nullptr || sizes == nullptr || stsc == nullptr || offsets == nullptr) return 0;
   if (stsc->entries.count == 0) return 0;
   SoundSampleEntry* sound = sound_entry(file, track, 0);
-  bool pcm_frames = sound != nullptr && sound->format == "twos";
+  bool pcm_frames = sound != nullptr && pcm_counts_frames(sound->format);
   uint64_t timed = 0;
   for (const TimeToSampleEntry& e : stts->entries) timed += e.sample_count;
   uint64_t count = sizes->sample_count < timed ? sizes->sample_count : timed;

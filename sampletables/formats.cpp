@@ -32,6 +32,8 @@ constexpr FormatRow kFormats[] = {
     {"ac-3", kHandlerSound, false, "AC-3", nullptr, false},
     {"ec-3", kHandlerSound, false, "E-AC-3", nullptr, false},
     {"twos", kHandlerSound, false, "PCM", nullptr, false},
+    {"sowt", kHandlerSound, false, "PCM", nullptr, false},
+    {"raw ", kHandlerSound, false, "PCM", nullptr, false},
     // Carried whole.
     {"hvc1", kHandlerVideo, true, "HEVC", nullptr, false},
     {"hev1", kHandlerVideo, true, "HEVC", nullptr, false},
@@ -112,6 +114,8 @@ const char* format_codec_name(FourCC format, uint32_t object_type) {
   const FormatRow* row = row_of(format);
   return row != nullptr ? row->name : nullptr;
 }
+
+bool pcm_counts_frames(FourCC format) { return format == "twos" || format == "sowt" || format == "raw "; }
 
 FourCC format_brand(FourCC format) {
   const FormatRow* row = row_of(format);

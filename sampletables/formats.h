@@ -30,6 +30,10 @@ bool format_quicktime_only(FourCC format);
 // format is not known.
 const char* format_codec_name(FourCC format, uint32_t object_type);
 
+// The PCM forms whose written tables count one sample of size 1 per frame
+// (big-endian, little-endian and 8-bit unsigned).
+bool pcm_counts_frames(FourCC format);
+
 // The compatible brand an 'ftyp' lists for a file that holds the format;
 // zero when it needs none.
 FourCC format_brand(FourCC format);

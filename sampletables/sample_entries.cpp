@@ -338,6 +338,7 @@ ErrorCode sound_format_of(TrackBoxes* track, SoundFormatInfo* out) {
   out->format = s->format;
   out->version = s->version;
   out->channel_count = s->channel_count;
+  out->sample_size = s->sample_size;
   out->samples_per_packet = s->samples_per_packet;
   out->bytes_per_frame = s->bytes_per_frame;
   return ErrorCode::Ok;

@@ -14,6 +14,7 @@ struct SoundFormatInfo {
   FourCC format;
   uint16_t version;             // 0, 1 or 2
   uint16_t channel_count;
+  uint16_t sample_size;         // bits per channel sample
   uint32_t samples_per_packet;  // version 1 fields
   uint32_t bytes_per_frame;
 };

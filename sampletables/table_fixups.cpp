@@ -36,7 +36,12 @@ bool pcm_layout(const SoundFormatInfo* format, PcmLayout* out) {
   };
   for (const Row& r : kRows) {
     if (format->format == r.code) {
-      out->bytes_per_packet = r.bytes_per_channel * format->channel_count;
+      uint32_t bytes = r.bytes_per_channel;
+      // Big- and little-endian PCM say their sample size: 8-bit 'twos' is one byte a channel.
+      bool sized = format->format == "twos" || format->format == "sowt";
+      uint32_t s = format->sample_size;
+      if (sized && (s == 8 || s == 16 || s == 24 || s == 32)) bytes = s / 8;
+      out->bytes_per_packet = bytes * format->channel_count;
       out->frames_per_packet = r.frames;
       return true;
     }

@@ -70,6 +70,9 @@ TEST(RemuxFiles, OutputsCarryEveryKeptPacket) {
        {0, 1}},
       {"Motion JPEG and big-endian PCM", "mjpeg.mov", video + audio + "-c:v mjpeg -pix_fmt yuvj420p -c:a pcm_s16be",
        {0, 1}},
+      {"little-endian PCM", "sowt.mov", audio + "-c:a pcm_s16le", {0}},
+      {"8-bit PCM", "raw.mov", audio + "-c:a pcm_u8", {0}},
+      {"8-bit big-endian PCM", "twos8.mov", audio + "-c:a pcm_s8", {0}},
       {"AC-3", "ac3.mp4", video + audio + "-c:v libx264 -pix_fmt yuv420p -c:a ac3", {0, 1}},
       {"E-AC-3", "eac3.mp4", video + audio + "-c:v libx264 -pix_fmt yuv420p -c:a eac3", {0, 1}},
       {"audio only", "audio.m4a", audio + "-c:a aac", {0}},
@@ -108,7 +111,16 @@ TEST(RemuxFiles, OutputsCarryEveryKeptPacket) {
       SCOPED_TRACE("stream " + std::to_string(s.index) + " " + s.codec_name);
       EXPECT_EQ(out_streams[k].codec_name, s.codec_name);
       CompareOptions options;
-      options.pcm = s.codec_tag == "twos";
+      options.pcm = s.codec_tag == "twos" || s.codec_tag == "sowt" || s.codec_tag == "raw ";
+      // The same samples decoded.
+      std::string in_md5, out_md5;
+      run_command("ffmpeg -nostdin -v error -i " + shell_quote(in) + " -map 0:" + std::to_string(s.index) + " -f md5 -",
+                  &in_md5);
+      run_command("ffmpeg -nostdin -v error -i " + shell_quote(out) + " -map 0:" + std::to_string(k) + " -f md5 -",
+                  &out_md5);
+      if (s.codec_type == "audio") {
+        EXPECT_EQ(out_md5, in_md5);
+      }
       EXPECT_TRUE(probe_packets_equal(packets_of(in_packets, s.index), packets_of(out_packets, static_cast<int>(k)),
                                       options));
     }

@@ -52,6 +52,20 @@ bool entry_holds_configuration(MediaFile* in, TrackBoxes* track, uint32_t i, Fou
   return false;
 }
 
+// Whether the track's entries can go out as read at all: kept whole, with
+// no profile parts to add, and (for an MP4) no QuickTime sound forms.
+bool entries_can_go_whole(MediaFile* in, TrackBoxes* track, uint32_t movie_flags, bool quicktime) {
+  auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
+  if (stsd == nullptr || stsd->whole_entry_count == 0 || stsd->whole_entries.length == 0) return false;
+  constexpr uint32_t kEntryParts = kFlagPsp | kFlagAvcUuidExtension | kFlagStripVisualUserData | kFlagLowerSimpleLevel |
+                                   kFlagStreamingExtension;
+  if ((movie_flags & kEntryParts) != 0) return false;
+  if (!quicktime)
+    for (uint32_t i = 0; i < stsd->entry_count; ++i)
+      if (SoundSampleEntry* s = sound_entry(in, track, i); s != nullptr && s->version != 0) return false;
+  return true;
+}
+
 bool entries_go_whole(MediaFile* in, TrackBoxes* track, FourCC f, uint32_t movie_flags, bool quicktime) {
   auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
   if (stsd == nullptr || stsd->whole_entry_count == 0 || stsd->entry_count != stsd->whole_entry_count ||
@@ -146,15 +160,14 @@ ErrorCode classify_track(RemuxJob* job, const TrackInfo* info, TrackSurvey* row,
     *drop_reason = kDropTables;
     return ErrorCode::Ok;
   }
-  if (f == "mp4a" && info->object_type != kObjectTypeMpeg4Audio && info->object_type != kObjectTypeMpeg1Layer3) {
-    *drop_reason = kDropObjectType;
-    return ErrorCode::Ok;
-  }
+  MovieInfo movie{};
+  VT_TRY(movie_info(in, &movie));
+  bool quicktime = job->output_form == kOutputQuickTime;
+  bool whole = format_carried_whole(f) || entries_go_whole(in, track, f, movie.flags, quicktime);
   if (format_carried_whole(f)) {
     // Carried as read: the entries must have been kept, under a handler of
     // the format's kind.
-    auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
-    if (stsd == nullptr || stsd->whole_entry_count == 0 || stsd->whole_entries.length == 0) {
+    if (!entries_can_go_whole(in, track, movie.flags, quicktime)) {
       *drop_reason = kDropConfiguration;
       return ErrorCode::Ok;
     }
@@ -163,30 +176,33 @@ ErrorCode classify_track(RemuxJob* job, const TrackInfo* info, TrackSurvey* row,
       return ErrorCode::Ok;
     }
   }
+  // What the rebuilt entries cannot describe (an object type without a
+  // builder, a missing configuration, descriptions that differ) is carried
+  // as read when the output can hold the entries so; only then is it left out.
   VisualSampleEntry* visual = visual_entry(in, track, 0);
   SoundSampleEntry* sound = sound_entry(in, track, 0);
-  if ((f == "avc1" && (visual == nullptr || visual->avcC == nullptr)) ||
-      (f == "vc-1" && (visual == nullptr || visual->dvc1 == nullptr)) ||
-      (f == "ec-3" && (sound == nullptr || sound->dec3 == nullptr))) {
-    *drop_reason = kDropConfiguration;
-    return ErrorCode::Ok;
+  uint32_t rebuild_fails = 0;
+  if (f == "mp4a" && info->object_type != kObjectTypeMpeg4Audio && info->object_type != kObjectTypeMpeg1Layer3) {
+    rebuild_fails = kDropObjectType;
+  } else if ((f == "avc1" && (visual == nullptr || visual->avcC == nullptr)) ||
+             (f == "vc-1" && (visual == nullptr || visual->dvc1 == nullptr)) ||
+             (f == "ec-3" && (sound == nullptr || sound->dec3 == nullptr)) ||
+             (f == "vc-1" && visual->dvc1->profile == kVc1Advanced && info->decoder_info_size == 0)) {
+    rebuild_fails = kDropConfiguration;
+  } else if (!whole) {
+    bool same = true;
+    VT_TRY(stsd_entries_equal(track, &same));
+    if (!same) rebuild_fails = kDropDescriptions;
   }
-  if (f == "vc-1" && visual->dvc1->profile == kVc1Advanced && info->decoder_info_size == 0) {
-    *drop_reason = kDropConfiguration;
-    return ErrorCode::Ok;
+  if (!whole && rebuild_fails != 0) {
+    if (!entries_can_go_whole(in, track, movie.flags, quicktime)) {
+      *drop_reason = rebuild_fails;
+      return ErrorCode::Ok;
+    }
+    whole = true;
   }
-  // Entries carried whole keep every description, each sample its own;
-  // rebuilt ones must all be alike.
-  MovieInfo movie{};
-  VT_TRY(movie_info(in, &movie));
-  bool whole = format_carried_whole(f) || entries_go_whole(in, track, f, movie.flags, job->output_form == kOutputQuickTime);
-  bool same = true;
-  if (!whole) VT_TRY(stsd_entries_equal(track, &same));
-  if (!same) {
-    *drop_reason = kDropDescriptions;
-    return ErrorCode::Ok;
-  }
-  if (f == "sac3" || f == "ac-3") {
+  row->carried_whole = whole ? 1 : 0;
+  if (!whole && (f == "sac3" || f == "ac-3")) {
     if (f == "ac-3" && sound != nullptr && sound->dac3 != nullptr) {
       row->ac3_packed = dac3_packed(sound->dac3);
     } else {
@@ -218,7 +234,7 @@ ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInf
   bool video_params = true;
   MovieInfo movie{};
   VT_TRY(movie_info(in, &movie));
-  if (format_carried_whole(f) || entries_go_whole(in, track, f, movie.flags, job->output_form == kOutputQuickTime)) {
+  if (row->carried_whole) {
     auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
     track_spec->kind = kKindWhole;
     track_spec->codec.whole.handler_kind = info->kind;

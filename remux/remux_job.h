@@ -30,6 +30,7 @@ struct TrackSurvey {
   // Derived once, in the survey, so both passes build the same tracks.
   uint32_t ac3_packed;  // 'dac3' fields of an AC-3 track (from its first frame when needed)
   uint32_t derived_config;  // a missing configuration record was derived
+  uint32_t carried_whole;   // the track's sample entries go out as read
   uint64_t start_delay;     // leading empty edit (and later first fragment), movie units
   // Media time at which the track's presentation starts (its first edit plus
   // what normalising its composition offsets added), media units; and the

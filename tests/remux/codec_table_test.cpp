@@ -125,6 +125,8 @@ TEST(CodecTable, EntriesWithTheirConfigurationGoOutWhole) {
   }
 }
 
+// What the rebuilt entries cannot describe is carried as read; only what
+// the output cannot hold is left out.
 TEST(CodecTable, TracksThatSwitchDescriptionsAndMissingConfigurations) {
   struct Case {
     const char* name;
@@ -135,11 +137,12 @@ TEST(CodecTable, TracksThatSwitchDescriptionsAndMissingConfigurations) {
   Bytes wider = visual_entry_box("mp4v", box("btrt", zeros(12)));
   const Case cases[] = {
       {"two equal descriptions", {plain, plain}, 0},
-      {"two different descriptions", {plain, wider}, kDropDescriptions},
-      {"AVC without 'avcC'", {visual_entry_box("avc1", {})}, kDropConfiguration},
-      {"VC-1 without 'dvc1'", {visual_entry_box("vc-1", {})}, kDropConfiguration},
+      {"two different descriptions, carried as read", {plain, wider}, 0},
+      {"AVC without 'avcC', carried as read", {visual_entry_box("avc1", {})}, 0},
+      {"VC-1 without 'dvc1', carried as read", {visual_entry_box("vc-1", {})}, 0},
       {"a format the remux does not carry", {visual_entry_box("qqqq", {})}, kDropCodec},
       {"HEVC, carried with its entry whole", {visual_entry_box("hvc1", box("hvcC", zeros(23)))}, 0},
+      {"ProRes into an MP4", {visual_entry_box("apcn", {})}, kDropNeedsQuickTime},
       {"H.263 without 'd263' (derived)", {visual_entry_box("s263", {})}, 0},
   };
   for (const Case& c : cases) {

@@ -25,7 +25,7 @@ enum class BoxTypeId : uint32_t {
   Elst = 512, Mdhd = 513, Hdlr = 514, Minf = 515,
   Vmhd = 1024, Smhd = 1025, Hmhd = 1026, Nmhd = 1027, Dinf = 1035, Stbl = 1036,
   Dref = 2048, Stsd = 2049, Stts = 2050, Ctts = 2051, Stsc = 2052, Stsz = 2053,
-  Stz2 = 2054, Stco = 2055, Co64 = 2056, Stss = 2057, Sgpd = 2064, Sbgp = 2065, Sdtp = 2066,
+  Stz2 = 2054, Stco = 2055, Co64 = 2056, Stss = 2057, Sgpd = 2064, Sbgp = 2065, Sdtp = 2066, Subs = 2067,
 };
 
 // Payload records of the box families, named here for the containers.

@@ -280,6 +280,7 @@ const BoxDescriptor kStblRows[] = {
     reader_row("sgpd", BoxTypeId::Sgpd, sgpd_read),
     reader_row("sbgp", BoxTypeId::Sbgp, sbgp_read),
     reader_row("sdtp", BoxTypeId::Sdtp, sdtp_read),
+    reader_row("subs", BoxTypeId::Subs, subs_read),
 };
 
 const BoxDescriptor kDinfRows[] = {

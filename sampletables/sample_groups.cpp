@@ -80,6 +80,50 @@ ErrorCode write_sdtp(BoxFile* file, void* context) {
   return write_bytes(file, groups->dependencies.items, groups->dependencies.count);
 }
 
+// Room for `more` bytes after the ones held, doubling; no table of
+// sub-samples is larger than an owned block.
+ErrorCode grow_bytes(GrowArray<uint8_t>* bytes, uint32_t more) {
+  uint64_t need = uint64_t{bytes->count} + more;
+  if (need > kMaxOwnedBlock) return ErrorCode::OutOfMemory;
+  if (need <= bytes->capacity) return ErrorCode::Ok;
+  uint64_t want = uint64_t{bytes->capacity} * 2;
+  if (want < need) want = need;
+  if (want > kMaxOwnedBlock) want = kMaxOwnedBlock;
+  return bytes->reserve(static_cast<uint32_t>(want));
+}
+
+// The 'subs' entry of sample `index`, or null.
+const SubsampleEntry* subsamples_of(SampleGroupsRecord* g, uint32_t index) {
+  if (g->subs_cursor >= g->subsamples.count || g->subsamples[g->subs_cursor].sample > index) g->subs_cursor = 0;
+  while (g->subs_cursor < g->subsamples.count && g->subsamples[g->subs_cursor].sample < index) ++g->subs_cursor;
+  if (g->subs_cursor < g->subsamples.count && g->subsamples[g->subs_cursor].sample == index)
+    return &g->subsamples[g->subs_cursor];
+  return nullptr;
+}
+
+uint32_t subsample_size(uint8_t version) { return (version == 1 ? 4u : 2u) + 6u; }
+
+uint64_t subs_payload(const SampleGroupsRecord& g) {
+  return 8 + uint64_t{g.subsamples.count} * 6 + g.subsample_bytes.count;
+}
+
+ErrorCode write_subs(BoxFile* file, void* context) {
+  const auto* g = static_cast<const SampleGroupsRecord*>(context);
+  VT_TRY(write_u8(file, g->subs_version));
+  VT_TRY(write_u24be(file, g->subs_flags));
+  VT_TRY(write_u32be(file, g->subsamples.count));
+  uint32_t previous = 0;
+  for (uint32_t i = 0; i < g->subsamples.count; ++i) {
+    const SubsampleEntry& e = g->subsamples[i];
+    // Sample deltas count from the previous entry's sample, the first from 0 (sample 1 is delta 1).
+    VT_TRY(write_u32be(file, e.sample + 1 - previous));
+    previous = e.sample + 1;
+    VT_TRY(write_u16be(file, e.count));
+    if (e.length > 0) VT_TRY(write_bytes(file, g->subsample_bytes.items + e.offset, e.length));
+  }
+  return ErrorCode::Ok;
+}
+
 uint64_t whole(const char* type, uint64_t payload) { return box_header_length(FourCC::of(type), payload) + payload; }
 
 }  // namespace
@@ -98,6 +142,8 @@ void sample_groups_release(TrackBoxes* track) {
   for (SampleGrouping& s : g->groupings) s.runs.release();
   g->groupings.release();
   g->dependencies.release();
+  g->subsamples.release();
+  g->subsample_bytes.release();
   std::free(g);
   stbl->groups = nullptr;
 }
@@ -158,6 +204,38 @@ ErrorCode sdtp_read(BoxFile* file, const BoxHeader* header, void* context) {
   return ErrorCode::Ok;
 }
 
+ErrorCode subs_read(BoxFile* file, const BoxHeader* header, void* context) {
+  if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  SampleGroupsRecord* groups = groups_for(static_cast<TrackBoxes*>(context));
+  if (groups == nullptr) return ErrorCode::OutOfMemory;
+  if (groups->has_subsamples) return ErrorCode::Ok;  // the first box wins
+  if (!box_has(file, header, 8)) return short_box(file, "'subs' shorter than its fields");
+  uint8_t version = read_u8(file);
+  uint32_t flags = read_u24be(file);
+  uint32_t count = read_u32be(file);
+  if (!box_holds(file, header, count, 6)) return malformed(file, "'subs' entry count larger than the box");
+  uint64_t sample = 0;  // 1-based number of the entry's sample
+  uint32_t per = subsample_size(version);
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!box_has(file, header, 6)) return malformed(file, "'subs' entry count larger than the box");
+    sample += read_u32be(file);
+    uint16_t n = read_u16be(file);
+    if (!box_holds(file, header, n, per)) return malformed(file, "'subs' sub-sample count larger than the box");
+    if (sample == 0 || sample > UINT32_MAX) return malformed(file, "'subs' sample out of range");
+    SubsampleEntry e{static_cast<uint32_t>(sample - 1), groups->subsample_bytes.count, n * per, n};
+    if (grow_bytes(&groups->subsample_bytes, e.length) != ErrorCode::Ok)
+      return malformed(file, "'subs' larger than 16 MiB");
+    if (e.length > 0) VT_TRY(read_bytes(file, groups->subsample_bytes.items + e.offset, e.length));
+    groups->subsample_bytes.count += e.length;
+    VT_TRY(groups->subsamples.append_doubling(e, 64));
+  }
+  if (io_failed(file)) return ErrorCode::Io;
+  groups->has_subsamples = 1;
+  groups->subs_version = version;
+  groups->subs_flags = flags;
+  return ErrorCode::Ok;
+}
+
 ErrorCode sample_groups_write(BoxFile* file, TrackBoxes* track) {
   SampleGroupsRecord* groups = sample_groups(track);
   if (groups == nullptr) return ErrorCode::Ok;
@@ -166,6 +244,7 @@ ErrorCode sample_groups_write(BoxFile* file, TrackBoxes* track) {
     VT_TRY(write_box(file, FourCC::of("sbgp"), nullptr, sbgp_payload(g), write_sbgp, &g));
   if (groups->has_dependencies)
     VT_TRY(write_box(file, FourCC::of("sdtp"), nullptr, 4 + uint64_t{groups->dependencies.count}, write_sdtp, groups));
+  if (groups->has_subsamples) VT_TRY(write_box(file, FourCC::of("subs"), nullptr, subs_payload(*groups), write_subs, groups));
   return ErrorCode::Ok;
 }
 
@@ -176,6 +255,7 @@ uint64_t sample_groups_size(TrackBoxes* track) {
   for (const OwnedBlock& b : groups->descriptions) total += b.length;
   for (const SampleGrouping& g : groups->groupings) total += whole("sbgp", sbgp_payload(g));
   if (groups->has_dependencies) total += whole("sdtp", 4 + uint64_t{groups->dependencies.count});
+  if (groups->has_subsamples) total += whole("subs", subs_payload(*groups));
   return total;
 }
 
@@ -202,6 +282,9 @@ ErrorCode sample_groups_start(TrackBoxes* to, TrackBoxes* from) {
     VT_TRY(target->groupings.append(empty));
   }
   target->has_dependencies = source->has_dependencies;
+  target->has_subsamples = source->has_subsamples;
+  target->subs_version = source->subs_version;
+  target->subs_flags = source->subs_flags;
   return ErrorCode::Ok;
 }
 
@@ -222,6 +305,16 @@ ErrorCode sample_groups_follow(TrackBoxes* to, TrackBoxes* from, uint32_t index)
     // A sample past the input's table depends on nothing known.
     uint8_t flags = index < source->dependencies.count ? source->dependencies[index] : 0;
     VT_TRY(target->dependencies.append_doubling(flags));
+  }
+  uint32_t written = target->samples_followed++;
+  if (target->has_subsamples) {
+    if (const SubsampleEntry* e = subsamples_of(source, index)) {
+      SubsampleEntry copy{written, target->subsample_bytes.count, e->length, e->count};
+      VT_TRY(grow_bytes(&target->subsample_bytes, e->length));
+      for (uint32_t i = 0; i < e->length; ++i) target->subsample_bytes.items[copy.offset + i] = source->subsample_bytes[e->offset + i];
+      target->subsample_bytes.count += e->length;
+      VT_TRY(target->subsamples.append_doubling(copy, 64));
+    }
   }
   return ErrorCode::Ok;
 }

@@ -28,11 +28,28 @@ struct SampleGrouping {
   uint32_t cursor_first;  // 0-based sample at the start of cursor_run
 };
 
+// One sample's sub-sample information ('subs'): its sub-samples' bytes as
+// stored, in `SampleGroupsRecord::subsample_bytes`.
+struct SubsampleEntry {
+  uint32_t sample;  // 0-based
+  uint32_t offset;  // into subsample_bytes
+  uint32_t length;
+  uint16_t count;
+};
+
 struct SampleGroupsRecord {
   GrowArray<OwnedBlock> descriptions;  // whole 'sgpd' boxes, header included
   GrowArray<SampleGrouping> groupings;
   GrowArray<uint8_t> dependencies;     // 'sdtp': one byte a sample
   uint32_t has_dependencies;
+  // 'subs': the samples that have sub-sample information, in order.
+  uint32_t has_subsamples;
+  uint8_t subs_version;  // 1: 32-bit sub-sample sizes
+  uint32_t subs_flags;
+  GrowArray<SubsampleEntry> subsamples;
+  GrowArray<uint8_t> subsample_bytes;
+  uint32_t subs_cursor;    // where the last look-up ended
+  uint32_t samples_followed;  // written track: samples recorded so far
 };
 
 // Row operations of the 'stbl' list; the context is the track. Malformed
@@ -40,12 +57,13 @@ struct SampleGroupsRecord {
 ErrorCode sgpd_read(BoxFile* file, const BoxHeader* header, void* context);
 ErrorCode sbgp_read(BoxFile* file, const BoxHeader* header, void* context);
 ErrorCode sdtp_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode subs_read(BoxFile* file, const BoxHeader* header, void* context);
 
 // The track's groups, or null.
 SampleGroupsRecord* sample_groups(TrackBoxes* track);
 void sample_groups_release(TrackBoxes* track);
 // The boxes after the sample tables: every 'sgpd' as read, an 'sbgp' per
-// grouping, and 'sdtp' (bytes with headers).
+// grouping, 'sdtp' and 'subs' (bytes with headers).
 ErrorCode sample_groups_write(BoxFile* file, TrackBoxes* track);
 uint64_t sample_groups_size(TrackBoxes* track);
 
@@ -53,7 +71,8 @@ uint64_t sample_groups_size(TrackBoxes* track);
 // samples yet) of `from`, and dependencies when `from` has them.
 ErrorCode sample_groups_start(TrackBoxes* to, TrackBoxes* from);
 // Records that the sample just written to `to` is sample `index` (0-based)
-// of `from`: its group in each grouping and its dependency byte.
+// of `from`: its group in each grouping, its dependency byte and its
+// sub-samples.
 ErrorCode sample_groups_follow(TrackBoxes* to, TrackBoxes* from, uint32_t index);
 
 }  // namespace vantorel

@@ -11,6 +11,8 @@
 #include "boxes/tref.h"
 #include "mediafile/hand_made.h"
 #include "remux/remux_job.h"
+#include "robust/malformed_support.h"
+#include "sampletables/sample_groups.h"
 #include "sampletables/small_configs.h"
 #include "sampletables/stsd.h"
 #include "sampletables/stsd_support.h"
@@ -249,6 +251,38 @@ TEST(CodecTable, SamplesKeepTheirOwnDescription) {
   EXPECT_EQ(descriptions, (std::vector<uint32_t>{1, 1, 2, 2, 2, 2, 1}));
   ASSERT_EQ(samples.size(), t.sizes.size());
   for (size_t i = 0; i < samples.size(); ++i) EXPECT_EQ(samples[i], Bytes(t.sizes[i], static_cast<uint8_t>(i + 1)));
+}
+
+// Sample groups, dependencies and sub-samples follow their samples.
+TEST(CodecTable, SampleGroupsDependenciesAndSubsamplesFollowTheirSamples) {
+  HandTrack t = frames(6);
+  t.stss = {1, 4};
+  Bytes plain = hand_made_file({t});
+  Bytes sgpd = full_box("sgpd", 1, 0, cat({text("roll"), u32(2), u32(1), u16(0xFFFF)}));
+  Bytes sbgp = full_box("sbgp", 0, 0, cat({text("roll"), u32(2), u32(2), u32(1), u32(4), u32(0)}));
+  Bytes dependencies = {0x20, 0x10, 0x10, 0x20, 0x18, 0x10};
+  Bytes sdtp = full_box("sdtp", 0, 0, dependencies);
+  Bytes second = cat({u16(5), u8(1), u8(0), u32(7), u16(15), u8(0), u8(1), u32(0)});
+  Bytes fifth = cat({u16(20), u8(0), u8(0), u32(9)});
+  Bytes subs = full_box("subs", 0, 0, cat({u32(2), u32(2), u16(2), second, u32(3), u16(1), fifth}));
+  const std::vector<std::string> stss = {"moov", "trak", "mdia", "minf", "stbl", "stss"};
+  BoxAt at = locate(plain, stss);
+  Bytes stss_box(plain.begin() + static_cast<long>(at.start), plain.begin() + static_cast<long>(at.start + at.size));
+  Remuxed r(replace_box(plain, stss, cat({stss_box, sgpd, sbgp, sdtp, subs})));
+  ASSERT_NE(r.file, nullptr);
+  SampleGroupsRecord* g = sample_groups(find_track(r.file->root, 1));
+  ASSERT_NE(g, nullptr);
+  ASSERT_EQ(g->descriptions.count, 1u);
+  EXPECT_EQ(Bytes(g->descriptions[0].bytes, g->descriptions[0].bytes + g->descriptions[0].length), sgpd);
+  ASSERT_EQ(g->groupings.count, 1u);
+  std::vector<uint32_t> groups;
+  for (const GroupRun& run : g->groupings[0].runs) groups.insert(groups.end(), run.sample_count, run.group_index);
+  EXPECT_EQ(groups, (std::vector<uint32_t>{1, 1, 0, 0, 0, 0}));
+  EXPECT_EQ(Bytes(g->dependencies.begin(), g->dependencies.end()), dependencies);
+  ASSERT_EQ(g->subsamples.count, 2u);
+  EXPECT_EQ(g->subsamples[0].sample, 1u);
+  EXPECT_EQ(g->subsamples[1].sample, 4u);
+  EXPECT_EQ(Bytes(g->subsample_bytes.begin(), g->subsample_bytes.end()), cat({second, fifth}));
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ enum class BoxTypeId : uint32_t {
   Tkhd = 256, Tref = 257, Edts = 258, Mdia = 259, Mtdf = 265, Mtdt = 266,
   Chpl = 267, Tags = 268, Meta = 269, Tdrm = 270, Strx = 271,
   Elst = 512, Mdhd = 513, Hdlr = 514, Minf = 515,
-  Vmhd = 1024, Smhd = 1025, Hmhd = 1026, Nmhd = 1027, Dinf = 1035, Stbl = 1036,
+  Vmhd = 1024, Smhd = 1025, Hmhd = 1026, Nmhd = 1027, Gmhd = 1028, Dinf = 1035, Stbl = 1036,
   Dref = 2048, Stsd = 2049, Stts = 2050, Ctts = 2051, Stsc = 2052, Stsz = 2053,
   Stz2 = 2054, Stco = 2055, Co64 = 2056, Stss = 2057, Sgpd = 2064, Sbgp = 2065, Sdtp = 2066, Subs = 2067,
 };
@@ -72,6 +72,7 @@ struct DinfRecord {
   DrefRecord* dref;
 };
 struct SampleGroupsRecord;
+struct RawBoxRecord;
 struct StblRecord {
   SampleDescriptionTable* stsd;
   TimeToSampleTable* stts;
@@ -89,6 +90,7 @@ struct MinfRecord {
   NmhdRecord* nmhd;
   DinfRecord* dinf;
   StblRecord* stbl;
+  RawBoxRecord* gmhd;  // QuickTime's base media header, carried as read
 };
 struct MdiaRecord {
   MdhdRecord* mdhd;

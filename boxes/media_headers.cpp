@@ -88,4 +88,31 @@ ErrorCode nmhd_read(BoxFile* file, const BoxHeader* header, void* context) {
 ErrorCode nmhd_write(BoxFile* file, void* context) { return Nmhd::write(file, kNmhdLayout, context); }
 uint64_t nmhd_size(BoxFile*, void* context) { return Nmhd::size(kNmhdLayout, context); }
 
+namespace {
+
+RawBoxRecord* gmhd_of(void* context) { return track_record<RawBoxRecord>(static_cast<TrackBoxes*>(context), BoxTypeId::Gmhd); }
+
+}  // namespace
+
+void gmhd_release(BoxFile*, void* context) {
+  if (RawBoxRecord* r = gmhd_of(context)) block_release(&r->payload);
+}
+
+ErrorCode gmhd_read(BoxFile* file, const BoxHeader* header, void* context) {
+  RawBoxRecord* r = gmhd_of(context);
+  if (file == nullptr || r == nullptr) return ErrorCode::BadArgument;
+  return block_read_rest(file, header, &r->payload, "'gmhd' larger than 16 MiB");
+}
+
+ErrorCode gmhd_write(BoxFile* file, void* context) {
+  RawBoxRecord* r = gmhd_of(context);
+  if (file == nullptr || r == nullptr) return ErrorCode::BadArgument;
+  return block_write(file, &r->payload);
+}
+
+uint64_t gmhd_size(BoxFile*, void* context) {
+  RawBoxRecord* r = gmhd_of(context);
+  return r != nullptr ? r->payload.length : 0;
+}
+
 }  // namespace vantorel

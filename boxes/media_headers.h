@@ -2,6 +2,7 @@
 // The media headers of 'minf', one per kind of media: 'vmhd' (video),
 // 'smhd' (sound), 'hmhd' (hint) and 'nmhd' (everything else).
 #include "boxes/box_tree.h"
+#include "boxes/owned_block.h"
 
 namespace vantorel {
 
@@ -31,6 +32,18 @@ struct NmhdRecord {
   uint8_t version;
   uint32_t flags;
 };
+
+// A box carried as its payload bytes, read and written as they are.
+struct RawBoxRecord {
+  OwnedBlock payload;
+};
+
+// 'gmhd', QuickTime's base media header of text and time code tracks: its
+// children ('gmin', 'text', 'tmcd') travel as read.
+void gmhd_release(BoxFile* file, void* context);
+ErrorCode gmhd_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode gmhd_write(BoxFile* file, void* context);
+uint64_t gmhd_size(BoxFile* file, void* context);
 
 // The media header a new track of a handler kind gets.
 BoxTypeId media_header_for_kind(uint32_t kind);

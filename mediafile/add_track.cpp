@@ -4,6 +4,7 @@
 
 #include "boxes/elst.h"
 #include "boxes/hdlr.h"
+#include "boxes/media_headers.h"
 #include "boxes/tkhd.h"
 #include "sampletables/stsd.h"
 #include "sampletables/movie_upkeep.h"
@@ -63,6 +64,13 @@ ErrorCode build_whole(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* 
     if (tkhd == nullptr) return ErrorCode::Missing;
     tkhd->width = track_spec->width << 16;
     tkhd->height = track_spec->height << 16;
+  }
+  if (w.base_media_header_size > 0) {
+    remove_track_box(file, track, media_header_for_kind(w.handler_kind));
+    VT_TRY(add_track_box(file, track, BoxTypeId::Gmhd));
+    auto* gmhd = track_record<RawBoxRecord>(track, BoxTypeId::Gmhd);
+    if (gmhd == nullptr) return ErrorCode::Missing;
+    VT_TRY(block_assign(&gmhd->payload, w.base_media_header, w.base_media_header_size));
   }
   return stsd_set_whole_entries(file, track, w.entries, w.entries_size, w.entry_count);
 }

@@ -266,6 +266,8 @@ struct TrackSpec {
       const uint8_t* entries;  // the sample entry boxes, as an 'stsd' holds them after its count
       uint32_t entries_size;
       uint32_t entry_count;
+      const uint8_t* base_media_header;  // a 'gmhd' payload to carry in place of the kind's media header
+      uint32_t base_media_header_size;
     } whole;
   } codec;
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "boxes/hdlr.h"
+#include "boxes/media_headers.h"
 #include "boxes/tref.h"
 #include "io/byte_io.h"
 #include "remux/remux_job.h"
@@ -241,6 +242,10 @@ ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInf
     track_spec->codec.whole.entries = stsd->whole_entries.bytes;
     track_spec->codec.whole.entries_size = stsd->whole_entries.length;
     track_spec->codec.whole.entry_count = stsd->whole_entry_count;
+    if (auto* gmhd = track_record<RawBoxRecord>(track, BoxTypeId::Gmhd)) {
+      track_spec->codec.whole.base_media_header = gmhd->payload.bytes;
+      track_spec->codec.whole.base_media_header_size = gmhd->payload.length;
+    }
     video_params = format_kind(f) == kHandlerVideo;
   } else if (f == "mp4v") {
     track_spec->kind = kKindMpeg4Visual;

@@ -317,5 +317,41 @@ TEST(CarriedCodecs, SplitPartsKeepEachSamplesGroup) {
   EXPECT_EQ(joined[1], whole.groups[1]);
 }
 
+// QuickTime text and time code tracks keep their base media header ('gmhd'
+// with 'gmin', 'text' and 'tmcd' inside) byte for byte.
+TEST(CarriedCodecs, QuickTimeTextAndTimeCodeKeepTheirMediaHeaders) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  std::string subtitles = dir.path("subs.srt");
+  {
+    FILE* f = std::fopen(subtitles.c_str(), "w");
+    std::fputs("1\n00:00:00,000 --> 00:00:00,600\nHello\n\n", f);
+    std::fclose(f);
+  }
+  std::string error;
+  std::string in = make_media(dir, "text.mov",
+                              "-f lavfi -i testsrc=size=64x48:rate=25:duration=1 -i " + shell_quote(subtitles) +
+                                  " -map 0 -map 1 -c:v libx264 -pix_fmt yuv420p -c:s mov_text -timecode 01:00:00:00",
+                              &error);
+  ASSERT_FALSE(in.empty()) << error;
+  std::string out = dir.path("out.mov");
+  std::string said;
+  ASSERT_EQ(run_program(in, out, &said), 0) << said;
+  std::vector<uint8_t> in_bytes = read_whole_file(in), out_bytes = read_whole_file(out);
+  const uint8_t gmhd[] = {'g', 'm', 'h', 'd'};
+  int found = 0;
+  for (auto it = in_bytes.begin(); (it = std::search(it, in_bytes.end(), std::begin(gmhd), std::end(gmhd))) != in_bytes.end();
+       it += 4) {
+    ASSERT_GE(it - in_bytes.begin(), 4);
+    auto start = it - 4;
+    size_t size = (size_t{start[0]} << 24) | (size_t{start[1]} << 16) | (size_t{start[2]} << 8) | start[3];
+    ASSERT_LE(size, static_cast<size_t>(in_bytes.end() - start));
+    std::vector<uint8_t> box(start, start + static_cast<long>(size));
+    EXPECT_NE(std::search(out_bytes.begin(), out_bytes.end(), box.begin(), box.end()), out_bytes.end());
+    ++found;
+  }
+  EXPECT_EQ(found, 2);  // the text track's and the time code track's
+}
+
 }  // namespace
 }  // namespace vantorel

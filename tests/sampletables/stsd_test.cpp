@@ -146,10 +146,14 @@ TEST(Stsd, VisualEntryFieldsAndOpaqueBlock) {
   EXPECT_EQ(v->compressorname[0], 9);
   EXPECT_EQ(v->depth, 24);
   EXPECT_EQ(v->color_table_id, -1);
-  // Nothing configured it: the unknown child is kept, and never written.
+  // Nothing configured it: the unknown child is kept beside the fields, and
+  // a rebuilt entry leaves it out; the entry as read is kept whole, 'pasp'
+  // and all, for a track carried as it is.
   ASSERT_EQ(v->opaque.length, pasp.size());
   EXPECT_EQ(Bytes(v->opaque.bytes, v->opaque.bytes + v->opaque.length), pasp);
   EXPECT_EQ(write_stsd(t), box("stsd", stsd_payload(1, box("jpeg", fixed))));
+  EXPECT_EQ(Bytes(table(t)->whole_entries.bytes, table(t)->whole_entries.bytes + table(t)->whole_entries.length),
+            entry);
 
   // A configuring child means no opaque block, even with unknown children.
   Bytes configured = box("jpeg", cat({fixed, pasp, box("fiel", hex("0100"))}));
@@ -184,6 +188,8 @@ TEST(Stsd, SoundVersionsKeepTheirFields) {
   EXPECT_EQ(s->bytes_per_sample, 2u);
   EXPECT_EQ(s->sample_rate, 22050u << 16);
   EXPECT_EQ(s->opaque.length, 20u);  // the 'chan' box, after the version 1 fields
+  EXPECT_EQ(Bytes(table(t)->whole_entries.bytes, table(t)->whole_entries.bytes + table(t)->whole_entries.length),
+            v1);  // kept whole, 'chan' and all
   SoundFormatInfo info;
   ASSERT_EQ(sound_format_of(t, &info), ErrorCode::Ok);
   EXPECT_TRUE(info.format == "twos");

@@ -123,6 +123,10 @@ TEST(CarriedCodecs, EveryStreamPacketAndSampleEntryIsKept) {
       {"HEVC 'hvc1' and AAC in a QuickTime movie", "hevc.mov", video + audio + x265 + "-tag:v hvc1 -c:a aac", ""},
       {"HEVC 'hev1'", "hev1.mp4", video + x265 + "-tag:v hev1", ""},
       {"AV1 and Opus", "av1.mp4", video + audio + "-c:v libaom-av1 -cpu-used 8 -c:a libopus", "av01"},
+      {"TTML subtitles", "ttml.mp4",
+       video + "-i " + shell_quote(subtitles) + " -map 0 -map 1 -c:v libx264 -pix_fmt yuv420p -c:s ttml "
+               "-time_base:s 1:1000",
+       ""},
       {"VP9 and Opus", "vp9.mp4", video + audio + "-c:v libvpx-vp9 -deadline realtime -c:a libopus", ""},
       {"H.264 and FLAC", "flac.mp4", video + audio + "-c:v libx264 -pix_fmt yuv420p -c:a flac -strict -2", ""},
       {"ALAC", "alac.m4a", audio + "-c:a alac", ""},
@@ -259,6 +263,19 @@ TEST(CarriedCodecs, OutputsNamedMovAreQuickTimeMovies) {
     counted.insert(counted.end(), handler.begin(), handler.end());
     EXPECT_NE(std::search(bytes.begin(), bytes.end(), counted.begin(), counted.end()), bytes.end());
   }
+
+  // DV, also only for QuickTime.
+  std::string dv = make_media(dir, "dv.mov",
+                              "-f lavfi -i testsrc=size=720x576:rate=25:duration=0.2 -c:v dvvideo -pix_fmt yuv420p",
+                              &error);
+  ASSERT_FALSE(dv.empty()) << error;
+  std::string dv_out = dir.path("dv-out.mov");
+  std::string dv_said;
+  ASSERT_EQ(run_program(dv, dv_out, &dv_said), 0) << dv_said;
+  std::vector<ProbePacket> dv_in, dv_packets;
+  ASSERT_TRUE(probe_packets(dv, &dv_in, "-ignore_editlist 1", true, &error)) << error;
+  ASSERT_TRUE(probe_packets(dv_out, &dv_packets, "-ignore_editlist 1", true, &error)) << error;
+  EXPECT_TRUE(probe_packets_equal(dv_in, dv_packets, CompareOptions{}));
 
   std::string mp4 = dir.path("out.mp4");
   std::string said;

@@ -50,7 +50,7 @@ ErrorCode build_ac3(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* tr
 ErrorCode build_mpeg1_audio(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track);
 ErrorCode build_pcm(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track);
 ErrorCode build_eac3(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track);
-// A video or sound track whose sample entries come whole from the spec.
+// A track whose sample entries are handed in whole, as an input held them.
 ErrorCode build_whole(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track);
 ErrorCode build_subpicture(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track);
 ErrorCode build_streaming_extension(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track);

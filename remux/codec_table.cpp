@@ -26,11 +26,9 @@ constexpr uint8_t kObjectTypeMpeg1Layer3 = 0x6B;
 bool is_video_code(FourCC f) { return format_kind(f) == kHandlerVideo; }
 bool is_audio_code(FourCC f) { return format_kind(f) == kHandlerSound; }
 
-// Whether a track of a format the remux can rebuild goes out with its
-// entries as read: they hold the configuration the format needs (nothing to
-// derive), no QuickTime form to undo (sound entries of version 0 only), and
-// the output adds no profile parts to them.
-bool entry_holds_configuration(MediaFile* in, TrackBoxes* track, uint32_t i, FourCC f, bool quicktime) {
+// Whether entry i is of format f and holds the configuration box a rebuild
+// would otherwise derive.
+bool entry_holds_configuration(MediaFile* in, TrackBoxes* track, uint32_t i, FourCC f) {
   if (VisualSampleEntry* v = visual_entry(in, track, i)) {
     if (!(v->format == f)) return false;
     if (f == "avc1") return v->avcC != nullptr;
@@ -41,9 +39,7 @@ bool entry_holds_configuration(MediaFile* in, TrackBoxes* track, uint32_t i, Fou
     return false;
   }
   if (SoundSampleEntry* s = sound_entry(in, track, i)) {
-    // A QuickTime movie keeps QuickTime sound forms ('wave' and all); an
-    // MP4 gets a plain entry rebuilt.
-    if (!(s->format == f) || (s->version != 0 && !quicktime)) return false;
+    if (!(s->format == f)) return false;
     if (f == "mp4a") return s->esds != nullptr;
     if (f == "ac-3") return s->dac3 != nullptr;
     if (f == "ec-3") return s->dec3 != nullptr;
@@ -67,16 +63,15 @@ bool entries_can_go_whole(MediaFile* in, TrackBoxes* track, uint32_t movie_flags
   return true;
 }
 
+// Whether a track of a format the remux can rebuild goes out as read
+// instead: its entries can, and each holds its configuration, so nothing is
+// left to derive.
 bool entries_go_whole(MediaFile* in, TrackBoxes* track, FourCC f, uint32_t movie_flags, bool quicktime) {
+  if (!entries_can_go_whole(in, track, movie_flags, quicktime)) return false;
   auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
-  if (stsd == nullptr || stsd->whole_entry_count == 0 || stsd->entry_count != stsd->whole_entry_count ||
-      stsd->whole_entries.length == 0)
-    return false;
-  constexpr uint32_t kEntryParts = kFlagPsp | kFlagAvcUuidExtension | kFlagStripVisualUserData | kFlagLowerSimpleLevel |
-                                   kFlagStreamingExtension;
-  if ((movie_flags & kEntryParts) != 0) return false;
+  if (stsd->entry_count != stsd->whole_entry_count) return false;
   for (uint32_t i = 0; i < stsd->entry_count; ++i)
-    if (!entry_holds_configuration(in, track, i, f, quicktime)) return false;
+    if (!entry_holds_configuration(in, track, i, f)) return false;
   return true;
 }
 
@@ -233,8 +228,6 @@ ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInf
   SoundSampleEntry* sound = sound_entry(in, track, 0);
   FourCC f = info->fourcc;
   bool video_params = true;
-  MovieInfo movie{};
-  VT_TRY(movie_info(in, &movie));
   if (row->carried_whole) {
     auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
     track_spec->kind = kKindWhole;

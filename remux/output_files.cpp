@@ -149,9 +149,10 @@ ErrorCode add_tracks(RemuxJob* job, uint32_t continuation) {
     VT_TRY(e);
     // Sample groups and dependencies follow the samples; PCM counted in
     // frames has no samples of its own to follow.
-    if (track_spec.kind != kKindPcm)
-      VT_TRY(sample_groups_start(find_track(job->output->root, row.output_track_id),
-                                 find_track(job->input->root, row.input_track_id)));
+    TrackBoxes* input_track = find_track(job->input->root, row.input_track_id);
+    row.follows_groups = track_spec.kind != kKindPcm && sample_groups(input_track) != nullptr ? 1 : 0;
+    if (row.follows_groups)
+      VT_TRY(sample_groups_start(find_track(job->output->root, row.output_track_id), input_track));
     copy_track_presentation(job, row);
     row.continuation = continuation;
   }

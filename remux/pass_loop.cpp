@@ -184,8 +184,9 @@ ErrorCode flush_pending(RemuxJob* job) {
     sample.flags = read.sync != 0 ? uint32_t{kSampleSync} : 0u;
     sample.description_index = read.description_index;
     VT_TRY(write_sample(job->output, row.output_track_id, &sample));
-    VT_TRY(sample_groups_follow(find_track(job->output->root, row.output_track_id),
-                                find_track(job->input->root, row.input_track_id), read.index));
+    if (row.follows_groups)
+      VT_TRY(sample_groups_follow(find_track(job->output->root, row.output_track_id),
+                                  find_track(job->input->root, row.input_track_id), read.index));
   }
   uint64_t smallest = none64();
   for (TrackSurvey& row : job->survey) {

@@ -31,6 +31,7 @@ struct TrackSurvey {
   uint32_t ac3_packed;  // 'dac3' fields of an AC-3 track (from its first frame when needed)
   uint32_t derived_config;  // a missing configuration record was derived
   uint32_t carried_whole;   // the track's sample entries go out as read
+  uint32_t follows_groups;  // its samples carry sample groups, dependencies or sub-samples
   uint64_t start_delay;     // leading empty edit (and later first fragment), movie units
   // Media time at which the track's presentation starts (its first edit plus
   // what normalising its composition offsets added), media units; and the

@@ -8,10 +8,7 @@ namespace vantorel {
 
 namespace {
 
-StblRecord* stbl_of(TrackBoxes* track) {
-  return track != nullptr && track->mdia != nullptr && track->mdia->minf != nullptr ? track->mdia->minf->stbl
-                                                                                       : nullptr;
-}
+StblRecord* stbl_of(TrackBoxes* track) { return track_record<StblRecord>(track, BoxTypeId::Stbl); }
 
 // The track's groups, made on first use.
 SampleGroupsRecord* groups_for(TrackBoxes* track) {

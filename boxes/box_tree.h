@@ -21,7 +21,7 @@ enum class BoxTypeId : uint32_t {
   Ftyp = 1, Moov = 2, Moof = 3, Mdat = 5, Prof = 8,
   Cmov = 128, Iods = 129, Mvhd = 130, Mvex = 132, Udta = 137, Usmt = 138,
   Tkhd = 256, Tref = 257, Edts = 258, Mdia = 259, Mtdf = 265, Mtdt = 266,
-  Chpl = 267, Tags = 268, Meta = 269, Tdrm = 270, Strx = 271,
+  Chpl = 267, Tags = 268, Meta = 269, Tdrm = 270, Strx = 271, MovieMeta = 272,
   Elst = 512, Mdhd = 513, Hdlr = 514, Minf = 515,
   Vmhd = 1024, Smhd = 1025, Hmhd = 1026, Nmhd = 1027, Gmhd = 1028, Dinf = 1035, Stbl = 1036,
   Dref = 2048, Stsd = 2049, Stts = 2050, Ctts = 2051, Stsc = 2052, Stsz = 2053,
@@ -61,9 +61,11 @@ struct UsmtRecord {
   MtdfRecord* mtdf;
   MtdtRecord* mtdt;
 };
+struct CarriedBoxes;
 struct UdtaRecord {
   TdrmRecord* tdrm;
   StrxRecord* strx;
+  CarriedBoxes* carried;  // every other child but 'chpl', as read; owned
 };
 struct EdtsRecord {
   ElstRecord* elst;
@@ -115,6 +117,7 @@ struct TrackBoxes {
   MdiaRecord* mdia;
   UsmtRecord* usmt;
   TrackExtra* extra;  // owned; created on demand
+  CarriedBoxes* carried;  // the track's 'udta' and 'meta', as read; owned
 };
 
 struct MoovRecord {
@@ -124,6 +127,7 @@ struct MoovRecord {
   MvexRecord* mvex;
   UsmtRecord* usmt;
   UdtaRecord* udta;
+  CarriedBoxes* carried;  // the movie-level 'meta', as read; owned
 };
 
 // The root of a file's tree.

@@ -2,11 +2,19 @@
 
 #include <cstdlib>
 
+#include "boxes/carried_boxes.h"
 #include "boxes/hdlr.h"
 
 namespace vantorel {
 
 namespace {
+
+// A track's user data and metadata travel as they were read.
+ErrorCode track_child_fallback(BoxFile* file, const BoxHeader* header, void* context) {
+  if (!(header->type == "udta") && !(header->type == "meta")) return ErrorCode::Ok;
+  CarriedBoxes* carried = carried_list(&static_cast<TrackBoxes*>(context)->carried);
+  return carried != nullptr ? carry_box(file, header, carried) : ErrorCode::OutOfMemory;
+}
 
 ErrorCode trak_fallback(BoxFile* file, const BoxHeader* header, void* context) {
   if (!(header->type == "trak")) return ErrorCode::Ok;  // other unknown children are skipped
@@ -15,7 +23,7 @@ ErrorCode trak_fallback(BoxFile* file, const BoxHeader* header, void* context) {
   if (track == nullptr) return ErrorCode::OutOfMemory;
   if (file->path.depth > 0 && file->path.depth <= kMaxBoxDepth) file->path.index[file->path.depth - 1] = track_count(root);
   uint32_t short_before = file->short_boxes;
-  ErrorCode e = read_children(file, header, track, level_list(file, BoxLevel::Trak), nullptr);
+  ErrorCode e = read_children(file, header, track, level_list(file, BoxLevel::Trak), track_child_fallback);
   // A box of the track cut inside its fixed fields costs that track, not
   // the file; a file opened for updating is refused instead, as it would be
   // written back without the track.
@@ -31,18 +39,29 @@ ErrorCode top_level_fallback(BoxFile* file, const BoxHeader* header, void* conte
   auto* root = static_cast<FileBoxes*>(context);
   if (!(header->type == "udta") || root->moov == nullptr) return ErrorCode::Ok;
   if (root->moov->udta == nullptr) VT_TRY(add_movie_box(file, BoxTypeId::Udta));
-  return read_children(file, header, root, level_list(file, BoxLevel::Udta), nullptr);
+  return udta_read(file, header, root);
+}
+
+ErrorCode udta_child_fallback(BoxFile* file, const BoxHeader* header, void* context) {
+  return carry_udta_child(file, header, context);
 }
 
 bool written(TrackBoxes* track) { return handler_kind_of(track) != kHandlerUnknown; }
 
 ErrorCode trak_payload(BoxFile* file, void* context) {
-  return write_children(file, context, level_list(file, BoxLevel::Trak));
+  VT_TRY(write_children(file, context, level_list(file, BoxLevel::Trak)));
+  return carried_write(file, static_cast<TrackBoxes*>(context)->carried);
+}
+uint64_t trak_payload_size(BoxFile* file, TrackBoxes* track) {
+  return children_size(file, track, level_list(file, BoxLevel::Trak)) + carried_size(track->carried);
 }
 ErrorCode usmt_payload(BoxFile* file, void* context) {
   return write_children(file, context, level_list(file, BoxLevel::MovieUsmt));
 }
+// What was carried comes first, so the chapter list stays the last child.
 ErrorCode udta_payload(BoxFile* file, void* context) {
+  UdtaRecord* udta = static_cast<FileBoxes*>(context)->moov->udta;
+  VT_TRY(carried_write(file, udta->carried));
   return write_children(file, context, level_list(file, BoxLevel::Udta));
 }
 
@@ -51,15 +70,14 @@ ErrorCode moov_payload(BoxFile* file, FileBoxes* root) {
   for (uint32_t i = 0; i < track_count(root); ++i) {
     TrackBoxes* track = track_at(root, i);
     if (!written(track)) continue;
-    VT_TRY(write_box(file, FourCC::of("trak"), nullptr, children_size(file, track, level_list(file, BoxLevel::Trak)), trak_payload, track));
+    VT_TRY(write_box(file, FourCC::of("trak"), nullptr, trak_payload_size(file, track), trak_payload, track));
   }
   if (root->moov->usmt != nullptr)
     VT_TRY(write_box(file, FourCC::of("uuid"), kUsmtUuid, children_size(file, root, level_list(file, BoxLevel::MovieUsmt)), usmt_payload,
                      root));
   if (root->moov->udta != nullptr)
-    VT_TRY(write_box(file, FourCC::of("udta"), nullptr, children_size(file, root, level_list(file, BoxLevel::Udta)),
-                     udta_payload, root));
-  return ErrorCode::Ok;
+    VT_TRY(write_box(file, FourCC::of("udta"), nullptr, udta_size(file, root), udta_payload, root));
+  return carried_write(file, root->moov->carried);
 }
 
 }  // namespace
@@ -70,6 +88,7 @@ void moov_release(BoxFile* file, void* context) {
   remove_all_children(file, root, level_list(file, BoxLevel::Moov));
   while (root->moov->tracks.count > 0) remove_track(file, &root->moov->tracks[0]);
   root->moov->tracks.release();
+  carried_free(&root->moov->carried);
 }
 
 ErrorCode moov_read(BoxFile* file, const BoxHeader* header, void* context) {
@@ -155,10 +174,34 @@ uint64_t moov_size(BoxFile* file, void* context) {
   uint64_t size = children_size(file, root, level_list(file, BoxLevel::Moov));
   for (uint32_t i = 0; i < track_count(root); ++i) {
     TrackBoxes* track = track_at(root, i);
-    if (written(track)) size += 8 + children_size(file, track, level_list(file, BoxLevel::Trak));
+    if (written(track)) size += 8 + trak_payload_size(file, track);
   }
   // The movie USMT and 'udta' are counted by their rows in the movie list.
-  return size;
+  return size + carried_size(root->moov->carried);
+}
+
+ErrorCode carry_udta_child(BoxFile* file, const BoxHeader* header, void* context) {
+  MoovRecord* moov = context != nullptr ? static_cast<FileBoxes*>(context)->moov : nullptr;
+  if (moov == nullptr || moov->udta == nullptr) return ErrorCode::Missing;
+  CarriedBoxes* carried = carried_list(&moov->udta->carried);
+  return carried != nullptr ? carry_box(file, header, carried) : ErrorCode::OutOfMemory;
+}
+
+ErrorCode udta_read(BoxFile* file, const BoxHeader* header, void* context) {
+  return read_children(file, header, context, level_list(file, BoxLevel::Udta), udta_child_fallback);
+}
+
+uint64_t udta_size(BoxFile* file, void* context) {
+  MoovRecord* moov = context != nullptr ? static_cast<FileBoxes*>(context)->moov : nullptr;
+  if (moov == nullptr || moov->udta == nullptr) return 0;
+  return children_size(file, context, level_list(file, BoxLevel::Udta)) + carried_size(moov->udta->carried);
+}
+
+void udta_release(BoxFile* file, void* context) {
+  MoovRecord* moov = context != nullptr ? static_cast<FileBoxes*>(context)->moov : nullptr;
+  if (moov == nullptr || moov->udta == nullptr) return;
+  remove_all_children(file, context, level_list(file, BoxLevel::Udta));
+  carried_free(&moov->udta->carried);
 }
 
 ErrorCode read_top_level(BoxFile* file, const BoxHeader* whole) {

@@ -1,6 +1,8 @@
 // The movie's track list: tracks held by value in track id order.
 #include "boxes/box_tree.h"
 
+#include "boxes/carried_boxes.h"
+
 #include <cstdlib>
 #include "boxes/tkhd.h"
 
@@ -43,6 +45,7 @@ void remove_track(BoxFile* file, TrackBoxes* track) {
   uint32_t index = static_cast<uint32_t>(track - tracks.begin());
   remove_all_children(file, track, level_list(file, BoxLevel::Trak));
   std::free(track->extra);
+  carried_free(&track->carried);
   tracks.remove_at(index);
   if ((file->mode == kOpenCreate || file->mode == kOpenUpdate) && index < file->track_changed.count)
     file->track_changed.remove_at(index);

@@ -174,11 +174,13 @@ const BoxDescriptor kMoovRows[] = {
     row("iods", BoxTypeId::Iods, sizeof(IodsRecord), offsetof(MoovRecord, iods), iods_init, iods_release, iods_read,
         nullptr, nullptr),
     reader_row("cmov", BoxTypeId::Cmov, meta_read<cmov_read>),
+    // Read for its tags and carried whole, after the tracks.
+    reader_row("meta", BoxTypeId::MovieMeta, meta_read<movie_meta_read>),
     row("mvex", BoxTypeId::Mvex, sizeof(MvexRecord), offsetof(MoovRecord, mvex), nullptr, mvex_release, mvex_read,
         nullptr, nullptr),
     // Written by the movie box itself, after the tracks.
-    row("udta", BoxTypeId::Udta, sizeof(UdtaRecord), offsetof(MoovRecord, udta), nullptr,
-        container_release<&kUdtaList>, container_read<&kUdtaList>, nullptr, container_size<&kUdtaList>),
+    row("udta", BoxTypeId::Udta, sizeof(UdtaRecord), offsetof(MoovRecord, udta), nullptr, udta_release, udta_read,
+        nullptr, udta_size),
     // Written by the movie box itself, after the tracks.
     uuid_row(kUsmtUuid, row("uuid", BoxTypeId::Usmt, sizeof(UsmtRecord), offsetof(MoovRecord, usmt), nullptr,
                             container_release<&kMovieUsmtList>, container_read<&kMovieUsmtList>, nullptr,

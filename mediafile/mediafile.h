@@ -114,6 +114,13 @@ ErrorCode track_info(MediaFile* file, uint32_t track_id, TrackInfo* out);
 // most `capacity` into `out`; `count` says how many there are). None for
 // entries whose fields the library does not know.
 ErrorCode track_entry_boxes(MediaFile* file, uint32_t track_id, FourCC* out, uint32_t capacity, uint32_t* count);
+// Metadata carried as read from one file to a file being created: the
+// movie's user data (all but the chapter list, which the chapters make) and
+// movie-level 'meta'; a track's 'udta' and 'meta'.
+ErrorCode copy_movie_metadata(MediaFile* from, MediaFile* to);
+ErrorCode copy_track_metadata(MediaFile* from, uint32_t from_track, MediaFile* to, uint32_t to_track);
+// The track's title from its user data; Missing when it has none.
+ErrorCode track_name(MediaFile* file, uint32_t track_id, char* out, uint32_t capacity);
 // The channels a decoder gives for a sound track: from the AAC configuration,
 // or (files open for reading) the first MPEG audio frame header, else the
 // sample entry's count, which ISO files fix at 2.

@@ -1,4 +1,5 @@
 // The beginning of a created file and the finalisation steps of close.
+#include "meta/meta_write.h"
 #include "boxes/hdlr.h"
 #include "sampletables/movie_upkeep.h"
 #include "mediafile/internal.h"
@@ -69,6 +70,7 @@ ErrorCode finalise_output(MediaFile* file) {
   VT_TRY(update_durations(file, file->root));
   update_bit_rates(file);
   VT_TRY(touch_modified_tracks(file, file->root));
+  VT_TRY(metadata_write_back(file));
   return write_top_level_into_regions(file);
 }
 

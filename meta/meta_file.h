@@ -18,6 +18,7 @@ struct MetadataBlock {
   uint32_t source_kind;
   GrowArray<TagRecord> tags;
   GrowArray<ChapterRecord> chapters;
+  uint32_t tags_changed;  // 1: the movie's tags differ from the 'meta' boxes carried; close writes them
 };
 
 struct MetaFile : BoxFile {

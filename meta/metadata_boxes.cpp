@@ -1,5 +1,8 @@
 #include "meta/metadata_boxes.h"
 
+#include "boxes/carried_boxes.h"
+#include "boxes/moov.h"
+
 namespace vantorel {
 
 namespace {
@@ -32,12 +35,37 @@ ErrorCode read_child_header(MetaFile* file, const BoxHeader* parent, BoxHeader* 
   return ErrorCode::Ok;
 }
 
-ErrorCode meta_box_read(MetaFile* file, const BoxHeader* header, void*) {
-  return read_optional(file, header, meta_box_parse);
+// Reading is not changing: only what callers do afterwards is written back.
+ErrorCode read_and_keep(MetaFile* file, const BoxHeader* header, ErrorCode (*parse)(MetaFile*, const BoxHeader*),
+                        CarriedBoxes* into) {
+  uint32_t changed = file->meta.tags_changed;
+  ErrorCode e = read_optional(file, header, parse);
+  file->meta.tags_changed = changed;
+  if (e != ErrorCode::Ok) return e;
+  if (into == nullptr) return ErrorCode::OutOfMemory;
+  return carry_box(file, header, into);
+}
+
+ErrorCode meta_box_read(MetaFile* file, const BoxHeader* header, void* context) {
+  if (file == nullptr || header == nullptr) return ErrorCode::BadArgument;
+  MoovRecord* moov = file->root != nullptr ? file->root->moov : nullptr;
+  if (moov == nullptr || moov->udta == nullptr) return ErrorCode::Missing;
+  (void)context;
+  return read_and_keep(file, header, meta_box_parse, carried_list(&moov->udta->carried));
+}
+
+ErrorCode movie_meta_read(MetaFile* file, const BoxHeader* header, void*) {
+  if (file == nullptr || header == nullptr) return ErrorCode::BadArgument;
+  MoovRecord* moov = file->root != nullptr ? file->root->moov : nullptr;
+  if (moov == nullptr) return ErrorCode::Missing;
+  return read_and_keep(file, header, meta_box_parse, carried_list(&moov->carried));
 }
 
 ErrorCode tags_box_read(MetaFile* file, const BoxHeader* header, void*) {
-  return read_optional(file, header, tags_box_parse);
+  if (file == nullptr || header == nullptr) return ErrorCode::BadArgument;
+  MoovRecord* moov = file->root != nullptr ? file->root->moov : nullptr;
+  if (moov == nullptr || moov->udta == nullptr) return ErrorCode::Missing;
+  return read_and_keep(file, header, tags_box_parse, carried_list(&moov->udta->carried));
 }
 
 ErrorCode chpl_read(MetaFile* file, const BoxHeader* header, void*) { return read_optional(file, header, chpl_parse); }

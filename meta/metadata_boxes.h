@@ -1,8 +1,9 @@
 #pragma once
 // Readers of the three user-data boxes that fill the metadata block: 'meta'
 // (an 'ilst' item list), 'tags' (tag lists per chapter, cover pictures) and
-// 'chpl' (the chapter list). None of them has a record; the chapter list
-// is written back from the metadata part.
+// 'chpl' (the chapter list). None of them has a record: 'meta' and 'tags'
+// travel whole in the user data's carried boxes (rebuilt from the tags when
+// these change), the chapter list is written back from the metadata part.
 #include "boxes/box_tree.h"
 #include "meta/meta_file.h"
 
@@ -10,8 +11,11 @@ namespace vantorel {
 
 // Row operations of the 'udta' list. Metadata is optional: a failure inside
 // the box ends its reading, what was read before is kept, and the tree read
-// goes on (only running out of memory is passed up).
+// goes on (only running out of memory is passed up). 'meta' and 'tags' are
+// also carried whole, to be written back as they were.
 ErrorCode meta_box_read(MetaFile* file, const BoxHeader* header, void* context);
+// 'meta' directly in the movie box.
+ErrorCode movie_meta_read(MetaFile* file, const BoxHeader* header, void* context);
 ErrorCode tags_box_read(MetaFile* file, const BoxHeader* header, void* context);
 ErrorCode chpl_read(MetaFile* file, const BoxHeader* header, void* context);
 // The chapter list written back: present while the metadata part holds chapters.

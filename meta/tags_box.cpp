@@ -47,7 +47,7 @@ ErrorCode read_tag_list(MetaFile* file, const BoxHeader* list, TagLevel level) {
     char name[kMaxTagsNameLength + 1] = {};
     VT_TRY(read_bytes(file, name, name_length));
     uint32_t flags = (word & 0x8000) == 0 ? uint32_t{kTagFromTagsWord} : 0u;
-    VT_TRY(add_tag(file, name, flags, 0, level));
+    VT_TRY(add_box_tag(file, name, flags, 0, level));
     uint16_t values = read_u16be(file);
     if (!box_holds(file, list, values, 4)) return malformed(file, "value count larger than its box");
     for (uint16_t v = 0; v < values; ++v) {
@@ -64,7 +64,7 @@ ErrorCode read_cover_list(MetaFile* file, const BoxHeader* covr) {
   uint32_t extra = read_u32be(file);
   uint32_t pictures = read_u32be(file);
   if (!box_holds(file, covr, pictures, 4)) return malformed(file, "picture count larger than its box");
-  VT_TRY(add_tag(file, "cover", kTagRaw, extra, kMovieTags));
+  VT_TRY(add_box_tag(file, "cover", kTagRaw, extra, kMovieTags));
   for (uint32_t i = 0; i < pictures; ++i) {
     uint32_t length = read_u32be(file);
     if (io_failed(file)) return ErrorCode::Io;
@@ -96,7 +96,6 @@ ErrorCode read_segment(MetaFile* file, const BoxHeader* segment) {
 ErrorCode tags_box_parse(MetaFile* file, const BoxHeader* header) {
   if (file == nullptr || header == nullptr) return ErrorCode::BadArgument;
   file->flags |= kFlagTdrm;
-  VT_TRY(clear_movie_tags(file));
   file->meta.source_kind = kMetaFromTags;
   return walk_children(file, header, [&](const BoxHeader* child) {
     if (child->type == "tseg") return read_segment(file, child);

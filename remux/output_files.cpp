@@ -154,6 +154,7 @@ ErrorCode add_tracks(RemuxJob* job, uint32_t continuation) {
     if (row.follows_groups)
       VT_TRY(sample_groups_start(find_track(job->output->root, row.output_track_id), input_track));
     copy_track_presentation(job, row);
+    VT_TRY(copy_track_metadata(job->input, row.input_track_id, job->output, row.output_track_id));
     row.continuation = continuation;
   }
   return ErrorCode::Ok;
@@ -200,6 +201,8 @@ ErrorCode open_output(RemuxJob* job, uint32_t index, uint32_t continuation) {
   std::free(name);
   brands.release();
   if (e == ErrorCode::Ok) copy_movie_presentation(job);
+  // Every part carries the movie's metadata whole.
+  if (e == ErrorCode::Ok) e = copy_movie_metadata(job->input, job->output);
   if (e == ErrorCode::Ok) e = add_tracks(job, continuation);
   if (e != ErrorCode::Ok && job->output != nullptr) {
     media_close(job->output);

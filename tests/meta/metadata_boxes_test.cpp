@@ -81,7 +81,10 @@ TEST(MetaBox, IlstItemsBecomeMovieTags) {
   ASSERT_EQ(read_tree(f.get()), ErrorCode::Ok);
   EXPECT_EQ(f->meta.source_kind, kMetaFromMeta);
   EXPECT_EQ(f->flags & kFlagUdta, kFlagUdta);
-  ASSERT_EQ(f->meta.tags.count, 3u);
+  ASSERT_EQ(f->meta.tags.count, 4u);
+  const TagRecord* unknown = movie_tag(f, "\xC2\xA9xyz");  // named by its type
+  ASSERT_NE(unknown, nullptr);
+  EXPECT_EQ(text_value(*unknown, 0), std::string("unknown item\0", 13));
   const TagRecord* title = movie_tag(f, "title");
   ASSERT_NE(title, nullptr);
   EXPECT_EQ(title->flags, 0u);
@@ -116,8 +119,8 @@ TEST(MetaBox, EveryItemTypeHasItsName) {
 }
 
 TEST(MetaBox, ValueEndsWithItsDataBoxAndRepeatsAddValues) {
-  // A second 'data' box in an item is not part of the first value; an item
-  // met again adds a value to the same tag.
+  // A second 'data' box in an item is a value of its own; an item met again
+  // adds a value to the same tag.
   Bytes items = cat({
       item("\xA9" "gen", cat({data_box(text("Jazz")), data_box(text("Blues"))})),
       item("\xA9" "gen", data_box(text("Soul"))),
@@ -126,9 +129,10 @@ TEST(MetaBox, ValueEndsWithItsDataBoxAndRepeatsAddValues) {
   ASSERT_EQ(read_tree(f.get()), ErrorCode::Ok);
   const TagRecord* genre = movie_tag(f, "genre");
   ASSERT_NE(genre, nullptr);
-  ASSERT_EQ(genre->values.count, 2u);
+  ASSERT_EQ(genre->values.count, 3u);
   EXPECT_EQ(text_value(*genre, 0), std::string("Jazz\0", 5));
-  EXPECT_EQ(text_value(*genre, 1), std::string("Soul\0", 5));
+  EXPECT_EQ(text_value(*genre, 1), std::string("Blues\0", 6));
+  EXPECT_EQ(text_value(*genre, 2), std::string("Soul\0", 5));
 }
 
 TEST(MetaBox, WithoutVersionAndFlags) {
@@ -296,13 +300,13 @@ TEST(TagsBox, CountsAndLengthsAreBoundedByTheBox) {
   }
 }
 
-TEST(TagsBox, ReplacesTagsFromAnEarlierMetaBox) {
+TEST(TagsBox, KeepsTagsFromAnEarlierMetaBox) {
   Bytes udta = cat({meta_ilst(item("\xA9" "nam", data_box(text("old")))),
                     box("tags", tag_list(1, tag_entry(0, "artist", {"new"})))});
   MemoryFile f(movie_with_udta(udta));
   ASSERT_EQ(read_tree(f.get()), ErrorCode::Ok);
   EXPECT_EQ(f->meta.source_kind, kMetaFromTags);
-  EXPECT_EQ(movie_tag(f, "title"), nullptr);
+  EXPECT_NE(movie_tag(f, "title"), nullptr);  // nothing read is thrown away
   EXPECT_NE(movie_tag(f, "artist"), nullptr);
   EXPECT_EQ(f->flags & (kFlagTdrm | kFlagUdta), kFlagTdrm | kFlagUdta);
 }

@@ -1,12 +1,15 @@
 #include "app/file_info.h"
 
 #include "app/json_writer.h"
+#include "app/tag_text.h"
 
 #include <cstring>
 
 #include "boxes/hdlr.h"
 #include "mediafile/mediafile.h"
 #include "meta/tag_record.h"
+#include "meta/ilst_items.h"
+#include "meta/user_data.h"
 #include "remux/remux.h"
 #include "sampletables/formats.h"
 #include "boxes/ftyp.h"
@@ -72,6 +75,7 @@ void describe_track(FileDescription* d, TrackBoxes* track, TrackDescription* t) 
   t->start_delay = info.start_delay;
   std::memcpy(t->language, info.language, sizeof t->language);
   t->language[3] = '\0';
+  track_name(file, t->track_id, t->name, sizeof t->name);
 
   if (d->open_mode == kOpenRead) {
     t->counts_known = 1;
@@ -114,13 +118,14 @@ ErrorCode gather(FileDescription* d) {
   }
   d->tags = d->file->meta.tags.items;
   d->tag_count = d->file->meta.tags.count;
+  MoovRecord* moov = d->file->root != nullptr ? d->file->root->moov : nullptr;
+  ErrorCode e = ErrorCode::Ok;
+  if (moov != nullptr && moov->udta != nullptr)
+    user_data_texts(moov->udta->carried, [&](FourCC type, const uint8_t* text, uint32_t length) {
+      if (e == ErrorCode::Ok) e = d->user_texts.append(UserText{type, reinterpret_cast<const char*>(text), length});
+    });
+  VT_TRY(e);
   return ErrorCode::Ok;
-}
-
-// The text of a text tag value: up to its terminator, within its size.
-size_t text_length(const uint8_t* value, uint32_t size) {
-  const void* nul = std::memchr(value, 0, size);
-  return nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - value) : size;
 }
 
 // ---- Text -------------------------------------------------------------------------
@@ -179,6 +184,11 @@ void print_track_text(std::FILE* out, const FileDescription* d, const TrackDescr
   print_seconds_text(out, t.start_delay, d->movie_timescale);
   std::fputs(", language ", out);
   print_clean(out, t.language, std::strlen(t.language));
+  if (t.name[0] != '\0') {
+    std::fputs(", name \"", out);
+    print_clean(out, t.name, std::strlen(t.name));
+    std::fputc('"', out);
+  }
   if (!t.verdict_known) {
     std::fputs(": remux unknown\n", out);
   } else if (t.carried) {
@@ -190,16 +200,17 @@ void print_track_text(std::FILE* out, const FileDescription* d, const TrackDescr
 
 void print_tag_text(std::FILE* out, const TagRecord& tag) {
   std::fputs("  ", out);
-  print_clean(out, tag.name, strnlen(tag.name, sizeof tag.name));
+  const char* name = tag_display_name(tag);
+  print_clean(out, name, std::strlen(name));
   std::fputs(":", out);
   for (uint32_t v = 0; v < tag.values.count && v < tag.value_sizes.count; ++v) {
     std::fputs(v == 0 ? " " : " | ", out);
-    const uint8_t* value = tag.values[v];
-    uint32_t size = tag.value_sizes[v];
-    if ((tag.flags & kTagRaw) != 0 || value == nullptr) {
-      std::fprintf(out, "%u bytes", size);
+    TagValueText value;
+    tag_value_text(tag, v, &value);
+    if (value.text != nullptr) {
+      print_clean(out, value.text, value.length);
     } else {
-      print_clean(out, reinterpret_cast<const char*>(value), text_length(value, size));
+      std::fprintf(out, "%s, %u bytes", value.kind, value.bytes);
     }
   }
   std::fputc('\n', out);
@@ -263,6 +274,7 @@ void print_track_json(JsonWriter* w, const FileDescription* d, const TrackDescri
   }
   json_duration(w, "start_delay", "start_delay_seconds", t.start_delay, d->movie_timescale);
   json_string(w, "language", t.language, std::strlen(t.language));
+  if (t.name[0] != '\0') json_text(w, "name", t.name);
   if (t.verdict_known) {
     json_bool(w, "carried", t.carried != 0);
   } else {
@@ -276,18 +288,24 @@ void print_track_json(JsonWriter* w, const FileDescription* d, const TrackDescri
 void print_tag_json(JsonWriter* w, const TagRecord& tag) {
   json_open(w, '{');
   json_string(w, "name", tag.name, strnlen(tag.name, sizeof tag.name));
+  char item[16];
+  if (tag.key_space.is_zero() && item_type_name(tag.item, item, sizeof item)) json_text(w, "item", item);
+  if (tag.key != nullptr) json_text(w, "key", tag.key);
+  if (tag.mean != nullptr) json_text(w, "mean", tag.mean);
   json_key(w, "values");
   json_open(w, '[');
   for (uint32_t v = 0; v < tag.values.count && v < tag.value_sizes.count; ++v) {
-    const uint8_t* value = tag.values[v];
-    uint32_t size = tag.value_sizes[v];
-    if ((tag.flags & kTagRaw) != 0 || value == nullptr) {
-      json_open(w, '{');
-      json_u64(w, "raw_bytes", size);
-      json_close(w, '}');
-    } else {
-      json_string(w, nullptr, reinterpret_cast<const char*>(value), text_length(value, size));
+    TagValueText value;
+    tag_value_text(tag, v, &value);
+    if (std::strcmp(value.kind, "text") == 0) {
+      json_string(w, nullptr, value.text, value.length);
+      continue;
     }
+    json_open(w, '{');
+    json_text(w, "type", value.kind);
+    json_u64(w, "raw_bytes", value.bytes);
+    if (value.text != nullptr) json_string(w, "text", value.text, value.length);
+    json_close(w, '}');
   }
   json_close(w, ']');
   json_close(w, '}');
@@ -357,6 +375,7 @@ void file_description_release(FileDescription* description) {
   if (description->file != nullptr) media_close(description->file);
   description->tracks.release();
   description->chapters.release();
+  description->user_texts.release();
   *description = FileDescription{};
 }
 
@@ -390,6 +409,13 @@ void print_description_text(std::FILE* out, const FileDescription* d) {
   }
   std::fprintf(out, "Tags: %u\n", d->tag_count);
   for (uint32_t i = 0; i < d->tag_count; ++i) print_tag_text(out, d->tags[i]);
+  if (d->user_texts.count > 0) std::fprintf(out, "User data texts: %u\n", d->user_texts.count);
+  for (const UserText& u : d->user_texts) {
+    char type[16];
+    std::fprintf(out, "  %s: ", item_type_name(u.type, type, sizeof type) ? type : "?");
+    print_clean(out, u.text, u.length);
+    std::fputc('\n', out);
+  }
 }
 
 void print_description_json(std::FILE* out, const FileDescription* d) {
@@ -433,6 +459,16 @@ void print_description_json(std::FILE* out, const FileDescription* d) {
   json_key(&w, "tags");
   json_open(&w, '[');
   for (uint32_t i = 0; i < d->tag_count; ++i) print_tag_json(&w, d->tags[i]);
+  json_close(&w, ']');
+  json_key(&w, "user_data_texts");
+  json_open(&w, '[');
+  for (const UserText& u : d->user_texts) {
+    json_open(&w, '{');
+    char type[16];
+    if (item_type_name(u.type, type, sizeof type)) json_text(&w, "type", type);
+    json_string(&w, "text", u.text, u.length);
+    json_close(&w, '}');
+  }
   json_close(&w, ']');
   json_close(&w, '}');
   std::fputc('\n', out);

@@ -39,9 +39,18 @@ struct TrackDescription {
   uint32_t max_bitrate;      // bit/s over any one-second window
   uint64_t start_delay;      // movie units
   char language[4];
+  char name[128];            // the track's title from its user data; empty when none
   uint32_t verdict_known;    // 1 when the remux's decision is known
   uint32_t carried;          // 1 when the remux carries the track
   const char* left_out_because;  // static text when not carried
+};
+
+// A QuickTime user-data text entry ('\xA9nam', '\xA9cmt', ...); the text points
+// into the open file's carried boxes.
+struct UserText {
+  FourCC type;
+  const char* text;
+  uint32_t length;
 };
 
 struct FileDescription {
@@ -56,6 +65,7 @@ struct FileDescription {
   GrowArray<ChapterInfo> chapters;
   const TagRecord* tags;  // the movie's tags
   uint32_t tag_count;
+  GrowArray<UserText> user_texts;  // QuickTime text entries of the movie's user data
 };
 
 // Opens `name` through `routines` (read mode, or inspect mode when read mode

@@ -106,7 +106,7 @@ struct HandDescription {
   FileDescription d{};
   FileTypeRecord ftyp{};
   FourCC brands[2] = {FourCC::of("isom"), FourCC::of("mp41")};
-  TagRecord tags[3]{};
+  TagRecord tags[5]{};
 
   HandDescription() {
     d.path = "dir/\"odd\" name.mp4";
@@ -173,9 +173,16 @@ struct HandDescription {
 
     add_tag(&tags[0], "title", 0, {"Line one\nline two"});
     add_tag(&tags[1], "cover", kTagRaw, {std::string(1234, '\xFF')});
+    tags[1].item = FourCC::of("covr");  // untyped: told by its first bytes
     add_tag(&tags[2], "comment", 0, {"a", "b\\c"});
+    // As the 'ilst' reader leaves them: a track number, a keyed tag.
+    add_tag(&tags[3], "track", kTagRaw, {std::string("\0\0\0\x03\0\x0C\0\0", 8)});
+    tags[3].item = FourCC::of("trkn");
+    add_tag(&tags[4], "make", 0, {"Acme"});
+    tags[4].key_space = FourCC::of("mdta");
+    tags[4].key = strdup("com.apple.quicktime.make");
     d.tags = tags;
-    d.tag_count = 3;
+    d.tag_count = 5;
   }
   ~HandDescription() {
     for (TagRecord& t : tags) tag_record_release(&t);
@@ -270,15 +277,21 @@ TEST(FileInfo, JsonCarriesEveryFact) {
   EXPECT_EQ(chapters[1]["start_seconds"].text, "2.500000");
 
   const auto& tags = doc["tags"].items;
-  ASSERT_EQ(tags.size(), 3u);
+  ASSERT_EQ(tags.size(), 5u);
   EXPECT_EQ(tags[0]["name"].text, "title");
   ASSERT_EQ(tags[0]["values"].items.size(), 1u);
   EXPECT_EQ(tags[0]["values"].items[0].text, "Line one\nline two");  // without the terminator
   EXPECT_EQ(tags[1]["name"].text, "cover");
   ASSERT_EQ(tags[1]["values"].items.size(), 1u);
   EXPECT_EQ(tags[1]["values"].items[0]["raw_bytes"].u64(), 1234u);
+  EXPECT_EQ(tags[1]["values"].items[0]["type"].text, "jpeg");
+  EXPECT_EQ(tags[1]["item"].text, "covr");
   ASSERT_EQ(tags[2]["values"].items.size(), 2u);
   EXPECT_EQ(tags[2]["values"].items[1].text, "b\\c");
+  ASSERT_EQ(tags[3]["values"].items.size(), 1u);
+  EXPECT_EQ(tags[3]["values"].items[0]["text"].text, "3/12");
+  EXPECT_EQ(tags[4]["key"].text, "com.apple.quicktime.make");
+  EXPECT_EQ(tags[4]["values"].items[0].text, "Acme");
 }
 
 TEST(FileInfo, TextShowsTheSameFacts) {
@@ -297,7 +310,8 @@ TEST(FileInfo, TextShowsTheSameFacts) {
       "the remux does not carry\n",
       "Track 7: handler none, cannot be described: ",
       "Chapters: 2\n  0.000000 s  Intro \"one\"\n  2.500000 s  Bad \xFF byte\\x1B[2J\n",
-      "Tags: 3\n  title: Line one\\x0Aline two\n  cover: 1234 bytes\n  comment: a | b\\c\n",
+      "Tags: 5\n  title: Line one\\x0Aline two\n  cover: jpeg, 1234 bytes\n  comment: a | b\\c\n  track: 3/12\n"
+      "  com.apple.quicktime.make: Acme\n",
   };
   for (const char* e : expected) EXPECT_NE(text.find(e), std::string::npos) << e << "\n---\n" << text;
   // No control character reaches the terminal but the line feeds.

@@ -313,5 +313,9 @@ struct SampleWrite {
 ErrorCode write_sample(MediaFile* file, uint32_t track_id, const SampleWrite* sample);
 // Ends the chunk being written.
 ErrorCode close_chunk(MediaFile* file);
+// Shortens the track's last sample so that the track ends by `movie_end`
+// (movie units from the start of the file); a text track's last sample can
+// outlast the stretch of the movie the file holds.
+ErrorCode trim_track_end(MediaFile* file, uint32_t track_id, uint64_t movie_end);
 
 }  // namespace vantorel

@@ -193,3 +193,37 @@ ErrorCode close_chunk(MediaFile* file) {
 }
 
 }  // namespace vantorel
+
+namespace vantorel {
+
+ErrorCode trim_track_end(MediaFile* file, uint32_t track_id, uint64_t movie_end) {
+  if (file == nullptr) return ErrorCode::BadArgument;
+  TrackBoxes* track = find_track(file->root, track_id);
+  if (track == nullptr) return ErrorCode::Missing;
+  auto* stts = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);
+  auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
+  auto* mvhd = movie_record<MvhdRecord>(file->root, BoxTypeId::Mvhd);
+  if (stts == nullptr || stts->entries.count == 0 || mdhd == nullptr || mvhd == nullptr || mdhd->timescale == 0 ||
+      mvhd->timescale == 0)
+    return ErrorCode::Ok;
+  uint64_t start = initial_empty_duration(track);
+  if (movie_end <= start) return ErrorCode::Ok;
+  uint64_t allowed = rescale(movie_end - start, mvhd->timescale, mdhd->timescale);
+  uint64_t total = 0;
+  for (const TimeToSampleEntry& e : stts->entries) total += uint64_t{e.sample_count} * e.sample_delta;
+  if (total <= allowed) return ErrorCode::Ok;
+  TimeToSampleEntry& last = stts->entries[stts->entries.count - 1];
+  if (last.sample_count == 0) return ErrorCode::Ok;
+  uint64_t excess = total - allowed;
+  // The last sample keeps at least one tick: it is still a sample.
+  uint32_t delta = excess >= last.sample_delta ? 1 : static_cast<uint32_t>(last.sample_delta - excess);
+  if (delta == last.sample_delta) return ErrorCode::Ok;
+  if (last.sample_count == 1) {
+    last.sample_delta = delta;
+    return ErrorCode::Ok;
+  }
+  --last.sample_count;
+  return stts->entries.append(TimeToSampleEntry{1, delta});
+}
+
+}  // namespace vantorel

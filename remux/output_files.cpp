@@ -223,6 +223,13 @@ ErrorCode close_output(RemuxJob* job, uint32_t index) {
     if (e == ErrorCode::Ok && chapter.start_time >= start && chapter.start_time < end)
       e = add_chapter(job->output, chapter.start_time - start, chapter.title);
   }
+  // Text and time code samples can last past the file's stretch of the
+  // movie (a chapter that goes on in the next part); they end with it.
+  uint64_t stretch_end = job->last_cut_time != none64() ? job->last_cut_time : job->queued_end_time;
+  for (const TrackSurvey& row : job->survey) {
+    if (e != ErrorCode::Ok || row.output_track_id == 0 || row.video || row.audio || row.subpicture) continue;
+    if (stretch_end > job->file_start_time) e = trim_track_end(job->output, row.output_track_id, stretch_end - job->file_start_time);
+  }
   if (e == ErrorCode::Ok && pass_flag(job) == 0) {
     OutputMeasure* measure = nullptr;
     if (index >= job->measures.count) {

@@ -32,6 +32,18 @@ printf '1\n00:00:00,000 --> 00:00:00,200\nHi\n\n' > "$tmp/subs.srt"
 $f $v -i "$tmp/subs.srt" -map 0 -map 1 -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:s mov_text \
   -timecode 01:00:00:00 "$tmp/text_timecode.mp4"
 rm "$tmp/subs.srt"
+# Metadata: 'ilst' tags with cover art, QuickTime user data and track names,
+# 'mdta' keys, chapters with their text track.
+$f $v -frames:v 1 "$tmp/cover.png"
+$f $a -i "$tmp/cover.png" -map 0 -map 1 -c:a aac -b:a 8k -ac 1 -c:v copy -disposition:v attached_pic \
+  -metadata title=T -metadata artist=A -metadata track=3/12 -metadata disc=1/2 -metadata genre=G "$tmp/tagged.m4a"
+rm "$tmp/cover.png"
+$f $v -c:v mpeg4 -q:v 31 -metadata title=T -metadata comment=C -metadata:s:v title=V "$tmp/user_data.mov"
+$f $v -c:v mpeg4 -q:v 31 -movflags use_metadata_tags -metadata com.apple.quicktime.make=M "$tmp/keys.mov"
+printf ';FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=100\ntitle=A\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=100\nEND=300\ntitle=B\n' \
+  > "$tmp/chapters.txt"
+$f $v -i "$tmp/chapters.txt" -map 0 -map_metadata 1 -c:v mpeg4 -q:v 31 -g 1 "$tmp/chapters.mp4"
+rm "$tmp/chapters.txt"
 
 VANTOREL_SEED_DIR="$tmp" "$tests" --gtest_filter='FuzzSeeds.*' >/dev/null
 

@@ -2,7 +2,8 @@
 # Installs what building and testing need, when it is missing (Debian/Ubuntu).
 set -euo pipefail
 
-packages=(cmake g++ make zlib1g-dev libgtest-dev ffmpeg)
+# AtomicParsley: a second reader of the tags the remux carries.
+packages=(cmake g++ make zlib1g-dev libgtest-dev ffmpeg atomicparsley)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

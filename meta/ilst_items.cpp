@@ -53,7 +53,9 @@ constexpr KnownItem kItems[] = {
     {FourCC::of("covr"), "cover", kItemImage, 0},
 };
 
-bool same_name(const char* a, const char* b) {
+}  // namespace
+
+bool equal_ignoring_case(const char* a, const char* b) {
   for (;; ++a, ++b) {
     auto ca = static_cast<unsigned char>(*a);
     auto cb = static_cast<unsigned char>(*b);
@@ -64,8 +66,6 @@ bool same_name(const char* a, const char* b) {
   }
 }
 
-}  // namespace
-
 const KnownItem* known_item(FourCC item) {
   for (const KnownItem& k : kItems)
     if (k.item == item) return &k;
@@ -74,9 +74,9 @@ const KnownItem* known_item(FourCC item) {
 
 const KnownItem* known_item_named(const char* name) {
   if (name == nullptr) return nullptr;
-  if (same_name(name, "tool")) return known_item(FourCC::of("\xA9" "too"));
+  if (equal_ignoring_case(name, "tool")) return known_item(FourCC::of("\xA9" "too"));
   for (const KnownItem& k : kItems)
-    if (same_name(k.name, name)) return &k;
+    if (equal_ignoring_case(k.name, name)) return &k;
   return nullptr;
 }
 

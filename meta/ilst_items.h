@@ -42,6 +42,9 @@ const KnownItem* known_item(FourCC item);
 // By name (letter case ignored); "tool" is kept as another name of the encoder.
 const KnownItem* known_item_named(const char* name);
 
+// Whole strings equal ignoring ASCII letter case.
+bool equal_ignoring_case(const char* a, const char* b);
+
 // The name an item without a table row goes by: its type, 0xA9 shown as the
 // copyright sign. False when the type is not printable.
 bool item_type_name(FourCC item, char* out, size_t capacity);

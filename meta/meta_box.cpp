@@ -43,14 +43,6 @@ bool same_text(const char* a, const char* b) {
   return std::strcmp(a, b) == 0;
 }
 
-char* copy_text(const char* text) {
-  if (text == nullptr) return nullptr;
-  size_t n = std::strlen(text);
-  auto* copy = static_cast<char*>(std::malloc(n + 1));
-  if (copy != nullptr) std::memcpy(copy, text, n + 1);
-  return copy;
-}
-
 // Reads the rest of a box as text (at most `limit` bytes), NUL-terminated.
 ErrorCode read_text(MetaFile* file, const BoxHeader* box, uint32_t limit, char** out) {
   uint64_t length = box_bytes_left(file, box);
@@ -111,8 +103,8 @@ ErrorCode tag_for(MetaFile* file, const ItemIdentity& id, bool text, TagRecord**
   tag->flags = text ? 0u : uint32_t{kTagRaw};
   tag->item = id.item;
   tag->key_space = id.key_space;
-  tag->key = copy_text(id.key);
-  tag->mean = copy_text(id.mean);
+  tag->key = tag_text_copy(id.key);
+  tag->mean = tag_text_copy(id.mean);
   if ((id.key != nullptr && tag->key == nullptr) || (id.mean != nullptr && tag->mean == nullptr)) {
     tag_record_release(tag);
     file->meta.tags.remove_at(file->meta.tags.count - 1);

@@ -1,8 +1,17 @@
 #include "meta/tag_record.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace vantorel {
+
+char* tag_text_copy(const char* text) {
+  if (text == nullptr) return nullptr;
+  size_t n = std::strlen(text);
+  auto* copy = static_cast<char*>(std::malloc(n + 1));
+  if (copy != nullptr) std::memcpy(copy, text, n + 1);
+  return copy;
+}
 
 void tag_record_release(TagRecord* tag) {
   if (tag == nullptr) return;

@@ -34,6 +34,9 @@ inline uint32_t tag_value_length(const TagRecord& tag, uint32_t i) {
   return (tag.flags & kTagRaw) != 0 || size == 0 ? size : size - 1;
 }
 
+// A malloc'd copy of a NUL-terminated text (null for null, or out of memory).
+char* tag_text_copy(const char* text);
+
 // Frees the values of a tag (not the record itself).
 void tag_record_release(TagRecord* tag);
 

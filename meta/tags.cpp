@@ -17,37 +17,18 @@ GrowArray<TagRecord>* tags_of(MetaFile* file, TagLevel level) {
   return &file->meta.chapters[level.index].tags;
 }
 
-bool full_key_equal(const char* key, const char* name) {
-  if (key == nullptr) return false;
-  for (;; ++key, ++name) {
-    auto a = static_cast<unsigned char>(*key);
-    auto b = static_cast<unsigned char>(*name);
-    if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a + 32);
-    if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b + 32);
-    if (a != b) return false;
-    if (a == 0) return true;
-  }
-}
-
 int32_t index_of(GrowArray<TagRecord>* tags, const char* name) {
   for (uint32_t i = 0; i < tags->count; ++i)
     if (tag_names_equal((*tags)[i].name, name)) return static_cast<int32_t>(i);
   // Keys longer than a name keeps are found whole.
   for (uint32_t i = 0; i < tags->count; ++i)
-    if (full_key_equal((*tags)[i].key, name)) return static_cast<int32_t>(i);
+    if ((*tags)[i].key != nullptr && equal_ignoring_case((*tags)[i].key, name)) return static_cast<int32_t>(i);
   // "tool" is what the encoder's tag was called before every item had a name.
   const KnownItem* known = known_item_named(name);
   if (known != nullptr)
     for (uint32_t i = 0; i < tags->count; ++i)
       if ((*tags)[i].item == known->item && (*tags)[i].key_space.is_zero()) return static_cast<int32_t>(i);
   return -1;
-}
-
-char* copy_text(const char* text) {
-  size_t n = std::strlen(text);
-  auto* copy = static_cast<char*>(std::malloc(n + 1));
-  if (copy != nullptr) std::memcpy(copy, text, n + 1);
-  return copy;
 }
 
 void note_change(MetaFile* file, TagLevel level) {
@@ -99,8 +80,8 @@ ErrorCode add_tag(MetaFile* file, const char* name, uint32_t flags, uint32_t ext
     return ErrorCode::Ok;
   }
   tag.item = FourCC::of("----");
-  tag.mean = copy_text(kFreeformMean);
-  tag.key = copy_text(name);
+  tag.mean = tag_text_copy(kFreeformMean);
+  tag.key = tag_text_copy(name);
   if (tag.mean != nullptr && tag.key != nullptr) return ErrorCode::Ok;
   tag_record_release(&tag);
   tags->remove_at(tags->count - 1);

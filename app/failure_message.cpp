@@ -96,7 +96,11 @@ void print_failure_message(std::FILE* out, ErrorCode code, const RunState* state
     std::fprintf(out, "'%s': %s\n", or_unknown(input), detail->reason);
     return;
   }
-  if ((code == ErrorCode::Io || code == ErrorCode::NoName) && state != nullptr && state->failure.set) {
+  // A name withheld because its temporary file could not be created is
+  // explained by that failure; any other stale failure explains only Io.
+  bool create_failed = code == ErrorCode::NoName && state != nullptr && state->failure.set &&
+                       state->failure.operation != nullptr && std::strcmp(state->failure.operation, "create") == 0;
+  if ((code == ErrorCode::Io || create_failed) && state != nullptr && state->failure.set) {
     const IoFailure& failure = state->failure;
     const char* operation = failure.operation != nullptr ? failure.operation : "access";
     std::fprintf(out, "cannot %s '%s': %s", operation, or_unknown(user_name_of(state, failure.path)),

@@ -569,30 +569,45 @@ std::string with_language(std::string bytes, uint16_t code) {
 TEST(InfoTruth, ChannelsLanguagesPcmCountsAndBitRates) {
   TempDir dir;
   std::string said;
-  std::string ac3 = dir.path("ac3.mp4");
-  std::string pcm = dir.path("pcm.mov");
-  std::string opus = dir.path("opus.mp4");
-  std::string flac = dir.path("flac.mp4");
-  if (!make_with_ffmpeg("-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 -ac 1 -c:a ac3", ac3, &said) ||
-      !make_with_ffmpeg("-f lavfi -i sine=frequency=440:sample_rate=44100:duration=3 -ac 1 -c:a pcm_s16be", pcm,
-                        &said) ||
-      !make_with_ffmpeg("-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 -ac 1 -c:a libopus", opus,
-                        &said) ||
-      !make_with_ffmpeg("-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 -ac 1 -c:a flac -strict -2",
-                        flac, &said))
-    GTEST_SKIP() << "ffmpeg cannot make the inputs: " << said;
-  // Mono by its configuration ('dac3', 'dOps', 'dfLa'), whatever the entry says.
-  for (const std::string& file : {ac3, opus, flac}) {
-    SCOPED_TRACE(file);
-    RunResult r = run_program(dir, {"--info", file});
+  // Channels by the codec configuration ('dac3', 'dec3', 'dOps', 'dfLa',
+  // 'alac', 'chan'), whatever the sample entry's own count says.
+  struct ChannelCase {
+    const char* file;
+    const char* codec;
+    const char* layout;  // the channels, as ffmpeg options for the shell
+    const char* shown;
+  };
+  const ChannelCase channel_cases[] = {
+      {"ac3.mp4", "ac3", "-ac 1", ", 1 channel, "},
+      {"ac3six.mp4", "ac3", "-af 'pan=5.1|c0=c0'", ", 6 channels, "},
+      {"eac3.mp4", "eac3", "-ac 1", ", 1 channel, "},
+      {"opus.mp4", "libopus", "-ac 1", ", 1 channel, "},
+      {"flac.mp4", "flac -strict -2", "-ac 1", ", 1 channel, "},
+      {"alac.m4a", "alac", "-ac 1", ", 1 channel, "},
+      {"sowt.mov", "pcm_s16le", "-af 'pan=5.1|c0=c0'", ", 6 channels, "},
+  };
+  for (const ChannelCase& c : channel_cases) {
+    SCOPED_TRACE(c.file);
+    std::string path = dir.path(c.file);
+    if (!make_with_ffmpeg(std::string("-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 ") + c.layout +
+                              " -c:a " + c.codec,
+                          path, &said)) {
+      ADD_FAILURE() << "ffmpeg: " << said;
+      continue;
+    }
+    RunResult r = run_program(dir, {"--info", path});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find(", 1 channel, "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(c.shown), std::string::npos) << r.out;
   }
+  std::string pcm = dir.path("pcm.mov");
+  if (!make_with_ffmpeg("-f lavfi -i sine=frequency=440:sample_rate=44100:duration=3 -ac 1 -c:a pcm_s16be", pcm,
+                        &said))
+    GTEST_SKIP() << "ffmpeg cannot make the input: " << said;
   // PCM counts its samples in frames: 3 s at 44.1 kHz.
   RunResult p = run_program(dir, {"--info", pcm});
   ASSERT_EQ(p.status, 0) << p.err;
   EXPECT_NE(p.out.find(", 132300 samples, "), std::string::npos) << p.out;
-  // 16 bits of one channel at 44.1 kHz, exactly: not rounded down to a multiple of 8.
+  // 16 bits of one channel at 44.1 kHz.
   EXPECT_NE(p.out.find(" 705600 bit/s average"), std::string::npos) << p.out;
   // Language 0 is the Macintosh code for English; 0x7FFF is QuickTime's unspecified.
   std::string bytes = slurp(pcm);

@@ -109,13 +109,19 @@ bool apply_json(const OptionRow&, const char*, CommandLine* line, ErrorText) {
   line->json = 1;
   return true;
 }
+bool apply_salvage(const OptionRow&, const char*, CommandLine* line, ErrorText) {
+  line->salvage = 1;
+  return true;
+}
 
 constexpr OptionRow kOptions[] = {
     {"--split-size", nullptr, 1, "SIZE", "start a new output file before this many bytes (K, M, G: powers of 1024)",
      apply_split_size},
     {"--split-duration", nullptr, 1, "SECONDS", "start a new output file before this many seconds",
      apply_split_duration},
-    {"--quiet", nullptr, 0, nullptr, "print no progress line", apply_quiet},
+    {"--quiet", nullptr, 0, nullptr, "print nothing on success: no progress, no closing line", apply_quiet},
+    {"--salvage", nullptr, 0, nullptr, "carry what a truncated input still holds (with a warning) instead of failing",
+     apply_salvage},
     {"--info", nullptr, 0, nullptr, "describe <file> instead of remuxing it", nullptr},
     {"--json", nullptr, 0, nullptr, "with --info: print one JSON document", apply_json},
     {"--help", "-h", 0, nullptr, "print this text", apply_help},
@@ -144,12 +150,17 @@ bool check_combination(CommandLine* line, uint32_t info, uint32_t plain_count, E
     std::snprintf(error, kCommandErrorCapacity, "--json goes with --info");
     return false;
   }
+  if (info && line->salvage) {
+    std::snprintf(error, kCommandErrorCapacity, "--info writes nothing, so it takes no --salvage");
+    return false;
+  }
   if (info && line->split_mode != kSplitNone) {
     std::snprintf(error, kCommandErrorCapacity, "--info writes nothing, so it takes no split option");
     return false;
   }
   if (info) {
     if (plain_count != 1) {
+      line->wrong_name_count = 1;
       std::snprintf(error, kCommandErrorCapacity, "--info takes one file name, got %u", plain_count);
       return false;
     }
@@ -157,6 +168,7 @@ bool check_combination(CommandLine* line, uint32_t info, uint32_t plain_count, E
     return true;
   }
   if (plain_count != 2) {
+    line->wrong_name_count = 1;
     std::snprintf(error, kCommandErrorCapacity, "expected an input and an output file name, got %u file name%s",
                   plain_count, plain_count == 1 ? "" : "s");
     return false;
@@ -246,21 +258,24 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine* out, Err
     *out = line;
     return true;
   }
-  if (!line.options_given) {
-    // The plain form: two names remux, any other count shows the banner.
-    line.action = plain_count == 2 ? kActionRemux : kActionBanner;
+  if (!line.options_given && plain_count == 0) {
+    // No arguments at all: the banner and usage, not a mistake.
+    line.action = kActionBanner;
     *out = line;
     return true;
   }
-  if (!check_combination(&line, info, plain_count, error)) return false;
+  if (!check_combination(&line, info, plain_count, error)) {
+    out->wrong_name_count = line.wrong_name_count;
+    return false;
+  }
   if (line.action == kActionInfo) line.output_path = nullptr;
   *out = line;
   return true;
 }
 
-void print_options(std::FILE* out) {
-  std::fprintf(out, "       Vantorel.exe [options] <in> <out.mp4>\n");
-  std::fprintf(out, "       Vantorel.exe --info [--json] <file>\n");
+void print_options(std::FILE* out, const char* program) {
+  std::fprintf(out, "       %s [options] <in> <out.mp4>\n", program);
+  std::fprintf(out, "       %s --info [--json] <file>\n", program);
   std::fprintf(out, "\n");
   std::fprintf(out, "Options:\n");
   for (const OptionRow& row : kOptions) {

@@ -9,7 +9,7 @@
 namespace vantorel::app {
 
 enum CommandAction : uint32_t {
-  kActionBanner = 0,   // no options and not two file names: banner and usage, status 0
+  kActionBanner = 0,   // no arguments at all: banner and usage, status 0
   kActionRemux = 1,    // <in> <out.mp4>
   kActionInfo = 2,     // --info <file>
   kActionHelp = 3,     // --help, -h
@@ -25,6 +25,8 @@ struct CommandLine {
   uint32_t quiet;           // no progress line
   uint32_t json;            // --info as one JSON document
   uint32_t options_given;   // 1 when any argument was an option (a lone "--" included)
+  uint32_t salvage;         // carry what a truncated input holds instead of failing
+  uint32_t wrong_name_count;  // set, also on failure, when the line fails on its count of file names
 };
 
 // A message for the user about a bad command line, without the program's
@@ -32,7 +34,7 @@ struct CommandLine {
 constexpr size_t kCommandErrorCapacity = 256;
 
 // Parses `argv[1..argc)`. True with `out` filled; false with `out` zeroed
-// and the reason in `error`. Arguments that begin with "-" are options,
+// (but for wrong_name_count) and the reason in `error`. Arguments that begin with "-" are options,
 // anywhere on the line, until a lone "--"; a value is the next argument or
 // follows "=" ("--split-size=700M").
 bool parse_command_line(int argc, const char* const* argv, CommandLine* out, char (&error)[kCommandErrorCapacity]);
@@ -47,7 +49,8 @@ bool parse_byte_size(const char* text, uint64_t* out);
 // than 1 ms and for more than 64 bits hold.
 bool parse_seconds_as_ms(const char* text, uint64_t* out);
 
-// The usage lines with the options, for --help and after a bad command line.
-void print_options(std::FILE* out);
+// The usage lines with the options, for --help and after a bad command line;
+// `program` is the name the program was called by.
+void print_options(std::FILE* out, const char* program);
 
 }  // namespace vantorel::app

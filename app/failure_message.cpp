@@ -30,7 +30,33 @@ const char* io_reason(int error_number, const char* operation) {
   return std::strcmp(operation, "read") == 0 ? "unexpected end of file" : "incomplete transfer";
 }
 
+// The name the user gave for a file the routines know by its temporary name.
+const char* user_name_of(const RunState* state, const char* path) {
+  if (state == nullptr || path == nullptr) return path;
+  for (uint32_t i = 0; i < state->outputs.count; ++i) {
+    const OutputEntry& e = state->outputs.items[i];
+    if (e.write_name != nullptr && std::strcmp(e.write_name, path) == 0) return e.final_name;
+  }
+  return path;
+}
+
+void print_handler(std::FILE* out, FourCC handler) {
+  bool printable = true;
+  for (char c : handler.c) printable = printable && c >= 0x20 && c < 0x7F;
+  if (printable && !handler.is_zero()) {
+    std::fprintf(out, " (%.4s)", handler.c);
+  }
+}
+
 }  // namespace
+
+void print_truncated_track(std::FILE* out, const TruncatedTrack* track) {
+  std::fprintf(out, "track %u", track->track_id);
+  print_handler(out, track->handler);
+  std::fprintf(out, " lacks its last %u of %u samples (%llu.%03llu s)", track->missing, track->total,
+               static_cast<unsigned long long>(track->missing_ms / 1000),
+               static_cast<unsigned long long>(track->missing_ms % 1000));
+}
 
 void print_failure_message(std::FILE* out, ErrorCode code, const RunState* state, const ErrorDetail* detail) {
   if (out == nullptr || code == ErrorCode::Ok) return;
@@ -42,10 +68,42 @@ void print_failure_message(std::FILE* out, ErrorCode code, const RunState* state
                  or_unknown(input));
     return;
   }
-  if (code == ErrorCode::Io && state != nullptr && state->failure.set) {
+  if (state != nullptr && state->input_not_seekable) {
+    std::fprintf(out, "'%s': the input must be seekable (a file, not a pipe)\n", or_unknown(input));
+    return;
+  }
+  if (code == ErrorCode::Truncated && state != nullptr) {
+    std::fprintf(out, "'%s' is truncated: ", or_unknown(input));
+    uint32_t shown = state->truncated_count < kTruncatedShown ? state->truncated_count : kTruncatedShown;
+    for (uint32_t i = 0; i < shown; ++i) {
+      if (i > 0) std::fputs(", ", out);
+      print_truncated_track(out, &state->truncated[i]);
+    }
+    if (state->truncated_count > shown) std::fprintf(out, " and %u more tracks", state->truncated_count - shown);
+    std::fputs("; nothing was written (--salvage writes what it holds)\n", out);
+    return;
+  }
+  if (code == ErrorCode::Unsupported && detail != nullptr && !detail->set) {
+    // The probe named what the file is, or found nothing it knows.
+    if (detail->reason != nullptr) {
+      std::fprintf(out, "'%s' is %s; Vantorel reads MP4, QuickTime and AVI\n", or_unknown(input), detail->reason);
+    } else {
+      std::fprintf(out, "'%s' is not a file Vantorel reads (MP4, QuickTime or AVI)\n", or_unknown(input));
+    }
+    return;
+  }
+  if (code == ErrorCode::Missing && detail != nullptr && !detail->set && detail->reason != nullptr) {
+    std::fprintf(out, "'%s': %s\n", or_unknown(input), detail->reason);
+    return;
+  }
+  // A name withheld because its temporary file could not be created is
+  // explained by that failure; any other stale failure explains only Io.
+  bool create_failed = code == ErrorCode::NoName && state != nullptr && state->failure.set &&
+                       state->failure.operation != nullptr && std::strcmp(state->failure.operation, "create") == 0;
+  if ((code == ErrorCode::Io || create_failed) && state != nullptr && state->failure.set) {
     const IoFailure& failure = state->failure;
     const char* operation = failure.operation != nullptr ? failure.operation : "access";
-    std::fprintf(out, "cannot %s '%s': %s", operation, or_unknown(failure.path),
+    std::fprintf(out, "cannot %s '%s': %s", operation, or_unknown(user_name_of(state, failure.path)),
                  io_reason(failure.error_number, operation));
   } else if (code == ErrorCode::NoName && state != nullptr) {
     std::fprintf(out, "no name for output file %d from '%s'", static_cast<int>(state->names.counter) + 1,

@@ -15,4 +15,7 @@ namespace vantorel::app {
 // input the failure was found. Nothing for Ok.
 void print_failure_message(std::FILE* out, ErrorCode code, const RunState* state, const ErrorDetail* detail);
 
+// "track 1 (vide) lacks its last 752 of 1500 samples (30.080 s)"
+void print_truncated_track(std::FILE* out, const TruncatedTrack* track);
+
 }  // namespace vantorel::app

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "boxes/hdlr.h"
+#include "boxes/mdhd.h"
 #include "mediafile/mediafile.h"
 #include "meta/tag_record.h"
 #include "meta/ilst_items.h"
@@ -47,6 +48,22 @@ bool track_has_sizes(uint32_t kind) {
   return handler_is_video_like(kind) || kind == kHandlerSubpicture;
 }
 
+// A packed language decodes to letters from '`' (0) up: 0 is the Macintosh
+// code for English, and QuickTime's 0x7FFF means unspecified.
+void fix_language(char* language) {
+  if (std::strcmp(language, "```") == 0) std::memcpy(language, "eng", 4);
+  if (std::strcmp(language, "\x7F\x7F\x7F") == 0) std::memcpy(language, "und", 4);
+}
+
+// Bits per second over the media duration, not rounded to whole bytes.
+uint32_t average_bit_rate(TrackBoxes* track) {
+  auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
+  uint64_t bytes = track_total_bytes(track);
+  if (mdhd == nullptr || mdhd->duration == 0 || bytes == 0) return 0;
+  unsigned __int128 rate = static_cast<unsigned __int128>(bytes) * 8 * mdhd->timescale / mdhd->duration;
+  return rate > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(rate);
+}
+
 void describe_track(FileDescription* d, TrackBoxes* track, TrackDescription* t) {
   MediaFile* file = d->file;
   t->track_id = track_id_of(track);
@@ -75,12 +92,16 @@ void describe_track(FileDescription* d, TrackBoxes* track, TrackDescription* t) 
   t->start_delay = info.start_delay;
   std::memcpy(t->language, info.language, sizeof t->language);
   t->language[3] = '\0';
+  fix_language(t->language);
   track_name(file, t->track_id, t->name, sizeof t->name);
 
   if (d->open_mode == kOpenRead) {
     t->counts_known = 1;
     t->sample_count = info.sample_count;
-    t->avg_bitrate = track_avg_bitrate(track);
+    // PCM stored as chunks counts its samples in frames: its duration.
+    if (info.kind == kHandlerSound && pcm_counts_frames(info.fourcc) && info.media_duration <= UINT32_MAX)
+      t->sample_count = static_cast<uint32_t>(info.media_duration);
+    t->avg_bitrate = average_bit_rate(track);
     t->max_bitrate = track_max_bitrate(track);
     uint32_t reason = 0;
     if (remux_track_verdict(file, t->track_id, &reason) == ErrorCode::Ok) {
@@ -366,7 +387,11 @@ ErrorCode describe_file(const void* name, const char* path, const IoRoutines* ro
   out->path = path;
   out->open_mode = mode;
   e = gather(out);
-  if (e != ErrorCode::Ok) file_description_release(out);
+  if (e != ErrorCode::Ok) {
+    // Where in the file it failed ("no movie header"), as for an open.
+    if (detail != nullptr) *detail = out->file->detail;
+    file_description_release(out);
+  }
   return e;
 }
 

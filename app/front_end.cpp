@@ -9,8 +9,11 @@
 #include "remux/remux.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 
 namespace vantorel::app {
 
@@ -35,6 +38,81 @@ uint32_t surveyed(uint32_t kept, void* user) {
   return kept != 0 ? 1 : 0;
 }
 
+void report_truncated(uint32_t track_id, FourCC handler, uint32_t missing, uint32_t total, uint64_t missing_ms,
+                      void* user) {
+  auto* state = static_cast<RunState*>(user);
+  if (state->truncated_count < kTruncatedShown)
+    state->truncated[state->truncated_count] = TruncatedTrack{track_id, handler, missing, total, missing_ms};
+  ++state->truncated_count;
+  if (!state->salvage || state->warnings == nullptr) return;
+  std::fprintf(state->warnings, "%s: warning: '%s' is truncated: ", kProgramName, state->input_path);
+  print_truncated_track(state->warnings, &state->truncated[state->truncated_count <= kTruncatedShown
+                                                                ? state->truncated_count - 1
+                                                                : kTruncatedShown - 1]);
+  std::fputs("; writing what it holds (--salvage)\n", state->warnings);
+}
+
+// Every output name is known after the measuring pass: none may be the input.
+uint32_t check_planned_outputs(uint32_t count, void* user) {
+  auto* state = static_cast<RunState*>(user);
+  state->planned_outputs = count;
+  for (uint32_t i = 0; i < count && i < static_cast<uint32_t>(INT32_MAX); ++i) {
+    char* name = output_part_name(state->names.output_path, static_cast<int32_t>(i));
+    if (name == nullptr) return 0;
+    bool refused = names_input(&state->names, name);
+    if (refused) name_state_refuse(&state->names, name);
+    std::free(name);
+    if (refused) return 0;
+  }
+  return 1;
+}
+
+void report_part_over_limit(uint32_t index, uint32_t split_mode, uint64_t value, uint64_t limit, void* user) {
+  auto* state = static_cast<RunState*>(user);
+  if (state->warnings == nullptr) return;
+  char* name = output_part_name(state->names.output_path, static_cast<int32_t>(index));
+  if (split_mode == kSplitBySize) {
+    std::fprintf(state->warnings,
+                 "%s: warning: part %u ('%s') is %llu bytes, above the --split-size limit of %llu bytes: the input "
+                 "has no sync sample to cut at sooner\n",
+                 kProgramName, index + 1, name != nullptr ? name : "?", static_cast<unsigned long long>(value),
+                 static_cast<unsigned long long>(limit));
+  } else {
+    std::fprintf(state->warnings,
+                 "%s: warning: part %u ('%s') lasts %llu.%03llu s, above the --split-duration limit of %llu.%03llu "
+                 "s: the input has no sync sample to cut at sooner\n",
+                 kProgramName, index + 1, name != nullptr ? name : "?", static_cast<unsigned long long>(value / 1000),
+                 static_cast<unsigned long long>(value % 1000), static_cast<unsigned long long>(limit / 1000),
+                 static_cast<unsigned long long>(limit % 1000));
+  }
+  std::free(name);
+}
+
+// A pipe, FIFO, socket or character device: the remux reads its input twice
+// and seeks in it, which only a file allows.
+bool is_stream(const char* path) {
+  struct stat info {};
+  if (path == nullptr || stat(path, &info) != 0) return false;
+  return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) || S_ISCHR(info.st_mode);
+}
+
+// Parts of an earlier, longer split beside the new ones: named, never deleted.
+void warn_stale_parts(const CommandLine* args, RunState* state) {
+  if (state->warnings == nullptr || state->names.counter <= 0) return;
+  for (int32_t k = state->names.counter; k < INT32_MAX; ++k) {
+    char* name = output_part_name(args->output_path, k);
+    if (name == nullptr) return;
+    struct stat info {};
+    bool present = lstat(name, &info) == 0;
+    if (present)
+      std::fprintf(state->warnings,
+                   "%s: warning: '%s' is left from an earlier run (this one wrote %d part%s); it was not deleted\n",
+                   kProgramName, name, static_cast<int>(state->names.counter), state->names.counter == 1 ? "" : "s");
+    std::free(name);
+    if (!present) return;
+  }
+}
+
 bool ends_with(const char* name, const char* suffix) {
   size_t n = std::strlen(name), m = std::strlen(suffix);
   if (n < m) return false;
@@ -56,21 +134,34 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
   if (args == nullptr || routines == nullptr || state == nullptr || out_written == nullptr)
     return ErrorCode::BadArgument;
   *out_written = 0;
+  if (is_stream(args->input_path)) {
+    state->input_not_seekable = 1;
+    return ErrorCode::Unsupported;
+  }
   // The namer refuses this too, but only after a whole measuring pass.
   if (names_input(&state->names, args->output_path)) {
     name_state_refuse(&state->names, args->output_path);
     return ErrorCode::NoName;
   }
+  state->salvage = args->salvage;
   RemuxEvents events{};
   events.track_dropped = report_dropped_track;
   events.surveyed = surveyed;
   events.pass_started = progress_pass_started;
   events.input_failure = &state->detail;
   events.output_form = output_form_of(args->output_path);
+  events.salvage = args->salvage;
+  events.truncated = report_truncated;
+  events.outputs_planned = check_planned_outputs;
+  events.part_over_limit = report_part_over_limit;
   uint64_t limit = args->split_limit;
   uint32_t limit_count = args->split_mode != kSplitNone ? 1 : 0;
   ErrorCode e = remux_run_with_events(args->input_path, output_namer, progress_report, args->split_mode, &limit,
                                       limit_count, 0, 1, routines, state, &events);
+  // All or nothing: the temporary files take their names only now.
+  if (e == ErrorCode::Ok && !state->nothing_to_carry && state->outputs.atomic)
+    e = output_set_commit(&state->outputs, &state->failure);
+  if (e != ErrorCode::Ok || state->nothing_to_carry) output_set_abort(&state->outputs);
   if (e == ErrorCode::Ok && !state->nothing_to_carry) *out_written = 1;
   return e;
 }
@@ -79,6 +170,12 @@ int run_info(const CommandLine* args, const IoRoutines* routines, std::FILE* out
   if (args == nullptr || routines == nullptr || args->input_path == nullptr) return kExitBadOptions;
   RunState state;
   run_state_init(&state, args->input_path, nullptr, nullptr);
+  if (is_stream(args->input_path)) {
+    state.input_not_seekable = 1;
+    print_failure_message(err, ErrorCode::Unsupported, &state, nullptr);
+    run_state_release(&state);
+    return kExitFailure;
+  }
   FileDescription description;
   ErrorCode e = describe_file(args->input_path, args->input_path, routines, &state, &state.detail, &description);
   int status = kExitSuccess;
@@ -105,8 +202,13 @@ int run_remux_command(const CommandLine* args, std::FILE* out, std::FILE* err) {
   run_state_init(&state, args->input_path, args->output_path, progress_stream(out, err, args->quiet != 0));
   IoRoutines routines = posix_routines();
   state.warnings = err;
+  // Outputs are written under temporary names and renamed at the end; a
+  // signal removes them.
+  state.outputs.atomic = 1;
+  cleanup_signals_install(&state.outputs, kProgramName);
   uint32_t written = 0;
   ErrorCode result = run_remux(args, &routines, &state, &written);
+  cleanup_signals_restore();
   progress_clear(&state.progress);
   int status = kExitSuccess;
   if (result != ErrorCode::Ok) {
@@ -123,20 +225,43 @@ int run_remux_command(const CommandLine* args, std::FILE* out, std::FILE* err) {
                  kProgramName, args->input_path);
     status = kExitFailure;
   } else if (written) {
-    print_done(out);
+    if (args->split_mode != kSplitNone) warn_stale_parts(args, &state);
+    if (!args->quiet) print_done(out);
   }
   run_state_release(&state);
   return status;
 }
 
-}  // namespace
+// Whatever was printed must have reached the console: a failed write or
+// flush of either stream is a failure of the run.
+int check_console(int status, std::FILE* out, std::FILE* err) {
+  errno = 0;
+  bool out_failed = std::fflush(out) != 0;
+  int out_errno = errno;
+  out_failed = std::ferror(out) != 0 || out_failed;
+  if (out_failed) {
+    std::fprintf(err, "%s: cannot write to standard output: %s\n", kProgramName,
+                 out_errno != 0 ? std::strerror(out_errno) : "write error");
+    if (status == kExitSuccess) status = kExitFailure;
+  }
+  bool err_failed = std::fflush(err) != 0;
+  err_failed = std::ferror(err) != 0 || err_failed;
+  if (err_failed && status == kExitSuccess) status = kExitFailure;
+  return status;
+}
 
-int app_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
+int dispatch(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   CommandLine args;
   char error[kCommandErrorCapacity];
   if (!parse_command_line(argc, argv, &args, error)) {
     std::fprintf(err, "%s: %s\n", kProgramName, error);
-    print_usage(err);
+    // A name forgotten or one too many: the banner and usage, as for no
+    // arguments, but as a mistake.
+    if (args.wrong_name_count) {
+      print_help(err);
+    } else {
+      print_usage(err);
+    }
     return kExitBadOptions;
   }
   switch (args.action) {
@@ -149,6 +274,13 @@ int app_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err) 
     case kActionVersion: print_version(out); return kExitSuccess;
     default: print_banner_and_usage(out); return kExitSuccess;
   }
+}
+
+}  // namespace
+
+int app_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
+  if (argc > 0 && argv != nullptr) banner_set_invoked_name(argv[0]);
+  return check_console(dispatch(argc, argv, out, err), out, err);
 }
 
 }  // namespace vantorel::app

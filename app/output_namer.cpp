@@ -52,37 +52,63 @@ void name_state_refuse(OutputNameState* names, const char* name) {
   names->refused_name = name != nullptr ? strdup(name) : nullptr;
 }
 
-uint32_t output_namer(char* name, uint32_t* byte_count, void* user) {
-  auto* state = static_cast<RunState*>(user);
-  if (state == nullptr || state->names.output_path == nullptr) return 0;
-  if (name == nullptr && byte_count == nullptr) return 0;
-  OutputNameState* names = &state->names;
-  const char* path = names->output_path;
-
+char* output_part_name(const char* path, int32_t counter) {
+  if (path == nullptr || counter < 0) return nullptr;
   char suffix[kSuffixCapacity];
-  format_suffix(names->counter, suffix);
+  format_suffix(counter, suffix);
   PathParts parts = path_split(path);
   size_t suffix_length = std::strlen(suffix);
   size_t length = parts.length + suffix_length;
-  if (length >= UINT32_MAX) return 0;
-
-  if (name == nullptr) {
-    *byte_count = static_cast<uint32_t>(length + 1);
-    return 1;
-  }
+  auto* name = static_cast<char*>(std::malloc(length + 1));
+  if (name == nullptr) return nullptr;
   std::memcpy(name, path, parts.extension_start);
   std::memcpy(name + parts.extension_start, suffix, suffix_length);
   std::memcpy(name + parts.extension_start + suffix_length, path + parts.extension_start,
               parts.length - parts.extension_start);
   name[length] = '\0';
-  if (names_input(names, name)) {
+  return name;
+}
+
+uint32_t output_namer(char* name, uint32_t* byte_count, void* user) {
+  auto* state = static_cast<RunState*>(user);
+  if (state == nullptr || state->names.output_path == nullptr) return 0;
+  if (name == nullptr && byte_count == nullptr) return 0;
+  OutputNameState* names = &state->names;
+  if (names->counter == INT32_MAX) return 0;  // no further distinct name
+  char* part = output_part_name(names->output_path, names->counter);
+  if (part == nullptr) return 0;
+  if (names_input(names, part)) {
     // Creating it would truncate the input before it is read.
-    name_state_refuse(names, name);
-    name[0] = '\0';
+    name_state_refuse(names, part);
+    std::free(part);
+    if (name != nullptr) name[0] = '\0';
     return 0;
   }
-  if (names->counter == INT32_MAX) return 0;  // no further distinct name
-  names->counter++;
+  // The program writes each output to a temporary file first: that is the
+  // name the engine opens. The entry for this counter is made once.
+  const char* handed = part;
+  OutputSet* outputs = &state->outputs;
+  if (outputs->atomic) {
+    if (outputs->count <= static_cast<uint32_t>(names->counter)) {
+      if (output_set_add(outputs, part, &state->failure) != ErrorCode::Ok) {
+        std::free(part);
+        return 0;
+      }
+    }
+    handed = outputs->items[names->counter].write_name;
+  }
+  size_t length = std::strlen(handed);
+  if (length >= UINT32_MAX) {
+    std::free(part);
+    return 0;
+  }
+  if (name == nullptr) {
+    *byte_count = static_cast<uint32_t>(length + 1);
+  } else {
+    std::memcpy(name, handed, length + 1);
+    names->counter++;
+  }
+  std::free(part);
   return 1;
 }
 

@@ -20,11 +20,17 @@ bool names_input(const OutputNameState* names, const char* path);
 // refusal is kept.
 void name_state_refuse(OutputNameState* names, const char* name);
 
+// The name of output file `counter` (0 the user's path, n its "_n" part),
+// allocated; null without memory.
+char* output_part_name(const char* path, int32_t counter);
+
 // The engine's OutputNamer; `user` is the RunState. With a null name and a
 // byte count it stores the next name's length + 1 and returns 1. With a
 // buffer of that size it writes the name, advances the counter and returns
 // 1 -- unless the name is the input, which is refused: 0, recorded in the
-// state. Null state, or both pointers null: 0.
+// state. Null state, or both pointers null: 0. When the state's outputs are
+// atomic, the name handed out is the temporary file the output is written
+// to (created by the length call), renamed over the real name at the end.
 uint32_t output_namer(char* name, uint32_t* byte_count, void* user);
 
 }  // namespace vantorel::app

@@ -19,6 +19,8 @@ void run_state_release(RunState* state) {
   std::free(state->failure.path);
   state->failure.path = nullptr;
   name_state_release(&state->names);
+  output_set_abort(&state->outputs);
+  output_set_release(&state->outputs);
 }
 
 void io_failure_record(IoFailure* failure, const char* operation, const char* path, int error_number) {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "app/output_commit.h"
+#include "io/fourcc.h"
 #include "mediafile/media_file.h"
 
 namespace vantorel::app {
@@ -37,6 +39,17 @@ struct ProgressState {
   uint32_t width;      // characters of the line printed last
 };
 
+// A track of a truncated input: its last `missing` of `total` samples lie
+// past the end of the file.
+struct TruncatedTrack {
+  uint32_t track_id;
+  FourCC handler;
+  uint32_t missing;
+  uint32_t total;
+  uint64_t missing_ms;
+};
+constexpr uint32_t kTruncatedShown = 8;  // tracks named in the message
+
 struct RunState {
   const char* input_path;  // not owned
   OutputNameState names;
@@ -47,6 +60,12 @@ struct RunState {
   uint32_t kept_tracks;  // tracks the remux carries, once surveyed
   uint32_t nothing_to_carry;  // 1 when the survey found no track to carry
   uint32_t needs_quicktime;   // 1 when a track was left out because only a QuickTime movie holds it
+  OutputSet outputs;          // the files written, under temporary names until the run succeeds
+  uint32_t input_not_seekable;  // 1 when the input is a pipe, FIFO or other stream
+  uint32_t salvage;             // --salvage: a truncated input is carried as far as it goes
+  TruncatedTrack truncated[kTruncatedShown];
+  uint32_t truncated_count;     // tracks found cut, all of them (only the first few are kept)
+  uint32_t planned_outputs;     // output files the measuring pass found
 };
 
 // Zeroes the state, keeps the two paths and records the input's identity so

@@ -19,6 +19,7 @@ const char* error_name(ErrorCode e) {
     case ErrorCode::NoName: return "no output name";
     case ErrorCode::NoMore: return "no further item";
     case ErrorCode::Overrun: return "box larger than the space measured for it";
+    case ErrorCode::Truncated: return "input truncated";
   }
   return "unknown error";
 }

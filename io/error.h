@@ -20,6 +20,7 @@ enum class ErrorCode : uint32_t {
   NoName = 12,          // the output namer produced no name
   NoMore = 13,          // end of samples, of an enumeration, index out of range
   Overrun = 14,         // a box written past the space measured for it
+  Truncated = 15,       // samples lie past the end of the input
 };
 
 constexpr bool is_ok(ErrorCode e) { return e == ErrorCode::Ok; }

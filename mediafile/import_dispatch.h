@@ -11,4 +11,10 @@ ErrorCode import_avi(MediaFile* file);
 bool probe_asf(MediaFile* file);
 ErrorCode import_asf(MediaFile* file);
 
+// What a file that no importer takes is, from its first bytes, as the
+// phrase for "X is ...": "an empty file", "a Matroska file", "an MPEG
+// transport stream", ... Null when the bytes say nothing known. The
+// position is set back to 0.
+const char* identify_foreign(MediaFile* file);
+
 }  // namespace vantorel

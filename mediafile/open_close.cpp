@@ -87,6 +87,9 @@ ErrorCode probe_and_parse(MediaFile* file) {
     VT_TRY(create_root(file));
     return import_asf(file);
   }
+  // Say what the file is, when its first bytes tell.
+  const char* foreign = identify_foreign(file);
+  if (foreign != nullptr) set_error_reason(file, foreign);
   return ErrorCode::Unsupported;
 }
 

@@ -151,7 +151,11 @@ ErrorCode movie_info(MediaFile* file, MovieInfo* out) {
   std::memset(out, 0, sizeof *out);
   FileBoxes* root = file->root;
   auto* mvhd = movie_record<MvhdRecord>(root, BoxTypeId::Mvhd);
-  if (root == nullptr || root->moov == nullptr || mvhd == nullptr) return ErrorCode::Missing;
+  if (root == nullptr || root->moov == nullptr || mvhd == nullptr) {
+    if (root != nullptr && root->moov == nullptr)
+      set_error_reason(file, "no movie header ('moov'): the file may be truncated or still being written");
+    return ErrorCode::Missing;
+  }
   out->root = root;
   out->timescale = mvhd->timescale;
   out->duration = mvhd->duration;
@@ -232,9 +236,87 @@ ErrorCode size_estimate(MediaFile* file, SizeEstimate* out, uint32_t what) {
   return ErrorCode::Ok;
 }
 
+namespace {
+
+// The payload of child box `type` of the track's first sample entry as read
+// (also inside a QuickTime 'wave'); null when there is none.
+const uint8_t* entry_child(TrackBoxes* track, const char* type, uint32_t* payload_size) {
+  *payload_size = 0;
+  auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
+  if (stsd == nullptr || stsd->whole_entry_count == 0 || stsd->whole_entries.length < 16) return nullptr;
+  const uint8_t* e = stsd->whole_entries.bytes;
+  uint32_t end = load_u32be(e);
+  if (end < 16 || end > stsd->whole_entries.length) return nullptr;
+  uint32_t layout = stsd->layout != kLayoutNone ? stsd->layout : entry_layout_of_kind(handler_kind_of(track));
+  uint32_t at = whole_entry_children_at(e, end, layout);
+  if (at == 0) return nullptr;
+  FourCC wanted = FourCC::of(type);
+  uint32_t wave_end = 0;
+  while (at + 8 <= end) {
+    uint32_t size = load_u32be(e + at);
+    if (size < 8 || size > end - at) break;
+    FourCC child = FourCC::from_u32(load_u32be(e + at + 4));
+    if (child == wanted) {
+      *payload_size = size - 8;
+      return e + at + 8;
+    }
+    if (child == "wave" && wave_end == 0) {
+      // Step into the 'wave' box and go on with its children.
+      wave_end = at + size;
+      end = wave_end;
+      at += 8;
+      continue;
+    }
+    at += size;
+  }
+  return nullptr;
+}
+
+// Full channels of an AC-3 audio coding mode.
+constexpr uint32_t kAc3ModeChannels[8] = {2, 1, 2, 3, 3, 4, 4, 5};
+
+// Channels as the codec configuration gives them; 0 when it does not.
+uint32_t configured_channels(TrackBoxes* track) {
+  if (track == nullptr) return 0;
+  uint32_t n = 0;
+  const uint8_t* p = entry_child(track, "dac3", &n);
+  if (p != nullptr && n >= 3) {
+    uint32_t acmod = (p[1] >> 3) & 7;
+    uint32_t lfeon = (p[1] >> 2) & 1;
+    return kAc3ModeChannels[acmod] + lfeon;
+  }
+  p = entry_child(track, "dec3", &n);
+  if (p != nullptr && n >= 5) {
+    // The first independent substream: fscod 2, bsid 5, reserved 1, asvc 1,
+    // bsmod 3, acmod 3, lfeon 1 bits after the 16-bit header.
+    uint32_t bits = (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 8) | p[4];
+    uint32_t acmod = (bits >> 9) & 7;
+    uint32_t lfeon = (bits >> 8) & 1;
+    return kAc3ModeChannels[acmod] + lfeon;
+  }
+  p = entry_child(track, "dOps", &n);
+  if (p != nullptr && n >= 2 && p[1] != 0) return p[1];
+  p = entry_child(track, "dfLa", &n);
+  // Full box header, a metadata block header, then STREAMINFO.
+  if (p != nullptr && n >= 4 + 4 + 13 && (p[4] & 0x7F) == 0) return ((p[8 + 12] >> 1) & 7) + 1u;
+  p = entry_child(track, "alac", &n);
+  if (p != nullptr && n >= 4 + 10 && p[4 + 9] != 0) return p[4 + 9];
+  p = entry_child(track, "chan", &n);
+  if (p != nullptr && n >= 16) {
+    uint32_t tag = load_u32be(p + 4);
+    if (tag == 0) return load_u32be(p + 12);  // described one by one
+    if (tag == 0x10000) return static_cast<uint32_t>(__builtin_popcount(load_u32be(p + 8)));
+    if ((tag & 0xFFFF) != 0) return tag & 0xFFFF;
+  }
+  return 0;
+}
+
+}  // namespace
+
 uint32_t track_decoded_channels(MediaFile* file, const TrackInfo* info) {
   if (file == nullptr || info == nullptr) return 0;
-  uint32_t channels = 0;
+  uint32_t channels = configured_channels(find_track(file->root, info->track_id));
+  if (channels != 0) return channels;
   if (is_aac_object_type(info->object_type)) {
     channels = aac_config_channels(info->decoder_info, info->decoder_info_size);
   } else if (is_mpeg_audio_object_type(info->object_type) && file->mode == kOpenRead) {

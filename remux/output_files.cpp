@@ -242,8 +242,17 @@ ErrorCode close_output(RemuxJob* job, uint32_t index) {
       measure = &job->measures[index];
       measure->total_sample_bytes = estimate.total_sample_bytes;
       measure->header_reserve = estimate.header_size - estimate.ftyp_size;
+      uint64_t mdat_header = estimate.total_sample_bytes > 0xFFFFFFF7ull ? 16 : 8;
+      measure->file_size = estimate.header_size + mdat_header + estimate.total_sample_bytes;
+      // Rounded up: a part a fraction of a millisecond too long is too long.
+      unsigned __int128 units = part_duration(job, index, false);
+      uint32_t scale = job->movie_timescale != 0 ? job->movie_timescale : 1;
+      measure->duration_ms = static_cast<uint64_t>((units * 1000 + scale - 1) / scale);
     }
   }
+  if (e == ErrorCode::Ok && pass_flag(job) == 1) report_part_over_limit(job, index);
+  // The next file holds none of the samples flushed so far.
+  for (TrackSurvey& row : job->survey) row.flushed_presentation_end = 0;
   job->file_start_end_time = job->last_cut_end_time;
   job->file_start_time = job->last_cut_time;
   job->file_start_bytes = job->last_cut_bytes;

@@ -2,6 +2,7 @@
 // sync samples, audio pulled ahead of the video it accompanies, and the
 // output split at those cut points when it is full.
 #include "remux/remux_job.h"
+#include "sampletables/ctts.h"
 #include "sampletables/sample_groups.h"
 #include "sampletables/stss.h"
 #include "sampletables/stsz.h"
@@ -12,7 +13,15 @@ namespace vantorel {
 namespace {
 
 constexpr uint32_t kNoTrack = 0xFFFFFFFF;
-constexpr uint32_t kTableBytesPerSample = 12;
+// What one more sample can add to the movie header at most: its size
+// ('stsz' 4), a time run ('stts' 8), a composition offset run ('ctts' 8), a
+// sync entry ('stss' 4), a chunk of its own ('stsc' 12, 'co64' 8), its
+// dependency byte ('sdtp' 1) and a sample group run ('sbgp' 8). An upper
+// bound, so a part never ends up above its size limit.
+constexpr uint32_t kTableBytesPerSample = 53;
+// The 'mdat' header: 16 bytes when the media data needs a 64-bit size.
+constexpr uint32_t kMdatHeader = 8;
+constexpr uint32_t kLargeMdatHeader = 16;
 
 uint64_t movie_time(const RemuxJob* job, const TrackSurvey& row, uint64_t t) {
   return rescale(t, row.timescale, job->movie_timescale);
@@ -53,27 +62,33 @@ ErrorCode split_due(RemuxJob* job, uint32_t file_index, bool* due) {
   // limit goes into it whole instead of leaving an empty file behind.
   if (job->last_cut_bytes == job->file_start_bytes && job->last_cut_end_time == job->file_start_end_time)
     return ErrorCode::Ok;
-  uint64_t estimate;
-  if (job->split_mode == kSplitBySize) {
-    SizeEstimate size;
-    VT_TRY(size_estimate(job->output, &size, kEstimateHeader));
-    // The header as it stands, and what the pending group's samples will add
-    // to its tables (a size, and a share of times, offsets and chunks).
-    estimate = (job->queued_bytes - job->file_start_bytes) + size.header_size + uint64_t{kTableBytesPerSample} * job->pending.count;
-  } else if (job->split_mode == kSplitByDuration) {
-    estimate = rescale(job->queued_end_time - job->file_start_end_time, job->movie_timescale, 1000);
-  } else {
-    return ErrorCode::Ok;
-  }
+  if (job->split_mode != kSplitBySize && job->split_mode != kSplitByDuration) return ErrorCode::Ok;
   uint64_t limit;
   if (job->per_file_limits == 0) {
+    if (job->limits.count == 0) return ErrorCode::Ok;
     limit = job->limits[0];
   } else if (file_index < job->limits.count) {
     limit = job->limits[file_index];
   } else {
     return ErrorCode::Ok;
   }
-  *due = estimate > limit;
+  if (job->split_mode == kSplitBySize) {
+    SizeEstimate size;
+    VT_TRY(size_estimate(job->output, &size, kEstimateHeader));
+    // Everything the file would hold with the pending group: 'ftyp' and the
+    // movie header as they stand, what the group adds to the tables at
+    // most, the 'mdat' header and the samples.
+    uint64_t samples = job->queued_bytes - job->file_start_bytes;
+    uint64_t mdat_header = samples > 0xFFFFFFFFull - kMdatHeader ? kLargeMdatHeader : kMdatHeader;
+    uint64_t estimate =
+        samples + size.header_size + mdat_header + uint64_t{kTableBytesPerSample} * job->pending.count;
+    *due = estimate > limit;
+  } else if (job->split_mode == kSplitByDuration) {
+    // The part's duration is its movie header's.
+    uint64_t units = part_duration(job, file_index, true);
+    // units / timescale > limit / 1000, exactly.
+    *due = static_cast<unsigned __int128>(units) * 1000 > static_cast<unsigned __int128>(limit) * job->movie_timescale;
+  }
   return ErrorCode::Ok;
 }
 
@@ -86,10 +101,29 @@ ErrorCode queue_sample(RemuxJob* job, uint32_t t) {
     ++row.stts_entry;
     row.stts_in_entry = 0;
   }
+  uint64_t dts = row.next_time;
+  uint32_t delta = 0;
   if (row.stts_entry < runs.count) {
-    row.next_time += runs[row.stts_entry].sample_delta;
+    delta = runs[row.stts_entry].sample_delta;
+    row.next_time += delta;
     ++row.stts_in_entry;
   }
+  // Where this sample's presentation ends: its decode time, its composition
+  // offset and its duration.
+  int64_t offset = 0;
+  if (row.ctts != nullptr) {
+    const auto& offsets = row.ctts->entries;
+    while (row.ctts_entry < offsets.count && row.ctts_in_entry >= offsets[row.ctts_entry].sample_count) {
+      ++row.ctts_entry;
+      row.ctts_in_entry = 0;
+    }
+    if (row.ctts_entry < offsets.count) {
+      offset = offsets[row.ctts_entry].sample_offset;
+      ++row.ctts_in_entry;
+    }
+  }
+  int64_t presentation_end = static_cast<int64_t>(dts) + offset + delta;
+  if (presentation_end > row.pending_presentation_end) row.pending_presentation_end = presentation_end;
   if (row.stss != nullptr && next_is_sync(row)) ++row.stss_index;
   // Text and time code samples can last as long as the movie: the time
   // reached (for progress and splitting by duration) follows the media.
@@ -190,6 +224,9 @@ ErrorCode flush_pending(RemuxJob* job) {
   }
   uint64_t smallest = none64();
   for (TrackSurvey& row : job->survey) {
+    if (row.pending_presentation_end > row.flushed_presentation_end)
+      row.flushed_presentation_end = row.pending_presentation_end;
+    row.pending_presentation_end = 0;
     row.batch_start_time = row.next_time;
     if (!finished(row)) {
       uint64_t t = movie_time(job, row, row.batch_start_time);
@@ -227,6 +264,46 @@ ErrorCode split_if_due(RemuxJob* job, uint32_t* file_index) {
 }
 
 }  // namespace
+
+uint64_t part_duration(const RemuxJob* job, uint32_t index, bool pending) {
+  // Each track of the file lasts from the file's start to where the
+  // presentation of its samples ends, less the media time its edit starts
+  // at; the movie lasts as long as its longest track. Text and time code
+  // tracks are left out, as from the time reached.
+  uint64_t longest = 0;
+  for (const TrackSurvey& row : job->survey) {
+    if (!(row.video || row.audio || row.subpicture)) continue;
+    int64_t end = row.flushed_presentation_end;
+    if (pending && row.pending_presentation_end > end) end = row.pending_presentation_end;
+    if (end <= 0) continue;
+    int64_t media_time = index == 0 ? row.media_time : row.continuation_media_time;
+    if (end <= media_time) continue;
+    // Rounded up: the library's rescaled edits may round the other way.
+    unsigned __int128 scaled = static_cast<unsigned __int128>(end - media_time) * job->movie_timescale;
+    uint32_t scale = row.timescale != 0 ? row.timescale : 1;
+    auto units = static_cast<uint64_t>((scaled + scale - 1) / scale);
+    uint64_t duration = units > job->file_start_time ? units - job->file_start_time : 0;
+    if (duration > longest) longest = duration;
+  }
+  return longest;
+}
+
+void report_part_over_limit(RemuxJob* job, uint32_t index) {
+  if (job->events == nullptr || job->events->part_over_limit == nullptr || index >= job->measures.count) return;
+  uint64_t limit;
+  if (job->per_file_limits == 0 && job->limits.count > 0) {
+    limit = job->limits[0];
+  } else if (index < job->limits.count) {
+    limit = job->limits[index];
+  } else {
+    return;
+  }
+  const OutputMeasure& m = job->measures[index];
+  if (job->split_mode == kSplitBySize && m.file_size > limit)
+    job->events->part_over_limit(index, kSplitBySize, m.file_size, limit, job->stream.user);
+  if (job->split_mode == kSplitByDuration && m.duration_ms > limit)
+    job->events->part_over_limit(index, kSplitByDuration, m.duration_ms, limit, job->stream.user);
+}
 
 ErrorCode run_pass(RemuxJob* job) {
   uint32_t file_index = 0;

@@ -53,6 +53,21 @@ struct RemuxEvents {
   // Not an event: the OutputForm of the outputs (kOutputMp4 when no events
   // are given).
   uint32_t output_form;
+  // Not an event: 1 carries what a truncated input still holds (each cut
+  // track reported as below) instead of failing with Truncated.
+  uint32_t salvage;
+  // A kept track whose last `missing` of `total` samples lie wholly or partly
+  // past the end of the input; `missing_ms` is their duration. Reported in
+  // the survey, before the run fails (or, salvaging, carries the rest).
+  void (*truncated)(uint32_t track_id, FourCC handler, uint32_t missing, uint32_t total, uint64_t missing_ms,
+                    void* user);
+  // The measuring pass found `count` output files. Returning 0 stops the run
+  // with NoName before the writing pass creates any file.
+  uint32_t (*outputs_planned)(uint32_t count, void* user);
+  // Output file `index` of the writing pass goes past the split limit
+  // because the input has no cut point that would keep it: `value` and
+  // `limit` are bytes (split by size) or milliseconds (by duration).
+  void (*part_over_limit)(uint32_t index, uint32_t split_mode, uint64_t value, uint64_t limit, void* user);
 };
 
 // Whether the remux would carry a track of a file open in read mode: 0, or

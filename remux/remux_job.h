@@ -27,6 +27,15 @@ struct TrackSurvey {
   uint32_t size_index;
   SyncSampleTable* stss;
   uint32_t stss_index;
+  // Composition offsets, walked beside 'stts', so the scheduler knows where
+  // the presentation of the samples of the current output file ends (track
+  // units, absolute; 0 when none): of those flushed into it, and of those
+  // pending.
+  CompositionOffsetTable* ctts;
+  uint32_t ctts_entry;
+  uint32_t ctts_in_entry;
+  int64_t flushed_presentation_end;
+  int64_t pending_presentation_end;
   // Derived once, in the survey, so both passes build the same tracks.
   uint32_t ac3_packed;  // 'dac3' fields of an AC-3 track (from its first frame when needed)
   uint32_t derived_config;  // a missing configuration record was derived
@@ -49,6 +58,8 @@ constexpr uint32_t kPlaced = 0xFFFFFFFF;
 struct OutputMeasure {
   uint64_t total_sample_bytes;
   uint32_t header_reserve;
+  uint64_t file_size;      // the whole file: 'ftyp', movie header, 'mdat'
+  uint64_t duration_ms;    // its movie header's duration
 };
 
 struct RemuxJob {
@@ -109,5 +120,11 @@ ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInf
 
 // The pass loop (pass_loop.cpp).
 ErrorCode run_pass(RemuxJob* job);
+// The movie header duration (movie units) output file `index` would have
+// with its flushed samples, and with the pending ones too when `pending`.
+uint64_t part_duration(const RemuxJob* job, uint32_t index, bool pending);
+// Tells the caller, in the writing pass, when output file `index` (closed
+// now) went past the split limit: the input had no cut point to keep it.
+void report_part_over_limit(RemuxJob* job, uint32_t index);
 
 }  // namespace vantorel

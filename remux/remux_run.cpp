@@ -7,6 +7,7 @@
 #include "boxes/hdlr.h"
 #include "remux/remux_job.h"
 #include "sampletables/formats.h"
+#include "sampletables/ctts.h"
 #include "sampletables/stco.h"
 #include "sampletables/stsd.h"
 #include "sampletables/stsc.h"
@@ -26,8 +27,13 @@ namespace {
 // be read, never by a size the tables merely claim. A 'twos' sample counts
 // its PCM frames in its duration, and a frame takes at least one byte: a
 // sample claiming more frames than bytes ends the track too.
-uint32_t deliverable_samples(MediaFile* file, TrackBoxes* track, uint64_t file_length, uint32_t* largest) {
+// `described` is the count the tables describe; `past_end` is set when the
+// walk stopped at a sample that lies (wholly or partly) past the file's end.
+uint32_t deliverable_samples(MediaFile* file, TrackBoxes* track, uint64_t file_length, uint32_t* largest,
+                             uint32_t* described, uint32_t* past_end) {
   *largest = 0;
+  *described = 0;
+  *past_end = 0;
   auto* stts = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);
   auto* sizes = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
   auto* stsc = track_record<SampleToChunkTable>(track, BoxTypeId::Stsc);
@@ -39,6 +45,7 @@ uint32_t deliverable_samples(MediaFile* file, TrackBoxes* track, uint64_t file_l
   uint64_t timed = 0;
   for (const TimeToSampleEntry& e : stts->entries) timed += e.sample_count;
   uint64_t count = sizes->sample_count < timed ? sizes->sample_count : timed;
+  *described = static_cast<uint32_t>(count);
   // Walk the chunks: each sample must lie inside the file.
   uint64_t sample = 0;
   uint32_t entry = 0;
@@ -50,7 +57,10 @@ uint32_t deliverable_samples(MediaFile* file, TrackBoxes* track, uint64_t file_l
     uint32_t in_chunk = stsc->entries[entry].samples_per_chunk;
     for (uint32_t i = 0; i < in_chunk && sample < count; ++i) {
       uint64_t size = stsz_sample_size(sizes, static_cast<uint32_t>(sample));
-      if (at > file_length || size > file_length - at) return static_cast<uint32_t>(sample);
+      if (at > file_length || size > file_length - at) {
+        *past_end = 1;
+        return static_cast<uint32_t>(sample);
+      }
       // `sample` < count keeps the 'stts' walk inside its entries.
       while (stts->entries[stts_entry].sample_count <= stts_in_entry) {
         ++stts_entry;
@@ -64,6 +74,23 @@ uint32_t deliverable_samples(MediaFile* file, TrackBoxes* track, uint64_t file_l
     }
   }
   return static_cast<uint32_t>(sample);
+}
+
+// The duration, in milliseconds, of samples [from, to) of a track.
+uint64_t samples_duration_ms(TrackBoxes* track, uint32_t timescale, uint32_t from, uint32_t to) {
+  auto* stts = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);
+  if (stts == nullptr || timescale == 0) return 0;
+  uint64_t units = 0;
+  uint64_t first = 0;
+  for (const TimeToSampleEntry& e : stts->entries) {
+    uint64_t last = first + e.sample_count;
+    uint64_t lo = first > from ? first : from;
+    uint64_t hi = last < to ? last : to;
+    if (hi > lo) units += (hi - lo) * e.sample_delta;
+    first = last;
+    if (first >= to) break;
+  }
+  return rescale(units, timescale, 1000);
 }
 
 void report_drop(RemuxJob* job, const TrackInfo& info, uint32_t reason) {
@@ -146,6 +173,7 @@ ErrorCode survey_input(RemuxJob* job) {
   TrackIterator* it = track_iterator_new(job->input, 0, 0);
   if (it == nullptr) return ErrorCode::Missing;
   uint32_t largest = 0;
+  uint32_t truncated = 0;
   ErrorCode e = ErrorCode::Ok;
   TrackInfo info;
   while (e == ErrorCode::Ok) {
@@ -175,15 +203,31 @@ ErrorCode survey_input(RemuxJob* job) {
     if (track->extra != nullptr) row.media_time += track->extra->composition_shift;
     row.timescale = info.timescale;
     uint32_t track_largest = 0;
-    row.sample_count = deliverable_samples(job->input, track, file_length, &track_largest);
+    uint32_t described = 0;
+    uint32_t past_end = 0;
+    row.sample_count = deliverable_samples(job->input, track, file_length, &track_largest, &described, &past_end);
+    if (past_end) {
+      // Samples past the end of the input: a cut file. Never carried
+      // silently; without salvage nothing is written.
+      truncated = 1;
+      if (job->events != nullptr && job->events->truncated != nullptr) {
+        auto* hdlr = track_record<HdlrRecord>(track, BoxTypeId::Hdlr);
+        job->events->truncated(info.track_id, hdlr != nullptr ? hdlr->handler_type : FourCC{},
+                               described - row.sample_count, described,
+                               samples_duration_ms(track, info.timescale, row.sample_count, described),
+                               job->stream.user);
+      }
+    }
     if (track_largest > largest) largest = track_largest;
     row.stts = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);
     row.sizes = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
     row.stss = track_record<SyncSampleTable>(track, BoxTypeId::Stss);
+    row.ctts = track_record<CompositionOffsetTable>(track, BoxTypeId::Ctts);
     e = job->survey.append(row);
   }
   track_iterator_free(it);
   VT_TRY(e);
+  if (truncated && (job->events == nullptr || job->events->salvage == 0)) return ErrorCode::Truncated;
   place_tracks_in_time(job);
   if (job->events != nullptr && job->events->surveyed != nullptr &&
       job->events->surveyed(job->survey.count, job->stream.user) == 0)
@@ -202,6 +246,8 @@ ErrorCode reset_tracks(RemuxJob* job) {
     row.stts_entry = row.stts_in_entry = 0;
     row.size_index = 0;
     row.stss_index = 0;
+    row.ctts_entry = row.ctts_in_entry = 0;
+    row.flushed_presentation_end = row.pending_presentation_end = 0;
   }
   VT_TRY(rewind_tracks(job));
   job->file_start_end_time = job->file_start_time = job->file_start_bytes = 0;
@@ -256,6 +302,11 @@ ErrorCode remux_run_with_events(const void* input_name, OutputNamer namer, Progr
       if (events != nullptr && events->pass_started != nullptr) events->pass_started(0, user);
       job->stream.pass_flag = 0;
       e = run_pass(job);
+      // Every output name is known now: the caller may refuse them before
+      // the writing pass creates any file.
+      if (e == ErrorCode::Ok && events != nullptr && events->outputs_planned != nullptr &&
+          events->outputs_planned(job->measures.count, user) == 0)
+        e = ErrorCode::NoName;
       if (e == ErrorCode::Ok) {
         job->stream.pass_flag = 1;
         e = reset_tracks(job);

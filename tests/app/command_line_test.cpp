@@ -19,24 +19,57 @@ using test::run_program;
 using test::RunResult;
 using test::slurp;
 
-TEST(CommandLine, WrongArgumentCountPrintsBannerAndUsage) {
+// The banner: title, what the tool does, the build date, an empty line and
+// the usage with the name the program was called by.
+void expect_banner(const std::vector<std::string>& lines, size_t first) {
+  ASSERT_GE(lines.size(), first + 5);
+  EXPECT_EQ(lines[first].rfind(std::string("Vantorel ") + VANTOREL_VERSION + " ", 0), 0u);
+  EXPECT_NE(lines[first].find("remultiplexing utility"), std::string::npos);
+  EXPECT_FALSE(lines[first + 1].empty());
+  // The real build date, as the compiler gives it ("Dec 7 2026"), not 2009.
+  EXPECT_EQ(lines[first + 2].rfind("Build: ", 0), 0u);
+  EXPECT_EQ(lines[first + 2].find("2009"), std::string::npos);
+  EXPECT_EQ(lines[first + 2].find("  "), std::string::npos);
+  EXPECT_EQ(lines[first + 3], "");
+  EXPECT_EQ(lines[first + 4], "Usage: vantorel <in> <out.mp4>");
+}
+
+TEST(CommandLine, NoArgumentsPrintBannerAndUsage) {
   test::TempDir dir;
-  const std::vector<std::vector<std::string>> lines = {{}, {"in.mp4"}, {"a", "b", "c"}};
+  RunResult r = run_program(dir, {});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  std::vector<std::string> out = lines_of(r.out);
+  ASSERT_EQ(out.size(), 5u) << r.out;
+  expect_banner(out, 0);
+  EXPECT_EQ(r.out.back(), '\n');
+}
+
+TEST(CommandLine, WrongNameCountIsAMistakeWithBannerAndUsageOnStderr) {
+  test::TempDir dir;
+  const std::vector<std::vector<std::string>> lines = {{"in.mp4"}, {"a", "b", "c"}};
   for (const auto& args : lines) {
     SCOPED_TRACE(args.size());
     RunResult r = run_program(dir, args);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    std::vector<std::string> out = lines_of(r.out);
-    ASSERT_EQ(out.size(), 5u) << r.out;
-    EXPECT_EQ(out[0].rfind("Vantorel", 0), 0u);
-    EXPECT_NE(out[0].find("remultiplexing utility"), std::string::npos);
-    EXPECT_FALSE(out[1].empty());
-    EXPECT_EQ(out[2], "Build: Apr 27 2009");
-    EXPECT_EQ(out[3], "");
-    EXPECT_EQ(out[4], "Usage: Vantorel.exe <in.mp4> <out.mp4>");
-    EXPECT_EQ(r.out.back(), '\n');
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    std::vector<std::string> err = lines_of(r.err);
+    // The banner and usage, then the options.
+    ASSERT_GT(err.size(), 6u) << r.err;
+    EXPECT_NE(r.err.find("--split-size SIZE"), std::string::npos);
+    EXPECT_EQ(err[0], std::string("Vantorel: expected an input and an output file name, got ") +
+                          std::to_string(args.size()) + " file name" + (args.size() == 1 ? "" : "s"));
+    expect_banner(err, 1);
   }
+}
+
+TEST(CommandLine, TheUsageNamesTheProgramAsItWasCalled) {
+  test::TempDir dir;
+  std::string renamed = dir.path("remux-tool");
+  ASSERT_EQ(symlink(VANTOREL_EXE, renamed.c_str()), 0);
+  std::string said;
+  ASSERT_EQ(test::run_command(test::shell_quote(renamed) + " 2>&1", &said), 0);
+  EXPECT_NE(said.find("Usage: remux-tool <in> <out.mp4>\n"), std::string::npos) << said;
 }
 
 TEST(CommandLine, FailuresExitWithOneAndOneLineOnStderr) {

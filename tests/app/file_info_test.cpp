@@ -363,8 +363,8 @@ TEST(FileInfo, GathersTracksWithTheRemuxVerdict) {
   };
   const Expected expected[] = {
       {1, "vide", "mp4v", 4, 1000, 8000, 8000, 0},
-      // 30 bytes over 3072 / 48000 s.
-      {2, "soun", "mp4a", 3, 3072, 30 * 48000 / 3072 * 8, 240, 0},
+      // 30 bytes over 3072 / 48000 s: 3750 bit/s, not rounded down to whole bytes.
+      {2, "soun", "mp4a", 3, 3072, 30 * 8 * 48000 / 3072, 240, 0},
       // A timed text entry, known by its format.
       {3, "text", "tx3g", 1, 1000, 40, 40, 300},
   };

@@ -42,11 +42,10 @@ TEST(Options, GoodCommandLines) {
     uint32_t quiet, json;
   };
   const Case cases[] = {
-      // Without options: two names remux, any other count shows the banner.
+      // Without options: two names remux, no argument at all shows the banner
+      // (a wrong count of names is a mistake: see BadCommandLinesSayWhy).
       {{"in.avi", "out.mp4"}, kActionRemux, "in.avi", "out.mp4", kSplitNone, 0, 0, 0},
       {{}, kActionBanner, nullptr, nullptr, kSplitNone, 0, 0, 0},
-      {{"in.avi"}, kActionBanner, "in.avi", nullptr, kSplitNone, 0, 0, 0},
-      {{"a", "b", "c"}, kActionBanner, "a", "b", kSplitNone, 0, 0, 0},
       // Options before, between and after the names, in both spellings.
       {{"--split-size", "700M", "in", "out.mp4"}, kActionRemux, "in", "out.mp4", kSplitBySize, 700ull << 20, 0, 0},
       {{"in", "--split-size=1.5G", "out.mp4"}, kActionRemux, "in", "out.mp4", kSplitBySize, 1610612736ull, 0, 0},
@@ -112,6 +111,9 @@ TEST(Options, BadCommandLinesSayWhy) {
       {{"--split-size", "1M", "--split-duration", "10", "in", "out.mp4"}, "one split option"},
       {{"--split-size", "1M", "--split-size", "2M", "in", "out.mp4"}, "one split option"},
       {{"--quiet=yes", "in", "out.mp4"}, "--quiet takes no value"},
+      {{"in.avi"}, "expected an input and an output file name, got 1 file name"},
+      {{"a", "b", "c"}, "expected an input and an output file name, got 3 file names"},
+      {{"--salvage", "--info", "a"}, "no --salvage"},
       {{"--quiet", "in"}, "got 1 file name"},
       {{"--quiet", "a", "b", "c"}, "got 3 file names"},
       {{"--", "in"}, "got 1 file name"},
@@ -130,6 +132,8 @@ TEST(Options, BadCommandLinesSayWhy) {
     EXPECT_FALSE(p.ok);
     EXPECT_NE(p.error.find(c.in_message), std::string::npos) << p.error;
     EXPECT_EQ(p.error.find('\n'), std::string::npos);  // one line
+    // A wrong count of names is told apart: it shows the banner too.
+    EXPECT_EQ(p.line.wrong_name_count, std::string(c.in_message).find("file name") != std::string::npos ? 1u : 0u);
     EXPECT_EQ(p.line.action, kActionBanner);           // nothing half-filled
     EXPECT_EQ(p.line.input_path, nullptr);
     EXPECT_EQ(p.line.split_limit, 0u);

@@ -67,10 +67,11 @@ TEST(ProgramOptions, HelpListsEveryOption) {
     ASSERT_GT(lines.size(), 5u);
     // The banner and usage come first, as without options.
     EXPECT_EQ(lines[0].rfind(std::string("Vantorel ") + VANTOREL_VERSION + " ", 0), 0u);
-    EXPECT_EQ(lines[2], "Build: Apr 27 2009");
-    EXPECT_EQ(lines[4], "Usage: Vantorel.exe <in.mp4> <out.mp4>");
-    for (const char* option : {"--split-size SIZE", "--split-duration SECONDS", "--quiet", "--info", "--json",
-                               "-h, --help", "--version", "  -- "})
+    EXPECT_EQ(lines[2].rfind("Build: ", 0), 0u);
+    EXPECT_EQ(lines[2].find("2009"), std::string::npos);
+    EXPECT_EQ(lines[4], "Usage: vantorel <in> <out.mp4>");
+    for (const char* option : {"--split-size SIZE", "--split-duration SECONDS", "--salvage", "--quiet", "--info",
+                               "--json", "-h, --help", "--version", "  -- "})
       EXPECT_NE(r.out.find(option), std::string::npos) << option;
   }
 }
@@ -108,9 +109,11 @@ TEST(ProgramOptions, BadLinesExitWithTwoAndTheUsage) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     std::vector<std::string> err = lines_of(r.err);
-    ASSERT_GE(err.size(), 2u) << r.err;
+    ASSERT_GE(err.size(), 6u) << r.err;
     EXPECT_EQ(err[0].rfind("Vantorel: ", 0), 0u) << err[0];
-    EXPECT_EQ(err[1], "Usage: Vantorel.exe <in.mp4> <out.mp4>");
+    // A wrong count of names shows the banner before the usage.
+    bool count = err[0].find("file name") != std::string::npos;
+    EXPECT_EQ(err[count ? 5 : 1], "Usage: vantorel <in> <out.mp4>");
     EXPECT_NE(r.err.find("--split-size SIZE"), std::string::npos);
     EXPECT_FALSE(exists(dir.path("out.mp4")));
   }
@@ -127,7 +130,7 @@ TEST(ProgramOptions, NamesBeginningWithADashAfterTheEndOfOptions) {
 
   RunResult r = run_program(dir, {"--quiet", "--", "-in.mp4", "-out.mp4"}, here);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "Done.     \n");
+  EXPECT_EQ(r.out, "");  // --quiet: nothing on success
   EXPECT_GT(slurp(dir.path("-out.mp4")).size(), 50000u);
 
   RunResult info = run_program(dir, {"--info", "--", "-in.mp4"}, here);
@@ -159,8 +162,7 @@ TEST(ProgramOptions, ProgressOnlyOnATerminalWithPassLabels) {
 
   RunResult quiet = run_program(dir, {"--quiet", kSample, dir.path("b.mp4")}, terminal);
   ASSERT_EQ(quiet.status, 0) << quiet.err;
-  EXPECT_EQ(quiet.out.find('%'), std::string::npos) << quiet.out;
-  EXPECT_NE(quiet.out.find("Done.     "), std::string::npos);
+  EXPECT_EQ(quiet.out, "");  // no progress, no closing line
 
   RunResult redirected = run_program(dir, {kSample, dir.path("c.mp4")});
   ASSERT_EQ(redirected.status, 0) << redirected.err;
@@ -435,7 +437,8 @@ TEST(ProgramOptions, InfoFailuresExitWithOne) {
   const Case cases[] = {
       {dir.path("missing.mp4"), std::strerror(ENOENT)},
       {dir.dir(), std::strerror(EISDIR)},
-      {junk, error_name(ErrorCode::Unsupported)},
+      // Named from its first bytes, not just "not a supported file".
+      {junk, "is a text file; Vantorel reads MP4, QuickTime and AVI"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);

@@ -44,8 +44,8 @@ struct RemuxOutcome {
   MemoryRemuxResult run;
   ReadOutcome output;
 };
-RemuxOutcome remux(const Bytes& file) {
-  RemuxOutcome o{remux_in_memory(file.data(), file.size()), {}};
+RemuxOutcome remux(const Bytes& file, bool salvage = false) {
+  RemuxOutcome o{remux_in_memory(file.data(), file.size(), kMemoryRemuxBound, salvage), {}};
   if (o.run.result == ErrorCode::Ok) o.output = read_everything(o.run.output);
   return o;
 }
@@ -114,7 +114,13 @@ TEST(MalformedInput, CutAtEveryBoxBoundaryAndInsideEverySample) {
     ASSERT_EQ(read.tracks.size(), 1u);
     EXPECT_EQ(read.tracks[0].samples, expected);
     EXPECT_EQ(read.tracks[0].end, whole_samples == kSizes.size() ? ErrorCode::NoMore : ErrorCode::Io);
-    // The remux carries exactly the whole samples.
+    // A cut sample makes the input truncated: refused, writing nothing;
+    // salvaged, the remux carries exactly the whole samples.
+    if (whole_samples < kSizes.size()) {
+      EXPECT_EQ(out.run.result, ErrorCode::Truncated);
+      EXPECT_EQ(out.run.outputs_opened, 0u);
+      out = remux(file, true);
+    }
     ASSERT_EQ(out.run.result, ErrorCode::Ok);
     ASSERT_EQ(out.output.tracks.size(), 1u);
     EXPECT_EQ(out.output.tracks[0].samples, expected);
@@ -346,7 +352,9 @@ TEST(MalformedInput, ChunkOffsetsPastTheEndOfTheFile) {
       ASSERT_EQ(read.open, ErrorCode::Ok);
       EXPECT_EQ(read.tracks[0].samples, before);
       EXPECT_EQ(read.tracks[0].end, ErrorCode::Io);
-      RemuxOutcome out = remux(file);
+      // The samples from the chunk on lie past the end: a truncated input.
+      EXPECT_EQ(remux(file).run.result, ErrorCode::Truncated);
+      RemuxOutcome out = remux(file, true);
       if (chunk == 0) {
         // Nothing to carry.
         EXPECT_EQ(out.run.result, ErrorCode::Ok);
@@ -372,7 +380,9 @@ TEST(MalformedInput, ASampleSizeFarLargerThanTheFile) {
   ASSERT_EQ(read.open, ErrorCode::Ok);
   EXPECT_EQ(read.tracks[0].samples, before);
   EXPECT_EQ(read.tracks[0].end, ErrorCode::OutOfMemory);  // larger than any buffer the file can justify
-  RemuxOutcome out = remux(file);
+  // Such a sample lies past the end of the file: the input is truncated.
+  EXPECT_EQ(remux(file).run.result, ErrorCode::Truncated);
+  RemuxOutcome out = remux(file, true);
   ASSERT_EQ(out.run.result, ErrorCode::Ok);
   EXPECT_EQ(out.output.tracks[0].samples, before);
 }
@@ -680,6 +690,11 @@ TEST(MalformedInput, InputsFoundByFuzzing) {
     EXPECT_EQ(inspected.open, ErrorCode::Ok);
     for (const TrackRead& t : inspected.tracks) EXPECT_EQ(t.end, ErrorCode::Missing);
     RemuxOutcome out = remux(file);
+    if (out.run.result == ErrorCode::Truncated) {
+      // Samples past the end of the file: refused, and salvaged.
+      EXPECT_STREQ(c.file, "sample_size_past_the_file.mp4");
+      out = remux(file, true);
+    }
     EXPECT_EQ(out.run.result, c.remuxed);
     EXPECT_EQ(out.output.tracks.size(), c.carried);
   }

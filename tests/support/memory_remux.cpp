@@ -94,7 +94,7 @@ void dropped(uint32_t, FourCC, FourCC, uint32_t, void* user) { run_of(user)->res
 
 }  // namespace
 
-MemoryRemuxResult remux_in_memory(const uint8_t* data, size_t size, uint64_t output_bound) {
+MemoryRemuxResult remux_in_memory(const uint8_t* data, size_t size, uint64_t output_bound, bool salvage) {
   MemoryRemuxResult result{};
   if (size > UINT32_MAX) {
     result.result = ErrorCode::BadArgument;
@@ -107,6 +107,7 @@ MemoryRemuxResult remux_in_memory(const uint8_t* data, size_t size, uint64_t out
   RemuxEvents events{};
   events.track_dropped = dropped;
   events.input_failure = &result.failure;
+  events.salvage = salvage ? 1 : 0;
   result.result = remux_run_with_events(&run.input, namer, nullptr, kSplitNone, nullptr, 0, 0, 1, &kRoutines, &run,
                                         &events);
   result.output = std::move(run.output.data);

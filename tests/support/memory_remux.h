@@ -20,6 +20,9 @@ struct MemoryRemuxResult {
 
 constexpr uint64_t kMemoryRemuxBound = 64u << 20;
 
-MemoryRemuxResult remux_in_memory(const uint8_t* data, size_t size, uint64_t output_bound = kMemoryRemuxBound);
+// With `salvage`, a truncated input is carried as far as it goes instead of
+// failing with Truncated.
+MemoryRemuxResult remux_in_memory(const uint8_t* data, size_t size, uint64_t output_bound = kMemoryRemuxBound,
+                                  bool salvage = false);
 
 }  // namespace vantorel::test

@@ -1,0 +1,52 @@
+#pragma once
+// All or nothing: every output that is a regular file (or a new name) is
+// written to a temporary file in the directory of the file it will replace,
+// and renamed over its name only when the whole run has succeeded; a split
+// renames all its parts at the end, in order. Devices and FIFOs are written
+// in place. On a failure, and on SIGINT, SIGTERM and SIGHUP, the temporary
+// files are removed, so existing files stay exactly as they were.
+#include <cstdint>
+
+#include "io/error.h"
+
+namespace vantorel::app {
+
+struct IoFailure;
+
+struct OutputEntry {
+  char* final_name;  // the name the user sees (a symbolic link is kept as such)
+  char* target;      // the file it names: symbolic links followed
+  char* write_name;  // the temporary file, or the target itself when in place
+  uint32_t in_place;  // 1: a device or FIFO, written where it is
+};
+
+struct OutputSet {
+  OutputEntry* items;
+  uint32_t count;
+  uint32_t capacity;
+  uint32_t atomic;  // 1: outputs go through temporary files (the program); 0: written as named
+};
+
+// Adds output `final_name` and creates its temporary file (empty, with the
+// mode a new file gets), registered for removal on a signal. Io (recorded
+// in `failure` with the final name) when it cannot be created.
+ErrorCode output_set_add(OutputSet* set, const char* final_name, IoFailure* failure);
+
+// Renames every temporary file over its target, in order. On a failure the
+// rest are removed; Io recorded in `failure`.
+ErrorCode output_set_commit(OutputSet* set, IoFailure* failure);
+
+// Removes every temporary file not yet renamed.
+void output_set_abort(OutputSet* set);
+
+// Frees the names; the set must be committed or aborted first.
+void output_set_release(OutputSet* set);
+
+// While installed, SIGINT, SIGTERM and SIGHUP remove the temporary files of
+// the registered set, print what happened on standard error and re-raise
+// the signal with its default action, so the exit status is the one shells
+// expect (130 for SIGINT).
+void cleanup_signals_install(OutputSet* set, const char* program_name);
+void cleanup_signals_restore();
+
+}  // namespace vantorel::app

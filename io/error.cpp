@@ -20,6 +20,7 @@ const char* error_name(ErrorCode e) {
     case ErrorCode::NoMore: return "no further item";
     case ErrorCode::Overrun: return "box larger than the space measured for it";
     case ErrorCode::Truncated: return "input truncated";
+    case ErrorCode::Differs: return "output differs from the input";
   }
   return "unknown error";
 }

@@ -21,6 +21,7 @@ enum class ErrorCode : uint32_t {
   NoMore = 13,          // end of samples, of an enumeration, index out of range
   Overrun = 14,         // a box written past the space measured for it
   Truncated = 15,       // samples lie past the end of the input
+  Differs = 16,         // an output is not what the input holds
 };
 
 constexpr bool is_ok(ErrorCode e) { return e == ErrorCode::Ok; }

@@ -178,6 +178,12 @@ ErrorCode open_output(RemuxJob* job, uint32_t index, uint32_t continuation) {
       return ErrorCode::NoName;
     }
     params.path = name;
+    char* kept = strdup(name);  // for checking the outputs at the end
+    if (kept == nullptr || job->written_names.append(kept) != ErrorCode::Ok) {
+      std::free(kept);
+      std::free(name);
+      return ErrorCode::OutOfMemory;
+    }
     // A writing pass that opens more files than were measured reserves nothing.
     if (index < job->measures.count) {
       if (job->measure_headers != 0) params.reserved_header_space = job->measures[index].header_reserve;

@@ -68,6 +68,11 @@ struct RemuxEvents {
   // because the input has no cut point that would keep it: `value` and
   // `limit` are bytes (split by size) or milliseconds (by duration).
   void (*part_over_limit)(uint32_t index, uint32_t split_mode, uint64_t value, uint64_t limit, void* user);
+  // Not an event: 1 reads every output back after writing it and compares
+  // it with the input (remux/verify.h); a difference fails the run with
+  // Differs, described in `verify_report` when that is set.
+  uint32_t verify;
+  struct VerifyReport* verify_report;
 };
 
 // Whether the remux would carry a track of a file open in read mode: 0, or

@@ -90,6 +90,7 @@ struct RemuxJob {
   uint32_t sample_buffer_size;
   uint32_t no_video;
   GrowArray<OutputMeasure> measures;
+  GrowArray<char*> written_names;  // the writing pass's output names, in order (owned)
   const RemuxEvents* events;
   const void* input_name;
   uint32_t output_form;  // OutputForm

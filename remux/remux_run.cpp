@@ -6,6 +6,7 @@
 #include "boxes/elst.h"
 #include "boxes/hdlr.h"
 #include "remux/remux_job.h"
+#include "remux/verify.h"
 #include "sampletables/formats.h"
 #include "sampletables/ctts.h"
 #include "sampletables/stco.h"
@@ -133,6 +134,8 @@ void free_job(RemuxJob* job) {
   job->write_order.release();
   job->measures.release();
   job->limits.release();
+  for (char* name : job->written_names) std::free(name);
+  job->written_names.release();
   std::free(job->sample_buffer);
   job->sample_buffer = nullptr;
 }
@@ -322,6 +325,14 @@ ErrorCode remux_run_with_events(const void* input_name, OutputNamer namer, Progr
     ErrorCode closed = media_close(job->output);
     if (e == ErrorCode::Ok) e = closed;
     job->output = nullptr;
+  }
+  // Each output read back and compared with the input, before the caller
+  // puts it in place.
+  if (e == ErrorCode::Ok && events != nullptr && events->verify != 0 && job->written_names.count > 0) {
+    VerifyReport scratch{};
+    VerifyReport* report = events->verify_report != nullptr ? events->verify_report : &scratch;
+    e = verify_remux(input_name, job->written_names.items, job->written_names.count, &job->stream.routines, user,
+                     events->salvage, report);
   }
   if (job->input != nullptr) {
     if (e != ErrorCode::Ok && events != nullptr && events->input_failure != nullptr)

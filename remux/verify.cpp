@@ -1,0 +1,197 @@
+#include "remux/verify.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "boxes/carried_boxes.h"
+#include "boxes/hdlr.h"
+#include "mediafile/internal.h"
+#include "remux/remux.h"
+#include "sampletables/formats.h"
+
+namespace vantorel {
+
+namespace {
+
+// The empty subpicture a continuation part starts with: the engine's own, not the input's.
+constexpr uint8_t kEmptySubpicture[9] = {0x00, 0x09, 0x00, 0x04, 0x00, 0x00, 0x00, 0x04, 0xFF};
+
+uint64_t hash_bytes(uint64_t h, const uint8_t* data, uint32_t size) {
+  for (uint32_t i = 0; i < size; ++i) h = (h ^ data[i]) * 0x100000001B3ull;  // FNV-1a
+  return h;
+}
+constexpr uint64_t kHashStart = 0xCBF29CE484222325ull;
+
+struct Reader {
+  MediaFile* file = nullptr;
+  uint8_t* buffer = nullptr;
+  uint32_t capacity = 0;
+  ~Reader() {
+    if (file != nullptr) media_close(file);
+    std::free(buffer);
+  }
+  ErrorCode open(const void* name, const IoRoutines* routines, void* user) {
+    OpenParams params{};
+    params.routines = routines != nullptr ? *routines : std_routines();
+    params.path = name;
+    params.user = user;
+    return media_open(&file, &params, kOpenRead);
+  }
+  ErrorCode read(uint32_t track_id, SampleRead* s) {
+    TrackInfo info;
+    VT_TRY(track_info(file, track_id, &info));
+    if (info.max_sample_size > capacity) {
+      std::free(buffer);
+      capacity = info.max_sample_size;
+      buffer = static_cast<uint8_t*>(std::malloc(capacity == 0 ? 1 : capacity));
+      if (buffer == nullptr) return ErrorCode::OutOfMemory;
+    }
+    *s = SampleRead{};
+    s->buffer = buffer;
+    s->capacity = capacity;
+    return read_next_sample(file, track_id, s);
+  }
+};
+
+// The movie's carried boxes (movie-level 'meta', user data) and a track's, joined.
+uint64_t carried_hash(const CarriedBoxes* a, uint64_t h) {
+  if (a == nullptr) return h;
+  for (const OwnedBlock& b : a->boxes) h = hash_bytes(h, b.bytes, b.length);
+  return h;
+}
+uint64_t movie_metadata_hash(MediaFile* f) {
+  MoovRecord* moov = f->root != nullptr ? f->root->moov : nullptr;
+  if (moov == nullptr) return kHashStart;
+  uint64_t h = carried_hash(moov->carried, kHashStart);
+  return moov->udta != nullptr ? carried_hash(moov->udta->carried, h) : h;
+}
+
+struct Track {
+  uint32_t input_id;
+  bool pcm;
+  bool timed_media;  // video, sound or subpicture: durations are compared to the last sample
+  bool subpicture;
+  uint32_t next;     // input samples compared so far
+  uint32_t count;    // input samples
+  uint64_t input_bytes_hash, output_bytes_hash;  // PCM
+  uint64_t input_duration, output_duration;
+};
+
+class Verifier {
+ public:
+  Verifier(VerifyReport* r) : report_(r) {}
+  ErrorCode differs(uint32_t part, uint32_t track, uint32_t sample, const char* field) {
+    report_->part = part;
+    report_->track_id = track;
+    report_->sample = sample;
+    report_->field = field;
+    return ErrorCode::Differs;
+  }
+  VerifyReport* report_;
+};
+
+}  // namespace
+
+ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint32_t output_count,
+                       const IoRoutines* routines, void* user, uint32_t salvage, VerifyReport* report) {
+  if (input_name == nullptr || outputs == nullptr || output_count == 0 || report == nullptr) return ErrorCode::BadArgument;
+  *report = VerifyReport{};
+  Verifier v(report);
+  Reader in;
+  VT_TRY(in.open(input_name, routines, user));
+  GrowArray<Track> tracks{};
+  struct Release {
+    GrowArray<Track>* t;
+    ~Release() { t->release(); }
+  } release{&tracks};
+  for (uint32_t i = 0; i < track_count(in.file->root); ++i) {
+    uint32_t id = track_id_of(track_at(in.file->root, i));
+    uint32_t reason = 0;
+    if (remux_track_verdict(in.file, id, &reason) != ErrorCode::Ok || reason != 0) continue;
+    TrackInfo info;
+    VT_TRY(track_info(in.file, id, &info));
+    Track t{};
+    t.input_id = id;
+    t.pcm = pcm_counts_frames(info.fourcc);
+    t.subpicture = info.kind == kHandlerSubpicture;
+    t.timed_media = handler_is_video_like(info.kind) || info.kind == kHandlerSound || t.subpicture;
+    t.count = info.sample_count;
+    t.input_bytes_hash = t.output_bytes_hash = kHashStart;
+    VT_TRY(tracks.append(t));
+  }
+  report->tracks = tracks.count;
+  uint64_t movie_metadata = movie_metadata_hash(in.file);
+
+  for (uint32_t part = 0; part < output_count; ++part) {
+    Reader out;
+    VT_TRY(out.open(outputs[part], routines, user));
+    if (track_count(out.file->root) != tracks.count) return v.differs(part, 0, 0, "track count");
+    if (movie_metadata_hash(out.file) != movie_metadata) return v.differs(part, 0, 0, "metadata");
+    for (uint32_t k = 0; k < tracks.count; ++k) {
+      Track& t = tracks[k];
+      TrackBoxes* input_track = find_track(in.file->root, t.input_id);
+      TrackBoxes* output_track = track_at(out.file->root, k);
+      uint32_t out_id = track_id_of(output_track);
+      if (carried_hash(output_track->carried, kHashStart) != carried_hash(input_track->carried, kHashStart))
+        return v.differs(part, t.input_id, 0, "track metadata");
+      TrackInfo in_info, out_info;
+      VT_TRY(track_info(in.file, t.input_id, &in_info));
+      VT_TRY(track_info(out.file, out_id, &out_info));
+      if (!(in_info.fourcc == out_info.fourcc)) return v.differs(part, t.input_id, 0, "format");
+      bool first = true;
+      for (uint32_t n = 0; n < out_info.sample_count; ++n) {
+        SampleRead o;
+        VT_TRY(out.read(out_id, &o));
+        if (t.pcm) {
+          t.output_bytes_hash = hash_bytes(t.output_bytes_hash, o.buffer, o.size);
+          t.output_duration += o.duration;
+          continue;
+        }
+        // A continuation part's subpicture track opens with the engine's empty unit.
+        bool filler = first && part > 0 && t.subpicture && o.size == sizeof kEmptySubpicture &&
+                      std::memcmp(o.buffer, kEmptySubpicture, o.size) == 0;
+        first = false;
+        if (filler) continue;
+        if (t.next >= t.count) return v.differs(part, t.input_id, t.next + 1, "sample count");
+        SampleRead i;
+        VT_TRY(in.read(t.input_id, &i));
+        ++t.next;
+        ++report->samples;
+        uint32_t number = t.next;
+        const char* field = nullptr;
+        if (i.size != o.size)
+          field = "size";
+        else if (std::memcmp(i.buffer, o.buffer, i.size) != 0)
+          field = "data";
+        else if ((i.sync != 0) != (o.sync != 0))
+          field = "sync";
+        else if (i.composition_offset != o.composition_offset)
+          field = "composition offset";
+        else if (i.duration != o.duration && (t.timed_media || n + 1 < out_info.sample_count))
+          field = "duration";  // a text track's last sample in a part ends with the part
+        if (field != nullptr) return v.differs(part, t.input_id, number, field);
+      }
+    }
+  }
+  for (Track& t : tracks) {
+    if (t.pcm) {
+      // The input's bytes, all of them.
+      for (uint32_t n = 0; n < t.count; ++n) {
+        SampleRead i;
+        ErrorCode e = in.read(t.input_id, &i);
+        if (e == ErrorCode::NoMore || (e != ErrorCode::Ok && salvage)) break;
+        VT_TRY(e);
+        t.input_bytes_hash = hash_bytes(t.input_bytes_hash, i.buffer, i.size);
+        t.input_duration += i.duration;
+        ++report->samples;
+      }
+      if (t.input_bytes_hash != t.output_bytes_hash) return v.differs(output_count - 1, t.input_id, 0, "data");
+      if (t.input_duration != t.output_duration) return v.differs(output_count - 1, t.input_id, 0, "duration");
+      continue;
+    }
+    if (t.next < t.count && !salvage) return v.differs(output_count - 1, t.input_id, t.next + 1, "sample count");
+  }
+  return ErrorCode::Ok;
+}
+
+}  // namespace vantorel

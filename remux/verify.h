@@ -1,0 +1,29 @@
+#pragma once
+// Checking a remux's outputs against its input, as the remux read it.
+#include <cstdint>
+
+#include "io/error.h"
+#include "io/io_routines.h"
+
+namespace vantorel {
+
+struct VerifyReport {
+  uint32_t tracks;   // carried tracks compared
+  uint64_t samples;  // samples compared
+  // The first difference found (when verify_remux returns Differs).
+  uint32_t part;       // 0-based output file
+  uint32_t track_id;   // the input's track id; 0 for the movie
+  uint32_t sample;     // 1-based, in the input's numbering; 0 when the difference is not in a sample
+  const char* field;   // "size", "data", "duration", "composition offset", "sync", "format", "metadata", ...
+};
+
+// Opens the input and the outputs (in order; the parts of a split) through
+// `routines` and compares: every carried track's samples in order (size, a
+// 64-bit hash of the data, duration, composition offset, sync flag; PCM as
+// its whole bytes and duration), each track's format, and the movie's and
+// tracks' carried metadata in every part. Differs with the first difference
+// in `report`. With `salvage`, tracks may end early (a truncated input).
+ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint32_t output_count,
+                       const IoRoutines* routines, void* user, uint32_t salvage, VerifyReport* report);
+
+}  // namespace vantorel

@@ -205,9 +205,9 @@ ErrorCode read_stream_list(AviImport* imp, uint32_t k, const BoxHeader* list) {
       if (s->done) return ErrorCode::Ok;
     } else if (chunk.type == "strn") {
       VT_TRY(read_stream_name(imp, &chunk, list, s));
-    } else if (chunk.type == "indx" && !s->done) {
+    } else if (chunk.type == "indx" && !s->done && !s->odml) {
       VT_TRY(create_stream_track(imp, k));
-      s->done = 1;
+      s->odml = 1;
       if (file->mode != kOpenInspect) VT_TRY(avi_read_odml_index(imp, k + 1, s, &chunk));
     }
     // Chunks inside a stream list are padded to an even length.
@@ -230,6 +230,7 @@ ErrorCode read_stream(AviImport* imp, const BoxHeader* list) {
     imp->streams[k] = nullptr;
     return ErrorCode::Ok;
   }
+  if (s->odml) return ErrorCode::Ok;
   if ((imp->avih.flags & kAviHasIndex) == 0) return ErrorCode::AviNoIndex;
   return create_stream_track(imp, k);
 }
@@ -318,6 +319,7 @@ ErrorCode avi_import(ImportFile* file, FileBoxes* root) {
   imp->max_samples = most > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(most);
   ErrorCode e = file_seek(file, 0);
   if (e == ErrorCode::Ok) e = walk_riff(imp);
+  if (e == ErrorCode::Ok) e = avi_convert_streams(imp);
   release_streams(imp);
   if (e == ErrorCode::Ok) e = finish_movie(imp);
   std::free(imp);

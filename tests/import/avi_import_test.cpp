@@ -156,7 +156,7 @@ TEST(AviImport, LegacyIndexWithRelativeOrAbsoluteOffsets) {
     TrackInfo video;
     ASSERT_EQ(track_info(o.file, 1, &video), ErrorCode::Ok);
     EXPECT_EQ(video.kind, kHandlerVideo);
-    EXPECT_TRUE(video.fourcc == "FMP4");
+    EXPECT_TRUE(video.fourcc == kTestVideoCode);
     EXPECT_EQ(video.timescale, 25u);
     EXPECT_EQ(video.width, 160u);
     EXPECT_EQ(video.height, 120u);
@@ -170,7 +170,7 @@ TEST(AviImport, LegacyIndexWithRelativeOrAbsoluteOffsets) {
     TrackInfo audio;
     ASSERT_EQ(track_info(o.file, 2, &audio), ErrorCode::Ok);
     EXPECT_EQ(audio.kind, kHandlerSound);
-    EXPECT_EQ(std::memcmp(audio.fourcc.c, "\0\0\0\1", 4), 0);
+    EXPECT_TRUE(audio.fourcc == "twos");  // 16-bit PCM, big-endian as an MP4 file holds it
     EXPECT_EQ(audio.timescale, 44100u);
     EXPECT_EQ(audio.sample_rate, 44100u);  // the wave format's rate
     EXPECT_EQ(audio.sample_bits, 16u);
@@ -213,7 +213,7 @@ TEST(AviImport, StreamsWithoutTrackKeepTheirIndex) {
   StreamHeader video;
   StreamHeader text;
   text.type = "txts";
-  // MPEG audio as ffmpeg writes it: 1152-sample frames at 44.1 kHz, as
+  // A sound stream of a codec the importer leaves as it is, counted in
   // 32/1225 s, so the time scale is not the sample rate.
   StreamHeader audio;
   audio.type = "auds";
@@ -221,7 +221,7 @@ TEST(AviImport, StreamsWithoutTrackKeepTheirIndex) {
   audio.rate = 1225;
   Bytes hdrl = cat({avih_chunk(kHasIndex), video_stream(video),
                     stream_list(cat({strh_chunk(text), riff_chunk("strf", zeros(8))})),
-                    stream_list(cat({strh_chunk(audio), riff_chunk("strf", wave_format(0x55, 2, 44100, 16000, 1152, 0,
+                    stream_list(cat({strh_chunk(audio), riff_chunk("strf", wave_format(0x161, 2, 44100, 16000, 1152, 0,
                                                                                           zeros(12)))}))});
   Movi movi = movi_of({{"00dc", filled(5, 1)}, {"01tx", filled(6, 2)}, {"02wb", filled(8, 3)}});
   Bytes idx1 = riff_chunk("idx1", cat({idx1_entry("00dc", 0x10, movi.header_offsets[0], 5),
@@ -241,7 +241,7 @@ TEST(AviImport, StreamsWithoutTrackKeepTheirIndex) {
   ASSERT_EQ(track_info(o.file, 3, &info), ErrorCode::Ok);
   EXPECT_EQ(info.timescale, 1225u);
   EXPECT_EQ(info.sample_rate, 44100u);
-  EXPECT_EQ(std::memcmp(info.fourcc.c, "\0\0\0\x55", 4), 0);
+  EXPECT_EQ(std::memcmp(info.fourcc.c, "\0\0\x01\x61", 4), 0);
   EXPECT_EQ(info.decoder_info_size, 30u);
   MovieInfo movie;
   ASSERT_EQ(movie_info(o.file, &movie), ErrorCode::Ok);
@@ -332,7 +332,7 @@ TEST(AviImport, StreamNamesAndTheirPadByte) {
     ASSERT_EQ(track_info(o.file, 1, &info), ErrorCode::Ok);
     ASSERT_NE(info.handler_name, nullptr);
     EXPECT_STREQ(info.handler_name, c.expected);
-    EXPECT_TRUE(info.fourcc == "MJPG");
+    EXPECT_TRUE(info.fourcc == "jpeg");
     EXPECT_EQ(info.width, 64u);
   }
 }
@@ -496,8 +496,8 @@ TEST(AviImport, RefusedFiles) {
   }
 }
 
-// Indexes pointing where they should not: the import ends, and samples that
-// lie outside the file fail to read with an I/O error.
+// Indexes pointing where they should not: the import ends, and the track
+// ends before the first chunk that lies outside the file.
 TEST(AviImport, IndexesPointingAstray) {
   StreamHeader video;
   Movi movi = movi_of({{"00dc", filled(5, 1)}, {"00dc", filled(6, 2)}});
@@ -510,7 +510,7 @@ TEST(AviImport, IndexesPointingAstray) {
   Opened outside(avi_file(cat({avih_chunk(kHasIndex), stream_list(cat({strh, strf}))}), movi, idx1));
   ASSERT_EQ(outside.result, ErrorCode::Ok);
   std::vector<Bytes> samples;
-  EXPECT_EQ(read_all(outside.file, 1, &samples), ErrorCode::Io);
+  EXPECT_EQ(read_all(outside.file, 1, &samples), ErrorCode::Ok);
   EXPECT_EQ(samples.size(), 1u);
 
   // A super index whose entry names the super index itself: it is not an
@@ -535,7 +535,7 @@ TEST(AviImport, IndexesPointingAstray) {
   Bytes bytes = avi_file(hdrl, movi, ix);
   Opened astray(bytes);
   ASSERT_EQ(astray.result, ErrorCode::Ok);
-  EXPECT_EQ(read_all(astray.file, 1, &samples), ErrorCode::Io);
+  EXPECT_EQ(read_all(astray.file, 1, &samples), ErrorCode::Ok);
   ASSERT_EQ(samples.size(), 1u);
   EXPECT_EQ(samples[0], Bytes(bytes.begin() + static_cast<long>(ix_at), bytes.begin() + static_cast<long>(ix_at) + 16));
 

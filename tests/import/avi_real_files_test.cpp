@@ -155,7 +155,15 @@ void expect_same_as_ffprobe(const std::string& path, const std::string& referenc
     for (ProbePacket& p : theirs) p.has_dts = p.has_pts = false;
     CompareOptions options;
     options.skip_empty = true;
-    EXPECT_TRUE(packets_equal(t, theirs, options));
+    if (s.codec_name == "pcm_s16le") {
+      // Turned big-endian: the same number of bytes, not the same bytes.
+      uint64_t bytes = 0;
+      for (const ProbePacket& p : theirs) bytes += p.size;
+      EXPECT_EQ(t.fourcc, "twos");
+      EXPECT_EQ(t.total_bytes, bytes);
+    } else {
+      EXPECT_TRUE(packets_equal(t, theirs, options));
+    }
     // The track lasts until the end of ffprobe's last packet.
     const ProbePacket& last = theirs.back();
     ASSERT_GT(s.time_base_den, 0);

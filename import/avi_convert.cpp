@@ -770,9 +770,12 @@ ErrorCode convert_video(Rebuild* rb, const AviStream* s, const GrowArray<AviChun
 }
 
 // A stream that cannot be carried loses its track, not the file.
-ErrorCode drop_stream(AviImport* imp, uint32_t track_id, const char* reason) {
-  remove_track(imp->file, find_track(imp->root, track_id));
-  return imp->file->dropped_tracks.append(DroppedTrack{track_id, reason});
+ErrorCode drop_stream(AviImport* imp, uint32_t k, const char* reason) {
+  const AviStream* s = imp->streams[k];
+  DroppedTrack dropped{k + 1, reason, s->strh.type == "auds" ? FourCC::of("soun") : FourCC::of("vide"),
+                       s->strh.type == "auds" ? format_tag_fourcc(s->wave.format_tag) : s->bitmap.compression};
+  remove_track(imp->file, find_track(imp->root, k + 1));
+  return imp->file->dropped_tracks.append(dropped);
 }
 
 ErrorCode convert_stream(AviImport* imp, uint32_t k) {
@@ -795,7 +798,7 @@ ErrorCode convert_stream(AviImport* imp, uint32_t k) {
   chunks.release();
   if (rb.failure != nullptr) {
     if (io_failed(imp->file)) return ErrorCode::Io;
-    return drop_stream(imp, k + 1, rb.failure);
+    return drop_stream(imp, k, rb.failure);
   }
   return e;
 }

@@ -153,6 +153,8 @@ ErrorCode fill_stream_track(AviImport* imp, uint32_t k, TrackBoxes* track, uint3
     stream.depth = s->bitmap.bit_count;
   }
   VT_TRY(fill_stream_entry(file, track, &stream));
+  // Warnings name a track by its handler type, as a read file gives it.
+  if (auto* hdlr = track_record<HdlrRecord>(track, BoxTypeId::Hdlr)) hdlr->handler_type = handler_type_of(kind);
   s->import_sample_size = kind == kHandlerSound ? s->wave.block_align : s->strh.sample_size;
 
   if ((s->strh.flags & kAviStreamDisabled) != 0) tkhd->flags &= ~uint32_t{kTrackEnabled};

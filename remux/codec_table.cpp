@@ -117,6 +117,7 @@ const char* drop_reason_text(uint32_t reason) {
     case kDropObjectType: return "its MPEG-4 audio object type is not carried";
     case kDropMalformed: return "one of its boxes is cut short";
     case kDropNeedsQuickTime: return "its codec needs a QuickTime movie (an output named .mov keeps it)";
+    case kDropStreamUnreadable: return "its stream does not parse as its codec";
   }
   return "it cannot be carried";
 }

@@ -140,7 +140,8 @@ ErrorCode survey_input(RemuxJob* job) {
   // Tracks the reading already left out: their handler and format are unknown.
   if (job->events != nullptr && job->events->track_dropped != nullptr)
     for (const DroppedTrack& d : job->input->dropped_tracks)
-      job->events->track_dropped(d.track_id, FourCC{}, FourCC{}, kDropMalformed, job->stream.user);
+      job->events->track_dropped(d.track_id, d.handler, d.format, d.format.is_zero() ? kDropMalformed : kDropStreamUnreadable,
+                                 job->stream.user);
   job->no_video = 1;
   uint64_t file_length = file_size(job->input);
   TrackIterator* it = track_iterator_new(job->input, 0, 0);

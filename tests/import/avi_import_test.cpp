@@ -18,6 +18,7 @@
 #include "sampletables/stsd.h"
 #include "sampletables/stss.h"
 #include "sampletables/stts.h"
+#include "support/memory_remux.h"
 
 namespace vantorel {
 namespace {
@@ -588,6 +589,92 @@ TEST(AviImport, DamagedFilesFailCleanly) {
         try_open(changed);
       }
     }
+  }
+}
+
+}  // namespace
+}  // namespace vantorel
+
+namespace vantorel {
+namespace {
+
+using namespace test;
+
+Bytes repeat(const Bytes& part, size_t times) {
+  Bytes out;
+  for (size_t i = 0; i < times; ++i) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+// A stream whose data does not parse as its codec loses its track, with the
+// reason and its format kept for the warning; the other stream stays.
+TEST(AviImport, StreamsThatDoNotParseLoseOnlyTheirTrack) {
+  StreamHeader sound;
+  sound.type = "auds";
+  sound.rate = 44100;
+  auto audio_list = [&](uint16_t tag, uint16_t block_align, const Bytes& extra) {
+    return stream_list(cat({strh_chunk(sound), riff_chunk("strf", wave_format(tag, 2, 44100, 16000, block_align, 16, extra))}));
+  };
+  StreamHeader video;
+  video.handler = "XVID";
+  const Bytes xvid_list = stream_list(cat({strh_chunk(video), riff_chunk("strf", bitmap_info(160, 120, 24, "XVID"))}));
+  // A visual object sequence, then a video object layer cut after its
+  // object type, then a VOP.
+  const Bytes short_vol = {0x00, 0x00, 0x01, 0xB0, 0x01, 0x00, 0x00, 0x01, 0x20, 0x00, 0x86,
+                           0x00, 0x00, 0x01, 0xB6, 0x10, 0x00};
+  const Bytes vop_only = {0x00, 0x00, 0x01, 0xB6, 0x10, 0x00, 0x00, 0x00};
+  // MPEG-1 layer III headers that announce 417-byte frames, every 100 bytes.
+  const Bytes lying_mp3 = repeat(cat({Bytes{0xFF, 0xFB, 0x90, 0x00}, zeros(96)}), 20);
+  struct Case {
+    const char* name;
+    Bytes list;
+    std::string id;
+    Bytes data;
+    const char* reason;
+    FourCC handler, format;
+  };
+  const Case cases[] = {
+      {"MP3 frame headers that lie", audio_list(0x55, 1152, zeros(12)), "01wb", lying_mp3,
+       "no audio frame header in the stream", FourCC::of("soun"), FourCC::from_u32(0x55)},
+      {"AC-3 without a sync frame", audio_list(0x2000, 1, {}), "01wb", zeros(3000), "no audio frame header in the stream",
+       FourCC::of("soun"), FourCC::from_u32(0x2000)},
+      {"AAC without its configuration", audio_list(0xFF, 1, {}), "01wb", filled(300, 0x21),
+       "an AAC stream without its configuration", FourCC::of("soun"), FourCC::from_u32(0xFF)},
+      {"PCM without a frame size", audio_list(1, 0, {}), "01wb", zeros(400), "a PCM stream format without a frame size",
+       FourCC::of("soun"), FourCC::from_u32(1)},
+      {"a video object layer cut short", xvid_list, "01dc", short_vol,
+       "the MPEG-4 video object layer header is cut short", FourCC::of("vide"), FourCC::of("XVID")},
+      {"no video object layer", xvid_list, "01dc", vop_only, "no MPEG-4 video object layer header", FourCC::of("vide"),
+       FourCC::of("XVID")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Stream 0: PCM, which the remux carries.
+    Bytes hdrl = cat({avih_chunk(kHasIndex, 160, 120, 2), pcm_stream(sound, 4, 44100), c.list});
+    Movi movi = movi_of({{"00wb", filled(16, 1)}, {c.id, c.data}, {"00wb", filled(16, 2)}, {c.id, c.data}});
+    Bytes entries;
+    for (size_t i = 0; i < 4; ++i) {
+      Bytes e = idx1_entry(i % 2 == 0 ? "00wb" : c.id, 0x10, movi.header_offsets[i], static_cast<uint32_t>(i % 2 == 0 ? 16 : c.data.size()));
+      entries.insert(entries.end(), e.begin(), e.end());
+    }
+    Bytes file = avi_file(hdrl, movi, riff_chunk("idx1", entries));
+    Opened o(file);
+    ASSERT_EQ(o.result, ErrorCode::Ok);
+    ASSERT_EQ(track_count(o.file->root), 1u);
+    EXPECT_EQ(track_id_of(track_at(o.file->root, 0)), 1u);
+    ASSERT_EQ(o.file->dropped_tracks.count, 1u);
+    const DroppedTrack& d = o.file->dropped_tracks[0];
+    EXPECT_EQ(d.track_id, 2u);
+    EXPECT_STREQ(d.reason, c.reason);
+    EXPECT_TRUE(d.handler == c.handler);
+    EXPECT_TRUE(d.format == c.format);
+    std::vector<Bytes> samples;
+    ASSERT_EQ(read_all(o.file, 1, &samples), ErrorCode::Ok);
+    EXPECT_EQ(samples.size(), 2u);
+    // The remux carries the other stream and tells of the one it lost.
+    MemoryRemuxResult r = remux_in_memory(file.data(), file.size());
+    EXPECT_EQ(r.result, ErrorCode::Ok);
+    EXPECT_EQ(r.tracks_dropped, 1u);
   }
 }
 

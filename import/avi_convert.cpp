@@ -5,11 +5,14 @@
 // the pieces they are gathered from.
 #include "import/avi_internal.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "boxes/mdhd.h"
 #include "import/codec_frames.h"
+#include "sampletables/avcc.h"
+#include "sampletables/bit_reader.h"
 #include "sampletables/ctts.h"
 #include "sampletables/dac3.h"
 #include "sampletables/esds.h"
@@ -539,6 +542,18 @@ ErrorCode mpeg4_headers(Rebuild* rb, const AviStream* s, const GrowArray<AviChun
   return ErrorCode::Ok;
 }
 
+// Composition offsets from the presentation order: the k-th frame shown
+// takes the k-th slot.
+ErrorCode composition_from_order(Rebuild* rb, const GrowArray<Frame>& frames, const GrowArray<uint32_t>& shown,
+                                 uint32_t scale) {
+  for (uint32_t k = 0; k < shown.count; ++k) {
+    const int64_t offset = (int64_t{frames[k].slot} - int64_t{frames[shown[k]].slot}) * int64_t{scale};
+    if (offset < INT32_MIN || offset > INT32_MAX) return ErrorCode::Malformed;
+    rb->samples[shown[k]].composition_offset = static_cast<int32_t>(offset);
+  }
+  return ErrorCode::Ok;
+}
+
 // Where each frame is shown: B-VOPs at once, every other VOP after the
 // B-VOPs that follow it in decoding order.
 ErrorCode mpeg4_composition(Rebuild* rb, const GrowArray<Frame>& frames, uint32_t scale) {
@@ -557,12 +572,7 @@ ErrorCode mpeg4_composition(Rebuild* rb, const GrowArray<Frame>& frames, uint32_
     holding = true;
   }
   if (holding) shown.items[shown.count++] = held;
-  // The k-th frame shown takes the k-th slot.
-  for (uint32_t k = 0; k < shown.count && e == ErrorCode::Ok; ++k) {
-    const int64_t offset = (int64_t{frames[k].slot} - int64_t{frames[shown[k]].slot}) * int64_t{scale};
-    if (offset < INT32_MIN || offset > INT32_MAX) e = ErrorCode::Malformed;
-    else rb->samples[shown[k]].composition_offset = static_cast<int32_t>(offset);
-  }
+  e = composition_from_order(rb, frames, shown, scale);
   shown.release();
   return e;
 }
@@ -674,6 +684,297 @@ ErrorCode convert_mjpeg(Rebuild* rb, const AviStream* s, const GrowArray<AviChun
   return e;
 }
 
+// ---- H.264 ------------------------------------------------------------------
+
+constexpr uint32_t kMaxSps = 32;
+constexpr uint32_t kMaxPps = 256;
+
+enum : uint32_t { kNalSlice = 1, kNalIdr = 5, kNalSei = 6, kNalSps = 7, kNalPps = 8, kNalDelimiter = 9 };
+
+struct H264Pps {
+  uint32_t sps_id;
+  uint32_t bottom_field_pic_order_in_frame_present;
+};
+
+// The parameter sets as first met (they make the 'avcC'), in that order,
+// and what slice headers are read by.
+struct H264State {
+  OwnedBlock sps[kMaxSps];
+  OwnedBlock pps[kMaxPps];
+  AvcSpsInfo sps_info[kMaxSps];
+  H264Pps pps_info[kMaxPps];
+  uint32_t sps_order[kMaxSps], sps_count;
+  uint32_t pps_order[kMaxPps], pps_count;
+  int64_t prev_msb;
+  uint32_t prev_lsb;
+  uint32_t epoch;  // counts IDR pictures: picture order counts start again at each
+  uint32_t decoded;
+};
+
+void h264_release(H264State* st) {
+  for (OwnedBlock& b : st->sps) block_release(&b);
+  for (OwnedBlock& b : st->pps) block_release(&b);
+  std::free(st);
+}
+
+bool same_bytes(const OwnedBlock& b, const uint8_t* p, uint32_t n) {
+  return b.length == n && std::memcmp(b.bytes, p, n) == 0;
+}
+
+// A parameter set met in the stream: kept for the 'avcC' when its id is new,
+// dropped from the sample when it repeats the kept one. `*keep` says
+// whether the sample carries it (a set redefined mid-stream stays in band).
+ErrorCode h264_parameter_set(Rebuild* rb, H264State* st, const uint8_t* nal, uint32_t n, bool* keep) {
+  *keep = false;
+  const uint32_t type = nal[0] & 0x1F;
+  if (type == kNalSps) {
+    AvcSpsInfo info;
+    if (n < 4 || avc_probe_sps(nal + 1, n - 1, &info) != ErrorCode::Ok || info.seq_parameter_set_id >= kMaxSps ||
+        info.log2_max_frame_num == 0 || (info.pic_order_cnt_type == 0 && info.log2_max_pic_order_cnt_lsb == 0) ||
+        info.pic_order_cnt_type > 2) {
+      rb->failure = "an H.264 sequence parameter set does not parse";
+      return ErrorCode::Ok;
+    }
+    const uint32_t id = info.seq_parameter_set_id;
+    if (st->sps[id].length == 0) {
+      VT_TRY(block_assign(&st->sps[id], nal, n));
+      st->sps_order[st->sps_count++] = id;
+    } else if (!same_bytes(st->sps[id], nal, n)) {
+      *keep = true;
+    }
+    st->sps_info[id] = info;
+    return ErrorCode::Ok;
+  }
+  BitReader r;
+  bits_init(&r, nal + 1, n - 1, true);
+  uint32_t pps_id = 0, sps_id = 0, entropy = 0, bottom = 0;
+  if (bits_read_ue(&r, &pps_id) != ErrorCode::Ok || bits_read_ue(&r, &sps_id) != ErrorCode::Ok ||
+      bits_read(&r, 1, &entropy) != ErrorCode::Ok || bits_read(&r, 1, &bottom) != ErrorCode::Ok || pps_id >= kMaxPps ||
+      sps_id >= kMaxSps) {
+    rb->failure = "an H.264 picture parameter set does not parse";
+    return ErrorCode::Ok;
+  }
+  if (st->pps[pps_id].length == 0) {
+    VT_TRY(block_assign(&st->pps[pps_id], nal, n));
+    st->pps_order[st->pps_count++] = pps_id;
+  } else if (!same_bytes(st->pps[pps_id], nal, n)) {
+    *keep = true;
+  }
+  st->pps_info[pps_id] = H264Pps{sps_id, bottom};
+  return ErrorCode::Ok;
+}
+
+// The picture order count of the access unit whose first slice is `nal`.
+bool h264_picture_order(H264State* st, const uint8_t* nal, uint32_t n, int64_t* poc) {
+  BitReader r;
+  bits_init(&r, nal + 1, n - 1, true);
+  uint32_t v = 0, pps_id = 0;
+  if (bits_read_ue(&r, &v) != ErrorCode::Ok || bits_read_ue(&r, &v) != ErrorCode::Ok ||
+      bits_read_ue(&r, &pps_id) != ErrorCode::Ok || pps_id >= kMaxPps || st->pps[pps_id].length == 0)
+    return false;
+  const H264Pps& pps = st->pps_info[pps_id];
+  if (st->sps[pps.sps_id].length == 0) return false;
+  const AvcSpsInfo& sps = st->sps_info[pps.sps_id];
+  const bool idr = (nal[0] & 0x1F) == kNalIdr;
+  const bool reference = (nal[0] & 0x60) != 0;
+  if (idr) {
+    ++st->epoch;
+    st->prev_msb = 0;
+    st->prev_lsb = 0;
+  }
+  ++st->decoded;
+  if (sps.pic_order_cnt_type != 0) {
+    // Types 1 and 2 as used: pictures are shown in decoding order.
+    *poc = st->decoded;
+    return true;
+  }
+  uint32_t field = 0;
+  if (sps.separate_colour_plane_flag && bits_read(&r, 2, &v) != ErrorCode::Ok) return false;
+  if (bits_read(&r, sps.log2_max_frame_num, &v) != ErrorCode::Ok) return false;
+  if (!sps.frame_mbs_only_flag) {
+    if (bits_read(&r, 1, &field) != ErrorCode::Ok) return false;
+    if (field && bits_read(&r, 1, &v) != ErrorCode::Ok) return false;
+  }
+  if (idr && bits_read_ue(&r, &v) != ErrorCode::Ok) return false;
+  uint32_t lsb = 0;
+  if (bits_read(&r, sps.log2_max_pic_order_cnt_lsb, &lsb) != ErrorCode::Ok) return false;
+  int32_t bottom = 0;
+  if (pps.bottom_field_pic_order_in_frame_present && !field && bits_read_se(&r, &bottom) != ErrorCode::Ok) return false;
+  const int64_t max = int64_t{1} << sps.log2_max_pic_order_cnt_lsb;
+  int64_t msb = st->prev_msb;
+  if (lsb < st->prev_lsb && int64_t{st->prev_lsb} - lsb >= max / 2) msb += max;
+  else if (lsb > st->prev_lsb && int64_t{lsb} - st->prev_lsb > max / 2) msb -= max;
+  const int64_t top = msb + lsb;
+  *poc = bottom < 0 ? top + bottom : top;
+  if (reference) {
+    st->prev_msb = msb;
+    st->prev_lsb = lsb;
+  }
+  return true;
+}
+
+// A recovery point SEI message that recovers at once.
+bool h264_recovers_at_once(const uint8_t* nal, uint32_t n) {
+  BitReader r;
+  bits_init(&r, nal + 1, n - 1, true);
+  for (uint32_t message = 0; message < 64; ++message) {
+    uint32_t type = 0, size = 0, b = 0xFF;
+    while (b == 0xFF) {
+      if (bits_read(&r, 8, &b) != ErrorCode::Ok) return false;
+      type += b;
+    }
+    for (b = 0xFF; b == 0xFF;) {
+      if (bits_read(&r, 8, &b) != ErrorCode::Ok) return false;
+      size += b;
+    }
+    if (type == 6) {
+      uint32_t count = 0;
+      return bits_read_ue(&r, &count) == ErrorCode::Ok && count == 0;
+    }
+    for (uint32_t i = 0; i < size; ++i)
+      if (bits_read(&r, 8, &b) != ErrorCode::Ok) return false;
+  }
+  return false;
+}
+
+ErrorCode set_avc_entry(Rebuild* rb, const H264State* st) {
+  ImportFile* file = rb->imp->file;
+  VT_TRY(set_visual_entry(rb, "avc1", 0, nullptr, 0));
+  VT_TRY(entry_add_config(file, rb->track, 0, ConfigBoxId::Avcc));
+  VisualSampleEntry* entry = visual_entry(file, rb->track, 0);
+  AvcConfigRecord* avc = entry->avcC;
+  if (avc == nullptr) return ErrorCode::Missing;
+  GrowArray<uint8_t> sps{}, pps{};
+  ErrorCode e = ErrorCode::Ok;
+  auto put = [&e](GrowArray<uint8_t>* out, const OwnedBlock& b) {
+    const uint8_t length[2] = {static_cast<uint8_t>(b.length >> 8), static_cast<uint8_t>(b.length)};
+    for (uint8_t x : length)
+      if (e == ErrorCode::Ok) e = out->append_doubling(x, 256);
+    for (uint32_t i = 0; i < b.length && e == ErrorCode::Ok; ++i) e = out->append_doubling(b.bytes[i], 256);
+  };
+  for (uint32_t i = 0; i < st->sps_count; ++i) put(&sps, st->sps[st->sps_order[i]]);
+  for (uint32_t i = 0; i < st->pps_count; ++i) put(&pps, st->pps[st->pps_order[i]]);
+  if (e == ErrorCode::Ok) e = avc_set_parameter_sets(avc, sps.items, sps.count, pps.items, pps.count);
+  sps.release();
+  pps.release();
+  VT_TRY(e);
+  const OwnedBlock& first = st->sps[st->sps_order[0]];
+  avc->AVCProfileIndication = first.bytes[1];
+  avc->profile_compatibility = first.bytes[2];
+  avc->AVCLevelIndication = first.bytes[3];
+  avc->lengthSizeMinusOne = 3;
+  avc->numOfSequenceParameterSets = static_cast<uint8_t>(st->sps_count);
+  avc->numOfPictureParameterSets = static_cast<uint8_t>(st->pps_count);
+  return ErrorCode::Ok;
+}
+
+struct H264Frame {
+  uint32_t epoch;
+  int64_t poc;
+  uint32_t index;
+};
+
+// Offset of the next 00 00 01 at or after `from`; `n` when there is none.
+uint32_t next_start_code(const uint8_t* b, uint32_t n, uint32_t from) {
+  for (uint32_t i = from; i + 3 <= n; ++i)
+    if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1) return i;
+  return n;
+}
+
+// One NAL unit of an access unit: what the sample keeps of it, and what it
+// says about the picture.
+ErrorCode h264_unit(Rebuild* rb, H264State* st, const AviChunk& c, const uint8_t* nal, uint32_t begin, uint32_t n,
+                    GrowArray<SamplePiece>* pieces, bool* sync, bool* have_poc, int64_t* poc) {
+  const uint32_t type = nal[0] & 0x1F;
+  bool keep = true;
+  if (type == kNalDelimiter) {
+    keep = false;
+  } else if (type == kNalSps || type == kNalPps) {
+    VT_TRY(h264_parameter_set(rb, st, nal, n, &keep));
+  } else if (type == kNalSei) {
+    if (h264_recovers_at_once(nal, n)) *sync = true;
+  } else if (type >= kNalSlice && type <= kNalIdr) {
+    if (type == kNalIdr) *sync = true;
+    if (!*have_poc) {
+      if (n < 2 || !h264_picture_order(st, nal, n, poc)) {
+        rb->failure = "an H.264 slice header does not parse";
+        return ErrorCode::Ok;
+      }
+      *have_poc = true;
+    }
+  }
+  if (!keep) return ErrorCode::Ok;
+  VT_TRY(pieces->append_doubling(SamplePiece{0, n, kPieceLength32}, 16));
+  return pieces->append_doubling(SamplePiece{c.offset + begin, n, kPieceCopy}, 16);
+}
+
+// Annex B access units into length-prefixed samples.
+ErrorCode convert_h264(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk>& chunks) {
+  H264State* st = alloc_record<H264State>();
+  if (st == nullptr) return ErrorCode::OutOfMemory;
+  GrowArray<uint8_t> buffer{};
+  GrowArray<Frame> frames{};
+  GrowArray<H264Frame> order{};
+  GrowArray<SamplePiece> pieces{};
+  GrowArray<uint32_t> shown{};
+  ErrorCode e = ErrorCode::Ok;
+  for (uint32_t k = 0; k < chunks.count && e == ErrorCode::Ok && rb->failure == nullptr; ++k) {
+    const AviChunk& c = chunks[k];
+    if (c.size == 0) continue;
+    e = read_chunk(rb->imp, c, &buffer);
+    if (e != ErrorCode::Ok) break;
+    const uint8_t* b = buffer.items;
+    const uint32_t n = c.size;
+    uint32_t code = next_start_code(b, n, 0);
+    if (code > 1 || (code == 1 && b[0] != 0)) {
+      rb->failure = "an H.264 frame without start codes";
+      break;
+    }
+    pieces.count = 0;
+    bool sync = false, have_poc = false;
+    int64_t poc = 0;
+    while (code < n && e == ErrorCode::Ok && rb->failure == nullptr) {
+      const uint32_t begin = code + 3;
+      const uint32_t next = next_start_code(b, n, begin);
+      uint32_t end = next;
+      // Zero bytes before a start code belong to no unit.
+      while (end > begin && b[end - 1] == 0) --end;
+      if (end > begin) e = h264_unit(rb, st, c, b + begin, begin, end - begin, &pieces, &sync, &have_poc, &poc);
+      code = next;
+    }
+    if (e != ErrorCode::Ok || rb->failure != nullptr) break;
+    // A chunk of parameter sets alone is no picture.
+    if (!have_poc) continue;
+    uint32_t slot = frames.count > 0 && k <= frames.back().slot ? frames.back().slot + 1 : k;
+    e = frames.append_doubling(Frame{slot, kVopP});
+    if (e == ErrorCode::Ok) e = order.append_doubling(H264Frame{st->epoch, poc, order.count});
+    if (e == ErrorCode::Ok) e = add_sample(rb, pieces.items, pieces.count, 0, sync);
+  }
+  if (e == ErrorCode::Ok && rb->failure == nullptr && (frames.count == 0 || st->sps_count == 0 || st->pps_count == 0))
+    rb->failure = "no H.264 picture with its parameter sets in the stream";
+  if (e == ErrorCode::Ok && rb->failure == nullptr) {
+    std::sort(order.begin(), order.end(), [](const H264Frame& a, const H264Frame& b) {
+      if (a.epoch != b.epoch) return a.epoch < b.epoch;
+      if (a.poc != b.poc) return a.poc < b.poc;
+      return a.index < b.index;
+    });
+    e = shown.reserve(order.count);
+    if (e == ErrorCode::Ok) {
+      for (const H264Frame& f : order) shown.items[shown.count++] = f.index;
+      e = set_video_durations(rb, frames, chunks.count, s->strh.scale);
+    }
+    if (e == ErrorCode::Ok) e = composition_from_order(rb, frames, shown, s->strh.scale);
+    if (e == ErrorCode::Ok) e = set_avc_entry(rb, st);
+  }
+  h264_release(st);
+  buffer.release();
+  frames.release();
+  order.release();
+  pieces.release();
+  shown.release();
+  return e;
+}
+
 // ---- Which conversion a stream takes ---------------------------------------
 
 bool code_in(FourCC f, const char* const* list) {
@@ -685,6 +986,7 @@ bool code_in(FourCC f, const char* const* list) {
 constexpr const char* kMpeg4Codes[] = {"FMP4", "fmp4", "XVID", "xvid", "DIVX", "divx", "DX50", "dx50",
                                        "MP4V", "mp4v", "3IV2", "3iv2", nullptr};
 constexpr const char* kMjpegCodes[] = {"MJPG", "mjpg", "AVRn", "dmb1", nullptr};
+constexpr const char* kH264Codes[] = {"H264", "h264", "X264", "x264", "AVC1", "avc1", "DAVC", nullptr};
 
 enum : uint16_t {
   kTagPcm = 0x0001,
@@ -762,6 +1064,7 @@ ErrorCode convert_video(Rebuild* rb, const AviStream* s, const GrowArray<AviChun
   const FourCC code = s->bitmap.compression;
   if (code_in(code, kMpeg4Codes) || code_in(s->strh.handler, kMpeg4Codes)) return convert_mpeg4(rb, s, chunks);
   if (code_in(code, kMjpegCodes) || code_in(s->strh.handler, kMjpegCodes)) return convert_mjpeg(rb, s, chunks);
+  if (code_in(code, kH264Codes) || code_in(s->strh.handler, kH264Codes)) return convert_h264(rb, s, chunks);
   bool mpeg4 = false;
   VT_TRY(looks_like_mpeg4(rb->imp, chunks, &mpeg4));
   if (mpeg4) return convert_mpeg4(rb, s, chunks);

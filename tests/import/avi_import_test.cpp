@@ -623,6 +623,11 @@ TEST(AviImport, StreamsThatDoNotParseLoseOnlyTheirTrack) {
   const Bytes short_vol = {0x00, 0x00, 0x01, 0xB0, 0x01, 0x00, 0x00, 0x01, 0x20, 0x00, 0x86,
                            0x00, 0x00, 0x01, 0xB6, 0x10, 0x00};
   const Bytes vop_only = {0x00, 0x00, 0x01, 0xB6, 0x10, 0x00, 0x00, 0x00};
+  StreamHeader avc = video;
+  avc.handler = "H264";
+  const Bytes h264_list = stream_list(cat({strh_chunk(avc), riff_chunk("strf", bitmap_info(160, 120, 24, "H264"))}));
+  // A sequence parameter set that ends after its level, then an IDR slice.
+  const Bytes short_sps = {0x00, 0x00, 0x00, 0x01, 0x67, 0x42, 0xC0, 0x1E, 0x00, 0x00, 0x01, 0x65, 0x88, 0x84};
   // MPEG-1 layer III headers that announce 417-byte frames, every 100 bytes.
   const Bytes lying_mp3 = repeat(cat({Bytes{0xFF, 0xFB, 0x90, 0x00}, zeros(96)}), 20);
   struct Case {
@@ -646,6 +651,10 @@ TEST(AviImport, StreamsThatDoNotParseLoseOnlyTheirTrack) {
        "the MPEG-4 video object layer header is cut short", FourCC::of("vide"), FourCC::of("XVID")},
       {"no video object layer", xvid_list, "01dc", vop_only, "no MPEG-4 video object layer header", FourCC::of("vide"),
        FourCC::of("XVID")},
+      {"an H.264 sequence parameter set cut short", h264_list, "01dc", short_sps,
+       "an H.264 sequence parameter set does not parse", FourCC::of("vide"), FourCC::of("H264")},
+      {"H.264 without start codes", h264_list, "01dc", Bytes{0x00, 0x00, 0x00, 0x09, 0x65, 0x88},
+       "an H.264 frame without start codes", FourCC::of("vide"), FourCC::of("H264")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -85,12 +85,24 @@ TEST(AviRemux, VideoAndSoundDecodeAsTheInputDoes) {
   for (const Case& c : cases) remux_and_compare(c);
 }
 
+TEST(AviRemux, H264AccessUnitsBecomeLengthPrefixed) {
+  VT_REQUIRE_FFMPEG();
+  if (run_command("ffmpeg -hide_banner -encoders 2>/dev/null | grep -q libx264", nullptr) != 0)
+    GTEST_SKIP() << "ffmpeg has no libx264 encoder";
+  const Case cases[] = {
+      {"H.264 with B-frames and AC-3", "h264_ac3.avi", kPicture + kTone48 + "-c:v libx264 -bf 3 -c:a ac3", {0, 1}},
+      {"H.264 without B-frames", "h264.avi", kPicture + "-c:v libx264 -bf 0", {0}},
+      {"H.264 with open groups of pictures", "h264_open.avi",
+       kPicture + "-c:v libx264 -bf 2 -x264-params open_gop=1:keyint=10", {0}},
+      {"H.264 High 4:4:4", "h264_444.avi", kPicture + "-c:v libx264 -pix_fmt yuv444p -bf 2", {0}},
+  };
+  for (const Case& c : cases) remux_and_compare(c);
+}
+
 TEST(AviRemux, UnmappedVideoIsNamedInTheWarning) {
   VT_REQUIRE_FFMPEG();
-  if (!have_tool("ffmpeg") || run_command("ffmpeg -hide_banner -encoders 2>/dev/null | grep -q libx264", nullptr) != 0)
-    GTEST_SKIP() << "ffmpeg has no libx264 encoder";
-  remux_and_compare({"H.264 with B-frames and AC-3", "h264.avi", kPicture + kTone48 + "-c:v libx264 -bf 3 -c:a ac3",
-                     {1}, "track 1 (handler vide, format H264) is left out: its codec is not carried"});
+  remux_and_compare({"MS MPEG-4 version 2 and AC-3", "mp42.avi", kPicture + kTone48 + "-c:v msmpeg4v2 -c:a ac3", {1},
+                     "track 1 (handler vide, format MP42) is left out: its codec is not carried"});
 }
 
 }  // namespace

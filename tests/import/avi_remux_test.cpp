@@ -35,6 +35,7 @@ struct Case {
   std::string args;
   std::vector<int> carried;     // input streams the output holds, in order
   const char* warning = "";     // what the program says about the others
+  const char* output = "out.mp4";
 };
 
 void remux_and_compare(const Case& c) {
@@ -43,7 +44,7 @@ void remux_and_compare(const Case& c) {
   std::string error;
   const std::string in = make_media(dir, c.file, c.args, &error);
   ASSERT_FALSE(in.empty()) << error;
-  const std::string out = dir.path("out.mp4");
+  const std::string out = dir.path(c.output);
   RunResult run = run_program(dir, {in, out});
   ASSERT_EQ(run.status, 0) << run.err;
   if (*c.warning != '\0') {
@@ -81,6 +82,20 @@ TEST(AviRemux, VideoAndSoundDecodeAsTheInputDoes) {
        kPicture + "-vf select='not(eq(n\\,5))' -fps_mode passthrough -c:v mpeg4", {0}},
       {"24-bit PCM into an MP4", "pcm24.avi", kPicture + kTone48 + "-c:v mpeg4 -c:a pcm_s24le", {0},
        "track 2 (handler soun, format in24) is left out: its codec needs a QuickTime movie (an output named .mov"},
+  };
+  for (const Case& c : cases) remux_and_compare(c);
+}
+
+// PCM wider than 16 bits stays little-endian, in the entry form only a
+// QuickTime movie has.
+TEST(AviRemux, WidePcmGoesIntoAQuickTimeMovie) {
+  VT_REQUIRE_FFMPEG();
+  const Case cases[] = {
+      {"24-bit", "pcm24.avi", kPicture + kTone48 + "-c:v mpeg4 -c:a pcm_s24le", {0, 1}, "", "out.mov"},
+      {"32-bit", "pcm32.avi", kPicture + kTone48 + "-c:v mpeg4 -c:a pcm_s32le", {0, 1}, "", "out.mov"},
+      {"32-bit float", "f32.avi", kPicture + kTone48 + "-c:v mpeg4 -c:a pcm_f32le", {0, 1}, "", "out.mov"},
+      {"16-bit", "pcm16.avi", kPicture + kTone44 + "-c:v mpeg4 -c:a pcm_s16le -ac 2", {0, 1}, "", "out.mov"},
+      {"8-bit", "pcm8.avi", kTone44 + "-c:a pcm_u8", {0}, "", "out.mp4"},
   };
   for (const Case& c : cases) remux_and_compare(c);
 }

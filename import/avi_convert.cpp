@@ -16,6 +16,7 @@
 #include "sampletables/ctts.h"
 #include "sampletables/dac3.h"
 #include "sampletables/esds.h"
+#include "sampletables/sample_groups.h"
 #include "sampletables/small_configs.h"
 #include "sampletables/stco.h"
 #include "sampletables/stsd.h"
@@ -802,16 +803,18 @@ ErrorCode h264_parameter_set(Rebuild* rb, H264State* st, const uint8_t* nal, uin
   return ErrorCode::Ok;
 }
 
-// The picture order count of the access unit whose first slice is `nal`.
-bool h264_picture_order(H264State* st, const uint8_t* nal, uint32_t n, int64_t* poc) {
+// The picture order count of the access unit whose first slice is `nal`,
+// and whether that slice is an I slice.
+bool h264_picture_order(H264State* st, const uint8_t* nal, uint32_t n, int64_t* poc, bool* intra) {
   BitReader r;
   bits_init(&r, nal + 1, n - 1, true);
-  uint32_t v = 0, pps_id = 0;
-  if (bits_read_ue(&r, &v) != ErrorCode::Ok || bits_read_ue(&r, &v) != ErrorCode::Ok ||
+  uint32_t v = 0, pps_id = 0, slice_type = 0;
+  if (bits_read_ue(&r, &v) != ErrorCode::Ok || bits_read_ue(&r, &slice_type) != ErrorCode::Ok ||
       bits_read_ue(&r, &pps_id) != ErrorCode::Ok || pps_id >= kMaxPps || st->pps[pps_id].length == 0)
     return false;
   const H264Pps& pps = st->pps_info[pps_id];
   if (st->sps[pps.sps_id].length == 0) return false;
+  *intra = slice_type % 5 == 2;
   const AvcSpsInfo& sps = st->sps_info[pps.sps_id];
   const bool idr = (nal[0] & 0x1F) == kNalIdr;
   const bool reference = (nal[0] & 0x60) != 0;
@@ -851,8 +854,9 @@ bool h264_picture_order(H264State* st, const uint8_t* nal, uint32_t n, int64_t* 
   return true;
 }
 
-// A recovery point SEI message that recovers at once.
-bool h264_recovers_at_once(const uint8_t* nal, uint32_t n) {
+// The recovery_frame_cnt of a recovery point SEI message; false when the
+// unit has none.
+bool h264_recovery_count(const uint8_t* nal, uint32_t n, uint32_t* frames) {
   BitReader r;
   bits_init(&r, nal + 1, n - 1, true);
   for (uint32_t message = 0; message < 64; ++message) {
@@ -865,10 +869,7 @@ bool h264_recovers_at_once(const uint8_t* nal, uint32_t n) {
       if (bits_read(&r, 8, &b) != ErrorCode::Ok) return false;
       size += b;
     }
-    if (type == 6) {
-      uint32_t count = 0;
-      return bits_read_ue(&r, &count) == ErrorCode::Ok && count == 0;
-    }
+    if (type == 6) return bits_read_ue(&r, frames) == ErrorCode::Ok;
     for (uint32_t i = 0; i < size; ++i)
       if (bits_read(&r, 8, &b) != ErrorCode::Ok) return false;
   }
@@ -906,6 +907,88 @@ ErrorCode set_avc_entry(Rebuild* rb, const H264State* st) {
   return ErrorCode::Ok;
 }
 
+// A sample's value in add_random_access_groups: an open-GOP I picture.
+constexpr uint32_t kRapGroup = UINT32_MAX;
+
+// One 'sgpd' of version 1 with entries of `entry_size` bytes.
+ErrorCode add_description(SampleGroupsRecord* g, const char* type, uint32_t entry_size, const uint32_t* values,
+                          uint32_t count) {
+  const uint32_t size = 24 + entry_size * count;
+  OwnedBlock box{};
+  VT_TRY(block_assign(&box, nullptr, size));
+  uint8_t* p = box.bytes;
+  auto put32 = [&p](uint32_t v) {
+    for (int i = 3; i >= 0; --i) *p++ = static_cast<uint8_t>(v >> (8 * i));
+  };
+  put32(size);
+  std::memcpy(p, "sgpd", 4);
+  p += 4;
+  put32(0x01000000);  // version 1, no flags
+  std::memcpy(p, type, 4);
+  p += 4;
+  put32(entry_size);
+  put32(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    if (entry_size == 2) *p++ = static_cast<uint8_t>(values[i] >> 8);
+    *p++ = static_cast<uint8_t>(values[i]);
+  }
+  ErrorCode e = g->descriptions.append(box);
+  if (e != ErrorCode::Ok) block_release(&box);
+  return e;
+}
+
+// One grouping whose sample k is in group index_of(k) (0: none).
+template <class IndexOf>
+ErrorCode add_grouping(SampleGroupsRecord* g, const char* type, uint32_t samples, IndexOf index_of) {
+  SampleGrouping s{};
+  s.grouping_type = FourCC::of(type).to_u32();
+  ErrorCode e = ErrorCode::Ok;
+  for (uint32_t k = 0; k < samples && e == ErrorCode::Ok; ++k) {
+    const uint32_t index = index_of(k);
+    if (s.runs.count > 0 && s.runs.back().group_index == index) ++s.runs.back().sample_count;
+    else e = s.runs.append_doubling(GroupRun{1, index}, 16);
+  }
+  if (e == ErrorCode::Ok) e = g->groupings.append(s);
+  if (e != ErrorCode::Ok) s.runs.release();
+  return e;
+}
+
+// 'roll' groups for recovery points that take frames to recover, 'rap '
+// for I pictures of open groups: per sample, the recovery frame count,
+// kRapGroup, or 0.
+ErrorCode add_random_access_groups(TrackBoxes* track, const GrowArray<uint32_t>& groups) {
+  constexpr uint32_t kMaxRolls = 64;
+  uint32_t rolls[kMaxRolls], roll_count = 0;
+  bool rap = false;
+  for (uint32_t v : groups) {
+    if (v == kRapGroup) {
+      rap = true;
+      continue;
+    }
+    if (v == 0 || v > 0x7FFF) continue;
+    bool known = false;
+    for (uint32_t i = 0; i < roll_count; ++i) known = known || rolls[i] == v;
+    if (!known && roll_count < kMaxRolls) rolls[roll_count++] = v;
+  }
+  if (!rap && roll_count == 0) return ErrorCode::Ok;
+  SampleGroupsRecord* g = sample_groups_make(track);
+  if (g == nullptr) return ErrorCode::OutOfMemory;
+  if (roll_count > 0) {
+    VT_TRY(add_description(g, "roll", 2, rolls, roll_count));
+    VT_TRY(add_grouping(g, "roll", groups.count, [&](uint32_t k) {
+      for (uint32_t i = 0; i < roll_count; ++i)
+        if (groups[k] == rolls[i]) return i + 1;
+      return 0u;
+    }));
+  }
+  if (rap) {
+    const uint32_t unknown_leading = 0;
+    VT_TRY(add_description(g, "rap ", 1, &unknown_leading, 1));
+    VT_TRY(add_grouping(g, "rap ", groups.count, [&](uint32_t k) { return groups[k] == kRapGroup ? 1u : 0u; }));
+  }
+  return ErrorCode::Ok;
+}
+
 struct H264Frame {
   uint32_t epoch;
   int64_t poc;
@@ -921,8 +1004,16 @@ uint32_t next_start_code(const uint8_t* b, uint32_t n, uint32_t from) {
 
 // One NAL unit of an access unit: what the sample keeps of it, and what it
 // says about the picture.
+struct H264Access {
+  bool sync;
+  bool have_poc;
+  int64_t poc;
+  bool intra;      // its first slice is an I slice
+  uint32_t roll;   // a recovery point's frame count, 0 for none
+};
+
 ErrorCode h264_unit(Rebuild* rb, H264State* st, const AviChunk& c, const uint8_t* nal, uint32_t begin, uint32_t n,
-                    GrowArray<SamplePiece>* pieces, bool* sync, bool* have_poc, int64_t* poc) {
+                    GrowArray<SamplePiece>* pieces, H264Access* au) {
   const uint32_t type = nal[0] & 0x1F;
   bool keep = true;
   if (type == kNalDelimiter) {
@@ -930,15 +1021,19 @@ ErrorCode h264_unit(Rebuild* rb, H264State* st, const AviChunk& c, const uint8_t
   } else if (type == kNalSps || type == kNalPps) {
     VT_TRY(h264_parameter_set(rb, st, nal, n, &keep));
   } else if (type == kNalSei) {
-    if (h264_recovers_at_once(nal, n)) *sync = true;
+    uint32_t frames = 0;
+    if (h264_recovery_count(nal, n, &frames)) {
+      if (frames == 0) au->sync = true;
+      else au->roll = frames;
+    }
   } else if (type >= kNalSlice && type <= kNalIdr) {
-    if (type == kNalIdr) *sync = true;
-    if (!*have_poc) {
-      if (n < 2 || !h264_picture_order(st, nal, n, poc)) {
+    if (type == kNalIdr) au->sync = true;
+    if (!au->have_poc) {
+      if (n < 2 || !h264_picture_order(st, nal, n, &au->poc, &au->intra)) {
         rb->failure = "an H.264 slice header does not parse";
         return ErrorCode::Ok;
       }
-      *have_poc = true;
+      au->have_poc = true;
     }
   }
   if (!keep) return ErrorCode::Ok;
@@ -955,6 +1050,7 @@ ErrorCode convert_h264(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk
   GrowArray<H264Frame> order{};
   GrowArray<SamplePiece> pieces{};
   GrowArray<uint32_t> shown{};
+  GrowArray<uint32_t> groups{};
   ErrorCode e = ErrorCode::Ok;
   for (uint32_t k = 0; k < chunks.count && e == ErrorCode::Ok && rb->failure == nullptr; ++k) {
     const AviChunk& c = chunks[k];
@@ -969,24 +1065,26 @@ ErrorCode convert_h264(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk
       break;
     }
     pieces.count = 0;
-    bool sync = false, have_poc = false;
-    int64_t poc = 0;
+    H264Access au{};
     while (code < n && e == ErrorCode::Ok && rb->failure == nullptr) {
       const uint32_t begin = code + 3;
       const uint32_t next = next_start_code(b, n, begin);
       uint32_t end = next;
       // Zero bytes before a start code belong to no unit.
       while (end > begin && b[end - 1] == 0) --end;
-      if (end > begin) e = h264_unit(rb, st, c, b + begin, begin, end - begin, &pieces, &sync, &have_poc, &poc);
+      if (end > begin) e = h264_unit(rb, st, c, b + begin, begin, end - begin, &pieces, &au);
       code = next;
     }
     if (e != ErrorCode::Ok || rb->failure != nullptr) break;
     // A chunk of parameter sets alone is no picture.
-    if (!have_poc) continue;
+    if (!au.have_poc) continue;
     uint32_t slot = frames.count > 0 && k <= frames.back().slot ? frames.back().slot + 1 : k;
     e = frames.append_doubling(Frame{slot, kVopP});
-    if (e == ErrorCode::Ok) e = order.append_doubling(H264Frame{st->epoch, poc, order.count});
-    if (e == ErrorCode::Ok) e = add_sample(rb, pieces.items, pieces.count, 0, sync);
+    if (e == ErrorCode::Ok) e = order.append_doubling(H264Frame{st->epoch, au.poc, order.count});
+    // Pictures a decoder can start at without being IDR pictures.
+    uint32_t group = au.sync ? 0 : au.roll != 0 ? au.roll : au.intra ? kRapGroup : 0;
+    if (e == ErrorCode::Ok) e = groups.append_doubling(group);
+    if (e == ErrorCode::Ok) e = add_sample(rb, pieces.items, pieces.count, 0, au.sync);
   }
   if (e == ErrorCode::Ok && rb->failure == nullptr && (frames.count == 0 || st->sps_count == 0 || st->pps_count == 0))
     rb->failure = "no H.264 picture with its parameter sets in the stream";
@@ -1003,7 +1101,9 @@ ErrorCode convert_h264(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk
     }
     if (e == ErrorCode::Ok) e = composition_from_order(rb, frames, shown, s->strh.scale);
     if (e == ErrorCode::Ok) e = set_avc_entry(rb, st);
+    if (e == ErrorCode::Ok) e = add_random_access_groups(rb->track, groups);
   }
+  groups.release();
   h264_release(st);
   buffer.release();
   frames.release();

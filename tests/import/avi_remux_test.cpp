@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "mediafile/media_file.h"
+#include "sampletables/sample_groups.h"
+#include "sampletables/stss.h"
 #include "support/decoded.h"
 #include "support/ffprobe.h"
 #include "support/run_program.h"
@@ -112,6 +115,44 @@ TEST(AviRemux, H264AccessUnitsBecomeLengthPrefixed) {
       {"H.264 High 4:4:4", "h264_444.avi", kPicture + "-c:v libx264 -pix_fmt yuv444p -bf 2", {0}},
   };
   for (const Case& c : cases) remux_and_compare(c);
+}
+
+// Recovery points that take frames to recover (periodic intra refresh) go
+// into 'roll' groups, and are no sync samples.
+TEST(AviRemux, H264RecoveryPointsBecomeRollGroups) {
+  VT_REQUIRE_FFMPEG();
+  if (run_command("ffmpeg -hide_banner -encoders 2>/dev/null | grep -q libx264", nullptr) != 0)
+    GTEST_SKIP() << "ffmpeg has no libx264 encoder";
+  const Case c{"H.264 with intra refresh", "refresh.avi", kPicture + "-c:v libx264 -bf 0 -x264-params intra-refresh=1:keyint=10", {0}};
+  remux_and_compare(c);
+  TempDir dir;
+  std::string error;
+  const std::string in = make_media(dir, c.file, c.args, &error);
+  ASSERT_FALSE(in.empty()) << error;
+  const std::string out = dir.path("out.mp4");
+  ASSERT_EQ(run_program(dir, {in, out}).status, 0);
+  OpenParams params{};
+  params.routines = std_routines();
+  params.path = out.c_str();
+  MediaFile* file = nullptr;
+  ASSERT_EQ(media_open(&file, &params, kOpenRead), ErrorCode::Ok);
+  TrackBoxes* track = track_at(file->root, 0);
+  SampleGroupsRecord* groups = sample_groups(track);
+  ASSERT_NE(groups, nullptr);
+  ASSERT_EQ(groups->groupings.count, 1u);
+  const SampleGrouping& roll = groups->groupings[0];
+  EXPECT_TRUE(FourCC::from_u32(roll.grouping_type) == "roll");
+  ASSERT_EQ(groups->descriptions.count, 1u);
+  uint32_t sample = 1, in_group = 0;
+  for (const GroupRun& run : roll.runs) {
+    for (uint32_t i = 0; i < run.sample_count; ++i, ++sample) {
+      if (run.group_index == 0) continue;
+      ++in_group;
+      EXPECT_EQ(stss_sync_at_or_after(track, sample) == sample, false) << "sample " << sample;
+    }
+  }
+  EXPECT_GT(in_group, 2u);
+  media_close(file);
 }
 
 TEST(AviRemux, UnmappedVideoIsNamedInTheWarning) {

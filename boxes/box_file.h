@@ -60,6 +60,10 @@ struct BoxPath {
 struct DroppedTrack {
   uint32_t track_id;   // 0 when its header was what failed
   const char* reason;  // static text
+  // A foreign stream whose data does not parse as its codec: its handler
+  // and format. Zero for a track left out for a box.
+  FourCC handler;
+  FourCC format;
 };
 
 struct BoxFile : FileIo {

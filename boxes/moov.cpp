@@ -29,7 +29,7 @@ ErrorCode trak_fallback(BoxFile* file, const BoxHeader* header, void* context) {
   // written back without the track.
   bool reading = file->mode == kOpenRead || file->mode == kOpenInspect;
   if (e != ErrorCode::Malformed || file->short_boxes == short_before || !reading) return e;
-  DroppedTrack dropped{track_id_of(track), file->detail.reason};
+  DroppedTrack dropped{track_id_of(track), file->detail.reason, FourCC{}, FourCC{}};
   remove_track(file, track);
   file->detail = ErrorDetail{};  // handled: a later failure is located afresh
   return file->dropped_tracks.append(dropped);

@@ -22,6 +22,12 @@ $f $v -c:v h263 -s 128x96 -q:v 31 -g 3 "$tmp/h263.3gp"
 $f $a -c:a ac3 -b:a 32k -ac 1 -ar 32000 "$tmp/ac3.mp4"
 $f $v $a -c:v mpeg4 -q:v 31 -g 2 -c:a libmp3lame -b:a 8k -ac 1 -ar 8000 "$tmp/mpeg4_mp3.avi"
 $f $v $a -c:v wmv2 -c:a wmav2 -b:a 24k -ac 1 "$tmp/wmv.asf"
+# AVI streams the import turns into MP4 forms.
+$f $v $a -c:v mpeg4 -vtag XVID -q:v 31 -bf 2 -c:a libmp3lame -q:a 9 -ac 1 -ar 8000 "$tmp/xvid_bframes_vbr_mp3.avi"
+$f $v $a -c:v mjpeg -q:v 31 -c:a pcm_s16le -ac 1 "$tmp/mjpeg_pcm.avi"
+$f $v $a -c:v mpeg4 -vtag DX50 -q:v 31 -c:a aac -b:a 8k -ac 1 "$tmp/dx50_aac.avi"
+$f $v $a -c:v mpeg4 -q:v 31 -c:a ac3 -b:a 32k -ac 1 -ar 32000 "$tmp/mpeg4_ac3.avi"
+$f $v $a -c:v mpeg4 -q:v 31 -c:a mp2 -b:a 32k -ac 1 -ar 16000 "$tmp/mpeg4_mp2.avi"
 # Codecs carried with their sample entries whole, text, time code, sample groups.
 $f $v $a -c:v libx265 -x265-params log-level=none -tag:v hvc1 -pix_fmt yuv420p -c:a aac -b:a 8k -ac 1 "$tmp/hevc_aac.mov"
 $f $v $a -c:v libaom-av1 -cpu-used 8 -c:a libopus -b:a 8k -ac 1 -ar 48000 "$tmp/av1_opus.mp4"

@@ -153,6 +153,8 @@ ErrorCode fill_stream_track(AviImport* imp, uint32_t k, TrackBoxes* track, uint3
     stream.depth = s->bitmap.bit_count;
   }
   VT_TRY(fill_stream_entry(file, track, &stream));
+  // Warnings name a track by its handler type, as a read file gives it.
+  if (auto* hdlr = track_record<HdlrRecord>(track, BoxTypeId::Hdlr)) hdlr->handler_type = handler_type_of(kind);
   s->import_sample_size = kind == kHandlerSound ? s->wave.block_align : s->strh.sample_size;
 
   if ((s->strh.flags & kAviStreamDisabled) != 0) tkhd->flags &= ~uint32_t{kTrackEnabled};
@@ -205,9 +207,9 @@ ErrorCode read_stream_list(AviImport* imp, uint32_t k, const BoxHeader* list) {
       if (s->done) return ErrorCode::Ok;
     } else if (chunk.type == "strn") {
       VT_TRY(read_stream_name(imp, &chunk, list, s));
-    } else if (chunk.type == "indx" && !s->done) {
+    } else if (chunk.type == "indx" && !s->done && !s->odml) {
       VT_TRY(create_stream_track(imp, k));
-      s->done = 1;
+      s->odml = 1;
       if (file->mode != kOpenInspect) VT_TRY(avi_read_odml_index(imp, k + 1, s, &chunk));
     }
     // Chunks inside a stream list are padded to an even length.
@@ -230,6 +232,7 @@ ErrorCode read_stream(AviImport* imp, const BoxHeader* list) {
     imp->streams[k] = nullptr;
     return ErrorCode::Ok;
   }
+  if (s->odml) return ErrorCode::Ok;
   if ((imp->avih.flags & kAviHasIndex) == 0) return ErrorCode::AviNoIndex;
   return create_stream_track(imp, k);
 }
@@ -318,6 +321,7 @@ ErrorCode avi_import(ImportFile* file, FileBoxes* root) {
   imp->max_samples = most > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(most);
   ErrorCode e = file_seek(file, 0);
   if (e == ErrorCode::Ok) e = walk_riff(imp);
+  if (e == ErrorCode::Ok) e = avi_convert_streams(imp);
   release_streams(imp);
   if (e == ErrorCode::Ok) e = finish_movie(imp);
   std::free(imp);

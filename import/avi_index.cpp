@@ -146,7 +146,7 @@ ErrorCode avi_read_legacy_index(AviImport* imp, const BoxHeader* chunk) {
   ImportFile* file = imp->file;
   TrackBoxes* tracks[kAviMaxStreams] = {};
   for (uint32_t k = 0; k < kAviMaxStreams; ++k)
-    if (imp->streams[k] != nullptr) tracks[k] = find_track(imp->root, k + 1);
+    if (imp->streams[k] != nullptr && imp->streams[k]->odml == 0) tracks[k] = find_track(imp->root, k + 1);
 
   if (io_failed(file)) return ErrorCode::Io;
   const uint64_t at = file_tell(file);

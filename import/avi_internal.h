@@ -55,7 +55,8 @@ struct AviStream {
   char* name;         // owned, NUL-terminated, or null
   OwnedBlock format;  // the whole 'strf' payload: the decoder-specific data
   uint32_t import_sample_size;  // 'strh' sample size for video, block align for sound
-  uint32_t done;      // its track was built from an 'indx', or it cannot be used
+  uint32_t done;      // it cannot be used: no track
+  uint32_t odml;      // its track was built from an 'indx' ('idx1' entries are not its own)
 };
 
 struct AviImport {
@@ -80,6 +81,9 @@ ErrorCode avi_add_sample(AviImport* imp, TrackBoxes* track, const AviStream* str
                          bool key);
 // The legacy index, from the payload of the 'idx1' chunk.
 ErrorCode avi_read_legacy_index(AviImport* imp, const BoxHeader* chunk);
+// Turns the kept streams' tracks into the forms an MP4 file holds, once
+// their indexes are read (avi_convert.cpp).
+ErrorCode avi_convert_streams(AviImport* imp);
 // An OpenDML index ('indx' or a standard index it points at), from its payload.
 ErrorCode avi_read_odml_index(AviImport* imp, uint32_t track_id, const AviStream* stream, const BoxHeader* chunk);
 

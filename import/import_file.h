@@ -3,6 +3,7 @@
 // the packets, added to the metadata part.
 #include <cstdint>
 
+#include "import/converted_samples.h"
 #include "meta/meta_file.h"
 
 namespace vantorel {
@@ -20,6 +21,12 @@ struct AsfImportState {
 
 struct ImportFile : MetaFile {
   AsfImportState asf;
+  // Tracks whose samples are gathered from pieces rather than read whole.
+  GrowArray<ConvertedTrack> converted;
 };
+
+// The converted track of that id, or null when its samples are read whole.
+const ConvertedTrack* find_converted(const ImportFile* file, uint32_t track_id);
+void release_converted(ImportFile* file);
 
 }  // namespace vantorel

@@ -265,6 +265,9 @@ struct TrackSpec {
       const Dec3Record* config;
     } eac3;
     struct {
+      uint8_t object_type;  // 0x69 for the MPEG-2 rates; 0 for MPEG-1 audio (0x6B)
+    } mpeg1_audio;
+    struct {
       FourCC format;  // 'twos' (also when zero), 'sowt' or 'raw '
       uint32_t sample_bits;  // 0: 16
     } pcm;

@@ -196,6 +196,7 @@ void media_release(MediaFile* file) {
   file->track_changed.release();
   file->free_regions.release();
   file->dropped_tracks.release();
+  release_converted(file);
   std::free(file->writer_name);
   std::free(file);
 }

@@ -48,6 +48,13 @@ bool enter_chunk(ReadCursor* c) {
   return true;
 }
 
+ErrorCode read_whole_sample(MediaFile* file, const ReadCursor* c, uint8_t* buffer, uint32_t size) {
+  VT_TRY(file_seek(file, c->offset));
+  ErrorCode e = read_bytes(file, buffer, size);
+  if (e != ErrorCode::Ok) set_error_at(file, c->offset, "sample data beyond the end of the file");
+  return e;
+}
+
 }  // namespace
 
 ReadCursor* find_cursor(MediaFile* file, uint32_t track_id) {
@@ -143,11 +150,10 @@ ErrorCode read_next_sample(MediaFile* file, uint32_t track_id, SampleRead* sampl
   if (size > sample->capacity) return ErrorCode::OutOfMemory;
   if (size > 0) {
     if (sample->buffer == nullptr) return ErrorCode::BadArgument;
-    VT_TRY(file_seek(file, c->offset));
-    ErrorCode e = read_bytes(file, sample->buffer, size);
-    if (e != ErrorCode::Ok) {
-      set_error_at(file, c->offset, "sample data beyond the end of the file");
-      return e;
+    if (const ConvertedTrack* converted = find_converted(file, track_id)) {
+      VT_TRY(converted_read(file, converted, c->current - 1, sample->buffer, size));
+    } else {
+      VT_TRY(read_whole_sample(file, c, sample->buffer, size));
     }
   }
   const auto& stts = c->stts->entries;

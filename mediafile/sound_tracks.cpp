@@ -103,7 +103,8 @@ ErrorCode build_ac3(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* tr
 ErrorCode build_mpeg1_audio(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {
   SoundSampleEntry* entry = nullptr;
   VT_TRY(sound_entry_for(file, track_spec, track, "mp4a", true, &entry));
-  return add_esds(file, track, 0x6B, kAudioStreamType, nullptr, 0);
+  const uint8_t object_type = track_spec->codec.mpeg1_audio.object_type;
+  return add_esds(file, track, object_type != 0 ? object_type : 0x6B, kAudioStreamType, nullptr, 0);
 }
 
 ErrorCode build_pcm(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {

@@ -22,6 +22,11 @@ namespace {
 
 constexpr uint8_t kObjectTypeMpeg4Audio = 0x40;
 constexpr uint8_t kObjectTypeMpeg1Layer3 = 0x6B;
+constexpr uint8_t kObjectTypeMpeg2Audio = 0x69;
+
+bool is_mpeg_audio(uint32_t object_type) {
+  return object_type == kObjectTypeMpeg1Layer3 || object_type == kObjectTypeMpeg2Audio;
+}
 
 bool is_video_code(FourCC f) { return format_kind(f) == kHandlerVideo; }
 bool is_audio_code(FourCC f) { return format_kind(f) == kHandlerSound; }
@@ -75,27 +80,6 @@ bool entries_go_whole(MediaFile* in, TrackBoxes* track, FourCC f, uint32_t movie
   return true;
 }
 
-}  // namespace
-
-bool ac3_word_from_frame(const uint8_t* b, uint32_t size, uint32_t* packed) {
-  if (size < 8 || b[0] != 0x0B || b[1] != 0x77) return false;
-  uint32_t fscod = b[4] >> 6;
-  uint32_t bit_rate_code = (b[4] >> 1) & 0x1F;
-  uint32_t bsid = b[5] >> 3;
-  uint32_t bsmod = b[5] & 7;
-  uint32_t acmod = b[6] >> 5;
-  uint32_t w = b[6] * 256u + b[7];
-  // Skip the mixing-level fields that precede lfeon for this channel mode.
-  if ((acmod & 1) && acmod != 1) w <<= 2;
-  if (acmod & 4) w <<= 2;
-  if (acmod == 2) w <<= 2;
-  uint32_t lfeon = (w >> 12) & 1;
-  *packed = fscod | (bsid << 2) | (bsmod << 7) | (acmod << 10) | (lfeon << 13) | (bit_rate_code << 14);
-  return true;
-}
-
-namespace {
-
 ErrorCode first_frame_ac3_word(RemuxJob* job, const TrackInfo* info, uint32_t* packed, bool* found) {
   *found = false;
   MediaFile* in = job->input;
@@ -133,6 +117,7 @@ const char* drop_reason_text(uint32_t reason) {
     case kDropObjectType: return "its MPEG-4 audio object type is not carried";
     case kDropMalformed: return "one of its boxes is cut short";
     case kDropNeedsQuickTime: return "its codec needs a QuickTime movie (an output named .mov keeps it)";
+    case kDropStreamUnreadable: return "its stream does not parse as its codec";
   }
   return "it cannot be carried";
 }
@@ -178,7 +163,7 @@ ErrorCode classify_track(RemuxJob* job, const TrackInfo* info, TrackSurvey* row,
   VisualSampleEntry* visual = visual_entry(in, track, 0);
   SoundSampleEntry* sound = sound_entry(in, track, 0);
   uint32_t rebuild_fails = 0;
-  if (f == "mp4a" && info->object_type != kObjectTypeMpeg4Audio && info->object_type != kObjectTypeMpeg1Layer3) {
+  if (f == "mp4a" && info->object_type != kObjectTypeMpeg4Audio && !is_mpeg_audio(info->object_type)) {
     rebuild_fails = kDropObjectType;
   } else if ((f == "avc1" && (visual == nullptr || visual->avcC == nullptr)) ||
              (f == "vc-1" && (visual == nullptr || visual->dvc1 == nullptr)) ||
@@ -251,8 +236,9 @@ ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInf
     track_spec->codec.mpeg4_audio.decoder_info = info->decoder_info;
     track_spec->codec.mpeg4_audio.decoder_info_size = info->decoder_info_size;
     video_params = false;
-  } else if (f == "mp4a" && info->object_type == kObjectTypeMpeg1Layer3) {
+  } else if (f == "mp4a" && is_mpeg_audio(info->object_type)) {
     track_spec->kind = kKindMpeg1Audio;
+    track_spec->codec.mpeg1_audio.object_type = static_cast<uint8_t>(info->object_type);
     video_params = false;
   } else if (pcm_counts_frames(f)) {
     track_spec->kind = kKindPcm;

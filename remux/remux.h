@@ -30,6 +30,7 @@ enum DropReason : uint32_t {
   kDropObjectType = 5,        // an 'mp4a' track of an object type the remux does not carry
   kDropMalformed = 6,         // a box of the track is cut inside its fields
   kDropNeedsQuickTime = 7,    // a codec only a QuickTime movie holds, and the output is an MP4
+  kDropStreamUnreadable = 8,  // an imported stream whose data does not parse as its codec
 };
 
 // What the outputs are: MP4 files, QuickTime movies (names ending in .mov),

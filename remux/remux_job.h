@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "mediafile/mediafile.h"
+#include "sampletables/dac3.h"
 #include "remux/remux.h"
 #include "remux/stream_routines.h"
 
@@ -107,10 +108,6 @@ ErrorCode rewind_tracks(RemuxJob* job);
 // Output files (output_files.cpp).
 ErrorCode open_output(RemuxJob* job, uint32_t index, uint32_t continuation);
 ErrorCode close_output(RemuxJob* job, uint32_t index);
-// The 'dac3' fields of an AC-3 sync frame's header, packed as the record is
-// (fscod, bsid, bsmod, acmod, lfeon, bit rate code from the low bit up).
-// False when the bytes are not an AC-3 sync frame.
-bool ac3_word_from_frame(const uint8_t* frame, uint32_t size, uint32_t* packed);
 
 // Whether an input track is carried (a drop reason, or 0) and what the
 // survey derives for it.

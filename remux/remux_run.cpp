@@ -43,6 +43,9 @@ uint32_t deliverable_samples(MediaFile* file, TrackBoxes* track, uint64_t file_l
   if (stsc->entries.count == 0) return 0;
   SoundSampleEntry* sound = sound_entry(file, track, 0);
   bool pcm_frames = sound != nullptr && pcm_counts_frames(sound->format);
+  // Samples gathered from pieces of the file (an imported stream turned
+  // into MP4 form) had every piece checked when the file was opened.
+  bool gathered = find_converted(file, track_id_of(track)) != nullptr;
   uint64_t timed = 0;
   for (const TimeToSampleEntry& e : stts->entries) timed += e.sample_count;
   uint64_t count = sizes->sample_count < timed ? sizes->sample_count : timed;
@@ -58,7 +61,7 @@ uint32_t deliverable_samples(MediaFile* file, TrackBoxes* track, uint64_t file_l
     uint32_t in_chunk = stsc->entries[entry].samples_per_chunk;
     for (uint32_t i = 0; i < in_chunk && sample < count; ++i) {
       uint64_t size = stsz_sample_size(sizes, static_cast<uint32_t>(sample));
-      if (at > file_length || size > file_length - at) {
+      if (!gathered && (at > file_length || size > file_length - at)) {
         *past_end = 1;
         return static_cast<uint32_t>(sample);
       }
@@ -170,7 +173,8 @@ ErrorCode survey_input(RemuxJob* job) {
   // Tracks the reading already left out: their handler and format are unknown.
   if (job->events != nullptr && job->events->track_dropped != nullptr)
     for (const DroppedTrack& d : job->input->dropped_tracks)
-      job->events->track_dropped(d.track_id, FourCC{}, FourCC{}, kDropMalformed, job->stream.user);
+      job->events->track_dropped(d.track_id, d.handler, d.format, d.format.is_zero() ? kDropMalformed : kDropStreamUnreadable,
+                                 job->stream.user);
   job->no_video = 1;
   uint64_t file_length = file_size(job->input);
   TrackIterator* it = track_iterator_new(job->input, 0, 0);

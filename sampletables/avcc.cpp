@@ -56,10 +56,10 @@ ErrorCode skip_se(BitReader* r) {
 
 ErrorCode parse_sps(BitReader* r, AvcSpsInfo* info) {
   uint32_t v = 0;
-  VT_TRY(skip_ue(r));  // seq_parameter_set_id
+  VT_TRY(bits_read_ue(r, &info->seq_parameter_set_id));
   if (sps_has_chroma_fields(info->profile_idc)) {
     VT_TRY(bits_read_ue(r, &info->chroma_format_idc));
-    if (info->chroma_format_idc == 3) VT_TRY(bits_read(r, 1, &v));  // separate_colour_plane_flag
+    if (info->chroma_format_idc == 3) VT_TRY(bits_read(r, 1, &info->separate_colour_plane_flag));
     VT_TRY(bits_read_ue(r, &info->bit_depth_luma_minus8));
     VT_TRY(bits_read_ue(r, &info->bit_depth_chroma_minus8));
     VT_TRY(bits_read(r, 1, &v));  // qpprime_y_zero_transform_bypass_flag
@@ -74,13 +74,16 @@ ErrorCode parse_sps(BitReader* r, AvcSpsInfo* info) {
       }
     }
   }
-  VT_TRY(skip_ue(r));  // log2_max_frame_num_minus4
+  VT_TRY(bits_read_ue(r, &v));  // log2_max_frame_num_minus4
+  info->log2_max_frame_num = v <= 12 ? v + 4 : 0;  // 0: out of range
   uint32_t poc_type = 0;
   VT_TRY(bits_read_ue(r, &poc_type));
+  info->pic_order_cnt_type = poc_type;
   if (poc_type == 0) {
-    VT_TRY(skip_ue(r));  // log2_max_pic_order_cnt_lsb_minus4
+    VT_TRY(bits_read_ue(r, &v));  // log2_max_pic_order_cnt_lsb_minus4
+    info->log2_max_pic_order_cnt_lsb = v <= 12 ? v + 4 : 0;
   } else if (poc_type == 1) {
-    VT_TRY(bits_read(r, 1, &v));  // delta_pic_order_always_zero_flag
+    VT_TRY(bits_read(r, 1, &info->delta_pic_order_always_zero_flag));
     VT_TRY(skip_se(r));           // offset_for_non_ref_pic
     VT_TRY(skip_se(r));           // offset_for_top_to_bottom_field
     uint32_t cycle = 0;
@@ -94,6 +97,7 @@ ErrorCode parse_sps(BitReader* r, AvcSpsInfo* info) {
   VT_TRY(skip_ue(r));           // pic_height_in_map_units_minus1
   uint32_t frame_mbs_only = 0;
   VT_TRY(bits_read(r, 1, &frame_mbs_only));
+  info->frame_mbs_only_flag = frame_mbs_only;
   if (!frame_mbs_only) VT_TRY(bits_read(r, 1, &v));  // mb_adaptive_frame_field_flag
   VT_TRY(bits_read(r, 1, &v));                         // direct_8x8_inference_flag
   uint32_t cropping = 0;

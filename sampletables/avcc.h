@@ -53,6 +53,14 @@ struct AvcSpsInfo {
   uint32_t bit_depth_chroma_minus8;
   uint32_t sar_width;  // sample aspect ratio, 1:1 when the stream gives none
   uint32_t sar_height;
+  // What slice headers are read by.
+  uint32_t seq_parameter_set_id;
+  uint32_t separate_colour_plane_flag;
+  uint32_t log2_max_frame_num;          // 0 when the coded value is out of range
+  uint32_t pic_order_cnt_type;
+  uint32_t log2_max_pic_order_cnt_lsb;  // type 0; 0 when out of range
+  uint32_t delta_pic_order_always_zero_flag;
+  uint32_t frame_mbs_only_flag;
 };
 
 // `sps` starts at profile_idc (after the NAL header byte). Reads up to the

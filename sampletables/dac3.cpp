@@ -56,4 +56,21 @@ uint64_t dac3_size(BoxFile*, const Dac3Record* d, bool short_form) {
   return short_form ? 2 : 3;
 }
 
+bool ac3_word_from_frame(const uint8_t* b, uint32_t size, uint32_t* packed) {
+  if (size < 8 || b[0] != 0x0B || b[1] != 0x77) return false;
+  uint32_t fscod = b[4] >> 6;
+  uint32_t bit_rate_code = (b[4] >> 1) & 0x1F;
+  uint32_t bsid = b[5] >> 3;
+  uint32_t bsmod = b[5] & 7;
+  uint32_t acmod = b[6] >> 5;
+  uint32_t w = b[6] * 256u + b[7];
+  // Skip the mixing-level fields that precede lfeon for this channel mode.
+  if ((acmod & 1) && acmod != 1) w <<= 2;
+  if (acmod & 4) w <<= 2;
+  if (acmod == 2) w <<= 2;
+  uint32_t lfeon = (w >> 12) & 1;
+  *packed = fscod | (bsid << 2) | (bsmod << 7) | (acmod << 10) | (lfeon << 13) | (bit_rate_code << 14);
+  return true;
+}
+
 }  // namespace vantorel

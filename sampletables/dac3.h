@@ -20,6 +20,9 @@ struct Dac3Record {
 // bit_rate_code 14-18. Builders pass the configuration in this form.
 uint32_t dac3_packed(const Dac3Record* dac3);
 void dac3_set_packed(Dac3Record* dac3, uint32_t packed);
+// The fields of an AC-3 sync frame's header, packed as above. False when the
+// bytes are not an AC-3 sync frame.
+bool ac3_word_from_frame(const uint8_t* frame, uint32_t size, uint32_t* packed);
 
 // `short_form`: the 2-byte box of "sac3" entries (a byte 1, then bsid).
 ErrorCode dac3_read(BoxFile* file, const BoxHeader* header, Dac3Record* dac3, bool short_form);

@@ -125,6 +125,8 @@ uint64_t whole(const char* type, uint64_t payload) { return box_header_length(Fo
 
 }  // namespace
 
+SampleGroupsRecord* sample_groups_make(TrackBoxes* track) { return groups_for(track); }
+
 SampleGroupsRecord* sample_groups(TrackBoxes* track) {
   StblRecord* stbl = stbl_of(track);
   return stbl != nullptr ? stbl->groups : nullptr;

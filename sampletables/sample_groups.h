@@ -61,6 +61,8 @@ ErrorCode subs_read(BoxFile* file, const BoxHeader* header, void* context);
 
 // The track's groups, or null.
 SampleGroupsRecord* sample_groups(TrackBoxes* track);
+// The same, made when the track has none yet (null without memory).
+SampleGroupsRecord* sample_groups_make(TrackBoxes* track);
 void sample_groups_release(TrackBoxes* track);
 // The boxes after the sample tables: every 'sgpd' as read, an 'sbgp' per
 // grouping, 'sdtp' and 'subs' (bytes with headers).

@@ -43,7 +43,7 @@ Bytes wave_format(uint16_t tag, uint16_t channels, uint32_t rate, uint32_t avg_b
 Bytes stream_list(const Bytes& chunks) { return riff_list("strl", chunks); }
 
 Bytes video_stream(const StreamHeader& h, const Bytes& more) {
-  return stream_list(cat({strh_chunk(h), riff_chunk("strf", bitmap_info(160, 120, 24, "FMP4")), more}));
+  return stream_list(cat({strh_chunk(h), riff_chunk("strf", bitmap_info(160, 120, 24, kTestVideoCode)), more}));
 }
 
 Bytes pcm_stream(const StreamHeader& h, uint16_t block_align, uint32_t sample_rate, const Bytes& more) {

@@ -16,12 +16,15 @@ Bytes riff_chunk_sized(const std::string& id, uint32_t size_field, const Bytes& 
 Bytes riff_list(const std::string& type, const Bytes& payload);
 
 constexpr uint32_t kHasIndex = 0x10;
+// A video code the importer carries as it is, so that hand-made chunks of
+// any content stay samples of their own.
+constexpr const char* kTestVideoCode = "VTST";
 
 Bytes avih_chunk(uint32_t flags, uint32_t width = 160, uint32_t height = 120, uint32_t streams = 1);
 
 struct StreamHeader {
   std::string type = "vids";
-  std::string handler = "FMP4";
+  std::string handler = kTestVideoCode;
   uint32_t flags = 0;
   uint32_t scale = 1;
   uint32_t rate = 25;

@@ -71,6 +71,34 @@ Bytes small_avi() {
   return avi_file(hdrl, movi, riff_chunk("idx1", index));
 }
 
+// PCM beside MPEG audio whose frames (silent, 417 bytes at 128 kbit/s)
+// straddle 300-byte chunks; with `lying`, headers every 100 bytes that no
+// frame length joins, a stream the import leaves out.
+Bytes avi_with_mp3(bool lying) {
+  StreamHeader pcm;
+  pcm.type = "auds";
+  pcm.rate = 8000;
+  StreamHeader mp3 = pcm;
+  mp3.rate = 16000;
+  mp3.sample_size = 1;
+  Bytes hdrl = cat({avih_chunk(kHasIndex, 16, 16, 2), pcm_stream(pcm, 2, 8000),
+                    stream_list(cat({strh_chunk(mp3), riff_chunk("strf", wave_format(0x55, 1, 44100, 16000, 1, 0, zeros(12)))}))});
+  Bytes frame = cat({Bytes{0xFF, 0xFB, 0x90, 0x00}, zeros(lying ? 96 : 413)});
+  Bytes stream;
+  for (int i = 0; i < 8; ++i) stream = cat({stream, frame});
+  std::vector<MoviChunk> chunks;
+  for (size_t at = 0; at < stream.size(); at += 300) {
+    chunks.push_back({"00wb", Bytes(8, 0x11)});
+    size_t end = at + 300 < stream.size() ? at + 300 : stream.size();
+    chunks.push_back({"01wb", Bytes(stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(end))});
+  }
+  Movi movi = movi_of(chunks);
+  Bytes index;
+  for (size_t i = 0; i < chunks.size(); ++i)
+    index = cat({index, idx1_entry(chunks[i].id, 0x10, movi.header_offsets[i], static_cast<uint32_t>(chunks[i].data.size()))});
+  return avi_file(hdrl, movi, riff_chunk("idx1", index));
+}
+
 std::vector<Seed> seeds() {
   HandTrack with_tables = video(6);
   with_tables.stss = {1, 4};
@@ -93,6 +121,8 @@ std::vector<Seed> seeds() {
       {"hand_made_quicktime.mov", hand_made_file({video(2), sound}, "qt  "), 2},
       {"hand_made_compressed_header.mov", compress_movie(hand_made_file({with_tables, sound}, "qt  ")), 2},
       {"hand_made_idx1.avi", small_avi(), 2},
+      {"hand_made_mp3_straddling_chunks.avi", avi_with_mp3(false), 2},
+      {"hand_made_mp3_lying_headers.avi", avi_with_mp3(true), 1},
   };
 }
 

@@ -1,0 +1,1256 @@
+// AVI streams turned into the forms an MP4 file holds. Streams that need
+// their samples split, unpacked or rewritten are read once here, when the
+// file is opened; their tables are rebuilt with the sizes and times after
+// the conversion, and samples that are no longer one range of the file get
+// the pieces they are gathered from.
+#include "import/avi_internal.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "boxes/mdhd.h"
+#include "import/codec_frames.h"
+#include "sampletables/avcc.h"
+#include "sampletables/bit_reader.h"
+#include "sampletables/ctts.h"
+#include "sampletables/dac3.h"
+#include "sampletables/esds.h"
+#include "sampletables/sample_groups.h"
+#include "sampletables/small_configs.h"
+#include "sampletables/stco.h"
+#include "sampletables/stsd.h"
+#include "sampletables/stss.h"
+#include "sampletables/stsz.h"
+#include "sampletables/stts.h"
+#include "sampletables/table_fixups.h"
+
+namespace vantorel {
+
+namespace {
+
+constexpr uint8_t kObjectTypeMpeg4Visual = 0x20;
+constexpr uint8_t kObjectTypeAac = 0x40;
+constexpr uint8_t kObjectTypeMpeg2Audio = 0x69;
+constexpr uint8_t kObjectTypeMpeg1Audio = 0x6B;
+constexpr uint8_t kVisualStreamType = 4;
+constexpr uint8_t kAudioStreamType = 5;
+
+struct AviChunk {
+  uint64_t offset;
+  uint32_t size;
+  uint32_t key;
+};
+
+struct NewSample {
+  uint32_t size;
+  uint32_t duration;
+  int32_t composition_offset;
+  uint32_t sync;
+  uint64_t offset;  // where its first bytes are
+};
+
+// What one stream becomes: its samples, and the pieces of those that are
+// not one range of the file.
+struct Rebuild {
+  AviImport* imp;
+  TrackBoxes* track;
+  ConvertedTrack converted;
+  GrowArray<NewSample> samples;
+  bool gathered;  // some sample is more than one plain range
+  const char* failure;  // why the stream cannot be carried, or null
+};
+
+void rebuild_release(Rebuild* rb) {
+  converted_release(&rb->converted);
+  rb->samples.release();
+}
+
+ErrorCode add_sample(Rebuild* rb, const SamplePiece* pieces, uint32_t count, uint32_t duration, bool sync) {
+  NewSample s{};
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t n = piece_output_size(pieces[i]);
+    if (n > UINT32_MAX - s.size) return ErrorCode::Malformed;
+    s.size += n;
+  }
+  s.duration = duration;
+  s.sync = sync ? 1 : 0;
+  s.offset = count > 0 ? pieces[0].offset : 0;
+  if (count != 1 || pieces[0].kind != kPieceCopy) rb->gathered = true;
+  VT_TRY(converted_add_sample(&rb->converted, pieces, count));
+  return rb->samples.append_doubling(s);
+}
+
+// The stream's chunks as the indexes listed them; chunks that run past the
+// end of a cut-short file end the list.
+ErrorCode collect_chunks(AviImport* imp, TrackBoxes* track, GrowArray<AviChunk>* out) {
+  auto* stco = track_record<ChunkOffsetTable>(track, BoxTypeId::Stco);
+  auto* stsz = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
+  auto* stss = track_record<SyncSampleTable>(track, BoxTypeId::Stss);
+  if (stco == nullptr || stsz == nullptr) return ErrorCode::Missing;
+  uint32_t next_sync = 0;
+  for (uint32_t i = 0; i < stco->offsets.count && i < stsz->sample_count; ++i) {
+    AviChunk c{stco->offsets[i], stsz_sample_size(stsz, i), 1};
+    if (c.offset > imp->file_size || c.size > imp->file_size - c.offset) break;
+    if (stss != nullptr) {
+      while (next_sync < stss->samples.count && stss->samples[next_sync] < i + 1) ++next_sync;
+      c.key = next_sync < stss->samples.count && stss->samples[next_sync] == i + 1 ? 1 : 0;
+    }
+    VT_TRY(out->append_doubling(c));
+  }
+  return ErrorCode::Ok;
+}
+
+// Reads one chunk whole into `buffer`.
+ErrorCode read_chunk(AviImport* imp, const AviChunk& c, GrowArray<uint8_t>* buffer) {
+  VT_TRY(buffer->reserve(c.size > 0 ? c.size : 1));
+  buffer->count = c.size;
+  if (c.size == 0) return ErrorCode::Ok;
+  VT_TRY(file_seek(imp->file, c.offset));
+  return read_bytes(imp->file, buffer->items, c.size);
+}
+
+// Replaces the track's tables by the rebuilt samples.
+ErrorCode write_tables(Rebuild* rb, bool video) {
+  ImportFile* file = rb->imp->file;
+  TrackBoxes* track = rb->track;
+  auto* stco = track_record<ChunkOffsetTable>(track, BoxTypeId::Stco);
+  auto* stsz = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
+  auto* stts = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);
+  if (stco == nullptr || stsz == nullptr || stts == nullptr) return ErrorCode::Missing;
+  stco->offsets.count = 0;
+  stsz->sizes.release();
+  stsz->sample_count = 0;
+  stsz->sample_size = 0;
+  stts->entries.count = 0;
+  remove_track_box(file, track, BoxTypeId::Stss);
+  remove_track_box(file, track, BoxTypeId::Ctts);
+  if (video) VT_TRY(add_track_box(file, track, BoxTypeId::Stss));
+  bool offsets = false;
+  for (const NewSample& s : rb->samples)
+    if (s.composition_offset != 0) offsets = true;
+  if (offsets) VT_TRY(add_track_box(file, track, BoxTypeId::Ctts));
+  for (uint32_t i = 0; i < rb->samples.count; ++i) {
+    const NewSample& s = rb->samples[i];
+    VT_TRY(stco_append(file, track, s.offset));
+    VT_TRY(stsz_append(file, track, s.size, 1));
+    VT_TRY(stts_append(file, track, 1, s.duration));
+    if (video && s.sync) VT_TRY(stss_append(file, track, i + 1));
+    if (offsets) VT_TRY(ctts_append(file, track, 1, s.composition_offset));
+  }
+  if (offsets) {
+    int64_t shift = 0;
+    VT_TRY(ctts_normalise(file, track, &shift));
+    if (shift != 0) {
+      TrackExtra* extra = track_extra(track);
+      if (extra == nullptr) return ErrorCode::OutOfMemory;
+      extra->composition_shift = shift;
+    }
+  }
+  if (!rb->gathered) return ErrorCode::Ok;
+  rb->converted.track_id = track_id_of(track);
+  VT_TRY(file->converted.append(rb->converted));
+  rb->converted = ConvertedTrack{};  // now owned by the file
+  return ErrorCode::Ok;
+}
+
+// ---- A sound stream as one run of bytes across its chunks ----------------
+
+struct ByteStream {
+  AviImport* imp;
+  const GrowArray<AviChunk>* chunks;
+  GrowArray<uint64_t> starts;  // logical position of each chunk, then the total
+  uint32_t loaded;             // chunks read into the window so far
+  uint64_t window_at;          // logical position of window[0]
+  GrowArray<uint8_t> window;
+  uint32_t piece_chunk;        // where the last piece look-up ended
+};
+
+ErrorCode stream_open(ByteStream* s, AviImport* imp, const GrowArray<AviChunk>* chunks) {
+  *s = ByteStream{};
+  s->imp = imp;
+  s->chunks = chunks;
+  uint64_t at = 0;
+  for (const AviChunk& c : *chunks) {
+    VT_TRY(s->starts.append_doubling(at));
+    at += c.size;
+  }
+  return s->starts.append_doubling(at);
+}
+
+void stream_close(ByteStream* s) {
+  s->starts.release();
+  s->window.release();
+}
+
+uint64_t stream_total(const ByteStream* s) { return s->starts[s->starts.count - 1]; }
+
+// Bytes [q, q + n) in memory; null past the end of the stream. `q` never
+// goes back, so the window drops what lies before it.
+const uint8_t* stream_peek(ByteStream* s, uint64_t q, uint32_t n, ErrorCode* e) {
+  *e = ErrorCode::Ok;
+  if (q > stream_total(s) || n > stream_total(s) - q) return nullptr;
+  const uint32_t count = s->chunks->count;
+  if (q >= s->window_at + s->window.count) {
+    // Whole chunks before q are stepped over unread.
+    s->window.count = 0;
+    while (s->loaded < count && s->starts[s->loaded + 1] <= q) ++s->loaded;
+    s->window_at = s->starts[s->loaded];
+  }
+  const uint64_t drop = q - s->window_at;
+  if (drop > 0 && drop <= s->window.count && (drop >= 65536 || drop * 2 >= s->window.count)) {
+    std::memmove(s->window.items, s->window.items + drop, s->window.count - drop);
+    s->window.count -= static_cast<uint32_t>(drop);
+    s->window_at = q;
+  }
+  while (s->window_at + s->window.count < q + n && s->loaded < count) {
+    const AviChunk& c = (*s->chunks)[s->loaded++];
+    if (c.size == 0) continue;
+    if (c.size > UINT32_MAX - s->window.count) {
+      *e = ErrorCode::OutOfMemory;
+      return nullptr;
+    }
+    if ((*e = s->window.reserve(s->window.count + c.size)) != ErrorCode::Ok) return nullptr;
+    if ((*e = file_seek(s->imp->file, c.offset)) != ErrorCode::Ok) return nullptr;
+    if ((*e = read_bytes(s->imp->file, s->window.items + s->window.count, c.size)) != ErrorCode::Ok) return nullptr;
+    s->window.count += c.size;
+  }
+  return s->window.items + (q - s->window_at);
+}
+
+// The file ranges of the stream's bytes [q, q + n), appended to `out`.
+ErrorCode stream_pieces(ByteStream* s, uint64_t q, uint64_t n, uint32_t kind, GrowArray<SamplePiece>* out) {
+  uint32_t c = s->piece_chunk;
+  while (c + 1 < s->chunks->count && s->starts[c + 1] <= q) ++c;
+  while (n > 0 && c < s->chunks->count) {
+    const AviChunk& chunk = (*s->chunks)[c];
+    const uint64_t within = q - s->starts[c];
+    if (within < chunk.size) {
+      const uint64_t take = chunk.size - within < n ? chunk.size - within : n;
+      VT_TRY(out->append(SamplePiece{chunk.offset + within, static_cast<uint32_t>(take), kind}));
+      q += take;
+      n -= take;
+    }
+    if (n > 0) ++c;
+  }
+  s->piece_chunk = c;
+  return n == 0 ? ErrorCode::Ok : ErrorCode::Malformed;
+}
+
+enum class AudioFraming { kMpeg, kAc3, kAdts };
+
+struct FrameInfo {
+  uint32_t length;
+  uint32_t skip;      // header bytes left out of the sample
+  uint32_t samples;
+  uint32_t rate;
+  uint32_t kind;      // what must stay the same from frame to frame
+};
+
+bool parse_frame(AudioFraming framing, const uint8_t* h, FrameInfo* out) {
+  *out = FrameInfo{};
+  switch (framing) {
+    case AudioFraming::kMpeg: {
+      MpegAudioFrame f;
+      if (!parse_mpeg_audio_header(h, &f)) return false;
+      *out = FrameInfo{f.length, 0, f.samples, f.sample_rate, f.layer * 2 + f.mpeg1};
+      return true;
+    }
+    case AudioFraming::kAc3: {
+      Ac3Frame f;
+      if (!parse_ac3_header(h, &f)) return false;
+      *out = FrameInfo{f.length, 0, 1536, f.sample_rate, 0};
+      return true;
+    }
+    case AudioFraming::kAdts: {
+      AdtsFrame f;
+      if (!parse_adts_header(h, &f)) return false;
+      // Frames of several raw blocks cannot lose their header.
+      if (f.raw_blocks != 1) return false;
+      static constexpr uint32_t kRates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                              22050, 16000, 12000, 11025, 8000,  7350};
+      *out = FrameInfo{f.length, f.header_length, 1024, kRates[f.rate_index], f.object_type * 16 + f.rate_index};
+      return true;
+    }
+  }
+  return false;
+}
+
+constexpr uint32_t kHeaderPeek = 9;
+
+struct FramedAudio {
+  uint32_t rate;        // of the first frame
+  uint8_t first[kHeaderPeek];  // the first frame's header bytes
+  uint32_t mpeg1;
+};
+
+// Splits the stream at its frame headers: one frame a sample, frames that
+// straddle chunks gathered from both. Bytes between frames that are no
+// frame header are stepped over until two headers in a row agree.
+ErrorCode split_frames(Rebuild* rb, const GrowArray<AviChunk>& chunks, AudioFraming framing, FramedAudio* out) {
+  *out = FramedAudio{};
+  ByteStream s;
+  ErrorCode e = stream_open(&s, rb->imp, &chunks);
+  GrowArray<SamplePiece> pieces{};
+  const uint64_t total = e == ErrorCode::Ok ? stream_total(&s) : 0;
+  uint64_t q = 0, skipped = 0;
+  bool have_first = false, resyncing = false;
+  FrameInfo first{};
+  while (e == ErrorCode::Ok) {
+    const uint8_t* h = stream_peek(&s, q, kHeaderPeek, &e);
+    if (h == nullptr) {
+      // The last few bytes: too few for a header, hence for a frame.
+      if (e == ErrorCode::Ok) skipped += total - q;
+      break;
+    }
+    FrameInfo f;
+    bool ok = parse_frame(framing, h, &f) && (!have_first || (f.kind == first.kind && f.rate == first.rate));
+    if (ok && f.length > total - q) break;  // a frame cut short at the end of the stream
+    if (ok && (resyncing || !have_first) && q + f.length + kHeaderPeek <= total) {
+      // Away from a known frame boundary a header is trusted only when the
+      // next one follows where it says.
+      const uint8_t* next = stream_peek(&s, q, f.length + kHeaderPeek, &e);
+      if (next == nullptr) break;
+      FrameInfo g;
+      ok = parse_frame(framing, next + f.length, &g) && g.kind == f.kind && g.rate == f.rate;
+      h = next;
+    }
+    if (!ok) {
+      ++q;
+      ++skipped;
+      resyncing = true;
+      continue;
+    }
+    if (!have_first) {
+      have_first = true;
+      first = f;
+      out->rate = f.rate;
+      std::memcpy(out->first, h, kHeaderPeek);
+      MpegAudioFrame m;
+      if (framing == AudioFraming::kMpeg && parse_mpeg_audio_header(h, &m)) out->mpeg1 = m.mpeg1;
+    }
+    resyncing = false;
+    pieces.count = 0;
+    e = stream_pieces(&s, q + f.skip, f.length - f.skip, kPieceCopy, &pieces);
+    if (e == ErrorCode::Ok) e = add_sample(rb, pieces.items, pieces.count, f.samples, true);
+    q += f.length;
+  }
+  pieces.release();
+  stream_close(&s);
+  VT_TRY(e);
+  if (!have_first) {
+    rb->failure = "no audio frame header in the stream";
+  } else if (skipped > total / 4) {
+    // Headers that lie about their lengths leave most bytes unaccounted for.
+    rb->failure = "the audio frame headers do not match the stream";
+  }
+  return ErrorCode::Ok;
+}
+
+// ---- Sample entries -------------------------------------------------------
+
+ErrorCode set_sound_entry(Rebuild* rb, const char* format, uint8_t object_type, const uint8_t* config,
+                          uint32_t config_size) {
+  ImportFile* file = rb->imp->file;
+  SoundSampleEntry* entry = sound_entry(file, rb->track, 0);
+  if (entry == nullptr) return ErrorCode::Missing;
+  entry->format = FourCC::of(format);
+  if (object_type == 0) return entry_remove_config(file, rb->track, 0, ConfigBoxId::Esds);
+  EsDescriptorRecord* esds = entry_esds(file, rb->track, 0);
+  if (esds == nullptr) return ErrorCode::Missing;
+  esds->objectTypeIndication = object_type;
+  esds->streamType = kAudioStreamType;
+  block_release(&esds->decoder_info);
+  if (config_size > 0) VT_TRY(esds_copy_decoder_info(esds, config, config_size));
+  return ErrorCode::Ok;
+}
+
+// Sound tracks count time in samples of the stream's rate.
+void set_sound_rate(Rebuild* rb, uint32_t rate) {
+  auto* mdhd = track_record<MdhdRecord>(rb->track, BoxTypeId::Mdhd);
+  if (mdhd != nullptr && rate != 0) mdhd->timescale = rate;
+  if (SoundSampleEntry* entry = sound_entry(rb->imp->file, rb->track, 0)) entry->samples_per_packet = rate;
+}
+
+// The codec data that follows a wave format's fixed fields.
+void wave_extra(const AviStream* s, const uint8_t** bytes, uint32_t* size) {
+  *bytes = nullptr;
+  *size = 0;
+  if (s->format.length <= kWaveFormatSize) return;
+  uint32_t extra = s->format.length - kWaveFormatSize;
+  if (s->wave.extra_size < extra) extra = s->wave.extra_size;
+  *bytes = s->format.bytes + kWaveFormatSize;
+  *size = extra;
+}
+
+// ---- Sound ----------------------------------------------------------------
+
+ErrorCode convert_framed(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk>& chunks, AudioFraming framing) {
+  FramedAudio a;
+  VT_TRY(split_frames(rb, chunks, framing, &a));
+  if (rb->failure != nullptr) return ErrorCode::Ok;
+  set_sound_rate(rb, a.rate);
+  if (framing == AudioFraming::kMpeg)
+    return set_sound_entry(rb, "mp4a", a.mpeg1 ? kObjectTypeMpeg1Audio : kObjectTypeMpeg2Audio, nullptr, 0);
+  if (framing == AudioFraming::kAc3) {
+    uint32_t packed = 0;
+    if (!ac3_word_from_frame(a.first, kHeaderPeek, &packed)) {
+      rb->failure = "the first AC-3 frame header does not parse";
+      return ErrorCode::Ok;
+    }
+    VT_TRY(set_sound_entry(rb, "ac-3", 0, nullptr, 0));
+    VT_TRY(entry_add_config(rb->imp->file, rb->track, 0, ConfigBoxId::Dac3));
+    SoundSampleEntry* entry = sound_entry(rb->imp->file, rb->track, 0);
+    dac3_set_packed(entry->dac3, packed);
+    return ErrorCode::Ok;
+  }
+  // ADTS: the configuration of the stream format if it gives one, else the
+  // first header's.
+  const uint8_t* extra = nullptr;
+  uint32_t extra_size = 0;
+  wave_extra(s, &extra, &extra_size);
+  uint8_t config[2];
+  AdtsFrame f;
+  parse_adts_header(a.first, &f);
+  adts_audio_config(f, config);
+  if (extra_size >= 2) return set_sound_entry(rb, "mp4a", kObjectTypeAac, extra, extra_size);
+  return set_sound_entry(rb, "mp4a", kObjectTypeAac, config, 2);
+}
+
+// AAC without headers: one frame a chunk, as the stream format's
+// configuration describes it.
+ErrorCode convert_raw_aac(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk>& chunks) {
+  const uint8_t* extra = nullptr;
+  uint32_t extra_size = 0;
+  wave_extra(s, &extra, &extra_size);
+  if (extra_size < 2) {
+    rb->failure = "an AAC stream without its configuration";
+    return ErrorCode::Ok;
+  }
+  // The frame length flag of the configuration: 960 samples instead of 1024.
+  const uint32_t frame = (extra[1] & 0x04) != 0 && (extra[0] >> 3) != 31 ? 960 : 1024;
+  for (const AviChunk& c : chunks) {
+    if (c.size == 0) continue;
+    SamplePiece piece{c.offset, c.size, kPieceCopy};
+    VT_TRY(add_sample(rb, &piece, 1, frame, true));
+  }
+  set_sound_rate(rb, s->wave.samples_per_sec);
+  return set_sound_entry(rb, "mp4a", kObjectTypeAac, extra, extra_size);
+}
+
+ErrorCode convert_pcm(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk>& chunks, bool is_float) {
+  const WaveFormat& w = s->wave;
+  const uint32_t bits = w.bits_per_sample;
+  const uint32_t frame = w.block_align;
+  if (frame == 0 || w.channels == 0 || frame % w.channels != 0 || w.samples_per_sec == 0) {
+    rb->failure = "a PCM stream format without a frame size";
+    return ErrorCode::Ok;
+  }
+  const char* format = nullptr;
+  uint32_t kind = kPieceCopy;
+  if (!is_float && bits == 8) {
+    format = "raw ";
+  } else if (!is_float && bits == 16) {
+    format = "twos";
+    kind = kPieceSwap16;
+  } else if (!is_float && bits == 24) {
+    format = "in24";
+  } else if (!is_float && bits == 32) {
+    format = "in32";
+  } else if (is_float && bits == 32) {
+    format = "fl32";
+  } else {
+    rb->failure = "a PCM sample size the importer does not carry";
+    return ErrorCode::Ok;
+  }
+  for (const AviChunk& c : chunks) {
+    const uint32_t frames = c.size / frame;
+    if (frames == 0) continue;
+    SamplePiece piece{c.offset, frames * frame, kind};
+    VT_TRY(add_sample(rb, &piece, 1, frames, true));
+  }
+  set_sound_rate(rb, w.samples_per_sec);
+  VT_TRY(set_sound_entry(rb, format, 0, nullptr, 0));
+  sound_entry(rb->imp->file, rb->track, 0)->sample_size = static_cast<uint16_t>(bits);
+  if (kind == kPieceSwap16 || bits == 8) return ErrorCode::Ok;
+  // Wider samples stay little-endian: only a QuickTime movie holds them, in
+  // a version 1 entry whose 'wave' box says so ('enda').
+  uint8_t e[90] = {};
+  auto put32 = [&e](uint32_t at, uint32_t v) {
+    for (uint32_t i = 0; i < 4; ++i) e[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+  };
+  auto put16 = [&e](uint32_t at, uint32_t v) {
+    e[at] = static_cast<uint8_t>(v >> 8);
+    e[at + 1] = static_cast<uint8_t>(v);
+  };
+  const uint32_t bytes = bits / 8;
+  put32(0, sizeof e);
+  std::memcpy(e + 4, format, 4);
+  put16(14, 1);  // data reference index
+  put16(16, 1);  // version
+  put16(24, w.channels);
+  put16(26, 16);
+  put16(28, 0xFFFE);  // compression id -2
+  put32(32, w.samples_per_sec <= 0xFFFF ? w.samples_per_sec << 16 : 0);
+  put32(36, 1);
+  put32(40, bytes);
+  put32(44, bytes * w.channels);
+  put32(48, bytes);
+  put32(52, 38);
+  std::memcpy(e + 56, "wave", 4);
+  put32(60, 12);
+  std::memcpy(e + 64, "frma", 4);
+  std::memcpy(e + 68, format, 4);
+  put32(72, 10);
+  std::memcpy(e + 76, "enda", 4);
+  put16(80, 1);
+  put32(82, 8);
+  // Kept beside the parsed entry, as a read file's entries are.
+  auto* stsd = track_record<SampleDescriptionTable>(rb->track, BoxTypeId::Stsd);
+  if (stsd == nullptr) return ErrorCode::Missing;
+  VT_TRY(block_assign(&stsd->whole_entries, e, sizeof e));
+  stsd->whole_entry_count = 1;
+  return ErrorCode::Ok;
+}
+
+// ---- Video ----------------------------------------------------------------
+
+// Video samples with their time slots: one slot a chunk, the samples of an
+// unpacked chunk taking the slots of the placeholders that follow it.
+struct Frame {
+  uint32_t slot;
+  uint32_t type;  // VopType; kVopP for frames of other codecs
+};
+
+// Sample durations from the slots: a slot without a frame (a dropped frame)
+// lengthens the frame before it.
+ErrorCode set_video_durations(Rebuild* rb, const GrowArray<Frame>& frames, uint32_t slots, uint32_t scale) {
+  for (uint32_t i = 0; i < frames.count; ++i) {
+    uint32_t end = i + 1 < frames.count ? frames[i + 1].slot : slots;
+    uint64_t d = uint64_t{end > frames[i].slot ? end - frames[i].slot : 1} * scale;
+    if (d > UINT32_MAX) return ErrorCode::Malformed;
+    rb->samples[i].duration = static_cast<uint32_t>(d);
+  }
+  return ErrorCode::Ok;
+}
+
+ErrorCode add_video_frame(Rebuild* rb, GrowArray<Frame>* frames, uint32_t slot, uint32_t type, uint64_t offset,
+                          uint32_t size, bool sync) {
+  // Slots only move forward, whatever the placeholders did.
+  if (frames->count > 0 && slot <= frames->back().slot) slot = frames->back().slot + 1;
+  VT_TRY(frames->append_doubling(Frame{slot, type}));
+  SamplePiece piece{offset, size, kPieceCopy};
+  return add_sample(rb, &piece, 1, 0, sync);
+}
+
+ErrorCode set_visual_entry(Rebuild* rb, const char* format, uint8_t object_type, const uint8_t* config,
+                           uint32_t config_size) {
+  ImportFile* file = rb->imp->file;
+  VisualSampleEntry* entry = visual_entry(file, rb->track, 0);
+  if (entry == nullptr) return ErrorCode::Missing;
+  entry->format = FourCC::of(format);
+  if (object_type == 0) return entry_remove_config(file, rb->track, 0, ConfigBoxId::Esds);
+  EsDescriptorRecord* esds = entry_esds(file, rb->track, 0);
+  if (esds == nullptr) return ErrorCode::Missing;
+  esds->objectTypeIndication = object_type;
+  esds->streamType = kVisualStreamType;
+  block_release(&esds->decoder_info);
+  if (config_size > 0) VT_TRY(esds_copy_decoder_info(esds, config, config_size));
+  return ErrorCode::Ok;
+}
+
+constexpr uint32_t kMaxVopsPerChunk = 8;
+
+// The headers in front of the first picture, from the stream format's extra
+// data or else the first chunk that has a video object layer.
+ErrorCode mpeg4_headers(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk>& chunks, GrowArray<uint8_t>* buffer,
+                        OwnedBlock* out) {
+  if (s->format.length > kBitmapInfoHeaderSize) {
+    const uint8_t* extra = s->format.bytes + kBitmapInfoHeaderSize;
+    const uint32_t size = s->format.length - kBitmapInfoHeaderSize;
+    if (find_mpeg4_vol(extra, size) < size) return block_assign(out, extra, mpeg4_headers_length(extra, size));
+  }
+  for (const AviChunk& c : chunks) {
+    if (c.size == 0) continue;
+    VT_TRY(read_chunk(rb->imp, c, buffer));
+    const uint32_t headers = mpeg4_headers_length(buffer->items, c.size);
+    if (find_mpeg4_vol(buffer->items, headers) < headers) return block_assign(out, buffer->items, headers);
+    // Only the first frames are looked at: headers come with the first key frame.
+    if (c.key) break;
+  }
+  return ErrorCode::Ok;
+}
+
+// Composition offsets from the presentation order: the k-th frame shown
+// takes the k-th slot.
+ErrorCode composition_from_order(Rebuild* rb, const GrowArray<Frame>& frames, const GrowArray<uint32_t>& shown,
+                                 uint32_t scale) {
+  for (uint32_t k = 0; k < shown.count; ++k) {
+    const int64_t offset = (int64_t{frames[k].slot} - int64_t{frames[shown[k]].slot}) * int64_t{scale};
+    if (offset < INT32_MIN || offset > INT32_MAX) return ErrorCode::Malformed;
+    rb->samples[shown[k]].composition_offset = static_cast<int32_t>(offset);
+  }
+  return ErrorCode::Ok;
+}
+
+// Where each frame is shown: B-VOPs at once, every other VOP after the
+// B-VOPs that follow it in decoding order.
+ErrorCode mpeg4_composition(Rebuild* rb, const GrowArray<Frame>& frames, uint32_t scale) {
+  GrowArray<uint32_t> shown{};  // decode index of each frame in presentation order
+  ErrorCode e = shown.reserve(frames.count > 0 ? frames.count : 1);
+  if (e != ErrorCode::Ok) return e;
+  bool holding = false;
+  uint32_t held = 0;
+  for (uint32_t i = 0; i < frames.count; ++i) {
+    if (frames[i].type == kVopB) {
+      shown.items[shown.count++] = i;
+      continue;
+    }
+    if (holding) shown.items[shown.count++] = held;
+    held = i;
+    holding = true;
+  }
+  if (holding) shown.items[shown.count++] = held;
+  e = composition_from_order(rb, frames, shown, scale);
+  shown.release();
+  return e;
+}
+
+ErrorCode convert_mpeg4(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk>& chunks) {
+  GrowArray<uint8_t> buffer{};
+  GrowArray<Frame> frames{};
+  OwnedBlock headers{};
+  ErrorCode e = mpeg4_headers(rb, s, chunks, &buffer, &headers);
+  Mpeg4VolInfo vol{};
+  if (e == ErrorCode::Ok) {
+    const uint32_t at = find_mpeg4_vol(headers.bytes, headers.length);
+    if (headers.length == 0 || at >= headers.length) {
+      rb->failure = "no MPEG-4 video object layer header";
+    } else if (!parse_mpeg4_vol(headers.bytes + at, headers.length - at, &vol)) {
+      rb->failure = "the MPEG-4 video object layer header is cut short";
+    }
+  }
+  uint32_t placeholders = 0;  // chunks still to be taken as placeholders of an unpacked chunk
+  for (uint32_t k = 0; k < chunks.count && e == ErrorCode::Ok && rb->failure == nullptr; ++k) {
+    const AviChunk& c = chunks[k];
+    if (c.size == 0) {
+      if (placeholders > 0) --placeholders;
+      continue;  // a dropped frame
+    }
+    e = read_chunk(rb->imp, c, &buffer);
+    if (e != ErrorCode::Ok) break;
+    Mpeg4Vop vops[kMaxVopsPerChunk];
+    uint32_t count = 0;
+    scan_mpeg4_vops(buffer.items, c.size, &vol, vops, kMaxVopsPerChunk, &count);
+    if (placeholders > 0 && count <= 1 && (count == 0 || vops[0].coded == 0)) {
+      --placeholders;
+      continue;
+    }
+    placeholders = 0;
+    if (count <= 1) {
+      const uint32_t type = count == 1 ? vops[0].type : static_cast<uint32_t>(kVopP);
+      e = add_video_frame(rb, &frames, k, type, c.offset, c.size, count == 1 && type == kVopI);
+      continue;
+    }
+    if (count > kMaxVopsPerChunk) {
+      rb->failure = "an MPEG-4 chunk packs too many pictures";
+      break;
+    }
+    // A packed chunk: one sample a VOP, the first keeping what precedes it.
+    for (uint32_t v = 0; v < count && e == ErrorCode::Ok; ++v) {
+      const uint32_t from = v == 0 ? 0 : vops[v].at;
+      const uint32_t to = v + 1 < count ? vops[v + 1].at : c.size;
+      e = add_video_frame(rb, &frames, k + v, vops[v].type, c.offset + from, to - from, vops[v].type == kVopI);
+    }
+    placeholders = count - 1;
+  }
+  if (e == ErrorCode::Ok && rb->failure == nullptr && frames.count == 0) rb->failure = "no MPEG-4 picture in the stream";
+  if (e == ErrorCode::Ok && rb->failure == nullptr) e = set_video_durations(rb, frames, chunks.count, s->strh.scale);
+  if (e == ErrorCode::Ok && rb->failure == nullptr) e = mpeg4_composition(rb, frames, s->strh.scale);
+  if (e == ErrorCode::Ok && rb->failure == nullptr)
+    e = set_visual_entry(rb, "mp4v", kObjectTypeMpeg4Visual, headers.bytes, headers.length);
+  block_release(&headers);
+  buffer.release();
+  frames.release();
+  return e;
+}
+
+ErrorCode convert_mjpeg(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk>& chunks) {
+  GrowArray<uint8_t> buffer{};
+  GrowArray<Frame> frames{};
+  ErrorCode e = ErrorCode::Ok;
+  uint32_t fields = 0, polarity = 0;
+  bool first = true;
+  for (uint32_t k = 0; k < chunks.count && e == ErrorCode::Ok; ++k) {
+    const AviChunk& c = chunks[k];
+    if (c.size == 0) continue;
+    e = read_chunk(rb->imp, c, &buffer);
+    if (e != ErrorCode::Ok) break;
+    JpegFrameLayout layout;
+    const bool parsed = scan_jpeg_frame(buffer.items, c.size, &layout);
+    if (first) {
+      first = false;
+      fields = parsed ? layout.images : 1;
+      polarity = layout.polarity;
+    }
+    e = frames.append_doubling(Frame{k, kVopI});
+    if (e != ErrorCode::Ok) break;
+    SamplePiece pieces[5];
+    uint32_t n = 0, at = 0;
+    for (uint32_t i = 0; parsed && i < layout.images; ++i) {
+      if (layout.lacks_tables[i] == 0) continue;
+      pieces[n++] = SamplePiece{c.offset + at, layout.tables_at[i] - at, kPieceCopy};
+      pieces[n++] = SamplePiece{0, 0, kPieceJpegTables};
+      at = layout.tables_at[i];
+    }
+    pieces[n++] = SamplePiece{c.offset + at, c.size - at, kPieceCopy};
+    e = add_sample(rb, pieces, n, 0, true);
+  }
+  if (e == ErrorCode::Ok && frames.count == 0) rb->failure = "no Motion JPEG frame in the stream";
+  if (e == ErrorCode::Ok && rb->failure == nullptr) e = set_video_durations(rb, frames, chunks.count, s->strh.scale);
+  if (e == ErrorCode::Ok && rb->failure == nullptr) e = set_visual_entry(rb, "jpeg", 0, nullptr, 0);
+  if (e == ErrorCode::Ok && rb->failure == nullptr && fields == 2) {
+    e = entry_add_config(rb->imp->file, rb->track, 0, ConfigBoxId::Fiel);
+    VisualSampleEntry* entry = visual_entry(rb->imp->file, rb->track, 0);
+    if (e == ErrorCode::Ok && entry->fiel != nullptr) {
+      entry->fiel->field_count = 2;
+      // The 'AVI1' polarity 1 puts the bottom field first.
+      entry->fiel->field_ordering = polarity == 1 ? 6 : 1;
+    }
+  }
+  buffer.release();
+  frames.release();
+  return e;
+}
+
+// ---- H.264 ------------------------------------------------------------------
+
+constexpr uint32_t kMaxSps = 32;
+constexpr uint32_t kMaxPps = 256;
+
+enum : uint32_t { kNalSlice = 1, kNalIdr = 5, kNalSei = 6, kNalSps = 7, kNalPps = 8, kNalDelimiter = 9 };
+
+struct H264Pps {
+  uint32_t sps_id;
+  uint32_t bottom_field_pic_order_in_frame_present;
+};
+
+// The parameter sets as first met (they make the 'avcC'), in that order,
+// and what slice headers are read by.
+struct H264State {
+  OwnedBlock sps[kMaxSps];
+  OwnedBlock pps[kMaxPps];
+  AvcSpsInfo sps_info[kMaxSps];
+  H264Pps pps_info[kMaxPps];
+  uint32_t sps_order[kMaxSps], sps_count;
+  uint32_t pps_order[kMaxPps], pps_count;
+  int64_t prev_msb;
+  uint32_t prev_lsb;
+  uint32_t epoch;  // counts IDR pictures: picture order counts start again at each
+  uint32_t decoded;
+};
+
+void h264_release(H264State* st) {
+  for (OwnedBlock& b : st->sps) block_release(&b);
+  for (OwnedBlock& b : st->pps) block_release(&b);
+  std::free(st);
+}
+
+bool same_bytes(const OwnedBlock& b, const uint8_t* p, uint32_t n) {
+  return b.length == n && std::memcmp(b.bytes, p, n) == 0;
+}
+
+// A parameter set met in the stream: kept for the 'avcC' when its id is new,
+// dropped from the sample when it repeats the kept one. `*keep` says
+// whether the sample carries it (a set redefined mid-stream stays in band).
+ErrorCode h264_parameter_set(Rebuild* rb, H264State* st, const uint8_t* nal, uint32_t n, bool* keep) {
+  *keep = false;
+  const uint32_t type = nal[0] & 0x1F;
+  if (type == kNalSps) {
+    AvcSpsInfo info;
+    if (n < 4 || avc_probe_sps(nal + 1, n - 1, &info) != ErrorCode::Ok || info.seq_parameter_set_id >= kMaxSps ||
+        info.log2_max_frame_num == 0 || (info.pic_order_cnt_type == 0 && info.log2_max_pic_order_cnt_lsb == 0) ||
+        info.pic_order_cnt_type > 2) {
+      rb->failure = "an H.264 sequence parameter set does not parse";
+      return ErrorCode::Ok;
+    }
+    const uint32_t id = info.seq_parameter_set_id;
+    if (st->sps[id].length == 0) {
+      VT_TRY(block_assign(&st->sps[id], nal, n));
+      st->sps_order[st->sps_count++] = id;
+    } else if (!same_bytes(st->sps[id], nal, n)) {
+      *keep = true;
+    }
+    st->sps_info[id] = info;
+    return ErrorCode::Ok;
+  }
+  BitReader r;
+  bits_init(&r, nal + 1, n - 1, true);
+  uint32_t pps_id = 0, sps_id = 0, entropy = 0, bottom = 0;
+  if (bits_read_ue(&r, &pps_id) != ErrorCode::Ok || bits_read_ue(&r, &sps_id) != ErrorCode::Ok ||
+      bits_read(&r, 1, &entropy) != ErrorCode::Ok || bits_read(&r, 1, &bottom) != ErrorCode::Ok || pps_id >= kMaxPps ||
+      sps_id >= kMaxSps) {
+    rb->failure = "an H.264 picture parameter set does not parse";
+    return ErrorCode::Ok;
+  }
+  if (st->pps[pps_id].length == 0) {
+    VT_TRY(block_assign(&st->pps[pps_id], nal, n));
+    st->pps_order[st->pps_count++] = pps_id;
+  } else if (!same_bytes(st->pps[pps_id], nal, n)) {
+    *keep = true;
+  }
+  st->pps_info[pps_id] = H264Pps{sps_id, bottom};
+  return ErrorCode::Ok;
+}
+
+// The picture order count of the access unit whose first slice is `nal`,
+// and whether that slice is an I slice.
+bool h264_picture_order(H264State* st, const uint8_t* nal, uint32_t n, int64_t* poc, bool* intra) {
+  BitReader r;
+  bits_init(&r, nal + 1, n - 1, true);
+  uint32_t v = 0, pps_id = 0, slice_type = 0;
+  if (bits_read_ue(&r, &v) != ErrorCode::Ok || bits_read_ue(&r, &slice_type) != ErrorCode::Ok ||
+      bits_read_ue(&r, &pps_id) != ErrorCode::Ok || pps_id >= kMaxPps || st->pps[pps_id].length == 0)
+    return false;
+  const H264Pps& pps = st->pps_info[pps_id];
+  if (st->sps[pps.sps_id].length == 0) return false;
+  *intra = slice_type % 5 == 2;
+  const AvcSpsInfo& sps = st->sps_info[pps.sps_id];
+  const bool idr = (nal[0] & 0x1F) == kNalIdr;
+  const bool reference = (nal[0] & 0x60) != 0;
+  if (idr) {
+    ++st->epoch;
+    st->prev_msb = 0;
+    st->prev_lsb = 0;
+  }
+  ++st->decoded;
+  if (sps.pic_order_cnt_type != 0) {
+    // Types 1 and 2 as used: pictures are shown in decoding order.
+    *poc = st->decoded;
+    return true;
+  }
+  uint32_t field = 0;
+  if (sps.separate_colour_plane_flag && bits_read(&r, 2, &v) != ErrorCode::Ok) return false;
+  if (bits_read(&r, sps.log2_max_frame_num, &v) != ErrorCode::Ok) return false;
+  if (!sps.frame_mbs_only_flag) {
+    if (bits_read(&r, 1, &field) != ErrorCode::Ok) return false;
+    if (field && bits_read(&r, 1, &v) != ErrorCode::Ok) return false;
+  }
+  if (idr && bits_read_ue(&r, &v) != ErrorCode::Ok) return false;
+  uint32_t lsb = 0;
+  if (bits_read(&r, sps.log2_max_pic_order_cnt_lsb, &lsb) != ErrorCode::Ok) return false;
+  int32_t bottom = 0;
+  if (pps.bottom_field_pic_order_in_frame_present && !field && bits_read_se(&r, &bottom) != ErrorCode::Ok) return false;
+  const int64_t max = int64_t{1} << sps.log2_max_pic_order_cnt_lsb;
+  int64_t msb = st->prev_msb;
+  if (lsb < st->prev_lsb && int64_t{st->prev_lsb} - lsb >= max / 2) msb += max;
+  else if (lsb > st->prev_lsb && int64_t{lsb} - st->prev_lsb > max / 2) msb -= max;
+  const int64_t top = msb + lsb;
+  *poc = bottom < 0 ? top + bottom : top;
+  if (reference) {
+    st->prev_msb = msb;
+    st->prev_lsb = lsb;
+  }
+  return true;
+}
+
+// The recovery_frame_cnt of a recovery point SEI message; false when the
+// unit has none.
+bool h264_recovery_count(const uint8_t* nal, uint32_t n, uint32_t* frames) {
+  BitReader r;
+  bits_init(&r, nal + 1, n - 1, true);
+  for (uint32_t message = 0; message < 64; ++message) {
+    uint32_t type = 0, size = 0, b = 0xFF;
+    while (b == 0xFF) {
+      if (bits_read(&r, 8, &b) != ErrorCode::Ok) return false;
+      type += b;
+    }
+    for (b = 0xFF; b == 0xFF;) {
+      if (bits_read(&r, 8, &b) != ErrorCode::Ok) return false;
+      size += b;
+    }
+    if (type == 6) return bits_read_ue(&r, frames) == ErrorCode::Ok;
+    for (uint32_t i = 0; i < size; ++i)
+      if (bits_read(&r, 8, &b) != ErrorCode::Ok) return false;
+  }
+  return false;
+}
+
+ErrorCode set_avc_entry(Rebuild* rb, const H264State* st) {
+  ImportFile* file = rb->imp->file;
+  VT_TRY(set_visual_entry(rb, "avc1", 0, nullptr, 0));
+  VT_TRY(entry_add_config(file, rb->track, 0, ConfigBoxId::Avcc));
+  VisualSampleEntry* entry = visual_entry(file, rb->track, 0);
+  AvcConfigRecord* avc = entry->avcC;
+  if (avc == nullptr) return ErrorCode::Missing;
+  GrowArray<uint8_t> sps{}, pps{};
+  ErrorCode e = ErrorCode::Ok;
+  auto put = [&e](GrowArray<uint8_t>* out, const OwnedBlock& b) {
+    const uint8_t length[2] = {static_cast<uint8_t>(b.length >> 8), static_cast<uint8_t>(b.length)};
+    for (uint8_t x : length)
+      if (e == ErrorCode::Ok) e = out->append_doubling(x, 256);
+    for (uint32_t i = 0; i < b.length && e == ErrorCode::Ok; ++i) e = out->append_doubling(b.bytes[i], 256);
+  };
+  for (uint32_t i = 0; i < st->sps_count; ++i) put(&sps, st->sps[st->sps_order[i]]);
+  for (uint32_t i = 0; i < st->pps_count; ++i) put(&pps, st->pps[st->pps_order[i]]);
+  if (e == ErrorCode::Ok) e = avc_set_parameter_sets(avc, sps.items, sps.count, pps.items, pps.count);
+  sps.release();
+  pps.release();
+  VT_TRY(e);
+  const OwnedBlock& first = st->sps[st->sps_order[0]];
+  avc->AVCProfileIndication = first.bytes[1];
+  avc->profile_compatibility = first.bytes[2];
+  avc->AVCLevelIndication = first.bytes[3];
+  avc->lengthSizeMinusOne = 3;
+  avc->numOfSequenceParameterSets = static_cast<uint8_t>(st->sps_count);
+  avc->numOfPictureParameterSets = static_cast<uint8_t>(st->pps_count);
+  return ErrorCode::Ok;
+}
+
+// A sample's value in add_random_access_groups: an open-GOP I picture.
+constexpr uint32_t kRapGroup = UINT32_MAX;
+
+// One 'sgpd' of version 1 with entries of `entry_size` bytes.
+ErrorCode add_description(SampleGroupsRecord* g, const char* type, uint32_t entry_size, const uint32_t* values,
+                          uint32_t count) {
+  const uint32_t size = 24 + entry_size * count;
+  OwnedBlock box{};
+  VT_TRY(block_assign(&box, nullptr, size));
+  uint8_t* p = box.bytes;
+  auto put32 = [&p](uint32_t v) {
+    for (int i = 3; i >= 0; --i) *p++ = static_cast<uint8_t>(v >> (8 * i));
+  };
+  put32(size);
+  std::memcpy(p, "sgpd", 4);
+  p += 4;
+  put32(0x01000000);  // version 1, no flags
+  std::memcpy(p, type, 4);
+  p += 4;
+  put32(entry_size);
+  put32(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    if (entry_size == 2) *p++ = static_cast<uint8_t>(values[i] >> 8);
+    *p++ = static_cast<uint8_t>(values[i]);
+  }
+  ErrorCode e = g->descriptions.append(box);
+  if (e != ErrorCode::Ok) block_release(&box);
+  return e;
+}
+
+// One grouping whose sample k is in group index_of(k) (0: none).
+template <class IndexOf>
+ErrorCode add_grouping(SampleGroupsRecord* g, const char* type, uint32_t samples, IndexOf index_of) {
+  SampleGrouping s{};
+  s.grouping_type = FourCC::of(type).to_u32();
+  ErrorCode e = ErrorCode::Ok;
+  for (uint32_t k = 0; k < samples && e == ErrorCode::Ok; ++k) {
+    const uint32_t index = index_of(k);
+    if (s.runs.count > 0 && s.runs.back().group_index == index) ++s.runs.back().sample_count;
+    else e = s.runs.append_doubling(GroupRun{1, index}, 16);
+  }
+  if (e == ErrorCode::Ok) e = g->groupings.append(s);
+  if (e != ErrorCode::Ok) s.runs.release();
+  return e;
+}
+
+// 'roll' groups for recovery points that take frames to recover, 'rap '
+// for I pictures of open groups: per sample, the recovery frame count,
+// kRapGroup, or 0.
+ErrorCode add_random_access_groups(TrackBoxes* track, const GrowArray<uint32_t>& groups) {
+  constexpr uint32_t kMaxRolls = 64;
+  uint32_t rolls[kMaxRolls], roll_count = 0;
+  bool rap = false;
+  for (uint32_t v : groups) {
+    if (v == kRapGroup) {
+      rap = true;
+      continue;
+    }
+    if (v == 0 || v > 0x7FFF) continue;
+    bool known = false;
+    for (uint32_t i = 0; i < roll_count; ++i) known = known || rolls[i] == v;
+    if (!known && roll_count < kMaxRolls) rolls[roll_count++] = v;
+  }
+  if (!rap && roll_count == 0) return ErrorCode::Ok;
+  SampleGroupsRecord* g = sample_groups_make(track);
+  if (g == nullptr) return ErrorCode::OutOfMemory;
+  if (roll_count > 0) {
+    VT_TRY(add_description(g, "roll", 2, rolls, roll_count));
+    VT_TRY(add_grouping(g, "roll", groups.count, [&](uint32_t k) {
+      for (uint32_t i = 0; i < roll_count; ++i)
+        if (groups[k] == rolls[i]) return i + 1;
+      return 0u;
+    }));
+  }
+  if (rap) {
+    const uint32_t unknown_leading = 0;
+    VT_TRY(add_description(g, "rap ", 1, &unknown_leading, 1));
+    VT_TRY(add_grouping(g, "rap ", groups.count, [&](uint32_t k) { return groups[k] == kRapGroup ? 1u : 0u; }));
+  }
+  return ErrorCode::Ok;
+}
+
+struct H264Frame {
+  uint32_t epoch;
+  int64_t poc;
+  uint32_t index;
+};
+
+// Offset of the next 00 00 01 at or after `from`; `n` when there is none.
+uint32_t next_start_code(const uint8_t* b, uint32_t n, uint32_t from) {
+  for (uint32_t i = from; i + 3 <= n; ++i)
+    if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1) return i;
+  return n;
+}
+
+// One NAL unit of an access unit: what the sample keeps of it, and what it
+// says about the picture.
+struct H264Access {
+  bool sync;
+  bool have_poc;
+  int64_t poc;
+  bool intra;      // its first slice is an I slice
+  uint32_t roll;   // a recovery point's frame count, 0 for none
+};
+
+ErrorCode h264_unit(Rebuild* rb, H264State* st, const AviChunk& c, const uint8_t* nal, uint32_t begin, uint32_t n,
+                    GrowArray<SamplePiece>* pieces, H264Access* au) {
+  const uint32_t type = nal[0] & 0x1F;
+  bool keep = true;
+  if (type == kNalDelimiter) {
+    keep = false;
+  } else if (type == kNalSps || type == kNalPps) {
+    VT_TRY(h264_parameter_set(rb, st, nal, n, &keep));
+  } else if (type == kNalSei) {
+    uint32_t frames = 0;
+    if (h264_recovery_count(nal, n, &frames)) {
+      if (frames == 0) au->sync = true;
+      else au->roll = frames;
+    }
+  } else if (type >= kNalSlice && type <= kNalIdr) {
+    if (type == kNalIdr) au->sync = true;
+    if (!au->have_poc) {
+      if (n < 2 || !h264_picture_order(st, nal, n, &au->poc, &au->intra)) {
+        rb->failure = "an H.264 slice header does not parse";
+        return ErrorCode::Ok;
+      }
+      au->have_poc = true;
+    }
+  }
+  if (!keep) return ErrorCode::Ok;
+  VT_TRY(pieces->append_doubling(SamplePiece{0, n, kPieceLength32}, 16));
+  return pieces->append_doubling(SamplePiece{c.offset + begin, n, kPieceCopy}, 16);
+}
+
+// Annex B access units into length-prefixed samples.
+ErrorCode convert_h264(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk>& chunks) {
+  H264State* st = alloc_record<H264State>();
+  if (st == nullptr) return ErrorCode::OutOfMemory;
+  GrowArray<uint8_t> buffer{};
+  GrowArray<Frame> frames{};
+  GrowArray<H264Frame> order{};
+  GrowArray<SamplePiece> pieces{};
+  GrowArray<uint32_t> shown{};
+  GrowArray<uint32_t> groups{};
+  ErrorCode e = ErrorCode::Ok;
+  for (uint32_t k = 0; k < chunks.count && e == ErrorCode::Ok && rb->failure == nullptr; ++k) {
+    const AviChunk& c = chunks[k];
+    if (c.size == 0) continue;
+    e = read_chunk(rb->imp, c, &buffer);
+    if (e != ErrorCode::Ok) break;
+    const uint8_t* b = buffer.items;
+    const uint32_t n = c.size;
+    uint32_t code = next_start_code(b, n, 0);
+    if (code > 1 || (code == 1 && b[0] != 0)) {
+      rb->failure = "an H.264 frame without start codes";
+      break;
+    }
+    pieces.count = 0;
+    H264Access au{};
+    while (code < n && e == ErrorCode::Ok && rb->failure == nullptr) {
+      const uint32_t begin = code + 3;
+      const uint32_t next = next_start_code(b, n, begin);
+      uint32_t end = next;
+      // Zero bytes before a start code belong to no unit.
+      while (end > begin && b[end - 1] == 0) --end;
+      if (end > begin) e = h264_unit(rb, st, c, b + begin, begin, end - begin, &pieces, &au);
+      code = next;
+    }
+    if (e != ErrorCode::Ok || rb->failure != nullptr) break;
+    // A chunk of parameter sets alone is no picture.
+    if (!au.have_poc) continue;
+    uint32_t slot = frames.count > 0 && k <= frames.back().slot ? frames.back().slot + 1 : k;
+    e = frames.append_doubling(Frame{slot, kVopP});
+    if (e == ErrorCode::Ok) e = order.append_doubling(H264Frame{st->epoch, au.poc, order.count});
+    // Pictures a decoder can start at without being IDR pictures.
+    uint32_t group = au.sync ? 0 : au.roll != 0 ? au.roll : au.intra ? kRapGroup : 0;
+    if (e == ErrorCode::Ok) e = groups.append_doubling(group);
+    if (e == ErrorCode::Ok) e = add_sample(rb, pieces.items, pieces.count, 0, au.sync);
+  }
+  if (e == ErrorCode::Ok && rb->failure == nullptr && (frames.count == 0 || st->sps_count == 0 || st->pps_count == 0))
+    rb->failure = "no H.264 picture with its parameter sets in the stream";
+  if (e == ErrorCode::Ok && rb->failure == nullptr) {
+    std::sort(order.begin(), order.end(), [](const H264Frame& a, const H264Frame& b) {
+      if (a.epoch != b.epoch) return a.epoch < b.epoch;
+      if (a.poc != b.poc) return a.poc < b.poc;
+      return a.index < b.index;
+    });
+    e = shown.reserve(order.count);
+    if (e == ErrorCode::Ok) {
+      for (const H264Frame& f : order) shown.items[shown.count++] = f.index;
+      e = set_video_durations(rb, frames, chunks.count, s->strh.scale);
+    }
+    if (e == ErrorCode::Ok) e = composition_from_order(rb, frames, shown, s->strh.scale);
+    if (e == ErrorCode::Ok) e = set_avc_entry(rb, st);
+    if (e == ErrorCode::Ok) e = add_random_access_groups(rb->track, groups);
+  }
+  groups.release();
+  h264_release(st);
+  buffer.release();
+  frames.release();
+  order.release();
+  pieces.release();
+  shown.release();
+  return e;
+}
+
+// ---- Which conversion a stream takes ---------------------------------------
+
+bool code_in(FourCC f, const char* const* list) {
+  for (; *list != nullptr; ++list)
+    if (f == std::string_view(*list, 4)) return true;
+  return false;
+}
+
+constexpr const char* kMpeg4Codes[] = {"FMP4", "fmp4", "XVID", "xvid", "DIVX", "divx", "DX50", "dx50",
+                                       "MP4V", "mp4v", "3IV2", "3iv2", nullptr};
+constexpr const char* kMjpegCodes[] = {"MJPG", "mjpg", "AVRn", "dmb1", nullptr};
+constexpr const char* kH264Codes[] = {"H264", "h264", "X264", "x264", "AVC1", "avc1", "DAVC", nullptr};
+
+enum : uint16_t {
+  kTagPcm = 0x0001,
+  kTagFloat = 0x0003,
+  kTagMp2 = 0x0050,
+  kTagMp3 = 0x0055,
+  kTagAac = 0x00FF,
+  kTagAdts = 0x1600,
+  kTagAacLatm = 0x706D,
+  kTagAc3 = 0x2000,
+  kTagExtensible = 0xFFFE,
+};
+
+// Whether the stream's first picture starts with MPEG-4 Visual start codes.
+ErrorCode looks_like_mpeg4(AviImport* imp, const GrowArray<AviChunk>& chunks, bool* yes) {
+  *yes = false;
+  for (const AviChunk& c : chunks) {
+    if (c.size == 0) continue;
+    uint8_t b[4] = {};
+    if (c.size < 4) return ErrorCode::Ok;
+    VT_TRY(file_seek(imp->file, c.offset));
+    VT_TRY(read_bytes(imp->file, b, 4));
+    *yes = b[0] == 0 && b[1] == 0 && b[2] == 1 && (b[3] == 0xB0 || b[3] == 0xB6 || b[3] <= 0x2F);
+    return ErrorCode::Ok;
+  }
+  return ErrorCode::Ok;
+}
+
+// Whether the AAC stream carries ADTS headers (whatever its tag says).
+ErrorCode starts_with_adts(AviImport* imp, const GrowArray<AviChunk>& chunks, bool* yes) {
+  *yes = false;
+  for (const AviChunk& c : chunks) {
+    if (c.size == 0) continue;
+    if (c.size < 7) return ErrorCode::Ok;
+    uint8_t b[7];
+    VT_TRY(file_seek(imp->file, c.offset));
+    VT_TRY(read_bytes(imp->file, b, 7));
+    AdtsFrame f;
+    *yes = parse_adts_header(b, &f);
+    return ErrorCode::Ok;
+  }
+  return ErrorCode::Ok;
+}
+
+ErrorCode convert_sound(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk>& chunks, bool* mapped) {
+  *mapped = true;
+  uint16_t tag = s->wave.format_tag;
+  if (tag == kTagExtensible) {
+    // The subformat's first two bytes are the format tag it stands for.
+    const uint8_t* extra = nullptr;
+    uint32_t size = 0;
+    wave_extra(s, &extra, &size);
+    if (size >= 8) tag = load_u16le(extra + 6);
+  }
+  switch (tag) {
+    case kTagPcm: return convert_pcm(rb, s, chunks, false);
+    case kTagFloat: return convert_pcm(rb, s, chunks, true);
+    case kTagMp2:
+    case kTagMp3: return convert_framed(rb, s, chunks, AudioFraming::kMpeg);
+    case kTagAc3: return convert_framed(rb, s, chunks, AudioFraming::kAc3);
+    case kTagAac:
+    case kTagAdts:
+    case kTagAacLatm: {
+      bool adts = false;
+      VT_TRY(starts_with_adts(rb->imp, chunks, &adts));
+      return adts ? convert_framed(rb, s, chunks, AudioFraming::kAdts) : convert_raw_aac(rb, s, chunks);
+    }
+  }
+  *mapped = false;
+  return ErrorCode::Ok;
+}
+
+ErrorCode convert_video(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk>& chunks, bool* mapped) {
+  *mapped = true;
+  const FourCC code = s->bitmap.compression;
+  if (code_in(code, kMpeg4Codes) || code_in(s->strh.handler, kMpeg4Codes)) return convert_mpeg4(rb, s, chunks);
+  if (code_in(code, kMjpegCodes) || code_in(s->strh.handler, kMjpegCodes)) return convert_mjpeg(rb, s, chunks);
+  if (code_in(code, kH264Codes) || code_in(s->strh.handler, kH264Codes)) return convert_h264(rb, s, chunks);
+  bool mpeg4 = false;
+  VT_TRY(looks_like_mpeg4(rb->imp, chunks, &mpeg4));
+  if (mpeg4) return convert_mpeg4(rb, s, chunks);
+  *mapped = false;
+  return ErrorCode::Ok;
+}
+
+// A stream that cannot be carried loses its track, not the file.
+ErrorCode drop_stream(AviImport* imp, uint32_t k, const char* reason) {
+  const AviStream* s = imp->streams[k];
+  DroppedTrack dropped{k + 1, reason, s->strh.type == "auds" ? FourCC::of("soun") : FourCC::of("vide"),
+                       s->strh.type == "auds" ? format_tag_fourcc(s->wave.format_tag) : s->bitmap.compression};
+  remove_track(imp->file, find_track(imp->root, k + 1));
+  return imp->file->dropped_tracks.append(dropped);
+}
+
+ErrorCode convert_stream(AviImport* imp, uint32_t k) {
+  const AviStream* s = imp->streams[k];
+  TrackBoxes* track = find_track(imp->root, k + 1);
+  if (track == nullptr) return ErrorCode::Ok;
+  GrowArray<AviChunk> chunks{};
+  Rebuild rb{};
+  rb.imp = imp;
+  rb.track = track;
+  bool mapped = false;
+  const bool sound = s->strh.type == "auds";
+  ErrorCode e = collect_chunks(imp, track, &chunks);
+  if (e == ErrorCode::Ok && sound) e = convert_sound(&rb, s, chunks, &mapped);
+  else if (e == ErrorCode::Ok && s->strh.type == "vids") e = convert_video(&rb, s, chunks, &mapped);
+  // A chunk that reads short or a table that overflows is this stream's fault.
+  if (e == ErrorCode::Malformed || e == ErrorCode::Io) rb.failure = "a chunk of the stream cannot be read";
+  if (mapped && rb.failure == nullptr && e == ErrorCode::Ok) e = write_tables(&rb, !sound);
+  rebuild_release(&rb);
+  chunks.release();
+  if (rb.failure != nullptr) {
+    if (io_failed(imp->file)) return ErrorCode::Io;
+    return drop_stream(imp, k, rb.failure);
+  }
+  return e;
+}
+
+}  // namespace
+
+ErrorCode avi_convert_streams(AviImport* imp) {
+  if (imp->file->mode == kOpenInspect) return ErrorCode::Ok;
+  for (uint32_t k = 0; k < kAviMaxStreams; ++k)
+    if (imp->streams[k] != nullptr) VT_TRY(convert_stream(imp, k));
+  return ErrorCode::Ok;
+}
+
+}  // namespace vantorel

@@ -114,6 +114,11 @@ bool apply_salvage(const OptionRow&, const char*, CommandLine* line, ErrorText) 
   return true;
 }
 
+bool apply_verify(const OptionRow&, const char*, CommandLine* line, ErrorText) {
+  line->verify = 1;
+  return true;
+}
+
 constexpr OptionRow kOptions[] = {
     {"--split-size", nullptr, 1, "SIZE", "start a new output file before this many bytes (K, M, G: powers of 1024)",
      apply_split_size},
@@ -122,6 +127,8 @@ constexpr OptionRow kOptions[] = {
     {"--quiet", nullptr, 0, nullptr, "print nothing on success: no progress, no closing line", apply_quiet},
     {"--salvage", nullptr, 0, nullptr, "carry what a truncated input still holds (with a warning) instead of failing",
      apply_salvage},
+    {"--verify", nullptr, 0, nullptr, "read each output back and compare it with the input before keeping it",
+     apply_verify},
     {"--info", nullptr, 0, nullptr, "describe <file> instead of remuxing it", nullptr},
     {"--json", nullptr, 0, nullptr, "with --info: print one JSON document", apply_json},
     {"--help", "-h", 0, nullptr, "print this text", apply_help},
@@ -152,6 +159,10 @@ bool check_combination(CommandLine* line, uint32_t info, uint32_t plain_count, E
   }
   if (info && line->salvage) {
     std::snprintf(error, kCommandErrorCapacity, "--info writes nothing, so it takes no --salvage");
+    return false;
+  }
+  if (info && line->verify) {
+    std::snprintf(error, kCommandErrorCapacity, "--info writes nothing, so it takes no --verify");
     return false;
   }
   if (info && line->split_mode != kSplitNone) {

@@ -26,6 +26,7 @@ struct CommandLine {
   uint32_t json;            // --info as one JSON document
   uint32_t options_given;   // 1 when any argument was an option (a lone "--" included)
   uint32_t salvage;         // carry what a truncated input holds instead of failing
+  uint32_t verify;          // read the outputs back and compare them with the input before keeping them
   uint32_t wrong_name_count;  // set, also on failure, when the line fails on its count of file names
 };
 

@@ -154,6 +154,8 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
   events.truncated = report_truncated;
   events.outputs_planned = check_planned_outputs;
   events.part_over_limit = report_part_over_limit;
+  events.verify = args->verify;
+  events.verify_report = &state->verify_report;
   uint64_t limit = args->split_limit;
   uint32_t limit_count = args->split_mode != kSplitNone ? 1 : 0;
   ErrorCode e = remux_run_with_events(args->input_path, output_namer, progress_report, args->split_mode, &limit,
@@ -211,7 +213,16 @@ int run_remux_command(const CommandLine* args, std::FILE* out, std::FILE* err) {
   cleanup_signals_restore();
   progress_clear(&state.progress);
   int status = kExitSuccess;
-  if (result != ErrorCode::Ok) {
+  if (result == ErrorCode::Differs) {
+    const VerifyReport& r = state.verify_report;
+    char* part = output_part_name(args->output_path, static_cast<int32_t>(r.part));
+    std::fprintf(err, "%s: verification failed: '%s'", kProgramName, part != nullptr ? part : args->output_path);
+    std::free(part);
+    if (r.track_id != 0) std::fprintf(err, ", track %u", r.track_id);
+    if (r.sample != 0) std::fprintf(err, ", sample %u", r.sample);
+    std::fprintf(err, ": %s differs from the input; nothing was written\n", r.field != nullptr ? r.field : "content");
+    status = kExitFailure;
+  } else if (result != ErrorCode::Ok) {
     print_failure_message(err, result, &state, &state.detail);
     status = kExitFailure;
   } else if (state.nothing_to_carry && state.needs_quicktime) {
@@ -226,6 +237,10 @@ int run_remux_command(const CommandLine* args, std::FILE* out, std::FILE* err) {
     status = kExitFailure;
   } else if (written) {
     if (args->split_mode != kSplitNone) warn_stale_parts(args, &state);
+    if (args->verify && !args->quiet)
+      std::fprintf(out, "verified: %u track%s, %llu samples\n", state.verify_report.tracks,
+                   state.verify_report.tracks == 1 ? "" : "s",
+                   static_cast<unsigned long long>(state.verify_report.samples));
     if (!args->quiet) print_done(out);
   }
   run_state_release(&state);

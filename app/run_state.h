@@ -9,6 +9,7 @@
 #include "app/output_commit.h"
 #include "io/fourcc.h"
 #include "mediafile/media_file.h"
+#include "remux/verify.h"
 
 namespace vantorel::app {
 
@@ -63,6 +64,7 @@ struct RunState {
   OutputSet outputs;          // the files written, under temporary names until the run succeeds
   uint32_t input_not_seekable;  // 1 when the input is a pipe, FIFO or other stream
   uint32_t salvage;             // --salvage: a truncated input is carried as far as it goes
+  VerifyReport verify_report;   // --verify: what was compared, or the first difference
   TruncatedTrack truncated[kTruncatedShown];
   uint32_t truncated_count;     // tracks found cut, all of them (only the first few are kept)
   uint32_t planned_outputs;     // output files the measuring pass found

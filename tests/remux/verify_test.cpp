@@ -1,0 +1,168 @@
+// Reading outputs back: a remux's outputs verify against their input, and an
+// output changed by one byte, one duration, one sync flag or one tag does not.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "mediafile/media_file.h"
+#include "meta/tags.h"
+#include "remux/verify.h"
+#include "sampletables/stss.h"
+#include "sampletables/stts.h"
+#include "support/ffprobe.h"
+#include "support/run_program.h"
+#include "support/temp_dir.h"
+
+namespace vantorel {
+namespace {
+
+using namespace test;
+
+ErrorCode verify(const std::string& in, const std::vector<std::string>& outputs, VerifyReport* report) {
+  std::vector<const char*> names;
+  for (const std::string& o : outputs) names.push_back(o.c_str());
+  return verify_remux(in.c_str(), names.data(), static_cast<uint32_t>(names.size()), nullptr, nullptr, 0, report);
+}
+
+// Opens `path` for updating, lets `change` alter it, closes it.
+void update(const std::string& path, const std::function<void(MediaFile*)>& change) {
+  OpenParams params{};
+  params.routines = std_routines();
+  params.path = path.c_str();
+  MediaFile* file = nullptr;
+  ASSERT_EQ(media_open(&file, &params, kOpenUpdate), ErrorCode::Ok);
+  change(file);
+  ASSERT_EQ(media_close(file), ErrorCode::Ok);
+}
+
+TEST(Verify, RemuxedFilesVerifyWholeAndSplit) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  std::string error;
+  struct Case {
+    const char* file;
+    std::string args;
+    std::vector<std::string> extra;  // options of the remux
+  };
+  const std::string video = "-f lavfi -i testsrc=size=64x64:rate=10:duration=4 ";
+  const std::string audio = "-f lavfi -i sine=duration=4 ";
+  const Case cases[] = {
+      {"bframes.mp4", video + audio + "-c:v mpeg4 -bf 2 -g 10 -c:a aac -metadata title=T", {}},
+      {"bframes-split.mp4", video + audio + "-c:v mpeg4 -bf 2 -g 10 -c:a aac", {"--split-duration", "1.5"}},
+      {"pcm.mov", video + audio + "-c:v mjpeg -c:a pcm_s16le", {}},
+      {"packed.avi", video + audio + "-c:v mpeg4 -bf 2 -c:a libmp3lame", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    std::string in = make_media(dir, c.file, c.args, &error);
+    ASSERT_FALSE(in.empty()) << error;
+    std::string out = dir.path(std::string("out-") + c.file + ".mp4");
+    std::vector<std::string> args = c.extra;
+    args.insert(args.begin(), "--verify");
+    args.push_back(in);
+    args.push_back(out);
+    RunResult r = run_program(dir, args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("verified: 2 tracks, "), std::string::npos) << r.out;
+  }
+  RunResult info = run_program(dir, {"--info", "--verify", dir.path("bframes.mp4")});
+  EXPECT_EQ(info.status, 2);
+}
+
+TEST(Verify, OneChangeIsFoundAndNamed) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  std::string error;
+  std::string in = make_media(dir, "in.mp4",
+                              "-f lavfi -i testsrc=size=64x64:rate=10:duration=2 -c:v mpeg4 -g 5 -metadata title=Kept",
+                              &error);
+  ASSERT_FALSE(in.empty()) << error;
+  std::string out = dir.path("out.mp4");
+  ASSERT_EQ(run_program(dir, {in, out}).status, 0);
+  VerifyReport report{};
+  ASSERT_EQ(verify(in, {out}, &report), ErrorCode::Ok);
+  EXPECT_EQ(report.tracks, 1u);
+  EXPECT_EQ(report.samples, 20u);
+
+  struct Case {
+    const char* field;
+    uint32_t sample;  // 0: not a sample's
+    std::function<void(const std::string&)> change;
+  };
+  const Case cases[] = {
+      {"data", 7,
+       [&](const std::string& path) {
+         // The seventh frame's bytes, found in the file and changed by one bit.
+         std::vector<uint8_t> frame;
+         OpenParams params{};
+         params.routines = std_routines();
+         params.path = path.c_str();
+         MediaFile* f = nullptr;
+         ASSERT_EQ(media_open(&f, &params, kOpenRead), ErrorCode::Ok);
+         std::vector<uint8_t> buffer(1 << 20);
+         SampleRead s{};
+         for (int i = 0; i < 7; ++i) {
+           s = SampleRead{};
+           s.buffer = buffer.data();
+           s.capacity = static_cast<uint32_t>(buffer.size());
+           ASSERT_EQ(read_next_sample(f, 1, &s), ErrorCode::Ok);
+         }
+         frame.assign(buffer.begin(), buffer.begin() + s.size);
+         media_close(f);
+         std::vector<uint8_t> bytes = read_whole_file(path);
+         auto at = std::search(bytes.begin(), bytes.end(), frame.begin(), frame.end());
+         ASSERT_NE(at, bytes.end());
+         at[static_cast<long>(frame.size() / 2)] ^= 0x10;
+         std::FILE* w = std::fopen(path.c_str(), "wb");
+         std::fwrite(bytes.data(), 1, bytes.size(), w);
+         std::fclose(w);
+       }},
+      {"duration", 4,
+       [&](const std::string& path) {
+         update(path, [](MediaFile* f) {
+           auto* stts = track_record<TimeToSampleTable>(find_track(f->root, 1), BoxTypeId::Stts);
+           ASSERT_NE(stts, nullptr);
+           // Sample 4 lasts one tick longer.
+           TimeToSampleEntry run = stts->entries[0];
+           ASSERT_GE(run.sample_count, 5u);
+           stts->entries.release();
+           ASSERT_EQ(stts->entries.append({3, run.sample_delta}), ErrorCode::Ok);
+           ASSERT_EQ(stts->entries.append({1, run.sample_delta + 1}), ErrorCode::Ok);
+           ASSERT_EQ(stts->entries.append({run.sample_count - 4, run.sample_delta}), ErrorCode::Ok);
+         });
+       }},
+      {"sync", 6,
+       [&](const std::string& path) {
+         update(path, [](MediaFile* f) {
+           auto* stss = track_record<SyncSampleTable>(find_track(f->root, 1), BoxTypeId::Stss);
+           ASSERT_NE(stss, nullptr);
+           ASSERT_GE(stss->samples.count, 2u);
+           ASSERT_EQ(stss->samples[1], 6u);  // every fifth frame from the first
+           stss->samples.remove_at(1);
+         });
+       }},
+      {"metadata", 0,
+       [&](const std::string& path) {
+         update(path, [](MediaFile* f) { ASSERT_EQ(remove_tag(f, "title", kMovieTags), ErrorCode::Ok); });
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.field);
+    std::string changed = dir.path(std::string("changed-") + c.field + ".mp4");
+    run_command("cp " + shell_quote(out) + " " + shell_quote(changed), nullptr);
+    c.change(changed);
+    VerifyReport r{};
+    ASSERT_EQ(verify(in, {changed}, &r), ErrorCode::Differs);
+    EXPECT_STREQ(r.field, c.field);
+    EXPECT_EQ(r.sample, c.sample);
+    EXPECT_EQ(r.track_id, c.sample != 0 ? 1u : 0u);
+  }
+}
+
+}  // namespace
+}  // namespace vantorel

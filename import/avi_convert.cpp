@@ -349,20 +349,27 @@ ErrorCode split_frames(Rebuild* rb, const GrowArray<AviChunk>& chunks, AudioFram
 
 // ---- Sample entries -------------------------------------------------------
 
-ErrorCode set_sound_entry(Rebuild* rb, const char* format, uint8_t object_type, const uint8_t* config,
-                          uint32_t config_size) {
+// The first entry's 'esds': its object type, stream type and decoder
+// information; object type 0 removes it (the codec has no 'esds').
+ErrorCode set_entry_esds(Rebuild* rb, uint8_t object_type, uint8_t stream_type, const uint8_t* config,
+                         uint32_t config_size) {
   ImportFile* file = rb->imp->file;
-  SoundSampleEntry* entry = sound_entry(file, rb->track, 0);
-  if (entry == nullptr) return ErrorCode::Missing;
-  entry->format = FourCC::of(format);
   if (object_type == 0) return entry_remove_config(file, rb->track, 0, ConfigBoxId::Esds);
   EsDescriptorRecord* esds = entry_esds(file, rb->track, 0);
   if (esds == nullptr) return ErrorCode::Missing;
   esds->objectTypeIndication = object_type;
-  esds->streamType = kAudioStreamType;
+  esds->streamType = stream_type;
   block_release(&esds->decoder_info);
   if (config_size > 0) VT_TRY(esds_copy_decoder_info(esds, config, config_size));
   return ErrorCode::Ok;
+}
+
+ErrorCode set_sound_entry(Rebuild* rb, const char* format, uint8_t object_type, const uint8_t* config,
+                          uint32_t config_size) {
+  SoundSampleEntry* entry = sound_entry(rb->imp->file, rb->track, 0);
+  if (entry == nullptr) return ErrorCode::Missing;
+  entry->format = FourCC::of(format);
+  return set_entry_esds(rb, object_type, kAudioStreamType, config, config_size);
 }
 
 // Sound tracks count time in samples of the stream's rate.
@@ -545,18 +552,10 @@ ErrorCode add_video_frame(Rebuild* rb, GrowArray<Frame>* frames, uint32_t slot, 
 
 ErrorCode set_visual_entry(Rebuild* rb, const char* format, uint8_t object_type, const uint8_t* config,
                            uint32_t config_size) {
-  ImportFile* file = rb->imp->file;
-  VisualSampleEntry* entry = visual_entry(file, rb->track, 0);
+  VisualSampleEntry* entry = visual_entry(rb->imp->file, rb->track, 0);
   if (entry == nullptr) return ErrorCode::Missing;
   entry->format = FourCC::of(format);
-  if (object_type == 0) return entry_remove_config(file, rb->track, 0, ConfigBoxId::Esds);
-  EsDescriptorRecord* esds = entry_esds(file, rb->track, 0);
-  if (esds == nullptr) return ErrorCode::Missing;
-  esds->objectTypeIndication = object_type;
-  esds->streamType = kVisualStreamType;
-  block_release(&esds->decoder_info);
-  if (config_size > 0) VT_TRY(esds_copy_decoder_info(esds, config, config_size));
-  return ErrorCode::Ok;
+  return set_entry_esds(rb, object_type, kVisualStreamType, config, config_size);
 }
 
 constexpr uint32_t kMaxVopsPerChunk = 8;

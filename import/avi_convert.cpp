@@ -138,15 +138,7 @@ ErrorCode write_tables(Rebuild* rb, bool video) {
     if (video && s.sync) VT_TRY(stss_append(file, track, i + 1));
     if (offsets) VT_TRY(ctts_append(file, track, 1, s.composition_offset));
   }
-  if (offsets) {
-    int64_t shift = 0;
-    VT_TRY(ctts_normalise(file, track, &shift));
-    if (shift != 0) {
-      TrackExtra* extra = track_extra(track);
-      if (extra == nullptr) return ErrorCode::OutOfMemory;
-      extra->composition_shift = shift;
-    }
-  }
+  if (offsets) VT_TRY(ctts_normalise_track(file, track));
   if (!rb->gathered) return ErrorCode::Ok;
   rb->converted.track_id = track_id_of(track);
   VT_TRY(file->converted.append(rb->converted));

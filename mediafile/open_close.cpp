@@ -59,16 +59,7 @@ ErrorCode parse_mp4(MediaFile* file) {
   FileBoxes* root = file->root;
   if (is_quicktime(root)) file->flavour = kFlavourQuickTime;
   if (file->mode != kOpenInspect) {
-    for (uint32_t i = 0; i < track_count(root); ++i) {
-      TrackBoxes* track = track_at(root, i);
-      int64_t shift = 0;
-      VT_TRY(ctts_normalise(file, track, &shift));
-      if (shift != 0) {
-        TrackExtra* extra = track_extra(track);
-        if (extra == nullptr) return ErrorCode::OutOfMemory;
-        extra->composition_shift = shift;
-      }
-    }
+    for (uint32_t i = 0; i < track_count(root); ++i) VT_TRY(ctts_normalise_track(file, track_at(root, i)));
   }
   VT_TRY(update_durations(file, root));
   if (file->mode == kOpenUpdate) VT_TRY(set_next_track_id(root));

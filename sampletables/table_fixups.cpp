@@ -163,4 +163,14 @@ ErrorCode sound_tables_per_chunk(BoxFile* file, TrackBoxes* track, const SoundFo
   return e;
 }
 
+ErrorCode ctts_normalise_track(BoxFile* file, TrackBoxes* track) {
+  int64_t shift = 0;
+  VT_TRY(ctts_normalise(file, track, &shift));
+  if (shift == 0) return ErrorCode::Ok;
+  TrackExtra* extra = track_extra(track);
+  if (extra == nullptr) return ErrorCode::OutOfMemory;
+  extra->composition_shift = shift;
+  return ErrorCode::Ok;
+}
+
 }  // namespace vantorel

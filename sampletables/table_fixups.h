@@ -13,6 +13,9 @@ namespace vantorel {
 // `shift` receives what was added (0 when nothing was negative). A track
 // without 'ctts' is left alone and succeeds.
 ErrorCode ctts_normalise(BoxFile* file, TrackBoxes* track, int64_t* shift);
+// The same, with what was added kept in the track's extra values (the
+// composition shift the reader subtracts again).
+ErrorCode ctts_normalise_track(BoxFile* file, TrackBoxes* track);
 
 // The tests behind the two removals below, for whoever must know beforehand
 // what the clean-up of a written file will leave out.

@@ -44,6 +44,11 @@ struct MediaFile : ImportFile {
   uint32_t flavour;  // FileFlavour
   uint32_t strx_track;
   uint32_t samples_per_chunk;
+  // Header first (see OpenParams).
+  uint32_t header_first;
+  HeaderBlock* header_out;
+  const uint8_t* stored_header;
+  uint32_t stored_header_size;
 };
 
 }  // namespace vantorel

@@ -21,6 +21,15 @@ struct Dec3Record;
 enum FileFlavour : uint32_t { kFlavourNone = 0, kFlavourMp4 = 1, kFlavourQuickTime = 2, kFlavourAvi = 3, kFlavourAsf = 4 };
 
 // What a caller fills to open a file.
+// A movie header serialised to memory; `data` is malloc'd. A measuring
+// file also tells the bytes its 'mdat' holds after its 16-byte header room:
+// the size to plan (PCM tables count frames, not bytes).
+struct HeaderBlock {
+  uint8_t* data;
+  uint32_t size;
+  uint64_t media_data_size;
+};
+
 struct OpenParams {
   IoRoutines routines;
   const void* path;
@@ -37,6 +46,17 @@ struct OpenParams {
   uint32_t samples_per_chunk;
   void* user;
   ErrorDetail* failure_detail;  // when set, where a failed open failed
+  // Header first (create mode): the movie header goes right after 'ftyp',
+  // before the media data, and nothing is ever written twice, so the output
+  // may be a pipe. A measuring run names `header_out`: close fills it with
+  // the header this file would have with its samples moved behind it (the
+  // caller frees the data). The writing run hands that header back in
+  // `stored_header` and `planned_mdat_size` must be exact; close then fails
+  // with Overrun when the file's own header would differ from it.
+  uint32_t header_first;
+  HeaderBlock* header_out;
+  const uint8_t* stored_header;
+  uint32_t stored_header_size;
 };
 
 // ---- Opening and closing -------------------------------------------------------

@@ -68,6 +68,10 @@ struct RemuxEvents {
   // because the input has no cut point that would keep it: `value` and
   // `limit` are bytes (split by size) or milliseconds (by duration).
   void (*part_over_limit)(uint32_t index, uint32_t split_mode, uint64_t value, uint64_t limit, void* user);
+  // Not an event: with `fixed_time_set`, every time field the run writes
+  // holds `fixed_time` (seconds since 1970) instead of the clock's time.
+  uint32_t fixed_time_set;
+  uint64_t fixed_time;
 };
 
 // Whether the remux would carry a track of a file open in read mode: 0, or

@@ -60,6 +60,7 @@ struct OutputMeasure {
   uint32_t header_reserve;
   uint64_t file_size;      // the whole file: 'ftyp', movie header, 'mdat'
   uint64_t duration_ms;    // its movie header's duration
+  HeaderBlock header;      // its movie header, as the writing pass puts it first
 };
 
 struct RemuxJob {
@@ -93,6 +94,7 @@ struct RemuxJob {
   const RemuxEvents* events;
   const void* input_name;
   uint32_t output_form;  // OutputForm
+  HeaderBlock captured_header;  // filled by closing a measuring-pass output
 };
 
 inline uint32_t pass_flag(const RemuxJob* job) { return job->stream.pass_flag; }

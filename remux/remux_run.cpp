@@ -131,7 +131,10 @@ void free_job(RemuxJob* job) {
   job->survey.release();
   job->pending.release();
   job->write_order.release();
+  for (OutputMeasure& m : job->measures) std::free(m.header.data);
   job->measures.release();
+  std::free(job->captured_header.data);
+  job->captured_header = HeaderBlock{};
   job->limits.release();
   std::free(job->sample_buffer);
   job->sample_buffer = nullptr;
@@ -293,6 +296,13 @@ ErrorCode remux_run_with_events(const void* input_name, OutputNamer namer, Progr
   job->stream.user = user;
   job->stream.routines = routines != nullptr ? *routines : std_routines();
 
+  // One "now" for the whole run: both passes must build the same headers.
+  uint64_t unix_epoch_in_1904 = 2082844800u;
+  if (events != nullptr && events->fixed_time_set) {
+    now_pin(events->fixed_time > UINT64_MAX - unix_epoch_in_1904 ? UINT64_MAX : events->fixed_time + unix_epoch_in_1904);
+  } else {
+    now_pin(now_1904());
+  }
   if (e == ErrorCode::Ok) {
     job->stream.pass_flag = 1;
     e = survey_input(job);
@@ -330,6 +340,7 @@ ErrorCode remux_run_with_events(const void* input_name, OutputNamer namer, Progr
   }
   free_job(job);
   std::free(job);
+  now_unpin();
   return e;
 }
 

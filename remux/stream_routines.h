@@ -22,6 +22,9 @@ struct StreamContext {
 };
 
 // The routines' user value is a StreamContext (the job's first fields).
+// A file created for real is never asked for its size, and no stream for its
+// position (the record keeps it), so an output may be a pipe as long as
+// nothing seeks in it.
 ErrorCode stream_open(const void* name, void** out, uint32_t mode, void* context);
 ErrorCode stream_close(void* handle, void* context);
 ErrorCode stream_seek(void* handle, const uint64_t* position, void* context);

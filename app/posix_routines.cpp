@@ -278,11 +278,26 @@ ErrorCode posix_write(void* handle, const void* buffer, uint32_t count, void* us
   return ErrorCode::Ok;
 }
 
+ErrorCode posix_read_at(void* handle, uint64_t position, void* buffer, uint32_t count, void* user) {
+  if (handle == nullptr || buffer == nullptr) return ErrorCode::BadArgument;
+  auto* f = static_cast<PosixFile*>(handle);
+  if (count == 0) return ErrorCode::Ok;
+  if (f->sequential) return fail(user, "read", f->path, ESPIPE);
+  if (position > kMaxOffset - count) return fail(user, "read", f->path, EOVERFLOW);
+  // Written bytes still buffered must be on the file before it is read.
+  if (f->write_length != 0 && position < f->write_start + f->write_length && f->write_start < position + count)
+    VT_TRY(flush_writes(f, user));
+  int64_t got = read_at(f, static_cast<uint8_t*>(buffer), count, position);
+  if (got < 0) return fail(user, "read", f->path, errno);
+  if (static_cast<uint64_t>(got) < count) return fail(user, "read", f->path, 0);  // the file ended first
+  return ErrorCode::Ok;
+}
+
 bool is_standard_output_name(const char* name) { return name != nullptr && std::strcmp(name, kStandardOutputName) == 0; }
 
 const IoRoutines& posix_routines() {
   static constexpr IoRoutines table{posix_open, posix_close, posix_seek, posix_tell,
-                                    posix_size, posix_read,  posix_write};
+                                    posix_size, posix_read,  posix_write, posix_read_at};
   return table;
 }
 

@@ -43,6 +43,9 @@ ErrorCode posix_size(void* handle, uint64_t* out, void* user);
 // writes are flushed first, so a read sees everything written before it.
 ErrorCode posix_read(void* handle, void* buffer, uint32_t count, void* user);
 ErrorCode posix_write(void* handle, const void* buffer, uint32_t count, void* user);
+// Exactly `count` bytes from `position`, straight into `buffer` (one pread
+// as a rule, past the read buffer) or 3; the handle's position stays.
+ErrorCode posix_read_at(void* handle, uint64_t position, void* buffer, uint32_t count, void* user);
 
 const IoRoutines& posix_routines();
 

@@ -197,6 +197,9 @@ struct SampleRead {
 ErrorCode track_seek(MediaFile* file, uint32_t track_id, uint32_t by_time, uint32_t* index, uint64_t* time,
                      uint32_t snap, uint32_t forward);
 ErrorCode read_next_sample(MediaFile* file, uint32_t track_id, SampleRead* sample);
+// The same without reading the bytes: the sample's description, its size
+// and in `offset` where its bytes lie in the file (the buffer is not used).
+ErrorCode locate_next_sample(MediaFile* file, uint32_t track_id, SampleRead* sample, uint64_t* offset);
 
 // ---- Adding tracks ---------------------------------------------------------------------
 
@@ -331,6 +334,14 @@ struct SampleWrite {
 };
 
 ErrorCode write_sample(MediaFile* file, uint32_t track_id, const SampleWrite* sample);
+// Records a sample in the tables as write_sample does, but leaves its bytes
+// to the caller: they follow, in recording order, through
+// write_recorded_bytes (the data pointer may be null). BadArgument with the
+// Streaming Extension on, whose mirror records go between the samples.
+ErrorCode record_sample(MediaFile* file, uint32_t track_id, const SampleWrite* sample);
+// Writes bytes of samples recorded and not yet written; BadArgument for
+// more than are owed. Closing a file that still owes bytes fails (Overrun).
+ErrorCode write_recorded_bytes(MediaFile* file, const void* data, uint32_t count);
 // Ends the chunk being written.
 ErrorCode close_chunk(MediaFile* file);
 // Shortens the track's last sample so that the track ends by `movie_end`

@@ -131,6 +131,10 @@ ErrorCode add_flagged_parts(MediaFile* file) {
 
 ErrorCode finalise_output(MediaFile* file) {
   VT_TRY(close_chunk(file));
+  if (file->unwritten_bytes != 0) {
+    set_error_at(file, file_tell(file), "samples recorded whose bytes were never written");
+    return ErrorCode::Overrun;
+  }
   bool writing_header_first = file->header_first && file->stored_header != nullptr;
   if (writing_header_first && file->mdat.type == "mdat") {
     // The 'mdat' header went out with the planned size and is never

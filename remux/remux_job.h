@@ -49,6 +49,17 @@ struct TrackSurvey {
   int64_t continuation_media_time;
 };
 
+// One input range of a window: `size` bytes at input `offset`, due at
+// `at` in the window.
+struct PlannedRead {
+  uint64_t offset;
+  uint32_t size;
+  uint32_t at;
+};
+
+// At most this much of a group is held at once (more only for a larger sample).
+constexpr uint32_t kWindowBytes = 4u << 20;
+
 struct PendingSample {
   uint32_t track;  // survey row, or kPlaced once in the write order
   uint64_t time;   // movie units
@@ -95,6 +106,13 @@ struct RemuxJob {
   const void* input_name;
   uint32_t output_form;  // OutputForm
   HeaderBlock captured_header;  // filled by closing a measuring-pass output
+  // Planned reads: the bytes of a stretch of the write order, read into the
+  // window where they are written from.
+  uint32_t per_sample;
+  uint8_t* window;
+  uint32_t window_size;
+  uint32_t window_used;
+  GrowArray<PlannedRead> reads;
 };
 
 inline uint32_t pass_flag(const RemuxJob* job) { return job->stream.pass_flag; }

@@ -138,6 +138,9 @@ void free_job(RemuxJob* job) {
   job->limits.release();
   std::free(job->sample_buffer);
   job->sample_buffer = nullptr;
+  std::free(job->window);
+  job->window = nullptr;
+  job->reads.release();
 }
 
 }  // namespace
@@ -292,6 +295,7 @@ ErrorCode remux_run_with_events(const void* input_name, OutputNamer namer, Progr
   job->progress = progress;
   job->events = events;
   job->output_form = events != nullptr ? events->output_form : kOutputMp4;
+  job->per_sample = events != nullptr ? events->per_sample : 0;
   job->input_name = input_name;
   job->stream.user = user;
   job->stream.routines = routines != nullptr ? *routines : std_routines();

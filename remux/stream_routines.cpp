@@ -104,9 +104,27 @@ ErrorCode stream_write(void* handle, const void* buffer, uint32_t count, void* c
   return ErrorCode::Ok;
 }
 
+ErrorCode stream_read_at(void* handle, uint64_t position, void* buffer, uint32_t count, void* context) {
+  if (handle == nullptr || buffer == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  StreamHandle* h = handle_of(handle);
+  StreamContext* c = ctx(context);
+  if (position > h->size || count > h->size - position) return ErrorCode::Io;
+  if (c->pass_flag == 0) {
+    std::memset(buffer, 0, count);
+    return ErrorCode::Ok;
+  }
+  if (c->routines.read_at != nullptr) return c->routines.read_at(h->platform, position, buffer, count, c->user);
+  // Without one, a seek and a read; the record's position follows them.
+  VT_TRY(c->routines.seek(h->platform, &position, c->user));
+  h->position = position;
+  VT_TRY(c->routines.read(h->platform, buffer, count, c->user));
+  h->position += count;
+  return ErrorCode::Ok;
+}
+
 const IoRoutines& stream_routines() {
-  static constexpr IoRoutines table{stream_open, stream_close, stream_seek, stream_tell,
-                                    stream_size, stream_read,  stream_write};
+  static constexpr IoRoutines table{stream_open, stream_close, stream_seek,  stream_tell,
+                                    stream_size, stream_read,  stream_write, stream_read_at};
   return table;
 }
 

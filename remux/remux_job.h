@@ -113,6 +113,7 @@ struct RemuxJob {
   uint32_t window_size;
   uint32_t window_used;
   GrowArray<PlannedRead> reads;
+  uint8_t* staging;  // a dense stretch of input, read at once (as large as the window)
 };
 
 inline uint32_t pass_flag(const RemuxJob* job) { return job->stream.pass_flag; }

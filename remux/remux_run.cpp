@@ -140,6 +140,8 @@ void free_job(RemuxJob* job) {
   job->sample_buffer = nullptr;
   std::free(job->window);
   job->window = nullptr;
+  std::free(job->staging);
+  job->staging = nullptr;
   job->reads.release();
 }
 

@@ -14,8 +14,9 @@
 namespace vantorel::app {
 
 // Reads of at least this size bypass the read buffer, and so do writes of
-// at least the write buffer's size. Written data leaves in blocks of exactly
-// the buffer's size, but for those large writes and the last block.
+// at least the write buffer's size (in one call with the bytes waiting
+// before them). Smaller writes leave in blocks of exactly the buffer's
+// size, but for the last.
 constexpr uint32_t kPosixReadBuffer = 512 * 1024;
 constexpr uint32_t kPosixWriteBuffer = 1024 * 1024;
 

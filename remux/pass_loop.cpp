@@ -216,7 +216,14 @@ ErrorCode plan_reads(RemuxJob* job, bool* planned) {
 // False when the ranges are too sparse for it.
 bool spans_densely(const RemuxJob* job, uint64_t* low, uint32_t* length) {
   const GrowArray<PlannedRead>& reads = job->reads;
-  if (reads.count < 2) return false;
+  // A few reads cost less than copying the window once more.
+  constexpr uint32_t kFewReads = 16;
+  uint32_t runs = 0;
+  for (uint32_t i = 0; i < reads.count; ++i)
+    if (i == 0 || reads[i].at != reads[i - 1].at + reads[i - 1].size ||
+        reads[i].offset != reads[i - 1].offset + reads[i - 1].size)
+      ++runs;
+  if (runs <= kFewReads) return false;
   uint64_t lo = UINT64_MAX, hi = 0, covered = 0;
   for (const PlannedRead& r : reads) {
     if (r.size == 0) continue;

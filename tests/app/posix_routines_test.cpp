@@ -470,10 +470,11 @@ TEST(PosixRoutines, WritesLeaveInWholeBlocks) {
       {block / 3, 0, 0},      // buffered
       {block / 3, 0, 0},      // buffered
       {block / 2, 1, block},  // fills the block, which leaves; the rest waits
-      // Tops up the waiting block, which leaves; the remainder, at least a
-      // block itself, goes straight out.
-      {3 * block, 3, 2 * uint64_t{block / 3} + block / 2 + 3 * uint64_t{block}},
-      {17, 3, 2 * uint64_t{block / 3} + block / 2 + 3 * uint64_t{block}},
+      // A write of a block or more leaves at once, with the bytes waiting
+      // before it, in one call.
+      {3 * block, 2, 2 * uint64_t{block / 3} + block / 2 + 3 * uint64_t{block}},
+      {17, 2, 2 * uint64_t{block / 3} + block / 2 + 3 * uint64_t{block}},
+      {block, 3, 2 * uint64_t{block / 3} + block / 2 + 4 * uint64_t{block} + 17},
   };
   std::vector<uint8_t> all;
   uint8_t seed = 1;

@@ -188,6 +188,27 @@ bool check_combination(CommandLine* line, uint32_t info, uint32_t plain_count, E
   return true;
 }
 
+// "-" names standard output, and only as the output: the input is read
+// twice and sought in, and a split writes several files.
+bool check_standard_streams(const CommandLine* line, ErrorText error) {
+  auto is_dash = [](const char* name) { return name != nullptr && std::strcmp(name, "-") == 0; };
+  if (is_dash(line->input_path)) {
+    std::snprintf(error, kCommandErrorCapacity,
+                  "the input cannot be standard input ('-'): it is read twice, which needs a file");
+    return false;
+  }
+  if (is_dash(line->output_path) && line->split_mode != kSplitNone) {
+    std::snprintf(error, kCommandErrorCapacity,
+                  "a split writes several files, so it cannot go to standard output ('-')");
+    return false;
+  }
+  if (is_dash(line->output_path) && line->verify) {
+    std::snprintf(error, kCommandErrorCapacity, "--verify reads the output back, which standard output ('-') cannot be");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool parse_byte_size(const char* text, uint64_t* out) {
@@ -231,7 +252,8 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine* out, Err
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (arg == nullptr) break;
-    if (options_end || arg[0] != '-') {
+    // A lone "-" is a name: standard output.
+    if (options_end || arg[0] != '-' || arg[1] == '\0') {
       if (plain_count < 2) plain[plain_count] = arg;
       if (plain_count < UINT32_MAX) ++plain_count;
       continue;
@@ -280,6 +302,7 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine* out, Err
     return false;
   }
   if (line.action == kActionInfo) line.output_path = nullptr;
+  if (!check_standard_streams(&line, error)) return false;
   *out = line;
   return true;
 }
@@ -301,6 +324,7 @@ void print_options(std::FILE* out, const char* program) {
     std::fprintf(out, "  %-26s %s\n", left, row.help);
   }
   std::fprintf(out, "  %-26s %s\n", "--", "end of options: later names may begin with '-'");
+  std::fprintf(out, "  %-26s %s\n", "-", "as the output name: write the MP4 to standard output");
 }
 
 }  // namespace vantorel::app

@@ -113,6 +113,17 @@ void warn_stale_parts(const CommandLine* args, RunState* state) {
   }
 }
 
+// Whether the output goes where `out` goes: standard output ("-"), or a
+// name for the same file (/dev/stdout). The console text then keeps out of it.
+bool output_is_console_out(const char* output_path, std::FILE* out) {
+  if (output_path == nullptr) return false;
+  if (is_standard_output_name(output_path)) return true;
+  int fd = out != nullptr ? fileno(out) : -1;
+  struct stat named {}, stream {};
+  if (fd < 0 || stat(output_path, &named) != 0 || fstat(fd, &stream) != 0) return false;
+  return named.st_dev == stream.st_dev && named.st_ino == stream.st_ino;
+}
+
 bool ends_with(const char* name, const char* suffix) {
   size_t n = std::strlen(name), m = std::strlen(suffix);
   if (n < m) return false;
@@ -122,6 +133,20 @@ bool ends_with(const char* name, const char* suffix) {
 }
 
 }  // namespace
+
+bool parse_source_date_epoch(const char* text, uint64_t* out) {
+  if (text == nullptr || out == nullptr || *text == '\0') return false;
+  uint64_t value = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    uint64_t digit = static_cast<uint64_t>(*p - '0');
+    // Box times count from 1904 in 64 bits: leave room for the shift.
+    if (value > (UINT64_MAX / 4 - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  *out = value;
+  return true;
+}
 
 uint32_t output_form_of(const char* output_path) {
   if (output_path == nullptr) return kOutputMp4;
@@ -156,6 +181,8 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
   events.part_over_limit = report_part_over_limit;
   events.verify = args->verify;
   events.verify_report = &state->verify_report;
+  events.fixed_time_set = state->fixed_time_set;
+  events.fixed_time = state->fixed_time;
   uint64_t limit = args->split_limit;
   uint32_t limit_count = args->split_mode != kSplitNone ? 1 : 0;
   ErrorCode e = remux_run_with_events(args->input_path, output_namer, progress_report, args->split_mode, &limit,
@@ -200,8 +227,23 @@ int run_info(const CommandLine* args, const IoRoutines* routines, std::FILE* out
 namespace {
 
 int run_remux_command(const CommandLine* args, std::FILE* out, std::FILE* err) {
+  uint64_t fixed_time = 0;
+  uint32_t fixed_time_set = 0;
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  if (epoch != nullptr) {
+    // A malformed value must not quietly give output that is not reproducible.
+    if (!parse_source_date_epoch(epoch, &fixed_time)) {
+      std::fprintf(err, "%s: SOURCE_DATE_EPOCH '%s' is not a number of seconds since 1970\n", kProgramName, epoch);
+      return kExitBadOptions;
+    }
+    fixed_time_set = 1;
+  }
+  // With the media going to standard output, every line goes to the errors.
+  std::FILE* console = output_is_console_out(args->output_path, out) ? err : out;
   RunState state;
-  run_state_init(&state, args->input_path, args->output_path, progress_stream(out, err, args->quiet != 0));
+  run_state_init(&state, args->input_path, args->output_path, progress_stream(console, err, args->quiet != 0));
+  state.fixed_time_set = fixed_time_set;
+  state.fixed_time = fixed_time;
   IoRoutines routines = posix_routines();
   state.warnings = err;
   // Outputs are written under temporary names and renamed at the end; a
@@ -238,10 +280,10 @@ int run_remux_command(const CommandLine* args, std::FILE* out, std::FILE* err) {
   } else if (written) {
     if (args->split_mode != kSplitNone) warn_stale_parts(args, &state);
     if (args->verify && !args->quiet)
-      std::fprintf(out, "verified: %u track%s, %llu samples\n", state.verify_report.tracks,
+      std::fprintf(console, "verified: %u track%s, %llu samples\n", state.verify_report.tracks,
                    state.verify_report.tracks == 1 ? "" : "s",
                    static_cast<unsigned long long>(state.verify_report.samples));
-    if (!args->quiet) print_done(out);
+    if (!args->quiet) print_done(console);
   }
   run_state_release(&state);
   return status;

@@ -24,6 +24,10 @@ constexpr int kExitBadOptions = 2;
 // .m4a an audio MP4, anything else an MP4.
 uint32_t output_form_of(const char* output_path);
 
+// SOURCE_DATE_EPOCH: decimal seconds since 1970, digits only. False for
+// anything else (empty, signs, blanks, values far beyond any date).
+bool parse_source_date_epoch(const char* text, uint64_t* out);
+
 ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunState* state, uint32_t* out_written);
 
 // --info: describes `args->input_path` on `out` (as text, or JSON with

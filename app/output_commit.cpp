@@ -1,5 +1,7 @@
 #include "app/output_commit.h"
 
+#include "app/posix_routines.h"
+
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -148,7 +150,10 @@ ErrorCode output_set_add(OutputSet* set, const char* final_name, IoFailure* fail
     return ErrorCode::OutOfMemory;
   }
   struct stat info {};
-  if (stat(entry.target, &info) == 0 && !S_ISREG(info.st_mode)) {
+  if (is_standard_output_name(final_name)) {
+    entry.in_place = 1;
+    entry.write_name = copy_of(final_name);
+  } else if (stat(entry.target, &info) == 0 && !S_ISREG(info.st_mode)) {
     // /dev/null, a terminal, a FIFO: written where it is, never renamed over.
     entry.in_place = 1;
     entry.write_name = copy_of(entry.target);

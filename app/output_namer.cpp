@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "app/path_split.h"
+#include "app/posix_routines.h"
 
 namespace vantorel::app {
 
@@ -40,6 +41,7 @@ void name_state_release(OutputNameState* names) {
 
 bool names_input(const OutputNameState* names, const char* path) {
   if (names == nullptr || path == nullptr || !names->input_known) return false;
+  if (is_standard_output_name(path)) return false;  // standard output, not a file of that name
   struct stat info {};
   if (stat(path, &info) != 0) return false;
   return static_cast<uint64_t>(info.st_dev) == names->input_device &&

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "app/run_state.h"
@@ -34,6 +35,7 @@ struct PosixFile {
   uint8_t* write_data;
   uint64_t write_start;
   uint32_t write_length;
+  uint32_t sequential;    // 1: written in order with write(2): a pipe, standard output
   uint32_t write_failed;  // 1 once buffered data was lost
   int write_errno;
   PosixFileStats stats;
@@ -67,7 +69,8 @@ int write_at(PosixFile* f, const uint8_t* data, size_t count, uint64_t at) {
   size_t done = 0;
   while (done < count) {
     f->stats.system_writes++;
-    ssize_t n = pwrite(f->fd, data + done, count - done, static_cast<off_t>(at + done));
+    ssize_t n = f->sequential ? write(f->fd, data + done, count - done)
+                              : pwrite(f->fd, data + done, count - done, static_cast<off_t>(at + done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return errno;
@@ -76,6 +79,25 @@ int write_at(PosixFile* f, const uint8_t* data, size_t count, uint64_t at) {
     done += static_cast<size_t>(n);
   }
   return 0;
+}
+
+// Writes `a` then `b`, contiguous at `at`, in one call as a rule; 0 or the errno.
+int write_pair(PosixFile* f, const uint8_t* a, size_t na, const uint8_t* b, size_t nb, uint64_t at) {
+  iovec pieces[2] = {{const_cast<uint8_t*>(a), na}, {const_cast<uint8_t*>(b), nb}};
+  ssize_t n;
+  do {
+    f->stats.system_writes++;
+    n = f->sequential ? writev(f->fd, pieces, 2) : pwritev(f->fd, pieces, 2, static_cast<off_t>(at));
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return errno;
+  // A short write: the rest goes piece by piece.
+  auto done = static_cast<size_t>(n);
+  if (done < na) {
+    int error_number = write_at(f, a + done, na - done, at + done);
+    if (error_number != 0) return error_number;
+    done = na;
+  }
+  return write_at(f, b + (done - na), nb - (done - na), at + done);
 }
 
 ErrorCode note_write_failure(PosixFile* f, int error_number, void* user) {
@@ -129,10 +151,19 @@ ErrorCode posix_open(const void* path, void** out_handle, uint32_t mode, void* u
   }
   const char* name = static_cast<const char*>(path);
   int fd;
+  bool standard_output = mode == kOpenCreate && is_standard_output_name(name);
   do {
-    fd = open(name, flags, 0666);
+    // A copy of standard output: closing the handle leaves the stream to main.
+    fd = standard_output ? fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0) : open(name, flags, 0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return fail(user, "open", name, errno);
+  if (fd < 0) return fail(user, "open", standard_output ? "standard output" : name, errno);
+  uint32_t sequential = 0;
+  if (mode == kOpenCreate) {
+    struct stat info {};
+    if (standard_output || (fstat(fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) ||
+                                                      S_ISCHR(info.st_mode))))
+      sequential = 1;
+  }
   if (mode != kOpenCreate) {
     // A directory opens for reading but fails every read; say so now.
     struct stat info {};
@@ -143,7 +174,7 @@ ErrorCode posix_open(const void* path, void** out_handle, uint32_t mode, void* u
     }
   }
   auto* f = static_cast<PosixFile*>(std::calloc(1, sizeof(PosixFile)));
-  char* copy = strdup(name);
+  char* copy = strdup(standard_output ? "standard output" : name);
   if (f == nullptr || copy == nullptr) {
     std::free(f);
     std::free(copy);
@@ -152,6 +183,7 @@ ErrorCode posix_open(const void* path, void** out_handle, uint32_t mode, void* u
   }
   f->fd = fd;
   f->mode = mode;
+  f->sequential = sequential;
   f->path = copy;
   *out_handle = f;
   return ErrorCode::Ok;
@@ -174,21 +206,22 @@ ErrorCode posix_seek(void* handle, const uint64_t* position, void* user) {
   if (handle == nullptr || position == nullptr) return ErrorCode::BadArgument;
   if (*position > kMaxOffset) return ErrorCode::BadArgument;
   auto* f = static_cast<PosixFile*>(handle);
+  if (*position == f->position) return ErrorCode::Ok;
+  if (f->sequential) return fail(user, "seek", f->path, ESPIPE);
   f->position = *position;
   return flush_writes(f, user);
 }
 
-ErrorCode posix_tell(void* handle, uint64_t* out, void* user) {
+ErrorCode posix_tell(void* handle, uint64_t* out, void* /*user*/) {
   if (handle == nullptr || out == nullptr) return ErrorCode::BadArgument;
-  auto* f = static_cast<PosixFile*>(handle);
-  VT_TRY(flush_writes(f, user));
-  *out = f->position;
+  *out = static_cast<PosixFile*>(handle)->position;
   return ErrorCode::Ok;
 }
 
 ErrorCode posix_size(void* handle, uint64_t* out, void* user) {
   if (handle == nullptr || out == nullptr) return ErrorCode::BadArgument;
   auto* f = static_cast<PosixFile*>(handle);
+  if (f->sequential) return fail(user, "size", f->path, ESPIPE);
   VT_TRY(flush_writes(f, user));
   struct stat info {};
   if (fstat(f->fd, &info) != 0) return fail(user, "size", f->path, errno);
@@ -200,6 +233,7 @@ ErrorCode posix_read(void* handle, void* buffer, uint32_t count, void* user) {
   if (handle == nullptr || buffer == nullptr) return ErrorCode::BadArgument;
   auto* f = static_cast<PosixFile*>(handle);
   if (count == 0) return ErrorCode::Ok;
+  if (f->sequential) return fail(user, "read", f->path, ESPIPE);
   VT_TRY(flush_writes(f, user));
   if (f->position > kMaxOffset - count) return fail(user, "read", f->path, EOVERFLOW);
 
@@ -240,29 +274,59 @@ ErrorCode posix_write(void* handle, const void* buffer, uint32_t count, void* us
   const auto* data = static_cast<const uint8_t*>(buffer);
   drop_read_overlap(f, f->position, count);
 
-  bool follows = f->write_length != 0 && f->position == f->write_start + f->write_length;
-  if (follows && count <= kPosixWriteBuffer - f->write_length) {
-    std::memcpy(f->write_data + f->write_length, data, count);
-    f->write_length += count;
+  // Data that does not follow the buffered bytes (a seek came between) sends
+  // them first.
+  if (f->write_length != 0 && f->position != f->write_start + f->write_length) VT_TRY(flush_writes(f, user));
+  if (f->write_length != 0 && count >= kPosixWriteBuffer) {
+    // The waiting bytes and a large write leave together, copied nowhere.
+    uint32_t length = f->write_length;
+    f->write_length = 0;
+    int error_number = write_pair(f, f->write_data, length, data, count, f->write_start);
+    if (error_number != 0) return note_write_failure(f, error_number, user);
     f->position += count;
     return ErrorCode::Ok;
   }
-  VT_TRY(flush_writes(f, user));
-  if (count >= kPosixWriteBuffer || !ensure_buffer(&f->write_data, kPosixWriteBuffer)) {
-    int error_number = write_at(f, data, count, f->position);
-    if (error_number != 0) return note_write_failure(f, error_number, user);
-  } else {
-    std::memcpy(f->write_data, data, count);
-    f->write_start = f->position;
-    f->write_length = count;
+  while (count > 0) {
+    if (f->write_length == 0 && (count >= kPosixWriteBuffer || !ensure_buffer(&f->write_data, kPosixWriteBuffer))) {
+      int error_number = write_at(f, data, count, f->position);
+      if (error_number != 0) return note_write_failure(f, error_number, user);
+      f->position += count;
+      return ErrorCode::Ok;
+    }
+    if (f->write_length == 0) f->write_start = f->position;
+    uint32_t room = kPosixWriteBuffer - f->write_length;
+    uint32_t n = count < room ? count : room;
+    std::memcpy(f->write_data + f->write_length, data, n);
+    f->write_length += n;
+    f->position += n;
+    data += n;
+    count -= n;
+    // A full buffer leaves at once: every block but the last is whole.
+    if (f->write_length == kPosixWriteBuffer) VT_TRY(flush_writes(f, user));
   }
-  f->position += count;
   return ErrorCode::Ok;
 }
 
+ErrorCode posix_read_at(void* handle, uint64_t position, void* buffer, uint32_t count, void* user) {
+  if (handle == nullptr || buffer == nullptr) return ErrorCode::BadArgument;
+  auto* f = static_cast<PosixFile*>(handle);
+  if (count == 0) return ErrorCode::Ok;
+  if (f->sequential) return fail(user, "read", f->path, ESPIPE);
+  if (position > kMaxOffset - count) return fail(user, "read", f->path, EOVERFLOW);
+  // Written bytes still buffered must be on the file before it is read.
+  if (f->write_length != 0 && position < f->write_start + f->write_length && f->write_start < position + count)
+    VT_TRY(flush_writes(f, user));
+  int64_t got = read_at(f, static_cast<uint8_t*>(buffer), count, position);
+  if (got < 0) return fail(user, "read", f->path, errno);
+  if (static_cast<uint64_t>(got) < count) return fail(user, "read", f->path, 0);  // the file ended first
+  return ErrorCode::Ok;
+}
+
+bool is_standard_output_name(const char* name) { return name != nullptr && std::strcmp(name, kStandardOutputName) == 0; }
+
 const IoRoutines& posix_routines() {
   static constexpr IoRoutines table{posix_open, posix_close, posix_seek, posix_tell,
-                                    posix_size, posix_read,  posix_write};
+                                    posix_size, posix_read,  posix_write, posix_read_at};
   return table;
 }
 

@@ -14,9 +14,17 @@
 namespace vantorel::app {
 
 // Reads of at least this size bypass the read buffer, and so do writes of
-// at least the write buffer's size.
+// at least the write buffer's size (in one call with the bytes waiting
+// before them). Smaller writes leave in blocks of exactly the buffer's
+// size, but for the last.
 constexpr uint32_t kPosixReadBuffer = 512 * 1024;
-constexpr uint32_t kPosixWriteBuffer = 512 * 1024;
+constexpr uint32_t kPosixWriteBuffer = 1024 * 1024;
+
+// The output name of standard output. Created (mode 2) it is written in
+// order, as are FIFOs, sockets and character devices: a seek elsewhere than
+// the current position, a read and a size fail (ESPIPE).
+constexpr const char* kStandardOutputName = "-";
+bool is_standard_output_name(const char* name);
 
 // Modes 0 and 1 open an existing file for reading (a directory is refused),
 // 2 creates or truncates one for writing (permissions 0666 less the umask),
@@ -26,8 +34,9 @@ ErrorCode posix_open(const void* path, void** out_handle, uint32_t mode, void* u
 // Writes what is buffered and closes; Io when that or any earlier buffered
 // write failed, so data lost at the end is never reported as success.
 ErrorCode posix_close(void* handle, void* user);
-// Buffered writes are flushed before seek, tell and size. A position above
-// the largest file offset is 1.
+// A handle keeps its own position: tell never flushes, nor does a seek to
+// where it is. Buffered writes are flushed before other seeks and size. A
+// position above the largest file offset is 1.
 ErrorCode posix_seek(void* handle, const uint64_t* position, void* user);
 ErrorCode posix_tell(void* handle, uint64_t* out, void* user);
 ErrorCode posix_size(void* handle, uint64_t* out, void* user);
@@ -35,6 +44,9 @@ ErrorCode posix_size(void* handle, uint64_t* out, void* user);
 // writes are flushed first, so a read sees everything written before it.
 ErrorCode posix_read(void* handle, void* buffer, uint32_t count, void* user);
 ErrorCode posix_write(void* handle, const void* buffer, uint32_t count, void* user);
+// Exactly `count` bytes from `position`, straight into `buffer` (one pread
+// as a rule, past the read buffer) or 3; the handle's position stays.
+ErrorCode posix_read_at(void* handle, uint64_t position, void* buffer, uint32_t count, void* user);
 
 const IoRoutines& posix_routines();
 

@@ -68,6 +68,8 @@ struct RunState {
   TruncatedTrack truncated[kTruncatedShown];
   uint32_t truncated_count;     // tracks found cut, all of them (only the first few are kept)
   uint32_t planned_outputs;     // output files the measuring pass found
+  uint32_t fixed_time_set;      // SOURCE_DATE_EPOCH was given: every time field holds fixed_time
+  uint64_t fixed_time;          // seconds since 1970
 };
 
 // Zeroes the state, keeps the two paths and records the input's identity so

@@ -272,6 +272,9 @@ ErrorCode write_free_box(BoxFile* file, const BoxHeader* header);
 // Places the top-level boxes with a write operation (PROF, then moov) into the
 // free regions, filling what is left with 'free' boxes.
 ErrorCode write_top_level_into_regions(BoxFile* file);
+// Writes every top-level box the tree holds, one after the other, at the
+// current position: the movie header of a file laid out header first.
+ErrorCode write_top_level_boxes(BoxFile* file);
 
 // ---- Diagnostics --------------------------------------------------------------
 

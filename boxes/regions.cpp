@@ -57,6 +57,18 @@ ErrorCode write_free_box(BoxFile* file, const BoxHeader* header) {
   return finish_box(file, &h);
 }
 
+ErrorCode write_top_level_boxes(BoxFile* file) {
+  if (file == nullptr || file->root == nullptr) return ErrorCode::BadArgument;
+  const ChildList* top = level_list(file, BoxLevel::Top);
+  if (top == nullptr) return ErrorCode::BadArgument;
+  for (uint32_t i = 0; i < top->count; ++i) {
+    const BoxDescriptor& d = top->first[i];
+    if (!row_written(file, file->root, file->root, d)) continue;
+    VT_TRY(write_box(file, d.type, d.extended_type, d.size(file, file->root), d.write, file->root));
+  }
+  return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
+}
+
 ErrorCode write_top_level_into_regions(BoxFile* file) {
   if (file == nullptr || file->root == nullptr) return ErrorCode::BadArgument;
   GrowArray<BoxHeader>& regions = file->free_regions;

@@ -21,6 +21,14 @@ ErrorCode read_bytes(FileIo* file, void* buffer, uint32_t count) {
   return latch(file, file->current.routines.read(file->current.handle, buffer, count, file->user));
 }
 
+ErrorCode read_bytes_at(FileIo* file, uint64_t position, void* buffer, uint32_t count) {
+  if (file == nullptr || buffer == nullptr) return ErrorCode::BadArgument;
+  const IoRoutines& r = file->current.routines;
+  if (r.read_at != nullptr) return latch(file, r.read_at(file->current.handle, position, buffer, count, file->user));
+  VT_TRY(file_seek(file, position));
+  return read_bytes(file, buffer, count);
+}
+
 ErrorCode write_bytes(FileIo* file, const void* buffer, uint32_t count) {
   if (file == nullptr || buffer == nullptr) return ErrorCode::BadArgument;
   if (file->current.routines.write == nullptr) return latch(file, ErrorCode::Io);

@@ -10,6 +10,10 @@ namespace vantorel {
 
 ErrorCode read_bytes(FileIo* file, void* buffer, uint32_t count);
 ErrorCode write_bytes(FileIo* file, const void* buffer, uint32_t count);
+// Reads `count` bytes at `position` with the positional read when the
+// routines have one (the position is then left as it was), else by a seek
+// and a read.
+ErrorCode read_bytes_at(FileIo* file, uint64_t position, void* buffer, uint32_t count);
 uint64_t file_tell(FileIo* file);
 ErrorCode file_seek(FileIo* file, uint64_t position);
 uint64_t file_size(FileIo* file);

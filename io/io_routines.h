@@ -18,6 +18,9 @@ struct IoRoutines {
   ErrorCode (*size)(void* handle, uint64_t* out, void* user);
   ErrorCode (*read)(void* handle, void* buffer, uint32_t count, void* user);
   ErrorCode (*write)(void* handle, const void* buffer, uint32_t count, void* user);
+  // Optional (null: a seek and a read stand in): exactly `count` bytes from
+  // `position`, without moving the handle's position.
+  ErrorCode (*read_at)(void* handle, uint64_t position, void* buffer, uint32_t count, void* user);
 };
 
 // Memory streams. The "name" handed to mem_open is a MemoryPair. Mode 2

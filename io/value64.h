@@ -54,5 +54,9 @@ constexpr Value64 rescale(Value64 v, uint32_t from, uint32_t to) {
 
 // Seconds since 1904-01-01 00:00 UTC, the epoch of every box time.
 Value64 now_1904();
+// While pinned, now_1904() answers `value`: a run writes one "now" into
+// every time field, and a caller may fix it for reproducible output.
+void now_pin(Value64 value);
+void now_unpin();
 
 }  // namespace vantorel

@@ -44,6 +44,12 @@ struct MediaFile : ImportFile {
   uint32_t flavour;  // FileFlavour
   uint32_t strx_track;
   uint32_t samples_per_chunk;
+  uint64_t unwritten_bytes;  // recorded samples whose bytes are still to come
+  // Header first (see OpenParams).
+  uint32_t header_first;
+  HeaderBlock* header_out;
+  const uint8_t* stored_header;
+  uint32_t stored_header_size;
 };
 
 }  // namespace vantorel

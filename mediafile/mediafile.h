@@ -21,6 +21,15 @@ struct Dec3Record;
 enum FileFlavour : uint32_t { kFlavourNone = 0, kFlavourMp4 = 1, kFlavourQuickTime = 2, kFlavourAvi = 3, kFlavourAsf = 4 };
 
 // What a caller fills to open a file.
+// A movie header serialised to memory; `data` is malloc'd. A measuring
+// file also tells the bytes its 'mdat' holds after its 16-byte header room:
+// the size to plan (PCM tables count frames, not bytes).
+struct HeaderBlock {
+  uint8_t* data;
+  uint32_t size;
+  uint64_t media_data_size;
+};
+
 struct OpenParams {
   IoRoutines routines;
   const void* path;
@@ -37,6 +46,17 @@ struct OpenParams {
   uint32_t samples_per_chunk;
   void* user;
   ErrorDetail* failure_detail;  // when set, where a failed open failed
+  // Header first (create mode): the movie header goes right after 'ftyp',
+  // before the media data, and nothing is ever written twice, so the output
+  // may be a pipe. A measuring run names `header_out`: close fills it with
+  // the header this file would have with its samples moved behind it (the
+  // caller frees the data). The writing run hands that header back in
+  // `stored_header` and `planned_mdat_size` must be exact; close then fails
+  // with Overrun when the file's own header would differ from it.
+  uint32_t header_first;
+  HeaderBlock* header_out;
+  const uint8_t* stored_header;
+  uint32_t stored_header_size;
 };
 
 // ---- Opening and closing -------------------------------------------------------
@@ -177,6 +197,9 @@ struct SampleRead {
 ErrorCode track_seek(MediaFile* file, uint32_t track_id, uint32_t by_time, uint32_t* index, uint64_t* time,
                      uint32_t snap, uint32_t forward);
 ErrorCode read_next_sample(MediaFile* file, uint32_t track_id, SampleRead* sample);
+// The same without reading the bytes: the sample's description, its size
+// and in `offset` where its bytes lie in the file (the buffer is not used).
+ErrorCode locate_next_sample(MediaFile* file, uint32_t track_id, SampleRead* sample, uint64_t* offset);
 
 // ---- Adding tracks ---------------------------------------------------------------------
 
@@ -314,6 +337,14 @@ struct SampleWrite {
 };
 
 ErrorCode write_sample(MediaFile* file, uint32_t track_id, const SampleWrite* sample);
+// Records a sample in the tables as write_sample does, but leaves its bytes
+// to the caller: they follow, in recording order, through
+// write_recorded_bytes (the data pointer may be null). BadArgument with the
+// Streaming Extension on, whose mirror records go between the samples.
+ErrorCode record_sample(MediaFile* file, uint32_t track_id, const SampleWrite* sample);
+// Writes bytes of samples recorded and not yet written; BadArgument for
+// more than are owed. Closing a file that still owes bytes fails (Overrun).
+ErrorCode write_recorded_bytes(MediaFile* file, const void* data, uint32_t count);
 // Ends the chunk being written.
 ErrorCode close_chunk(MediaFile* file);
 // Shortens the track's last sample so that the track ends by `movie_end`

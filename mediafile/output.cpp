@@ -5,12 +5,86 @@
 #include "mediafile/internal.h"
 #include "boxes/ftyp.h"
 #include "sampletables/table_fixups.h"
+#include "sampletables/stco.h"
+
+#include <cstdlib>
+#include <cstring>
 
 namespace vantorel {
 
 namespace {
 
 constexpr uint32_t kPspReserve = 148;
+
+// The top-level boxes as they would be written now, into a fresh block.
+ErrorCode serialise_header(MediaFile* file, HeaderBlock* out) {
+  *out = HeaderBlock{};
+  ScopedMemoryStream memory(file);
+  VT_TRY(memory.open_writable());
+  VT_TRY(write_top_level_boxes(file));
+  MemoryStream* stream = memory.stream();
+  auto* data = static_cast<uint8_t*>(std::malloc(stream->size != 0 ? stream->size : 1));
+  if (data == nullptr) return ErrorCode::OutOfMemory;
+  std::memcpy(data, stream->data, stream->size);
+  out->data = data;
+  out->size = stream->size;
+  return ErrorCode::Ok;
+}
+
+void shift_chunk_offsets(MediaFile* file, uint64_t by) {
+  for (uint32_t i = 0; i < track_count(file->root); ++i) {
+    auto* offsets = track_record<ChunkOffsetTable>(track_at(file->root, i), BoxTypeId::Stco);
+    if (offsets == nullptr) continue;
+    for (uint64_t& offset : offsets->offsets) offset += by;
+  }
+}
+
+// The measuring file's samples start right after 'ftyp'; in the file to be
+// written the header comes first, so every chunk moves by its size. Moving
+// may turn 'stco' into 'co64', which grows the header and moves them again;
+// a table only ever widens, so this settles within a few rounds.
+ErrorCode capture_header(MediaFile* file) {
+  uint64_t shifted = 0;
+  for (uint32_t round = 0; round < 8; ++round) {
+    HeaderBlock block;
+    VT_TRY(serialise_header(file, &block));
+    if (block.size == shifted) {
+      if (file->mdat.type == "mdat" && file->mdat.end - file->mdat.start >= 16)
+        block.media_data_size = file->mdat.end - file->mdat.start - 16;
+      *file->header_out = block;
+      return ErrorCode::Ok;
+    }
+    std::free(block.data);
+    if (block.size < shifted) break;
+    shift_chunk_offsets(file, block.size - shifted);
+    shifted = block.size;
+  }
+  set_error_at(file, 0, "movie header size does not settle");
+  return ErrorCode::Overrun;
+}
+
+// The writing file's own header must be the one written at its front.
+ErrorCode check_stored_header(MediaFile* file) {
+  HeaderBlock block;
+  VT_TRY(serialise_header(file, &block));
+  bool same = block.size == file->stored_header_size &&
+              (block.size == 0 || std::memcmp(block.data, file->stored_header, block.size) == 0);
+  std::free(block.data);
+  if (same) return ErrorCode::Ok;
+  set_error_at(file, 0, "movie header differs from the one measured and written first");
+  return ErrorCode::Overrun;
+}
+
+ErrorCode start_header_first(MediaFile* file, const OpenParams* params, uint64_t at) {
+  file->header_first = 1;
+  file->header_out = params->header_out;
+  file->stored_header = params->stored_header;
+  file->stored_header_size = params->stored_header_size;
+  file->planned_mdat_size = params->planned_mdat_size;
+  if (params->stored_header == nullptr) return ErrorCode::Ok;
+  set_last_region_end(file, at + params->stored_header_size);
+  return write_bytes(file, params->stored_header, params->stored_header_size);
+}
 
 }  // namespace
 
@@ -22,6 +96,8 @@ ErrorCode start_output(MediaFile* file, const OpenParams* params) {
   VT_TRY(finish_box(file, &ftyp));
   uint64_t at = file_tell(file);
   set_last_region_start(file, at);
+  if (params->header_first && (params->header_out != nullptr || params->stored_header != nullptr))
+    return start_header_first(file, params, at);
   uint32_t reserve = params->reserved_header_space;
   if ((file->flags & kFlagPsp) && reserve < kPspReserve) reserve = kPspReserve;
   file->planned_mdat_size = params->planned_mdat_size;
@@ -55,7 +131,19 @@ ErrorCode add_flagged_parts(MediaFile* file) {
 
 ErrorCode finalise_output(MediaFile* file) {
   VT_TRY(close_chunk(file));
-  if (file->mdat.type == "mdat") {
+  if (file->unwritten_bytes != 0) {
+    set_error_at(file, file_tell(file), "samples recorded whose bytes were never written");
+    return ErrorCode::Overrun;
+  }
+  bool writing_header_first = file->header_first && file->stored_header != nullptr;
+  if (writing_header_first && file->mdat.type == "mdat") {
+    // The 'mdat' header went out with the planned size and is never
+    // revisited: the samples must have filled exactly that.
+    if (file_tell(file) != file->mdat.end) {
+      set_error_at(file, file->mdat.start, "media data differs from the size planned for it");
+      return ErrorCode::Overrun;
+    }
+  } else if (file->mdat.type == "mdat") {
     VT_TRY(finish_box(file, &file->mdat));
     set_last_region_end(file, file->mdat.start);
     VT_TRY(append_region(file, file_tell(file)));
@@ -71,6 +159,8 @@ ErrorCode finalise_output(MediaFile* file) {
   update_bit_rates(file);
   VT_TRY(touch_modified_tracks(file, file->root));
   VT_TRY(metadata_write_back(file));
+  if (writing_header_first) return check_stored_header(file);
+  if (file->header_first && file->header_out != nullptr) return capture_header(file);
   return write_top_level_into_regions(file);
 }
 

@@ -141,14 +141,19 @@ ErrorCode track_seek(MediaFile* file, uint32_t track_id, uint32_t by_time, uint3
   return ErrorCode::Ok;
 }
 
-ErrorCode read_next_sample(MediaFile* file, uint32_t track_id, SampleRead* sample) {
+namespace {
+
+// The next sample of a track, its bytes read into the caller's buffer or,
+// without `offset` null, only located.
+ErrorCode next_sample(MediaFile* file, uint32_t track_id, SampleRead* sample, uint64_t* offset) {
   if (file == nullptr || sample == nullptr) return ErrorCode::BadArgument;
   ReadCursor* c = find_cursor(file, track_id);
   if (c == nullptr) return ErrorCode::Missing;
   if (c->current == 0 || c->current > c->sample_count) return ErrorCode::NoMore;
   uint32_t size = stsz_sample_size(c->sizes, c->current - 1);
-  if (size > sample->capacity) return ErrorCode::OutOfMemory;
-  if (size > 0) {
+  if (offset != nullptr) *offset = c->offset;
+  if (offset == nullptr && size > sample->capacity) return ErrorCode::OutOfMemory;
+  if (offset == nullptr && size > 0) {
     if (sample->buffer == nullptr) return ErrorCode::BadArgument;
     if (const ConvertedTrack* converted = find_converted(file, track_id)) {
       VT_TRY(converted_read(file, converted, c->current - 1, sample->buffer, size));
@@ -191,6 +196,17 @@ ErrorCode read_next_sample(MediaFile* file, uint32_t track_id, SampleRead* sampl
   if (c->ctts != nullptr) advance_run(c->ctts->entries, &c->ctts_entry, &c->ctts_in_entry);
   if (sync && c->stss != nullptr && c->next_sync + 1 < c->stss->samples.count) ++c->next_sync;
   return ErrorCode::Ok;
+}
+
+}  // namespace
+
+ErrorCode read_next_sample(MediaFile* file, uint32_t track_id, SampleRead* sample) {
+  return next_sample(file, track_id, sample, nullptr);
+}
+
+ErrorCode locate_next_sample(MediaFile* file, uint32_t track_id, SampleRead* sample, uint64_t* offset) {
+  if (offset == nullptr) return ErrorCode::BadArgument;
+  return next_sample(file, track_id, sample, offset);
 }
 
 }  // namespace vantorel

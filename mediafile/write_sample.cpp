@@ -115,7 +115,8 @@ uint32_t description_count(TrackBoxes* track) {
 
 ErrorCode start_chunk(MediaFile* file, TrackBoxes* track, uint32_t track_id) {
   VT_TRY(close_chunk(file));
-  VT_TRY(stco_append(file, track, file_tell(file)));
+  // Recorded samples whose bytes are still to come lie before this chunk.
+  VT_TRY(stco_append(file, track, file_tell(file) + file->unwritten_bytes));
   file->chunk_track = track_id;
   uint32_t index = track_index_of(file->root, track_id);
   while (file->track_changed.count <= index) VT_TRY(file->track_changed.append(0));
@@ -125,8 +126,14 @@ ErrorCode start_chunk(MediaFile* file, TrackBoxes* track, uint32_t track_id) {
 
 }  // namespace
 
-ErrorCode write_sample(MediaFile* file, uint32_t track_id, const SampleWrite* sample) {
-  if (file == nullptr || track_id == 0 || sample == nullptr || sample->data == nullptr) return ErrorCode::BadArgument;
+namespace {
+
+ErrorCode put_sample(MediaFile* file, uint32_t track_id, const SampleWrite* sample, bool with_data) {
+  if (file == nullptr || track_id == 0 || sample == nullptr || (with_data && sample->data == nullptr))
+    return ErrorCode::BadArgument;
+  if (!with_data && (file->flags & kFlagStreamingExtension) != 0) return ErrorCode::BadArgument;
+  // Bytes owed by recorded samples must come before any written here.
+  if (with_data && file->unwritten_bytes != 0) return ErrorCode::BadArgument;
   if (file->mode != kOpenCreate && file->mode != kOpenUpdate) return ErrorCode::ReadOnly;
   TrackBoxes* track = find_track(file->root, track_id);
   if (track == nullptr) return ErrorCode::Missing;
@@ -170,8 +177,29 @@ ErrorCode write_sample(MediaFile* file, uint32_t track_id, const SampleWrite* sa
   if ((sample->flags & kSampleSync) != 0 && track_record<SyncSampleTable>(track, BoxTypeId::Stss) != nullptr)
     VT_TRY(stss_append(file, track, before + 1));
   VT_TRY(record_composition(file, track, before, count, sample->composition_offset));
-  VT_TRY(write_bytes(file, sample->data, sample->size));
+  if (with_data) {
+    VT_TRY(write_bytes(file, sample->data, sample->size));
+  } else {
+    file->unwritten_bytes += sample->size;
+  }
   file->chunk_samples += count;
+  return ErrorCode::Ok;
+}
+
+}  // namespace
+
+ErrorCode write_sample(MediaFile* file, uint32_t track_id, const SampleWrite* sample) {
+  return put_sample(file, track_id, sample, true);
+}
+
+ErrorCode record_sample(MediaFile* file, uint32_t track_id, const SampleWrite* sample) {
+  return put_sample(file, track_id, sample, false);
+}
+
+ErrorCode write_recorded_bytes(MediaFile* file, const void* data, uint32_t count) {
+  if (file == nullptr || data == nullptr || count > file->unwritten_bytes) return ErrorCode::BadArgument;
+  VT_TRY(write_bytes(file, data, count));
+  file->unwritten_bytes -= count;
   return ErrorCode::Ok;
 }
 

@@ -186,9 +186,22 @@ ErrorCode open_output(RemuxJob* job, uint32_t index, uint32_t continuation) {
     }
     // A writing pass that opens more files than were measured reserves nothing.
     if (index < job->measures.count) {
-      if (job->measure_headers != 0) params.reserved_header_space = job->measures[index].header_reserve;
-      params.planned_mdat_size = job->measures[index].total_sample_bytes;
+      const OutputMeasure& measure = job->measures[index];
+      if (job->measure_headers != 0) params.reserved_header_space = measure.header_reserve;
+      params.planned_mdat_size = measure.total_sample_bytes;
+      // The header measured goes first, and the file is written front to back.
+      if (job->measure_headers != 0 && measure.header.data != nullptr) {
+        params.header_first = 1;
+        params.stored_header = measure.header.data;
+        params.stored_header_size = measure.header.size;
+        params.planned_mdat_size = measure.header.media_data_size;
+      }
     }
+  } else if (job->measure_headers != 0) {
+    std::free(job->captured_header.data);
+    job->captured_header = HeaderBlock{};
+    params.header_first = 1;
+    params.header_out = &job->captured_header;
   }
   ErrorCode e = ErrorCode::Ok;
   MovieInfo movie;
@@ -236,6 +249,7 @@ ErrorCode close_output(RemuxJob* job, uint32_t index) {
     if (e != ErrorCode::Ok || row.output_track_id == 0 || row.video || row.audio || row.subpicture) continue;
     if (stretch_end > job->file_start_time) e = trim_track_end(job->output, row.output_track_id, stretch_end - job->file_start_time);
   }
+  uint32_t ftyp_size = 0;
   if (e == ErrorCode::Ok && pass_flag(job) == 0) {
     OutputMeasure* measure = nullptr;
     if (index >= job->measures.count) {
@@ -247,6 +261,7 @@ ErrorCode close_output(RemuxJob* job, uint32_t index) {
     if (e == ErrorCode::Ok) {
       measure = &job->measures[index];
       measure->total_sample_bytes = estimate.total_sample_bytes;
+      ftyp_size = estimate.ftyp_size;
       measure->header_reserve = estimate.header_size - estimate.ftyp_size;
       uint64_t mdat_header = estimate.total_sample_bytes > 0xFFFFFFF7ull ? 16 : 8;
       measure->file_size = estimate.header_size + mdat_header + estimate.total_sample_bytes;
@@ -265,6 +280,16 @@ ErrorCode close_output(RemuxJob* job, uint32_t index) {
   // Closing finalises the file; its last writes may fail only now.
   ErrorCode closed = media_close(job->output);
   job->output = nullptr;
+  if (e == ErrorCode::Ok && closed == ErrorCode::Ok && pass_flag(job) == 0 && job->captured_header.data != nullptr) {
+    OutputMeasure& measure = job->measures[index];
+    std::free(measure.header.data);
+    measure.header = job->captured_header;
+    job->captured_header = HeaderBlock{};
+    measure.header_reserve = measure.header.size;
+    // The samples start 16 bytes into the 'mdat' in both of its header forms.
+    measure.file_size = ftyp_size + measure.header.size + measure.header.media_data_size +
+                        (measure.header.media_data_size > 0 ? 16 : 0);
+  }
   return e != ErrorCode::Ok ? e : closed;
 }
 

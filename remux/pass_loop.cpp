@@ -1,6 +1,10 @@
 // One pass over the input: samples in decode-time order, grouped at video
 // sync samples, audio pulled ahead of the video it accompanies, and the
 // output split at those cut points when it is full.
+#include <cstdlib>
+#include <cstring>
+
+#include "io/byte_io.h"
 #include "remux/remux_job.h"
 #include "sampletables/ctts.h"
 #include "sampletables/sample_groups.h"
@@ -188,15 +192,119 @@ ErrorCode order_pending(RemuxJob* job) {
   return ErrorCode::Ok;
 }
 
+// Whether this flush reads by plan: in the writing pass, unless the caller
+// asked for the per-sample path, the output mirrors every sample, or a
+// track's samples are converted at import (gathered from pieces of the
+// input, they are no input ranges to copy).
+ErrorCode plan_reads(RemuxJob* job, bool* planned) {
+  *planned = false;
+  if (pass_flag(job) != 1 || job->per_sample || (job->output->flags & kFlagStreamingExtension) != 0)
+    return ErrorCode::Ok;
+  for (const TrackSurvey& row : job->survey)
+    if (find_converted(job->input, row.input_track_id) != nullptr) return ErrorCode::Ok;
+  if (job->window == nullptr) {
+    uint32_t size = job->sample_buffer_size > kWindowBytes - 9 ? job->sample_buffer_size + 9 : kWindowBytes;
+    job->window = static_cast<uint8_t*>(std::malloc(size));
+    if (job->window == nullptr) return ErrorCode::OutOfMemory;
+    job->window_size = size;
+    job->window_used = 0;
+  }
+  *planned = true;
+  return ErrorCode::Ok;
+}
+
+// Many small samples (audio, low-rate video) make many small ranges that
+// the write order does not keep adjacent. When they fill nearly all of the
+// stretch of input they come from, that stretch is read in one call and
+// each range copied to its place: far fewer calls for a few bytes more.
+// False when the ranges are too sparse for it.
+bool spans_densely(const RemuxJob* job, uint64_t* low, uint32_t* length) {
+  const GrowArray<PlannedRead>& reads = job->reads;
+  // A few reads cost less than copying the window once more.
+  constexpr uint32_t kFewReads = 16;
+  uint32_t runs = 0;
+  for (uint32_t i = 0; i < reads.count; ++i)
+    if (i == 0 || reads[i].at != reads[i - 1].at + reads[i - 1].size ||
+        reads[i].offset != reads[i - 1].offset + reads[i - 1].size)
+      ++runs;
+  if (runs <= kFewReads) return false;
+  uint64_t lo = UINT64_MAX, hi = 0, covered = 0;
+  for (const PlannedRead& r : reads) {
+    if (r.size == 0) continue;
+    if (r.offset < lo) lo = r.offset;
+    if (r.offset + r.size > hi) hi = r.offset + r.size;
+    covered += r.size;
+  }
+  if (covered == 0 || hi - lo > job->window_size) return false;
+  // At most 5 % more than the samples hold.
+  if (covered * 20 < (hi - lo) * 19) return false;
+  *low = lo;
+  *length = static_cast<uint32_t>(hi - lo);
+  return true;
+}
+
+ErrorCode read_input(RemuxJob* job, uint64_t at, uint8_t* into, uint32_t size) {
+  ErrorCode e = read_bytes_at(job->input, at, into, size);
+  if (e != ErrorCode::Ok) set_error_at(job->input, at, "sample data beyond the end of the file");
+  return e;
+}
+
+// Reads the window's input ranges, adjacent ones in one go, straight to
+// where they are written (or their dense stretch at once), and writes the
+// window.
+ErrorCode flush_window(RemuxJob* job) {
+  GrowArray<PlannedRead>& reads = job->reads;
+  uint64_t low = 0;
+  uint32_t length = 0;
+  if (spans_densely(job, &low, &length)) {
+    if (job->staging == nullptr) job->staging = static_cast<uint8_t*>(std::malloc(job->window_size));
+    if (job->staging != nullptr) {
+      VT_TRY(read_input(job, low, job->staging, length));
+      for (const PlannedRead& r : reads)
+        if (r.size > 0) std::memcpy(job->window + r.at, job->staging + (r.offset - low), r.size);
+      reads.clear();
+    }
+  }
+  for (uint32_t i = 0; i < reads.count;) {
+    PlannedRead run = reads[i];
+    uint32_t j = i + 1;
+    while (j < reads.count && reads[j].at == run.at + run.size && reads[j].offset == run.offset + run.size) {
+      run.size += reads[j].size;  // within the window: no overflow
+      ++j;
+    }
+    if (run.size > 0) VT_TRY(read_input(job, run.offset, job->window + run.at, run.size));
+    i = j;
+  }
+  if (job->window_used > 0) VT_TRY(write_recorded_bytes(job->output, job->window, job->window_used));
+  reads.clear();
+  job->window_used = 0;
+  return ErrorCode::Ok;
+}
+
+// Room for `size` more bytes in the window, writing it out when full.
+ErrorCode window_room(RemuxJob* job, uint32_t size) {
+  if (size > job->window_size - job->window_used) VT_TRY(flush_window(job));
+  return ErrorCode::Ok;
+}
+
 ErrorCode flush_pending(RemuxJob* job) {
   // An empty subpicture unit: size 9, control sequence at 4, only the end command.
   static const uint8_t kEmptySubpicture[9] = {0x00, 0x09, 0x00, 0x04, 0x00, 0x00, 0x00, 0x04, 0xFF};
+  bool planned = false;
+  VT_TRY(plan_reads(job, &planned));
   for (uint32_t t : job->write_order) {
     TrackSurvey& row = job->survey[t];
     SampleRead read{};
     read.buffer = job->sample_buffer;
     read.capacity = job->sample_buffer_size;
-    VT_TRY(read_next_sample(job->input, row.input_track_id, &read));
+    uint64_t offset = 0;
+    if (planned) {
+      VT_TRY(locate_next_sample(job->input, row.input_track_id, &read, &offset));
+      // A sample larger than the survey's largest would not fit the window.
+      if (read.size > job->sample_buffer_size) return ErrorCode::OutOfMemory;
+    } else {
+      VT_TRY(read_next_sample(job->input, row.input_track_id, &read));
+    }
     uint64_t batch_start = movie_time(job, row, row.batch_start_time);
     uint64_t delay = batch_start > job->file_start_time ? batch_start - job->file_start_time : 0;
     if (row.continuation && row.subpicture) {
@@ -205,7 +313,14 @@ ErrorCode flush_pending(RemuxJob* job) {
       filler.size = sizeof kEmptySubpicture;
       filler.duration = low32(rescale(delay, job->movie_timescale, row.timescale));
       filler.flags = kSampleSync;
-      VT_TRY(write_sample(job->output, row.output_track_id, &filler));
+      if (planned) {
+        VT_TRY(window_room(job, sizeof kEmptySubpicture));
+        std::memcpy(job->window + job->window_used, kEmptySubpicture, sizeof kEmptySubpicture);
+        job->window_used += sizeof kEmptySubpicture;
+        VT_TRY(record_sample(job->output, row.output_track_id, &filler));
+      } else {
+        VT_TRY(write_sample(job->output, row.output_track_id, &filler));
+      }
       delay = 0;
     }
     row.continuation = 0;
@@ -217,11 +332,20 @@ ErrorCode flush_pending(RemuxJob* job) {
     sample.composition_offset = read.composition_offset;
     sample.flags = read.sync != 0 ? uint32_t{kSampleSync} : 0u;
     sample.description_index = read.description_index;
-    VT_TRY(write_sample(job->output, row.output_track_id, &sample));
+    if (planned) {
+      VT_TRY(window_room(job, read.size));
+      VT_TRY(job->reads.append(PlannedRead{offset, read.size, job->window_used}));
+      job->window_used += read.size;
+      sample.data = nullptr;
+      VT_TRY(record_sample(job->output, row.output_track_id, &sample));
+    } else {
+      VT_TRY(write_sample(job->output, row.output_track_id, &sample));
+    }
     if (row.follows_groups)
       VT_TRY(sample_groups_follow(find_track(job->output->root, row.output_track_id),
                                   find_track(job->input->root, row.input_track_id), read.index));
   }
+  if (planned) VT_TRY(flush_window(job));
   uint64_t smallest = none64();
   for (TrackSurvey& row : job->survey) {
     if (row.pending_presentation_end > row.flushed_presentation_end)

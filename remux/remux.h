@@ -74,6 +74,13 @@ struct RemuxEvents {
   // Differs, described in `verify_report` when that is set.
   uint32_t verify;
   struct VerifyReport* verify_report;
+  // Not an event: with `fixed_time_set`, every time field the run writes
+  // holds `fixed_time` (seconds since 1970) instead of the clock's time.
+  uint32_t fixed_time_set;
+  uint64_t fixed_time;
+  // Not an event: 1 reads and writes each sample by itself, as the library's
+  // per-sample calls do; 0 (the default) plans the reads of each group.
+  uint32_t per_sample;
 };
 
 // Whether the remux would carry a track of a file open in read mode: 0, or

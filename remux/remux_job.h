@@ -50,6 +50,17 @@ struct TrackSurvey {
   int64_t continuation_media_time;
 };
 
+// One input range of a window: `size` bytes at input `offset`, due at
+// `at` in the window.
+struct PlannedRead {
+  uint64_t offset;
+  uint32_t size;
+  uint32_t at;
+};
+
+// At most this much of a group is held at once (more only for a larger sample).
+constexpr uint32_t kWindowBytes = 4u << 20;
+
 struct PendingSample {
   uint32_t track;  // survey row, or kPlaced once in the write order
   uint64_t time;   // movie units
@@ -61,6 +72,7 @@ struct OutputMeasure {
   uint32_t header_reserve;
   uint64_t file_size;      // the whole file: 'ftyp', movie header, 'mdat'
   uint64_t duration_ms;    // its movie header's duration
+  HeaderBlock header;      // its movie header, as the writing pass puts it first
 };
 
 struct RemuxJob {
@@ -95,6 +107,15 @@ struct RemuxJob {
   const RemuxEvents* events;
   const void* input_name;
   uint32_t output_form;  // OutputForm
+  HeaderBlock captured_header;  // filled by closing a measuring-pass output
+  // Planned reads: the bytes of a stretch of the write order, read into the
+  // window where they are written from.
+  uint32_t per_sample;
+  uint8_t* window;
+  uint32_t window_size;
+  uint32_t window_used;
+  GrowArray<PlannedRead> reads;
+  uint8_t* staging;  // a dense stretch of input, read at once (as large as the window)
 };
 
 inline uint32_t pass_flag(const RemuxJob* job) { return job->stream.pass_flag; }

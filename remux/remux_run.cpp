@@ -135,12 +135,20 @@ void free_job(RemuxJob* job) {
   job->survey.release();
   job->pending.release();
   job->write_order.release();
+  for (OutputMeasure& m : job->measures) std::free(m.header.data);
   job->measures.release();
+  std::free(job->captured_header.data);
+  job->captured_header = HeaderBlock{};
   job->limits.release();
   for (char* name : job->written_names) std::free(name);
   job->written_names.release();
   std::free(job->sample_buffer);
   job->sample_buffer = nullptr;
+  std::free(job->window);
+  job->window = nullptr;
+  std::free(job->staging);
+  job->staging = nullptr;
+  job->reads.release();
 }
 
 }  // namespace
@@ -296,10 +304,18 @@ ErrorCode remux_run_with_events(const void* input_name, OutputNamer namer, Progr
   job->progress = progress;
   job->events = events;
   job->output_form = events != nullptr ? events->output_form : kOutputMp4;
+  job->per_sample = events != nullptr ? events->per_sample : 0;
   job->input_name = input_name;
   job->stream.user = user;
   job->stream.routines = routines != nullptr ? *routines : std_routines();
 
+  // One "now" for the whole run: both passes must build the same headers.
+  uint64_t unix_epoch_in_1904 = 2082844800u;
+  if (events != nullptr && events->fixed_time_set) {
+    now_pin(events->fixed_time > UINT64_MAX - unix_epoch_in_1904 ? UINT64_MAX : events->fixed_time + unix_epoch_in_1904);
+  } else {
+    now_pin(now_1904());
+  }
   if (e == ErrorCode::Ok) {
     job->stream.pass_flag = 1;
     e = survey_input(job);
@@ -345,6 +361,7 @@ ErrorCode remux_run_with_events(const void* input_name, OutputNamer namer, Progr
   }
   free_job(job);
   std::free(job);
+  now_unpin();
   return e;
 }
 

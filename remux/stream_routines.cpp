@@ -25,8 +25,10 @@ ErrorCode stream_open(const void* name, void** out, uint32_t mode, void* context
       return e;
     }
     uint64_t size = 0;
-    // A size that cannot be learnt is an error, not an empty file.
-    e = c->routines.size(h->platform, &size, c->user);
+    // A created file starts empty: it is not asked, since it may be a pipe,
+    // which has no size. Of any other, a size that cannot be learnt is an
+    // error, not an empty file.
+    if (mode != kOpenCreate) e = c->routines.size(h->platform, &size, c->user);
     if (e != ErrorCode::Ok) {
       c->routines.close(h->platform, c->user);
       std::free(h);
@@ -62,13 +64,9 @@ ErrorCode stream_seek(void* handle, const uint64_t* position, void* context) {
 
 ErrorCode stream_tell(void* handle, uint64_t* out, void* context) {
   if (handle == nullptr || out == nullptr || context == nullptr) return ErrorCode::BadArgument;
-  StreamHandle* h = handle_of(handle);
-  if (ctx(context)->pass_flag == 0) {
-    *out = h->position;
-    return ErrorCode::Ok;
-  }
-  VT_TRY(ctx(context)->routines.tell(h->platform, out, ctx(context)->user));
-  h->position = *out;
+  // Every seek, read and write moves the record's position, so it is known
+  // without asking: asking may cost a flush, and a pipe cannot answer.
+  *out = handle_of(handle)->position;
   return ErrorCode::Ok;
 }
 
@@ -106,9 +104,27 @@ ErrorCode stream_write(void* handle, const void* buffer, uint32_t count, void* c
   return ErrorCode::Ok;
 }
 
+ErrorCode stream_read_at(void* handle, uint64_t position, void* buffer, uint32_t count, void* context) {
+  if (handle == nullptr || buffer == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  StreamHandle* h = handle_of(handle);
+  StreamContext* c = ctx(context);
+  if (position > h->size || count > h->size - position) return ErrorCode::Io;
+  if (c->pass_flag == 0) {
+    std::memset(buffer, 0, count);
+    return ErrorCode::Ok;
+  }
+  if (c->routines.read_at != nullptr) return c->routines.read_at(h->platform, position, buffer, count, c->user);
+  // Without one, a seek and a read; the record's position follows them.
+  VT_TRY(c->routines.seek(h->platform, &position, c->user));
+  h->position = position;
+  VT_TRY(c->routines.read(h->platform, buffer, count, c->user));
+  h->position += count;
+  return ErrorCode::Ok;
+}
+
 const IoRoutines& stream_routines() {
-  static constexpr IoRoutines table{stream_open, stream_close, stream_seek, stream_tell,
-                                    stream_size, stream_read,  stream_write};
+  static constexpr IoRoutines table{stream_open, stream_close, stream_seek,  stream_tell,
+                                    stream_size, stream_read,  stream_write, stream_read_at};
   return table;
 }
 

@@ -22,6 +22,9 @@ struct StreamContext {
 };
 
 // The routines' user value is a StreamContext (the job's first fields).
+// A file created for real is never asked for its size, and no stream for its
+// position (the record keeps it), so an output may be a pipe as long as
+// nothing seeks in it.
 ErrorCode stream_open(const void* name, void** out, uint32_t mode, void* context);
 ErrorCode stream_close(void* handle, void* context);
 ErrorCode stream_seek(void* handle, const uint64_t* position, void* context);
@@ -29,6 +32,9 @@ ErrorCode stream_tell(void* handle, uint64_t* out, void* context);
 ErrorCode stream_size(void* handle, uint64_t* out, void* context);
 ErrorCode stream_read(void* handle, void* buffer, uint32_t count, void* context);
 ErrorCode stream_write(void* handle, const void* buffer, uint32_t count, void* context);
+// Reads at a position within the known size: zeros in the measuring pass,
+// the caller's positional read (or its seek and read) in a real one.
+ErrorCode stream_read_at(void* handle, uint64_t position, void* buffer, uint32_t count, void* context);
 
 const IoRoutines& stream_routines();
 

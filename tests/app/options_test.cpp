@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/front_end.h"
 #include "remux/remux.h"
 
 namespace vantorel::app {
@@ -64,6 +65,8 @@ TEST(Options, GoodCommandLines) {
       {{"--info", "movie.mov"}, kActionInfo, "movie.mov", nullptr, kSplitNone, 0, 0, 0},
       {{"movie.mov", "--json", "--info"}, kActionInfo, "movie.mov", nullptr, kSplitNone, 0, 0, 1},
       {{"--info", "--", "-movie.mov"}, kActionInfo, "-movie.mov", nullptr, kSplitNone, 0, 0, 0},
+      {{"in.mov", "-"}, kActionRemux, "in.mov", "-", kSplitNone, 0, 0, 0},
+      {{"--quiet", "in.mov", "--", "-"}, kActionRemux, "in.mov", "-", kSplitNone, 0, 1, 0},
   };
   for (const Case& c : cases) {
     std::string trace;
@@ -90,7 +93,11 @@ TEST(Options, BadCommandLinesSayWhy) {
   const Case cases[] = {
       {{"--frobnicate", "in", "out.mp4"}, "unknown option '--frobnicate'"},
       {{"-x", "in", "out.mp4"}, "unknown option '-x'"},
-      {{"-", "out.mp4"}, "unknown option '-'"},
+      // A lone "-" is standard output, and only as the output.
+      {{"-", "out.mp4"}, "the input cannot be standard input ('-')"},
+      {{"--info", "-"}, "the input cannot be standard input"},
+      {{"--split-size", "1M", "in", "-"}, "cannot go to standard output ('-')"},
+      {{"in", "-", "--split-duration=60"}, "cannot go to standard output"},
       {{"--split", "1M", "in", "out.mp4"}, "unknown option '--split'"},
       {{"--split-size=", "in", "out.mp4"}, "bad size ''"},
       {{"--split-size", "0", "in", "out.mp4"}, "bad size '0'"},
@@ -232,6 +239,35 @@ TEST(Options, DurationsInMilliseconds) {
     uint64_t ms = 77;
     EXPECT_EQ(parse_seconds_as_ms(c.text, &ms), c.ok);
     EXPECT_EQ(ms, c.ms);
+  }
+}
+
+TEST(Options, SourceDateEpochIsPlainDecimalSeconds) {
+  struct Case {
+    const char* text;
+    bool ok;
+    uint64_t seconds;
+  };
+  const Case cases[] = {
+      {"0", true, 0},
+      {"1700000000", true, 1700000000},
+      {"4611686018427387903", true, 4611686018427387903ull},  // the largest taken
+      {"4611686018427387904", false, 0},
+      {"", false, 0},
+      {"-1", false, 0},
+      {"+5", false, 0},
+      {" 5", false, 0},
+      {"5 ", false, 0},
+      {"1.5", false, 0},
+      {"12a", false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    uint64_t seconds = 0;
+    EXPECT_EQ(parse_source_date_epoch(c.text, &seconds), c.ok);
+    if (c.ok) {
+      EXPECT_EQ(seconds, c.seconds);
+    }
   }
 }
 

@@ -386,7 +386,7 @@ TEST(PosixRoutines, UpdateModeReadsSeeWhatWasWritten) {
   EXPECT_TRUE(read_file(path) == model);
 }
 
-TEST(PosixRoutines, TellAndSizeFlushPendingWrites) {
+TEST(PosixRoutines, SizeFlushesPendingWritesAndTellDoesNot) {
   test::TempDir dir;
   std::string path = dir.path("out");
   void* h = nullptr;
@@ -401,9 +401,10 @@ TEST(PosixRoutines, TellAndSizeFlushPendingWrites) {
   ASSERT_EQ(posix_write(h, data.data() + 100, 50, nullptr), ErrorCode::Ok);
   ASSERT_EQ(posix_tell(h, &value, nullptr), ErrorCode::Ok);
   EXPECT_EQ(value, 150u);
-  EXPECT_EQ(read_file(path), data);
+  EXPECT_EQ(disk_size(path), 100u);  // the handle knows its position: asking costs no write
   // Seeking back to patch a header is flushed too, and lands where asked.
   ASSERT_EQ(seek_to(h, 10, nullptr), ErrorCode::Ok);
+  EXPECT_EQ(read_file(path), data);
   ASSERT_EQ(posix_write(h, "\x01\x02", 2, nullptr), ErrorCode::Ok);
   ASSERT_EQ(seek_to(h, 150, nullptr), ErrorCode::Ok);
   EXPECT_EQ(read_file(path)[11], 2);
@@ -452,22 +453,60 @@ TEST(PosixRoutines, PositionsBeyondFourGiB) {
   EXPECT_EQ(std::string(low, 4), std::string(4, '\0'));
 }
 
+// Output leaves in whole blocks of the buffer's size, whatever the sizes
+// written, and the bytes arrive as written; only the last block is short.
+TEST(PosixRoutines, WritesLeaveInWholeBlocks) {
+  test::TempDir dir;
+  std::string path = dir.path("blocks");
+  void* h = nullptr;
+  ASSERT_EQ(posix_open(path.c_str(), &h, kOpenCreate, nullptr), ErrorCode::Ok);
+  struct Step {
+    uint32_t size;
+    uint32_t system_writes_after;
+    uint64_t on_disk_after;
+  };
+  const uint32_t block = kPosixWriteBuffer;
+  const Step steps[] = {
+      {block / 3, 0, 0},      // buffered
+      {block / 3, 0, 0},      // buffered
+      {block / 2, 1, block},  // fills the block, which leaves; the rest waits
+      // A write of a block or more leaves at once, with the bytes waiting
+      // before it, in one call.
+      {3 * block, 2, 2 * uint64_t{block / 3} + block / 2 + 3 * uint64_t{block}},
+      {17, 2, 2 * uint64_t{block / 3} + block / 2 + 3 * uint64_t{block}},
+      {block, 3, 2 * uint64_t{block / 3} + block / 2 + 4 * uint64_t{block} + 17},
+  };
+  std::vector<uint8_t> all;
+  uint8_t seed = 1;
+  for (const Step& s : steps) {
+    std::vector<uint8_t> data = pattern(s.size, seed++);
+    all.insert(all.end(), data.begin(), data.end());
+    ASSERT_EQ(posix_write(h, data.data(), s.size, nullptr), ErrorCode::Ok);
+    PosixFileStats stats{};
+    ASSERT_EQ(posix_file_stats(h, &stats), ErrorCode::Ok);
+    EXPECT_EQ(stats.system_writes, s.system_writes_after) << s.size;
+    EXPECT_EQ(disk_size(path), s.on_disk_after) << s.size;
+  }
+  ASSERT_EQ(posix_close(h, nullptr), ErrorCode::Ok);
+  EXPECT_EQ(read_file(path), all);
+}
+
 TEST(PosixRoutines, FullDiskIsAFailureUpToTheClose) {
   if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
   const uint8_t small[100] = {};
   struct Case {
     const char* name;
-    bool tell_first;  // fail at a flush before the close
+    bool fill_first;  // fail when the buffer fills, before the close
   };
-  for (const Case& c : {Case{"at close", false}, Case{"at tell, then close", true}}) {
+  for (const Case& c : {Case{"at close", false}, Case{"when the buffer fills, then at close", true}}) {
     SCOPED_TRACE(c.name);
     Recorder rec;
     void* h = nullptr;
     ASSERT_EQ(posix_open("/dev/full", &h, kOpenCreate, &rec.state), ErrorCode::Ok);
     ASSERT_EQ(posix_write(h, small, sizeof small, &rec.state), ErrorCode::Ok);  // buffered
-    if (c.tell_first) {
-      uint64_t value = 0;
-      EXPECT_EQ(posix_tell(h, &value, &rec.state), ErrorCode::Io);
+    if (c.fill_first) {
+      std::vector<uint8_t> rest(kPosixWriteBuffer);
+      EXPECT_EQ(posix_write(h, rest.data(), kPosixWriteBuffer - 50, &rec.state), ErrorCode::Io);
     }
     // The data never reached the device, so the close must not succeed.
     EXPECT_EQ(posix_close(h, &rec.state), ErrorCode::Io);

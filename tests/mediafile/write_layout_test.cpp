@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "mediafile/writer_support.h"
+#include "io/value64.h"
 #include "sampletables/stco.h"
 #include "support/ffprobe.h"
 #include "support/sparse_sink.h"
@@ -245,6 +246,134 @@ TEST(Layout, PastFourGibibytes) {
   };
   EXPECT_EQ(count("co64"), 1);
   EXPECT_EQ(count("stco"), 1);
+}
+
+// Header first: a file measured with its samples, then written with that
+// header in front of the media data, front to back. It is the file the
+// classic layout gives with exactly the header's room reserved.
+TEST(Layout, HeaderFirstIsTheReservedLayoutWrittenInOrder) {
+  TempDir dir;
+  now_pin(3000000000u);  // both files carry the same times
+  HeaderBlock header{};
+  CreateOptions measuring;
+  measuring.header_first = 1;
+  measuring.header_out = &header;
+  make_file(dir, measuring, 40);
+  ASSERT_NE(header.data, nullptr);
+  CreateOptions writing;
+  writing.header_first = 1;
+  writing.stored_header = &header;
+  writing.planned_mdat_size = 40 * 417;
+  Bytes first = make_file(dir, writing, 40);
+  CreateOptions reserved;
+  reserved.reserve = header.size;
+  Bytes classic = make_file(dir, reserved, 40);
+  std::vector<TopBox> boxes = top_boxes(first);
+  ASSERT_EQ(top_box_types(boxes), "ftyp moov mdat");
+  EXPECT_EQ(first, classic);
+  EXPECT_EQ(boxes[1].size, header.size);
+  EXPECT_TRUE(std::equal(header.data, header.data + header.size, first.begin() + static_cast<long>(boxes[1].start)));
+
+  // What the writing file ends with must be what it began with.
+  struct Case {
+    const char* what;
+    int32_t changed_byte;  // of the stored header, or -1
+    uint32_t samples;
+  };
+  const Case cases[] = {{"a changed header", static_cast<int32_t>(header.size / 2), 40},
+                        {"one sample fewer than planned", -1, 39},
+                        {"one sample more than planned", -1, 41}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes stored(header.data, header.data + header.size);
+    if (c.changed_byte >= 0) stored[static_cast<size_t>(c.changed_byte)] ^= 0x01;
+    HeaderBlock block{stored.data(), static_cast<uint32_t>(stored.size()), 0};
+    writing.stored_header = &block;
+    MediaFile* file = create_file(dir.path("bad.mp4"), writing);
+    ASSERT_NE(file, nullptr);
+    TrackSpec track_spec{};
+    track_spec.kind = kKindMpeg1Audio;
+    track_spec.sample_rate = 44100;
+    track_spec.channel_count = 2;
+    track_spec.timescale = 44100;
+    uint32_t id = media_add_track(file, &track_spec);
+    Bytes data = mp3_frame();
+    for (uint32_t i = 0; i < c.samples; ++i) {
+      SampleWrite w = sample_of(data, 1152);
+      ASSERT_EQ(write_sample(file, id, &w), ErrorCode::Ok);
+    }
+    EXPECT_EQ(media_close(file), ErrorCode::Overrun);
+  }
+  std::free(header.data);
+  now_unpin();
+}
+
+// A chunk just below 4 GiB in the measuring file lands above it once the
+// header moves in front: its table becomes 'co64', the header grows, and
+// the capture must settle on that before the writing file agrees with it.
+TEST(Layout, HeaderFirstSettlesAChunkTableThatTheShiftWidens) {
+  now_pin(3000000000u);
+  constexpr uint32_t kHuge = 1431655751u;  // three of these and the headers: 4 GiB less 9 bytes
+  auto* buffer = static_cast<uint8_t*>(std::malloc(kHuge + 1));
+  ASSERT_NE(buffer, nullptr);
+  HeaderBlock header{};
+  Bytes tiny = pattern(16, 1);
+  auto write_file = [&](SparseFile* sink, bool measuring) {
+    OpenParams p{};
+    p.routines = sparse_routines();
+    p.user = sink;
+    p.movie_timescale = 600;
+    p.major_brand = FourCC::of("isom");
+    p.header_first = 1;
+    if (measuring) {
+      p.header_out = &header;
+    } else {
+      p.stored_header = header.data;
+      p.stored_header_size = header.size;
+      p.planned_mdat_size = uint64_t{kHuge} * 3 + 1 + tiny.size();
+    }
+    MediaFile* file = nullptr;
+    EXPECT_EQ(media_open(&file, &p, kOpenCreate), ErrorCode::Ok);
+    if (file == nullptr) return ErrorCode::BadArgument;
+    TrackSpec spec{};
+    spec.kind = kKindH263;
+    spec.width = 64;
+    spec.height = 48;
+    spec.timescale = 1000;
+    uint32_t a = media_add_track(file, &spec), b = media_add_track(file, &spec);
+    for (uint32_t extra : {0u, 0u, 1u}) {
+      SampleWrite huge{};
+      huge.data = buffer;
+      huge.size = kHuge + extra;
+      huge.duration = 40;
+      huge.flags = kSampleSync;
+      EXPECT_EQ(write_sample(file, a, &huge), ErrorCode::Ok);
+    }
+    SampleWrite last = sample_of(tiny, 40);
+    EXPECT_EQ(write_sample(file, b, &last), ErrorCode::Ok);
+    return media_close(file);
+  };
+  SparseFile measured, written;
+  ASSERT_EQ(write_file(&measured, true), ErrorCode::Ok);
+  ASSERT_NE(header.data, nullptr);
+  ASSERT_EQ(write_file(&written, false), ErrorCode::Ok);
+  std::free(buffer);
+  // 'ftyp' (16 bytes), then the header, then 'mdat' sized as planned.
+  Bytes front = written.bytes(16, header.size);
+  EXPECT_TRUE(std::equal(header.data, header.data + header.size, front.begin()));
+  EXPECT_NE(std::search(front.begin(), front.end(), std::begin("co64"), std::end("co64") - 1), front.end());
+  EXPECT_NE(std::search(front.begin(), front.end(), std::begin("stco"), std::end("stco") - 1), front.end());
+  Bytes mdat = written.bytes(16 + header.size, 8);
+  EXPECT_EQ(mdat, (Bytes{0xFF, 0xFF, 0xFF, 0xF6, 'm', 'd', 'a', 't'}));  // 3 * kHuge + 1 + 16 + 16
+  // Nothing was written twice: every write starts where the last one ended
+  // or, past a sample too large to keep, further on.
+  uint64_t at = 0;
+  for (const auto& w : written.writes) {
+    EXPECT_GE(w.first, at);
+    at = w.first + w.second.size();
+  }
+  std::free(header.data);
+  now_unpin();
 }
 
 }  // namespace

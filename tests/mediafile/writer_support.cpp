@@ -53,6 +53,13 @@ MediaFile* create_file(const std::string& path, const CreateOptions& options) {
   p.reserved_header_space = options.reserve;
   p.samples_per_chunk = options.samples_per_chunk;
   p.writer_name = options.writer_name;
+  p.header_first = options.header_first;
+  p.header_out = options.header_out;
+  if (options.stored_header != nullptr) {
+    p.stored_header = options.stored_header->data;
+    p.stored_header_size = options.stored_header->size;
+  }
+  p.planned_mdat_size = options.planned_mdat_size;
   MediaFile* file = nullptr;
   if (media_open(&file, &p, kOpenCreate) != ErrorCode::Ok) return nullptr;
   return file;

@@ -27,6 +27,12 @@ struct CreateOptions {
   uint32_t samples_per_chunk = 0;
   uint32_t movie_timescale = 600;
   const char* writer_name = nullptr;
+  // Header first: a measuring file names header_out, a writing one hands
+  // the header back with the exact media data size.
+  uint32_t header_first = 0;
+  HeaderBlock* header_out = nullptr;
+  const HeaderBlock* stored_header = nullptr;
+  uint64_t planned_mdat_size = 0;
 };
 
 // Opens `path` for creating with the C-stream routines; null on failure.

@@ -32,10 +32,12 @@ ErrorCode f_seek(void*, const uint64_t* p, void* user) {
   return ErrorCode::Ok;
 }
 ErrorCode f_tell(void*, uint64_t* out, void* user) {
+  fp(user)->calls.push_back("tell");
   *out = fp(user)->position;
   return ErrorCode::Ok;
 }
 ErrorCode f_size(void*, uint64_t* out, void* user) {
+  fp(user)->calls.push_back("size");
   *out = fp(user)->data.size();
   return ErrorCode::Ok;
 }
@@ -52,7 +54,7 @@ ErrorCode f_write(void*, const void*, uint32_t count, void* user) {
 }
 
 StreamContext context_for(FakePlatform* p, uint32_t pass) {
-  return StreamContext{pass, IoRoutines{f_open, f_close, f_seek, f_tell, f_size, f_read, f_write}, p};
+  return StreamContext{pass, IoRoutines{f_open, f_close, f_seek, f_tell, f_size, f_read, f_write, nullptr}, p};
 }
 
 TEST(StreamRoutines, MeasuringPassSimulatesOutputs) {
@@ -98,7 +100,7 @@ TEST(StreamRoutines, InputOpenedForRealReadsZerosWhileMeasuring) {
   ASSERT_EQ(stream_seek(h, &p, &c), ErrorCode::Ok);
   ASSERT_EQ(stream_read(h, buf, 4, &c), ErrorCode::Ok);
   EXPECT_EQ(buf[0], 0x5A);
-  EXPECT_EQ(platform.calls, (std::vector<std::string>{"open", "seek 2", "read 4"}));
+  EXPECT_EQ(platform.calls, (std::vector<std::string>{"open", "size", "seek 2", "read 4"}));
   platform.close_result = ErrorCode::Io;  // a failed final flush is reported
   EXPECT_EQ(stream_close(h, &c), ErrorCode::Io);
 }
@@ -120,6 +122,23 @@ TEST(StreamRoutines, RealPassClampsSeeksBeforeForwarding) {
   EXPECT_EQ(stream_open(nullptr, nullptr, 0, &c), ErrorCode::BadArgument);
   EXPECT_EQ(stream_read(h, nullptr, 1, &c), ErrorCode::BadArgument);
   stream_close(h, &c);
+}
+
+// An output may be a pipe: creating and writing it never asks the platform
+// for a size or a position, and the position told is the bytes written.
+TEST(StreamRoutines, CreatedOutputIsWrittenWithoutTellOrSize) {
+  FakePlatform platform;
+  StreamContext c = context_for(&platform, 1);
+  void* h = nullptr;
+  ASSERT_EQ(stream_open("out", &h, kOpenCreate, &c), ErrorCode::Ok);
+  uint8_t b[7] = {0};
+  ASSERT_EQ(stream_write(h, b, 7, &c), ErrorCode::Ok);
+  ASSERT_EQ(stream_write(h, b, 5, &c), ErrorCode::Ok);
+  uint64_t at = 0;
+  ASSERT_EQ(stream_tell(h, &at, &c), ErrorCode::Ok);
+  EXPECT_EQ(at, 12u);
+  stream_close(h, &c);
+  EXPECT_EQ(platform.calls, (std::vector<std::string>{"open", "write 7", "write 5", "close"}));
 }
 
 }  // namespace

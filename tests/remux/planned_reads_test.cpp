@@ -1,0 +1,139 @@
+// Planned reads: each group's samples read by input range, straight into the
+// block they are written from, must give the very bytes of the per-sample
+// path, whole files and split parts alike.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/output_namer.h"
+#include "app/posix_routines.h"
+#include "app/run_state.h"
+#include "mediafile/writer_support.h"
+#include "remux/remux.h"
+#include "support/ffprobe.h"
+#include "support/temp_dir.h"
+
+namespace vantorel {
+namespace {
+
+using namespace test;
+
+struct RemuxRun {
+  ErrorCode result = ErrorCode::BadArgument;
+  std::vector<std::vector<uint8_t>> parts;
+};
+
+RemuxRun remux_with(const std::string& in, const std::string& out, uint32_t split_mode, uint64_t limit,
+               uint32_t per_sample) {
+  RemuxRun run;
+  app::RunState state{};
+  app::run_state_init(&state, in.c_str(), out.c_str(), nullptr);
+  RemuxEvents events{};
+  events.fixed_time_set = 1;
+  events.fixed_time = 1700000000;
+  events.per_sample = per_sample;
+  IoRoutines routines = app::posix_routines();
+  run.result = remux_run_with_events(in.c_str(), app::output_namer, nullptr, split_mode, &limit,
+                                     split_mode != kSplitNone ? 1 : 0, 0, 1, &routines, &state, &events);
+  for (int32_t k = 0; k < state.names.counter; ++k) {
+    char* name = app::output_part_name(out.c_str(), k);
+    run.parts.push_back(read_whole_file(name));
+    std::free(name);
+  }
+  app::run_state_release(&state);
+  return run;
+}
+
+TEST(PlannedReads, SameBytesAsThePerSamplePath) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  std::string error;
+  struct Input {
+    const char* name;
+    const char* args;
+  };
+  const Input inputs[] = {
+      // H.264 with B-frames and AAC, interleaved as ffmpeg writes them.
+      {"avc.mp4",
+       "-f lavfi -i testsrc=size=160x120:rate=25:duration=12 -f lavfi -i sine=frequency=440:duration=12 "
+       "-c:v libx264 -bf 2 -g 50 -c:a aac -b:a 64k"},
+      // MPEG-4 Visual with big-endian PCM, whose tables count frames.
+      {"pcm.mov",
+       "-f lavfi -i testsrc=size=160x120:rate=25:duration=8 -f lavfi -i sine=frequency=440:duration=8 "
+       "-c:v mpeg4 -g 25 -c:a pcm_s16be"},
+  };
+  struct Mode {
+    const char* name;
+    uint32_t split_mode;
+    uint64_t limit;
+    bool several;
+  };
+  const Mode modes[] = {{"whole", kSplitNone, 0, false},
+                        {"split by size", kSplitBySize, 100 * 1024, true},
+                        {"split by duration", kSplitByDuration, 3000, true}};
+  for (const Input& input : inputs) {
+    std::string in = make_media(dir, input.name, input.args, &error);
+    ASSERT_FALSE(in.empty()) << error;
+    for (const Mode& mode : modes) {
+      SCOPED_TRACE(std::string(input.name) + ", " + mode.name);
+      RemuxRun per_sample = remux_with(in, dir.path("a.mp4"), mode.split_mode, mode.limit, 1);
+      RemuxRun planned = remux_with(in, dir.path("b.mp4"), mode.split_mode, mode.limit, 0);
+      ASSERT_EQ(per_sample.result, ErrorCode::Ok);
+      ASSERT_EQ(planned.result, ErrorCode::Ok);
+      EXPECT_EQ(per_sample.parts.size() > 1, mode.several);
+      ASSERT_EQ(planned.parts.size(), per_sample.parts.size());
+      for (size_t k = 0; k < planned.parts.size(); ++k) {
+        EXPECT_FALSE(planned.parts[k].empty());
+        EXPECT_TRUE(planned.parts[k] == per_sample.parts[k]) << "part " << k;
+      }
+    }
+  }
+}
+
+// Recorded samples owe their bytes: nothing else may be written before
+// them, no more than owed may be paid, and a file closed owing fails.
+TEST(PlannedReads, RecordedSamplesOweTheirBytes) {
+  TempDir dir;
+  struct Case {
+    const char* what;
+    uint32_t paid;
+    bool write_after;
+    ErrorCode pay_result;
+    ErrorCode close_result;
+  };
+  const Case cases[] = {
+      {"paid in full", 20, false, ErrorCode::Ok, ErrorCode::Ok},
+      {"paid in part", 12, false, ErrorCode::Ok, ErrorCode::Overrun},
+      {"paid too much", 21, false, ErrorCode::BadArgument, ErrorCode::Overrun},
+      {"a sample written before paying", 0, true, ErrorCode::Ok, ErrorCode::Overrun},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MediaFile* file = create_file(dir.path("owed.mp4"));
+    ASSERT_NE(file, nullptr);
+    TrackSpec spec{};
+    spec.kind = kKindH263;
+    spec.width = 64;
+    spec.height = 48;
+    spec.timescale = 1000;
+    uint32_t id = media_add_track(file, &spec);
+    ASSERT_NE(id, 0u);
+    Bytes data = pattern(21, 3);
+    SampleWrite w = sample_of(Bytes(data.begin(), data.begin() + 10), 40);
+    w.data = nullptr;
+    ASSERT_EQ(record_sample(file, id, &w), ErrorCode::Ok);
+    ASSERT_EQ(record_sample(file, id, &w), ErrorCode::Ok);
+    if (c.write_after) {
+      SampleWrite direct = sample_of(data, 40);
+      EXPECT_EQ(write_sample(file, id, &direct), ErrorCode::BadArgument);
+    }
+    if (c.paid > 0) {
+      EXPECT_EQ(write_recorded_bytes(file, data.data(), c.paid), c.pay_result);
+    }
+    EXPECT_EQ(media_close(file), c.close_result);
+  }
+}
+
+}  // namespace
+}  // namespace vantorel

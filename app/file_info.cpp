@@ -25,6 +25,7 @@ const char* flavour_name(uint32_t flavour) {
     case kFlavourQuickTime: return "quicktime";
     case kFlavourAvi: return "avi";
     case kFlavourAsf: return "asf";
+    case kFlavourMatroska: return "matroska";
     default: return "unknown";
   }
 }
@@ -35,6 +36,7 @@ const char* flavour_title(uint32_t flavour) {
     case kFlavourQuickTime: return "QuickTime";
     case kFlavourAvi: return "AVI";
     case kFlavourAsf: return "ASF";
+    case kFlavourMatroska: return "Matroska";
     default: return "unknown";
   }
 }

@@ -18,7 +18,8 @@ struct DecoderConfigVc1;
 struct Dec3Record;
 
 // What a file was read as.
-enum FileFlavour : uint32_t { kFlavourNone = 0, kFlavourMp4 = 1, kFlavourQuickTime = 2, kFlavourAvi = 3, kFlavourAsf = 4 };
+enum FileFlavour : uint32_t { kFlavourNone = 0, kFlavourMp4 = 1, kFlavourQuickTime = 2, kFlavourAvi = 3, kFlavourAsf = 4,
+                               kFlavourMatroska = 5 };
 
 // What a caller fills to open a file.
 struct OpenParams {

@@ -558,6 +558,12 @@ ErrorCode video_times(MkvImport* imp, const MkvTrack* t, TrackTimes* out) {
       std::free(order), std::free(ns), std::free(ticks);
       return malformed(imp->file, "Matroska frame rate out of range");
     }
+    // Start delays are stored in the track's time scale: a multiple of 1000
+    // keeps a delay of whole milliseconds, as the block times give it.
+    uint64_t g = num, b = 1000;
+    while (b != 0) g = std::exchange(b, g % b);
+    const uint64_t m = 1000 / g;
+    if (num * m <= UINT32_MAX) num *= m, den *= m;
     out->timescale = static_cast<uint32_t>(num);
     step = den;
     for (uint32_t i = 0; i < n; ++i) order[i].pts = ticks[i] * static_cast<int64_t>(den);

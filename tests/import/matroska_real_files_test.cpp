@@ -1,0 +1,140 @@
+// Matroska and WebM files made by ffmpeg, remuxed: every packet carried with
+// its bytes and key flag, shown within 1 ms of the input's time, and video
+// recorded at a standard rate given its exact frame durations.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/compare.h"
+#include "support/ffprobe.h"
+#include "support/temp_dir.h"
+
+namespace vantorel {
+namespace {
+
+using namespace test;
+
+int remux(const std::string& in, const std::string& out, const std::string& options, std::string* said) {
+  return run_command(std::string(VANTOREL_EXE) + " " + options + shell_quote(in) + " " + shell_quote(out) + " 2>&1",
+                     said);
+}
+
+double seconds(int64_t t, const ProbeStream& s) {
+  return s.time_base_den == 0 ? 0 : static_cast<double>(t) * s.time_base_num / s.time_base_den;
+}
+
+// Packet for packet: size, bytes and key flag equal, presentation within 1 ms.
+::testing::AssertionResult same_packets(const std::vector<ProbePacket>& in, const ProbeStream& in_stream,
+                                        const std::vector<ProbePacket>& out, const ProbeStream& out_stream) {
+  if (in.size() != out.size()) return ::testing::AssertionFailure() << out.size() << " packets, input " << in.size();
+  for (size_t i = 0; i < in.size(); ++i) {
+    auto fail = [&]() { return ::testing::AssertionFailure() << "packet " << i << ": "; };
+    if (in[i].size != out[i].size) return fail() << "size " << out[i].size << ", input " << in[i].size;
+    if (in[i].data_hash != out[i].data_hash) return fail() << "data differs";
+    if (in[i].key != out[i].key) return fail() << "key " << out[i].key << ", input " << in[i].key;
+    double a = seconds(in[i].pts, in_stream), b = seconds(out[i].pts, out_stream);
+    if (std::fabs(a - b) > 0.001 + 1e-9) return fail() << "pts " << b << " s, input " << a << " s";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+struct Case {
+  std::string name, file, args;
+  std::vector<std::string> codecs;  // of the output's streams, in order
+  std::string needs;                // an encoder that must be there, or empty
+};
+
+bool have_encoder(const std::string& name) {
+  std::string out;
+  run_command("ffmpeg -v error -hide_banner -encoders 2>/dev/null", &out);
+  return out.find(" " + name + " ") != std::string::npos;
+}
+
+TEST(MatroskaFiles, EveryPacketCarriedAtItsTime) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  const std::string video = "-f lavfi -i testsrc2=size=160x120:rate=25:duration=2 ";
+  const std::string ntsc = "-f lavfi -i testsrc2=size=160x120:rate=30000/1001:duration=3 ";
+  const std::string audio = "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=2 ";
+  const std::string x265 = "-c:v libx265 -x265-params log-level=none -pix_fmt yuv420p ";
+  const std::vector<Case> cases = {
+      {"H.264 with B-frames at 30000/1001 and AAC", "h264.mkv",
+       ntsc + audio + "-c:v libx264 -bf 2 -g 30 -pix_fmt yuv420p -c:a aac", {"h264", "aac"}, "libx264"},
+      {"VP9 and Opus in WebM", "vp9.webm", video + audio + "-c:v libvpx-vp9 -deadline realtime -c:a libopus",
+       {"vp9", "opus"}, "libvpx-vp9"},
+      {"HEVC and Opus", "hevc.mkv", video + audio + x265 + "-c:a libopus", {"hevc", "opus"}, "libx265"},
+      {"AV1 and Opus in WebM", "av1.webm", video + audio + "-c:v libaom-av1 -cpu-used 8 -c:a libopus",
+       {"av1", "opus"}, "libaom-av1"},
+      {"VP8 and MP3", "vp8.mkv", video + audio + "-c:v libvpx -deadline realtime -c:a libmp3lame",
+       {"vp8", "mp3"}, "libmp3lame"},
+      {"H.264, AC-3 and FLAC", "ac3.mkv",
+       video + audio + audio + "-map 0 -map 1 -map 2 -c:v libx264 -pix_fmt yuv420p -c:a:0 ac3 -c:a:1 flac",
+       {"h264", "ac3", "flac"}, "libx264"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.needs.empty() && !have_encoder(c.needs)) continue;
+    std::string error;
+    std::string in = make_media(dir, c.file, c.args, &error);
+    ASSERT_FALSE(in.empty()) << error;
+    std::string out = dir.path(c.file + ".mp4");
+    std::string said;
+    ASSERT_EQ(remux(in, out, "", &said), 0) << said;
+    std::vector<ProbeStream> in_streams, out_streams;
+    std::vector<ProbePacket> in_packets, out_packets;
+    ASSERT_TRUE(probe_streams(in, &in_streams, "", &error)) << error;
+    ASSERT_TRUE(probe_streams(out, &out_streams, "", &error)) << error;
+    ASSERT_TRUE(probe_packets(in, &in_packets, "", true, &error)) << error;
+    ASSERT_TRUE(probe_packets(out, &out_packets, "", true, &error)) << error;
+    ASSERT_EQ(out_streams.size(), c.codecs.size());
+    ASSERT_EQ(in_streams.size(), c.codecs.size());
+    for (size_t k = 0; k < out_streams.size(); ++k) {
+      SCOPED_TRACE(c.codecs[k]);
+      EXPECT_EQ(out_streams[k].codec_name, c.codecs[k]);
+      EXPECT_EQ(out_streams[k].width, in_streams[k].width);
+      EXPECT_EQ(out_streams[k].sample_rate, in_streams[k].sample_rate);
+      EXPECT_EQ(out_streams[k].channels, in_streams[k].channels);
+      EXPECT_TRUE(same_packets(packets_of(in_packets, static_cast<int>(k)), in_streams[k],
+                               packets_of(out_packets, static_cast<int>(k)), out_streams[k]));
+    }
+    std::string decoded;
+    EXPECT_EQ(run_command("ffmpeg -nostdin -v error -i " + shell_quote(out) + " -f null - 2>&1", &decoded), 0);
+    EXPECT_EQ(decoded, "");
+  }
+}
+
+// Matroska keeps milliseconds: the 30000/1001 video must come back with
+// every frame exactly 1001/30000 s long, not 33 or 34 ms.
+TEST(MatroskaFiles, NtscVideoGetsExactFrameDurations) {
+  VT_REQUIRE_FFMPEG();
+  if (!have_encoder("libx264")) GTEST_SKIP() << "no libx264";
+  TempDir dir;
+  std::string error;
+  std::string in = make_media(dir, "ntsc.mkv",
+                              "-f lavfi -i testsrc2=size=160x120:rate=30000/1001:duration=4 -c:v libx264 -bf 3 "
+                              "-pix_fmt yuv420p",
+                              &error);
+  ASSERT_FALSE(in.empty()) << error;
+  std::string out = dir.path("ntsc.mp4");
+  std::string said;
+  ASSERT_EQ(remux(in, out, "", &said), 0) << said;
+  std::vector<ProbeStream> streams;
+  std::vector<ProbePacket> packets;
+  ASSERT_TRUE(probe_streams(out, &streams, "", &error)) << error;
+  ASSERT_TRUE(probe_packets(out, &packets, "", false, &error)) << error;
+  ASSERT_EQ(streams.size(), 1u);
+  ASSERT_EQ(packets.size(), 120u);
+  // Shown in order, each frame follows the one before by 1001/30000 s.
+  std::vector<double> shown;
+  for (const ProbePacket& p : packets) shown.push_back(seconds(p.pts, streams[0]));
+  std::sort(shown.begin(), shown.end());
+  for (size_t i = 1; i < shown.size(); ++i) EXPECT_NEAR(shown[i] - shown[i - 1], 1001.0 / 30000, 1e-9) << i;
+  for (const ProbePacket& p : packets)
+    EXPECT_NEAR(seconds(p.duration, streams[0]), 1001.0 / 30000, 1e-9);
+}
+
+}  // namespace
+}  // namespace vantorel

@@ -257,8 +257,11 @@ MkvTrack* mkv_track_by_number(MkvImport* imp, uint64_t number) {
 }
 
 bool matroska_probe(ImportFile* file) {
+  // The magic first, so that a file of another kind leaves no reason behind.
+  uint8_t magic[4] = {};
   EbmlElement header;
-  bool yes = file_seek(file, 0) == ErrorCode::Ok && read_ebml_header(file, &header);
+  bool yes = file_size(file) >= 4 && file_seek(file, 0) == ErrorCode::Ok && read_bytes(file, magic, 4) == ErrorCode::Ok &&
+             load_u32be(magic) == kEbmlHeader && file_seek(file, 0) == ErrorCode::Ok && read_ebml_header(file, &header);
   file_seek(file, 0);
   return yes;
 }

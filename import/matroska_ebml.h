@@ -62,6 +62,10 @@ enum MatroskaId : uint32_t {
   kTagName = 0x45A3,
   kTagString = 0x4487,
   kAttachments = 0x1941A469,
+  kAttachedFile = 0x61A7,
+  kFileName = 0x466E,
+  kFileMediaType = 0x4660,
+  kFileData = 0x465C,
   kVoid = 0xEC,
   kCrc32 = 0xBF,
 };

@@ -37,28 +37,9 @@ void release_track(MkvTrack* t) {
   std::free(t);
 }
 
-// Walks the children of `parent`, calling `visit` for each; an element of
-// unknown size stops at the first element `ends_unknown` names.
-template <class Visit>
-ErrorCode walk(MkvImport* imp, const EbmlElement* parent, Visit visit) {
-  ImportFile* file = imp->file;
-  const bool open = parent->unknown_size || parent->cut;
-  VT_TRY(file_seek(file, parent->data));
-  while (!io_failed(file)) {
-    EbmlElement e;
-    bool got = false;
-    VT_TRY(ebml_next(file, parent->end, open, &e, &got));
-    if (!got) break;
-    VT_TRY(visit(&e));
-    if (e.cut) break;
-    VT_TRY(file_seek(file, e.end));
-  }
-  return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
-}
-
 ErrorCode read_info(MkvImport* imp, const EbmlElement* info) {
   ImportFile* file = imp->file;
-  return walk(imp, info, [&](const EbmlElement* e) {
+  return mkv_walk(imp, info, [&](const EbmlElement* e) {
     if (e->id == kTimestampScale) {
       uint64_t scale = 0;
       VT_TRY(ebml_uint(file, e, &scale));
@@ -72,7 +53,7 @@ ErrorCode read_info(MkvImport* imp, const EbmlElement* info) {
 }
 
 ErrorCode read_track_video(MkvImport* imp, const EbmlElement* video, MkvTrack* t) {
-  return walk(imp, video, [&](const EbmlElement* e) {
+  return mkv_walk(imp, video, [&](const EbmlElement* e) {
     if (e->id == kPixelWidth) return ebml_uint(imp->file, e, &t->width);
     if (e->id == kPixelHeight) return ebml_uint(imp->file, e, &t->height);
     return ErrorCode::Ok;
@@ -80,7 +61,7 @@ ErrorCode read_track_video(MkvImport* imp, const EbmlElement* video, MkvTrack* t
 }
 
 ErrorCode read_track_audio(MkvImport* imp, const EbmlElement* audio, MkvTrack* t) {
-  return walk(imp, audio, [&](const EbmlElement* e) {
+  return mkv_walk(imp, audio, [&](const EbmlElement* e) {
     if (e->id == kSamplingFrequency) return ebml_float(imp->file, e, &t->sampling_frequency);
     if (e->id == kChannels) return ebml_uint(imp->file, e, &t->channels);
     if (e->id == kBitDepth) return ebml_uint(imp->file, e, &t->bit_depth);
@@ -95,7 +76,7 @@ ErrorCode read_track_entry(MkvImport* imp, const EbmlElement* entry, MkvTrack* t
   t->sampling_frequency = 8000;
   t->channels = 1;
   std::memcpy(t->language, "eng", 4);
-  return walk(imp, entry, [&](const EbmlElement* e) {
+  return mkv_walk(imp, entry, [&](const EbmlElement* e) {
     switch (e->id) {
       case kTrackNumber: return ebml_uint(file, e, &t->number);
       case kTrackType: return ebml_uint(file, e, &t->type);
@@ -121,7 +102,7 @@ ErrorCode read_track_entry(MkvImport* imp, const EbmlElement* entry, MkvTrack* t
 ErrorCode read_tracks(MkvImport* imp, const EbmlElement* tracks) {
   if (imp->tracks_read) return ErrorCode::Ok;
   imp->tracks_read = 1;
-  return walk(imp, tracks, [&](const EbmlElement* e) {
+  return mkv_walk(imp, tracks, [&](const EbmlElement* e) {
     if (e->id != kTrackEntry || imp->track_count >= kMatroskaMaxTracks) return ErrorCode::Ok;
     MkvTrack* t = alloc_record<MkvTrack>();
     if (t == nullptr) return ErrorCode::OutOfMemory;
@@ -139,7 +120,7 @@ ErrorCode read_block_group(MkvImport* imp, const EbmlElement* group, int64_t clu
   EbmlElement block{};
   bool have_block = false;
   bool referenced = false;
-  VT_TRY(walk(imp, group, [&](const EbmlElement* e) {
+  VT_TRY(mkv_walk(imp, group, [&](const EbmlElement* e) {
     if (e->id == kBlock && !have_block) {
       block = *e;
       have_block = true;
@@ -200,6 +181,12 @@ ErrorCode read_segment(MkvImport* imp, EbmlElement* segment) {
       VT_TRY(read_tracks(imp, &e));
     } else if (e.id == kCluster) {
       VT_TRY(read_cluster(imp, &e));
+    } else if (e.id == kTags) {
+      VT_TRY(mkv_read_tags(imp, &e));
+    } else if (e.id == kChapters) {
+      VT_TRY(mkv_read_chapters(imp, &e));
+    } else if (e.id == kAttachments) {
+      VT_TRY(mkv_read_attachments(imp, &e));
     }
     if (e.cut) break;
     VT_TRY(file_seek(file, e.end));
@@ -278,7 +265,9 @@ ErrorCode matroska_import(ImportFile* file, FileBoxes* root) {
   ErrorCode e = file_seek(file, 0);
   if (e == ErrorCode::Ok) e = import_segments(imp);
   if (e == ErrorCode::Ok) e = mkv_build_tracks(imp);
+  if (e == ErrorCode::Ok) e = mkv_add_movie_tags(imp);
   for (uint32_t i = 0; i < imp->track_count; ++i) release_track(imp->tracks[i]);
+  block_release(&imp->cover);
   std::free(imp);
   return e;
 }

@@ -56,7 +56,40 @@ struct MkvImport {
   uint32_t tracks_read;       // the first Tracks element wins
   uint32_t cut_track;         // index + 1 of the track whose block the file cuts, 0 when none
   uint64_t max_frames;        // no track holds more frames than the file has bytes
+  // Movie tags by MP4 item, in the order of kMkvTagItems; empty when not given.
+  char tags[16][256];
+  uint32_t part_number;
+  OwnedBlock cover;
+  uint32_t cover_type;       // 13 JPEG, 14 PNG; 0 while there is no cover
+  uint32_t cover_named;      // the cover came from a file named cover.*
+  uint32_t chapters_read;    // the first edition wins
 };
+
+ErrorCode mkv_read_tags(MkvImport* imp, const EbmlElement* tags);
+ErrorCode mkv_read_chapters(MkvImport* imp, const EbmlElement* chapters);
+ErrorCode mkv_read_attachments(MkvImport* imp, const EbmlElement* attachments);
+// The title, tags and cover as the movie's 'udta' 'meta', read back as an
+// MP4 reader reads one.
+ErrorCode mkv_add_movie_tags(MkvImport* imp);
+
+// Walks the children of `parent`, calling `visit` for each, and stops at
+// the end of the file when the parent is open.
+template <class Visit>
+ErrorCode mkv_walk(MkvImport* imp, const EbmlElement* parent, Visit visit) {
+  ImportFile* file = imp->file;
+  const bool open = parent->unknown_size || parent->cut;
+  VT_TRY(file_seek(file, parent->data));
+  while (!io_failed(file)) {
+    EbmlElement e;
+    bool got = false;
+    VT_TRY(ebml_next(file, parent->end, open, &e, &got));
+    if (!got) break;
+    VT_TRY(visit(&e));
+    if (e.cut) break;
+    VT_TRY(file_seek(file, e.end));
+  }
+  return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
+}
 
 // The track whose TrackNumber is `number`, or null.
 MkvTrack* mkv_track_by_number(MkvImport* imp, uint64_t number);

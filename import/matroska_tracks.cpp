@@ -213,12 +213,8 @@ void descriptor_length(Bytes* o, uint32_t length) {
   o->u8(length & 0x7F);
 }
 
-// An 'mp4a' entry with an 'esds' of the object type and decoder information.
-bool mp4a_entry(const MkvTrack* t, uint32_t rate, uint8_t object_type, const uint8_t* info, uint32_t info_size,
-                Bytes* o) {
-  if (info_size > 0xFFFF) return false;
-  uint32_t entry = o->open("mp4a");
-  sound_fields(o, channels_of(t), 16, rate);
+// An 'esds' of the object type and stream type with the decoder information.
+void put_esds(Bytes* o, uint8_t object_type, uint8_t stream_type, const uint8_t* info, uint32_t info_size) {
   uint32_t esds = o->open("esds");
   o->u32(0);
   const uint32_t dsi = info_size > 0 ? 1 + (info_size < 0x80 ? 1 : 4) + info_size : 0;
@@ -231,7 +227,7 @@ bool mp4a_entry(const MkvTrack* t, uint32_t rate, uint8_t object_type, const uin
   o->u8(4);
   descriptor_length(o, config);
   o->u8(object_type);
-  o->u8(0x15);  // audio stream
+  o->u8((stream_type << 2) | 1);
   o->zeros(3 + 4 + 4);  // buffer size and bit rates: the upkeep at close fills them
   if (info_size > 0) {
     o->u8(5);
@@ -242,6 +238,27 @@ bool mp4a_entry(const MkvTrack* t, uint32_t rate, uint8_t object_type, const uin
   o->u8(1);
   o->u8(2);
   o->close(esds);
+}
+
+// An 'mp4a' entry with an 'esds' of the object type and decoder information.
+bool mp4a_entry(const MkvTrack* t, uint32_t rate, uint8_t object_type, const uint8_t* info, uint32_t info_size,
+                Bytes* o) {
+  if (info_size > 0xFFFF) return false;
+  uint32_t entry = o->open("mp4a");
+  sound_fields(o, channels_of(t), 16, rate);
+  put_esds(o, object_type, 5, info, info_size);
+  o->close(entry);
+  return true;
+}
+
+// MPEG-4 Visual: CodecPrivate holds the headers an 'esds' carries.
+bool build_mp4v(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerVideo;
+  const OwnedBlock& p = t->codec_private;
+  if (p.length > 0xFFFF) return false;
+  uint32_t entry = o->open("mp4v");
+  visual_fields(o, t);
+  put_esds(o, 0x20, 4, p.bytes, p.length);
   o->close(entry);
   return true;
 }
@@ -387,6 +404,7 @@ struct Codec {
 
 constexpr Codec kCodecs[] = {
     {"V_MPEG4/ISO/AVC", build_avc}, {"V_MPEGH/ISO/HEVC", build_hevc}, {"V_AV1", build_av1},
+    {"V_MPEG4/ISO/ASP", build_mp4v}, {"V_MPEG4/ISO/SP", build_mp4v},
     {"V_VP9", build_vp9},           {"V_VP8", build_vp8},             {"A_AAC", build_aac},
     {"A_OPUS", build_opus},         {"A_FLAC", build_flac},           {"A_AC3", build_ac3},
     {"A_MPEG/L3", build_mp3},       {"A_MPEG/L2", build_mp2},
@@ -713,8 +731,9 @@ ErrorCode mkv_build_tracks(MkvImport* imp) {
     VT_TRY(stss_drop_if_redundant(file, track));
     if (sample_count(track) > 0) any_sample = true;
   }
-  if (file->mode == kOpenInspect) return ErrorCode::Ok;
-  return any_sample ? ErrorCode::Ok : ErrorCode::Unsupported;
+  if (file->mode == kOpenInspect || any_sample) return ErrorCode::Ok;
+  set_error_reason(file, "a Matroska file without a track Vantorel can carry");
+  return ErrorCode::Unsupported;
 }
 
 }  // namespace vantorel

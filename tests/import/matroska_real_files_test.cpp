@@ -3,6 +3,7 @@
 // recorded at a standard rate given its exact frame durations.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -134,6 +135,67 @@ TEST(MatroskaFiles, NtscVideoGetsExactFrameDurations) {
   for (size_t i = 1; i < shown.size(); ++i) EXPECT_NEAR(shown[i] - shown[i - 1], 1001.0 / 30000, 1e-9) << i;
   for (const ProbePacket& p : packets)
     EXPECT_NEAR(seconds(p.duration, streams[0]), 1001.0 / 30000, 1e-9);
+}
+
+}  // namespace
+}  // namespace vantorel
+
+namespace vantorel {
+namespace {
+
+using namespace test;
+
+std::string probe_text(const std::string& what, const std::string& path) {
+  std::string out;
+  run_command("ffprobe -v error " + what + " -of default=nw=1 " + shell_quote(path), &out);
+  return out;
+}
+
+// Chapters, tags and a cover attachment of a Matroska file come through as
+// ffprobe reads them, the cover byte for byte.
+TEST(MatroskaFiles, ChaptersTagsAndCoverCarried) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  const std::string metadata = dir.path("meta.txt");
+  {
+    FILE* f = std::fopen(metadata.c_str(), "w");
+    std::fputs(";FFMETADATA1\ntitle=A title\nartist=Some Artist\nalbum=The Album\ngenre=Rock\ncomment=Nice\n"
+               "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\ntitle=First\n"
+               "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=2000\ntitle=Zweite \xC3\x9C" "bung\n",
+               f);
+    std::fclose(f);
+  }
+  std::string error;
+  std::string cover = make_media(dir, "cover.jpg", "-f lavfi -i testsrc2=size=64x64:rate=25 -frames:v 1", &error);
+  ASSERT_FALSE(cover.empty()) << error;
+  std::string in = make_media(dir, "tagged.mkv",
+                              "-f lavfi -i testsrc2=size=160x120:rate=25:duration=2 -i " + shell_quote(metadata) +
+                                  " -map_metadata 1 -map_chapters 1 -attach " + shell_quote(cover) +
+                                  " -metadata:s:t mimetype=image/jpeg -metadata:s:t filename=cover.jpg -c:v mpeg4",
+                              &error);
+  ASSERT_FALSE(in.empty()) << error;
+  std::string out = dir.path("tagged.mp4");
+  std::string said;
+  ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &said), 0)
+      << said;
+  const std::string chapters = "-show_entries chapter=start_time:chapter_tags=title";
+  EXPECT_EQ(probe_text(chapters, out), probe_text(chapters, in));
+  EXPECT_NE(probe_text(chapters, out).find("Zweite"), std::string::npos);
+  // Matroska names its tags in capitals, MP4 items in small letters.
+  auto key_lowered = [](std::string s) {
+    for (size_t i = 0; i < s.size() && s[i] != '='; ++i) s[i] = static_cast<char>(std::tolower(s[i]));
+    return s;
+  };
+  for (const char* tag : {"title", "artist", "album", "genre", "comment", "encoder"}) {
+    const std::string entry = std::string("-show_entries format_tags=") + tag;
+    EXPECT_EQ(key_lowered(probe_text(entry, out)), key_lowered(probe_text(entry, in))) << tag;
+    EXPECT_FALSE(probe_text(entry, out).empty()) << tag;
+  }
+  std::string picture = dir.path("picture.jpg");
+  ASSERT_EQ(run_command("ffmpeg -v error -y -i " + shell_quote(out) + " -map 0:1 -c copy -f image2 " + shell_quote(picture),
+                        nullptr),
+            0);
+  EXPECT_EQ(read_whole_file(picture), read_whole_file(cover));
 }
 
 }  // namespace

@@ -22,6 +22,9 @@ $f $v -c:v h263 -s 128x96 -q:v 31 -g 3 "$tmp/h263.3gp"
 $f $a -c:a ac3 -b:a 32k -ac 1 -ar 32000 "$tmp/ac3.mp4"
 $f $v $a -c:v mpeg4 -q:v 31 -g 2 -c:a libmp3lame -b:a 8k -ac 1 -ar 8000 "$tmp/mpeg4_mp3.avi"
 $f $v $a -c:v wmv2 -c:a wmav2 -b:a 24k -ac 1 "$tmp/wmv.asf"
+# Matroska and WebM, with B-frames and laced audio.
+$f $v $a -c:v libx264 -preset ultrafast -g 2 -bf 1 -pix_fmt yuv420p -c:a aac -b:a 8k -ac 1 "$tmp/h264_aac.mkv"
+$f $v $a -c:v libvpx-vp9 -deadline realtime -c:a libopus -b:a 8k -ac 1 -ar 48000 "$tmp/vp9_opus.webm"
 # Codecs carried with their sample entries whole, text, time code, sample groups.
 $f $v $a -c:v libx265 -x265-params log-level=none -tag:v hvc1 -pix_fmt yuv420p -c:a aac -b:a 8k -ac 1 "$tmp/hevc_aac.mov"
 $f $v $a -c:v libaom-av1 -cpu-used 8 -c:a libopus -b:a 8k -ac 1 -ar 48000 "$tmp/av1_opus.mp4"

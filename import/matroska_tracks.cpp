@@ -598,7 +598,9 @@ ErrorCode video_times(MkvImport* imp, const MkvTrack* t, TrackTimes* out) {
   for (uint32_t i = 0; i < n; ++i) out->pts[order[i].index] = order[i].pts;
   for (uint32_t i = 0; i < n; ++i) depth = std::max(depth, order[i].pts - out->pts[i]);
   for (uint32_t i = 0; i < n; ++i) {
-    const int64_t next = i + 1 < n ? order[i + 1].pts - order[i].pts : static_cast<int64_t>(step);
+    // The last frame lasts as long as the one before it.
+    const int64_t next = i + 1 < n ? order[i + 1].pts - order[i].pts
+                                   : (i > 0 ? static_cast<int64_t>(out->durations[i - 1]) : static_cast<int64_t>(step));
     out->durations[i] = static_cast<uint32_t>(next > 0 && next <= UINT32_MAX ? next : (i > 0 ? out->durations[i - 1] : step));
     out->pts[i] -= order[i].pts;  // offset before the shift: pts - sorted pts
   }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "import/matroska_builder.h"
 #include "support/compare.h"
 #include "support/md5.h"
 #include "support/run_program.h"
@@ -16,73 +17,7 @@ namespace vantorel {
 namespace {
 
 using namespace test;
-using Bytes = std::vector<uint8_t>;
-
-Bytes id_bytes(uint32_t id) {
-  Bytes b;
-  for (int shift = 24; shift >= 0; shift -= 8)
-    if ((id >> shift) != 0) b.push_back(static_cast<uint8_t>(id >> shift));
-  return b;
-}
-
-// An element with its size in `size_length` bytes (0: the shortest).
-Bytes el(uint32_t id, const Bytes& payload, int size_length = 0) {
-  Bytes b = id_bytes(id);
-  uint64_t n = payload.size();
-  int length = size_length;
-  if (length == 0)
-    for (length = 1; length < 8 && n >= (uint64_t{1} << (7 * length)) - 1; ++length) {
-    }
-  for (int i = length - 1; i >= 0; --i) {
-    uint8_t byte = static_cast<uint8_t>(n >> (8 * i));
-    if (i == length - 1) byte |= static_cast<uint8_t>(0x80 >> (length - 1));
-    b.push_back(byte);
-  }
-  b.insert(b.end(), payload.begin(), payload.end());
-  return b;
-}
-// An element whose size is "unknown": it runs until a sibling of its parent.
-Bytes unknown(uint32_t id, const Bytes& payload) {
-  Bytes b = id_bytes(id);
-  b.push_back(0xFF);
-  b.insert(b.end(), payload.begin(), payload.end());
-  return b;
-}
-Bytes uint_el(uint32_t id, uint64_t v) {
-  Bytes p;
-  for (int i = 7; i >= 0; --i)
-    if ((v >> (8 * i)) != 0 || !p.empty() || i == 0) p.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  return el(id, p);
-}
-Bytes text_el(uint32_t id, const std::string& s) { return el(id, Bytes(s.begin(), s.end())); }
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes b;
-  for (const Bytes& p : parts) b.insert(b.end(), p.begin(), p.end());
-  return b;
-}
-
-// A frame of `size` bytes whose contents tell it apart.
-Bytes frame(uint32_t size, uint8_t seed) {
-  Bytes b(size);
-  for (uint32_t i = 0; i < size; ++i) b[i] = static_cast<uint8_t>(seed * 31 + i);
-  return b;
-}
-
-Bytes header() { return el(0x1A45DFA3, text_el(0x4282, "matroska")); }
-Bytes info() { return el(0x1549A966, uint_el(0x2AD7B1, 1000000)); }
-// One MP3 track: its frames need no configuration.
-Bytes tracks() {
-  Bytes audio = el(0xE1, cat({el(0xB5, {0x47, 0x3B, 0x80, 0x00}), uint_el(0x9F, 2)}));  // 48000 Hz as a float
-  return el(0x1654AE6B,
-            el(0xAE, cat({uint_el(0xD7, 1), uint_el(0x83, 2), text_el(0x86, "A_MPEG/L3"), audio})));
-}
-
-Bytes simple_block(int16_t time, uint8_t flags, const Bytes& lace_and_frames) {
-  Bytes p = {0x81, static_cast<uint8_t>(time >> 8), static_cast<uint8_t>(time), flags};
-  p.insert(p.end(), lace_and_frames.begin(), lace_and_frames.end());
-  return el(0xA3, p);
-}
-
+using namespace test::mkv;
 std::string write(const TempDir& dir, const std::string& name, const Bytes& b) {
   std::string path = dir.path(name);
   FILE* f = std::fopen(path.c_str(), "wb");

@@ -62,7 +62,10 @@ bool lace_sizes(const uint8_t* b, uint32_t n, uint32_t* at, uint64_t payload, ui
 }
 
 ErrorCode add_frame(MkvImport* imp, MkvTrack* t, uint64_t offset, uint64_t size, int64_t time, bool key) {
-  if (size > UINT32_MAX || size > imp->file_size) return malformed(imp->file, "Matroska frame larger than the file");
+  // Only a block the file cuts can claim more than the file holds: its frame
+  // is missing, and one byte past the end says so without a huge size.
+  if (size > imp->file_size) size = (offset < imp->file_size ? imp->file_size - offset : 0) + 1;
+  if (size > UINT32_MAX) return malformed(imp->file, "Matroska frame of 4 GiB or more");
   if (t->frames.count >= imp->max_frames) return malformed(imp->file, "Matroska track with more frames than the file holds");
   MkvFrame f{offset, static_cast<uint32_t>(size), key ? 1u : 0u, time};
   return t->frames.append_doubling(f);

@@ -140,6 +140,21 @@ TEST(MatroskaImport, ACutRecordingIsRefusedUnlessSalvaged) {
     ASSERT_EQ(salvaged.status, 0) << salvaged.err;
     expect_frames(dir.path("out.mp4"), {a, b});
   }
+  // A last block whose 8-byte size claims a gigabyte the file never got.
+  {
+    Bytes huge = {0xA3, 0x01, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0x81, 0x00, 48, 0x80};
+    Bytes part = frame(10, 3);
+    huge.insert(huge.end(), part.begin(), part.end());
+    Bytes file(whole.begin(), whole.end() - static_cast<long>(c.size() + 6));
+    file.insert(file.end(), huge.begin(), huge.end());
+    std::string in = write(dir, "huge.mkv", file);
+    RunResult refused = run_program(dir, {in, dir.path("out.mp4")});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("--salvage"), std::string::npos) << refused.err;
+    RunResult salvaged = run_program(dir, {"--salvage", in, dir.path("out.mp4")});
+    ASSERT_EQ(salvaged.status, 0) << salvaged.err;
+    expect_frames(dir.path("out.mp4"), {a, b});
+  }
   // Ending on an element boundary, the same unknown-size segment is whole.
   RunResult whole_run = run_program(dir, {write(dir, "whole.mkv", whole), dir.path("whole.mp4")});
   EXPECT_EQ(whole_run.status, 0) << whole_run.err;

@@ -397,6 +397,37 @@ bool build_ac3(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, Byte
   return true;
 }
 
+int eac3_samples(const uint8_t* f, uint32_t n) {
+  if (n < 5 || f[0] != 0x0B || f[1] != 0x77) return 0;
+  const uint32_t fscod = f[4] >> 6;
+  const uint32_t blocks[] = {1, 2, 3, 6};
+  return static_cast<int>(256 * (fscod == 3 ? 6 : blocks[(f[4] >> 4) & 3]));
+}
+
+// 'dec3' for the one independent substream of the first frame.
+bool build_eac3(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerSound;
+  plan->samples_of = eac3_samples;
+  if (n < 6 || f[0] != 0x0B || f[1] != 0x77) return false;
+  const uint32_t frame_bytes = ((((uint32_t{f[2]} & 7) << 8) | f[3]) + 1) * 2;
+  const uint32_t fscod = f[4] >> 6;
+  const uint32_t acmod = (f[4] >> 1) & 7, lfeon = f[4] & 1, bsid = f[5] >> 3;
+  const uint32_t samples = static_cast<uint32_t>(eac3_samples(f, n));
+  const uint32_t rate = plan->timescale;
+  // The stream's rate in kbit/s, from one frame's bytes and duration.
+  const uint32_t kbps = samples > 0 ? static_cast<uint32_t>(uint64_t{frame_bytes} * 8 * rate / samples / 1000) : 0;
+  uint32_t entry = o->open("ec-3");
+  sound_fields(o, channels_of(t), 16, rate);
+  uint32_t dec3 = o->open("dec3");
+  o->u16((std::min<uint32_t>(kbps, 0x1FFF) << 3) | 0);  // data_rate, one independent substream
+  o->u8((fscod << 6) | (bsid << 1));
+  o->u8(acmod << 1 | lfeon);  // asvc 0, bsmod 0
+  o->u8(0);                   // no dependent substreams
+  o->close(dec3);
+  o->close(entry);
+  return true;
+}
+
 struct Codec {
   const char* id;
   EntryBuilder build;
@@ -406,7 +437,7 @@ constexpr Codec kCodecs[] = {
     {"V_MPEG4/ISO/AVC", build_avc}, {"V_MPEGH/ISO/HEVC", build_hevc}, {"V_AV1", build_av1},
     {"V_MPEG4/ISO/ASP", build_mp4v}, {"V_MPEG4/ISO/SP", build_mp4v},
     {"V_VP9", build_vp9},           {"V_VP8", build_vp8},             {"A_AAC", build_aac},
-    {"A_OPUS", build_opus},         {"A_FLAC", build_flac},           {"A_AC3", build_ac3},
+    {"A_OPUS", build_opus},         {"A_FLAC", build_flac},           {"A_AC3", build_ac3}, {"A_EAC3", build_eac3},
     {"A_MPEG/L3", build_mp3},       {"A_MPEG/L2", build_mp2},
 };
 

@@ -71,6 +71,11 @@ TEST(MatroskaFiles, EveryPacketCarriedAtItsTime) {
        {"av1", "opus"}, "libaom-av1"},
       {"VP8 and MP3", "vp8.mkv", video + audio + "-c:v libvpx -deadline realtime -c:a libmp3lame",
        {"vp8", "mp3"}, "libmp3lame"},
+      {"MPEG-4 Visual, MP3 and E-AC-3 in two languages", "mpeg4.mkv",
+       video + audio + audio +
+           "-map 0 -map 1 -map 2 -c:v mpeg4 -c:a:0 libmp3lame -c:a:1 eac3 -metadata:s:a:0 language=eng "
+           "-metadata:s:a:1 language=ger -disposition:a:1 0",
+       {"mpeg4", "mp3", "eac3"}, "libmp3lame"},
       {"H.264, AC-3 and FLAC", "ac3.mkv",
        video + audio + audio + "-map 0 -map 1 -map 2 -c:v libx264 -pix_fmt yuv420p -c:a:0 ac3 -c:a:1 flac",
        {"h264", "ac3", "flac"}, "libx264"},
@@ -101,6 +106,24 @@ TEST(MatroskaFiles, EveryPacketCarriedAtItsTime) {
       EXPECT_TRUE(same_packets(packets_of(in_packets, static_cast<int>(k)), in_streams[k],
                                packets_of(out_packets, static_cast<int>(k)), out_streams[k]));
     }
+    std::string languages_in, languages_out;
+    run_command("ffprobe -v error -show_entries stream_tags=language -of csv=p=0 " + shell_quote(in), &languages_in);
+    run_command("ffprobe -v error -show_entries stream_tags=language -of csv=p=0 " + shell_quote(out), &languages_out);
+    // ffprobe lists no language for a Matroska track of "und", and trailing
+    // commas for tags it does not print.
+    auto plain = [](std::string text) {
+      std::string out;
+      for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        while (!line.empty() && line.back() == ',') line.pop_back();
+        out += (line == "und" ? "" : line) + "\n";
+        at = end + 1;
+      }
+      return out;
+    };
+    EXPECT_EQ(plain(languages_out), plain(languages_in));
     std::string decoded;
     EXPECT_EQ(run_command("ffmpeg -nostdin -v error -i " + shell_quote(out) + " -f null - 2>&1", &decoded), 0);
     EXPECT_EQ(decoded, "");

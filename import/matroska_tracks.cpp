@@ -729,6 +729,34 @@ ErrorCode build_track(MkvImport* imp, const MkvTrack* t, uint32_t track_id) {
   return e;
 }
 
+// Tracks of one type are alternatives to each other: one group per type,
+// and of each group only the default tracks are enabled (the first usable
+// one when none is the default).
+void set_alternates(MkvImport* imp, const MkvTrack* const* built, uint32_t count) {
+  const uint64_t types[] = {kMkvVideo, kMkvAudio, kMkvSubtitle};
+  for (uint32_t g = 0; g < 3; ++g) {
+    uint32_t members = 0, enabled = 0;
+    for (uint32_t i = 0; i < count; ++i) members += built[i] != nullptr && built[i]->type == types[g];
+    if (members < 2) continue;
+    TkhdRecord* first_usable = nullptr;
+    for (uint32_t i = 0; i < count; ++i) {
+      if (built[i] == nullptr || built[i]->type != types[g]) continue;
+      auto* tkhd = track_record<TkhdRecord>(find_track(imp->root, i + 1), BoxTypeId::Tkhd);
+      if (tkhd == nullptr) continue;
+      tkhd->alternate_group = static_cast<uint16_t>(g + 1);
+      const bool usable = built[i]->enabled != 0;
+      if (usable && first_usable == nullptr) first_usable = tkhd;
+      if (usable && built[i]->is_default != 0) {
+        tkhd->flags |= kTrackEnabled;
+        ++enabled;
+      } else {
+        tkhd->flags &= ~uint32_t{kTrackEnabled};
+      }
+    }
+    if (enabled == 0 && first_usable != nullptr) first_usable->flags |= kTrackEnabled;
+  }
+}
+
 }  // namespace
 
 ErrorCode mkv_build_tracks(MkvImport* imp) {
@@ -751,11 +779,13 @@ ErrorCode mkv_build_tracks(MkvImport* imp) {
     }
   }
   uint32_t id = 1;
+  const MkvTrack* built[kMatroskaMaxTracks] = {};  // by track id - 1
   for (uint32_t i = 0; i < imp->track_count; ++i) {
     uint32_t before = track_count(imp->root);
     VT_TRY(build_track(imp, imp->tracks[i], id));
-    if (track_count(imp->root) > before) ++id;
+    if (track_count(imp->root) > before) built[id++ - 1] = imp->tracks[i];
   }
+  set_alternates(imp, built, id - 1);
   VT_TRY(update_durations(file, imp->root));
   VT_TRY(set_next_track_id(imp->root));
   bool any_sample = false;

@@ -221,5 +221,25 @@ TEST(MatroskaFiles, ChaptersTagsAndCoverCarried) {
   EXPECT_EQ(read_whole_file(picture), read_whole_file(cover));
 }
 
+// Two audio tracks, the second not the default, in German and named: the
+// output shows the same default, languages and name.
+TEST(MatroskaFiles, DefaultLanguageAndNameOfEachTrack) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  std::string error;
+  std::string in = make_media(dir, "two.mkv",
+                              "-f lavfi -i sine=duration=1 -f lavfi -i sine=frequency=880:duration=1 -map 0 -map 1 "
+                              "-c:a aac -disposition:a:1 0 -metadata:s:a:1 language=ger -metadata:s:a:1 title=Zweite",
+                              &error);
+  ASSERT_FALSE(in.empty()) << error;
+  std::string out = dir.path("two.mp4");
+  std::string said;
+  ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &said), 0)
+      << said;
+  EXPECT_EQ(probe_text("-show_entries stream_disposition=default:stream_tags=language", out),
+            "DISPOSITION:default=1\nTAG:language=und\nDISPOSITION:default=0\nTAG:language=ger\n");
+  EXPECT_NE(probe_text("-show_entries stream_tags=handler_name", out).find("handler_name=Zweite"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace vantorel

@@ -78,55 +78,54 @@ ErrorCode mkv_read_block(MkvImport* imp, const EbmlElement* block, int64_t clust
   // What the file holds of the block, and what the block says it is.
   const uint64_t payload = block->cut ? block->declared : block->size;
   const uint64_t held = block->size;
-  uint32_t n = held < kMaxBlockHeader ? static_cast<uint32_t>(held) : kMaxBlockHeader;
-  uint8_t* b = static_cast<uint8_t*>(std::malloc(n > 0 ? n : 1));
-  if (b == nullptr) return ErrorCode::OutOfMemory;
-  ErrorCode e = file_seek(file, block->data);
-  if (e == ErrorCode::Ok && n > 0) e = read_bytes(file, b, n);
-  if (e != ErrorCode::Ok) {
-    std::free(b);
-    return e;
-  }
+  // The track number, time, flags and frame count: at most 13 bytes.
+  uint8_t head[16];
+  const uint32_t n = held < sizeof head ? static_cast<uint32_t>(held) : sizeof head;
+  VT_TRY(file_seek(file, block->data));
+  if (n > 0) VT_TRY(read_bytes(file, head, n));
   uint64_t number = 0;
   uint32_t length = 0;
-  bool header = ebml_vint(b, n, false, &number, &length) && n >= length + 3;
-  MkvTrack* t = header ? mkv_track_by_number(imp, number) : nullptr;
-  if (!header) {
-    std::free(b);
-    if (block->cut) {
-      // Cut inside its header: the frame is missing, whose ever it was.
-      if (imp->cut_track == 0) imp->cut_track = UINT32_MAX;
-      return ErrorCode::Ok;
-    }
-    return malformed(file, "Matroska block shorter than its header");
-  }
-  if (t == nullptr) {
-    std::free(b);
+  if (!ebml_vint(head, n, false, &number, &length) || n < length + 3) {
+    if (!block->cut) return malformed(file, "Matroska block shorter than its header");
+    // Cut inside its header: the frame is missing, whose ever it was.
+    imp->cut_track = UINT32_MAX;
     return ErrorCode::Ok;
   }
-  const int16_t relative = static_cast<int16_t>((b[length] << 8) | b[length + 1]);
-  const uint8_t flags = b[length + 2];
+  MkvTrack* t = mkv_track_by_number(imp, number);
+  if (t == nullptr) return ErrorCode::Ok;
+  const int16_t relative = static_cast<int16_t>((head[length] << 8) | head[length + 1]);
+  const uint8_t flags = head[length + 2];
   const bool key = simple ? (flags & kBlockKey) != 0 : keyframe;
   const int64_t time = cluster_time + relative;
   uint32_t at = length + 3;
   const uint8_t lacing = flags & kLacingMask;
   if (lacing == 0) {
-    std::free(b);
     if (payload < at) return malformed(file, "Matroska block shorter than its header");
     return add_frame(imp, t, block->data + at, payload - at, time, key);
   }
   if (at >= n) {
-    std::free(b);
-    if (block->cut) {
-      imp->cut_track = UINT32_MAX;
-      return ErrorCode::Ok;
-    }
-    return malformed(file, "Matroska laced block without its frame count");
+    if (!block->cut) return malformed(file, "Matroska laced block without its frame count");
+    imp->cut_track = UINT32_MAX;
+    return ErrorCode::Ok;
   }
-  const uint32_t count = uint32_t{b[at++]} + 1;
+  const uint32_t count = uint32_t{head[at]} + 1;
   uint64_t sizes[kMaxLacedFrames];
-  const bool sized = lace_sizes(b, n, &at, payload, lacing, count, sizes);
-  std::free(b);
+  bool sized = false;
+  if (lacing == kLaceFixed) {
+    ++at;
+    sized = lace_sizes(head, n, &at, payload, lacing, count, sizes);
+  } else {
+    // Xiph and EBML sizes run on: read as much of the block as they may take.
+    const uint32_t more = held < kMaxBlockHeader ? static_cast<uint32_t>(held) : kMaxBlockHeader;
+    uint8_t* b = static_cast<uint8_t*>(std::malloc(more));
+    if (b == nullptr) return ErrorCode::OutOfMemory;
+    ErrorCode e = file_seek(file, block->data);
+    if (e == ErrorCode::Ok) e = read_bytes(file, b, more);
+    ++at;
+    if (e == ErrorCode::Ok) sized = lace_sizes(b, more, &at, payload, lacing, count, sizes);
+    std::free(b);
+    VT_TRY(e);
+  }
   if (!sized) {
     if (block->cut && held < payload && held <= kMaxBlockHeader) {
       imp->cut_track = UINT32_MAX;

@@ -679,6 +679,13 @@ ErrorCode build_track(MkvImport* imp, const MkvTrack* t, uint32_t track_id) {
     return entry.e == ErrorCode::OutOfMemory ? ErrorCode::OutOfMemory : ErrorCode::Ok;
   }
   const uint32_t n = t->frames.count;
+  // Every time in ns, and every difference of two, fits 63 bits.
+  const int64_t most = (int64_t{1} << 61) / static_cast<int64_t>(imp->timestamp_scale);
+  for (uint32_t i = 0; i < n; ++i)
+    if (t->frames[i].time > most || t->frames[i].time < -most) {
+      entry.b.release();
+      return malformed(file, "Matroska block time out of range");
+    }
   TrackTimes tt{};
   tt.pts = static_cast<int64_t*>(std::calloc(n, sizeof(int64_t)));
   tt.durations = static_cast<uint32_t*>(std::calloc(n, sizeof(uint32_t)));

@@ -119,8 +119,24 @@ bool build_avc(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o
   return private_box(t, "avc1", "avcC", 1, o);
 }
 
-// 'hvc1' when CodecPrivate holds the three parameter set kinds, else 'hev1'.
-bool build_hevc(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+// Whether the first frame carries a parameter set of its own: its NAL units,
+// each after a big-endian length of `length_size` bytes, as far as `n` goes.
+bool parameter_sets_in_band(const uint8_t* f, uint32_t n, uint32_t length_size) {
+  for (uint32_t at = 0; at + length_size < n;) {
+    uint32_t size = 0;
+    for (uint32_t i = 0; i < length_size; ++i) size = (size << 8) | f[at + i];
+    at += length_size;
+    const uint32_t type = (f[at] >> 1) & 0x3F;
+    if (type >= 32 && type <= 34) return true;
+    if (size > n - at) break;
+    at += size;
+  }
+  return false;
+}
+
+// 'hvc1' when CodecPrivate holds the three parameter set kinds and the first
+// frame none, else 'hev1'.
+bool build_hevc(MkvImport*, const MkvTrack* t, const uint8_t* first, uint32_t first_n, Bytes* o, EntryPlan* plan) {
   plan->kind = kHandlerVideo;
   const OwnedBlock& p = t->codec_private;
   if (p.length < 23) return false;
@@ -133,7 +149,8 @@ bool build_hevc(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* 
     for (uint32_t k = 0; k < count && at + 2 <= p.length; ++k) at += 2 + load_u16be(p.bytes + at);
     if (type >= 32 && type <= 34 && count > 0) kinds |= 1u << (type - 32);
   }
-  return private_box(t, kinds == 7 ? "hvc1" : "hev1", "hvcC", 1, o);
+  const bool in_band = parameter_sets_in_band(first, first_n, (p.bytes[21] & 3) + 1u);
+  return private_box(t, kinds == 7 && !in_band ? "hvc1" : "hev1", "hvcC", 1, o);
 }
 
 bool build_av1(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
@@ -668,7 +685,8 @@ ErrorCode build_track(MkvImport* imp, const MkvTrack* t, uint32_t track_id) {
   // Tracks left out: a codec without an MP4 form, an encoding, no frames.
   if (codec == nullptr || t->encoded || t->frames.count == 0) return ErrorCode::Ok;
   if ((t->type == kMkvVideo) != (codec->id[0] == 'V')) return ErrorCode::Ok;
-  uint8_t first[64];
+  // Enough of the first frame for its headers and leading NAL units.
+  uint8_t first[4096];
   uint32_t first_n = peek_frame(imp, t->frames[0], first, sizeof first);
   Bytes entry{};
   EntryPlan plan{};

@@ -241,5 +241,38 @@ TEST(MatroskaFiles, DefaultLanguageAndNameOfEachTrack) {
   EXPECT_NE(probe_text("-show_entries stream_tags=handler_name", out).find("handler_name=Zweite"), std::string::npos);
 }
 
+// HEVC goes out as 'hvc1' when CodecPrivate holds its parameter sets and
+// the frames do not, as 'hev1' when the frames repeat them.
+TEST(MatroskaFiles, HevcEntryByWhereTheParameterSetsAre) {
+  VT_REQUIRE_FFMPEG();
+  std::string encoders;
+  run_command("ffmpeg -v error -hide_banner -encoders 2>/dev/null", &encoders);
+  if (encoders.find(" libx265 ") == std::string::npos) GTEST_SKIP() << "no libx265";
+  TempDir dir;
+  struct Case {
+    const char* params;
+    const char* tag;
+  };
+  for (const Case& c : {Case{"log-level=none", "hvc1"}, Case{"log-level=none:repeat-headers=1", "hev1"}}) {
+    SCOPED_TRACE(c.params);
+    std::string error;
+    std::string in = make_media(dir, "h.mkv",
+                                std::string("-f lavfi -i testsrc2=size=160x120:rate=25:duration=1 -c:v libx265 "
+                                            "-pix_fmt yuv420p -x265-params ") +
+                                    c.params,
+                                &error);
+    ASSERT_FALSE(in.empty()) << error;
+    std::string out = dir.path("h.mp4");
+    std::string said;
+    ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &said),
+              0)
+        << said;
+    std::vector<ProbeStream> streams;
+    ASSERT_TRUE(probe_streams(out, &streams, "", &error)) << error;
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].codec_tag, c.tag);
+  }
+}
+
 }  // namespace
 }  // namespace vantorel

@@ -52,10 +52,23 @@ ErrorCode read_info(MkvImport* imp, const EbmlElement* info) {
   });
 }
 
+ErrorCode read_track_colour(MkvImport* imp, const EbmlElement* colour, MkvTrack* t) {
+  return mkv_walk(imp, colour, [&](const EbmlElement* e) {
+    switch (e->id) {
+      case kPrimaries: return ebml_uint(imp->file, e, &t->primaries);
+      case kTransferCharacteristics: return ebml_uint(imp->file, e, &t->transfer);
+      case kMatrixCoefficients: return ebml_uint(imp->file, e, &t->matrix);
+      case kColourRange: return ebml_uint(imp->file, e, &t->range);
+    }
+    return ErrorCode::Ok;
+  });
+}
+
 ErrorCode read_track_video(MkvImport* imp, const EbmlElement* video, MkvTrack* t) {
   return mkv_walk(imp, video, [&](const EbmlElement* e) {
     if (e->id == kPixelWidth) return ebml_uint(imp->file, e, &t->width);
     if (e->id == kPixelHeight) return ebml_uint(imp->file, e, &t->height);
+    if (e->id == kColour) return read_track_colour(imp, e, t);
     return ErrorCode::Ok;
   });
 }
@@ -75,6 +88,7 @@ ErrorCode read_track_entry(MkvImport* imp, const EbmlElement* entry, MkvTrack* t
   t->is_default = 1;
   t->sampling_frequency = 8000;
   t->channels = 1;
+  t->primaries = t->transfer = t->matrix = 2;
   std::memcpy(t->language, "eng", 4);
   return mkv_walk(imp, entry, [&](const EbmlElement* e) {
     switch (e->id) {

@@ -38,6 +38,11 @@ struct MkvTrack {
   OwnedBlock codec_private;
   uint64_t width;
   uint64_t height;
+  // Colour, as the video's colour configuration codes them (2: unspecified).
+  uint64_t primaries;
+  uint64_t transfer;
+  uint64_t matrix;
+  uint64_t range;  // 0 unspecified, 1 broadcast, 2 full
   double sampling_frequency;
   uint64_t channels;
   uint64_t bit_depth;

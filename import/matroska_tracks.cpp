@@ -200,10 +200,12 @@ bool build_vpx(const MkvTrack* t, const uint8_t* f, uint32_t n, bool vp9, Bytes*
   o->u32(0x01000000);  // version 1, flags 0
   o->u8(profile);
   o->u8(0);  // level not signalled
+  // The Colour element, when it says, over the frame header.
+  if (t->range == 1 || t->range == 2) full_range = t->range == 2 ? 1 : 0;
   o->u8((depth << 4) | (chroma << 1) | full_range);
-  o->u8(2);  // colour primaries, transfer and matrix unspecified
-  o->u8(2);
-  o->u8(2);
+  o->u8(static_cast<uint32_t>(std::min<uint64_t>(t->primaries, 255)));
+  o->u8(static_cast<uint32_t>(std::min<uint64_t>(t->transfer, 255)));
+  o->u8(static_cast<uint32_t>(std::min<uint64_t>(t->matrix, 255)));
   o->u16(0);
   o->close(config);
   o->close(entry);

@@ -64,7 +64,9 @@ TEST(MatroskaFiles, EveryPacketCarriedAtItsTime) {
   const std::vector<Case> cases = {
       {"H.264 with B-frames at 30000/1001 and AAC", "h264.mkv",
        ntsc + audio + "-c:v libx264 -bf 2 -g 30 -pix_fmt yuv420p -c:a aac", {"h264", "aac"}, "libx264"},
-      {"VP9 and Opus in WebM", "vp9.webm", video + audio + "-c:v libvpx-vp9 -deadline realtime -c:a libopus",
+      {"VP9 with its colour and Opus in WebM", "vp9.webm",
+       video + audio + "-c:v libvpx-vp9 -deadline realtime -color_primaries bt709 -color_trc bt709 "
+                       "-colorspace bt709 -c:a libopus",
        {"vp9", "opus"}, "libvpx-vp9"},
       {"HEVC and Opus", "hevc.mkv", video + audio + x265 + "-c:a libopus", {"hevc", "opus"}, "libx265"},
       {"AV1 and Opus in WebM", "av1.webm", video + audio + "-c:v libaom-av1 -cpu-used 8 -c:a libopus",
@@ -105,6 +107,15 @@ TEST(MatroskaFiles, EveryPacketCarriedAtItsTime) {
       EXPECT_EQ(out_streams[k].channels, in_streams[k].channels);
       EXPECT_TRUE(same_packets(packets_of(in_packets, static_cast<int>(k)), in_streams[k],
                                packets_of(out_packets, static_cast<int>(k)), out_streams[k]));
+    }
+    const std::string colour = "-show_entries stream=color_range,color_space,color_transfer,color_primaries";
+    std::string colour_in, colour_out;
+    run_command("ffprobe -v error " + colour + " -of csv=p=0 " + shell_quote(in), &colour_in);
+    run_command("ffprobe -v error " + colour + " -of csv=p=0 " + shell_quote(out), &colour_out);
+    // The video's colour, where the input states it (stream 0; a stream's
+    // side data may add empty lines after it).
+    if (c.args.find("-colorspace") != std::string::npos) {
+      EXPECT_EQ(colour_out.substr(0, colour_out.find('\n')), colour_in.substr(0, colour_in.find('\n')));
     }
     std::string languages_in, languages_out;
     run_command("ffprobe -v error -show_entries stream_tags=language -of csv=p=0 " + shell_quote(in), &languages_in);

@@ -290,6 +290,52 @@ bool build_aac(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o
   return mp4a_entry(t, plan->timescale, 0x40, p.bytes, p.length, o);
 }
 
+// The old ids name the profile: the AudioSpecificConfig is built from it,
+// the rate and the channel count.
+bool build_aac_by_profile(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerSound;
+  plan->frame_samples = 1024;
+  const char* profile = t->codec_id + 6;  // after "A_AAC/"
+  uint32_t object_type = 2;
+  if (std::strstr(profile, "/MAIN") != nullptr) object_type = 1;
+  if (std::strstr(profile, "/SSR") != nullptr) object_type = 3;
+  if (std::strstr(profile, "/LTP") != nullptr) object_type = 4;
+  const uint32_t rates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350};
+  uint32_t index = 0;
+  while (index < 13 && rates[index] != plan->timescale) ++index;
+  const uint32_t channels = channels_of(t);
+  if (index == 13 || channels == 0 || channels > 7) return false;
+  const uint32_t config = (object_type << 11) | (index << 7) | (channels << 3);
+  const uint8_t asc[2] = {static_cast<uint8_t>(config >> 8), static_cast<uint8_t>(config)};
+  return mp4a_entry(t, plan->timescale, 0x40, asc, sizeof asc, o);
+}
+
+// CodecPrivate is the 24-byte ALAC configuration; its frame length is every
+// frame's sample count.
+bool build_alac(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerSound;
+  const OwnedBlock& p = t->codec_private;
+  if (p.length < 24) return false;
+  plan->frame_samples = load_u32be(p.bytes);
+  if (plan->frame_samples == 0) return false;
+  uint32_t entry = o->open("alac");
+  sound_fields(o, p.bytes[9], p.bytes[5], plan->timescale);
+  uint32_t config = o->open("alac");
+  o->u32(0);
+  o->put(p.bytes, 24);
+  o->close(config);
+  o->close(entry);
+  return true;
+}
+
+bool build_mjpeg(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerVideo;
+  uint32_t entry = o->open("jpeg");
+  visual_fields(o, t);
+  o->close(entry);
+  return true;
+}
+
 int mpeg_audio_samples(const uint8_t* f, uint32_t n) {
   if (n < 4 || f[0] != 0xFF || (f[1] & 0xE0) != 0xE0) return 0;
   uint32_t version = (f[1] >> 3) & 3, layer = (f[1] >> 1) & 3;
@@ -457,12 +503,15 @@ constexpr Codec kCodecs[] = {
     {"V_MPEG4/ISO/ASP", build_mp4v}, {"V_MPEG4/ISO/SP", build_mp4v},
     {"V_VP9", build_vp9},           {"V_VP8", build_vp8},             {"A_AAC", build_aac},
     {"A_OPUS", build_opus},         {"A_FLAC", build_flac},           {"A_AC3", build_ac3}, {"A_EAC3", build_eac3},
+    {"A_ALAC", build_alac},         {"V_MJPEG", build_mjpeg},
     {"A_MPEG/L3", build_mp3},       {"A_MPEG/L2", build_mp2},
 };
 
 const Codec* codec_of(const char* id) {
+  static constexpr Codec kAacByProfile = {"A_AAC/", build_aac_by_profile};
   for (const Codec& c : kCodecs)
     if (std::strcmp(c.id, id) == 0) return &c;
+  if (std::strncmp(id, kAacByProfile.id, 6) == 0) return &kAacByProfile;
   return nullptr;
 }
 

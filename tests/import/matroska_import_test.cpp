@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "import/matroska_builder.h"
+#include "mediafile/mediafile.h"
 #include "support/compare.h"
 #include "support/md5.h"
 #include "support/run_program.h"
@@ -159,6 +160,44 @@ TEST(MatroskaImport, ACutRecordingIsRefusedUnlessSalvaged) {
   RunResult whole_run = run_program(dir, {write(dir, "whole.mkv", whole), dir.path("whole.mp4")});
   EXPECT_EQ(whole_run.status, 0) << whole_run.err;
   expect_frames(dir.path("whole.mp4"), {a, b, c});
+}
+
+// The old AAC ids name the profile: the AudioSpecificConfig is built from
+// it, the rate and the channel count.
+TEST(MatroskaImport, OldAacIdsBuildTheirConfiguration) {
+  TempDir dir;
+  struct Case {
+    const char* id;
+    Bytes rate;  // SamplingFrequency as a 4-byte float
+    uint64_t channels;
+    Bytes config;
+  };
+  const Case cases[] = {
+      {"A_AAC/MPEG2/MAIN", {0x47, 0x3B, 0x80, 0x00}, 2, {0x09, 0x90}},    // 48000 Hz
+      {"A_AAC/MPEG4/LC", {0x47, 0x2C, 0x44, 0x00}, 1, {0x12, 0x08}},      // 44100 Hz
+      {"A_AAC/MPEG4/LC/SBR", {0x46, 0xBB, 0x80, 0x00}, 2, {0x13, 0x10}},  // 24000 Hz
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    Bytes audio = el(0xE1, cat({el(0xB5, c.rate), uint_el(0x9F, c.channels)}));
+    Bytes tracks = el(0x1654AE6B, el(0xAE, cat({uint_el(0xD7, 1), uint_el(0x83, 2), text_el(0x86, c.id), audio})));
+    Bytes file = cat({header(), el(0x18538067, cat({info(), tracks,
+                                                    el(0x1F43B675, cat({uint_el(0xE7, 0), simple_block(0, 0x80, frame(9, 1)),
+                                                                        simple_block(21, 0x80, frame(9, 2))}))}))});
+    OpenParams params{};
+    params.routines = std_routines();
+    std::string path = write(dir, "aac.mkv", file);
+    params.path = path.c_str();
+    MediaFile* in = nullptr;
+    ASSERT_EQ(media_open(&in, &params, kOpenRead), ErrorCode::Ok);
+    TrackInfo info;
+    ASSERT_EQ(track_info(in, 1, &info), ErrorCode::Ok);
+    EXPECT_EQ(std::string(info.fourcc.c, 4), "mp4a");
+    EXPECT_EQ(info.object_type, 0x40u);
+    EXPECT_EQ(Bytes(info.decoder_info, info.decoder_info + info.decoder_info_size), c.config);
+    EXPECT_EQ(info.sample_count, 2u);
+    media_close(in);
+  }
 }
 
 }  // namespace

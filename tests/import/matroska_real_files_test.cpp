@@ -78,6 +78,7 @@ TEST(MatroskaFiles, EveryPacketCarriedAtItsTime) {
            "-map 0 -map 1 -map 2 -c:v mpeg4 -c:a:0 libmp3lame -c:a:1 eac3 -metadata:s:a:0 language=eng "
            "-metadata:s:a:1 language=ger -disposition:a:1 0",
        {"mpeg4", "mp3", "eac3"}, "libmp3lame"},
+      {"Motion JPEG and ALAC", "mjpeg.mkv", video + audio + "-c:v mjpeg -c:a alac", {"mjpeg", "alac"}, ""},
       {"H.264, AC-3 and FLAC", "ac3.mkv",
        video + audio + audio + "-map 0 -map 1 -map 2 -c:v libx264 -pix_fmt yuv420p -c:a:0 ac3 -c:a:1 flac",
        {"h264", "ac3", "flac"}, "libx264"},

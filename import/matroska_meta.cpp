@@ -148,7 +148,8 @@ ErrorCode mkv_read_attachments(MkvImport* imp, const EbmlElement* attachments) {
       return ErrorCode::Ok;
     }));
     uint32_t kind = std::strcmp(type, "image/jpeg") == 0 ? 13 : std::strcmp(type, "image/png") == 0 ? 14 : 0;
-    if (kind == 0 || data.size == 0 || data.cut) return ErrorCode::Ok;
+    // A picture too large to hold is left out, as fonts and other files are.
+    if (kind == 0 || data.size == 0 || data.cut || data.size > kMaxOwnedBlock) return ErrorCode::Ok;
     const bool named = std::strncmp(name, "cover.", 6) == 0;
     // A picture named cover.* wins over the first picture.
     if (imp->cover_type != 0 && !named) return ErrorCode::Ok;

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "import/matroska_builder.h"
+#include "mediafile/media_file.h"
 #include "mediafile/mediafile.h"
+#include "meta/tags.h"
 #include "support/compare.h"
 #include "support/md5.h"
 #include "support/run_program.h"
@@ -196,6 +198,52 @@ TEST(MatroskaImport, OldAacIdsBuildTheirConfiguration) {
     EXPECT_EQ(info.object_type, 0x40u);
     EXPECT_EQ(Bytes(info.decoder_info, info.decoder_info + info.decoder_info_size), c.config);
     EXPECT_EQ(info.sample_count, 2u);
+    media_close(in);
+  }
+}
+
+// A picture attachment becomes the cover, the one named cover.* first; a
+// picture too large to hold, and a font, are left out without costing the file.
+TEST(MatroskaImport, CoverFromThePictureAttachments) {
+  TempDir dir;
+  auto attached = [](const std::string& name, const std::string& type, const Bytes& data) {
+    return el(0x61A7, cat({text_el(0x466E, name), text_el(0x4660, type), el(0x465C, data)}));
+  };
+  const Bytes small = frame(300, 7), named = frame(200, 9), font = frame(50, 3);
+  const Bytes huge((16u << 20) + 1, 0xD8);
+  struct Case {
+    const char* name;
+    Bytes attachments;
+    Bytes cover;  // empty: no cover
+  };
+  const Case cases[] = {
+      {"the first picture", cat({attached("font.ttf", "font/ttf", font), attached("a.png", "image/png", small)}), small},
+      {"cover.* over the first picture",
+       cat({attached("a.png", "image/png", small), attached("cover.jpg", "image/jpeg", named)}), named},
+      {"a picture too large", attached("cover.jpg", "image/jpeg", huge), {}},
+      {"a font only", attached("font.ttf", "font/ttf", font), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<Bytes> frames;
+    Bytes file = cat({header(), el(0x18538067, cat({info(), tracks(), el(0x1941A469, c.attachments),
+                                                    el(0x1F43B675, cat({uint_el(0xE7, 0), simple_block(0, 0x80, frame(9, 1))}))}))});
+    OpenParams params{};
+    params.routines = std_routines();
+    std::string path = write(dir, "cover.mkv", file);
+    params.path = path.c_str();
+    MediaFile* in = nullptr;
+    ASSERT_EQ(media_open(&in, &params, kOpenRead), ErrorCode::Ok);
+    TagRecord* tag = nullptr;
+    uint32_t index = 0;
+    ErrorCode found = find_tag(in, "cover", kMovieTags, &tag, &index);
+    if (c.cover.empty()) {
+      EXPECT_EQ(found, ErrorCode::Missing);
+    } else {
+      ASSERT_EQ(found, ErrorCode::Ok);
+      ASSERT_EQ(tag->values.count, 1u);
+      EXPECT_EQ(Bytes(tag->values[0], tag->values[0] + tag_value_length(*tag, 0)), c.cover);
+    }
     media_close(in);
   }
 }

@@ -426,6 +426,7 @@ void print_description_text(std::FILE* out, const FileDescription* d) {
   print_seconds_text(out, d->movie_duration, d->movie_timescale);
   std::fprintf(out, ", %u track%s\n", d->tracks.count, d->tracks.count == 1 ? "" : "s");
   for (const TrackDescription& t : d->tracks) print_track_text(out, d, t);
+  for (uint32_t i = 0; const char* note = import_note(d->file, i); ++i) std::fprintf(out, "Note: %s\n", note);
   std::fprintf(out, "Chapters: %u\n", d->chapters.count);
   for (const ChapterInfo& c : d->chapters) {
     char seconds[32];

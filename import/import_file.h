@@ -18,8 +18,17 @@ struct AsfImportState {
   uint32_t packet_size;
 };
 
+// What an import left out and why, in words for the user ("track 2
+// (A_VORBIS) is left out: ...").
+struct ImportNote {
+  char text[128];
+};
+constexpr uint32_t kMaxImportNotes = 8;
+
 struct ImportFile : MetaFile {
   AsfImportState asf;
+  ImportNote notes[kMaxImportNotes];
+  uint32_t note_count;
 };
 
 }  // namespace vantorel

@@ -2,6 +2,7 @@
 // from the rounded block timestamps, and tables that point into the input.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -730,11 +731,27 @@ ErrorCode add_edits(MkvImport* imp, TrackBoxes* track, const TrackTimes& tt) {
   return add_edit(file, track, rescale(shown, tt.timescale, mvhd->timescale), media_time, 1, 0);
 }
 
+// Records why a track is left out, for the user.
+void note_left_out(MkvImport* imp, const MkvTrack* t, const char* why) {
+  ImportFile* file = imp->file;
+  if (file->note_count >= kMaxImportNotes) return;
+  std::snprintf(file->notes[file->note_count++].text, sizeof file->notes[0].text,
+                "Matroska track %llu (%s) is left out: %s", static_cast<unsigned long long>(t->number), t->codec_id, why);
+}
+
 ErrorCode build_track(MkvImport* imp, const MkvTrack* t, uint32_t track_id) {
   ImportFile* file = imp->file;
   const Codec* codec = codec_of(t->codec_id);
   // Tracks left out: a codec without an MP4 form, an encoding, no frames.
-  if (codec == nullptr || t->encoded || t->frames.count == 0) return ErrorCode::Ok;
+  if (codec == nullptr) {
+    note_left_out(imp, t, "its codec has no MP4 form Vantorel writes");
+    return ErrorCode::Ok;
+  }
+  if (t->encoded) {
+    note_left_out(imp, t, "its frames are compressed, stripped or encrypted");
+    return ErrorCode::Ok;
+  }
+  if (t->frames.count == 0) return ErrorCode::Ok;
   if ((t->type == kMkvVideo) != (codec->id[0] == 'V')) return ErrorCode::Ok;
   // Enough of the first frame for its headers and leading NAL units.
   uint8_t first[4096];
@@ -744,6 +761,7 @@ ErrorCode build_track(MkvImport* imp, const MkvTrack* t, uint32_t track_id) {
   plan.timescale = rate_of(t);
   bool built = codec->build(imp, t, first, first_n, &entry, &plan) && entry.e == ErrorCode::Ok && plan.timescale != 0;
   if (!built) {
+    if (entry.e == ErrorCode::Ok) note_left_out(imp, t, "its codec configuration is missing or malformed");
     entry.b.release();
     return entry.e == ErrorCode::OutOfMemory ? ErrorCode::OutOfMemory : ErrorCode::Ok;
   }

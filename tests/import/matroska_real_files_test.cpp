@@ -286,5 +286,34 @@ TEST(MatroskaFiles, HevcEntryByWhereTheParameterSetsAre) {
   }
 }
 
+// A track of a codec without an MP4 form is left out with a warning that
+// names its CodecID; --info names it too; the rest is carried.
+TEST(MatroskaFiles, VorbisIsLeftOutByName) {
+  VT_REQUIRE_FFMPEG();
+  std::string encoders;
+  run_command("ffmpeg -v error -hide_banner -encoders 2>/dev/null", &encoders);
+  if (encoders.find(" libvpx-vp9 ") == std::string::npos || encoders.find(" libvorbis ") == std::string::npos)
+    GTEST_SKIP() << "no libvpx-vp9 or libvorbis";
+  TempDir dir;
+  std::string error;
+  std::string in = make_media(dir, "vorbis.webm",
+                              "-f lavfi -i testsrc2=size=160x120:rate=25:duration=1 -f lavfi -i sine=duration=1 "
+                              "-c:v libvpx-vp9 -deadline realtime -c:a libvorbis",
+                              &error);
+  ASSERT_FALSE(in.empty()) << error;
+  std::string out = dir.path("vorbis.mp4");
+  std::string said;
+  ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &said), 0)
+      << said;
+  EXPECT_NE(said.find("warning: Matroska track 2 (A_VORBIS) is left out"), std::string::npos) << said;
+  std::vector<ProbeStream> streams;
+  ASSERT_TRUE(probe_streams(out, &streams, "", &error)) << error;
+  ASSERT_EQ(streams.size(), 1u);
+  EXPECT_EQ(streams[0].codec_name, "vp9");
+  std::string info;
+  run_command(std::string(VANTOREL_EXE) + " --info " + shell_quote(in) + " 2>&1", &info);
+  EXPECT_NE(info.find("Note: Matroska track 2 (A_VORBIS) is left out"), std::string::npos) << info;
+}
+
 }  // namespace
 }  // namespace vantorel

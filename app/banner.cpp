@@ -42,7 +42,7 @@ const char* banner_build_date() {
 
 void print_banner_and_usage(std::FILE* out) {
   std::fprintf(out, "%s %s - MP4 remultiplexing utility\n", kProgramName, kProgramVersion);
-  std::fprintf(out, "Rewrites MP4, QuickTime and AVI files as interleaved MP4 files with the movie header first.\n");
+  std::fprintf(out, "Rewrites MP4, QuickTime, AVI and Matroska files as interleaved MP4 files with the movie header first.\n");
   std::fprintf(out, "Build: %s\n", banner_build_date());
   std::fprintf(out, "\n");
   print_usage_line(out);

@@ -86,9 +86,9 @@ void print_failure_message(std::FILE* out, ErrorCode code, const RunState* state
   if (code == ErrorCode::Unsupported && detail != nullptr && !detail->set) {
     // The probe named what the file is, or found nothing it knows.
     if (detail->reason != nullptr) {
-      std::fprintf(out, "'%s' is %s; Vantorel reads MP4, QuickTime and AVI\n", or_unknown(input), detail->reason);
+      std::fprintf(out, "'%s' is %s; Vantorel reads MP4, QuickTime, AVI and Matroska\n", or_unknown(input), detail->reason);
     } else {
-      std::fprintf(out, "'%s' is not a file Vantorel reads (MP4, QuickTime or AVI)\n", or_unknown(input));
+      std::fprintf(out, "'%s' is not a file Vantorel reads (MP4, QuickTime, AVI or Matroska)\n", or_unknown(input));
     }
     return;
   }

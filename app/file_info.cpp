@@ -25,6 +25,7 @@ const char* flavour_name(uint32_t flavour) {
     case kFlavourQuickTime: return "quicktime";
     case kFlavourAvi: return "avi";
     case kFlavourAsf: return "asf";
+    case kFlavourMatroska: return "matroska";
     default: return "unknown";
   }
 }
@@ -35,6 +36,7 @@ const char* flavour_title(uint32_t flavour) {
     case kFlavourQuickTime: return "QuickTime";
     case kFlavourAvi: return "AVI";
     case kFlavourAsf: return "ASF";
+    case kFlavourMatroska: return "Matroska";
     default: return "unknown";
   }
 }
@@ -424,6 +426,7 @@ void print_description_text(std::FILE* out, const FileDescription* d) {
   print_seconds_text(out, d->movie_duration, d->movie_timescale);
   std::fprintf(out, ", %u track%s\n", d->tracks.count, d->tracks.count == 1 ? "" : "s");
   for (const TrackDescription& t : d->tracks) print_track_text(out, d, t);
+  for (uint32_t i = 0; const char* note = import_note(d->file, i); ++i) std::fprintf(out, "Note: %s\n", note);
   std::fprintf(out, "Chapters: %u\n", d->chapters.count);
   for (const ChapterInfo& c : d->chapters) {
     char seconds[32];

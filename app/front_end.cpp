@@ -30,6 +30,11 @@ void report_dropped_track(uint32_t track_id, FourCC handler, FourCC fourcc, uint
   std::fprintf(state->warnings, ") is left out: %s\n", drop_reason_text(reason));
 }
 
+void report_input_note(const char* text, void* user) {
+  auto* state = static_cast<RunState*>(user);
+  if (state->warnings != nullptr) std::fprintf(state->warnings, "%s: warning: %s\n", kProgramName, text);
+}
+
 uint32_t surveyed(uint32_t kept, void* user) {
   auto* state = static_cast<RunState*>(user);
   state->kept_tracks = kept;
@@ -171,6 +176,7 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
   state->salvage = args->salvage;
   RemuxEvents events{};
   events.track_dropped = report_dropped_track;
+  events.input_note = report_input_note;
   events.surveyed = surveyed;
   events.pass_started = progress_pass_started;
   events.input_failure = &state->detail;

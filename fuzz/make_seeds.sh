@@ -28,6 +28,9 @@ $f $v $a -c:v mjpeg -q:v 31 -c:a pcm_s16le -ac 1 "$tmp/mjpeg_pcm.avi"
 $f $v $a -c:v mpeg4 -vtag DX50 -q:v 31 -c:a aac -b:a 8k -ac 1 "$tmp/dx50_aac.avi"
 $f $v $a -c:v mpeg4 -q:v 31 -c:a ac3 -b:a 32k -ac 1 -ar 32000 "$tmp/mpeg4_ac3.avi"
 $f $v $a -c:v mpeg4 -q:v 31 -c:a mp2 -b:a 32k -ac 1 -ar 16000 "$tmp/mpeg4_mp2.avi"
+# Matroska and WebM, with B-frames and laced audio.
+$f $v $a -c:v libx264 -preset ultrafast -g 2 -bf 1 -pix_fmt yuv420p -c:a aac -b:a 8k -ac 1 "$tmp/h264_aac.mkv"
+$f $v $a -c:v libvpx-vp9 -deadline realtime -c:a libopus -b:a 8k -ac 1 -ar 48000 "$tmp/vp9_opus.webm"
 # Codecs carried with their sample entries whole, text, time code, sample groups.
 $f $v $a -c:v libx265 -x265-params log-level=none -tag:v hvc1 -pix_fmt yuv420p -c:a aac -b:a 8k -ac 1 "$tmp/hevc_aac.mov"
 $f $v $a -c:v libaom-av1 -cpu-used 8 -c:a libopus -b:a 8k -ac 1 -ar 48000 "$tmp/av1_opus.mp4"

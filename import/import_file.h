@@ -19,10 +19,19 @@ struct AsfImportState {
   uint32_t packet_size;
 };
 
+// What an import left out and why, in words for the user ("track 2
+// (A_VORBIS) is left out: ...").
+struct ImportNote {
+  char text[128];
+};
+constexpr uint32_t kMaxImportNotes = 8;
+
 struct ImportFile : MetaFile {
   AsfImportState asf;
   // Tracks whose samples are gathered from pieces rather than read whole.
   GrowArray<ConvertedTrack> converted;
+  ImportNote notes[kMaxImportNotes];
+  uint32_t note_count;
 };
 
 // The converted track of that id, or null when its samples are read whole.

@@ -5,6 +5,7 @@
 #include "boxes/box_tree.h"
 #include "import/asf_import.h"
 #include "import/avi_import.h"
+#include "import/matroska_import.h"
 #include "mediafile/internal.h"
 
 namespace vantorel {
@@ -21,6 +22,13 @@ bool probe_avi(MediaFile* file) {
 ErrorCode import_avi(MediaFile* file) {
   VT_TRY(avi_import(file, file->root));
   // The imported tables give each track its bit rates.
+  if (file->mode != kOpenInspect) update_bit_rates(file);
+  return ErrorCode::Ok;
+}
+bool probe_matroska(MediaFile* file) { return matroska_probe(file); }
+
+ErrorCode import_matroska(MediaFile* file) {
+  VT_TRY(matroska_import(file, file->root));
   if (file->mode != kOpenInspect) update_bit_rates(file);
   return ErrorCode::Ok;
 }

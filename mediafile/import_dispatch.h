@@ -7,6 +7,9 @@ namespace vantorel {
 // RIFF "AVI " at the current position (the position is set back to 0).
 bool probe_avi(MediaFile* file);
 ErrorCode import_avi(MediaFile* file);
+// An EBML header of a Matroska or WebM file at offset 0 (set back to 0).
+bool probe_matroska(MediaFile* file);
+ErrorCode import_matroska(MediaFile* file);
 // An ASF header object at the current position (set back to 0).
 bool probe_asf(MediaFile* file);
 ErrorCode import_asf(MediaFile* file);

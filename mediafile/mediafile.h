@@ -18,7 +18,8 @@ struct DecoderConfigVc1;
 struct Dec3Record;
 
 // What a file was read as.
-enum FileFlavour : uint32_t { kFlavourNone = 0, kFlavourMp4 = 1, kFlavourQuickTime = 2, kFlavourAvi = 3, kFlavourAsf = 4 };
+enum FileFlavour : uint32_t { kFlavourNone = 0, kFlavourMp4 = 1, kFlavourQuickTime = 2, kFlavourAvi = 3, kFlavourAsf = 4,
+                               kFlavourMatroska = 5 };
 
 // What a caller fills to open a file.
 // A movie header serialised to memory; `data` is malloc'd. A measuring
@@ -139,6 +140,9 @@ ErrorCode track_entry_boxes(MediaFile* file, uint32_t track_id, FourCC* out, uin
 // movie-level 'meta'; a track's 'udta' and 'meta'.
 ErrorCode copy_movie_metadata(MediaFile* from, MediaFile* to);
 ErrorCode copy_track_metadata(MediaFile* from, uint32_t from_track, MediaFile* to, uint32_t to_track);
+// Note `index` of what opening the file left out (a track whose codec has no
+// MP4 form, say), as a sentence; null past the last.
+const char* import_note(MediaFile* file, uint32_t index);
 // The track's title from its user data; Missing when it has none.
 ErrorCode track_name(MediaFile* file, uint32_t track_id, char* out, uint32_t capacity);
 // The channels a decoder gives for a sound track: from the AAC configuration,

@@ -34,6 +34,11 @@ ErrorCode copy_track_metadata(MediaFile* from, uint32_t from_track, MediaFile* t
   return carried_copy(carried, source->carried);
 }
 
+const char* import_note(MediaFile* file, uint32_t index) {
+  if (file == nullptr || index >= file->note_count || index >= kMaxImportNotes) return nullptr;
+  return file->notes[index].text;
+}
+
 ErrorCode track_name(MediaFile* file, uint32_t track_id, char* out, uint32_t capacity) {
   if (file == nullptr || out == nullptr || capacity == 0) return ErrorCode::BadArgument;
   out[0] = '\0';

@@ -73,6 +73,11 @@ ErrorCode probe_and_parse(MediaFile* file) {
     VT_TRY(create_root(file));
     return import_avi(file);
   }
+  if (probe_matroska(file)) {
+    file->flavour = kFlavourMatroska;
+    VT_TRY(create_root(file));
+    return import_matroska(file);
+  }
   if (file->mode == kOpenInspect && probe_asf(file)) {
     file->flavour = kFlavourAsf;
     VT_TRY(create_root(file));

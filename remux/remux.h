@@ -44,6 +44,8 @@ struct RemuxEvents {
   // An input track that the output will not have.
   // `handler` is the track's handler type as the file gives it.
   void (*track_dropped)(uint32_t track_id, FourCC handler, FourCC fourcc, uint32_t reason, void* user);
+  // Something the input's import left out, as a sentence.
+  void (*input_note)(const char* text, void* user);
   // The survey is done: `kept` tracks will be carried. Returning 0 stops the
   // run before any output is written (remux_run then returns Ok).
   uint32_t (*surveyed)(uint32_t kept, void* user);

@@ -183,6 +183,8 @@ ErrorCode survey_input(RemuxJob* job) {
     for (const DroppedTrack& d : job->input->dropped_tracks)
       job->events->track_dropped(d.track_id, d.handler, d.format, d.format.is_zero() ? kDropMalformed : kDropStreamUnreadable,
                                  job->stream.user);
+  if (job->events != nullptr && job->events->input_note != nullptr)
+    for (uint32_t i = 0; const char* note = import_note(job->input, i); ++i) job->events->input_note(note, job->stream.user);
   job->no_video = 1;
   uint64_t file_length = file_size(job->input);
   TrackIterator* it = track_iterator_new(job->input, 0, 0);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "import/avi_builder.h"
+#include "import/matroska_builder.h"
 #include "mediafile/hand_made.h"
 #include "mediafile/mediafile.h"
 #include "robust/malformed_support.h"
@@ -587,6 +588,47 @@ TEST(MalformedInput, CompressedMovieHeaderBombs) {
     Bytes file = cmov_file(c.declared, bomb);
     ReadOutcome read = read_everything(file);
     EXPECT_EQ(read.open, c.open);
+  }
+}
+
+// ---- Matroska -------------------------------------------------------------------------------
+
+// A Matroska file cut at every byte, and with every byte changed: each opens
+// or is refused with a code, never crashes or hangs. Cut, it keeps the whole
+// frames before the cut, in order; remuxed, it is refused as truncated unless
+// salvaged.
+TEST(MalformedInput, MatroskaCutOrChangedAnywhere) {
+  std::vector<Bytes> frames;
+  const Bytes whole = mkv::small_file(&frames);
+  auto allowed = [](ErrorCode e) {
+    return e == ErrorCode::Ok || e == ErrorCode::Unsupported || e == ErrorCode::Malformed || e == ErrorCode::Io ||
+           e == ErrorCode::Truncated;
+  };
+  for (size_t cut = 0; cut < whole.size(); ++cut) {
+    SCOPED_TRACE("cut at " + std::to_string(cut));
+    Bytes file(whole.begin(), whole.begin() + static_cast<long>(cut));
+    ReadOutcome read = read_everything(file);
+    EXPECT_TRUE(allowed(read.open)) << code_value(read.open);
+    if (read.open == ErrorCode::Ok && !read.tracks.empty()) {
+      const std::vector<Bytes>& got = read.tracks[0].samples;
+      ASSERT_LE(got.size(), frames.size());
+      for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], frames[i]) << i;
+      RemuxOutcome out = remux(file);
+      EXPECT_TRUE(out.run.result == ErrorCode::Truncated || out.run.result == ErrorCode::Ok);
+      RemuxOutcome salvaged = remux(file, true);
+      EXPECT_EQ(salvaged.run.result, ErrorCode::Ok);
+    }
+  }
+  for (size_t at = 0; at < whole.size(); ++at) {
+    for (uint8_t value : {uint8_t{0x00}, uint8_t{0xFF}, static_cast<uint8_t>(whole[at] ^ 0x40)}) {
+      SCOPED_TRACE("byte " + std::to_string(at) + " := " + std::to_string(value));
+      Bytes file = whole;
+      file[at] = value;
+      ReadOutcome read = read_everything(file);
+      EXPECT_TRUE(allowed(read.open)) << code_value(read.open);
+      RemuxOutcome out = remux(file, true);
+      EXPECT_TRUE(allowed(out.run.result)) << code_value(out.run.result);
+    }
   }
 }
 

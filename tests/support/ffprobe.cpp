@@ -93,7 +93,12 @@ bool probe_packets(const std::string& path, std::vector<ProbePacket>* out, const
   std::string line;
   while (std::getline(lines, line)) {
     auto f = fields_of(line);
-    if (f.find("stream_index") == f.end()) continue;
+    if (f.find("stream_index") == f.end()) {
+      // A packet with side data (Opus skip samples, say) has its later
+      // fields on a line of their own after the side-data section.
+      if (!out->empty() && out->back().data_hash.empty()) out->back().data_hash = text_of(f, "data_hash");
+      continue;
+    }
     ProbePacket p;
     int64_t v = 0;
     if (number(f, "stream_index", &v)) p.stream_index = static_cast<int>(v);

@@ -1,0 +1,289 @@
+// The element walk of a Matroska file: the EBML header, the segment's
+// information and track entries, and the frames of every cluster.
+#include "import/matroska_import.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "import/matroska_internal.h"
+
+namespace vantorel {
+
+namespace {
+
+constexpr uint64_t kDefaultTimestampScale = 1000000;
+
+// Children of the segment: one of them ends a cluster of unknown size.
+bool segment_child(uint32_t id) {
+  switch (id) {
+    case kSeekHead:
+    case kInfo:
+    case kTracks:
+    case kCluster:
+    case kCues:
+    case kChapters:
+    case kTags:
+    case kAttachments:
+    case kSegment:
+    case kEbmlHeader: return true;
+  }
+  return false;
+}
+
+void release_track(MkvTrack* t) {
+  if (t == nullptr) return;
+  block_release(&t->codec_private);
+  t->frames.release();
+  std::free(t);
+}
+
+ErrorCode read_info(MkvImport* imp, const EbmlElement* info) {
+  ImportFile* file = imp->file;
+  return mkv_walk(imp, info, [&](const EbmlElement* e) {
+    if (e->id == kTimestampScale) {
+      uint64_t scale = 0;
+      VT_TRY(ebml_uint(file, e, &scale));
+      if (scale == 0 || scale > 1000000000) return malformed(file, "Matroska TimestampScale out of range");
+      imp->timestamp_scale = scale;
+    } else if (e->id == kTitle) {
+      VT_TRY(ebml_text(file, e, imp->title, sizeof imp->title));
+    }
+    return ErrorCode::Ok;
+  });
+}
+
+ErrorCode read_track_colour(MkvImport* imp, const EbmlElement* colour, MkvTrack* t) {
+  return mkv_walk(imp, colour, [&](const EbmlElement* e) {
+    switch (e->id) {
+      case kPrimaries: return ebml_uint(imp->file, e, &t->primaries);
+      case kTransferCharacteristics: return ebml_uint(imp->file, e, &t->transfer);
+      case kMatrixCoefficients: return ebml_uint(imp->file, e, &t->matrix);
+      case kColourRange: return ebml_uint(imp->file, e, &t->range);
+    }
+    return ErrorCode::Ok;
+  });
+}
+
+ErrorCode read_track_video(MkvImport* imp, const EbmlElement* video, MkvTrack* t) {
+  return mkv_walk(imp, video, [&](const EbmlElement* e) {
+    if (e->id == kPixelWidth) return ebml_uint(imp->file, e, &t->width);
+    if (e->id == kPixelHeight) return ebml_uint(imp->file, e, &t->height);
+    if (e->id == kColour) return read_track_colour(imp, e, t);
+    return ErrorCode::Ok;
+  });
+}
+
+ErrorCode read_track_audio(MkvImport* imp, const EbmlElement* audio, MkvTrack* t) {
+  return mkv_walk(imp, audio, [&](const EbmlElement* e) {
+    if (e->id == kSamplingFrequency) return ebml_float(imp->file, e, &t->sampling_frequency);
+    if (e->id == kChannels) return ebml_uint(imp->file, e, &t->channels);
+    if (e->id == kBitDepth) return ebml_uint(imp->file, e, &t->bit_depth);
+    return ErrorCode::Ok;
+  });
+}
+
+ErrorCode read_track_entry(MkvImport* imp, const EbmlElement* entry, MkvTrack* t) {
+  ImportFile* file = imp->file;
+  t->enabled = 1;
+  t->is_default = 1;
+  t->sampling_frequency = 8000;
+  t->channels = 1;
+  t->primaries = t->transfer = t->matrix = 2;
+  std::memcpy(t->language, "eng", 4);
+  return mkv_walk(imp, entry, [&](const EbmlElement* e) {
+    switch (e->id) {
+      case kTrackNumber: return ebml_uint(file, e, &t->number);
+      case kTrackType: return ebml_uint(file, e, &t->type);
+      case kFlagEnabled: return ebml_uint(file, e, &t->enabled);
+      case kFlagDefault: return ebml_uint(file, e, &t->is_default);
+      case kDefaultDuration: return ebml_uint(file, e, &t->default_duration);
+      case kCodecDelay: return ebml_uint(file, e, &t->codec_delay);
+      case kSeekPreRoll: return ebml_uint(file, e, &t->seek_preroll);
+      case kName: return ebml_text(file, e, t->name, sizeof t->name);
+      case kLanguage: return ebml_text(file, e, t->language, sizeof t->language);
+      case kCodecId: return ebml_text(file, e, t->codec_id, sizeof t->codec_id);
+      case kCodecPrivate:
+        if (e->cut) return ErrorCode::Ok;
+        return block_read(file, &t->codec_private, e->size, "Matroska CodecPrivate too large");
+      case kVideo: return read_track_video(imp, e, t);
+      case kAudio: return read_track_audio(imp, e, t);
+      case kContentEncodings: t->encoded = 1; return ErrorCode::Ok;
+    }
+    return ErrorCode::Ok;
+  });
+}
+
+ErrorCode read_tracks(MkvImport* imp, const EbmlElement* tracks) {
+  if (imp->tracks_read) return ErrorCode::Ok;
+  imp->tracks_read = 1;
+  return mkv_walk(imp, tracks, [&](const EbmlElement* e) {
+    if (e->id != kTrackEntry || imp->track_count >= kMatroskaMaxTracks) return ErrorCode::Ok;
+    MkvTrack* t = alloc_record<MkvTrack>();
+    if (t == nullptr) return ErrorCode::OutOfMemory;
+    imp->tracks[imp->track_count++] = t;
+    VT_TRY(read_track_entry(imp, e, t));
+    // Two entries with one number cannot tell their blocks apart: the first keeps it.
+    for (uint32_t i = 0; i + 1 < imp->track_count; ++i)
+      if (imp->tracks[i]->number == t->number) t->number = 0;
+    return ErrorCode::Ok;
+  });
+}
+
+ErrorCode read_block_group(MkvImport* imp, const EbmlElement* group, int64_t cluster_time) {
+  ImportFile* file = imp->file;
+  EbmlElement block{};
+  bool have_block = false;
+  bool referenced = false;
+  VT_TRY(mkv_walk(imp, group, [&](const EbmlElement* e) {
+    if (e->id == kBlock && !have_block) {
+      block = *e;
+      have_block = true;
+    } else if (e->id == kReferenceBlock) {
+      referenced = true;
+    }
+    return ErrorCode::Ok;
+  }));
+  if (!have_block) return ErrorCode::Ok;
+  VT_TRY(mkv_read_block(imp, &block, cluster_time, false, !referenced));
+  return file_seek(file, group->end);
+}
+
+ErrorCode read_cluster(MkvImport* imp, EbmlElement* cluster) {
+  ImportFile* file = imp->file;
+  int64_t cluster_time = 0;
+  const bool open = cluster->unknown_size || cluster->cut;
+  VT_TRY(file_seek(file, cluster->data));
+  while (!io_failed(file)) {
+    EbmlElement e;
+    bool got = false;
+    VT_TRY(ebml_next(file, cluster->end, open, &e, &got));
+    if (!got) break;
+    if (cluster->unknown_size && segment_child(e.id)) {
+      // The next element of the segment ends a cluster of unknown size.
+      cluster->end = e.start;
+      cluster->size = e.start - cluster->data;
+      break;
+    }
+    if (e.id == kClusterTimestamp) {
+      uint64_t t = 0;
+      VT_TRY(ebml_uint(file, &e, &t));
+      if (t > INT64_MAX / 2) return malformed(file, "Matroska cluster timestamp out of range");
+      cluster_time = static_cast<int64_t>(t);
+    } else if (e.id == kSimpleBlock) {
+      VT_TRY(mkv_read_block(imp, &e, cluster_time, true, false));
+    } else if (e.id == kBlockGroup) {
+      VT_TRY(read_block_group(imp, &e, cluster_time));
+    }
+    if (e.cut) break;
+    VT_TRY(file_seek(file, e.end));
+  }
+  return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
+}
+
+ErrorCode read_segment(MkvImport* imp, EbmlElement* segment) {
+  ImportFile* file = imp->file;
+  const bool open = segment->unknown_size || segment->cut;
+  VT_TRY(file_seek(file, segment->data));
+  while (!io_failed(file)) {
+    EbmlElement e;
+    bool got = false;
+    VT_TRY(ebml_next(file, segment->end, open, &e, &got));
+    if (!got) break;
+    if (e.id == kInfo) {
+      VT_TRY(read_info(imp, &e));
+    } else if (e.id == kTracks) {
+      VT_TRY(read_tracks(imp, &e));
+    } else if (e.id == kCluster) {
+      VT_TRY(read_cluster(imp, &e));
+    } else if (e.id == kTags) {
+      VT_TRY(mkv_read_tags(imp, &e));
+    } else if (e.id == kChapters) {
+      VT_TRY(mkv_read_chapters(imp, &e));
+    } else if (e.id == kAttachments) {
+      VT_TRY(mkv_read_attachments(imp, &e));
+    }
+    if (e.cut) break;
+    VT_TRY(file_seek(file, e.end));
+  }
+  return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
+}
+
+// The DocType of the EBML header at the current position: true for the two
+// this import reads.
+bool read_ebml_header(ImportFile* file, EbmlElement* header) {
+  bool got = false;
+  if (ebml_next(file, file_size(file), true, header, &got) != ErrorCode::Ok || !got || header->id != kEbmlHeader ||
+      header->cut || header->unknown_size)
+    return false;
+  char doc_type[16] = "";
+  while (true) {
+    EbmlElement e;
+    if (ebml_next(file, header->end, false, &e, &got) != ErrorCode::Ok || !got) break;
+    if (e.id == kEbmlDocType) {
+      if (ebml_text(file, &e, doc_type, sizeof doc_type) != ErrorCode::Ok) return false;
+      break;
+    }
+    if (file_seek(file, e.end) != ErrorCode::Ok) return false;
+  }
+  return std::strcmp(doc_type, "matroska") == 0 || std::strcmp(doc_type, "webm") == 0;
+}
+
+ErrorCode import_segments(MkvImport* imp) {
+  ImportFile* file = imp->file;
+  EbmlElement header;
+  if (!read_ebml_header(file, &header)) return ErrorCode::Unsupported;
+  VT_TRY(file_seek(file, header.end));
+  if (imp->root->moov == nullptr) VT_TRY(add_movie_box(file, BoxTypeId::Moov));
+  if (imp->root->moov->mvhd == nullptr) VT_TRY(add_movie_box(file, BoxTypeId::Mvhd));
+  // Only the first segment is read: a further one is another presentation.
+  while (!io_failed(file)) {
+    EbmlElement e;
+    bool got = false;
+    VT_TRY(ebml_next(file, imp->file_size, true, &e, &got));
+    if (!got) break;
+    if (e.id == kSegment) return read_segment(imp, &e);
+    if (e.cut) break;
+    VT_TRY(file_seek(file, e.end));
+  }
+  return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
+}
+
+}  // namespace
+
+MkvTrack* mkv_track_by_number(MkvImport* imp, uint64_t number) {
+  if (number == 0) return nullptr;
+  for (uint32_t i = 0; i < imp->track_count; ++i)
+    if (imp->tracks[i]->number == number) return imp->tracks[i];
+  return nullptr;
+}
+
+bool matroska_probe(ImportFile* file) {
+  // The magic first, so that a file of another kind leaves no reason behind.
+  uint8_t magic[4] = {};
+  EbmlElement header;
+  bool yes = file_size(file) >= 4 && file_seek(file, 0) == ErrorCode::Ok && read_bytes(file, magic, 4) == ErrorCode::Ok &&
+             load_u32be(magic) == kEbmlHeader && file_seek(file, 0) == ErrorCode::Ok && read_ebml_header(file, &header);
+  file_seek(file, 0);
+  return yes;
+}
+
+ErrorCode matroska_import(ImportFile* file, FileBoxes* root) {
+  if (file == nullptr || root == nullptr || file->root != root) return ErrorCode::BadArgument;
+  MkvImport* imp = alloc_record<MkvImport>();
+  if (imp == nullptr) return ErrorCode::OutOfMemory;
+  imp->file = file;
+  imp->root = root;
+  imp->file_size = file_size(file);
+  imp->timestamp_scale = kDefaultTimestampScale;
+  imp->max_frames = imp->file_size;
+  ErrorCode e = file_seek(file, 0);
+  if (e == ErrorCode::Ok) e = import_segments(imp);
+  if (e == ErrorCode::Ok) e = mkv_build_tracks(imp);
+  if (e == ErrorCode::Ok) e = mkv_add_movie_tags(imp);
+  for (uint32_t i = 0; i < imp->track_count; ++i) release_track(imp->tracks[i]);
+  block_release(&imp->cover);
+  std::free(imp);
+  return e;
+}
+
+}  // namespace vantorel

@@ -1,0 +1,896 @@
+// From Matroska frames to MP4 tracks: a sample entry per codec, exact times
+// from the rounded block timestamps, and tables that point into the input.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "boxes/elst.h"
+#include "boxes/hdlr.h"
+#include "boxes/mdhd.h"
+#include "boxes/mvhd.h"
+#include "boxes/tkhd.h"
+#include "import/matroska_internal.h"
+#include "io/file_io.h"
+#include "sampletables/ctts.h"
+#include "sampletables/movie_upkeep.h"
+#include "sampletables/stco.h"
+#include "sampletables/stsc.h"
+#include "sampletables/stsd.h"
+#include "sampletables/stss.h"
+#include "sampletables/stsz.h"
+#include "sampletables/stts.h"
+#include "sampletables/table_fixups.h"
+#include "sampletables/track_builder.h"
+
+namespace vantorel {
+
+namespace {
+
+constexpr uint64_t kNanos = 1000000000;
+
+// Bytes of a sample description being assembled.
+struct Bytes {
+  GrowArray<uint8_t> b;
+  ErrorCode e;
+  void put(const void* p, uint32_t n) {
+    for (uint32_t i = 0; i < n && e == ErrorCode::Ok; ++i) e = b.append_doubling(static_cast<const uint8_t*>(p)[i], 256);
+  }
+  void u8(uint32_t v) {
+    uint8_t x = static_cast<uint8_t>(v);
+    put(&x, 1);
+  }
+  void u16(uint32_t v) { u8(v >> 8), u8(v); }
+  void u32(uint32_t v) { u16(v >> 16), u16(v); }
+  void zeros(uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) u8(0);
+  }
+  uint32_t open(const char* type) {
+    uint32_t at = b.count;
+    u32(0);
+    put(type, 4);
+    return at;
+  }
+  void close(uint32_t at) {
+    if (e == ErrorCode::Ok) store_u32be(b.items + at, b.count - at);
+  }
+};
+
+// What the codec table gives a track.
+struct EntryPlan {
+  uint32_t kind;       // HandlerKind
+  uint32_t timescale;  // media time scale; for sound the sample rate
+  uint32_t frame_samples;  // per frame, when every frame has as many
+  uint32_t opus_pre_skip;
+  int (*samples_of)(const uint8_t* frame, uint32_t n);  // per frame from its first bytes; 0 when unknown
+};
+
+struct Codec;
+using EntryBuilder = bool (*)(MkvImport* imp, const MkvTrack* t, const uint8_t* first, uint32_t first_n, Bytes* out,
+                              EntryPlan* plan);
+
+void visual_fields(Bytes* o, const MkvTrack* t) {
+  o->zeros(6);
+  o->u16(1);
+  o->zeros(16);
+  o->u16(static_cast<uint32_t>(std::min<uint64_t>(t->width, 0xFFFF)));
+  o->u16(static_cast<uint32_t>(std::min<uint64_t>(t->height, 0xFFFF)));
+  o->u32(0x00480000);
+  o->u32(0x00480000);
+  o->u32(0);
+  o->u16(1);
+  o->zeros(32);
+  o->u16(0x18);
+  o->u16(0xFFFF);
+}
+
+void sound_fields(Bytes* o, uint32_t channels, uint32_t bits, uint32_t rate) {
+  o->zeros(6);
+  o->u16(1);
+  o->zeros(8);
+  o->u16(channels);
+  o->u16(bits);
+  o->u32(0);
+  o->u32(rate <= 0xFFFF ? rate << 16 : 0);
+}
+
+uint32_t rate_of(const MkvTrack* t) {
+  double f = t->sampling_frequency;
+  return f >= 1 && f <= 1e6 ? static_cast<uint32_t>(std::lround(f)) : 0;
+}
+uint32_t channels_of(const MkvTrack* t) { return static_cast<uint32_t>(std::min<uint64_t>(t->channels, 0xFFFF)); }
+
+// A configuration box holding CodecPrivate as it is.
+bool private_box(const MkvTrack* t, const char* format, const char* box, uint8_t first_byte, Bytes* o) {
+  const OwnedBlock& p = t->codec_private;
+  if (p.length < 4 || p.bytes[0] != first_byte) return false;
+  uint32_t entry = o->open(format);
+  visual_fields(o, t);
+  uint32_t config = o->open(box);
+  o->put(p.bytes, p.length);
+  o->close(config);
+  o->close(entry);
+  return true;
+}
+
+bool build_avc(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerVideo;
+  return private_box(t, "avc1", "avcC", 1, o);
+}
+
+// Whether the first frame carries a parameter set of its own: its NAL units,
+// each after a big-endian length of `length_size` bytes, as far as `n` goes.
+bool parameter_sets_in_band(const uint8_t* f, uint32_t n, uint32_t length_size) {
+  for (uint32_t at = 0; at + length_size < n;) {
+    uint32_t size = 0;
+    for (uint32_t i = 0; i < length_size; ++i) size = (size << 8) | f[at + i];
+    at += length_size;
+    const uint32_t type = (f[at] >> 1) & 0x3F;
+    if (type >= 32 && type <= 34) return true;
+    if (size > n - at) break;
+    at += size;
+  }
+  return false;
+}
+
+// 'hvc1' when CodecPrivate holds the three parameter set kinds and the first
+// frame none, else 'hev1'.
+bool build_hevc(MkvImport*, const MkvTrack* t, const uint8_t* first, uint32_t first_n, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerVideo;
+  const OwnedBlock& p = t->codec_private;
+  if (p.length < 23) return false;
+  uint32_t kinds = 0;
+  uint32_t at = 23;
+  for (uint32_t i = 0, arrays = p.bytes[22]; i < arrays && at + 3 <= p.length; ++i) {
+    uint32_t type = p.bytes[at] & 0x3F;
+    uint32_t count = load_u16be(p.bytes + at + 1);
+    at += 3;
+    for (uint32_t k = 0; k < count && at + 2 <= p.length; ++k) at += 2 + load_u16be(p.bytes + at);
+    if (type >= 32 && type <= 34 && count > 0) kinds |= 1u << (type - 32);
+  }
+  const bool in_band = parameter_sets_in_band(first, first_n, (p.bytes[21] & 3) + 1u);
+  return private_box(t, kinds == 7 && !in_band ? "hvc1" : "hev1", "hvcC", 1, o);
+}
+
+bool build_av1(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerVideo;
+  return private_box(t, "av01", "av1C", 0x81, o);
+}
+
+// 'vpcC' from the first frame's uncompressed header (VP9) or the fixed
+// profile of VP8.
+bool build_vpx(const MkvTrack* t, const uint8_t* f, uint32_t n, bool vp9, Bytes* o) {
+  uint32_t profile = 0, depth = 8, chroma = 1, full_range = 0;
+  if (vp9) {
+    if (n < 2 || (f[0] >> 6) != 2) return false;
+    profile = ((f[0] >> 5) & 1) | (((f[0] >> 4) & 1) << 1);
+    // Bits after the profile: a reserved bit for profile 3, then
+    // show_existing_frame, frame_type, show_frame, error_resilient_mode.
+    uint32_t bit = profile == 3 ? 5 : 4;
+    auto read_bit = [&](uint32_t* at) -> uint32_t {
+      uint32_t byte = *at / 8;
+      uint32_t v = byte < n ? (f[byte] >> (7 - *at % 8)) & 1 : 0;
+      ++*at;
+      return v;
+    };
+    uint32_t at = 8 - bit;
+    if (read_bit(&at) == 0 && read_bit(&at) == 0) {  // a shown key frame follows
+      read_bit(&at);
+      read_bit(&at);
+      at += 24;  // sync code
+      if (profile >= 2) depth = read_bit(&at) ? 12 : 10;
+      uint32_t space = 0;
+      for (int i = 0; i < 3; ++i) space = (space << 1) | read_bit(&at);
+      if (space != 7) {
+        full_range = read_bit(&at);
+        if (profile == 1 || profile == 3) {
+          uint32_t x = read_bit(&at), y = read_bit(&at);
+          chroma = x && y ? 1 : (x ? 2 : 3);
+        }
+      } else {
+        full_range = 1;
+        chroma = 3;
+      }
+    }
+  }
+  uint32_t entry = o->open(vp9 ? "vp09" : "vp08");
+  visual_fields(o, t);
+  uint32_t config = o->open("vpcC");
+  o->u32(0x01000000);  // version 1, flags 0
+  o->u8(profile);
+  o->u8(0);  // level not signalled
+  // The Colour element, when it says, over the frame header.
+  if (t->range == 1 || t->range == 2) full_range = t->range == 2 ? 1 : 0;
+  o->u8((depth << 4) | (chroma << 1) | full_range);
+  o->u8(static_cast<uint32_t>(std::min<uint64_t>(t->primaries, 255)));
+  o->u8(static_cast<uint32_t>(std::min<uint64_t>(t->transfer, 255)));
+  o->u8(static_cast<uint32_t>(std::min<uint64_t>(t->matrix, 255)));
+  o->u16(0);
+  o->close(config);
+  o->close(entry);
+  return true;
+}
+
+bool build_vp9(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerVideo;
+  return build_vpx(t, f, n, true, o);
+}
+bool build_vp8(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerVideo;
+  return build_vpx(t, f, n, false, o);
+}
+
+void descriptor_length(Bytes* o, uint32_t length) {
+  if (length < 0x80) {
+    o->u8(length);
+    return;
+  }
+  o->u8(0x80 | ((length >> 21) & 0x7F));
+  o->u8(0x80 | ((length >> 14) & 0x7F));
+  o->u8(0x80 | ((length >> 7) & 0x7F));
+  o->u8(length & 0x7F);
+}
+
+// An 'esds' of the object type and stream type with the decoder information.
+void put_esds(Bytes* o, uint8_t object_type, uint8_t stream_type, const uint8_t* info, uint32_t info_size) {
+  uint32_t esds = o->open("esds");
+  o->u32(0);
+  const uint32_t dsi = info_size > 0 ? 1 + (info_size < 0x80 ? 1 : 4) + info_size : 0;
+  const uint32_t config = 13 + dsi;
+  const uint32_t es = 3 + 1 + (config < 0x80 ? 1 : 4) + config + 3;
+  o->u8(3);
+  descriptor_length(o, es);
+  o->u16(0);  // ES_ID
+  o->u8(0);
+  o->u8(4);
+  descriptor_length(o, config);
+  o->u8(object_type);
+  o->u8((stream_type << 2) | 1);
+  o->zeros(3 + 4 + 4);  // buffer size and bit rates: the upkeep at close fills them
+  if (info_size > 0) {
+    o->u8(5);
+    descriptor_length(o, info_size);
+    o->put(info, info_size);
+  }
+  o->u8(6);
+  o->u8(1);
+  o->u8(2);
+  o->close(esds);
+}
+
+// An 'mp4a' entry with an 'esds' of the object type and decoder information.
+bool mp4a_entry(const MkvTrack* t, uint32_t rate, uint8_t object_type, const uint8_t* info, uint32_t info_size,
+                Bytes* o) {
+  if (info_size > 0xFFFF) return false;
+  uint32_t entry = o->open("mp4a");
+  sound_fields(o, channels_of(t), 16, rate);
+  put_esds(o, object_type, 5, info, info_size);
+  o->close(entry);
+  return true;
+}
+
+// MPEG-4 Visual: CodecPrivate holds the headers an 'esds' carries.
+bool build_mp4v(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerVideo;
+  const OwnedBlock& p = t->codec_private;
+  if (p.length > 0xFFFF) return false;
+  uint32_t entry = o->open("mp4v");
+  visual_fields(o, t);
+  put_esds(o, 0x20, 4, p.bytes, p.length);
+  o->close(entry);
+  return true;
+}
+
+bool build_aac(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerSound;
+  plan->frame_samples = 1024;
+  const OwnedBlock& p = t->codec_private;
+  if (p.length < 2) return false;
+  return mp4a_entry(t, plan->timescale, 0x40, p.bytes, p.length, o);
+}
+
+// The old ids name the profile: the AudioSpecificConfig is built from it,
+// the rate and the channel count.
+bool build_aac_by_profile(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerSound;
+  plan->frame_samples = 1024;
+  const char* profile = t->codec_id + 6;  // after "A_AAC/"
+  uint32_t object_type = 2;
+  if (std::strstr(profile, "/MAIN") != nullptr) object_type = 1;
+  if (std::strstr(profile, "/SSR") != nullptr) object_type = 3;
+  if (std::strstr(profile, "/LTP") != nullptr) object_type = 4;
+  const uint32_t rates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350};
+  uint32_t index = 0;
+  while (index < 13 && rates[index] != plan->timescale) ++index;
+  const uint32_t channels = channels_of(t);
+  if (index == 13 || channels == 0 || channels > 7) return false;
+  const uint32_t config = (object_type << 11) | (index << 7) | (channels << 3);
+  const uint8_t asc[2] = {static_cast<uint8_t>(config >> 8), static_cast<uint8_t>(config)};
+  return mp4a_entry(t, plan->timescale, 0x40, asc, sizeof asc, o);
+}
+
+// CodecPrivate is the 24-byte ALAC configuration; its frame length is every
+// frame's sample count.
+bool build_alac(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerSound;
+  const OwnedBlock& p = t->codec_private;
+  if (p.length < 24) return false;
+  plan->frame_samples = load_u32be(p.bytes);
+  if (plan->frame_samples == 0) return false;
+  uint32_t entry = o->open("alac");
+  sound_fields(o, p.bytes[9], p.bytes[5], plan->timescale);
+  uint32_t config = o->open("alac");
+  o->u32(0);
+  o->put(p.bytes, 24);
+  o->close(config);
+  o->close(entry);
+  return true;
+}
+
+bool build_mjpeg(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerVideo;
+  uint32_t entry = o->open("jpeg");
+  visual_fields(o, t);
+  o->close(entry);
+  return true;
+}
+
+int mpeg_audio_samples(const uint8_t* f, uint32_t n) {
+  if (n < 4 || f[0] != 0xFF || (f[1] & 0xE0) != 0xE0) return 0;
+  uint32_t version = (f[1] >> 3) & 3, layer = (f[1] >> 1) & 3;
+  if (layer == 3) return 384;
+  if (layer == 2) return 1152;
+  if (layer == 1) return version == 3 ? 1152 : 576;
+  return 0;
+}
+
+bool build_mp3(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerSound;
+  plan->samples_of = mpeg_audio_samples;
+  return mp4a_entry(t, plan->timescale, 0x6B, nullptr, 0, o);
+}
+bool build_mp2(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerSound;
+  plan->samples_of = mpeg_audio_samples;
+  return mp4a_entry(t, plan->timescale, 0x69, nullptr, 0, o);
+}
+
+int opus_samples(const uint8_t* f, uint32_t n) {
+  if (n < 1) return 0;
+  const uint32_t config = f[0] >> 3;
+  uint32_t tenths_ms;  // frame length in units of 0.1 ms... as 48 kHz samples below
+  if (config < 12) {
+    const uint32_t silk[] = {480, 960, 1920, 2880};
+    tenths_ms = silk[config & 3];
+  } else if (config < 16) {
+    tenths_ms = (config & 1) ? 960 : 480;
+  } else {
+    const uint32_t celt[] = {120, 240, 480, 960};
+    tenths_ms = celt[config & 3];
+  }
+  uint32_t frames = 1;
+  if ((f[0] & 3) == 1 || (f[0] & 3) == 2) frames = 2;
+  if ((f[0] & 3) == 3) {
+    if (n < 2) return 0;
+    frames = f[1] & 0x3F;
+  }
+  return static_cast<int>(tenths_ms * frames);
+}
+
+// 'dOps' is OpusHead big-endian, version 0, without its magic.
+bool build_opus(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerSound;
+  plan->timescale = 48000;
+  plan->samples_of = opus_samples;
+  const OwnedBlock& p = t->codec_private;
+  if (p.length < 19 || std::memcmp(p.bytes, "OpusHead", 8) != 0) return false;
+  const uint8_t channels = p.bytes[9];
+  const uint8_t family = p.bytes[18];
+  if (family != 0 && p.length < 21u + channels) return false;
+  plan->opus_pre_skip = load_u16le(p.bytes + 10);
+  uint32_t entry = o->open("Opus");
+  sound_fields(o, channels, 16, 48000);
+  uint32_t dops = o->open("dOps");
+  o->u8(0);
+  o->u8(channels);
+  o->u16(load_u16le(p.bytes + 10));
+  o->u32(load_u32le(p.bytes + 12));
+  o->u16(load_u16le(p.bytes + 16));
+  o->u8(family);
+  if (family != 0) o->put(p.bytes + 19, 2u + channels);
+  o->close(dops);
+  o->close(entry);
+  return true;
+}
+
+int flac_samples(const uint8_t* f, uint32_t n) {
+  if (n < 5 || f[0] != 0xFF || (f[1] & 0xFE) != 0xF8) return 0;
+  const uint32_t code = f[2] >> 4;
+  if (code == 1) return 192;
+  if (code >= 2 && code <= 5) return 576 << (code - 2);
+  if (code >= 8) return 256 << (code - 8);
+  if (code != 6 && code != 7) return 0;
+  // The coded frame or sample number: a UTF-8-like run of 1 to 7 bytes.
+  uint32_t at = 4;
+  uint32_t extra = 0;
+  for (uint8_t lead = f[at]; lead & 0x80; lead = static_cast<uint8_t>(lead << 1)) ++extra;
+  at += extra == 0 ? 1 : extra;
+  if (code == 6) return at < n ? f[at] + 1 : 0;
+  return at + 1 < n ? load_u16be(f + at) + 1 : 0;
+}
+
+// 'dfLa' holds the metadata blocks after the "fLaC" marker.
+bool build_flac(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerSound;
+  plan->samples_of = flac_samples;
+  const OwnedBlock& p = t->codec_private;
+  if (p.length < 4 + 4 + 34 || std::memcmp(p.bytes, "fLaC", 4) != 0) return false;
+  uint32_t entry = o->open("fLaC");
+  sound_fields(o, channels_of(t), t->bit_depth > 0 ? static_cast<uint32_t>(t->bit_depth) : 16, plan->timescale);
+  uint32_t dfla = o->open("dfLa");
+  o->u32(0);
+  o->put(p.bytes + 4, p.length - 4);
+  o->close(dfla);
+  o->close(entry);
+  return true;
+}
+
+// 'dac3' from the first frame's sync information and bit stream information.
+bool build_ac3(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerSound;
+  plan->frame_samples = 1536;
+  if (n < 8 || f[0] != 0x0B || f[1] != 0x77) return false;
+  const uint32_t fscod = f[4] >> 6, frmsizecod = f[4] & 0x3F;
+  const uint32_t bsid = f[5] >> 3, bsmod = f[5] & 7, acmod = f[6] >> 5;
+  uint32_t w = (uint32_t{f[6]} << 8) | f[7];
+  uint32_t skip = 3;  // acmod
+  if ((acmod & 1) && acmod != 1) skip += 2;
+  if (acmod & 4) skip += 2;
+  if (acmod == 2) skip += 2;
+  const uint32_t lfeon = (w >> (15 - skip)) & 1;
+  const uint32_t packed = (fscod << 22) | (bsid << 17) | (bsmod << 14) | (acmod << 11) | (lfeon << 10) |
+                          ((frmsizecod >> 1) << 5);
+  uint32_t entry = o->open("ac-3");
+  sound_fields(o, channels_of(t), 16, plan->timescale);
+  uint32_t dac3 = o->open("dac3");
+  o->u8(packed >> 16);
+  o->u8(packed >> 8);
+  o->u8(packed);
+  o->close(dac3);
+  o->close(entry);
+  return true;
+}
+
+int eac3_samples(const uint8_t* f, uint32_t n) {
+  if (n < 5 || f[0] != 0x0B || f[1] != 0x77) return 0;
+  const uint32_t fscod = f[4] >> 6;
+  const uint32_t blocks[] = {1, 2, 3, 6};
+  return static_cast<int>(256 * (fscod == 3 ? 6 : blocks[(f[4] >> 4) & 3]));
+}
+
+// 'dec3' for the one independent substream of the first frame.
+bool build_eac3(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, Bytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerSound;
+  plan->samples_of = eac3_samples;
+  if (n < 6 || f[0] != 0x0B || f[1] != 0x77) return false;
+  const uint32_t frame_bytes = ((((uint32_t{f[2]} & 7) << 8) | f[3]) + 1) * 2;
+  const uint32_t fscod = f[4] >> 6;
+  const uint32_t acmod = (f[4] >> 1) & 7, lfeon = f[4] & 1, bsid = f[5] >> 3;
+  const uint32_t samples = static_cast<uint32_t>(eac3_samples(f, n));
+  const uint32_t rate = plan->timescale;
+  // The stream's rate in kbit/s, from one frame's bytes and duration.
+  const uint32_t kbps = samples > 0 ? static_cast<uint32_t>(uint64_t{frame_bytes} * 8 * rate / samples / 1000) : 0;
+  uint32_t entry = o->open("ec-3");
+  sound_fields(o, channels_of(t), 16, rate);
+  uint32_t dec3 = o->open("dec3");
+  o->u16((std::min<uint32_t>(kbps, 0x1FFF) << 3) | 0);  // data_rate, one independent substream
+  o->u8((fscod << 6) | (bsid << 1));
+  o->u8(acmod << 1 | lfeon);  // asvc 0, bsmod 0
+  o->u8(0);                   // no dependent substreams
+  o->close(dec3);
+  o->close(entry);
+  return true;
+}
+
+struct Codec {
+  const char* id;
+  EntryBuilder build;
+};
+
+constexpr Codec kCodecs[] = {
+    {"V_MPEG4/ISO/AVC", build_avc}, {"V_MPEGH/ISO/HEVC", build_hevc}, {"V_AV1", build_av1},
+    {"V_MPEG4/ISO/ASP", build_mp4v}, {"V_MPEG4/ISO/SP", build_mp4v},
+    {"V_VP9", build_vp9},           {"V_VP8", build_vp8},             {"A_AAC", build_aac},
+    {"A_OPUS", build_opus},         {"A_FLAC", build_flac},           {"A_AC3", build_ac3}, {"A_EAC3", build_eac3},
+    {"A_ALAC", build_alac},         {"V_MJPEG", build_mjpeg},
+    {"A_MPEG/L3", build_mp3},       {"A_MPEG/L2", build_mp2},
+};
+
+const Codec* codec_of(const char* id) {
+  static constexpr Codec kAacByProfile = {"A_AAC/", build_aac_by_profile};
+  for (const Codec& c : kCodecs)
+    if (std::strcmp(c.id, id) == 0) return &c;
+  if (std::strncmp(id, kAacByProfile.id, 6) == 0) return &kAacByProfile;
+  return nullptr;
+}
+
+// The first bytes of a frame, as many as the file holds up to `capacity`.
+uint32_t peek_frame(MkvImport* imp, const MkvFrame& f, uint8_t* out, uint32_t capacity) {
+  if (f.offset >= imp->file_size) return 0;
+  uint64_t n = std::min<uint64_t>({f.size, capacity, imp->file_size - f.offset});
+  if (file_seek(imp->file, f.offset) != ErrorCode::Ok || read_bytes(imp->file, out, static_cast<uint32_t>(n)) != ErrorCode::Ok)
+    return 0;
+  return static_cast<uint32_t>(n);
+}
+
+// Gives the track the entry `bytes` describes, read as an MP4 reader reads
+// an 'stsd', so the entry is both parsed and kept whole.
+ErrorCode set_entry(MkvImport* imp, TrackBoxes* track, const Bytes& entry) {
+  ImportFile* file = imp->file;
+  auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
+  if (stsd == nullptr) return ErrorCode::Missing;
+  while (stsd->entry_count > 0) VT_TRY(stsd_remove_entry(file, track, stsd->entry_count - 1));
+  Bytes box{};
+  uint32_t at = box.open("stsd");
+  box.u32(0);
+  box.u32(1);
+  box.put(entry.b.items, entry.b.count);
+  box.close(at);
+  ErrorCode e = box.e;
+  if (e == ErrorCode::Ok) {
+    BoxHeader h;
+    make_box_header(&h, FourCC::of("stsd"), nullptr, 0, box.b.count, box.b.count);
+    ScopedMemoryStream view(file);
+    e = view.open_view(box.b.items, box.b.count);
+    if (e == ErrorCode::Ok) e = file_seek(file, 8);
+    if (e == ErrorCode::Ok) e = stsd_read(file, &h, track);
+  }
+  box.b.release();
+  return e;
+}
+
+struct Timed {
+  int64_t pts;  // media units
+  uint32_t index;
+};
+
+// The grid of a constant frame rate that every time lies on within half a
+// timestamp tick, as rate = num / den frames per second; false when none
+// fits. Times are in ns, sorted.
+bool fit_grid(const int64_t* ns, uint32_t n, uint64_t tolerance, const uint64_t* nums, const uint64_t* dens,
+              uint32_t rates, uint32_t* chosen, int64_t* ticks) {
+  for (uint32_t r = 0; r < rates; ++r) {
+    const long double tick = static_cast<long double>(dens[r]) * kNanos / nums[r];
+    long double low = 0, high = 0;
+    bool fits = true;
+    int64_t previous = -1;
+    for (uint32_t i = 0; i < n && fits; ++i) {
+      const long double u = static_cast<long double>(ns[i] - ns[0]) / tick;
+      const int64_t k = std::llroundl(u);
+      if (k <= previous) fits = false;
+      previous = k;
+      const long double residual = (ns[i] - ns[0]) - k * tick;
+      low = std::min(low, residual);
+      high = std::max(high, residual);
+      ticks[i] = k;
+    }
+    if (fits && high - low <= static_cast<long double>(tolerance)) {
+      *chosen = r;
+      return true;
+    }
+  }
+  return false;
+}
+
+ErrorCode add_tables(MkvImport* imp, TrackBoxes* track, const MkvTrack* t, const int64_t* pts, const uint32_t* durations,
+                     int64_t shift) {
+  ImportFile* file = imp->file;
+  const uint32_t n = t->frames.count;
+  VT_TRY(stsc_append(file, track, 1, 1, 1));
+  bool offsets = false;
+  for (uint32_t i = 0; i < n; ++i)
+    if (pts[i] != 0) offsets = true;
+  if (offsets && find_box(track, BoxTypeId::Ctts) == nullptr) VT_TRY(add_track_box(file, track, BoxTypeId::Ctts));
+  const bool sync = track_record<SyncSampleTable>(track, BoxTypeId::Stss) != nullptr;
+  for (uint32_t i = 0; i < n; ++i) {
+    const MkvFrame& f = t->frames[i];
+    VT_TRY(stco_append(file, track, f.offset));
+    VT_TRY(stsz_append(file, track, f.size, 1));
+    VT_TRY(stts_append(file, track, 1, durations[i]));
+    if (offsets) {
+      const int64_t o = pts[i] + shift;
+      if (o < INT32_MIN || o > INT32_MAX) return malformed(file, "Matroska frame shown too far from its decoding");
+      VT_TRY(ctts_append(file, track, 1, static_cast<int32_t>(o)));
+    }
+    if (sync && f.key) VT_TRY(stss_append(file, track, i + 1));
+  }
+  return ErrorCode::Ok;
+}
+
+// Durations of audio frames from their sample counts; a frame whose count is
+// unknown lasts as long as the time to the next frame says.
+void audio_durations(MkvImport* imp, const MkvTrack* t, const EntryPlan& plan, uint32_t* durations) {
+  const uint32_t n = t->frames.count;
+  for (uint32_t i = 0; i < n; ++i) {
+    uint32_t d = plan.frame_samples;
+    if (plan.samples_of != nullptr) {
+      uint8_t head[16];
+      uint32_t got = peek_frame(imp, t->frames[i], head, sizeof head);
+      d = static_cast<uint32_t>(plan.samples_of(head, got));
+    }
+    if (d == 0 && i + 1 < n) {
+      int64_t gap = t->frames[i + 1].time - t->frames[i].time;
+      d = gap > 0 ? static_cast<uint32_t>(rescale(static_cast<uint64_t>(gap) * imp->timestamp_scale, 1000000000u,
+                                                  plan.timescale))
+                  : 0;
+    }
+    if (d == 0 && i > 0) d = durations[i - 1];
+    durations[i] = d;
+  }
+}
+
+struct TrackTimes {
+  int64_t* pts;          // composition offsets relative to decode time, before the shift
+  uint32_t* durations;
+  int64_t shift;         // added to every offset
+  int64_t first_shown;   // media time of the first frame shown
+  int64_t presented_ns;  // when it is shown
+  uint64_t shown_end;    // media time the last frame ends
+  uint32_t timescale;
+};
+
+// Video: exact times on a frame-rate grid when the rounded times allow it,
+// else the stored times; decode times are the sorted presentation times
+// moved back by the reorder depth.
+ErrorCode video_times(MkvImport* imp, const MkvTrack* t, TrackTimes* out) {
+  const uint32_t n = t->frames.count;
+  const uint64_t scale = imp->timestamp_scale;
+  Timed* order = static_cast<Timed*>(std::calloc(n, sizeof(Timed)));
+  int64_t* ns = static_cast<int64_t*>(std::calloc(n, sizeof(int64_t)));
+  int64_t* ticks = static_cast<int64_t*>(std::calloc(n, sizeof(int64_t)));
+  if (order == nullptr || ns == nullptr || ticks == nullptr) {
+    std::free(order), std::free(ns), std::free(ticks);
+    return ErrorCode::OutOfMemory;
+  }
+  for (uint32_t i = 0; i < n; ++i) order[i] = Timed{t->frames[i].time, i};
+  std::stable_sort(order, order + n, [](const Timed& a, const Timed& b) { return a.pts < b.pts; });
+  for (uint32_t i = 0; i < n; ++i) ns[i] = order[i].pts * static_cast<int64_t>(scale);
+
+  // The standard rates first: DefaultDuration is itself rounded to the ns.
+  uint64_t nums[10] = {24000, 24, 25, 30000, 30, 48, 50, 60000, 60, kNanos};
+  uint64_t dens[10] = {1001, 1, 1, 1001, 1, 1, 1, 1001, 1, t->default_duration};
+  const uint32_t rates = t->default_duration > 0 && t->default_duration < kNanos ? 10 : 9;
+  uint32_t chosen = 0;
+  // Matroska rounds each time to the nearest tick: half a tick either way.
+  const bool grid = n >= 2 && fit_grid(ns, n, scale, nums, dens, rates, &chosen, ticks);
+  uint64_t step = 0;  // media units per grid step
+  if (grid) {
+    uint64_t num = nums[chosen], den = dens[chosen];
+    while (num > UINT32_MAX) {  // a DefaultDuration rate: ns ticks, reduced
+      if (num % 10 != 0 || den % 10 != 0) break;
+      num /= 10, den /= 10;
+    }
+    if (num > UINT32_MAX) {
+      std::free(order), std::free(ns), std::free(ticks);
+      return malformed(imp->file, "Matroska frame rate out of range");
+    }
+    // Start delays are stored in the track's time scale: a multiple of 1000
+    // keeps a delay of whole milliseconds, as the block times give it.
+    uint64_t g = num, b = 1000;
+    while (b != 0) g = std::exchange(b, g % b);
+    const uint64_t m = 1000 / g;
+    if (num * m <= UINT32_MAX) num *= m, den *= m;
+    out->timescale = static_cast<uint32_t>(num);
+    step = den;
+    for (uint32_t i = 0; i < n; ++i) order[i].pts = ticks[i] * static_cast<int64_t>(den);
+  } else {
+    uint64_t g = scale, b = kNanos;
+    while (b != 0) g = std::exchange(b, g % b);
+    out->timescale = static_cast<uint32_t>(kNanos / g);
+    step = scale / g;
+    for (uint32_t i = 0; i < n; ++i) order[i].pts = (ns[i] - ns[0]) / static_cast<int64_t>(g);
+    if (t->default_duration > 0) step = rescale(t->default_duration, 1000000000u, out->timescale);
+  }
+  // Presentation times in decode order, and the reorder depth.
+  int64_t depth = 0;
+  for (uint32_t i = 0; i < n; ++i) out->pts[order[i].index] = order[i].pts;
+  for (uint32_t i = 0; i < n; ++i) depth = std::max(depth, order[i].pts - out->pts[i]);
+  for (uint32_t i = 0; i < n; ++i) {
+    // The last frame lasts as long as the one before it.
+    const int64_t next = i + 1 < n ? order[i + 1].pts - order[i].pts
+                                   : (i > 0 ? static_cast<int64_t>(out->durations[i - 1]) : static_cast<int64_t>(step));
+    out->durations[i] = static_cast<uint32_t>(next > 0 && next <= UINT32_MAX ? next : (i > 0 ? out->durations[i - 1] : step));
+    out->pts[i] -= order[i].pts;  // offset before the shift: pts - sorted pts
+  }
+  out->shift = depth;
+  out->first_shown = depth;
+  out->presented_ns = n > 0 ? ns[0] : 0;
+  out->shown_end = n > 0 ? static_cast<uint64_t>(order[n - 1].pts + depth) + out->durations[n - 1] : 0;
+  std::free(order), std::free(ns), std::free(ticks);
+  return ErrorCode::Ok;
+}
+
+ErrorCode add_edits(MkvImport* imp, TrackBoxes* track, const TrackTimes& tt) {
+  ImportFile* file = imp->file;
+  auto* mvhd = movie_record<MvhdRecord>(imp->root, BoxTypeId::Mvhd);
+  if (mvhd == nullptr) return ErrorCode::Missing;
+  int64_t media_time = tt.first_shown;
+  int64_t presented = tt.presented_ns;
+  if (presented < 0) {
+    media_time += static_cast<int64_t>(rescale(static_cast<uint64_t>(-presented), 1000000000u, tt.timescale));
+    presented = 0;
+  }
+  if (media_time == 0 && presented == 0) return ErrorCode::Ok;
+  VT_TRY(add_track_box(file, track, BoxTypeId::Edts));
+  VT_TRY(add_track_box(file, track, BoxTypeId::Elst));
+  const uint64_t delay = rescale(static_cast<uint64_t>(presented), 1000000000u, mvhd->timescale);
+  if (delay > 0) VT_TRY(add_edit(file, track, delay, kEmptyEdit, 1, 0));
+  const uint64_t shown = tt.shown_end > static_cast<uint64_t>(media_time) ? tt.shown_end - media_time : 0;
+  return add_edit(file, track, rescale(shown, tt.timescale, mvhd->timescale), media_time, 1, 0);
+}
+
+// Records why a track is left out, for the user.
+void note_left_out(MkvImport* imp, const MkvTrack* t, const char* why) {
+  ImportFile* file = imp->file;
+  if (file->note_count >= kMaxImportNotes) return;
+  std::snprintf(file->notes[file->note_count++].text, sizeof file->notes[0].text,
+                "Matroska track %llu (%s) is left out: %s", static_cast<unsigned long long>(t->number), t->codec_id, why);
+}
+
+ErrorCode build_track(MkvImport* imp, const MkvTrack* t, uint32_t track_id) {
+  ImportFile* file = imp->file;
+  const Codec* codec = codec_of(t->codec_id);
+  // Tracks left out: a codec without an MP4 form, an encoding, no frames.
+  if (codec == nullptr) {
+    note_left_out(imp, t, "its codec has no MP4 form Vantorel writes");
+    return ErrorCode::Ok;
+  }
+  if (t->encoded) {
+    note_left_out(imp, t, "its frames are compressed, stripped or encrypted");
+    return ErrorCode::Ok;
+  }
+  if (t->frames.count == 0) return ErrorCode::Ok;
+  if ((t->type == kMkvVideo) != (codec->id[0] == 'V')) return ErrorCode::Ok;
+  // Enough of the first frame for its headers and leading NAL units.
+  uint8_t first[4096];
+  uint32_t first_n = peek_frame(imp, t->frames[0], first, sizeof first);
+  Bytes entry{};
+  EntryPlan plan{};
+  plan.timescale = rate_of(t);
+  bool built = codec->build(imp, t, first, first_n, &entry, &plan) && entry.e == ErrorCode::Ok && plan.timescale != 0;
+  if (!built) {
+    if (entry.e == ErrorCode::Ok) note_left_out(imp, t, "its codec configuration is missing or malformed");
+    entry.b.release();
+    return entry.e == ErrorCode::OutOfMemory ? ErrorCode::OutOfMemory : ErrorCode::Ok;
+  }
+  const uint32_t n = t->frames.count;
+  // Every time in ns, and every difference of two, fits 63 bits.
+  const int64_t most = (int64_t{1} << 61) / static_cast<int64_t>(imp->timestamp_scale);
+  for (uint32_t i = 0; i < n; ++i)
+    if (t->frames[i].time > most || t->frames[i].time < -most) {
+      entry.b.release();
+      return malformed(file, "Matroska block time out of range");
+    }
+  TrackTimes tt{};
+  tt.pts = static_cast<int64_t*>(std::calloc(n, sizeof(int64_t)));
+  tt.durations = static_cast<uint32_t*>(std::calloc(n, sizeof(uint32_t)));
+  ErrorCode e = tt.pts != nullptr && tt.durations != nullptr ? ErrorCode::Ok : ErrorCode::OutOfMemory;
+  if (e == ErrorCode::Ok && plan.kind == kHandlerVideo) {
+    e = video_times(imp, t, &tt);
+  } else if (e == ErrorCode::Ok) {
+    tt.timescale = plan.timescale;
+    audio_durations(imp, t, plan, tt.durations);
+    for (uint32_t i = 0; i < n; ++i) tt.shown_end += tt.durations[i];
+    tt.presented_ns = t->frames[0].time * static_cast<int64_t>(imp->timestamp_scale);
+    if (plan.opus_pre_skip > 0) {
+      // The pre-skip is the codec delay the block times already leave out.
+      tt.first_shown = plan.opus_pre_skip;
+      tt.presented_ns += static_cast<int64_t>(rescale(plan.opus_pre_skip, 48000, 1000000000u)) -
+                         static_cast<int64_t>(t->codec_delay);
+    }
+  }
+  TrackBoxes* track = nullptr;
+  if (e == ErrorCode::Ok) {
+    char language[4] = "und";
+    if (std::strlen(t->language) == 3) std::memcpy(language, t->language, 3);
+    TrackSetup setup{};
+    setup.kind = plan.kind;
+    setup.timescale = tt.timescale;
+    setup.handler_name = t->name[0] != '\0' ? t->name : nullptr;
+    setup.language = language;
+    setup.track_id = track_id;
+    track = create_track(file, &setup);
+    if (track == nullptr) e = ErrorCode::Missing;
+  }
+  if (e == ErrorCode::Ok) e = set_entry(imp, track, entry);
+  if (e == ErrorCode::Ok) e = add_tables(imp, track, t, tt.pts, tt.durations, tt.shift);
+  if (e == ErrorCode::Ok) e = add_edits(imp, track, tt);
+  if (e == ErrorCode::Ok) {
+    auto* tkhd = track_record<TkhdRecord>(track, BoxTypeId::Tkhd);
+    if (tkhd == nullptr) e = ErrorCode::Missing;
+    else if (t->enabled == 0) tkhd->flags &= ~uint32_t{kTrackEnabled};
+    if (tkhd != nullptr && plan.kind == kHandlerVideo) {
+      tkhd->width = static_cast<uint32_t>(std::min<uint64_t>(t->width, 0xFFFF)) << 16;
+      tkhd->height = static_cast<uint32_t>(std::min<uint64_t>(t->height, 0xFFFF)) << 16;
+    }
+  }
+  if (e != ErrorCode::Ok && track != nullptr) remove_track(file, find_track(imp->root, track_id));
+  entry.b.release();
+  std::free(tt.pts);
+  std::free(tt.durations);
+  return e;
+}
+
+// Tracks of one type are alternatives to each other: one group per type,
+// and of each group only the default tracks are enabled (the first usable
+// one when none is the default).
+void set_alternates(MkvImport* imp, const MkvTrack* const* built, uint32_t count) {
+  const uint64_t types[] = {kMkvVideo, kMkvAudio, kMkvSubtitle};
+  for (uint32_t g = 0; g < 3; ++g) {
+    uint32_t members = 0, enabled = 0;
+    for (uint32_t i = 0; i < count; ++i) members += built[i] != nullptr && built[i]->type == types[g];
+    if (members < 2) continue;
+    TkhdRecord* first_usable = nullptr;
+    for (uint32_t i = 0; i < count; ++i) {
+      if (built[i] == nullptr || built[i]->type != types[g]) continue;
+      auto* tkhd = track_record<TkhdRecord>(find_track(imp->root, i + 1), BoxTypeId::Tkhd);
+      if (tkhd == nullptr) continue;
+      tkhd->alternate_group = static_cast<uint16_t>(g + 1);
+      const bool usable = built[i]->enabled != 0;
+      if (usable && first_usable == nullptr) first_usable = tkhd;
+      if (usable && built[i]->is_default != 0) {
+        tkhd->flags |= kTrackEnabled;
+        ++enabled;
+      } else {
+        tkhd->flags &= ~uint32_t{kTrackEnabled};
+      }
+    }
+    if (enabled == 0 && first_usable != nullptr) first_usable->flags |= kTrackEnabled;
+  }
+}
+
+}  // namespace
+
+ErrorCode mkv_build_tracks(MkvImport* imp) {
+  ImportFile* file = imp->file;
+  // A block the file cuts inside its header still counts as a frame that is
+  // missing: one past the end of the file, for the last track that had one.
+  if (imp->cut_track != 0) {
+    MkvTrack* last = nullptr;
+    uint64_t last_offset = 0;
+    for (uint32_t i = 0; i < imp->track_count; ++i) {
+      MkvTrack* t = imp->tracks[i];
+      if (t->frames.count > 0 && t->frames.back().offset >= last_offset) {
+        last = t;
+        last_offset = t->frames.back().offset;
+      }
+    }
+    if (last != nullptr) {
+      MkvFrame missing{imp->file_size, 1, 0, last->frames.back().time};
+      VT_TRY(last->frames.append_doubling(missing));
+    }
+  }
+  uint32_t id = 1;
+  const MkvTrack* built[kMatroskaMaxTracks] = {};  // by track id - 1
+  for (uint32_t i = 0; i < imp->track_count; ++i) {
+    uint32_t before = track_count(imp->root);
+    VT_TRY(build_track(imp, imp->tracks[i], id));
+    if (track_count(imp->root) > before) built[id++ - 1] = imp->tracks[i];
+  }
+  set_alternates(imp, built, id - 1);
+  VT_TRY(update_durations(file, imp->root));
+  VT_TRY(set_next_track_id(imp->root));
+  bool any_sample = false;
+  for (uint32_t i = 0; i < track_count(imp->root); ++i) {
+    TrackBoxes* track = track_at(imp->root, i);
+    VT_TRY(stss_drop_if_redundant(file, track));
+    if (sample_count(track) > 0) any_sample = true;
+  }
+  if (file->mode == kOpenInspect || any_sample) return ErrorCode::Ok;
+  set_error_reason(file, "a Matroska file without a track Vantorel can carry");
+  return ErrorCode::Unsupported;
+}
+
+}  // namespace vantorel

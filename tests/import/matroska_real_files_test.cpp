@@ -1,0 +1,319 @@
+// Matroska and WebM files made by ffmpeg, remuxed: every packet carried with
+// its bytes and key flag, shown within 1 ms of the input's time, and video
+// recorded at a standard rate given its exact frame durations.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/compare.h"
+#include "support/ffprobe.h"
+#include "support/temp_dir.h"
+
+namespace vantorel {
+namespace {
+
+using namespace test;
+
+int remux(const std::string& in, const std::string& out, const std::string& options, std::string* said) {
+  return run_command(std::string(VANTOREL_EXE) + " " + options + shell_quote(in) + " " + shell_quote(out) + " 2>&1",
+                     said);
+}
+
+double seconds(int64_t t, const ProbeStream& s) {
+  return s.time_base_den == 0 ? 0 : static_cast<double>(t) * s.time_base_num / s.time_base_den;
+}
+
+// Packet for packet: size, bytes and key flag equal, presentation within 1 ms.
+::testing::AssertionResult same_packets(const std::vector<ProbePacket>& in, const ProbeStream& in_stream,
+                                        const std::vector<ProbePacket>& out, const ProbeStream& out_stream) {
+  if (in.size() != out.size()) return ::testing::AssertionFailure() << out.size() << " packets, input " << in.size();
+  for (size_t i = 0; i < in.size(); ++i) {
+    auto fail = [&]() { return ::testing::AssertionFailure() << "packet " << i << ": "; };
+    if (in[i].size != out[i].size) return fail() << "size " << out[i].size << ", input " << in[i].size;
+    if (in[i].data_hash != out[i].data_hash) return fail() << "data differs";
+    if (in[i].key != out[i].key) return fail() << "key " << out[i].key << ", input " << in[i].key;
+    double a = seconds(in[i].pts, in_stream), b = seconds(out[i].pts, out_stream);
+    if (std::fabs(a - b) > 0.001 + 1e-9) return fail() << "pts " << b << " s, input " << a << " s";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+struct Case {
+  std::string name, file, args;
+  std::vector<std::string> codecs;  // of the output's streams, in order
+  std::string needs;                // an encoder that must be there, or empty
+};
+
+bool have_encoder(const std::string& name) {
+  std::string out;
+  run_command("ffmpeg -v error -hide_banner -encoders 2>/dev/null", &out);
+  return out.find(" " + name + " ") != std::string::npos;
+}
+
+TEST(MatroskaFiles, EveryPacketCarriedAtItsTime) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  const std::string video = "-f lavfi -i testsrc2=size=160x120:rate=25:duration=2 ";
+  const std::string ntsc = "-f lavfi -i testsrc2=size=160x120:rate=30000/1001:duration=3 ";
+  const std::string audio = "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=2 ";
+  const std::string x265 = "-c:v libx265 -x265-params log-level=none -pix_fmt yuv420p ";
+  const std::vector<Case> cases = {
+      {"H.264 with B-frames at 30000/1001 and AAC", "h264.mkv",
+       ntsc + audio + "-c:v libx264 -bf 2 -g 30 -pix_fmt yuv420p -c:a aac", {"h264", "aac"}, "libx264"},
+      {"VP9 with its colour and Opus in WebM", "vp9.webm",
+       video + audio + "-c:v libvpx-vp9 -deadline realtime -color_primaries bt709 -color_trc bt709 "
+                       "-colorspace bt709 -c:a libopus",
+       {"vp9", "opus"}, "libvpx-vp9"},
+      {"HEVC and Opus", "hevc.mkv", video + audio + x265 + "-c:a libopus", {"hevc", "opus"}, "libx265"},
+      {"AV1 and Opus in WebM", "av1.webm", video + audio + "-c:v libaom-av1 -cpu-used 8 -c:a libopus",
+       {"av1", "opus"}, "libaom-av1"},
+      {"VP8 and MP3", "vp8.mkv", video + audio + "-c:v libvpx -deadline realtime -c:a libmp3lame",
+       {"vp8", "mp3"}, "libmp3lame"},
+      {"MPEG-4 Visual, MP3 and E-AC-3 in two languages", "mpeg4.mkv",
+       video + audio + audio +
+           "-map 0 -map 1 -map 2 -c:v mpeg4 -c:a:0 libmp3lame -c:a:1 eac3 -metadata:s:a:0 language=eng "
+           "-metadata:s:a:1 language=ger -disposition:a:1 0",
+       {"mpeg4", "mp3", "eac3"}, "libmp3lame"},
+      {"Motion JPEG and ALAC", "mjpeg.mkv", video + audio + "-c:v mjpeg -c:a alac", {"mjpeg", "alac"}, ""},
+      {"H.264, AC-3 and FLAC", "ac3.mkv",
+       video + audio + audio + "-map 0 -map 1 -map 2 -c:v libx264 -pix_fmt yuv420p -c:a:0 ac3 -c:a:1 flac",
+       {"h264", "ac3", "flac"}, "libx264"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.needs.empty() && !have_encoder(c.needs)) continue;
+    std::string error;
+    std::string in = make_media(dir, c.file, c.args, &error);
+    ASSERT_FALSE(in.empty()) << error;
+    std::string out = dir.path(c.file + ".mp4");
+    std::string said;
+    ASSERT_EQ(remux(in, out, "", &said), 0) << said;
+    std::vector<ProbeStream> in_streams, out_streams;
+    std::vector<ProbePacket> in_packets, out_packets;
+    ASSERT_TRUE(probe_streams(in, &in_streams, "", &error)) << error;
+    ASSERT_TRUE(probe_streams(out, &out_streams, "", &error)) << error;
+    ASSERT_TRUE(probe_packets(in, &in_packets, "", true, &error)) << error;
+    ASSERT_TRUE(probe_packets(out, &out_packets, "", true, &error)) << error;
+    ASSERT_EQ(out_streams.size(), c.codecs.size());
+    ASSERT_EQ(in_streams.size(), c.codecs.size());
+    for (size_t k = 0; k < out_streams.size(); ++k) {
+      SCOPED_TRACE(c.codecs[k]);
+      EXPECT_EQ(out_streams[k].codec_name, c.codecs[k]);
+      EXPECT_EQ(out_streams[k].width, in_streams[k].width);
+      EXPECT_EQ(out_streams[k].sample_rate, in_streams[k].sample_rate);
+      EXPECT_EQ(out_streams[k].channels, in_streams[k].channels);
+      EXPECT_TRUE(same_packets(packets_of(in_packets, static_cast<int>(k)), in_streams[k],
+                               packets_of(out_packets, static_cast<int>(k)), out_streams[k]));
+    }
+    const std::string colour = "-show_entries stream=color_range,color_space,color_transfer,color_primaries";
+    std::string colour_in, colour_out;
+    run_command("ffprobe -v error " + colour + " -of csv=p=0 " + shell_quote(in), &colour_in);
+    run_command("ffprobe -v error " + colour + " -of csv=p=0 " + shell_quote(out), &colour_out);
+    // The video's colour, where the input states it (stream 0; a stream's
+    // side data may add empty lines after it).
+    if (c.args.find("-colorspace") != std::string::npos) {
+      EXPECT_EQ(colour_out.substr(0, colour_out.find('\n')), colour_in.substr(0, colour_in.find('\n')));
+    }
+    std::string languages_in, languages_out;
+    run_command("ffprobe -v error -show_entries stream_tags=language -of csv=p=0 " + shell_quote(in), &languages_in);
+    run_command("ffprobe -v error -show_entries stream_tags=language -of csv=p=0 " + shell_quote(out), &languages_out);
+    // ffprobe lists no language for a Matroska track of "und", and trailing
+    // commas for tags it does not print.
+    auto plain = [](std::string text) {
+      std::string out;
+      for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        while (!line.empty() && line.back() == ',') line.pop_back();
+        out += (line == "und" ? "" : line) + "\n";
+        at = end + 1;
+      }
+      return out;
+    };
+    EXPECT_EQ(plain(languages_out), plain(languages_in));
+    std::string decoded;
+    EXPECT_EQ(run_command("ffmpeg -nostdin -v error -i " + shell_quote(out) + " -f null - 2>&1", &decoded), 0);
+    EXPECT_EQ(decoded, "");
+  }
+}
+
+// Matroska keeps milliseconds: the 30000/1001 video must come back with
+// every frame exactly 1001/30000 s long, not 33 or 34 ms.
+TEST(MatroskaFiles, NtscVideoGetsExactFrameDurations) {
+  VT_REQUIRE_FFMPEG();
+  if (!have_encoder("libx264")) GTEST_SKIP() << "no libx264";
+  TempDir dir;
+  std::string error;
+  std::string in = make_media(dir, "ntsc.mkv",
+                              "-f lavfi -i testsrc2=size=160x120:rate=30000/1001:duration=4 -c:v libx264 -bf 3 "
+                              "-pix_fmt yuv420p",
+                              &error);
+  ASSERT_FALSE(in.empty()) << error;
+  std::string out = dir.path("ntsc.mp4");
+  std::string said;
+  ASSERT_EQ(remux(in, out, "", &said), 0) << said;
+  std::vector<ProbeStream> streams;
+  std::vector<ProbePacket> packets;
+  ASSERT_TRUE(probe_streams(out, &streams, "", &error)) << error;
+  ASSERT_TRUE(probe_packets(out, &packets, "", false, &error)) << error;
+  ASSERT_EQ(streams.size(), 1u);
+  ASSERT_EQ(packets.size(), 120u);
+  // Shown in order, each frame follows the one before by 1001/30000 s.
+  std::vector<double> shown;
+  for (const ProbePacket& p : packets) shown.push_back(seconds(p.pts, streams[0]));
+  std::sort(shown.begin(), shown.end());
+  for (size_t i = 1; i < shown.size(); ++i) EXPECT_NEAR(shown[i] - shown[i - 1], 1001.0 / 30000, 1e-9) << i;
+  for (const ProbePacket& p : packets)
+    EXPECT_NEAR(seconds(p.duration, streams[0]), 1001.0 / 30000, 1e-9);
+}
+
+}  // namespace
+}  // namespace vantorel
+
+namespace vantorel {
+namespace {
+
+using namespace test;
+
+std::string probe_text(const std::string& what, const std::string& path) {
+  std::string out;
+  run_command("ffprobe -v error " + what + " -of default=nw=1 " + shell_quote(path), &out);
+  return out;
+}
+
+// Chapters, tags and a cover attachment of a Matroska file come through as
+// ffprobe reads them, the cover byte for byte.
+TEST(MatroskaFiles, ChaptersTagsAndCoverCarried) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  const std::string metadata = dir.path("meta.txt");
+  {
+    FILE* f = std::fopen(metadata.c_str(), "w");
+    std::fputs(";FFMETADATA1\ntitle=A title\nartist=Some Artist\nalbum=The Album\ngenre=Rock\ncomment=Nice\n"
+               "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\ntitle=First\n"
+               "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=2000\ntitle=Zweite \xC3\x9C" "bung\n",
+               f);
+    std::fclose(f);
+  }
+  std::string error;
+  std::string cover = make_media(dir, "cover.jpg", "-f lavfi -i testsrc2=size=64x64:rate=25 -frames:v 1", &error);
+  ASSERT_FALSE(cover.empty()) << error;
+  std::string in = make_media(dir, "tagged.mkv",
+                              "-f lavfi -i testsrc2=size=160x120:rate=25:duration=2 -i " + shell_quote(metadata) +
+                                  " -map_metadata 1 -map_chapters 1 -attach " + shell_quote(cover) +
+                                  " -metadata:s:t mimetype=image/jpeg -metadata:s:t filename=cover.jpg -c:v mpeg4",
+                              &error);
+  ASSERT_FALSE(in.empty()) << error;
+  std::string out = dir.path("tagged.mp4");
+  std::string said;
+  ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &said), 0)
+      << said;
+  const std::string chapters = "-show_entries chapter=start_time:chapter_tags=title";
+  EXPECT_EQ(probe_text(chapters, out), probe_text(chapters, in));
+  EXPECT_NE(probe_text(chapters, out).find("Zweite"), std::string::npos);
+  // Matroska names its tags in capitals, MP4 items in small letters.
+  auto key_lowered = [](std::string s) {
+    for (size_t i = 0; i < s.size() && s[i] != '='; ++i) s[i] = static_cast<char>(std::tolower(s[i]));
+    return s;
+  };
+  for (const char* tag : {"title", "artist", "album", "genre", "comment", "encoder"}) {
+    const std::string entry = std::string("-show_entries format_tags=") + tag;
+    EXPECT_EQ(key_lowered(probe_text(entry, out)), key_lowered(probe_text(entry, in))) << tag;
+    EXPECT_FALSE(probe_text(entry, out).empty()) << tag;
+  }
+  std::string picture = dir.path("picture.jpg");
+  ASSERT_EQ(run_command("ffmpeg -v error -y -i " + shell_quote(out) + " -map 0:1 -c copy -f image2 " + shell_quote(picture),
+                        nullptr),
+            0);
+  EXPECT_EQ(read_whole_file(picture), read_whole_file(cover));
+}
+
+// Two audio tracks, the second not the default, in German and named: the
+// output shows the same default, languages and name.
+TEST(MatroskaFiles, DefaultLanguageAndNameOfEachTrack) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  std::string error;
+  std::string in = make_media(dir, "two.mkv",
+                              "-f lavfi -i sine=duration=1 -f lavfi -i sine=frequency=880:duration=1 -map 0 -map 1 "
+                              "-c:a aac -disposition:a:1 0 -metadata:s:a:1 language=ger -metadata:s:a:1 title=Zweite",
+                              &error);
+  ASSERT_FALSE(in.empty()) << error;
+  std::string out = dir.path("two.mp4");
+  std::string said;
+  ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &said), 0)
+      << said;
+  EXPECT_EQ(probe_text("-show_entries stream_disposition=default:stream_tags=language", out),
+            "DISPOSITION:default=1\nTAG:language=und\nDISPOSITION:default=0\nTAG:language=ger\n");
+  EXPECT_NE(probe_text("-show_entries stream_tags=handler_name", out).find("handler_name=Zweite"), std::string::npos);
+}
+
+// HEVC goes out as 'hvc1' when CodecPrivate holds its parameter sets and
+// the frames do not, as 'hev1' when the frames repeat them.
+TEST(MatroskaFiles, HevcEntryByWhereTheParameterSetsAre) {
+  VT_REQUIRE_FFMPEG();
+  std::string encoders;
+  run_command("ffmpeg -v error -hide_banner -encoders 2>/dev/null", &encoders);
+  if (encoders.find(" libx265 ") == std::string::npos) GTEST_SKIP() << "no libx265";
+  TempDir dir;
+  struct Case {
+    const char* params;
+    const char* tag;
+  };
+  for (const Case& c : {Case{"log-level=none", "hvc1"}, Case{"log-level=none:repeat-headers=1", "hev1"}}) {
+    SCOPED_TRACE(c.params);
+    std::string error;
+    std::string in = make_media(dir, "h.mkv",
+                                std::string("-f lavfi -i testsrc2=size=160x120:rate=25:duration=1 -c:v libx265 "
+                                            "-pix_fmt yuv420p -x265-params ") +
+                                    c.params,
+                                &error);
+    ASSERT_FALSE(in.empty()) << error;
+    std::string out = dir.path("h.mp4");
+    std::string said;
+    ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &said),
+              0)
+        << said;
+    std::vector<ProbeStream> streams;
+    ASSERT_TRUE(probe_streams(out, &streams, "", &error)) << error;
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].codec_tag, c.tag);
+  }
+}
+
+// A track of a codec without an MP4 form is left out with a warning that
+// names its CodecID; --info names it too; the rest is carried.
+TEST(MatroskaFiles, VorbisIsLeftOutByName) {
+  VT_REQUIRE_FFMPEG();
+  std::string encoders;
+  run_command("ffmpeg -v error -hide_banner -encoders 2>/dev/null", &encoders);
+  if (encoders.find(" libvpx-vp9 ") == std::string::npos || encoders.find(" libvorbis ") == std::string::npos)
+    GTEST_SKIP() << "no libvpx-vp9 or libvorbis";
+  TempDir dir;
+  std::string error;
+  std::string in = make_media(dir, "vorbis.webm",
+                              "-f lavfi -i testsrc2=size=160x120:rate=25:duration=1 -f lavfi -i sine=duration=1 "
+                              "-c:v libvpx-vp9 -deadline realtime -c:a libvorbis",
+                              &error);
+  ASSERT_FALSE(in.empty()) << error;
+  std::string out = dir.path("vorbis.mp4");
+  std::string said;
+  ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &said), 0)
+      << said;
+  EXPECT_NE(said.find("warning: Matroska track 2 (A_VORBIS) is left out"), std::string::npos) << said;
+  std::vector<ProbeStream> streams;
+  ASSERT_TRUE(probe_streams(out, &streams, "", &error)) << error;
+  ASSERT_EQ(streams.size(), 1u);
+  EXPECT_EQ(streams[0].codec_name, "vp9");
+  std::string info;
+  run_command(std::string(VANTOREL_EXE) + " --info " + shell_quote(in) + " 2>&1", &info);
+  EXPECT_NE(info.find("Note: Matroska track 2 (A_VORBIS) is left out"), std::string::npos) << info;
+}
+
+}  // namespace
+}  // namespace vantorel

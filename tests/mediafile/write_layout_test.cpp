@@ -335,12 +335,12 @@ TEST(Layout, HeaderFirstSettlesAChunkTableThatTheShiftWidens) {
     MediaFile* file = nullptr;
     EXPECT_EQ(media_open(&file, &p, kOpenCreate), ErrorCode::Ok);
     if (file == nullptr) return ErrorCode::BadArgument;
-    TrackSpec spec{};
-    spec.kind = kKindH263;
-    spec.width = 64;
-    spec.height = 48;
-    spec.timescale = 1000;
-    uint32_t a = media_add_track(file, &spec), b = media_add_track(file, &spec);
+    TrackSpec wanted{};
+    wanted.kind = kKindH263;
+    wanted.width = 64;
+    wanted.height = 48;
+    wanted.timescale = 1000;
+    uint32_t a = media_add_track(file, &wanted), b = media_add_track(file, &wanted);
     for (uint32_t extra : {0u, 0u, 1u}) {
       SampleWrite huge{};
       huge.data = buffer;

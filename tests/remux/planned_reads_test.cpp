@@ -112,12 +112,12 @@ TEST(PlannedReads, RecordedSamplesOweTheirBytes) {
     SCOPED_TRACE(c.what);
     MediaFile* file = create_file(dir.path("owed.mp4"));
     ASSERT_NE(file, nullptr);
-    TrackSpec spec{};
-    spec.kind = kKindH263;
-    spec.width = 64;
-    spec.height = 48;
-    spec.timescale = 1000;
-    uint32_t id = media_add_track(file, &spec);
+    TrackSpec wanted{};
+    wanted.kind = kKindH263;
+    wanted.width = 64;
+    wanted.height = 48;
+    wanted.timescale = 1000;
+    uint32_t id = media_add_track(file, &wanted);
     ASSERT_NE(id, 0u);
     Bytes data = pattern(21, 3);
     SampleWrite w = sample_of(Bytes(data.begin(), data.begin() + 10), 40);

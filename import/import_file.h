@@ -22,7 +22,7 @@ struct AsfImportState {
 // What an import left out and why, in words for the user ("track 2
 // (A_VORBIS) is left out: ...").
 struct ImportNote {
-  char text[128];
+  char text[192];
 };
 constexpr uint32_t kMaxImportNotes = 8;
 

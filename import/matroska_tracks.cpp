@@ -736,7 +736,8 @@ void note_left_out(MkvImport* imp, const MkvTrack* t, const char* why) {
   ImportFile* file = imp->file;
   if (file->note_count >= kMaxImportNotes) return;
   std::snprintf(file->notes[file->note_count++].text, sizeof file->notes[0].text,
-                "Matroska track %llu (%s) is left out: %s", static_cast<unsigned long long>(t->number), t->codec_id, why);
+                "Matroska track %llu (%.63s) is left out: %.80s", static_cast<unsigned long long>(t->number), t->codec_id,
+                why);
 }
 
 ErrorCode build_track(MkvImport* imp, const MkvTrack* t, uint32_t track_id) {

@@ -16,6 +16,7 @@
 #include "sampletables/stsd.h"
 #include "support/compare.h"
 #include "support/ffprobe.h"
+#include "support/run_program.h"
 #include "support/temp_dir.h"
 
 namespace vantorel {
@@ -99,10 +100,6 @@ std::string stream_traits(const std::string& path) {
   return out;
 }
 
-int run_program(const std::string& in, const std::string& out, std::string* said) {
-  return run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", said);
-}
-
 TEST(CarriedCodecs, EveryStreamPacketAndSampleEntryIsKept) {
   VT_REQUIRE_FFMPEG();
   TempDir dir;
@@ -154,7 +151,7 @@ TEST(CarriedCodecs, EveryStreamPacketAndSampleEntryIsKept) {
     ASSERT_FALSE(in.empty()) << error;
     std::string out = dir.path("out-" + c.file + ".mp4");
     std::string said;
-    ASSERT_EQ(run_program(in, out, &said), 0) << said;
+    ASSERT_EQ(remux_command(in, out, &said), 0) << said;
     std::string decoded;
     EXPECT_EQ(run_command("ffmpeg -nostdin -v error -i " + shell_quote(out) + " -f null - 2>&1", &decoded), 0);
     EXPECT_EQ(decoded, "");
@@ -236,7 +233,7 @@ TEST(CarriedCodecs, OutputsNamedMovAreQuickTimeMovies) {
     SCOPED_TRACE(name);
     std::string out = dir.path(name);
     std::string said;
-    ASSERT_EQ(run_program(in, out, &said), 0) << said;
+    ASSERT_EQ(remux_command(in, out, &said), 0) << said;
     EXPECT_EQ(said.find("warning"), std::string::npos) << said;
     std::vector<ProbeStream> streams;
     std::vector<ProbePacket> in_packets, out_packets;
@@ -271,7 +268,7 @@ TEST(CarriedCodecs, OutputsNamedMovAreQuickTimeMovies) {
   ASSERT_FALSE(dv.empty()) << error;
   std::string dv_out = dir.path("dv-out.mov");
   std::string dv_said;
-  ASSERT_EQ(run_program(dv, dv_out, &dv_said), 0) << dv_said;
+  ASSERT_EQ(remux_command(dv, dv_out, &dv_said), 0) << dv_said;
   std::vector<ProbePacket> dv_in, dv_packets;
   ASSERT_TRUE(probe_packets(dv, &dv_in, "-ignore_editlist 1", true, &error)) << error;
   ASSERT_TRUE(probe_packets(dv_out, &dv_packets, "-ignore_editlist 1", true, &error)) << error;
@@ -279,14 +276,14 @@ TEST(CarriedCodecs, OutputsNamedMovAreQuickTimeMovies) {
 
   std::string mp4 = dir.path("out.mp4");
   std::string said;
-  EXPECT_EQ(run_program(in, mp4, &said), 1);
+  EXPECT_EQ(remux_command(in, mp4, &said), 1);
   EXPECT_NE(said.find("name the output .mov"), std::string::npos) << said;
   EXPECT_TRUE(read_whole_file(mp4).empty());
 
   std::string aac = make_media(dir, "aac.mp4", "-f lavfi -i sine=duration=1 -c:a aac", &error);
   ASSERT_FALSE(aac.empty()) << error;
   std::string m4a = dir.path("out.m4a");
-  ASSERT_EQ(run_program(aac, m4a, &said), 0) << said;
+  ASSERT_EQ(remux_command(aac, m4a, &said), 0) << said;
   FileView audio;
   ASSERT_TRUE(view_of(m4a, &audio));
   ASSERT_FALSE(audio.brands.empty());
@@ -353,7 +350,7 @@ TEST(CarriedCodecs, QuickTimeTextAndTimeCodeKeepTheirMediaHeaders) {
   ASSERT_FALSE(in.empty()) << error;
   std::string out = dir.path("out.mov");
   std::string said;
-  ASSERT_EQ(run_program(in, out, &said), 0) << said;
+  ASSERT_EQ(remux_command(in, out, &said), 0) << said;
   std::vector<uint8_t> in_bytes = read_whole_file(in), out_bytes = read_whole_file(out);
   const uint8_t gmhd[] = {'g', 'm', 'h', 'd'};
   int found = 0;

@@ -8,6 +8,7 @@
 
 #include "support/compare.h"
 #include "support/ffprobe.h"
+#include "support/run_program.h"
 #include "support/temp_dir.h"
 
 namespace vantorel {
@@ -40,10 +41,6 @@ struct Case {
   std::string args;
   std::vector<int> carried;  // input streams the output carries, in order
 };
-
-int run_program(const std::string& in, const std::string& out, std::string* output) {
-  return run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", output);
-}
 
 TEST(RemuxFiles, OutputsCarryEveryKeptPacket) {
   VT_REQUIRE_FFMPEG();
@@ -91,7 +88,7 @@ TEST(RemuxFiles, OutputsCarryEveryKeptPacket) {
     ASSERT_FALSE(in.empty()) << error;
     std::string out = dir.path("out-" + c.file + ".mp4");
     std::string said;
-    ASSERT_EQ(run_program(in, out, &said), 0) << said;
+    ASSERT_EQ(remux_command(in, out, &said), 0) << said;
     // ffmpeg decodes the output without a word.
     std::string decoded;
     EXPECT_EQ(run_command("ffmpeg -nostdin -v error -i " + shell_quote(out) + " -f null - 2>&1", &decoded), 0);

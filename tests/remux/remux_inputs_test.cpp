@@ -18,19 +18,13 @@
 #include "support/box_builder.h"
 #include "support/compare.h"
 #include "support/ffprobe.h"
+#include "support/run_program.h"
 #include "support/temp_dir.h"
 
 namespace vantorel {
 namespace {
 
 using namespace test;
-
-int run_program(const std::string& in, const std::string& out, std::string* said = nullptr) {
-  std::string text;
-  int status = run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &text);
-  if (said != nullptr) *said = text;
-  return status;
-}
 
 void expect_same_packets(const std::string& in, const std::string& out, bool relative) {
   std::vector<ProbePacket> a, b;
@@ -66,7 +60,7 @@ TEST(RemuxInputs, FragmentedFilesBecomeOrdinaryFiles) {
     ASSERT_FALSE(in.empty()) << error;
     std::string out = dir.path("plain.mp4");
     std::string said;
-    ASSERT_EQ(run_program(in, out, &said), 0) << said;
+    ASSERT_EQ(remux_command(in, out, &said), 0) << said;
     std::vector<std::string> top = top_level_types(out);
     EXPECT_EQ(std::count(top.begin(), top.end(), "moof"), 0);
     expect_same_packets(in, out, true);
@@ -123,9 +117,9 @@ TEST(RemuxInputs, CompressedMovieHeaders) {
   write_file(packed, compress_movie(original, "zlib", false));
   ASSERT_LT(read_whole_file(packed).size(), original.size());
   std::string plain_out = dir.path("plain.mp4"), packed_out = dir.path("packed.mp4");
-  ASSERT_EQ(run_program(in, plain_out), 0);
+  ASSERT_EQ(remux_command(in, plain_out), 0);
   std::string said;
-  ASSERT_EQ(run_program(packed, packed_out, &said), 0) << said;
+  ASSERT_EQ(remux_command(packed, packed_out, &said), 0) << said;
   // The same output, byte for byte but for creation times: compare packets
   // and the movie header's size.
   expect_same_packets(in, packed_out, false);
@@ -134,7 +128,7 @@ TEST(RemuxInputs, CompressedMovieHeaders) {
   std::string wrong = dir.path("wrong.mov");
   write_file(wrong, compress_movie(original, "gzip", false));
   EXPECT_EQ(open_result(wrong), ErrorCode::CompressionType);
-  EXPECT_EQ(run_program(wrong, dir.path("x.mp4"), &said), 1);
+  EXPECT_EQ(remux_command(wrong, dir.path("x.mp4"), &said), 1);
   std::string corrupt = dir.path("corrupt.mov");
   write_file(corrupt, compress_movie(original, "zlib", true));
   EXPECT_EQ(open_result(corrupt), ErrorCode::Inflate);
@@ -193,7 +187,7 @@ TEST(RemuxInputs, ChaptersReachTheOutputAndSplitWithIt) {
   // as well, without a warning.
   std::string out = dir.path("whole.mp4");
   std::string said;
-  ASSERT_EQ(run_program(in, out, &said), 0) << said;
+  ASSERT_EQ(remux_command(in, out, &said), 0) << said;
   EXPECT_EQ(said.find("warning"), std::string::npos) << said;
   EXPECT_EQ(chapters_of(out), input);
   std::vector<ProbeStream> streams;

@@ -1,4 +1,5 @@
 #include "support/run_program.h"
+#include "support/ffprobe.h"
 
 #include <cerrno>
 #include <csignal>
@@ -82,6 +83,13 @@ RunResult run_program(const TempDir& dir, const std::vector<std::string>& args, 
   if (!options.stdout_on_terminal) result.out = slurp(out_path);
   result.err = slurp(err_path);
   return result;
+}
+
+int remux_command(const std::string& in, const std::string& out, std::string* said) {
+  std::string text;
+  int status = run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &text);
+  if (said != nullptr) *said = text;
+  return status;
 }
 
 }  // namespace vantorel::test

@@ -24,6 +24,10 @@ struct RunOptions {
 // `dir` (or a pseudo-terminal for standard output).
 RunResult run_program(const TempDir& dir, const std::vector<std::string>& args, const RunOptions& options = {});
 
+// Remuxes `in` into `out` through a shell, with the program's standard
+// output and error in `said` (when given); the exit status.
+int remux_command(const std::string& in, const std::string& out, std::string* said = nullptr);
+
 std::string slurp(const std::string& path);
 std::vector<std::string> lines_of(const std::string& text);
 

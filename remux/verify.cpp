@@ -37,15 +37,15 @@ struct Reader {
     params.user = user;
     return media_open(&file, &params, kOpenRead);
   }
+  // Room for the track's largest sample, asked once per track, not per sample.
+  ErrorCode reserve(uint32_t size) {
+    if (size <= capacity && buffer != nullptr) return ErrorCode::Ok;
+    std::free(buffer);
+    capacity = size;
+    buffer = static_cast<uint8_t*>(std::malloc(capacity == 0 ? 1 : capacity));
+    return buffer != nullptr ? ErrorCode::Ok : ErrorCode::OutOfMemory;
+  }
   ErrorCode read(uint32_t track_id, SampleRead* s) {
-    TrackInfo info;
-    VT_TRY(track_info(file, track_id, &info));
-    if (info.max_sample_size > capacity) {
-      std::free(buffer);
-      capacity = info.max_sample_size;
-      buffer = static_cast<uint8_t*>(std::malloc(capacity == 0 ? 1 : capacity));
-      if (buffer == nullptr) return ErrorCode::OutOfMemory;
-    }
     *s = SampleRead{};
     s->buffer = buffer;
     s->capacity = capacity;
@@ -138,6 +138,8 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
       VT_TRY(track_info(in.file, t.input_id, &in_info));
       VT_TRY(track_info(out.file, out_id, &out_info));
       if (!(in_info.fourcc == out_info.fourcc)) return v.differs(part, t.input_id, 0, "format");
+      VT_TRY(in.reserve(in_info.max_sample_size));
+      VT_TRY(out.reserve(out_info.max_sample_size));
       bool first = true;
       for (uint32_t n = 0; n < out_info.sample_count; ++n) {
         SampleRead o;
@@ -176,6 +178,9 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
   for (Track& t : tracks) {
     if (t.pcm) {
       // The input's bytes, all of them.
+      TrackInfo info;
+      VT_TRY(track_info(in.file, t.input_id, &info));
+      VT_TRY(in.reserve(info.max_sample_size));
       for (uint32_t n = 0; n < t.count; ++n) {
         SampleRead i;
         ErrorCode e = in.read(t.input_id, &i);

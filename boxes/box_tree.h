@@ -106,6 +106,7 @@ struct TrackExtra {
   uint64_t first_fragment_time;  // decode time of the first fragment ('tfdt'), none64 when unknown
   int64_t presentation_start;    // media time the writer's edit list starts the track at; 0 for none
   uint32_t writer_edit_list;     // 1: the edit list was made by the writer, its last edit is filled at close
+  int64_t presentation_end;      // media time the writer's last edit ends by at the latest; 0: the samples' end
 };
 
 // One track, held by value in the moov's array. The array moves when tracks

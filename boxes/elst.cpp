@@ -67,6 +67,20 @@ int64_t first_media_time(TrackBoxes* track) {
   return 0;
 }
 
+int64_t single_edit_media_end(TrackBoxes* track, uint32_t movie_timescale, uint32_t media_timescale) {
+  ElstRecord* e = elst_of(track);
+  if (e == nullptr || movie_timescale == 0) return 0;
+  uint32_t i = 0;
+  if (e->entries.count == 2 && e->entries[0].media_time == kEmptyEdit) i = 1;
+  if (e->entries.count != i + 1) return 0;
+  const ElstEntry& edit = e->entries[i];
+  if (edit.media_time < 0 || edit.segment_duration == 0 || edit.media_rate_integer != 1) return 0;
+  const unsigned __int128 scaled =
+      (static_cast<unsigned __int128>(edit.segment_duration) * media_timescale + movie_timescale - 1) / movie_timescale;
+  if (scaled > static_cast<unsigned __int128>(INT64_MAX - edit.media_time)) return 0;
+  return edit.media_time + static_cast<int64_t>(scaled);
+}
+
 uint64_t total_edit_duration(TrackBoxes* track) {
   ElstRecord* e = elst_of(track);
   if (e == nullptr) return 0;

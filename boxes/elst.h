@@ -37,6 +37,10 @@ ErrorCode set_presentation_edit_duration(TrackBoxes* track, uint64_t presentatio
 uint64_t initial_empty_duration(TrackBoxes* track);
 // The media time of the first edit that shows media, 0 without one.
 int64_t first_media_time(TrackBoxes* track);
+// Media time the presentation ends at when the list is one edit, after an
+// empty one or not: its media time plus its duration at `media_timescale`,
+// rounded up so no shown sample is cut. 0 for other lists and none.
+int64_t single_edit_media_end(TrackBoxes* track, uint32_t movie_timescale, uint32_t media_timescale);
 // The sum of all edit durations, 0 without an edit list.
 uint64_t total_edit_duration(TrackBoxes* track);
 

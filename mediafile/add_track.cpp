@@ -118,12 +118,14 @@ uint32_t media_add_track(MediaFile* file, const TrackSpec* track_spec) {
   if (track == nullptr) return 0;
   uint32_t id = track_id_of(track);
   ErrorCode e = row.build(file, track_spec, track);
-  if (e == ErrorCode::Ok && track_spec->media_time != 0) {
+  if (e == ErrorCode::Ok && (track_spec->media_time != 0 || track_spec->media_end > track_spec->media_time)) {
     TrackExtra* extra = track_extra(track);
-    if (extra == nullptr)
+    if (extra == nullptr) {
       e = ErrorCode::OutOfMemory;
-    else
+    } else {
       extra->presentation_start = track_spec->media_time;
+      if (track_spec->media_end > track_spec->media_time) extra->presentation_end = track_spec->media_end;
+    }
   }
   if (e != ErrorCode::Ok) {
     remove_track(file, track);

@@ -111,6 +111,9 @@ struct TrackInfo {
   uint32_t timescale;
   int32_t first_composition_offset;
   uint64_t start_delay;      // movie units: a leading empty edit
+  // Media units: where the edit list ends the presentation when that is
+  // before the last sample ends (audio padding); 0 when it runs to the end.
+  int64_t media_end;
   uint64_t media_duration;   // media units
   uint32_t sample_count;
   uint32_t max_sample_size;
@@ -320,6 +323,9 @@ struct TrackSpec {
   // first edit of an input track plus what normalising its composition
   // offsets added. 0 for none.
   int64_t media_time;
+  // Media time the presentation ends by at the latest (TrackInfo::media_end,
+  // in the track's media time); 0: where the samples end.
+  int64_t media_end;
 };
 
 // Adds a track to a file open for creating or updating: the track's id, or 0

@@ -18,6 +18,7 @@
 #include "sampletables/small_configs.h"
 #include "sampletables/stsd.h"
 #include "sampletables/stsz.h"
+#include "sampletables/stts_total.h"
 
 namespace vantorel {
 
@@ -127,6 +128,10 @@ ErrorCode track_info(MediaFile* file, uint32_t track_id, TrackInfo* out) {
   if (handler_is_video_like(hdlr->kind) && ctts != nullptr && ctts->entries.count > 0)
     out->first_composition_offset = ctts->entries[0].sample_offset;
   out->start_delay = initial_empty_duration(track);
+  if (auto* mvhd = movie_record<MvhdRecord>(file->root, BoxTypeId::Mvhd)) {
+    const int64_t end = single_edit_media_end(track, mvhd->timescale, mdhd->timescale);
+    if (end > 0 && static_cast<uint64_t>(end) < presentation_end_time(track)) out->media_end = end;
+  }
   out->media_duration = mdhd->duration;
   out->sample_count = track_sample_count(track);
   out->max_sample_size = track_max_sample_size(track);

@@ -137,6 +137,8 @@ ErrorCode add_tracks(RemuxJob* job, uint32_t continuation) {
     VT_TRY(build_track_spec(job, &row, &info, &track_spec, &reason));
     if (reason != 0) return ErrorCode::Missing;
     track_spec.media_time = continuation ? row.continuation_media_time : row.media_time;
+    // A later part's media time starts again: the input's end is its own.
+    track_spec.media_end = continuation ? 0 : row.media_end;
     GrowArray<uint32_t> ids{};
     ErrorCode e = carried_references(job, row.input_track_id, &track_spec.reference_type, &ids);
     if (e == ErrorCode::Ok) {

@@ -48,6 +48,7 @@ struct TrackSurvey {
   // same for continuation files, relative to the earliest track.
   int64_t media_time;
   int64_t continuation_media_time;
+  int64_t media_end;  // the input's presentation end in its media time; 0: the samples' end
 };
 
 // One input range of a window: `size` bytes at input `offset`, due at

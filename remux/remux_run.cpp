@@ -217,7 +217,9 @@ ErrorCode survey_input(RemuxJob* job) {
     row.input_track_id = info.track_id;
     row.start_delay = info.start_delay;
     row.media_time = first_media_time(track);
+    row.media_end = info.media_end;
     if (track->extra != nullptr) row.media_time += track->extra->composition_shift;
+    if (track->extra != nullptr && row.media_end > 0) row.media_end += track->extra->composition_shift;
     row.timescale = info.timescale;
     uint32_t track_largest = 0;
     uint32_t described = 0;

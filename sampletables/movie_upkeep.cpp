@@ -40,9 +40,13 @@ ErrorCode update_durations(BoxFile* file, FileBoxes* root) {
     if (track_record<ElstRecord>(track, BoxTypeId::Elst) != nullptr) {
       // Lists read from files keep their rule; the writer's own lists start
       // at a media time that the last edit does not show.
-      if (track->extra != nullptr && track->extra->writer_edit_list != 0)
-        VT_TRY(set_presentation_edit_duration(track, presentation_end_time(track), media_timescale,
-                                              mvhd->timescale));
+      if (track->extra != nullptr && track->extra->writer_edit_list != 0) {
+        uint64_t end = presentation_end_time(track);
+        const int64_t limit = track->extra->presentation_end;
+        if (limit > track->extra->presentation_start && static_cast<uint64_t>(limit) < end)
+          end = static_cast<uint64_t>(limit);
+        VT_TRY(set_presentation_edit_duration(track, end, media_timescale, mvhd->timescale));
+      }
       else
         VT_TRY(set_last_edit_duration(track, duration));
       duration = total_edit_duration(track);

@@ -474,36 +474,8 @@ ErrorCode convert_pcm(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk>
   if (kind == kPieceSwap16 || bits == 8) return ErrorCode::Ok;
   // Wider samples stay little-endian: only a QuickTime movie holds them, in
   // a version 1 entry whose 'wave' box says so ('enda').
-  uint8_t e[90] = {};
-  auto put32 = [&e](uint32_t at, uint32_t v) {
-    for (uint32_t i = 0; i < 4; ++i) e[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-  };
-  auto put16 = [&e](uint32_t at, uint32_t v) {
-    e[at] = static_cast<uint8_t>(v >> 8);
-    e[at + 1] = static_cast<uint8_t>(v);
-  };
-  const uint32_t bytes = bits / 8;
-  put32(0, sizeof e);
-  std::memcpy(e + 4, format, 4);
-  put16(14, 1);  // data reference index
-  put16(16, 1);  // version
-  put16(24, w.channels);
-  put16(26, 16);
-  put16(28, 0xFFFE);  // compression id -2
-  put32(32, w.samples_per_sec <= 0xFFFF ? w.samples_per_sec << 16 : 0);
-  put32(36, 1);
-  put32(40, bytes);
-  put32(44, bytes * w.channels);
-  put32(48, bytes);
-  put32(52, 38);
-  std::memcpy(e + 56, "wave", 4);
-  put32(60, 12);
-  std::memcpy(e + 64, "frma", 4);
-  std::memcpy(e + 68, format, 4);
-  put32(72, 10);
-  std::memcpy(e + 76, "enda", 4);
-  put16(80, 1);
-  put32(82, 8);
+  uint8_t e[kLittleEndianPcmEntrySize];
+  little_endian_pcm_entry(e, format, w.channels, w.samples_per_sec, bits / 8);
   // Kept beside the parsed entry, as a read file's entries are.
   auto* stsd = track_record<SampleDescriptionTable>(rb->track, BoxTypeId::Stsd);
   if (stsd == nullptr) return ErrorCode::Missing;

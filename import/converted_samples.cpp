@@ -2,6 +2,9 @@
 
 #include "import/import_file.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace vantorel {
 
 // DHT with the four tables of the JPEG standard's annex K.3.
@@ -41,6 +44,7 @@ const uint32_t kStandardJpegTablesSize = sizeof kStandardJpegTables;
 uint32_t piece_output_size(const SamplePiece& piece) {
   switch (piece.kind) {
     case kPieceLength32: return 4;
+    case kPieceLength16: return 2;
     case kPieceJpegTables: return kStandardJpegTablesSize;
     default: return piece.length;
   }
@@ -52,24 +56,42 @@ ErrorCode converted_add_sample(ConvertedTrack* track, const SamplePiece* pieces,
   return ErrorCode::Ok;
 }
 
-ErrorCode converted_read(FileIo* file, const ConvertedTrack* track, uint32_t index, uint8_t* buffer, uint32_t size) {
+ErrorCode converted_hold(ConvertedTrack* track, const uint8_t* bytes, uint32_t count, uint32_t* at) {
+  if (count > kMaxHeldBytes - track->held.count) return ErrorCode::Malformed;
+  GrowArray<uint8_t>& held = track->held;
+  const uint32_t need = held.count + count;
+  if (need > held.capacity) {
+    uint64_t grown = std::max<uint64_t>({need, uint64_t{held.capacity} * 2, 4096});
+    VT_TRY(held.reserve(static_cast<uint32_t>(std::min<uint64_t>(grown, kMaxHeldBytes))));
+  }
+  *at = held.count;
+  if (count > 0) std::memcpy(held.items + held.count, bytes, count);
+  held.count = need;
+  return ErrorCode::Ok;
+}
+
+ErrorCode converted_peek(FileIo* file, const ConvertedTrack* track, uint32_t index, uint8_t* buffer, uint32_t capacity,
+                         uint32_t* got) {
+  *got = 0;
   if (index >= track->first_piece.count) return ErrorCode::NoMore;
   const uint32_t first = track->first_piece[index];
   const uint32_t end = index + 1 < track->first_piece.count ? track->first_piece[index + 1] : track->pieces.count;
   uint32_t at = 0;
-  for (uint32_t p = first; p < end; ++p) {
+  for (uint32_t p = first; p < end && at < capacity; ++p) {
     const SamplePiece& piece = track->pieces[p];
-    const uint32_t n = piece_output_size(piece);
-    // The sizes in the tables were made from these pieces; a mismatch is ours.
-    if (n > size - at) return ErrorCode::Malformed;
+    const uint32_t whole = piece_output_size(piece);
+    const uint32_t n = whole < capacity - at ? whole : capacity - at;
     uint8_t* out = buffer + at;
-    if (piece.kind == kPieceLength32) {
-      out[0] = static_cast<uint8_t>(piece.length >> 24);
-      out[1] = static_cast<uint8_t>(piece.length >> 16);
-      out[2] = static_cast<uint8_t>(piece.length >> 8);
-      out[3] = static_cast<uint8_t>(piece.length);
+    if (piece.kind == kPieceLength32 || piece.kind == kPieceLength16) {
+      uint8_t value[4] = {static_cast<uint8_t>(piece.length >> 24), static_cast<uint8_t>(piece.length >> 16),
+                          static_cast<uint8_t>(piece.length >> 8), static_cast<uint8_t>(piece.length)};
+      for (uint32_t i = 0; i < n; ++i) out[i] = value[4 - whole + i];
     } else if (piece.kind == kPieceJpegTables) {
       for (uint32_t i = 0; i < n; ++i) out[i] = kStandardJpegTables[i];
+    } else if (piece.kind == kPieceHeld) {
+      // Held pieces were made inside the held bytes; a piece outside is ours.
+      if (piece.offset > track->held.count || n > track->held.count - piece.offset) return ErrorCode::Malformed;
+      for (uint32_t i = 0; i < n; ++i) out[i] = track->held[static_cast<uint32_t>(piece.offset) + i];
     } else if (n > 0) {
       VT_TRY(file_seek(file, piece.offset));
       VT_TRY(read_bytes(file, out, n));
@@ -82,12 +104,27 @@ ErrorCode converted_read(FileIo* file, const ConvertedTrack* track, uint32_t ind
     }
     at += n;
   }
-  return at == size ? ErrorCode::Ok : ErrorCode::Malformed;
+  *got = at;
+  return ErrorCode::Ok;
+}
+
+ErrorCode converted_read(FileIo* file, const ConvertedTrack* track, uint32_t index, uint8_t* buffer, uint32_t size) {
+  if (index >= track->first_piece.count) return ErrorCode::NoMore;
+  const uint32_t first = track->first_piece[index];
+  const uint32_t end = index + 1 < track->first_piece.count ? track->first_piece[index + 1] : track->pieces.count;
+  // The sizes in the tables were made from these pieces; a mismatch is ours.
+  uint64_t total = 0;
+  for (uint32_t p = first; p < end; ++p) total += piece_output_size(track->pieces[p]);
+  if (total != size) return ErrorCode::Malformed;
+  uint32_t got = 0;
+  VT_TRY(converted_peek(file, track, index, buffer, size, &got));
+  return got == size ? ErrorCode::Ok : ErrorCode::Malformed;
 }
 
 void converted_release(ConvertedTrack* track) {
   track->first_piece.release();
   track->pieces.release();
+  track->held.release();
 }
 
 const ConvertedTrack* find_converted(const ImportFile* file, uint32_t track_id) {

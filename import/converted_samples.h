@@ -15,7 +15,13 @@ enum PieceKind : uint32_t {
   kPieceSwap16 = 1,      // the same, each pair of bytes swapped
   kPieceLength32 = 2,    // no file bytes: `length` as four bytes, big-endian
   kPieceJpegTables = 3,  // no file bytes: the standard DHT segment
+  kPieceHeld = 4,        // `length` bytes at `offset` of the track's held bytes
+  kPieceLength16 = 5,    // no file bytes: `length` as two bytes, big-endian
 };
+
+// Bytes a track may hold in memory (decompressed frames, stripped headers,
+// box headers of converted text): beyond this the track is not converted.
+constexpr uint32_t kMaxHeldBytes = 64 * 1024 * 1024;
 
 struct SamplePiece {
   uint64_t offset;
@@ -27,6 +33,7 @@ struct ConvertedTrack {
   uint32_t track_id;
   GrowArray<uint32_t> first_piece;  // per sample; the next sample's entry ends it
   GrowArray<SamplePiece> pieces;
+  GrowArray<uint8_t> held;  // bytes that are not in the file
 };
 
 // The DHT segment (marker included) of the standard luminance and
@@ -40,8 +47,15 @@ uint32_t piece_output_size(const SamplePiece& piece);
 // Adds a sample made of `count` pieces.
 ErrorCode converted_add_sample(ConvertedTrack* track, const SamplePiece* pieces, uint32_t count);
 
+// Adds `count` bytes to the held bytes, giving where they start; Malformed
+// past kMaxHeldBytes.
+ErrorCode converted_hold(ConvertedTrack* track, const uint8_t* bytes, uint32_t count, uint32_t* at);
+
 // Fills `size` bytes of sample `index` (0-based) into `buffer`.
 ErrorCode converted_read(FileIo* file, const ConvertedTrack* track, uint32_t index, uint8_t* buffer, uint32_t size);
+// The first bytes of sample `index`, at most `capacity`: their count in `*got`.
+ErrorCode converted_peek(FileIo* file, const ConvertedTrack* track, uint32_t index, uint8_t* buffer, uint32_t capacity,
+                         uint32_t* got);
 
 void converted_release(ConvertedTrack* track);
 

@@ -1,5 +1,7 @@
 #include "import/format_headers.h"
 
+#include <cstring>
+
 #include "io/byte_io.h"
 
 namespace vantorel {
@@ -33,6 +35,40 @@ FourCC format_tag_fourcc(uint16_t format_tag) {
   f.c[2] = static_cast<char>(format_tag >> 8);
   f.c[3] = static_cast<char>(format_tag & 0xFF);
   return f;
+}
+
+void little_endian_pcm_entry(uint8_t out[kLittleEndianPcmEntrySize], const char format[4], uint32_t channels,
+                             uint32_t rate, uint32_t bytes) {
+  uint8_t* e = out;
+  std::memset(e, 0, kLittleEndianPcmEntrySize);
+  auto put32 = [e](uint32_t at, uint32_t v) {
+    for (uint32_t i = 0; i < 4; ++i) e[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+  };
+  auto put16 = [e](uint32_t at, uint32_t v) {
+    e[at] = static_cast<uint8_t>(v >> 8);
+    e[at + 1] = static_cast<uint8_t>(v);
+  };
+  put32(0, kLittleEndianPcmEntrySize);
+  std::memcpy(e + 4, format, 4);
+  put16(14, 1);  // data reference index
+  put16(16, 1);  // version
+  put16(24, channels);
+  put16(26, 16);
+  put16(28, 0xFFFE);  // compression id -2
+  put32(32, rate <= 0xFFFF ? rate << 16 : 0);
+  put32(36, 1);
+  put32(40, bytes);
+  put32(44, bytes * channels);
+  put32(48, bytes);
+  put32(52, 38);
+  std::memcpy(e + 56, "wave", 4);
+  put32(60, 12);
+  std::memcpy(e + 64, "frma", 4);
+  std::memcpy(e + 68, format, 4);
+  put32(72, 10);
+  std::memcpy(e + 76, "enda", 4);
+  put16(80, 1);
+  put32(82, 8);
 }
 
 }  // namespace vantorel

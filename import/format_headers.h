@@ -40,4 +40,11 @@ void parse_wave(const uint8_t* b, WaveFormat* w);
 // The sample-entry code of a sound format tag: 00 00 then the tag big-endian.
 FourCC format_tag_fourcc(uint16_t format_tag);
 
+// A version 1 QuickTime sound entry of little-endian PCM samples of `bytes`
+// bytes each (in24, in32, fl32, fl64): its 'wave' box says the order
+// ('enda'), as only a QuickTime movie can hold.
+constexpr uint32_t kLittleEndianPcmEntrySize = 90;
+void little_endian_pcm_entry(uint8_t out[kLittleEndianPcmEntrySize], const char format[4], uint32_t channels,
+                             uint32_t rate, uint32_t bytes);
+
 }  // namespace vantorel

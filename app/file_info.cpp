@@ -498,6 +498,11 @@ void print_description_json(std::FILE* out, const FileDescription* d) {
     json_close(&w, '}');
   }
   json_close(&w, ']');
+  // What an import left out, and why.
+  json_key(&w, "notes");
+  json_open(&w, '[');
+  for (uint32_t i = 0; const char* note = import_note(d->file, i); ++i) json_text(&w, nullptr, note);
+  json_close(&w, ']');
   json_close(&w, '}');
   std::fputc('\n', out);
 }

@@ -61,19 +61,21 @@ bool lace_sizes(const uint8_t* b, uint32_t n, uint32_t* at, uint64_t payload, ui
   return true;
 }
 
-ErrorCode add_frame(MkvImport* imp, MkvTrack* t, uint64_t offset, uint64_t size, int64_t time, bool key) {
+ErrorCode add_frame(MkvImport* imp, MkvTrack* t, uint64_t offset, uint64_t size, int64_t time, bool key,
+                    uint64_t duration) {
   // Only a block the file cuts can claim more than the file holds: its frame
   // is missing, and one byte past the end says so without a huge size.
   if (size > imp->file_size) size = (offset < imp->file_size ? imp->file_size - offset : 0) + 1;
   if (size > UINT32_MAX) return malformed(imp->file, "Matroska frame of 4 GiB or more");
   if (t->frames.count >= imp->max_frames) return malformed(imp->file, "Matroska track with more frames than the file holds");
-  MkvFrame f{offset, static_cast<uint32_t>(size), key ? 1u : 0u, time};
+  MkvFrame f{offset, static_cast<uint32_t>(size), key ? 1u : 0u, time, duration};
   return t->frames.append_doubling(f);
 }
 
 }  // namespace
 
-ErrorCode mkv_read_block(MkvImport* imp, const EbmlElement* block, int64_t cluster_time, bool simple, bool keyframe) {
+ErrorCode mkv_read_block(MkvImport* imp, const EbmlElement* block, int64_t cluster_time, bool simple, bool keyframe,
+                         uint64_t duration) {
   ImportFile* file = imp->file;
   // What the file holds of the block, and what the block says it is.
   const uint64_t payload = block->cut ? block->declared : block->size;
@@ -101,7 +103,7 @@ ErrorCode mkv_read_block(MkvImport* imp, const EbmlElement* block, int64_t clust
   const uint8_t lacing = flags & kLacingMask;
   if (lacing == 0) {
     if (payload < at) return malformed(file, "Matroska block shorter than its header");
-    return add_frame(imp, t, block->data + at, payload - at, time, key);
+    return add_frame(imp, t, block->data + at, payload - at, time, key, duration);
   }
   if (at >= n) {
     if (!block->cut) return malformed(file, "Matroska laced block without its frame count");
@@ -137,7 +139,7 @@ ErrorCode mkv_read_block(MkvImport* imp, const EbmlElement* block, int64_t clust
   const uint64_t step = imp->timestamp_scale > 0 ? t->default_duration / imp->timestamp_scale : 0;
   uint64_t offset = block->data + at;
   for (uint32_t i = 0; i < count; ++i) {
-    VT_TRY(add_frame(imp, t, offset, sizes[i], time + static_cast<int64_t>(step * i), key));
+    VT_TRY(add_frame(imp, t, offset, sizes[i], time + static_cast<int64_t>(step * i), key, 0));
     offset += sizes[i];
   }
   return ErrorCode::Ok;

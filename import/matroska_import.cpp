@@ -33,6 +33,7 @@ bool segment_child(uint32_t id) {
 void release_track(MkvTrack* t) {
   if (t == nullptr) return;
   block_release(&t->codec_private);
+  block_release(&t->comp_settings);
   t->frames.release();
   std::free(t);
 }
@@ -82,6 +83,30 @@ ErrorCode read_track_audio(MkvImport* imp, const EbmlElement* audio, MkvTrack* t
   });
 }
 
+ErrorCode read_content_encodings(MkvImport* imp, const EbmlElement* encodings, MkvTrack* t) {
+  ImportFile* file = imp->file;
+  return mkv_walk(imp, encodings, [&](const EbmlElement* encoding) {
+    if (encoding->id != kContentEncoding) return ErrorCode::Ok;
+    ++t->encodings;
+    t->encoding_scope = 1;
+    return mkv_walk(imp, encoding, [&](const EbmlElement* e) {
+      switch (e->id) {
+        case kContentEncodingScope: return ebml_uint(file, e, &t->encoding_scope);
+        case kContentEncodingType: return ebml_uint(file, e, &t->encoding_type);
+        case kContentEncryption: t->encoding_type = 1; return ErrorCode::Ok;
+        case kContentCompression:
+          return mkv_walk(imp, e, [&](const EbmlElement* c) {
+            if (c->id == kContentCompAlgo) return ebml_uint(file, c, &t->comp_algo);
+            if (c->id == kContentCompSettings && !c->cut)
+              return block_read(file, &t->comp_settings, c->size, "Matroska ContentCompSettings too large");
+            return ErrorCode::Ok;
+          });
+      }
+      return ErrorCode::Ok;
+    });
+  });
+}
+
 ErrorCode read_track_entry(MkvImport* imp, const EbmlElement* entry, MkvTrack* t) {
   ImportFile* file = imp->file;
   t->enabled = 1;
@@ -96,18 +121,20 @@ ErrorCode read_track_entry(MkvImport* imp, const EbmlElement* entry, MkvTrack* t
       case kTrackType: return ebml_uint(file, e, &t->type);
       case kFlagEnabled: return ebml_uint(file, e, &t->enabled);
       case kFlagDefault: return ebml_uint(file, e, &t->is_default);
+      case kFlagForced: return ebml_uint(file, e, &t->forced);
       case kDefaultDuration: return ebml_uint(file, e, &t->default_duration);
       case kCodecDelay: return ebml_uint(file, e, &t->codec_delay);
       case kSeekPreRoll: return ebml_uint(file, e, &t->seek_preroll);
       case kName: return ebml_text(file, e, t->name, sizeof t->name);
       case kLanguage: return ebml_text(file, e, t->language, sizeof t->language);
+      case kLanguageBcp47: return ebml_text(file, e, t->language_bcp47, sizeof t->language_bcp47);
       case kCodecId: return ebml_text(file, e, t->codec_id, sizeof t->codec_id);
       case kCodecPrivate:
         if (e->cut) return ErrorCode::Ok;
         return block_read(file, &t->codec_private, e->size, "Matroska CodecPrivate too large");
       case kVideo: return read_track_video(imp, e, t);
       case kAudio: return read_track_audio(imp, e, t);
-      case kContentEncodings: t->encoded = 1; return ErrorCode::Ok;
+      case kContentEncodings: return read_content_encodings(imp, e, t);
     }
     return ErrorCode::Ok;
   });
@@ -134,17 +161,41 @@ ErrorCode read_block_group(MkvImport* imp, const EbmlElement* group, int64_t clu
   EbmlElement block{};
   bool have_block = false;
   bool referenced = false;
+  uint64_t duration = 0;
+  int64_t padding = 0;
   VT_TRY(mkv_walk(imp, group, [&](const EbmlElement* e) {
     if (e->id == kBlock && !have_block) {
       block = *e;
       have_block = true;
     } else if (e->id == kReferenceBlock) {
       referenced = true;
+    } else if (e->id == kBlockDuration) {
+      return ebml_uint(file, e, &duration);
+    } else if (e->id == kDiscardPadding) {
+      // A signed integer in as many bytes as the element has.
+      uint64_t raw = 0;
+      VT_TRY(ebml_uint(file, e, &raw));
+      const uint32_t bits = static_cast<uint32_t>(e->size * 8);
+      if (bits > 0 && bits < 64 && (raw >> (bits - 1)) != 0) raw |= ~uint64_t{0} << bits;
+      padding = static_cast<int64_t>(raw);
     }
     return ErrorCode::Ok;
   }));
   if (!have_block) return ErrorCode::Ok;
-  VT_TRY(mkv_read_block(imp, &block, cluster_time, false, !referenced));
+  VT_TRY(mkv_read_block(imp, &block, cluster_time, false, !referenced, duration));
+  if (padding > 0) {
+    // The frame just added is the group's; only the track's last one counts.
+    uint64_t number = 0;
+    uint32_t length = 0;
+    uint8_t head[8];
+    const uint32_t n = block.size < sizeof head ? static_cast<uint32_t>(block.size) : sizeof head;
+    VT_TRY(file_seek(file, block.data));
+    VT_TRY(read_bytes(file, head, n));
+    if (MkvTrack* t = ebml_vint(head, n, false, &number, &length) ? mkv_track_by_number(imp, number) : nullptr) {
+      t->discard_padding = padding;
+      t->discard_frame = t->frames.count;
+    }
+  }
   return file_seek(file, group->end);
 }
 

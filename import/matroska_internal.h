@@ -12,6 +12,33 @@
 
 namespace vantorel {
 
+// Bytes of a sample description being assembled.
+struct MkvBytes {
+  GrowArray<uint8_t> b;
+  ErrorCode e;
+  void put(const void* p, uint32_t n) {
+    for (uint32_t i = 0; i < n && e == ErrorCode::Ok; ++i) e = b.append_doubling(static_cast<const uint8_t*>(p)[i], 256);
+  }
+  void u8(uint32_t v) {
+    uint8_t x = static_cast<uint8_t>(v);
+    put(&x, 1);
+  }
+  void u16(uint32_t v) { u8(v >> 8), u8(v); }
+  void u32(uint32_t v) { u16(v >> 16), u16(v); }
+  void zeros(uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) u8(0);
+  }
+  uint32_t open(const char* type) {
+    uint32_t at = b.count;
+    u32(0);
+    put(type, 4);
+    return at;
+  }
+  void close(uint32_t at) {
+    if (e == ErrorCode::Ok) store_u32be(b.items + at, b.count - at);
+  }
+};
+
 // Track entries beyond this many are not imported.
 constexpr uint32_t kMatroskaMaxTracks = 64;
 
@@ -22,6 +49,7 @@ struct MkvFrame {
   uint32_t size;
   uint32_t key;
   int64_t time;  // TimestampScale units
+  uint64_t duration;  // BlockDuration, TimestampScale units; 0 when not given
 };
 
 struct MkvTrack {
@@ -46,7 +74,16 @@ struct MkvTrack {
   double sampling_frequency;
   uint64_t channels;
   uint64_t bit_depth;
-  uint32_t encoded;  // has ContentEncodings: not imported
+  uint64_t forced;
+  char language_bcp47[36];
+  // ContentEncodings: the one encoding this import undoes.
+  uint32_t encodings;       // ContentEncoding elements
+  uint64_t encoding_scope;  // 1 frames, 2 CodecPrivate, 4 the next encoding
+  uint64_t encoding_type;   // 0 compression, 1 encryption
+  uint64_t comp_algo;       // 0 zlib, 1 bzlib, 2 lzo1x, 3 header stripping
+  OwnedBlock comp_settings; // the stripped header bytes
+  int64_t discard_padding;  // ns the last block of frame `discard_frame` - 1 leaves out
+  uint32_t discard_frame;
   GrowArray<MkvFrame> frames;
 };
 
@@ -101,7 +138,30 @@ MkvTrack* mkv_track_by_number(MkvImport* imp, uint64_t number);
 
 // Reads one SimpleBlock or Block payload: its frames are appended to their
 // track (frames of a track not imported are passed over).
-ErrorCode mkv_read_block(MkvImport* imp, const EbmlElement* block, int64_t cluster_time, bool simple, bool keyframe);
+// `duration` is the group's BlockDuration (0 when not given).
+ErrorCode mkv_read_block(MkvImport* imp, const EbmlElement* block, int64_t cluster_time, bool simple, bool keyframe,
+                         uint64_t duration = 0);
+
+// The frames of an encoded track as the encoding leaves them undone: one
+// sample of pieces a frame (the stripped header held before the frame's
+// bytes, or the inflated frame held whole). When the track's encoding is
+// one this import does not undo, `*why` says so and Ok is returned.
+ErrorCode mkv_decode_frames(MkvImport* imp, MkvTrack* t, ConvertedTrack* out, const char** why);
+
+// A subtitle track (SubRip or WebVTT) as 'tx3g' or 'wvtt' samples: each
+// cue in order, empty samples filling the time between cues. `decoded` is
+// the track's frames undone, or null when they are read whole. The track
+// is made with `track_id`; `*why` as above.
+ErrorCode mkv_build_text_track(MkvImport* imp, MkvTrack* t, const ConvertedTrack* decoded, uint32_t track_id,
+                               const char** why);
+
+// Gives the track the sample entry `entry` holds (one whole box), read as an
+// MP4 reader reads an 'stsd', so the entry is both parsed and kept whole.
+ErrorCode mkv_set_entry(MkvImport* imp, TrackBoxes* track, const MkvBytes& entry);
+
+// The track's language as three letters for 'mdhd': the BCP 47 tag's
+// language when it has one of two or three letters, else Language.
+void mkv_language(const MkvTrack* t, char out[4]);
 
 // Builds the MP4 track of every imported Matroska track from its frames.
 ErrorCode mkv_build_tracks(MkvImport* imp);

@@ -12,10 +12,12 @@
 #include "boxes/mdhd.h"
 #include "boxes/mvhd.h"
 #include "boxes/tkhd.h"
+#include "import/format_headers.h"
 #include "import/matroska_internal.h"
 #include "io/file_io.h"
 #include "sampletables/ctts.h"
 #include "sampletables/movie_upkeep.h"
+#include "sampletables/sample_groups.h"
 #include "sampletables/stco.h"
 #include "sampletables/stsc.h"
 #include "sampletables/stsd.h"
@@ -31,33 +33,6 @@ namespace {
 
 constexpr uint64_t kNanos = 1000000000;
 
-// Bytes of a sample description being assembled.
-struct Bytes {
-  GrowArray<uint8_t> b;
-  ErrorCode e;
-  void put(const void* p, uint32_t n) {
-    for (uint32_t i = 0; i < n && e == ErrorCode::Ok; ++i) e = b.append_doubling(static_cast<const uint8_t*>(p)[i], 256);
-  }
-  void u8(uint32_t v) {
-    uint8_t x = static_cast<uint8_t>(v);
-    put(&x, 1);
-  }
-  void u16(uint32_t v) { u8(v >> 8), u8(v); }
-  void u32(uint32_t v) { u16(v >> 16), u16(v); }
-  void zeros(uint32_t n) {
-    for (uint32_t i = 0; i < n; ++i) u8(0);
-  }
-  uint32_t open(const char* type) {
-    uint32_t at = b.count;
-    u32(0);
-    put(type, 4);
-    return at;
-  }
-  void close(uint32_t at) {
-    if (e == ErrorCode::Ok) store_u32be(b.items + at, b.count - at);
-  }
-};
-
 // What the codec table gives a track.
 struct EntryPlan {
   uint32_t kind;       // HandlerKind
@@ -65,13 +40,15 @@ struct EntryPlan {
   uint32_t frame_samples;  // per frame, when every frame has as many
   uint32_t opus_pre_skip;
   int (*samples_of)(const uint8_t* frame, uint32_t n);  // per frame from its first bytes; 0 when unknown
+  uint32_t bytes_per_frame;  // PCM: a frame's duration is its size over this
+  uint32_t swap16;           // PCM: little-endian 16-bit samples stored big-endian
 };
 
 struct Codec;
-using EntryBuilder = bool (*)(MkvImport* imp, const MkvTrack* t, const uint8_t* first, uint32_t first_n, Bytes* out,
+using EntryBuilder = bool (*)(MkvImport* imp, const MkvTrack* t, const uint8_t* first, uint32_t first_n, MkvBytes* out,
                               EntryPlan* plan);
 
-void visual_fields(Bytes* o, const MkvTrack* t) {
+void visual_fields(MkvBytes* o, const MkvTrack* t) {
   o->zeros(6);
   o->u16(1);
   o->zeros(16);
@@ -86,7 +63,7 @@ void visual_fields(Bytes* o, const MkvTrack* t) {
   o->u16(0xFFFF);
 }
 
-void sound_fields(Bytes* o, uint32_t channels, uint32_t bits, uint32_t rate) {
+void sound_fields(MkvBytes* o, uint32_t channels, uint32_t bits, uint32_t rate) {
   o->zeros(6);
   o->u16(1);
   o->zeros(8);
@@ -103,7 +80,7 @@ uint32_t rate_of(const MkvTrack* t) {
 uint32_t channels_of(const MkvTrack* t) { return static_cast<uint32_t>(std::min<uint64_t>(t->channels, 0xFFFF)); }
 
 // A configuration box holding CodecPrivate as it is.
-bool private_box(const MkvTrack* t, const char* format, const char* box, uint8_t first_byte, Bytes* o) {
+bool private_box(const MkvTrack* t, const char* format, const char* box, uint8_t first_byte, MkvBytes* o) {
   const OwnedBlock& p = t->codec_private;
   if (p.length < 4 || p.bytes[0] != first_byte) return false;
   uint32_t entry = o->open(format);
@@ -115,7 +92,7 @@ bool private_box(const MkvTrack* t, const char* format, const char* box, uint8_t
   return true;
 }
 
-bool build_avc(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+bool build_avc(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerVideo;
   return private_box(t, "avc1", "avcC", 1, o);
 }
@@ -137,7 +114,7 @@ bool parameter_sets_in_band(const uint8_t* f, uint32_t n, uint32_t length_size) 
 
 // 'hvc1' when CodecPrivate holds the three parameter set kinds and the first
 // frame none, else 'hev1'.
-bool build_hevc(MkvImport*, const MkvTrack* t, const uint8_t* first, uint32_t first_n, Bytes* o, EntryPlan* plan) {
+bool build_hevc(MkvImport*, const MkvTrack* t, const uint8_t* first, uint32_t first_n, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerVideo;
   const OwnedBlock& p = t->codec_private;
   if (p.length < 23) return false;
@@ -154,14 +131,14 @@ bool build_hevc(MkvImport*, const MkvTrack* t, const uint8_t* first, uint32_t fi
   return private_box(t, kinds == 7 && !in_band ? "hvc1" : "hev1", "hvcC", 1, o);
 }
 
-bool build_av1(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+bool build_av1(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerVideo;
   return private_box(t, "av01", "av1C", 0x81, o);
 }
 
 // 'vpcC' from the first frame's uncompressed header (VP9) or the fixed
 // profile of VP8.
-bool build_vpx(const MkvTrack* t, const uint8_t* f, uint32_t n, bool vp9, Bytes* o) {
+bool build_vpx(const MkvTrack* t, const uint8_t* f, uint32_t n, bool vp9, MkvBytes* o) {
   uint32_t profile = 0, depth = 8, chroma = 1, full_range = 0;
   if (vp9) {
     if (n < 2 || (f[0] >> 6) != 2) return false;
@@ -213,16 +190,16 @@ bool build_vpx(const MkvTrack* t, const uint8_t* f, uint32_t n, bool vp9, Bytes*
   return true;
 }
 
-bool build_vp9(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, Bytes* o, EntryPlan* plan) {
+bool build_vp9(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerVideo;
   return build_vpx(t, f, n, true, o);
 }
-bool build_vp8(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, Bytes* o, EntryPlan* plan) {
+bool build_vp8(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerVideo;
   return build_vpx(t, f, n, false, o);
 }
 
-void descriptor_length(Bytes* o, uint32_t length) {
+void descriptor_length(MkvBytes* o, uint32_t length) {
   if (length < 0x80) {
     o->u8(length);
     return;
@@ -234,7 +211,7 @@ void descriptor_length(Bytes* o, uint32_t length) {
 }
 
 // An 'esds' of the object type and stream type with the decoder information.
-void put_esds(Bytes* o, uint8_t object_type, uint8_t stream_type, const uint8_t* info, uint32_t info_size) {
+void put_esds(MkvBytes* o, uint8_t object_type, uint8_t stream_type, const uint8_t* info, uint32_t info_size) {
   uint32_t esds = o->open("esds");
   o->u32(0);
   const uint32_t dsi = info_size > 0 ? 1 + (info_size < 0x80 ? 1 : 4) + info_size : 0;
@@ -262,7 +239,7 @@ void put_esds(Bytes* o, uint8_t object_type, uint8_t stream_type, const uint8_t*
 
 // An 'mp4a' entry with an 'esds' of the object type and decoder information.
 bool mp4a_entry(const MkvTrack* t, uint32_t rate, uint8_t object_type, const uint8_t* info, uint32_t info_size,
-                Bytes* o) {
+                MkvBytes* o) {
   if (info_size > 0xFFFF) return false;
   uint32_t entry = o->open("mp4a");
   sound_fields(o, channels_of(t), 16, rate);
@@ -272,7 +249,7 @@ bool mp4a_entry(const MkvTrack* t, uint32_t rate, uint8_t object_type, const uin
 }
 
 // MPEG-4 Visual: CodecPrivate holds the headers an 'esds' carries.
-bool build_mp4v(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+bool build_mp4v(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerVideo;
   const OwnedBlock& p = t->codec_private;
   if (p.length > 0xFFFF) return false;
@@ -283,7 +260,7 @@ bool build_mp4v(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* 
   return true;
 }
 
-bool build_aac(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+bool build_aac(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerSound;
   plan->frame_samples = 1024;
   const OwnedBlock& p = t->codec_private;
@@ -293,7 +270,7 @@ bool build_aac(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o
 
 // The old ids name the profile: the AudioSpecificConfig is built from it,
 // the rate and the channel count.
-bool build_aac_by_profile(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+bool build_aac_by_profile(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerSound;
   plan->frame_samples = 1024;
   const char* profile = t->codec_id + 6;  // after "A_AAC/"
@@ -313,7 +290,7 @@ bool build_aac_by_profile(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_
 
 // CodecPrivate is the 24-byte ALAC configuration; its frame length is every
 // frame's sample count.
-bool build_alac(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+bool build_alac(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerSound;
   const OwnedBlock& p = t->codec_private;
   if (p.length < 24) return false;
@@ -329,7 +306,7 @@ bool build_alac(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* 
   return true;
 }
 
-bool build_mjpeg(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+bool build_mjpeg(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerVideo;
   uint32_t entry = o->open("jpeg");
   visual_fields(o, t);
@@ -346,12 +323,12 @@ int mpeg_audio_samples(const uint8_t* f, uint32_t n) {
   return 0;
 }
 
-bool build_mp3(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+bool build_mp3(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerSound;
   plan->samples_of = mpeg_audio_samples;
   return mp4a_entry(t, plan->timescale, 0x6B, nullptr, 0, o);
 }
-bool build_mp2(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+bool build_mp2(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerSound;
   plan->samples_of = mpeg_audio_samples;
   return mp4a_entry(t, plan->timescale, 0x69, nullptr, 0, o);
@@ -380,7 +357,7 @@ int opus_samples(const uint8_t* f, uint32_t n) {
 }
 
 // 'dOps' is OpusHead big-endian, version 0, without its magic.
-bool build_opus(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+bool build_opus(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerSound;
   plan->timescale = 48000;
   plan->samples_of = opus_samples;
@@ -422,7 +399,7 @@ int flac_samples(const uint8_t* f, uint32_t n) {
 }
 
 // 'dfLa' holds the metadata blocks after the "fLaC" marker.
-bool build_flac(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* o, EntryPlan* plan) {
+bool build_flac(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerSound;
   plan->samples_of = flac_samples;
   const OwnedBlock& p = t->codec_private;
@@ -438,7 +415,7 @@ bool build_flac(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Bytes* 
 }
 
 // 'dac3' from the first frame's sync information and bit stream information.
-bool build_ac3(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, Bytes* o, EntryPlan* plan) {
+bool build_ac3(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerSound;
   plan->frame_samples = 1536;
   if (n < 8 || f[0] != 0x0B || f[1] != 0x77) return false;
@@ -471,7 +448,7 @@ int eac3_samples(const uint8_t* f, uint32_t n) {
 }
 
 // 'dec3' for the one independent substream of the first frame.
-bool build_eac3(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, Bytes* o, EntryPlan* plan) {
+bool build_eac3(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerSound;
   plan->samples_of = eac3_samples;
   if (n < 6 || f[0] != 0x0B || f[1] != 0x77) return false;
@@ -494,6 +471,50 @@ bool build_eac3(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, Byt
   return true;
 }
 
+// PCM as a QuickTime movie stores it: 8-bit unsigned 'raw ', big-endian
+// 'twos', 'in24' and 'in32' (16-bit little-endian samples swapped into
+// 'twos'), and little-endian wider or float samples in a version 1 entry
+// that says their order.
+bool pcm_entry(const MkvTrack* t, bool big, bool is_float, MkvBytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerSound;
+  const uint32_t bits = static_cast<uint32_t>(t->bit_depth);
+  const uint32_t channels = channels_of(t);
+  if (channels == 0 || bits == 0 || bits % 8 != 0) return false;
+  plan->bytes_per_frame = channels * (bits / 8);
+  const char* format = nullptr;
+  if (is_float) {
+    format = bits == 32 ? "fl32" : bits == 64 ? "fl64" : nullptr;
+  } else if (bits == 8) {
+    format = big ? "twos" : "raw ";
+  } else if (bits == 16) {
+    format = "twos";
+    plan->swap16 = big ? 0 : 1;
+  } else {
+    format = bits == 24 ? "in24" : bits == 32 ? "in32" : nullptr;
+  }
+  if (format == nullptr) return false;
+  if (big || bits <= 16) {
+    uint32_t entry = o->open(format);
+    sound_fields(o, channels, bits, plan->timescale);
+    o->close(entry);
+    return true;
+  }
+  uint8_t e[kLittleEndianPcmEntrySize];
+  little_endian_pcm_entry(e, format, channels, plan->timescale, bits / 8);
+  o->put(e, sizeof e);
+  return true;
+}
+bool build_pcm_little(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
+  return pcm_entry(t, false, false, o, plan);
+}
+bool build_pcm_big(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
+  return pcm_entry(t, true, false, o, plan);
+}
+bool build_pcm_float(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
+  return pcm_entry(t, false, true, o, plan);
+}
+
+// A codec with a null builder is a subtitle format, converted as text.
 struct Codec {
   const char* id;
   EntryBuilder build;
@@ -506,49 +527,34 @@ constexpr Codec kCodecs[] = {
     {"A_OPUS", build_opus},         {"A_FLAC", build_flac},           {"A_AC3", build_ac3}, {"A_EAC3", build_eac3},
     {"A_ALAC", build_alac},         {"V_MJPEG", build_mjpeg},
     {"A_MPEG/L3", build_mp3},       {"A_MPEG/L2", build_mp2},
+    {"A_PCM/INT/LIT", build_pcm_little}, {"A_PCM/INT/BIG", build_pcm_big}, {"A_PCM/FLOAT/IEEE", build_pcm_float},
+    {"S_TEXT/UTF8", nullptr},       {"S_TEXT/WEBVTT", nullptr},
 };
 
 const Codec* codec_of(const char* id) {
   static constexpr Codec kAacByProfile = {"A_AAC/", build_aac_by_profile};
+  static constexpr Codec kWebVttKinds = {"D_WEBVTT/", nullptr};
   for (const Codec& c : kCodecs)
     if (std::strcmp(c.id, id) == 0) return &c;
   if (std::strncmp(id, kAacByProfile.id, 6) == 0) return &kAacByProfile;
+  if (std::strncmp(id, kWebVttKinds.id, 9) == 0) return &kWebVttKinds;
   return nullptr;
 }
 
-// The first bytes of a frame, as many as the file holds up to `capacity`.
-uint32_t peek_frame(MkvImport* imp, const MkvFrame& f, uint8_t* out, uint32_t capacity) {
+// The first bytes of frame `i`, as many as the file holds up to `capacity`;
+// through `decoded` when the track's frames are encoded.
+uint32_t peek_frame(MkvImport* imp, const MkvTrack* t, const ConvertedTrack* decoded, uint32_t i, uint8_t* out,
+                    uint32_t capacity) {
+  if (decoded != nullptr) {
+    uint32_t got = 0;
+    return converted_peek(imp->file, decoded, i, out, capacity, &got) == ErrorCode::Ok ? got : 0;
+  }
+  const MkvFrame& f = t->frames[i];
   if (f.offset >= imp->file_size) return 0;
   uint64_t n = std::min<uint64_t>({f.size, capacity, imp->file_size - f.offset});
   if (file_seek(imp->file, f.offset) != ErrorCode::Ok || read_bytes(imp->file, out, static_cast<uint32_t>(n)) != ErrorCode::Ok)
     return 0;
   return static_cast<uint32_t>(n);
-}
-
-// Gives the track the entry `bytes` describes, read as an MP4 reader reads
-// an 'stsd', so the entry is both parsed and kept whole.
-ErrorCode set_entry(MkvImport* imp, TrackBoxes* track, const Bytes& entry) {
-  ImportFile* file = imp->file;
-  auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
-  if (stsd == nullptr) return ErrorCode::Missing;
-  while (stsd->entry_count > 0) VT_TRY(stsd_remove_entry(file, track, stsd->entry_count - 1));
-  Bytes box{};
-  uint32_t at = box.open("stsd");
-  box.u32(0);
-  box.u32(1);
-  box.put(entry.b.items, entry.b.count);
-  box.close(at);
-  ErrorCode e = box.e;
-  if (e == ErrorCode::Ok) {
-    BoxHeader h;
-    make_box_header(&h, FourCC::of("stsd"), nullptr, 0, box.b.count, box.b.count);
-    ScopedMemoryStream view(file);
-    e = view.open_view(box.b.items, box.b.count);
-    if (e == ErrorCode::Ok) e = file_seek(file, 8);
-    if (e == ErrorCode::Ok) e = stsd_read(file, &h, track);
-  }
-  box.b.release();
-  return e;
 }
 
 struct Timed {
@@ -611,15 +617,17 @@ ErrorCode add_tables(MkvImport* imp, TrackBoxes* track, const MkvTrack* t, const
 
 // Durations of audio frames from their sample counts; a frame whose count is
 // unknown lasts as long as the time to the next frame says.
-void audio_durations(MkvImport* imp, const MkvTrack* t, const EntryPlan& plan, uint32_t* durations) {
+void audio_durations(MkvImport* imp, const MkvTrack* t, const ConvertedTrack* decoded, const EntryPlan& plan,
+                     uint32_t* durations) {
   const uint32_t n = t->frames.count;
   for (uint32_t i = 0; i < n; ++i) {
     uint32_t d = plan.frame_samples;
     if (plan.samples_of != nullptr) {
       uint8_t head[16];
-      uint32_t got = peek_frame(imp, t->frames[i], head, sizeof head);
+      uint32_t got = peek_frame(imp, t, decoded, i, head, sizeof head);
       d = static_cast<uint32_t>(plan.samples_of(head, got));
     }
+    if (plan.bytes_per_frame != 0) d = t->frames[i].size / plan.bytes_per_frame;
     if (d == 0 && i + 1 < n) {
       int64_t gap = t->frames[i + 1].time - t->frames[i].time;
       d = gap > 0 ? static_cast<uint32_t>(rescale(static_cast<uint64_t>(gap) * imp->timestamp_scale, 1000000000u,
@@ -639,6 +647,7 @@ struct TrackTimes {
   int64_t presented_ns;  // when it is shown
   uint64_t shown_end;    // media time the last frame ends
   uint32_t timescale;
+  bool trimmed;          // the end is before the last frame's
 };
 
 // Video: exact times on a frame-rate grid when the rounded times allow it,
@@ -722,7 +731,7 @@ ErrorCode add_edits(MkvImport* imp, TrackBoxes* track, const TrackTimes& tt) {
     media_time += static_cast<int64_t>(rescale(static_cast<uint64_t>(-presented), 1000000000u, tt.timescale));
     presented = 0;
   }
-  if (media_time == 0 && presented == 0) return ErrorCode::Ok;
+  if (media_time == 0 && presented == 0 && !tt.trimmed) return ErrorCode::Ok;
   VT_TRY(add_track_box(file, track, BoxTypeId::Edts));
   VT_TRY(add_track_box(file, track, BoxTypeId::Elst));
   const uint64_t delay = rescale(static_cast<uint64_t>(presented), 1000000000u, mvhd->timescale);
@@ -740,49 +749,93 @@ void note_left_out(MkvImport* imp, const MkvTrack* t, const char* why) {
                 why);
 }
 
-ErrorCode build_track(MkvImport* imp, const MkvTrack* t, uint32_t track_id) {
+// The 'roll' group of a codec that needs `preroll` ns decoded before what
+// is shown (Opus): every sample recovers `distance` samples back.
+ErrorCode add_roll_group(TrackBoxes* track, uint64_t preroll, uint32_t timescale, uint32_t frame, uint32_t samples) {
+  if (preroll == 0 || frame == 0 || samples == 0) return ErrorCode::Ok;
+  const uint64_t back = (rescale(preroll, 1000000000u, timescale) + frame - 1) / frame;
+  if (back == 0 || back > 0x7FFF) return ErrorCode::Ok;
+  SampleGroupsRecord* groups = sample_groups_make(track);
+  if (groups == nullptr) return ErrorCode::OutOfMemory;
+  uint8_t sgpd[26] = {0, 0, 0, 26, 's', 'g', 'p', 'd', 1, 0, 0, 0, 'r', 'o', 'l', 'l', 0, 0, 0, 2, 0, 0, 0, 1};
+  const uint16_t distance = static_cast<uint16_t>(-static_cast<int32_t>(back));
+  sgpd[24] = static_cast<uint8_t>(distance >> 8);
+  sgpd[25] = static_cast<uint8_t>(distance);
+  OwnedBlock description{};
+  VT_TRY(block_assign(&description, sgpd, sizeof sgpd));
+  ErrorCode e = groups->descriptions.append(description);
+  if (e != ErrorCode::Ok) {
+    block_release(&description);
+    return e;
+  }
+  SampleGrouping grouping{};
+  grouping.grouping_type = FourCC::of("roll").to_u32();
+  VT_TRY(grouping.runs.append(GroupRun{samples, 1}));
+  e = groups->groupings.append(grouping);
+  if (e != ErrorCode::Ok) grouping.runs.release();
+  return e;
+}
+
+ErrorCode build_track(MkvImport* imp, MkvTrack* t, uint32_t track_id) {
   ImportFile* file = imp->file;
   const Codec* codec = codec_of(t->codec_id);
-  // Tracks left out: a codec without an MP4 form, an encoding, no frames.
+  // Tracks left out: a codec without an MP4 form, an encoding not undone, no frames.
   if (codec == nullptr) {
     note_left_out(imp, t, "its codec has no MP4 form Vantorel writes");
     return ErrorCode::Ok;
   }
-  if (t->encoded) {
-    note_left_out(imp, t, "its frames are compressed, stripped or encrypted");
-    return ErrorCode::Ok;
-  }
   if (t->frames.count == 0) return ErrorCode::Ok;
-  if ((t->type == kMkvVideo) != (codec->id[0] == 'V')) return ErrorCode::Ok;
-  // Enough of the first frame for its headers and leading NAL units.
-  uint8_t first[4096];
-  uint32_t first_n = peek_frame(imp, t->frames[0], first, sizeof first);
-  Bytes entry{};
-  EntryPlan plan{};
-  plan.timescale = rate_of(t);
-  bool built = codec->build(imp, t, first, first_n, &entry, &plan) && entry.e == ErrorCode::Ok && plan.timescale != 0;
-  if (!built) {
-    if (entry.e == ErrorCode::Ok) note_left_out(imp, t, "its codec configuration is missing or malformed");
-    entry.b.release();
-    return entry.e == ErrorCode::OutOfMemory ? ErrorCode::OutOfMemory : ErrorCode::Ok;
-  }
+  const bool text = codec->build == nullptr;
+  if (text ? t->type != kMkvSubtitle : (t->type == kMkvVideo) != (codec->id[0] == 'V')) return ErrorCode::Ok;
   const uint32_t n = t->frames.count;
   // Every time in ns, and every difference of two, fits 63 bits.
   const int64_t most = (int64_t{1} << 61) / static_cast<int64_t>(imp->timestamp_scale);
   for (uint32_t i = 0; i < n; ++i)
-    if (t->frames[i].time > most || t->frames[i].time < -most) {
-      entry.b.release();
-      return malformed(file, "Matroska block time out of range");
-    }
+    if (t->frames[i].time > most || t->frames[i].time < -most) return malformed(file, "Matroska block time out of range");
+  // The frames as the MP4 holds them, when that is not as the file does.
+  ConvertedTrack converted{};
+  const bool encoded = t->encodings > 0;
+  const char* why = nullptr;
+  ErrorCode e = encoded ? mkv_decode_frames(imp, t, &converted, &why) : ErrorCode::Ok;
+  if (e == ErrorCode::Ok && why == nullptr && text)
+    e = mkv_build_text_track(imp, t, encoded ? &converted : nullptr, track_id, &why);
+  if (e != ErrorCode::Ok || why != nullptr || text) {
+    if (e == ErrorCode::Ok && why != nullptr) note_left_out(imp, t, why);
+    converted_release(&converted);
+    return e;
+  }
+  const ConvertedTrack* decoded = encoded ? &converted : nullptr;
+  // Enough of the first frame for its headers and leading NAL units.
+  uint8_t first[4096];
+  uint32_t first_n = peek_frame(imp, t, decoded, 0, first, sizeof first);
+  MkvBytes entry{};
+  EntryPlan plan{};
+  plan.timescale = rate_of(t);
+  bool built = codec->build(imp, t, first, first_n, &entry, &plan) && entry.e == ErrorCode::Ok && plan.timescale != 0;
+  if (built && plan.swap16 && encoded) {
+    note_left_out(imp, t, "its 16-bit little-endian PCM has a content encoding");
+    built = false;
+  } else if (!built && entry.e == ErrorCode::Ok) {
+    note_left_out(imp, t, "its codec configuration is missing or malformed");
+  }
+  if (!built) {
+    entry.b.release();
+    converted_release(&converted);
+    return entry.e == ErrorCode::OutOfMemory ? ErrorCode::OutOfMemory : ErrorCode::Ok;
+  }
+  for (uint32_t i = 0; plan.swap16 && e == ErrorCode::Ok && i < n; ++i) {
+    SamplePiece swapped{t->frames[i].offset, t->frames[i].size, kPieceSwap16};
+    e = converted_add_sample(&converted, &swapped, 1);
+  }
   TrackTimes tt{};
   tt.pts = static_cast<int64_t*>(std::calloc(n, sizeof(int64_t)));
   tt.durations = static_cast<uint32_t*>(std::calloc(n, sizeof(uint32_t)));
-  ErrorCode e = tt.pts != nullptr && tt.durations != nullptr ? ErrorCode::Ok : ErrorCode::OutOfMemory;
+  if (e == ErrorCode::Ok && (tt.pts == nullptr || tt.durations == nullptr)) e = ErrorCode::OutOfMemory;
   if (e == ErrorCode::Ok && plan.kind == kHandlerVideo) {
     e = video_times(imp, t, &tt);
   } else if (e == ErrorCode::Ok) {
     tt.timescale = plan.timescale;
-    audio_durations(imp, t, plan, tt.durations);
+    audio_durations(imp, t, decoded, plan, tt.durations);
     for (uint32_t i = 0; i < n; ++i) tt.shown_end += tt.durations[i];
     tt.presented_ns = t->frames[0].time * static_cast<int64_t>(imp->timestamp_scale);
     if (plan.opus_pre_skip > 0) {
@@ -791,11 +844,19 @@ ErrorCode build_track(MkvImport* imp, const MkvTrack* t, uint32_t track_id) {
       tt.presented_ns += static_cast<int64_t>(rescale(plan.opus_pre_skip, 48000, 1000000000u)) -
                          static_cast<int64_t>(t->codec_delay);
     }
+    // The last block's DiscardPadding: samples decoded but never played.
+    if (t->discard_frame == n && t->discard_padding > 0) {
+      const uint64_t cut = std::min<uint64_t>(rescale(static_cast<uint64_t>(t->discard_padding), 1000000000u,
+                                                      tt.timescale),
+                                              tt.durations[n - 1]);
+      tt.shown_end -= cut;
+      tt.trimmed = cut > 0;
+    }
   }
   TrackBoxes* track = nullptr;
   if (e == ErrorCode::Ok) {
-    char language[4] = "und";
-    if (std::strlen(t->language) == 3) std::memcpy(language, t->language, 3);
+    char language[4];
+    mkv_language(t, language);
     TrackSetup setup{};
     setup.kind = plan.kind;
     setup.timescale = tt.timescale;
@@ -805,9 +866,11 @@ ErrorCode build_track(MkvImport* imp, const MkvTrack* t, uint32_t track_id) {
     track = create_track(file, &setup);
     if (track == nullptr) e = ErrorCode::Missing;
   }
-  if (e == ErrorCode::Ok) e = set_entry(imp, track, entry);
+  if (e == ErrorCode::Ok) e = mkv_set_entry(imp, track, entry);
   if (e == ErrorCode::Ok) e = add_tables(imp, track, t, tt.pts, tt.durations, tt.shift);
   if (e == ErrorCode::Ok) e = add_edits(imp, track, tt);
+  if (e == ErrorCode::Ok && plan.kind == kHandlerSound)
+    e = add_roll_group(track, t->seek_preroll, tt.timescale, tt.durations[0], n);
   if (e == ErrorCode::Ok) {
     auto* tkhd = track_record<TkhdRecord>(track, BoxTypeId::Tkhd);
     if (tkhd == nullptr) e = ErrorCode::Missing;
@@ -817,7 +880,13 @@ ErrorCode build_track(MkvImport* imp, const MkvTrack* t, uint32_t track_id) {
       tkhd->height = static_cast<uint32_t>(std::min<uint64_t>(t->height, 0xFFFF)) << 16;
     }
   }
+  if (e == ErrorCode::Ok && converted.first_piece.count > 0) {
+    converted.track_id = track_id;
+    e = file->converted.append(converted);
+    if (e == ErrorCode::Ok) converted = ConvertedTrack{};  // now the file's
+  }
   if (e != ErrorCode::Ok && track != nullptr) remove_track(file, find_track(imp->root, track_id));
+  converted_release(&converted);
   entry.b.release();
   std::free(tt.pts);
   std::free(tt.durations);
@@ -854,6 +923,32 @@ void set_alternates(MkvImport* imp, const MkvTrack* const* built, uint32_t count
 
 }  // namespace
 
+// Gives the track the entry `bytes` describes, read as an MP4 reader reads
+// an 'stsd', so the entry is both parsed and kept whole.
+ErrorCode mkv_set_entry(MkvImport* imp, TrackBoxes* track, const MkvBytes& entry) {
+  ImportFile* file = imp->file;
+  auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
+  if (stsd == nullptr) return ErrorCode::Missing;
+  while (stsd->entry_count > 0) VT_TRY(stsd_remove_entry(file, track, stsd->entry_count - 1));
+  MkvBytes box{};
+  uint32_t at = box.open("stsd");
+  box.u32(0);
+  box.u32(1);
+  box.put(entry.b.items, entry.b.count);
+  box.close(at);
+  ErrorCode e = box.e;
+  if (e == ErrorCode::Ok) {
+    BoxHeader h;
+    make_box_header(&h, FourCC::of("stsd"), nullptr, 0, box.b.count, box.b.count);
+    ScopedMemoryStream view(file);
+    e = view.open_view(box.b.items, box.b.count);
+    if (e == ErrorCode::Ok) e = file_seek(file, 8);
+    if (e == ErrorCode::Ok) e = stsd_read(file, &h, track);
+  }
+  box.b.release();
+  return e;
+}
+
 ErrorCode mkv_build_tracks(MkvImport* imp) {
   ImportFile* file = imp->file;
   // A block the file cuts inside its header still counts as a frame that is
@@ -869,7 +964,7 @@ ErrorCode mkv_build_tracks(MkvImport* imp) {
       }
     }
     if (last != nullptr) {
-      MkvFrame missing{imp->file_size, 1, 0, last->frames.back().time};
+      MkvFrame missing{imp->file_size, 1, 0, last->frames.back().time, 0};
       VT_TRY(last->frames.append_doubling(missing));
     }
   }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <zlib.h>
 #include <string>
 #include <vector>
 
@@ -245,6 +246,140 @@ TEST(MatroskaImport, CoverFromThePictureAttachments) {
       EXPECT_EQ(Bytes(tag->values[0], tag->values[0] + tag_value_length(*tag, 0)), c.cover);
     }
     media_close(in);
+  }
+}
+
+
+// One MP3 track whose entry ends with `extra` (ContentEncodings), and a
+// cluster holding `stored` as its frames.
+Bytes encoded_file(const Bytes& extra, const std::vector<Bytes>& stored, const char* codec = "A_MPEG/L3",
+                   uint64_t type = 2) {
+  Bytes audio = el(0xE1, cat({el(0xB5, {0x47, 0x3B, 0x80, 0x00}), uint_el(0x9F, 2)}));
+  Bytes entry = el(0xAE, cat({uint_el(0xD7, 1), uint_el(0x83, type), text_el(0x86, codec), audio, extra}));
+  Bytes cluster = uint_el(0xE7, 0);
+  for (size_t i = 0; i < stored.size(); ++i)
+    cluster = cat({cluster, simple_block(static_cast<int16_t>(500 * i + 100), 0x80, stored[i])});
+  return cat({header(), el(0x18538067, cat({info(), el(0x1654AE6B, entry), el(0x1F43B675, cluster)}))});
+}
+
+Bytes deflated(const Bytes& plain) {
+  uLongf n = compressBound(static_cast<uLong>(plain.size()));
+  Bytes out(n);
+  EXPECT_EQ(compress2(out.data(), &n, plain.data(), static_cast<uLong>(plain.size()), 9), Z_OK);
+  out.resize(n);
+  return out;
+}
+
+// ContentEncoding > ContentCompression with the algorithm and its settings;
+// `more` is added to the ContentEncoding (type, scope, encryption).
+Bytes compression(uint64_t algo, const Bytes& settings, const Bytes& more = {}) {
+  Bytes comp = uint_el(0x4254, algo);
+  if (!settings.empty()) comp = cat({comp, el(0x4255, settings)});
+  return el(0x6D80, el(0x6240, cat({el(0x5034, comp), more})));
+}
+
+// Encoded frames come out as they were before the encoding: the stripped
+// header put back, or the frame inflated; encodings not undone leave the
+// track out with a note naming why.
+TEST(MatroskaImport, ContentEncodingsUndoneOrNamed) {
+  TempDir dir;
+  const Bytes a = frame(40, 1), b = frame(300, 2), strip = {0xFF, 0xFB, 0x90};
+  auto tail = [](const Bytes& f) { return Bytes(f.begin() + 3, f.end()); };
+  Bytes with_a = cat({strip, tail(a)}), with_b = cat({strip, tail(b)});
+  struct Case {
+    const char* name;
+    Bytes file;
+    std::vector<Bytes> frames;  // what the MP4 holds; empty: left out
+    const char* note;           // part of the note when left out
+  };
+  const Case cases[] = {
+      {"header stripping", encoded_file(compression(3, strip), {tail(with_a), tail(with_b)}), {with_a, with_b}, ""},
+      {"zlib", encoded_file(compression(0, {}), {deflated(a), deflated(b)}), {a, b}, ""},
+      {"zlib, the default algorithm",
+       encoded_file(el(0x6D80, el(0x6240, el(0x5034, Bytes{}))), {deflated(a)}), {a}, ""},
+      {"encrypted", encoded_file(el(0x6D80, el(0x6240, cat({uint_el(0x5033, 1), el(0x5035, {})}))), {a}), {},
+       "encrypted"},
+      {"bzlib", encoded_file(compression(1, {}), {a}), {}, "neither zlib nor header stripping"},
+      {"two encodings", encoded_file(el(0x6D80, cat({el(0x6240, el(0x5034, Bytes{})), el(0x6240, el(0x5034, Bytes{}))})),
+                                     {a}),
+       {}, "neither zlib nor header stripping"},
+      {"a frame that does not inflate", encoded_file(compression(0, {}), {frame(30, 5)}), {}, "does not inflate"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string in = write(dir, "encoded.mkv", c.file);
+    if (!c.frames.empty()) {
+      RunResult run = run_program(dir, {in, dir.path("encoded.mp4")});
+      ASSERT_EQ(run.status, 0) << run.err;
+      expect_frames(dir.path("encoded.mp4"), c.frames);
+      continue;
+    }
+    OpenParams params{};
+    params.routines = std_routines();
+    params.path = in.c_str();
+    MediaFile* file = nullptr;
+    ASSERT_EQ(media_open(&file, &params, kOpenInspect), ErrorCode::Ok);
+    MovieInfo movie;
+    ASSERT_EQ(movie_info(file, &movie), ErrorCode::Ok);
+    EXPECT_EQ(movie.track_count, 0u);
+    const char* note = import_note(file, 0);
+    ASSERT_NE(note, nullptr);
+    EXPECT_NE(std::string(note).find(c.note), std::string::npos) << note;
+    media_close(file);
+  }
+}
+
+// SubRip cues become 'tx3g' samples without their styling, each after an
+// empty sample covering the time since the last one; with zlib too.
+TEST(MatroskaImport, SubRipCuesFillTheTimeline) {
+  TempDir dir;
+  const std::string one = "<i>Ça va</i>\r\n{\\an8}bien", two = "<font color=\"red\">x</font> < y";
+  auto text = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
+  auto sample = [](const std::string& s) {
+    Bytes b = {static_cast<uint8_t>(s.size() >> 8), static_cast<uint8_t>(s.size())};
+    b.insert(b.end(), s.begin(), s.end());
+    return b;
+  };
+  // Cues at 100 and 600 ms, the first lasting until the second, the last 1 s.
+  const std::vector<Bytes> expected = {sample(""), sample("Ça va\nbien"), sample("x < y")};
+  const int64_t durations[] = {100, 500, 1000};
+  const Bytes plain = encoded_file({}, {text(one), text(two)}, "S_TEXT/UTF8", 17);
+  const Bytes zlib = encoded_file(compression(0, {}), {deflated(text(one)), deflated(text(two))}, "S_TEXT/UTF8", 17);
+  for (const Bytes* file : {&plain, &zlib}) {
+    std::string in = write(dir, "subtitles.mkv", *file);
+    std::vector<LibraryTrack> read;
+    std::string error;
+    ASSERT_TRUE(read_with_library(in, &read, &error)) << error;
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(read[0].fourcc, "tx3g");
+    ASSERT_EQ(read[0].packets.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(read[0].packets[i].md5, md5_hex(expected[i].data(), expected[i].size()));
+      EXPECT_EQ(read[0].packets[i].duration, durations[i]);
+    }
+  }
+}
+
+// Elements after the last cluster (Cues, Tags) cut short by the end of the
+// file cost no frame: the recording is whole.
+TEST(MatroskaImport, ACutAfterTheLastClusterIsWhole) {
+  TempDir dir;
+  const Bytes a = frame(20, 1), b = frame(30, 2);
+  const Bytes cluster = el(0x1F43B675, cat({uint_el(0xE7, 0), simple_block(0, 0x80, a), simple_block(24, 0x80, b)}));
+  const Bytes cues =
+      el(0x1C53BB6B, el(0xBB, cat({uint_el(0xB3, 0), el(0xB7, cat({uint_el(0xF7, 1), uint_el(0xF1, 60)}))})));
+  const Bytes tags =
+      el(0x1254C367, el(0x7373, el(0x67C8, cat({text_el(0x45A3, "TITLE"), text_el(0x4487, "A long title")}))));
+  for (const Bytes& after : {cues, tags}) {
+    const Bytes whole = cat({header(), el(0x18538067, cat({info(), tracks(), cluster, after}))});
+    for (size_t cut : {size_t{2}, after.size() - 3}) {
+      SCOPED_TRACE(cut);
+      Bytes cut_file(whole.begin(), whole.end() - static_cast<long>(cut));
+      RunResult run = run_program(dir, {write(dir, "cut.mkv", cut_file), dir.path("cut.mp4")});
+      ASSERT_EQ(run.status, 0) << run.err;
+      expect_frames(dir.path("cut.mp4"), {a, b});
+    }
   }
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/compare.h"
+#include "support/md5.h"
 #include "support/ffprobe.h"
 #include "support/temp_dir.h"
 
@@ -313,6 +314,126 @@ TEST(MatroskaFiles, VorbisIsLeftOutByName) {
   std::string info;
   run_command(std::string(VANTOREL_EXE) + " --info " + shell_quote(in) + " 2>&1", &info);
   EXPECT_NE(info.find("Note: Matroska track 2 (A_VORBIS) is left out"), std::string::npos) << info;
+  run_command(std::string(VANTOREL_EXE) + " --info --json " + shell_quote(in) + " 2>&1", &info);
+  EXPECT_NE(info.find("\"notes\": [\n    \"Matroska track 2 (A_VORBIS) is left out"), std::string::npos) << info;
+}
+
+
+// SubRip and WebVTT tracks become 'tx3g' and 'wvtt' tracks: each cue's text
+// (SubRip without its styling) at its time, empty samples between cues; a
+// forced SubRip track says so in its entry.
+TEST(MatroskaFiles, SubtitleCuesKeepTheirTextAndTimes) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  const std::string srt = dir.path("a.srt"), vtt = dir.path("a.vtt");
+  {
+    FILE* f = std::fopen(srt.c_str(), "w");
+    std::fputs("1\n00:00:00,500 --> 00:00:01,200\n<i>H\xC3\xA9llo</i> w\xC3\xB6rld\n\n"
+               "2\n00:00:01,500 --> 00:00:02,000\n{\\an8}Second <b>line</b>\nand more\n\n", f);
+    std::fclose(f);
+    f = std::fopen(vtt.c_str(), "w");
+    std::fputs("WEBVTT\n\n00:00:00.500 --> 00:00:01.200\nHello <b>vtt</b>\n\n00:00:01.500 --> 00:00:02.000\nSecond\n\n", f);
+    std::fclose(f);
+  }
+  auto tx3g = [](const std::string& text) {
+    std::string b = {static_cast<char>(text.size() >> 8), static_cast<char>(text.size())};
+    return b + text;
+  };
+  auto box = [](const char* type, const std::string& payload) {
+    const size_t n = payload.size() + 8;
+    return std::string{0, 0, static_cast<char>(n >> 8), static_cast<char>(n)} + type + payload;
+  };
+  const std::string video = "-f lavfi -i testsrc2=size=160x120:rate=25:duration=2 -c:v mpeg4 ";
+  struct Case {
+    std::string file, args, fourcc;
+    std::vector<std::string> samples;  // between them: 500, 700, 300 and 500 ms
+    bool forced;
+  };
+  const std::vector<Case> cases = {
+      {"srt.mkv", video + "-i " + shell_quote(srt) + " -c:s srt -disposition:s:0 forced", "tx3g",
+       {tx3g(""), tx3g("H\xC3\xA9llo w\xC3\xB6rld"), tx3g(""), tx3g("Second line\nand more")}, true},
+      {"srt-plain.mkv", video + "-i " + shell_quote(srt) + " -c:s srt", "tx3g",
+       {tx3g(""), tx3g("H\xC3\xA9llo w\xC3\xB6rld"), tx3g(""), tx3g("Second line\nand more")}, false},
+      {"vtt.webm", "-f lavfi -i testsrc2=size=160x120:rate=25:duration=2 -c:v libvpx -i " + shell_quote(vtt) +
+                       " -c:s webvtt", "wvtt",
+       {box("vtte", ""), box("vttc", box("payl", "Hello <b>vtt</b>")), box("vtte", ""), box("vttc", box("payl", "Second"))},
+       false},
+  };
+  const int64_t durations[] = {500, 700, 300, 500};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    std::string error;
+    std::string in = make_media(dir, c.file, c.args, &error);
+    ASSERT_FALSE(in.empty()) << error;
+    std::string out = dir.path(c.file + ".mp4"), said;
+    ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &said), 0)
+        << said;
+    std::vector<LibraryTrack> tracks;
+    ASSERT_TRUE(read_with_library(out, &tracks, &error)) << error;
+    ASSERT_EQ(tracks.size(), 2u);
+    const LibraryTrack& text = tracks[1];
+    EXPECT_EQ(text.fourcc, c.fourcc);
+    ASSERT_EQ(text.packets.size(), c.samples.size());
+    for (size_t i = 0; i < c.samples.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(text.packets[i].md5,
+                md5_hex(reinterpret_cast<const uint8_t*>(c.samples[i].data()), c.samples[i].size()));
+      EXPECT_EQ(text.packets[i].duration * 1000 / text.timescale, durations[i]);
+    }
+    // The 'tx3g' display flags follow the entry's 8 bytes of reserved and
+    // reference fields.
+    const std::vector<uint8_t> whole = read_whole_file(out);
+    const std::string bytes(whole.begin(), whole.end());
+    const size_t entry = bytes.find("tx3g");
+    if (c.fourcc == "tx3g") {
+      ASSERT_NE(entry, std::string::npos);
+      ASSERT_LE(entry + 16, bytes.size());
+      EXPECT_EQ(static_cast<uint8_t>(bytes[entry + 12]), c.forced ? 0x80 : 0x00);
+    }
+  }
+}
+
+// PCM in every byte order and width Matroska stores decodes to the same
+// sound from the QuickTime movie.
+TEST(MatroskaFiles, PcmOfEveryLayoutDecodesTheSame) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  for (const char* codec : {"pcm_s16le", "pcm_s16be", "pcm_s24le", "pcm_s32le", "pcm_f32le", "pcm_f64le", "pcm_u8"}) {
+    SCOPED_TRACE(codec);
+    std::string error;
+    std::string in = make_media(dir, std::string(codec) + ".mkv",
+                                std::string("-f lavfi -i sine=sample_rate=48000:duration=1 -ac 2 -c:a ") + codec, &error);
+    ASSERT_FALSE(in.empty()) << error;
+    std::string out = dir.path(std::string(codec) + ".mov"), said;
+    ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &said), 0)
+        << said;
+    std::string a, b;
+    ASSERT_EQ(run_command("ffmpeg -nostdin -v error -i " + shell_quote(in) + " -f s32le - | md5sum", &a), 0);
+    ASSERT_EQ(run_command("ffmpeg -nostdin -v error -i " + shell_quote(out) + " -f s32le - | md5sum", &b), 0);
+    EXPECT_EQ(a, b);
+  }
+}
+
+// Opus: the last block's DiscardPadding shortens the edit, so the movie
+// lasts as long as the recording; SeekPreRoll becomes a 'roll' group of
+// four 20 ms frames.
+TEST(MatroskaFiles, OpusEndsWhereItsPaddingStarts) {
+  VT_REQUIRE_FFMPEG();
+  if (!have_encoder("libopus")) GTEST_SKIP() << "no libopus";
+  TempDir dir;
+  std::string error;
+  std::string in = make_media(dir, "o.webm", "-f lavfi -i sine=sample_rate=48000:duration=1.013 -c:a libopus", &error);
+  ASSERT_FALSE(in.empty()) << error;
+  std::string out = dir.path("o.mp4"), said;
+  ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &said), 0)
+      << said;
+  EXPECT_EQ(probe_text("-show_entries format=duration", out), "duration=1.013000\n");
+  const std::vector<uint8_t> whole = read_whole_file(out);
+  const std::string bytes(whole.begin(), whole.end());
+  const size_t roll = bytes.find(std::string("sgpd\x01\0\0\0roll", 12));
+  ASSERT_NE(roll, std::string::npos);
+  ASSERT_LE(roll + 22, bytes.size());
+  EXPECT_EQ(bytes.substr(roll + 12, 10), std::string("\0\0\0\x02\0\0\0\x01\xFF\xFC", 10));
 }
 
 }  // namespace

@@ -31,6 +31,13 @@ $f $v $a -c:v mpeg4 -q:v 31 -c:a mp2 -b:a 32k -ac 1 -ar 16000 "$tmp/mpeg4_mp2.av
 # Matroska and WebM, with B-frames and laced audio.
 $f $v $a -c:v libx264 -preset ultrafast -g 2 -bf 1 -pix_fmt yuv420p -c:a aac -b:a 8k -ac 1 "$tmp/h264_aac.mkv"
 $f $v $a -c:v libvpx-vp9 -deadline realtime -c:a libopus -b:a 8k -ac 1 -ar 48000 "$tmp/vp9_opus.webm"
+# Matroska subtitles and PCM, converted at import.
+printf '1\n00:00:00,000 --> 00:00:00,100\n<i>Hi</i>\n\n2\n00:00:00,150 --> 00:00:00,250\nthere\n\n' > "$tmp/cues.srt"
+printf 'WEBVTT\n\n00:00:00.000 --> 00:00:00.100\nHi\n\n' > "$tmp/cues.vtt"
+$f $v -i "$tmp/cues.srt" -map 0 -map 1 -c:v mpeg4 -q:v 31 -c:s srt "$tmp/mpeg4_srt.mkv"
+$f $v -i "$tmp/cues.vtt" -map 0 -map 1 -c:v libvpx -deadline realtime -c:s webvtt "$tmp/vp8_webvtt.webm"
+$f $a -c:a pcm_s16le -ac 1 "$tmp/pcm.mkv"
+rm "$tmp/cues.srt" "$tmp/cues.vtt"
 # Codecs carried with their sample entries whole, text, time code, sample groups.
 $f $v $a -c:v libx265 -x265-params log-level=none -tag:v hvc1 -pix_fmt yuv420p -c:a aac -b:a 8k -ac 1 "$tmp/hevc_aac.mov"
 $f $v $a -c:v libaom-av1 -cpu-used 8 -c:a libopus -b:a 8k -ac 1 -ar 48000 "$tmp/av1_opus.mp4"
@@ -64,4 +71,8 @@ for target in read inspect remux; do
 done
 # ASF is taken only in inspect mode.
 rm -f fuzz/corpus/read/*.asf fuzz/corpus/remux/*.asf
+# The Matroska target gets only Matroska and WebM files.
+rm -rf fuzz/corpus/matroska
+mkdir -p fuzz/corpus/matroska
+cp "$tmp"/*.mkv "$tmp"/*.webm fuzz/corpus/matroska/
 du -sh fuzz/corpus

@@ -383,5 +383,38 @@ TEST(MatroskaImport, ACutAfterTheLastClusterIsWhole) {
   }
 }
 
+
+// The track's language for 'mdhd': LanguageBCP47 over Language, its two- or
+// three-letter language taken, "und" for what 'mdhd' cannot say.
+TEST(MatroskaImport, LanguageFromEitherElement) {
+  TempDir dir;
+  struct Case {
+    Bytes elements;
+    const char* language;
+  };
+  const Case cases[] = {
+      {text_el(0x22B59C, "ger"), "ger"},
+      {cat({text_el(0x22B59C, "eng"), text_el(0x22B59D, "fr-CA")}), "fre"},
+      {text_el(0x22B59D, "pt-BR"), "por"},
+      {text_el(0x22B59D, "yue-Hant"), "yue"},
+      {text_el(0x22B59D, "x-klingon"), "und"},
+      {text_el(0x22B59D, "zz"), "und"},
+      {text_el(0x22B59C, "toolong"), "und"},
+      {{}, "eng"},  // Matroska's default
+  };
+  for (const Case& c : cases) {
+    std::string in = write(dir, "language.mkv", encoded_file(c.elements, {frame(20, 1)}));
+    OpenParams params{};
+    params.routines = std_routines();
+    params.path = in.c_str();
+    MediaFile* file = nullptr;
+    ASSERT_EQ(media_open(&file, &params, kOpenRead), ErrorCode::Ok);
+    TrackInfo info;
+    ASSERT_EQ(track_info(file, 1, &info), ErrorCode::Ok);
+    EXPECT_STREQ(info.language, c.language);
+    media_close(file);
+  }
+}
+
 }  // namespace
 }  // namespace vantorel

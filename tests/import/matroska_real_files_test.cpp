@@ -436,5 +436,52 @@ TEST(MatroskaFiles, OpusEndsWhereItsPaddingStarts) {
   EXPECT_EQ(bytes.substr(roll + 12, 10), std::string("\0\0\0\x02\0\0\0\x01\xFF\xFC", 10));
 }
 
+
+// A live recording (segment and clusters of unknown size) cut inside a
+// cluster, as a crash leaves it: refused naming --salvage, and with
+// --salvage every frame the file holds whole is carried, none other.
+TEST(MatroskaFiles, ALiveRecordingCutMidClusterIsSalvaged) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  std::string error;
+  std::string whole = make_media(dir, "live.mkv",
+                                 "-f lavfi -i testsrc2=size=160x120:rate=25:duration=3 -f lavfi -i sine=duration=3 "
+                                 "-c:v mpeg4 -g 10 -c:a aac -f matroska -live 1",
+                                 &error);
+  ASSERT_FALSE(whole.empty()) << error;
+  std::vector<uint8_t> bytes = read_whole_file(whole);
+  const size_t cut = bytes.size() * 2 / 3;
+  const std::string in = dir.path("cut.mkv");
+  {
+    FILE* f = std::fopen(in.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, cut, f);
+    std::fclose(f);
+  }
+  const std::string out = dir.path("cut.mp4");
+  std::string said;
+  EXPECT_NE(run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &said), 0);
+  EXPECT_NE(said.find("--salvage"), std::string::npos) << said;
+  ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " --salvage " + shell_quote(in) + " " + shell_quote(out) + " 2>&1",
+                        &said),
+            0)
+      << said;
+  std::vector<ProbePacket> all, carried;
+  ASSERT_TRUE(probe_packets(whole, &all, "", true, &error)) << error;
+  ASSERT_TRUE(probe_packets(out, &carried, "", true, &error)) << error;
+  for (int stream = 0; stream < 2; ++stream) {
+    SCOPED_TRACE(stream);
+    std::vector<ProbePacket> in_stream = packets_of(all, stream), out_stream = packets_of(carried, stream);
+    size_t held = 0;
+    for (const ProbePacket& p : in_stream)
+      if (p.pos >= 0 && static_cast<uint64_t>(p.pos) + p.size <= cut) ++held;
+    ASSERT_EQ(out_stream.size(), held);
+    EXPECT_GT(held, 0u);
+    for (size_t i = 0; i < held; ++i) {
+      EXPECT_EQ(out_stream[i].size, in_stream[i].size) << i;
+      EXPECT_EQ(out_stream[i].data_hash, in_stream[i].data_hash) << i;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vantorel

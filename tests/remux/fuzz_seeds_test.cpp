@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "import/avi_builder.h"
+#include "import/matroska_builder.h"
 #include "mediafile/hand_made.h"
 #include "mediafile/mediafile.h"
 
@@ -99,6 +100,33 @@ Bytes avi_with_mp3(bool lying) {
   return avi_file(hdrl, movi, riff_chunk("idx1", index));
 }
 
+// Matroska with the encodings the import undoes: an MP3 track whose frames
+// lost their first two bytes, and a zlib-compressed SubRip track.
+Bytes matroska_encodings() {
+  auto deflated = [](const std::string& text) {
+    uLongf n = compressBound(static_cast<uLong>(text.size()));
+    Bytes out(n);
+    compress2(out.data(), &n, reinterpret_cast<const Bytef*>(text.data()), static_cast<uLong>(text.size()), 9);
+    out.resize(n);
+    return out;
+  };
+  auto compression = [](uint64_t algo, const Bytes& settings) {
+    return mkv::el(0x6D80, mkv::el(0x6240, mkv::el(0x5034, mkv::cat({mkv::uint_el(0x4254, algo), mkv::el(0x4255, settings)}))));
+  };
+  Bytes audio = mkv::el(0xE1, mkv::cat({mkv::el(0xB5, {0x47, 0x3B, 0x80, 0x00}), mkv::uint_el(0x9F, 1)}));
+  Bytes mp3 = mkv::el(0xAE, mkv::cat({mkv::uint_el(0xD7, 1), mkv::uint_el(0x83, 2), mkv::text_el(0x86, "A_MPEG/L3"), audio,
+                            compression(3, {0xFF, 0xFB})}));
+  Bytes srt = mkv::el(0xAE, mkv::cat({mkv::uint_el(0xD7, 2), mkv::uint_el(0x83, 17), mkv::text_el(0x86, "S_TEXT/UTF8"), compression(0, {})}));
+  auto block = [](uint8_t track, int16_t time, const Bytes& payload) {
+    Bytes p = {static_cast<uint8_t>(0x80 | track), static_cast<uint8_t>(time >> 8), static_cast<uint8_t>(time), 0x80};
+    p.insert(p.end(), payload.begin(), payload.end());
+    return mkv::el(0xA3, p);
+  };
+  Bytes cluster = mkv::el(0x1F43B675, mkv::cat({mkv::uint_el(0xE7, 0), block(1, 0, mkv::frame(30, 1)), block(2, 10, deflated("<i>Hi</i>")),
+                                      block(1, 24, mkv::frame(30, 2)), block(2, 40, deflated("there"))}));
+  return mkv::cat({mkv::header(), mkv::el(0x18538067, mkv::cat({mkv::info(), mkv::el(0x1654AE6B, mkv::cat({mp3, srt})), cluster}))});
+}
+
 std::vector<Seed> seeds() {
   HandTrack with_tables = video(6);
   with_tables.stss = {1, 4};
@@ -123,6 +151,7 @@ std::vector<Seed> seeds() {
       {"hand_made_idx1.avi", small_avi(), 2},
       {"hand_made_mp3_straddling_chunks.avi", avi_with_mp3(false), 2},
       {"hand_made_mp3_lying_headers.avi", avi_with_mp3(true), 1},
+      {"hand_made_encodings.mkv", matroska_encodings(), 2},
   };
 }
 

@@ -324,17 +324,17 @@ ErrorCode text_entry(const MkvTrack* t, TextKind kind, MkvBytes* o) {
     o->u8(0xFF);  // at the bottom
     o->u32(0);    // no background
     o->zeros(8);  // the default text box
-    o->u16(0);    // default style: the whole text, font 1, plain, 18 pixels, white
+    o->u16(0);    // default style: the whole text, font 1, plain, 16 pixels, white
     o->u16(0);
     o->u16(1);
     o->u8(0);
-    o->u8(18);
+    o->u8(16);
     o->u32(0xFFFFFFFF);
     uint32_t ftab = o->open("ftab");
     o->u16(1);
     o->u16(1);
     o->u8(5);
-    o->put("Serif", 5);
+    o->put("Arial", 5);
     o->close(ftab);
     o->close(entry);
     return o->e;

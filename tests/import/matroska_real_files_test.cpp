@@ -380,6 +380,24 @@ TEST(MatroskaFiles, SubtitleCuesKeepTheirTextAndTimes) {
                 md5_hex(reinterpret_cast<const uint8_t*>(c.samples[i].data()), c.samples[i].size()));
       EXPECT_EQ(text.packets[i].duration * 1000 / text.timescale, durations[i]);
     }
+    // SubRip read back by ffmpeg: the input's text and times, unstyled.
+    if (c.fourcc == "tx3g") {
+      std::string srt_in, srt_out;
+      run_command("ffmpeg -nostdin -v error -i " + shell_quote(in) + " -map 0:s -f srt -", &srt_in);
+      run_command("ffmpeg -nostdin -v error -i " + shell_quote(out) + " -map 0:s -f srt -", &srt_out);
+      std::string unstyled;
+      for (size_t i = 0; i < srt_in.size(); ++i) {
+        const char close = srt_in[i] == '<' ? '>' : (srt_in[i] == '{' ? '}' : 0);
+        const size_t end = close != 0 ? srt_in.find(close, i) : std::string::npos;
+        if (end != std::string::npos) {
+          i = end;
+          continue;
+        }
+        unstyled += srt_in[i];
+      }
+      EXPECT_EQ(srt_out, unstyled);
+      EXPECT_NE(srt_out.find("00:00:01,500 --> 00:00:02,000"), std::string::npos) << srt_out;
+    }
     // The 'tx3g' display flags follow the entry's 8 bytes of reserved and
     // reference fields.
     const std::vector<uint8_t> whole = read_whole_file(out);

@@ -145,7 +145,10 @@ ErrorCode posix_open(const void* path, void** out_handle, uint32_t mode, void* u
   switch (mode) {
     case kOpenRead:
     case kOpenInspect: flags |= O_RDONLY; break;
-    case kOpenCreate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    // Emptied below only when it holds bytes: truncating an empty file
+    // makes some file systems (ext4) flush the whole new file when it is
+    // closed, which costs a large output a disk write's time.
+    case kOpenCreate: flags |= O_WRONLY | O_CREAT; break;
     case kOpenUpdate: flags |= O_RDWR; break;
     default: return ErrorCode::BadArgument;
   }
@@ -160,9 +163,14 @@ ErrorCode posix_open(const void* path, void** out_handle, uint32_t mode, void* u
   uint32_t sequential = 0;
   if (mode == kOpenCreate) {
     struct stat info {};
-    if (standard_output || (fstat(fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) ||
-                                                      S_ISCHR(info.st_mode))))
+    const bool known = fstat(fd, &info) == 0;
+    if (standard_output || (known && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) || S_ISCHR(info.st_mode))))
       sequential = 1;
+    if (!standard_output && (!known || (S_ISREG(info.st_mode) && info.st_size > 0)) && ftruncate(fd, 0) != 0) {
+      int error_number = errno;
+      close(fd);
+      return fail(user, "truncate", name, error_number);
+    }
   }
   if (mode != kOpenCreate) {
     // A directory opens for reading but fails every read; say so now.
@@ -322,11 +330,57 @@ ErrorCode posix_read_at(void* handle, uint64_t position, void* buffer, uint32_t 
   return ErrorCode::Ok;
 }
 
+ErrorCode posix_read_pieces_at(void* handle, uint64_t position, const IoPiece* pieces, uint32_t count, void* user) {
+  if (handle == nullptr || (pieces == nullptr && count > 0)) return ErrorCode::BadArgument;
+  auto* f = static_cast<PosixFile*>(handle);
+  uint64_t total = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (pieces[i].buffer == nullptr && pieces[i].count > 0) return ErrorCode::BadArgument;
+    total += pieces[i].count;
+  }
+  if (total == 0) return ErrorCode::Ok;
+  if (f->sequential) return fail(user, "read", f->path, ESPIPE);
+  if (total > kMaxOffset || position > kMaxOffset - total) return fail(user, "read", f->path, EOVERFLOW);
+  if (f->write_length != 0 && position < f->write_start + f->write_length && f->write_start < position + total)
+    VT_TRY(flush_writes(f, user));
+  // As many pieces a call as the system takes; a short read goes on from
+  // where it stopped.
+  constexpr uint32_t kPiecesPerCall = 1024;
+  iovec vectors[kPiecesPerCall];
+  uint32_t next = 0;      // first piece not yet filled
+  uint32_t filled = 0;    // bytes of it already there
+  while (next < count) {
+    uint32_t n = 0;
+    for (uint32_t i = next; i < count && n < kPiecesPerCall; ++i) {
+      const uint32_t skip = i == next ? filled : 0;
+      if (pieces[i].count == skip) continue;
+      vectors[n].iov_base = static_cast<uint8_t*>(pieces[i].buffer) + skip;
+      vectors[n].iov_len = pieces[i].count - skip;
+      ++n;
+    }
+    if (n == 0) break;
+    f->stats.system_reads++;
+    ssize_t got = preadv(f->fd, vectors, static_cast<int>(n), static_cast<off_t>(position));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return fail(user, "read", f->path, errno);
+    if (got == 0) return fail(user, "read", f->path, 0);  // the file ended first
+    position += static_cast<uint64_t>(got);
+    uint64_t left = static_cast<uint64_t>(got);
+    while (next < count && left >= pieces[next].count - filled) {
+      left -= pieces[next].count - filled;
+      filled = 0;
+      ++next;
+    }
+    filled += static_cast<uint32_t>(left);
+  }
+  return ErrorCode::Ok;
+}
+
 bool is_standard_output_name(const char* name) { return name != nullptr && std::strcmp(name, kStandardOutputName) == 0; }
 
 const IoRoutines& posix_routines() {
-  static constexpr IoRoutines table{posix_open, posix_close, posix_seek, posix_tell,
-                                    posix_size, posix_read,  posix_write, posix_read_at};
+  static constexpr IoRoutines table{posix_open, posix_close, posix_seek,  posix_tell,          posix_size,
+                                    posix_read, posix_write, posix_read_at, posix_read_pieces_at};
   return table;
 }
 

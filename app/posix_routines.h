@@ -47,6 +47,9 @@ ErrorCode posix_write(void* handle, const void* buffer, uint32_t count, void* us
 // Exactly `count` bytes from `position`, straight into `buffer` (one pread
 // as a rule, past the read buffer) or 3; the handle's position stays.
 ErrorCode posix_read_at(void* handle, uint64_t position, void* buffer, uint32_t count, void* user);
+// The bytes from `position` on into the pieces in turn (preadv, a call per
+// 1024 pieces) or 3; the handle's position stays.
+ErrorCode posix_read_pieces_at(void* handle, uint64_t position, const IoPiece* pieces, uint32_t count, void* user);
 
 const IoRoutines& posix_routines();
 

@@ -29,6 +29,19 @@ ErrorCode read_bytes_at(FileIo* file, uint64_t position, void* buffer, uint32_t 
   return read_bytes(file, buffer, count);
 }
 
+ErrorCode read_pieces_at(FileIo* file, uint64_t position, const IoPiece* pieces, uint32_t count) {
+  if (file == nullptr || (pieces == nullptr && count > 0)) return ErrorCode::BadArgument;
+  const IoRoutines& r = file->current.routines;
+  if (r.read_pieces_at != nullptr)
+    return latch(file, r.read_pieces_at(file->current.handle, position, pieces, count, file->user));
+  for (uint32_t i = 0; i < count; ++i) {
+    if (pieces[i].count == 0) continue;
+    VT_TRY(read_bytes_at(file, position, pieces[i].buffer, pieces[i].count));
+    position += pieces[i].count;
+  }
+  return ErrorCode::Ok;
+}
+
 ErrorCode write_bytes(FileIo* file, const void* buffer, uint32_t count) {
   if (file == nullptr || buffer == nullptr) return ErrorCode::BadArgument;
   if (file->current.routines.write == nullptr) return latch(file, ErrorCode::Io);

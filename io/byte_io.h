@@ -14,6 +14,9 @@ ErrorCode write_bytes(FileIo* file, const void* buffer, uint32_t count);
 // routines have one (the position is then left as it was), else by a seek
 // and a read.
 ErrorCode read_bytes_at(FileIo* file, uint64_t position, void* buffer, uint32_t count);
+// The bytes from `position` on, filling `pieces` in turn: one call when the
+// routines can scatter a read, else a positional read a piece.
+ErrorCode read_pieces_at(FileIo* file, uint64_t position, const IoPiece* pieces, uint32_t count);
 uint64_t file_tell(FileIo* file);
 ErrorCode file_seek(FileIo* file, uint64_t position);
 uint64_t file_size(FileIo* file);

@@ -10,6 +10,12 @@ namespace vantorel {
 // Open modes of the routines: 0 and 1 read, 2 create (truncate), 3 read and write.
 enum : uint32_t { kOpenRead = 0, kOpenInspect = 1, kOpenCreate = 2, kOpenUpdate = 3 };
 
+// One destination of a scattered read.
+struct IoPiece {
+  void* buffer;
+  uint32_t count;
+};
+
 struct IoRoutines {
   ErrorCode (*open)(const void* name, void** out_handle, uint32_t mode, void* user);
   ErrorCode (*close)(void* handle, void* user);
@@ -21,6 +27,10 @@ struct IoRoutines {
   // Optional (null: a seek and a read stand in): exactly `count` bytes from
   // `position`, without moving the handle's position.
   ErrorCode (*read_at)(void* handle, uint64_t position, void* buffer, uint32_t count, void* user);
+  // Optional (null: a positional read a piece stands in): the bytes from
+  // `position` on, exactly filling the `count` pieces in turn, without
+  // moving the handle's position.
+  ErrorCode (*read_pieces_at)(void* handle, uint64_t position, const IoPiece* pieces, uint32_t count, void* user);
 };
 
 // Memory streams. The "name" handed to mem_open is a MemoryPair. Mode 2

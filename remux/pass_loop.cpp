@@ -1,6 +1,7 @@
 // One pass over the input: samples in decode-time order, grouped at video
 // sync samples, audio pulled ahead of the video it accompanies, and the
 // output split at those cut points when it is full.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -192,14 +193,14 @@ ErrorCode order_pending(RemuxJob* job) {
   return ErrorCode::Ok;
 }
 
-// Whether this flush reads by plan: in the writing pass, unless the caller
-// asked for the per-sample path, the output mirrors every sample, or a
-// track's samples are converted at import (gathered from pieces of the
-// input, they are no input ranges to copy).
+// Whether this flush reads by plan: in both passes (the measuring pass
+// lays the samples out the same way without reading them), unless the
+// caller asked for the per-sample path, the output mirrors every sample,
+// or a track's samples are converted at import (gathered from pieces of
+// the input, they are no input ranges to copy).
 ErrorCode plan_reads(RemuxJob* job, bool* planned) {
   *planned = false;
-  if (pass_flag(job) != 1 || job->per_sample || (job->output->flags & kFlagStreamingExtension) != 0)
-    return ErrorCode::Ok;
+  if (job->per_sample || (job->output->flags & kFlagStreamingExtension) != 0) return ErrorCode::Ok;
   for (const TrackSurvey& row : job->survey)
     if (find_converted(job->input, row.input_track_id) != nullptr) return ErrorCode::Ok;
   if (job->window == nullptr) {
@@ -213,12 +214,13 @@ ErrorCode plan_reads(RemuxJob* job, bool* planned) {
   return ErrorCode::Ok;
 }
 
-// Many small samples (audio, low-rate video) make many small ranges that
-// the write order does not keep adjacent. When they fill nearly all of the
-// stretch of input they come from, that stretch is read in one call and
-// each range copied to its place: far fewer calls for a few bytes more.
-// False when the ranges are too sparse for it.
-bool spans_densely(const RemuxJob* job, uint64_t* low, uint32_t* length) {
+// The write order rarely keeps input ranges adjacent: a group's video
+// samples go out before its sound, which the input interleaves. When the
+// window's ranges fill nearly all of the stretch of input they come from,
+// that stretch is read in one go: scattered straight into place when the
+// platform can, else into the staging buffer and each range copied. False
+// when the ranges are too sparse, or few enough to read one by one.
+bool spans_densely(const RemuxJob* job, uint64_t* low, uint32_t* length, uint32_t* runs_out) {
   const GrowArray<PlannedRead>& reads = job->reads;
   // A few reads cost less than copying the window once more.
   constexpr uint32_t kFewReads = 16;
@@ -240,7 +242,39 @@ bool spans_densely(const RemuxJob* job, uint64_t* low, uint32_t* length) {
   if (covered * 20 < (hi - lo) * 19) return false;
   *low = lo;
   *length = static_cast<uint32_t>(hi - lo);
+  *runs_out = runs;
   return true;
+}
+
+// Reads the window's stretch of input from `low` on, scattered into place:
+// `*done` false (nothing read) when ranges overlap or memory is short.
+ErrorCode read_scattered(RemuxJob* job, uint64_t low, bool* done) {
+  *done = false;
+  constexpr uint32_t kGapSink = 64 * 1024;
+  GrowArray<PlannedRead>& sorted = job->sorted_reads;
+  GrowArray<IoPiece>& pieces = job->pieces;
+  sorted.clear();
+  pieces.clear();
+  if (job->gap_sink == nullptr) job->gap_sink = static_cast<uint8_t*>(std::malloc(kGapSink));
+  if (job->gap_sink == nullptr) return ErrorCode::Ok;
+  for (const PlannedRead& r : job->reads)
+    if (r.size > 0 && sorted.append_doubling(r, 64) != ErrorCode::Ok) return ErrorCode::Ok;
+  std::sort(sorted.begin(), sorted.end(), [](const PlannedRead& a, const PlannedRead& b) { return a.offset < b.offset; });
+  uint64_t at = low;
+  for (const PlannedRead& r : sorted) {
+    if (r.offset < at) return ErrorCode::Ok;  // an input range read twice
+    for (uint64_t gap = r.offset - at; gap > 0;) {
+      const uint32_t n = gap < kGapSink ? static_cast<uint32_t>(gap) : kGapSink;
+      if (pieces.append_doubling(IoPiece{job->gap_sink, n}, 64) != ErrorCode::Ok) return ErrorCode::Ok;
+      gap -= n;
+    }
+    if (pieces.append_doubling(IoPiece{job->window + r.at, r.size}, 64) != ErrorCode::Ok) return ErrorCode::Ok;
+    at = r.offset + r.size;
+  }
+  ErrorCode e = read_pieces_at(job->input, low, pieces.data(), pieces.count);
+  if (e != ErrorCode::Ok) set_error_at(job->input, low, "sample data beyond the end of the file");
+  *done = e == ErrorCode::Ok;
+  return e;
 }
 
 ErrorCode read_input(RemuxJob* job, uint64_t at, uint8_t* into, uint32_t size) {
@@ -254,9 +288,19 @@ ErrorCode read_input(RemuxJob* job, uint64_t at, uint8_t* into, uint32_t size) {
 // window.
 ErrorCode flush_window(RemuxJob* job) {
   GrowArray<PlannedRead>& reads = job->reads;
+  // The measuring pass only counts the bytes.
+  if (pass_flag(job) == 0) reads.clear();
   uint64_t low = 0;
   uint32_t length = 0;
-  if (spans_densely(job, &low, &length)) {
+  uint32_t runs = 0;
+  bool done = false;
+  if (spans_densely(job, &low, &length, &runs) && job->stream.routines.read_pieces_at != nullptr)
+    VT_TRY(read_scattered(job, low, &done));
+  if (done) reads.clear();
+  // Without a scattered read, long runs are read where they go (a call each
+  // costs less than copying them), short ones through the staging buffer.
+  constexpr uint64_t kLongRun = 64 * 1024;
+  if (!done && runs > 0 && length / runs < kLongRun) {
     if (job->staging == nullptr) job->staging = static_cast<uint8_t*>(std::malloc(job->window_size));
     if (job->staging != nullptr) {
       VT_TRY(read_input(job, low, job->staging, length));

@@ -117,6 +117,11 @@ struct RemuxJob {
   uint32_t window_used;
   GrowArray<PlannedRead> reads;
   uint8_t* staging;  // a dense stretch of input, read at once (as large as the window)
+  // A dense stretch read straight into place: the window's ranges in input
+  // order, and where the bytes between them go.
+  GrowArray<PlannedRead> sorted_reads;
+  GrowArray<IoPiece> pieces;
+  uint8_t* gap_sink;
 };
 
 inline uint32_t pass_flag(const RemuxJob* job) { return job->stream.pass_flag; }

@@ -149,6 +149,10 @@ void free_job(RemuxJob* job) {
   std::free(job->staging);
   job->staging = nullptr;
   job->reads.release();
+  job->sorted_reads.release();
+  job->pieces.release();
+  std::free(job->gap_sink);
+  job->gap_sink = nullptr;
 }
 
 }  // namespace

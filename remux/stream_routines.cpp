@@ -122,9 +122,26 @@ ErrorCode stream_read_at(void* handle, uint64_t position, void* buffer, uint32_t
   return ErrorCode::Ok;
 }
 
+ErrorCode stream_read_pieces_at(void* handle, uint64_t position, const IoPiece* pieces, uint32_t count,
+                                void* context) {
+  if (handle == nullptr || (pieces == nullptr && count > 0) || context == nullptr) return ErrorCode::BadArgument;
+  StreamHandle* h = handle_of(handle);
+  StreamContext* c = ctx(context);
+  uint64_t total = 0;
+  for (uint32_t i = 0; i < count; ++i) total += pieces[i].count;
+  if (position > h->size || total > h->size - position) return ErrorCode::Io;
+  if (c->pass_flag != 0 && c->routines.read_pieces_at != nullptr)
+    return c->routines.read_pieces_at(h->platform, position, pieces, count, c->user);
+  for (uint32_t i = 0; i < count; ++i) {
+    VT_TRY(stream_read_at(handle, position, pieces[i].buffer, pieces[i].count, context));
+    position += pieces[i].count;
+  }
+  return ErrorCode::Ok;
+}
+
 const IoRoutines& stream_routines() {
-  static constexpr IoRoutines table{stream_open, stream_close, stream_seek,  stream_tell,
-                                    stream_size, stream_read,  stream_write, stream_read_at};
+  static constexpr IoRoutines table{stream_open,  stream_close, stream_seek,    stream_tell,          stream_size,
+                                    stream_read,  stream_write, stream_read_at, stream_read_pieces_at};
   return table;
 }
 

@@ -35,6 +35,8 @@ ErrorCode stream_write(void* handle, const void* buffer, uint32_t count, void* c
 // Reads at a position within the known size: zeros in the measuring pass,
 // the caller's positional read (or its seek and read) in a real one.
 ErrorCode stream_read_at(void* handle, uint64_t position, void* buffer, uint32_t count, void* context);
+ErrorCode stream_read_pieces_at(void* handle, uint64_t position, const IoPiece* pieces, uint32_t count,
+                                void* context);
 
 const IoRoutines& stream_routines();
 

@@ -525,5 +525,57 @@ TEST(PosixRoutines, FullDiskIsAFailureUpToTheClose) {
   EXPECT_EQ(posix_close(h, &rec.state), ErrorCode::Io);
 }
 
+
+// A scattered read fills its pieces in turn from one stretch of the file:
+// empty pieces, more pieces than one system call takes, and a stretch that
+// runs past the end (a failure naming the file).
+TEST(PosixRoutines, ScatteredReadsFillTheirPiecesInTurn) {
+  test::TempDir dir;
+  const std::string path = dir.path("pieces.bin");
+  const std::vector<uint8_t> bytes = pattern(64 * 1024, 9);
+  write_file(path, bytes);
+  struct Case {
+    const char* name;
+    uint64_t position;
+    std::vector<uint32_t> sizes;
+    bool fits;
+  };
+  std::vector<uint32_t> many(1500, 7);
+  many[700] = 0;
+  const Case cases[] = {
+      {"one piece", 10, {100}, true},
+      {"empty pieces among others", 0, {0, 5, 0, 0, 9, 0}, true},
+      {"more pieces than a call takes", 3, many, true},
+      {"past the end", 64 * 1024 - 10, {5, 6}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Recorder r;
+    void* h = nullptr;
+    ASSERT_EQ(posix_open(path.c_str(), &h, kOpenRead, &r.state), ErrorCode::Ok);
+    std::vector<std::vector<uint8_t>> buffers;
+    for (uint32_t n : c.sizes) buffers.emplace_back(n, 0xEE);
+    std::vector<IoPiece> pieces;
+    for (auto& b : buffers) pieces.push_back(IoPiece{b.data(), static_cast<uint32_t>(b.size())});
+    ErrorCode e = posix_read_pieces_at(h, c.position, pieces.data(), static_cast<uint32_t>(pieces.size()), &r.state);
+    if (!c.fits) {
+      EXPECT_EQ(e, ErrorCode::Io);
+      EXPECT_NE(std::string(r.failure().path).find("pieces.bin"), std::string::npos);
+    } else {
+      ASSERT_EQ(e, ErrorCode::Ok);
+      uint64_t at = c.position;
+      for (const auto& b : buffers) {
+        EXPECT_TRUE(std::equal(b.begin(), b.end(), bytes.begin() + static_cast<long>(at)));
+        at += b.size();
+      }
+      // The handle's own position stays where it was.
+      uint64_t position = 1;
+      EXPECT_EQ(posix_tell(h, &position, &r.state), ErrorCode::Ok);
+      EXPECT_EQ(position, 0u);
+    }
+    EXPECT_EQ(posix_close(h, &r.state), ErrorCode::Ok);
+  }
+}
+
 }  // namespace
 }  // namespace vantorel::app

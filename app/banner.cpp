@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/command_line.h"
+#include "app/platform.h"
 
 namespace vantorel::app {
 
@@ -12,13 +13,13 @@ constexpr size_t kInvokedCapacity = 256;
 char g_invoked[kInvokedCapacity] = "vantorel";
 char g_build_date[16] = "";
 
-void print_usage_line(std::FILE* out) { std::fprintf(out, "Usage: %s <in> <out.mp4>\n", banner_invoked_name()); }
+void print_usage_line(std::FILE* out) { console_printf(out, "Usage: %s <in> <out.mp4>\n", banner_invoked_name()); }
 
 }  // namespace
 
 void banner_set_invoked_name(const char* argv0) {
   if (argv0 == nullptr) return;
-  const char* slash = std::strrchr(argv0, '/');
+  const char* slash = last_path_separator(argv0);
   const char* base = slash != nullptr ? slash + 1 : argv0;
   if (*base == '\0') return;
   std::snprintf(g_invoked, sizeof g_invoked, "%s", base);
@@ -41,10 +42,10 @@ const char* banner_build_date() {
 }
 
 void print_banner_and_usage(std::FILE* out) {
-  std::fprintf(out, "%s %s - MP4 remultiplexing utility\n", kProgramName, kProgramVersion);
-  std::fprintf(out, "Rewrites MP4, QuickTime, AVI and Matroska files as interleaved MP4 files with the movie header first.\n");
-  std::fprintf(out, "Build: %s\n", banner_build_date());
-  std::fprintf(out, "\n");
+  console_printf(out, "%s %s - MP4 remultiplexing utility\n", kProgramName, kProgramVersion);
+  console_printf(out, "Rewrites MP4, QuickTime, AVI and Matroska files as interleaved MP4 files with the movie header first.\n");
+  console_printf(out, "Build: %s\n", banner_build_date());
+  console_printf(out, "\n");
   print_usage_line(out);
 }
 
@@ -58,6 +59,6 @@ void print_usage(std::FILE* out) {
   print_options(out, banner_invoked_name());
 }
 
-void print_version(std::FILE* out) { std::fprintf(out, "%s %s\n", kProgramName, kProgramVersion); }
+void print_version(std::FILE* out) { console_printf(out, "%s %s\n", kProgramName, kProgramVersion); }
 
 }  // namespace vantorel::app

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "app/platform.h"
 #include "remux/remux.h"
 
 namespace vantorel::app {
@@ -308,10 +309,10 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine* out, Err
 }
 
 void print_options(std::FILE* out, const char* program) {
-  std::fprintf(out, "       %s [options] <in> <out.mp4>\n", program);
-  std::fprintf(out, "       %s --info [--json] <file>\n", program);
-  std::fprintf(out, "\n");
-  std::fprintf(out, "Options:\n");
+  console_printf(out, "       %s [options] <in> <out.mp4>\n", program);
+  console_printf(out, "       %s --info [--json] <file>\n", program);
+  console_printf(out, "\n");
+  console_printf(out, "Options:\n");
   for (const OptionRow& row : kOptions) {
     char left[48];
     if (row.short_name != nullptr) {
@@ -321,10 +322,10 @@ void print_options(std::FILE* out, const char* program) {
     } else {
       std::snprintf(left, sizeof left, "%s", row.name);
     }
-    std::fprintf(out, "  %-26s %s\n", left, row.help);
+    console_printf(out, "  %-26s %s\n", left, row.help);
   }
-  std::fprintf(out, "  %-26s %s\n", "--", "end of options: later names may begin with '-'");
-  std::fprintf(out, "  %-26s %s\n", "-", "as the output name: write the MP4 to standard output");
+  console_printf(out, "  %-26s %s\n", "--", "end of options: later names may begin with '-'");
+  console_printf(out, "  %-26s %s\n", "-", "as the output name: write the MP4 to standard output");
 }
 
 }  // namespace vantorel::app

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/banner.h"
+#include "app/platform.h"
 
 namespace vantorel::app {
 
@@ -17,12 +18,12 @@ bool has_detail(const ErrorDetail* detail) {
 // " at offset 1234 in moov/trak[2]/mdia: reason"
 void print_detail(std::FILE* out, const ErrorDetail* detail) {
   if (detail->set) {
-    std::fprintf(out, " at offset %llu", static_cast<unsigned long long>(detail->offset));
+    console_printf(out, " at offset %llu", static_cast<unsigned long long>(detail->offset));
     // The record is fixed-size; never read past it, terminated or not.
     size_t length = strnlen(detail->path, sizeof detail->path);
-    if (length != 0) std::fprintf(out, " in %.*s", static_cast<int>(length), detail->path);
+    if (length != 0) console_printf(out, " in %.*s", static_cast<int>(length), detail->path);
   }
-  if (detail->reason != nullptr) std::fprintf(out, ": %s", detail->reason);
+  if (detail->reason != nullptr) console_printf(out, ": %s", detail->reason);
 }
 
 const char* io_reason(int error_number, const char* operation) {
@@ -44,56 +45,56 @@ void print_handler(std::FILE* out, FourCC handler) {
   bool printable = true;
   for (char c : handler.c) printable = printable && c >= 0x20 && c < 0x7F;
   if (printable && !handler.is_zero()) {
-    std::fprintf(out, " (%.4s)", handler.c);
+    console_printf(out, " (%.4s)", handler.c);
   }
 }
 
 }  // namespace
 
 void print_truncated_track(std::FILE* out, const TruncatedTrack* track) {
-  std::fprintf(out, "track %u", track->track_id);
+  console_printf(out, "track %u", track->track_id);
   print_handler(out, track->handler);
-  std::fprintf(out, " lacks its last %u of %u samples (%llu.%03llu s)", track->missing, track->total,
+  console_printf(out, " lacks its last %u of %u samples (%llu.%03llu s)", track->missing, track->total,
                static_cast<unsigned long long>(track->missing_ms / 1000),
                static_cast<unsigned long long>(track->missing_ms % 1000));
 }
 
 void print_failure_message(std::FILE* out, ErrorCode code, const RunState* state, const ErrorDetail* detail) {
   if (out == nullptr || code == ErrorCode::Ok) return;
-  std::fprintf(out, "%s: ", kProgramName);
+  console_printf(out, "%s: ", kProgramName);
   const char* input = state != nullptr ? state->input_path : nullptr;
 
   if (state != nullptr && state->names.refused) {
-    std::fprintf(out, "refusing to write '%s': it is the input file '%s'\n", or_unknown(state->names.refused_name),
+    console_printf(out, "refusing to write '%s': it is the input file '%s'\n", or_unknown(state->names.refused_name),
                  or_unknown(input));
     return;
   }
   if (state != nullptr && state->input_not_seekable) {
-    std::fprintf(out, "'%s': the input must be seekable (a file, not a pipe)\n", or_unknown(input));
+    console_printf(out, "'%s': the input must be seekable (a file, not a pipe)\n", or_unknown(input));
     return;
   }
   if (code == ErrorCode::Truncated && state != nullptr) {
-    std::fprintf(out, "'%s' is truncated: ", or_unknown(input));
+    console_printf(out, "'%s' is truncated: ", or_unknown(input));
     uint32_t shown = state->truncated_count < kTruncatedShown ? state->truncated_count : kTruncatedShown;
     for (uint32_t i = 0; i < shown; ++i) {
-      if (i > 0) std::fputs(", ", out);
+      if (i > 0) console_puts(", ", out);
       print_truncated_track(out, &state->truncated[i]);
     }
-    if (state->truncated_count > shown) std::fprintf(out, " and %u more tracks", state->truncated_count - shown);
-    std::fputs("; nothing was written (--salvage writes what it holds)\n", out);
+    if (state->truncated_count > shown) console_printf(out, " and %u more tracks", state->truncated_count - shown);
+    console_puts("; nothing was written (--salvage writes what it holds)\n", out);
     return;
   }
   if (code == ErrorCode::Unsupported && detail != nullptr && !detail->set) {
     // The probe named what the file is, or found nothing it knows.
     if (detail->reason != nullptr) {
-      std::fprintf(out, "'%s' is %s; Vantorel reads MP4, QuickTime, AVI and Matroska\n", or_unknown(input), detail->reason);
+      console_printf(out, "'%s' is %s; Vantorel reads MP4, QuickTime, AVI and Matroska\n", or_unknown(input), detail->reason);
     } else {
-      std::fprintf(out, "'%s' is not a file Vantorel reads (MP4, QuickTime, AVI or Matroska)\n", or_unknown(input));
+      console_printf(out, "'%s' is not a file Vantorel reads (MP4, QuickTime, AVI or Matroska)\n", or_unknown(input));
     }
     return;
   }
   if (code == ErrorCode::Missing && detail != nullptr && !detail->set && detail->reason != nullptr) {
-    std::fprintf(out, "'%s': %s\n", or_unknown(input), detail->reason);
+    console_printf(out, "'%s': %s\n", or_unknown(input), detail->reason);
     return;
   }
   // A name withheld because its temporary file could not be created is
@@ -103,16 +104,16 @@ void print_failure_message(std::FILE* out, ErrorCode code, const RunState* state
   if ((code == ErrorCode::Io || create_failed) && state != nullptr && state->failure.set) {
     const IoFailure& failure = state->failure;
     const char* operation = failure.operation != nullptr ? failure.operation : "access";
-    std::fprintf(out, "cannot %s '%s': %s", operation, or_unknown(user_name_of(state, failure.path)),
+    console_printf(out, "cannot %s '%s': %s", operation, or_unknown(user_name_of(state, failure.path)),
                  io_reason(failure.error_number, operation));
   } else if (code == ErrorCode::NoName && state != nullptr) {
-    std::fprintf(out, "no name for output file %d from '%s'", static_cast<int>(state->names.counter) + 1,
+    console_printf(out, "no name for output file %d from '%s'", static_cast<int>(state->names.counter) + 1,
                  or_unknown(state->names.output_path));
   } else {
-    std::fprintf(out, "'%s': %s", or_unknown(input), error_name(code));
+    console_printf(out, "'%s': %s", or_unknown(input), error_name(code));
   }
   if (has_detail(detail)) print_detail(out, detail);
-  std::fputc('\n', out);
+  console_putc('\n', out);
 }
 
 }  // namespace vantorel::app

@@ -1,6 +1,7 @@
 #include "app/file_info.h"
 
 #include "app/json_writer.h"
+#include "app/platform.h"
 #include "app/tag_text.h"
 
 #include <cstring>
@@ -159,9 +160,9 @@ void print_clean(std::FILE* out, const char* data, size_t length) {
   for (size_t i = 0; i < length; ++i) {
     unsigned char c = static_cast<unsigned char>(data[i]);
     if (c < 0x20 || c == 0x7F) {
-      std::fprintf(out, "\\x%02X", c);
+      console_printf(out, "\\x%02X", c);
     } else {
-      std::fputc(c, out);
+      console_putc(c, out);
     }
   }
 }
@@ -169,74 +170,74 @@ void print_clean(std::FILE* out, const char* data, size_t length) {
 
 void print_seconds_text(std::FILE* out, uint64_t ticks, uint32_t scale) {
   char seconds[32];
-  std::fprintf(out, "%llu", static_cast<unsigned long long>(ticks));
-  if (format_seconds(ticks, scale, seconds)) std::fprintf(out, " (%s s)", seconds);
+  console_printf(out, "%llu", static_cast<unsigned long long>(ticks));
+  if (format_seconds(ticks, scale, seconds)) console_printf(out, " (%s s)", seconds);
 }
 
 void print_track_text(std::FILE* out, const FileDescription* d, const TrackDescription& t) {
-  std::fprintf(out, "Track %u: handler ", t.track_id);
+  console_printf(out, "Track %u: handler ", t.track_id);
   print_code(out, t.handler);
   if (t.failure != ErrorCode::Ok) {
-    std::fprintf(out, ", cannot be described: %s\n", error_name(t.failure));
+    console_printf(out, ", cannot be described: %s\n", error_name(t.failure));
     return;
   }
-  std::fputs(", format ", out);
+  console_puts(", format ", out);
   print_code(out, t.fourcc);
-  if (t.codec != nullptr) std::fprintf(out, " (%s)", t.codec);
+  if (t.codec != nullptr) console_printf(out, " (%s)", t.codec);
   if (t.entry_box_count > 0) {
-    std::fputs(", entry boxes", out);
+    console_puts(", entry boxes", out);
     for (uint32_t i = 0; i < t.entry_box_count && i < TrackDescription::kMaxEntryBoxes; ++i) {
-      std::fputc(' ', out);
+      console_putc(' ', out);
       print_code(out, t.entry_boxes[i]);
     }
-    if (t.entry_box_count > TrackDescription::kMaxEntryBoxes) std::fputs(" ...", out);
+    if (t.entry_box_count > TrackDescription::kMaxEntryBoxes) console_puts(" ...", out);
   }
-  if (track_has_sizes(t.kind)) std::fprintf(out, ", %ux%u", t.width, t.height);
+  if (track_has_sizes(t.kind)) console_printf(out, ", %ux%u", t.width, t.height);
   if (t.kind == kHandlerSound)
-    std::fprintf(out, ", %u Hz, %u channel%s, %u bits", t.sample_rate, t.channels, t.channels == 1 ? "" : "s",
+    console_printf(out, ", %u Hz, %u channel%s, %u bits", t.sample_rate, t.channels, t.channels == 1 ? "" : "s",
                  t.sample_bits);
-  std::fprintf(out, ", time scale %u, duration ", t.timescale);
+  console_printf(out, ", time scale %u, duration ", t.timescale);
   print_seconds_text(out, t.media_duration, t.timescale);
   if (t.counts_known) {
-    std::fprintf(out, ", %u samples, %u bit/s average, %u bit/s maximum", t.sample_count, t.avg_bitrate,
+    console_printf(out, ", %u samples, %u bit/s average, %u bit/s maximum", t.sample_count, t.avg_bitrate,
                  t.max_bitrate);
   } else {
-    std::fputs(", sample count and bit rates unknown", out);
+    console_puts(", sample count and bit rates unknown", out);
   }
-  std::fputs(", start delay ", out);
+  console_puts(", start delay ", out);
   print_seconds_text(out, t.start_delay, d->movie_timescale);
-  std::fputs(", language ", out);
+  console_puts(", language ", out);
   print_clean(out, t.language, std::strlen(t.language));
   if (t.name[0] != '\0') {
-    std::fputs(", name \"", out);
+    console_puts(", name \"", out);
     print_clean(out, t.name, std::strlen(t.name));
-    std::fputc('"', out);
+    console_putc('"', out);
   }
   if (!t.verdict_known) {
-    std::fputs(": remux unknown\n", out);
+    console_puts(": remux unknown\n", out);
   } else if (t.carried) {
-    std::fputs(": carried\n", out);
+    console_puts(": carried\n", out);
   } else {
-    std::fprintf(out, ": left out, %s\n", t.left_out_because != nullptr ? t.left_out_because : "unknown reason");
+    console_printf(out, ": left out, %s\n", t.left_out_because != nullptr ? t.left_out_because : "unknown reason");
   }
 }
 
 void print_tag_text(std::FILE* out, const TagRecord& tag) {
-  std::fputs("  ", out);
+  console_puts("  ", out);
   const char* name = tag_display_name(tag);
   print_clean(out, name, std::strlen(name));
-  std::fputs(":", out);
+  console_puts(":", out);
   for (uint32_t v = 0; v < tag.values.count && v < tag.value_sizes.count; ++v) {
-    std::fputs(v == 0 ? " " : " | ", out);
+    console_puts(v == 0 ? " " : " | ", out);
     TagValueText value;
     tag_value_text(tag, v, &value);
     if (value.text != nullptr) {
       print_clean(out, value.text, value.length);
     } else {
-      std::fprintf(out, "%s, %u bytes", value.kind, value.bytes);
+      console_printf(out, "%s, %u bytes", value.kind, value.bytes);
     }
   }
-  std::fputc('\n', out);
+  console_putc('\n', out);
 }
 
 // ---- JSON -------------------------------------------------------------------------
@@ -248,7 +249,7 @@ void json_duration(JsonWriter* w, const char* key, const char* seconds_key, uint
   if (format_seconds(ticks, scale, seconds)) {
     json_key(w, seconds_key);
     json_item(w);
-    std::fputs(seconds, w->out);
+    console_puts(seconds, w->out);
   } else {
     json_null(w, seconds_key);
   }
@@ -339,18 +340,18 @@ void print_tag_json(JsonWriter* w, const TagRecord& tag) {
 // A code as its four characters, a byte that does not print as \xNN.
 void print_code(std::FILE* out, FourCC f) {
   if (f.is_zero()) {
-    std::fputs("none", out);
+    console_puts("none", out);
     return;
   }
   for (char c : f.c) {
     auto b = static_cast<unsigned char>(c);
     if (b < 0x20 || b >= 0x7F || b == '\\') {
-      std::fprintf(out, "\\x%02X", b);
+      console_printf(out, "\\x%02X", b);
     } else {
-      std::fputc(b, out);
+      console_putc(b, out);
     }
   }
-  if (is_format_tag(f)) std::fprintf(out, " (format tag 0x%04X)", format_tag_of(f));
+  if (is_format_tag(f)) console_printf(out, " (format tag 0x%04X)", format_tag_of(f));
 }
 
 bool format_seconds(uint64_t ticks, uint32_t scale, char (&text)[32]) {
@@ -408,41 +409,41 @@ void file_description_release(FileDescription* description) {
 
 void print_description_text(std::FILE* out, const FileDescription* d) {
   if (out == nullptr || d == nullptr) return;
-  std::fputs("File: ", out);
+  console_puts("File: ", out);
   if (d->path != nullptr) print_clean(out, d->path, std::strlen(d->path));
-  std::fprintf(out, "\nFormat: %s", flavour_title(d->flavour));
-  if (d->open_mode == kOpenInspect) std::fputs(" (headers only)", out);
+  console_printf(out, "\nFormat: %s", flavour_title(d->flavour));
+  if (d->open_mode == kOpenInspect) console_puts(" (headers only)", out);
   if (d->ftyp != nullptr) {
-    std::fputs(", major brand ", out);
+    console_puts(", major brand ", out);
     print_code(out, d->ftyp->major_brand);
-    std::fprintf(out, " (minor version %u), compatible brands", d->ftyp->minor_version);
-    if (d->ftyp->brand_count == 0) std::fputs(" none", out);
+    console_printf(out, " (minor version %u), compatible brands", d->ftyp->minor_version);
+    if (d->ftyp->brand_count == 0) console_puts(" none", out);
     for (uint32_t i = 0; i < d->ftyp->brand_count; ++i) {
-      std::fputc(' ', out);
+      console_putc(' ', out);
       print_code(out, d->ftyp->compatible_brands[i]);
     }
   }
-  std::fprintf(out, "\nMovie: time scale %u, duration ", d->movie_timescale);
+  console_printf(out, "\nMovie: time scale %u, duration ", d->movie_timescale);
   print_seconds_text(out, d->movie_duration, d->movie_timescale);
-  std::fprintf(out, ", %u track%s\n", d->tracks.count, d->tracks.count == 1 ? "" : "s");
+  console_printf(out, ", %u track%s\n", d->tracks.count, d->tracks.count == 1 ? "" : "s");
   for (const TrackDescription& t : d->tracks) print_track_text(out, d, t);
-  for (uint32_t i = 0; const char* note = import_note(d->file, i); ++i) std::fprintf(out, "Note: %s\n", note);
-  std::fprintf(out, "Chapters: %u\n", d->chapters.count);
+  for (uint32_t i = 0; const char* note = import_note(d->file, i); ++i) console_printf(out, "Note: %s\n", note);
+  console_printf(out, "Chapters: %u\n", d->chapters.count);
   for (const ChapterInfo& c : d->chapters) {
     char seconds[32];
     format_seconds(c.start_time, 10000000, seconds);
-    std::fprintf(out, "  %s s  ", seconds);
+    console_printf(out, "  %s s  ", seconds);
     print_clean(out, c.title, strnlen(c.title, sizeof c.title));
-    std::fputc('\n', out);
+    console_putc('\n', out);
   }
-  std::fprintf(out, "Tags: %u\n", d->tag_count);
+  console_printf(out, "Tags: %u\n", d->tag_count);
   for (uint32_t i = 0; i < d->tag_count; ++i) print_tag_text(out, d->tags[i]);
-  if (d->user_texts.count > 0) std::fprintf(out, "User data texts: %u\n", d->user_texts.count);
+  if (d->user_texts.count > 0) console_printf(out, "User data texts: %u\n", d->user_texts.count);
   for (const UserText& u : d->user_texts) {
     char type[16];
-    std::fprintf(out, "  %s: ", item_type_name(u.type, type, sizeof type) ? type : "?");
+    console_printf(out, "  %s: ", item_type_name(u.type, type, sizeof type) ? type : "?");
     print_clean(out, u.text, u.length);
-    std::fputc('\n', out);
+    console_putc('\n', out);
   }
 }
 
@@ -504,7 +505,7 @@ void print_description_json(std::FILE* out, const FileDescription* d) {
   for (uint32_t i = 0; const char* note = import_note(d->file, i); ++i) json_text(&w, nullptr, note);
   json_close(&w, ']');
   json_close(&w, '}');
-  std::fputc('\n', out);
+  console_putc('\n', out);
 }
 
 }  // namespace vantorel::app

@@ -4,7 +4,7 @@
 #include "app/failure_message.h"
 #include "app/file_info.h"
 #include "app/output_namer.h"
-#include "app/posix_routines.h"
+#include "app/platform.h"
 #include "app/progress.h"
 #include "remux/remux.h"
 
@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 
 namespace vantorel::app {
 
@@ -23,16 +22,16 @@ void report_dropped_track(uint32_t track_id, FourCC handler, FourCC fourcc, uint
   auto* state = static_cast<RunState*>(user);
   if (reason == kDropNeedsQuickTime) state->needs_quicktime = 1;
   if (state->warnings == nullptr) return;
-  std::fprintf(state->warnings, "%s: warning: track %u (handler ", kProgramName, track_id);
+  console_printf(state->warnings, "%s: warning: track %u (handler ", kProgramName, track_id);
   print_code(state->warnings, handler);
-  std::fputs(", format ", state->warnings);
+  console_puts(", format ", state->warnings);
   print_code(state->warnings, fourcc);
-  std::fprintf(state->warnings, ") is left out: %s\n", drop_reason_text(reason));
+  console_printf(state->warnings, ") is left out: %s\n", drop_reason_text(reason));
 }
 
 void report_input_note(const char* text, void* user) {
   auto* state = static_cast<RunState*>(user);
-  if (state->warnings != nullptr) std::fprintf(state->warnings, "%s: warning: %s\n", kProgramName, text);
+  if (state->warnings != nullptr) console_printf(state->warnings, "%s: warning: %s\n", kProgramName, text);
 }
 
 uint32_t surveyed(uint32_t kept, void* user) {
@@ -50,11 +49,11 @@ void report_truncated(uint32_t track_id, FourCC handler, uint32_t missing, uint3
     state->truncated[state->truncated_count] = TruncatedTrack{track_id, handler, missing, total, missing_ms};
   ++state->truncated_count;
   if (!state->salvage || state->warnings == nullptr) return;
-  std::fprintf(state->warnings, "%s: warning: '%s' is truncated: ", kProgramName, state->input_path);
+  console_printf(state->warnings, "%s: warning: '%s' is truncated: ", kProgramName, state->input_path);
   print_truncated_track(state->warnings, &state->truncated[state->truncated_count <= kTruncatedShown
                                                                 ? state->truncated_count - 1
                                                                 : kTruncatedShown - 1]);
-  std::fputs("; writing what it holds (--salvage)\n", state->warnings);
+  console_puts("; writing what it holds (--salvage)\n", state->warnings);
 }
 
 // Every output name is known after the measuring pass: none may be the input.
@@ -77,13 +76,13 @@ void report_part_over_limit(uint32_t index, uint32_t split_mode, uint64_t value,
   if (state->warnings == nullptr) return;
   char* name = output_part_name(state->names.output_path, static_cast<int32_t>(index));
   if (split_mode == kSplitBySize) {
-    std::fprintf(state->warnings,
+    console_printf(state->warnings,
                  "%s: warning: part %u ('%s') is %llu bytes, above the --split-size limit of %llu bytes: the input "
                  "has no sync sample to cut at sooner\n",
                  kProgramName, index + 1, name != nullptr ? name : "?", static_cast<unsigned long long>(value),
                  static_cast<unsigned long long>(limit));
   } else {
-    std::fprintf(state->warnings,
+    console_printf(state->warnings,
                  "%s: warning: part %u ('%s') lasts %llu.%03llu s, above the --split-duration limit of %llu.%03llu "
                  "s: the input has no sync sample to cut at sooner\n",
                  kProgramName, index + 1, name != nullptr ? name : "?", static_cast<unsigned long long>(value / 1000),
@@ -95,11 +94,7 @@ void report_part_over_limit(uint32_t index, uint32_t split_mode, uint64_t value,
 
 // A pipe, FIFO, socket or character device: the remux reads its input twice
 // and seeks in it, which only a file allows.
-bool is_stream(const char* path) {
-  struct stat info {};
-  if (path == nullptr || stat(path, &info) != 0) return false;
-  return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) || S_ISCHR(info.st_mode);
-}
+bool is_stream(const char* path) { return is_stream_path(path); }
 
 // Parts of an earlier, longer split beside the new ones: named, never deleted.
 void warn_stale_parts(const CommandLine* args, RunState* state) {
@@ -107,10 +102,9 @@ void warn_stale_parts(const CommandLine* args, RunState* state) {
   for (int32_t k = state->names.counter; k < INT32_MAX; ++k) {
     char* name = output_part_name(args->output_path, k);
     if (name == nullptr) return;
-    struct stat info {};
-    bool present = lstat(name, &info) == 0;
+    bool present = path_present(name);
     if (present)
-      std::fprintf(state->warnings,
+      console_printf(state->warnings,
                    "%s: warning: '%s' is left from an earlier run (this one wrote %d part%s); it was not deleted\n",
                    kProgramName, name, static_cast<int>(state->names.counter), state->names.counter == 1 ? "" : "s");
     std::free(name);
@@ -123,10 +117,7 @@ void warn_stale_parts(const CommandLine* args, RunState* state) {
 bool output_is_console_out(const char* output_path, std::FILE* out) {
   if (output_path == nullptr) return false;
   if (is_standard_output_name(output_path)) return true;
-  int fd = out != nullptr ? fileno(out) : -1;
-  struct stat named {}, stream {};
-  if (fd < 0 || stat(output_path, &named) != 0 || fstat(fd, &stream) != 0) return false;
-  return named.st_dev == stream.st_dev && named.st_ino == stream.st_ino;
+  return names_stream_file(output_path, out);
 }
 
 bool ends_with(const char* name, const char* suffix) {
@@ -239,7 +230,7 @@ int run_remux_command(const CommandLine* args, std::FILE* out, std::FILE* err) {
   if (epoch != nullptr) {
     // A malformed value must not quietly give output that is not reproducible.
     if (!parse_source_date_epoch(epoch, &fixed_time)) {
-      std::fprintf(err, "%s: SOURCE_DATE_EPOCH '%s' is not a number of seconds since 1970\n", kProgramName, epoch);
+      console_printf(err, "%s: SOURCE_DATE_EPOCH '%s' is not a number of seconds since 1970\n", kProgramName, epoch);
       return kExitBadOptions;
     }
     fixed_time_set = 1;
@@ -250,7 +241,7 @@ int run_remux_command(const CommandLine* args, std::FILE* out, std::FILE* err) {
   run_state_init(&state, args->input_path, args->output_path, progress_stream(console, err, args->quiet != 0));
   state.fixed_time_set = fixed_time_set;
   state.fixed_time = fixed_time;
-  IoRoutines routines = posix_routines();
+  IoRoutines routines = platform_routines();
   state.warnings = err;
   // Outputs are written under temporary names and renamed at the end; a
   // signal removes them.
@@ -264,29 +255,29 @@ int run_remux_command(const CommandLine* args, std::FILE* out, std::FILE* err) {
   if (result == ErrorCode::Differs) {
     const VerifyReport& r = state.verify_report;
     char* part = output_part_name(args->output_path, static_cast<int32_t>(r.part));
-    std::fprintf(err, "%s: verification failed: '%s'", kProgramName, part != nullptr ? part : args->output_path);
+    console_printf(err, "%s: verification failed: '%s'", kProgramName, part != nullptr ? part : args->output_path);
     std::free(part);
-    if (r.track_id != 0) std::fprintf(err, ", track %u", r.track_id);
-    if (r.sample != 0) std::fprintf(err, ", sample %u", r.sample);
-    std::fprintf(err, ": %s differs from the input; nothing was written\n", r.field != nullptr ? r.field : "content");
+    if (r.track_id != 0) console_printf(err, ", track %u", r.track_id);
+    if (r.sample != 0) console_printf(err, ", sample %u", r.sample);
+    console_printf(err, ": %s differs from the input; nothing was written\n", r.field != nullptr ? r.field : "content");
     status = kExitFailure;
   } else if (result != ErrorCode::Ok) {
     print_failure_message(err, result, &state, &state.detail);
     status = kExitFailure;
   } else if (state.nothing_to_carry && state.needs_quicktime) {
-    std::fprintf(err,
+    console_printf(err,
                  "%s: '%s' has no track an MP4 file can hold; its tracks need a QuickTime movie: name the output "
                  ".mov to keep them; nothing was written\n",
                  kProgramName, args->input_path);
     status = kExitFailure;
   } else if (state.nothing_to_carry) {
-    std::fprintf(err, "%s: '%s' has no track that can be carried into an MP4 file; nothing was written\n",
+    console_printf(err, "%s: '%s' has no track that can be carried into an MP4 file; nothing was written\n",
                  kProgramName, args->input_path);
     status = kExitFailure;
   } else if (written) {
     if (args->split_mode != kSplitNone) warn_stale_parts(args, &state);
     if (args->verify && !args->quiet)
-      std::fprintf(console, "verified: %u track%s, %llu samples\n", state.verify_report.tracks,
+      console_printf(console, "verified: %u track%s, %llu samples\n", state.verify_report.tracks,
                    state.verify_report.tracks == 1 ? "" : "s",
                    static_cast<unsigned long long>(state.verify_report.samples));
     if (!args->quiet) print_done(console);
@@ -303,7 +294,7 @@ int check_console(int status, std::FILE* out, std::FILE* err) {
   int out_errno = errno;
   out_failed = std::ferror(out) != 0 || out_failed;
   if (out_failed) {
-    std::fprintf(err, "%s: cannot write to standard output: %s\n", kProgramName,
+    console_printf(err, "%s: cannot write to standard output: %s\n", kProgramName,
                  out_errno != 0 ? std::strerror(out_errno) : "write error");
     if (status == kExitSuccess) status = kExitFailure;
   }
@@ -317,7 +308,7 @@ int dispatch(int argc, const char* const* argv, std::FILE* out, std::FILE* err) 
   CommandLine args;
   char error[kCommandErrorCapacity];
   if (!parse_command_line(argc, argv, &args, error)) {
-    std::fprintf(err, "%s: %s\n", kProgramName, error);
+    console_printf(err, "%s: %s\n", kProgramName, error);
     // A name forgotten or one too many: the banner and usage, as for no
     // arguments, but as a mistake.
     if (args.wrong_name_count) {
@@ -330,7 +321,7 @@ int dispatch(int argc, const char* const* argv, std::FILE* out, std::FILE* err) 
   switch (args.action) {
     case kActionRemux: return run_remux_command(&args, out, err);
     case kActionInfo: {
-      IoRoutines routines = posix_routines();
+      IoRoutines routines = platform_routines();
       return run_info(&args, &routines, out, err);
     }
     case kActionHelp: print_help(out); return kExitSuccess;

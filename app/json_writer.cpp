@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "app/platform.h"
+
 namespace vantorel::app {
 
 namespace {
@@ -33,8 +35,8 @@ size_t utf8_sequence(const unsigned char* p, size_t left) {
 }
 
 void json_newline(JsonWriter* w) {
-  std::fputc('\n', w->out);
-  for (uint32_t i = 0; i < w->depth; ++i) std::fputs("  ", w->out);
+  console_putc('\n', w->out);
+  for (uint32_t i = 0; i < w->depth; ++i) console_puts("  ", w->out);
 }
 
 }  // namespace
@@ -45,14 +47,14 @@ void json_item(JsonWriter* w) {
     return;
   }
   if (w->depth == 0) return;
-  if (w->has_items[w->depth - 1]) std::fputc(',', w->out);
+  if (w->has_items[w->depth - 1]) console_putc(',', w->out);
   w->has_items[w->depth - 1] = true;
   json_newline(w);
 }
 
 void json_open(JsonWriter* w, char bracket) {
   json_item(w);
-  std::fputc(bracket, w->out);
+  console_putc(bracket, w->out);
   if (w->depth < JsonWriter::kMaxDepth) {
     w->has_items[w->depth] = false;
     ++w->depth;
@@ -63,13 +65,13 @@ void json_close(JsonWriter* w, char bracket) {
   bool had_items = w->depth > 0 && w->has_items[w->depth - 1];
   if (w->depth > 0) --w->depth;
   if (had_items) json_newline(w);
-  std::fputc(bracket, w->out);
+  console_putc(bracket, w->out);
 }
 
 void json_key(JsonWriter* w, const char* key) {
   json_item(w);
   json_print_string(w->out, key, std::strlen(key));
-  std::fputs(": ", w->out);
+  console_puts(": ", w->out);
   w->after_key = true;
 }
 
@@ -84,19 +86,19 @@ void json_text(JsonWriter* w, const char* key, const char* text) { json_string(w
 void json_u64(JsonWriter* w, const char* key, uint64_t value) {
   if (key != nullptr) json_key(w, key);
   json_item(w);
-  std::fprintf(w->out, "%llu", static_cast<unsigned long long>(value));
+  console_printf(w->out, "%llu", static_cast<unsigned long long>(value));
 }
 
 void json_null(JsonWriter* w, const char* key) {
   json_key(w, key);
   json_item(w);
-  std::fputs("null", w->out);
+  console_puts("null", w->out);
 }
 
 void json_bool(JsonWriter* w, const char* key, bool value) {
   json_key(w, key);
   json_item(w);
-  std::fputs(value ? "true" : "false", w->out);
+  console_puts(value ? "true" : "false", w->out);
 }
 
 void json_code(JsonWriter* w, const char* key, FourCC f) {
@@ -108,30 +110,30 @@ void json_code(JsonWriter* w, const char* key, FourCC f) {
 }
 
 void json_print_string(std::FILE* out, const char* data, size_t length) {
-  std::fputc('"', out);
+  console_putc('"', out);
   const auto* p = reinterpret_cast<const unsigned char*>(data);
   size_t i = 0;
   while (i < length) {
     unsigned char c = p[i];
     if (c == '"' || c == '\\') {
-      std::fputc('\\', out);
-      std::fputc(c, out);
+      console_putc('\\', out);
+      console_putc(c, out);
       ++i;
     } else if (c < 0x20 || c == 0x7F) {
-      std::fprintf(out, "\\u%04x", c);
+      console_printf(out, "\\u%04x", c);
       ++i;
     } else {
       size_t n = utf8_sequence(p + i, length - i);
       if (n == 0) {
-        std::fputs("\\ufffd", out);
+        console_puts("\\ufffd", out);
         ++i;
       } else {
-        std::fwrite(p + i, 1, n, out);
+        console_write(out, reinterpret_cast<const char*>(p + i), n);
         i += n;
       }
     }
   }
-  std::fputc('"', out);
+  console_putc('"', out);
 }
 
 }  // namespace vantorel::app

@@ -3,8 +3,9 @@
 // written to a temporary file in the directory of the file it will replace,
 // and renamed over its name only when the whole run has succeeded; a split
 // renames all its parts at the end, in order. Devices and FIFOs are written
-// in place. On a failure, and on SIGINT, SIGTERM and SIGHUP, the temporary
-// files are removed, so existing files stay exactly as they were.
+// in place. On a failure, and on SIGINT, SIGTERM and SIGHUP (on Windows a
+// console control event: Ctrl+C, Ctrl+Break, closing), the temporary files
+// are removed, so existing files stay exactly as they were.
 #include <cstdint>
 
 #include "io/error.h"
@@ -45,7 +46,8 @@ void output_set_release(OutputSet* set);
 // While installed, SIGINT, SIGTERM and SIGHUP remove the temporary files of
 // the registered set, print what happened on standard error and re-raise
 // the signal with its default action, so the exit status is the one shells
-// expect (130 for SIGINT).
+// expect (130 for SIGINT). On Windows a console control event does the same
+// and ends the program with STATUS_CONTROL_C_EXIT.
 void cleanup_signals_install(OutputSet* set, const char* program_name);
 void cleanup_signals_restore();
 

@@ -3,10 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
 
 #include "app/path_split.h"
-#include "app/posix_routines.h"
+#include "app/platform.h"
 
 namespace vantorel::app {
 
@@ -25,11 +24,11 @@ void format_suffix(int32_t counter, char (&suffix)[kSuffixCapacity]) {
 void name_state_init(OutputNameState* names, const char* input_path, const char* output_path) {
   *names = OutputNameState{};
   names->output_path = output_path;
-  struct stat info {};
-  if (input_path != nullptr && stat(input_path, &info) == 0) {
+  FileIdentity input{};
+  if (input_path != nullptr && file_identity(input_path, &input)) {
     names->input_known = 1;
-    names->input_device = static_cast<uint64_t>(info.st_dev);
-    names->input_inode = static_cast<uint64_t>(info.st_ino);
+    names->input_device = input.volume;
+    names->input_inode = input.index;
   }
 }
 
@@ -42,11 +41,12 @@ void name_state_release(OutputNameState* names) {
 bool names_input(const OutputNameState* names, const char* path) {
   if (names == nullptr || path == nullptr || !names->input_known) return false;
   if (is_standard_output_name(path)) return false;  // standard output, not a file of that name
-  struct stat info {};
-  if (stat(path, &info) != 0) return false;
-  return static_cast<uint64_t>(info.st_dev) == names->input_device &&
-         static_cast<uint64_t>(info.st_ino) == names->input_inode;
+  FileIdentity named{};
+  if (!file_identity(path, &named)) return false;
+  return named.volume == names->input_device && named.index == names->input_inode;
 }
+
+bool is_standard_output_name(const char* name) { return name != nullptr && std::strcmp(name, kStandardOutputName) == 0; }
 
 void name_state_refuse(OutputNameState* names, const char* name) {
   if (names == nullptr || names->refused) return;

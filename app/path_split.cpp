@@ -2,12 +2,14 @@
 
 #include <cstring>
 
+#include "app/platform.h"
+
 namespace vantorel::app {
 
 PathParts path_split(const char* path) {
   PathParts parts{};
   parts.length = std::strlen(path);
-  const char* slash = std::strrchr(path, '/');
+  const char* slash = last_path_separator(path);
   parts.stem_start = slash != nullptr ? static_cast<size_t>(slash - path) + 1 : 0;
   parts.extension_start = parts.length;
   const char* name = path + parts.stem_start;

@@ -376,8 +376,6 @@ ErrorCode posix_read_pieces_at(void* handle, uint64_t position, const IoPiece* p
   return ErrorCode::Ok;
 }
 
-bool is_standard_output_name(const char* name) { return name != nullptr && std::strcmp(name, kStandardOutputName) == 0; }
-
 const IoRoutines& posix_routines() {
   static constexpr IoRoutines table{posix_open, posix_close, posix_seek,  posix_tell,          posix_size,
                                     posix_read, posix_write, posix_read_at, posix_read_pieces_at};

@@ -9,6 +9,7 @@
 // the operation, the file's path and errno, for the message the user sees.
 #include <cstdint>
 
+#include "app/platform.h"
 #include "io/io_routines.h"
 
 namespace vantorel::app {
@@ -20,11 +21,9 @@ namespace vantorel::app {
 constexpr uint32_t kPosixReadBuffer = 512 * 1024;
 constexpr uint32_t kPosixWriteBuffer = 1024 * 1024;
 
-// The output name of standard output. Created (mode 2) it is written in
-// order, as are FIFOs, sockets and character devices: a seek elsewhere than
-// the current position, a read and a size fail (ESPIPE).
-constexpr const char* kStandardOutputName = "-";
-bool is_standard_output_name(const char* name);
+// Standard output (kStandardOutputName) is written in order, as are FIFOs,
+// sockets and character devices: a seek elsewhere than the current
+// position, a read and a size fail (ESPIPE).
 
 // Modes 0 and 1 open an existing file for reading (a directory is refused),
 // 2 creates or truncates one for writing (permissions 0666 less the umask),

@@ -1,27 +1,17 @@
 #include "app/progress.h"
 
-#include <unistd.h>
+#include "app/platform.h"
 
 namespace vantorel::app {
-
-namespace {
-
-bool is_terminal(std::FILE* stream) {
-  if (stream == nullptr) return false;
-  int fd = fileno(stream);
-  return fd >= 0 && isatty(fd) == 1;
-}
-
-}  // namespace
 
 void progress_print(std::FILE* out, uint32_t permille, ProgressState* progress) {
   if (out == nullptr || progress == nullptr) return;
   if (progress->printed && progress->last == permille) return;
   int width;
   if (progress->label != nullptr) {
-    width = std::fprintf(out, "%s %u.%u %% \r", progress->label, permille / 10, permille % 10);
+    width = console_printf(out, "%s %u.%u %% \r", progress->label, permille / 10, permille % 10);
   } else {
-    width = std::fprintf(out, "%u.%u %% \r", permille / 10, permille % 10);
+    width = console_printf(out, "%u.%u %% \r", permille / 10, permille % 10);
   }
   // Without a line feed a line-buffered console would show nothing.
   std::fflush(out);
@@ -41,7 +31,7 @@ void progress_begin_pass(ProgressState* progress, uint32_t pass) {
 
 void progress_clear(ProgressState* progress) {
   if (progress == nullptr || progress->out == nullptr || !progress->shown) return;
-  std::fprintf(progress->out, "%*s\r", static_cast<int>(progress->width), "");
+  console_printf(progress->out, "%*s\r", static_cast<int>(progress->width), "");
   std::fflush(progress->out);
   progress->shown = 0;
   progress->width = 0;
@@ -60,13 +50,13 @@ void progress_pass_started(uint32_t pass, void* user) {
 
 std::FILE* progress_stream(std::FILE* out, std::FILE* err, bool quiet) {
   if (quiet) return nullptr;
-  if (is_terminal(out)) return out;
-  if (is_terminal(err)) return err;
+  if (stream_is_terminal(out)) return out;
+  if (stream_is_terminal(err)) return err;
   return nullptr;
 }
 
 void print_done(std::FILE* out) {
-  std::fputs("Done.     \n", out);
+  console_puts("Done.     \n", out);
   std::fflush(out);
 }
 

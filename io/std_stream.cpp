@@ -1,10 +1,15 @@
 // Default routines over C streams, with 64-bit positions.
+// off_t is 32 bits by default on 32-bit systems and on mingw-w64.
+#define _FILE_OFFSET_BITS 64
+
 #include <cstdio>
 #include <sys/types.h>
 
 #include "io/io_routines.h"
 
 namespace vantorel {
+
+static_assert(sizeof(off_t) == 8, "file offsets must be 64 bits");
 
 ErrorCode std_open(const void* path, void** out_handle, uint32_t mode, void*) {
   if (path == nullptr || out_handle == nullptr || mode > kOpenUpdate) return ErrorCode::BadArgument;

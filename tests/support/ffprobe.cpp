@@ -1,6 +1,8 @@
 #include "support/ffprobe.h"
 
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -53,6 +55,12 @@ bool run_ffprobe(const std::string& args, std::string* out, std::string* error) 
 
 int run_command(const std::string& command, std::string* out) {
   if (out != nullptr) out->clear();
+#ifdef _WIN32
+  // The Windows tests run under wine, where no tool can be started: every
+  // test that needs one skips.
+  (void)command;
+  return -1;
+#else
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return -1;
   char buffer[65536];
@@ -62,6 +70,7 @@ int run_command(const std::string& command, std::string* out) {
   int status = pclose(pipe);
   if (status == -1) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
 }
 
 std::string shell_quote(const std::string& s) {

@@ -95,14 +95,6 @@ bool stat_stream(std::FILE* stream, struct stat* info) {
 
 const IoRoutines& platform_routines() { return posix_routines(); }
 
-ErrorCode platform_file_stats(const void* handle, PlatformFileStats* out) {
-  if (out == nullptr) return ErrorCode::BadArgument;
-  PosixFileStats stats{};
-  VT_TRY(posix_file_stats(handle, &stats));
-  *out = PlatformFileStats{stats.system_reads, stats.system_writes};
-  return ErrorCode::Ok;
-}
-
 bool file_identity(const char* path, FileIdentity* out) {
   struct stat info {};
   if (path == nullptr || out == nullptr || stat(path, &info) != 0) return false;

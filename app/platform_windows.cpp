@@ -154,8 +154,6 @@ BOOL WINAPI on_console_event(DWORD event) {
 
 const IoRoutines& platform_routines() { return windows_routines(); }
 
-ErrorCode platform_file_stats(const void* handle, PlatformFileStats* out) { return windows_file_stats(handle, out); }
-
 bool file_identity(const char* path, FileIdentity* out) {
   if (out == nullptr) return false;
   HandleOwner file{open_for_query(path)};

@@ -13,7 +13,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include "app/run_state.h"
+#include "app/buffered_file.h"
 
 namespace vantorel::app {
 
@@ -21,52 +21,24 @@ static_assert(sizeof(off_t) == 8, "file offsets must be 64 bits");
 
 namespace {
 
-constexpr uint64_t kMaxOffset = static_cast<uint64_t>(INT64_MAX);
-
-struct PosixFile {
-  int fd;
-  uint32_t mode;
-  uint64_t position;  // where the next read or write goes
-  // Bytes [read_start, read_start + read_length) of the file.
-  uint8_t* read_data;
-  uint64_t read_start;
-  uint32_t read_length;
-  // Bytes not yet written, due at [write_start, write_start + write_length).
-  uint8_t* write_data;
-  uint64_t write_start;
-  uint32_t write_length;
-  uint32_t sequential;    // 1: written in order with write(2): a pipe, standard output
-  uint32_t write_failed;  // 1 once buffered data was lost
-  int write_errno;
-  PosixFileStats stats;
-  char* path;
-};
-
-ErrorCode fail(void* user, const char* operation, const char* path, int error_number) {
-  if (user != nullptr) io_failure_record(&static_cast<RunState*>(user)->failure, operation, path, error_number);
-  return ErrorCode::Io;
-}
-
-// Reads until `count` bytes came or the file ended; the bytes read, or -1
-// with errno set.
-int64_t read_at(PosixFile* f, uint8_t* data, size_t count, uint64_t at) {
-  size_t done = 0;
+int64_t read_at(BufferedFile* f, uint8_t* data, uint32_t count, uint64_t at, int* error_number) {
+  uint32_t done = 0;
   while (done < count) {
     f->stats.system_reads++;
     ssize_t n = pread(f->fd, data + done, count - done, static_cast<off_t>(at + done));
     if (n < 0) {
       if (errno == EINTR) continue;
+      *error_number = errno;
       return -1;
     }
     if (n == 0) break;
-    done += static_cast<size_t>(n);
+    done += static_cast<uint32_t>(n);
   }
-  return static_cast<int64_t>(done);
+  return done;
 }
 
-// Writes all `count` bytes; 0, or the errno of the failure.
-int write_at(PosixFile* f, const uint8_t* data, size_t count, uint64_t at) {
-  size_t done = 0;
+int write_at(BufferedFile* f, const uint8_t* data, uint32_t count, uint64_t at) {
+  uint32_t done = 0;
   while (done < count) {
     f->stats.system_writes++;
     ssize_t n = f->sequential ? write(f->fd, data + done, count - done)
@@ -76,13 +48,12 @@ int write_at(PosixFile* f, const uint8_t* data, size_t count, uint64_t at) {
       return errno;
     }
     if (n == 0) return EIO;  // no progress and no reason: do not spin
-    done += static_cast<size_t>(n);
+    done += static_cast<uint32_t>(n);
   }
   return 0;
 }
 
-// Writes `a` then `b`, contiguous at `at`, in one call as a rule; 0 or the errno.
-int write_pair(PosixFile* f, const uint8_t* a, size_t na, const uint8_t* b, size_t nb, uint64_t at) {
+int write_pair(BufferedFile* f, const uint8_t* a, uint32_t na, const uint8_t* b, uint32_t nb, uint64_t at) {
   iovec pieces[2] = {{const_cast<uint8_t*>(a), na}, {const_cast<uint8_t*>(b), nb}};
   ssize_t n;
   do {
@@ -91,7 +62,7 @@ int write_pair(PosixFile* f, const uint8_t* a, size_t na, const uint8_t* b, size
   } while (n < 0 && errno == EINTR);
   if (n < 0) return errno;
   // A short write: the rest goes piece by piece.
-  auto done = static_cast<size_t>(n);
+  auto done = static_cast<uint32_t>(n);
   if (done < na) {
     int error_number = write_at(f, a + done, na - done, at + done);
     if (error_number != 0) return error_number;
@@ -100,40 +71,19 @@ int write_pair(PosixFile* f, const uint8_t* a, size_t na, const uint8_t* b, size
   return write_at(f, b + (done - na), nb - (done - na), at + done);
 }
 
-ErrorCode note_write_failure(PosixFile* f, int error_number, void* user) {
-  f->write_failed = 1;
-  f->write_errno = error_number;
-  return fail(user, "write", f->path, error_number);
+int size_of(BufferedFile* f, uint64_t* out) {
+  struct stat info {};
+  if (fstat(f->fd, &info) != 0) return errno;
+  *out = static_cast<uint64_t>(info.st_size);
+  return 0;
 }
 
-ErrorCode flush_writes(PosixFile* f, void* user) {
-  if (f->write_length == 0) return ErrorCode::Ok;
-  uint32_t length = f->write_length;
-  f->write_length = 0;  // kept or lost, these bytes are done with
-  int error_number = write_at(f, f->write_data, length, f->write_start);
-  if (error_number != 0) return note_write_failure(f, error_number, user);
-  return ErrorCode::Ok;
-}
+int close_file(BufferedFile* f) { return close(f->fd) != 0 ? errno : 0; }
 
-// A write over buffered input makes those bytes stale.
-void drop_read_overlap(PosixFile* f, uint64_t at, uint32_t count) {
-  if (f->read_length == 0) return;
-  if (at < f->read_start + f->read_length && f->read_start < at + count) f->read_length = 0;
-}
+constexpr SystemCalls kPosixCalls{read_at, write_at, write_pair, size_of, close_file};
 
-// Lazily, so a file only read or only written carries one buffer; without
-// memory for it, I/O goes straight to the file.
-bool ensure_buffer(uint8_t** data, uint32_t size) {
-  if (*data == nullptr) *data = static_cast<uint8_t*>(std::malloc(size));
-  return *data != nullptr;
-}
-
-ErrorCode read_direct(PosixFile* f, uint8_t* out, uint32_t count, void* user) {
-  int64_t got = read_at(f, out, count, f->position);
-  if (got < 0) return fail(user, "read", f->path, errno);
-  f->position += static_cast<uint64_t>(got);
-  if (static_cast<uint64_t>(got) < count) return fail(user, "read", f->path, 0);
-  return ErrorCode::Ok;
+ErrorCode fail(void* user, const char* operation, const char* path, int error_number) {
+  return file_failure(user, operation, path, error_number);
 }
 
 }  // namespace
@@ -181,158 +131,19 @@ ErrorCode posix_open(const void* path, void** out_handle, uint32_t mode, void* u
       return fail(user, "open", name, error_number);
     }
   }
-  auto* f = static_cast<PosixFile*>(std::calloc(1, sizeof(PosixFile)));
-  char* copy = strdup(standard_output ? "standard output" : name);
-  if (f == nullptr || copy == nullptr) {
-    std::free(f);
-    std::free(copy);
+  BufferedFile* f = buffered_file_new(&kPosixCalls, mode, sequential, standard_output ? "standard output" : name);
+  if (f == nullptr) {
     close(fd);
     return ErrorCode::OutOfMemory;
   }
   f->fd = fd;
-  f->mode = mode;
-  f->sequential = sequential;
-  f->path = copy;
   *out_handle = f;
-  return ErrorCode::Ok;
-}
-
-ErrorCode posix_close(void* handle, void* user) {
-  if (handle == nullptr) return ErrorCode::BadArgument;
-  auto* f = static_cast<PosixFile*>(handle);
-  ErrorCode result = flush_writes(f, user);
-  if (close(f->fd) != 0) result = fail(user, "close", f->path, errno);
-  if (f->write_failed && result == ErrorCode::Ok) result = fail(user, "write", f->path, f->write_errno);
-  std::free(f->read_data);
-  std::free(f->write_data);
-  std::free(f->path);
-  std::free(f);
-  return result;
-}
-
-ErrorCode posix_seek(void* handle, const uint64_t* position, void* user) {
-  if (handle == nullptr || position == nullptr) return ErrorCode::BadArgument;
-  if (*position > kMaxOffset) return ErrorCode::BadArgument;
-  auto* f = static_cast<PosixFile*>(handle);
-  if (*position == f->position) return ErrorCode::Ok;
-  if (f->sequential) return fail(user, "seek", f->path, ESPIPE);
-  f->position = *position;
-  return flush_writes(f, user);
-}
-
-ErrorCode posix_tell(void* handle, uint64_t* out, void* /*user*/) {
-  if (handle == nullptr || out == nullptr) return ErrorCode::BadArgument;
-  *out = static_cast<PosixFile*>(handle)->position;
-  return ErrorCode::Ok;
-}
-
-ErrorCode posix_size(void* handle, uint64_t* out, void* user) {
-  if (handle == nullptr || out == nullptr) return ErrorCode::BadArgument;
-  auto* f = static_cast<PosixFile*>(handle);
-  if (f->sequential) return fail(user, "size", f->path, ESPIPE);
-  VT_TRY(flush_writes(f, user));
-  struct stat info {};
-  if (fstat(f->fd, &info) != 0) return fail(user, "size", f->path, errno);
-  *out = static_cast<uint64_t>(info.st_size);
-  return ErrorCode::Ok;
-}
-
-ErrorCode posix_read(void* handle, void* buffer, uint32_t count, void* user) {
-  if (handle == nullptr || buffer == nullptr) return ErrorCode::BadArgument;
-  auto* f = static_cast<PosixFile*>(handle);
-  if (count == 0) return ErrorCode::Ok;
-  if (f->sequential) return fail(user, "read", f->path, ESPIPE);
-  VT_TRY(flush_writes(f, user));
-  if (f->position > kMaxOffset - count) return fail(user, "read", f->path, EOVERFLOW);
-
-  auto* out = static_cast<uint8_t*>(buffer);
-  uint32_t left = count;
-  if (f->read_length != 0 && f->position >= f->read_start && f->position - f->read_start < f->read_length) {
-    uint64_t offset = f->position - f->read_start;
-    uint32_t n = static_cast<uint32_t>(f->read_length - offset) < left ? static_cast<uint32_t>(f->read_length - offset)
-                                                                       : left;
-    std::memcpy(out, f->read_data + offset, n);
-    out += n;
-    left -= n;
-    f->position += n;
-  }
-  if (left == 0) return ErrorCode::Ok;
-  if (left >= kPosixReadBuffer || !ensure_buffer(&f->read_data, kPosixReadBuffer)) {
-    return read_direct(f, out, left, user);
-  }
-
-  f->read_length = 0;
-  int64_t got = read_at(f, f->read_data, kPosixReadBuffer, f->position);
-  if (got < 0) return fail(user, "read", f->path, errno);
-  f->read_start = f->position;
-  f->read_length = static_cast<uint32_t>(got);
-  uint32_t n = f->read_length < left ? f->read_length : left;
-  std::memcpy(out, f->read_data, n);
-  f->position += n;
-  if (n < left) return fail(user, "read", f->path, 0);  // the file ended first
-  return ErrorCode::Ok;
-}
-
-ErrorCode posix_write(void* handle, const void* buffer, uint32_t count, void* user) {
-  if (handle == nullptr || buffer == nullptr) return ErrorCode::BadArgument;
-  auto* f = static_cast<PosixFile*>(handle);
-  if (count == 0) return ErrorCode::Ok;
-  if (f->mode == kOpenRead || f->mode == kOpenInspect) return fail(user, "write", f->path, EBADF);
-  if (f->position > kMaxOffset - count) return fail(user, "write", f->path, EFBIG);
-  const auto* data = static_cast<const uint8_t*>(buffer);
-  drop_read_overlap(f, f->position, count);
-
-  // Data that does not follow the buffered bytes (a seek came between) sends
-  // them first.
-  if (f->write_length != 0 && f->position != f->write_start + f->write_length) VT_TRY(flush_writes(f, user));
-  if (f->write_length != 0 && count >= kPosixWriteBuffer) {
-    // The waiting bytes and a large write leave together, copied nowhere.
-    uint32_t length = f->write_length;
-    f->write_length = 0;
-    int error_number = write_pair(f, f->write_data, length, data, count, f->write_start);
-    if (error_number != 0) return note_write_failure(f, error_number, user);
-    f->position += count;
-    return ErrorCode::Ok;
-  }
-  while (count > 0) {
-    if (f->write_length == 0 && (count >= kPosixWriteBuffer || !ensure_buffer(&f->write_data, kPosixWriteBuffer))) {
-      int error_number = write_at(f, data, count, f->position);
-      if (error_number != 0) return note_write_failure(f, error_number, user);
-      f->position += count;
-      return ErrorCode::Ok;
-    }
-    if (f->write_length == 0) f->write_start = f->position;
-    uint32_t room = kPosixWriteBuffer - f->write_length;
-    uint32_t n = count < room ? count : room;
-    std::memcpy(f->write_data + f->write_length, data, n);
-    f->write_length += n;
-    f->position += n;
-    data += n;
-    count -= n;
-    // A full buffer leaves at once: every block but the last is whole.
-    if (f->write_length == kPosixWriteBuffer) VT_TRY(flush_writes(f, user));
-  }
-  return ErrorCode::Ok;
-}
-
-ErrorCode posix_read_at(void* handle, uint64_t position, void* buffer, uint32_t count, void* user) {
-  if (handle == nullptr || buffer == nullptr) return ErrorCode::BadArgument;
-  auto* f = static_cast<PosixFile*>(handle);
-  if (count == 0) return ErrorCode::Ok;
-  if (f->sequential) return fail(user, "read", f->path, ESPIPE);
-  if (position > kMaxOffset - count) return fail(user, "read", f->path, EOVERFLOW);
-  // Written bytes still buffered must be on the file before it is read.
-  if (f->write_length != 0 && position < f->write_start + f->write_length && f->write_start < position + count)
-    VT_TRY(flush_writes(f, user));
-  int64_t got = read_at(f, static_cast<uint8_t*>(buffer), count, position);
-  if (got < 0) return fail(user, "read", f->path, errno);
-  if (static_cast<uint64_t>(got) < count) return fail(user, "read", f->path, 0);  // the file ended first
   return ErrorCode::Ok;
 }
 
 ErrorCode posix_read_pieces_at(void* handle, uint64_t position, const IoPiece* pieces, uint32_t count, void* user) {
   if (handle == nullptr || (pieces == nullptr && count > 0)) return ErrorCode::BadArgument;
-  auto* f = static_cast<PosixFile*>(handle);
+  auto* f = static_cast<BufferedFile*>(handle);
   uint64_t total = 0;
   for (uint32_t i = 0; i < count; ++i) {
     if (pieces[i].buffer == nullptr && pieces[i].count > 0) return ErrorCode::BadArgument;
@@ -340,9 +151,9 @@ ErrorCode posix_read_pieces_at(void* handle, uint64_t position, const IoPiece* p
   }
   if (total == 0) return ErrorCode::Ok;
   if (f->sequential) return fail(user, "read", f->path, ESPIPE);
-  if (total > kMaxOffset || position > kMaxOffset - total) return fail(user, "read", f->path, EOVERFLOW);
+  if (total > kMaxFileOffset || position > kMaxFileOffset - total) return fail(user, "read", f->path, EOVERFLOW);
   if (f->write_length != 0 && position < f->write_start + f->write_length && f->write_start < position + total)
-    VT_TRY(flush_writes(f, user));
+    VT_TRY(buffered_flush(f, user));
   // As many pieces a call as the system takes; a short read goes on from
   // where it stopped.
   constexpr uint32_t kPiecesPerCall = 1024;
@@ -377,15 +188,9 @@ ErrorCode posix_read_pieces_at(void* handle, uint64_t position, const IoPiece* p
 }
 
 const IoRoutines& posix_routines() {
-  static constexpr IoRoutines table{posix_open, posix_close, posix_seek,  posix_tell,          posix_size,
-                                    posix_read, posix_write, posix_read_at, posix_read_pieces_at};
+  static constexpr IoRoutines table{posix_open,     buffered_close, buffered_seek,    buffered_tell,       buffered_size,
+                                    buffered_read,  buffered_write, buffered_read_at, posix_read_pieces_at};
   return table;
-}
-
-ErrorCode posix_file_stats(const void* handle, PosixFileStats* out) {
-  if (handle == nullptr || out == nullptr) return ErrorCode::BadArgument;
-  *out = static_cast<const PosixFile*>(handle)->stats;
-  return ErrorCode::Ok;
 }
 
 }  // namespace vantorel::app

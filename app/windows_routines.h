@@ -8,29 +8,22 @@
 // "\\?\", so no 260-character limit applies.
 #include <cstdint>
 
+#include "app/buffered_file.h"
 #include "app/platform.h"
 #include "io/io_routines.h"
 
 namespace vantorel::app {
 
-constexpr uint32_t kWindowsReadBuffer = 512 * 1024;
-constexpr uint32_t kWindowsWriteBuffer = 1024 * 1024;
+constexpr uint32_t kWindowsReadBuffer = kFileReadBuffer;
+constexpr uint32_t kWindowsWriteBuffer = kFileWriteBuffer;
 
 ErrorCode windows_open(const void* path, void** out_handle, uint32_t mode, void* user);
-ErrorCode windows_close(void* handle, void* user);
-ErrorCode windows_seek(void* handle, const uint64_t* position, void* user);
-ErrorCode windows_tell(void* handle, uint64_t* out, void* user);
-ErrorCode windows_size(void* handle, uint64_t* out, void* user);
-ErrorCode windows_read(void* handle, void* buffer, uint32_t count, void* user);
-// A write of at least the buffer's size after waiting bytes tops the buffer
-// up and sends it, then the rest goes in one call: two calls, not one, as
-// Win32 has no gathering write for ordinary files.
-ErrorCode windows_write(void* handle, const void* buffer, uint32_t count, void* user);
-ErrorCode windows_read_at(void* handle, uint64_t position, void* buffer, uint32_t count, void* user);
 
+// Its other routines are buffered_file.h's. A write of at least the
+// buffer's size after waiting bytes tops the buffer up and sends it, then
+// the rest goes in one call: two calls, not one, as Win32 has no gathering
+// write for ordinary files.
 const IoRoutines& windows_routines();
-
-ErrorCode windows_file_stats(const void* handle, PlatformFileStats* out);
 
 // The errno value closest to a Win32 error code (EIO when none is).
 int errno_from_windows(unsigned long error);

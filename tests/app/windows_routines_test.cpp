@@ -88,9 +88,9 @@ TEST(WindowsRoutines, OpenFilesShareDeletion) {
   std::free(base);
   void* h = nullptr;
   ASSERT_EQ(windows_open(path.c_str(), &h, kOpenCreate, nullptr), ErrorCode::Ok);
-  ASSERT_EQ(windows_write(h, "abc", 3, nullptr), ErrorCode::Ok);
+  ASSERT_EQ(buffered_write(h, "abc", 3, nullptr), ErrorCode::Ok);
   EXPECT_EQ(remove_file(path.c_str()), 0);
-  EXPECT_EQ(windows_close(h, nullptr), ErrorCode::Ok);
+  EXPECT_EQ(buffered_close(h, nullptr), ErrorCode::Ok);
   EXPECT_FALSE(path_present(path.c_str()));
 }
 

@@ -48,6 +48,8 @@ constexpr Value64 be64_from_bytes(const uint8_t* p) {
 // none64().
 constexpr Value64 rescale(Value64 v, uint32_t from, uint32_t to) {
   if (from == 0) return none64();
+  // Most times fit 32 bits: their product needs no 128-bit division.
+  if (v <= UINT32_MAX) return v * to / from;
   unsigned __int128 q = static_cast<unsigned __int128>(v) * to / from;
   return q > none64() ? none64() : static_cast<Value64>(q);
 }

@@ -294,13 +294,16 @@ ErrorCode flush_window(RemuxJob* job) {
   uint32_t length = 0;
   uint32_t runs = 0;
   bool done = false;
-  if (spans_densely(job, &low, &length, &runs) && job->stream.routines.read_pieces_at != nullptr)
+  // Runs this short cost the scattered read more a piece than copying them
+  // does; runs this long are read where they go, a call each, when the
+  // platform cannot scatter.
+  constexpr uint64_t kShortRun = 4 * 1024;
+  constexpr uint64_t kLongRun = 64 * 1024;
+  const bool dense = spans_densely(job, &low, &length, &runs);
+  if (dense && length / runs >= kShortRun && job->stream.routines.read_pieces_at != nullptr)
     VT_TRY(read_scattered(job, low, &done));
   if (done) reads.clear();
-  // Without a scattered read, long runs are read where they go (a call each
-  // costs less than copying them), short ones through the staging buffer.
-  constexpr uint64_t kLongRun = 64 * 1024;
-  if (!done && runs > 0 && length / runs < kLongRun) {
+  if (!done && dense && length / runs < kLongRun) {
     if (job->staging == nullptr) job->staging = static_cast<uint8_t*>(std::malloc(job->window_size));
     if (job->staging != nullptr) {
       VT_TRY(read_input(job, low, job->staging, length));
@@ -336,6 +339,10 @@ ErrorCode flush_pending(RemuxJob* job) {
   static const uint8_t kEmptySubpicture[9] = {0x00, 0x09, 0x00, 0x04, 0x00, 0x00, 0x00, 0x04, 0xFF};
   bool planned = false;
   VT_TRY(plan_reads(job, &planned));
+  // Each row's output and input track, looked up once a flush (rows past
+  // the first 64 each time).
+  constexpr uint32_t kCachedRows = 64;
+  TrackBoxes* group_tracks[2 * kCachedRows] = {};
   for (uint32_t t : job->write_order) {
     TrackSurvey& row = job->survey[t];
     SampleRead read{};
@@ -385,9 +392,15 @@ ErrorCode flush_pending(RemuxJob* job) {
     } else {
       VT_TRY(write_sample(job->output, row.output_track_id, &sample));
     }
-    if (row.follows_groups)
-      VT_TRY(sample_groups_follow(find_track(job->output->root, row.output_track_id),
-                                  find_track(job->input->root, row.input_track_id), read.index));
+    if (row.follows_groups) {
+      // Tracks are neither added nor removed while a group is written.
+      TrackBoxes* to = t < kCachedRows ? group_tracks[2 * t] : nullptr;
+      TrackBoxes* from = t < kCachedRows ? group_tracks[2 * t + 1] : nullptr;
+      if (to == nullptr) to = find_track(job->output->root, row.output_track_id);
+      if (from == nullptr) from = find_track(job->input->root, row.input_track_id);
+      if (t < kCachedRows) group_tracks[2 * t] = to, group_tracks[2 * t + 1] = from;
+      VT_TRY(sample_groups_follow(to, from, read.index));
+    }
   }
   if (planned) VT_TRY(flush_window(job));
   uint64_t smallest = none64();

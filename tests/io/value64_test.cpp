@@ -21,6 +21,9 @@ TEST(Value64, RescaleTruncatesAndNeverWraps) {
       {uint64_t{1} << 62, 8, 8, uint64_t{1} << 62},
       {big, 1000000000, 1000000000, big},
       {big, 0xFFFFFFFFu, 0xFFFFFFFEu, big - big / 0xFFFFFFFFu - 1},
+      // Either side of the 32-bit value whose product still fits 64 bits.
+      {0xFFFFFFFFu, 3, 0xFFFFFFFFu, 6148914688373205675ull},  // (2^32 - 1)^2 / 3
+      {0x100000000ull, 1, 0xFFFFFFFFu, 0xFFFFFFFF00000000ull},
       // A ten-hour movie at a nanosecond clock, in 100 ns chapter units.
       {36000ull * 1000000000ull, 1000000000, 10000000, 36000ull * 10000000ull},
       {36000ull * 10000000ull, 10000000, 1000000000, 36000ull * 1000000000ull},

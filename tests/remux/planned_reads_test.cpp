@@ -61,6 +61,10 @@ TEST(PlannedReads, SameBytesAsThePerSamplePath) {
       {"avc.mp4",
        "-f lavfi -i testsrc=size=160x120:rate=25:duration=12 -f lavfi -i sine=frequency=440:duration=12 "
        "-c:v libx264 -bf 2 -g 50 -c:a aac -b:a 64k"},
+      // Large frames: the window's runs are long enough to be read scattered.
+      {"large.mp4",
+       "-f lavfi -i testsrc2=size=640x480:rate=25:duration=6 -f lavfi -i sine=frequency=440:duration=6 "
+       "-c:v mpeg4 -q:v 2 -g 50 -c:a aac -b:a 64k"},
       // MPEG-4 Visual with big-endian PCM, whose tables count frames.
       {"pcm.mov",
        "-f lavfi -i testsrc=size=160x120:rate=25:duration=8 -f lavfi -i sine=frequency=440:duration=8 "

@@ -356,7 +356,10 @@ ErrorCode flush_pending(RemuxJob* job) {
     } else {
       VT_TRY(read_next_sample(job->input, row.input_track_id, &read));
     }
-    uint64_t batch_start = movie_time(job, row, row.batch_start_time);
+    // The track's start is its delay exactly: through the track's time
+    // scale a delay shorter than a tick would be lost.
+    uint64_t batch_start = row.batch_start_time == row.start_time ? row.start_delay
+                                                                  : movie_time(job, row, row.batch_start_time);
     uint64_t delay = batch_start > job->file_start_time ? batch_start - job->file_start_time : 0;
     if (row.continuation && row.subpicture) {
       SampleWrite filler{};

@@ -14,6 +14,7 @@ struct TrackSurvey {
   uint32_t output_track_id;  // in the current output file; 0 before
   uint64_t batch_start_time;  // track units: decode time of the batch's first sample
   uint64_t next_time;         // track units: decode time of the next sample to queue
+  uint64_t start_time;        // track units: where the track starts (its start delay)
   uint32_t timescale;
   uint32_t queued_count;
   uint32_t sample_count;  // the samples the tables and the file can deliver

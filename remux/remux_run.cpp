@@ -127,7 +127,7 @@ void place_tracks_in_time(RemuxJob* job) {
   for (TrackSurvey& row : job->survey) {
     uint64_t start_us = row.timescale != 0 ? rescale(static_cast<uint64_t>(row.media_time), row.timescale, 1000000) : 0;
     row.continuation_media_time = static_cast<int64_t>(rescale(start_us - earliest_start, 1000000, row.timescale));
-    row.batch_start_time = row.next_time = rescale(row.start_delay, job->movie_timescale, row.timescale);
+    row.batch_start_time = row.next_time = row.start_time = rescale(row.start_delay, job->movie_timescale, row.timescale);
   }
 }
 
@@ -264,7 +264,7 @@ ErrorCode survey_input(RemuxJob* job) {
 ErrorCode reset_tracks(RemuxJob* job) {
   for (TrackSurvey& row : job->survey) {
     row.output_track_id = 0;
-    row.batch_start_time = row.next_time = rescale(row.start_delay, job->movie_timescale, row.timescale);
+    row.batch_start_time = row.next_time = row.start_time = rescale(row.start_delay, job->movie_timescale, row.timescale);
     row.queued_count = 0;
     row.stts_entry = row.stts_in_entry = 0;
     row.size_index = 0;

@@ -11,6 +11,8 @@
 
 #include "app/output_namer.h"
 #include "app/run_state.h"
+#include "mediafile/hand_made.h"
+#include "mediafile/mediafile.h"
 #include "remux/remux.h"
 #include "support/compare.h"
 #include "support/ffprobe.h"
@@ -302,6 +304,36 @@ TEST(Presentation, AMovieWithoutFileTypeRemuxes) {
   CompareOptions pcm;
   pcm.pcm = true;
   EXPECT_TRUE(probe_packets_equal(packets_of(in_packets, 1), packets_of(out_packets, 1), pcm));
+}
+
+
+// A start delay shorter than one tick of the track's time scale (7/600 s
+// before 1/25 s frames) comes through whole, and so does one of several ticks.
+TEST(Presentation, StartDelaysFinerThanTheTrackScaleSurvive) {
+  TempDir dir;
+  for (uint64_t delay : {uint64_t{7}, uint64_t{30}, uint64_t{601}}) {
+    SCOPED_TRACE(delay);
+    HandTrack video;
+    video.timescale = 25;
+    for (uint32_t i = 0; i < 5; ++i) video.sizes.push_back(100 + i);
+    video.stts = {{5, 1}};
+    video.edits = {{delay, -1}, {200, 0}};  // movie time scale 600
+    const std::string in = dir.path("delayed.mp4"), out = dir.path("out.mp4");
+    write_bytes_to(in, hand_made_file({video}));
+    ASSERT_EQ(run_program(in, out), 0);
+    OpenParams params{};
+    params.routines = std_routines();
+    params.path = out.c_str();
+    MediaFile* file = nullptr;
+    ASSERT_EQ(media_open(&file, &params, kOpenRead), ErrorCode::Ok);
+    MovieInfo movie{};
+    TrackInfo track{};
+    ASSERT_EQ(movie_info(file, &movie), ErrorCode::Ok);
+    ASSERT_EQ(track_info(file, 1, &track), ErrorCode::Ok);
+    media_close(file);
+    ASSERT_GT(movie.timescale, 0u);
+    EXPECT_NEAR(static_cast<double>(track.start_delay) / movie.timescale, delay / 600.0, 0.5 / movie.timescale);
+  }
 }
 
 }  // namespace

@@ -30,6 +30,15 @@ std::string write(const TempDir& dir, const std::string& name, const Bytes& b) {
   return path;
 }
 
+// The file at `path` opened through the C stream routines; null on failure.
+MediaFile* open_file(const std::string& path, uint32_t mode) {
+  OpenParams params{};
+  params.routines = std_routines();
+  params.path = path.c_str();
+  MediaFile* file = nullptr;
+  return media_open(&file, &params, mode) == ErrorCode::Ok ? file : nullptr;
+}
+
 struct Expect {
   std::vector<Bytes> frames;
 };
@@ -187,12 +196,8 @@ TEST(MatroskaImport, OldAacIdsBuildTheirConfiguration) {
     Bytes file = cat({header(), el(0x18538067, cat({info(), tracks,
                                                     el(0x1F43B675, cat({uint_el(0xE7, 0), simple_block(0, 0x80, frame(9, 1)),
                                                                         simple_block(21, 0x80, frame(9, 2))}))}))});
-    OpenParams params{};
-    params.routines = std_routines();
-    std::string path = write(dir, "aac.mkv", file);
-    params.path = path.c_str();
-    MediaFile* in = nullptr;
-    ASSERT_EQ(media_open(&in, &params, kOpenRead), ErrorCode::Ok);
+    MediaFile* in = open_file(write(dir, "aac.mkv", file), kOpenRead);
+    ASSERT_NE(in, nullptr);
     TrackInfo info;
     ASSERT_EQ(track_info(in, 1, &info), ErrorCode::Ok);
     EXPECT_EQ(std::string(info.fourcc.c, 4), "mp4a");
@@ -229,12 +234,8 @@ TEST(MatroskaImport, CoverFromThePictureAttachments) {
     std::vector<Bytes> frames;
     Bytes file = cat({header(), el(0x18538067, cat({info(), tracks(), el(0x1941A469, c.attachments),
                                                     el(0x1F43B675, cat({uint_el(0xE7, 0), simple_block(0, 0x80, frame(9, 1))}))}))});
-    OpenParams params{};
-    params.routines = std_routines();
-    std::string path = write(dir, "cover.mkv", file);
-    params.path = path.c_str();
-    MediaFile* in = nullptr;
-    ASSERT_EQ(media_open(&in, &params, kOpenRead), ErrorCode::Ok);
+    MediaFile* in = open_file(write(dir, "cover.mkv", file), kOpenRead);
+    ASSERT_NE(in, nullptr);
     TagRecord* tag = nullptr;
     uint32_t index = 0;
     ErrorCode found = find_tag(in, "cover", kMovieTags, &tag, &index);
@@ -314,11 +315,8 @@ TEST(MatroskaImport, ContentEncodingsUndoneOrNamed) {
       expect_frames(dir.path("encoded.mp4"), c.frames);
       continue;
     }
-    OpenParams params{};
-    params.routines = std_routines();
-    params.path = in.c_str();
-    MediaFile* file = nullptr;
-    ASSERT_EQ(media_open(&file, &params, kOpenInspect), ErrorCode::Ok);
+    MediaFile* file = open_file(in, kOpenInspect);
+    ASSERT_NE(file, nullptr);
     MovieInfo movie;
     ASSERT_EQ(movie_info(file, &movie), ErrorCode::Ok);
     EXPECT_EQ(movie.track_count, 0u);
@@ -404,11 +402,8 @@ TEST(MatroskaImport, LanguageFromEitherElement) {
   };
   for (const Case& c : cases) {
     std::string in = write(dir, "language.mkv", encoded_file(c.elements, {frame(20, 1)}));
-    OpenParams params{};
-    params.routines = std_routines();
-    params.path = in.c_str();
-    MediaFile* file = nullptr;
-    ASSERT_EQ(media_open(&file, &params, kOpenRead), ErrorCode::Ok);
+    MediaFile* file = open_file(in, kOpenRead);
+    ASSERT_NE(file, nullptr);
     TrackInfo info;
     ASSERT_EQ(track_info(file, 1, &info), ErrorCode::Ok);
     EXPECT_STREQ(info.language, c.language);

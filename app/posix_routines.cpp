@@ -82,10 +82,6 @@ int close_file(BufferedFile* f) { return close(f->fd) != 0 ? errno : 0; }
 
 constexpr SystemCalls kPosixCalls{read_at, write_at, write_pair, size_of, close_file};
 
-ErrorCode fail(void* user, const char* operation, const char* path, int error_number) {
-  return file_failure(user, operation, path, error_number);
-}
-
 }  // namespace
 
 ErrorCode posix_open(const void* path, void** out_handle, uint32_t mode, void* user) {
@@ -109,7 +105,7 @@ ErrorCode posix_open(const void* path, void** out_handle, uint32_t mode, void* u
     // A copy of standard output: closing the handle leaves the stream to main.
     fd = standard_output ? fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0) : open(name, flags, 0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return fail(user, "open", standard_output ? "standard output" : name, errno);
+  if (fd < 0) return file_failure(user, "open", standard_output ? "standard output" : name, errno);
   uint32_t sequential = 0;
   if (mode == kOpenCreate) {
     struct stat info {};
@@ -124,7 +120,7 @@ ErrorCode posix_open(const void* path, void** out_handle, uint32_t mode, void* u
     if (!standard_output && (!known || (S_ISREG(info.st_mode) && info.st_size > 0)) && ftruncate(fd, 0) != 0) {
       int error_number = errno;
       close(fd);
-      return fail(user, "truncate", name, error_number);
+      return file_failure(user, "truncate", name, error_number);
     }
   }
   if (mode != kOpenCreate) {
@@ -133,7 +129,7 @@ ErrorCode posix_open(const void* path, void** out_handle, uint32_t mode, void* u
     if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
       int error_number = S_ISDIR(info.st_mode) ? EISDIR : errno;
       close(fd);
-      return fail(user, "open", name, error_number);
+      return file_failure(user, "open", name, error_number);
     }
   }
   BufferedFile* f = buffered_file_new(&kPosixCalls, mode, sequential, standard_output ? "standard output" : name);
@@ -155,8 +151,8 @@ ErrorCode posix_read_pieces_at(void* handle, uint64_t position, const IoPiece* p
     total += pieces[i].count;
   }
   if (total == 0) return ErrorCode::Ok;
-  if (f->sequential) return fail(user, "read", f->path, ESPIPE);
-  if (total > kMaxFileOffset || position > kMaxFileOffset - total) return fail(user, "read", f->path, EOVERFLOW);
+  if (f->sequential) return file_failure(user, "read", f->path, ESPIPE);
+  if (total > kMaxFileOffset || position > kMaxFileOffset - total) return file_failure(user, "read", f->path, EOVERFLOW);
   if (f->write_length != 0 && position < f->write_start + f->write_length && f->write_start < position + total)
     VT_TRY(buffered_flush(f, user));
   // As many pieces a call as the system takes; a short read goes on from
@@ -178,8 +174,8 @@ ErrorCode posix_read_pieces_at(void* handle, uint64_t position, const IoPiece* p
     f->stats.system_reads++;
     ssize_t got = preadv(f->fd, vectors, static_cast<int>(n), static_cast<off_t>(position));
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return fail(user, "read", f->path, errno);
-    if (got == 0) return fail(user, "read", f->path, 0);  // the file ended first
+    if (got < 0) return file_failure(user, "read", f->path, errno);
+    if (got == 0) return file_failure(user, "read", f->path, 0);  // the file ended first
     position += static_cast<uint64_t>(got);
     uint64_t left = static_cast<uint64_t>(got);
     while (next < count && left >= pieces[next].count - filled) {

@@ -18,12 +18,8 @@ namespace {
 // file name in a directory that is created).
 constexpr size_t kClassicPathLimit = MAX_PATH - 12;
 
-ErrorCode fail(void* user, const char* operation, const char* path, int error_number) {
-  return file_failure(user, operation, path, error_number);
-}
-
 ErrorCode fail_last(void* user, const char* operation, const char* path) {
-  return fail(user, operation, path, errno_from_windows(GetLastError()));
+  return file_failure(user, operation, path, errno_from_windows(GetLastError()));
 }
 
 HANDLE handle_of(BufferedFile* f) { return static_cast<HANDLE>(f->handle); }
@@ -229,20 +225,20 @@ ErrorCode windows_open(const void* path, void** out_handle, uint32_t mode, void*
   } else {
     int error_number = 0;
     wchar_t* wide = windows_path(name, &error_number);
-    if (wide == nullptr) return fail(user, "open", name, error_number);
+    if (wide == nullptr) return file_failure(user, "open", name, error_number);
     // A directory opens only with backup semantics, and then fails every
     // read; say so now, as the POSIX routines do.
     DWORD attributes = GetFileAttributesW(wide);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       std::free(wide);
-      return fail(user, "open", name, EISDIR);
+      return file_failure(user, "open", name, EISDIR);
     }
     // Sharing delete lets an interrupt remove a temporary file still open.
     handle = CreateFileW(wide, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD error = GetLastError();
     std::free(wide);
-    if (handle == INVALID_HANDLE_VALUE) return fail(user, "open", name, errno_from_windows(error));
+    if (handle == INVALID_HANDLE_VALUE) return file_failure(user, "open", name, errno_from_windows(error));
   }
   uint32_t sequential = 0;
   if (mode == kOpenCreate) {
@@ -251,7 +247,7 @@ ErrorCode windows_open(const void* path, void** out_handle, uint32_t mode, void*
     if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR) {
       int error_number = errno_from_windows(GetLastError());
       CloseHandle(handle);
-      return fail(user, "open", standard_output ? "standard output" : name, error_number);
+      return file_failure(user, "open", standard_output ? "standard output" : name, error_number);
     }
     if (standard_output || type != FILE_TYPE_DISK) sequential = 1;
   }

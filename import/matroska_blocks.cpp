@@ -75,7 +75,8 @@ ErrorCode add_frame(MkvImport* imp, MkvTrack* t, uint64_t offset, uint64_t size,
 }  // namespace
 
 ErrorCode mkv_read_block(MkvImport* imp, const EbmlElement* block, int64_t cluster_time, bool simple, bool keyframe,
-                         uint64_t duration) {
+                         uint64_t duration, MkvTrack** out_track) {
+  if (out_track != nullptr) *out_track = nullptr;
   ImportFile* file = imp->file;
   // What the file holds of the block, and what the block says it is.
   const uint64_t payload = block->cut ? block->declared : block->size;
@@ -95,6 +96,7 @@ ErrorCode mkv_read_block(MkvImport* imp, const EbmlElement* block, int64_t clust
   }
   MkvTrack* t = mkv_track_by_number(imp, number);
   if (t == nullptr) return ErrorCode::Ok;
+  if (out_track != nullptr) *out_track = t;
   const int16_t relative = static_cast<int16_t>((head[length] << 8) | head[length + 1]);
   const uint8_t flags = head[length + 2];
   const bool key = simple ? (flags & kBlockKey) != 0 : keyframe;

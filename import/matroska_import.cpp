@@ -182,19 +182,12 @@ ErrorCode read_block_group(MkvImport* imp, const EbmlElement* group, int64_t clu
     return ErrorCode::Ok;
   }));
   if (!have_block) return ErrorCode::Ok;
-  VT_TRY(mkv_read_block(imp, &block, cluster_time, false, !referenced, duration));
-  if (padding > 0) {
+  MkvTrack* track = nullptr;
+  VT_TRY(mkv_read_block(imp, &block, cluster_time, false, !referenced, duration, &track));
+  if (padding > 0 && track != nullptr) {
     // The frame just added is the group's; only the track's last one counts.
-    uint64_t number = 0;
-    uint32_t length = 0;
-    uint8_t head[8];
-    const uint32_t n = block.size < sizeof head ? static_cast<uint32_t>(block.size) : sizeof head;
-    VT_TRY(file_seek(file, block.data));
-    VT_TRY(read_bytes(file, head, n));
-    if (MkvTrack* t = ebml_vint(head, n, false, &number, &length) ? mkv_track_by_number(imp, number) : nullptr) {
-      t->discard_padding = padding;
-      t->discard_frame = t->frames.count;
-    }
+    track->discard_padding = padding;
+    track->discard_frame = track->frames.count;
   }
   return file_seek(file, group->end);
 }

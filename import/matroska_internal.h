@@ -138,9 +138,10 @@ MkvTrack* mkv_track_by_number(MkvImport* imp, uint64_t number);
 
 // Reads one SimpleBlock or Block payload: its frames are appended to their
 // track (frames of a track not imported are passed over).
-// `duration` is the group's BlockDuration (0 when not given).
+// `duration` is the group's BlockDuration (0 when not given). The block's
+// track, when it is one imported, through `out_track` (may be null).
 ErrorCode mkv_read_block(MkvImport* imp, const EbmlElement* block, int64_t cluster_time, bool simple, bool keyframe,
-                         uint64_t duration = 0);
+                         uint64_t duration = 0, MkvTrack** out_track = nullptr);
 
 // The frames of an encoded track as the encoding leaves them undone: one
 // sample of pieces a frame (the stripped header held before the frame's

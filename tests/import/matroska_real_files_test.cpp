@@ -212,7 +212,7 @@ TEST(MatroskaFiles, ChaptersTagsAndCoverCarried) {
   ASSERT_FALSE(in.empty()) << error;
   std::string out = dir.path("tagged.mp4");
   std::string said;
-  ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &said), 0)
+  ASSERT_EQ(remux(in, out, "", &said), 0)
       << said;
   const std::string chapters = "-show_entries chapter=start_time:chapter_tags=title";
   EXPECT_EQ(probe_text(chapters, out), probe_text(chapters, in));
@@ -247,7 +247,7 @@ TEST(MatroskaFiles, DefaultLanguageAndNameOfEachTrack) {
   ASSERT_FALSE(in.empty()) << error;
   std::string out = dir.path("two.mp4");
   std::string said;
-  ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &said), 0)
+  ASSERT_EQ(remux(in, out, "", &said), 0)
       << said;
   EXPECT_EQ(probe_text("-show_entries stream_disposition=default:stream_tags=language", out),
             "DISPOSITION:default=1\nTAG:language=und\nDISPOSITION:default=0\nTAG:language=ger\n");
@@ -277,7 +277,7 @@ TEST(MatroskaFiles, HevcEntryByWhereTheParameterSetsAre) {
     ASSERT_FALSE(in.empty()) << error;
     std::string out = dir.path("h.mp4");
     std::string said;
-    ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &said),
+    ASSERT_EQ(remux(in, out, "", &said),
               0)
         << said;
     std::vector<ProbeStream> streams;
@@ -304,7 +304,7 @@ TEST(MatroskaFiles, VorbisIsLeftOutByName) {
   ASSERT_FALSE(in.empty()) << error;
   std::string out = dir.path("vorbis.mp4");
   std::string said;
-  ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &said), 0)
+  ASSERT_EQ(remux(in, out, "", &said), 0)
       << said;
   EXPECT_NE(said.find("warning: Matroska track 2 (A_VORBIS) is left out"), std::string::npos) << said;
   std::vector<ProbeStream> streams;
@@ -366,7 +366,7 @@ TEST(MatroskaFiles, SubtitleCuesKeepTheirTextAndTimes) {
     std::string in = make_media(dir, c.file, c.args, &error);
     ASSERT_FALSE(in.empty()) << error;
     std::string out = dir.path(c.file + ".mp4"), said;
-    ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &said), 0)
+    ASSERT_EQ(remux(in, out, "", &said), 0)
         << said;
     std::vector<LibraryTrack> tracks;
     ASSERT_TRUE(read_with_library(out, &tracks, &error)) << error;
@@ -423,7 +423,7 @@ TEST(MatroskaFiles, PcmOfEveryLayoutDecodesTheSame) {
                                 std::string("-f lavfi -i sine=sample_rate=48000:duration=1 -ac 2 -c:a ") + codec, &error);
     ASSERT_FALSE(in.empty()) << error;
     std::string out = dir.path(std::string(codec) + ".mov"), said;
-    ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &said), 0)
+    ASSERT_EQ(remux(in, out, "", &said), 0)
         << said;
     std::string a, b;
     ASSERT_EQ(run_command("ffmpeg -nostdin -v error -i " + shell_quote(in) + " -f s32le - | md5sum", &a), 0);
@@ -443,7 +443,7 @@ TEST(MatroskaFiles, OpusEndsWhereItsPaddingStarts) {
   std::string in = make_media(dir, "o.webm", "-f lavfi -i sine=sample_rate=48000:duration=1.013 -c:a libopus", &error);
   ASSERT_FALSE(in.empty()) << error;
   std::string out = dir.path("o.mp4"), said;
-  ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &said), 0)
+  ASSERT_EQ(remux(in, out, "", &said), 0)
       << said;
   EXPECT_EQ(probe_text("-show_entries format=duration", out), "duration=1.013000\n");
   const std::vector<uint8_t> whole = read_whole_file(out);
@@ -477,10 +477,9 @@ TEST(MatroskaFiles, ALiveRecordingCutMidClusterIsSalvaged) {
   }
   const std::string out = dir.path("cut.mp4");
   std::string said;
-  EXPECT_NE(run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &said), 0);
+  EXPECT_NE(remux(in, out, "", &said), 0);
   EXPECT_NE(said.find("--salvage"), std::string::npos) << said;
-  ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " --salvage " + shell_quote(in) + " " + shell_quote(out) + " 2>&1",
-                        &said),
+  ASSERT_EQ(remux(in, out, "--salvage ", &said),
             0)
       << said;
   std::vector<ProbePacket> all, carried;

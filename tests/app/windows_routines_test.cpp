@@ -1,5 +1,5 @@
-// What only the Windows routines do: wide and long paths, and the errno
-// values their failures are told in.
+// What only the Windows routines do: wide and long paths, and files that
+// stay deletable while open.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -56,24 +56,6 @@ TEST(WindowsRoutines, PathsBecomeWideAndLongOnesAbsolute) {
     SCOPED_TRACE(bad);
     EXPECT_TRUE(converted(bad, &error_number) == L"(null)");
     EXPECT_EQ(error_number, EILSEQ);
-  }
-}
-
-TEST(WindowsRoutines, SystemErrorsReadAsErrnoValues) {
-  struct Case {
-    DWORD error;
-    int expected;
-  };
-  const Case cases[] = {
-      {ERROR_FILE_NOT_FOUND, ENOENT},   {ERROR_PATH_NOT_FOUND, ENOENT},  {ERROR_ACCESS_DENIED, EACCES},
-      {ERROR_SHARING_VIOLATION, EACCES}, {ERROR_FILE_EXISTS, EEXIST},     {ERROR_DISK_FULL, ENOSPC},
-      {ERROR_HANDLE_DISK_FULL, ENOSPC}, {ERROR_BROKEN_PIPE, EPIPE},      {ERROR_NO_DATA, EPIPE},
-      {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG}, {ERROR_INVALID_HANDLE, EBADF},
-      {ERROR_NO_UNICODE_TRANSLATION, EILSEQ},     {ERROR_CRC, EIO},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.error);
-    EXPECT_EQ(errno_from_windows(c.error), c.expected);
   }
 }
 

@@ -203,10 +203,6 @@ bool box_holds(BoxFile* file, const BoxHeader* header, uint64_t count, uint64_t 
 // Records why a box is malformed and returns ErrorCode::Malformed.
 ErrorCode malformed(BoxFile* file, const char* reason);
 
-// RIFF form: little-endian size + 8, "LIST" replaced by its list type.
-ErrorCode read_riff_chunk_header(BoxFile* file, BoxHeader* out);
-ErrorCode skip_riff_chunk(BoxFile* file, const BoxHeader* header);
-
 // ---- Records --------------------------------------------------------------
 
 // Index look-up from a BoxTypeId to the record, or null.

@@ -3,9 +3,10 @@
 #include <cstring>
 
 #include "boxes/box_tree.h"
-#include "import/asf_import.h"
-#include "import/avi_import.h"
-#include "import/matroska_import.h"
+#include "import/riff.h"
+#include "import/asf/asf_import.h"
+#include "import/avi/avi_import.h"
+#include "import/matroska/matroska_import.h"
 #include "mediafile/internal.h"
 
 namespace vantorel {

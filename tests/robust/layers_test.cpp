@@ -13,7 +13,7 @@
 namespace vantorel {
 namespace {
 
-const std::vector<std::string> kLayers = {"io", "boxes", "sampletables", "meta", "import", "mediafile", "remux", "app"};
+const std::vector<std::string> kLayers = {"io", "boxes", "sampletables", "meta", "headerforms", "import", "mediafile", "remux", "app"};
 
 int layer_of(const std::string& folder) {
   for (size_t i = 0; i < kLayers.size(); ++i)

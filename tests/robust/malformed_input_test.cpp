@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "import/avi_builder.h"
-#include "import/matroska_builder.h"
+#include "import/avi/avi_builder.h"
+#include "import/matroska/matroska_builder.h"
 #include "mediafile/hand_made.h"
 #include "mediafile/mediafile.h"
 #include "robust/malformed_support.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "import/asf_import.h"
+#include "import/asf/asf_import.h"
 #include "support/box_builder.h"
 
 namespace vantorel::test {

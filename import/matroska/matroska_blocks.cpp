@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "import/matroska_internal.h"
+#include "import/matroska/matroska_internal.h"
 
 namespace vantorel {
 

@@ -3,7 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "import/avi_internal.h"
+#include "import/avi/avi_internal.h"
+#include "import/riff.h"
 #include "sampletables/stco.h"
 #include "sampletables/stss.h"
 #include "sampletables/stsz.h"

@@ -7,7 +7,7 @@
 #include "boxes/box_tree.h"
 #include "boxes/owned_block.h"
 #include "import/import_file.h"
-#include "import/matroska_ebml.h"
+#include "import/matroska/matroska_ebml.h"
 #include "io/grow_array.h"
 
 namespace vantorel {

@@ -6,7 +6,8 @@
 #include "boxes/hdlr.h"
 #include "boxes/mvhd.h"
 #include "meta/chapters.h"
-#include "meta/cmov.h"
+#include "headerforms/cmov.h"
+#include "io/zlib_inflate.h"
 #include "support/box_builder.h"
 #include "support/read_tree.h"
 
@@ -181,7 +182,7 @@ TEST(CmovInflate, OutputIsBoundedByTheDeclaredSizeAndTheCap) {
     SCOPED_TRACE(testing::Message() << c.declared << " / " << c.cap);
     uint8_t* out = reinterpret_cast<uint8_t*>(1);
     uint32_t out_size = 77;
-    ASSERT_EQ(cmov_inflate(stream.data(), static_cast<uint32_t>(stream.size()), c.declared, c.cap, &out, &out_size),
+    ASSERT_EQ(zlib_inflate(stream.data(), static_cast<uint32_t>(stream.size()), c.declared, c.cap, &out, &out_size),
               c.want);
     if (c.want != ErrorCode::Ok) {
       EXPECT_EQ(out, nullptr);

@@ -7,9 +7,9 @@
 
 #include "boxes/hdlr.h"
 #include "boxes/tkhd.h"
-#include "import/matroska_internal.h"
+#include "import/matroska/matroska_internal.h"
 #include "io/file_io.h"
-#include "meta/cmov.h"
+#include "io/zlib_inflate.h"
 #include "sampletables/stco.h"
 #include "sampletables/stsc.h"
 #include "sampletables/stss.h"
@@ -92,7 +92,7 @@ ErrorCode inflate_frame(MkvImport* imp, const MkvFrame& f, ConvertedTrack* out, 
   uint32_t plain_size = 0;
   if (e == ErrorCode::Ok) {
     const uint32_t room = kMaxHeldBytes - out->held.count;
-    e = cmov_inflate(packed, f.size, room, room, &plain, &plain_size);
+    e = zlib_inflate(packed, f.size, room, room, &plain, &plain_size);
     if (e == ErrorCode::Inflate) {
       *why = "a frame does not inflate, or the track inflates to more than 64 MiB";
       e = ErrorCode::Ok;
@@ -415,7 +415,7 @@ ErrorCode mkv_decode_frames(MkvImport* imp, MkvTrack* t, ConvertedTrack* out, co
     if (t->codec_private.length > 0) {
       uint8_t* plain = nullptr;
       uint32_t plain_size = 0;
-      ErrorCode e = cmov_inflate(t->codec_private.bytes, t->codec_private.length, kMaxCue * 4, kMaxCue * 4, &plain,
+      ErrorCode e = zlib_inflate(t->codec_private.bytes, t->codec_private.length, kMaxCue * 4, kMaxCue * 4, &plain,
                                  &plain_size);
       if (e == ErrorCode::Inflate) *why = "its CodecPrivate does not inflate";
       if (e == ErrorCode::Ok) e = block_assign(&t->codec_private, plain, plain_size);

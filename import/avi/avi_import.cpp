@@ -1,6 +1,6 @@
 // The RIFF walk of an AVI file: the main and stream headers, one track per
 // usable stream, then the clean-up every imported movie gets.
-#include "import/avi_import.h"
+#include "import/avi/avi_import.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +12,8 @@
 #include "boxes/mvhd.h"
 #include "boxes/tkhd.h"
 #include "sampletables/track_builder.h"
-#include "import/avi_internal.h"
+#include "import/avi/avi_internal.h"
+#include "import/riff.h"
 #include "import/stream_tracks.h"
 #include "sampletables/esds.h"
 #include "sampletables/stsc.h"

@@ -9,7 +9,7 @@
 
 #include "boxes/box_tree.h"
 #include "mediafile/mediafile.h"
-#include "meta/moof.h"
+#include "headerforms/moof.h"
 #include "sampletables/ctts.h"
 #include "sampletables/stco.h"
 #include "sampletables/stsc.h"

@@ -1,4 +1,4 @@
-#include "meta/moof.h"
+#include "headerforms/moof.h"
 
 #include "boxes/fields.h"
 

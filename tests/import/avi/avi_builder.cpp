@@ -1,4 +1,4 @@
-#include "import/avi_builder.h"
+#include "import/avi/avi_builder.h"
 
 namespace vantorel::test {
 

@@ -3,7 +3,7 @@
 // file is opened; their tables are rebuilt with the sizes and times after
 // the conversion, and samples that are no longer one range of the file get
 // the pieces they are gathered from.
-#include "import/avi_internal.h"
+#include "import/avi/avi_internal.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // The ASF header import: file and stream properties into a movie of empty
 // tracks, and the data packet geometry into the file's import state.
-#include "import/asf_import.h"
+#include "import/asf/asf_import.h"
 
 #include <cstring>
 

@@ -1,16 +1,13 @@
-#include "meta/cmov.h"
-
-#include <zlib.h>
+#include "headerforms/cmov.h"
 
 #include <cstdlib>
 
 #include "boxes/moov.h"
+#include "io/zlib_inflate.h"
 
 namespace vantorel {
 
 namespace {
-
-constexpr uint32_t kFirstOutputGuess = 64u << 10;
 
 // A stream that inflates to no more than the cap is never much longer than
 // it (stored blocks add 5 bytes per 64 KiB); anything beyond is not read.
@@ -62,53 +59,6 @@ ErrorCode read_inflated(MetaFile* file, FileBoxes* root, const uint8_t* data, ui
 
 }  // namespace
 
-ErrorCode cmov_inflate(const uint8_t* input, uint32_t input_size, uint32_t declared, uint32_t cap, uint8_t** out,
-                       uint32_t* out_size) {
-  if (input == nullptr || out == nullptr || out_size == nullptr) return ErrorCode::BadArgument;
-  *out = nullptr;
-  *out_size = 0;
-  uint32_t limit = declared < cap ? declared : cap;
-  if (limit == 0 || input_size == 0) return ErrorCode::Inflate;
-  z_stream zs{};
-  int r = inflateInit(&zs);
-  if (r != Z_OK) return r == Z_MEM_ERROR ? ErrorCode::OutOfMemory : ErrorCode::Inflate;
-  uint32_t capacity = limit < kFirstOutputGuess ? limit : kFirstOutputGuess;
-  auto* buffer = static_cast<uint8_t*>(std::malloc(capacity));
-  ErrorCode e = buffer != nullptr ? ErrorCode::Ok : ErrorCode::OutOfMemory;
-  zs.next_in = const_cast<Bytef*>(input);
-  zs.avail_in = input_size;
-  while (e == ErrorCode::Ok) {
-    zs.next_out = buffer + zs.total_out;
-    zs.avail_out = capacity - static_cast<uint32_t>(zs.total_out);
-    r = inflate(&zs, Z_NO_FLUSH);
-    if (r == Z_STREAM_END) break;
-    if (r == Z_MEM_ERROR) {
-      e = ErrorCode::OutOfMemory;
-    } else if (r != Z_OK && r != Z_BUF_ERROR) {
-      e = ErrorCode::Inflate;  // corrupt data, a preset dictionary
-    } else if (zs.avail_out == 0 && capacity < limit) {
-      uint32_t grown = capacity > limit / 2 ? limit : capacity * 2;
-      void* p = std::realloc(buffer, grown);
-      if (p == nullptr) {
-        e = ErrorCode::OutOfMemory;
-      } else {
-        buffer = static_cast<uint8_t*>(p);
-        capacity = grown;
-      }
-    } else if (r == Z_BUF_ERROR) {
-      e = ErrorCode::Inflate;  // no progress: the output is full at its limit, or the stream ended early
-    }
-  }
-  uint32_t produced = static_cast<uint32_t>(zs.total_out);
-  inflateEnd(&zs);
-  if (e != ErrorCode::Ok) {
-    std::free(buffer);
-    return e;
-  }
-  *out = buffer;
-  *out_size = produced;
-  return ErrorCode::Ok;
-}
 
 ErrorCode cmov_read(MetaFile* file, const BoxHeader* header, void* context) {
   if (file == nullptr || header == nullptr || context == nullptr) return ErrorCode::BadArgument;
@@ -142,7 +92,7 @@ ErrorCode cmov_read(MetaFile* file, const BoxHeader* header, void* context) {
   uint8_t* movie = nullptr;
   uint32_t movie_size = 0;
   if (e == ErrorCode::Ok)
-    e = cmov_inflate(input, static_cast<uint32_t>(compressed), declared, kMaxInflatedMovie, &movie, &movie_size);
+    e = zlib_inflate(input, static_cast<uint32_t>(compressed), declared, kMaxInflatedMovie, &movie, &movie_size);
   std::free(input);
   if (e == ErrorCode::Inflate) set_error_reason(file, "compressed movie header does not inflate");
   if (e == ErrorCode::Ok) e = read_inflated(file, root, movie, movie_size);

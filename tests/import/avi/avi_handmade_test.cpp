@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "import/avi_builder.h"
+#include "import/avi/avi_builder.h"
 #include "mediafile/media_file.h"
 #include "support/compare.h"
 #include "support/decoded.h"

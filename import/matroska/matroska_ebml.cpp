@@ -1,4 +1,4 @@
-#include "import/matroska_ebml.h"
+#include "import/matroska/matroska_ebml.h"
 
 #include <cstring>
 

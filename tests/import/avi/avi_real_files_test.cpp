@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "boxes/hdlr.h"
-#include "import/avi_builder.h"
+#include "import/avi/avi_builder.h"
 #include "mediafile/mediafile.h"
 #include "support/compare.h"
 #include "support/decoded.h"

@@ -1,11 +1,11 @@
 // The element walk of a Matroska file: the EBML header, the segment's
 // information and track entries, and the frames of every cluster.
-#include "import/matroska_import.h"
+#include "import/matroska/matroska_import.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "import/matroska_internal.h"
+#include "import/matroska/matroska_internal.h"
 
 namespace vantorel {
 

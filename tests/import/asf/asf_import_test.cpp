@@ -9,7 +9,7 @@
 #include "boxes/mdhd.h"
 #include "boxes/mvhd.h"
 #include "boxes/tkhd.h"
-#include "import/asf_import.h"
+#include "import/asf/asf_import.h"
 #include "mediafile/mediafile.h"
 #include "sampletables/esds.h"
 #include "sampletables/stsd.h"

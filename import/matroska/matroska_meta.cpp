@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "boxes/moov.h"
-#include "import/matroska_internal.h"
+#include "import/matroska/matroska_internal.h"
 #include "io/file_io.h"
 #include "meta/chapters.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "import/matroska_builder.h"
+#include "import/matroska/matroska_builder.h"
 #include "mediafile/media_file.h"
 #include "mediafile/mediafile.h"
 #include "meta/tags.h"

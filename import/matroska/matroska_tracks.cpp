@@ -13,7 +13,7 @@
 #include "boxes/mvhd.h"
 #include "boxes/tkhd.h"
 #include "import/format_headers.h"
-#include "import/matroska_internal.h"
+#include "import/matroska/matroska_internal.h"
 #include "io/file_io.h"
 #include "sampletables/ctts.h"
 #include "sampletables/movie_upkeep.h"

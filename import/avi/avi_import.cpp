@@ -311,6 +311,15 @@ uint64_t avi_clamped_end(const AviImport* imp, const BoxHeader* chunk) {
   return chunk->end < imp->file_size ? chunk->end : imp->file_size;
 }
 
+bool avi_probe(ImportFile* file) {
+  if (file_size(file) < 12) return false;
+  BoxHeader h;
+  bool avi = false;
+  if (read_riff_chunk_header(file, &h) == ErrorCode::Ok && h.type == "RIFF") avi = read_fourcc(file) == "AVI ";
+  file_seek(file, 0);
+  return avi;
+}
+
 ErrorCode avi_import(ImportFile* file, FileBoxes* root) {
   if (file == nullptr || root == nullptr || file->root != root) return ErrorCode::BadArgument;
   AviImport* imp = alloc_record<AviImport>();

@@ -272,6 +272,9 @@ int finish_written_run(const CommandLine* args, RunState* state, std::FILE* cons
       return kExitFailure;
     }
   }
+  // The outputs are in place: an interrupt now is an ordinary one, not
+  // "no output written".
+  cleanup_signals_restore();
   if (args->quiet) return kExitSuccess;
   if (!print_done(console, &console_errno)) {
     console_printf(err, "%s: warning: cannot write the closing line (%s); the outputs are complete\n", kProgramName,

@@ -320,7 +320,7 @@ TEST(Presentation, StartDelaysFinerThanTheTrackScaleSurvive) {
     video.edits = {{delay, -1}, {200, 0}};  // movie time scale 600
     const std::string in = dir.path("delayed.mp4"), out = dir.path("out.mp4");
     write_bytes_to(in, hand_made_file({video}));
-    ASSERT_EQ(run_program(in, out), 0);
+    ASSERT_EQ(run_program(in, out, "--force"), 0);
     OpenParams params{};
     params.routines = std_routines();
     params.path = out.c_str();

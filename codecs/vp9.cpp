@@ -25,7 +25,7 @@ bool vp9_config_from_frame(const uint8_t* f, uint32_t n, VpcConfigRecord* out) {
     ++*at;
     return v;
   };
-  uint32_t at = profile == 3 ? 3 : 4;
+  uint32_t at = profile == 3 ? 5 : 4;
   if (read_bit(&at) == 0 && read_bit(&at) == 0) {  // a shown key frame follows
     read_bit(&at);
     read_bit(&at);

@@ -70,6 +70,8 @@ TEST(Vp9, ConfigurationFromTheFrameHeader) {
       {"profile 0, full range", vp9_frame({0, true, 0, 2, 1, 0, 0}), true, "01000000 00 00 83 000000 0000"},
       {"profile 1, 4:2:2", vp9_frame({1, true, 0, 2, 0, 1, 0}), true, "01000000 01 00 84 000000 0000"},
       {"profile 2, 10 bits", vp9_frame({2, true, 0, 1, 0, 0, 0}), true, "01000000 02 00 a2 000000 0000"},
+      // The reserved bit of profile 3 comes before show_existing_frame.
+      {"profile 3, 12 bits, 4:4:4", vp9_frame({3, true, 1, 2, 1, 0, 0}), true, "01000000 03 00 c7 000000 0000"},
       {"profile 1, sRGB", vp9_frame({1, true, 0, 7, 0, 0, 0}), true, "01000000 01 00 87 000000 0000"},
       {"an inter frame gives the profile alone", vp9_frame({2, false, 1, 2, 1, 0, 0}), true,
        "01000000 02 00 82 000000 0000"},

@@ -5,6 +5,8 @@
 #include "boxes/ftyp.h"
 #include "boxes/hdlr.h"
 #include "boxes/moov.h"
+#include "codecs/aac.h"
+#include "codecs/mpeg_audio.h"
 #include "import/asf/asf_import.h"
 #include "import/avi/avi_import.h"
 #include "import/matroska/matroska_import.h"
@@ -105,14 +107,6 @@ bool transport_stream(const uint8_t* b, uint32_t n, uint32_t size, uint32_t offs
   return packets >= 2;
 }
 
-// An MPEG audio frame header: sync, a layer, a bit rate and a rate that exist.
-bool mpeg_audio_frame(const uint8_t* b, uint32_t n) {
-  if (n < 4 || b[0] != 0xFF || (b[1] & 0xE0) != 0xE0) return false;
-  uint32_t version = (b[1] >> 3) & 3, layer = (b[1] >> 1) & 3;
-  uint32_t rate = (b[2] >> 4) & 15, frequency = (b[2] >> 2) & 3;
-  return version != 1 && layer != 0 && rate != 15 && frequency != 3;
-}
-
 bool text(const uint8_t* b, uint32_t n) {
   if (n == 0) return false;
   for (uint32_t i = 0; i < n; ++i) {
@@ -170,8 +164,8 @@ const char* identify_foreign(MediaFile* file) {
   if (starts(b, n, "fLaC", 4)) return "a FLAC file";
   if (starts(b, n, "OggS", 4)) return "an Ogg file";
   if (starts(b, n, "ID3", 3)) return "an MP3 file";
-  if (n >= 2 && b[0] == 0xFF && (b[1] & 0xF6) == 0xF0) return "an AAC stream (ADTS)";
-  if (mpeg_audio_frame(b, n)) return "an MP3 file";
+  if (adts_sync_word(b, n)) return "an AAC stream (ADTS)";
+  if (mpeg_audio_header_valid(b, n)) return "an MP3 file";
   if (starts(b, n, "\x89PNG\r\n\x1A\n", 8)) return "a PNG image";
   if (starts(b, n, "\xFF\xD8\xFF", 3)) return "a JPEG image";
   if (starts(b, n, "GIF8", 4)) return "a GIF image";

@@ -5,12 +5,13 @@
 #include "boxes/hdlr.h"
 #include "boxes/media_headers.h"
 #include "boxes/tref.h"
+#include "codecs/ac3.h"
+#include "codecs/eac3.h"
+#include "codecs/es_descriptor.h"
+#include "codecs/h264.h"
+#include "codecs/vc1.h"
 #include "io/byte_io.h"
 #include "remux/remux_job.h"
-#include "sampletables/avcc.h"
-#include "sampletables/dac3.h"
-#include "sampletables/dec3.h"
-#include "sampletables/dvc1.h"
 #include "sampletables/formats.h"
 #include "sampletables/small_configs.h"
 #include "sampletables/stsd.h"
@@ -19,14 +20,6 @@
 namespace vantorel {
 
 namespace {
-
-constexpr uint8_t kObjectTypeMpeg4Audio = 0x40;
-constexpr uint8_t kObjectTypeMpeg1Layer3 = 0x6B;
-constexpr uint8_t kObjectTypeMpeg2Audio = 0x69;
-
-bool is_mpeg_audio(uint32_t object_type) {
-  return object_type == kObjectTypeMpeg1Layer3 || object_type == kObjectTypeMpeg2Audio;
-}
 
 bool is_video_code(FourCC f) { return format_kind(f) == kHandlerVideo; }
 bool is_audio_code(FourCC f) { return format_kind(f) == kHandlerSound; }
@@ -163,7 +156,7 @@ ErrorCode classify_track(RemuxJob* job, const TrackInfo* info, TrackSurvey* row,
   VisualSampleEntry* visual = visual_entry(in, track, 0);
   SoundSampleEntry* sound = sound_entry(in, track, 0);
   uint32_t rebuild_fails = 0;
-  if (f == "mp4a" && info->object_type != kObjectTypeMpeg4Audio && !is_mpeg_audio(info->object_type)) {
+  if (f == "mp4a" && info->object_type != kObjectTypeMpeg4Audio && !is_mpeg_audio_object_type(info->object_type)) {
     rebuild_fails = kDropObjectType;
   } else if ((f == "avc1" && (visual == nullptr || visual->avcC == nullptr)) ||
              (f == "vc-1" && (visual == nullptr || visual->dvc1 == nullptr)) ||
@@ -236,7 +229,7 @@ ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInf
     track_spec->codec.mpeg4_audio.decoder_info = info->decoder_info;
     track_spec->codec.mpeg4_audio.decoder_info_size = info->decoder_info_size;
     video_params = false;
-  } else if (f == "mp4a" && is_mpeg_audio(info->object_type)) {
+  } else if (f == "mp4a" && is_mpeg_audio_object_type(info->object_type)) {
     track_spec->kind = kKindMpeg1Audio;
     track_spec->codec.mpeg1_audio.object_type = static_cast<uint8_t>(info->object_type);
     video_params = false;

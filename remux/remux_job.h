@@ -2,8 +2,8 @@
 // The engine's records and the steps its files share.
 #include <cstdint>
 
+#include "codecs/ac3.h"
 #include "mediafile/mediafile.h"
-#include "sampletables/dac3.h"
 #include "remux/remux.h"
 #include "remux/stream_routines.h"
 

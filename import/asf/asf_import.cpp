@@ -12,7 +12,7 @@
 #include "sampletables/track_builder.h"
 #include "import/format_headers.h"
 #include "import/stream_tracks.h"
-#include "sampletables/esds.h"
+#include "codecs/es_descriptor.h"
 #include "boxes/owned_block.h"
 #include "sampletables/stsd.h"
 

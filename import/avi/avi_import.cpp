@@ -15,7 +15,7 @@
 #include "import/avi/avi_internal.h"
 #include "import/riff.h"
 #include "import/stream_tracks.h"
-#include "sampletables/esds.h"
+#include "codecs/es_descriptor.h"
 #include "sampletables/stsc.h"
 #include "sampletables/stsd.h"
 #include "sampletables/stsz.h"

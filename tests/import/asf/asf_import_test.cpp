@@ -11,7 +11,7 @@
 #include "boxes/tkhd.h"
 #include "import/asf/asf_import.h"
 #include "mediafile/mediafile.h"
-#include "sampletables/esds.h"
+#include "codecs/es_descriptor.h"
 #include "sampletables/stsd.h"
 #include "support/asf_builder.h"
 #include "support/box_builder.h"

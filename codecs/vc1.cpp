@@ -1,4 +1,4 @@
-#include "sampletables/dvc1.h"
+#include "codecs/vc1.h"
 
 namespace vantorel {
 

@@ -2,7 +2,8 @@
 
 #include <vector>
 
-#include "sampletables/audio_headers.h"
+#include "codecs/aac.h"
+#include "codecs/mpeg_audio.h"
 
 namespace vantorel {
 namespace {

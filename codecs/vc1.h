@@ -1,5 +1,6 @@
 #pragma once
-// 'dvc1': the VC-1 decoder configuration (SMPTE 421M, annex J).
+// VC-1 (SMPTE 421M): 'dvc1', the VC-1 decoder configuration (annex J),
+// read, written and sized.
 #include <cstdint>
 
 #include "boxes/owned_block.h"

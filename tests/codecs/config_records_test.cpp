@@ -2,43 +2,17 @@
 
 #include <cstring>
 
-#include "sampletables/avcc.h"
-#include "sampletables/dac3.h"
-#include "sampletables/dec3.h"
-#include "sampletables/dvc1.h"
-#include "sampletables/esds.h"
-#include "sampletables/small_configs.h"
-#include "stsd_support.h"
+#include "codecs/ac3.h"
+#include "codecs/config_support.h"
+#include "codecs/eac3.h"
+#include "codecs/es_descriptor.h"
+#include "codecs/h264.h"
+#include "codecs/vc1.h"
 
 namespace vantorel {
 namespace {
 
 using namespace test;
-
-// A box followed by a marker box, so a reader that strays past its box
-// would read the marker's bytes.
-Bytes in_file(const char* type, const Bytes& payload) { return cat({box(type, payload), box("free", Bytes(16, 0xEE))}); }
-
-template <class R, class Read>
-ErrorCode read_config(MemoryFile& f, R* record, Read read) {
-  BoxHeader h;
-  VT_TRY(read_box_header(f.get(), &h));
-  return read(f.get(), &h, record);
-}
-
-// Writes the record into a fresh stream with the given file flags; checks the
-// size operation against what was written.
-template <class R, class Write, class Size>
-Bytes write_config(const R* record, Write write, Size size, uint32_t flags = 0, ErrorCode expect = ErrorCode::Ok) {
-  MemoryFile out({}, kOpenCreate);
-  out->flags = flags;
-  EXPECT_EQ(write(out.get(), record), expect);
-  Bytes got = out.contents();
-  if (expect == ErrorCode::Ok) {
-    EXPECT_EQ(size(out.get(), record), got.size());
-  }
-  return got;
-}
 
 // ---- esds ---------------------------------------------------------------------------
 
@@ -414,41 +388,6 @@ TEST(Dvc1, ProfilesRoundTripWithReservedBitsAsWritten) {
     EXPECT_EQ(read_config(in, &r, dvc1_read), ErrorCode::Malformed);
     dvc1_release(&r);
   }
-}
-
-// ---- small boxes ------------------------------------------------------------------------
-
-template <class R>
-struct SmallBox {
-  ErrorCode (*read)(BoxFile*, const BoxHeader*, R*);
-  ErrorCode (*write)(BoxFile*, const R*);
-  uint64_t size;
-};
-
-template <class R>
-void check_small(const char* type, SmallBox<R> ops, const Bytes& payload) {
-  SCOPED_TRACE(type);
-  MemoryFile in(in_file(type, payload));
-  R r{};
-  ASSERT_EQ(read_config(in, &r, ops.read), ErrorCode::Ok);
-  EXPECT_EQ(payload.size(), ops.size);
-  MemoryFile out({}, kOpenCreate);
-  ASSERT_EQ(ops.write(out.get(), &r), ErrorCode::Ok);
-  EXPECT_EQ(out.contents(), payload);
-  Bytes cut(payload.begin(), payload.end() - 1);
-  MemoryFile short_in(in_file(type, cut));
-  R s{};
-  EXPECT_EQ(read_config(short_in, &s, ops.read), ErrorCode::Malformed);
-}
-
-TEST(SmallConfigs, RoundTripAndRejectShortBoxes) {
-  check_small<BtrtRecord>("btrt", {btrt_read, btrt_write, kBtrtSize}, hex("00010203 04050607 08090a0b"));
-  check_small<D263Record>("d263", {d263_read, d263_write, kD263Size}, hex("6d346176 01 0a 00"));
-  check_small<FielRecord>("fiel", {fiel_read, fiel_write, kFielSize}, hex("02 0e"));
-  check_small<UuidExtensionRecord>("free", {uuid_extension_read, uuid_extension_write, kUuidExtensionSize},
-                                   hex("deadbeef"));
-  check_small<DamrRecord>("damr", {damr_read, damr_write, kDamrSize}, hex("46464d50 00 81ff 00 01"));
-  check_small<DawpRecord>("dawp", {dawp_read, dawp_write, kDawpSize}, hex("46464d50 02"));
 }
 
 }  // namespace

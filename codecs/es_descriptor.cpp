@@ -1,9 +1,9 @@
-#include "sampletables/esds.h"
-
-#include "boxes/fields.h"
+#include "codecs/es_descriptor.h"
 
 #include <cstdlib>
 #include <cstring>
+
+#include "boxes/fields.h"
 
 namespace vantorel {
 
@@ -142,6 +142,14 @@ ErrorCode read_sl_config(BoxFile* file, const BoxHeader* header, EsDescriptorRec
 }
 
 }  // namespace
+
+bool is_aac_object_type(uint32_t object_type) {
+  return object_type == kObjectTypeMpeg4Audio || (object_type >= 0x66 && object_type <= 0x68);
+}
+
+bool is_mpeg_audio_object_type(uint32_t object_type) {
+  return object_type == kObjectTypeMpeg2Audio || object_type == kObjectTypeMpeg1Audio;
+}
 
 uint32_t descriptor_length_bytes(BoxFile* file, uint32_t length) {
   if (long_lengths(file)) return 4;
@@ -286,6 +294,15 @@ ErrorCode esds_set_decoder_info(EsDescriptorRecord* esds, uint32_t count, uint8_
 ErrorCode esds_copy_decoder_info(EsDescriptorRecord* esds, const uint8_t* bytes, uint32_t count) {
   if (esds == nullptr || bytes == nullptr) return ErrorCode::BadArgument;
   return block_assign(&esds->decoder_info, bytes, count);
+}
+
+ErrorCode esds_set_stream(EsDescriptorRecord* esds, uint8_t object_type, uint8_t stream_type, const uint8_t* info,
+                          uint32_t count) {
+  if (esds == nullptr || (info == nullptr && count > 0)) return ErrorCode::BadArgument;
+  esds->objectTypeIndication = object_type;
+  esds->streamType = stream_type;
+  block_release(&esds->decoder_info);
+  return count > 0 ? esds_copy_decoder_info(esds, info, count) : ErrorCode::Ok;
 }
 
 }  // namespace vantorel

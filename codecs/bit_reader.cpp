@@ -1,4 +1,4 @@
-#include "sampletables/bit_reader.h"
+#include "codecs/bit_reader.h"
 
 namespace vantorel {
 

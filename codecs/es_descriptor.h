@@ -1,11 +1,26 @@
 #pragma once
 // 'esds': the MPEG-4 elementary stream descriptor (ISO/IEC 14496-1) with its
-// decoder configuration, decoder specific information and SL configuration.
+// decoder configuration, decoder specific information and SL configuration;
+// and the object and stream types it names codecs by.
 #include <cstdint>
 
 #include "boxes/owned_block.h"
 
 namespace vantorel {
+
+// objectTypeIndication values of the codecs the importers and builders name.
+constexpr uint8_t kObjectTypeMpeg4Visual = 0x20;
+constexpr uint8_t kObjectTypeMpeg4Audio = 0x40;
+constexpr uint8_t kObjectTypeMpeg2Audio = 0x69;  // MPEG-2 (half-rate) layers I to III
+constexpr uint8_t kObjectTypeMpeg1Audio = 0x6B;  // MPEG-1 layers I to III
+// streamType values.
+constexpr uint8_t kStreamTypeVisual = 4;
+constexpr uint8_t kStreamTypeAudio = 5;
+
+// Object types of MPEG-4 and MPEG-2 AAC, whose configuration is an
+// AudioSpecificConfig, and of MPEG-1/2 audio.
+bool is_aac_object_type(uint32_t object_type);
+bool is_mpeg_audio_object_type(uint32_t object_type);
 
 struct EsDescriptorRecord {
   uint8_t version;
@@ -71,6 +86,10 @@ uint64_t esds_size(BoxFile* file, const EsDescriptorRecord* esds);
 ErrorCode esds_set_decoder_info(EsDescriptorRecord* esds, uint32_t count, uint8_t** out);
 // The same, then copies `bytes` in.
 ErrorCode esds_copy_decoder_info(EsDescriptorRecord* esds, const uint8_t* bytes, uint32_t count);
+// Describes the stream: its object type, stream type and decoder specific
+// information (a copy of `count` bytes; none when 0).
+ErrorCode esds_set_stream(EsDescriptorRecord* esds, uint8_t object_type, uint8_t stream_type, const uint8_t* info,
+                          uint32_t count);
 
 // Bytes an expandable descriptor length takes when written to `file`.
 uint32_t descriptor_length_bytes(BoxFile* file, uint32_t length);

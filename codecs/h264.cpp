@@ -1,11 +1,11 @@
-#include "sampletables/avcc.h"
-
-#include "boxes/fields.h"
+#include "codecs/h264.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "sampletables/bit_reader.h"
+#include "boxes/fields.h"
+#include "codecs/bit_reader.h"
+#include "codecs/nal_units.h"
 
 namespace vantorel {
 
@@ -54,6 +54,25 @@ ErrorCode skip_se(BitReader* r) {
   return bits_read_se(r, &v);
 }
 
+// The picture size in luma samples: macroblocks of 16, map units of one or
+// two macroblocks, less the cropping rectangle in its chroma-dependent units.
+void set_dimensions(AvcSpsInfo* info, uint32_t width_mbs_minus1, uint32_t height_units_minus1, const uint32_t crop[4]) {
+  const uint64_t frames = info->frame_mbs_only_flag ? 1 : 2;
+  const uint64_t width = (uint64_t{width_mbs_minus1} + 1) * 16;
+  const uint64_t height = (uint64_t{height_units_minus1} + 1) * 16 * frames;
+  uint64_t unit_x = 1;
+  uint64_t unit_y = frames;
+  if (!info->separate_colour_plane_flag && info->chroma_format_idc != 0) {
+    unit_x = info->chroma_format_idc == 3 ? 1 : 2;
+    unit_y = (info->chroma_format_idc == 1 ? 2 : 1) * frames;
+  }
+  const uint64_t cut_x = (uint64_t{crop[0]} + crop[1]) * unit_x;
+  const uint64_t cut_y = (uint64_t{crop[2]} + crop[3]) * unit_y;
+  const bool fits = width <= UINT32_MAX && height <= UINT32_MAX && cut_x < width && cut_y < height;
+  info->width = fits ? static_cast<uint32_t>(width - cut_x) : 0;
+  info->height = fits ? static_cast<uint32_t>(height - cut_y) : 0;
+}
+
 ErrorCode parse_sps(BitReader* r, AvcSpsInfo* info) {
   uint32_t v = 0;
   VT_TRY(bits_read_ue(r, &info->seq_parameter_set_id));
@@ -93,8 +112,10 @@ ErrorCode parse_sps(BitReader* r, AvcSpsInfo* info) {
   }
   VT_TRY(skip_ue(r));           // max_num_ref_frames
   VT_TRY(bits_read(r, 1, &v));  // gaps_in_frame_num_value_allowed_flag
-  VT_TRY(skip_ue(r));           // pic_width_in_mbs_minus1
-  VT_TRY(skip_ue(r));           // pic_height_in_map_units_minus1
+  uint32_t width_mbs = 0;
+  uint32_t height_units = 0;
+  VT_TRY(bits_read_ue(r, &width_mbs));     // pic_width_in_mbs_minus1
+  VT_TRY(bits_read_ue(r, &height_units));  // pic_height_in_map_units_minus1
   uint32_t frame_mbs_only = 0;
   VT_TRY(bits_read(r, 1, &frame_mbs_only));
   info->frame_mbs_only_flag = frame_mbs_only;
@@ -102,8 +123,10 @@ ErrorCode parse_sps(BitReader* r, AvcSpsInfo* info) {
   VT_TRY(bits_read(r, 1, &v));                         // direct_8x8_inference_flag
   uint32_t cropping = 0;
   VT_TRY(bits_read(r, 1, &cropping));
+  uint32_t crop[4] = {};  // left, right, top, bottom
   if (cropping)
-    for (int i = 0; i < 4; ++i) VT_TRY(skip_ue(r));
+    for (uint32_t& c : crop) VT_TRY(bits_read_ue(r, &c));
+  set_dimensions(info, width_mbs, height_units, crop);
   uint32_t vui = 0;
   VT_TRY(bits_read(r, 1, &vui));
   if (!vui) return ErrorCode::Ok;
@@ -280,14 +303,186 @@ ErrorCode avc_probe_sps(const uint8_t* sps, uint32_t length, AvcSpsInfo* out) {
   return parse_sps(&r, out);
 }
 
+ErrorCode h264_parse_sps(const uint8_t* nal, uint32_t size, AvcSpsInfo* out) {
+  if (nal == nullptr || out == nullptr || size == 0) return ErrorCode::BadArgument;
+  return avc_probe_sps(nal + 1, size - 1, out);
+}
+
+bool h264_sps_reads_slices(const AvcSpsInfo* sps) {
+  return sps->seq_parameter_set_id < kH264MaxSps && sps->log2_max_frame_num != 0 && sps->pic_order_cnt_type <= 2 &&
+         (sps->pic_order_cnt_type != 0 || sps->log2_max_pic_order_cnt_lsb != 0);
+}
+
+namespace {
+
+// The picture parameter set's first fields; the bottom-field flag only when
+// asked for, so a probe of the entropy mode needs no more bits than that.
+ErrorCode read_pps(const uint8_t* rbsp, uint32_t length, H264Pps* out, bool through_bottom) {
+  *out = H264Pps{};
+  BitReader r;
+  bits_init(&r, rbsp, length, true);
+  VT_TRY(bits_read_ue(&r, &out->pic_parameter_set_id));
+  VT_TRY(bits_read_ue(&r, &out->seq_parameter_set_id));
+  VT_TRY(bits_read(&r, 1, &out->entropy_coding_mode_flag));
+  if (through_bottom) VT_TRY(bits_read(&r, 1, &out->bottom_field_pic_order_in_frame_present_flag));
+  return ErrorCode::Ok;
+}
+
+}  // namespace
+
+ErrorCode h264_parse_pps(const uint8_t* nal, uint32_t size, H264Pps* out) {
+  if (nal == nullptr || out == nullptr || size == 0) return ErrorCode::BadArgument;
+  return read_pps(nal + 1, size - 1, out, true);
+}
+
 ErrorCode avc_probe_pps(const uint8_t* pps, uint32_t length, uint32_t* entropy_coding_mode_flag) {
   if (pps == nullptr || entropy_coding_mode_flag == nullptr) return ErrorCode::BadArgument;
   *entropy_coding_mode_flag = 0;
+  H264Pps fields;
+  VT_TRY(read_pps(pps, length, &fields, false));
+  *entropy_coding_mode_flag = fields.entropy_coding_mode_flag;
+  return ErrorCode::Ok;
+}
+
+bool h264_store_sps(H264ParameterSets* sets, const AvcSpsInfo* sps) {
+  if (sets == nullptr || sps == nullptr || !h264_sps_reads_slices(sps)) return false;
+  sets->sps[sps->seq_parameter_set_id] = *sps;
+  sets->has_sps[sps->seq_parameter_set_id] = true;
+  return true;
+}
+
+bool h264_store_pps(H264ParameterSets* sets, const H264Pps* pps) {
+  if (sets == nullptr || pps == nullptr || pps->pic_parameter_set_id >= kH264MaxPps ||
+      pps->seq_parameter_set_id >= kH264MaxSps)
+    return false;
+  sets->pps[pps->pic_parameter_set_id] = *pps;
+  sets->has_pps[pps->pic_parameter_set_id] = true;
+  return true;
+}
+
+ErrorCode h264_parse_slice_header(const uint8_t* nal, uint32_t size, const H264ParameterSets* sets,
+                                  H264SliceHeader* out) {
+  if (nal == nullptr || sets == nullptr || out == nullptr || size == 0) return ErrorCode::BadArgument;
+  *out = H264SliceHeader{};
+  out->nal_unit_type = h264_nal_type(nal);
+  out->nal_ref_idc = (nal[0] >> 5) & 3;
   BitReader r;
-  bits_init(&r, pps, length, true);
-  VT_TRY(skip_ue(&r));  // pic_parameter_set_id
-  VT_TRY(skip_ue(&r));  // seq_parameter_set_id
-  return bits_read(&r, 1, entropy_coding_mode_flag);
+  bits_init(&r, nal + 1, size - 1, true);
+  VT_TRY(bits_read_ue(&r, &out->first_mb_in_slice));
+  VT_TRY(bits_read_ue(&r, &out->slice_type));
+  VT_TRY(bits_read_ue(&r, &out->pic_parameter_set_id));
+  if (out->pic_parameter_set_id >= kH264MaxPps || !sets->has_pps[out->pic_parameter_set_id]) return ErrorCode::Missing;
+  const H264Pps& pps = sets->pps[out->pic_parameter_set_id];
+  if (!sets->has_sps[pps.seq_parameter_set_id]) return ErrorCode::Missing;
+  const AvcSpsInfo& sps = sets->sps[pps.seq_parameter_set_id];
+  if (!h264_sps_reads_slices(&sps)) return ErrorCode::Malformed;
+  if (sps.separate_colour_plane_flag) VT_TRY(bits_read(&r, 2, &out->colour_plane_id));
+  VT_TRY(bits_read(&r, sps.log2_max_frame_num, &out->frame_num));
+  if (!sps.frame_mbs_only_flag) {
+    VT_TRY(bits_read(&r, 1, &out->field_pic_flag));
+    if (out->field_pic_flag) VT_TRY(bits_read(&r, 1, &out->bottom_field_flag));
+  }
+  if (out->nal_unit_type == kH264NalIdr) VT_TRY(bits_read_ue(&r, &out->idr_pic_id));
+  if (sps.pic_order_cnt_type != 0) return ErrorCode::Ok;
+  VT_TRY(bits_read(&r, sps.log2_max_pic_order_cnt_lsb, &out->pic_order_cnt_lsb));
+  if (pps.bottom_field_pic_order_in_frame_present_flag && !out->field_pic_flag)
+    VT_TRY(bits_read_se(&r, &out->delta_pic_order_cnt_bottom));
+  return ErrorCode::Ok;
+}
+
+int64_t h264_picture_order_count(H264PocState* st, const H264SliceHeader* slice, const AvcSpsInfo* sps) {
+  if (slice->nal_unit_type == kH264NalIdr) {
+    st->prev_msb = 0;
+    st->prev_lsb = 0;
+  }
+  ++st->decoded;
+  if (sps->pic_order_cnt_type != 0 || sps->log2_max_pic_order_cnt_lsb == 0) return st->decoded;
+  const uint32_t lsb = slice->pic_order_cnt_lsb;
+  const int64_t max = int64_t{1} << sps->log2_max_pic_order_cnt_lsb;
+  int64_t msb = st->prev_msb;
+  if (lsb < st->prev_lsb && int64_t{st->prev_lsb} - lsb >= max / 2) msb += max;
+  else if (lsb > st->prev_lsb && int64_t{lsb} - st->prev_lsb > max / 2) msb -= max;
+  const int64_t top = msb + lsb;
+  const int64_t poc = slice->delta_pic_order_cnt_bottom < 0 ? top + slice->delta_pic_order_cnt_bottom : top;
+  if (slice->nal_ref_idc != 0) {
+    st->prev_msb = msb;
+    st->prev_lsb = lsb;
+  }
+  return poc;
+}
+
+bool h264_sei_recovery_frames(const uint8_t* nal, uint32_t size, uint32_t* frames) {
+  if (nal == nullptr || frames == nullptr || size == 0) return false;
+  constexpr uint32_t kRecoveryPoint = 6;
+  BitReader r;
+  bits_init(&r, nal + 1, size - 1, true);
+  for (uint32_t message = 0; message < 64; ++message) {
+    uint32_t type = 0, payload = 0;
+    if (!sei_next_message(&r, &type, &payload)) return false;
+    if (type == kRecoveryPoint) return bits_read_ue(&r, frames) == ErrorCode::Ok;
+    if (!sei_skip_payload(&r, payload)) return false;
+  }
+  return false;
+}
+
+bool avcc_payload_valid(const uint8_t* payload, uint32_t size) {
+  return payload != nullptr && size >= 4 && payload[0] == 1;
+}
+
+namespace {
+
+// True when `count` length-prefixed sets lie inside the block.
+bool sets_fit(const uint8_t* block, uint32_t size, uint32_t count) {
+  if (size > 0 && block == nullptr) return false;
+  uint32_t at = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (size - at < 2) return false;
+    uint32_t n = load_u16be(block + at);
+    if (n > size - at - 2) return false;
+    at += 2 + n;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool avc_parameter_sets_valid(const AvcParameterSets* s) {
+  return s != nullptr && s->length_size_minus_one <= 3 && s->sps_count <= 31 && s->pps_count <= 255 &&
+         sets_fit(s->sps, s->sps_size, s->sps_count) && sets_fit(s->pps, s->pps_size, s->pps_count);
+}
+
+bool avc_first_parameter_set(const uint8_t* block, uint32_t size, uint32_t count, const uint8_t** set,
+                             uint32_t* length) {
+  if (count == 0 || block == nullptr || size < 2) return false;
+  uint32_t n = load_u16be(block);
+  if (n > size - 2) return false;
+  *set = block + 2;
+  *length = n;
+  return true;
+}
+
+ErrorCode avc_append_parameter_set(GrowArray<uint8_t>* block, const uint8_t* set, uint32_t length) {
+  if (block == nullptr || (set == nullptr && length > 0) || length > 0xFFFF) return ErrorCode::BadArgument;
+  VT_TRY(block->append_doubling(static_cast<uint8_t>(length >> 8), 256));
+  VT_TRY(block->append_doubling(static_cast<uint8_t>(length), 256));
+  for (uint32_t i = 0; i < length; ++i) VT_TRY(block->append_doubling(set[i], 256));
+  return ErrorCode::Ok;
+}
+
+ErrorCode avcc_build(AvcConfigRecord* avc, const AvcParameterSets* s) {
+  if (avc == nullptr || !avc_parameter_sets_valid(s)) return ErrorCode::BadArgument;
+  // The NAL header byte, then profile, compatibility and level.
+  const uint8_t* sps = nullptr;
+  uint32_t sps_length = 0;
+  if (avc_first_parameter_set(s->sps, s->sps_size, s->sps_count, &sps, &sps_length) && sps_length >= 4) {
+    avc->AVCProfileIndication = sps[1];
+    avc->profile_compatibility = sps[2];
+    avc->AVCLevelIndication = sps[3];
+  }
+  avc->lengthSizeMinusOne = static_cast<uint8_t>(s->length_size_minus_one);
+  avc->numOfSequenceParameterSets = static_cast<uint8_t>(s->sps_count);
+  avc->numOfPictureParameterSets = static_cast<uint8_t>(s->pps_count);
+  return avc_set_parameter_sets(avc, s->sps, s->sps_size, s->pps, s->pps_size);
 }
 
 }  // namespace vantorel

@@ -1,9 +1,13 @@
-// The frame headers the AVI import splits and describes streams by.
+// The frame headers importers split and describe streams by.
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "import/codec_frames.h"
+#include "codecs/aac.h"
+#include "codecs/ac3.h"
+#include "codecs/jpeg.h"
+#include "codecs/mpeg4_visual.h"
+#include "codecs/mpeg_audio.h"
 
 namespace vantorel {
 namespace {
@@ -33,8 +37,8 @@ TEST(CodecFrames, MpegAudioHeaders) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    MpegAudioFrame f;
-    ASSERT_EQ(parse_mpeg_audio_header(c.header.data(), &f), c.ok);
+    MpegAudioHeader f;
+    ASSERT_EQ(mpeg_audio_parse_frame(c.header.data(), static_cast<uint32_t>(c.header.size()), &f), c.ok);
     if (!c.ok) continue;
     EXPECT_EQ(f.length, c.length);
     EXPECT_EQ(f.samples, c.samples);
@@ -62,8 +66,8 @@ TEST(CodecFrames, Ac3AndAdtsHeaders) {
   };
   for (const Ac3Case& c : ac3) {
     SCOPED_TRACE(c.name);
-    Ac3Frame f;
-    ASSERT_EQ(parse_ac3_header(c.header.data(), &f), c.ok);
+    Ac3SyncInfo f;
+    ASSERT_EQ(ac3_parse_syncinfo(c.header.data(), static_cast<uint32_t>(c.header.size()), &f), c.ok);
     if (c.ok) {
       EXPECT_EQ(f.length, c.length);
       EXPECT_EQ(f.sample_rate, c.rate);
@@ -71,8 +75,8 @@ TEST(CodecFrames, Ac3AndAdtsHeaders) {
   }
   // AAC LC, 48 kHz (index 3), stereo, 371 bytes, no CRC, one raw block.
   const Bytes adts = {0xFF, 0xF1, 0x4C, 0x80, 0x2E, 0x7F, 0xFC};
-  AdtsFrame f;
-  ASSERT_TRUE(parse_adts_header(adts.data(), &f));
+  AdtsHeader f;
+  ASSERT_TRUE(adts_parse_header(adts.data(), static_cast<uint32_t>(adts.size()), &f));
   EXPECT_EQ(f.length, 371u);
   EXPECT_EQ(f.header_length, 7u);
   EXPECT_EQ(f.object_type, 2u);
@@ -85,11 +89,11 @@ TEST(CodecFrames, Ac3AndAdtsHeaders) {
   EXPECT_EQ(config[1], 0x90);
   Bytes with_crc = adts;
   with_crc[1] = 0xF0;
-  ASSERT_TRUE(parse_adts_header(with_crc.data(), &f));
+  ASSERT_TRUE(adts_parse_header(with_crc.data(), static_cast<uint32_t>(with_crc.size()), &f));
   EXPECT_EQ(f.header_length, 9u);
   Bytes bad_rate = adts;
   bad_rate[2] = 0x7C;  // rate index 15
-  EXPECT_FALSE(parse_adts_header(bad_rate.data(), &f));
+  EXPECT_FALSE(adts_parse_header(bad_rate.data(), static_cast<uint32_t>(bad_rate.size()), &f));
 }
 
 // A video object layer header as ffmpeg writes it for 25 frames a second:

@@ -165,25 +165,29 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
     return ErrorCode::NoName;
   }
   state->salvage = args->salvage;
+  RemuxOptions options{};
+  uint64_t limit = args->split_limit;
+  options.split.mode = static_cast<SplitMode>(args->split_mode);
+  options.split.limits = &limit;
+  options.split.limit_count = args->split_mode != kSplitNone ? 1 : 0;
+  options.output_form = static_cast<OutputForm>(output_form_of(args->output_path));
+  options.salvage = args->salvage != 0;
+  options.verify = args->verify != 0;
+  options.fixed_time_set = state->fixed_time_set != 0;
+  options.fixed_time = state->fixed_time;
   RemuxEvents events{};
+  events.progress = progress_report;
   events.track_dropped = report_dropped_track;
   events.input_note = report_input_note;
   events.surveyed = surveyed;
-  events.pass_started = progress_pass_started;
-  events.input_failure = &state->detail;
-  events.output_form = output_form_of(args->output_path);
-  events.salvage = args->salvage;
+  events.pass_started = [](Pass pass, void* user) { progress_pass_started(pass == Pass::Write ? 1 : 0, user); };
   events.truncated = report_truncated;
   events.outputs_planned = check_planned_outputs;
   events.part_over_limit = report_part_over_limit;
-  events.verify = args->verify;
-  events.verify_report = &state->verify_report;
-  events.fixed_time_set = state->fixed_time_set;
-  events.fixed_time = state->fixed_time;
-  uint64_t limit = args->split_limit;
-  uint32_t limit_count = args->split_mode != kSplitNone ? 1 : 0;
-  ErrorCode e = remux_run_with_events(args->input_path, output_namer, progress_report, args->split_mode, &limit,
-                                      limit_count, 0, 1, routines, state, &events);
+  RemuxResult result{};
+  ErrorCode e = remux_run(args->input_path, output_namer, routines, &options, &events, state, &result);
+  state->detail = result.input_failure;
+  state->verify_report = result.verify;
   // All or nothing: the temporary files take their names only now.
   if (e == ErrorCode::Ok && !state->nothing_to_carry && state->outputs.atomic)
     e = output_set_commit(&state->outputs, &state->failure);

@@ -7,6 +7,7 @@
 #include "boxes/tref.h"
 #include "io/byte_io.h"
 #include "remux/track_plan.h"
+#include "remux/track_source.h"
 #include "sampletables/avcc.h"
 #include "sampletables/dac3.h"
 #include "sampletables/dec3.h"
@@ -14,7 +15,6 @@
 #include "sampletables/formats.h"
 #include "sampletables/small_configs.h"
 #include "sampletables/stsd.h"
-#include "sampletables/stsz.h"
 
 namespace vantorel {
 
@@ -84,8 +84,7 @@ ErrorCode first_frame_ac3_word(MediaFile* in, const TrackInfo* info, uint32_t* p
   *found = false;
   // Only the first sample is read: the buffer is sized by it, and a first
   // sample larger than the file cannot be read at all.
-  auto* sizes = track_record<SampleSizeTable>(find_track(in->root, info->track_id), BoxTypeId::Stsz);
-  uint32_t first_size = sizes != nullptr && sizes->sample_count > 0 ? stsz_sample_size(sizes, 0) : 0;
+  uint32_t first_size = track_source_sample_size(find_track(in->root, info->track_id), 0);
   if (first_size > file_size(in)) return ErrorCode::Ok;
   GrowArray<uint8_t> buffer{};
   VT_TRY(buffer.reserve(first_size > 0 ? first_size : 1));

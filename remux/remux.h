@@ -79,6 +79,7 @@ enum class Pass : uint32_t { Measure = 0, Write = 1 };
 
 // What the engine tells its caller while it runs; every member may be null.
 struct RemuxEvents {
+  // Each pass reports how far it got at every cut point, and 1000 at its end.
   ProgressCallback progress;
   // An input track that the output will not have.
   // `handler` is the track's handler type as the file gives it.
@@ -88,6 +89,7 @@ struct RemuxEvents {
   // The survey is done: `kept` tracks will be carried. Returning 0 stops the
   // run before any output is written (remux_run then returns Ok).
   uint32_t (*surveyed)(uint32_t kept, void* user);
+  // A pass begins.
   void (*pass_started)(Pass pass, void* user);
   // A kept track whose last `missing` of `total` samples lie wholly or partly
   // past the end of the input; `missing_ms` is their duration. Reported in
@@ -114,7 +116,7 @@ struct VerifyReport {
   const char* field;   // "size", "data", "duration", "composition offset", "sync", "format", "metadata", ...
 };
 
-// What a run leaves its caller besides its ErrorCode.
+// What a run leaves its caller besides its ErrorCode (zeroed when it starts).
 struct RemuxResult {
   // When the run fails on the input, where in it (box path, offset, reason).
   ErrorDetail input_failure;

@@ -30,8 +30,8 @@ ErrorCode set_up_passes(RemuxJob* job) {
   const TrackPlan& plan = job->plan;
   scheduler_init(&job->scheduler, plan.movie_timescale, job->options.split);
   for (const PlannedTrack& row : plan.tracks) {
-    LaneSetup lane{row.timescale, row.video,      row.audio, row.subpicture, row.start_delay, row.media_time,
-                   row.continuation_media_time};
+    const LaneSetup lane{row.timescale,   row.video,      row.audio, row.subpicture,
+                         row.start_delay, row.media_time, row.continuation_media_time};
     VT_TRY(scheduler_add_lane(&job->scheduler, lane));
     VT_TRY(job->cursors.append(TrackCursor{}));
     GroupTrack group{};

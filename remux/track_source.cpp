@@ -137,6 +137,10 @@ uint32_t track_source_deliverable(MediaFile* file, TrackBoxes* track, uint64_t f
   return static_cast<uint32_t>(sample);
 }
 
+uint32_t track_source_sample_size(TrackBoxes* track, uint32_t index) {
+  return stsz_sample_size(track_record<SampleSizeTable>(track, BoxTypeId::Stsz), index);
+}
+
 uint64_t track_source_duration_ms(TrackBoxes* track, uint32_t timescale, uint32_t from, uint32_t to) {
   auto* stts = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);
   if (stts == nullptr || timescale == 0) return 0;

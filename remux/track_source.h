@@ -66,6 +66,8 @@ bool track_source_next(TrackCursor* cursor, SourceSample* out);
 // lies wholly or partly past the file's end (`file_length`).
 uint32_t track_source_deliverable(MediaFile* file, TrackBoxes* track, uint64_t file_length, uint32_t* largest,
                                   uint32_t* described, bool* past_end);
+// The size its tables give sample `index` (0-based) of a track; 0 past the last.
+uint32_t track_source_sample_size(TrackBoxes* track, uint32_t index);
 // The duration, in milliseconds, of samples [from, to) of a track.
 uint64_t track_source_duration_ms(TrackBoxes* track, uint32_t timescale, uint32_t from, uint32_t to);
 

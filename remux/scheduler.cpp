@@ -71,6 +71,7 @@ void scheduler_feed(Scheduler* s, uint32_t lane, const SourceSample* next) {
   if (next == nullptr) return;
   l.next = *next;
   l.next_time = l.start_time + next->decode_time;
+  l.next_movie_time = movie_time(*s, l, l.next_time);
 }
 
 uint32_t scheduler_next_lane(const Scheduler& s) {
@@ -79,7 +80,7 @@ uint32_t scheduler_next_lane(const Scheduler& s) {
   for (uint32_t i = 0; i < s.lanes.count; ++i) {
     const Lane& lane = s.lanes[i];
     if (!lane.has_next) continue;
-    uint64_t t = movie_time(s, lane, lane.next_time);
+    uint64_t t = lane.next_movie_time;
     if (best == kNoLane || t < best_time) {
       best = i;
       best_time = t;
@@ -98,7 +99,7 @@ ErrorCode scheduler_queue(Scheduler* s, uint32_t lane) {
   Lane& l = s->lanes[lane];
   const SourceSample& sample = l.next;
   uint64_t dts = l.next_time;
-  uint64_t time = movie_time(*s, l, dts);
+  uint64_t time = l.next_movie_time;
   l.next_time = dts + sample.duration;
   // Where this sample's presentation ends: its decode time, its composition
   // offset and its duration.

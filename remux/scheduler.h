@@ -32,6 +32,7 @@ struct Lane {
   uint64_t start_time;        // track units: its start delay
   uint64_t batch_start_time;  // track units: decode time of its first sample in the group
   uint64_t next_time;         // track units: decode time of its next sample
+  uint64_t next_movie_time;   // the same in movie units, while it has a next sample
   SourceSample next;          // its next sample, while it has one
   bool has_next;
   // A later part's subpicture track starts with an empty unit that lasts

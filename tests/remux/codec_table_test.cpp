@@ -10,7 +10,7 @@
 #include "boxes/hdlr.h"
 #include "boxes/tref.h"
 #include "mediafile/hand_made.h"
-#include "remux/remux_job.h"
+#include "remux/track_plan.h"
 #include "robust/malformed_support.h"
 #include "sampletables/sample_groups.h"
 #include "sampletables/small_configs.h"
@@ -73,16 +73,14 @@ TEST(CodecTable, EntriesWithTheirConfigurationGoOutWhole) {
     t.entries = {c.entry};
     Input in(hand_made_file({t}));
     ASSERT_NE(in.file, nullptr);
-    RemuxJob job{};
-    job.input = in.file;
     TrackInfo info;
     ASSERT_EQ(track_info(in.file, 1, &info), ErrorCode::Ok);
-    TrackSurvey row{};
+    PlannedTrack row{};
     uint32_t reason = 99;
-    ASSERT_EQ(classify_track(&job, &info, &row, &reason), ErrorCode::Ok);
+    ASSERT_EQ(classify_track(in.file, kOutputMp4, &info, &row, &reason), ErrorCode::Ok);
     EXPECT_EQ(reason, 0u);
     TrackSpec track_spec;
-    ASSERT_EQ(build_track_spec(&job, &row, &info, &track_spec, &reason), ErrorCode::Ok);
+    ASSERT_EQ(build_track_spec(in.file, &row, &info, &track_spec, &reason), ErrorCode::Ok);
     ASSERT_EQ(track_spec.kind, kKindWhole);
     EXPECT_EQ(track_spec.codec.whole.handler_kind, c.handler_kind);
     EXPECT_EQ(track_spec.codec.whole.entry_count, 1u);
@@ -136,8 +134,7 @@ struct Remuxed {
     out = dir.path("out.mp4");
     app::RunState state{};
     app::run_state_init(&state, in.c_str(), out.c_str(), nullptr);
-    EXPECT_EQ(remux_run(in.c_str(), app::output_namer, nullptr, kSplitNone, nullptr, 0, 0, 1, nullptr, &state),
-              ErrorCode::Ok);
+    EXPECT_EQ(remux_run(in.c_str(), app::output_namer, nullptr, nullptr, nullptr, &state, nullptr), ErrorCode::Ok);
     app::run_state_release(&state);
     OpenParams p{};
     p.routines = std_routines();

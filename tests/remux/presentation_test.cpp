@@ -205,8 +205,9 @@ TEST(Presentation, SplitPartsKeepTheirTracksApart) {
   // the 8 s from 8 s on runs 21 ms past them; 8.1 s keeps the cuts at 8 s
   // and 16 s, where audio frames and pictures meet.
   uint64_t limit = 8100;
-  ASSERT_EQ(remux_run(in.c_str(), app::output_namer, nullptr, kSplitByDuration, &limit, 1, 0, 1, nullptr, &state),
-            ErrorCode::Ok);
+  RemuxOptions options{};
+  options.split = SplitOptions{kSplitByDuration, &limit, 1, false};
+  ASSERT_EQ(remux_run(in.c_str(), app::output_namer, nullptr, &options, nullptr, &state, nullptr), ErrorCode::Ok);
   app::run_state_release(&state);
   auto input = presented(in);
   for (const char* name : {"part.mp4", "part_1.mp4", "part_2.mp4"}) {

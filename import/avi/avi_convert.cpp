@@ -1,8 +1,9 @@
 // AVI streams turned into the forms an MP4 file holds. Streams that need
 // their samples split, unpacked or rewritten are read once here, when the
-// file is opened; their tables are rebuilt with the sizes and times after
-// the conversion, and samples that are no longer one range of the file get
-// the pieces they are gathered from.
+// file is opened; their samples are described anew with the sizes and times
+// after the conversion, and samples that are no longer one range of the
+// file get the pieces they are gathered from. Every stream's samples are
+// handed over here.
 #include "import/avi/avi_internal.h"
 
 #include <algorithm>
@@ -11,19 +12,14 @@
 
 #include "boxes/mdhd.h"
 #include "import/codec_frames.h"
+#include "import/imported_sample.h"
 #include "sampletables/avcc.h"
 #include "sampletables/bit_reader.h"
-#include "sampletables/ctts.h"
 #include "sampletables/dac3.h"
 #include "sampletables/esds.h"
 #include "sampletables/sample_groups.h"
 #include "sampletables/small_configs.h"
-#include "sampletables/stco.h"
 #include "sampletables/stsd.h"
-#include "sampletables/stss.h"
-#include "sampletables/stsz.h"
-#include "sampletables/stts.h"
-#include "sampletables/table_fixups.h"
 
 namespace vantorel {
 
@@ -42,22 +38,14 @@ struct AviChunk {
   uint32_t key;
 };
 
-struct NewSample {
-  uint32_t size;
-  uint32_t duration;
-  int32_t composition_offset;
-  uint32_t sync;
-  uint64_t offset;  // where its first bytes are
-};
-
-// What one stream becomes: its samples, and the pieces of those that are
+// What one stream becomes: its samples (decode times filled when they are
+// handed over), and the pieces of every sample, kept when some sample is
 // not one range of the file.
 struct Rebuild {
   AviImport* imp;
   TrackBoxes* track;
   ConvertedTrack converted;
-  GrowArray<NewSample> samples;
-  bool gathered;  // some sample is more than one plain range
+  GrowArray<ImportedSample> samples;
   const char* failure;  // why the stream cannot be carried, or null
 };
 
@@ -67,7 +55,7 @@ void rebuild_release(Rebuild* rb) {
 }
 
 ErrorCode add_sample(Rebuild* rb, const SamplePiece* pieces, uint32_t count, uint32_t duration, bool sync) {
-  NewSample s{};
+  ImportedSample s{};
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t n = piece_output_size(pieces[i]);
     if (n > UINT32_MAX - s.size) return ErrorCode::Malformed;
@@ -75,27 +63,19 @@ ErrorCode add_sample(Rebuild* rb, const SamplePiece* pieces, uint32_t count, uin
   }
   s.duration = duration;
   s.sync = sync ? 1 : 0;
-  s.offset = count > 0 ? pieces[0].offset : 0;
-  if (count != 1 || pieces[0].kind != kPieceCopy) rb->gathered = true;
+  s.description = 1;
+  s.at = count > 0 ? pieces[0].offset : 0;
+  s.where = count == 1 && pieces[0].kind == kPieceCopy ? kSampleRange : kSamplePieces;
   VT_TRY(converted_add_sample(&rb->converted, pieces, count));
   return rb->samples.append_doubling(s);
 }
 
 // The stream's chunks as the indexes listed them; chunks that run past the
 // end of a cut-short file end the list.
-ErrorCode collect_chunks(AviImport* imp, TrackBoxes* track, GrowArray<AviChunk>* out) {
-  auto* stco = track_record<ChunkOffsetTable>(track, BoxTypeId::Stco);
-  auto* stsz = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
-  auto* stss = track_record<SyncSampleTable>(track, BoxTypeId::Stss);
-  if (stco == nullptr || stsz == nullptr) return ErrorCode::Missing;
-  uint32_t next_sync = 0;
-  for (uint32_t i = 0; i < stco->offsets.count && i < stsz->sample_count; ++i) {
-    AviChunk c{stco->offsets[i], stsz_sample_size(stsz, i), 1};
+ErrorCode collect_chunks(AviImport* imp, const AviStream* stream, GrowArray<AviChunk>* out) {
+  for (const ImportedSample& s : stream->samples) {
+    AviChunk c{s.at, s.size, s.sync};
     if (c.offset > imp->file_size || c.size > imp->file_size - c.offset) break;
-    if (stss != nullptr) {
-      while (next_sync < stss->samples.count && stss->samples[next_sync] < i + 1) ++next_sync;
-      c.key = next_sync < stss->samples.count && stss->samples[next_sync] == i + 1 ? 1 : 0;
-    }
     VT_TRY(out->append_doubling(c));
   }
   return ErrorCode::Ok;
@@ -110,40 +90,14 @@ ErrorCode read_chunk(AviImport* imp, const AviChunk& c, GrowArray<uint8_t>* buff
   return read_bytes(imp->file, buffer->items, c.size);
 }
 
-// Replaces the track's tables by the rebuilt samples.
-ErrorCode write_tables(Rebuild* rb, bool video) {
-  ImportFile* file = rb->imp->file;
-  TrackBoxes* track = rb->track;
-  auto* stco = track_record<ChunkOffsetTable>(track, BoxTypeId::Stco);
-  auto* stsz = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
-  auto* stts = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);
-  if (stco == nullptr || stsz == nullptr || stts == nullptr) return ErrorCode::Missing;
-  stco->offsets.count = 0;
-  stsz->sizes.release();
-  stsz->sample_count = 0;
-  stsz->sample_size = 0;
-  stts->entries.count = 0;
-  remove_track_box(file, track, BoxTypeId::Stss);
-  remove_track_box(file, track, BoxTypeId::Ctts);
-  if (video) VT_TRY(add_track_box(file, track, BoxTypeId::Stss));
-  bool offsets = false;
-  for (const NewSample& s : rb->samples)
-    if (s.composition_offset != 0) offsets = true;
-  if (offsets) VT_TRY(add_track_box(file, track, BoxTypeId::Ctts));
-  for (uint32_t i = 0; i < rb->samples.count; ++i) {
-    const NewSample& s = rb->samples[i];
-    VT_TRY(stco_append(file, track, s.offset));
-    VT_TRY(stsz_append(file, track, s.size, 1));
-    VT_TRY(stts_append(file, track, 1, s.duration));
-    if (video && s.sync) VT_TRY(stss_append(file, track, i + 1));
-    if (offsets) VT_TRY(ctts_append(file, track, 1, s.composition_offset));
+// Hands the rebuilt samples over as the track's, with their decode times.
+ErrorCode write_tables(Rebuild* rb) {
+  uint64_t time = 0;
+  for (ImportedSample& s : rb->samples) {
+    s.decode_time = time;
+    time += s.duration;
   }
-  if (offsets) VT_TRY(ctts_normalise_track(file, track));
-  if (!rb->gathered) return ErrorCode::Ok;
-  rb->converted.track_id = track_id_of(track);
-  VT_TRY(file->converted.append(rb->converted));
-  rb->converted = ConvertedTrack{};  // now owned by the file
-  return ErrorCode::Ok;
+  return import_track_samples(rb->imp->file, rb->track, rb->samples.items, rb->samples.count, &rb->converted);
 }
 
 // ---- A sound stream as one run of bytes across its chunks ----------------
@@ -1191,13 +1145,15 @@ ErrorCode convert_stream(AviImport* imp, uint32_t k) {
   rb.imp = imp;
   rb.track = track;
   bool mapped = false;
-  const bool sound = s->strh.type == "auds";
-  ErrorCode e = collect_chunks(imp, track, &chunks);
-  if (e == ErrorCode::Ok && sound) e = convert_sound(&rb, s, chunks, &mapped);
+  ErrorCode e = collect_chunks(imp, s, &chunks);
+  if (e == ErrorCode::Ok && s->strh.type == "auds") e = convert_sound(&rb, s, chunks, &mapped);
   else if (e == ErrorCode::Ok && s->strh.type == "vids") e = convert_video(&rb, s, chunks, &mapped);
   // A chunk that reads short or a table that overflows is this stream's fault.
   if (e == ErrorCode::Malformed || e == ErrorCode::Io) rb.failure = "a chunk of the stream cannot be read";
-  if (mapped && rb.failure == nullptr && e == ErrorCode::Ok) e = write_tables(&rb, !sound);
+  if (mapped && rb.failure == nullptr && e == ErrorCode::Ok) e = write_tables(&rb);
+  // A stream no conversion takes keeps its chunks as they are.
+  if (!mapped && rb.failure == nullptr && e == ErrorCode::Ok)
+    e = import_track_samples(imp->file, track, s->samples.items, s->samples.count, nullptr);
   rebuild_release(&rb);
   chunks.release();
   if (rb.failure != nullptr) {

@@ -28,7 +28,8 @@ constexpr uint32_t kMaxImportNotes = 8;
 
 struct ImportFile : MetaFile {
   AsfImportState asf;
-  // Tracks whose samples are gathered from pieces rather than read whole.
+  // Tracks whose samples are not read whole: gathered from pieces, or
+  // expanded from locators by their importer.
   GrowArray<ConvertedTrack> converted;
   ImportNote notes[kMaxImportNotes];
   uint32_t note_count;

@@ -144,15 +144,16 @@ TEST(ImportedSamples, RangesPiecesAndLocatorsReadBackExactly) {
 TEST(ImportedSamples, SamplesThatDoNotFitWhatIsKeptAreRefused) {
   struct Case {
     const char* name;
-    std::vector<uint8_t> where;      // per sample; each of size 4
-    std::vector<uint32_t> piece_lengths;  // one copy piece a sample; empty: no pieces
+    std::vector<uint8_t> where;  // per sample; each of size 4
+    std::vector<std::vector<uint32_t>> pieces;  // lengths of each sample's copy pieces; empty: no pieces
     bool expander;
     bool source;
   };
   const Case cases[] = {
       {"pieces without a source", {kSampleRange, kSamplePieces}, {}, false, false},
-      {"pieces for fewer samples than the track has", {kSamplePieces, kSamplePieces}, {4}, false, true},
-      {"pieces that make another size", {kSamplePieces, kSampleRange}, {4, 3}, false, true},
+      {"pieces for fewer samples than the track has", {kSamplePieces, kSamplePieces}, {{4}}, false, true},
+      {"pieces that make another size", {kSamplePieces, kSampleRange}, {{4}, {3}}, false, true},
+      {"pieces whose sizes pass 32 bits", {kSamplePieces, kSamplePieces}, {{4}, {0xFFFFFFFFu, 5}}, false, true},
       {"located samples without an expander", {kSampleLocated, kSampleLocated}, {}, false, true},
       {"located and ranged samples without pieces", {kSampleLocated, kSampleRange}, {}, true, true},
   };
@@ -161,9 +162,10 @@ TEST(ImportedSamples, SamplesThatDoNotFitWhatIsKeptAreRefused) {
     Track t;
     ConvertedTrack source{};
     if (c.expander) source.expander = t.expander();
-    for (uint32_t length : c.piece_lengths) {
-      const SamplePiece piece{8, length, kPieceCopy};
-      ASSERT_EQ(converted_add_sample(&source, &piece, 1), ErrorCode::Ok);
+    for (const std::vector<uint32_t>& lengths : c.pieces) {
+      std::vector<SamplePiece> pieces;
+      for (uint32_t length : lengths) pieces.push_back({8, length, kPieceCopy});
+      ASSERT_EQ(converted_add_sample(&source, pieces.data(), static_cast<uint32_t>(pieces.size())), ErrorCode::Ok);
     }
     std::vector<ImportedSample> samples;
     for (uint8_t where : c.where) samples.push_back(sample(where, 8, 4, samples.size()));

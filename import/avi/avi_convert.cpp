@@ -32,12 +32,6 @@ constexpr uint8_t kObjectTypeMpeg1Audio = 0x6B;
 constexpr uint8_t kVisualStreamType = 4;
 constexpr uint8_t kAudioStreamType = 5;
 
-struct AviChunk {
-  uint64_t offset;
-  uint32_t size;
-  uint32_t key;
-};
-
 // What one stream becomes: its samples (decode times filled when they are
 // handed over), and the pieces of every sample, kept when some sample is
 // not one range of the file.
@@ -70,15 +64,38 @@ ErrorCode add_sample(Rebuild* rb, const SamplePiece* pieces, uint32_t count, uin
   return rb->samples.append_doubling(s);
 }
 
-// The stream's chunks as the indexes listed them; chunks that run past the
-// end of a cut-short file end the list.
-ErrorCode collect_chunks(AviImport* imp, const AviStream* stream, GrowArray<AviChunk>* out) {
-  for (const ImportedSample& s : stream->samples) {
-    AviChunk c{s.at, s.size, s.sync};
-    if (c.offset > imp->file_size || c.size > imp->file_size - c.offset) break;
-    VT_TRY(out->append_doubling(c));
+// The stream's chunks as the indexes listed them, up to the first that runs
+// past the end of a cut-short file: a view of the stream's list, never
+// released.
+GrowArray<AviChunk> usable_chunks(const AviImport* imp, const AviStream* stream) {
+  GrowArray<AviChunk> view = stream->chunks;
+  uint32_t n = 0;
+  while (n < view.count && view[n].offset <= imp->file_size && view[n].size <= imp->file_size - view[n].offset) ++n;
+  view.count = n;
+  return view;
+}
+
+// The chunks of a stream no conversion takes, handed over as they are.
+ErrorCode hand_over_chunks(AviImport* imp, TrackBoxes* track, const AviStream* stream) {
+  const uint32_t n = stream->chunks.count;
+  auto* samples = static_cast<ImportedSample*>(std::calloc(n > 0 ? n : 1, sizeof(ImportedSample)));
+  if (samples == nullptr) return ErrorCode::OutOfMemory;
+  uint64_t time = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const AviChunk& c = stream->chunks[i];
+    ImportedSample& s = samples[i];
+    s.at = c.offset;
+    s.decode_time = time;
+    s.size = c.size;
+    avi_chunk_duration(stream, c.size, &s.duration);  // checked when the index was read
+    time += s.duration;
+    s.description = 1;
+    s.where = kSampleRange;
+    s.sync = c.key != 0 ? 1 : 0;
   }
-  return ErrorCode::Ok;
+  ErrorCode e = import_track_samples(imp->file, track, samples, n, nullptr);
+  std::free(samples);
+  return e;
 }
 
 // Reads one chunk whole into `buffer`.
@@ -1140,22 +1157,20 @@ ErrorCode convert_stream(AviImport* imp, uint32_t k) {
   const AviStream* s = imp->streams[k];
   TrackBoxes* track = find_track(imp->root, k + 1);
   if (track == nullptr) return ErrorCode::Ok;
-  GrowArray<AviChunk> chunks{};
+  const GrowArray<AviChunk> chunks = usable_chunks(imp, s);
   Rebuild rb{};
   rb.imp = imp;
   rb.track = track;
   bool mapped = false;
-  ErrorCode e = collect_chunks(imp, s, &chunks);
-  if (e == ErrorCode::Ok && s->strh.type == "auds") e = convert_sound(&rb, s, chunks, &mapped);
+  ErrorCode e = ErrorCode::Ok;
+  if (s->strh.type == "auds") e = convert_sound(&rb, s, chunks, &mapped);
   else if (e == ErrorCode::Ok && s->strh.type == "vids") e = convert_video(&rb, s, chunks, &mapped);
   // A chunk that reads short or a table that overflows is this stream's fault.
   if (e == ErrorCode::Malformed || e == ErrorCode::Io) rb.failure = "a chunk of the stream cannot be read";
   if (mapped && rb.failure == nullptr && e == ErrorCode::Ok) e = write_tables(&rb);
   // A stream no conversion takes keeps its chunks as they are.
-  if (!mapped && rb.failure == nullptr && e == ErrorCode::Ok)
-    e = import_track_samples(imp->file, track, s->samples.items, s->samples.count, nullptr);
+  if (!mapped && rb.failure == nullptr && e == ErrorCode::Ok) e = hand_over_chunks(imp, track, s);
   rebuild_release(&rb);
-  chunks.release();
   if (rb.failure != nullptr) {
     if (io_failed(imp->file)) return ErrorCode::Io;
     return drop_stream(imp, k, rb.failure);

@@ -41,7 +41,7 @@ void release_stream(AviStream* stream) {
   if (stream == nullptr) return;
   std::free(stream->name);
   block_release(&stream->format);
-  stream->samples.release();
+  stream->chunks.release();
   std::free(stream);
 }
 

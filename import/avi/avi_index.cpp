@@ -1,5 +1,5 @@
 // The AVI indexes: the legacy 'idx1' and the OpenDML index of indexes and
-// index of chunks. Each entry becomes one imported sample of its stream.
+// index of chunks. Each entry becomes one chunk of its stream.
 #include <cstdlib>
 #include <cstring>
 
@@ -47,7 +47,7 @@ ErrorCode read_entries(ImportFile* file, uint64_t count, uint8_t** out) {
 void make_offsets_absolute(AviStream* const* streams, uint64_t movi_data) {
   for (uint32_t k = 0; k < kAviMaxStreams; ++k) {
     if (streams[k] == nullptr) continue;
-    for (ImportedSample& sample : streams[k]->samples) sample.at -= movi_data;
+    for (AviChunk& chunk : streams[k]->chunks) chunk.offset -= movi_data;
   }
 }
 
@@ -64,7 +64,7 @@ ErrorCode read_chunk_index(AviImport* imp, AviStream* stream, const BoxHeader* b
     const uint8_t* p = buffer + entry_bytes * i;
     uint32_t offset = load_u32le(p);
     uint32_t size = load_u32le(p + 4);
-    e = avi_add_sample(imp, stream, base_offset + offset, size & 0x7FFFFFFFu, (size & 0x80000000u) == 0);
+    e = avi_add_chunk(imp, stream, base_offset + offset, size & 0x7FFFFFFFu, (size & 0x80000000u) == 0);
   }
   std::free(buffer);
   return e;
@@ -111,29 +111,27 @@ ErrorCode read_index(AviImport* imp, AviStream* stream, const BoxHeader* chunk, 
 
 }  // namespace
 
-ErrorCode avi_add_sample(AviImport* imp, AviStream* stream, uint64_t offset, uint32_t size, bool key) {
-  ImportFile* file = imp->file;
-  // Every chunk has its own header in the file, so an index that lists more
-  // chunks than that repeats itself.
-  GrowArray<ImportedSample>& samples = stream->samples;
-  if (samples.count >= imp->max_samples) return malformed(file, "AVI index lists more chunks than the file holds");
-  // Readers size their buffers by the largest sample: no chunk is larger
-  // than the file it is in.
-  if (size > imp->file_size) return malformed(file, "AVI index entry larger than the file");
+bool avi_chunk_duration(const AviStream* stream, uint32_t size, uint32_t* duration) {
   const uint32_t unit = stream->import_sample_size;
   const uint64_t frames = unit != 0 ? (uint64_t{size} + unit - 1) / unit : 1;
   const uint64_t delta = mul64(stream->strh.scale, frames);
-  if (!fits_u32(delta)) return malformed(file, "AVI chunk lasts too long");
-  ImportedSample s{};
-  s.at = offset;
-  s.decode_time = samples.count > 0 ? samples.back().decode_time + samples.back().duration : 0;
-  s.size = size;
-  s.duration = static_cast<uint32_t>(delta);
-  s.description = 1;
-  s.where = kSampleRange;
+  *duration = static_cast<uint32_t>(delta);
+  return fits_u32(delta);
+}
+
+ErrorCode avi_add_chunk(AviImport* imp, AviStream* stream, uint64_t offset, uint32_t size, bool key) {
+  ImportFile* file = imp->file;
+  // Every chunk has its own header in the file, so an index that lists more
+  // chunks than that repeats itself.
+  if (stream->chunks.count >= imp->max_samples) return malformed(file, "AVI index lists more chunks than the file holds");
+  // Readers size their buffers by the largest sample: no chunk is larger
+  // than the file it is in.
+  if (size > imp->file_size) return malformed(file, "AVI index entry larger than the file");
+  uint32_t duration = 0;
+  if (!avi_chunk_duration(stream, size, &duration)) return malformed(file, "AVI chunk lasts too long");
   // Key frames are marked in video; every chunk of sound is a sync sample.
-  s.sync = key || stream->strh.type == "auds";
-  return samples.append_doubling(s);
+  const bool sync = key || stream->strh.type == "auds";
+  return stream->chunks.append_doubling(AviChunk{offset, size, sync ? 1u : 0u});
 }
 
 ErrorCode avi_read_legacy_index(AviImport* imp, const BoxHeader* chunk) {
@@ -171,7 +169,7 @@ ErrorCode avi_read_legacy_index(AviImport* imp, const BoxHeader* chunk) {
       first_length = length;
     }
     if ((flags & kAviNoTime) != 0) continue;
-    e = avi_add_sample(imp, streams[k], base + offset, length, (flags & kAviKeyFrame) != 0);
+    e = avi_add_chunk(imp, streams[k], base + offset, length, (flags & kAviKeyFrame) != 0);
   }
   std::free(buffer);
   VT_TRY(e);

@@ -588,8 +588,9 @@ bool fit_grid(const int64_t* ns, uint32_t n, uint64_t tolerance, const uint64_t*
 
 // Hands the track its frames as samples: `pts` and `durations` in media
 // units, the offsets moved by `shift`; read through `pieces` when the frames
-// are not as the file holds them.
-ErrorCode hand_over_frames(MkvImport* imp, TrackBoxes* track, const MkvTrack* t, const int64_t* pts,
+// are not as the file holds them. The frames are let go once described, so
+// that they and the tables are not held at once.
+ErrorCode hand_over_frames(MkvImport* imp, TrackBoxes* track, MkvTrack* t, const int64_t* pts,
                            const uint32_t* durations, int64_t shift, ConvertedTrack* pieces) {
   ImportFile* file = imp->file;
   const uint32_t n = t->frames.count;
@@ -622,6 +623,7 @@ ErrorCode hand_over_frames(MkvImport* imp, TrackBoxes* track, const MkvTrack* t,
     s.where = gathered ? kSamplePieces : kSampleRange;
     s.sync = !keyed || f.key != 0;
   }
+  t->frames.release();
   ErrorCode e = import_track_samples(file, track, samples, n, pieces);
   std::free(samples);
   return e;

@@ -20,7 +20,8 @@ struct ImportFile : MetaFile {
   // its packets), freed by `format_state_release` when the file is.
   void* format_state;
   void (*format_state_release)(void* state);
-  // Tracks whose samples are gathered from pieces rather than read whole.
+  // Tracks whose samples are not read whole: gathered from pieces, or
+  // expanded from locators by their importer.
   GrowArray<ConvertedTrack> converted;
   ImportNote notes[kMaxImportNotes];
   uint32_t note_count;

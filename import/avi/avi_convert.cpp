@@ -1,8 +1,9 @@
 // AVI streams turned into the forms an MP4 file holds. Streams that need
 // their samples split, unpacked or rewritten are read once here, when the
-// file is opened; their tables are rebuilt with the sizes and times after
-// the conversion, and samples that are no longer one range of the file get
-// the pieces they are gathered from.
+// file is opened; their samples are described anew with the sizes and times
+// after the conversion, and samples that are no longer one range of the
+// file get the pieces they are gathered from. Every stream's samples are
+// handed over here.
 #include "import/avi/avi_internal.h"
 
 #include <algorithm>
@@ -18,42 +19,23 @@
 #include "codecs/mpeg4_visual.h"
 #include "codecs/mpeg_audio.h"
 #include "codecs/nal_units.h"
-#include "sampletables/ctts.h"
+#include "import/imported_sample.h"
 #include "sampletables/sample_groups.h"
 #include "sampletables/small_configs.h"
-#include "sampletables/stco.h"
 #include "sampletables/stsd.h"
-#include "sampletables/stss.h"
-#include "sampletables/stsz.h"
-#include "sampletables/stts.h"
-#include "sampletables/table_fixups.h"
 
 namespace vantorel {
 
 namespace {
 
-struct AviChunk {
-  uint64_t offset;
-  uint32_t size;
-  uint32_t key;
-};
-
-struct NewSample {
-  uint32_t size;
-  uint32_t duration;
-  int32_t composition_offset;
-  uint32_t sync;
-  uint64_t offset;  // where its first bytes are
-};
-
-// What one stream becomes: its samples, and the pieces of those that are
+// What one stream becomes: its samples (decode times filled when they are
+// handed over), and the pieces of every sample, kept when some sample is
 // not one range of the file.
 struct Rebuild {
   AviImport* imp;
   TrackBoxes* track;
   ConvertedTrack converted;
-  GrowArray<NewSample> samples;
-  bool gathered;  // some sample is more than one plain range
+  GrowArray<ImportedSample> samples;
   const char* failure;  // why the stream cannot be carried, or null
 };
 
@@ -63,7 +45,7 @@ void rebuild_release(Rebuild* rb) {
 }
 
 ErrorCode add_sample(Rebuild* rb, const SamplePiece* pieces, uint32_t count, uint32_t duration, bool sync) {
-  NewSample s{};
+  ImportedSample s{};
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t n = piece_output_size(pieces[i]);
     if (n > UINT32_MAX - s.size) return ErrorCode::Malformed;
@@ -71,30 +53,45 @@ ErrorCode add_sample(Rebuild* rb, const SamplePiece* pieces, uint32_t count, uin
   }
   s.duration = duration;
   s.sync = sync ? 1 : 0;
-  s.offset = count > 0 ? pieces[0].offset : 0;
-  if (count != 1 || pieces[0].kind != kPieceCopy) rb->gathered = true;
+  s.description = 1;
+  s.at = count > 0 ? pieces[0].offset : 0;
+  s.where = count == 1 && pieces[0].kind == kPieceCopy ? kSampleRange : kSamplePieces;
   VT_TRY(converted_add_sample(&rb->converted, pieces, count));
   return rb->samples.append_doubling(s);
 }
 
-// The stream's chunks as the indexes listed them; chunks that run past the
-// end of a cut-short file end the list.
-ErrorCode collect_chunks(AviImport* imp, TrackBoxes* track, GrowArray<AviChunk>* out) {
-  auto* stco = track_record<ChunkOffsetTable>(track, BoxTypeId::Stco);
-  auto* stsz = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
-  auto* stss = track_record<SyncSampleTable>(track, BoxTypeId::Stss);
-  if (stco == nullptr || stsz == nullptr) return ErrorCode::Missing;
-  uint32_t next_sync = 0;
-  for (uint32_t i = 0; i < stco->offsets.count && i < stsz->sample_count; ++i) {
-    AviChunk c{stco->offsets[i], stsz_sample_size(stsz, i), 1};
-    if (c.offset > imp->file_size || c.size > imp->file_size - c.offset) break;
-    if (stss != nullptr) {
-      while (next_sync < stss->samples.count && stss->samples[next_sync] < i + 1) ++next_sync;
-      c.key = next_sync < stss->samples.count && stss->samples[next_sync] == i + 1 ? 1 : 0;
-    }
-    VT_TRY(out->append_doubling(c));
+// The stream's chunks as the indexes listed them, up to the first that runs
+// past the end of a cut-short file: a view of the stream's list, never
+// released.
+GrowArray<AviChunk> usable_chunks(const AviImport* imp, const AviStream* stream) {
+  GrowArray<AviChunk> view = stream->chunks;
+  uint32_t n = 0;
+  while (n < view.count && view[n].offset <= imp->file_size && view[n].size <= imp->file_size - view[n].offset) ++n;
+  view.count = n;
+  return view;
+}
+
+// The chunks of a stream no conversion takes, handed over as they are.
+ErrorCode hand_over_chunks(AviImport* imp, TrackBoxes* track, const AviStream* stream) {
+  const uint32_t n = stream->chunks.count;
+  auto* samples = static_cast<ImportedSample*>(std::calloc(n > 0 ? n : 1, sizeof(ImportedSample)));
+  if (samples == nullptr) return ErrorCode::OutOfMemory;
+  uint64_t time = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const AviChunk& c = stream->chunks[i];
+    ImportedSample& s = samples[i];
+    s.at = c.offset;
+    s.decode_time = time;
+    s.size = c.size;
+    avi_chunk_duration(stream, c.size, &s.duration);  // checked when the index was read
+    time += s.duration;
+    s.description = 1;
+    s.where = kSampleRange;
+    s.sync = c.key != 0 ? 1 : 0;
   }
-  return ErrorCode::Ok;
+  ErrorCode e = import_track_samples(imp->file, track, samples, n, nullptr);
+  std::free(samples);
+  return e;
 }
 
 // Reads one chunk whole into `buffer`.
@@ -106,40 +103,14 @@ ErrorCode read_chunk(AviImport* imp, const AviChunk& c, GrowArray<uint8_t>* buff
   return read_bytes(imp->file, buffer->items, c.size);
 }
 
-// Replaces the track's tables by the rebuilt samples.
-ErrorCode write_tables(Rebuild* rb, bool video) {
-  ImportFile* file = rb->imp->file;
-  TrackBoxes* track = rb->track;
-  auto* stco = track_record<ChunkOffsetTable>(track, BoxTypeId::Stco);
-  auto* stsz = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
-  auto* stts = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);
-  if (stco == nullptr || stsz == nullptr || stts == nullptr) return ErrorCode::Missing;
-  stco->offsets.count = 0;
-  stsz->sizes.release();
-  stsz->sample_count = 0;
-  stsz->sample_size = 0;
-  stts->entries.count = 0;
-  remove_track_box(file, track, BoxTypeId::Stss);
-  remove_track_box(file, track, BoxTypeId::Ctts);
-  if (video) VT_TRY(add_track_box(file, track, BoxTypeId::Stss));
-  bool offsets = false;
-  for (const NewSample& s : rb->samples)
-    if (s.composition_offset != 0) offsets = true;
-  if (offsets) VT_TRY(add_track_box(file, track, BoxTypeId::Ctts));
-  for (uint32_t i = 0; i < rb->samples.count; ++i) {
-    const NewSample& s = rb->samples[i];
-    VT_TRY(stco_append(file, track, s.offset));
-    VT_TRY(stsz_append(file, track, s.size, 1));
-    VT_TRY(stts_append(file, track, 1, s.duration));
-    if (video && s.sync) VT_TRY(stss_append(file, track, i + 1));
-    if (offsets) VT_TRY(ctts_append(file, track, 1, s.composition_offset));
+// Hands the rebuilt samples over as the track's, with their decode times.
+ErrorCode write_tables(Rebuild* rb) {
+  uint64_t time = 0;
+  for (ImportedSample& s : rb->samples) {
+    s.decode_time = time;
+    time += s.duration;
   }
-  if (offsets) VT_TRY(ctts_normalise_track(file, track));
-  if (!rb->gathered) return ErrorCode::Ok;
-  rb->converted.track_id = track_id_of(track);
-  VT_TRY(file->converted.append(rb->converted));
-  rb->converted = ConvertedTrack{};  // now owned by the file
-  return ErrorCode::Ok;
+  return import_track_samples(rb->imp->file, rb->track, rb->samples.items, rb->samples.count, &rb->converted);
 }
 
 // ---- A sound stream as one run of bytes across its chunks ----------------
@@ -1070,20 +1041,20 @@ ErrorCode convert_stream(AviImport* imp, uint32_t k) {
   const AviStream* s = imp->streams[k];
   TrackBoxes* track = find_track(imp->root, k + 1);
   if (track == nullptr) return ErrorCode::Ok;
-  GrowArray<AviChunk> chunks{};
+  const GrowArray<AviChunk> chunks = usable_chunks(imp, s);
   Rebuild rb{};
   rb.imp = imp;
   rb.track = track;
   bool mapped = false;
-  const bool sound = s->strh.type == "auds";
-  ErrorCode e = collect_chunks(imp, track, &chunks);
-  if (e == ErrorCode::Ok && sound) e = convert_sound(&rb, s, chunks, &mapped);
+  ErrorCode e = ErrorCode::Ok;
+  if (s->strh.type == "auds") e = convert_sound(&rb, s, chunks, &mapped);
   else if (e == ErrorCode::Ok && s->strh.type == "vids") e = convert_video(&rb, s, chunks, &mapped);
   // A chunk that reads short or a table that overflows is this stream's fault.
   if (e == ErrorCode::Malformed || e == ErrorCode::Io) rb.failure = "a chunk of the stream cannot be read";
-  if (mapped && rb.failure == nullptr && e == ErrorCode::Ok) e = write_tables(&rb, !sound);
+  if (mapped && rb.failure == nullptr && e == ErrorCode::Ok) e = write_tables(&rb);
+  // A stream no conversion takes keeps its chunks as they are.
+  if (!mapped && rb.failure == nullptr && e == ErrorCode::Ok) e = hand_over_chunks(imp, track, s);
   rebuild_release(&rb);
-  chunks.release();
   if (rb.failure != nullptr) {
     if (io_failed(imp->file)) return ErrorCode::Io;
     return drop_stream(imp, k, rb.failure);

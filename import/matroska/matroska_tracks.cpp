@@ -24,17 +24,13 @@
 #include "codecs/opus.h"
 #include "codecs/vp9.h"
 #include "import/format_headers.h"
+#include "import/imported_sample.h"
 #include "import/matroska/matroska_internal.h"
 #include "io/file_io.h"
-#include "sampletables/ctts.h"
 #include "sampletables/movie_upkeep.h"
 #include "sampletables/sample_groups.h"
-#include "sampletables/stco.h"
-#include "sampletables/stsc.h"
 #include "sampletables/stsd.h"
-#include "sampletables/stss.h"
 #include "sampletables/stsz.h"
-#include "sampletables/stts.h"
 #include "sampletables/table_fixups.h"
 #include "sampletables/track_builder.h"
 
@@ -440,29 +436,47 @@ bool fit_grid(const int64_t* ns, uint32_t n, uint64_t tolerance, const uint64_t*
   return false;
 }
 
-ErrorCode add_tables(MkvImport* imp, TrackBoxes* track, const MkvTrack* t, const int64_t* pts, const uint32_t* durations,
-                     int64_t shift) {
+// Hands the track its frames as samples: `pts` and `durations` in media
+// units, the offsets moved by `shift`; read through `pieces` when the frames
+// are not as the file holds them. The frames are let go once described, so
+// that they and the tables are not held at once.
+ErrorCode hand_over_frames(MkvImport* imp, TrackBoxes* track, MkvTrack* t, const int64_t* pts,
+                           const uint32_t* durations, int64_t shift, ConvertedTrack* pieces) {
   ImportFile* file = imp->file;
   const uint32_t n = t->frames.count;
-  VT_TRY(stsc_append(file, track, 1, 1, 1));
   bool offsets = false;
   for (uint32_t i = 0; i < n; ++i)
     if (pts[i] != 0) offsets = true;
-  if (offsets && find_box(track, BoxTypeId::Ctts) == nullptr) VT_TRY(add_track_box(file, track, BoxTypeId::Ctts));
-  const bool sync = track_record<SyncSampleTable>(track, BoxTypeId::Stss) != nullptr;
+  // Sound frames are all sync samples, whatever the blocks say.
+  const bool keyed = handler_is_video_like(handler_kind_of(track));
+  const bool gathered = pieces->first_piece.count > 0;
+  auto* samples = static_cast<ImportedSample*>(std::calloc(n, sizeof(ImportedSample)));
+  if (samples == nullptr) return ErrorCode::OutOfMemory;
+  uint64_t time = 0;
   for (uint32_t i = 0; i < n; ++i) {
     const MkvFrame& f = t->frames[i];
-    VT_TRY(stco_append(file, track, f.offset));
-    VT_TRY(stsz_append(file, track, f.size, 1));
-    VT_TRY(stts_append(file, track, 1, durations[i]));
+    ImportedSample& s = samples[i];
+    s.at = f.offset;
+    s.decode_time = time;
+    s.size = f.size;
+    s.duration = durations[i];
+    time += durations[i];
     if (offsets) {
       const int64_t o = pts[i] + shift;
-      if (o < INT32_MIN || o > INT32_MAX) return malformed(file, "Matroska frame shown too far from its decoding");
-      VT_TRY(ctts_append(file, track, 1, static_cast<int32_t>(o)));
+      if (o < INT32_MIN || o > INT32_MAX) {
+        std::free(samples);
+        return malformed(file, "Matroska frame shown too far from its decoding");
+      }
+      s.composition_offset = static_cast<int32_t>(o);
     }
-    if (sync && f.key) VT_TRY(stss_append(file, track, i + 1));
+    s.description = 1;
+    s.where = gathered ? kSamplePieces : kSampleRange;
+    s.sync = !keyed || f.key != 0;
   }
-  return ErrorCode::Ok;
+  t->frames.release();
+  ErrorCode e = import_track_samples(file, track, samples, n, pieces);
+  std::free(samples);
+  return e;
 }
 
 // Durations of audio frames from their sample counts; a frame whose count is
@@ -717,7 +731,6 @@ ErrorCode build_track(MkvImport* imp, MkvTrack* t, uint32_t track_id) {
     if (track == nullptr) e = ErrorCode::Missing;
   }
   if (e == ErrorCode::Ok) e = mkv_set_entry(imp, track, entry);
-  if (e == ErrorCode::Ok) e = add_tables(imp, track, t, tt.pts, tt.durations, tt.shift);
   if (e == ErrorCode::Ok) e = add_edits(imp, track, tt);
   if (e == ErrorCode::Ok && plan.kind == kHandlerSound)
     e = add_roll_group(track, t->seek_preroll, tt.timescale, tt.durations[0], n);
@@ -730,11 +743,8 @@ ErrorCode build_track(MkvImport* imp, MkvTrack* t, uint32_t track_id) {
       tkhd->height = static_cast<uint32_t>(std::min<uint64_t>(t->height, 0xFFFF)) << 16;
     }
   }
-  if (e == ErrorCode::Ok && converted.first_piece.count > 0) {
-    converted.track_id = track_id;
-    e = file->converted.append(converted);
-    if (e == ErrorCode::Ok) converted = ConvertedTrack{};  // now the file's
-  }
+  // Last, so that a track removed on failure leaves no pieces behind.
+  if (e == ErrorCode::Ok) e = hand_over_frames(imp, track, t, tt.pts, tt.durations, tt.shift, &converted);
   if (e != ErrorCode::Ok && track != nullptr) remove_track(file, find_track(imp->root, track_id));
   converted_release(&converted);
   entry.b.release();

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "codecs/ac3.h"
+#include "codecs/bit_reader.h"
 
 namespace vantorel {
 
@@ -64,6 +65,69 @@ bool eac3_config_from_frame(const uint8_t* frame, uint32_t size, uint32_t sample
   s.bsid = static_cast<uint8_t>(h.bsid);
   s.acmod = static_cast<uint8_t>(h.acmod);
   s.lfeon = static_cast<uint8_t>(h.lfeon);
+  return true;
+}
+
+uint16_t eac3_chan_loc_of_chanmap(uint32_t chanmap) {
+  // chan_loc bit 0 to 7: Lc/Rc, Lrs/Rrs, Cs, Ts, Lsd/Rsd, Lw/Rw, Lvh/Rvh, Cvh
+  // are chanmap bits 10 down to 3; bit 8, LFE2, is chanmap bit 1. The top
+  // surround pair (chanmap bit 2) has no place in chan_loc.
+  uint16_t loc = 0;
+  for (uint32_t i = 0; i < 8; ++i)
+    if ((chanmap >> (10 - i)) & 1) loc |= static_cast<uint16_t>(1u << i);
+  if ((chanmap >> 1) & 1) loc |= 0x100;
+  return loc;
+}
+
+bool eac3_dependent_chanmap(const uint8_t* frame, uint32_t size, uint32_t* chanmap) {
+  Eac3Header h;
+  if (chanmap == nullptr || !parse_up_to_lfeon(frame, size, &h) || h.strmtyp != 1) return false;
+  BitReader r;
+  bits_init(&r, frame + 5, size - 5, false);
+  uint32_t v = 0;
+  // bsid, dialnorm, compre [compr]; for 1+1 the second channel's; chanmape.
+  if (bits_read(&r, 5 + 5 + 1, &v) != ErrorCode::Ok) return false;
+  if ((v & 1) && bits_read(&r, 8, &v) != ErrorCode::Ok) return false;
+  if (h.acmod == 0) {
+    if (bits_read(&r, 5 + 1, &v) != ErrorCode::Ok) return false;
+    if ((v & 1) && bits_read(&r, 8, &v) != ErrorCode::Ok) return false;
+  }
+  if (bits_read(&r, 1, &v) != ErrorCode::Ok || v == 0) return false;
+  return bits_read(&r, 16, chanmap) == ErrorCode::Ok;
+}
+
+bool eac3_config_from_access_unit(const uint8_t* data, uint32_t size, uint32_t sample_rate, Dec3Record* out) {
+  Eac3Header first;
+  if (out == nullptr || !eac3_parse_header(data, size, &first) || first.strmtyp == 1) return false;
+  block_release(&out->trailing);
+  std::memset(out, 0, sizeof *out);
+  uint64_t bytes = 0;
+  uint32_t seen = 0;       // independent substream ids met, as bits
+  int32_t current = -1;    // index in `out` of the independent substream the dependents follow
+  for (uint32_t at = 0; at < size;) {
+    Eac3Header h;
+    if (!eac3_parse_header(data + at, size - at, &h) || h.strmtyp == 3) break;
+    if (h.strmtyp != 1) {
+      if ((seen >> h.substreamid) & 1 || current + 1 >= static_cast<int32_t>(kMaxDec3Substreams)) break;
+      seen |= 1u << h.substreamid;
+      Dec3Substream& s = out->substreams[++current];
+      s.fscod = static_cast<uint8_t>(h.fscod);
+      s.bsid = static_cast<uint8_t>(h.bsid);
+      s.acmod = static_cast<uint8_t>(h.acmod);
+      s.lfeon = static_cast<uint8_t>(h.lfeon);
+    } else if (current >= 0) {
+      Dec3Substream& s = out->substreams[current];
+      if (s.num_dep_sub < 15) ++s.num_dep_sub;
+      uint32_t chanmap = 0;
+      if (eac3_dependent_chanmap(data + at, size - at, &chanmap)) s.chan_loc |= eac3_chan_loc_of_chanmap(chanmap);
+    }
+    bytes += h.length;
+    at += h.length;
+  }
+  out->num_ind_sub = static_cast<uint8_t>(current);
+  // The stream's rate in kbit/s, from the unit's bytes and its duration.
+  const uint64_t kbps = bytes * 8 * sample_rate / first.samples / 1000;
+  out->data_rate = static_cast<uint16_t>(kbps < 0x1FFF ? kbps : 0x1FFF);
   return true;
 }
 

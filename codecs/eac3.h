@@ -56,6 +56,23 @@ struct Dec3Record {
 // no E-AC-3 header. `out` is a zero or released record.
 bool eac3_config_from_frame(const uint8_t* frame, uint32_t size, uint32_t sample_rate, Dec3Record* out);
 
+// The configuration of a stream from the sync frames of its first access
+// unit at `data` (as a Matroska block holds them): every independent
+// substream in order, each with the count and channel locations of the
+// dependent substreams that follow it, and the data rate from the bytes of
+// the whole unit. The walk ends at an independent substream seen before, or
+// where the bytes end. False when the first frame is no independent E-AC-3
+// header.
+bool eac3_config_from_access_unit(const uint8_t* data, uint32_t size, uint32_t sample_rate, Dec3Record* out);
+
+// The channel locations 'dec3' names (chan_loc, 9 bits) of a dependent
+// substream's custom channel map (chanmap, 16 bits, left in the top bit).
+uint16_t eac3_chan_loc_of_chanmap(uint32_t chanmap);
+// The custom channel map of a dependent substream's header; false when it
+// has none (its channels are those its acmod and lfeon name) or the bytes
+// end before it.
+bool eac3_dependent_chanmap(const uint8_t* frame, uint32_t size, uint32_t* chanmap);
+
 // The substreams of a 'dec3' payload in memory (not its trailing bytes):
 // `*used` is the bytes they take. Malformed, with `*why` set, when the
 // payload ends inside them.

@@ -1,6 +1,7 @@
 // Writing samples: the media data box, chunks, the sample tables kept in
 // memory, the first sample's edit list and the Streaming Extension mirror.
 #include "boxes/elst.h"
+#include "boxes/hdlr.h"
 #include "boxes/mdhd.h"
 #include "boxes/mvhd.h"
 #include "mediafile/internal.h"
@@ -82,7 +83,11 @@ ErrorCode start_edit_list(MediaFile* file, TrackBoxes* track, uint64_t start_del
       media_time = first_offset;
     }
   }
-  if (start_delay == 0 && media_time == 0) return ErrorCode::Ok;
+  // A text track ends with its last sample: without an edit, readers stretch
+  // that sample to the end of the movie.
+  const uint32_t kind = handler_kind_of(track);
+  const bool sparse = kind == kHandlerText || kind == kHandlerSbtl || kind == kHandlerSubtitle;
+  if (start_delay == 0 && media_time == 0 && !sparse) return ErrorCode::Ok;
   remove_track_box(file, track, BoxTypeId::Edts);
   VT_TRY(add_track_box(file, track, BoxTypeId::Edts));
   VT_TRY(add_track_box(file, track, BoxTypeId::Elst));

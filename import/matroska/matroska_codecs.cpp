@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include "boxes/hdlr.h"
 #include "codecs/aac.h"
 #include "codecs/ac3.h"
 #include "codecs/av1.h"
+#include "codecs/colour.h"
+#include "codecs/dts.h"
 #include "codecs/eac3.h"
 #include "codecs/es_descriptor.h"
 #include "codecs/flac.h"
@@ -16,8 +19,10 @@
 #include "codecs/hevc.h"
 #include "codecs/mpeg_audio.h"
 #include "codecs/opus.h"
+#include "codecs/truehd.h"
 #include "codecs/vp9.h"
 #include "import/format_headers.h"
+#include "io/byte_io.h"
 #include "io/file_io.h"
 #include "sampletables/stsd.h"
 
@@ -66,39 +71,116 @@ void put_config(MkvBytes* o, const char* type, Write write) {
   o->close(box);
 }
 
-// A configuration box holding CodecPrivate as it is, when the codec takes it.
-bool private_box(const MkvTrack* t, const char* format, const char* box, bool (*valid)(const uint8_t*, uint32_t),
-                 MkvBytes* o) {
+// A note for the user about a track that is carried.
+void note(MkvImport* imp, const MkvTrack* t, const char* what) {
+  ImportFile* file = imp->file;
+  if (file->note_count >= kMaxImportNotes) return;
+  std::snprintf(file->notes[file->note_count++].text, sizeof file->notes[0].text, "Matroska track %llu (%.63s): %.100s",
+                static_cast<unsigned long long>(t->number), t->codec_id, what);
+}
+
+// The boxes after a visual entry's configuration: the Colour element's
+// 'colr', the mastering display's 'mdcv' and the light levels' 'clli'.
+void colour_boxes(const MkvTrack* t, MkvBytes* o) {
+  if (t->colour_given) {
+    ColourRecord colr{static_cast<uint16_t>(std::min<uint64_t>(t->primaries, 255)),
+                      static_cast<uint16_t>(std::min<uint64_t>(t->transfer, 255)),
+                      static_cast<uint16_t>(std::min<uint64_t>(t->matrix, 255)), static_cast<uint8_t>(t->range == 2)};
+    put_config(o, "colr", [&](BoxFile* file) { return colr_write(file, &colr, kColourNclx); });
+  }
+  if (t->mastering_given) {
+    const double* m = t->mastering;
+    MasteringDisplayFloats floats{m[0], m[1], m[2], m[3], m[4], m[5], m[6], m[7], m[8], m[9]};
+    MasteringDisplayRecord mdcv{};
+    mdcv_from_floats(&floats, &mdcv);
+    put_config(o, "mdcv", [&](BoxFile* file) { return mdcv_write(file, &mdcv); });
+  }
+  if (t->max_cll != 0 || t->max_fall != 0) {
+    ContentLightLevelRecord clli{static_cast<uint16_t>(std::min<uint64_t>(t->max_cll, 0xFFFF)),
+                                 static_cast<uint16_t>(std::min<uint64_t>(t->max_fall, 0xFFFF))};
+    put_config(o, "clli", [&](BoxFile* file) { return clli_write(file, &clli); });
+  }
+}
+
+// Dolby Vision, as "Dolby Vision Streams Within the ISO Base Media File
+// Format" (version 2.1.2) places it: the configuration record in a box of
+// its own type ('dvcC' for profiles up to 7, 'dvvC' for 8 to 10) beside the
+// base layer's configuration, the entry type by profile (its sample entry
+// section): 5 'dvh1' (HEVC, parameter sets out of band) or 'dvhe'; 8 and 9
+// keep 'hvc1'/'hev1' and 'avc1'; 10 keeps 'av01', 'dav1' when the base layer
+// is not compatible (compatibility id 0). Other profiles (7 and 4 are dual
+// layer) have no single-track form: the base layer goes alone.
+// `format` may be replaced; false when the record is left out.
+bool dolby_vision_entry(MkvImport* imp, const MkvTrack* t, char format[5]) {
+  if (t->addition_type == 0) return false;
+  const uint8_t* r = t->addition_record.bytes;
+  const uint32_t profile = r[2] >> 1;
+  const uint32_t compatibility = r[4] >> 4;
+  const bool hevc = std::strcmp(format, "hvc1") == 0 || std::strcmp(format, "hev1") == 0;
+  bool kept = false;
+  if (profile == 5 && hevc) {
+    std::memcpy(format, std::strcmp(format, "hvc1") == 0 ? "dvh1" : "dvhe", 5);
+    kept = true;
+  } else if ((profile == 8 && hevc) || (profile == 9 && std::strcmp(format, "avc1") == 0)) {
+    kept = true;
+  } else if (profile == 10 && std::strcmp(format, "av01") == 0) {
+    if (compatibility == 0) std::memcpy(format, "dav1", 5);
+    kept = true;
+  }
+  if (!kept) {
+    char why[160];
+    std::snprintf(why, sizeof why, "its Dolby Vision profile %u has no single-track form here; the base layer is carried",
+                  profile);
+    note(imp, t, why);
+  }
+  return kept;
+}
+
+// A configuration box holding CodecPrivate as it is, when the codec takes
+// it, with the colour boxes and a Dolby Vision record after it.
+bool private_box(MkvImport* imp, const MkvTrack* t, const char* format, const char* box,
+                 bool (*valid)(const uint8_t*, uint32_t), MkvBytes* o) {
   const OwnedBlock& p = t->codec_private;
   if (!valid(p.bytes, p.length)) return false;
-  uint32_t entry = o->open(format);
+  char type[5];
+  std::memcpy(type, format, 5);
+  const bool dolby = dolby_vision_entry(imp, t, type);
+  uint32_t entry = o->open(type);
   visual_fields(o, t);
   uint32_t config = o->open(box);
   o->put(p.bytes, p.length);
   o->close(config);
+  colour_boxes(t, o);
+  if (dolby) {
+    char addition[4];
+    store_u32be(reinterpret_cast<uint8_t*>(addition), t->addition_type);
+    uint32_t record = o->open(addition);
+    o->put(t->addition_record.bytes, t->addition_record.length);
+    o->close(record);
+  }
   o->close(entry);
   return true;
 }
 
-bool build_avc(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
+bool build_avc(MkvImport* imp, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerVideo;
-  return private_box(t, "avc1", "avcC", avcc_payload_valid, o);
+  return private_box(imp, t, "avc1", "avcC", avcc_payload_valid, o);
 }
 
 // 'hvc1' when CodecPrivate holds the three parameter set kinds and the first
 // frame none, else 'hev1'.
-bool build_hevc(MkvImport*, const MkvTrack* t, const uint8_t* first, uint32_t first_n, MkvBytes* o, EntryPlan* plan) {
+bool build_hevc(MkvImport* imp, const MkvTrack* t, const uint8_t* first, uint32_t first_n, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerVideo;
   const OwnedBlock& p = t->codec_private;
   if (!hvcc_payload_valid(p.bytes, p.length)) return false;
   const bool all_kinds = hvcc_parameter_set_kinds(p.bytes, p.length) == 7;
   const bool in_band = hevc_parameter_sets_in_band(first, first_n, hvcc_nal_length_size(p.bytes, p.length));
-  return private_box(t, all_kinds && !in_band ? "hvc1" : "hev1", "hvcC", hvcc_payload_valid, o);
+  return private_box(imp, t, all_kinds && !in_band ? "hvc1" : "hev1", "hvcC", hvcc_payload_valid, o);
 }
 
-bool build_av1(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
+bool build_av1(MkvImport* imp, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerVideo;
-  return private_box(t, "av01", "av1C", av1c_payload_valid, o);
+  return private_box(imp, t, "av01", "av1C", av1c_payload_valid, o);
 }
 
 // 'vpcC' from the first frame's uncompressed header (VP9) or the fixed
@@ -115,6 +197,7 @@ bool build_vpx(const MkvTrack* t, const uint8_t* f, uint32_t n, bool vp9, MkvByt
   uint32_t entry = o->open(vp9 ? "vp09" : "vp08");
   visual_fields(o, t);
   put_config(o, "vpcC", [&](BoxFile* file) { return vpcc_write(file, &config); });
+  colour_boxes(t, o);
   o->close(entry);
   return true;
 }
@@ -157,6 +240,7 @@ bool build_mp4v(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvByte
   uint32_t entry = o->open("mp4v");
   visual_fields(o, t);
   put_esds(o, kObjectTypeMpeg4Visual, kStreamTypeVisual, p.bytes, p.length);
+  colour_boxes(t, o);
   o->close(entry);
   return true;
 }
@@ -269,12 +353,12 @@ bool build_ac3(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, MkvB
   return true;
 }
 
-// 'dec3' for the one independent substream of the first frame.
+// 'dec3' for every substream of the first block's access unit.
 bool build_eac3(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerSound;
   plan->samples_of = eac3_frame_samples;
   Dec3Record config{};
-  if (!eac3_config_from_frame(f, n, plan->timescale, &config)) return false;
+  if (!eac3_config_from_access_unit(f, n, plan->timescale, &config)) return false;
   uint32_t entry = o->open("ec-3");
   sound_fields(o, channels_of(t), 16, plan->timescale);
   put_config(o, "dec3", [&](BoxFile* file) { return dec3_write(file, &config); });
@@ -326,6 +410,89 @@ bool build_pcm_float(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, Mk
   return pcm_entry(t, false, true, o, plan);
 }
 
+// 'ddts' from the first core frame header. A stream with an extension (in
+// the core frame, or a DTS-HD extension substream after it) needs an entry
+// this import does not build, and is left out with the extension named.
+bool build_dts(MkvImport* imp, const MkvTrack* t, const uint8_t* f, uint32_t n, MkvBytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerSound;
+  plan->samples_of = dts_frame_samples;
+  DtsCoreHeader core{};
+  DdtsRecord config{};
+  if (!dts_parse_core(f, n, &core) || !ddts_from_core(&core, &config)) return false;
+  const char* extension = nullptr;
+  if (core.ext_audio != 0)
+    extension = core.ext_audio_id == 0 ? "XCh" : core.ext_audio_id == 2 ? "X96" : core.ext_audio_id == 6 ? "XXCh" : "core";
+  if (core.frame_size < n && dts_is_extension_substream(f + core.frame_size, n - core.frame_size))
+    extension = "DTS-HD extension substream";
+  if (extension != nullptr) {
+    char why[160];
+    std::snprintf(why, sizeof why, "its DTS stream has an extension (%s) that a core 'dtsc' entry cannot describe",
+                  extension);
+    note(imp, t, why);
+    return false;
+  }
+  plan->timescale = core.sample_rate;
+  uint32_t entry = o->open("dtsc");
+  sound_fields(o, channels_of(t), core.pcm_bits == 24 ? 24 : 16, core.sample_rate);
+  put_config(o, "ddts", [&](BoxFile* file) { return ddts_write(file, &config); });
+  o->close(entry);
+  return true;
+}
+
+// 'dmlp' from the first major sync; the entry's rate is a plain 32-bit
+// number, as rates above 65535 Hz are common. Frame durations come from
+// the block times.
+bool build_truehd(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, MkvBytes* o, EntryPlan* plan) {
+  plan->kind = kHandlerSound;
+  DmlpRecord config{};
+  uint32_t rate = 0;
+  if (!dmlp_from_access_unit(f, n, &config, &rate)) return false;
+  plan->timescale = rate;
+  uint32_t entry = o->open("mlpa");
+  o->zeros(6);
+  o->u16(1);
+  o->zeros(8);
+  o->u16(channels_of(t));
+  o->u16(16);
+  o->u32(0);
+  o->u32(rate);
+  put_config(o, "dmlp", [&](BoxFile* file) { return dmlp_write(file, &config); });
+  o->close(entry);
+  return true;
+}
+
+
+// A_MS/ACM: CodecPrivate is a WAVEFORMATEX, whose format tag names the codec
+// as an AVI stream's does; the entry is built as for that codec's own id,
+// with the channels, rate and sample size the format gives.
+bool build_acm(MkvImport* imp, const MkvTrack* t, const uint8_t* f, uint32_t n, MkvBytes* o, EntryPlan* plan) {
+  const OwnedBlock& p = t->codec_private;
+  if (p.length < kWaveFormatSize) return false;
+  WaveFormat w{};
+  parse_wave(p.bytes, &w);
+  uint32_t tag = w.format_tag;
+  // WAVE_FORMAT_EXTENSIBLE: the subformat's first two bytes are the tag.
+  if (tag == 0xFFFE && p.length >= kWaveFormatSize + 22) tag = load_u16le(p.bytes + kWaveFormatSize + 6);
+  if (w.channels == 0 || w.samples_per_sec == 0) return false;
+  MkvTrack as = *t;
+  as.channels = w.channels;
+  as.sampling_frequency = w.samples_per_sec;
+  as.bit_depth = w.bits_per_sample;
+  plan->timescale = w.samples_per_sec;
+  switch (tag) {
+    case 0x0001: return pcm_entry(&as, false, false, o, plan);
+    case 0x0003: return pcm_entry(&as, false, true, o, plan);
+    case 0x0050: return build_mp2(imp, &as, f, n, o, plan);
+    case 0x0055: return build_mp3(imp, &as, f, n, o, plan);
+    case 0x2000: return build_ac3(imp, &as, f, n, o, plan);
+    case 0x2001: return build_dts(imp, &as, f, n, o, plan);
+  }
+  char why[160];
+  std::snprintf(why, sizeof why, "its ACM format tag 0x%04X has no MP4 form Vantorel writes", tag);
+  note(imp, t, why);
+  return false;
+}
+
 }  // namespace
 
 uint32_t rate_of(const MkvTrack* t) {
@@ -340,6 +507,7 @@ constexpr Codec kCodecs[] = {
     {"A_OPUS", build_opus},         {"A_FLAC", build_flac},           {"A_AC3", build_ac3}, {"A_EAC3", build_eac3},
     {"A_ALAC", build_alac},         {"V_MJPEG", build_mjpeg},
     {"A_MPEG/L3", build_mp3},       {"A_MPEG/L2", build_mp2},
+    {"A_DTS", build_dts},           {"A_TRUEHD", build_truehd},       {"A_MS/ACM", build_acm},
     {"A_PCM/INT/LIT", build_pcm_little}, {"A_PCM/INT/BIG", build_pcm_big}, {"A_PCM/FLOAT/IEEE", build_pcm_float},
     {"S_TEXT/UTF8", nullptr},       {"S_TEXT/WEBVTT", nullptr},
 };

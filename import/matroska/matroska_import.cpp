@@ -34,6 +34,7 @@ void release_track(MkvTrack* t) {
   if (t == nullptr) return;
   block_release(&t->codec_private);
   block_release(&t->comp_settings);
+  block_release(&t->addition_record);
   t->frames.release();
   std::free(t);
 }
@@ -48,21 +49,71 @@ ErrorCode read_info(MkvImport* imp, const EbmlElement* info) {
       imp->timestamp_scale = scale;
     } else if (e->id == kTitle) {
       VT_TRY(ebml_text(file, e, imp->title, sizeof imp->title));
+    } else if (e->id == kDateUtc) {
+      // A signed count of ns in as many bytes as the element has.
+      uint64_t raw = 0;
+      VT_TRY(ebml_uint(file, e, &raw));
+      const uint32_t bits = static_cast<uint32_t>(e->size * 8);
+      if (bits > 0 && bits < 64 && (raw >> (bits - 1)) != 0) raw |= ~uint64_t{0} << bits;
+      imp->date_utc = static_cast<int64_t>(raw);
+      imp->dated = e->size > 0;
     }
     return ErrorCode::Ok;
   });
 }
 
+// The mastering display counts only when it names every chromaticity and
+// the peak luminance; the minimum may be left out (0).
+ErrorCode read_mastering(MkvImport* imp, const EbmlElement* mastering, MkvTrack* t) {
+  uint32_t seen = 0;
+  double values[10] = {};
+  VT_TRY(mkv_walk(imp, mastering, [&](const EbmlElement* e) {
+    if (e->id < kPrimaryRChromaticityX || e->id > kLuminanceMin) return ErrorCode::Ok;
+    const uint32_t i = e->id - kPrimaryRChromaticityX;
+    seen |= 1u << i;
+    return ebml_float(imp->file, e, &values[i]);
+  }));
+  for (double v : values)
+    if (!(v >= 0 && v < 1e7)) return ErrorCode::Ok;  // NaN, negative or absurd: not believed
+  if ((seen & 0x1FF) != 0x1FF) return ErrorCode::Ok;
+  for (uint32_t i = 0; i < 10; ++i) t->mastering[i] = values[i];
+  t->mastering_given = true;
+  return ErrorCode::Ok;
+}
+
 ErrorCode read_track_colour(MkvImport* imp, const EbmlElement* colour, MkvTrack* t) {
   return mkv_walk(imp, colour, [&](const EbmlElement* e) {
     switch (e->id) {
-      case kPrimaries: return ebml_uint(imp->file, e, &t->primaries);
-      case kTransferCharacteristics: return ebml_uint(imp->file, e, &t->transfer);
-      case kMatrixCoefficients: return ebml_uint(imp->file, e, &t->matrix);
-      case kColourRange: return ebml_uint(imp->file, e, &t->range);
+      case kPrimaries: t->colour_given = true; return ebml_uint(imp->file, e, &t->primaries);
+      case kTransferCharacteristics: t->colour_given = true; return ebml_uint(imp->file, e, &t->transfer);
+      case kMatrixCoefficients: t->colour_given = true; return ebml_uint(imp->file, e, &t->matrix);
+      case kColourRange: t->colour_given = true; return ebml_uint(imp->file, e, &t->range);
+      case kMaxCll: return ebml_uint(imp->file, e, &t->max_cll);
+      case kMaxFall: return ebml_uint(imp->file, e, &t->max_fall);
+      case kMasteringMetadata: return read_mastering(imp, e, t);
     }
     return ErrorCode::Ok;
   });
+}
+
+// A BlockAdditionMapping: only Dolby Vision's configuration record is kept,
+// the first one given.
+ErrorCode read_addition_mapping(MkvImport* imp, const EbmlElement* mapping, MkvTrack* t) {
+  if (t->addition_type != 0) return ErrorCode::Ok;
+  uint64_t type = 0;
+  EbmlElement extra{};
+  VT_TRY(mkv_walk(imp, mapping, [&](const EbmlElement* e) {
+    if (e->id == kBlockAddIdType) return ebml_uint(imp->file, e, &type);
+    if (e->id == kBlockAddIdExtraData) extra = *e;
+    return ErrorCode::Ok;
+  }));
+  const bool dolby = type == FourCC::of("dvcC").to_u32() || type == FourCC::of("dvvC").to_u32();
+  // The record is 24 bytes; anything far larger is no configuration record.
+  if (!dolby || extra.id == 0 || extra.cut || extra.size < 5 || extra.size > 256) return ErrorCode::Ok;
+  VT_TRY(file_seek(imp->file, extra.data));
+  VT_TRY(block_read(imp->file, &t->addition_record, extra.size, "Matroska BlockAddIDExtraData too large"));
+  t->addition_type = static_cast<uint32_t>(type);
+  return ErrorCode::Ok;
 }
 
 ErrorCode read_track_video(MkvImport* imp, const EbmlElement* video, MkvTrack* t) {
@@ -135,6 +186,7 @@ ErrorCode read_track_entry(MkvImport* imp, const EbmlElement* entry, MkvTrack* t
       case kVideo: return read_track_video(imp, e, t);
       case kAudio: return read_track_audio(imp, e, t);
       case kContentEncodings: return read_content_encodings(imp, e, t);
+      case kBlockAdditionMapping: return read_addition_mapping(imp, e, t);
     }
     return ErrorCode::Ok;
   });
@@ -324,6 +376,7 @@ ErrorCode matroska_import(ImportFile* file, FileBoxes* root) {
   if (e == ErrorCode::Ok) e = import_segments(imp);
   if (e == ErrorCode::Ok) e = mkv_build_tracks(imp);
   if (e == ErrorCode::Ok) e = mkv_add_movie_tags(imp);
+  if (e == ErrorCode::Ok) e = mkv_add_chapter_track(imp);
   for (uint32_t i = 0; i < imp->track_count; ++i) release_track(imp->tracks[i]);
   block_release(&imp->cover);
   std::free(imp);

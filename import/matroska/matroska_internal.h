@@ -71,6 +71,14 @@ struct MkvTrack {
   uint64_t transfer;
   uint64_t matrix;
   uint64_t range;  // 0 unspecified, 1 broadcast, 2 full
+  bool colour_given;     // a Colour element named primaries, transfer, matrix or range
+  bool mastering_given;  // every chromaticity and the maximum luminance
+  double mastering[10];  // red x, y, green x, y, blue x, y, white x, y, max and min cd/m2
+  uint64_t max_cll;      // cd/m2, 0 when not given
+  uint64_t max_fall;
+  // The first BlockAdditionMapping of a Dolby Vision type, its record as it is.
+  uint32_t addition_type;  // 'dvcC' or 'dvvC'; 0 when none
+  OwnedBlock addition_record;
   double sampling_frequency;
   uint64_t channels;
   uint64_t bit_depth;
@@ -93,6 +101,8 @@ struct MkvImport {
   uint64_t file_size;
   uint64_t timestamp_scale;  // ns per tick
   char title[256];
+  bool dated;          // DateUTC was given
+  int64_t date_utc;    // ns since 2001-01-01
   MkvTrack* tracks[kMatroskaMaxTracks];
   uint32_t track_count;
   uint32_t tracks_read;       // the first Tracks element wins
@@ -105,6 +115,7 @@ struct MkvImport {
   uint32_t cover_type;       // 13 JPEG, 14 PNG; 0 while there is no cover
   uint32_t cover_named;      // the cover came from a file named cover.*
   uint32_t chapters_read;    // the first edition wins
+  uint64_t last_chapter_end; // ChapterTimeEnd of the edition's last chapter, 100 ns; 0 when not given
 };
 
 ErrorCode mkv_read_tags(MkvImport* imp, const EbmlElement* tags);
@@ -113,6 +124,9 @@ ErrorCode mkv_read_attachments(MkvImport* imp, const EbmlElement* attachments);
 // The title, tags and cover as the movie's 'udta' 'meta', read back as an
 // MP4 reader reads one.
 ErrorCode mkv_add_movie_tags(MkvImport* imp);
+// The chapters as a QuickTime chapter text track too, which every track
+// names through 'tref' 'chap'; players that do not read 'chpl' read it.
+ErrorCode mkv_add_chapter_track(MkvImport* imp);
 
 // Walks the children of `parent`, calling `visit` for each, and stops at
 // the end of the file when the parent is open.
@@ -155,6 +169,10 @@ ErrorCode mkv_decode_frames(MkvImport* imp, MkvTrack* t, ConvertedTrack* out, co
 // is made with `track_id`; `*why` as above.
 ErrorCode mkv_build_text_track(MkvImport* imp, MkvTrack* t, const ConvertedTrack* decoded, uint32_t track_id,
                                const char** why);
+
+// The track's Name as its 'udta' 'name', where QuickTime players look for a
+// track's title (the handler name keeps it too).
+ErrorCode mkv_add_track_name(TrackBoxes* track, const char* name);
 
 // Gives the track the sample entry `entry` holds (one whole box), read as an
 // MP4 reader reads an 'stsd', so the entry is both parsed and kept whole.

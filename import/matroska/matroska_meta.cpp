@@ -1,12 +1,22 @@
 // Matroska metadata: movie tags, chapters of the first edition and a cover
 // picture among the attachments.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
+#include "boxes/elst.h"
+#include "boxes/hdlr.h"
 #include "boxes/moov.h"
+#include "boxes/mvhd.h"
+#include "boxes/tkhd.h"
+#include "boxes/tref.h"
+#include "import/imported_sample.h"
 #include "import/matroska/matroska_internal.h"
 #include "io/file_io.h"
+#include "io/value64.h"
 #include "meta/chapters.h"
+#include "sampletables/movie_upkeep.h"
+#include "sampletables/track_builder.h"
 
 namespace vantorel {
 
@@ -120,16 +130,18 @@ ErrorCode mkv_read_chapters(MkvImport* imp, const EbmlElement* chapters) {
     imp->chapters_read = 1;
     return mkv_walk(imp, edition, [&](const EbmlElement* atom) {
       if (atom->id != kChapterAtom) return ErrorCode::Ok;
-      uint64_t start = 0;
+      uint64_t start = 0, end = 0;
       char title[256] = "";
       VT_TRY(mkv_walk(imp, atom, [&](const EbmlElement* e) {
         if (e->id == kChapterTimeStart) return ebml_uint(imp->file, e, &start);
+        if (e->id == kChapterTimeEnd) return ebml_uint(imp->file, e, &end);
         if (e->id != kChapterDisplay || title[0] != '\0') return ErrorCode::Ok;
         return mkv_walk(imp, e, [&](const EbmlElement* d) {
           return d->id == kChapString ? ebml_text(imp->file, d, title, sizeof title) : ErrorCode::Ok;
         });
       }));
       // Chapter times count 100 ns.
+      imp->last_chapter_end = end > start ? end / 100 : 0;
       return add_chapter(imp->file, start / 100, title);
     });
   });
@@ -211,6 +223,139 @@ ErrorCode mkv_add_movie_tags(MkvImport* imp) {
   }
   b.release();
   return e;
+}
+
+}  // namespace vantorel
+
+namespace vantorel {
+
+namespace {
+
+// A QuickTime text entry as chapter tracks use it: no display flags,
+// black text on white, the default box and font.
+void chapter_text_entry(MkvBytes* o) {
+  uint32_t entry = o->open("text");
+  o->zeros(6);
+  o->u16(1);
+  o->u32(0);           // display flags
+  o->u32(0);           // justification
+  o->u16(0xFFFF), o->u16(0xFFFF), o->u16(0xFFFF);  // background
+  o->zeros(8);         // text box
+  o->zeros(8);
+  o->u16(0);           // font number
+  o->u16(0);           // face
+  o->zeros(3);
+  o->zeros(6);         // foreground
+  o->u8(0);            // font name
+  o->close(entry);
+}
+
+}  // namespace
+
+ErrorCode mkv_add_chapter_track(MkvImport* imp) {
+  ImportFile* file = imp->file;
+  MetadataCounts counts{};
+  VT_TRY(metadata_counts(file, &counts));
+  auto* mvhd = movie_record<MvhdRecord>(imp->root, BoxTypeId::Mvhd);
+  const uint32_t tracks = track_count(imp->root);
+  if (counts.chapter_count == 0 || mvhd == nullptr || mvhd->timescale == 0 || tracks == 0) return ErrorCode::Ok;
+  // Chapter times count 100 ns; the track counts 10 us, so that a sample
+  // spans hours.
+  constexpr uint32_t kTimescale = 100000;
+  const uint64_t movie_end = rescale(mvhd->duration, mvhd->timescale, kTimescale);
+  ConvertedTrack text{};
+  GrowArray<ImportedSample> samples{};
+  ErrorCode e = ErrorCode::Ok;
+  uint64_t first_start = 0;
+  for (uint32_t i = 0; e == ErrorCode::Ok && i < counts.chapter_count; ++i) {
+    ChapterInfo chapter{};
+    e = get_chapter(file, i, &chapter);
+    if (e != ErrorCode::Ok) break;
+    const uint64_t start = chapter.start_time / 100;
+    // The last chapter ends where it says, else with the movie.
+    uint64_t end = movie_end;
+    if (i + 1 == counts.chapter_count && imp->last_chapter_end != 0)
+      end = std::min(end, imp->last_chapter_end / 100);
+    if (i + 1 < counts.chapter_count) {
+      ChapterInfo next{};
+      e = get_chapter(file, i + 1, &next);
+      end = std::min(end, next.start_time / 100);
+    }
+    const uint64_t expected = samples.count > 0 ? samples.back().decode_time + samples.back().duration : start;
+    // Chapters out of order or past the end stay in the list only.
+    if (e != ErrorCode::Ok || end <= start || start != expected || end - start > UINT32_MAX) continue;
+    if (samples.count == 0) first_start = start;
+    // The title, then an 'encd' box saying it is UTF-8.
+    const uint32_t n = static_cast<uint32_t>(std::strlen(chapter.title));
+    uint8_t bytes[2 + kMaxChapterTitle + 12];
+    bytes[0] = static_cast<uint8_t>(n >> 8), bytes[1] = static_cast<uint8_t>(n);
+    std::memcpy(bytes + 2, chapter.title, n);
+    const uint8_t encd[12] = {0, 0, 0, 12, 'e', 'n', 'c', 'd', 0, 0, 1, 0};
+    std::memcpy(bytes + 2 + n, encd, sizeof encd);
+    uint32_t at = 0;
+    e = converted_hold(&text, bytes, 2 + n + 12, &at);
+    SamplePiece piece{at, 2 + n + 12, kPieceHeld};
+    if (e == ErrorCode::Ok) e = converted_add_sample(&text, &piece, 1);
+    ImportedSample s{};
+    s.decode_time = start - first_start;
+    s.size = 2 + n + 12;
+    s.duration = static_cast<uint32_t>(end - start);
+    s.description = 1;
+    s.where = kSamplePieces;
+    s.sync = true;
+    if (e == ErrorCode::Ok) e = samples.append_doubling(s, 16);
+  }
+  if (e != ErrorCode::Ok || samples.count == 0) {
+    converted_release(&text);
+    samples.release();
+    return e;
+  }
+  // Every track names the chapter track, which itself is never shown.
+  const uint32_t track_id = mvhd->next_track_id;
+  TrackSetup setup{};
+  setup.kind = kHandlerText;
+  setup.timescale = kTimescale;
+  setup.track_id = track_id;
+  TrackBoxes* track = create_track(file, &setup);
+  if (track == nullptr) e = ErrorCode::Missing;
+  MkvBytes entry{};
+  if (e == ErrorCode::Ok) {
+    chapter_text_entry(&entry);
+    e = entry.e;
+  }
+  if (e == ErrorCode::Ok) e = mkv_set_entry(imp, track, entry);
+  entry.b.release();
+  if (e == ErrorCode::Ok) {
+    // An empty edit when the first chapter starts late; the track ends
+    // with its last chapter.
+    e = add_track_box(file, track, BoxTypeId::Edts);
+    if (e == ErrorCode::Ok) e = add_track_box(file, track, BoxTypeId::Elst);
+    if (e == ErrorCode::Ok && first_start > 0)
+      e = add_edit(file, track, rescale(first_start, kTimescale, mvhd->timescale), kEmptyEdit, 1, 0);
+    const uint64_t last = samples.back().decode_time + samples.back().duration;
+    if (e == ErrorCode::Ok) e = add_edit(file, track, rescale(last, kTimescale, mvhd->timescale), 0, 1, 0);
+  }
+  if (e == ErrorCode::Ok) {
+    auto* tkhd = track_record<TkhdRecord>(track, BoxTypeId::Tkhd);
+    if (tkhd != nullptr) tkhd->flags &= ~uint32_t{kTrackEnabled};
+    e = import_track_samples(file, track, samples.items, samples.count, &text);
+  } else {
+    converted_release(&text);
+  }
+  samples.release();
+  if (e != ErrorCode::Ok) {
+    if (track != nullptr) remove_track(file, find_track(imp->root, track_id));
+    return e;
+  }
+  for (uint32_t i = 0; i < tracks; ++i) {
+    TrackBoxes* other = track_at(imp->root, i);
+    if (other == nullptr || other->tref != nullptr) continue;
+    VT_TRY(add_track_box(file, other, BoxTypeId::Tref));
+    VT_TRY(set_reference_type(other, kReferenceChap));
+    VT_TRY(add_reference(file, other, track_id));
+  }
+  VT_TRY(update_durations(file, imp->root));
+  return set_next_track_id(imp->root);
 }
 
 }  // namespace vantorel

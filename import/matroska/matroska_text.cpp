@@ -534,6 +534,7 @@ ErrorCode mkv_build_text_track(MkvImport* imp, MkvTrack* t, const ConvertedTrack
   }
   if (track != nullptr && e == ErrorCode::Ok) e = mkv_set_entry(imp, track, entry);
   if (track != nullptr && e == ErrorCode::Ok) e = hand_over_cues(&b, track);
+  if (track != nullptr && e == ErrorCode::Ok && t->name[0] != '\0') e = mkv_add_track_name(track, t->name);
   if (e != ErrorCode::Ok && track != nullptr) remove_track(file, find_track(imp->root, track_id));
   *why = b.why;
   converted_release(&b.out);

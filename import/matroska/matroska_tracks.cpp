@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "boxes/carried_boxes.h"
 #include "boxes/elst.h"
 #include "boxes/hdlr.h"
 #include "boxes/mdhd.h"
@@ -17,6 +18,7 @@
 #include "import/matroska/matroska_codecs.h"
 #include "import/matroska/matroska_internal.h"
 #include "io/file_io.h"
+#include "io/value64.h"
 #include "sampletables/movie_upkeep.h"
 #include "sampletables/sample_groups.h"
 #include "sampletables/stsd.h"
@@ -281,6 +283,35 @@ ErrorCode add_roll_group(TrackBoxes* track, uint64_t preroll, uint32_t timescale
   return e;
 }
 
+}  // namespace
+
+ErrorCode mkv_add_track_name(TrackBoxes* track, const char* name) {
+  MkvBytes b{};
+  uint32_t udta = b.open("udta");
+  uint32_t box = b.open("name");
+  b.put(name, static_cast<uint32_t>(std::strlen(name)));
+  b.close(box);
+  b.close(udta);
+  ErrorCode e = b.e;
+  if (e == ErrorCode::Ok) {
+    CarriedBoxes* carried = carried_list(&track->carried);
+    e = carried == nullptr ? ErrorCode::OutOfMemory : carry_bytes(carried, b.b.items, b.b.count);
+  }
+  b.b.release();
+  return e;
+}
+
+namespace {
+
+// DateUTC (ns from 2001) as seconds from 1904; 0 without one, as the
+// creation time is not the time of the remux.
+uint64_t creation_time(const MkvImport* imp) {
+  constexpr int64_t k2001From1904 = 3061152000;
+  if (!imp->dated) return 0;
+  const int64_t seconds = k2001From1904 + imp->date_utc / static_cast<int64_t>(kNanos);
+  return seconds > 0 ? static_cast<uint64_t>(seconds) : 0;
+}
+
 ErrorCode build_track(MkvImport* imp, MkvTrack* t, uint32_t track_id) {
   ImportFile* file = imp->file;
   const Codec* codec = codec_of(t->codec_id);
@@ -311,7 +342,7 @@ ErrorCode build_track(MkvImport* imp, MkvTrack* t, uint32_t track_id) {
   }
   const ConvertedTrack* decoded = encoded ? &converted : nullptr;
   // Enough of the first frame for its headers and leading NAL units.
-  uint8_t first[4096];
+  uint8_t first[16384];
   uint32_t first_n = peek_frame(imp, t, decoded, 0, first, sizeof first);
   MkvBytes entry{};
   EntryPlan plan{};
@@ -383,7 +414,13 @@ ErrorCode build_track(MkvImport* imp, MkvTrack* t, uint32_t track_id) {
       tkhd->width = static_cast<uint32_t>(std::min<uint64_t>(t->width, 0xFFFF)) << 16;
       tkhd->height = static_cast<uint32_t>(std::min<uint64_t>(t->height, 0xFFFF)) << 16;
     }
+    auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
+    if (tkhd != nullptr && mdhd != nullptr) {
+      tkhd->creation_time = mdhd->creation_time = creation_time(imp);
+      if (!fits_u32(tkhd->creation_time)) tkhd->version = mdhd->version = 1;
+    }
   }
+  if (e == ErrorCode::Ok && t->name[0] != '\0') e = mkv_add_track_name(track, t->name);
   // Last, so that a track removed on failure leaves no pieces behind.
   if (e == ErrorCode::Ok) e = hand_over_frames(imp, track, t, tt.pts, tt.durations, tt.shift, &converted);
   if (e != ErrorCode::Ok && track != nullptr) remove_track(file, find_track(imp->root, track_id));
@@ -477,6 +514,11 @@ ErrorCode mkv_build_tracks(MkvImport* imp) {
     if (track_count(imp->root) > before) built[id++ - 1] = imp->tracks[i];
   }
   set_alternates(imp, built, id - 1);
+  auto* mvhd = movie_record<MvhdRecord>(imp->root, BoxTypeId::Mvhd);
+  if (mvhd != nullptr) {
+    mvhd->creation_time = creation_time(imp);
+    if (!fits_u32(mvhd->creation_time)) mvhd->version = 1;
+  }
   VT_TRY(update_durations(file, imp->root));
   VT_TRY(set_next_track_id(imp->root));
   bool any_sample = false;

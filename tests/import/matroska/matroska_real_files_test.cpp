@@ -228,7 +228,8 @@ TEST(MatroskaFiles, ChaptersTagsAndCoverCarried) {
     EXPECT_FALSE(probe_text(entry, out).empty()) << tag;
   }
   std::string picture = dir.path("picture.jpg");
-  ASSERT_EQ(run_command("ffmpeg -v error -y -i " + shell_quote(out) + " -map 0:1 -c copy -f image2 " + shell_quote(picture),
+  // Stream 1 is the chapter text track; the cover comes after it.
+  ASSERT_EQ(run_command("ffmpeg -v error -y -i " + shell_quote(out) + " -map 0:2 -c copy -f image2 " + shell_quote(picture),
                         nullptr),
             0);
   EXPECT_EQ(read_whole_file(picture), read_whole_file(cover));

@@ -1,0 +1,200 @@
+// Configuration boxes built from a stream's own headers or from container
+// values: 'dec3' over a whole E-AC-3 access unit, 'ddts' from a DTS core
+// frame, 'dmlp' from a TrueHD major sync, and 'mdcv' from chromaticities.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "codecs/colour.h"
+#include "codecs/config_support.h"
+#include "codecs/dts.h"
+#include "codecs/eac3.h"
+#include "codecs/truehd.h"
+
+namespace vantorel {
+namespace {
+
+using namespace test;
+
+struct BitWriter {
+  Bytes bytes;
+  uint32_t used = 0;  // bits
+  void put(uint32_t v, uint32_t n) {
+    for (uint32_t i = n; i-- > 0;) {
+      if (used % 8 == 0) bytes.push_back(0);
+      if ((v >> i) & 1) bytes.back() |= static_cast<uint8_t>(0x80 >> (used % 8));
+      ++used;
+    }
+  }
+};
+
+// An E-AC-3 sync frame of `words` 16-bit words at 48 kHz, six blocks: its
+// header up to the custom channel map (`chanmap` < 0: none), then zeros.
+Bytes eac3_frame(uint32_t strmtyp, uint32_t id, uint32_t words, uint32_t acmod, uint32_t lfeon, int32_t chanmap = -1) {
+  BitWriter w;
+  w.put(0x0B77, 16), w.put(strmtyp, 2), w.put(id, 3), w.put(words - 1, 11);
+  w.put(0, 2), w.put(3, 2), w.put(acmod, 3), w.put(lfeon, 1);
+  w.put(16, 5), w.put(27, 5), w.put(0, 1);  // bsid, dialnorm, no compr
+  if (acmod == 0) w.put(27, 5), w.put(0, 1);
+  if (strmtyp == 1) {
+    w.put(chanmap >= 0, 1);
+    if (chanmap >= 0) w.put(static_cast<uint32_t>(chanmap), 16);
+  }
+  w.bytes.resize(words * 2);
+  return w.bytes;
+}
+
+Bytes dec3_bytes(const Dec3Record& d) {
+  return write_config(&d, [](MediaFile* f, const Dec3Record* r) { return dec3_write(f, r); },
+                      [](MediaFile* f, const Dec3Record* r) { return dec3_size(f, r); });
+}
+
+// The dependent substreams of each independent one are counted and their
+// channel maps turned into channel locations; the walk ends at the next
+// access unit. The expected boxes are written out by hand from the fields.
+TEST(Eac3AccessUnit, Dec3NamesEverySubstream) {
+  constexpr int32_t kLs = 1 << 12, kRs = 1 << 11, kLrsRrs = 1 << 9, kCs = 1 << 8, kLw = 1 << 5, kLts = 1 << 2,
+                    kLfe2 = 1 << 1;
+  struct Case {
+    const char* name;
+    std::vector<Bytes> frames;
+    const char* dec3;  // "" when no configuration is built
+  };
+  const Bytes five_one = eac3_frame(0, 0, 512, 7, 1);
+  const Bytes back_pair = eac3_frame(1, 0, 256, 6, 0, kLs | kRs | kLrsRrs);
+  const Case cases[] = {
+      // 1536 bytes per 1536 samples at 48 kHz: 384 kbit/s.
+      {"7.1: 5.1 and a dependent adding the back pair", {five_one, back_pair}, "0c00 20 0f 02 02"},
+      {"the next access unit is not counted", {five_one, back_pair, five_one, back_pair}, "0c00 20 0f 02 02"},
+      {"a dependent without a channel map adds no location", {five_one, eac3_frame(1, 0, 256, 7, 1)}, "0c00 20 0f 02 00"},
+      {"wide pair and LFE2 (bit 8); the top surround pair has no location",
+       {five_one, eac3_frame(1, 0, 256, 2, 0, kLw | kLts | kLfe2)}, "0c00 20 0f 03 20"},
+      {"a 1+1 dependent reads its second dialnorm first", {five_one, eac3_frame(1, 0, 256, 0, 0, kCs)},
+       "0c00 20 0f 02 04"},
+      {"two independent substreams, no dependents", {eac3_frame(0, 0, 256, 2, 0), eac3_frame(0, 1, 256, 1, 0)},
+       "0801 20 04 00 20 02 00"},
+      {"a dependent first is no access unit", {back_pair, five_one}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes unit;
+    for (const Bytes& f : c.frames) unit.insert(unit.end(), f.begin(), f.end());
+    Dec3Record d{};
+    const bool built = eac3_config_from_access_unit(unit.data(), static_cast<uint32_t>(unit.size()), 48000, &d);
+    ASSERT_EQ(built, c.dec3[0] != '\0');
+    if (built) {
+      EXPECT_EQ(dec3_bytes(d), hex(c.dec3));
+    }
+    dec3_release(&d);
+  }
+}
+
+// A core frame: 512 samples, 1006 bytes, C L R Ls Rs with LFE, 48 kHz,
+// 768 kbit/s, 24-bit source.
+const char* const kDtsCore = "7ffe8001 fc3c3ed2 75e00c39 80 0000";
+
+TEST(DtsCore, DdtsFromTheCoreHeader) {
+  struct Case {
+    const char* name;
+    Bytes frame;
+    bool parses;
+    const char* ddts;
+  };
+  Bytes short_frame = hex(kDtsCore);
+  short_frame.resize(14);
+  Bytes reserved_rate = hex(kDtsCore);
+  reserved_rate[8] = static_cast<uint8_t>((reserved_rate[8] & 0xC3) | (4 << 2));  // SFREQ 4: reserved
+  const Case cases[] = {
+      {"core only", hex(kDtsCore), true, "0000bb80 000bb800 000bb800 18 03243ed0000f00"},
+      {"cut before PCMR", short_frame, false, ""},
+      {"reserved rate", reserved_rate, false, ""},
+      {"no sync word", hex("7ffe8002 fc3c3ed2 75e00c39 80 0000"), false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DtsCoreHeader core{};
+    ASSERT_EQ(dts_parse_core(c.frame.data(), static_cast<uint32_t>(c.frame.size()), &core), c.parses);
+    if (!c.parses) continue;
+    EXPECT_EQ(core.samples, 512u);
+    EXPECT_EQ(core.frame_size, 1006u);
+    DdtsRecord d{};
+    ASSERT_TRUE(ddts_from_core(&core, &d));
+    Bytes got = write_config(&d, [](MediaFile* f, const DdtsRecord* r) { return ddts_write(f, r); },
+                             [](MediaFile*, const DdtsRecord*) { return kDdtsPayloadSize; });
+    EXPECT_EQ(got, hex(c.ddts));
+  }
+}
+
+TEST(TrueHd, DmlpFromTheMajorSync) {
+  struct Case {
+    const char* name;
+    const char* unit;
+    uint32_t rate;  // 0: no record
+    const char* dmlp;
+  };
+  const Case cases[] = {
+      {"44.1 kHz family, variable rate", "a0 12 00 00 f8726fba 8a5f0001 b752 0000 0000 9234", 44100,
+       "8a5f0001 2468 00000000"},
+      {"192 kHz", "a0 12 00 00 f8726fba 2a5f0001 b752 0000 0000 1234", 192000, "2a5f0001 2468 00000000"},
+      {"reserved rate code", "a0 12 00 00 f8726fba fa5f0001 b752 0000 0000 1234", 0, ""},
+      {"wrong signature", "a0 12 00 00 f8726fba 8a5f0001 b753 0000 0000 1234", 0, ""},
+      {"MLP, not TrueHD", "a0 12 00 00 f8726fbb 8a5f0001 b752 0000 0000 1234", 0, ""},
+      {"cut inside the major sync", "a0 12 00 00 f8726fba 8a5f0001 b752", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes unit = hex(c.unit);
+    DmlpRecord d{};
+    uint32_t rate = 0;
+    ASSERT_EQ(dmlp_from_access_unit(unit.data(), static_cast<uint32_t>(unit.size()), &d, &rate), c.rate != 0);
+    if (c.rate == 0) continue;
+    EXPECT_EQ(rate, c.rate);
+    EXPECT_EQ(write_config(&d, [](MediaFile* f, const DmlpRecord* r) { return dmlp_write(f, r); },
+                           [](MediaFile*, const DmlpRecord*) { return kDmlpPayloadSize; }),
+              hex(c.dmlp));
+  }
+}
+
+// The floats come back from the box within half a unit; the primaries are
+// stored green, blue, red; values out of range are clamped, not wrapped.
+TEST(MasteringDisplay, FloatsRoundTripThroughMdcv) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  struct Case {
+    const char* name;
+    MasteringDisplayFloats in;
+    MasteringDisplayFloats back;  // what the box holds, in the same units
+  };
+  const Case cases[] = {
+      {"BT.2020 at 1000 cd/m2", {0.708, 0.292, 0.170, 0.797, 0.131, 0.046, 0.3127, 0.3290, 1000, 0.005},
+       {0.708, 0.292, 0.170, 0.797, 0.131, 0.046, 0.3127, 0.3290, 1000, 0.005}},
+      {"P3 at 4000 cd/m2, odd digits", {0.68, 0.32, 0.265, 0.69, 0.15, 0.06, 0.312712, 0.32902, 4000.00004, 0.00006},
+       {0.68, 0.32, 0.265, 0.69, 0.15, 0.06, 0.31272, 0.32902, 4000, 0.0001}},
+      {"out of range", {1.5, -0.1, nan, 0.5, 0.5, 0.5, 0.5, 0.5, 1e12, -1},
+       {1.0, 0, 0, 0.5, 0.5, 0.5, 0.5, 0.5, 429496.7295, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MasteringDisplayRecord m{};
+    mdcv_from_floats(&c.in, &m);
+    const Bytes box = write_config(&m, [](MediaFile* f, const MasteringDisplayRecord* r) { return mdcv_write(f, r); },
+                                   [](MediaFile*, const MasteringDisplayRecord*) { return kMdcvPayloadSize; });
+    MasteringDisplayRecord read{};
+    ASSERT_TRUE(mdcv_parse(box.data(), static_cast<uint32_t>(box.size()), &read));
+    const double got[10] = {read.display_primaries_x[2] / 50000.0, read.display_primaries_y[2] / 50000.0,
+                            read.display_primaries_x[0] / 50000.0, read.display_primaries_y[0] / 50000.0,
+                            read.display_primaries_x[1] / 50000.0, read.display_primaries_y[1] / 50000.0,
+                            read.white_point_x / 50000.0,          read.white_point_y / 50000.0,
+                            read.max_display_mastering_luminance / 10000.0,
+                            read.min_display_mastering_luminance / 10000.0};
+    const double* want = &c.back.red_x;
+    for (int i = 0; i < 8; ++i) EXPECT_NEAR(got[i], want[i], 0.00001) << i;
+    EXPECT_NEAR(got[8], want[8], 0.00005);
+    EXPECT_NEAR(got[9], want[9], 0.00005);
+  }
+  EXPECT_FALSE(mdcv_parse(Bytes(23).data(), 23, nullptr));
+}
+
+}  // namespace
+}  // namespace vantorel

@@ -91,13 +91,6 @@ bool starts(const uint8_t* b, uint32_t n, const char* magic, uint32_t length) {
   return n >= length && std::memcmp(b, magic, length) == 0;
 }
 
-bool contains(const uint8_t* b, uint32_t n, const char* text) {
-  size_t length = std::strlen(text);
-  for (uint32_t i = 0; i + length <= n; ++i)
-    if (std::memcmp(b + i, text, length) == 0) return true;
-  return false;
-}
-
 // Packets of `size` bytes with the sync byte 0x47 at `offset` of each, as
 // many as the bytes hold (at least two).
 bool transport_stream(const uint8_t* b, uint32_t n, uint32_t size, uint32_t offset) {

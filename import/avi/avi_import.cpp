@@ -120,6 +120,8 @@ ErrorCode read_stream_name(AviImport* imp, const BoxHeader* chunk, const BoxHead
   return ErrorCode::Ok;
 }
 
+constexpr uint32_t kAviMaxChannels = 64;
+
 // A stream without a track, named for the user by the track it would have
 // been and by its type.
 void note_stream_left_out(AviImport* imp, uint32_t k, const char* why) {
@@ -206,6 +208,11 @@ ErrorCode create_stream_track(AviImport* imp, uint32_t k) {
   }
   // Every time of the track is counted in 1/rate seconds.
   if (s->strh.rate == 0) return malformed(imp->file, "AVI stream header with a rate of 0");
+  // A sample entry holds what a decoder is told: no channel count past this.
+  if (kind == kHandlerSound && s->wave.channels > kAviMaxChannels) {
+    note_stream_left_out(imp, k, "its channel count is out of range");
+    return ErrorCode::Ok;
+  }
   TrackSetup setup{};
   setup.kind = kind;
   setup.timescale = s->strh.rate;
@@ -329,6 +336,10 @@ ErrorCode finish_movie(AviImport* imp) {
   }
   if (imp->movi_end == 0) {
     set_error_reason(file, "AVI file without a 'movi' list: it holds no frames");
+    return ErrorCode::Malformed;
+  }
+  if (imp->movi_end < uint64_t{imp->movi_start} + 12 + 8) {
+    set_error_at(file, imp->movi_start, "AVI 'movi' list too small to hold a chunk");
     return ErrorCode::Malformed;
   }
   set_error_reason(file, "an AVI file without a stream Vantorel can carry");

@@ -338,7 +338,10 @@ ErrorCode import_segments(MkvImport* imp) {
     if (e.cut) break;
     VT_TRY(file_seek(file, e.end));
   }
-  return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
+  if (io_failed(file)) return ErrorCode::Io;
+  // Nothing but the header: a file cut before its Segment, or no media.
+  set_error_at(file, header.end, "no Segment after the EBML header: the file is cut there or holds no media");
+  return ErrorCode::Malformed;
 }
 
 // The latest time any frame ends, in TimestampScale units; -1 without frames.

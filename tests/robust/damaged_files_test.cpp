@@ -19,7 +19,9 @@ namespace {
 
 constexpr uint32_t kClusterId = 0x1F43B675;
 
-std::string repro(const std::string& name) { return std::string(VANTOREL_SOURCE_DIR) + "/tests/robust/damaged/" + name; }
+std::string repro(const std::string& name) {
+  return std::string(VANTOREL_SOURCE_DIR) + "/tests/robust/damaged/" + name;
+}
 
 void write_bytes(const std::string& path, const FileBytes& b) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
@@ -165,13 +167,15 @@ void run_mutations(const TempDir& dir, const std::string& original, const std::v
     ++applied;
     const std::string input = dir.path("mutated" + std::string(extension));
     write_bytes(input, b);
-    for (bool salvage : {false, true}) {
-      Remuxed r = remux_file(dir, input, salvage);
-      EXPECT_EQ(judge(r, b.size(), streams), "") << (salvage ? "with --salvage" : "");
-      if (m.refused_with != nullptr && !salvage) {
-        EXPECT_EQ(r.status, 1);
-        EXPECT_NE(r.err.find(m.refused_with), std::string::npos) << r.err;
-      }
+    Remuxed r = remux_file(dir, input, false);
+    EXPECT_EQ(judge(r, b.size(), streams), "");
+    if (m.refused_with != nullptr) {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_NE(r.err.find(m.refused_with), std::string::npos) << r.err;
+    }
+    // Salvage changes only what is refused.
+    if (r.status == 1) {
+      EXPECT_EQ(judge(remux_file(dir, input, true), b.size(), streams), "") << "with --salvage";
     }
   }
   EXPECT_GE(applied, 20);
@@ -255,12 +259,13 @@ std::vector<Mutation> avi_mutations(const FileBytes& made) {
                    std::memcpy(b->data() + at, b->data() + c->at + 8, 16);
                  return true;
                }});
-  m.push_back({"idx1 stream numbers renumbered", each_index_entry([](FileBytes* b, size_t at) { (*b)[at + 1] = '7'; })});
+  m.push_back({"idx1 stream numbers renumbered",
+               each_index_entry([](FileBytes* b, size_t at) { (*b)[at + 1] = '7'; })});
   m.push_back({"idx1 size past the end", at_chunk("idx1", 0, 4, 0x7FFFFFF0), "is truncated"});
   // Cuts at the start and in the middle of every top-level chunk and list.
   for (const RiffChunk& c : riff_chunks(made)) {
     if (c.depth != 1) continue;
-    for (size_t at : {c.at, c.at + 6, c.at + (8 + c.size) / 2}) {
+    for (size_t at : {c.at, c.at + (8 + c.size) / 2}) {
       if (at == 0 || at >= made.size()) continue;
       m.push_back({"cut at " + std::to_string(at) + " in '" + c.id + "'", [at](FileBytes* b) {
                      *b = cut_at(*b, at);
@@ -359,17 +364,18 @@ std::vector<Mutation> matroska_mutations(const FileBytes& made) {
   m.push_back({"Channels 2^n-1", set_uint(kChannels, 0, ~uint64_t{0})});
   m.push_back({"SamplingFrequency 1e300", set_float(kSampling, 1e300)});
   m.push_back({"SamplingFrequency 0", set_float(kSampling, 0)});
-  m.push_back({"CodecID unknown", element(kCodecId, 0, [](FileBytes* b, const Element& e) { (*b)[e.data + 2] = 'Q'; })});
+  m.push_back({"CodecID unknown",
+               element(kCodecId, 0, [](FileBytes* b, const Element& e) { (*b)[e.data + 2] = 'Q'; })});
   m.push_back({"Cluster size past the end", set_size(kCluster, 0, false)});
   m.push_back({"Cluster of unknown size", set_size(kCluster, 0, true)});
   m.push_back({"ClusterTimestamp 2^n-1", set_uint(kClusterTime, 1, ~uint64_t{0})});
   m.push_back({"SimpleBlock size past its cluster", set_size(kSimpleBlock, 2, false)});
   m.push_back({"Cues point past the end", set_uint(kCuePosition, 0, ~uint64_t{0} >> 8), "is truncated"});
-  // Cuts at the start of, just inside and in the middle of every element at
-  // the top two levels (the segment's children).
+  // Cuts at the start and in the middle of every element at the top two
+  // levels (the segment's children).
   for (const Element& e : ebml_elements(made)) {
     if (e.depth > 1) continue;
-    for (size_t at : {e.at, e.at + 3, e.data + static_cast<size_t>(e.size) / 2}) {
+    for (size_t at : {e.at, e.data + static_cast<size_t>(e.size) / 2}) {
       if (at == 0 || at >= made.size()) continue;
       m.push_back({"cut at " + std::to_string(at) + " in element " + std::to_string(e.id), [at](FileBytes* b) {
                      *b = cut_at(*b, at);

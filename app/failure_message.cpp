@@ -54,9 +54,12 @@ void print_handler(std::FILE* out, FourCC handler) {
 void print_truncated_track(std::FILE* out, const TruncatedTrack* track) {
   console_printf(out, "track %u", track->track_id);
   print_handler(out, track->handler);
-  console_printf(out, " lacks its last %u of %u samples (%llu.%03llu s)", track->missing, track->total,
-               static_cast<unsigned long long>(track->missing_ms / 1000),
-               static_cast<unsigned long long>(track->missing_ms % 1000));
+  // A track whose every listed sample is there still lacks what the file
+  // declares beyond them.
+  if (track->missing == 0) console_puts(" lacks its last", out);
+  else console_printf(out, " lacks its last %u of %u samples", track->missing, track->total);
+  console_printf(out, " (%llu.%03llu s)", static_cast<unsigned long long>(track->missing_ms / 1000),
+                 static_cast<unsigned long long>(track->missing_ms % 1000));
 }
 
 void print_failure_message(std::FILE* out, ErrorCode code, const RunState* state, const ErrorDetail* detail) {
@@ -80,7 +83,8 @@ void print_failure_message(std::FILE* out, ErrorCode code, const RunState* state
     return;
   }
   if (code == ErrorCode::Truncated && state != nullptr) {
-    console_printf(out, "'%s' is truncated: ", or_unknown(input));
+    console_printf(out, "'%s' is truncated", or_unknown(input));
+    console_puts(state->truncated_count > 0 ? ": " : " (it ends before what it declares)", out);
     uint32_t shown = state->truncated_count < kTruncatedShown ? state->truncated_count : kTruncatedShown;
     for (uint32_t i = 0; i < shown; ++i) {
       if (i > 0) console_puts(", ", out);

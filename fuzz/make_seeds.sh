@@ -75,4 +75,10 @@ rm -f fuzz/corpus/read/*.asf fuzz/corpus/remux/*.asf
 rm -rf fuzz/corpus/matroska
 mkdir -p fuzz/corpus/matroska
 cp "$tmp"/*.mkv "$tmp"/*.webm fuzz/corpus/matroska/
+# The AVI target gets only AVI files, with the damaged files of the tests
+# (cut, lying sizes and indexes) beside them; the Matroska target those too.
+rm -rf fuzz/corpus/avi
+mkdir -p fuzz/corpus/avi
+cp "$tmp"/*.avi tests/robust/damaged/*.avi fuzz/corpus/avi/
+cp tests/robust/damaged/*.mkv fuzz/corpus/matroska/
 du -sh fuzz/corpus

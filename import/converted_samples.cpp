@@ -3,6 +3,8 @@
 #include "import/import_file.h"
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 namespace vantorel {
@@ -138,6 +140,20 @@ void converted_release(ConvertedTrack* track) {
 const ConvertedTrack* find_converted(const ImportFile* file, uint32_t track_id) {
   for (const ConvertedTrack& t : file->converted)
     if (t.track_id == track_id) return &t;
+  return nullptr;
+}
+
+void import_note_add(ImportFile* file, const char* format, ...) {
+  if (file == nullptr || file->note_count >= kMaxImportNotes) return;
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(file->notes[file->note_count++].text, sizeof file->notes[0].text, format, args);
+  va_end(args);
+}
+
+const ImportCut* import_cut_of(const ImportFile* file, uint32_t track_id) {
+  for (uint32_t i = 0; i < file->cut_count && i < kMaxImportCuts; ++i)
+    if (file->cuts[i].track_id == track_id) return &file->cuts[i];
   return nullptr;
 }
 

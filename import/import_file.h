@@ -15,6 +15,17 @@ struct ImportNote {
 };
 constexpr uint32_t kMaxImportNotes = 8;
 
+// A track the file lists more samples of than it holds, where the import
+// could not hand the missing ones over as samples past the end (a stream
+// rebuilt from its chunks keeps only the whole ones).
+struct ImportCut {
+  uint32_t track_id;
+  uint32_t missing;  // samples, as the index lists them
+  uint32_t total;
+  uint64_t missing_ms;
+};
+constexpr uint32_t kMaxImportCuts = 64;
+
 struct ImportFile : MetaFile {
   // The record an importer keeps about the open file beyond its movie (ASF:
   // its packets), freed by `format_state_release` when the file is.
@@ -25,7 +36,20 @@ struct ImportFile : MetaFile {
   GrowArray<ConvertedTrack> converted;
   ImportNote notes[kMaxImportNotes];
   uint32_t note_count;
+  // The file is shorter than its own declarations say (a size, an index or
+  // a duration reaching past its end): a cut file, whatever its tracks hold.
+  uint32_t cut;
+  // When the file says its presentation ends, in ms from its start; 0 when
+  // it does not say.
+  uint64_t declared_end_ms;
+  ImportCut cuts[kMaxImportCuts];
+  uint32_t cut_count;
 };
+
+// Adds a note for the user (printf format); notes past the last are dropped.
+void import_note_add(ImportFile* file, const char* format, ...);
+// The cut record of a track, or null.
+const ImportCut* import_cut_of(const ImportFile* file, uint32_t track_id);
 
 // The converted track of that id, or null when its samples are read whole.
 const ConvertedTrack* find_converted(const ImportFile* file, uint32_t track_id);

@@ -91,13 +91,6 @@ bool starts(const uint8_t* b, uint32_t n, const char* magic, uint32_t length) {
   return n >= length && std::memcmp(b, magic, length) == 0;
 }
 
-bool contains(const uint8_t* b, uint32_t n, const char* text) {
-  size_t length = std::strlen(text);
-  for (uint32_t i = 0; i + length <= n; ++i)
-    if (std::memcmp(b + i, text, length) == 0) return true;
-  return false;
-}
-
 // Packets of `size` bytes with the sync byte 0x47 at `offset` of each, as
 // many as the bytes hold (at least two).
 bool transport_stream(const uint8_t* b, uint32_t n, uint32_t size, uint32_t offset) {
@@ -154,7 +147,9 @@ const char* identify_foreign(MediaFile* file) {
   bool read = read_bytes(file, b, n) == ErrorCode::Ok;
   file_seek(file, 0);
   if (!read) return nullptr;
-  if (starts(b, n, "\x1A\x45\xDF\xA3", 4)) return contains(b, n, "webm") ? "a WebM file" : "a Matroska file";
+  // Matroska and WebM files are taken by their row, whatever is wrong in them.
+  if (starts(b, n, "\x1A\x45\xDF\xA3", 4)) return "an EBML file that is neither Matroska nor WebM";
+  if (n < 12) return "a file too short to hold any media (under 12 bytes)";
   if (starts(b, n, "RIFF", 4) && n >= 12 && std::memcmp(b + 8, "WAVE", 4) == 0) return "a WAV file";
   if (starts(b, n, "RIFF", 4)) return "a RIFF file that is not AVI";
   if (starts(b, n, "\x00\x00\x01\xBA", 4)) return "an MPEG program stream (MPEG-PS)";

@@ -10,6 +10,12 @@ namespace vantorel {
 
 namespace {
 
+// Tracks end apart by up to this much in a whole file.
+constexpr uint64_t kDeclaredEndSlackMs = 1000;
+
+uint32_t sat_add32(uint32_t a, uint32_t b) { return b > UINT32_MAX - a ? UINT32_MAX : a + b; }
+uint64_t sat_add64(uint64_t a, uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
+
 FourCC handler_of(TrackBoxes* track) {
   auto* hdlr = track_record<HdlrRecord>(track, BoxTypeId::Hdlr);
   return hdlr != nullptr ? hdlr->handler_type : FourCC{};
@@ -61,13 +67,35 @@ ErrorCode plan_track(TrackPlan* plan, const TrackInfo& info, uint64_t file_lengt
   uint32_t described = 0;
   bool past_end = false;
   row->sample_count = track_source_deliverable(input, track, file_length, &largest, &described, &past_end);
+  // Samples past the end of the input, samples its import could not carry
+  // whole, or a track ending well before the file's declared end: a cut
+  // file. Never carried silently; without salvage nothing is written.
+  uint32_t missing = described - row->sample_count;
+  uint32_t total = described;
+  uint64_t missing_ms = past_end ? track_source_duration_ms(track, info.timescale, row->sample_count, described) : 0;
+  if (const ImportCut* listed = import_cut_of(input, info.track_id)) {
+    missing = sat_add32(missing, listed->missing);
+    total = sat_add32(total, listed->missing);
+    missing_ms = sat_add64(missing_ms, listed->missing_ms);
+    past_end = past_end || listed->missing > 0;
+  }
+  // The declared end tells how much is lost, more than the last sample the
+  // index lists: the file's own (an imported file found cut), else the
+  // movie's duration for a track found cut. In a file found cut, a track
+  // that ends short of it by more than a second is cut too.
+  uint64_t declared_ms = input->cut ? input->declared_end_ms : 0;
+  if (declared_ms == 0 && past_end) declared_ms = rescale(plan->movie_duration, plan->movie_timescale, 1000);
+  if (declared_ms > 0 && declared_ms != none64()) {
+    const uint64_t start_ms = rescale(info.start_delay, plan->movie_timescale, 1000);
+    const uint64_t end_ms = sat_add64(start_ms, track_source_duration_ms(track, info.timescale, 0, row->sample_count));
+    const uint64_t short_ms = declared_ms > end_ms ? declared_ms - end_ms : 0;
+    if (short_ms > missing_ms) missing_ms = short_ms;
+    if (input->cut) past_end = past_end || short_ms > kDeclaredEndSlackMs;
+  }
   if (past_end) {
-    // Samples past the end of the input: a cut file. Never carried
-    // silently; without salvage nothing is written.
     *cut = true;
     if (events.truncated != nullptr)
-      events.truncated(info.track_id, handler_of(track), described - row->sample_count, described,
-                       track_source_duration_ms(track, info.timescale, row->sample_count, described), user);
+      events.truncated(info.track_id, handler_of(track), missing, total, missing_ms, user);
   }
   if (largest > plan->largest_sample) plan->largest_sample = largest;
   VT_TRY(build_track_spec(input, row, &info, &row->spec, &row->spec_drop));
@@ -130,6 +158,8 @@ ErrorCode track_plan_survey(TrackPlan* plan, MediaFile* input, const RemuxOption
   }
   track_iterator_free(it);
   VT_TRY(e);
+  // The file says it holds more than it does, though no track shows it.
+  if (input->cut) cut = true;
   if (cut && !options.salvage) return ErrorCode::Truncated;
   place_tracks_in_time(plan);
   return ErrorCode::Ok;

@@ -120,6 +120,21 @@ ErrorCode read_stream_name(AviImport* imp, const BoxHeader* chunk, const BoxHead
   return ErrorCode::Ok;
 }
 
+constexpr uint32_t kAviMaxChannels = 64;
+
+// A stream without a track, named for the user by the track it would have
+// been and by its type.
+void note_stream_left_out(AviImport* imp, uint32_t k, const char* why) {
+  const FourCC type = imp->streams[k]->strh.type;
+  if (type.is_zero()) {
+    import_note_add(imp->file, "track %u (AVI stream %u) is left out: %s", k + 1, k, why);
+    return;
+  }
+  char shown[5] = {};
+  for (uint32_t i = 0; i < 4; ++i) shown[i] = type.c[i] >= 0x20 && type.c[i] < 0x7F ? type.c[i] : '?';
+  import_note_add(imp->file, "track %u (AVI stream %u, type '%s') is left out: %s", k + 1, k, shown, why);
+}
+
 uint32_t kind_of_stream(FourCC type) {
   if (type == "vids") return kHandlerVideo;
   if (type == "iavs") return kHandlerInterleaved;
@@ -166,11 +181,19 @@ ErrorCode fill_stream_track(AviImport* imp, uint32_t k, TrackBoxes* track, uint3
   if (!fits_u32(length)) mdhd->version = 1;
 
   if (s->strh.start != 0) {
+    // Edit durations are signed 64-bit in a version 1 list: a delay or a
+    // length past that (or past what rescaling can say) is no time.
+    const uint64_t delay = rescale(mul32x32(s->strh.start, s->strh.scale), rate, mvhd->timescale);
+    const uint64_t shown = rescale(length, rate, mvhd->timescale);
+    if (delay > uint64_t{INT64_MAX} || shown > uint64_t{INT64_MAX}) {
+      import_note_add(file, "track %u (AVI stream %u): its start (%u of %u/%u s) is out of range and is dropped",
+                      k + 1, k, s->strh.start, s->strh.scale, rate);
+      return ErrorCode::Ok;
+    }
     VT_TRY(add_track_box(file, track, BoxTypeId::Edts));
     VT_TRY(add_track_box(file, track, BoxTypeId::Elst));
-    uint64_t delay = rescale(mul32x32(s->strh.start, s->strh.scale), rate, mvhd->timescale);
     VT_TRY(add_edit(file, track, delay, kEmptyEdit, 1, 0));
-    VT_TRY(add_edit(file, track, rescale(length, rate, mvhd->timescale), 0, 1, 0));
+    VT_TRY(add_edit(file, track, shown, 0, 1, 0));
   }
   return ErrorCode::Ok;
 }
@@ -178,9 +201,18 @@ ErrorCode fill_stream_track(AviImport* imp, uint32_t k, TrackBoxes* track, uint3
 ErrorCode create_stream_track(AviImport* imp, uint32_t k) {
   AviStream* s = imp->streams[k];
   uint32_t kind = kind_of_stream(s->strh.type);
-  if (kind == kHandlerUnknown) return ErrorCode::BadArgument;
+  if (kind == kHandlerUnknown) {
+    note_stream_left_out(imp, k,
+                         s->strh.type.is_zero() ? "it has no stream header ('strh')" : "not a video or sound stream");
+    return ErrorCode::Ok;
+  }
   // Every time of the track is counted in 1/rate seconds.
   if (s->strh.rate == 0) return malformed(imp->file, "AVI stream header with a rate of 0");
+  // A sample entry holds what a decoder is told: no channel count past this.
+  if (kind == kHandlerSound && s->wave.channels > kAviMaxChannels) {
+    note_stream_left_out(imp, k, "its channel count is out of range");
+    return ErrorCode::Ok;
+  }
   TrackSetup setup{};
   setup.kind = kind;
   setup.timescale = s->strh.rate;
@@ -204,7 +236,10 @@ ErrorCode read_stream_list(AviImport* imp, uint32_t k, const BoxHeader* list) {
       VT_TRY(read_stream_header(imp, &chunk, s));
     } else if (chunk.type == "strf") {
       VT_TRY(read_stream_format(imp, &chunk, list, s));
-      if (s->done) return ErrorCode::Ok;
+      if (s->done) {
+        note_stream_left_out(imp, k, "not a video or sound stream");
+        return ErrorCode::Ok;
+      }
     } else if (chunk.type == "strn") {
       VT_TRY(read_stream_name(imp, &chunk, list, s));
     } else if (chunk.type == "indx" && !s->done && !s->odml) {
@@ -259,14 +294,19 @@ ErrorCode walk_riff(AviImport* imp) {
   if (imp->root->moov == nullptr) VT_TRY(add_movie_box(file, BoxTypeId::Moov));
 
   const uint64_t end = avi_clamped_end(imp, &riff);
+  if (riff.end > imp->file_size) imp->riff_cut = 1;
   while (file_tell(file) < end && !io_failed(file)) {
     BoxHeader chunk;
     if (!avi_next_chunk(imp, end, &chunk)) break;
     if (chunk.type == "hdrl") {
       VT_TRY(read_header_list(imp, &chunk));
-    } else if (chunk.type == "movi") {
+    } else if (chunk.type == "movi" && imp->movi_end == 0) {
       imp->movi_start = low32(chunk.start);
+      imp->movi_end = avi_clamped_end(imp, &chunk);
+      if (chunk.end > imp->file_size) imp->riff_cut = 1;
     } else if (chunk.type == "idx1" && file->mode != kOpenInspect) {
+      imp->idx1_seen = 1;
+      if (chunk.end > imp->file_size) imp->idx1_cut = 1;
       VT_TRY(avi_read_legacy_index(imp, &chunk));
     }
     VT_TRY(file_seek(file, chunk.end));
@@ -287,8 +327,23 @@ ErrorCode finish_movie(AviImport* imp) {
     VT_TRY(stss_drop_if_redundant(file, track));
     if (sample_count(track) > 0) any_sample = true;
   }
-  if (file->mode == kOpenInspect) return ErrorCode::Ok;
-  return any_sample ? ErrorCode::Ok : ErrorCode::Unsupported;
+  if (file->mode == kOpenInspect || any_sample) return ErrorCode::Ok;
+  // Say why there is nothing: a cut file, no frames at all, or no stream
+  // that can be carried.
+  if (imp->riff_cut || imp->idx1_cut) {
+    set_error_at(file, imp->file_size, "AVI file cut before its first whole frame");
+    return ErrorCode::Malformed;
+  }
+  if (imp->movi_end == 0) {
+    set_error_reason(file, "AVI file without a 'movi' list: it holds no frames");
+    return ErrorCode::Malformed;
+  }
+  if (imp->movi_end < uint64_t{imp->movi_start} + 12 + 8) {
+    set_error_at(file, imp->movi_start, "AVI 'movi' list too small to hold a chunk");
+    return ErrorCode::Malformed;
+  }
+  set_error_reason(file, "an AVI file without a stream Vantorel can carry");
+  return ErrorCode::Unsupported;
 }
 
 }  // namespace
@@ -330,6 +385,7 @@ ErrorCode avi_import(ImportFile* file, FileBoxes* root) {
   imp->max_samples = most > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(most);
   ErrorCode e = file_seek(file, 0);
   if (e == ErrorCode::Ok) e = walk_riff(imp);
+  if (e == ErrorCode::Ok) e = avi_settle_chunks(imp);
   if (e == ErrorCode::Ok) e = avi_convert_streams(imp);
   release_streams(imp);
   if (e == ErrorCode::Ok) e = finish_movie(imp);

@@ -1,5 +1,6 @@
 // The AVI indexes: the legacy 'idx1' and the OpenDML index of indexes and
 // index of chunks. Each entry becomes one chunk of its stream.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -109,7 +110,223 @@ ErrorCode read_index(AviImport* imp, AviStream* stream, const BoxHeader* chunk, 
   return file_seek(file, next);
 }
 
+// The streams whose chunks come from the legacy index (or a walk of 'movi').
+bool legacy_stream(const AviImport* imp, uint32_t k) {
+  const AviStream* s = imp->streams[k];
+  return s != nullptr && s->odml == 0 && find_track(imp->root, k + 1) != nullptr;
+}
+
+bool chunk_inside(const AviImport* imp, const AviChunk& c) {
+  return c.offset <= imp->file_size && c.size <= imp->file_size - c.offset;
+}
+
+// A data chunk of a stream: "00dc", "00db", "01wb" (not a palette change or
+// an index of chunks).
+bool data_chunk(const BoxHeader& chunk) {
+  const char* t = chunk.type.c;
+  return (t[2] == 'd' && (t[3] == 'c' || t[3] == 'b')) || (t[2] == 'w' && t[3] == 'b');
+}
+
+// The chunks of 'movi' and of its 'rec ' lists in file order, as the index
+// would list them; the first chunk of a video stream is its key frame, the
+// others are not known to be. A chunk the file cuts is not taken.
+ErrorCode walk_movi(AviImport* imp, uint64_t from, uint64_t end, uint32_t depth) {
+  ImportFile* file = imp->file;
+  VT_TRY(file_seek(file, from));
+  while (file_tell(file) < end && !io_failed(file)) {
+    BoxHeader chunk;
+    if (!avi_next_chunk(imp, end, &chunk)) break;
+    if (chunk.type == "rec " && depth == 0) {
+      VT_TRY(walk_movi(imp, chunk.start + 12, std::min(chunk.end, end), 1));
+    } else if (data_chunk(chunk)) {
+      const int k = stream_of_chunk_id(reinterpret_cast<const uint8_t*>(chunk.type.c));
+      if (k >= 0 && k < static_cast<int>(kAviMaxStreams) && legacy_stream(imp, static_cast<uint32_t>(k))) {
+        if (chunk.end > end) break;
+        AviStream* s = imp->streams[k];
+        const bool key = s->chunks.count == 0 || s->strh.type == "auds";
+        VT_TRY(avi_add_chunk(imp, s, chunk.start + 8, static_cast<uint32_t>(chunk.size - 8), key));
+      }
+    }
+    const uint64_t next = chunk.end + (chunk.size & 1);
+    if (next >= end) break;
+    VT_TRY(file_seek(file, next));
+  }
+  return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
+}
+
+// How long the chunks [from, count) of a stream last, in ms.
+uint64_t chunks_ms(const AviStream* s, uint32_t from) {
+  uint64_t units = 0;
+  for (uint32_t i = from; i < s->chunks.count; ++i) {
+    uint32_t d = 0;
+    avi_chunk_duration(s, s->chunks[i].size, &d);
+    units += d;  // each under 2^32, at most 2^32 of them
+  }
+  return rescale(units, s->strh.rate, 1000);
+}
+
+void record_cut(AviImport* imp, uint32_t k, uint32_t missing, uint32_t total, uint64_t ms) {
+  ImportFile* file = imp->file;
+  if (missing == 0 || file->cut_count >= kMaxImportCuts) return;
+  file->cuts[file->cut_count++] = ImportCut{k + 1, missing, total, ms};
+}
+
+// Reads the chunks from 'movi' in place of a legacy index that cannot be
+// used; what the index listed beyond them is missing.
+ErrorCode chunks_from_movi(AviImport* imp) {
+  GrowArray<AviChunk> listed[kAviMaxStreams] = {};
+  ErrorCode e = ErrorCode::Ok;
+  for (uint32_t k = 0; k < kAviMaxStreams; ++k) {
+    if (!legacy_stream(imp, k)) continue;
+    listed[k] = imp->streams[k]->chunks;
+    imp->streams[k]->chunks = GrowArray<AviChunk>{};
+  }
+  e = walk_movi(imp, uint64_t{imp->movi_start} + 12, imp->movi_end, 0);
+  for (uint32_t k = 0; k < kAviMaxStreams; ++k) {
+    if (!legacy_stream(imp, k)) continue;
+    AviStream* s = imp->streams[k];
+    const uint32_t found = s->chunks.count;
+    if (e == ErrorCode::Ok && listed[k].count > found) {
+      // The index's own figures for what it lists past the chunks found.
+      GrowArray<AviChunk> walked = s->chunks;
+      s->chunks = listed[k];
+      const uint64_t ms = chunks_ms(s, found);
+      s->chunks = walked;
+      record_cut(imp, k, listed[k].count - found, listed[k].count, ms);
+    }
+    listed[k].release();
+  }
+  return e;
+}
+
+// Chunks listed twice or overlapping another chunk are dropped after the
+// first: a repeated entry would copy the same bytes again and again.
+ErrorCode drop_overlaps(AviImport* imp) {
+  struct Span {
+    uint64_t offset;
+    uint32_t size;
+    uint32_t stream;
+    uint32_t index;
+  };
+  // Only streams with a track keep chunks, all inside the file by now.
+  auto kept = [imp](uint32_t k) { return imp->streams[k] != nullptr && find_track(imp->root, k + 1) != nullptr; };
+  uint64_t total = 0;
+  for (uint32_t k = 0; k < kAviMaxStreams; ++k)
+    if (kept(k)) total += imp->streams[k]->chunks.count;
+  if (total < 2) return ErrorCode::Ok;
+  if (total > UINT32_MAX / sizeof(Span)) return malformed(imp->file, "AVI indexes list too many chunks");
+  auto* spans = static_cast<Span*>(std::malloc(total * sizeof(Span)));
+  if (spans == nullptr) return ErrorCode::OutOfMemory;
+  uint32_t n = 0;
+  for (uint32_t k = 0; k < kAviMaxStreams; ++k) {
+    const AviStream* s = imp->streams[k];
+    if (!kept(k)) continue;
+    for (uint32_t i = 0; i < s->chunks.count; ++i) spans[n++] = Span{s->chunks[i].offset, s->chunks[i].size, k, i};
+  }
+  std::sort(spans, spans + n, [](const Span& a, const Span& b) {
+    return a.offset != b.offset ? a.offset < b.offset : a.size > b.size;
+  });
+  constexpr uint32_t kDropped = 0x80000000u;
+  uint64_t dropped = 0;
+  uint64_t reach = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const Span& c = spans[i];
+    if (i > 0 && (c.offset < reach || c.offset == spans[i - 1].offset)) {
+      imp->streams[c.stream]->chunks[c.index].key |= kDropped;
+      ++dropped;
+      continue;
+    }
+    reach = std::max(reach, c.offset + c.size);
+  }
+  std::free(spans);
+  if (dropped == 0) return ErrorCode::Ok;
+  for (uint32_t k = 0; k < kAviMaxStreams; ++k) {
+    if (!kept(k)) continue;
+    AviStream* s = imp->streams[k];
+    uint32_t left = 0;
+    for (uint32_t i = 0; i < s->chunks.count; ++i)
+      if ((s->chunks[i].key & kDropped) == 0) s->chunks[left++] = s->chunks[i];
+    s->chunks.count = left;
+  }
+  import_note_add(imp->file, "%llu AVI index entries repeat or overlap another chunk; they are left out",
+                  static_cast<unsigned long long>(dropped));
+  return ErrorCode::Ok;
+}
+
+// Keeps only the chunks inside the file; those past its end are missing.
+// True when there were any.
+bool drop_chunks_past_end(AviImport* imp) {
+  bool any = false;
+  for (uint32_t k = 0; k < kAviMaxStreams; ++k) {
+    AviStream* s = imp->streams[k];
+    if (s == nullptr || find_track(imp->root, k + 1) == nullptr) continue;
+    uint32_t kept = 0;
+    uint64_t units = 0;
+    for (uint32_t i = 0; i < s->chunks.count; ++i) {
+      if (chunk_inside(imp, s->chunks[i])) {
+        s->chunks[kept++] = s->chunks[i];
+      } else {
+        uint32_t d = 0;
+        avi_chunk_duration(s, s->chunks[i].size, &d);
+        units += d;
+      }
+    }
+    if (kept < s->chunks.count) {
+      any = true;
+      record_cut(imp, k, s->chunks.count - kept, s->chunks.count, rescale(units, s->strh.rate, 1000));
+    }
+    s->chunks.count = kept;
+  }
+  return any;
+}
+
+// When the streams say the presentation ends, in ms.
+uint64_t declared_end_ms(const AviImport* imp) {
+  uint64_t end = 0;
+  for (uint32_t k = 0; k < kAviMaxStreams; ++k) {
+    const AviStream* s = imp->streams[k];
+    if (s == nullptr || s->strh.rate == 0 || find_track(imp->root, k + 1) == nullptr) continue;
+    const uint64_t length = mul32x32(s->strh.scale, s->strh.length);
+    const uint64_t start = mul32x32(s->strh.scale, s->strh.start);
+    if (start > UINT64_MAX - length) continue;  // no believable end
+    const uint64_t ms = rescale(length + start, s->strh.rate, 1000);
+    if (ms != none64() && ms > end) end = ms;
+  }
+  return end;
+}
+
 }  // namespace
+
+ErrorCode avi_settle_chunks(AviImport* imp) {
+  ImportFile* file = imp->file;
+  bool legacy = false, any_inside = false;
+  for (uint32_t k = 0; k < kAviMaxStreams; ++k) {
+    if (!legacy_stream(imp, k)) continue;
+    legacy = true;
+    for (const AviChunk& c : imp->streams[k]->chunks) any_inside = any_inside || chunk_inside(imp, c);
+  }
+  bool listed_past_end = false;
+  // Inspecting reads no index: only the sizes tell a cut file then.
+  if (file->mode != kOpenInspect) {
+    if (legacy && imp->movi_end > 0 && (imp->idx1_cut || !any_inside)) {
+      import_note_add(file, imp->idx1_seen ? "its index ('idx1') is cut or lists no chunk inside the file: its "
+                                             "chunks are read from 'movi'"
+                                           : "it has no index ('idx1'): its chunks are read from 'movi'");
+      VT_TRY(chunks_from_movi(imp));
+    }
+    listed_past_end = drop_chunks_past_end(imp);
+    VT_TRY(drop_overlaps(imp));
+  }
+  if (imp->riff_cut || imp->idx1_cut || listed_past_end || file->cut_count > 0) {
+    file->cut = 1;
+    file->declared_end_ms = declared_end_ms(imp);
+    import_note_add(file, "the file is truncated: %s",
+                    imp->idx1_cut   ? "its index ('idx1') runs past the end of the file"
+                    : imp->riff_cut ? "its RIFF or 'movi' list runs past the end of the file"
+                                    : "its index lists chunks past the end of the file");
+  }
+  return ErrorCode::Ok;
+}
 
 bool avi_chunk_duration(const AviStream* stream, uint32_t size, uint32_t* duration) {
   const uint32_t unit = stream->import_sample_size;

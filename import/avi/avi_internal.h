@@ -76,6 +76,12 @@ struct AviImport {
   uint32_t movi_start;    // low 32 bits of the offset of the 'movi' list's "LIST"
   uint64_t file_size;
   uint32_t max_samples;   // no track can have more chunks than the file has room for
+  // What the file declares of itself, to tell a cut file and to walk the
+  // chunks when the legacy index cannot be used.
+  uint64_t movi_end;      // where the 'movi' list ends, within the file; 0 without one
+  uint32_t riff_cut;      // the RIFF or 'movi' size runs past the end of the file
+  uint32_t idx1_seen;
+  uint32_t idx1_cut;      // the 'idx1' chunk runs past the end of the file
 };
 
 // A chunk header read inside a parent that ends at `parent_end`. False when
@@ -94,6 +100,11 @@ ErrorCode avi_read_legacy_index(AviImport* imp, const BoxHeader* chunk);
 // Turns the kept streams into the forms an MP4 file holds, once their
 // indexes are read, and gives their tracks the samples (avi_convert.cpp).
 ErrorCode avi_convert_streams(AviImport* imp);
+// Settles the chunks once every index is read: a legacy index that is cut
+// or lists no chunk inside the file gives way to a walk of 'movi', chunks
+// listed twice or overlapping another are dropped, and a file cut short is
+// marked as such.
+ErrorCode avi_settle_chunks(AviImport* imp);
 // An OpenDML index ('indx' or a standard index it points at), from its payload.
 ErrorCode avi_read_odml_index(AviImport* imp, AviStream* stream, const BoxHeader* chunk);
 

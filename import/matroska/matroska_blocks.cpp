@@ -95,7 +95,11 @@ ErrorCode mkv_read_block(MkvImport* imp, const EbmlElement* block, int64_t clust
     return ErrorCode::Ok;
   }
   MkvTrack* t = mkv_track_by_number(imp, number);
-  if (t == nullptr) return ErrorCode::Ok;
+  if (t == nullptr) {
+    // Counted, so that a track whose blocks all lost their number is named.
+    ++imp->stray_blocks;
+    return ErrorCode::Ok;
+  }
   if (out_track != nullptr) *out_track = t;
   const int16_t relative = static_cast<int16_t>((head[length] << 8) | head[length + 1]);
   const uint8_t flags = head[length + 2];
@@ -137,8 +141,11 @@ ErrorCode mkv_read_block(MkvImport* imp, const EbmlElement* block, int64_t clust
     }
     return malformed(file, "Matroska lace sizes that do not fit their block");
   }
-  // Laced frames follow one another at the track's frame rate.
+  // Laced frames follow one another at the track's frame rate. Block times
+  // stay below 2^62 ticks (a cluster's below 2^62, a block's offset 16 bits),
+  // so a step of up to 2^53 over at most 256 frames cannot overflow.
   const uint64_t step = imp->timestamp_scale > 0 ? t->default_duration / imp->timestamp_scale : 0;
+  if (step > (uint64_t{1} << 53)) return malformed(file, "Matroska DefaultDuration too long for laced frames");
   uint64_t offset = block->data + at;
   for (uint32_t i = 0; i < count; ++i) {
     VT_TRY(add_frame(imp, t, offset, sizes[i], time + static_cast<int64_t>(step * i), key, 0));

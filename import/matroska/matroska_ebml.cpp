@@ -6,6 +6,16 @@
 
 namespace vantorel {
 
+namespace {
+
+// A malformed element, named with the offset of its header.
+ErrorCode malformed_at(ImportFile* file, uint64_t at, const char* reason) {
+  set_error_at(file, at, reason);
+  return ErrorCode::Malformed;
+}
+
+}  // namespace
+
 bool ebml_vint(const uint8_t* b, uint32_t n, bool keep_marker, uint64_t* value, uint32_t* length) {
   if (n == 0 || b[0] == 0) return false;
   uint32_t len = 1;
@@ -34,11 +44,11 @@ ErrorCode ebml_next(ImportFile* file, uint64_t parent_end, bool parent_open, Ebm
   if (!ebml_vint(b, n, true, &id, &id_length) || id_length > 4) {
     // A header cut by the end of an open parent is the end of a cut file.
     if (parent_open && n < sizeof b) return ErrorCode::Ok;
-    return malformed(file, "Matroska element with an invalid id");
+    return malformed_at(file, at, "Matroska element with an invalid id");
   }
   if (!ebml_vint(b + id_length, n - id_length, false, &size, &size_length)) {
     if (parent_open && n < sizeof b) return ErrorCode::Ok;
-    return malformed(file, "Matroska element with an invalid size");
+    return malformed_at(file, at, "Matroska element with an invalid size");
   }
   out->id = static_cast<uint32_t>(id);
   out->start = at;
@@ -51,7 +61,7 @@ ErrorCode ebml_next(ImportFile* file, uint64_t parent_end, bool parent_open, Ebm
     out->declared = room;
     out->size = room;
   } else if (size > room) {
-    if (!parent_open) return malformed(file, "Matroska element larger than the element it lies in");
+    if (!parent_open) return malformed_at(file, at, "Matroska element larger than the element it lies in");
     out->cut = true;
     out->size = room;
   } else {

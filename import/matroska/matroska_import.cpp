@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "codecs/mpeg_audio.h"
 #include "import/matroska/matroska_internal.h"
 
 namespace vantorel {
@@ -57,6 +58,12 @@ ErrorCode read_info(MkvImport* imp, const EbmlElement* info) {
       if (bits > 0 && bits < 64 && (raw >> (bits - 1)) != 0) raw |= ~uint64_t{0} << bits;
       imp->date_utc = static_cast<int64_t>(raw);
       imp->dated = e->size > 0;
+    } else if (e->id == kDuration) {
+      double duration = 0;
+      VT_TRY(ebml_float(file, e, &duration));
+      // Only a plausible duration can tell a cut file: NaN, negative or past
+      // 2^53 ticks is not believed.
+      imp->duration = duration > 0 && duration < 9007199254740992.0 ? duration : 0;
     }
     return ErrorCode::Ok;
   });
@@ -276,6 +283,25 @@ ErrorCode read_cluster(MkvImport* imp, EbmlElement* cluster) {
   return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
 }
 
+// Cue points say where clusters start; one past the end of the file says
+// the file was cut after its cues were written.
+ErrorCode read_cues(MkvImport* imp, const EbmlElement* cues) {
+  ImportFile* file = imp->file;
+  return mkv_walk(imp, cues, [&](const EbmlElement* point) {
+    if (point->id != kCuePoint || imp->cues_past_end) return ErrorCode::Ok;
+    return mkv_walk(imp, point, [&](const EbmlElement* positions) {
+      if (positions->id != kCueTrackPositions) return ErrorCode::Ok;
+      return mkv_walk(imp, positions, [&](const EbmlElement* e) {
+        if (e->id != kCueClusterPosition) return ErrorCode::Ok;
+        uint64_t position = 0;
+        VT_TRY(ebml_uint(file, e, &position));
+        if (position >= imp->file_size || imp->segment_data >= imp->file_size - position) imp->cues_past_end = 1;
+        return ErrorCode::Ok;
+      });
+    });
+  });
+}
+
 ErrorCode read_segment(MkvImport* imp, EbmlElement* segment) {
   ImportFile* file = imp->file;
   const bool open = segment->unknown_size || segment->cut;
@@ -297,6 +323,8 @@ ErrorCode read_segment(MkvImport* imp, EbmlElement* segment) {
       VT_TRY(mkv_read_chapters(imp, &e));
     } else if (e.id == kAttachments) {
       VT_TRY(mkv_read_attachments(imp, &e));
+    } else if (e.id == kCues && !e.cut) {
+      VT_TRY(read_cues(imp, &e));
     }
     if (e.cut) break;
     VT_TRY(file_seek(file, e.end));
@@ -304,30 +332,47 @@ ErrorCode read_segment(MkvImport* imp, EbmlElement* segment) {
   return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
 }
 
-// The DocType of the EBML header at the current position: true for the two
-// this import reads.
-bool read_ebml_header(ImportFile* file, EbmlElement* header) {
+// The EBML header at the current position; `*ours` when its DocType is one
+// of the two this import reads (a header without one is Matroska's). A
+// header that does not parse is Malformed, with the reason and offset.
+ErrorCode read_ebml_header(ImportFile* file, EbmlElement* header, bool* ours) {
+  *ours = false;
   bool got = false;
-  if (ebml_next(file, file_size(file), true, header, &got) != ErrorCode::Ok || !got || header->id != kEbmlHeader ||
-      header->cut || header->unknown_size)
-    return false;
-  char doc_type[16] = "";
+  VT_TRY(ebml_next(file, file_size(file), true, header, &got));
+  if (!got || header->id != kEbmlHeader) {
+    set_error_at(file, 0, "no EBML header at the start of the file");
+    return ErrorCode::Malformed;
+  }
+  // Its children are told from the segment's only by its size.
+  if (header->unknown_size) {
+    set_error_at(file, header->start, "EBML header of unknown size");
+    return ErrorCode::Malformed;
+  }
+  if (header->cut) {
+    set_error_at(file, header->start, "EBML header cut by the end of the file");
+    return ErrorCode::Malformed;
+  }
+  char doc_type[16] = "matroska";
   while (true) {
     EbmlElement e;
-    if (ebml_next(file, header->end, false, &e, &got) != ErrorCode::Ok || !got) break;
+    VT_TRY(ebml_next(file, header->end, false, &e, &got));
+    if (!got) break;
     if (e.id == kEbmlDocType) {
-      if (ebml_text(file, &e, doc_type, sizeof doc_type) != ErrorCode::Ok) return false;
+      VT_TRY(ebml_text(file, &e, doc_type, sizeof doc_type));
       break;
     }
-    if (file_seek(file, e.end) != ErrorCode::Ok) return false;
+    VT_TRY(file_seek(file, e.end));
   }
-  return std::strcmp(doc_type, "matroska") == 0 || std::strcmp(doc_type, "webm") == 0;
+  *ours = std::strcmp(doc_type, "matroska") == 0 || std::strcmp(doc_type, "webm") == 0;
+  return ErrorCode::Ok;
 }
 
 ErrorCode import_segments(MkvImport* imp) {
   ImportFile* file = imp->file;
   EbmlElement header;
-  if (!read_ebml_header(file, &header)) return ErrorCode::Unsupported;
+  bool ours = false;
+  VT_TRY(read_ebml_header(file, &header, &ours));
+  if (!ours) return ErrorCode::Unsupported;
   VT_TRY(file_seek(file, header.end));
   if (imp->root->moov == nullptr) VT_TRY(add_movie_box(file, BoxTypeId::Moov));
   if (imp->root->moov->mvhd == nullptr) VT_TRY(add_movie_box(file, BoxTypeId::Mvhd));
@@ -337,11 +382,82 @@ ErrorCode import_segments(MkvImport* imp) {
     bool got = false;
     VT_TRY(ebml_next(file, imp->file_size, true, &e, &got));
     if (!got) break;
-    if (e.id == kSegment) return read_segment(imp, &e);
+    if (e.id == kSegment) {
+      imp->segment_data = e.data;
+      imp->segment_cut = e.cut ? 1 : 0;
+      return read_segment(imp, &e);
+    }
     if (e.cut) break;
     VT_TRY(file_seek(file, e.end));
   }
-  return io_failed(file) ? ErrorCode::Io : ErrorCode::Ok;
+  if (io_failed(file)) return ErrorCode::Io;
+  // Nothing but the header: a file cut before its Segment, or no media.
+  set_error_at(file, header.end, "no Segment after the EBML header: the file is cut there or holds no media");
+  return ErrorCode::Malformed;
+}
+
+// The latest time any frame ends, in TimestampScale units; -1 without frames.
+double latest_frame_end(const MkvImport* imp) {
+  double latest = -1;
+  for (uint32_t i = 0; i < imp->track_count; ++i) {
+    const MkvTrack* t = imp->tracks[i];
+    const double step = static_cast<double>(t->default_duration) / static_cast<double>(imp->timestamp_scale);
+    for (const MkvFrame& f : t->frames) {
+      const double end = static_cast<double>(f.time) + (f.duration > 0 ? static_cast<double>(f.duration) : step);
+      if (end > latest) latest = end;
+    }
+  }
+  return latest;
+}
+
+// A file that declares more than it holds is cut, even where no block is:
+// a Segment ending past the end of the file, cues pointing there, or
+// frames ending more than a second short of Duration. The import notes it
+// and the remux refuses it unless salvaging.
+void note_declared_cut(MkvImport* imp) {
+  ImportFile* file = imp->file;
+  const double scale = static_cast<double>(imp->timestamp_scale);
+  const double latest = latest_frame_end(imp);
+  const double held_s = latest > 0 ? latest * scale / 1e9 : 0;
+  const double declared_s = imp->duration * scale / 1e9;
+  // Tracks end apart by a frame or two; a second is more than that.
+  const bool short_of_duration = imp->duration > 0 && declared_s - held_s > 1.0;
+  if (imp->duration > 0 && declared_s < 9e15) file->declared_end_ms = static_cast<uint64_t>(declared_s * 1000 + 0.5);
+  if (!imp->segment_cut && !imp->cues_past_end && !short_of_duration) return;
+  file->cut = 1;
+  const char* why = imp->segment_cut    ? "its Segment runs past the end of the file"
+                    : imp->cues_past_end ? "its Cues point past the end of the file"
+                                         : "its frames end before its Duration";
+  if (imp->duration > 0)
+    import_note_add(file, "the file is truncated: %s; it holds %.3f s of the %.3f s it declares", why, held_s,
+                    declared_s);
+  else
+    import_note_add(file, "the file is truncated: %s", why);
+}
+
+// A channel count no sample entry can hold is taken from the first frame
+// where the codec's header gives it (MPEG audio); otherwise the track is
+// left out.
+constexpr uint64_t kMaxChannels = 64;
+
+ErrorCode check_channels(MkvImport* imp) {
+  for (uint32_t i = 0; i < imp->track_count; ++i) {
+    MkvTrack* t = imp->tracks[i];
+    if (t->type != kMkvAudio || t->channels <= kMaxChannels) continue;
+    uint32_t from_frame = 0;
+    if (std::strncmp(t->codec_id, "A_MPEG/L", 8) == 0 && t->frames.count > 0 && t->encodings == 0) {
+      uint8_t head[4];
+      const MkvFrame& f = t->frames[0];
+      if (f.size >= sizeof head && f.offset < imp->file_size && imp->file_size - f.offset >= sizeof head) {
+        VT_TRY(file_seek(imp->file, f.offset));
+        VT_TRY(read_bytes(imp->file, head, sizeof head));
+        from_frame = mpeg_audio_frame_channels(head, sizeof head);
+      }
+    }
+    if (from_frame > 0) t->channels = from_frame;
+    else t->left_out = "its channel count is out of range";
+  }
+  return ErrorCode::Ok;
 }
 
 }  // namespace
@@ -356,9 +472,15 @@ MkvTrack* mkv_track_by_number(MkvImport* imp, uint64_t number) {
 bool matroska_probe(ImportFile* file) {
   // The magic first, so that a file of another kind leaves no reason behind.
   uint8_t magic[4] = {};
-  EbmlElement header;
   bool yes = file_size(file) >= 4 && file_seek(file, 0) == ErrorCode::Ok && read_bytes(file, magic, 4) == ErrorCode::Ok &&
-             load_u32be(magic) == kEbmlHeader && file_seek(file, 0) == ErrorCode::Ok && read_ebml_header(file, &header);
+             load_u32be(magic) == kEbmlHeader && file_seek(file, 0) == ErrorCode::Ok;
+  if (yes) {
+    // Only another DocType makes it someone else's: a header that does not
+    // parse is refused by the import with what is wrong in it.
+    EbmlElement header;
+    bool ours = false;
+    yes = read_ebml_header(file, &header, &ours) != ErrorCode::Ok || ours;
+  }
   file_seek(file, 0);
   return yes;
 }
@@ -374,6 +496,8 @@ ErrorCode matroska_import(ImportFile* file, FileBoxes* root) {
   imp->max_frames = imp->file_size;
   ErrorCode e = file_seek(file, 0);
   if (e == ErrorCode::Ok) e = import_segments(imp);
+  if (e == ErrorCode::Ok) e = check_channels(imp);
+  if (e == ErrorCode::Ok) note_declared_cut(imp);
   if (e == ErrorCode::Ok) e = mkv_build_tracks(imp);
   if (e == ErrorCode::Ok) e = mkv_add_movie_tags(imp);
   if (e == ErrorCode::Ok) e = mkv_add_chapter_track(imp);

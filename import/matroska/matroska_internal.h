@@ -93,6 +93,9 @@ struct MkvTrack {
   int64_t discard_padding;  // ns the last block of frame `discard_frame` - 1 leaves out
   uint32_t discard_frame;
   GrowArray<MkvFrame> frames;
+  const char* left_out;  // why the track cannot be carried (static text), or null
+  uint32_t frames_cut;   // encoded frames the cut file lacks, taken off `frames`
+  uint64_t cut_ms;       // and how long they last
 };
 
 struct MkvImport {
@@ -116,6 +119,12 @@ struct MkvImport {
   uint32_t cover_named;      // the cover came from a file named cover.*
   uint32_t chapters_read;    // the first edition wins
   uint64_t last_chapter_end; // ChapterTimeEnd of the edition's last chapter, 100 ns; 0 when not given
+  // What the file declares of itself, to tell a cut file.
+  double duration;            // Info's Duration in TimestampScale units; 0 when not given
+  uint32_t segment_cut;       // the Segment's known size runs past the end of the file
+  uint32_t cues_past_end;     // a cue points past the end of the file
+  uint64_t segment_data;      // offset of the Segment's payload, where cue positions count from
+  uint64_t stray_blocks;      // blocks of a track number no track entry has
 };
 
 ErrorCode mkv_read_tags(MkvImport* imp, const EbmlElement* tags);

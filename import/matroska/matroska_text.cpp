@@ -421,8 +421,34 @@ ErrorCode mkv_decode_frames(MkvImport* imp, MkvTrack* t, ConvertedTrack* out, co
     }
   }
   const bool frames = (t->encoding_scope & 1) != 0;
+  // Frames a cut file lacks cannot be gathered: they are taken off the
+  // track and counted, so that the remux names the track as cut.
+  uint32_t whole = t->frames.count;
+  while (whole > 0 && (t->frames[whole - 1].offset > imp->file_size ||
+                       t->frames[whole - 1].size > imp->file_size - t->frames[whole - 1].offset))
+    --whole;
+  if (whole < t->frames.count) {
+    const int64_t from = whole > 0 ? t->frames[whole - 1].time : t->frames[0].time;
+    const int64_t to = t->frames.back().time;
+    // Times were checked against 2^61 ns before the frames came here.
+    const uint64_t ticks = to > from ? static_cast<uint64_t>(to - from) : 0;
+    t->cut_ms = rescale(ticks, 1000000, static_cast<uint32_t>(std::min<uint64_t>(imp->timestamp_scale, UINT32_MAX)));
+    t->frames_cut = t->frames.count - whole;
+    t->frames.count = whole;
+    if (whole == 0) {
+      *why = "every frame lies past the end of the cut file";
+      return ErrorCode::Ok;
+    }
+  }
   uint32_t stripped_at = 0;
   const uint32_t stripped = frames && t->comp_algo == kHeaderStripping ? t->comp_settings.length : 0;
+  // A stripped header is a frame's first bytes: put back on every frame it
+  // adds less than the frames hold. A long one on many tiny frames would
+  // make the output many times the input.
+  if (uint64_t{stripped} * t->frames.count > imp->file_size) {
+    *why = "its stripped header, put back on every frame, would outgrow the file many times";
+    return ErrorCode::Ok;
+  }
   if (stripped > 0) VT_TRY(converted_hold(out, t->comp_settings.bytes, stripped, &stripped_at));
   for (uint32_t i = 0; i < t->frames.count && *why == nullptr; ++i) {
     MkvFrame& f = t->frames[i];

@@ -320,9 +320,15 @@ ErrorCode build_track(MkvImport* imp, MkvTrack* t, uint32_t track_id) {
     note_left_out(imp, t, "its codec has no MP4 form Vantorel writes");
     return ErrorCode::Ok;
   }
-  if (t->frames.count == 0) return ErrorCode::Ok;
+  if (t->left_out != nullptr || t->frames.count == 0) {
+    note_left_out(imp, t, t->left_out != nullptr ? t->left_out : "no frames");
+    return ErrorCode::Ok;
+  }
   const bool text = codec->build == nullptr;
-  if (text ? t->type != kMkvSubtitle : (t->type == kMkvVideo) != (codec->id[0] == 'V')) return ErrorCode::Ok;
+  if (text ? t->type != kMkvSubtitle : (t->type == kMkvVideo) != (codec->id[0] == 'V')) {
+    note_left_out(imp, t, "its TrackType does not match its codec");
+    return ErrorCode::Ok;
+  }
   const uint32_t n = t->frames.count;
   // Every time in ns, and every difference of two, fits 63 bits.
   const int64_t most = (int64_t{1} << 61) / static_cast<int64_t>(imp->timestamp_scale);
@@ -510,9 +516,17 @@ ErrorCode mkv_build_tracks(MkvImport* imp) {
   const MkvTrack* built[kMatroskaMaxTracks] = {};  // by track id - 1
   for (uint32_t i = 0; i < imp->track_count; ++i) {
     uint32_t before = track_count(imp->root);
-    VT_TRY(build_track(imp, imp->tracks[i], id));
-    if (track_count(imp->root) > before) built[id++ - 1] = imp->tracks[i];
+    MkvTrack* t = imp->tracks[i];
+    VT_TRY(build_track(imp, t, id));
+    if (track_count(imp->root) == before) continue;
+    // Encoded frames the cut file lacks were taken off the track: counted here.
+    if (t->frames_cut > 0 && file->cut_count < kMaxImportCuts)
+      file->cuts[file->cut_count++] = ImportCut{id, t->frames_cut, t->frames.count + t->frames_cut, t->cut_ms};
+    built[id++ - 1] = t;
   }
+  if (imp->stray_blocks > 0)
+    import_note_add(file, "%llu Matroska blocks name a track number no track entry has; they are left out",
+                    static_cast<unsigned long long>(imp->stray_blocks));
   set_alternates(imp, built, id - 1);
   auto* mvhd = movie_record<MvhdRecord>(imp->root, BoxTypeId::Mvhd);
   if (mvhd != nullptr) {
@@ -528,6 +542,10 @@ ErrorCode mkv_build_tracks(MkvImport* imp) {
     if (sample_count(track) > 0) any_sample = true;
   }
   if (file->mode == kOpenInspect || any_sample) return ErrorCode::Ok;
+  if (file->cut) {
+    set_error_at(file, imp->file_size, "Matroska file cut before its first whole frame");
+    return ErrorCode::Malformed;
+  }
   set_error_reason(file, "a Matroska file without a track Vantorel can carry");
   return ErrorCode::Unsupported;
 }

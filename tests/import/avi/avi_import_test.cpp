@@ -466,8 +466,6 @@ TEST(AviImport, RefusedFiles) {
   const Case cases[] = {
       {"not AVI", wave, ErrorCode::Unsupported},
       {"no index and no has-index flag", with_strl(cat({strh, strf}), 0), ErrorCode::AviNoIndex},
-      {"has-index flag but no index", avi_file(cat({avih_chunk(kHasIndex), video_stream(video)}), movi),
-       ErrorCode::Unsupported},
       {"format larger than its list", with_strl(cat({strh, riff_chunk_sized("strf", 400, zeros(40))})),
        ErrorCode::Malformed},
       {"name larger than its list", with_strl(cat({strh, strf, riff_chunk_sized("strn", 60, cstr("abc"))})),
@@ -495,6 +493,14 @@ TEST(AviImport, RefusedFiles) {
     EXPECT_EQ(o.result, c.result);
     EXPECT_EQ(o.file, nullptr);
   }
+  // Once refused too: a has-index flag without an index. The chunks are
+  // now found by walking 'movi' (a cut file loses its index first), with a
+  // note saying so.
+  Opened walked(avi_file(cat({avih_chunk(kHasIndex), video_stream(video)}), movi));
+  ASSERT_EQ(walked.result, ErrorCode::Ok);
+  EXPECT_GT(track_sample_count(walked.track(1)), 0u);
+  ASSERT_NE(import_note(walked.file, 0), nullptr);
+  EXPECT_NE(std::string(import_note(walked.file, 0)).find("read from 'movi'"), std::string::npos);
 }
 
 // Indexes pointing where they should not: the import ends, and the track
@@ -557,13 +563,16 @@ TEST(AviImport, TruncatedFileKeepsWhatIsThere) {
   TwoStreams avi;
   Bytes bytes = avi.file(false);
   // The RIFF size still claims the whole file; the index loses its last
-  // entry and half of the one before.
+  // entry and half of the one before. The chunks are all there: a cut index
+  // gives way to a walk of 'movi' (it once kept only the 2 and 1 the index
+  // still listed), and the file is marked cut.
   bytes.resize(bytes.size() - 16 - 8);
   Opened o(bytes);
   ASSERT_EQ(o.result, ErrorCode::Ok);
-  EXPECT_EQ(track_sample_count(o.track(1)), 2u);
-  EXPECT_EQ(track_sample_count(o.track(2)), 1u);
+  EXPECT_EQ(track_sample_count(o.track(1)), 3u);
+  EXPECT_EQ(track_sample_count(o.track(2)), 2u);
   EXPECT_EQ(o.file->io_error, 0u);
+  EXPECT_EQ(o.file->cut, 1u);
 }
 
 // Every cut and many single-byte changes of small files open or fail with

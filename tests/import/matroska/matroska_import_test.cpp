@@ -362,7 +362,7 @@ TEST(MatroskaImport, SubRipCuesFillTheTimeline) {
 }
 
 // Elements after the last cluster (Cues, Tags) cut short by the end of the
-// file cost no frame: the recording is whole.
+// file cost no frame: salvage gives the whole recording.
 TEST(MatroskaImport, ACutAfterTheLastClusterIsWhole) {
   TempDir dir;
   const Bytes a = frame(20, 1), b = frame(30, 2);
@@ -376,7 +376,12 @@ TEST(MatroskaImport, ACutAfterTheLastClusterIsWhole) {
     for (size_t cut : {size_t{2}, after.size() - 3}) {
       SCOPED_TRACE(cut);
       Bytes cut_file(whole.begin(), whole.end() - static_cast<long>(cut));
-      RunResult run = run_program(dir, {"--force", write(dir, "cut.mkv", cut_file), dir.path("cut.mp4")});
+      // Every frame is there, but the Segment's size says the file is cut:
+      // refused as truncated (it once passed as whole), salvaged whole.
+      RunResult refused = run_program(dir, {"--force", write(dir, "cut.mkv", cut_file), dir.path("cut.mp4")});
+      EXPECT_EQ(refused.status, 1);
+      EXPECT_NE(refused.err.find("is truncated"), std::string::npos) << refused.err;
+      RunResult run = run_program(dir, {"--force", "--salvage", dir.path("cut.mkv"), dir.path("cut.mp4")});
       ASSERT_EQ(run.status, 0) << run.err;
       expect_frames(dir.path("cut.mp4"), {a, b});
     }

@@ -19,13 +19,22 @@ struct ReadCursor {
   // From decode times to the track's timeline: its start delay less the
   // media time its first edit starts at (both in media units), modulo 2^64.
   uint64_t time_shift;
-  // Looked up once per track: null when each sample is one range of the
-  // file; else its pieces and held bytes, or its importer's locators.
+  // The track's sample source, looked up once a seek: null when each sample
+  // is one range of the file; else its pieces and held bytes, or its
+  // importer's locators.
   const ConvertedTrack* converted;
+};
+
+// A walk over a track's samples apart from its reading position; a closed
+// one's place is taken by the next opened.
+struct SampleWalkSlot {
+  TableCursor table;
+  bool open;
 };
 
 struct MediaFile : ImportFile {
   GrowArray<ReadCursor> cursors;
+  GrowArray<SampleWalkSlot> walks;
   // The chunk being written: its track and how many samples it holds.
   uint32_t chunk_track;
   uint32_t chunk_samples;

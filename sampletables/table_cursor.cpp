@@ -137,6 +137,11 @@ void table_cursor_sample(const TableCursor& c, TableSample* out) {
   out->offset = c.offset;
 }
 
+void table_cursor_limit(TableCursor* c, uint32_t count) {
+  if (count < c->sample_count) c->sample_count = count;
+  if (c->current > c->sample_count) c->current = 0;
+}
+
 bool table_cursor_next(TableCursor* c) {
   if (c->current == 0) return false;
   if (c->current >= c->sample_count) {

@@ -69,6 +69,9 @@ ErrorCode table_cursor_seek(TableCursor* cursor, BoxFile* file, TrackBoxes* trac
 
 // The current sample; the cursor must be on one.
 void table_cursor_sample(const TableCursor& cursor, TableSample* out);
+// Ends the walk after the first `count` samples (1-based numbers up to
+// `count`); past the last at once when the cursor is beyond them.
+void table_cursor_limit(TableCursor* cursor, uint32_t count);
 // Steps to the next sample: false past the last, or when the chunk table
 // ends before the samples do (the track ends there).
 bool table_cursor_next(TableCursor* cursor);

@@ -72,40 +72,67 @@ ErrorCode converted_hold(ConvertedTrack* track, const uint8_t* bytes, uint32_t c
   return ErrorCode::Ok;
 }
 
+namespace {
+
+// The pieces of sample `index`: [*first, *end). False past the last sample.
+bool sample_pieces(const ConvertedTrack* track, uint32_t index, uint32_t* first, uint32_t* end) {
+  if (index >= track->first_piece.count) return false;
+  *first = track->first_piece[index];
+  *end = index + 1 < track->first_piece.count ? track->first_piece[index + 1] : track->pieces.count;
+  return true;
+}
+
+// Puts the first `n` bytes of a piece that is not read from the file as it
+// lies (a length, the tables, held or expanded bytes) into `out`.
+ErrorCode fill_made_piece(FileIo* file, const ConvertedTrack* track, const SamplePiece& piece, uint8_t* out,
+                          uint32_t n) {
+  const uint32_t whole = piece_output_size(piece);
+  if (piece.kind == kPieceLength32 || piece.kind == kPieceLength16) {
+    uint8_t value[4] = {static_cast<uint8_t>(piece.length >> 24), static_cast<uint8_t>(piece.length >> 16),
+                        static_cast<uint8_t>(piece.length >> 8), static_cast<uint8_t>(piece.length)};
+    for (uint32_t i = 0; i < n; ++i) out[i] = value[4 - whole + i];
+  } else if (piece.kind == kPieceJpegTables) {
+    for (uint32_t i = 0; i < n; ++i) out[i] = kStandardJpegTables[i];
+  } else if (piece.kind == kPieceLocated) {
+    if (track->expander.expand == nullptr) return ErrorCode::Malformed;
+    if (n > 0) VT_TRY(track->expander.expand(track->expander.state, file, piece.offset, out, n));
+  } else if (piece.kind == kPieceHeld) {
+    // Held pieces were made inside the held bytes; a piece outside is ours.
+    if (piece.offset > track->held.count || n > track->held.count - piece.offset) return ErrorCode::Malformed;
+    for (uint32_t i = 0; i < n; ++i) out[i] = track->held[static_cast<uint32_t>(piece.offset) + i];
+  }
+  return ErrorCode::Ok;
+}
+
+bool read_as_it_lies(const SamplePiece& piece) { return piece.kind == kPieceCopy || piece.kind == kPieceSwap16; }
+
+// The bytes sample `index`'s pieces make: its size in the tables, which
+// were made from them; a mismatch is ours.
+bool pieces_make(const ConvertedTrack* track, uint32_t first, uint32_t end, uint32_t size) {
+  uint64_t total = 0;
+  for (uint32_t p = first; p < end; ++p) total += piece_output_size(track->pieces[p]);
+  return total == size;
+}
+
+}  // namespace
+
 ErrorCode converted_peek(FileIo* file, const ConvertedTrack* track, uint32_t index, uint8_t* buffer, uint32_t capacity,
                          uint32_t* got) {
   *got = 0;
-  if (index >= track->first_piece.count) return ErrorCode::NoMore;
-  const uint32_t first = track->first_piece[index];
-  const uint32_t end = index + 1 < track->first_piece.count ? track->first_piece[index + 1] : track->pieces.count;
+  uint32_t first = 0, end = 0;
+  if (!sample_pieces(track, index, &first, &end)) return ErrorCode::NoMore;
   uint32_t at = 0;
   for (uint32_t p = first; p < end && at < capacity; ++p) {
     const SamplePiece& piece = track->pieces[p];
     const uint32_t whole = piece_output_size(piece);
     const uint32_t n = whole < capacity - at ? whole : capacity - at;
     uint8_t* out = buffer + at;
-    if (piece.kind == kPieceLength32 || piece.kind == kPieceLength16) {
-      uint8_t value[4] = {static_cast<uint8_t>(piece.length >> 24), static_cast<uint8_t>(piece.length >> 16),
-                          static_cast<uint8_t>(piece.length >> 8), static_cast<uint8_t>(piece.length)};
-      for (uint32_t i = 0; i < n; ++i) out[i] = value[4 - whole + i];
-    } else if (piece.kind == kPieceJpegTables) {
-      for (uint32_t i = 0; i < n; ++i) out[i] = kStandardJpegTables[i];
-    } else if (piece.kind == kPieceLocated) {
-      if (track->expander.expand == nullptr) return ErrorCode::Malformed;
-      if (n > 0) VT_TRY(track->expander.expand(track->expander.state, file, piece.offset, out, n));
-    } else if (piece.kind == kPieceHeld) {
-      // Held pieces were made inside the held bytes; a piece outside is ours.
-      if (piece.offset > track->held.count || n > track->held.count - piece.offset) return ErrorCode::Malformed;
-      for (uint32_t i = 0; i < n; ++i) out[i] = track->held[static_cast<uint32_t>(piece.offset) + i];
+    if (!read_as_it_lies(piece)) {
+      VT_TRY(fill_made_piece(file, track, piece, out, n));
     } else if (n > 0) {
       VT_TRY(file_seek(file, piece.offset));
       VT_TRY(read_bytes(file, out, n));
-      if (piece.kind == kPieceSwap16)
-        for (uint32_t i = 0; i + 1 < n; i += 2) {
-          uint8_t t = out[i];
-          out[i] = out[i + 1];
-          out[i + 1] = t;
-        }
+      if (piece.kind == kPieceSwap16) swap_pairs(out, n);
     }
     at += n;
   }
@@ -113,17 +140,42 @@ ErrorCode converted_peek(FileIo* file, const ConvertedTrack* track, uint32_t ind
   return ErrorCode::Ok;
 }
 
+void swap_pairs(uint8_t* bytes, uint32_t count) {
+  for (uint32_t i = 0; i + 1 < count; i += 2) {
+    uint8_t t = bytes[i];
+    bytes[i] = bytes[i + 1];
+    bytes[i + 1] = t;
+  }
+}
+
+ErrorCode converted_lay_out(FileIo* file, const ConvertedTrack* track, uint32_t index, uint64_t offset, uint8_t* out,
+                            uint32_t size, FileStretchSink sink, void* user) {
+  if (track->first_piece.count == 0 && track->expander.expand != nullptr)
+    return track->expander.expand(track->expander.state, file, offset, out, size);
+  uint32_t first = 0, end = 0;
+  if (!sample_pieces(track, index, &first, &end)) return ErrorCode::NoMore;
+  if (!pieces_make(track, first, end, size)) return ErrorCode::Malformed;
+  uint32_t at = 0;
+  for (uint32_t p = first; p < end; ++p) {
+    const SamplePiece& piece = track->pieces[p];
+    const uint32_t n = piece_output_size(piece);
+    if (!read_as_it_lies(piece)) {
+      VT_TRY(fill_made_piece(file, track, piece, out + at, n));
+    } else if (n > 0) {
+      VT_TRY(sink(user, FileStretch{piece.offset, n, at, piece.kind == kPieceSwap16}));
+    }
+    at += n;
+  }
+  return ErrorCode::Ok;
+}
+
 ErrorCode converted_read(FileIo* file, const ConvertedTrack* track, uint32_t index, uint64_t offset, uint8_t* buffer,
                          uint32_t size) {
   if (track->first_piece.count == 0 && track->expander.expand != nullptr)
     return track->expander.expand(track->expander.state, file, offset, buffer, size);
-  if (index >= track->first_piece.count) return ErrorCode::NoMore;
-  const uint32_t first = track->first_piece[index];
-  const uint32_t end = index + 1 < track->first_piece.count ? track->first_piece[index + 1] : track->pieces.count;
-  // The sizes in the tables were made from these pieces; a mismatch is ours.
-  uint64_t total = 0;
-  for (uint32_t p = first; p < end; ++p) total += piece_output_size(track->pieces[p]);
-  if (total != size) return ErrorCode::Malformed;
+  uint32_t first = 0, end = 0;
+  if (!sample_pieces(track, index, &first, &end)) return ErrorCode::NoMore;
+  if (!pieces_make(track, first, end, size)) return ErrorCode::Malformed;
   uint32_t got = 0;
   VT_TRY(converted_peek(file, track, index, buffer, size, &got));
   return got == size ? ErrorCode::Ok : ErrorCode::Malformed;

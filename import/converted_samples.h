@@ -77,6 +77,26 @@ ErrorCode converted_read(FileIo* file, const ConvertedTrack* track, uint32_t ind
 ErrorCode converted_peek(FileIo* file, const ConvertedTrack* track, uint32_t index, uint8_t* buffer, uint32_t capacity,
                          uint32_t* got);
 
+// A stretch of the file that a sample's bytes are read from as they lie:
+// `size` bytes at file `offset`, due at `at` within the sample, each pair
+// of them swapped once read when `swap16` is set.
+struct FileStretch {
+  uint64_t offset;
+  uint32_t size;
+  uint32_t at;
+  bool swap16;
+};
+using FileStretchSink = ErrorCode (*)(void* user, const FileStretch& stretch);
+// For a caller that reads many samples at once: makes into `out` (room for
+// `size`, the sample's size in the tables) the bytes of sample `index` that
+// are not read from the file as they lie (lengths, tables, held bytes,
+// expanded locators) and hands `sink` each stretch of the file the rest is
+// read from, in sample order. Arguments as for converted_read.
+ErrorCode converted_lay_out(FileIo* file, const ConvertedTrack* track, uint32_t index, uint64_t offset, uint8_t* out,
+                            uint32_t size, FileStretchSink sink, void* user);
+// Swaps each pair of bytes (a last odd byte stays).
+void swap_pairs(uint8_t* bytes, uint32_t count);
+
 // Frees the pieces and held bytes, and lets the expander's state go.
 void converted_release(ConvertedTrack* track);
 

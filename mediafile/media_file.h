@@ -8,33 +8,33 @@
 #include "import/import_file.h"
 #include "mediafile/box_registry.h"
 #include "mediafile/mediafile.h"
+#include "sampletables/table_cursor.h"
 
 namespace vantorel {
 
+// A track's reading position, and where its samples' bytes come from.
 struct ReadCursor {
   uint32_t track_id;
-  uint32_t current;  // 1-based number of the next sample to read; 0 for none
-  uint32_t sample_count;
-  SampleToChunkTable* stsc;
-  ChunkOffsetTable* chunk_offsets;
-  SampleSizeTable* sizes;
-  uint32_t stsc_entry;
-  uint32_t chunk_index;
-  uint32_t index_in_chunk;
-  uint64_t offset;
-  TimeToSampleTable* stts;
-  CompositionOffsetTable* ctts;
-  uint32_t stts_entry;
-  uint32_t stts_in_entry;
-  uint32_t ctts_entry;
-  uint32_t ctts_in_entry;
-  uint64_t time;  // media units, on the track's timeline
-  SyncSampleTable* stss;
-  uint32_t next_sync;
+  TableCursor table;
+  // From decode times to the track's timeline: its start delay less the
+  // media time its first edit starts at (both in media units), modulo 2^64.
+  uint64_t time_shift;
+  // The track's sample source, looked up once a seek: null when each sample
+  // is one range of the file; else its pieces and held bytes, or its
+  // importer's locators.
+  const ConvertedTrack* converted;
+};
+
+// A walk over a track's samples apart from its reading position; a closed
+// one's place is taken by the next opened.
+struct SampleWalkSlot {
+  TableCursor table;
+  bool open;
 };
 
 struct MediaFile : ImportFile {
   GrowArray<ReadCursor> cursors;
+  GrowArray<SampleWalkSlot> walks;
   // The chunk being written: its track and how many samples it holds.
   uint32_t chunk_track;
   uint32_t chunk_samples;

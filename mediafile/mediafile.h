@@ -211,6 +211,61 @@ ErrorCode read_next_sample(MediaFile* file, uint32_t track_id, SampleRead* sampl
 // and in `offset` where its bytes lie in the file (the buffer is not used).
 ErrorCode locate_next_sample(MediaFile* file, uint32_t track_id, SampleRead* sample, uint64_t* offset);
 
+// ---- Locating and timing samples -------------------------------------------------
+// One table cursor behind these and the reading calls above.
+
+// What a track of a file open for reading can deliver: the samples its
+// tables describe consistently and the file holds, up to the first that
+// lies wholly or partly past the file's end (a recording cut short) or that
+// claims more PCM frames than it has bytes.
+struct ReadableSamples {
+  uint32_t count;      // samples that can be read
+  uint32_t described;  // samples the time and size tables describe
+  uint32_t largest;    // bytes, of the samples that can be read
+  bool past_end;       // the count stops at a sample past the file's end
+};
+ErrorCode track_readable_samples(MediaFile* file, uint32_t track_id, ReadableSamples* out);
+// The duration (media units) of samples [from, to) of a track, 0-based.
+uint64_t track_samples_duration(MediaFile* file, uint32_t track_id, uint32_t from, uint32_t to);
+// The size its tables give sample `index` (0-based) of a track; 0 past the last.
+uint32_t track_sample_size(MediaFile* file, uint32_t track_id, uint32_t index);
+
+// A walk over the first `count` samples of a track, apart from its reading
+// position: for a caller that plans from the samples' times, sizes and sync
+// flags before reading them (`count` at most what track_readable_samples
+// gives). `*walk` names it until closed; closing the file closes it too.
+ErrorCode sample_walk_open(MediaFile* file, uint32_t track_id, uint32_t count, uint32_t* walk);
+// The walk's next sample: its index, time (decode time from the track's
+// first sample, media units), duration, composition offset, size,
+// description and sync flag, the buffer unused. NoMore past the walk's last.
+ErrorCode sample_walk_next(MediaFile* file, uint32_t walk, SampleRead* out);
+void sample_walk_close(MediaFile* file, uint32_t walk);
+
+// A sample located by locate_next_sample, for laying it out later: the
+// `offset` it gave, its 0-based index and its size.
+struct SamplePlace {
+  uint64_t offset;
+  uint32_t index;
+  uint32_t size;
+};
+// A stretch of the file that makes part of a sample: `size` bytes at file
+// `offset`, due at `at` within the sample; once read, each pair of its bytes
+// is swapped when `swap16` is set.
+struct SampleRange {
+  uint64_t offset;
+  uint32_t size;
+  uint32_t at;
+  bool swap16;
+};
+using SampleRangeSink = ErrorCode (*)(void* user, const SampleRange* range);
+// For a caller that reads many samples at once: puts into `out` (room for
+// the sample's size) the bytes of a located sample that are not read from
+// the file as they lie (bytes the import holds or makes, or expands from
+// its locators), and hands `sink` each stretch of the file the rest is read
+// from, in sample order. A sample read whole is one stretch.
+ErrorCode lay_out_located_sample(MediaFile* file, uint32_t track_id, const SamplePlace* place, uint8_t* out,
+                                 SampleRangeSink sink, void* user);
+
 // ---- Adding tracks ---------------------------------------------------------------------
 
 // The codec kinds a track can be built for.

@@ -115,6 +115,7 @@ void media_release(MediaFile* file) {
   release_root(file);
   clear_all_metadata(file);
   file->cursors.release();
+  file->walks.release();
   file->track_changed.release();
   file->free_regions.release();
   file->dropped_tracks.release();

@@ -1,40 +1,14 @@
 // Statistics of one track: counts, sizes, durations and bit rates.
 #include "boxes/mdhd.h"
-#include "mediafile/mediafile.h"
+#include "mediafile/media_file.h"
+#include "sampletables/formats.h"
 #include "sampletables/stco.h"
+#include "sampletables/stsc.h"
+#include "sampletables/stsd.h"
 #include "sampletables/stsz.h"
 #include "sampletables/stts.h"
 
 namespace vantorel {
-
-namespace {
-
-// Walks the decode times of a track's samples run by run.
-struct DeltaWalker {
-  const TimeToSampleTable* stts;
-  uint32_t entry = 0;
-  uint32_t in_entry = 0;
-  uint64_t time = 0;
-
-  uint32_t delta() const {
-    if (stts == nullptr || stts->entries.count == 0) return 0;
-    uint32_t e = entry < stts->entries.count ? entry : stts->entries.count - 1;
-    return stts->entries[e].sample_delta;
-  }
-  void settle() {
-    while (stts != nullptr && entry < stts->entries.count && in_entry >= stts->entries[entry].sample_count) {
-      ++entry;
-      in_entry = 0;
-    }
-  }
-  void next() {
-    time += delta();
-    ++in_entry;
-    settle();
-  }
-};
-
-}  // namespace
 
 uint32_t track_sample_count(TrackBoxes* track) { return sample_count(track); }
 
@@ -85,33 +59,101 @@ uint32_t track_avg_bitrate(TrackBoxes* track) {
 
 uint32_t track_max_bitrate(TrackBoxes* track) {
   auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
-  auto* stts = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);
-  auto* sizes = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
   uint32_t n = sample_count(track);
-  if (mdhd == nullptr || stts == nullptr || sizes == nullptr || n == 0 || mdhd->timescale == 0) return 0;
+  if (mdhd == nullptr || mdhd->timescale == 0) return 0;
   // The most bytes in any window of one second (plus the first sample's
-  // duration), with a start and an end walker over the samples.
-  DeltaWalker start{stts};
-  DeltaWalker end{stts};
-  start.settle();
-  end.settle();
+  // duration), with a start and an end cursor over the samples.
+  TableCursor start;
+  TableCursor end;
+  table_cursor_begin(&start, track, false);
+  table_cursor_begin(&end, track, false);
+  if (start.current == 0) return 0;  // no time or size table, or no samples
+  TableSample first;
+  TableSample last;
   uint32_t e = 0;
   uint64_t sum = 0;
   uint64_t largest = 0;
   for (uint32_t s = 0; s < n; ++s) {
-    uint64_t limit = start.time + start.delta() + mdhd->timescale;
-    while (e < n && end.time < limit) {
-      sum += stsz_sample_size(sizes, e);
-      end.next();
+    table_cursor_sample(start, &first);
+    uint64_t limit = first.time + first.duration + mdhd->timescale;
+    while (e < n) {
+      table_cursor_sample(end, &last);
+      if (last.time >= limit) break;
+      sum += last.size;
+      table_cursor_next(&end);
       ++e;
     }
     if (sum > largest) largest = sum;
     if (e >= n) break;
-    sum -= stsz_sample_size(sizes, s);
-    start.next();
+    sum -= first.size;
+    table_cursor_next(&start);
   }
   uint64_t bits = largest * 8;
   return bits > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(bits);
+}
+
+// Also the largest of the samples: the sample buffer is sized by what can be
+// read, never by a size the tables merely claim. A 'twos' sample counts its
+// PCM frames in its duration, and a frame takes at least one byte: a sample
+// claiming more frames than bytes ends the track too. A track cut short (a
+// recording ended by a power loss) is carried up to its last whole sample.
+ErrorCode track_readable_samples(MediaFile* file, uint32_t track_id, ReadableSamples* out) {
+  if (out == nullptr) return ErrorCode::BadArgument;
+  *out = ReadableSamples{};
+  if (file == nullptr) return ErrorCode::BadArgument;
+  TrackBoxes* track = find_track(file->root, track_id);
+  if (track == nullptr) return ErrorCode::Missing;
+  TableCursor c;
+  table_cursor_begin(&c, track, true);
+  if (c.stts == nullptr || c.sizes == nullptr || c.stsc == nullptr || c.chunk_offsets == nullptr) return ErrorCode::Ok;
+  if (c.stsc->entries.count == 0) return ErrorCode::Ok;
+  SoundSampleEntry* sound = sound_entry(file, track, 0);
+  const bool pcm_frames = sound != nullptr && pcm_counts_frames(sound->format);
+  // Samples gathered from pieces of the file (an imported stream turned
+  // into MP4 form) had every piece checked when the file was opened.
+  const bool gathered = find_converted(file, track_id) != nullptr;
+  const uint64_t file_length = file_size(file);
+  uint64_t timed = 0;
+  for (const TimeToSampleEntry& e : c.stts->entries) timed += e.sample_count;
+  const uint32_t count = static_cast<uint32_t>(c.sizes->sample_count < timed ? c.sizes->sample_count : timed);
+  out->described = count;
+  // `count` is at most the timed samples: each has its own duration.
+  table_cursor_limit(&c, count);
+  TableSample s;
+  for (; c.current != 0; table_cursor_next(&c)) {
+    table_cursor_sample(c, &s);
+    if (!gathered && (s.offset > file_length || s.size > file_length - s.offset)) {
+      out->past_end = true;
+      break;
+    }
+    if (pcm_frames && s.duration > s.size) break;
+    if (s.size > out->largest) out->largest = s.size;
+    ++out->count;
+  }
+  return ErrorCode::Ok;
+}
+
+uint64_t track_samples_duration(MediaFile* file, uint32_t track_id, uint32_t from, uint32_t to) {
+  TrackBoxes* track = file != nullptr ? find_track(file->root, track_id) : nullptr;
+  auto* stts = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);
+  if (stts == nullptr) return 0;
+  // Run by run: a cut track's missing samples may be most of it.
+  uint64_t units = 0;
+  uint64_t first = 0;
+  for (const TimeToSampleEntry& e : stts->entries) {
+    uint64_t last = first + e.sample_count;
+    uint64_t lo = first > from ? first : from;
+    uint64_t hi = last < to ? last : to;
+    if (hi > lo) units += (hi - lo) * e.sample_delta;
+    first = last;
+    if (first >= to) break;
+  }
+  return units;
+}
+
+uint32_t track_sample_size(MediaFile* file, uint32_t track_id, uint32_t index) {
+  TrackBoxes* track = file != nullptr ? find_track(file->root, track_id) : nullptr;
+  return stsz_sample_size(track_record<SampleSizeTable>(track, BoxTypeId::Stsz), index);
 }
 
 }  // namespace vantorel

@@ -77,7 +77,7 @@ ErrorCode first_frame_ac3_word(MediaFile* in, const TrackInfo* info, uint32_t* p
   *found = false;
   // Only the first sample is read: the buffer is sized by it, and a first
   // sample larger than the file cannot be read at all.
-  uint32_t first_size = track_source_sample_size(find_track(in->root, info->track_id), 0);
+  uint32_t first_size = track_sample_size(in, info->track_id, 0);
   if (first_size > file_size(in)) return ErrorCode::Ok;
   GrowArray<uint8_t> buffer{};
   VT_TRY(buffer.reserve(first_size > 0 ? first_size : 1));

@@ -13,10 +13,12 @@ std::span<const PlannedTrack> planned_tracks(const RemuxJob* job) {
 }
 
 // The lane's next sample from its track's sources.
-void feed(RemuxJob* job, uint32_t lane) {
+ErrorCode feed(RemuxJob* job, uint32_t lane) {
   SourceSample next;
   bool more = track_source_next(&job->cursors[lane], &next);
+  VT_TRY(job->cursors[lane].failure);
   scheduler_feed(&job->scheduler, lane, more ? &next : nullptr);
+  return ErrorCode::Ok;
 }
 
 // Every lane back at its first sample.
@@ -25,8 +27,9 @@ ErrorCode start_pass(RemuxJob* job) {
   const TrackPlan& plan = job->plan;
   for (uint32_t i = 0; i < plan.tracks.count; ++i) {
     const PlannedTrack& row = plan.tracks[i];
+    track_source_release(&job->cursors[i]);
     VT_TRY(track_source_start(&job->cursors[i], &plan.sources[row.first_source], row.source_count));
-    feed(job, i);
+    VT_TRY(feed(job, i));
   }
   return ErrorCode::Ok;
 }
@@ -99,7 +102,7 @@ ErrorCode run_pass(RemuxJob* job) {
       if (report_progress(job) == 0) break;
     }
     VT_TRY(scheduler_queue(&s, lane));
-    feed(job, lane);
+    VT_TRY(feed(job, lane));
   }
   // The last group too must not take the part past its limit.
   if (s.pending.count > 0) VT_TRY(split_if_due(job, &index));

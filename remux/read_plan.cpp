@@ -13,14 +13,12 @@ namespace {
 
 // Whether this group is read by plan: in both passes (the measuring pass
 // lays the samples out the same way without reading them), unless the
-// caller asked for the per-sample path, the output mirrors every sample,
-// or a track's samples are converted at import (gathered from pieces of
-// the input, they are no input ranges to copy).
-ErrorCode plan_reads(ReadPlan* plan, MediaFile* output, std::span<const GroupTrack> tracks, bool* planned) {
+// caller asked for the per-sample path or the output mirrors every sample.
+// A sample converted at import is laid out by the library: the bytes it
+// makes go into the window at once, the input ranges are read with the rest.
+ErrorCode plan_reads(ReadPlan* plan, MediaFile* output, bool* planned) {
   *planned = false;
   if (plan->per_sample || (output->flags & kFlagStreamingExtension) != 0) return ErrorCode::Ok;
-  for (const GroupTrack& g : tracks)
-    if (find_converted(plan->input, g.input_track_id) != nullptr) return ErrorCode::Ok;
   if (plan->window == nullptr) {
     uint32_t size = plan->sample_buffer_size > kWindowBytes - 9 ? plan->sample_buffer_size + 9 : kWindowBytes;
     plan->window = static_cast<uint8_t*>(std::malloc(size));
@@ -107,7 +105,11 @@ ErrorCode read_input(ReadPlan* plan, uint64_t at, uint8_t* into, uint32_t size) 
 ErrorCode flush_window(ReadPlan* plan, MediaFile* output) {
   GrowArray<PlannedRead>& reads = plan->reads;
   // The measuring pass only counts the bytes.
-  if (plan->stream->pass == Pass::Measure) reads.clear();
+  if (plan->stream->pass == Pass::Measure) {
+    reads.clear();
+    plan->swaps.clear();
+    plan->converted_in_window = false;
+  }
   uint64_t low = 0;
   uint32_t length = 0;
   uint32_t runs = 0;
@@ -137,9 +139,23 @@ ErrorCode flush_window(ReadPlan* plan, MediaFile* output) {
       run.size += reads[j].size;  // within the window: no overflow
       ++j;
     }
-    if (run.size > 0) VT_TRY(read_input(plan, run.offset, plan->window + run.at, run.size));
+    if (run.size > 0 && plan->converted_in_window && run.size < kShortRun) {
+      // Pieces of converted samples (frames straddling chunks, units
+      // between start codes) are many and short: read as the per-sample
+      // path reads them, through the stream's buffer, not a call each.
+      ErrorCode e = file_seek(plan->input, run.offset);
+      if (e == ErrorCode::Ok) e = read_bytes(plan->input, plan->window + run.at, run.size);
+      if (e != ErrorCode::Ok) set_error_at(plan->input, run.offset, "sample data beyond the end of the file");
+      VT_TRY(e);
+    } else if (run.size > 0) {
+      VT_TRY(read_input(plan, run.offset, plan->window + run.at, run.size));
+    }
     i = j;
   }
+  plan->converted_in_window = false;
+  for (const PlannedRead& r : plan->swaps)
+    for (uint8_t *b = plan->window + r.at, *end = b + (r.size & ~1u); b != end; b += 2) std::swap(b[0], b[1]);
+  plan->swaps.clear();
   if (plan->window_used > 0) VT_TRY(write_recorded_bytes(output, plan->window, plan->window_used));
   reads.clear();
   plan->window_used = 0;
@@ -152,15 +168,40 @@ ErrorCode window_room(ReadPlan* plan, MediaFile* output, uint32_t size) {
   return ErrorCode::Ok;
 }
 
+// Where a sample laid out in the window starts.
+struct LaidOut {
+  ReadPlan* plan;
+  uint32_t start;
+  uint32_t size;  // the sample's
+};
+
+// An input range of a sample laid out in the window: read there with the
+// window's other ranges, and swapped after when it asks.
+ErrorCode plan_range(void* user, const SampleRange* range) {
+  auto* laid = static_cast<LaidOut*>(user);
+  ReadPlan* plan = laid->plan;
+  // The library hands ranges inside the sample, which fits the window.
+  const PlannedRead read{range->offset, range->size, laid->start + range->at};
+  if (range->at != 0 || range->size != laid->size) plan->converted_in_window = true;
+  VT_TRY(plan->reads.append(read));
+  if (range->swap16) VT_TRY(plan->swaps.append(read));
+  return ErrorCode::Ok;
+}
+
 // Writes `sample` to the output track: at once, or when `planned` into the
-// window, its bytes read there later from input `offset` (or, without one,
-// copied from its data now).
+// window, laid out there from input sample `place` (its input ranges read
+// later; the measuring pass reads nothing) or, without one, copied from its
+// data now.
 ErrorCode put_sample(ReadPlan* plan, MediaFile* output, uint32_t track_id, SampleWrite* sample, bool planned,
-                     const uint64_t* offset) {
+                     uint32_t input_track_id, const SamplePlace* place) {
   if (!planned) return write_sample(output, track_id, sample);
   VT_TRY(window_room(plan, output, sample->size));
-  if (offset != nullptr) {
-    VT_TRY(plan->reads.append(PlannedRead{*offset, sample->size, plan->window_used}));
+  if (place != nullptr) {
+    if (plan->stream->pass == Pass::Write) {
+      LaidOut laid{plan, plan->window_used, sample->size};
+      VT_TRY(lay_out_located_sample(plan->input, input_track_id, place, plan->window + plan->window_used, plan_range,
+                                    &laid));
+    }
     sample->data = nullptr;
   } else {
     std::memcpy(plan->window + plan->window_used, sample->data, sample->size);
@@ -183,7 +224,7 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
   // An empty subpicture unit: size 9, control sequence at 4, only the end command.
   static const uint8_t kEmptySubpicture[9] = {0x00, 0x09, 0x00, 0x04, 0x00, 0x00, 0x00, 0x04, 0xFF};
   bool planned = false;
-  VT_TRY(plan_reads(plan, output, tracks, &planned));
+  VT_TRY(plan_reads(plan, output, &planned));
   for (uint32_t t : order) {
     GroupTrack& g = tracks[t];
     SampleRead read{};
@@ -204,7 +245,7 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
       filler.size = sizeof kEmptySubpicture;
       filler.duration = g.filler_duration;
       filler.flags = kSampleSync;
-      VT_TRY(put_sample(plan, output, g.output_track_id, &filler, planned, nullptr));
+      VT_TRY(put_sample(plan, output, g.output_track_id, &filler, planned, 0, nullptr));
       delay = 0;
       g.filler = false;
     }
@@ -216,7 +257,8 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
     sample.composition_offset = read.composition_offset;
     sample.flags = read.sync != 0 ? uint32_t{kSampleSync} : 0u;
     sample.description_index = read.description_index;
-    VT_TRY(put_sample(plan, output, g.output_track_id, &sample, planned, &offset));
+    const SamplePlace place{offset, read.index, read.size};
+    VT_TRY(put_sample(plan, output, g.output_track_id, &sample, planned, g.input_track_id, planned ? &place : nullptr));
     if (g.follows_groups) {
       // Tracks are neither added nor removed while a group is written.
       if (g.groups_to == nullptr) g.groups_to = find_track(output->root, g.output_track_id);
@@ -236,6 +278,7 @@ void read_plan_release(ReadPlan* plan) {
   std::free(plan->staging);
   plan->staging = nullptr;
   plan->reads.release();
+  plan->swaps.release();
   plan->sorted_reads.release();
   plan->pieces.release();
   std::free(plan->gap_sink);

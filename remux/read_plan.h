@@ -52,6 +52,8 @@ struct ReadPlan {
   uint32_t window_size;
   uint32_t window_used;
   GrowArray<PlannedRead> reads;
+  GrowArray<PlannedRead> swaps;  // window stretches whose byte pairs are swapped once read
+  bool converted_in_window;      // a sample of the window is read in pieces
   uint8_t* staging;  // a dense stretch of input, read at once (as large as the window)
   // A dense stretch read straight into place: the window's ranges in input
   // order, and where the bytes between them go.

@@ -138,6 +138,8 @@ ErrorCode remux_run(const void* input_name, OutputNamer namer, const IoRoutines*
     e = verify_remux(input_name, job->parts.written_names.items, job->parts.written_names.count,
                      &job->stream.routines, user, o.salvage ? 1 : 0, result != nullptr ? &result->verify : &scratch);
   }
+  // The walks are the input's: let go before it is (a stopped run leaves them open).
+  for (TrackCursor& cursor : job->cursors) track_source_release(&cursor);
   if (job->input != nullptr) {
     if (e != ErrorCode::Ok && result != nullptr) result->input_failure = job->input->detail;
     media_close(job->input);

@@ -48,11 +48,16 @@ void place_tracks_in_time(TrackPlan* plan) {
   }
 }
 
-// A kept track's plan row: its times, its samples (how many the input, of
-// `file_length` bytes, can deliver) and how it is rebuilt. `*cut` when
-// samples lie past the input's end.
-ErrorCode plan_track(TrackPlan* plan, const TrackInfo& info, uint64_t file_length, PlannedTrack* row,
-                     const RemuxEvents& events, void* user, bool* cut) {
+// The duration, in milliseconds, of samples [from, to) of a track.
+uint64_t duration_ms(MediaFile* input, const TrackInfo& info, uint32_t from, uint32_t to) {
+  if (info.timescale == 0) return 0;
+  return rescale(track_samples_duration(input, info.track_id, from, to), info.timescale, 1000);
+}
+
+// A kept track's plan row: its times, its samples (how many the input can
+// deliver) and how it is rebuilt. `*cut` when samples lie past the input's end.
+ErrorCode plan_track(TrackPlan* plan, const TrackInfo& info, PlannedTrack* row, const RemuxEvents& events, void* user,
+                     bool* cut) {
   MediaFile* input = plan->input;
   TrackBoxes* track = find_track(input->root, info.track_id);
   row->input_track_id = info.track_id;
@@ -63,16 +68,16 @@ ErrorCode plan_track(TrackPlan* plan, const TrackInfo& info, uint64_t file_lengt
   if (track->extra != nullptr) row->media_time += track->extra->composition_shift;
   if (track->extra != nullptr && row->media_end > 0) row->media_end += track->extra->composition_shift;
   row->timescale = info.timescale;
-  uint32_t largest = 0;
-  uint32_t described = 0;
-  bool past_end = false;
-  row->sample_count = track_source_deliverable(input, track, file_length, &largest, &described, &past_end);
+  ReadableSamples readable{};
+  VT_TRY(track_readable_samples(input, info.track_id, &readable));
+  row->sample_count = readable.count;
+  bool past_end = readable.past_end;
   // Samples past the end of the input, samples its import could not carry
   // whole, or a track ending well before the file's declared end: a cut
   // file. Never carried silently; without salvage nothing is written.
-  uint32_t missing = described - row->sample_count;
-  uint32_t total = described;
-  uint64_t missing_ms = past_end ? track_source_duration_ms(track, info.timescale, row->sample_count, described) : 0;
+  uint32_t missing = readable.described - readable.count;
+  uint32_t total = readable.described;
+  uint64_t missing_ms = past_end ? duration_ms(input, info, readable.count, readable.described) : 0;
   if (const ImportCut* listed = import_cut_of(input, info.track_id)) {
     missing = sat_add32(missing, listed->missing);
     total = sat_add32(total, listed->missing);
@@ -87,7 +92,7 @@ ErrorCode plan_track(TrackPlan* plan, const TrackInfo& info, uint64_t file_lengt
   if (declared_ms == 0 && past_end) declared_ms = rescale(plan->movie_duration, plan->movie_timescale, 1000);
   if (declared_ms > 0 && declared_ms != none64()) {
     const uint64_t start_ms = rescale(info.start_delay, plan->movie_timescale, 1000);
-    const uint64_t end_ms = sat_add64(start_ms, track_source_duration_ms(track, info.timescale, 0, row->sample_count));
+    const uint64_t end_ms = sat_add64(start_ms, duration_ms(input, info, 0, row->sample_count));
     const uint64_t short_ms = declared_ms > end_ms ? declared_ms - end_ms : 0;
     if (short_ms > missing_ms) missing_ms = short_ms;
     if (input->cut) past_end = past_end || short_ms > kDeclaredEndSlackMs;
@@ -97,7 +102,7 @@ ErrorCode plan_track(TrackPlan* plan, const TrackInfo& info, uint64_t file_lengt
     if (events.truncated != nullptr)
       events.truncated(info.track_id, handler_of(track), missing, total, missing_ms, user);
   }
-  if (largest > plan->largest_sample) plan->largest_sample = largest;
+  if (readable.largest > plan->largest_sample) plan->largest_sample = readable.largest;
   VT_TRY(build_track_spec(input, row, &info, &row->spec, &row->spec_drop));
   // Sample groups and dependencies follow the samples; PCM counted in
   // frames has no samples of its own to follow.
@@ -126,7 +131,6 @@ ErrorCode track_plan_survey(TrackPlan* plan, MediaFile* input, const RemuxOption
                            user);
   if (events.input_note != nullptr)
     for (uint32_t i = 0; const char* note = import_note(input, i); ++i) events.input_note(note, user);
-  uint64_t file_length = file_size(input);
   TrackIterator* it = track_iterator_new(input, 0, 0);
   if (it == nullptr) return ErrorCode::Missing;
   bool cut = false;
@@ -153,7 +157,7 @@ ErrorCode track_plan_survey(TrackPlan* plan, MediaFile* input, const RemuxOption
       e = malformed(input, "media time scale of 0");
       break;
     }
-    e = plan_track(plan, info, file_length, &row, events, user, &cut);
+    e = plan_track(plan, info, &row, events, user, &cut);
     if (e == ErrorCode::Ok) e = plan->tracks.append(row);
   }
   track_iterator_free(it);

@@ -1,7 +1,7 @@
 #pragma once
-// Where a planned track's samples come from, and the one walk over their
-// time, size and sync tables through which the scheduler sees them. The
-// engine reads these tables nowhere else.
+// Where a planned track's samples come from, and the walk over their times,
+// sizes and sync flags through which the scheduler sees them: the library
+// walks the tables, the engine asks it for each next sample.
 #include <cstdint>
 
 #include "io/error.h"
@@ -9,11 +9,6 @@
 namespace vantorel {
 
 struct MediaFile;
-struct TrackBoxes;
-struct TimeToSampleTable;
-struct CompositionOffsetTable;
-struct SampleSizeTable;
-struct SyncSampleTable;
 
 // One stretch of a planned track: samples of track `track_id` of `input`.
 struct SampleSource {
@@ -41,34 +36,19 @@ struct TrackCursor {
   const SampleSource* sources;
   uint32_t source_count;
   uint32_t source;  // the source walked
-  uint32_t index;   // its next sample, 0-based
   uint64_t time;    // decode time of the next sample
-  const TimeToSampleTable* stts;
-  uint32_t stts_entry;
-  uint32_t stts_in_entry;
-  const CompositionOffsetTable* ctts;  // may be null
-  uint32_t ctts_entry;
-  uint32_t ctts_in_entry;
-  const SampleSizeTable* sizes;
-  const SyncSampleTable* stss;  // null: every sample is a sync sample
-  uint32_t stss_index;
+  uint32_t walk;    // the library's walk over the source walked
+  bool walking;     // while that walk is open
+  ErrorCode failure;  // what ended the walk early, if anything did
 };
 
 // Starts a walk at the first sample of `sources` (kept by the caller while
 // the walk lasts). Unsupported for a span short of a whole track.
 ErrorCode track_source_start(TrackCursor* cursor, const SampleSource* sources, uint32_t count);
-// The next sample into `out`; false once every source is walked.
+// The next sample into `out`; false once every source is walked, or when
+// the library failed (`failure`).
 bool track_source_next(TrackCursor* cursor, SourceSample* out);
-
-// How many of a track's samples its tables describe consistently and the
-// file holds, and the largest of them; `described` is the count the tables
-// describe, and `past_end` is set when the walk stopped at a sample that
-// lies wholly or partly past the file's end (`file_length`).
-uint32_t track_source_deliverable(MediaFile* file, TrackBoxes* track, uint64_t file_length, uint32_t* largest,
-                                  uint32_t* described, bool* past_end);
-// The size its tables give sample `index` (0-based) of a track; 0 past the last.
-uint32_t track_source_sample_size(TrackBoxes* track, uint32_t index);
-// The duration, in milliseconds, of samples [from, to) of a track.
-uint64_t track_source_duration_ms(TrackBoxes* track, uint32_t timescale, uint32_t from, uint32_t to);
+// Lets the library's walk go (a cursor never started or done is fine).
+void track_source_release(TrackCursor* cursor);
 
 }  // namespace vantorel

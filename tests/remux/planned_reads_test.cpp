@@ -3,6 +3,7 @@
 // path, whole files and split parts alike.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,57 @@ TEST(PlannedReads, SameBytesAsThePerSamplePath) {
       for (bool scatter : {true, false}) {
         SCOPED_TRACE(scatter ? "scattered reads" : "staged reads");
         RemuxRun planned = remux_with(in, dir.path("b.mp4"), mode.split_mode, mode.limit, 0, scatter);
+        ASSERT_EQ(planned.result, ErrorCode::Ok);
+        ASSERT_EQ(planned.parts.size(), per_sample.parts.size());
+        for (size_t k = 0; k < planned.parts.size(); ++k) {
+          EXPECT_FALSE(planned.parts[k].empty());
+          EXPECT_TRUE(planned.parts[k] == per_sample.parts[k]) << "part " << k;
+        }
+      }
+    }
+  }
+}
+
+// Tracks converted at import are laid out by the library: bytes it makes
+// (lengths, held text) go into the window, byte-swapped PCM is swapped once
+// read. The result must be the per-sample path's, byte for byte.
+TEST(PlannedReads, ConvertedTracksSameBytesAsThePerSamplePath) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  std::string error;
+  {
+    std::ofstream srt(dir.path("cues.srt"));
+    srt << "1\n00:00:00,500 --> 00:00:01,500\nOne\n\n2\n00:00:02,000 --> 00:00:03,250\n<i>Two</i>\n\n";
+  }
+  struct Input {
+    const char* name;
+    std::string args;
+  };
+  const Input inputs[] = {
+      // Little-endian 16-bit PCM: swapped into 'twos'.
+      {"pcm.avi",
+       "-f lavfi -i testsrc=size=160x120:rate=25:duration=6 -f lavfi -i sine=frequency=440:duration=6 "
+       "-c:v mpeg4 -g 25 -c:a pcm_s16le"},
+      // H.264 in start codes: each NAL unit given a length.
+      {"avc.avi",
+       "-f lavfi -i testsrc=size=160x120:rate=25:duration=6 -f lavfi -i sine=frequency=440:duration=6 "
+       "-c:v libx264 -bf 0 -g 50 -c:a libmp3lame"},
+      // Text cues: box headers held in memory around the file's text.
+      {"text.mkv",
+       "-f lavfi -i testsrc=size=160x120:rate=25:duration=4 -i " + dir.path("cues.srt") +
+           " -map 0 -map 1 -c:v libx264 -g 50 -c:s srt"},
+  };
+  for (const Input& input : inputs) {
+    SCOPED_TRACE(input.name);
+    std::string in = make_media(dir, input.name, input.args, &error);
+    ASSERT_FALSE(in.empty()) << error;
+    for (uint64_t limit : {uint64_t{0}, uint64_t{60 * 1024}}) {
+      const uint32_t mode = limit == 0 ? kSplitNone : kSplitBySize;
+      RemuxRun per_sample = remux_with(in, dir.path("a.mp4"), mode, limit, 1);
+      ASSERT_EQ(per_sample.result, ErrorCode::Ok);
+      for (bool scatter : {true, false}) {
+        SCOPED_TRACE(scatter ? "scattered reads" : "staged reads");
+        RemuxRun planned = remux_with(in, dir.path("b.mp4"), mode, limit, 0, scatter);
         ASSERT_EQ(planned.result, ErrorCode::Ok);
         ASSERT_EQ(planned.parts.size(), per_sample.parts.size());
         for (size_t k = 0; k < planned.parts.size(); ++k) {

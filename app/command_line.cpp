@@ -5,6 +5,7 @@
 
 #include "app/path_split.h"
 #include "app/platform.h"
+#include "app/track_list.h"
 #include "remux/remux.h"
 
 namespace vantorel::app {
@@ -126,11 +127,30 @@ bool apply_force(const OptionRow&, const char*, CommandLine* line, ErrorText) {
   return true;
 }
 
+// --tracks and --drop: one of them, once; the list is checked now and read
+// again when the run starts.
+bool apply_track_list(const OptionRow& row, const char* value, CommandLine* line, ErrorText error) {
+  const bool drop = std::strcmp(row.name, "--drop") == 0;
+  if (line->track_list != nullptr) {
+    std::snprintf(error, kCommandErrorCapacity, "give --tracks or --drop, once: %s came after %s", row.name,
+                  line->track_list_drop ? "--drop" : "--tracks");
+    return false;
+  }
+  TrackList list;
+  if (!parse_track_list(value, row.name, &list, error)) return false;
+  line->track_list = value;
+  line->track_list_drop = drop ? 1 : 0;
+  return true;
+}
+
 constexpr OptionRow kOptions[] = {
     {"--split-size", nullptr, 1, "SIZE", "start a new output file before this many bytes (K, M, G: powers of 1024)",
      apply_split_size},
     {"--split-duration", nullptr, 1, "SECONDS", "start a new output file before this many seconds",
      apply_split_duration},
+    {"--tracks", nullptr, 1, "LIST", "keep only these tracks (ids as --info shows them; video, audio, subtitle, data)",
+     apply_track_list},
+    {"--drop", nullptr, 1, "LIST", "leave these tracks out (ids or kinds, as for --tracks)", apply_track_list},
     {"--quiet", nullptr, 0, nullptr, "print nothing on success: no progress, no closing line", apply_quiet},
     {"--salvage", nullptr, 0, nullptr, "carry what a truncated input still holds (with a warning) instead of failing",
      apply_salvage},
@@ -175,6 +195,11 @@ bool check_combination(CommandLine* line, uint32_t info, uint32_t plain_count, E
   }
   if (info && line->split_mode != kSplitNone) {
     std::snprintf(error, kCommandErrorCapacity, "--info writes nothing, so it takes no split option");
+    return false;
+  }
+  if (info && line->track_list != nullptr) {
+    std::snprintf(error, kCommandErrorCapacity, "--info describes every track, so it takes no %s",
+                  line->track_list_drop ? "--drop" : "--tracks");
     return false;
   }
   if (info) {

@@ -29,6 +29,8 @@ struct CommandLine {
   uint32_t verify;          // read the outputs back and compare them with the input before keeping them
   uint32_t wrong_name_count;  // set, also on failure, when the line fails on its count of file names
   uint32_t force;           // replace existing files, and write under any name
+  const char* track_list;   // the LIST of --tracks or --drop as given (checked); null: every track
+  uint32_t track_list_drop; // 1: --drop, the listed tracks are left out; 0: --tracks, only they are kept
 };
 
 // A message for the user about a bad command line, without the program's

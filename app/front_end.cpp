@@ -5,8 +5,10 @@
 #include "app/file_info.h"
 #include "app/output_checks.h"
 #include "app/output_namer.h"
+#include "app/part_reports.h"
 #include "app/platform.h"
 #include "app/progress.h"
+#include "app/track_list.h"
 #include "remux/remux.h"
 
 #include <cctype>
@@ -78,25 +80,9 @@ uint32_t check_planned_outputs(uint32_t count, void* user) {
   return 1;
 }
 
+// Parts above the limit are named together, in one warning at the end.
 void report_part_over_limit(uint32_t index, uint32_t split_mode, uint64_t value, uint64_t limit, void* user) {
-  auto* state = static_cast<RunState*>(user);
-  if (state->warnings == nullptr) return;
-  char* name = output_part_name(state->names.output_path, static_cast<int32_t>(index));
-  if (split_mode == kSplitBySize) {
-    console_printf(state->warnings,
-                 "%s: warning: part %u ('%s') is %llu bytes, above the --split-size limit of %llu bytes: the input "
-                 "has no sync sample to cut at sooner\n",
-                 kProgramName, index + 1, name != nullptr ? name : "?", static_cast<unsigned long long>(value),
-                 static_cast<unsigned long long>(limit));
-  } else {
-    console_printf(state->warnings,
-                 "%s: warning: part %u ('%s') lasts %llu.%03llu s, above the --split-duration limit of %llu.%03llu "
-                 "s: the input has no sync sample to cut at sooner\n",
-                 kProgramName, index + 1, name != nullptr ? name : "?", static_cast<unsigned long long>(value / 1000),
-                 static_cast<unsigned long long>(value % 1000), static_cast<unsigned long long>(limit / 1000),
-                 static_cast<unsigned long long>(limit % 1000));
-  }
-  std::free(name);
+  record_part_over_limit(static_cast<RunState*>(user), index, split_mode, value, limit);
 }
 
 // A pipe, FIFO, socket or character device: the remux reads its input twice
@@ -175,9 +161,16 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
   state->force = args->force;
   remove_stale_temporaries_for(state, args->output_path);
   VT_TRY(refuse_existing_output(state, args->output_path));
-  warn_audio_name_with_video(state, args->input_path, args->output_path, routines);
-  state->salvage = args->salvage;
+  TrackList tracks{};
+  char error[kCommandErrorCapacity];
+  if (args->track_list != nullptr && !parse_track_list(args->track_list, "--tracks", &tracks, error))
+    return ErrorCode::BadArgument;  // checked with the command line
   RemuxOptions options{};
+  options.tracks.drop = args->track_list_drop != 0;
+  options.tracks.picks = tracks.picks;
+  options.tracks.pick_count = tracks.count;
+  warn_audio_name_with_video(state, args->input_path, args->output_path, routines, &options.tracks);
+  state->salvage = args->salvage;
   uint64_t limit = args->split_limit;
   options.split.mode = static_cast<SplitMode>(args->split_mode);
   options.split.limits = &limit;
@@ -200,6 +193,8 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
   ErrorCode e = remux_run(args->input_path, output_namer, routines, &options, &events, state, &result);
   state->detail = result.input_failure;
   state->verify_report = result.verify;
+  state->selection_fault = result.selection_fault;
+  state->selection_pick = result.selection_pick;
   if (e != ErrorCode::Ok || state->nothing_to_carry) output_set_abort(&state->outputs);
   if (e == ErrorCode::Ok && !state->nothing_to_carry) *out_written = 1;
   return e;
@@ -255,6 +250,7 @@ int finish_written_run(const CommandLine* args, RunState* state, std::FILE* cons
   // with the outputs half done.
   broken_pipe_fails_writes();
   if (args->split_mode != kSplitNone) warn_stale_parts(args, state);
+  print_over_limit_warning(state->warnings, state);
   if (args->verify && !args->quiet)
     console_printf(console, "verified: %u track%s, %llu samples\n", state->verify_report.tracks,
                    state->verify_report.tracks == 1 ? "" : "s",
@@ -334,6 +330,11 @@ int run_remux_command(const CommandLine* args, std::FILE* out, std::FILE* err, b
     if (r.sample != 0) console_printf(err, ", sample %u", r.sample);
     console_printf(err, ": %s differs from the input; nothing was written\n", r.field != nullptr ? r.field : "content");
     status = kExitFailure;
+  } else if (result == ErrorCode::BadArgument && state.selection_fault != kSelectionMet) {
+    // The list does not fit the input: a mistake on the command line.
+    print_selection_fault(err, &state, args->track_list_drop ? "--drop" : "--tracks", args->track_list);
+    print_usage(err);
+    status = kExitBadOptions;
   } else if (result != ErrorCode::Ok) {
     print_failure_message(err, result, &state, &state.detail);
     status = kExitFailure;

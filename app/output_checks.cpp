@@ -7,7 +7,10 @@
 #include "app/banner.h"
 #include "app/platform.h"
 #include "app/temporary_files.h"
+#include "boxes/hdlr.h"
+#include "mediafile/media_file.h"
 #include "mediafile/mediafile.h"
+#include "remux/track_selection.h"
 
 namespace vantorel::app {
 
@@ -100,7 +103,7 @@ void remove_stale_temporaries_for(RunState* state, const char* name) {
 }
 
 void warn_audio_name_with_video(RunState* state, const char* input_path, const char* output_path,
-                                const IoRoutines* routines) {
+                                const IoRoutines* routines, const TrackSelection* selection) {
   if (state == nullptr || state->warnings == nullptr || input_path == nullptr || output_path == nullptr ||
       routines == nullptr)
     return;
@@ -109,8 +112,15 @@ void warn_audio_name_with_video(RunState* state, const char* input_path, const c
   ErrorDetail detail{};
   // An input that does not open is reported by the run itself.
   if (inspect(input_path, routines, &detail, &file) != ErrorCode::Ok) return;
-  MovieInfo movie{};
-  bool video = movie_info(file, &movie) == ErrorCode::Ok && movie.video_count > 0;
+  // A video track the selection leaves out is no video of the output.
+  const TrackSelection every{};
+  const TrackSelection& kept = selection != nullptr ? *selection : every;
+  bool video = false;
+  for (uint32_t i = 0; i < track_count(file->root) && !video; ++i) {
+    TrackBoxes* track = track_at(file->root, i);
+    video = handler_is_video_like(handler_kind_of(track)) &&
+            track_selection_keeps(kept, track_id_of(track), handler_kind_of(track), false);
+  }
   media_close(file);
   if (video)
     console_printf(state->warnings,

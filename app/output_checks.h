@@ -9,6 +9,7 @@
 #include "app/run_state.h"
 #include "io/error.h"
 #include "io/io_routines.h"
+#include "remux/remux.h"
 
 namespace vantorel::app {
 
@@ -27,9 +28,9 @@ ErrorCode refuse_existing_output(RunState* state, const char* name);
 // A directory just searched is not searched again.
 void remove_stale_temporaries_for(RunState* state, const char* name);
 
-// An output named .m4a or .m4b promises audio: when the input has video,
-// which the output will hold too, a warning says so.
+// An output named .m4a or .m4b promises audio: when the input has video
+// the `selection` keeps, which the output will hold too, a warning says so.
 void warn_audio_name_with_video(RunState* state, const char* input_path, const char* output_path,
-                                const IoRoutines* routines);
+                                const IoRoutines* routines, const TrackSelection* selection = nullptr);
 
 }  // namespace vantorel::app

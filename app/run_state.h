@@ -58,6 +58,13 @@ struct TruncatedTrack {
 };
 constexpr uint32_t kTruncatedShown = 8;  // tracks named in the message
 
+// A part above the split limit: bytes or milliseconds.
+struct OverLimitPart {
+  uint32_t index;  // 0-based
+  uint64_t value;
+};
+constexpr uint32_t kOverLimitShown = 8;  // parts named in the warning
+
 struct RunState {
   const char* input_path;  // not owned
   OutputNameState names;
@@ -81,6 +88,14 @@ struct RunState {
   char* existing_name;          // owned: the output name refused because a file with bytes has it
   char existing_kind[80];       // what that file is ("a Matroska file"); empty when unknown
   char* scanned_directory;      // owned: the directory last searched for stale temporary files
+  uint32_t selection_fault;     // SelectionFault: why --tracks or --drop cannot be met
+  uint32_t selection_pick;      // with an unknown id: the index of its item in the list
+  // Parts the split limit could not hold (no picture to cut at sooner):
+  // named in one warning before the outputs are kept.
+  OverLimitPart over_limit[kOverLimitShown];
+  uint32_t over_limit_count;    // all of them (only the first few are kept)
+  uint32_t over_limit_mode;     // SplitMode
+  uint64_t over_limit_limit;    // bytes or milliseconds
 };
 
 // Zeroes the state, keeps the two paths and records the input's identity so

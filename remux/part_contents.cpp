@@ -77,17 +77,24 @@ bool is_carried(std::span<const PlannedTrack> tracks, uint32_t track_id) {
   return false;
 }
 
-// The input track's references to carried tracks, into `ids`.
-ErrorCode carried_references(MediaFile* input, std::span<const PlannedTrack> tracks, uint32_t track_id,
+// The input track's references to carried tracks, into `ids`; the track
+// that hosts them also names the chapter tracks left without a referrer.
+ErrorCode carried_references(MediaFile* input, std::span<const PlannedTrack> tracks, const PlannedTrack& row,
                              uint32_t* type, GrowArray<uint32_t>* ids) {
   *type = kReferenceNone;
-  TrackBoxes* track = find_track(input->root, track_id);
+  TrackBoxes* track = find_track(input->root, row.input_track_id);
   auto* tref = track_record<TrefRecord>(track, BoxTypeId::Tref);
-  if (tref == nullptr || tref->reference_type == kReferenceNone) return ErrorCode::Ok;
-  for (uint32_t id : tref->track_ids)
-    if (is_carried(tracks, id)) VT_TRY(ids->append(id));
+  uint32_t reference_type = tref != nullptr ? tref->reference_type : kReferenceNone;
+  if (reference_type != kReferenceNone)
+    for (uint32_t id : tref->track_ids)
+      if (is_carried(tracks, id)) VT_TRY(ids->append(id));
+  if (row.chapter_host && (reference_type == kReferenceNone || reference_type == kReferenceChap)) {
+    reference_type = kReferenceChap;
+    for (const PlannedTrack& other : tracks)
+      if (other.chapter_orphan) VT_TRY(ids->append(other.input_track_id));
+  }
   // A reference left without tracks is not written.
-  if (ids->count > 0) *type = tref->reference_type;
+  if (ids->count > 0) *type = reference_type;
   return ErrorCode::Ok;
 }
 
@@ -147,7 +154,7 @@ ErrorCode part_carry(OutputParts* parts, bool continuation, std::span<const Plan
     track_spec.media_end = continuation ? 0 : row.media_end;
     GrowArray<uint32_t> ids{};
     uint32_t& output_track_id = parts->output_track_ids[i];
-    ErrorCode e = carried_references(input, tracks, row.input_track_id, &track_spec.reference_type, &ids);
+    ErrorCode e = carried_references(input, tracks, row, &track_spec.reference_type, &ids);
     if (e == ErrorCode::Ok) {
       track_spec.reference_count = ids.count;
       track_spec.reference_ids = ids.data();

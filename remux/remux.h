@@ -51,9 +51,29 @@ struct SplitOptions {
   bool per_file_limits = false;
 };
 
+// The kinds of track a selection can name: bits, so one pick can name several.
+enum TrackKindBit : uint32_t { kTrackVideo = 1, kTrackAudio = 2, kTrackSubtitle = 4, kTrackData = 8 };
+
+// One item of a track selection: a track by its id (as the input numbers
+// it; `kinds` 0), or every track of the `kinds` (`track_id` 0).
+struct TrackPick {
+  uint32_t track_id;
+  uint32_t kinds;
+};
+
+// Which input tracks the output keeps. Chapter tracks follow the movie:
+// kinds neither keep nor drop them, only their id does.
+struct TrackSelection {
+  bool drop = false;  // false: only the picked tracks; true: all but them
+  // The caller's array, read during the run only; no picks: every track.
+  const TrackPick* picks = nullptr;
+  uint32_t pick_count = 0;
+};
+
 // What the run is asked to do; one constant record for the whole run.
 struct RemuxOptions {
   SplitOptions split;
+  TrackSelection tracks;
   // The writing pass puts each part's movie header, as the measuring pass
   // built it, before the media data.
   bool measure_headers = true;
@@ -122,7 +142,13 @@ struct RemuxResult {
   ErrorDetail input_failure;
   // With `verify`, what was compared or the first difference.
   VerifyReport verify;
+  // A track selection that cannot be met fails the run with BadArgument
+  // before any output is written: a pick whose id no input track has, or
+  // a selection that leaves no track.
+  uint32_t selection_fault;  // SelectionFault
+  uint32_t selection_pick;   // with kSelectionUnknownId: the index of that pick
 };
+enum SelectionFault : uint32_t { kSelectionMet = 0, kSelectionUnknownId = 1, kSelectionEmpty = 2 };
 
 // Whether the remux would carry a track of a file open in read mode: 0, or
 // the DropReason that leaves it out. The same decision remux_run makes.

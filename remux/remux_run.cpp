@@ -136,7 +136,12 @@ ErrorCode remux_run(const void* input_name, OutputNamer namer, const IoRoutines*
   if (e == ErrorCode::Ok && o.verify && job->parts.written_names.count > 0) {
     VerifyReport scratch{};
     e = verify_remux(input_name, job->parts.written_names.items, job->parts.written_names.count,
-                     &job->stream.routines, user, o.salvage ? 1 : 0, result != nullptr ? &result->verify : &scratch);
+                     &job->stream.routines, user, o.salvage ? 1 : 0, result != nullptr ? &result->verify : &scratch,
+                     &o.tracks);
+  }
+  if (result != nullptr) {
+    result->selection_fault = job->plan.selection_fault;
+    result->selection_pick = job->plan.selection_pick;
   }
   // The walks are the input's: let go before it is (a stopped run leaves them open).
   for (TrackCursor& cursor : job->cursors) track_source_release(&cursor);

@@ -63,6 +63,7 @@ void scheduler_restart(Scheduler* s) {
   s->file_start_end_time = s->file_start_time = s->file_start_bytes = 0;
   s->last_cut_end_time = s->last_cut_time = s->last_cut_bytes = 0;
   s->queued_end_time = s->queued_bytes = 0;
+  s->part_has_video = false;
 }
 
 void scheduler_feed(Scheduler* s, uint32_t lane, const SourceSample* next) {
@@ -131,6 +132,9 @@ bool scheduler_split_limit(const Scheduler& s, uint32_t index, uint64_t* limit) 
   // A part that holds no sample yet is not closed: a group larger than the
   // limit goes into it whole instead of leaving an empty part behind.
   if (s.last_cut_bytes == s.file_start_bytes && s.last_cut_end_time == s.file_start_end_time) return false;
+  // Nor is a part of a movie with video that holds no picture yet: it would
+  // play as nothing.
+  if (!s.no_video && !s.part_has_video) return false;
   if (s.split.mode != kSplitBySize && s.split.mode != kSplitByDuration) return false;
   return split_limit(s.split, index, limit);
 }
@@ -201,7 +205,10 @@ uint64_t scheduler_group_delay(const Scheduler& s, uint32_t lane) {
 }
 
 void scheduler_group_written(Scheduler* s) {
-  for (uint32_t lane : s->write_order) s->lanes[lane].filler_due = false;
+  for (uint32_t lane : s->write_order) {
+    s->lanes[lane].filler_due = false;
+    if (s->lanes[lane].setup.video) s->part_has_video = true;
+  }
   uint64_t smallest = none64();
   for (Lane& lane : s->lanes) {
     if (lane.pending_presentation_end > lane.flushed_presentation_end)
@@ -229,6 +236,7 @@ void scheduler_part_closed(Scheduler* s) {
   s->file_start_end_time = s->last_cut_end_time;
   s->file_start_time = s->last_cut_time;
   s->file_start_bytes = s->last_cut_bytes;
+  s->part_has_video = false;
 }
 
 uint64_t scheduler_part_duration(const Scheduler& s, uint32_t index, bool pending) {

@@ -69,6 +69,10 @@ struct Scheduler {
   uint64_t last_cut_bytes;
   uint64_t queued_end_time;
   uint64_t queued_bytes;
+  // Whether the current part holds a video sample: until it does it is not
+  // closed, so no part of a movie with video is without one (sound that
+  // starts before the first picture goes with it).
+  bool part_has_video;
 };
 
 void scheduler_init(Scheduler* s, uint32_t movie_timescale, const SplitOptions& split);

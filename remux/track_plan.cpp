@@ -4,6 +4,7 @@
 #include "boxes/elst.h"
 #include "boxes/hdlr.h"
 #include "mediafile/media_file.h"
+#include "remux/track_selection.h"
 #include "sampletables/sample_groups.h"
 
 namespace vantorel {
@@ -114,26 +115,23 @@ ErrorCode plan_track(TrackPlan* plan, const TrackInfo& info, PlannedTrack* row, 
 
 }  // namespace
 
-ErrorCode track_plan_survey(TrackPlan* plan, MediaFile* input, const RemuxOptions& options, const RemuxEvents& events,
-                            void* user) {
-  plan->input = input;
-  MovieInfo movie;
-  VT_TRY(movie_info(input, &movie));
-  // Every time of the output is counted from the input's time scales; with
-  // a scale of 0 no sample has a place in time.
-  if (movie.timescale == 0) return malformed(input, "movie time scale of 0");
-  plan->movie_timescale = movie.timescale;
-  plan->movie_duration = movie.duration;
-  // Tracks the reading already left out: their handler and format are unknown.
-  if (events.track_dropped != nullptr)
-    for (const DroppedTrack& d : input->dropped_tracks)
+namespace {
+
+// The tracks the reading already left out: their handler and format are
+// unknown. Those the selection leaves out anyway go unmentioned.
+void report_unread_tracks(MediaFile* input, SelectionCheck* check, const RemuxEvents& events, void* user) {
+  for (const DroppedTrack& d : input->dropped_tracks) {
+    bool kept = selection_check_track(check, d.track_id, handler_kind_from_type(d.handler));
+    if (kept && events.track_dropped != nullptr)
       events.track_dropped(d.track_id, d.handler, d.format, d.format.is_zero() ? kDropMalformed : kDropStreamUnreadable,
                            user);
-  if (events.input_note != nullptr)
-    for (uint32_t i = 0; const char* note = import_note(input, i); ++i) events.input_note(note, user);
+  }
+}
+
+ErrorCode survey_tracks(TrackPlan* plan, MediaFile* input, const RemuxOptions& options, const RemuxEvents& events,
+                        void* user, SelectionCheck* check, bool* cut) {
   TrackIterator* it = track_iterator_new(input, 0, 0);
   if (it == nullptr) return ErrorCode::Missing;
-  bool cut = false;
   ErrorCode e = ErrorCode::Ok;
   TrackInfo info;
   while (e == ErrorCode::Ok) {
@@ -143,6 +141,8 @@ ErrorCode track_plan_survey(TrackPlan* plan, MediaFile* input, const RemuxOption
       break;
     }
     if (e != ErrorCode::Ok) break;
+    // A track the user leaves out is neither reported nor read.
+    if (!selection_check_track(check, info.track_id, info.kind)) continue;
     PlannedTrack row{};
     uint32_t reason = 0;
     e = classify_track(input, options.output_form, &info, &row, &reason);
@@ -157,10 +157,38 @@ ErrorCode track_plan_survey(TrackPlan* plan, MediaFile* input, const RemuxOption
       e = malformed(input, "media time scale of 0");
       break;
     }
-    e = plan_track(plan, info, &row, events, user, &cut);
+    e = plan_track(plan, info, &row, events, user, cut);
     if (e == ErrorCode::Ok) e = plan->tracks.append(row);
   }
   track_iterator_free(it);
+  return e;
+}
+
+}  // namespace
+
+ErrorCode track_plan_survey(TrackPlan* plan, MediaFile* input, const RemuxOptions& options, const RemuxEvents& events,
+                            void* user) {
+  plan->input = input;
+  MovieInfo movie;
+  VT_TRY(movie_info(input, &movie));
+  // Every time of the output is counted from the input's time scales; with
+  // a scale of 0 no sample has a place in time.
+  if (movie.timescale == 0) return malformed(input, "movie time scale of 0");
+  plan->movie_timescale = movie.timescale;
+  plan->movie_duration = movie.duration;
+  SelectionCheck check{};
+  ErrorCode e = selection_check_start(&check, options.tracks, input);
+  if (e == ErrorCode::Ok) report_unread_tracks(input, &check, events, user);
+  if (e == ErrorCode::Ok && events.input_note != nullptr)
+    for (uint32_t i = 0; const char* note = import_note(input, i); ++i) events.input_note(note, user);
+  bool cut = false;
+  if (e == ErrorCode::Ok) e = survey_tracks(plan, input, options, events, user, &check, &cut);
+  if (e == ErrorCode::Ok) {
+    plan->selection_fault = selection_check_finish(check, &plan->selection_pick);
+    if (plan->selection_fault != kSelectionMet) e = ErrorCode::BadArgument;
+  }
+  if (e == ErrorCode::Ok) e = plan_chapter_hosts(plan, check);
+  selection_check_release(&check);
   VT_TRY(e);
   // The file says it holds more than it does, though no track shows it.
   if (input->cut) cut = true;

@@ -36,6 +36,10 @@ struct PlannedTrack {
   int64_t media_time;
   int64_t continuation_media_time;
   int64_t media_end;  // the input's presentation end in its media time; 0: the samples' end
+  // A chapter track none of whose referring tracks is kept, and the kept
+  // track that names such tracks as its chapters instead.
+  bool chapter_orphan;
+  bool chapter_host;
   // Its sources: entries [first_source, first_source + source_count) of the plan's.
   uint32_t first_source;
   uint32_t source_count;
@@ -48,11 +52,15 @@ struct TrackPlan {
   uint32_t largest_sample;  // bytes, over every source
   GrowArray<PlannedTrack> tracks;
   GrowArray<SampleSource> sources;
+  // With a track selection that cannot be met (the survey then fails with
+  // BadArgument): the SelectionFault and the pick it concerns.
+  uint32_t selection_fault;
+  uint32_t selection_pick;
 };
 
-// Surveys `input` (open for reading) into the plan: reports the tracks it
-// leaves out, what the import left out and the tracks cut short; Truncated
-// for a cut input unless salvaging.
+// Surveys `input` (open for reading) into the plan: keeps the tracks the
+// options select, reports those it cannot carry, what the import left out
+// and the tracks cut short; Truncated for a cut input unless salvaging.
 ErrorCode track_plan_survey(TrackPlan* plan, MediaFile* input, const RemuxOptions& options, const RemuxEvents& events,
                             void* user);
 void track_plan_release(TrackPlan* plan);

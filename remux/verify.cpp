@@ -7,6 +7,7 @@
 #include "boxes/hdlr.h"
 #include "mediafile/internal.h"
 #include "remux/remux.h"
+#include "remux/track_selection.h"
 #include "sampletables/formats.h"
 
 namespace vantorel {
@@ -93,7 +94,8 @@ class Verifier {
 }  // namespace
 
 ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint32_t output_count,
-                       const IoRoutines* routines, void* user, uint32_t salvage, VerifyReport* report) {
+                       const IoRoutines* routines, void* user, uint32_t salvage, VerifyReport* report,
+                       const TrackSelection* selection) {
   if (input_name == nullptr || outputs == nullptr || output_count == 0 || report == nullptr) return ErrorCode::BadArgument;
   *report = VerifyReport{};
   Verifier v(report);
@@ -104,8 +106,16 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
     GrowArray<Track>* t;
     ~Release() { t->release(); }
   } release{&tracks};
+  const TrackSelection every{};
+  SelectionCheck check{};
+  struct ReleaseCheck {
+    SelectionCheck* c;
+    ~ReleaseCheck() { selection_check_release(c); }
+  } release_check{&check};
+  VT_TRY(selection_check_start(&check, selection != nullptr ? *selection : every, in.file));
   for (uint32_t i = 0; i < track_count(in.file->root); ++i) {
     uint32_t id = track_id_of(track_at(in.file->root, i));
+    if (!selection_check_track(&check, id, handler_kind_of(track_at(in.file->root, i)))) continue;
     uint32_t reason = 0;
     if (remux_track_verdict(in.file, id, &reason) != ErrorCode::Ok || reason != 0) continue;
     TrackInfo info;

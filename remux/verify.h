@@ -14,7 +14,9 @@ namespace vantorel {
 // its whole bytes and duration), each track's format, and the movie's and
 // tracks' carried metadata in every part. Differs with the first difference
 // in `report`. With `salvage`, tracks may end early (a truncated input).
+// With a `selection`, only the tracks it keeps are looked for.
 ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint32_t output_count,
-                       const IoRoutines* routines, void* user, uint32_t salvage, VerifyReport* report);
+                       const IoRoutines* routines, void* user, uint32_t salvage, VerifyReport* report,
+                       const TrackSelection* selection = nullptr);
 
 }  // namespace vantorel

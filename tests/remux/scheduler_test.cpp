@@ -183,6 +183,42 @@ TEST(Scheduler, CutsAtVideoSyncSamplesAndSplitsWhenFull) {
   EXPECT_EQ(schedule({syncs}), (Parts{{"v3", "v1", "v5", "v3"}}));
 }
 
+// With video, every part starts with a picture: sound before the first one
+// goes with it into the first part, and a limit the pictures cannot keep
+// (a single sync sample, a group of pictures above the limit) leaves the
+// parts large instead of writing one without a picture.
+TEST(Scheduler, EveryPartOfAMovieWithVideoHoldsAPicture) {
+  static const uint64_t k100 = 100, k1000 = 1000, k3000 = 3000;
+  auto by_size = [](const uint64_t* limit) { return SplitOptions{kSplitBySize, limit, 1, false}; };
+  auto by_duration = [](const uint64_t* limit) { return SplitOptions{kSplitByDuration, limit, 1, false}; };
+  Made late = video(8, 4);
+  late.setup.start_delay = 300;  // the pictures start 0.3 s after the sound
+  Made late_single = video(8, 0);
+  late_single.syncs = {0};
+  late_single.setup.start_delay = 300;
+  Made single = video(16, 0);
+  single.syncs = {0};
+  struct Case {
+    const char* name;
+    std::vector<Made> lanes;
+    SplitOptions split;
+    Parts expected;
+  };
+  const Case cases[] = {
+      {"sound at the first picture's time", {audio(16), video(8, 4)}, by_duration(&k100), {{"a1", "a8 v4"}, {"a7 v4"}}},
+      {"sound 0.3 s ahead, by duration", {audio(22), late}, by_duration(&k100), {{"a7", "a8 v4"}, {"a7 v4"}}},
+      {"sound 0.3 s ahead, by size", {audio(22), late}, by_size(&k1000), {{"a7", "a8 v4"}, {"a7 v4"}}},
+      {"one sync sample, sound ahead", {audio(22), late_single}, by_size(&k1000), {{"a7", "a10 v1 a5 v7"}}},
+      {"one sync sample", {single, audio(32)}, by_size(&k100), {{"a15 v3 a5 v2 a5 v3 a5 v2 a2 v6"}}},
+      {"groups above the limit", {video(16, 8), audio(32)}, by_size(&k3000),
+       {{"a15 v3 a1 v5"}, {"a15 v3 a1 v5"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(schedule(c.lanes, c.split), c.expected);
+  }
+}
+
 // The walk over a track's tables: runs of no samples stepped over,
 // composition offsets and sync samples by their runs and numbers.
 TEST(Scheduler, TrackSourceWalksTheTables) {

@@ -77,18 +77,26 @@ bool is_carried(std::span<const PlannedTrack> tracks, uint32_t track_id) {
   return false;
 }
 
-// The input track's references to carried tracks, into `ids`.
-ErrorCode carried_references(MediaFile* input, std::span<const PlannedTrack> tracks, uint32_t track_id,
-                             uint32_t* type, GrowArray<uint32_t>* ids) {
-  *type = kReferenceNone;
-  TrackBoxes* track = find_track(input->root, track_id);
-  auto* tref = track_record<TrefRecord>(track, BoxTypeId::Tref);
-  if (tref == nullptr || tref->reference_type == kReferenceNone) return ErrorCode::Ok;
-  for (uint32_t id : tref->track_ids)
-    if (is_carried(tracks, id)) VT_TRY(ids->append(id));
-  // A reference left without tracks is not written.
-  if (ids->count > 0) *type = tref->reference_type;
-  return ErrorCode::Ok;
+// The output track keeps every reference box of the input track's, in
+// order, without the ids of the input's tracks this part leaves out. Ids
+// stay as read: a carried track keeps its id.
+ErrorCode carry_references(OutputParts* parts, std::span<const PlannedTrack> tracks, uint32_t input_track_id,
+                           uint32_t output_track_id) {
+  FileBoxes* in = parts->input->root;
+  TrackBoxes* from = find_track(in, input_track_id);
+  TrackBoxes* to = find_track(parts->output->root, output_track_id);
+  if (from == nullptr || to == nullptr || track_record<TrefRecord>(from, BoxTypeId::Tref) == nullptr)
+    return ErrorCode::Ok;
+  GrowArray<uint32_t> left_out{};
+  ErrorCode e = ErrorCode::Ok;
+  for (uint32_t i = 0; i < track_count(in) && e == ErrorCode::Ok; ++i) {
+    uint32_t id = track_id_of(track_at(in, i));
+    if (!is_carried(tracks, id)) e = left_out.append(id);
+  }
+  if (e == ErrorCode::Ok) e = tref_copy(parts->output, to, from);
+  if (e == ErrorCode::Ok) tref_remove_ids(parts->output, to, left_out.data(), left_out.count);
+  left_out.release();
+  return e;
 }
 
 // How the input presents a track survives the remux: orientation, alternate
@@ -145,17 +153,10 @@ ErrorCode part_carry(OutputParts* parts, bool continuation, std::span<const Plan
     track_spec.media_time = continuation ? row.continuation_media_time : row.media_time;
     // A later part's media time starts again: the input's end is its own.
     track_spec.media_end = continuation ? 0 : row.media_end;
-    GrowArray<uint32_t> ids{};
     uint32_t& output_track_id = parts->output_track_ids[i];
-    ErrorCode e = carried_references(input, tracks, row.input_track_id, &track_spec.reference_type, &ids);
-    if (e == ErrorCode::Ok) {
-      track_spec.reference_count = ids.count;
-      track_spec.reference_ids = ids.data();
-      output_track_id = media_add_track(output, &track_spec);
-      if (output_track_id == 0) e = ErrorCode::Missing;
-    }
-    ids.release();
-    VT_TRY(e);
+    output_track_id = media_add_track(output, &track_spec);
+    if (output_track_id == 0) return ErrorCode::Missing;
+    VT_TRY(carry_references(parts, tracks, row.input_track_id, output_track_id));
     if (row.follows_groups)
       VT_TRY(sample_groups_start(find_track(output->root, output_track_id), find_track(input->root, row.input_track_id)));
     copy_track_presentation(parts, row.input_track_id, output_track_id);

@@ -50,11 +50,24 @@ constexpr FormatRow kFormats[] = {
     {"ac-4", kHandlerSound, true, "AC-4", nullptr, false},
     {"mha1", kHandlerSound, true, "MPEG-H 3D Audio", nullptr, false},
     {"mhm1", kHandlerSound, true, "MPEG-H 3D Audio", nullptr, false},
+    {"mlpa", kHandlerSound, true, "TrueHD", nullptr, false},
+    {"dtsc", kHandlerSound, true, "DTS", nullptr, false},
+    {"dtsh", kHandlerSound, true, "DTS-HD", nullptr, false},
+    {"dtsl", kHandlerSound, true, "DTS-HD lossless", nullptr, false},
+    {"dtse", kHandlerSound, true, "DTS Express", nullptr, false},
+    {"ipcm", kHandlerSound, true, "PCM (integer)", nullptr, false},
+    {"fpcm", kHandlerSound, true, "PCM (floating point)", nullptr, false},
+    {"vvc1", kHandlerVideo, true, "VVC", nullptr, false},
+    {"vvi1", kHandlerVideo, true, "VVC", nullptr, false},
     {"tx3g", kHandlerText, true, "timed text", nullptr, false},
     {"text", kHandlerText, true, "QuickTime text", nullptr, false},
     {"wvtt", kHandlerText, true, "WebVTT", nullptr, false},
     {"stpp", kHandlerSubtitle, true, "TTML", nullptr, false},
     {"tmcd", kHandlerTimecode, true, "time code", nullptr, false},
+    // Carried as stored, under their own handler ('meta', 'camm').
+    {"gpmd", kHandlerOther, true, "camera telemetry", nullptr, false},
+    {"mebx", kHandlerOther, true, "timed metadata", nullptr, false},
+    {"camm", kHandlerOther, true, "camera motion", nullptr, false},
     // Only a QuickTime movie holds these.
     {"apco", kHandlerVideo, true, "ProRes 422 Proxy", nullptr, true},
     {"apcs", kHandlerVideo, true, "ProRes 422 LT", nullptr, true},
@@ -71,6 +84,7 @@ constexpr FormatRow kFormats[] = {
     {"fl32", kHandlerSound, true, "PCM", nullptr, true},
     {"fl64", kHandlerSound, true, "PCM", nullptr, true},
     {"lpcm", kHandlerSound, true, "PCM", nullptr, true},
+    {"c608", kHandlerOther, true, "CEA-608 captions", nullptr, true},
 };
 
 const FormatRow* row_of(FourCC format) {

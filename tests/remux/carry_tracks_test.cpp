@@ -325,9 +325,9 @@ TEST(CarryTracks, PcmAsStored) {
   }
 }
 
-// PCM built from AVI: one sample per frame, 'stsz' the bytes of a frame,
-// and the WAVE_FORMAT_EXTENSIBLE channel mask as 'chan'.
-TEST(CarryTracks, PcmFromAvi) {
+// PCM built from AVI and Matroska: one sample per frame, 'stsz' the bytes of
+// a frame, and the WAVE_FORMAT_EXTENSIBLE channel mask as 'chan'.
+TEST(CarryTracks, PcmFromAviAndMatroska) {
   VT_REQUIRE_FFMPEG();
   TempDir dir;
   const std::string sine = "-f lavfi -i sine=frequency=300:sample_rate=48000:duration=1 ";
@@ -345,6 +345,8 @@ TEST(CarryTracks, PcmFromAvi) {
       {"six-channel 24-bit", "s24.avi", sine + six + " -c:a pcm_s24le", "s24.mov", 18, true},
       {"six-channel 16-bit", "s16.avi", sine + six + " -c:a pcm_s16le", "s16.mov", 12, true},
       {"stereo 16-bit into an MP4", "stereo.avi", sine + "-ac 2 -c:a pcm_s16le", "stereo.mp4", 4, false},
+      {"Matroska stereo 16-bit", "stereo.mkv", sine + "-ac 2 -c:a pcm_s16le", "stereo-mkv.mov", 4, false},
+      {"Matroska mono 24-bit", "mono24.mkv", sine + "-c:a pcm_s24le", "mono24-mkv.mov", 3, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

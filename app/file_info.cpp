@@ -85,9 +85,11 @@ void describe_track(FileDescription* d, TrackBoxes* track, TrackDescription* t) 
     t->avg_bitrate = average_bit_rate(track);
     t->max_bitrate = track_max_bitrate(track);
     uint32_t reason = 0;
-    if (remux_track_verdict(file, t->track_id, &reason) == ErrorCode::Ok) {
+    bool as_stored = false;
+    if (remux_track_verdict(file, t->track_id, &reason, &as_stored) == ErrorCode::Ok) {
       t->verdict_known = 1;
       t->carried = reason == 0 ? 1 : 0;
+      t->as_stored = as_stored ? 1 : 0;
       if (reason != 0) t->left_out_because = drop_reason_text(reason);
     }
   } else {
@@ -194,7 +196,7 @@ void print_track_text(std::FILE* out, const FileDescription* d, const TrackDescr
   if (!t.verdict_known) {
     console_puts(": remux unknown\n", out);
   } else if (t.carried) {
-    console_puts(": carried\n", out);
+    console_puts(t.as_stored ? ": carried as stored\n" : ": carried\n", out);
   } else {
     console_printf(out, ": left out, %s\n", t.left_out_because != nullptr ? t.left_out_because : "unknown reason");
   }
@@ -279,6 +281,7 @@ void print_track_json(JsonWriter* w, const FileDescription* d, const TrackDescri
   if (t.name[0] != '\0') json_text(w, "name", t.name);
   if (t.verdict_known) {
     json_bool(w, "carried", t.carried != 0);
+    json_bool(w, "carried_as_stored", t.as_stored != 0);
   } else {
     json_null(w, "carried");
   }

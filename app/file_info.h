@@ -42,6 +42,7 @@ struct TrackDescription {
   char name[128];            // the track's title from its user data; empty when none
   uint32_t verdict_known;    // 1 when the remux's decision is known
   uint32_t carried;          // 1 when the remux carries the track
+  uint32_t as_stored;        // 1 when it is carried as stored: a format the remux does not rebuild
   const char* left_out_because;  // static text when not carried
 };
 

@@ -23,7 +23,7 @@ enum class BoxTypeId : uint32_t {
   Tkhd = 256, Tref = 257, Edts = 258, Mdia = 259, Mtdf = 265, Mtdt = 266,
   Chpl = 267, Tags = 268, Meta = 269, Tdrm = 270, Strx = 271, MovieMeta = 272,
   Elst = 512, Mdhd = 513, Hdlr = 514, Minf = 515,
-  Vmhd = 1024, Smhd = 1025, Hmhd = 1026, Nmhd = 1027, Gmhd = 1028, Dinf = 1035, Stbl = 1036,
+  Vmhd = 1024, Smhd = 1025, Hmhd = 1026, Nmhd = 1027, Gmhd = 1028, Sthd = 1029, Dinf = 1035, Stbl = 1036,
   Dref = 2048, Stsd = 2049, Stts = 2050, Ctts = 2051, Stsc = 2052, Stsz = 2053,
   Stz2 = 2054, Stco = 2055, Co64 = 2056, Stss = 2057, Sgpd = 2064, Sbgp = 2065, Sdtp = 2066, Subs = 2067,
 };
@@ -93,6 +93,7 @@ struct MinfRecord {
   DinfRecord* dinf;
   StblRecord* stbl;
   RawBoxRecord* gmhd;  // QuickTime's base media header, carried as read
+  RawBoxRecord* sthd;  // the subtitle media header, carried as read
 };
 struct MdiaRecord {
   MdhdRecord* mdhd;
@@ -107,6 +108,13 @@ struct TrackExtra {
   int64_t presentation_start;    // media time the writer's edit list starts the track at; 0 for none
   uint32_t writer_edit_list;     // 1: the edit list was made by the writer, its last edit is filled at close
   int64_t presentation_end;      // media time the writer's last edit ends by at the latest; 0: the samples' end
+  // PCM stored one sample per frame: the 'stsz' size of a frame as read
+  // (1, or the bytes of a frame) before the tables were regrouped into one
+  // sample per chunk; 0 for any other track.
+  uint32_t pcm_frame_size;
+  // What the writer records for each PCM frame of a block written as one
+  // sample: that many frames of this size; 0: the block as one sample.
+  uint32_t write_frame_size;
 };
 
 // One track, held by value in the moov's array. The array moves when tracks

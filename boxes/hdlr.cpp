@@ -25,6 +25,7 @@ constexpr HandlerRow kHandlers[kHandlerKindCount] = {
     {"strx", "Streaming Extension Media Handler"},
     {"text", "Text Media Handler"},          {"sbtl", "Subtitle Media Handler"},
     {"tmcd", "Time Code Media Handler"},
+    {nullptr, "Default Media Handler"},
 };
 
 // Names longer than this are cut; the rest of the box is skipped.
@@ -134,7 +135,7 @@ ErrorCode hdlr_write(BoxFile* file, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   HdlrRecord* h = hdlr_of(context);
   if (h == nullptr) return ErrorCode::Missing;
-  FourCC type = handler_type_of(h->kind);
+  FourCC type = h->kind == kHandlerOther ? h->handler_type : handler_type_of(h->kind);
   if (type.is_zero()) return ErrorCode::Missing;
   // The type follows the kind; no maker is named.
   HdlrRecord out = *h;

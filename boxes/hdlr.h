@@ -23,8 +23,11 @@ enum HandlerKind : uint32_t {
   kHandlerText = 15,      // timed text and QuickTime text (chapter tracks)
   kHandlerSbtl = 16,      // QuickTime and 3GPP subtitles
   kHandlerTimecode = 17,
+  // A handler the library does not know ('meta', 'clcp', ...), for a track
+  // carried as stored: its handler type is the record's, as read.
+  kHandlerOther = 18,
 };
-constexpr uint32_t kHandlerKindCount = 18;
+constexpr uint32_t kHandlerKindCount = 19;
 
 struct HdlrRecord {
   uint8_t version;

@@ -90,29 +90,46 @@ uint64_t nmhd_size(BoxFile*, void* context) { return Nmhd::size(kNmhdLayout, con
 
 namespace {
 
-RawBoxRecord* gmhd_of(void* context) { return track_record<RawBoxRecord>(static_cast<TrackBoxes*>(context), BoxTypeId::Gmhd); }
+// A media header carried as its payload bytes.
+template <BoxTypeId Id>
+struct RawHeader {
+  static RawBoxRecord* of(void* context) { return track_record<RawBoxRecord>(static_cast<TrackBoxes*>(context), Id); }
+  static void release(void* context) {
+    if (RawBoxRecord* r = of(context)) block_release(&r->payload);
+  }
+  static ErrorCode read(BoxFile* file, const BoxHeader* header, void* context, const char* reason) {
+    RawBoxRecord* r = of(context);
+    if (file == nullptr || r == nullptr) return ErrorCode::BadArgument;
+    return block_read_rest(file, header, &r->payload, reason);
+  }
+  static ErrorCode write(BoxFile* file, void* context) {
+    RawBoxRecord* r = of(context);
+    if (file == nullptr || r == nullptr) return ErrorCode::BadArgument;
+    return block_write(file, &r->payload);
+  }
+  static uint64_t size(void* context) {
+    RawBoxRecord* r = of(context);
+    return r != nullptr ? r->payload.length : 0;
+  }
+};
+
+using Gmhd = RawHeader<BoxTypeId::Gmhd>;
+using Sthd = RawHeader<BoxTypeId::Sthd>;
 
 }  // namespace
 
-void gmhd_release(BoxFile*, void* context) {
-  if (RawBoxRecord* r = gmhd_of(context)) block_release(&r->payload);
-}
-
+void gmhd_release(BoxFile*, void* context) { Gmhd::release(context); }
 ErrorCode gmhd_read(BoxFile* file, const BoxHeader* header, void* context) {
-  RawBoxRecord* r = gmhd_of(context);
-  if (file == nullptr || r == nullptr) return ErrorCode::BadArgument;
-  return block_read_rest(file, header, &r->payload, "'gmhd' larger than 16 MiB");
+  return Gmhd::read(file, header, context, "'gmhd' larger than 16 MiB");
 }
+ErrorCode gmhd_write(BoxFile* file, void* context) { return Gmhd::write(file, context); }
+uint64_t gmhd_size(BoxFile*, void* context) { return Gmhd::size(context); }
 
-ErrorCode gmhd_write(BoxFile* file, void* context) {
-  RawBoxRecord* r = gmhd_of(context);
-  if (file == nullptr || r == nullptr) return ErrorCode::BadArgument;
-  return block_write(file, &r->payload);
+void sthd_release(BoxFile*, void* context) { Sthd::release(context); }
+ErrorCode sthd_read(BoxFile* file, const BoxHeader* header, void* context) {
+  return Sthd::read(file, header, context, "'sthd' larger than 16 MiB");
 }
-
-uint64_t gmhd_size(BoxFile*, void* context) {
-  RawBoxRecord* r = gmhd_of(context);
-  return r != nullptr ? r->payload.length : 0;
-}
+ErrorCode sthd_write(BoxFile* file, void* context) { return Sthd::write(file, context); }
+uint64_t sthd_size(BoxFile*, void* context) { return Sthd::size(context); }
 
 }  // namespace vantorel

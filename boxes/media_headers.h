@@ -45,6 +45,12 @@ ErrorCode gmhd_read(BoxFile* file, const BoxHeader* header, void* context);
 ErrorCode gmhd_write(BoxFile* file, void* context);
 uint64_t gmhd_size(BoxFile* file, void* context);
 
+// 'sthd', the subtitle media header, carried as read.
+void sthd_release(BoxFile* file, void* context);
+ErrorCode sthd_read(BoxFile* file, const BoxHeader* header, void* context);
+ErrorCode sthd_write(BoxFile* file, void* context);
+uint64_t sthd_size(BoxFile* file, void* context);
+
 // The media header a new track of a handler kind gets.
 BoxTypeId media_header_for_kind(uint32_t kind);
 

@@ -44,6 +44,15 @@ $f $v $a -c:v libaom-av1 -cpu-used 8 -c:a libopus -b:a 8k -ac 1 -ar 48000 "$tmp/
 $f $v $a -c:v libvpx-vp9 -deadline realtime -c:a flac -ac 1 -strict -2 "$tmp/vp9_flac.mp4"
 $f $a -c:a alac -ac 1 "$tmp/alac.m4a"
 $f $v $a -c:v prores_ks -profile:v 0 -c:a pcm_s24le -ac 1 "$tmp/prores_pcm24.mov"
+# Carried as read from an MP4, and PCM with its channel layout (short: the
+# streams are large).
+a="-f lavfi -i sine=sample_rate=8000:duration=0.05"
+$f $a -c:a truehd -strict -2 -ac 2 -ar 48000 "$tmp/truehd.mp4"
+$f $a -c:a dca -strict -2 -ac 2 -ar 48000 "$tmp/dts.mp4"
+six="pan=5.1(side)|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0"
+$f $a -af "$six" -c:a pcm_s16be "$tmp/pcm51_chan.mov"
+$f $a -af "$six" -c:a pcm_s24le "$tmp/pcm24_six.avi"
+a="-f lavfi -i sine=sample_rate=8000:duration=0.3"
 printf '1\n00:00:00,000 --> 00:00:00,200\nHi\n\n' > "$tmp/subs.srt"
 $f $v -i "$tmp/subs.srt" -map 0 -map 1 -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:s mov_text \
   -timecode 01:00:00:00 "$tmp/text_timecode.mp4"

@@ -71,4 +71,40 @@ void little_endian_pcm_entry(uint8_t out[kLittleEndianPcmEntrySize], const char 
   put32(82, 8);
 }
 
+void pcm_entry(uint8_t out[kPcmEntrySize], const char format[4], uint32_t channels, uint32_t rate, uint32_t bits) {
+  std::memset(out, 0, kPcmEntrySize);
+  store_u32be(out, kPcmEntrySize);
+  std::memcpy(out + 4, format, 4);
+  store_u16be(out + 14, 1);  // data reference index
+  store_u16be(out + 24, static_cast<uint16_t>(channels));
+  store_u16be(out + 26, static_cast<uint16_t>(bits));
+  store_u32be(out + 32, rate <= 0xFFFF ? rate << 16 : 0);
+}
+
+void channel_layout_box(uint8_t out[kChannelLayoutBoxSize], uint32_t channel_mask) {
+  struct Row {
+    uint32_t mask;
+    uint32_t tag;
+  };
+  // Only layouts whose channel order is the mask's.
+  static const Row kLayouts[] = {
+      {0x4, 0x00640001},    // mono: C
+      {0x3, 0x00650002},    // stereo: L R
+      {0x7, 0x00710003},    // L R C
+      {0x33, 0x006C0004},   // quadraphonic: L R Ls Rs
+      {0x60F, 0x00790006},  // 5.1: L R C LFE Ls Rs (side)
+  };
+  constexpr uint32_t kUseBitmap = 0x10000;
+  uint32_t tag = kUseBitmap;
+  for (const Row& r : kLayouts)
+    if (r.mask == channel_mask) tag = r.tag;
+  std::memset(out, 0, kChannelLayoutBoxSize);
+  store_u32be(out, kChannelLayoutBoxSize);
+  std::memcpy(out + 4, "chan", 4);
+  // version and flags 0
+  store_u32be(out + 12, tag);
+  store_u32be(out + 16, tag == kUseBitmap ? channel_mask : 0);
+  // no channel descriptions
+}
+
 }  // namespace vantorel

@@ -47,4 +47,15 @@ constexpr uint32_t kLittleEndianPcmEntrySize = 90;
 void little_endian_pcm_entry(uint8_t out[kLittleEndianPcmEntrySize], const char format[4], uint32_t channels,
                              uint32_t rate, uint32_t bytes);
 
+// A version 0 sound entry of 8- or 16-bit PCM ('raw ', 'twos').
+constexpr uint32_t kPcmEntrySize = 36;
+void pcm_entry(uint8_t out[kPcmEntrySize], const char format[4], uint32_t channels, uint32_t rate, uint32_t bits);
+
+// A 'chan' box (the channel layout) for a WAVE_FORMAT_EXTENSIBLE channel
+// mask, whose channels come in the order of its bits: a layout tag where
+// one names those channels in that order, else the mask as a bitmap (the
+// bitmap gives each speaker the mask's bit).
+constexpr uint32_t kChannelLayoutBoxSize = 24;
+void channel_layout_box(uint8_t out[kChannelLayoutBoxSize], uint32_t channel_mask);
+
 }  // namespace vantorel

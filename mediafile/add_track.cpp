@@ -56,7 +56,8 @@ ErrorCode build_whole(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* 
     case kHandlerText:
     case kHandlerSbtl:
     case kHandlerSubtitle:
-    case kHandlerTimecode: break;
+    case kHandlerTimecode:
+    case kHandlerOther: break;
     default: return ErrorCode::BadArgument;
   }
   if (w.handler_kind == kHandlerVideo) {
@@ -66,11 +67,12 @@ ErrorCode build_whole(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* 
     tkhd->height = track_spec->height << 16;
   }
   if (w.base_media_header_size > 0) {
+    BoxTypeId header = w.base_media_header_type == "sthd" ? BoxTypeId::Sthd : BoxTypeId::Gmhd;
     remove_track_box(file, track, media_header_for_kind(w.handler_kind));
-    VT_TRY(add_track_box(file, track, BoxTypeId::Gmhd));
-    auto* gmhd = track_record<RawBoxRecord>(track, BoxTypeId::Gmhd);
-    if (gmhd == nullptr) return ErrorCode::Missing;
-    VT_TRY(block_assign(&gmhd->payload, w.base_media_header, w.base_media_header_size));
+    VT_TRY(add_track_box(file, track, header));
+    auto* raw = track_record<RawBoxRecord>(track, header);
+    if (raw == nullptr) return ErrorCode::Missing;
+    VT_TRY(block_assign(&raw->payload, w.base_media_header, w.base_media_header_size));
   }
   return stsd_set_whole_entries(file, track, w.entries, w.entries_size, w.entry_count);
 }
@@ -107,6 +109,7 @@ uint32_t media_add_track(MediaFile* file, const TrackSpec* track_spec) {
   char language[4] = {track_spec->language[0], track_spec->language[1], track_spec->language[2], '\0'};
   TrackSetup setup{};
   setup.kind = track_spec->kind == kKindWhole ? track_spec->codec.whole.handler_kind : row.handler_kind;
+  if (track_spec->kind == kKindWhole) setup.handler_type = track_spec->codec.whole.handler_type;
   setup.timescale = track_spec->timescale;
   setup.handler_name = track_spec->handler_name;
   setup.language = language[0] != '\0' ? language : nullptr;
@@ -118,6 +121,13 @@ uint32_t media_add_track(MediaFile* file, const TrackSpec* track_spec) {
   if (track == nullptr) return 0;
   uint32_t id = track_id_of(track);
   ErrorCode e = row.build(file, track_spec, track);
+  if (e == ErrorCode::Ok && track_spec->pcm_frame_size != 0) {
+    TrackExtra* extra = track_extra(track);
+    if (extra == nullptr)
+      e = ErrorCode::OutOfMemory;
+    else
+      extra->write_frame_size = track_spec->pcm_frame_size;
+  }
   if (e == ErrorCode::Ok && (track_spec->media_time != 0 || track_spec->media_end > track_spec->media_time)) {
     TrackExtra* extra = track_extra(track);
     if (extra == nullptr) {

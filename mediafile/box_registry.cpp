@@ -253,6 +253,8 @@ const BoxDescriptor kMinfRows[] = {
         nmhd_write, nmhd_size),
     row("gmhd", BoxTypeId::Gmhd, sizeof(RawBoxRecord), offsetof(MinfRecord, gmhd), nullptr, gmhd_release, gmhd_read,
         gmhd_write, gmhd_size),
+    row("sthd", BoxTypeId::Sthd, sizeof(RawBoxRecord), offsetof(MinfRecord, sthd), nullptr, sthd_release, sthd_read,
+        sthd_write, sthd_size),
     container_row<&kDinfList>("dinf", BoxTypeId::Dinf, sizeof(DinfRecord), offsetof(MinfRecord, dinf)),
     row("stbl", BoxTypeId::Stbl, sizeof(StblRecord), offsetof(MinfRecord, stbl), nullptr, stbl_release, stbl_read,
         stbl_write, stbl_size),
@@ -357,6 +359,7 @@ void* ix_smhd(void* c) { return minf_of(c) != nullptr ? minf_of(c)->smhd : nullp
 void* ix_hmhd(void* c) { return minf_of(c) != nullptr ? minf_of(c)->hmhd : nullptr; }
 void* ix_nmhd(void* c) { return minf_of(c) != nullptr ? minf_of(c)->nmhd : nullptr; }
 void* ix_gmhd(void* c) { return minf_of(c) != nullptr ? minf_of(c)->gmhd : nullptr; }
+void* ix_sthd(void* c) { return minf_of(c) != nullptr ? minf_of(c)->sthd : nullptr; }
 void* ix_dinf(void* c) { return dinf_parent(c); }
 void* ix_stbl(void* c) { return stbl_parent(c); }
 void* ix_dref(void* c) {
@@ -377,7 +380,7 @@ const Accessor kTrack128[11] = {nullptr, nullptr, nullptr, nullptr, nullptr, nul
 const Accessor kTrack256[16] = {ix_tkhd, ix_tref,  ix_edts,       ix_mdia,       nullptr, nullptr, nullptr, nullptr,
                                 nullptr, ix_track_mtdf, ix_track_mtdt, nullptr, nullptr, nullptr, nullptr, nullptr};
 const Accessor kTrack512[4] = {ix_elst, ix_mdhd, ix_hdlr, ix_minf};
-const Accessor kTrack1024[13] = {ix_vmhd, ix_smhd, ix_hmhd, ix_nmhd, ix_gmhd, nullptr, nullptr,
+const Accessor kTrack1024[13] = {ix_vmhd, ix_smhd, ix_hmhd, ix_nmhd, ix_gmhd, ix_sthd, nullptr,
                                  nullptr, nullptr, nullptr, nullptr, ix_dinf, ix_stbl};
 const Accessor kTrack2048[14] = {ix_dref, ix_stsd, ix_stts,    ix_ctts, ix_stsc, ix_sizes, nullptr,
                                  ix_offsets, nullptr, ix_stss, nullptr, nullptr, nullptr, nullptr};

@@ -294,6 +294,10 @@ struct TrackSpec {
   uint32_t height;
   uint32_t sample_rate;    // sound: Hz
   uint32_t channel_count;  // sound
+  // Sound stored one sample per PCM frame: the 'stsz' size of a frame (1,
+  // or the bytes of a frame); each block written is then one chunk of
+  // SampleWrite::duration frames. 0: by the kind (PCM: the bytes of a frame).
+  uint32_t pcm_frame_size;
   union {
     struct {
       const uint8_t* decoder_info;  // visual object sequence and video object layer headers
@@ -364,8 +368,10 @@ struct TrackSpec {
       const uint8_t* entries;  // the sample entry boxes, as an 'stsd' holds them after its count
       uint32_t entries_size;
       uint32_t entry_count;
-      const uint8_t* base_media_header;  // a 'gmhd' payload to carry in place of the kind's media header
+      const uint8_t* base_media_header;  // a media header's payload to carry in place of the kind's
       uint32_t base_media_header_size;
+      FourCC base_media_header_type;  // 'gmhd' (also when zero) or 'sthd'
+      FourCC handler_type;  // kHandlerOther: the handler type as read
     } whole;
   } codec;
 

@@ -111,6 +111,13 @@ ErrorCode build_pcm(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* tr
   VT_TRY(sound_entry_for(file, track_spec, track, "twos", true, &entry));
   entry->format = format;
   if (track_spec->codec.pcm.sample_bits != 0) entry->sample_size = static_cast<uint16_t>(track_spec->codec.pcm.sample_bits);
+  // One sample per PCM frame, 'stsz' giving the bytes of a frame, as
+  // QuickTime stores uncompressed sound.
+  TrackExtra* extra = track_extra(track);
+  if (extra == nullptr) return ErrorCode::OutOfMemory;
+  uint32_t channels = entry->channel_count != 0 ? entry->channel_count : 1;
+  extra->write_frame_size = channels * ((entry->sample_size + 7u) / 8u);
+  if (extra->write_frame_size == 0) extra->write_frame_size = 1;
   return ErrorCode::Ok;
 }
 

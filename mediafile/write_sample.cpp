@@ -32,14 +32,17 @@ ErrorCode open_media_data(MediaFile* file) {
   return ErrorCode::Ok;
 }
 
-// PCM tables ('twos', 'sowt', 'raw ') count one sample of size 1 per frame. A track read
-// for updating had such tables regrouped into one sample per block; its
-// new blocks are then counted the same way, as whole samples.
-bool counts_pcm_frames(MediaFile* file, TrackBoxes* track) {
+// PCM tables count one sample per frame: the 'stsz' size of a frame, or 0
+// when the track's blocks are whole samples. A track built here says its
+// frame size; one read for updating had such tables regrouped into one
+// sample per block, and its new blocks are counted the same way, as whole
+// samples, unless its tables still count frames of size 1.
+uint32_t pcm_frame_size(MediaFile* file, TrackBoxes* track) {
+  if (track->extra != nullptr && track->extra->write_frame_size != 0) return track->extra->write_frame_size;
   SoundSampleEntry* entry = sound_entry(file, track, 0);
-  if (entry == nullptr || !pcm_counts_frames(entry->format)) return false;
+  if (entry == nullptr || !pcm_counts_frames(entry->format)) return 0;
   auto* sizes = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
-  return sizes->sample_count == 0 || (!stsz_is_listed(sizes) && sizes->sample_size == 1);
+  return sizes->sample_count == 0 || (!stsz_is_listed(sizes) && sizes->sample_size == 1) ? 1 : 0;
 }
 
 // The time of a sample in milliseconds for its mirror record.
@@ -147,17 +150,21 @@ ErrorCode put_sample(MediaFile* file, uint32_t track_id, const SampleWrite* samp
     if (find_box(track, id) == nullptr) return ErrorCode::Missing;
   if (mdhd == nullptr) return ErrorCode::Missing;
 
-  // 'twos' tables count PCM frames of one unit each.
+  // PCM tables count frames of one time unit each; a block is one chunk.
   uint32_t count = 1;
   uint32_t size = sample->size;
   uint32_t delta = sample->duration;
-  if (counts_pcm_frames(file, track)) {
+  const uint32_t frame_size = pcm_frame_size(file, track);
+  // An empty chunk of a PCM track read from a file holds nothing to record.
+  if (frame_size != 0 && sample->duration == 0 && sample->size == 0) return ErrorCode::Ok;
+  if (frame_size != 0) {
     // A block of no frames would open a chunk that no table entry describes;
-    // a frame takes at least one byte, so more frames than bytes would
-    // describe data that was never written.
+    // frames that do not fill the block exactly (or, at one unit a frame,
+    // more frames than bytes) would describe data that was never written.
     if (sample->duration == 0 || sample->duration > sample->size) return ErrorCode::BadArgument;
+    if (frame_size > 1 && uint64_t{sample->duration} * frame_size != sample->size) return ErrorCode::BadArgument;
     count = sample->duration;
-    size = 1;
+    size = frame_size;
     delta = 1;
   }
 
@@ -171,7 +178,7 @@ ErrorCode put_sample(MediaFile* file, uint32_t track_id, const SampleWrite* samp
   if (descriptions != 0 && description > descriptions) return ErrorCode::BadArgument;
   uint32_t before = sample_count(track);
   if (file->chunk_track != track_id || file->chunk_samples >= file->samples_per_chunk ||
-      file->chunk_description != description)
+      file->chunk_description != description || frame_size != 0)
     VT_TRY(start_chunk(file, track, track_id));
   file->chunk_description = description;
   if (before == 0) VT_TRY(start_edit_list(file, track, sample->start_delay, sample->composition_offset));

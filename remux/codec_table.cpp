@@ -97,6 +97,70 @@ ErrorCode first_frame_ac3_word(MediaFile* in, const TrackInfo* info, uint32_t* p
   return e;
 }
 
+// Whether a track's format is one the table only carries as stored: not
+// known at all, or known by name only, under a handler of its own.
+bool stored_format(FourCC f) {
+  uint32_t kind = format_kind(f);
+  return kind == kHandlerUnknown || kind == kHandlerOther;
+}
+
+// The handler kind a track carried as stored keeps: its own, or "other"
+// (its handler type travels as read); unknown for the kinds that are not
+// carried so: hint and MPEG-4 systems tracks point into other tracks'
+// samples and streams, and the interleaved and mirror kinds are the
+// library's own.
+uint32_t stored_kind(TrackBoxes* track, uint32_t kind) {
+  switch (kind) {
+    case kHandlerVideo:
+    case kHandlerSound:
+    case kHandlerText:
+    case kHandlerSbtl:
+    case kHandlerSubtitle:
+    case kHandlerTimecode: return kind;
+    case kHandlerUnknown: {
+      auto* hdlr = track_record<HdlrRecord>(track, BoxTypeId::Hdlr);
+      return hdlr != nullptr && !hdlr->handler_type.is_zero() ? kHandlerOther : kHandlerUnknown;
+    }
+    default: return kHandlerUnknown;
+  }
+}
+
+// A sample entry the format table does not rebuild goes out whole under its
+// own handler, unless the output cannot hold it.
+ErrorCode classify_stored(MediaFile* in, OutputForm form, const TrackInfo* info, PlannedTrack* row,
+                          uint32_t* drop_reason) {
+  TrackBoxes* track = find_track(in->root, info->track_id);
+  auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
+  uint32_t kind = stored_kind(track, info->kind);
+  // Imported tracks have no entries as read: what their import could not
+  // map stays out.
+  if (kind == kHandlerUnknown || stsd == nullptr || stsd->whole_entry_count == 0 || stsd->whole_entries.length == 0) {
+    *drop_reason = kDropCodec;
+    return ErrorCode::Ok;
+  }
+  bool quicktime = form == kOutputQuickTime;
+  if (format_quicktime_only(info->fourcc) && !quicktime) {
+    *drop_reason = kDropNeedsQuickTime;
+    return ErrorCode::Ok;
+  }
+  if (find_box(track, BoxTypeId::Stts) == nullptr || find_box(track, BoxTypeId::Stsz) == nullptr) {
+    *drop_reason = kDropTables;
+    return ErrorCode::Ok;
+  }
+  MovieInfo movie{};
+  VT_TRY(movie_info(in, &movie));
+  if (!entries_can_go_whole(in, track, movie.flags, quicktime)) {
+    *drop_reason = !quicktime && entries_can_go_whole(in, track, movie.flags, true) ? kDropNeedsQuickTime
+                                                                                      : kDropConfiguration;
+    return ErrorCode::Ok;
+  }
+  row->carried_whole = true;
+  row->carried_as_stored = true;
+  row->video = kind == kHandlerVideo;
+  row->audio = kind == kHandlerSound;
+  return ErrorCode::Ok;
+}
+
 }  // namespace
 
 const char* drop_reason_text(uint32_t reason) {
@@ -120,10 +184,7 @@ ErrorCode classify_track(MediaFile* in, OutputForm form, const TrackInfo* info, 
   TrackBoxes* track = find_track(in->root, info->track_id);
   FourCC f = info->fourcc;
   bool subpicture = info->kind == kHandlerSubpicture;
-  if (format_kind(f) == kHandlerUnknown && !subpicture) {
-    *drop_reason = kDropCodec;
-    return ErrorCode::Ok;
-  }
+  if (stored_format(f) && !subpicture) return classify_stored(in, form, info, row, drop_reason);
   if (format_quicktime_only(f) && form != kOutputQuickTime) {
     *drop_reason = kDropNeedsQuickTime;
     return ErrorCode::Ok;
@@ -135,7 +196,10 @@ ErrorCode classify_track(MediaFile* in, OutputForm form, const TrackInfo* info, 
   MovieInfo movie{};
   VT_TRY(movie_info(in, &movie));
   bool quicktime = form == kOutputQuickTime;
-  bool whole = format_carried_whole(f) || entries_go_whole(in, track, f, movie.flags, quicktime);
+  // PCM read from a file keeps its entries as read ('chan' and every other
+  // child) wherever the output can hold them.
+  bool whole = format_carried_whole(f) || entries_go_whole(in, track, f, movie.flags, quicktime) ||
+               (pcm_counts_frames(f) && entries_can_go_whole(in, track, movie.flags, quicktime));
   if (format_carried_whole(f)) {
     // Carried as read: the entries must have been kept, under a handler of
     // the format's kind.
@@ -206,15 +270,21 @@ ErrorCode build_track_spec(MediaFile* in, const PlannedTrack* row, const TrackIn
   if (row->carried_whole) {
     auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
     track_spec->kind = kKindWhole;
-    track_spec->codec.whole.handler_kind = info->kind;
+    track_spec->codec.whole.handler_kind = row->carried_as_stored ? stored_kind(track, info->kind) : info->kind;
+    if (track_spec->codec.whole.handler_kind == kHandlerOther)
+      track_spec->codec.whole.handler_type = track_record<HdlrRecord>(track, BoxTypeId::Hdlr)->handler_type;
     track_spec->codec.whole.entries = stsd->whole_entries.bytes;
     track_spec->codec.whole.entries_size = stsd->whole_entries.length;
     track_spec->codec.whole.entry_count = stsd->whole_entry_count;
     if (auto* gmhd = track_record<RawBoxRecord>(track, BoxTypeId::Gmhd)) {
       track_spec->codec.whole.base_media_header = gmhd->payload.bytes;
       track_spec->codec.whole.base_media_header_size = gmhd->payload.length;
+    } else if (auto* sthd = track_record<RawBoxRecord>(track, BoxTypeId::Sthd)) {
+      track_spec->codec.whole.base_media_header = sthd->payload.bytes;
+      track_spec->codec.whole.base_media_header_size = sthd->payload.length;
+      track_spec->codec.whole.base_media_header_type = FourCC::of("sthd");
     }
-    video_params = format_kind(f) == kHandlerVideo;
+    video_params = row->carried_as_stored ? row->video : format_kind(f) == kHandlerVideo;
   } else if (f == "mp4v") {
     track_spec->kind = kKindMpeg4Visual;
     track_spec->codec.mpeg4_visual.decoder_info = info->decoder_info;
@@ -234,6 +304,8 @@ ErrorCode build_track_spec(MediaFile* in, const PlannedTrack* row, const TrackIn
     track_spec->kind = kKindPcm;
     track_spec->codec.pcm.format = f;
     track_spec->codec.pcm.sample_bits = info->sample_bits;
+    // Frames of one unit when the input's tables did not count frames.
+    track_spec->pcm_frame_size = 1;
     video_params = false;
   } else if (f == "avc1") {
     const AvcConfigRecord* avc = visual->avcC;
@@ -322,6 +394,9 @@ ErrorCode build_track_spec(MediaFile* in, const PlannedTrack* row, const TrackIn
     track_spec->sample_rate = info->sample_rate;
     track_spec->channel_count = info->channel_count & 0xFFFF;
   }
+  // PCM stored one sample per frame keeps that shape, with its frame size as read.
+  if (track->extra != nullptr && track->extra->pcm_frame_size != 0 && info->kind == kHandlerSound)
+    track_spec->pcm_frame_size = track->extra->pcm_frame_size;
   track_spec->timescale = info->timescale;
   std::memcpy(track_spec->language, info->language, 3);
   track_spec->handler_name = info->handler_name;

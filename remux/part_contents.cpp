@@ -77,25 +77,55 @@ bool is_carried(std::span<const PlannedTrack> tracks, uint32_t track_id) {
   return false;
 }
 
-// The input track's references to carried tracks, into `ids`; the track
-// that hosts them also names the chapter tracks left without a referrer.
-ErrorCode carried_references(MediaFile* input, std::span<const PlannedTrack> tracks, const PlannedTrack& row,
-                             uint32_t* type, GrowArray<uint32_t>* ids) {
-  *type = kReferenceNone;
-  TrackBoxes* track = find_track(input->root, row.input_track_id);
-  auto* tref = track_record<TrefRecord>(track, BoxTypeId::Tref);
-  uint32_t reference_type = tref != nullptr ? tref->reference_type : kReferenceNone;
-  if (reference_type != kReferenceNone)
-    for (uint32_t id : tref->track_ids)
-      if (is_carried(tracks, id)) VT_TRY(ids->append(id));
-  if (row.chapter_host && (reference_type == kReferenceNone || reference_type == kReferenceChap)) {
-    reference_type = kReferenceChap;
-    for (const PlannedTrack& other : tracks)
-      if (other.chapter_orphan) VT_TRY(ids->append(other.input_track_id));
+// The track that hosts them names the chapter tracks the selection left
+// without a referrer, in its 'chap' reference box (a new one if it has none).
+ErrorCode host_orphan_chapters(OutputParts* parts, std::span<const PlannedTrack> tracks, const PlannedTrack& row,
+                               TrackBoxes* to) {
+  if (!row.chapter_host) return ErrorCode::Ok;
+  bool any = false;
+  for (const PlannedTrack& other : tracks) any = any || other.chapter_orphan;
+  if (!any) return ErrorCode::Ok;
+  if (track_record<TrefRecord>(to, BoxTypeId::Tref) == nullptr)
+    VT_TRY(add_track_box(parts->output, to, BoxTypeId::Tref));
+  auto* tref = track_record<TrefRecord>(to, BoxTypeId::Tref);
+  if (tref == nullptr) return ErrorCode::Missing;
+  const FourCC chap = reference_box_type(kReferenceChap);
+  TrefEntry* box = nullptr;
+  for (TrefEntry& r : tref->references)
+    if (r.type == chap && box == nullptr) box = &r;
+  if (box == nullptr) {
+    VT_TRY(tref->references.append_zeroed(&box));
+    box->type = chap;
   }
-  // A reference left without tracks is not written.
-  if (ids->count > 0) *type = reference_type;
+  for (const PlannedTrack& other : tracks) {
+    if (!other.chapter_orphan) continue;
+    bool listed = false;
+    for (uint32_t id : box->track_ids) listed = listed || id == other.input_track_id;
+    if (!listed) VT_TRY(box->track_ids.append(other.input_track_id));
+  }
   return ErrorCode::Ok;
+}
+
+// The output track keeps every reference box of the input track's, in
+// order, without the ids of the input's tracks this part leaves out. Ids
+// stay as read: a carried track keeps its id.
+ErrorCode carry_references(OutputParts* parts, std::span<const PlannedTrack> tracks, const PlannedTrack& row,
+                           uint32_t output_track_id) {
+  FileBoxes* in = parts->input->root;
+  TrackBoxes* from = find_track(in, row.input_track_id);
+  TrackBoxes* to = find_track(parts->output->root, output_track_id);
+  if (from == nullptr || to == nullptr) return ErrorCode::Ok;
+  if (track_record<TrefRecord>(from, BoxTypeId::Tref) == nullptr) return host_orphan_chapters(parts, tracks, row, to);
+  GrowArray<uint32_t> left_out{};
+  ErrorCode e = ErrorCode::Ok;
+  for (uint32_t i = 0; i < track_count(in) && e == ErrorCode::Ok; ++i) {
+    uint32_t id = track_id_of(track_at(in, i));
+    if (!is_carried(tracks, id)) e = left_out.append(id);
+  }
+  if (e == ErrorCode::Ok) e = tref_copy(parts->output, to, from);
+  if (e == ErrorCode::Ok) tref_remove_ids(parts->output, to, left_out.data(), left_out.count);
+  left_out.release();
+  return e;
 }
 
 // How the input presents a track survives the remux: orientation, alternate
@@ -152,17 +182,10 @@ ErrorCode part_carry(OutputParts* parts, bool continuation, std::span<const Plan
     track_spec.media_time = continuation ? row.continuation_media_time : row.media_time;
     // A later part's media time starts again: the input's end is its own.
     track_spec.media_end = continuation ? 0 : row.media_end;
-    GrowArray<uint32_t> ids{};
     uint32_t& output_track_id = parts->output_track_ids[i];
-    ErrorCode e = carried_references(input, tracks, row, &track_spec.reference_type, &ids);
-    if (e == ErrorCode::Ok) {
-      track_spec.reference_count = ids.count;
-      track_spec.reference_ids = ids.data();
-      output_track_id = media_add_track(output, &track_spec);
-      if (output_track_id == 0) e = ErrorCode::Missing;
-    }
-    ids.release();
-    VT_TRY(e);
+    output_track_id = media_add_track(output, &track_spec);
+    if (output_track_id == 0) return ErrorCode::Missing;
+    VT_TRY(carry_references(parts, tracks, row, output_track_id));
     if (row.follows_groups)
       VT_TRY(sample_groups_start(find_track(output->root, output_track_id), find_track(input->root, row.input_track_id)));
     copy_track_presentation(parts, row.input_track_id, output_track_id);

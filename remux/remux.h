@@ -152,7 +152,9 @@ enum SelectionFault : uint32_t { kSelectionMet = 0, kSelectionUnknownId = 1, kSe
 
 // Whether the remux would carry a track of a file open in read mode: 0, or
 // the DropReason that leaves it out. The same decision remux_run makes.
-ErrorCode remux_track_verdict(MediaFile* input, uint32_t track_id, uint32_t* drop_reason);
+// `as_stored`, when given, tells a track carried as stored: a format the
+// remux does not rebuild, carried whole under its own handler.
+ErrorCode remux_track_verdict(MediaFile* input, uint32_t track_id, uint32_t* drop_reason, bool* as_stored = nullptr);
 
 // Remuxes `input_name` (handed to the routines' open) into one or more MP4
 // files named by `namer`. With null routines the C-stream routines are used;

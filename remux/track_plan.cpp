@@ -107,7 +107,7 @@ ErrorCode plan_track(TrackPlan* plan, const TrackInfo& info, PlannedTrack* row, 
   VT_TRY(build_track_spec(input, row, &info, &row->spec, &row->spec_drop));
   // Sample groups and dependencies follow the samples; PCM counted in
   // frames has no samples of its own to follow.
-  row->follows_groups = row->spec.kind != kKindPcm && sample_groups(track) != nullptr;
+  row->follows_groups = row->spec.kind != kKindPcm && row->spec.pcm_frame_size == 0 && sample_groups(track) != nullptr;
   row->first_source = plan->sources.count;
   row->source_count = 1;
   return plan->sources.append(SampleSource{input, info.track_id, row->sample_count, 0, none64()});
@@ -197,13 +197,16 @@ ErrorCode track_plan_survey(TrackPlan* plan, MediaFile* input, const RemuxOption
   return ErrorCode::Ok;
 }
 
-ErrorCode remux_track_verdict(MediaFile* input, uint32_t track_id, uint32_t* drop_reason) {
+ErrorCode remux_track_verdict(MediaFile* input, uint32_t track_id, uint32_t* drop_reason, bool* as_stored) {
   if (input == nullptr || drop_reason == nullptr) return ErrorCode::BadArgument;
   *drop_reason = 0;
+  if (as_stored != nullptr) *as_stored = false;
   TrackInfo info;
   VT_TRY(track_info(input, track_id, &info));
   PlannedTrack row{};
-  return classify_track(input, kOutputMp4, &info, &row, drop_reason);
+  VT_TRY(classify_track(input, kOutputMp4, &info, &row, drop_reason));
+  if (as_stored != nullptr) *as_stored = *drop_reason == 0 && row.carried_as_stored;
+  return ErrorCode::Ok;
 }
 
 void track_plan_release(TrackPlan* plan) {

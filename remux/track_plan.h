@@ -22,6 +22,7 @@ struct PlannedTrack {
   bool subpicture;
   // Codec decisions.
   bool carried_whole;    // its sample entries go out as read
+  bool carried_as_stored;  // a format the table does not rebuild, carried whole under its own handler
   bool derived_config;   // a missing configuration record was derived
   uint32_t ac3_packed;   // 'dac3' fields of an AC-3 track (from its first frame when needed)
   bool follows_groups;   // its samples carry sample groups, dependencies or sub-samples

@@ -10,7 +10,8 @@
 namespace vantorel {
 
 // The handler kind a carried format's track has (video, sound, text,
-// subtitle or time code), kHandlerUnknown for a format not carried.
+// subtitle or time code; "other" for formats carried as stored under a
+// handler of their own), kHandlerUnknown for a format not in the table.
 uint32_t format_kind(FourCC format);
 
 // Whether a track of handler kind `track_kind` can hold a format of kind

@@ -378,7 +378,7 @@ ErrorCode stsd_read(BoxFile* file, const BoxHeader* header, void* context) {
   VT_TRY(walk_children(file, header, [&](const BoxHeader* h) {
     if (read >= count) return ErrorCode::Ok;
     if (kind == kHandlerUnknown) kind = format_kind(h->type);  // a track without a handler
-    if (kind == kHandlerUnknown) {
+    if (kind == kHandlerUnknown || kind == kHandlerOther) {
       read = count;  // no way to tell the layout: the track keeps no entries
       return ErrorCode::Ok;
     }

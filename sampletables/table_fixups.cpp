@@ -136,6 +136,14 @@ ErrorCode sound_tables_per_chunk(BoxFile* file, TrackBoxes* track, const SoundFo
     if (!fits_u32(bytes)) return malformed(file, "PCM chunk larger than a sample can be");
   }
 
+  // A copy keeps the frames as they were stored. Packets of several frames
+  // (IMA ADPCM, MACE) are not frames a sample can be made of.
+  if (layout.frames_per_packet == 1) {
+    TrackExtra* extra = track_extra(track);
+    if (extra == nullptr) return ErrorCode::OutOfMemory;
+    extra->pcm_frame_size = static_cast<uint32_t>(size);
+  }
+
   // Copy the runs of chunks before the tables are rebuilt.
   GrowArray<SampleToChunkEntry> chunks{};
   VT_TRY(chunks.reserve(n));

@@ -52,6 +52,7 @@ ErrorCode build_track(BoxFile* file, TrackBoxes* track, const TrackSetup* setup,
   auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
   auto* hdlr = track_record<HdlrRecord>(track, BoxTypeId::Hdlr);
   hdlr->kind = setup->kind;
+  if (setup->kind == kHandlerOther) hdlr->handler_type = setup->handler_type;
   tkhd->track_id = track_id;
   mdhd->timescale = setup->timescale;
   set_language(mdhd, setup->language);
@@ -77,6 +78,7 @@ TrackBoxes* create_track(BoxFile* file, const TrackSetup* setup) {
   if (file == nullptr || setup == nullptr || file->root == nullptr) return nullptr;
   FileBoxes* root = file->root;
   if (setup->kind == kHandlerUnknown || setup->kind >= kHandlerKindCount) return nullptr;
+  if (setup->kind == kHandlerOther && setup->handler_type.is_zero()) return nullptr;
   if (setup->reference_type >= kReferenceTypeCount) return nullptr;
   if (setup->reference_count > 0 && setup->reference_ids == nullptr) return nullptr;
   auto* mvhd = movie_record<MvhdRecord>(root, BoxTypeId::Mvhd);

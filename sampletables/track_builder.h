@@ -8,7 +8,8 @@ namespace vantorel {
 // default": the kind's handler name, language "und", the movie's next
 // track id, no track reference.
 struct TrackSetup {
-  uint32_t kind;       // HandlerKind, 1-14
+  uint32_t kind;       // HandlerKind, 1-18
+  FourCC handler_type;  // kHandlerOther: the handler type to write
   uint32_t timescale;  // media time scale
   const char* handler_name;
   const char* language;  // the first three characters are taken

@@ -290,15 +290,39 @@ ErrorCode convert_pcm(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk>
   set_sound_rate(rb, w.samples_per_sec);
   VT_TRY(set_sound_entry(rb, format, 0, nullptr, 0));
   sound_entry(rb->imp->file, rb->track, 0)->sample_size = static_cast<uint16_t>(bits);
-  if (kind == kPieceSwap16 || bits == 8) return ErrorCode::Ok;
+  // One sample per frame, 'stsz' giving the bytes of a frame.
+  TrackExtra* track_extra_values = track_extra(rb->track);
+  if (track_extra_values == nullptr) return ErrorCode::OutOfMemory;
+  track_extra_values->pcm_frame_size = frame;
+  // WAVE_FORMAT_EXTENSIBLE names its speakers: wValidBitsPerSample, then
+  // the channel mask.
+  uint32_t mask = 0;
+  if (s->wave.format_tag == 0xFFFE) {
+    const uint8_t* extra = nullptr;
+    uint32_t size = 0;
+    wave_extra(s, &extra, &size);
+    if (size >= 6) mask = load_u32le(extra + 2);
+  }
+  const bool narrow = kind == kPieceSwap16 || bits == 8;
+  if (narrow && mask == 0) return ErrorCode::Ok;
   // Wider samples stay little-endian: only a QuickTime movie holds them, in
-  // a version 1 entry whose 'wave' box says so ('enda').
-  uint8_t e[kLittleEndianPcmEntrySize];
-  little_endian_pcm_entry(e, format, w.channels, w.samples_per_sec, bits / 8);
+  // a version 1 entry whose 'wave' box says so ('enda'). The layout follows
+  // as a child.
+  uint8_t e[kLittleEndianPcmEntrySize + kChannelLayoutBoxSize];
+  uint32_t entry_size = narrow ? kPcmEntrySize : kLittleEndianPcmEntrySize;
+  if (narrow)
+    pcm_entry(e, format, w.channels, w.samples_per_sec, bits);
+  else
+    little_endian_pcm_entry(e, format, w.channels, w.samples_per_sec, bits / 8);
+  if (mask != 0) {
+    channel_layout_box(e + entry_size, mask);
+    entry_size += kChannelLayoutBoxSize;
+    store_u32be(e, entry_size);
+  }
   // Kept beside the parsed entry, as a read file's entries are.
   auto* stsd = track_record<SampleDescriptionTable>(rb->track, BoxTypeId::Stsd);
   if (stsd == nullptr) return ErrorCode::Missing;
-  VT_TRY(block_assign(&stsd->whole_entries, e, sizeof e));
+  VT_TRY(block_assign(&stsd->whole_entries, e, entry_size));
   stsd->whole_entry_count = 1;
   return ErrorCode::Ok;
 }

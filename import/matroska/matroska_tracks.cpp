@@ -427,6 +427,15 @@ ErrorCode build_track(MkvImport* imp, MkvTrack* t, uint32_t track_id) {
     }
   }
   if (e == ErrorCode::Ok && t->name[0] != '\0') e = mkv_add_track_name(track, t->name);
+  // PCM is stored one sample per frame, as QuickTime stores it, when every
+  // block holds whole frames.
+  if (e == ErrorCode::Ok && plan.bytes_per_frame != 0) {
+    bool whole_frames = true;
+    for (uint32_t i = 0; i < n; ++i) whole_frames = whole_frames && t->frames[i].size % plan.bytes_per_frame == 0;
+    TrackExtra* extra = whole_frames ? track_extra(track) : nullptr;
+    if (whole_frames && extra == nullptr) e = ErrorCode::OutOfMemory;
+    if (extra != nullptr) extra->pcm_frame_size = plan.bytes_per_frame;
+  }
   // Last, so that a track removed on failure leaves no pieces behind.
   if (e == ErrorCode::Ok) e = hand_over_frames(imp, track, t, tt.pts, tt.durations, tt.shift, &converted);
   if (e != ErrorCode::Ok && track != nullptr) remove_track(file, find_track(imp->root, track_id));

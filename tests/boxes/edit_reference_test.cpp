@@ -137,51 +137,86 @@ TEST(Elst, EmptyListAndQueries) {
   EXPECT_EQ(total_edit_duration(t.track), 11u);
 }
 
-TEST(Tref, GoldenRoundTripsAndFirstReferenceOnly) {
-  const Bytes one = box("tref", box("hint", cat({u32(1), u32(3)})));
-  ErrorCode e;
+// Every reference box a 'tref' holds, of any type, goes back in order and
+// byte for byte; ids of tracks left out are removed, and a box left without
+// ids with them.
+TEST(Tref, EveryReferenceBoxRoundTrips) {
+  struct Case {
+    const char* name;
+    Bytes tref;
+  };
+  const Case cases[] = {
+      {"one hint reference", box("tref", box("hint", cat({u32(1), u32(3)})))},
+      {"sync", box("tref", box("sync", u32(9)))},
+      {"two types, in their order", box("tref", cat({box("hint", u32(1)), box("cdsc", u32(2))}))},
+      {"types the library has no name for", box("tref", cat({box("vdep", u32(4)), box("subt", u32(2)),
+                                                            box("forc", u32(3)), box("auxl", cat({u32(1), u32(7)}))}))},
+      {"a box listing no ids", box("tref", cat({box("scpt", {}), box("cdsc", u32(1))}))},
+      {"bytes past the last whole id", box("tref", box("font", cat({u32(5), u8(0x0a), u8(0x0b)})))},
+  };
   reset_size_mismatch_count();
-  EXPECT_EQ(rewrite_box(Level::Trak, one, &e), one);
-  EXPECT_EQ(e, ErrorCode::Ok);
-  const Bytes sync = box("tref", box("sync", u32(9)));
-  EXPECT_EQ(rewrite_box(Level::Trak, sync, &e), sync);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ErrorCode e;
+    EXPECT_EQ(rewrite_box(Level::Trak, c.tref, &e), c.tref);
+    EXPECT_EQ(e, ErrorCode::Ok);
+  }
   EXPECT_EQ(size_mismatch_count(), 0u);
 
-  const Bytes two = box("tref", cat({box("hint", u32(1)), box("cdsc", u32(2))}));
-  EXPECT_EQ(rewrite_box(Level::Trak, two, &e), box("tref", box("hint", u32(1))));
-  ParsedTree t = parse_file(wrap_at(Level::Trak, two));
-  auto* r = track_record<TrefRecord>(t.track(), BoxTypeId::Tref);
-  ASSERT_NE(r, nullptr);
-  EXPECT_EQ(r->reference_type, kReferenceHint);
-  ASSERT_EQ(r->track_ids.count, 1u);
-  EXPECT_EQ(r->track_ids[0], 1u);
+  ParsedTree t = parse_file(wrap_at(Level::Trak, box("tref", cat({box("hint", u32(1)), box("cdsc", u32(2))}))));
+  const TrefEntry* cdsc = find_reference(t.track(), FourCC::of("cdsc"));
+  ASSERT_NE(cdsc, nullptr);
+  ASSERT_EQ(cdsc->track_ids.count, 1u);
+  EXPECT_EQ(cdsc->track_ids[0], 2u);
+  EXPECT_EQ(find_reference(t.track(), FourCC::of("sync")), nullptr);
 }
 
-TEST(Tref, UnknownTypesAndBoundedIds) {
-  // An unknown reference type reads as none and cannot be written.
-  ParsedTree unknown = parse_file(wrap_at(Level::Trak, box("tref", box("scpt", u32(4)))));
-  ASSERT_EQ(unknown.result, ErrorCode::Ok);
-  auto* r = track_record<TrefRecord>(unknown.track(), BoxTypeId::Tref);
-  EXPECT_EQ(r->reference_type, kReferenceNone);
-  EXPECT_EQ(tref_size(unknown.file->get(), unknown.track()), 0u);
-  ErrorCode e;
-  write_row(kTrakList.first[1], unknown.track(), &e);
-  EXPECT_EQ(e, ErrorCode::Missing);
+TEST(Tref, RemovingIdsOfTracksLeftOut) {
+  const Bytes in = box("tref", cat({box("cdsc", cat({u32(1), u32(5)})), box("vdep", u32(5)), box("scpt", {}),
+                                    box("auxl", cat({u32(5), u32(2), u32(5)}))}));
+  struct Case {
+    const char* name;
+    std::vector<uint32_t> removed;
+    Bytes expected;  // empty: no 'tref' left
+  };
+  const Case cases[] = {
+      {"nothing removed", {}, in},
+      {"an id in several boxes; a box left empty goes, one that listed none stays", {5},
+       box("tref", cat({box("cdsc", u32(1)), box("scpt", {}), box("auxl", u32(2))}))},
+      {"ids no box lists", {9, 10}, in},
+      {"every id: the listing boxes go, the empty one stays", {1, 2, 5}, box("tref", box("scpt", {}))},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ParsedTree t = parse_file(wrap_at(Level::Trak, in));
+    ASSERT_EQ(t.result, ErrorCode::Ok);
+    tref_remove_ids(t.file->get(), t.track(), c.removed.data(), static_cast<uint32_t>(c.removed.size()));
+    ErrorCode e;
+    EXPECT_EQ(write_row(kTrakList.first[1], t.track(), &e), c.expected);
+  }
+  // A tref whose every box loses its ids is removed.
+  ParsedTree t = parse_file(wrap_at(Level::Trak, box("tref", box("cdsc", u32(3)))));
+  const uint32_t three = 3;
+  tref_remove_ids(t.file->get(), t.track(), &three, 1);
+  EXPECT_EQ(track_record<TrefRecord>(t.track(), BoxTypeId::Tref), nullptr);
+}
 
+TEST(Tref, BoundedIds) {
   // A reference box that claims more than the tref holds reads what is there.
   ParsedTree lying = parse_file(wrap_at(Level::Trak, cat({box("tref", box_sized(0x7FFFFFF0, "dpnd", cat({u32(5), u32(6)}))),
                                                           box("free", zeros(40))})));
   ASSERT_EQ(lying.result, ErrorCode::Ok);
-  r = track_record<TrefRecord>(lying.track(), BoxTypeId::Tref);
-  EXPECT_EQ(r->reference_type, kReferenceDpnd);
+  const TrefEntry* r = find_reference(lying.track(), FourCC::of("dpnd"));
+  ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->track_ids.count, 2u);
 
-  // An empty tref has no reference at all.
+  // An empty tref has no reference at all, and is not written.
   ParsedTree empty = parse_file(wrap_at(Level::Trak, cat({box("tref", {}), box("free", zeros(8))})));
   ASSERT_EQ(empty.result, ErrorCode::Ok);
-  r = track_record<TrefRecord>(empty.track(), BoxTypeId::Tref);
-  EXPECT_EQ(r->reference_type, kReferenceNone);
-  EXPECT_EQ(r->track_ids.count, 0u);
+  auto* record = track_record<TrefRecord>(empty.track(), BoxTypeId::Tref);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->references.count, 0u);
+  EXPECT_EQ(tref_size(empty.file->get(), empty.track()), 0u);
 }
 
 TEST(Tref, Operations) {

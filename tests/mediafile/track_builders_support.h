@@ -8,6 +8,12 @@
 
 namespace vantorel::test {
 
+// The bytes of one frame of a PCM track the builder makes from `s`.
+inline uint32_t pcm_frame_bytes(const TrackSpec& s) {
+  uint32_t bits = s.codec.pcm.sample_bits != 0 ? s.codec.pcm.sample_bits : 16;
+  return (s.channel_count != 0 ? s.channel_count : 1) * ((bits + 7) / 8);
+}
+
 struct Built {
   uint32_t id = 0;
   std::string path;
@@ -24,7 +30,8 @@ inline Built build(const TempDir& dir, const std::string& name, const TrackSpec&
   if (file == nullptr) return b;
   b.id = media_add_track(file, &track_spec);
   if (b.id != 0) {
-    Bytes data = pattern(40, 1);
+    // PCM blocks hold whole frames: ten of them.
+    Bytes data = pattern(track_spec.kind == kKindPcm ? pcm_frame_bytes(track_spec) * 10 : 40, 1);
     SampleWrite s = sample_of(data, track_spec.kind == kKindPcm ? 10 : 100);
     EXPECT_EQ(write_sample(file, b.id, &s), ErrorCode::Ok);
     EXPECT_EQ(write_sample(file, b.id, &s), ErrorCode::Ok);

@@ -431,7 +431,7 @@ TEST(AddTrack, EntryBytesAsLaidOut) {
     ASSERT_NE(file, nullptr);
     uint32_t id = media_add_track(file, &track_spec);
     ASSERT_NE(id, 0u);
-    Bytes data = pattern(40, 1);
+    Bytes data = pattern(track_spec.kind == kKindPcm ? pcm_frame_bytes(track_spec) * 10 : 40, 1);
     for (int i = 0; i < 2; ++i) {
       SampleWrite w = sample_of(data, track_spec.kind == kKindPcm ? 10 : 1152);
       ASSERT_EQ(write_sample(file, id, &w), ErrorCode::Ok);

@@ -149,7 +149,8 @@ TEST(WriteSample, PcmCountsFramesAndReadsBackAsBlocks) {
     SampleWrite w = sample_of(blocks.back(), n);
     ASSERT_EQ(write_sample(file, id, &w), ErrorCode::Ok);
   }
-  // In memory: one sample of size 1 and delta 1 per frame.
+  // In memory: one sample per frame, delta 1, its size the bytes of a frame
+  // (16-bit stereo), each block a chunk of its own.
   TrackBoxes* track = find_track(file->root, id);
   auto* stts = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);
   ASSERT_EQ(stts->entries.count, 1u);
@@ -157,7 +158,14 @@ TEST(WriteSample, PcmCountsFramesAndReadsBackAsBlocks) {
   EXPECT_EQ(stts->entries[0].sample_delta, 1u);
   auto* stsz = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
   EXPECT_EQ(stsz->sample_count, 3584u);
-  EXPECT_EQ(stsz->sample_size, 1u);
+  EXPECT_EQ(stsz->sample_size, 4u);
+  auto* stsc = track_record<SampleToChunkTable>(track, BoxTypeId::Stsc);
+  ASSERT_EQ(stsc->entries.count, 1u);
+  EXPECT_EQ(stsc->entries[0].samples_per_chunk, 1024u);
+  // Frames that do not fill the block would describe bytes never written.
+  Bytes ragged = pattern(4 * 10 + 2, 0);
+  SampleWrite torn = sample_of(ragged, 10);
+  EXPECT_EQ(write_sample(file, id, &torn), ErrorCode::BadArgument);
   EXPECT_EQ(track_record<MdhdRecord>(track, BoxTypeId::Mdhd)->duration, 3584u);
   // A block of no frames would open a chunk no table describes.
   Bytes some = pattern(8, 0);

@@ -104,7 +104,9 @@ TEST(CodecTable, TracksThatSwitchDescriptionsAndMissingConfigurations) {
       {"two different descriptions, carried as read", {plain, wider}, 0},
       {"AVC without 'avcC', carried as read", {visual_entry_box("avc1", {})}, 0},
       {"VC-1 without 'dvc1', carried as read", {visual_entry_box("vc-1", {})}, 0},
-      {"a format the remux does not carry", {visual_entry_box("qqqq", {})}, kDropCodec},
+      {"a format the table does not know, carried as stored", {visual_entry_box("qqqq", {})}, 0},
+      {"a QuickTime-only format the table does not know, into an MP4", {visual_entry_box("c608", {})},
+       kDropNeedsQuickTime},
       {"HEVC, carried with its entry whole", {visual_entry_box("hvc1", box("hvcC", zeros(23)))}, 0},
       {"ProRes into an MP4", {visual_entry_box("apcn", {})}, kDropNeedsQuickTime},
       {"H.263 without 'd263' (derived)", {visual_entry_box("s263", {})}, 0},
@@ -151,7 +153,7 @@ TEST(CodecTable, ReferencesKeepOnlyCarriedTracks) {
   HandTrack text = frames(2);
   text.handler = "sbtl";
   text.track_id = 2;
-  text.entries = {box("qqqq", zeros(8))};  // a format nobody carries
+  text.entries = {visual_entry_box("apcn", {})};  // QuickTime only: not in an MP4
   HandTrack other = frames(3);
   other.track_id = 3;
   other.tref_type = "hint";
@@ -159,11 +161,10 @@ TEST(CodecTable, ReferencesKeepOnlyCarriedTracks) {
   Remuxed r(hand_made_file({video, text, other}));
   ASSERT_NE(r.file, nullptr);
   ASSERT_EQ(track_count(r.file->root), 2u);
-  auto* tref = track_record<TrefRecord>(find_track(r.file->root, 1), BoxTypeId::Tref);
-  ASSERT_NE(tref, nullptr);
-  EXPECT_EQ(tref->reference_type, kReferenceSync);
-  ASSERT_EQ(tref->track_ids.count, 1u);
-  EXPECT_EQ(tref->track_ids[0], 3u);
+  const TrefEntry* sync = find_reference(find_track(r.file->root, 1), FourCC::of("sync"));
+  ASSERT_NE(sync, nullptr);
+  ASSERT_EQ(sync->track_ids.count, 1u);
+  EXPECT_EQ(sync->track_ids[0], 3u);
   EXPECT_EQ(track_record<TrefRecord>(find_track(r.file->root, 3), BoxTypeId::Tref), nullptr);
 }
 

@@ -142,6 +142,18 @@ std::vector<Seed> seeds() {
   text_track.handler = "text";
   text_track.track_id = 3;
   Bytes plain = hand_made_file({video(3)});
+  // Tracks carried as stored: telemetry under a 'meta' handler referring to
+  // the video, camera motion under its own handler.
+  HandTrack telemetry = video(3);
+  telemetry.handler = "meta";
+  telemetry.track_id = 2;
+  telemetry.entries = {box("gpmd", cat({zeros(6), u16(1)}))};
+  telemetry.tref_type = "cdsc";
+  telemetry.tref_ids = {1};
+  HandTrack motion = video(2);
+  motion.handler = "camm";
+  motion.track_id = 3;
+  motion.entries = {box("camm", cat({zeros(6), u16(1)}))};
   return {
       {"hand_made_plain.mp4", plain, 1},
       {"hand_made_tables.mp4", hand_made_file({with_tables}), 1},
@@ -152,6 +164,7 @@ std::vector<Seed> seeds() {
       {"hand_made_mp3_straddling_chunks.avi", avi_with_mp3(false), 2},
       {"hand_made_mp3_lying_headers.avi", avi_with_mp3(true), 1},
       {"hand_made_encodings.mkv", matroska_encodings(), 2},
+      {"hand_made_data_tracks.mp4", hand_made_file({video(3), telemetry, motion}), 3},
   };
 }
 

@@ -698,8 +698,9 @@ TEST(MalformedInput, InputsFoundByFuzzing) {
       // at that sample, as no buffer the file justifies can hold it.
       {"sample_size_past_the_file.mp4", {{3, ErrorCode::NoMore}, {3, ErrorCode::OutOfMemory}}, ErrorCode::Ok, 2},
       // PCM blocks of 587 million frames each: the PCM track is carried
-      // without them.
-      {"pcm_frames_past_the_bytes.mp4", {{3, ErrorCode::NoMore}, {4, ErrorCode::NoMore}}, ErrorCode::Ok, 1},
+      // without them. The video entry's type was mangled ("\0cva"): an
+      // unknown format, carried as stored.
+      {"pcm_frames_past_the_bytes.mp4", {{3, ErrorCode::NoMore}, {4, ErrorCode::NoMore}}, ErrorCode::Ok, 2},
       // A movie time scale of 0 stalled the interleaving.
       {"movie_scale_zero.mp4", {{0, ErrorCode::Io}, {1, ErrorCode::Io}}, ErrorCode::Malformed, 0},
       // Fragments of ten million samples without data: everyone reading the

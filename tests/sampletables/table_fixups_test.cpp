@@ -190,33 +190,40 @@ TEST(SoundTablesPerChunk, PcmFramesBecomeOneSamplePerChunk) {
     PcmTrack track;
     SoundFormatInfo format;
     Bytes tables;  // the written stts, stsz and stsc
+    uint32_t frame_size;  // the size of a frame as read, kept for a copy; 0: packets, not frames
   };
   const Bytes single_entry = full_box("stsc", 0, 0, cat({u32(1), u32(1), u32(1), u32(1)}));
   const Case cases[] = {
       {"twos stereo, size 1, chunks of 4096 frames", {.sample_size = 1, .stsc = {{1, 4096, 1}}, .chunks = 3},
        sound("twos", 2),
        cat({full_box("stts", 0, 0, cat({u32(1), u32(3), u32(4096)})), single_entry,
-            full_box("stsz", 0, 0, cat({u32(16384), u32(3)}))})},
+            full_box("stsz", 0, 0, cat({u32(16384), u32(3)}))}),
+       1},
       {"twos stereo, size 4 (bytes per frame)", {.sample_size = 4, .stsc = {{1, 4096, 1}}, .chunks = 3},
        sound("twos", 2),
        cat({full_box("stts", 0, 0, cat({u32(1), u32(3), u32(4096)})), single_entry,
-            full_box("stsz", 0, 0, cat({u32(16384), u32(3)}))})},
+            full_box("stsz", 0, 0, cat({u32(16384), u32(3)}))}),
+       4},
       {"runs of chunks of different sizes",
        {.sample_size = 4, .stsc = {{1, 2048, 1}, {2, 1024, 1}, {4, 2048, 1}}, .chunks = 5}, sound("sowt", 2),
        cat({full_box("stts", 0, 0, cat({u32(3), u32(1), u32(2048), u32(2), u32(1024), u32(2), u32(2048)})),
             single_entry,
-            full_box("stsz", 0, 0, cat({u32(0), u32(5), u32(8192), u32(4096), u32(4096), u32(8192), u32(8192)}))})},
+            full_box("stsz", 0, 0, cat({u32(0), u32(5), u32(8192), u32(4096), u32(4096), u32(8192), u32(8192)}))}),
+       4},
       {"the version-1 fields decide", {.sample_size = 6, .stsc = {{1, 100, 1}}, .chunks = 2},
        sound("lpcm", 2, 1, 1, 6),
        cat({full_box("stts", 0, 0, cat({u32(1), u32(2), u32(100)})), single_entry,
-            full_box("stsz", 0, 0, cat({u32(600), u32(2)}))})},
+            full_box("stsz", 0, 0, cat({u32(600), u32(2)}))}),
+       6},
       {"ima4 packets of 64 frames", {.sample_size = 1, .stsc = {{1, 128, 1}}, .chunks = 2}, sound("ima4", 2),
        cat({full_box("stts", 0, 0, cat({u32(1), u32(2), u32(128)})), single_entry,
-            full_box("stsz", 0, 0, cat({u32(136), u32(2)}))})},
+            full_box("stsz", 0, 0, cat({u32(136), u32(2)}))}),
+       0},
       {"a run of empty chunks stays one empty sample per chunk",
        {.sample_size = 1, .stsc = {{1, 10, 1}, {2, 0, 1}}, .chunks = 3}, sound("raw ", 1),
        cat({full_box("stts", 0, 0, cat({u32(2), u32(1), u32(10), u32(2), u32(0)})), single_entry,
-            full_box("stsz", 0, 0, cat({u32(0), u32(3), u32(10), u32(0), u32(0)}))})},
+            full_box("stsz", 0, 0, cat({u32(0), u32(3), u32(10), u32(0), u32(0)}))}),
+       1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -226,6 +233,7 @@ TEST(SoundTablesPerChunk, PcmFramesBecomeOneSamplePerChunk) {
     ASSERT_EQ(sound_tables_per_chunk(f.get(), t, &c.format), ErrorCode::Ok);
     EXPECT_EQ(write_stbl_payload(t), cat({c.tables, chunk_offsets_box(c.track.chunks)}));
     EXPECT_EQ(sample_count(t), c.track.chunks);
+    EXPECT_EQ(t->extra != nullptr ? t->extra->pcm_frame_size : 0u, c.frame_size);
   }
 }
 

@@ -168,9 +168,10 @@ TEST(CreateTrack, NamesLanguagesIdsAndReferences) {
   EXPECT_EQ(track_id_of(hint), 6u);
   auto* tref = track_record<TrefRecord>(hint, BoxTypeId::Tref);
   ASSERT_NE(tref, nullptr);
-  EXPECT_EQ(tref->reference_type, kReferenceHint);
-  ASSERT_EQ(tref->track_ids.count, 2u);
-  EXPECT_EQ(tref->track_ids[1], 5u);
+  ASSERT_EQ(tref->references.count, 1u);
+  EXPECT_TRUE(tref->references[0].type == "hint");
+  ASSERT_EQ(tref->references[0].track_ids.count, 2u);
+  EXPECT_EQ(tref->references[0].track_ids[1], 5u);
 }
 
 TEST(CreateTrack, AStaleNextIdDoesNotDuplicateATrack) {

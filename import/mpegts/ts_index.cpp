@@ -29,6 +29,7 @@ struct Slot {
   TsContinuity cc;
   bool pending_discontinuity;
   bool gather;
+  bool units;  // a stream on the PID is media: its units are followed (splice cues and tables are not PES)
   bool too_large;
   bool ended_at_length;  // the last unit ended at its announced length: bytes after it are left over
   TsSectionBuffer* section;  // table PIDs
@@ -236,6 +237,7 @@ void apply_pmt(Pass* s, uint32_t program_index, const TsPmt& pmt, const uint8_t*
     keep_descriptors(s, sec + e.info_at, e.info_length, &t.info_at, &t.info_length);
     if (x->streams.append(t) != ErrorCode::Ok) continue;
     listed[x->streams.count - 1] = true;
+    if (t.cls->disposition != TsDisposition::Skipped) s->slots[slot].units = true;
     if (s->options.on_unit != nullptr &&
         (t.cls->disposition == TsDisposition::Carried || t.cls->disposition == TsDisposition::NotYet ||
          t.cls->disposition == TsDisposition::Probe))
@@ -380,6 +382,7 @@ ErrorCode on_stream_packet(Pass* s, uint32_t si, const TsPacket& pkt, const uint
     slot.pending_discontinuity = true;
     diag(s, TsDiag::Discontinuity, pkt.pid, offset);
   }
+  if (!slot.units) return ErrorCode::Ok;
   switch (ts_continuity(&slot.cc, pkt)) {
     case TsAdmit::Skip:
       return ErrorCode::Ok;

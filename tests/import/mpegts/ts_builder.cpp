@@ -124,10 +124,12 @@ Bytes pes(const PesSpec& s, const Bytes& payload) {
   }
   fields.insert(fields.end(), s.extra_header, 0xFF);
   uint32_t length = s.bounded ? static_cast<uint32_t>(3 + fields.size() + payload.size()) : 0;
-  Bytes b = {0, 0, 1, s.stream_id, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length), 0x84, flags,
-             static_cast<uint8_t>(fields.size())};
-  b.insert(b.end(), fields.begin(), fields.end());
-  b.insert(b.end(), payload.begin(), payload.end());
+  const uint8_t head[9] = {0, 0, 1, s.stream_id, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length),
+                           0x84, flags, static_cast<uint8_t>(fields.size())};
+  Bytes b(9 + fields.size() + payload.size());
+  std::memcpy(b.data(), head, 9);
+  std::copy(fields.begin(), fields.end(), b.begin() + 9);
+  std::copy(payload.begin(), payload.end(), b.begin() + 9 + static_cast<long>(fields.size()));
   return b;
 }
 

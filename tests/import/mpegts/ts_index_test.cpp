@@ -77,7 +77,9 @@ PesSpec audio_spec(int64_t pts) {
 
 TEST(TsIndex, ProgramsStreamsAndUnitsOfAPlainStream) {
   Writer w;
-  tables(&w);
+  // With splice cues, which are sections, not units.
+  tables(&w, pmt(1, kVideo, {{0x1B, kVideo, {}}, {0x0F, kAudio, language("eng")}, {0x86, 0x102, {}}}));
+  w.table(0x102, section(0xFC, 0, 0, Bytes(20, 0)));
   std::vector<Bytes> video, audio;
   for (uint8_t i = 0; i < 6; ++i) {
     video.push_back(pattern(1000 + i * 300, i));
@@ -95,7 +97,10 @@ TEST(TsIndex, ProgramsStreamsAndUnitsOfAPlainStream) {
   EXPECT_EQ(p.pcr_pid, kVideo);
   EXPECT_TRUE(p.has_pmt);
   EXPECT_EQ(x.index.chosen, 0u);
-  ASSERT_EQ(x.index.streams.size(), 2u);
+  ASSERT_EQ(x.index.streams.size(), 3u);
+  EXPECT_EQ(x.index.streams[2].cls->kind, TsKind::Scte35);
+  EXPECT_EQ(x.pid(0x102)->packets, 1u);
+  EXPECT_EQ(x.pid(0x102)->pes.size(), 0u);
   EXPECT_EQ(x.index.streams[0].cls->kind, TsKind::H264);
   EXPECT_EQ(x.index.streams[1].cls->kind, TsKind::AacAdts);
   EXPECT_STREQ(x.index.streams[1].descriptors.language, "eng");
@@ -106,7 +111,7 @@ TEST(TsIndex, ProgramsStreamsAndUnitsOfAPlainStream) {
   ASSERT_TRUE(v != nullptr && a != nullptr);
   ASSERT_EQ(v->pes.size(), 6u);
   ASSERT_EQ(a->pes.size(), 6u);
-  EXPECT_EQ(p.packets, v->packets + a->packets);
+  EXPECT_EQ(p.packets, v->packets + a->packets + 1);
   for (uint32_t i = 0; i < 6; ++i) {
     SCOPED_TRACE(i);
     const PesRecord& r = v->pes[i];

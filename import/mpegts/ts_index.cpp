@@ -588,6 +588,8 @@ ErrorCode ts_index_build(FileIo* file, const TsIndexOptions* options, TsIndex* i
   VT_TRY(index->diagnostics.reserve(kTsMaxDiagnostics));
   uint32_t slot = 0;
   VT_TRY(track_pid(s, kTsPatPid, kTsRolePat, &slot));
+  uint64_t lead = index->layout.first - (index->layout.stride == 192 && index->layout.first >= 4 ? 4 : 0);
+  if (lead > 0) diag(s, TsDiag::LostSync, kTsNullPid, 0, static_cast<uint32_t>(lead));
   VT_TRY(walk(s));
   for (uint32_t i = 0; i < s->slots.count; ++i)
     if (s->slots[i].pes != nullptr && s->slots[i].pes->active) VT_TRY(finish_unit(s, i, true));

@@ -66,6 +66,21 @@ bool ts_find_sync(const uint8_t* bytes, uint32_t n, uint32_t stride, uint32_t fr
   return false;
 }
 
+bool ts_probe(FileIo* file, TsLayout* out) {
+  constexpr uint32_t kHead = 204 * (kTsSyncRun + 1);
+  uint8_t head[kHead];
+  uint64_t size = file_size(file);
+  uint32_t n = size < kHead ? static_cast<uint32_t>(size) : kHead;
+  bool found = false;
+  TsLayout layout{};
+  if (n > 0 && file_seek(file, 0) == ErrorCode::Ok && read_bytes(file, head, n) == ErrorCode::Ok)
+    found = ts_find_layout(head, n, n == size, &layout) && layout.first < layout.stride &&
+            layout.first + layout.stride + kTsPacketSize <= n;  // two packets at least
+  file_seek(file, 0);
+  if (found && out != nullptr) *out = layout;
+  return found;
+}
+
 void ts_packet_parse(const uint8_t* p, TsPacket* out) {
   TsPacket pkt{};
   pkt.error = (p[1] & 0x80) != 0;

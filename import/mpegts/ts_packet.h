@@ -44,6 +44,13 @@ bool ts_find_layout(const uint8_t* bytes, uint32_t n, bool whole, TsLayout* out)
 bool ts_find_sync(const uint8_t* bytes, uint32_t n, uint32_t stride, uint32_t from, bool whole, uint32_t* at,
                   uint32_t* scanned);
 
+// Whether a file is a transport stream: packets at one of the strides
+// from within its first packet's length on (a cut file may begin inside a
+// packet), kTsSyncRun of them in a row or as many as a short file holds
+// (two at least).
+// The layout found goes to `out` (may be null); the position is set back to 0.
+bool ts_probe(FileIo* file, TsLayout* out);
+
 // Adaptation field control values.
 enum : uint8_t { kTsPayloadOnly = 1, kTsAdaptationOnly = 2, kTsAdaptationAndPayload = 3 };
 

@@ -212,6 +212,40 @@ TEST(TsIndex, DamageIsReportedAndTheUnitsItTouchesAreMarked) {
   }
 }
 
+TEST(TsIndex, GarbageAndCutPacketsAreNamedWithTheirOffsets) {
+  for (uint32_t stride : {188u, 192u}) {
+    SCOPED_TRACE(stride);
+    Writer w;
+    w.garbage(Bytes(50, 0x01));
+    tables(&w);
+    w.unit(kAudio, pes(audio_spec(9000), pattern(400, 1)));
+    uint32_t k = w.packet_count();
+    w.garbage(Bytes(333, 0x02));
+    w.unit(kAudio, pes(audio_spec(10920), pattern(400, 2)));
+    Bytes b = w.bytes(stride);
+    uint64_t lost_at = w.offset_of(k, stride) - 333;
+    b.resize(b.size() - 40);  // the last packet cut
+    Indexed x(b);
+    ASSERT_EQ(x.result, ErrorCode::Ok);
+    ASSERT_EQ(x.count(TsDiag::LostSync), 2u);
+    EXPECT_EQ(x.index.diagnostics[0].kind, TsDiag::LostSync);
+    EXPECT_EQ(x.index.diagnostics[0].offset, 0u);
+    EXPECT_EQ(x.index.diagnostics[0].value, 50u);
+    EXPECT_EQ(x.index.diagnostics[1].kind, TsDiag::LostSync);
+    EXPECT_EQ(x.index.diagnostics[1].offset, lost_at);
+    EXPECT_EQ(x.index.diagnostics[1].value, 333u);
+    const TsDiagnostic* cut = x.first(TsDiag::CutPacket);
+    ASSERT_TRUE(cut != nullptr);
+    EXPECT_EQ(cut->value, 148u);
+    // The first unit is whole; the second lost its last packet to the cut.
+    const TsPid* a = x.pid(kAudio);
+    ASSERT_EQ(a->pes.size(), 2u);
+    EXPECT_EQ(a->pes[0].flags & (kPesBroken | kPesShort | kPesCutAtEnd), 0);
+    EXPECT_EQ(a->pes[1].flags & kPesCutAtEnd, kPesCutAtEnd);
+    EXPECT_EQ(x.seen.payloads[kAudio][0], pattern(400, 1));
+  }
+}
+
 TEST(TsIndex, TablesWithWrongCrcsAreUsedWithAWarning) {
   Writer w;
   w.table(0, pat({{1, kPmtPid}}, 0, false));

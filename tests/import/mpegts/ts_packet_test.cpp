@@ -2,6 +2,7 @@
 
 #include "import/mpegts/ts_builder.h"
 #include "import/mpegts/ts_packet.h"
+#include "io/byte_io.h"
 
 namespace vantorel {
 namespace {
@@ -56,6 +57,42 @@ TEST(TsLayout, StrideAndFirstPacketAreFound) {
     EXPECT_EQ(layout.stride, c.stride);
     EXPECT_EQ(layout.first, c.first);
   }
+}
+
+TEST(TsLayout, ProbeTakesFilesThatBeginWithPackets) {
+  struct Case {
+    const char* name;
+    uint32_t stride;
+    uint32_t packets;
+    uint32_t cut;      // bytes cut from the front
+    uint32_t garbage;  // bytes put before
+    bool probe;
+  };
+  const Case cases[] = {
+      {"188", 188, 10, 0, 0, true},
+      {"M2TS", 192, 10, 0, 0, true},
+      {"204", 204, 10, 0, 0, true},
+      {"cut inside a packet", 188, 10, 100, 0, true},
+      {"M2TS cut inside a stamp", 192, 10, 2, 0, true},
+      {"a short whole file", 188, 2, 0, 0, true},
+      {"a packet's worth of garbage first", 188, 10, 0, 200, false},
+      {"one packet", 188, 1, 0, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes b(c.garbage, 0x00);
+    Bytes packets = plain_packets(c.packets).bytes(c.stride);
+    b.insert(b.end(), packets.begin() + c.cut, packets.end());
+    MemoryIo io(b);
+    TsLayout layout{};
+    EXPECT_EQ(ts_probe(io.get(), &layout), c.probe);
+    EXPECT_EQ(file_tell(io.get()), 0u);
+    if (c.probe) {
+      EXPECT_EQ(layout.stride, c.stride);
+    }
+  }
+  MemoryIo mp4(Bytes{0, 0, 0, 0x18, 'f', 't', 'y', 'p', 'i', 's', 'o', 'm'});
+  EXPECT_FALSE(ts_probe(mp4.get(), nullptr));
 }
 
 TEST(TsLayout, SyncIsFoundAgainAfterGarbage) {

@@ -545,6 +545,27 @@ const char* ts_diag_name(TsDiag kind) {
   return k < kTsDiagKinds ? kDiagNames[k] : "unknown";
 }
 
+void ts_stream_units(const TsIndex* index, const TsStream* stream, uint32_t* first, uint32_t* count) {
+  const GrowArray<PesRecord>& pes = index->pids[stream->pid_index].pes;
+  // The first unit at or after an offset, by halving: units are in file order.
+  auto at_or_after = [&pes](uint64_t offset) {
+    uint32_t lo = 0;
+    uint32_t hi = pes.count;
+    while (lo < hi) {
+      uint32_t mid = lo + (hi - lo) / 2;
+      if (pes[mid].offset < offset)
+        lo = mid + 1;
+      else
+        hi = mid;
+    }
+    return lo;
+  };
+  uint32_t begin = at_or_after(stream->added_at);
+  uint32_t end = stream->removed_at == kTsStillListed ? pes.count : at_or_after(stream->removed_at);
+  *first = begin;
+  *count = end > begin ? end - begin : 0;
+}
+
 ErrorCode ts_choose_program(const TsIndex* index, uint16_t program_number, uint32_t* out) {
   if (index == nullptr || out == nullptr) return ErrorCode::BadArgument;
   uint32_t best = UINT32_MAX;

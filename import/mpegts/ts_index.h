@@ -151,6 +151,11 @@ struct TsIndexOptions {
 ErrorCode ts_index_build(FileIo* file, const TsIndexOptions* options, TsIndex* index);
 void ts_index_release(TsIndex* index);
 
+// The units of a stream: those of its PID that begin while the PMT lists
+// it, [*first, *first + *count) of pids[stream->pid_index].pes (a PID that
+// a later PMT version gives another stream type has units of both).
+void ts_stream_units(const TsIndex* index, const TsStream* stream, uint32_t* first, uint32_t* count);
+
 // The program the pass would take: `program_number`'s, or when it is 0 the
 // one with the most packets (the first of them on a tie). Missing when
 // there is no such program or none has a PMT.

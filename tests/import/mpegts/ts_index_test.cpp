@@ -313,19 +313,37 @@ TEST(TsIndex, PmtVersionsAddAndRemoveStreams) {
   tables(&w, pmt(1, kAudio, {{0x0F, kAudio, {}}}, {}, 2));
   uint64_t third = w.offset_of(k + 1);
   w.unit(kAudio, pes(audio_spec(12000), pattern(100, 3)));
+  // The video PID comes back as MPEG-2 video.
+  tables(&w, pmt(1, kAudio, {{0x0F, kAudio, {}}, {0x02, kVideo, {}}}, {}, 3));
+  w.unit(kVideo, pes(video_spec(15000, -1), pattern(300, 4)));
   Indexed x(w.bytes());
   ASSERT_EQ(x.result, ErrorCode::Ok);
-  ASSERT_EQ(x.index.streams.size(), 2u);
+  ASSERT_EQ(x.index.streams.size(), 3u);
   const TsStream& video = x.index.streams[0];
   const TsStream& audio = x.index.streams[1];
+  const TsStream& again = x.index.streams[2];
+  EXPECT_EQ(again.cls->kind, TsKind::Mpeg2Video);
+  EXPECT_EQ(again.pid_index, video.pid_index);
+  EXPECT_EQ(again.order, 2u);
+  // Each stream has the units of its PID from its own time.
+  struct Units {
+    const TsStream* stream;
+    uint32_t first, count;
+  };
+  for (const Units& u : {Units{&video, 0, 1}, Units{&audio, 0, 2}, Units{&again, 1, 1}}) {
+    uint32_t first = 99, count = 99;
+    ts_stream_units(&x.index, u.stream, &first, &count);
+    EXPECT_EQ(first, u.first);
+    EXPECT_EQ(count, u.count);
+  }
   EXPECT_EQ(video.added_version, 0);
   EXPECT_EQ(video.removed_at, third);
   EXPECT_EQ(audio.added_at, second);
   EXPECT_EQ(audio.added_version, 1);
   EXPECT_EQ(audio.removed_at, kTsStillListed);
-  EXPECT_EQ(x.index.programs[0].changes, 2u);
-  EXPECT_EQ(x.index.programs[0].version, 2);
-  EXPECT_EQ(x.count(TsDiag::PmtVersion), 2u);
+  EXPECT_EQ(x.index.programs[0].changes, 3u);
+  EXPECT_EQ(x.index.programs[0].version, 3);
+  EXPECT_EQ(x.count(TsDiag::PmtVersion), 3u);
   EXPECT_EQ(x.first(TsDiag::PmtVersion)->value, (1u << 8) | 1u);
 }
 

@@ -35,6 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   options.on_unit = touch;
   options.user = &sum;
   options.max_unit_bytes = 1u << 20;
+  options.read_size = 0x10000;  // the smallest window: inputs are small
   TsIndex index{};
   ErrorCode e = ts_index_build(&file, &options, &index);
   if (e == ErrorCode::Ok || e == ErrorCode::Missing) {

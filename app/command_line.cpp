@@ -1,7 +1,9 @@
 #include "app/command_line.h"
 
+#include <cctype>
 #include <cstring>
 
+#include "app/path_split.h"
 #include "app/platform.h"
 #include "remux/remux.h"
 
@@ -119,6 +121,10 @@ bool apply_verify(const OptionRow&, const char*, CommandLine* line, ErrorText) {
   line->verify = 1;
   return true;
 }
+bool apply_force(const OptionRow&, const char*, CommandLine* line, ErrorText) {
+  line->force = 1;
+  return true;
+}
 
 constexpr OptionRow kOptions[] = {
     {"--split-size", nullptr, 1, "SIZE", "start a new output file before this many bytes (K, M, G: powers of 1024)",
@@ -130,6 +136,7 @@ constexpr OptionRow kOptions[] = {
      apply_salvage},
     {"--verify", nullptr, 0, nullptr, "read each output back and compare it with the input before keeping it",
      apply_verify},
+    {"--force", "-y", 0, nullptr, "replace existing files; accept any output name", apply_force},
     {"--info", nullptr, 0, nullptr, "describe <file> instead of remuxing it", nullptr},
     {"--json", nullptr, 0, nullptr, "with --info: print one JSON document", apply_json},
     {"--help", "-h", 0, nullptr, "print this text", apply_help},
@@ -190,7 +197,8 @@ bool check_combination(CommandLine* line, uint32_t info, uint32_t plain_count, E
 }
 
 // "-" names standard output, and only as the output: the input is read
-// twice and sought in, and a split writes several files.
+// twice and sought in, and a split writes several files. Standard output's
+// other names (/dev/stdout) are taken as "-" is.
 bool check_standard_streams(const CommandLine* line, ErrorText error) {
   auto is_dash = [](const char* name) { return name != nullptr && std::strcmp(name, "-") == 0; };
   if (is_dash(line->input_path)) {
@@ -198,19 +206,49 @@ bool check_standard_streams(const CommandLine* line, ErrorText error) {
                   "the input cannot be standard input ('-'): it is read twice, which needs a file");
     return false;
   }
-  if (is_dash(line->output_path) && line->split_mode != kSplitNone) {
+  const char* output = line->output_path;
+  if (!is_standard_output_name(output)) return true;
+  if (line->split_mode != kSplitNone) {
     std::snprintf(error, kCommandErrorCapacity,
-                  "a split writes several files, so it cannot go to standard output ('-')");
+                  "a split writes several files, so it cannot go to standard output ('%s')", output);
     return false;
   }
-  if (is_dash(line->output_path) && line->verify) {
-    std::snprintf(error, kCommandErrorCapacity, "--verify reads the output back, which standard output ('-') cannot be");
+  if (line->verify) {
+    std::snprintf(error, kCommandErrorCapacity, "--verify reads the output back, which standard output ('%s') cannot be",
+                  output);
     return false;
   }
   return true;
 }
 
 }  // namespace
+
+bool output_name_accepted(const char* path) {
+  if (path == nullptr) return false;
+  if (is_standard_output_name(path)) return true;
+  PathParts parts = path_split(path);
+  const char* extension = path + parts.extension_start;
+  size_t length = parts.length - parts.extension_start;
+  // No extension, or a lone dot ("out."): nothing promised.
+  if (length <= 1) return true;
+  static const char* const kAccepted[] = {".mp4", ".m4v", ".m4a", ".m4b", ".mov", ".qt", ".3gp", ".3g2"};
+  for (const char* accepted : kAccepted) {
+    if (std::strlen(accepted) != length) continue;
+    bool same = true;
+    for (size_t i = 0; i < length && same; ++i) same = std::tolower(static_cast<unsigned char>(extension[i])) == accepted[i];
+    if (same) return true;
+  }
+  return false;
+}
+
+void format_output_name_mistake(const char* output_path, char (&error)[kCommandErrorCapacity]) {
+  const char* name = output_path != nullptr ? output_path : "";
+  PathParts parts = path_split(name);
+  std::snprintf(error, kCommandErrorCapacity,
+                "the output is an MP4 or QuickTime file, not '%.16s': name it .mp4, .m4v, .m4a, .m4b, .mov, .qt, .3gp "
+                "or .3g2, or give --force to keep the name '%.80s'",
+                name + parts.extension_start, name);
+}
 
 bool parse_byte_size(const char* text, uint64_t* out) {
   if (text == nullptr || out == nullptr) return false;
@@ -267,7 +305,10 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine* out, Err
     const char* value = nullptr;
     const OptionRow* row = find_option(arg, &value);
     if (row == nullptr) {
-      std::snprintf(error, kCommandErrorCapacity, "unknown option '%s'", arg);
+      // Most often a file name that begins with '-': say how to give one.
+      std::snprintf(error, kCommandErrorCapacity,
+                    "unknown option '%.80s' (a name that begins with '-' goes after '--', or as './%.80s')", arg,
+                    arg);
       return false;
     }
     if (row->takes_value && value == nullptr) {
@@ -326,6 +367,9 @@ void print_options(std::FILE* out, const char* program) {
   }
   console_printf(out, "  %-26s %s\n", "--", "end of options: later names may begin with '-'");
   console_printf(out, "  %-26s %s\n", "-", "as the output name: write the MP4 to standard output");
+  console_printf(out, "\n");
+  console_printf(out, "Inputs: MP4, QuickTime, AVI, Matroska and WebM. The output is an MP4 file, or a QuickTime\n");
+  console_printf(out, "movie when named .mov or .qt; an existing file is not replaced without --force.\n");
 }
 
 }  // namespace vantorel::app

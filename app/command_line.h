@@ -28,6 +28,7 @@ struct CommandLine {
   uint32_t salvage;         // carry what a truncated input holds instead of failing
   uint32_t verify;          // read the outputs back and compare them with the input before keeping them
   uint32_t wrong_name_count;  // set, also on failure, when the line fails on its count of file names
+  uint32_t force;           // replace existing files, and write under any name
 };
 
 // A message for the user about a bad command line, without the program's
@@ -39,6 +40,15 @@ constexpr size_t kCommandErrorCapacity = 256;
 // anywhere on the line, until a lone "--"; a value is the next argument or
 // follows "=" ("--split-size=700M").
 bool parse_command_line(int argc, const char* const* argv, CommandLine* out, char (&error)[kCommandErrorCapacity]);
+
+// Whether `path` is a name an output may have without --force: one ending
+// in .mp4, .m4v, .m4a, .m4b, .mov, .qt, .3gp or .3g2 (any letter case), one
+// without an extension, or standard output's. The output is an MP4 or
+// QuickTime file whatever its name: a name that promises another kind
+// (.mkv, .webm, .avi) would mislead every later reader.
+bool output_name_accepted(const char* path);
+// The message for an output name that is not accepted.
+void format_output_name_mistake(const char* output_path, char (&error)[kCommandErrorCapacity]);
 
 // "700M" -> 734003200: a decimal number of bytes, fractions allowed, with an
 // optional K, M or G (powers of 1024, either letter case). False for

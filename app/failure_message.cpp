@@ -69,6 +69,12 @@ void print_failure_message(std::FILE* out, ErrorCode code, const RunState* state
                  or_unknown(input));
     return;
   }
+  if (state != nullptr && state->existing_name != nullptr) {
+    console_printf(out, "'%s' exists", state->existing_name);
+    if (state->existing_kind[0] != '\0') console_printf(out, " (%s)", state->existing_kind);
+    console_puts(": not replaced; use --force\n", out);
+    return;
+  }
   if (state != nullptr && state->input_not_seekable) {
     console_printf(out, "'%s': the input must be seekable (a file, not a pipe)\n", or_unknown(input));
     return;

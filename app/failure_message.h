@@ -9,9 +9,9 @@
 namespace vantorel::app {
 
 // Prints "Vantorel: <what went wrong>\n" to `out`: a refused output name
-// first (it is the cause whatever code followed); for an I/O failure the
-// operation, file and system reason the routines recorded; otherwise the
-// input and the code's meaning. `detail` (may be null) adds where in the
+// first (the input's, or an existing file's: it is the cause whatever code
+// followed); for an I/O failure the operation, file and system reason the
+// routines recorded; otherwise the input and the code's meaning. `detail` (may be null) adds where in the
 // input the failure was found. Nothing for Ok.
 void print_failure_message(std::FILE* out, ErrorCode code, const RunState* state, const ErrorDetail* detail);
 

@@ -20,28 +20,6 @@ namespace vantorel::app {
 
 namespace {
 
-const char* flavour_name(uint32_t flavour) {
-  switch (flavour) {
-    case kFlavourMp4: return "mp4";
-    case kFlavourQuickTime: return "quicktime";
-    case kFlavourAvi: return "avi";
-    case kFlavourAsf: return "asf";
-    case kFlavourMatroska: return "matroska";
-    default: return "unknown";
-  }
-}
-
-const char* flavour_title(uint32_t flavour) {
-  switch (flavour) {
-    case kFlavourMp4: return "MP4";
-    case kFlavourQuickTime: return "QuickTime";
-    case kFlavourAvi: return "AVI";
-    case kFlavourAsf: return "ASF";
-    case kFlavourMatroska: return "Matroska";
-    default: return "unknown";
-  }
-}
-
 // A sample-entry code whose first two bytes are zero carries a WAVE format
 // tag in the other two (AVI and ASF audio).
 bool is_format_tag(FourCC f) { return !f.is_zero() && f.c[0] == 0 && f.c[1] == 0; }
@@ -411,7 +389,7 @@ void print_description_text(std::FILE* out, const FileDescription* d) {
   if (out == nullptr || d == nullptr) return;
   console_puts("File: ", out);
   if (d->path != nullptr) print_clean(out, d->path, std::strlen(d->path));
-  console_printf(out, "\nFormat: %s", flavour_title(d->flavour));
+  console_printf(out, "\nFormat: %s", media_format_title(d->flavour));
   if (d->open_mode == kOpenInspect) console_puts(" (headers only)", out);
   if (d->ftyp != nullptr) {
     console_puts(", major brand ", out);
@@ -453,7 +431,7 @@ void print_description_json(std::FILE* out, const FileDescription* d) {
   w.out = out;
   json_open(&w, '{');
   if (d->path != nullptr) json_text(&w, "file", d->path);
-  json_text(&w, "flavour", flavour_name(d->flavour));
+  json_text(&w, "flavour", media_format_name(d->flavour));
   json_bool(&w, "headers_only", d->open_mode == kOpenInspect);
   if (d->ftyp != nullptr) {
     json_code(&w, "major_brand", d->ftyp->major_brand);

@@ -3,6 +3,7 @@
 #include "app/banner.h"
 #include "app/failure_message.h"
 #include "app/file_info.h"
+#include "app/output_checks.h"
 #include "app/output_namer.h"
 #include "app/platform.h"
 #include "app/progress.h"
@@ -56,7 +57,9 @@ void report_truncated(uint32_t track_id, FourCC handler, uint32_t missing, uint3
   console_puts("; writing what it holds (--salvage)\n", state->warnings);
 }
 
-// Every output name is known after the measuring pass: none may be the input.
+// Every output name is known after the measuring pass: none may be the
+// input, none a file with bytes (without --force), and temporaries killed
+// runs left beside any of them go.
 uint32_t check_planned_outputs(uint32_t count, void* user) {
   auto* state = static_cast<RunState*>(user);
   state->planned_outputs = count;
@@ -65,6 +68,10 @@ uint32_t check_planned_outputs(uint32_t count, void* user) {
     if (name == nullptr) return 0;
     bool refused = names_input(&state->names, name);
     if (refused) name_state_refuse(&state->names, name);
+    if (!refused) {
+      remove_stale_temporaries_for(state, name);
+      refused = refuse_existing_output(state, name) != ErrorCode::Ok;
+    }
     std::free(name);
     if (refused) return 0;
   }
@@ -146,8 +153,8 @@ bool parse_source_date_epoch(const char* text, uint64_t* out) {
 
 uint32_t output_form_of(const char* output_path) {
   if (output_path == nullptr) return kOutputMp4;
-  if (ends_with(output_path, ".mov")) return kOutputQuickTime;
-  if (ends_with(output_path, ".m4a")) return kOutputAudioMp4;
+  if (ends_with(output_path, ".mov") || ends_with(output_path, ".qt")) return kOutputQuickTime;
+  if (ends_with(output_path, ".m4a") || ends_with(output_path, ".m4b")) return kOutputAudioMp4;
   return kOutputMp4;
 }
 
@@ -159,34 +166,40 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
     state->input_not_seekable = 1;
     return ErrorCode::Unsupported;
   }
-  // The namer refuses this too, but only after a whole measuring pass.
+  // The namer refuses this too, but only after a whole measuring pass; the
+  // other parts of a split are checked once the pass has named them.
   if (names_input(&state->names, args->output_path)) {
     name_state_refuse(&state->names, args->output_path);
     return ErrorCode::NoName;
   }
+  state->force = args->force;
+  remove_stale_temporaries_for(state, args->output_path);
+  VT_TRY(refuse_existing_output(state, args->output_path));
+  warn_audio_name_with_video(state, args->input_path, args->output_path, routines);
   state->salvage = args->salvage;
+  RemuxOptions options{};
+  uint64_t limit = args->split_limit;
+  options.split.mode = static_cast<SplitMode>(args->split_mode);
+  options.split.limits = &limit;
+  options.split.limit_count = args->split_mode != kSplitNone ? 1 : 0;
+  options.output_form = static_cast<OutputForm>(output_form_of(args->output_path));
+  options.salvage = args->salvage != 0;
+  options.verify = args->verify != 0;
+  options.fixed_time_set = state->fixed_time_set != 0;
+  options.fixed_time = state->fixed_time;
   RemuxEvents events{};
+  events.progress = progress_report;
   events.track_dropped = report_dropped_track;
   events.input_note = report_input_note;
   events.surveyed = surveyed;
-  events.pass_started = progress_pass_started;
-  events.input_failure = &state->detail;
-  events.output_form = output_form_of(args->output_path);
-  events.salvage = args->salvage;
+  events.pass_started = [](Pass pass, void* user) { progress_pass_started(pass == Pass::Write ? 1 : 0, user); };
   events.truncated = report_truncated;
   events.outputs_planned = check_planned_outputs;
   events.part_over_limit = report_part_over_limit;
-  events.verify = args->verify;
-  events.verify_report = &state->verify_report;
-  events.fixed_time_set = state->fixed_time_set;
-  events.fixed_time = state->fixed_time;
-  uint64_t limit = args->split_limit;
-  uint32_t limit_count = args->split_mode != kSplitNone ? 1 : 0;
-  ErrorCode e = remux_run_with_events(args->input_path, output_namer, progress_report, args->split_mode, &limit,
-                                      limit_count, 0, 1, routines, state, &events);
-  // All or nothing: the temporary files take their names only now.
-  if (e == ErrorCode::Ok && !state->nothing_to_carry && state->outputs.atomic)
-    e = output_set_commit(&state->outputs, &state->failure);
+  RemuxResult result{};
+  ErrorCode e = remux_run(args->input_path, output_namer, routines, &options, &events, state, &result);
+  state->detail = result.input_failure;
+  state->verify_report = result.verify;
   if (e != ErrorCode::Ok || state->nothing_to_carry) output_set_abort(&state->outputs);
   if (e == ErrorCode::Ok && !state->nothing_to_carry) *out_written = 1;
   return e;
@@ -223,7 +236,61 @@ int run_info(const CommandLine* args, const IoRoutines* routines, std::FILE* out
 
 namespace {
 
-int run_remux_command(const CommandLine* args, std::FILE* out, std::FILE* err) {
+// Flushes `stream`: false when that or an earlier write to it failed, with
+// the system's reason in *error_number (0 when it is not known).
+bool stream_delivered(std::FILE* stream, int* error_number) {
+  errno = 0;
+  bool failed = std::fflush(stream) != 0;
+  *error_number = failed ? errno : 0;
+  return !failed && std::ferror(stream) == 0;
+}
+
+const char* write_reason(int error_number) { return error_number != 0 ? std::strerror(error_number) : "write error"; }
+
+// The end of a run whose outputs are complete under their temporary names:
+// the reports that can still fail come first, then the outputs take their
+// names, then the closing line, whose loss no longer changes the outcome.
+int finish_written_run(const CommandLine* args, RunState* state, std::FILE* console, std::FILE* err) {
+  // A reader gone from a pipe makes a write fail, not end the program
+  // with the outputs half done.
+  broken_pipe_fails_writes();
+  if (args->split_mode != kSplitNone) warn_stale_parts(args, state);
+  if (args->verify && !args->quiet)
+    console_printf(console, "verified: %u track%s, %llu samples\n", state->verify_report.tracks,
+                   state->verify_report.tracks == 1 ? "" : "s",
+                   static_cast<unsigned long long>(state->verify_report.samples));
+  int console_errno = 0, err_errno = 0;
+  bool console_ok = stream_delivered(console, &console_errno);
+  bool err_ok = stream_delivered(err, &err_errno);
+  if (!console_ok || !err_ok) {
+    output_set_abort(&state->outputs);
+    if (!console_ok && console != err)
+      console_printf(err, "%s: cannot write to standard output: %s; nothing was written\n", kProgramName,
+                     write_reason(console_errno));
+    return kExitFailure;
+  }
+  if (state->outputs.atomic) {
+    ErrorCode e = output_set_commit(&state->outputs, &state->failure);
+    if (e != ErrorCode::Ok) {
+      print_failure_message(err, e, state, &state->detail);
+      return kExitFailure;
+    }
+  }
+  // The outputs are in place: an interrupt now is an ordinary one, not
+  // "no output written".
+  cleanup_signals_restore();
+  if (args->quiet) return kExitSuccess;
+  if (!print_done(console, &console_errno)) {
+    console_printf(err, "%s: warning: cannot write the closing line (%s); the outputs are complete\n", kProgramName,
+                   write_reason(console_errno));
+    std::fflush(err);
+  }
+  return kExitSuccess;
+}
+
+// `*settled` is set once the outputs are in place: what happens to the
+// console after that no longer changes the exit status.
+int run_remux_command(const CommandLine* args, std::FILE* out, std::FILE* err, bool* settled) {
   uint64_t fixed_time = 0;
   uint32_t fixed_time_set = 0;
   const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
@@ -243,13 +310,19 @@ int run_remux_command(const CommandLine* args, std::FILE* out, std::FILE* err) {
   state.fixed_time = fixed_time;
   IoRoutines routines = platform_routines();
   state.warnings = err;
+  // Standard output sent to the input file would grow it while it is read.
+  if (is_standard_output_name(args->output_path) && names_stream_file(args->input_path, out)) {
+    console_printf(err, "%s: refusing to write '%s': standard output is the input file '%s'\n", kProgramName,
+                   args->output_path, args->input_path);
+    run_state_release(&state);
+    return kExitFailure;
+  }
   // Outputs are written under temporary names and renamed at the end; a
   // signal removes them.
   state.outputs.atomic = 1;
   cleanup_signals_install(&state.outputs, kProgramName);
   uint32_t written = 0;
   ErrorCode result = run_remux(args, &routines, &state, &written);
-  cleanup_signals_restore();
   progress_clear(&state.progress);
   int status = kExitSuccess;
   if (result == ErrorCode::Differs) {
@@ -275,36 +348,37 @@ int run_remux_command(const CommandLine* args, std::FILE* out, std::FILE* err) {
                  kProgramName, args->input_path);
     status = kExitFailure;
   } else if (written) {
-    if (args->split_mode != kSplitNone) warn_stale_parts(args, &state);
-    if (args->verify && !args->quiet)
-      console_printf(console, "verified: %u track%s, %llu samples\n", state.verify_report.tracks,
-                   state.verify_report.tracks == 1 ? "" : "s",
-                   static_cast<unsigned long long>(state.verify_report.samples));
-    if (!args->quiet) print_done(console);
+    status = finish_written_run(args, &state, console, err);
+    *settled = status == kExitSuccess;
   }
+  // Not before: an interrupt while the reports are written still removes
+  // the temporary files.
+  cleanup_signals_restore();
   run_state_release(&state);
   return status;
 }
 
 // Whatever was printed must have reached the console: a failed write or
-// flush of either stream is a failure of the run.
-int check_console(int status, std::FILE* out, std::FILE* err) {
-  errno = 0;
-  bool out_failed = std::fflush(out) != 0;
-  int out_errno = errno;
-  out_failed = std::ferror(out) != 0 || out_failed;
-  if (out_failed) {
-    console_printf(err, "%s: cannot write to standard output: %s\n", kProgramName,
-                 out_errno != 0 ? std::strerror(out_errno) : "write error");
+// flush of either stream is a failure of the run -- unless the run's
+// outputs are already in place (`settled`), which nothing undoes.
+int check_console(int status, std::FILE* out, std::FILE* err, bool settled) {
+  if (settled) {
+    std::fflush(out);
+    std::fflush(err);
+    return status;
+  }
+  int out_errno = 0;
+  bool out_ok = stream_delivered(out, &out_errno);
+  if (!out_ok) {
+    console_printf(err, "%s: cannot write to standard output: %s\n", kProgramName, write_reason(out_errno));
     if (status == kExitSuccess) status = kExitFailure;
   }
-  bool err_failed = std::fflush(err) != 0;
-  err_failed = std::ferror(err) != 0 || err_failed;
-  if (err_failed && status == kExitSuccess) status = kExitFailure;
+  int err_errno = 0;
+  if (!stream_delivered(err, &err_errno) && status == kExitSuccess) status = kExitFailure;
   return status;
 }
 
-int dispatch(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
+int dispatch(int argc, const char* const* argv, std::FILE* out, std::FILE* err, bool* settled) {
   CommandLine args;
   char error[kCommandErrorCapacity];
   if (!parse_command_line(argc, argv, &args, error)) {
@@ -318,8 +392,18 @@ int dispatch(int argc, const char* const* argv, std::FILE* out, std::FILE* err) 
     }
     return kExitBadOptions;
   }
+  // An output name of another kind is a mistake -- but a file with bytes
+  // under that name (`vantorel *.mkv`) is refused as existing first, so no
+  // message suggests the --force that would replace it.
+  if (args.action == kActionRemux && !args.force && !output_name_accepted(args.output_path) &&
+      path_kind(args.output_path) != PathKind::Regular) {
+    format_output_name_mistake(args.output_path, error);
+    console_printf(err, "%s: %s\n", kProgramName, error);
+    print_usage(err);
+    return kExitBadOptions;
+  }
   switch (args.action) {
-    case kActionRemux: return run_remux_command(&args, out, err);
+    case kActionRemux: return run_remux_command(&args, out, err, settled);
     case kActionInfo: {
       IoRoutines routines = platform_routines();
       return run_info(&args, &routines, out, err);
@@ -334,7 +418,9 @@ int dispatch(int argc, const char* const* argv, std::FILE* out, std::FILE* err) 
 
 int app_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   if (argc > 0 && argv != nullptr) banner_set_invoked_name(argv[0]);
-  return check_console(dispatch(argc, argv, out, err), out, err);
+  bool settled = false;
+  int status = dispatch(argc, argv, out, err, &settled);
+  return check_console(status, out, err, settled);
 }
 
 }  // namespace vantorel::app

@@ -5,6 +5,7 @@
 
 #include "app/platform.h"
 #include "app/run_state.h"
+#include "app/temporary_files.h"
 
 namespace vantorel::app {
 
@@ -24,12 +25,19 @@ ErrorCode output_set_add(OutputSet* set, const char* final_name, IoFailure* fail
     std::free(entry.target);
     return ErrorCode::OutOfMemory;
   }
-  if (is_standard_output_name(final_name)) {
+  // The name itself is asked, not the link's target: /dev/fd/63 of a
+  // process substitution points to "pipe:[1234]", a name of no directory.
+  PathKind kind = is_standard_output_name(final_name) ? PathKind::Other : path_kind(final_name);
+  if (kind == PathKind::Other) {
+    // Standard output, /dev/null, a terminal, a FIFO: written where it is,
+    // never renamed over.
     entry.in_place = 1;
     entry.write_name = copy_of(final_name);
-  } else if (path_kind(entry.target) == PathKind::Other) {
-    // /dev/null, a terminal, a FIFO: written where it is, never renamed over.
+  } else if (kind == PathKind::Empty) {
+    // Nothing to lose: written where it is (keeping its owner, mode and
+    // links), and emptied again should the run fail.
     entry.in_place = 1;
+    entry.empty_on_failure = 1;
     entry.write_name = copy_of(entry.target);
   } else {
     int error_number = 0;
@@ -62,6 +70,7 @@ ErrorCode output_set_add(OutputSet* set, const char* final_name, IoFailure* fail
   interrupt_cleanup_release();
   if (e != ErrorCode::Ok) {
     if (!entry.in_place) remove_file(entry.write_name);
+    if (entry.empty_on_failure) empty_file(entry.write_name);
     std::free(entry.final_name);
     std::free(entry.target);
     std::free(entry.write_name);
@@ -85,7 +94,12 @@ ErrorCode output_set_commit(OutputSet* set, IoFailure* failure) {
     }
     entry.in_place = 1;  // nothing left to remove
   }
-  if (e != ErrorCode::Ok) output_set_abort(set);
+  if (e != ErrorCode::Ok) {
+    output_set_abort(set);
+  } else {
+    // Complete now: an interrupt from here on must leave them be.
+    for (uint32_t i = 0; i < set->count; ++i) set->items[i].empty_on_failure = 0;
+  }
   interrupt_cleanup_release();
   return e;
 }
@@ -94,7 +108,12 @@ void output_set_abort(OutputSet* set) {
   if (set == nullptr) return;
   for (uint32_t i = 0; i < set->count; ++i) {
     OutputEntry& entry = set->items[i];
-    if (entry.in_place || entry.write_name == nullptr) continue;
+    if (entry.write_name == nullptr) continue;
+    if (entry.empty_on_failure) {
+      empty_file(entry.write_name);
+      entry.empty_on_failure = 0;
+    }
+    if (entry.in_place) continue;
     remove_file(entry.write_name);
     entry.in_place = 1;
   }

@@ -1,11 +1,13 @@
 #pragma once
-// All or nothing: every output that is a regular file (or a new name) is
-// written to a temporary file in the directory of the file it will replace,
-// and renamed over its name only when the whole run has succeeded; a split
-// renames all its parts at the end, in order. Devices and FIFOs are written
-// in place. On a failure, and on SIGINT, SIGTERM and SIGHUP (on Windows a
-// console control event: Ctrl+C, Ctrl+Break, closing), the temporary files
-// are removed, so existing files stay exactly as they were.
+// All or nothing: every output that is a regular file with bytes (or a new
+// name) is written to a temporary file in the directory of the file it will
+// replace, and renamed over its name only when the whole run has succeeded;
+// a split renames all its parts at the end, in order. Devices, FIFOs,
+// standard output and empty files are written in place; an empty file is
+// emptied again when the run fails. On a failure, and on SIGINT, SIGTERM
+// and SIGHUP (on Windows a console control event: Ctrl+C, Ctrl+Break,
+// closing), the temporary files are removed, so existing files stay exactly
+// as they were.
 #include <cstdint>
 
 #include "io/error.h"
@@ -18,7 +20,8 @@ struct OutputEntry {
   char* final_name;  // the name the user sees (a symbolic link is kept as such)
   char* target;      // the file it names: symbolic links followed
   char* write_name;  // the temporary file, or the target itself when in place
-  uint32_t in_place;  // 1: a device or FIFO, written where it is
+  uint32_t in_place;  // 1: a device, FIFO, standard output or empty file, written where it is
+  uint32_t empty_on_failure;  // 1: an empty file written in place, emptied again if the run fails
 };
 
 struct OutputSet {
@@ -37,7 +40,8 @@ ErrorCode output_set_add(OutputSet* set, const char* final_name, IoFailure* fail
 // rest are removed; Io recorded in `failure`.
 ErrorCode output_set_commit(OutputSet* set, IoFailure* failure);
 
-// Removes every temporary file not yet renamed.
+// Removes every temporary file not yet renamed and empties again the empty
+// files written in place.
 void output_set_abort(OutputSet* set);
 
 // Frees the names; the set must be committed or aborted first.

@@ -46,7 +46,15 @@ bool names_input(const OutputNameState* names, const char* path) {
   return named.volume == names->input_device && named.index == names->input_inode;
 }
 
-bool is_standard_output_name(const char* name) { return name != nullptr && std::strcmp(name, kStandardOutputName) == 0; }
+bool is_standard_output_name(const char* name) {
+  if (name == nullptr) return false;
+  if (std::strcmp(name, kStandardOutputName) == 0) return true;
+#ifndef _WIN32
+  for (const char* own : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"})
+    if (std::strcmp(name, own) == 0) return true;
+#endif
+  return false;
+}
 
 void name_state_refuse(OutputNameState* names, const char* name) {
   if (names == nullptr || names->refused) return;

@@ -14,6 +14,9 @@ struct OutputSet;
 
 // The output name of standard output. Created (mode 2) it is written in
 // order: a seek elsewhere than the current position, a read and a size fail.
+// Standard output's own names (/dev/stdout, /dev/fd/1, /proc/self/fd/1) are
+// taken as "-" is, whatever file descriptor 1 is: reopening them fails for
+// a socket and would start a file that `>>` appends to at its beginning.
 constexpr const char* kStandardOutputName = "-";
 bool is_standard_output_name(const char* name);
 
@@ -69,16 +72,38 @@ int console_putc(int c, std::FILE* stream);
 // The file `path` names with every symbolic link followed; a copy of the
 // path itself when it is none. Null without memory.
 char* resolve_links(const char* path);
-// What `path` names now.
-enum class PathKind { Missing, Regular, Other };
+// What `path` names now, symbolic links followed: Empty is a regular file
+// of no bytes, Regular one with bytes (or one that cannot be asked).
+enum class PathKind { Missing, Regular, Empty, Other };
 PathKind path_kind(const char* path);
-// ".<base>.vantorel-<pid>-<n>" beside `target`, created empty and new; null
-// with *error_number (an errno value) when it cannot be.
-char* create_temporary_beside(const char* target, uint32_t index, int* error_number);
+// Creates `path`, empty, with the mode a new file gets; 0, or an errno value
+// (EEXIST when something has that name).
+int create_new_file(const char* path);
+// Cuts the regular file `path` back to no bytes: 0 or an errno value. Safe
+// in the interrupt cleanup.
+int empty_file(const char* path);
 // Puts `from` in the place of `to`, replacing it in one step: 0 or an errno value.
 int replace_file(const char* from, const char* to);
 // 0 or an errno value.
 int remove_file(const char* path);
+
+// ---- For the temporary files' names (temporary_files.cpp) ----
+
+// This process's id, and whether process `pid` runs on this machine (true
+// also when that cannot be told).
+uint64_t current_process_id();
+bool process_running(uint64_t pid);
+// This machine's name, as the system gives it ("" when it gives none).
+void host_name(char* out, size_t capacity);
+// Calls `visit` with the name of each entry of the directory `dir` ("." and
+// ".." left out); false when the directory cannot be read.
+bool list_directory(const char* dir, void (*visit)(const char* name, void* user), void* user);
+
+// ---- For the closing line ----
+
+// From now on a write to a pipe nobody reads fails (EPIPE) instead of
+// ending the program, so the run can still say what became of its outputs.
+void broken_pipe_fails_writes();
 
 // While installed, an interrupt (SIGINT, SIGTERM, SIGHUP; on Windows a
 // console control event) removes the temporary files of `set`, says so on

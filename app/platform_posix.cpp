@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,7 +67,9 @@ void on_cleanup_signal(int signal_number) {
   if (set != nullptr) {
     for (uint32_t i = 0; i < set->count; ++i) {
       const OutputEntry& e = set->items[i];
-      if (!e.in_place && e.write_name != nullptr && unlink(e.write_name) == 0) ++removed;
+      if (e.write_name == nullptr) continue;
+      if (!e.in_place && unlink(e.write_name) == 0) ++removed;
+      if (e.in_place && e.empty_on_failure && empty_file(e.write_name) == 0) ++removed;
     }
   }
   const char* name = signal_number == SIGINT ? "SIGINT" : signal_number == SIGTERM ? "SIGTERM" : "SIGHUP";
@@ -159,41 +162,59 @@ char* resolve_links(const char* path) {
 PathKind path_kind(const char* path) {
   struct stat info {};
   if (path == nullptr || stat(path, &info) != 0) return PathKind::Missing;
-  return S_ISREG(info.st_mode) ? PathKind::Regular : PathKind::Other;
+  if (!S_ISREG(info.st_mode)) return PathKind::Other;
+  return info.st_size == 0 ? PathKind::Empty : PathKind::Regular;
 }
 
-char* create_temporary_beside(const char* target, uint32_t index, int* error_number) {
-  const char* slash = std::strrchr(target, '/');
-  const char* base = slash != nullptr ? slash + 1 : target;
-  for (uint32_t attempt = 0; attempt < 100; ++attempt) {
-    char leaf[NAME_MAX + 1];
-    // A long base name is shortened: the temporary must fit a directory entry.
-    std::snprintf(leaf, sizeof leaf, ".%.200s.vantorel-%ld-%u", base, static_cast<long>(getpid()),
-                  index * 100 + attempt);
-    char* name = join_dir(target, leaf);
-    if (name == nullptr) {
-      *error_number = ENOMEM;
-      return nullptr;
-    }
-    int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      close(fd);
-      return name;
-    }
-    int failed = errno;
-    std::free(name);
-    if (failed != EEXIST) {
-      *error_number = failed;
-      return nullptr;
-    }
-  }
-  *error_number = EEXIST;
-  return nullptr;
+int create_new_file(const char* path) {
+  int fd;
+  do {
+    fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return errno;
+  close(fd);
+  return 0;
+}
+
+int empty_file(const char* path) {
+  // open, not truncate: only the former may be called from a signal handler.
+  int fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return errno;
+  close(fd);
+  return 0;
 }
 
 int replace_file(const char* from, const char* to) { return rename(from, to) == 0 ? 0 : errno; }
 
 int remove_file(const char* path) { return unlink(path) == 0 ? 0 : errno; }
+
+uint64_t current_process_id() { return static_cast<uint64_t>(getpid()); }
+
+bool process_running(uint64_t pid) {
+  // Beyond what a pid_t holds it cannot be asked about: leave it be.
+  if (pid == 0 || pid > static_cast<uint64_t>(INT_MAX)) return true;
+  return kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+}
+
+void host_name(char* out, size_t capacity) {
+  if (capacity == 0) return;
+  out[0] = '\0';
+  if (gethostname(out, capacity) != 0) out[0] = '\0';
+  out[capacity - 1] = '\0';  // a name cut to fit need not be terminated
+}
+
+bool list_directory(const char* dir, void (*visit)(const char* name, void* user), void* user) {
+  DIR* d = opendir(dir);
+  if (d == nullptr) return false;
+  while (const dirent* entry = readdir(d)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    visit(entry->d_name, user);
+  }
+  closedir(d);
+  return true;
+}
+
+void broken_pipe_fails_writes() { signal(SIGPIPE, SIG_IGN); }
 
 void interrupt_cleanup_hold() {
   sigset_t set, old;

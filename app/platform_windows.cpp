@@ -134,8 +134,10 @@ BOOL WINAPI on_console_event(DWORD event) {
   if (g_set != nullptr) {
     for (uint32_t i = 0; i < g_set->count; ++i) {
       const OutputEntry& e = g_set->items[i];
+      if (e.write_name == nullptr) continue;
       // Open temporaries allow deletion: they vanish with their last handle.
-      if (!e.in_place && e.write_name != nullptr && remove_file(e.write_name) == 0) ++removed;
+      if (!e.in_place && remove_file(e.write_name) == 0) ++removed;
+      if (e.in_place && e.empty_on_failure && empty_file(e.write_name) == 0) ++removed;
     }
   }
   const char* name = event == CTRL_C_EVENT       ? "Ctrl+C"
@@ -285,52 +287,39 @@ PathKind path_kind(const char* path) {
   if (GetFileType(file.handle) != FILE_TYPE_DISK) return PathKind::Other;  // NUL, CON, a pipe
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(file.handle, &info)) return PathKind::Regular;
-  return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Other : PathKind::Regular;
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::Other;
+  return info.nFileSizeHigh == 0 && info.nFileSizeLow == 0 ? PathKind::Empty : PathKind::Regular;
 }
 
-char* create_temporary_beside(const char* target, uint32_t index, int* error_number) {
-  const char* separator = last_path_separator(target);
-  size_t dir_length = separator != nullptr ? static_cast<size_t>(separator - target) + 1 : 0;
-  const char* base = target + dir_length;
-  for (uint32_t attempt = 0; attempt < 100; ++attempt) {
-    char leaf[260];
-    // A long base name is shortened: the temporary must fit a directory entry.
-    std::snprintf(leaf, sizeof leaf, ".%.200s.vantorel-%lu-%u", base, static_cast<unsigned long>(GetCurrentProcessId()),
-                  index * 100 + attempt);
-    size_t leaf_length = std::strlen(leaf);
-    auto* name = static_cast<char*>(std::malloc(dir_length + leaf_length + 1));
-    if (name == nullptr) {
-      *error_number = ENOMEM;
-      return nullptr;
-    }
-    std::memcpy(name, target, dir_length);
-    std::memcpy(name + dir_length, leaf, leaf_length + 1);
-    wchar_t* wide = windows_path(name, error_number);
-    if (wide == nullptr) {
-      std::free(name);
-      return nullptr;
-    }
-    HANDLE handle = CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD error = GetLastError();
-    std::free(wide);
-    if (handle != INVALID_HANDLE_VALUE) {
-      if (!CloseHandle(handle)) {
-        *error_number = errno_from_windows(GetLastError());
-        remove_file(name);
-        std::free(name);
-        return nullptr;
-      }
-      return name;
-    }
-    std::free(name);
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-      *error_number = errno_from_windows(error);
-      return nullptr;
-    }
+int create_new_file(const char* path) {
+  int error_number = 0;
+  wchar_t* wide = windows_path(path, &error_number);
+  if (wide == nullptr) return error_number;
+  HANDLE handle = CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD error = GetLastError();
+  std::free(wide);
+  if (handle == INVALID_HANDLE_VALUE)
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST : errno_from_windows(error);
+  if (!CloseHandle(handle)) {
+    error_number = errno_from_windows(GetLastError());
+    remove_file(path);
+    return error_number;
   }
-  *error_number = EEXIST;
-  return nullptr;
+  return 0;
+}
+
+int empty_file(const char* path) {
+  int error_number = 0;
+  wchar_t* wide = windows_path(path, &error_number);
+  if (wide == nullptr) return error_number;
+  HANDLE handle = CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD error = GetLastError();
+  std::free(wide);
+  if (handle == INVALID_HANDLE_VALUE) return errno_from_windows(error);
+  CloseHandle(handle);
+  return 0;
 }
 
 int replace_file(const char* from, const char* to) {
@@ -358,6 +347,58 @@ int remove_file(const char* path) {
   std::free(wide);
   return removed ? 0 : errno_from_windows(error);
 }
+
+uint64_t current_process_id() { return GetCurrentProcessId(); }
+
+bool process_running(uint64_t pid) {
+  if (pid == 0 || pid > 0xFFFFFFFFu) return true;
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;  // no such process
+  DWORD code = 0;
+  bool running = !GetExitCodeProcess(process, &code) || code == STILL_ACTIVE;
+  CloseHandle(process);
+  return running;
+}
+
+void host_name(char* out, size_t capacity) {
+  if (capacity == 0) return;
+  out[0] = '\0';
+  wchar_t wide[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+  if (!GetComputerNameW(wide, &length)) return;
+  char* text = utf8_from_wide(wide);
+  if (text == nullptr) return;
+  std::snprintf(out, capacity, "%s", text);
+  std::free(text);
+}
+
+bool list_directory(const char* dir, void (*visit)(const char* name, void* user), void* user) {
+  if (dir == nullptr) return false;
+  size_t length = std::strlen(dir);
+  auto* pattern = static_cast<char*>(std::malloc(length + 3));
+  if (pattern == nullptr) return false;
+  std::memcpy(pattern, dir, length);
+  bool separated = length > 0 && (dir[length - 1] == '/' || dir[length - 1] == '\\');
+  std::memcpy(pattern + length, separated ? "*" : "\\*", separated ? 2 : 3);
+  int error_number = 0;
+  wchar_t* wide = windows_path(pattern, &error_number);
+  std::free(pattern);
+  if (wide == nullptr) return false;
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW(wide, &found);
+  std::free(wide);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  do {
+    char* name = utf8_from_wide(found.cFileName);
+    if (name != nullptr && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) visit(name, user);
+    std::free(name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return true;
+}
+
+// Windows has no SIGPIPE: a write to a closed pipe fails already.
+void broken_pipe_fails_writes() {}
 
 const char* last_path_separator(const char* path) {
   const char* slash = std::strrchr(path, '/');

@@ -1,12 +1,31 @@
 #include "app/progress.h"
 
+#include <cerrno>
+#include <chrono>
+
 #include "app/platform.h"
 
 namespace vantorel::app {
 
+namespace {
+
+uint64_t steady_ms() {
+  auto since = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+}
+
+}  // namespace
+
 void progress_print(std::FILE* out, uint32_t permille, ProgressState* progress) {
   if (out == nullptr || progress == nullptr) return;
   if (progress->printed && progress->last == permille) return;
+  // A terminal repainted a thousand times a second costs more than the
+  // remux of a small file; the eye needs ten.
+  if (progress->interval_ms != 0) {
+    uint64_t now = progress->clock_ms != nullptr ? progress->clock_ms() : steady_ms();
+    if (progress->printed && now - progress->painted_ms < progress->interval_ms) return;
+    progress->painted_ms = now;
+  }
   int width;
   if (progress->label != nullptr) {
     width = console_printf(out, "%s %u.%u %% \r", progress->label, permille / 10, permille % 10);
@@ -55,9 +74,12 @@ std::FILE* progress_stream(std::FILE* out, std::FILE* err, bool quiet) {
   return nullptr;
 }
 
-void print_done(std::FILE* out) {
-  console_puts("Done.     \n", out);
-  std::fflush(out);
+bool print_done(std::FILE* out, int* error_number) {
+  errno = 0;
+  console_puts("Done.\n", out);
+  bool failed = std::fflush(out) != 0;
+  if (error_number != nullptr) *error_number = failed ? errno : 0;
+  return !failed && std::ferror(out) == 0;
 }
 
 }  // namespace vantorel::app

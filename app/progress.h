@@ -9,8 +9,9 @@
 namespace vantorel::app {
 
 // Prints "47.3 % \r" for 473 to `out` ("writing 47.3 % \r" with a label),
-// unless `permille` is the value printed last in this pass; the carriage
-// return lets the next value overwrite it.
+// unless `permille` is the value printed last in this pass, or the line was
+// painted less than the state's interval ago (but for a pass's first
+// value); the carriage return lets the next value overwrite it.
 void progress_print(std::FILE* out, uint32_t permille, ProgressState* progress);
 
 // A pass begins (0 measuring, 1 writing): its label is set and its first
@@ -32,7 +33,9 @@ void progress_pass_started(uint32_t pass, void* user);
 // error stream when that is one, else nowhere (null); nowhere when quiet.
 std::FILE* progress_stream(std::FILE* out, std::FILE* err, bool quiet);
 
-// The closing line of a successful run; its blanks cover the last figure.
-void print_done(std::FILE* out);
+// The closing line of a successful run (the progress line, if any, was
+// cleared before it). False when it could not be written, with the
+// system's reason in *error_number (0 when not known; may be null).
+bool print_done(std::FILE* out, int* error_number = nullptr);
 
 }  // namespace vantorel::app

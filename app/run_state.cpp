@@ -12,6 +12,7 @@ void run_state_init(RunState* state, const char* input_path, const char* output_
   state->input_path = input_path;
   name_state_init(&state->names, input_path, output_path);
   state->progress.out = progress_out;
+  state->progress.interval_ms = kProgressIntervalMs;
 }
 
 void run_state_release(RunState* state) {
@@ -19,6 +20,10 @@ void run_state_release(RunState* state) {
   std::free(state->failure.path);
   state->failure.path = nullptr;
   name_state_release(&state->names);
+  std::free(state->existing_name);
+  state->existing_name = nullptr;
+  std::free(state->scanned_directory);
+  state->scanned_directory = nullptr;
   output_set_abort(&state->outputs);
   output_set_release(&state->outputs);
 }

@@ -38,7 +38,14 @@ struct ProgressState {
   const char* label;   // what the pass does ("analysing", "writing"); null: none
   uint32_t shown;      // 1 once anything was printed: the line needs clearing
   uint32_t width;      // characters of the line printed last
+  // Repaints at most one per interval (0: every new value); the first value
+  // of a pass is always shown. The clock is in milliseconds; null: the
+  // system's steady clock.
+  uint32_t interval_ms;
+  uint64_t painted_ms;  // when the line was painted last
+  uint64_t (*clock_ms)();
 };
+constexpr uint32_t kProgressIntervalMs = 100;  // ten repaints a second
 
 // A track of a truncated input: its last `missing` of `total` samples lie
 // past the end of the file.
@@ -70,6 +77,10 @@ struct RunState {
   uint32_t planned_outputs;     // output files the measuring pass found
   uint32_t fixed_time_set;      // SOURCE_DATE_EPOCH was given: every time field holds fixed_time
   uint64_t fixed_time;          // seconds since 1970
+  uint32_t force;               // --force: existing files are replaced
+  char* existing_name;          // owned: the output name refused because a file with bytes has it
+  char existing_kind[80];       // what that file is ("a Matroska file"); empty when unknown
+  char* scanned_directory;      // owned: the directory last searched for stale temporary files
 };
 
 // Zeroes the state, keeps the two paths and records the input's identity so

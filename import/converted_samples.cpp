@@ -88,6 +88,9 @@ ErrorCode converted_peek(FileIo* file, const ConvertedTrack* track, uint32_t ind
       for (uint32_t i = 0; i < n; ++i) out[i] = value[4 - whole + i];
     } else if (piece.kind == kPieceJpegTables) {
       for (uint32_t i = 0; i < n; ++i) out[i] = kStandardJpegTables[i];
+    } else if (piece.kind == kPieceLocated) {
+      if (track->expander.expand == nullptr) return ErrorCode::Malformed;
+      if (n > 0) VT_TRY(track->expander.expand(track->expander.state, file, piece.offset, out, n));
     } else if (piece.kind == kPieceHeld) {
       // Held pieces were made inside the held bytes; a piece outside is ours.
       if (piece.offset > track->held.count || n > track->held.count - piece.offset) return ErrorCode::Malformed;
@@ -108,7 +111,10 @@ ErrorCode converted_peek(FileIo* file, const ConvertedTrack* track, uint32_t ind
   return ErrorCode::Ok;
 }
 
-ErrorCode converted_read(FileIo* file, const ConvertedTrack* track, uint32_t index, uint8_t* buffer, uint32_t size) {
+ErrorCode converted_read(FileIo* file, const ConvertedTrack* track, uint32_t index, uint64_t offset, uint8_t* buffer,
+                         uint32_t size) {
+  if (track->first_piece.count == 0 && track->expander.expand != nullptr)
+    return track->expander.expand(track->expander.state, file, offset, buffer, size);
   if (index >= track->first_piece.count) return ErrorCode::NoMore;
   const uint32_t first = track->first_piece[index];
   const uint32_t end = index + 1 < track->first_piece.count ? track->first_piece[index + 1] : track->pieces.count;
@@ -125,6 +131,8 @@ void converted_release(ConvertedTrack* track) {
   track->first_piece.release();
   track->pieces.release();
   track->held.release();
+  if (track->expander.release != nullptr) track->expander.release(track->expander.state);
+  track->expander = SampleExpander{};
 }
 
 const ConvertedTrack* find_converted(const ImportFile* file, uint32_t track_id) {

@@ -2,7 +2,9 @@
 // Samples of an imported track whose bytes are not one range of the file:
 // gathered at read time from pieces of the file (frames that straddle AVI
 // chunks), byte-swapped, given a length prefix, or given the standard
-// Huffman tables. The pieces are found once, when the file is opened.
+// Huffman tables; or found through a locator that the importer expands
+// when the sample is read. The pieces are found once, when the file is
+// opened.
 #include <cstdint>
 
 #include "io/byte_io.h"
@@ -17,6 +19,7 @@ enum PieceKind : uint32_t {
   kPieceJpegTables = 3,  // no file bytes: the standard DHT segment
   kPieceHeld = 4,        // `length` bytes at `offset` of the track's held bytes
   kPieceLength16 = 5,    // no file bytes: `length` as two bytes, big-endian
+  kPieceLocated = 6,     // `length` bytes that the track's expander makes of locator `offset`
 };
 
 // Bytes a track may hold in memory (decompressed frames, stripped headers,
@@ -29,11 +32,25 @@ struct SamplePiece {
   uint32_t kind;    // PieceKind
 };
 
+// Turns a locator into the first `count` bytes of what it stands for
+// (`count` is at most the sample's size). The state is the importer's and
+// lives as long as the open file; `release` (may be null) is called once for
+// each track that holds it, so a state shared by tracks counts its holders.
+struct SampleExpander {
+  ErrorCode (*expand)(void* state, FileIo* file, uint64_t locator, uint8_t* out, uint32_t count);
+  void* state;
+  void (*release)(void* state);
+};
+
+// A track's samples are read either through pieces (first_piece holds an
+// entry for every sample) or, with no pieces at all, each through the
+// expander, its locator being the sample's chunk offset.
 struct ConvertedTrack {
   uint32_t track_id;
   GrowArray<uint32_t> first_piece;  // per sample; the next sample's entry ends it
   GrowArray<SamplePiece> pieces;
   GrowArray<uint8_t> held;  // bytes that are not in the file
+  SampleExpander expander;  // for located samples; unset when there are none
 };
 
 // The DHT segment (marker included) of the standard luminance and
@@ -51,12 +68,16 @@ ErrorCode converted_add_sample(ConvertedTrack* track, const SamplePiece* pieces,
 // past kMaxHeldBytes.
 ErrorCode converted_hold(ConvertedTrack* track, const uint8_t* bytes, uint32_t count, uint32_t* at);
 
-// Fills `size` bytes of sample `index` (0-based) into `buffer`.
-ErrorCode converted_read(FileIo* file, const ConvertedTrack* track, uint32_t index, uint8_t* buffer, uint32_t size);
-// The first bytes of sample `index`, at most `capacity`: their count in `*got`.
+// Fills `size` bytes of sample `index` (0-based) into `buffer`. `offset` is
+// the sample's offset in the tables: its locator when the track has no pieces.
+ErrorCode converted_read(FileIo* file, const ConvertedTrack* track, uint32_t index, uint64_t offset, uint8_t* buffer,
+                         uint32_t size);
+// The first bytes of sample `index` of a track read through pieces, at most
+// `capacity`: their count in `*got`.
 ErrorCode converted_peek(FileIo* file, const ConvertedTrack* track, uint32_t index, uint8_t* buffer, uint32_t capacity,
                          uint32_t* got);
 
+// Frees the pieces and held bytes, and lets the expander's state go.
 void converted_release(ConvertedTrack* track);
 
 }  // namespace vantorel

@@ -2,7 +2,7 @@
 
 #include "boxes/hdlr.h"
 #include "boxes/tkhd.h"
-#include "sampletables/esds.h"
+#include "codecs/es_descriptor.h"
 #include "sampletables/stsd.h"
 
 namespace vantorel {

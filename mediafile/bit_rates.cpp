@@ -2,8 +2,8 @@
 // configuration, its 'btrt' and its profile entry.
 #include "boxes/mdhd.h"
 #include "boxes/prof.h"
+#include "codecs/es_descriptor.h"
 #include "mediafile/internal.h"
-#include "sampletables/esds.h"
 #include "sampletables/small_configs.h"
 #include "sampletables/stsd.h"
 #include "sampletables/stts.h"

@@ -20,6 +20,9 @@ struct Dec3Record;
 // What a file was read as.
 enum FileFlavour : uint32_t { kFlavourNone = 0, kFlavourMp4 = 1, kFlavourQuickTime = 2, kFlavourAvi = 3, kFlavourAsf = 4,
                                kFlavourMatroska = 5 };
+// A flavour's short name ("avi") and its title ("AVI"); "unknown" for none.
+const char* media_format_name(uint32_t flavour);
+const char* media_format_title(uint32_t flavour);
 
 // What a caller fills to open a file.
 // A movie header serialised to memory; `data` is malloc'd. A measuring

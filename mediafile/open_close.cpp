@@ -1,93 +1,19 @@
 // Opening files in the four modes, recognising what they are, and closing.
 #include <cstdlib>
-#include <cstring>
 
-#include "boxes/hdlr.h"
-#include "boxes/moov.h"
-#include "sampletables/movie_upkeep.h"
 #include "boxes/mvhd.h"
-#include "mediafile/import_dispatch.h"
+#include "mediafile/importers.h"
 #include "mediafile/internal.h"
 #include "meta/chapters.h"
 #include "boxes/ftyp.h"
 #include "sampletables/ctts.h"
-#include "sampletables/stsd.h"
 #include "sampletables/stss.h"
 #include "sampletables/table_fixups.h"
+#include "sampletables/movie_upkeep.h"
 
 namespace vantorel {
 
 namespace {
-
-constexpr const char* kMp4FirstBoxes[] = {"ftyp", "mdat", "moov", "wide", "free",
-                                          "skip", "moof", "mfra", "pnot", "uuid"};
-
-bool probe_mp4(MediaFile* file) {
-  if (file_size(file) < 8) return false;
-  uint8_t head[8];
-  bool known = false;
-  if (read_bytes(file, head, 8) == ErrorCode::Ok) {
-    FourCC type{};
-    std::memcpy(type.c, head + 4, 4);
-    for (const char* t : kMp4FirstBoxes)
-      if (type == t) known = true;
-  }
-  file_seek(file, 0);
-  return known;
-}
-
-bool is_quicktime(FileBoxes* root) {
-  auto* ftyp = movie_record<FileTypeRecord>(root, BoxTypeId::Ftyp);
-  if (ftyp != nullptr && ftyp->major_brand == "qt  ") return true;
-  for (uint32_t i = 0; i < track_count(root); ++i) {
-    TrackBoxes* track = track_at(root, i);
-    auto* hdlr = track_record<HdlrRecord>(track, BoxTypeId::Hdlr);
-    if (hdlr != nullptr && hdlr->manufacturer == "appl") return true;
-    VisualSampleEntry* entry = visual_entry(nullptr, track, 0);
-    if (entry != nullptr && entry->vendor != 0) return true;
-  }
-  return false;
-}
-
-ErrorCode parse_mp4(MediaFile* file) {
-  file->flavour = kFlavourMp4;
-  uint64_t length = file_size(file);
-  BoxHeader whole;
-  make_box_header(&whole, FourCC::of("mp4 "), nullptr, 0, length, length);
-  VT_TRY(create_root(file));
-  VT_TRY(read_top_level(file, &whole));
-  FileBoxes* root = file->root;
-  if (is_quicktime(root)) file->flavour = kFlavourQuickTime;
-  if (file->mode != kOpenInspect) {
-    for (uint32_t i = 0; i < track_count(root); ++i) VT_TRY(ctts_normalise_track(file, track_at(root, i)));
-  }
-  VT_TRY(update_durations(file, root));
-  if (file->mode == kOpenUpdate) VT_TRY(set_next_track_id(root));
-  return ErrorCode::Ok;
-}
-
-ErrorCode probe_and_parse(MediaFile* file) {
-  if (probe_mp4(file)) return parse_mp4(file);
-  if (probe_avi(file)) {
-    file->flavour = kFlavourAvi;
-    VT_TRY(create_root(file));
-    return import_avi(file);
-  }
-  if (probe_matroska(file)) {
-    file->flavour = kFlavourMatroska;
-    VT_TRY(create_root(file));
-    return import_matroska(file);
-  }
-  if (file->mode == kOpenInspect && probe_asf(file)) {
-    file->flavour = kFlavourAsf;
-    VT_TRY(create_root(file));
-    return import_asf(file);
-  }
-  // Say what the file is, when its first bytes tell.
-  const char* foreign = identify_foreign(file);
-  if (foreign != nullptr) set_error_reason(file, foreign);
-  return ErrorCode::Unsupported;
-}
 
 ErrorCode set_up_new_movie(MediaFile* file, const OpenParams* params) {
   file->flags = params->flags;
@@ -108,16 +34,16 @@ ErrorCode set_up_new_movie(MediaFile* file, const OpenParams* params) {
 ErrorCode open_by_mode(MediaFile* file, const OpenParams* params, uint32_t mode) {
   switch (mode) {
     case kOpenRead:
-      VT_TRY(probe_and_parse(file));
+      VT_TRY(import_by_table(file));
       clean_up_tables(file);
       return create_read_cursors(file);
     case kOpenInspect:
-      return probe_and_parse(file);
+      return import_by_table(file);
     case kOpenCreate:
       VT_TRY(set_up_new_movie(file, params));
       return start_output(file, params);
     case kOpenUpdate:
-      VT_TRY(probe_and_parse(file));
+      VT_TRY(import_by_table(file));
       if (file->root == nullptr || file->root->moov == nullptr) return ErrorCode::Missing;
       VT_TRY(set_next_track_id(file->root));
       return file_seek(file, file->free_regions.back().start);
@@ -193,6 +119,7 @@ void media_release(MediaFile* file) {
   file->free_regions.release();
   file->dropped_tracks.release();
   release_converted(file);
+  release_format_state(file);
   std::free(file->writer_name);
   std::free(file);
 }

@@ -156,7 +156,7 @@ ErrorCode next_sample(MediaFile* file, uint32_t track_id, SampleRead* sample, ui
   if (offset == nullptr && size > 0) {
     if (sample->buffer == nullptr) return ErrorCode::BadArgument;
     if (const ConvertedTrack* converted = find_converted(file, track_id)) {
-      VT_TRY(converted_read(file, converted, c->current - 1, sample->buffer, size));
+      VT_TRY(converted_read(file, converted, c->current - 1, c->offset, sample->buffer, size));
     } else {
       VT_TRY(read_whole_sample(file, c, sample->buffer, size));
     }

@@ -2,6 +2,8 @@
 // MPEG-1 audio, PCM, E-AC-3) and of the two generic 'mp4s' kinds.
 #include "boxes/prof.h"
 #include "boxes/tkhd.h"
+#include "codecs/aac.h"
+#include "codecs/es_descriptor.h"
 #include "mediafile/track_builders.h"
 #include "sampletables/formats.h"
 #include "sampletables/stsd.h"
@@ -9,8 +11,6 @@
 namespace vantorel {
 
 namespace {
-
-constexpr uint8_t kAudioStreamType = 5;
 
 // The entry's format code and, for the kinds that say it, its channel
 // count. The 16.16 rate stays as the track's tables set it from the time
@@ -41,10 +41,7 @@ ErrorCode add_esds(MediaFile* file, TrackBoxes* track, uint8_t object_type, uint
   VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Esds));
   EsDescriptorRecord* esds = entry_esds(file, track, 0);
   if (esds == nullptr) return ErrorCode::Missing;
-  esds->objectTypeIndication = object_type;
-  esds->streamType = stream_type;
-  if (count > 0) VT_TRY(esds_copy_decoder_info(esds, bytes, count));
-  return ErrorCode::Ok;
+  return esds_set_stream(esds, object_type, stream_type, bytes, count);
 }
 
 ErrorCode build_mpeg4_audio(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {
@@ -52,7 +49,7 @@ ErrorCode build_mpeg4_audio(MediaFile* file, const TrackSpec* track_spec, TrackB
   if (c.decoder_info == nullptr && c.decoder_info_size > 0) return ErrorCode::BadArgument;
   SoundSampleEntry* entry = nullptr;
   VT_TRY(sound_entry_for(file, track_spec, track, "mp4a", true, &entry));
-  VT_TRY(add_esds(file, track, 0x40, kAudioStreamType, c.decoder_info, c.decoder_info_size));
+  VT_TRY(add_esds(file, track, kObjectTypeMpeg4Audio, kStreamTypeAudio, c.decoder_info, c.decoder_info_size));
   if ((file->flags & kFlagPsp) == 0) return ErrorCode::Ok;
   VT_TRY(add_profile_track_parts(file, track));
   auto* prof = movie_record<ProfRecord>(file->root, BoxTypeId::Prof);
@@ -60,8 +57,7 @@ ErrorCode build_mpeg4_audio(MediaFile* file, const TrackSpec* track_spec, TrackB
   if (p == nullptr) return ErrorCode::OutOfMemory;
   p->track_id = track_id_of(track);
   p->codec = entry->format;
-  // The audio object type sits in the top five bits of the first byte.
-  uint32_t object_type = c.decoder_info_size > 0 ? c.decoder_info[0] >> 3 : 0;
+  uint32_t object_type = aac_config_object_type(c.decoder_info, c.decoder_info_size);
   p->codec_word = (object_type << 8) | (c.audio_level & 0xFF);
   p->sample_rate = track_spec->sample_rate;
   p->channel_count = track_spec->channel_count & 0xFFFF;
@@ -104,7 +100,7 @@ ErrorCode build_mpeg1_audio(MediaFile* file, const TrackSpec* track_spec, TrackB
   SoundSampleEntry* entry = nullptr;
   VT_TRY(sound_entry_for(file, track_spec, track, "mp4a", true, &entry));
   const uint8_t object_type = track_spec->codec.mpeg1_audio.object_type;
-  return add_esds(file, track, object_type != 0 ? object_type : 0x6B, kAudioStreamType, nullptr, 0);
+  return add_esds(file, track, object_type != 0 ? object_type : kObjectTypeMpeg1Audio, kStreamTypeAudio, nullptr, 0);
 }
 
 ErrorCode build_pcm(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {

@@ -3,18 +3,23 @@
 #include <cstring>
 
 #include "boxes/elst.h"
+#include "boxes/ftyp.h"
 #include "boxes/hdlr.h"
 #include "boxes/mdhd.h"
 #include "boxes/mvhd.h"
 #include "boxes/tkhd.h"
+#include "codecs/aac.h"
+#include "codecs/ac3.h"
+#include "codecs/eac3.h"
+#include "codecs/es_descriptor.h"
+#include "codecs/flac.h"
+#include "codecs/h264.h"
+#include "codecs/mpeg_audio.h"
+#include "codecs/opus.h"
+#include "codecs/vc1.h"
 #include "mediafile/internal.h"
 #include "mediafile/mediafile.h"
-#include "sampletables/audio_headers.h"
-#include "sampletables/avcc.h"
 #include "sampletables/ctts.h"
-#include "sampletables/dvc1.h"
-#include "sampletables/esds.h"
-#include "boxes/ftyp.h"
 #include "sampletables/small_configs.h"
 #include "sampletables/stsd.h"
 #include "sampletables/stsz.h"
@@ -277,33 +282,18 @@ const uint8_t* entry_child(TrackBoxes* track, const char* type, uint32_t* payloa
   return nullptr;
 }
 
-// Full channels of an AC-3 audio coding mode.
-constexpr uint32_t kAc3ModeChannels[8] = {2, 1, 2, 3, 3, 4, 4, 5};
-
 // Channels as the codec configuration gives them; 0 when it does not.
 uint32_t configured_channels(TrackBoxes* track) {
   if (track == nullptr) return 0;
   uint32_t n = 0;
   const uint8_t* p = entry_child(track, "dac3", &n);
-  if (p != nullptr && n >= 3) {
-    uint32_t acmod = (p[1] >> 3) & 7;
-    uint32_t lfeon = (p[1] >> 2) & 1;
-    return kAc3ModeChannels[acmod] + lfeon;
-  }
+  if (p != nullptr && n >= 3) return dac3_payload_channels(p, n);
   p = entry_child(track, "dec3", &n);
-  if (p != nullptr && n >= 5) {
-    // The first independent substream: fscod 2, bsid 5, reserved 1, asvc 1,
-    // bsmod 3, acmod 3, lfeon 1 bits after the 16-bit header.
-    uint32_t bits = (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 8) | p[4];
-    uint32_t acmod = (bits >> 9) & 7;
-    uint32_t lfeon = (bits >> 8) & 1;
-    return kAc3ModeChannels[acmod] + lfeon;
-  }
+  if (p != nullptr && n >= 5) return dec3_payload_channels(p, n);
   p = entry_child(track, "dOps", &n);
-  if (p != nullptr && n >= 2 && p[1] != 0) return p[1];
+  if (p != nullptr && dops_payload_channels(p, n) != 0) return dops_payload_channels(p, n);
   p = entry_child(track, "dfLa", &n);
-  // Full box header, a metadata block header, then STREAMINFO.
-  if (p != nullptr && n >= 4 + 4 + 13 && (p[4] & 0x7F) == 0) return ((p[8 + 12] >> 1) & 7) + 1u;
+  if (p != nullptr && dfla_payload_channels(p, n) != 0) return dfla_payload_channels(p, n);
   p = entry_child(track, "alac", &n);
   if (p != nullptr && n >= 4 + 10 && p[4 + 9] != 0) return p[4 + 9];
   p = entry_child(track, "chan", &n);

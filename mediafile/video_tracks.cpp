@@ -4,15 +4,15 @@
 
 #include "boxes/prof.h"
 #include "boxes/tkhd.h"
+#include "codecs/es_descriptor.h"
+#include "codecs/h264.h"
+#include "codecs/mpeg4_visual.h"
 #include "mediafile/track_builders.h"
 #include "sampletables/stsd.h"
 
 namespace vantorel {
 
 namespace {
-
-constexpr uint8_t kMpeg4VisualObjectType = 0x20;
-constexpr uint8_t kVisualStreamType = 4;
 
 // The common part of every video builder: sizes, the entry and its format.
 ErrorCode video_entry(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track, const char* format,
@@ -51,30 +51,6 @@ VideoProfile* new_video_profile(MediaFile* file, TrackBoxes* track, const Visual
 
 uint32_t pixel_aspect_word(uint32_t w, uint32_t h) { return ((w & 0xFFFF) << 16) | (h & 0xFFFF); }
 
-// One length-prefixed parameter set of a block: its bytes and length. False
-// when the block does not hold it.
-bool first_parameter_set(const uint8_t* block, uint32_t size, uint32_t count, const uint8_t** set, uint32_t* length) {
-  if (count == 0 || block == nullptr || size < 2) return false;
-  uint32_t n = load_u16be(block);
-  if (n > size - 2) return false;
-  *set = block + 2;
-  *length = n;
-  return true;
-}
-
-// True when `count` length-prefixed sets lie inside the block.
-bool parameter_sets_fit(const uint8_t* block, uint32_t size, uint32_t count) {
-  if (size > 0 && block == nullptr) return false;
-  uint32_t at = 0;
-  for (uint32_t i = 0; i < count; ++i) {
-    if (size - at < 2) return false;
-    uint32_t n = load_u16be(block + at);
-    if (n > size - at - 2) return false;
-    at += 2 + n;
-  }
-  return true;
-}
-
 }  // namespace
 
 ErrorCode build_mpeg4_visual(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {
@@ -82,15 +58,15 @@ ErrorCode build_mpeg4_visual(MediaFile* file, const TrackSpec* track_spec, Track
   if (c.decoder_info == nullptr && c.decoder_info_size > 0) return ErrorCode::BadArgument;
   VisualSampleEntry* entry = nullptr;
   VT_TRY(video_entry(file, track_spec, track, "mp4v", &entry));
-  uint8_t object_type = c.object_type != 0 ? c.object_type : kMpeg4VisualObjectType;
+  uint8_t object_type = c.object_type != 0 ? c.object_type : kObjectTypeMpeg4Visual;
   // MPEG-2, MPEG-1 and JPEG streams carried as 'mp4v' have no such headers.
-  bool visual = object_type == kMpeg4VisualObjectType;
+  bool visual = object_type == kObjectTypeMpeg4Visual;
   VisualHeaderInfo info{};
   if (visual) {
     VT_TRY(mpeg4_scan_headers(c.decoder_info, c.decoder_info_size, &info));
     apply_pixel_aspect(entry, info.aspect_width, info.aspect_height);
   }
-  VT_TRY(add_esds(file, track, object_type, kVisualStreamType, c.decoder_info, c.decoder_info_size));
+  VT_TRY(add_esds(file, track, object_type, kStreamTypeVisual, c.decoder_info, c.decoder_info_size));
   EsDescriptorRecord* esds = entry->esds;
   if (visual && esds->decoder_info.length > 0) {
     OwnedBlock& d = esds->decoder_info;
@@ -109,9 +85,8 @@ ErrorCode build_mpeg4_visual(MediaFile* file, const TrackSpec* track_spec, Track
 
 ErrorCode build_avc(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* track) {
   const auto& c = track_spec->codec.avc;
-  if (c.nal_length_minus_one > 3 || c.sps_count > 31 || c.pps_count > 255) return ErrorCode::BadArgument;
-  if (!parameter_sets_fit(c.sps, c.sps_size, c.sps_count) || !parameter_sets_fit(c.pps, c.pps_size, c.pps_count))
-    return ErrorCode::BadArgument;
+  const AvcParameterSets sets{c.sps, c.sps_size, c.sps_count, c.pps, c.pps_size, c.pps_count, c.nal_length_minus_one};
+  if (!avc_parameter_sets_valid(&sets)) return ErrorCode::BadArgument;
   if (c.trailing == nullptr && c.trailing_size > 0) return ErrorCode::BadArgument;
   VisualSampleEntry* entry = nullptr;
   VT_TRY(video_entry(file, track_spec, track, "avc1", &entry));
@@ -119,30 +94,20 @@ ErrorCode build_avc(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* tr
 
   VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Avcc));
   AvcConfigRecord* avc = entry->avcC;
-  const uint8_t* sps = nullptr;
-  uint32_t sps_length = 0;
-  AvcSpsInfo sps_info{};
-  sps_info.sar_width = 1;
-  sps_info.sar_height = 1;
-  // The NAL header byte, then profile, compatibility and level.
-  if (first_parameter_set(c.sps, c.sps_size, c.sps_count, &sps, &sps_length) && sps_length >= 4) {
-    avc->AVCProfileIndication = sps[1];
-    avc->profile_compatibility = sps[2];
-    avc->AVCLevelIndication = sps[3];
-    // A stream the probe cannot follow is shown 1:1.
-    if (avc_probe_sps(sps + 1, sps_length - 1, &sps_info) != ErrorCode::Ok) {
-      sps_info.sar_width = 1;
-      sps_info.sar_height = 1;
-    }
-  }
-  apply_pixel_aspect(entry, sps_info.sar_width, sps_info.sar_height);
-  avc->lengthSizeMinusOne = c.nal_length_minus_one;
-  avc->numOfSequenceParameterSets = c.sps_count;
-  avc->numOfPictureParameterSets = static_cast<uint8_t>(c.pps_count);
-  VT_TRY(avc_set_parameter_sets(avc, c.sps, c.sps_size, c.pps, c.pps_size));
+  VT_TRY(avcc_build(avc, &sets));
   // The input's own bytes after the picture parameter sets win over the
   // ones derived from the sequence parameter set.
   if (c.trailing_size > 0) VT_TRY(block_assign(&avc->trailing, c.trailing, c.trailing_size));
+  const uint8_t* sps = nullptr;
+  uint32_t sps_length = 0;
+  AvcSpsInfo sps_info{};
+  // A stream the probe cannot follow is shown 1:1.
+  if (!avc_first_parameter_set(c.sps, c.sps_size, c.sps_count, &sps, &sps_length) || sps_length < 4 ||
+      h264_parse_sps(sps, sps_length, &sps_info) != ErrorCode::Ok) {
+    sps_info.sar_width = 1;
+    sps_info.sar_height = 1;
+  }
+  apply_pixel_aspect(entry, sps_info.sar_width, sps_info.sar_height);
 
   if ((file->flags & kFlagAvcUuidExtension) != 0) VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::UuidExtension));
   if ((file->flags & kFlagPsp) == 0) return entry_add_config(file, track, 0, ConfigBoxId::Btrt);
@@ -151,7 +116,7 @@ ErrorCode build_avc(MediaFile* file, const TrackSpec* track_spec, TrackBoxes* tr
   uint32_t entropy = 0;
   const uint8_t* pps = nullptr;
   uint32_t pps_length = 0;
-  if (first_parameter_set(c.pps, c.pps_size, c.pps_count, &pps, &pps_length) && pps_length >= 2 &&
+  if (avc_first_parameter_set(c.pps, c.pps_size, c.pps_count, &pps, &pps_length) && pps_length >= 2 &&
       avc_probe_pps(pps + 1, pps_length - 1, &entropy) != ErrorCode::Ok)
     entropy = 0;
   VideoProfile* p = new_video_profile(file, track, entry);

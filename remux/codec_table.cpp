@@ -5,28 +5,21 @@
 #include "boxes/hdlr.h"
 #include "boxes/media_headers.h"
 #include "boxes/tref.h"
+#include "codecs/ac3.h"
+#include "codecs/eac3.h"
+#include "codecs/es_descriptor.h"
+#include "codecs/h264.h"
+#include "codecs/vc1.h"
 #include "io/byte_io.h"
-#include "remux/remux_job.h"
-#include "sampletables/avcc.h"
-#include "sampletables/dac3.h"
-#include "sampletables/dec3.h"
-#include "sampletables/dvc1.h"
+#include "remux/track_plan.h"
+#include "remux/track_source.h"
 #include "sampletables/formats.h"
 #include "sampletables/small_configs.h"
 #include "sampletables/stsd.h"
-#include "sampletables/stsz.h"
 
 namespace vantorel {
 
 namespace {
-
-constexpr uint8_t kObjectTypeMpeg4Audio = 0x40;
-constexpr uint8_t kObjectTypeMpeg1Layer3 = 0x6B;
-constexpr uint8_t kObjectTypeMpeg2Audio = 0x69;
-
-bool is_mpeg_audio(uint32_t object_type) {
-  return object_type == kObjectTypeMpeg1Layer3 || object_type == kObjectTypeMpeg2Audio;
-}
 
 bool is_video_code(FourCC f) { return format_kind(f) == kHandlerVideo; }
 bool is_audio_code(FourCC f) { return format_kind(f) == kHandlerSound; }
@@ -80,13 +73,11 @@ bool entries_go_whole(MediaFile* in, TrackBoxes* track, FourCC f, uint32_t movie
   return true;
 }
 
-ErrorCode first_frame_ac3_word(RemuxJob* job, const TrackInfo* info, uint32_t* packed, bool* found) {
+ErrorCode first_frame_ac3_word(MediaFile* in, const TrackInfo* info, uint32_t* packed, bool* found) {
   *found = false;
-  MediaFile* in = job->input;
   // Only the first sample is read: the buffer is sized by it, and a first
   // sample larger than the file cannot be read at all.
-  auto* sizes = track_record<SampleSizeTable>(find_track(in->root, info->track_id), BoxTypeId::Stsz);
-  uint32_t first_size = sizes != nullptr && sizes->sample_count > 0 ? stsz_sample_size(sizes, 0) : 0;
+  uint32_t first_size = track_source_sample_size(find_track(in->root, info->track_id), 0);
   if (first_size > file_size(in)) return ErrorCode::Ok;
   GrowArray<uint8_t> buffer{};
   VT_TRY(buffer.reserve(first_size > 0 ? first_size : 1));
@@ -123,9 +114,9 @@ const char* drop_reason_text(uint32_t reason) {
 }
 
 // Decides whether a track is carried and fills what the survey derives.
-ErrorCode classify_track(RemuxJob* job, const TrackInfo* info, TrackSurvey* row, uint32_t* drop_reason) {
+ErrorCode classify_track(MediaFile* in, OutputForm form, const TrackInfo* info, PlannedTrack* row,
+                         uint32_t* drop_reason) {
   *drop_reason = 0;
-  MediaFile* in = job->input;
   TrackBoxes* track = find_track(in->root, info->track_id);
   FourCC f = info->fourcc;
   bool subpicture = info->kind == kHandlerSubpicture;
@@ -133,7 +124,7 @@ ErrorCode classify_track(RemuxJob* job, const TrackInfo* info, TrackSurvey* row,
     *drop_reason = kDropCodec;
     return ErrorCode::Ok;
   }
-  if (format_quicktime_only(f) && job->output_form != kOutputQuickTime) {
+  if (format_quicktime_only(f) && form != kOutputQuickTime) {
     *drop_reason = kDropNeedsQuickTime;
     return ErrorCode::Ok;
   }
@@ -143,7 +134,7 @@ ErrorCode classify_track(RemuxJob* job, const TrackInfo* info, TrackSurvey* row,
   }
   MovieInfo movie{};
   VT_TRY(movie_info(in, &movie));
-  bool quicktime = job->output_form == kOutputQuickTime;
+  bool quicktime = form == kOutputQuickTime;
   bool whole = format_carried_whole(f) || entries_go_whole(in, track, f, movie.flags, quicktime);
   if (format_carried_whole(f)) {
     // Carried as read: the entries must have been kept, under a handler of
@@ -163,7 +154,7 @@ ErrorCode classify_track(RemuxJob* job, const TrackInfo* info, TrackSurvey* row,
   VisualSampleEntry* visual = visual_entry(in, track, 0);
   SoundSampleEntry* sound = sound_entry(in, track, 0);
   uint32_t rebuild_fails = 0;
-  if (f == "mp4a" && info->object_type != kObjectTypeMpeg4Audio && !is_mpeg_audio(info->object_type)) {
+  if (f == "mp4a" && info->object_type != kObjectTypeMpeg4Audio && !is_mpeg_audio_object_type(info->object_type)) {
     rebuild_fails = kDropObjectType;
   } else if ((f == "avc1" && (visual == nullptr || visual->avcC == nullptr)) ||
              (f == "vc-1" && (visual == nullptr || visual->dvc1 == nullptr)) ||
@@ -182,32 +173,31 @@ ErrorCode classify_track(RemuxJob* job, const TrackInfo* info, TrackSurvey* row,
     }
     whole = true;
   }
-  row->carried_whole = whole ? 1 : 0;
+  row->carried_whole = whole;
   if (!whole && (f == "sac3" || f == "ac-3")) {
     if (f == "ac-3" && sound != nullptr && sound->dac3 != nullptr) {
       row->ac3_packed = dac3_packed(sound->dac3);
     } else {
       // The word is read from the stream once, here, not in the passes.
       bool found = false;
-      VT_TRY(first_frame_ac3_word(job, info, &row->ac3_packed, &found));
+      VT_TRY(first_frame_ac3_word(in, info, &row->ac3_packed, &found));
       if (!found && info->sample_count > 0) {
         *drop_reason = kDropConfiguration;
         return ErrorCode::Ok;
       }
-      row->derived_config = 1;
+      row->derived_config = true;
     }
   }
-  row->video = is_video_code(f) ? 1 : 0;
-  row->audio = is_audio_code(f) ? 1 : 0;
-  row->subpicture = subpicture ? 1 : 0;
+  row->video = is_video_code(f);
+  row->audio = is_audio_code(f);
+  row->subpicture = subpicture;
   return ErrorCode::Ok;
 }
 
-ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInfo* info, TrackSpec* track_spec,
+ErrorCode build_track_spec(MediaFile* in, const PlannedTrack* row, const TrackInfo* info, TrackSpec* track_spec,
                            uint32_t* drop_reason) {
   std::memset(track_spec, 0, sizeof *track_spec);
   *drop_reason = 0;
-  MediaFile* in = job->input;
   TrackBoxes* track = find_track(in->root, info->track_id);
   VisualSampleEntry* visual = visual_entry(in, track, 0);
   SoundSampleEntry* sound = sound_entry(in, track, 0);
@@ -236,7 +226,7 @@ ErrorCode build_track_spec(RemuxJob* job, const TrackSurvey* row, const TrackInf
     track_spec->codec.mpeg4_audio.decoder_info = info->decoder_info;
     track_spec->codec.mpeg4_audio.decoder_info_size = info->decoder_info_size;
     video_params = false;
-  } else if (f == "mp4a" && is_mpeg_audio(info->object_type)) {
+  } else if (f == "mp4a" && is_mpeg_audio_object_type(info->object_type)) {
     track_spec->kind = kKindMpeg1Audio;
     track_spec->codec.mpeg1_audio.object_type = static_cast<uint8_t>(info->object_type);
     video_params = false;

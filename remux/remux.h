@@ -39,8 +39,48 @@ enum DropReason : uint32_t {
 enum OutputForm : uint32_t { kOutputMp4 = 0, kOutputQuickTime = 1, kOutputAudioMp4 = 2 };
 const char* drop_reason_text(uint32_t reason);
 
-// What the engine tells its caller besides progress; every member may be null.
+// How the outputs are cut into parts.
+struct SplitOptions {
+  SplitMode mode = kSplitNone;
+  // Bytes (by size) or milliseconds (by duration); the caller's array, read
+  // during the run only.
+  const uint64_t* limits = nullptr;
+  uint32_t limit_count = 0;
+  // false: the first limit holds for every part; true: limit k for part k,
+  // and no split after the last limit.
+  bool per_file_limits = false;
+};
+
+// What the run is asked to do; one constant record for the whole run.
+struct RemuxOptions {
+  SplitOptions split;
+  // The writing pass puts each part's movie header, as the measuring pass
+  // built it, before the media data.
+  bool measure_headers = true;
+  OutputForm output_form = kOutputMp4;
+  // Carries what a truncated input still holds (each cut track reported
+  // by the `truncated` event) instead of failing with Truncated.
+  bool salvage = false;
+  // Reads every output back after writing it and compares it with the
+  // input (remux/verify.h); a difference fails the run with Differs.
+  bool verify = false;
+  // With `fixed_time_set`, every time field the run writes holds
+  // `fixed_time` (seconds since 1970) instead of the clock's time.
+  bool fixed_time_set = false;
+  uint64_t fixed_time = 0;
+  // Reads and writes each sample by itself, as the library's per-sample
+  // calls do, instead of planning the reads of each group.
+  bool per_sample = false;
+};
+
+// The two passes of a run: the measuring pass writes nothing (its outputs
+// are simulated), the writing pass creates the files.
+enum class Pass : uint32_t { Measure = 0, Write = 1 };
+
+// What the engine tells its caller while it runs; every member may be null.
 struct RemuxEvents {
+  // Each pass reports how far it got at every cut point, and 1000 at its end.
+  ProgressCallback progress;
   // An input track that the output will not have.
   // `handler` is the track's handler type as the file gives it.
   void (*track_dropped)(uint32_t track_id, FourCC handler, FourCC fourcc, uint32_t reason, void* user);
@@ -49,16 +89,8 @@ struct RemuxEvents {
   // The survey is done: `kept` tracks will be carried. Returning 0 stops the
   // run before any output is written (remux_run then returns Ok).
   uint32_t (*surveyed)(uint32_t kept, void* user);
-  // A pass begins: 0 the measuring pass, 1 the writing pass.
-  void (*pass_started)(uint32_t pass, void* user);
-  // When the run fails on the input, where in it (box path, offset, reason).
-  ErrorDetail* input_failure;
-  // Not an event: the OutputForm of the outputs (kOutputMp4 when no events
-  // are given).
-  uint32_t output_form;
-  // Not an event: 1 carries what a truncated input still holds (each cut
-  // track reported as below) instead of failing with Truncated.
-  uint32_t salvage;
+  // A pass begins.
+  void (*pass_started)(Pass pass, void* user);
   // A kept track whose last `missing` of `total` samples lie wholly or partly
   // past the end of the input; `missing_ms` is their duration. Reported in
   // the survey, before the run fails (or, salvaging, carries the rest).
@@ -71,18 +103,25 @@ struct RemuxEvents {
   // because the input has no cut point that would keep it: `value` and
   // `limit` are bytes (split by size) or milliseconds (by duration).
   void (*part_over_limit)(uint32_t index, uint32_t split_mode, uint64_t value, uint64_t limit, void* user);
-  // Not an event: 1 reads every output back after writing it and compares
-  // it with the input (remux/verify.h); a difference fails the run with
-  // Differs, described in `verify_report` when that is set.
-  uint32_t verify;
-  struct VerifyReport* verify_report;
-  // Not an event: with `fixed_time_set`, every time field the run writes
-  // holds `fixed_time` (seconds since 1970) instead of the clock's time.
-  uint32_t fixed_time_set;
-  uint64_t fixed_time;
-  // Not an event: 1 reads and writes each sample by itself, as the library's
-  // per-sample calls do; 0 (the default) plans the reads of each group.
-  uint32_t per_sample;
+};
+
+// What --verify compared, or the first difference it found.
+struct VerifyReport {
+  uint32_t tracks;   // carried tracks compared
+  uint64_t samples;  // samples compared
+  // The first difference found (when verify_remux returns Differs).
+  uint32_t part;       // 0-based output file
+  uint32_t track_id;   // the input's track id; 0 for the movie
+  uint32_t sample;     // 1-based, in the input's numbering; 0 when the difference is not in a sample
+  const char* field;   // "size", "data", "duration", "composition offset", "sync", "format", "metadata", ...
+};
+
+// What a run leaves its caller besides its ErrorCode (zeroed when it starts).
+struct RemuxResult {
+  // When the run fails on the input, where in it (box path, offset, reason).
+  ErrorDetail input_failure;
+  // With `verify`, what was compared or the first difference.
+  VerifyReport verify;
 };
 
 // Whether the remux would carry a track of a file open in read mode: 0, or
@@ -90,15 +129,10 @@ struct RemuxEvents {
 ErrorCode remux_track_verdict(MediaFile* input, uint32_t track_id, uint32_t* drop_reason);
 
 // Remuxes `input_name` (handed to the routines' open) into one or more MP4
-// files named by `namer`. With null routines the C-stream routines are used.
-ErrorCode remux_run(const void* input_name, OutputNamer namer, ProgressCallback progress, uint32_t split_mode,
-                    const uint64_t* split_limits, uint32_t limit_count, uint32_t per_file_limits,
-                    uint32_t measure_headers, const IoRoutines* routines, void* user);
-
-// The same, with the events above.
-ErrorCode remux_run_with_events(const void* input_name, OutputNamer namer, ProgressCallback progress,
-                                uint32_t split_mode, const uint64_t* split_limits, uint32_t limit_count,
-                                uint32_t per_file_limits, uint32_t measure_headers, const IoRoutines* routines,
-                                void* user, const RemuxEvents* events);
+// files named by `namer`. With null routines the C-stream routines are used;
+// null options are the defaults of RemuxOptions; `events` and `result` may
+// be null. `user` goes to the namer, the events and the routines.
+ErrorCode remux_run(const void* input_name, OutputNamer namer, const IoRoutines* routines, const RemuxOptions* options,
+                    const RemuxEvents* events, void* user, RemuxResult* result);
 
 }  // namespace vantorel

@@ -15,10 +15,10 @@ StreamHandle* handle_of(void* h) { return static_cast<StreamHandle*>(h); }
 ErrorCode stream_open(const void* name, void** out, uint32_t mode, void* context) {
   if (out == nullptr || context == nullptr) return ErrorCode::BadArgument;
   StreamContext* c = ctx(context);
-  if (c->pass_flag == 0 && mode != kOpenCreate) return ErrorCode::BadArgument;
+  if (c->pass == Pass::Measure && mode != kOpenCreate) return ErrorCode::BadArgument;
   auto* h = static_cast<StreamHandle*>(std::calloc(1, sizeof(StreamHandle)));
   if (h == nullptr) return ErrorCode::OutOfMemory;
-  if (c->pass_flag != 0) {
+  if (c->pass != Pass::Measure) {
     ErrorCode e = c->routines.open(name, &h->platform, mode, c->user);
     if (e != ErrorCode::Ok) {
       std::free(h);
@@ -57,7 +57,8 @@ ErrorCode stream_seek(void* handle, const uint64_t* position, void* context) {
   if (handle == nullptr || position == nullptr || context == nullptr) return ErrorCode::BadArgument;
   StreamHandle* h = handle_of(handle);
   uint64_t target = *position > h->size ? h->size : *position;
-  if (ctx(context)->pass_flag != 0) VT_TRY(ctx(context)->routines.seek(h->platform, &target, ctx(context)->user));
+  StreamContext* c = ctx(context);
+  if (c->pass != Pass::Measure) VT_TRY(c->routines.seek(h->platform, &target, c->user));
   h->position = target;
   return ErrorCode::Ok;
 }
@@ -73,7 +74,7 @@ ErrorCode stream_tell(void* handle, uint64_t* out, void* context) {
 ErrorCode stream_size(void* handle, uint64_t* out, void* context) {
   if (handle == nullptr || out == nullptr || context == nullptr) return ErrorCode::BadArgument;
   StreamHandle* h = handle_of(handle);
-  if (ctx(context)->pass_flag == 0) {
+  if (ctx(context)->pass == Pass::Measure) {
     *out = h->size;
     return ErrorCode::Ok;
   }
@@ -86,7 +87,7 @@ ErrorCode stream_read(void* handle, void* buffer, uint32_t count, void* context)
   if (handle == nullptr || buffer == nullptr || context == nullptr) return ErrorCode::BadArgument;
   StreamHandle* h = handle_of(handle);
   if (h->position > h->size || count > h->size - h->position) return ErrorCode::Io;
-  if (ctx(context)->pass_flag == 0) {
+  if (ctx(context)->pass == Pass::Measure) {
     std::memset(buffer, 0, count);
   } else {
     VT_TRY(ctx(context)->routines.read(h->platform, buffer, count, ctx(context)->user));
@@ -98,7 +99,8 @@ ErrorCode stream_read(void* handle, void* buffer, uint32_t count, void* context)
 ErrorCode stream_write(void* handle, const void* buffer, uint32_t count, void* context) {
   if (handle == nullptr || buffer == nullptr || context == nullptr) return ErrorCode::BadArgument;
   StreamHandle* h = handle_of(handle);
-  if (ctx(context)->pass_flag != 0) VT_TRY(ctx(context)->routines.write(h->platform, buffer, count, ctx(context)->user));
+  StreamContext* c = ctx(context);
+  if (c->pass != Pass::Measure) VT_TRY(c->routines.write(h->platform, buffer, count, c->user));
   h->position += count;
   if (h->position > h->size) h->size = h->position;
   return ErrorCode::Ok;
@@ -109,7 +111,7 @@ ErrorCode stream_read_at(void* handle, uint64_t position, void* buffer, uint32_t
   StreamHandle* h = handle_of(handle);
   StreamContext* c = ctx(context);
   if (position > h->size || count > h->size - position) return ErrorCode::Io;
-  if (c->pass_flag == 0) {
+  if (c->pass == Pass::Measure) {
     std::memset(buffer, 0, count);
     return ErrorCode::Ok;
   }
@@ -130,7 +132,7 @@ ErrorCode stream_read_pieces_at(void* handle, uint64_t position, const IoPiece* 
   uint64_t total = 0;
   for (uint32_t i = 0; i < count; ++i) total += pieces[i].count;
   if (position > h->size || total > h->size - position) return ErrorCode::Io;
-  if (c->pass_flag != 0 && c->routines.read_pieces_at != nullptr)
+  if (c->pass != Pass::Measure && c->routines.read_pieces_at != nullptr)
     return c->routines.read_pieces_at(h->platform, position, pieces, count, c->user);
   for (uint32_t i = 0; i < count; ++i) {
     VT_TRY(stream_read_at(handle, position, pieces[i].buffer, pieces[i].count, context));

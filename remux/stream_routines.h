@@ -1,10 +1,11 @@
 #pragma once
-// The engine's own file routines. They forward to the caller's routines while
-// the job's pass flag asks for real I/O, and simulate files in the measuring
-// pass: writes only move a position and a size, reads give zeros.
+// The engine's own file routines. They forward to the caller's routines
+// outside the measuring pass, and simulate files in it: writes only move a
+// position and a size, reads give zeros.
 #include <cstdint>
 
 #include "io/io_routines.h"
+#include "remux/remux.h"
 
 namespace vantorel {
 
@@ -14,14 +15,14 @@ struct StreamHandle {
   uint64_t position;
 };
 
-// What the routines read of the job: the pass flag and the caller's table.
+// What the routines read of the run: its pass and the caller's table.
 struct StreamContext {
-  uint32_t pass_flag;  // 1: real I/O, 0: measuring pass
+  Pass pass;  // Write (real I/O) also while the input is surveyed
   IoRoutines routines;
   void* user;
 };
 
-// The routines' user value is a StreamContext (the job's first fields).
+// The routines' user value is a StreamContext.
 // A file created for real is never asked for its size, and no stream for its
 // position (the record keeps it), so an output may be a pipe as long as
 // nothing seeks in it.

@@ -4,18 +4,9 @@
 
 #include "io/error.h"
 #include "io/io_routines.h"
+#include "remux/remux.h"
 
 namespace vantorel {
-
-struct VerifyReport {
-  uint32_t tracks;   // carried tracks compared
-  uint64_t samples;  // samples compared
-  // The first difference found (when verify_remux returns Differs).
-  uint32_t part;       // 0-based output file
-  uint32_t track_id;   // the input's track id; 0 for the movie
-  uint32_t sample;     // 1-based, in the input's numbering; 0 when the difference is not in a sample
-  const char* field;   // "size", "data", "duration", "composition offset", "sync", "format", "metadata", ...
-};
 
 // Opens the input and the outputs (in order; the parts of a split) through
 // `routines` and compares: every carried track's samples in order (size, a

@@ -1,6 +1,7 @@
 #include "sampletables/formats.h"
 
 #include "boxes/hdlr.h"
+#include "codecs/es_descriptor.h"
 
 namespace vantorel {
 
@@ -102,8 +103,8 @@ bool format_quicktime_only(FourCC format) {
 
 const char* format_codec_name(FourCC format, uint32_t object_type) {
   if (format == "mp4a") {
-    if (object_type == 0x40 || (object_type >= 0x66 && object_type <= 0x68)) return "AAC";
-    if (object_type == 0x69 || object_type == 0x6B) return "MP3";
+    if (is_aac_object_type(object_type)) return "AAC";
+    if (is_mpeg_audio_object_type(object_type)) return "MP3";
   }
   if (format == "mp4v") {
     if (object_type >= 0x60 && object_type <= 0x65) return "MPEG-2 Video";

@@ -4,13 +4,13 @@
 #include <cstdint>
 
 #include "boxes/box_tree.h"
-#include "io/grow_array.h"
-#include "sampletables/avcc.h"
-#include "sampletables/dac3.h"
-#include "sampletables/dec3.h"
-#include "sampletables/dvc1.h"
-#include "sampletables/esds.h"
 #include "boxes/owned_block.h"
+#include "codecs/ac3.h"
+#include "codecs/eac3.h"
+#include "codecs/es_descriptor.h"
+#include "codecs/h264.h"
+#include "codecs/vc1.h"
+#include "io/grow_array.h"
 #include "sampletables/small_configs.h"
 
 namespace vantorel {

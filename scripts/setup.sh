@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, when it is missing (Debian/Ubuntu).
+# With --build-only, only what building the program needs.
 set -euo pipefail
 
-# AtomicParsley: a second reader of the tags the remux carries.
-packages=(cmake g++ make zlib1g-dev libgtest-dev ffmpeg atomicparsley)
+packages=(cmake g++ make zlib1g-dev)
+if [ "${1:-}" != "--build-only" ]; then
+  # AtomicParsley: a second reader of the tags the remux carries.
+  packages+=(libgtest-dev ffmpeg atomicparsley)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

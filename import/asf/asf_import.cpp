@@ -2,6 +2,7 @@
 // tracks, and the data packet geometry into the file's import state.
 #include "import/asf/asf_import.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "boxes/hdlr.h"
@@ -11,7 +12,7 @@
 #include "sampletables/track_builder.h"
 #include "import/format_headers.h"
 #include "import/stream_tracks.h"
-#include "sampletables/esds.h"
+#include "codecs/es_descriptor.h"
 #include "boxes/owned_block.h"
 #include "sampletables/stsd.h"
 
@@ -62,9 +63,14 @@ struct AsfObject {
   bool cut;       // the object runs past what encloses it
 };
 
+// The state's own release: it also tells an ASF file's record from another
+// format's.
+void release_asf_state(void* state) { std::free(state); }
+
 struct AsfImport {
   ImportFile* file;
   FileBoxes* root;
+  AsfImportState* state;  // the file's record, kept after the import
   uint64_t file_size;
   bool have_properties;
   bool have_extension;
@@ -131,7 +137,7 @@ ErrorCode read_file_properties(AsfImport* imp, const AsfObject* object, bool* st
   if (io_failed(file)) return ErrorCode::Io;
   if (min_packet != max_packet) return ErrorCode::Unsupported;  // only fixed-size packets
 
-  AsfImportState& state = file->asf;
+  AsfImportState& state = *imp->state;
   state.play_duration = play_duration;
   state.preroll = preroll;
   state.max_bitrate = max_bitrate;
@@ -192,8 +198,8 @@ ErrorCode fill_stream_track(AsfImport* imp, TrackBoxes* track, const AsfStream* 
     mdhd->creation_time = mdhd->modification_time = imp->creation_time;
     tkhd->creation_time = tkhd->modification_time = imp->creation_time;
   }
-  esds->maxBitrate = file->asf.max_bitrate;
-  esds->avgBitrate = file->asf.max_bitrate;
+  esds->maxBitrate = imp->state->max_bitrate;
+  esds->avgBitrate = imp->state->max_bitrate;
   if (!imp->broadcast) {
     mdhd->duration = imp->duration_ms;
     tkhd->duration = rescale(imp->duration_ms, 1000, mvhd->timescale);
@@ -323,12 +329,17 @@ ErrorCode read_data_object(AsfImport* imp, const AsfObject* object) {
   const uint64_t packets = read_u64le(file);
   read_u16le(file);  // reserved
   if (io_failed(file)) return ErrorCode::Io;
-  file->asf.packet_count = packets;
-  file->asf.first_packet = file_tell(file);
+  imp->state->packet_count = packets;
+  imp->state->first_packet = file_tell(file);
   return ErrorCode::Ok;
 }
 
 }  // namespace
+
+const AsfImportState* asf_state(const ImportFile* file) {
+  if (file == nullptr || file->format_state_release != release_asf_state) return nullptr;
+  return static_cast<const AsfImportState*>(file->format_state);
+}
 
 bool asf_probe(ImportFile* file) {
   if (file == nullptr) return false;
@@ -346,9 +357,15 @@ bool asf_probe(ImportFile* file) {
 ErrorCode asf_import(ImportFile* file, FileBoxes* root) {
   if (file == nullptr || root == nullptr || file->root != root) return ErrorCode::BadArgument;
   if (root->moov == nullptr) VT_TRY(add_movie_box(file, BoxTypeId::Moov));
+  release_format_state(file);
+  auto* state = static_cast<AsfImportState*>(std::calloc(1, sizeof(AsfImportState)));
+  if (state == nullptr) return ErrorCode::OutOfMemory;
+  file->format_state = state;
+  file->format_state_release = release_asf_state;
   AsfImport imp{};
   imp.file = file;
   imp.root = root;
+  imp.state = state;
   imp.file_size = file_size(file);
   uint64_t at = 0;
   while (!io_failed(file)) {

@@ -1,8 +1,9 @@
 // AVI streams turned into the forms an MP4 file holds. Streams that need
 // their samples split, unpacked or rewritten are read once here, when the
-// file is opened; their tables are rebuilt with the sizes and times after
-// the conversion, and samples that are no longer one range of the file get
-// the pieces they are gathered from.
+// file is opened; their samples are described anew with the sizes and times
+// after the conversion, and samples that are no longer one range of the
+// file get the pieces they are gathered from. Every stream's samples are
+// handed over here.
 #include "import/avi/avi_internal.h"
 
 #include <algorithm>
@@ -10,54 +11,31 @@
 #include <cstring>
 
 #include "boxes/mdhd.h"
-#include "import/codec_frames.h"
-#include "sampletables/avcc.h"
-#include "sampletables/bit_reader.h"
-#include "sampletables/ctts.h"
-#include "sampletables/dac3.h"
-#include "sampletables/esds.h"
+#include "codecs/aac.h"
+#include "codecs/ac3.h"
+#include "codecs/es_descriptor.h"
+#include "codecs/h264.h"
+#include "codecs/jpeg.h"
+#include "codecs/mpeg4_visual.h"
+#include "codecs/mpeg_audio.h"
+#include "codecs/nal_units.h"
+#include "import/imported_sample.h"
 #include "sampletables/sample_groups.h"
 #include "sampletables/small_configs.h"
-#include "sampletables/stco.h"
 #include "sampletables/stsd.h"
-#include "sampletables/stss.h"
-#include "sampletables/stsz.h"
-#include "sampletables/stts.h"
-#include "sampletables/table_fixups.h"
 
 namespace vantorel {
 
 namespace {
 
-constexpr uint8_t kObjectTypeMpeg4Visual = 0x20;
-constexpr uint8_t kObjectTypeAac = 0x40;
-constexpr uint8_t kObjectTypeMpeg2Audio = 0x69;
-constexpr uint8_t kObjectTypeMpeg1Audio = 0x6B;
-constexpr uint8_t kVisualStreamType = 4;
-constexpr uint8_t kAudioStreamType = 5;
-
-struct AviChunk {
-  uint64_t offset;
-  uint32_t size;
-  uint32_t key;
-};
-
-struct NewSample {
-  uint32_t size;
-  uint32_t duration;
-  int32_t composition_offset;
-  uint32_t sync;
-  uint64_t offset;  // where its first bytes are
-};
-
-// What one stream becomes: its samples, and the pieces of those that are
+// What one stream becomes: its samples (decode times filled when they are
+// handed over), and the pieces of every sample, kept when some sample is
 // not one range of the file.
 struct Rebuild {
   AviImport* imp;
   TrackBoxes* track;
   ConvertedTrack converted;
-  GrowArray<NewSample> samples;
-  bool gathered;  // some sample is more than one plain range
+  GrowArray<ImportedSample> samples;
   const char* failure;  // why the stream cannot be carried, or null
 };
 
@@ -67,7 +45,7 @@ void rebuild_release(Rebuild* rb) {
 }
 
 ErrorCode add_sample(Rebuild* rb, const SamplePiece* pieces, uint32_t count, uint32_t duration, bool sync) {
-  NewSample s{};
+  ImportedSample s{};
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t n = piece_output_size(pieces[i]);
     if (n > UINT32_MAX - s.size) return ErrorCode::Malformed;
@@ -75,30 +53,45 @@ ErrorCode add_sample(Rebuild* rb, const SamplePiece* pieces, uint32_t count, uin
   }
   s.duration = duration;
   s.sync = sync ? 1 : 0;
-  s.offset = count > 0 ? pieces[0].offset : 0;
-  if (count != 1 || pieces[0].kind != kPieceCopy) rb->gathered = true;
+  s.description = 1;
+  s.at = count > 0 ? pieces[0].offset : 0;
+  s.where = count == 1 && pieces[0].kind == kPieceCopy ? kSampleRange : kSamplePieces;
   VT_TRY(converted_add_sample(&rb->converted, pieces, count));
   return rb->samples.append_doubling(s);
 }
 
-// The stream's chunks as the indexes listed them; chunks that run past the
-// end of a cut-short file end the list.
-ErrorCode collect_chunks(AviImport* imp, TrackBoxes* track, GrowArray<AviChunk>* out) {
-  auto* stco = track_record<ChunkOffsetTable>(track, BoxTypeId::Stco);
-  auto* stsz = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
-  auto* stss = track_record<SyncSampleTable>(track, BoxTypeId::Stss);
-  if (stco == nullptr || stsz == nullptr) return ErrorCode::Missing;
-  uint32_t next_sync = 0;
-  for (uint32_t i = 0; i < stco->offsets.count && i < stsz->sample_count; ++i) {
-    AviChunk c{stco->offsets[i], stsz_sample_size(stsz, i), 1};
-    if (c.offset > imp->file_size || c.size > imp->file_size - c.offset) break;
-    if (stss != nullptr) {
-      while (next_sync < stss->samples.count && stss->samples[next_sync] < i + 1) ++next_sync;
-      c.key = next_sync < stss->samples.count && stss->samples[next_sync] == i + 1 ? 1 : 0;
-    }
-    VT_TRY(out->append_doubling(c));
+// The stream's chunks as the indexes listed them, up to the first that runs
+// past the end of a cut-short file: a view of the stream's list, never
+// released.
+GrowArray<AviChunk> usable_chunks(const AviImport* imp, const AviStream* stream) {
+  GrowArray<AviChunk> view = stream->chunks;
+  uint32_t n = 0;
+  while (n < view.count && view[n].offset <= imp->file_size && view[n].size <= imp->file_size - view[n].offset) ++n;
+  view.count = n;
+  return view;
+}
+
+// The chunks of a stream no conversion takes, handed over as they are.
+ErrorCode hand_over_chunks(AviImport* imp, TrackBoxes* track, const AviStream* stream) {
+  const uint32_t n = stream->chunks.count;
+  auto* samples = static_cast<ImportedSample*>(std::calloc(n > 0 ? n : 1, sizeof(ImportedSample)));
+  if (samples == nullptr) return ErrorCode::OutOfMemory;
+  uint64_t time = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const AviChunk& c = stream->chunks[i];
+    ImportedSample& s = samples[i];
+    s.at = c.offset;
+    s.decode_time = time;
+    s.size = c.size;
+    avi_chunk_duration(stream, c.size, &s.duration);  // checked when the index was read
+    time += s.duration;
+    s.description = 1;
+    s.where = kSampleRange;
+    s.sync = c.key != 0 ? 1 : 0;
   }
-  return ErrorCode::Ok;
+  ErrorCode e = import_track_samples(imp->file, track, samples, n, nullptr);
+  std::free(samples);
+  return e;
 }
 
 // Reads one chunk whole into `buffer`.
@@ -110,40 +103,14 @@ ErrorCode read_chunk(AviImport* imp, const AviChunk& c, GrowArray<uint8_t>* buff
   return read_bytes(imp->file, buffer->items, c.size);
 }
 
-// Replaces the track's tables by the rebuilt samples.
-ErrorCode write_tables(Rebuild* rb, bool video) {
-  ImportFile* file = rb->imp->file;
-  TrackBoxes* track = rb->track;
-  auto* stco = track_record<ChunkOffsetTable>(track, BoxTypeId::Stco);
-  auto* stsz = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
-  auto* stts = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);
-  if (stco == nullptr || stsz == nullptr || stts == nullptr) return ErrorCode::Missing;
-  stco->offsets.count = 0;
-  stsz->sizes.release();
-  stsz->sample_count = 0;
-  stsz->sample_size = 0;
-  stts->entries.count = 0;
-  remove_track_box(file, track, BoxTypeId::Stss);
-  remove_track_box(file, track, BoxTypeId::Ctts);
-  if (video) VT_TRY(add_track_box(file, track, BoxTypeId::Stss));
-  bool offsets = false;
-  for (const NewSample& s : rb->samples)
-    if (s.composition_offset != 0) offsets = true;
-  if (offsets) VT_TRY(add_track_box(file, track, BoxTypeId::Ctts));
-  for (uint32_t i = 0; i < rb->samples.count; ++i) {
-    const NewSample& s = rb->samples[i];
-    VT_TRY(stco_append(file, track, s.offset));
-    VT_TRY(stsz_append(file, track, s.size, 1));
-    VT_TRY(stts_append(file, track, 1, s.duration));
-    if (video && s.sync) VT_TRY(stss_append(file, track, i + 1));
-    if (offsets) VT_TRY(ctts_append(file, track, 1, s.composition_offset));
+// Hands the rebuilt samples over as the track's, with their decode times.
+ErrorCode write_tables(Rebuild* rb) {
+  uint64_t time = 0;
+  for (ImportedSample& s : rb->samples) {
+    s.decode_time = time;
+    time += s.duration;
   }
-  if (offsets) VT_TRY(ctts_normalise_track(file, track));
-  if (!rb->gathered) return ErrorCode::Ok;
-  rb->converted.track_id = track_id_of(track);
-  VT_TRY(file->converted.append(rb->converted));
-  rb->converted = ConvertedTrack{};  // now owned by the file
-  return ErrorCode::Ok;
+  return import_track_samples(rb->imp->file, rb->track, rb->samples.items, rb->samples.count, &rb->converted);
 }
 
 // ---- A sound stream as one run of bytes across its chunks ----------------
@@ -239,36 +206,35 @@ struct FrameInfo {
   uint32_t kind;      // what must stay the same from frame to frame
 };
 
+constexpr uint32_t kHeaderPeek = 9;
+
+// The frame header at `h`, whose kHeaderPeek bytes are in memory.
 bool parse_frame(AudioFraming framing, const uint8_t* h, FrameInfo* out) {
   *out = FrameInfo{};
   switch (framing) {
     case AudioFraming::kMpeg: {
-      MpegAudioFrame f;
-      if (!parse_mpeg_audio_header(h, &f)) return false;
+      MpegAudioHeader f;
+      if (!mpeg_audio_parse_frame(h, kHeaderPeek, &f)) return false;
       *out = FrameInfo{f.length, 0, f.samples, f.sample_rate, f.layer * 2 + f.mpeg1};
       return true;
     }
     case AudioFraming::kAc3: {
-      Ac3Frame f;
-      if (!parse_ac3_header(h, &f)) return false;
+      Ac3SyncInfo f;
+      if (!ac3_parse_syncinfo(h, kHeaderPeek, &f)) return false;
       *out = FrameInfo{f.length, 0, 1536, f.sample_rate, 0};
       return true;
     }
     case AudioFraming::kAdts: {
-      AdtsFrame f;
-      if (!parse_adts_header(h, &f)) return false;
+      AdtsHeader f;
+      if (!adts_parse_header(h, kHeaderPeek, &f)) return false;
       // Frames of several raw blocks cannot lose their header.
       if (f.raw_blocks != 1) return false;
-      static constexpr uint32_t kRates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                              22050, 16000, 12000, 11025, 8000,  7350};
-      *out = FrameInfo{f.length, f.header_length, 1024, kRates[f.rate_index], f.object_type * 16 + f.rate_index};
+      *out = FrameInfo{f.length, f.header_length, 1024, f.sample_rate, f.object_type * 16 + f.rate_index};
       return true;
     }
   }
   return false;
 }
-
-constexpr uint32_t kHeaderPeek = 9;
 
 struct FramedAudio {
   uint32_t rate;        // of the first frame
@@ -318,8 +284,8 @@ ErrorCode split_frames(Rebuild* rb, const GrowArray<AviChunk>& chunks, AudioFram
       first = f;
       out->rate = f.rate;
       std::memcpy(out->first, h, kHeaderPeek);
-      MpegAudioFrame m;
-      if (framing == AudioFraming::kMpeg && parse_mpeg_audio_header(h, &m)) out->mpeg1 = m.mpeg1;
+      MpegAudioHeader m;
+      if (framing == AudioFraming::kMpeg && mpeg_audio_parse_frame(h, kHeaderPeek, &m)) out->mpeg1 = m.mpeg1;
     }
     resyncing = false;
     pieces.count = 0;
@@ -349,11 +315,7 @@ ErrorCode set_entry_esds(Rebuild* rb, uint8_t object_type, uint8_t stream_type, 
   if (object_type == 0) return entry_remove_config(file, rb->track, 0, ConfigBoxId::Esds);
   EsDescriptorRecord* esds = entry_esds(file, rb->track, 0);
   if (esds == nullptr) return ErrorCode::Missing;
-  esds->objectTypeIndication = object_type;
-  esds->streamType = stream_type;
-  block_release(&esds->decoder_info);
-  if (config_size > 0) VT_TRY(esds_copy_decoder_info(esds, config, config_size));
-  return ErrorCode::Ok;
+  return esds_set_stream(esds, object_type, stream_type, config, config_size);
 }
 
 ErrorCode set_sound_entry(Rebuild* rb, const char* format, uint8_t object_type, const uint8_t* config,
@@ -361,7 +323,7 @@ ErrorCode set_sound_entry(Rebuild* rb, const char* format, uint8_t object_type, 
   SoundSampleEntry* entry = sound_entry(rb->imp->file, rb->track, 0);
   if (entry == nullptr) return ErrorCode::Missing;
   entry->format = FourCC::of(format);
-  return set_entry_esds(rb, object_type, kAudioStreamType, config, config_size);
+  return set_entry_esds(rb, object_type, kStreamTypeAudio, config, config_size);
 }
 
 // Sound tracks count time in samples of the stream's rate.
@@ -392,15 +354,14 @@ ErrorCode convert_framed(Rebuild* rb, const AviStream* s, const GrowArray<AviChu
   if (framing == AudioFraming::kMpeg)
     return set_sound_entry(rb, "mp4a", a.mpeg1 ? kObjectTypeMpeg1Audio : kObjectTypeMpeg2Audio, nullptr, 0);
   if (framing == AudioFraming::kAc3) {
-    uint32_t packed = 0;
-    if (!ac3_word_from_frame(a.first, kHeaderPeek, &packed)) {
+    Dac3Record config{};
+    if (!ac3_config_from_frame(a.first, kHeaderPeek, &config)) {
       rb->failure = "the first AC-3 frame header does not parse";
       return ErrorCode::Ok;
     }
     VT_TRY(set_sound_entry(rb, "ac-3", 0, nullptr, 0));
     VT_TRY(entry_add_config(rb->imp->file, rb->track, 0, ConfigBoxId::Dac3));
-    SoundSampleEntry* entry = sound_entry(rb->imp->file, rb->track, 0);
-    dac3_set_packed(entry->dac3, packed);
+    *sound_entry(rb->imp->file, rb->track, 0)->dac3 = config;
     return ErrorCode::Ok;
   }
   // ADTS: the configuration of the stream format if it gives one, else the
@@ -409,11 +370,11 @@ ErrorCode convert_framed(Rebuild* rb, const AviStream* s, const GrowArray<AviChu
   uint32_t extra_size = 0;
   wave_extra(s, &extra, &extra_size);
   uint8_t config[2];
-  AdtsFrame f;
-  parse_adts_header(a.first, &f);
+  AdtsHeader f;
+  adts_parse_header(a.first, kHeaderPeek, &f);
   adts_audio_config(f, config);
-  if (extra_size >= 2) return set_sound_entry(rb, "mp4a", kObjectTypeAac, extra, extra_size);
-  return set_sound_entry(rb, "mp4a", kObjectTypeAac, config, 2);
+  if (extra_size >= 2) return set_sound_entry(rb, "mp4a", kObjectTypeMpeg4Audio, extra, extra_size);
+  return set_sound_entry(rb, "mp4a", kObjectTypeMpeg4Audio, config, 2);
 }
 
 // AAC without headers: one frame a chunk, as the stream format's
@@ -426,15 +387,14 @@ ErrorCode convert_raw_aac(Rebuild* rb, const AviStream* s, const GrowArray<AviCh
     rb->failure = "an AAC stream without its configuration";
     return ErrorCode::Ok;
   }
-  // The frame length flag of the configuration: 960 samples instead of 1024.
-  const uint32_t frame = (extra[1] & 0x04) != 0 && (extra[0] >> 3) != 31 ? 960 : 1024;
+  const uint32_t frame = aac_config_frame_samples(extra, extra_size);
   for (const AviChunk& c : chunks) {
     if (c.size == 0) continue;
     SamplePiece piece{c.offset, c.size, kPieceCopy};
     VT_TRY(add_sample(rb, &piece, 1, frame, true));
   }
   set_sound_rate(rb, s->wave.samples_per_sec);
-  return set_sound_entry(rb, "mp4a", kObjectTypeAac, extra, extra_size);
+  return set_sound_entry(rb, "mp4a", kObjectTypeMpeg4Audio, extra, extra_size);
 }
 
 ErrorCode convert_pcm(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk>& chunks, bool is_float) {
@@ -519,7 +479,7 @@ ErrorCode set_visual_entry(Rebuild* rb, const char* format, uint8_t object_type,
   VisualSampleEntry* entry = visual_entry(rb->imp->file, rb->track, 0);
   if (entry == nullptr) return ErrorCode::Missing;
   entry->format = FourCC::of(format);
-  return set_entry_esds(rb, object_type, kVisualStreamType, config, config_size);
+  return set_entry_esds(rb, object_type, kStreamTypeVisual, config, config_size);
 }
 
 constexpr uint32_t kMaxVopsPerChunk = 8;
@@ -688,29 +648,16 @@ ErrorCode convert_mjpeg(Rebuild* rb, const AviStream* s, const GrowArray<AviChun
 
 // ---- H.264 ------------------------------------------------------------------
 
-constexpr uint32_t kMaxSps = 32;
-constexpr uint32_t kMaxPps = 256;
-
-enum : uint32_t { kNalSlice = 1, kNalIdr = 5, kNalSei = 6, kNalSps = 7, kNalPps = 8, kNalDelimiter = 9 };
-
-struct H264Pps {
-  uint32_t sps_id;
-  uint32_t bottom_field_pic_order_in_frame_present;
-};
-
 // The parameter sets as first met (they make the 'avcC'), in that order,
 // and what slice headers are read by.
 struct H264State {
-  OwnedBlock sps[kMaxSps];
-  OwnedBlock pps[kMaxPps];
-  AvcSpsInfo sps_info[kMaxSps];
-  H264Pps pps_info[kMaxPps];
-  uint32_t sps_order[kMaxSps], sps_count;
-  uint32_t pps_order[kMaxPps], pps_count;
-  int64_t prev_msb;
-  uint32_t prev_lsb;
+  OwnedBlock sps[kH264MaxSps];
+  OwnedBlock pps[kH264MaxPps];
+  uint32_t sps_order[kH264MaxSps], sps_count;
+  uint32_t pps_order[kH264MaxPps], pps_count;
+  H264ParameterSets sets;
+  H264PocState poc;
   uint32_t epoch;  // counts IDR pictures: picture order counts start again at each
-  uint32_t decoded;
 };
 
 void h264_release(H264State* st) {
@@ -723,120 +670,40 @@ bool same_bytes(const OwnedBlock& b, const uint8_t* p, uint32_t n) {
   return b.length == n && std::memcmp(b.bytes, p, n) == 0;
 }
 
+// Keeps the set under its id for the 'avcC' when the id is new; a set
+// that redefines a kept id stays in the sample (`*keep`).
+ErrorCode keep_parameter_set(OwnedBlock* kept, uint32_t* order, uint32_t* count, uint32_t id, const uint8_t* nal,
+                             uint32_t n, bool* keep) {
+  if (kept[id].length == 0) {
+    VT_TRY(block_assign(&kept[id], nal, n));
+    order[(*count)++] = id;
+  } else if (!same_bytes(kept[id], nal, n)) {
+    *keep = true;
+  }
+  return ErrorCode::Ok;
+}
+
 // A parameter set met in the stream: kept for the 'avcC' when its id is new,
 // dropped from the sample when it repeats the kept one. `*keep` says
 // whether the sample carries it (a set redefined mid-stream stays in band).
 ErrorCode h264_parameter_set(Rebuild* rb, H264State* st, const uint8_t* nal, uint32_t n, bool* keep) {
   *keep = false;
-  const uint32_t type = nal[0] & 0x1F;
-  if (type == kNalSps) {
+  // An 'avcC' gives each set a 16-bit length.
+  const bool fits = n <= 0xFFFF;
+  if (h264_nal_type(nal) == kH264NalSps) {
     AvcSpsInfo info;
-    if (n < 4 || avc_probe_sps(nal + 1, n - 1, &info) != ErrorCode::Ok || info.seq_parameter_set_id >= kMaxSps ||
-        info.log2_max_frame_num == 0 || (info.pic_order_cnt_type == 0 && info.log2_max_pic_order_cnt_lsb == 0) ||
-        info.pic_order_cnt_type > 2) {
+    if (!fits || h264_parse_sps(nal, n, &info) != ErrorCode::Ok || !h264_store_sps(&st->sets, &info)) {
       rb->failure = "an H.264 sequence parameter set does not parse";
       return ErrorCode::Ok;
     }
-    const uint32_t id = info.seq_parameter_set_id;
-    if (st->sps[id].length == 0) {
-      VT_TRY(block_assign(&st->sps[id], nal, n));
-      st->sps_order[st->sps_count++] = id;
-    } else if (!same_bytes(st->sps[id], nal, n)) {
-      *keep = true;
-    }
-    st->sps_info[id] = info;
-    return ErrorCode::Ok;
+    return keep_parameter_set(st->sps, st->sps_order, &st->sps_count, info.seq_parameter_set_id, nal, n, keep);
   }
-  BitReader r;
-  bits_init(&r, nal + 1, n - 1, true);
-  uint32_t pps_id = 0, sps_id = 0, entropy = 0, bottom = 0;
-  if (bits_read_ue(&r, &pps_id) != ErrorCode::Ok || bits_read_ue(&r, &sps_id) != ErrorCode::Ok ||
-      bits_read(&r, 1, &entropy) != ErrorCode::Ok || bits_read(&r, 1, &bottom) != ErrorCode::Ok || pps_id >= kMaxPps ||
-      sps_id >= kMaxSps) {
+  H264Pps pps;
+  if (!fits || h264_parse_pps(nal, n, &pps) != ErrorCode::Ok || !h264_store_pps(&st->sets, &pps)) {
     rb->failure = "an H.264 picture parameter set does not parse";
     return ErrorCode::Ok;
   }
-  if (st->pps[pps_id].length == 0) {
-    VT_TRY(block_assign(&st->pps[pps_id], nal, n));
-    st->pps_order[st->pps_count++] = pps_id;
-  } else if (!same_bytes(st->pps[pps_id], nal, n)) {
-    *keep = true;
-  }
-  st->pps_info[pps_id] = H264Pps{sps_id, bottom};
-  return ErrorCode::Ok;
-}
-
-// The picture order count of the access unit whose first slice is `nal`,
-// and whether that slice is an I slice.
-bool h264_picture_order(H264State* st, const uint8_t* nal, uint32_t n, int64_t* poc, bool* intra) {
-  BitReader r;
-  bits_init(&r, nal + 1, n - 1, true);
-  uint32_t v = 0, pps_id = 0, slice_type = 0;
-  if (bits_read_ue(&r, &v) != ErrorCode::Ok || bits_read_ue(&r, &slice_type) != ErrorCode::Ok ||
-      bits_read_ue(&r, &pps_id) != ErrorCode::Ok || pps_id >= kMaxPps || st->pps[pps_id].length == 0)
-    return false;
-  const H264Pps& pps = st->pps_info[pps_id];
-  if (st->sps[pps.sps_id].length == 0) return false;
-  *intra = slice_type % 5 == 2;
-  const AvcSpsInfo& sps = st->sps_info[pps.sps_id];
-  const bool idr = (nal[0] & 0x1F) == kNalIdr;
-  const bool reference = (nal[0] & 0x60) != 0;
-  if (idr) {
-    ++st->epoch;
-    st->prev_msb = 0;
-    st->prev_lsb = 0;
-  }
-  ++st->decoded;
-  if (sps.pic_order_cnt_type != 0) {
-    // Types 1 and 2 as used: pictures are shown in decoding order.
-    *poc = st->decoded;
-    return true;
-  }
-  uint32_t field = 0;
-  if (sps.separate_colour_plane_flag && bits_read(&r, 2, &v) != ErrorCode::Ok) return false;
-  if (bits_read(&r, sps.log2_max_frame_num, &v) != ErrorCode::Ok) return false;
-  if (!sps.frame_mbs_only_flag) {
-    if (bits_read(&r, 1, &field) != ErrorCode::Ok) return false;
-    if (field && bits_read(&r, 1, &v) != ErrorCode::Ok) return false;
-  }
-  if (idr && bits_read_ue(&r, &v) != ErrorCode::Ok) return false;
-  uint32_t lsb = 0;
-  if (bits_read(&r, sps.log2_max_pic_order_cnt_lsb, &lsb) != ErrorCode::Ok) return false;
-  int32_t bottom = 0;
-  if (pps.bottom_field_pic_order_in_frame_present && !field && bits_read_se(&r, &bottom) != ErrorCode::Ok) return false;
-  const int64_t max = int64_t{1} << sps.log2_max_pic_order_cnt_lsb;
-  int64_t msb = st->prev_msb;
-  if (lsb < st->prev_lsb && int64_t{st->prev_lsb} - lsb >= max / 2) msb += max;
-  else if (lsb > st->prev_lsb && int64_t{lsb} - st->prev_lsb > max / 2) msb -= max;
-  const int64_t top = msb + lsb;
-  *poc = bottom < 0 ? top + bottom : top;
-  if (reference) {
-    st->prev_msb = msb;
-    st->prev_lsb = lsb;
-  }
-  return true;
-}
-
-// The recovery_frame_cnt of a recovery point SEI message; false when the
-// unit has none.
-bool h264_recovery_count(const uint8_t* nal, uint32_t n, uint32_t* frames) {
-  BitReader r;
-  bits_init(&r, nal + 1, n - 1, true);
-  for (uint32_t message = 0; message < 64; ++message) {
-    uint32_t type = 0, size = 0, b = 0xFF;
-    while (b == 0xFF) {
-      if (bits_read(&r, 8, &b) != ErrorCode::Ok) return false;
-      type += b;
-    }
-    for (b = 0xFF; b == 0xFF;) {
-      if (bits_read(&r, 8, &b) != ErrorCode::Ok) return false;
-      size += b;
-    }
-    if (type == 6) return bits_read_ue(&r, frames) == ErrorCode::Ok;
-    for (uint32_t i = 0; i < size; ++i)
-      if (bits_read(&r, 8, &b) != ErrorCode::Ok) return false;
-  }
-  return false;
+  return keep_parameter_set(st->pps, st->pps_order, &st->pps_count, pps.pic_parameter_set_id, nal, n, keep);
 }
 
 ErrorCode set_avc_entry(Rebuild* rb, const H264State* st) {
@@ -848,26 +715,20 @@ ErrorCode set_avc_entry(Rebuild* rb, const H264State* st) {
   if (avc == nullptr) return ErrorCode::Missing;
   GrowArray<uint8_t> sps{}, pps{};
   ErrorCode e = ErrorCode::Ok;
-  auto put = [&e](GrowArray<uint8_t>* out, const OwnedBlock& b) {
-    const uint8_t length[2] = {static_cast<uint8_t>(b.length >> 8), static_cast<uint8_t>(b.length)};
-    for (uint8_t x : length)
-      if (e == ErrorCode::Ok) e = out->append_doubling(x, 256);
-    for (uint32_t i = 0; i < b.length && e == ErrorCode::Ok; ++i) e = out->append_doubling(b.bytes[i], 256);
-  };
-  for (uint32_t i = 0; i < st->sps_count; ++i) put(&sps, st->sps[st->sps_order[i]]);
-  for (uint32_t i = 0; i < st->pps_count; ++i) put(&pps, st->pps[st->pps_order[i]]);
-  if (e == ErrorCode::Ok) e = avc_set_parameter_sets(avc, sps.items, sps.count, pps.items, pps.count);
+  for (uint32_t i = 0; i < st->sps_count && e == ErrorCode::Ok; ++i) {
+    const OwnedBlock& b = st->sps[st->sps_order[i]];
+    e = avc_append_parameter_set(&sps, b.bytes, b.length);
+  }
+  for (uint32_t i = 0; i < st->pps_count && e == ErrorCode::Ok; ++i) {
+    const OwnedBlock& b = st->pps[st->pps_order[i]];
+    e = avc_append_parameter_set(&pps, b.bytes, b.length);
+  }
+  // Samples are written with 4-byte NAL unit lengths.
+  const AvcParameterSets sets{sps.items, sps.count, st->sps_count, pps.items, pps.count, st->pps_count, 3};
+  if (e == ErrorCode::Ok) e = avcc_build(avc, &sets);
   sps.release();
   pps.release();
-  VT_TRY(e);
-  const OwnedBlock& first = st->sps[st->sps_order[0]];
-  avc->AVCProfileIndication = first.bytes[1];
-  avc->profile_compatibility = first.bytes[2];
-  avc->AVCLevelIndication = first.bytes[3];
-  avc->lengthSizeMinusOne = 3;
-  avc->numOfSequenceParameterSets = static_cast<uint8_t>(st->sps_count);
-  avc->numOfPictureParameterSets = static_cast<uint8_t>(st->pps_count);
-  return ErrorCode::Ok;
+  return e;
 }
 
 // A sample's value in add_random_access_groups: an open-GOP I picture.
@@ -958,13 +819,6 @@ struct H264Frame {
   uint32_t index;
 };
 
-// Offset of the next 00 00 01 at or after `from`; `n` when there is none.
-uint32_t next_start_code(const uint8_t* b, uint32_t n, uint32_t from) {
-  for (uint32_t i = from; i + 3 <= n; ++i)
-    if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1) return i;
-  return n;
-}
-
 // One NAL unit of an access unit: what the sample keeps of it, and what it
 // says about the picture.
 struct H264Access {
@@ -977,25 +831,29 @@ struct H264Access {
 
 ErrorCode h264_unit(Rebuild* rb, H264State* st, const AviChunk& c, const uint8_t* nal, uint32_t begin, uint32_t n,
                     GrowArray<SamplePiece>* pieces, H264Access* au) {
-  const uint32_t type = nal[0] & 0x1F;
+  const uint32_t type = h264_nal_type(nal);
   bool keep = true;
-  if (type == kNalDelimiter) {
+  if (type == kH264NalDelimiter) {
     keep = false;
-  } else if (type == kNalSps || type == kNalPps) {
+  } else if (type == kH264NalSps || type == kH264NalPps) {
     VT_TRY(h264_parameter_set(rb, st, nal, n, &keep));
-  } else if (type == kNalSei) {
+  } else if (type == kH264NalSei) {
     uint32_t frames = 0;
-    if (h264_recovery_count(nal, n, &frames)) {
+    if (h264_sei_recovery_frames(nal, n, &frames)) {
       if (frames == 0) au->sync = true;
       else au->roll = frames;
     }
-  } else if (type >= kNalSlice && type <= kNalIdr) {
-    if (type == kNalIdr) au->sync = true;
+  } else if (type >= kH264NalSlice && type <= kH264NalIdr) {
+    if (type == kH264NalIdr) au->sync = true;
     if (!au->have_poc) {
-      if (n < 2 || !h264_picture_order(st, nal, n, &au->poc, &au->intra)) {
+      H264SliceHeader slice;
+      if (n < 2 || h264_parse_slice_header(nal, n, &st->sets, &slice) != ErrorCode::Ok) {
         rb->failure = "an H.264 slice header does not parse";
         return ErrorCode::Ok;
       }
+      if (type == kH264NalIdr) ++st->epoch;
+      au->poc = h264_picture_order_count(&st->poc, &slice, h264_sps_of_slice(&st->sets, &slice));
+      au->intra = h264_slice_is_intra(&slice);
       au->have_poc = true;
     }
   }
@@ -1022,22 +880,16 @@ ErrorCode convert_h264(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk
     if (e != ErrorCode::Ok) break;
     const uint8_t* b = buffer.items;
     const uint32_t n = c.size;
-    uint32_t code = next_start_code(b, n, 0);
-    if (code > 1 || (code == 1 && b[0] != 0)) {
+    uint32_t code = 0;
+    if (!annexb_first_start_code(b, n, &code)) {
       rb->failure = "an H.264 frame without start codes";
       break;
     }
     pieces.count = 0;
     H264Access au{};
-    while (code < n && e == ErrorCode::Ok && rb->failure == nullptr) {
-      const uint32_t begin = code + 3;
-      const uint32_t next = next_start_code(b, n, begin);
-      uint32_t end = next;
-      // Zero bytes before a start code belong to no unit.
-      while (end > begin && b[end - 1] == 0) --end;
-      if (end > begin) e = h264_unit(rb, st, c, b + begin, begin, end - begin, &pieces, &au);
-      code = next;
-    }
+    uint32_t begin = 0, end = 0;
+    while (e == ErrorCode::Ok && rb->failure == nullptr && annexb_next_unit(b, n, &code, &begin, &end))
+      e = h264_unit(rb, st, c, b + begin, begin, end - begin, &pieces, &au);
     if (e != ErrorCode::Ok || rb->failure != nullptr) break;
     // A chunk of parameter sets alone is no picture.
     if (!au.have_poc) continue;
@@ -1051,6 +903,9 @@ ErrorCode convert_h264(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk
   }
   if (e == ErrorCode::Ok && rb->failure == nullptr && (frames.count == 0 || st->sps_count == 0 || st->pps_count == 0))
     rb->failure = "no H.264 picture with its parameter sets in the stream";
+  // An 'avcC' counts sequence parameter sets in 5 bits, picture ones in 8.
+  if (e == ErrorCode::Ok && rb->failure == nullptr && (st->sps_count > 31 || st->pps_count > 255))
+    rb->failure = "an H.264 stream with more parameter sets than its configuration holds";
   if (e == ErrorCode::Ok && rb->failure == nullptr) {
     std::sort(order.begin(), order.end(), [](const H264Frame& a, const H264Frame& b) {
       if (a.epoch != b.epoch) return a.epoch < b.epoch;
@@ -1110,7 +965,7 @@ ErrorCode looks_like_mpeg4(AviImport* imp, const GrowArray<AviChunk>& chunks, bo
     if (c.size < 4) return ErrorCode::Ok;
     VT_TRY(file_seek(imp->file, c.offset));
     VT_TRY(read_bytes(imp->file, b, 4));
-    *yes = b[0] == 0 && b[1] == 0 && b[2] == 1 && (b[3] == 0xB0 || b[3] == 0xB6 || b[3] <= 0x2F);
+    *yes = mpeg4_starts_stream(b);
     return ErrorCode::Ok;
   }
   return ErrorCode::Ok;
@@ -1125,8 +980,8 @@ ErrorCode starts_with_adts(AviImport* imp, const GrowArray<AviChunk>& chunks, bo
     uint8_t b[7];
     VT_TRY(file_seek(imp->file, c.offset));
     VT_TRY(read_bytes(imp->file, b, 7));
-    AdtsFrame f;
-    *yes = parse_adts_header(b, &f);
+    AdtsHeader f;
+    *yes = adts_parse_header(b, sizeof b, &f);
     return ErrorCode::Ok;
   }
   return ErrorCode::Ok;
@@ -1186,20 +1041,20 @@ ErrorCode convert_stream(AviImport* imp, uint32_t k) {
   const AviStream* s = imp->streams[k];
   TrackBoxes* track = find_track(imp->root, k + 1);
   if (track == nullptr) return ErrorCode::Ok;
-  GrowArray<AviChunk> chunks{};
+  const GrowArray<AviChunk> chunks = usable_chunks(imp, s);
   Rebuild rb{};
   rb.imp = imp;
   rb.track = track;
   bool mapped = false;
-  const bool sound = s->strh.type == "auds";
-  ErrorCode e = collect_chunks(imp, track, &chunks);
-  if (e == ErrorCode::Ok && sound) e = convert_sound(&rb, s, chunks, &mapped);
+  ErrorCode e = ErrorCode::Ok;
+  if (s->strh.type == "auds") e = convert_sound(&rb, s, chunks, &mapped);
   else if (e == ErrorCode::Ok && s->strh.type == "vids") e = convert_video(&rb, s, chunks, &mapped);
   // A chunk that reads short or a table that overflows is this stream's fault.
   if (e == ErrorCode::Malformed || e == ErrorCode::Io) rb.failure = "a chunk of the stream cannot be read";
-  if (mapped && rb.failure == nullptr && e == ErrorCode::Ok) e = write_tables(&rb, !sound);
+  if (mapped && rb.failure == nullptr && e == ErrorCode::Ok) e = write_tables(&rb);
+  // A stream no conversion takes keeps its chunks as they are.
+  if (!mapped && rb.failure == nullptr && e == ErrorCode::Ok) e = hand_over_chunks(imp, track, s);
   rebuild_release(&rb);
-  chunks.release();
   if (rb.failure != nullptr) {
     if (io_failed(imp->file)) return ErrorCode::Io;
     return drop_stream(imp, k, rb.failure);

@@ -15,8 +15,7 @@
 #include "import/avi/avi_internal.h"
 #include "import/riff.h"
 #include "import/stream_tracks.h"
-#include "sampletables/esds.h"
-#include "sampletables/stsc.h"
+#include "codecs/es_descriptor.h"
 #include "sampletables/stsd.h"
 #include "sampletables/stsz.h"
 #include "sampletables/table_fixups.h"
@@ -42,6 +41,7 @@ void release_stream(AviStream* stream) {
   if (stream == nullptr) return;
   std::free(stream->name);
   block_release(&stream->format);
+  stream->chunks.release();
   std::free(stream);
 }
 
@@ -172,8 +172,7 @@ ErrorCode fill_stream_track(AviImport* imp, uint32_t k, TrackBoxes* track, uint3
     VT_TRY(add_edit(file, track, delay, kEmptyEdit, 1, 0));
     VT_TRY(add_edit(file, track, rescale(length, rate, mvhd->timescale), 0, 1, 0));
   }
-  // Every AVI chunk is a chunk of one sample.
-  return stsc_append(file, track, 1, 1, 1);
+  return ErrorCode::Ok;
 }
 
 ErrorCode create_stream_track(AviImport* imp, uint32_t k) {
@@ -211,7 +210,7 @@ ErrorCode read_stream_list(AviImport* imp, uint32_t k, const BoxHeader* list) {
     } else if (chunk.type == "indx" && !s->done && !s->odml) {
       VT_TRY(create_stream_track(imp, k));
       s->odml = 1;
-      if (file->mode != kOpenInspect) VT_TRY(avi_read_odml_index(imp, k + 1, s, &chunk));
+      if (file->mode != kOpenInspect) VT_TRY(avi_read_odml_index(imp, s, &chunk));
     }
     // Chunks inside a stream list are padded to an even length.
     VT_TRY(file_seek(file, chunk.end + (chunk.size & 1)));
@@ -309,6 +308,15 @@ bool avi_next_chunk(AviImport* imp, uint64_t parent_end, BoxHeader* out) {
 
 uint64_t avi_clamped_end(const AviImport* imp, const BoxHeader* chunk) {
   return chunk->end < imp->file_size ? chunk->end : imp->file_size;
+}
+
+bool avi_probe(ImportFile* file) {
+  if (file_size(file) < 12) return false;
+  BoxHeader h;
+  bool avi = false;
+  if (read_riff_chunk_header(file, &h) == ErrorCode::Ok && h.type == "RIFF") avi = read_fourcc(file) == "AVI ";
+  file_seek(file, 0);
+  return avi;
 }
 
 ErrorCode avi_import(ImportFile* file, FileBoxes* root) {

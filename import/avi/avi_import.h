@@ -6,6 +6,9 @@
 
 namespace vantorel {
 
+// RIFF "AVI " at offset 0 (the position is set back to 0).
+bool avi_probe(ImportFile* file);
+
 // Imports the file from offset 0 into `root`. Unsupported when it is not an
 // AVI file or (outside inspect mode) no track has a sample; AviNoIndex for a stream without
 // an index in a file whose main header lacks the has-index flag.

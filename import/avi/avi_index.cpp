@@ -1,14 +1,10 @@
 // The AVI indexes: the legacy 'idx1' and the OpenDML index of indexes and
-// index of chunks. Each entry becomes one sample of one chunk.
+// index of chunks. Each entry becomes one chunk of its stream.
 #include <cstdlib>
 #include <cstring>
 
 #include "import/avi/avi_internal.h"
 #include "import/riff.h"
-#include "sampletables/stco.h"
-#include "sampletables/stss.h"
-#include "sampletables/stsz.h"
-#include "sampletables/stts.h"
 
 namespace vantorel {
 
@@ -46,25 +42,19 @@ ErrorCode read_entries(ImportFile* file, uint64_t count, uint8_t** out) {
 }
 
 // Legacy offsets turned out to be file offsets: make them chunk-data
-// offsets like the relative ones. Only the tracks this index filled are
-// touched; tracks built from OpenDML indexes already hold file offsets.
-void make_offsets_absolute(TrackBoxes* const* tracks, uint64_t movi_data) {
+// offsets like the relative ones. Only the streams this index filled are
+// touched; streams read from OpenDML indexes already hold file offsets.
+void make_offsets_absolute(AviStream* const* streams, uint64_t movi_data) {
   for (uint32_t k = 0; k < kAviMaxStreams; ++k) {
-    if (tracks[k] == nullptr) continue;
-    auto* stco = track_record<ChunkOffsetTable>(tracks[k], BoxTypeId::Stco);
-    if (stco == nullptr) continue;
-    for (uint64_t& offset : stco->offsets) offset -= movi_data;
+    if (streams[k] == nullptr) continue;
+    for (AviChunk& chunk : streams[k]->chunks) chunk.offset -= movi_data;
   }
 }
 
-ErrorCode read_chunk_index(AviImport* imp, TrackBoxes* track, const AviStream* stream, const BoxHeader* bounded,
-                           uint16_t longs_per_entry, uint32_t entries, uint64_t base_offset) {
+ErrorCode read_chunk_index(AviImport* imp, AviStream* stream, const BoxHeader* bounded, uint16_t longs_per_entry,
+                           uint32_t entries, uint64_t base_offset) {
   ImportFile* file = imp->file;
   if (longs_per_entry < 2) return malformed(file, "OpenDML index of chunks with fewer than two longs per entry");
-  if (track_record<ChunkOffsetTable>(track, BoxTypeId::Stco) == nullptr ||
-      track_record<SampleSizeTable>(track, BoxTypeId::Stsz) == nullptr ||
-      track_record<TimeToSampleTable>(track, BoxTypeId::Stts) == nullptr)
-    return ErrorCode::Missing;
   const uint64_t entry_bytes = uint64_t{longs_per_entry} * 4;
   if (!box_holds(file, bounded, entries, entry_bytes)) return malformed(file, "OpenDML index entries run past their chunk");
   uint8_t* buffer = nullptr;
@@ -74,7 +64,7 @@ ErrorCode read_chunk_index(AviImport* imp, TrackBoxes* track, const AviStream* s
     const uint8_t* p = buffer + entry_bytes * i;
     uint32_t offset = load_u32le(p);
     uint32_t size = load_u32le(p + 4);
-    e = avi_add_sample(imp, track, stream, base_offset + offset, size & 0x7FFFFFFFu, (size & 0x80000000u) == 0);
+    e = avi_add_chunk(imp, stream, base_offset + offset, size & 0x7FFFFFFFu, (size & 0x80000000u) == 0);
   }
   std::free(buffer);
   return e;
@@ -83,8 +73,7 @@ ErrorCode read_chunk_index(AviImport* imp, TrackBoxes* track, const AviStream* s
 // Index types of the OpenDML header.
 enum : uint8_t { kIndexOfIndexes = 0, kIndexOfChunks = 1 };
 
-ErrorCode read_index(AviImport* imp, TrackBoxes* track, const AviStream* stream, const BoxHeader* chunk,
-                     bool top_level) {
+ErrorCode read_index(AviImport* imp, AviStream* stream, const BoxHeader* chunk, bool top_level) {
   ImportFile* file = imp->file;
   BoxHeader bounded = *chunk;
   bounded.end = avi_clamped_end(imp, chunk);
@@ -96,7 +85,7 @@ ErrorCode read_index(AviImport* imp, TrackBoxes* track, const AviStream* stream,
   const uint32_t entries = load_u32le(h + 4);
   const uint64_t base_offset = load_u64le(h + 12);
 
-  if (type == kIndexOfChunks) return read_chunk_index(imp, track, stream, &bounded, longs_per_entry, entries, base_offset);
+  if (type == kIndexOfChunks) return read_chunk_index(imp, stream, &bounded, longs_per_entry, entries, base_offset);
   // An index of indexes leads only to indexes of chunks, so no index can
   // lead back to itself; any other type is not ours to read.
   if (type != kIndexOfIndexes || !top_level) return ErrorCode::Ok;
@@ -115,39 +104,42 @@ ErrorCode read_index(AviImport* imp, TrackBoxes* track, const AviStream* stream,
     VT_TRY(file_seek(file, offset));
     BoxHeader sub;
     VT_TRY(read_riff_chunk_header(file, &sub));
-    VT_TRY(read_index(imp, track, stream, &sub, false));
+    VT_TRY(read_index(imp, stream, &sub, false));
   }
   return file_seek(file, next);
 }
 
 }  // namespace
 
-ErrorCode avi_add_sample(AviImport* imp, TrackBoxes* track, const AviStream* stream, uint64_t offset, uint32_t size,
-                         bool key) {
-  ImportFile* file = imp->file;
-  // Every chunk has its own header in the file, so an index that lists more
-  // chunks than that repeats itself.
-  if (sample_count(track) >= imp->max_samples) return malformed(file, "AVI index lists more chunks than the file holds");
-  // Readers size their buffers by the largest sample: no chunk is larger
-  // than the file it is in.
-  if (size > imp->file_size) return malformed(file, "AVI index entry larger than the file");
+bool avi_chunk_duration(const AviStream* stream, uint32_t size, uint32_t* duration) {
   const uint32_t unit = stream->import_sample_size;
   const uint64_t frames = unit != 0 ? (uint64_t{size} + unit - 1) / unit : 1;
   const uint64_t delta = mul64(stream->strh.scale, frames);
-  if (!fits_u32(delta)) return malformed(file, "AVI chunk lasts too long");
-  VT_TRY(stco_append(file, track, offset));
-  VT_TRY(stsz_append(file, track, size, 1));
-  VT_TRY(stts_append(file, track, 1, static_cast<uint32_t>(delta)));
-  if (key && track_record<SyncSampleTable>(track, BoxTypeId::Stss) != nullptr)
-    VT_TRY(stss_append(file, track, sample_count(track)));
-  return ErrorCode::Ok;
+  *duration = static_cast<uint32_t>(delta);
+  return fits_u32(delta);
+}
+
+ErrorCode avi_add_chunk(AviImport* imp, AviStream* stream, uint64_t offset, uint32_t size, bool key) {
+  ImportFile* file = imp->file;
+  // Every chunk has its own header in the file, so an index that lists more
+  // chunks than that repeats itself.
+  if (stream->chunks.count >= imp->max_samples) return malformed(file, "AVI index lists more chunks than the file holds");
+  // Readers size their buffers by the largest sample: no chunk is larger
+  // than the file it is in.
+  if (size > imp->file_size) return malformed(file, "AVI index entry larger than the file");
+  uint32_t duration = 0;
+  if (!avi_chunk_duration(stream, size, &duration)) return malformed(file, "AVI chunk lasts too long");
+  // Key frames are marked in video; every chunk of sound is a sync sample.
+  const bool sync = key || stream->strh.type == "auds";
+  return stream->chunks.append_doubling(AviChunk{offset, size, sync ? 1u : 0u});
 }
 
 ErrorCode avi_read_legacy_index(AviImport* imp, const BoxHeader* chunk) {
   ImportFile* file = imp->file;
-  TrackBoxes* tracks[kAviMaxStreams] = {};
+  AviStream* streams[kAviMaxStreams] = {};
   for (uint32_t k = 0; k < kAviMaxStreams; ++k)
-    if (imp->streams[k] != nullptr && imp->streams[k]->odml == 0) tracks[k] = find_track(imp->root, k + 1);
+    if (imp->streams[k] != nullptr && imp->streams[k]->odml == 0 && find_track(imp->root, k + 1) != nullptr)
+      streams[k] = imp->streams[k];
 
   if (io_failed(file)) return ErrorCode::Io;
   const uint64_t at = file_tell(file);
@@ -166,7 +158,7 @@ ErrorCode avi_read_legacy_index(AviImport* imp, const BoxHeader* chunk) {
   for (uint64_t i = 0; i < size && e == ErrorCode::Ok; i += 16) {
     const uint8_t* p = buffer + i;
     int k = stream_of_chunk_id(p);
-    if (k < 0 || k >= static_cast<int>(kAviMaxStreams) || tracks[k] == nullptr) continue;
+    if (k < 0 || k >= static_cast<int>(kAviMaxStreams) || streams[k] == nullptr) continue;
     const uint32_t flags = load_u32le(p + 4);
     const uint32_t offset = load_u32le(p + 8);
     const uint32_t length = load_u32le(p + 12);
@@ -177,7 +169,7 @@ ErrorCode avi_read_legacy_index(AviImport* imp, const BoxHeader* chunk) {
       first_length = length;
     }
     if ((flags & kAviNoTime) != 0) continue;
-    e = avi_add_sample(imp, tracks[k], imp->streams[k], base + offset, length, (flags & kAviKeyFrame) != 0);
+    e = avi_add_chunk(imp, streams[k], base + offset, length, (flags & kAviKeyFrame) != 0);
   }
   std::free(buffer);
   VT_TRY(e);
@@ -195,14 +187,12 @@ ErrorCode avi_read_legacy_index(AviImport* imp, const BoxHeader* chunk) {
     VT_TRY(read_bytes(file, h, sizeof h));
     relative = stream_of_chunk_id(h) == first_stream && load_u32le(h + 4) == first_length;
   }
-  if (!relative) make_offsets_absolute(tracks, movi_data);
+  if (!relative) make_offsets_absolute(streams, movi_data);
   return ErrorCode::Ok;
 }
 
-ErrorCode avi_read_odml_index(AviImport* imp, uint32_t track_id, const AviStream* stream, const BoxHeader* chunk) {
-  TrackBoxes* track = find_track(imp->root, track_id);
-  if (track == nullptr) return ErrorCode::Missing;
-  return read_index(imp, track, stream, chunk, true);
+ErrorCode avi_read_odml_index(AviImport* imp, AviStream* stream, const BoxHeader* chunk) {
+  return read_index(imp, stream, chunk, true);
 }
 
 }  // namespace vantorel

@@ -48,6 +48,13 @@ struct AviStreamHeader {
   int16_t frame[4];  // left, top, right, bottom
 };
 
+// One chunk as the indexes list it.
+struct AviChunk {
+  uint64_t offset;  // of its data
+  uint32_t size;
+  uint32_t key;     // a key frame; every chunk of sound is one
+};
+
 struct AviStream {
   AviStreamHeader strh;
   BitmapInfoHeader bitmap;
@@ -57,6 +64,7 @@ struct AviStream {
   uint32_t import_sample_size;  // 'strh' sample size for video, block align for sound
   uint32_t done;      // it cannot be used: no track
   uint32_t odml;      // its track was built from an 'indx' ('idx1' entries are not its own)
+  GrowArray<AviChunk> chunks;  // as the indexes list them
 };
 
 struct AviImport {
@@ -76,15 +84,17 @@ bool avi_next_chunk(AviImport* imp, uint64_t parent_end, BoxHeader* out);
 // The smaller of a chunk's end and the file's end.
 uint64_t avi_clamped_end(const AviImport* imp, const BoxHeader* chunk);
 
-// One AVI chunk as one sample of the track made for `stream`.
-ErrorCode avi_add_sample(AviImport* imp, TrackBoxes* track, const AviStream* stream, uint64_t offset, uint32_t size,
-                         bool key);
+// One AVI chunk of `stream`, from an index entry.
+ErrorCode avi_add_chunk(AviImport* imp, AviStream* stream, uint64_t offset, uint32_t size, bool key);
+// How long a chunk of `size` bytes lasts, in the stream's time scale; false
+// when that does not fit 32 bits.
+bool avi_chunk_duration(const AviStream* stream, uint32_t size, uint32_t* duration);
 // The legacy index, from the payload of the 'idx1' chunk.
 ErrorCode avi_read_legacy_index(AviImport* imp, const BoxHeader* chunk);
-// Turns the kept streams' tracks into the forms an MP4 file holds, once
-// their indexes are read (avi_convert.cpp).
+// Turns the kept streams into the forms an MP4 file holds, once their
+// indexes are read, and gives their tracks the samples (avi_convert.cpp).
 ErrorCode avi_convert_streams(AviImport* imp);
 // An OpenDML index ('indx' or a standard index it points at), from its payload.
-ErrorCode avi_read_odml_index(AviImport* imp, uint32_t track_id, const AviStream* stream, const BoxHeader* chunk);
+ErrorCode avi_read_odml_index(AviImport* imp, AviStream* stream, const BoxHeader* chunk);
 
 }  // namespace vantorel

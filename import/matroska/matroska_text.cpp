@@ -7,14 +7,10 @@
 
 #include "boxes/hdlr.h"
 #include "boxes/tkhd.h"
+#include "import/imported_sample.h"
 #include "import/matroska/matroska_internal.h"
 #include "io/file_io.h"
 #include "io/zlib_inflate.h"
-#include "sampletables/stco.h"
-#include "sampletables/stsc.h"
-#include "sampletables/stss.h"
-#include "sampletables/stsz.h"
-#include "sampletables/stts.h"
 #include "sampletables/track_builder.h"
 
 namespace vantorel {
@@ -449,6 +445,38 @@ ErrorCode mkv_decode_frames(MkvImport* imp, MkvTrack* t, ConvertedTrack* out, co
   return ErrorCode::Ok;
 }
 
+namespace {
+
+// Hands the track its cues as samples, each gathered from its pieces.
+ErrorCode hand_over_cues(TextBuild* b, TrackBoxes* track) {
+  const uint32_t n = b->durations.count;
+  auto* samples = static_cast<ImportedSample*>(std::calloc(n > 0 ? n : 1, sizeof(ImportedSample)));
+  if (samples == nullptr) return ErrorCode::OutOfMemory;
+  uint64_t time = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint32_t first = b->out.first_piece[i];
+    const uint32_t end = i + 1 < b->out.first_piece.count ? b->out.first_piece[i + 1] : b->out.pieces.count;
+    ImportedSample& s = samples[i];
+    uint64_t size = 0;
+    for (uint32_t p = first; p < end; ++p) {
+      size += piece_output_size(b->out.pieces[p]);
+      if (b->out.pieces[p].kind == kPieceCopy && s.at == 0) s.at = b->out.pieces[p].offset;
+    }
+    s.decode_time = time;
+    s.size = static_cast<uint32_t>(size);
+    s.duration = b->durations[i];
+    time += s.duration;
+    s.description = 1;
+    s.where = kSamplePieces;
+    s.sync = 1;
+  }
+  ErrorCode e = import_track_samples(b->imp->file, track, samples, n, &b->out);
+  std::free(samples);
+  return e;
+}
+
+}  // namespace
+
 ErrorCode mkv_build_text_track(MkvImport* imp, MkvTrack* t, const ConvertedTrack* decoded, uint32_t track_id,
                                const char** why) {
   *why = nullptr;
@@ -505,27 +533,7 @@ ErrorCode mkv_build_text_track(MkvImport* imp, MkvTrack* t, const ConvertedTrack
     if (track == nullptr) e = ErrorCode::Missing;
   }
   if (track != nullptr && e == ErrorCode::Ok) e = mkv_set_entry(imp, track, entry);
-  if (track != nullptr && e == ErrorCode::Ok) e = stsc_append(file, track, 1, 1, 1);
-  const bool sync = track != nullptr && track_record<SyncSampleTable>(track, BoxTypeId::Stss) != nullptr;
-  for (uint32_t i = 0; track != nullptr && e == ErrorCode::Ok && i < b.durations.count; ++i) {
-    const uint32_t first = b.out.first_piece[i];
-    const uint32_t end = i + 1 < b.out.first_piece.count ? b.out.first_piece[i + 1] : b.out.pieces.count;
-    uint64_t size = 0;
-    uint64_t offset = 0;
-    for (uint32_t p = first; p < end; ++p) {
-      size += piece_output_size(b.out.pieces[p]);
-      if (b.out.pieces[p].kind == kPieceCopy && offset == 0) offset = b.out.pieces[p].offset;
-    }
-    e = stco_append(file, track, offset);
-    if (e == ErrorCode::Ok) e = stsz_append(file, track, static_cast<uint32_t>(size), 1);
-    if (e == ErrorCode::Ok) e = stts_append(file, track, 1, b.durations[i]);
-    if (e == ErrorCode::Ok && sync) e = stss_append(file, track, i + 1);
-  }
-  if (track != nullptr && e == ErrorCode::Ok) {
-    b.out.track_id = track_id;
-    e = file->converted.append(b.out);
-    if (e == ErrorCode::Ok) b.out = ConvertedTrack{};  // now the file's
-  }
+  if (track != nullptr && e == ErrorCode::Ok) e = hand_over_cues(&b, track);
   if (e != ErrorCode::Ok && track != nullptr) remove_track(file, find_track(imp->root, track_id));
   *why = b.why;
   converted_release(&b.out);

@@ -12,18 +12,25 @@
 #include "boxes/mdhd.h"
 #include "boxes/mvhd.h"
 #include "boxes/tkhd.h"
+#include "codecs/aac.h"
+#include "codecs/ac3.h"
+#include "codecs/av1.h"
+#include "codecs/eac3.h"
+#include "codecs/es_descriptor.h"
+#include "codecs/flac.h"
+#include "codecs/h264.h"
+#include "codecs/hevc.h"
+#include "codecs/mpeg_audio.h"
+#include "codecs/opus.h"
+#include "codecs/vp9.h"
 #include "import/format_headers.h"
+#include "import/imported_sample.h"
 #include "import/matroska/matroska_internal.h"
 #include "io/file_io.h"
-#include "sampletables/ctts.h"
 #include "sampletables/movie_upkeep.h"
 #include "sampletables/sample_groups.h"
-#include "sampletables/stco.h"
-#include "sampletables/stsc.h"
 #include "sampletables/stsd.h"
-#include "sampletables/stss.h"
 #include "sampletables/stsz.h"
-#include "sampletables/stts.h"
 #include "sampletables/table_fixups.h"
 #include "sampletables/track_builder.h"
 
@@ -39,7 +46,7 @@ struct EntryPlan {
   uint32_t timescale;  // media time scale; for sound the sample rate
   uint32_t frame_samples;  // per frame, when every frame has as many
   uint32_t opus_pre_skip;
-  int (*samples_of)(const uint8_t* frame, uint32_t n);  // per frame from its first bytes; 0 when unknown
+  uint32_t (*samples_of)(const uint8_t* frame, uint32_t n);  // per frame from its first bytes; 0 when unknown
   uint32_t bytes_per_frame;  // PCM: a frame's duration is its size over this
   uint32_t swap16;           // PCM: little-endian 16-bit samples stored big-endian
 };
@@ -79,10 +86,25 @@ uint32_t rate_of(const MkvTrack* t) {
 }
 uint32_t channels_of(const MkvTrack* t) { return static_cast<uint32_t>(std::min<uint64_t>(t->channels, 0xFFFF)); }
 
-// A configuration box holding CodecPrivate as it is.
-bool private_box(const MkvTrack* t, const char* format, const char* box, uint8_t first_byte, MkvBytes* o) {
+// A configuration box its record's own writer fills.
+template <class Write>
+void put_config(MkvBytes* o, const char* type, Write write) {
+  if (o->e != ErrorCode::Ok) return;
+  BoxFile scratch{};
+  ScopedMemoryStream memory(&scratch);
+  o->e = memory.open_writable();
+  if (o->e == ErrorCode::Ok) o->e = write(&scratch);
+  if (o->e != ErrorCode::Ok) return;
+  const uint32_t box = o->open(type);
+  o->put(memory.stream()->data, memory.stream()->size);
+  o->close(box);
+}
+
+// A configuration box holding CodecPrivate as it is, when the codec takes it.
+bool private_box(const MkvTrack* t, const char* format, const char* box, bool (*valid)(const uint8_t*, uint32_t),
+                 MkvBytes* o) {
   const OwnedBlock& p = t->codec_private;
-  if (p.length < 4 || p.bytes[0] != first_byte) return false;
+  if (!valid(p.bytes, p.length)) return false;
   uint32_t entry = o->open(format);
   visual_fields(o, t);
   uint32_t config = o->open(box);
@@ -94,22 +116,7 @@ bool private_box(const MkvTrack* t, const char* format, const char* box, uint8_t
 
 bool build_avc(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerVideo;
-  return private_box(t, "avc1", "avcC", 1, o);
-}
-
-// Whether the first frame carries a parameter set of its own: its NAL units,
-// each after a big-endian length of `length_size` bytes, as far as `n` goes.
-bool parameter_sets_in_band(const uint8_t* f, uint32_t n, uint32_t length_size) {
-  for (uint32_t at = 0; at + length_size < n;) {
-    uint32_t size = 0;
-    for (uint32_t i = 0; i < length_size; ++i) size = (size << 8) | f[at + i];
-    at += length_size;
-    const uint32_t type = (f[at] >> 1) & 0x3F;
-    if (type >= 32 && type <= 34) return true;
-    if (size > n - at) break;
-    at += size;
-  }
-  return false;
+  return private_box(t, "avc1", "avcC", avcc_payload_valid, o);
 }
 
 // 'hvc1' when CodecPrivate holds the three parameter set kinds and the first
@@ -117,75 +124,31 @@ bool parameter_sets_in_band(const uint8_t* f, uint32_t n, uint32_t length_size) 
 bool build_hevc(MkvImport*, const MkvTrack* t, const uint8_t* first, uint32_t first_n, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerVideo;
   const OwnedBlock& p = t->codec_private;
-  if (p.length < 23) return false;
-  uint32_t kinds = 0;
-  uint32_t at = 23;
-  for (uint32_t i = 0, arrays = p.bytes[22]; i < arrays && at + 3 <= p.length; ++i) {
-    uint32_t type = p.bytes[at] & 0x3F;
-    uint32_t count = load_u16be(p.bytes + at + 1);
-    at += 3;
-    for (uint32_t k = 0; k < count && at + 2 <= p.length; ++k) at += 2 + load_u16be(p.bytes + at);
-    if (type >= 32 && type <= 34 && count > 0) kinds |= 1u << (type - 32);
-  }
-  const bool in_band = parameter_sets_in_band(first, first_n, (p.bytes[21] & 3) + 1u);
-  return private_box(t, kinds == 7 && !in_band ? "hvc1" : "hev1", "hvcC", 1, o);
+  if (!hvcc_payload_valid(p.bytes, p.length)) return false;
+  const bool all_kinds = hvcc_parameter_set_kinds(p.bytes, p.length) == 7;
+  const bool in_band = hevc_parameter_sets_in_band(first, first_n, hvcc_nal_length_size(p.bytes, p.length));
+  return private_box(t, all_kinds && !in_band ? "hvc1" : "hev1", "hvcC", hvcc_payload_valid, o);
 }
 
 bool build_av1(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerVideo;
-  return private_box(t, "av01", "av1C", 0x81, o);
+  return private_box(t, "av01", "av1C", av1c_payload_valid, o);
 }
 
 // 'vpcC' from the first frame's uncompressed header (VP9) or the fixed
-// profile of VP8.
+// profile of VP8, with the Colour element's values.
 bool build_vpx(const MkvTrack* t, const uint8_t* f, uint32_t n, bool vp9, MkvBytes* o) {
-  uint32_t profile = 0, depth = 8, chroma = 1, full_range = 0;
-  if (vp9) {
-    if (n < 2 || (f[0] >> 6) != 2) return false;
-    profile = ((f[0] >> 5) & 1) | (((f[0] >> 4) & 1) << 1);
-    // Bits after the profile: a reserved bit for profile 3, then
-    // show_existing_frame, frame_type, show_frame, error_resilient_mode.
-    uint32_t bit = profile == 3 ? 5 : 4;
-    auto read_bit = [&](uint32_t* at) -> uint32_t {
-      uint32_t byte = *at / 8;
-      uint32_t v = byte < n ? (f[byte] >> (7 - *at % 8)) & 1 : 0;
-      ++*at;
-      return v;
-    };
-    uint32_t at = 8 - bit;
-    if (read_bit(&at) == 0 && read_bit(&at) == 0) {  // a shown key frame follows
-      read_bit(&at);
-      read_bit(&at);
-      at += 24;  // sync code
-      if (profile >= 2) depth = read_bit(&at) ? 12 : 10;
-      uint32_t space = 0;
-      for (int i = 0; i < 3; ++i) space = (space << 1) | read_bit(&at);
-      if (space != 7) {
-        full_range = read_bit(&at);
-        if (profile == 1 || profile == 3) {
-          uint32_t x = read_bit(&at), y = read_bit(&at);
-          chroma = x && y ? 1 : (x ? 2 : 3);
-        }
-      } else {
-        full_range = 1;
-        chroma = 3;
-      }
-    }
-  }
+  VpcConfigRecord config;
+  vpcc_init(&config);
+  if (vp9 && !vp9_config_from_frame(f, n, &config)) return false;
+  // The Colour element, when it says, over the frame header.
+  if (t->range == 1 || t->range == 2) config.videoFullRangeFlag = t->range == 2 ? 1 : 0;
+  config.colourPrimaries = static_cast<uint8_t>(std::min<uint64_t>(t->primaries, 255));
+  config.transferCharacteristics = static_cast<uint8_t>(std::min<uint64_t>(t->transfer, 255));
+  config.matrixCoefficients = static_cast<uint8_t>(std::min<uint64_t>(t->matrix, 255));
   uint32_t entry = o->open(vp9 ? "vp09" : "vp08");
   visual_fields(o, t);
-  uint32_t config = o->open("vpcC");
-  o->u32(0x01000000);  // version 1, flags 0
-  o->u8(profile);
-  o->u8(0);  // level not signalled
-  // The Colour element, when it says, over the frame header.
-  if (t->range == 1 || t->range == 2) full_range = t->range == 2 ? 1 : 0;
-  o->u8((depth << 4) | (chroma << 1) | full_range);
-  o->u8(static_cast<uint32_t>(std::min<uint64_t>(t->primaries, 255)));
-  o->u8(static_cast<uint32_t>(std::min<uint64_t>(t->transfer, 255)));
-  o->u8(static_cast<uint32_t>(std::min<uint64_t>(t->matrix, 255)));
-  o->u16(0);
-  o->close(config);
+  put_config(o, "vpcC", [&](BoxFile* file) { return vpcc_write(file, &config); });
   o->close(entry);
   return true;
 }
@@ -199,42 +162,14 @@ bool build_vp8(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, MkvB
   return build_vpx(t, f, n, false, o);
 }
 
-void descriptor_length(MkvBytes* o, uint32_t length) {
-  if (length < 0x80) {
-    o->u8(length);
-    return;
-  }
-  o->u8(0x80 | ((length >> 21) & 0x7F));
-  o->u8(0x80 | ((length >> 14) & 0x7F));
-  o->u8(0x80 | ((length >> 7) & 0x7F));
-  o->u8(length & 0x7F);
-}
-
 // An 'esds' of the object type and stream type with the decoder information.
 void put_esds(MkvBytes* o, uint8_t object_type, uint8_t stream_type, const uint8_t* info, uint32_t info_size) {
-  uint32_t esds = o->open("esds");
-  o->u32(0);
-  const uint32_t dsi = info_size > 0 ? 1 + (info_size < 0x80 ? 1 : 4) + info_size : 0;
-  const uint32_t config = 13 + dsi;
-  const uint32_t es = 3 + 1 + (config < 0x80 ? 1 : 4) + config + 3;
-  o->u8(3);
-  descriptor_length(o, es);
-  o->u16(0);  // ES_ID
-  o->u8(0);
-  o->u8(4);
-  descriptor_length(o, config);
-  o->u8(object_type);
-  o->u8((stream_type << 2) | 1);
-  o->zeros(3 + 4 + 4);  // buffer size and bit rates: the upkeep at close fills them
-  if (info_size > 0) {
-    o->u8(5);
-    descriptor_length(o, info_size);
-    o->put(info, info_size);
-  }
-  o->u8(6);
-  o->u8(1);
-  o->u8(2);
-  o->close(esds);
+  EsDescriptorRecord esds;
+  esds_init(&esds);
+  if (o->e == ErrorCode::Ok) o->e = esds_set_stream(&esds, object_type, stream_type, info, info_size);
+  // Buffer size and bit rates stay 0: the upkeep at close fills them.
+  put_config(o, "esds", [&](BoxFile* file) { return esds_write(file, &esds); });
+  esds_release(&esds);
 }
 
 // An 'mp4a' entry with an 'esds' of the object type and decoder information.
@@ -243,7 +178,7 @@ bool mp4a_entry(const MkvTrack* t, uint32_t rate, uint8_t object_type, const uin
   if (info_size > 0xFFFF) return false;
   uint32_t entry = o->open("mp4a");
   sound_fields(o, channels_of(t), 16, rate);
-  put_esds(o, object_type, 5, info, info_size);
+  put_esds(o, object_type, kStreamTypeAudio, info, info_size);
   o->close(entry);
   return true;
 }
@@ -255,7 +190,7 @@ bool build_mp4v(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvByte
   if (p.length > 0xFFFF) return false;
   uint32_t entry = o->open("mp4v");
   visual_fields(o, t);
-  put_esds(o, 0x20, 4, p.bytes, p.length);
+  put_esds(o, kObjectTypeMpeg4Visual, kStreamTypeVisual, p.bytes, p.length);
   o->close(entry);
   return true;
 }
@@ -265,7 +200,7 @@ bool build_aac(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes
   plan->frame_samples = 1024;
   const OwnedBlock& p = t->codec_private;
   if (p.length < 2) return false;
-  return mp4a_entry(t, plan->timescale, 0x40, p.bytes, p.length, o);
+  return mp4a_entry(t, plan->timescale, kObjectTypeMpeg4Audio, p.bytes, p.length, o);
 }
 
 // The old ids name the profile: the AudioSpecificConfig is built from it,
@@ -278,14 +213,9 @@ bool build_aac_by_profile(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_
   if (std::strstr(profile, "/MAIN") != nullptr) object_type = 1;
   if (std::strstr(profile, "/SSR") != nullptr) object_type = 3;
   if (std::strstr(profile, "/LTP") != nullptr) object_type = 4;
-  const uint32_t rates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350};
-  uint32_t index = 0;
-  while (index < 13 && rates[index] != plan->timescale) ++index;
-  const uint32_t channels = channels_of(t);
-  if (index == 13 || channels == 0 || channels > 7) return false;
-  const uint32_t config = (object_type << 11) | (index << 7) | (channels << 3);
-  const uint8_t asc[2] = {static_cast<uint8_t>(config >> 8), static_cast<uint8_t>(config)};
-  return mp4a_entry(t, plan->timescale, 0x40, asc, sizeof asc, o);
+  uint8_t asc[2];
+  if (!aac_config_build(object_type, plan->timescale, channels_of(t), asc)) return false;
+  return mp4a_entry(t, plan->timescale, kObjectTypeMpeg4Audio, asc, sizeof asc, o);
 }
 
 // CodecPrivate is the 24-byte ALAC configuration; its frame length is every
@@ -314,103 +244,49 @@ bool build_mjpeg(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvByt
   return true;
 }
 
-int mpeg_audio_samples(const uint8_t* f, uint32_t n) {
-  if (n < 4 || f[0] != 0xFF || (f[1] & 0xE0) != 0xE0) return 0;
-  uint32_t version = (f[1] >> 3) & 3, layer = (f[1] >> 1) & 3;
-  if (layer == 3) return 384;
-  if (layer == 2) return 1152;
-  if (layer == 1) return version == 3 ? 1152 : 576;
-  return 0;
-}
-
 bool build_mp3(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerSound;
-  plan->samples_of = mpeg_audio_samples;
-  return mp4a_entry(t, plan->timescale, 0x6B, nullptr, 0, o);
+  plan->samples_of = mpeg_audio_frame_samples;
+  return mp4a_entry(t, plan->timescale, kObjectTypeMpeg1Audio, nullptr, 0, o);
 }
 bool build_mp2(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerSound;
-  plan->samples_of = mpeg_audio_samples;
-  return mp4a_entry(t, plan->timescale, 0x69, nullptr, 0, o);
+  plan->samples_of = mpeg_audio_frame_samples;
+  return mp4a_entry(t, plan->timescale, kObjectTypeMpeg2Audio, nullptr, 0, o);
 }
 
-int opus_samples(const uint8_t* f, uint32_t n) {
-  if (n < 1) return 0;
-  const uint32_t config = f[0] >> 3;
-  uint32_t tenths_ms;  // frame length in units of 0.1 ms... as 48 kHz samples below
-  if (config < 12) {
-    const uint32_t silk[] = {480, 960, 1920, 2880};
-    tenths_ms = silk[config & 3];
-  } else if (config < 16) {
-    tenths_ms = (config & 1) ? 960 : 480;
-  } else {
-    const uint32_t celt[] = {120, 240, 480, 960};
-    tenths_ms = celt[config & 3];
-  }
-  uint32_t frames = 1;
-  if ((f[0] & 3) == 1 || (f[0] & 3) == 2) frames = 2;
-  if ((f[0] & 3) == 3) {
-    if (n < 2) return 0;
-    frames = f[1] & 0x3F;
-  }
-  return static_cast<int>(tenths_ms * frames);
-}
-
-// 'dOps' is OpusHead big-endian, version 0, without its magic.
+// 'dOps' from the OpusHead in CodecPrivate.
 bool build_opus(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerSound;
   plan->timescale = 48000;
-  plan->samples_of = opus_samples;
+  plan->samples_of = opus_packet_samples;
   const OwnedBlock& p = t->codec_private;
-  if (p.length < 19 || std::memcmp(p.bytes, "OpusHead", 8) != 0) return false;
-  const uint8_t channels = p.bytes[9];
-  const uint8_t family = p.bytes[18];
-  if (family != 0 && p.length < 21u + channels) return false;
-  plan->opus_pre_skip = load_u16le(p.bytes + 10);
+  OpusConfigRecord config;
+  if (!dops_from_opus_head(p.bytes, p.length, &config)) return false;
+  plan->opus_pre_skip = config.PreSkip;
   uint32_t entry = o->open("Opus");
-  sound_fields(o, channels, 16, 48000);
-  uint32_t dops = o->open("dOps");
-  o->u8(0);
-  o->u8(channels);
-  o->u16(load_u16le(p.bytes + 10));
-  o->u32(load_u32le(p.bytes + 12));
-  o->u16(load_u16le(p.bytes + 16));
-  o->u8(family);
-  if (family != 0) o->put(p.bytes + 19, 2u + channels);
-  o->close(dops);
+  sound_fields(o, config.OutputChannelCount, 16, 48000);
+  put_config(o, "dOps", [&](BoxFile* file) { return dops_write(file, &config); });
   o->close(entry);
   return true;
 }
 
-int flac_samples(const uint8_t* f, uint32_t n) {
-  if (n < 5 || f[0] != 0xFF || (f[1] & 0xFE) != 0xF8) return 0;
-  const uint32_t code = f[2] >> 4;
-  if (code == 1) return 192;
-  if (code >= 2 && code <= 5) return 576 << (code - 2);
-  if (code >= 8) return 256 << (code - 8);
-  if (code != 6 && code != 7) return 0;
-  // The coded frame or sample number: a UTF-8-like run of 1 to 7 bytes.
-  uint32_t at = 4;
-  uint32_t extra = 0;
-  for (uint8_t lead = f[at]; lead & 0x80; lead = static_cast<uint8_t>(lead << 1)) ++extra;
-  at += extra == 0 ? 1 : extra;
-  if (code == 6) return at < n ? f[at] + 1 : 0;
-  return at + 1 < n ? load_u16be(f + at) + 1 : 0;
-}
-
-// 'dfLa' holds the metadata blocks after the "fLaC" marker.
+// 'dfLa' from the metadata blocks in CodecPrivate.
 bool build_flac(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerSound;
-  plan->samples_of = flac_samples;
+  plan->samples_of = flac_frame_samples;
   const OwnedBlock& p = t->codec_private;
-  if (p.length < 4 + 4 + 34 || std::memcmp(p.bytes, "fLaC", 4) != 0) return false;
+  FlacConfigRecord config{};
+  const ErrorCode e = dfla_from_stream_header(p.bytes, p.length, &config);
+  if (e != ErrorCode::Ok) {
+    if (e == ErrorCode::OutOfMemory) o->e = e;
+    return false;
+  }
   uint32_t entry = o->open("fLaC");
   sound_fields(o, channels_of(t), t->bit_depth > 0 ? static_cast<uint32_t>(t->bit_depth) : 16, plan->timescale);
-  uint32_t dfla = o->open("dfLa");
-  o->u32(0);
-  o->put(p.bytes + 4, p.length - 4);
-  o->close(dfla);
+  put_config(o, "dfLa", [&](BoxFile* file) { return dfla_write(file, &config); });
   o->close(entry);
+  dfla_release(&config);
   return true;
 }
 
@@ -418,56 +294,26 @@ bool build_flac(MkvImport*, const MkvTrack* t, const uint8_t*, uint32_t, MkvByte
 bool build_ac3(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerSound;
   plan->frame_samples = 1536;
-  if (n < 8 || f[0] != 0x0B || f[1] != 0x77) return false;
-  const uint32_t fscod = f[4] >> 6, frmsizecod = f[4] & 0x3F;
-  const uint32_t bsid = f[5] >> 3, bsmod = f[5] & 7, acmod = f[6] >> 5;
-  uint32_t w = (uint32_t{f[6]} << 8) | f[7];
-  uint32_t skip = 3;  // acmod
-  if ((acmod & 1) && acmod != 1) skip += 2;
-  if (acmod & 4) skip += 2;
-  if (acmod == 2) skip += 2;
-  const uint32_t lfeon = (w >> (15 - skip)) & 1;
-  const uint32_t packed = (fscod << 22) | (bsid << 17) | (bsmod << 14) | (acmod << 11) | (lfeon << 10) |
-                          ((frmsizecod >> 1) << 5);
+  Dac3Record config{};
+  if (!ac3_config_from_frame(f, n, &config)) return false;
   uint32_t entry = o->open("ac-3");
   sound_fields(o, channels_of(t), 16, plan->timescale);
-  uint32_t dac3 = o->open("dac3");
-  o->u8(packed >> 16);
-  o->u8(packed >> 8);
-  o->u8(packed);
-  o->close(dac3);
+  put_config(o, "dac3", [&](BoxFile* file) { return dac3_write(file, &config, false); });
   o->close(entry);
   return true;
-}
-
-int eac3_samples(const uint8_t* f, uint32_t n) {
-  if (n < 5 || f[0] != 0x0B || f[1] != 0x77) return 0;
-  const uint32_t fscod = f[4] >> 6;
-  const uint32_t blocks[] = {1, 2, 3, 6};
-  return static_cast<int>(256 * (fscod == 3 ? 6 : blocks[(f[4] >> 4) & 3]));
 }
 
 // 'dec3' for the one independent substream of the first frame.
 bool build_eac3(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerSound;
-  plan->samples_of = eac3_samples;
-  if (n < 6 || f[0] != 0x0B || f[1] != 0x77) return false;
-  const uint32_t frame_bytes = ((((uint32_t{f[2]} & 7) << 8) | f[3]) + 1) * 2;
-  const uint32_t fscod = f[4] >> 6;
-  const uint32_t acmod = (f[4] >> 1) & 7, lfeon = f[4] & 1, bsid = f[5] >> 3;
-  const uint32_t samples = static_cast<uint32_t>(eac3_samples(f, n));
-  const uint32_t rate = plan->timescale;
-  // The stream's rate in kbit/s, from one frame's bytes and duration.
-  const uint32_t kbps = samples > 0 ? static_cast<uint32_t>(uint64_t{frame_bytes} * 8 * rate / samples / 1000) : 0;
+  plan->samples_of = eac3_frame_samples;
+  Dec3Record config{};
+  if (!eac3_config_from_frame(f, n, plan->timescale, &config)) return false;
   uint32_t entry = o->open("ec-3");
-  sound_fields(o, channels_of(t), 16, rate);
-  uint32_t dec3 = o->open("dec3");
-  o->u16((std::min<uint32_t>(kbps, 0x1FFF) << 3) | 0);  // data_rate, one independent substream
-  o->u8((fscod << 6) | (bsid << 1));
-  o->u8(acmod << 1 | lfeon);  // asvc 0, bsmod 0
-  o->u8(0);                   // no dependent substreams
-  o->close(dec3);
+  sound_fields(o, channels_of(t), 16, plan->timescale);
+  put_config(o, "dec3", [&](BoxFile* file) { return dec3_write(file, &config); });
   o->close(entry);
+  dec3_release(&config);
   return true;
 }
 
@@ -590,29 +436,47 @@ bool fit_grid(const int64_t* ns, uint32_t n, uint64_t tolerance, const uint64_t*
   return false;
 }
 
-ErrorCode add_tables(MkvImport* imp, TrackBoxes* track, const MkvTrack* t, const int64_t* pts, const uint32_t* durations,
-                     int64_t shift) {
+// Hands the track its frames as samples: `pts` and `durations` in media
+// units, the offsets moved by `shift`; read through `pieces` when the frames
+// are not as the file holds them. The frames are let go once described, so
+// that they and the tables are not held at once.
+ErrorCode hand_over_frames(MkvImport* imp, TrackBoxes* track, MkvTrack* t, const int64_t* pts,
+                           const uint32_t* durations, int64_t shift, ConvertedTrack* pieces) {
   ImportFile* file = imp->file;
   const uint32_t n = t->frames.count;
-  VT_TRY(stsc_append(file, track, 1, 1, 1));
   bool offsets = false;
   for (uint32_t i = 0; i < n; ++i)
     if (pts[i] != 0) offsets = true;
-  if (offsets && find_box(track, BoxTypeId::Ctts) == nullptr) VT_TRY(add_track_box(file, track, BoxTypeId::Ctts));
-  const bool sync = track_record<SyncSampleTable>(track, BoxTypeId::Stss) != nullptr;
+  // Sound frames are all sync samples, whatever the blocks say.
+  const bool keyed = handler_is_video_like(handler_kind_of(track));
+  const bool gathered = pieces->first_piece.count > 0;
+  auto* samples = static_cast<ImportedSample*>(std::calloc(n, sizeof(ImportedSample)));
+  if (samples == nullptr) return ErrorCode::OutOfMemory;
+  uint64_t time = 0;
   for (uint32_t i = 0; i < n; ++i) {
     const MkvFrame& f = t->frames[i];
-    VT_TRY(stco_append(file, track, f.offset));
-    VT_TRY(stsz_append(file, track, f.size, 1));
-    VT_TRY(stts_append(file, track, 1, durations[i]));
+    ImportedSample& s = samples[i];
+    s.at = f.offset;
+    s.decode_time = time;
+    s.size = f.size;
+    s.duration = durations[i];
+    time += durations[i];
     if (offsets) {
       const int64_t o = pts[i] + shift;
-      if (o < INT32_MIN || o > INT32_MAX) return malformed(file, "Matroska frame shown too far from its decoding");
-      VT_TRY(ctts_append(file, track, 1, static_cast<int32_t>(o)));
+      if (o < INT32_MIN || o > INT32_MAX) {
+        std::free(samples);
+        return malformed(file, "Matroska frame shown too far from its decoding");
+      }
+      s.composition_offset = static_cast<int32_t>(o);
     }
-    if (sync && f.key) VT_TRY(stss_append(file, track, i + 1));
+    s.description = 1;
+    s.where = gathered ? kSamplePieces : kSampleRange;
+    s.sync = !keyed || f.key != 0;
   }
-  return ErrorCode::Ok;
+  t->frames.release();
+  ErrorCode e = import_track_samples(file, track, samples, n, pieces);
+  std::free(samples);
+  return e;
 }
 
 // Durations of audio frames from their sample counts; a frame whose count is
@@ -867,7 +731,6 @@ ErrorCode build_track(MkvImport* imp, MkvTrack* t, uint32_t track_id) {
     if (track == nullptr) e = ErrorCode::Missing;
   }
   if (e == ErrorCode::Ok) e = mkv_set_entry(imp, track, entry);
-  if (e == ErrorCode::Ok) e = add_tables(imp, track, t, tt.pts, tt.durations, tt.shift);
   if (e == ErrorCode::Ok) e = add_edits(imp, track, tt);
   if (e == ErrorCode::Ok && plan.kind == kHandlerSound)
     e = add_roll_group(track, t->seek_preroll, tt.timescale, tt.durations[0], n);
@@ -880,11 +743,8 @@ ErrorCode build_track(MkvImport* imp, MkvTrack* t, uint32_t track_id) {
       tkhd->height = static_cast<uint32_t>(std::min<uint64_t>(t->height, 0xFFFF)) << 16;
     }
   }
-  if (e == ErrorCode::Ok && converted.first_piece.count > 0) {
-    converted.track_id = track_id;
-    e = file->converted.append(converted);
-    if (e == ErrorCode::Ok) converted = ConvertedTrack{};  // now the file's
-  }
+  // Last, so that a track removed on failure leaves no pieces behind.
+  if (e == ErrorCode::Ok) e = hand_over_frames(imp, track, t, tt.pts, tt.durations, tt.shift, &converted);
   if (e != ErrorCode::Ok && track != nullptr) remove_track(file, find_track(imp->root, track_id));
   converted_release(&converted);
   entry.b.release();

@@ -58,6 +58,46 @@ TEST(Progress, PassesAreLabelledAndTheLineIsClearedAtTheEnd) {
   EXPECT_EQ(silent.text(), "");
 }
 
+uint64_t g_fake_ms = 0;
+uint64_t fake_clock() { return g_fake_ms; }
+
+TEST(Progress, RepaintsAtMostOncePerInterval) {
+  struct Case {
+    const char* name;
+    uint32_t step_ms;  // clock advance between values
+    size_t at_most;    // paints of the 1001 values of one pass
+    size_t at_least;
+  };
+  const Case cases[] = {
+      {"a fast pass: its first value only", 0, 1, 1},
+      {"a second in all: ten a second", 1, 11, 10},
+      {"a slow pass: every value", 100, 1001, 1001},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::Capture out;
+    ProgressState progress{};
+    progress.interval_ms = kProgressIntervalMs;
+    progress.clock_ms = fake_clock;
+    g_fake_ms = 5000;
+    progress_begin_pass(&progress, 1);
+    for (uint32_t v = 0; v <= 1000; ++v) {
+      progress_print(out.stream(), v, &progress);
+      g_fake_ms += c.step_ms;
+    }
+    std::string text = out.text();
+    size_t paints = 0;
+    for (char ch : text) paints += ch == '\r';
+    EXPECT_LE(paints, c.at_most);
+    EXPECT_GE(paints, c.at_least);
+    EXPECT_EQ(text.rfind("writing 0.0 % \r", 0), 0u);  // the pass's first value is shown at once
+    // A new pass shows its first value however soon it comes.
+    progress_begin_pass(&progress, 0);
+    progress_print(out.stream(), 0, &progress);
+    EXPECT_NE(out.text().find("analysing 0.0 % \r"), std::string::npos);
+  }
+}
+
 TEST(Progress, ShownOnlyOnATerminal) {
   test::Capture out, err;
   // Memory streams are no terminal, and quiet shows nothing anyway.
@@ -75,7 +115,9 @@ TEST(Progress, CallbackPrintsToTheStateStreamAndGoesOn) {
   EXPECT_EQ(progress_report(1000, nullptr), 1u);  // no state: nothing to print, still go on
   EXPECT_EQ(out.text(), "25.0 % \r");
   print_done(out.stream());
-  EXPECT_EQ(out.text(), "25.0 % \rDone.     \n");
+  // No blanks after it: the progress line is cleared before, and a file
+  // or pipe gets the word alone.
+  EXPECT_EQ(out.text(), "25.0 % \rDone.\n");
   run_state_release(&state);
 }
 

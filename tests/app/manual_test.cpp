@@ -1,10 +1,12 @@
 // The manual page and the shell completion name the options --help names.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <regex>
 #include <set>
 #include <string>
 
+#include "support/ffprobe.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 
@@ -46,6 +48,38 @@ TEST(Manual, NamesEveryOptionOfTheHelpAndNoOther) {
   for (const std::string& option : from_help) {
     if (option.size() <= 2 || option[1] != '-') continue;
     EXPECT_TRUE(std::regex_search(completion, std::regex(option + R"([ "])"))) << option;
+  }
+}
+
+// The completion offers names with blanks and parentheses whole, however
+// the part typed so far is quoted.
+TEST(Manual, CompletionKeepsNamesWithBlanksAndParenthesesWhole) {
+  TempDir dir;
+  for (const char* name : {"my clip (1).webm", "my clip (2).mkv", "other.mp4", "notes.txt"})
+    std::ofstream(dir.path(name)) << "x";
+  struct Case {
+    const char* typed;
+    const char* offered;  // one per line, sorted
+  };
+  const Case cases[] = {
+      {"my", "my clip (1).webm\nmy clip (2).mkv\n"},
+      {"my\\ clip\\ \\(1", "my clip (1).webm\n"},
+      {"'my clip (2", "my clip (2).mkv\n"},
+      {"\"my clip", "my clip (1).webm\nmy clip (2).mkv\n"},
+      {"o", "other.mp4\n"},
+      {"n", ""},
+      {"--fo", "--force\n"},
+  };
+  const std::string completion = std::string(VANTOREL_SOURCE_DIR) + "/packaging/vantorel.bash-completion";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    std::string script = "cd " + shell_quote(dir.dir()) + " && source " + shell_quote(completion) +
+                         " && COMP_WORDS=(vantorel " + shell_quote(c.typed) +
+                         ") && COMP_CWORD=1 && _vantorel && { [ ${#COMPREPLY[@]} -eq 0 ] || printf '%s\\n' "
+                         "\"${COMPREPLY[@]}\" | LC_ALL=C sort; }";
+    std::string said;
+    ASSERT_EQ(run_command("bash -c " + shell_quote(script), &said), 0) << said;
+    EXPECT_EQ(said, c.offered);
   }
 }
 

@@ -53,6 +53,9 @@ TEST(Options, GoodCommandLines) {
       {{"in", "out.mp4", "--split-duration", "90"}, kActionRemux, "in", "out.mp4", kSplitByDuration, 90000, 0, 0},
       {{"--split-duration=0.25", "in", "out.mp4"}, kActionRemux, "in", "out.mp4", kSplitByDuration, 250, 0, 0},
       {{"--quiet", "in", "out.mp4"}, kActionRemux, "in", "out.mp4", kSplitNone, 0, 1, 0},
+      // Any output name parses: whether it is a mistake depends on the file.
+      {{"in", "out.mkv"}, kActionRemux, "in", "out.mkv", kSplitNone, 0, 0, 0},
+      {{"-y", "in", "out.mkv"}, kActionRemux, "in", "out.mkv", kSplitNone, 0, 0, 0},
       // "--" ends the options: names may then begin with "-".
       {{"--", "-in.mp4", "--out.mp4"}, kActionRemux, "-in.mp4", "--out.mp4", kSplitNone, 0, 0, 0},
       {{"--quiet", "--", "--help", "-"}, kActionRemux, "--help", "-", kSplitNone, 0, 1, 0},
@@ -93,6 +96,11 @@ TEST(Options, BadCommandLinesSayWhy) {
   const Case cases[] = {
       {{"--frobnicate", "in", "out.mp4"}, "unknown option '--frobnicate'"},
       {{"-x", "in", "out.mp4"}, "unknown option '-x'"},
+      // Most often a name that begins with '-': the message says how to give one.
+      {{"-take1.webm", "out.mp4"}, "unknown option '-take1.webm' (a name that begins with '-' goes after '--', or "
+                                   "as './-take1.webm')"},
+      {{"--verify", "in", "/dev/stdout"}, "which standard output ('/dev/stdout') cannot be"},
+      {{"--split-size", "1M", "in", "/proc/self/fd/1"}, "cannot go to standard output ('/proc/self/fd/1')"},
       // A lone "-" is standard output, and only as the output.
       {{"-", "out.mp4"}, "the input cannot be standard input ('-')"},
       {{"--info", "-"}, "the input cannot be standard input"},
@@ -145,6 +153,39 @@ TEST(Options, BadCommandLinesSayWhy) {
     EXPECT_EQ(p.line.input_path, nullptr);
     EXPECT_EQ(p.line.split_limit, 0u);
   }
+}
+
+TEST(Options, OutputNamesThatNeedNoForce) {
+  struct Case {
+    const char* name;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"out.mp4", true},   {"OUT.MP4", true},      {"a.m4v", true},        {"a.m4a", true},
+      {"a.M4B", true},     {"a.mov", true},        {"a.Qt", true},         {"a.3gp", true},
+      {"a.3g2", true},     {"out", true},          {"out.", true},         {"dir.d/out", true},
+      {".mp4", true},      {"-", true},            {"/dev/null", true},    {"x.mkv", false},
+      {"x.webm", false},   {"x.avi", false},       {"x.mp4.tmp", false},   {"x.mp", false},
+      {"x.mp44", false},   {"dir.mkv/x.MKV", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(output_name_accepted(c.name), c.accepted);
+  }
+  EXPECT_FALSE(output_name_accepted(nullptr));
+  for (const char* force : {"--force", "-y"}) {
+    Parsed p = parse({force, "in", "out.mkv"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.line.force, 1u);
+  }
+  EXPECT_EQ(parse({"in", "out.mp4"}).line.force, 0u);
+  // The forms they give: QuickTime for .mov and .qt, audio MP4 for .m4a and .m4b.
+  EXPECT_EQ(output_form_of("a.QT"), kOutputQuickTime);
+  EXPECT_EQ(output_form_of("a.mov"), kOutputQuickTime);
+  EXPECT_EQ(output_form_of("a.m4b"), kOutputAudioMp4);
+  EXPECT_EQ(output_form_of("a.M4A"), kOutputAudioMp4);
+  EXPECT_EQ(output_form_of("a.3gp"), kOutputMp4);
+  EXPECT_EQ(output_form_of("-"), kOutputMp4);
 }
 
 TEST(Options, AnOverlongValueIsCutInTheMessageNotOverflowed) {

@@ -13,6 +13,7 @@
 #include "app/output_commit.h"
 #include "app/platform.h"
 #include "app/run_state.h"
+#include "app/temporary_files.h"
 #include "support/temp_dir.h"
 
 #ifndef _WIN32
@@ -96,6 +97,7 @@ TEST(Platform, KindsOfPath) {
   test::TempDir dir;
   const std::string file = dir.path("file");
   write_text(file, "x");
+  write_text(dir.path("empty"), "");
   struct Case {
     std::string path;
     PathKind kind;
@@ -104,6 +106,7 @@ TEST(Platform, KindsOfPath) {
   };
   const Case cases[] = {
       {file, PathKind::Regular, false, true},
+      {dir.path("empty"), PathKind::Empty, false, true},
       {dir.dir(), PathKind::Other, false, true},
       {dir.path("missing"), PathKind::Missing, false, false},
       {dir.path("missing/below"), PathKind::Missing, false, false},
@@ -154,8 +157,10 @@ TEST(Platform, TemporaryFilesReplaceTheirTarget) {
   ASSERT_NE(first, nullptr) << error_number;
   char* second = create_temporary_beside(target.c_str(), 2, &error_number);
   ASSERT_NE(second, nullptr) << error_number;
-  // Beside the target, hidden by its leading dot, distinct, and empty.
-  const std::string prefix = dir.path(".movie.mp4.vantorel-");
+  // Beside the target, hidden by its leading dot, distinct, empty, and
+  // naming this host and process.
+  const std::string prefix = dir.path(".movie.mp4.vantorel-" + std::string(temporary_host()) + "-" +
+                                      std::to_string(current_process_id()) + "-");
   EXPECT_EQ(std::string(first).rfind(prefix, 0), 0u) << first;
   EXPECT_EQ(std::string(second).rfind(prefix, 0), 0u) << second;
   EXPECT_STRNE(first, second);
@@ -177,6 +182,87 @@ TEST(Platform, TemporaryFilesReplaceTheirTarget) {
   EXPECT_EQ(error_number, ENOENT);
   std::free(first);
   std::free(second);
+}
+
+TEST(Platform, TemporaryNamesTellTheirHostAndProcess) {
+  const std::string host = temporary_host();
+  ASSERT_FALSE(host.empty());
+  EXPECT_EQ(host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._"), std::string::npos);
+  struct Case {
+    const char* leaf;
+    bool ours;
+    const char* host;
+    uint64_t pid;
+  };
+  const Case cases[] = {
+      {".out.mp4.vantorel-box-123-0", true, "box", 123},
+      {".out.mp4.vantorel-my_box.lan-4194303-100", true, "my_box.lan", 4194303},
+      {".a.vantorel-b.mp4.vantorel-h-7-201", true, "h", 7},  // the output's own name holds the marker
+      {".out.mp4.vantorel-123-0", false, "", 0},              // the earlier form, without a host
+      {".out.mp4.vantorel--123-0", false, "", 0},
+      {".out.mp4.vantorel-box-12a-0", false, "", 0},
+      {".out.mp4.vantorel-box-123-", false, "", 0},
+      {".out.mp4.vantorel-b:x-123-0", false, "", 0},
+      {"out.mp4.vantorel-box-123-0", false, "", 0},
+      {"..vantorel-box-1-0", false, "", 0},
+      {".out.mp4", false, "", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.leaf);
+    TemporaryOwner owner{};
+    ASSERT_EQ(parse_temporary_name(c.leaf, &owner), c.ours);
+    if (c.ours) {
+      EXPECT_STREQ(owner.host, c.host);
+      EXPECT_EQ(owner.pid, c.pid);
+    }
+  }
+  // What this process makes reads back as this host and process.
+  test::TempDir dir;
+  int error_number = 0;
+  char* made = create_temporary_beside(dir.path("clip.mp4").c_str(), 0, &error_number);
+  ASSERT_NE(made, nullptr) << error_number;
+  const char* separator = last_path_separator(made);
+  TemporaryOwner owner{};
+  ASSERT_TRUE(parse_temporary_name(separator != nullptr ? separator + 1 : made, &owner));
+  EXPECT_EQ(host, owner.host);
+  EXPECT_EQ(owner.pid, current_process_id());
+  EXPECT_EQ(remove_file(made), 0);
+  std::free(made);
+}
+
+TEST(Platform, StaleTemporariesOfThisHostAreRemovedOthersKept) {
+  test::TempDir dir;
+  const std::string host = temporary_host();
+  // No process has this id: Linux's ids stay below 2^22, Windows' are small.
+  const std::string dead = "2147483000";
+  const std::string live = std::to_string(current_process_id());
+  struct Case {
+    std::string leaf;
+    bool removed;
+  };
+  const Case cases[] = {
+      {".out.mp4.vantorel-" + host + "-" + dead + "-0", true},
+      {".out_1.mp4.vantorel-" + host + "-" + dead + "-100", true},  // a part of an earlier split
+      {".out.mp4.vantorel-" + host + "-" + live + "-0", false},     // a run still writing
+      {".out.mp4.vantorel-another" + host + "-" + dead + "-0", false},  // another machine's
+      {".out.mp4.vantorel-" + dead + "-0", false},                  // no host: whose it is cannot be told
+      {"notes.txt", false},
+  };
+  for (const Case& c : cases) write_text(dir.path(c.leaf), "partial");
+  const std::string report_path = dir.path("report.txt");
+  std::FILE* report = std::fopen(report_path.c_str(), "wb");
+  ASSERT_NE(report, nullptr);
+  EXPECT_EQ(remove_stale_temporaries(dir.path("out.mp4").c_str(), report), 2u);
+  ASSERT_EQ(std::fclose(report), 0);
+  std::string said = read_text(report_path);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.leaf);
+    EXPECT_EQ(path_present(dir.path(c.leaf).c_str()), !c.removed);
+    EXPECT_EQ(said.find(c.leaf) != std::string::npos, c.removed) << said;
+  }
+  EXPECT_NE(said.find("removed '" + dir.path(cases[0].leaf) + "'"), std::string::npos) << said;
+  // Once removed, gone: a second search finds nothing.
+  EXPECT_EQ(remove_stale_temporaries(dir.path("out.mp4").c_str(), nullptr), 0u);
 }
 
 // The outputs of a run, through the system's temporary files and renames.

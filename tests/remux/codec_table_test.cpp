@@ -10,7 +10,7 @@
 #include "boxes/hdlr.h"
 #include "boxes/tref.h"
 #include "mediafile/hand_made.h"
-#include "remux/remux_job.h"
+#include "remux/track_plan.h"
 #include "robust/malformed_support.h"
 #include "sampletables/sample_groups.h"
 #include "sampletables/small_configs.h"
@@ -23,42 +23,6 @@ namespace vantorel {
 namespace {
 
 using namespace test;
-
-TEST(CodecTable, Ac3WordFromTheFirstFrame) {
-  // fscod 1, frmsizecod 14 (bit rate code 7), bsid 8, bsmod 3.
-  auto frame = [](uint8_t acmod_byte, uint8_t next) {
-    return std::vector<uint8_t>{0x0B, 0x77, 0, 0, (1 << 6) | 14, (8 << 3) | 3, acmod_byte, next};
-  };
-  struct Case {
-    const char* name;
-    std::vector<uint8_t> bytes;
-    uint32_t acmod, lfeon;
-  };
-  const Case cases[] = {
-      // acmod 2 (stereo): dsurmod (2 bits) comes between acmod and lfeon.
-      {"stereo with LFE", frame(2 << 5 | 0x04, 0), 2, 1},
-      {"stereo without LFE", frame(2 << 5 | 0x18, 0xFF), 2, 0},
-      // acmod 7: cmixlev and surmixlev (4 bits) come between them.
-      {"3/2 with LFE", frame(7 << 5 | 0x01, 0), 7, 1},
-      {"3/2 without LFE", frame(7 << 5 | 0x1E, 0xFF), 7, 0},
-      {"mono with LFE", frame(1 << 5 | 0x10, 0), 1, 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    uint32_t packed = 0;
-    ASSERT_TRUE(ac3_word_from_frame(c.bytes.data(), static_cast<uint32_t>(c.bytes.size()), &packed));
-    EXPECT_EQ(packed & 3, 1u);                 // fscod
-    EXPECT_EQ((packed >> 2) & 0x1F, 8u);       // bsid
-    EXPECT_EQ((packed >> 7) & 7, 3u);          // bsmod
-    EXPECT_EQ((packed >> 10) & 7, c.acmod);    // acmod
-    EXPECT_EQ((packed >> 13) & 1, c.lfeon);    // lfeon
-    EXPECT_EQ((packed >> 14) & 0x1F, 7u);      // bit rate code
-  }
-  uint32_t packed = 0;
-  const uint8_t not_ac3[8] = {0x0B, 0x78, 0, 0, 0, 0, 0, 0};
-  EXPECT_FALSE(ac3_word_from_frame(not_ac3, 8, &packed));
-  EXPECT_FALSE(ac3_word_from_frame(not_ac3, 5, &packed));
-}
 
 Bytes visual_entry_box(const std::string& format, const Bytes& children) {
   Bytes fixed = cat({zeros(6), u16(1), zeros(16), u16(64), u16(48), u32(0x00480000), u32(0x00480000), u32(0), u16(1),
@@ -109,16 +73,14 @@ TEST(CodecTable, EntriesWithTheirConfigurationGoOutWhole) {
     t.entries = {c.entry};
     Input in(hand_made_file({t}));
     ASSERT_NE(in.file, nullptr);
-    RemuxJob job{};
-    job.input = in.file;
     TrackInfo info;
     ASSERT_EQ(track_info(in.file, 1, &info), ErrorCode::Ok);
-    TrackSurvey row{};
+    PlannedTrack row{};
     uint32_t reason = 99;
-    ASSERT_EQ(classify_track(&job, &info, &row, &reason), ErrorCode::Ok);
+    ASSERT_EQ(classify_track(in.file, kOutputMp4, &info, &row, &reason), ErrorCode::Ok);
     EXPECT_EQ(reason, 0u);
     TrackSpec track_spec;
-    ASSERT_EQ(build_track_spec(&job, &row, &info, &track_spec, &reason), ErrorCode::Ok);
+    ASSERT_EQ(build_track_spec(in.file, &row, &info, &track_spec, &reason), ErrorCode::Ok);
     ASSERT_EQ(track_spec.kind, kKindWhole);
     EXPECT_EQ(track_spec.codec.whole.handler_kind, c.handler_kind);
     EXPECT_EQ(track_spec.codec.whole.entry_count, 1u);
@@ -172,8 +134,7 @@ struct Remuxed {
     out = dir.path("out.mp4");
     app::RunState state{};
     app::run_state_init(&state, in.c_str(), out.c_str(), nullptr);
-    EXPECT_EQ(remux_run(in.c_str(), app::output_namer, nullptr, kSplitNone, nullptr, 0, 0, 1, nullptr, &state),
-              ErrorCode::Ok);
+    EXPECT_EQ(remux_run(in.c_str(), app::output_namer, nullptr, nullptr, nullptr, &state, nullptr), ErrorCode::Ok);
     app::run_state_release(&state);
     OpenParams p{};
     p.routines = std_routines();

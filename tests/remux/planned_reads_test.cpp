@@ -31,14 +31,14 @@ RemuxRun remux_with(const std::string& in, const std::string& out, uint32_t spli
   RemuxRun run;
   app::RunState state{};
   app::run_state_init(&state, in.c_str(), out.c_str(), nullptr);
-  RemuxEvents events{};
-  events.fixed_time_set = 1;
-  events.fixed_time = 1700000000;
-  events.per_sample = per_sample;
+  RemuxOptions options{};
+  options.split = SplitOptions{static_cast<SplitMode>(split_mode), &limit, split_mode != kSplitNone ? 1u : 0u, false};
+  options.fixed_time_set = true;
+  options.fixed_time = 1700000000;
+  options.per_sample = per_sample != 0;
   IoRoutines routines = app::posix_routines();
   if (!scatter) routines.read_pieces_at = nullptr;
-  run.result = remux_run_with_events(in.c_str(), app::output_namer, nullptr, split_mode, &limit,
-                                     split_mode != kSplitNone ? 1 : 0, 0, 1, &routines, &state, &events);
+  run.result = remux_run(in.c_str(), app::output_namer, &routines, &options, nullptr, &state, nullptr);
   for (int32_t k = 0; k < state.names.counter; ++k) {
     char* name = app::output_part_name(out.c_str(), k);
     run.parts.push_back(read_whole_file(name));

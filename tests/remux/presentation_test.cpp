@@ -205,8 +205,9 @@ TEST(Presentation, SplitPartsKeepTheirTracksApart) {
   // the 8 s from 8 s on runs 21 ms past them; 8.1 s keeps the cuts at 8 s
   // and 16 s, where audio frames and pictures meet.
   uint64_t limit = 8100;
-  ASSERT_EQ(remux_run(in.c_str(), app::output_namer, nullptr, kSplitByDuration, &limit, 1, 0, 1, nullptr, &state),
-            ErrorCode::Ok);
+  RemuxOptions options{};
+  options.split = SplitOptions{kSplitByDuration, &limit, 1, false};
+  ASSERT_EQ(remux_run(in.c_str(), app::output_namer, nullptr, &options, nullptr, &state, nullptr), ErrorCode::Ok);
   app::run_state_release(&state);
   auto input = presented(in);
   for (const char* name : {"part.mp4", "part_1.mp4", "part_2.mp4"}) {
@@ -320,7 +321,7 @@ TEST(Presentation, StartDelaysFinerThanTheTrackScaleSurvive) {
     video.edits = {{delay, -1}, {200, 0}};  // movie time scale 600
     const std::string in = dir.path("delayed.mp4"), out = dir.path("out.mp4");
     write_bytes_to(in, hand_made_file({video}));
-    ASSERT_EQ(run_program(in, out), 0);
+    ASSERT_EQ(run_program(in, out, "--force"), 0);
     OpenParams params{};
     params.routines = std_routines();
     params.path = out.c_str();

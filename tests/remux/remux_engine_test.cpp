@@ -26,8 +26,12 @@ struct EngineRun {
   }
   ~EngineRun() { app::run_state_release(&state); }
   ErrorCode go(uint32_t mode, std::vector<uint64_t> limits, uint32_t per_file, ProgressCallback progress = nullptr) {
-    return remux_run(in.c_str(), app::output_namer, progress, mode, limits.empty() ? nullptr : limits.data(),
-                     static_cast<uint32_t>(limits.size()), per_file, 1, nullptr, &state);
+    RemuxOptions options{};
+    options.split = SplitOptions{static_cast<SplitMode>(mode), limits.empty() ? nullptr : limits.data(),
+                                 static_cast<uint32_t>(limits.size()), per_file != 0};
+    RemuxEvents events{};
+    events.progress = progress;
+    return remux_run(in.c_str(), app::output_namer, nullptr, &options, &events, &state, nullptr);
   }
 };
 

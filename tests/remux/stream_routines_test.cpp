@@ -53,13 +53,13 @@ ErrorCode f_write(void*, const void*, uint32_t count, void* user) {
   return ErrorCode::Ok;
 }
 
-StreamContext context_for(FakePlatform* p, uint32_t pass) {
+StreamContext context_for(FakePlatform* p, Pass pass) {
   return StreamContext{pass, IoRoutines{f_open, f_close, f_seek, f_tell, f_size, f_read, f_write, nullptr, nullptr}, p};
 }
 
 TEST(StreamRoutines, MeasuringPassSimulatesOutputs) {
   FakePlatform platform;
-  StreamContext c = context_for(&platform, 0);
+  StreamContext c = context_for(&platform, Pass::Measure);
   void* h = nullptr;
   EXPECT_EQ(stream_open("x", &h, kOpenRead, &c), ErrorCode::BadArgument);
   ASSERT_EQ(stream_open("x", &h, kOpenCreate, &c), ErrorCode::Ok);
@@ -84,10 +84,10 @@ TEST(StreamRoutines, MeasuringPassSimulatesOutputs) {
 TEST(StreamRoutines, InputOpenedForRealReadsZerosWhileMeasuring) {
   FakePlatform platform;
   platform.data = std::vector<uint8_t>(20, 0x5A);
-  StreamContext c = context_for(&platform, 1);
+  StreamContext c = context_for(&platform, Pass::Write);
   void* h = nullptr;
   ASSERT_EQ(stream_open("in", &h, kOpenRead, &c), ErrorCode::Ok);
-  c.pass_flag = 0;
+  c.pass = Pass::Measure;
   uint8_t buf[16];
   ASSERT_EQ(stream_read(h, buf, 16, &c), ErrorCode::Ok);
   for (uint8_t b : buf) EXPECT_EQ(b, 0);
@@ -95,7 +95,7 @@ TEST(StreamRoutines, InputOpenedForRealReadsZerosWhileMeasuring) {
   stream_tell(h, &at, &c);
   EXPECT_EQ(at, 16u);
   EXPECT_EQ(stream_read(h, buf, 5, &c), ErrorCode::Io);  // past the size
-  c.pass_flag = 1;
+  c.pass = Pass::Write;
   uint64_t p = 2;
   ASSERT_EQ(stream_seek(h, &p, &c), ErrorCode::Ok);
   ASSERT_EQ(stream_read(h, buf, 4, &c), ErrorCode::Ok);
@@ -108,7 +108,7 @@ TEST(StreamRoutines, InputOpenedForRealReadsZerosWhileMeasuring) {
 TEST(StreamRoutines, RealPassClampsSeeksBeforeForwarding) {
   FakePlatform platform;
   platform.data = std::vector<uint8_t>(10, 1);
-  StreamContext c = context_for(&platform, 1);
+  StreamContext c = context_for(&platform, Pass::Write);
   void* h = nullptr;
   ASSERT_EQ(stream_open("in", &h, kOpenUpdate, &c), ErrorCode::Ok);
   uint64_t p = 1000;
@@ -128,7 +128,7 @@ TEST(StreamRoutines, RealPassClampsSeeksBeforeForwarding) {
 // for a size or a position, and the position told is the bytes written.
 TEST(StreamRoutines, CreatedOutputIsWrittenWithoutTellOrSize) {
   FakePlatform platform;
-  StreamContext c = context_for(&platform, 1);
+  StreamContext c = context_for(&platform, Pass::Write);
   void* h = nullptr;
   ASSERT_EQ(stream_open("out", &h, kOpenCreate, &c), ErrorCode::Ok);
   uint8_t b[7] = {0};

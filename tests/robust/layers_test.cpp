@@ -13,7 +13,7 @@
 namespace vantorel {
 namespace {
 
-const std::vector<std::string> kLayers = {"io", "boxes", "sampletables", "meta", "headerforms", "import", "mediafile", "remux", "app"};
+const std::vector<std::string> kLayers = {"io", "boxes", "codecs", "sampletables", "meta", "headerforms", "import", "mediafile", "remux", "app"};
 
 int layer_of(const std::string& folder) {
   for (size_t i = 0; i < kLayers.size(); ++i)
@@ -52,6 +52,8 @@ TEST(Layers, TheCheckFindsUpwardIncludes) {
       {"mediafile", "#include \"remux/remux.h\"\n#include <remux/x.h>\n", 2},
       {"app", "#include \"remux/remux.h\"\n#include \"support/box_builder.h\"\n", 0},
       {"sampletables", "// #include \"mediafile/mediafile.h\" in a comment\n", 0},
+      {"sampletables", "#include \"codecs/h264.h\"\n", 0},
+      {"codecs", "#include \"boxes/fields.h\"\n#include \"sampletables/stsd.h\"\n", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

@@ -104,12 +104,13 @@ MemoryRemuxResult remux_in_memory(const uint8_t* data, size_t size, uint64_t out
   run.input = MemoryPair{data, static_cast<uint32_t>(size)};
   run.bound = output_bound;
   run.result = &result;
+  RemuxOptions options{};
+  options.salvage = salvage;
   RemuxEvents events{};
   events.track_dropped = dropped;
-  events.input_failure = &result.failure;
-  events.salvage = salvage ? 1 : 0;
-  result.result = remux_run_with_events(&run.input, namer, nullptr, kSplitNone, nullptr, 0, 0, 1, &kRoutines, &run,
-                                        &events);
+  RemuxResult outcome{};
+  result.result = remux_run(&run.input, namer, &kRoutines, &options, &events, &run, &outcome);
+  result.failure = outcome.input_failure;
   result.output = std::move(run.output.data);
   return result;
 }

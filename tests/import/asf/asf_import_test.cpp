@@ -11,7 +11,7 @@
 #include "boxes/tkhd.h"
 #include "import/asf/asf_import.h"
 #include "mediafile/mediafile.h"
-#include "sampletables/esds.h"
+#include "codecs/es_descriptor.h"
 #include "sampletables/stsd.h"
 #include "support/asf_builder.h"
 #include "support/box_builder.h"
@@ -46,7 +46,7 @@ TEST(AsfImport, HeaderObjectsBecomeTracks) {
   Opened o(bytes);
   ASSERT_EQ(o.result, ErrorCode::Ok);
   EXPECT_EQ(o.file->flavour, kFlavourAsf);
-  const AsfImportState& state = o.file->asf;
+  const AsfImportState& state = *asf_state(o.file);
   EXPECT_EQ(state.play_duration, 600000000u);
   EXPECT_EQ(state.preroll, 3000u);
   EXPECT_EQ(state.max_bitrate, 128000u);
@@ -194,7 +194,7 @@ TEST(AsfImport, DamagedHeaders) {
   }
   Opened cut(cut_in_data);
   ASSERT_EQ(cut.result, ErrorCode::Ok);
-  EXPECT_EQ(cut.file->asf.packet_count, 3u);
+  EXPECT_EQ(asf_state(cut.file)->packet_count, 3u);
 }
 
 // Every cut and many single-byte changes of a header open or fail with a
@@ -264,7 +264,7 @@ TEST(AsfImport, FileMadeByFfmpeg) {
     }
   }
   track_iterator_free(it);
-  const AsfImportState state = file->asf;
+  const AsfImportState state = *asf_state(file);
   EXPECT_GT(state.packet_size, 0u);
   EXPECT_GT(state.packet_count, 0u);
   EXPECT_LE(state.first_packet + state.packet_count * state.packet_size, read_whole_file(path).size());

@@ -13,7 +13,7 @@
 #include "import/avi/avi_builder.h"
 #include "import/avi/avi_import.h"
 #include "mediafile/mediafile.h"
-#include "sampletables/esds.h"
+#include "codecs/es_descriptor.h"
 #include "sampletables/stco.h"
 #include "sampletables/stsd.h"
 #include "sampletables/stss.h"

@@ -145,6 +145,7 @@ TEST(MatroskaImport, ACutRecordingIsRefusedUnlessSalvaged) {
     SCOPED_TRACE(cut);
     Bytes file(whole.begin(), whole.end() - static_cast<long>(cut));
     std::string in = write(dir, "cut.mkv", file);
+    std::remove(dir.path("out.mp4").c_str());  // the last cut's, which a new run does not replace
     RunResult refused = run_program(dir, {in, dir.path("out.mp4")});
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("truncated"), std::string::npos) << refused.err;
@@ -161,6 +162,7 @@ TEST(MatroskaImport, ACutRecordingIsRefusedUnlessSalvaged) {
     Bytes file(whole.begin(), whole.end() - static_cast<long>(c.size() + 6));
     file.insert(file.end(), huge.begin(), huge.end());
     std::string in = write(dir, "huge.mkv", file);
+    std::remove(dir.path("out.mp4").c_str());
     RunResult refused = run_program(dir, {in, dir.path("out.mp4")});
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("--salvage"), std::string::npos) << refused.err;
@@ -310,7 +312,7 @@ TEST(MatroskaImport, ContentEncodingsUndoneOrNamed) {
     SCOPED_TRACE(c.name);
     std::string in = write(dir, "encoded.mkv", c.file);
     if (!c.frames.empty()) {
-      RunResult run = run_program(dir, {in, dir.path("encoded.mp4")});
+      RunResult run = run_program(dir, {"--force", in, dir.path("encoded.mp4")});
       ASSERT_EQ(run.status, 0) << run.err;
       expect_frames(dir.path("encoded.mp4"), c.frames);
       continue;
@@ -374,7 +376,7 @@ TEST(MatroskaImport, ACutAfterTheLastClusterIsWhole) {
     for (size_t cut : {size_t{2}, after.size() - 3}) {
       SCOPED_TRACE(cut);
       Bytes cut_file(whole.begin(), whole.end() - static_cast<long>(cut));
-      RunResult run = run_program(dir, {write(dir, "cut.mkv", cut_file), dir.path("cut.mp4")});
+      RunResult run = run_program(dir, {"--force", write(dir, "cut.mkv", cut_file), dir.path("cut.mp4")});
       ASSERT_EQ(run.status, 0) << run.err;
       expect_frames(dir.path("cut.mp4"), {a, b});
     }

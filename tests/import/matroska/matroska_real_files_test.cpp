@@ -277,7 +277,7 @@ TEST(MatroskaFiles, HevcEntryByWhereTheParameterSetsAre) {
     ASSERT_FALSE(in.empty()) << error;
     std::string out = dir.path("h.mp4");
     std::string said;
-    ASSERT_EQ(remux(in, out, "", &said),
+    ASSERT_EQ(remux(in, out, "--force ", &said),
               0)
         << said;
     std::vector<ProbeStream> streams;

@@ -1,0 +1,74 @@
+#include "codecs/opus.h"
+
+#include <cstring>
+
+#include "boxes/box_tree.h"
+
+namespace vantorel {
+
+uint32_t opus_packet_samples(const uint8_t* f, uint32_t n) {
+  if (f == nullptr || n < 1) return 0;
+  const uint32_t config = f[0] >> 3;
+  uint32_t frame;  // samples at 48 kHz per frame of the configuration
+  if (config < 12) {
+    const uint32_t silk[] = {480, 960, 1920, 2880};
+    frame = silk[config & 3];
+  } else if (config < 16) {
+    frame = (config & 1) ? 960 : 480;
+  } else {
+    const uint32_t celt[] = {120, 240, 480, 960};
+    frame = celt[config & 3];
+  }
+  uint32_t frames = 1;
+  if ((f[0] & 3) == 1 || (f[0] & 3) == 2) frames = 2;
+  if ((f[0] & 3) == 3) {
+    if (n < 2) return 0;
+    frames = f[1] & 0x3F;
+  }
+  return frame * frames;
+}
+
+bool dops_from_opus_head(const uint8_t* p, uint32_t size, OpusConfigRecord* out) {
+  if (p == nullptr || out == nullptr || size < 19 || std::memcmp(p, "OpusHead", 8) != 0) return false;
+  const uint8_t channels = p[9];
+  const uint8_t family = p[18];
+  if (family != 0 && size < 21u + channels) return false;
+  std::memset(out, 0, sizeof *out);
+  out->Version = 0;
+  out->OutputChannelCount = channels;
+  out->PreSkip = load_u16le(p + 10);
+  out->InputSampleRate = load_u32le(p + 12);
+  out->OutputGain = static_cast<int16_t>(load_u16le(p + 16));
+  out->ChannelMappingFamily = family;
+  if (family != 0) {
+    out->StreamCount = p[19];
+    out->CoupledCount = p[20];
+    std::memcpy(out->ChannelMapping, p + 21, channels);
+  }
+  return true;
+}
+
+ErrorCode dops_write(BoxFile* file, const OpusConfigRecord* d) {
+  if (file == nullptr || d == nullptr) return ErrorCode::BadArgument;
+  VT_TRY(write_u8(file, d->Version));
+  VT_TRY(write_u8(file, d->OutputChannelCount));
+  VT_TRY(write_u16be(file, d->PreSkip));
+  VT_TRY(write_u32be(file, d->InputSampleRate));
+  VT_TRY(write_u16be(file, static_cast<uint16_t>(d->OutputGain)));
+  VT_TRY(write_u8(file, d->ChannelMappingFamily));
+  if (d->ChannelMappingFamily == 0) return ErrorCode::Ok;
+  VT_TRY(write_u8(file, d->StreamCount));
+  VT_TRY(write_u8(file, d->CoupledCount));
+  return d->OutputChannelCount > 0 ? write_bytes(file, d->ChannelMapping, d->OutputChannelCount) : ErrorCode::Ok;
+}
+
+uint64_t dops_size(BoxFile*, const OpusConfigRecord* d) {
+  if (d == nullptr) return 0;
+  return 11 + (d->ChannelMappingFamily != 0 ? 2u + d->OutputChannelCount : 0u);
+}
+
+uint32_t dops_payload_channels(const uint8_t* payload, uint32_t size) {
+  return payload != nullptr && size >= 2 ? payload[1] : 0;
+}
+
+}  // namespace vantorel

@@ -1,0 +1,35 @@
+#pragma once
+// Opus (RFC 6716, RFC 7845): the packet's table of contents, and 'dOps', the
+// Opus specific box, built from an OpusHead and written.
+#include <cstdint>
+
+#include "boxes/box_file.h"
+
+namespace vantorel {
+
+// Samples at 48 kHz in a packet, from its table of contents; 0 when the
+// packet is empty or cut before its frame count.
+uint32_t opus_packet_samples(const uint8_t* packet, uint32_t size);
+
+struct OpusConfigRecord {
+  uint8_t Version;
+  uint8_t OutputChannelCount;
+  uint16_t PreSkip;
+  uint32_t InputSampleRate;
+  int16_t OutputGain;
+  uint8_t ChannelMappingFamily;
+  // Family other than 0 only.
+  uint8_t StreamCount;
+  uint8_t CoupledCount;
+  uint8_t ChannelMapping[255];
+};
+
+// From the identification header (little-endian, after "OpusHead"): false
+// when the bytes are no such header or end before its channel mapping.
+bool dops_from_opus_head(const uint8_t* head, uint32_t size, OpusConfigRecord* out);
+ErrorCode dops_write(BoxFile* file, const OpusConfigRecord* dops);
+uint64_t dops_size(BoxFile* file, const OpusConfigRecord* dops);
+// The output channel count of a 'dOps' payload; 0 when it does not say.
+uint32_t dops_payload_channels(const uint8_t* payload, uint32_t size);
+
+}  // namespace vantorel

@@ -1,0 +1,245 @@
+#include "remux/read_plan.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "mediafile/media_file.h"
+#include "sampletables/sample_groups.h"
+
+namespace vantorel {
+
+namespace {
+
+// Whether this group is read by plan: in both passes (the measuring pass
+// lays the samples out the same way without reading them), unless the
+// caller asked for the per-sample path, the output mirrors every sample,
+// or a track's samples are converted at import (gathered from pieces of
+// the input, they are no input ranges to copy).
+ErrorCode plan_reads(ReadPlan* plan, MediaFile* output, std::span<const GroupTrack> tracks, bool* planned) {
+  *planned = false;
+  if (plan->per_sample || (output->flags & kFlagStreamingExtension) != 0) return ErrorCode::Ok;
+  for (const GroupTrack& g : tracks)
+    if (find_converted(plan->input, g.input_track_id) != nullptr) return ErrorCode::Ok;
+  if (plan->window == nullptr) {
+    uint32_t size = plan->sample_buffer_size > kWindowBytes - 9 ? plan->sample_buffer_size + 9 : kWindowBytes;
+    plan->window = static_cast<uint8_t*>(std::malloc(size));
+    if (plan->window == nullptr) return ErrorCode::OutOfMemory;
+    plan->window_size = size;
+    plan->window_used = 0;
+  }
+  *planned = true;
+  return ErrorCode::Ok;
+}
+
+// The write order rarely keeps input ranges adjacent: a group's video
+// samples go out before its sound, which the input interleaves. When the
+// window's ranges fill nearly all of the stretch of input they come from,
+// that stretch is read in one go: scattered straight into place when the
+// platform can, else into the staging buffer and each range copied. False
+// when the ranges are too sparse, or few enough to read one by one.
+bool spans_densely(const ReadPlan* plan, uint64_t* low, uint32_t* length, uint32_t* runs_out) {
+  const GrowArray<PlannedRead>& reads = plan->reads;
+  // A few reads cost less than copying the window once more.
+  constexpr uint32_t kFewReads = 16;
+  uint32_t runs = 0;
+  for (uint32_t i = 0; i < reads.count; ++i)
+    if (i == 0 || reads[i].at != reads[i - 1].at + reads[i - 1].size ||
+        reads[i].offset != reads[i - 1].offset + reads[i - 1].size)
+      ++runs;
+  if (runs <= kFewReads) return false;
+  uint64_t lo = UINT64_MAX, hi = 0, covered = 0;
+  for (const PlannedRead& r : reads) {
+    if (r.size == 0) continue;
+    if (r.offset < lo) lo = r.offset;
+    if (r.offset + r.size > hi) hi = r.offset + r.size;
+    covered += r.size;
+  }
+  if (covered == 0 || hi - lo > plan->window_size) return false;
+  // At most 5 % more than the samples hold.
+  if (covered * 20 < (hi - lo) * 19) return false;
+  *low = lo;
+  *length = static_cast<uint32_t>(hi - lo);
+  *runs_out = runs;
+  return true;
+}
+
+// Reads the window's stretch of input from `low` on, scattered into place:
+// `*done` false (nothing read) when ranges overlap or memory is short.
+ErrorCode read_scattered(ReadPlan* plan, uint64_t low, bool* done) {
+  *done = false;
+  constexpr uint32_t kGapSink = 64 * 1024;
+  GrowArray<PlannedRead>& sorted = plan->sorted_reads;
+  GrowArray<IoPiece>& pieces = plan->pieces;
+  sorted.clear();
+  pieces.clear();
+  if (plan->gap_sink == nullptr) plan->gap_sink = static_cast<uint8_t*>(std::malloc(kGapSink));
+  if (plan->gap_sink == nullptr) return ErrorCode::Ok;
+  for (const PlannedRead& r : plan->reads)
+    if (r.size > 0 && sorted.append_doubling(r, 64) != ErrorCode::Ok) return ErrorCode::Ok;
+  std::sort(sorted.begin(), sorted.end(), [](const PlannedRead& a, const PlannedRead& b) { return a.offset < b.offset; });
+  uint64_t at = low;
+  for (const PlannedRead& r : sorted) {
+    if (r.offset < at) return ErrorCode::Ok;  // an input range read twice
+    for (uint64_t gap = r.offset - at; gap > 0;) {
+      const uint32_t n = gap < kGapSink ? static_cast<uint32_t>(gap) : kGapSink;
+      if (pieces.append_doubling(IoPiece{plan->gap_sink, n}, 64) != ErrorCode::Ok) return ErrorCode::Ok;
+      gap -= n;
+    }
+    if (pieces.append_doubling(IoPiece{plan->window + r.at, r.size}, 64) != ErrorCode::Ok) return ErrorCode::Ok;
+    at = r.offset + r.size;
+  }
+  ErrorCode e = read_pieces_at(plan->input, low, pieces.data(), pieces.count);
+  if (e != ErrorCode::Ok) set_error_at(plan->input, low, "sample data beyond the end of the file");
+  *done = e == ErrorCode::Ok;
+  return e;
+}
+
+ErrorCode read_input(ReadPlan* plan, uint64_t at, uint8_t* into, uint32_t size) {
+  ErrorCode e = read_bytes_at(plan->input, at, into, size);
+  if (e != ErrorCode::Ok) set_error_at(plan->input, at, "sample data beyond the end of the file");
+  return e;
+}
+
+// Reads the window's input ranges, adjacent ones in one go, straight to
+// where they are written (or their dense stretch at once), and writes the
+// window.
+ErrorCode flush_window(ReadPlan* plan, MediaFile* output) {
+  GrowArray<PlannedRead>& reads = plan->reads;
+  // The measuring pass only counts the bytes.
+  if (plan->stream->pass == Pass::Measure) reads.clear();
+  uint64_t low = 0;
+  uint32_t length = 0;
+  uint32_t runs = 0;
+  bool done = false;
+  // Runs this short cost the scattered read more a piece than copying them
+  // does; runs this long are read where they go, a call each, when the
+  // platform cannot scatter.
+  constexpr uint64_t kShortRun = 4 * 1024;
+  constexpr uint64_t kLongRun = 64 * 1024;
+  const bool dense = spans_densely(plan, &low, &length, &runs);
+  if (dense && length / runs >= kShortRun && plan->stream->routines.read_pieces_at != nullptr)
+    VT_TRY(read_scattered(plan, low, &done));
+  if (done) reads.clear();
+  if (!done && dense && length / runs < kLongRun) {
+    if (plan->staging == nullptr) plan->staging = static_cast<uint8_t*>(std::malloc(plan->window_size));
+    if (plan->staging != nullptr) {
+      VT_TRY(read_input(plan, low, plan->staging, length));
+      for (const PlannedRead& r : reads)
+        if (r.size > 0) std::memcpy(plan->window + r.at, plan->staging + (r.offset - low), r.size);
+      reads.clear();
+    }
+  }
+  for (uint32_t i = 0; i < reads.count;) {
+    PlannedRead run = reads[i];
+    uint32_t j = i + 1;
+    while (j < reads.count && reads[j].at == run.at + run.size && reads[j].offset == run.offset + run.size) {
+      run.size += reads[j].size;  // within the window: no overflow
+      ++j;
+    }
+    if (run.size > 0) VT_TRY(read_input(plan, run.offset, plan->window + run.at, run.size));
+    i = j;
+  }
+  if (plan->window_used > 0) VT_TRY(write_recorded_bytes(output, plan->window, plan->window_used));
+  reads.clear();
+  plan->window_used = 0;
+  return ErrorCode::Ok;
+}
+
+// Room for `size` more bytes in the window, writing it out when full.
+ErrorCode window_room(ReadPlan* plan, MediaFile* output, uint32_t size) {
+  if (size > plan->window_size - plan->window_used) VT_TRY(flush_window(plan, output));
+  return ErrorCode::Ok;
+}
+
+// Writes `sample` to the output track: at once, or when `planned` into the
+// window, its bytes read there later from input `offset` (or, without one,
+// copied from its data now).
+ErrorCode put_sample(ReadPlan* plan, MediaFile* output, uint32_t track_id, SampleWrite* sample, bool planned,
+                     const uint64_t* offset) {
+  if (!planned) return write_sample(output, track_id, sample);
+  VT_TRY(window_room(plan, output, sample->size));
+  if (offset != nullptr) {
+    VT_TRY(plan->reads.append(PlannedRead{*offset, sample->size, plan->window_used}));
+    sample->data = nullptr;
+  } else {
+    std::memcpy(plan->window + plan->window_used, sample->data, sample->size);
+  }
+  plan->window_used += sample->size;
+  return record_sample(output, track_id, sample);
+}
+
+}  // namespace
+
+ErrorCode read_plan_start(ReadPlan* plan, uint32_t largest) {
+  plan->sample_buffer = static_cast<uint8_t*>(std::malloc(largest > 0 ? largest : 1));
+  if (plan->sample_buffer == nullptr) return ErrorCode::OutOfMemory;
+  plan->sample_buffer_size = largest;
+  return ErrorCode::Ok;
+}
+
+ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<GroupTrack> tracks,
+                                std::span<const uint32_t> order) {
+  // An empty subpicture unit: size 9, control sequence at 4, only the end command.
+  static const uint8_t kEmptySubpicture[9] = {0x00, 0x09, 0x00, 0x04, 0x00, 0x00, 0x00, 0x04, 0xFF};
+  bool planned = false;
+  VT_TRY(plan_reads(plan, output, tracks, &planned));
+  for (uint32_t t : order) {
+    GroupTrack& g = tracks[t];
+    SampleRead read{};
+    read.buffer = plan->sample_buffer;
+    read.capacity = plan->sample_buffer_size;
+    uint64_t offset = 0;
+    if (planned) {
+      VT_TRY(locate_next_sample(plan->input, g.input_track_id, &read, &offset));
+      // A sample larger than the survey's largest would not fit the window.
+      if (read.size > plan->sample_buffer_size) return ErrorCode::OutOfMemory;
+    } else {
+      VT_TRY(read_next_sample(plan->input, g.input_track_id, &read));
+    }
+    uint64_t delay = g.delay;
+    if (g.filler) {
+      SampleWrite filler{};
+      filler.data = kEmptySubpicture;
+      filler.size = sizeof kEmptySubpicture;
+      filler.duration = g.filler_duration;
+      filler.flags = kSampleSync;
+      VT_TRY(put_sample(plan, output, g.output_track_id, &filler, planned, nullptr));
+      delay = 0;
+      g.filler = false;
+    }
+    SampleWrite sample{};
+    sample.data = read.buffer;
+    sample.size = read.size;
+    sample.start_delay = delay;
+    sample.duration = read.duration;
+    sample.composition_offset = read.composition_offset;
+    sample.flags = read.sync != 0 ? uint32_t{kSampleSync} : 0u;
+    sample.description_index = read.description_index;
+    VT_TRY(put_sample(plan, output, g.output_track_id, &sample, planned, &offset));
+    if (g.follows_groups) {
+      // Tracks are neither added nor removed while a group is written.
+      if (g.groups_to == nullptr) g.groups_to = find_track(output->root, g.output_track_id);
+      if (g.groups_from == nullptr) g.groups_from = find_track(plan->input->root, g.input_track_id);
+      VT_TRY(sample_groups_follow(g.groups_to, g.groups_from, read.index));
+    }
+  }
+  if (planned) VT_TRY(flush_window(plan, output));
+  return ErrorCode::Ok;
+}
+
+void read_plan_release(ReadPlan* plan) {
+  std::free(plan->sample_buffer);
+  plan->sample_buffer = nullptr;
+  std::free(plan->window);
+  plan->window = nullptr;
+  std::free(plan->staging);
+  plan->staging = nullptr;
+  plan->reads.release();
+  plan->sorted_reads.release();
+  plan->pieces.release();
+  std::free(plan->gap_sink);
+  plan->gap_sink = nullptr;
+}
+
+}  // namespace vantorel

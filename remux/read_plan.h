@@ -1,0 +1,71 @@
+#pragma once
+// Reading a group's samples and writing them out: by plan, the input ranges
+// of a stretch of the write order read into a window that is written at
+// once (straight into place where the ranges lie densely); or sample by
+// sample, as the library's per-sample calls do.
+#include <cstdint>
+#include <span>
+
+#include "io/grow_array.h"
+#include "io/io_routines.h"
+#include "remux/stream_routines.h"
+
+namespace vantorel {
+
+struct MediaFile;
+struct TrackBoxes;
+
+// One input range of a window: `size` bytes at input `offset`, due at
+// `at` in the window.
+struct PlannedRead {
+  uint64_t offset;
+  uint32_t size;
+  uint32_t at;
+};
+
+// At most this much of a group is held at once (more only for a larger sample).
+constexpr uint32_t kWindowBytes = 4u << 20;
+
+// What writing one lane's samples of a group needs.
+struct GroupTrack {
+  uint32_t input_track_id;
+  uint32_t output_track_id;  // in the open part
+  uint64_t delay;            // movie units: the start delay its first sample in the part gets
+  // An empty subpicture unit of `filler_duration` (track units) goes before
+  // its first sample, which then starts without delay; cleared once written.
+  bool filler;
+  uint32_t filler_duration;
+  // Its samples carry sample groups, dependencies or sub-samples: the
+  // output's and the input's track (looked up once a group).
+  bool follows_groups;
+  TrackBoxes* groups_to;
+  TrackBoxes* groups_from;
+};
+
+struct ReadPlan {
+  MediaFile* input;
+  const StreamContext* stream;  // the pass, and whether the routines read scattered pieces
+  bool per_sample;              // reads each sample by itself
+  uint8_t* sample_buffer;       // as large as the largest sample
+  uint32_t sample_buffer_size;
+  uint8_t* window;
+  uint32_t window_size;
+  uint32_t window_used;
+  GrowArray<PlannedRead> reads;
+  uint8_t* staging;  // a dense stretch of input, read at once (as large as the window)
+  // A dense stretch read straight into place: the window's ranges in input
+  // order, and where the bytes between them go.
+  GrowArray<PlannedRead> sorted_reads;
+  GrowArray<IoPiece> pieces;
+  uint8_t* gap_sink;
+};
+
+// Sizes the sample buffer for samples of up to `largest` bytes.
+ErrorCode read_plan_start(ReadPlan* plan, uint32_t largest);
+// Reads and writes the samples of `order` (lanes, indices into `tracks`) to
+// `output`, each lane's next sample of the input in turn.
+ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<GroupTrack> tracks,
+                                std::span<const uint32_t> order);
+void read_plan_release(ReadPlan* plan);
+
+}  // namespace vantorel

@@ -1,0 +1,68 @@
+#pragma once
+// The track plan: which input tracks the remux carries, what each becomes
+// and where its samples come from. Made once, in the survey of the input,
+// so both passes build the same tracks.
+#include <cstdint>
+
+#include "io/grow_array.h"
+#include "mediafile/mediafile.h"
+#include "remux/remux.h"
+#include "remux/track_source.h"
+
+namespace vantorel {
+
+struct PlannedTrack {
+  // The output keeps the id of the first source's track.
+  uint32_t input_track_id;
+  FourCC fourcc;
+  uint32_t timescale;
+  uint32_t sample_count;  // of all its sources
+  bool video;
+  bool audio;
+  bool subpicture;
+  // Codec decisions.
+  bool carried_whole;    // its sample entries go out as read
+  bool derived_config;   // a missing configuration record was derived
+  uint32_t ac3_packed;   // 'dac3' fields of an AC-3 track (from its first frame when needed)
+  bool follows_groups;   // its samples carry sample groups, dependencies or sub-samples
+  // How it is rebuilt (the part fills in media times and references), or,
+  // when `spec_drop` is set, why it cannot be.
+  TrackSpec spec;
+  uint32_t spec_drop;
+  uint64_t start_delay;  // leading empty edit (and later first fragment), movie units
+  // Media time at which the track's presentation starts (its first edit plus
+  // what normalising its composition offsets added), media units; and the
+  // same for continuation files, relative to the earliest track.
+  int64_t media_time;
+  int64_t continuation_media_time;
+  int64_t media_end;  // the input's presentation end in its media time; 0: the samples' end
+  // Its sources: entries [first_source, first_source + source_count) of the plan's.
+  uint32_t first_source;
+  uint32_t source_count;
+};
+
+struct TrackPlan {
+  MediaFile* input;  // the first input
+  uint32_t movie_timescale;
+  uint64_t movie_duration;
+  uint32_t largest_sample;  // bytes, over every source
+  GrowArray<PlannedTrack> tracks;
+  GrowArray<SampleSource> sources;
+};
+
+// Surveys `input` (open for reading) into the plan: reports the tracks it
+// leaves out, what the import left out and the tracks cut short; Truncated
+// for a cut input unless salvaging.
+ErrorCode track_plan_survey(TrackPlan* plan, MediaFile* input, const RemuxOptions& options, const RemuxEvents& events,
+                            void* user);
+void track_plan_release(TrackPlan* plan);
+
+// Whether an input track is carried (a drop reason, or 0) and what the
+// survey derives for it (codec_table.cpp).
+ErrorCode classify_track(MediaFile* input, OutputForm form, const TrackInfo* info, PlannedTrack* row,
+                         uint32_t* drop_reason);
+// How a kept track is rebuilt: the TrackSpec of its codec, or a drop reason.
+ErrorCode build_track_spec(MediaFile* input, const PlannedTrack* row, const TrackInfo* info, TrackSpec* track_spec,
+                           uint32_t* drop_reason);
+
+}  // namespace vantorel

@@ -29,6 +29,7 @@ struct CommandLine {
   uint32_t verify;          // read the outputs back and compare them with the input before keeping them
   uint32_t wrong_name_count;  // set, also on failure, when the line fails on its count of file names
   uint32_t force;           // replace existing files, and write under any name
+  uint32_t program_number;  // a transport stream's program to read; 0: the one with the most packets
 };
 
 // A message for the user about a bad command line, without the program's

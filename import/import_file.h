@@ -25,6 +25,8 @@ struct ImportFile : MetaFile {
   GrowArray<ConvertedTrack> converted;
   ImportNote notes[kMaxImportNotes];
   uint32_t note_count;
+  // The program a transport stream is read for; 0: the one with the most packets.
+  uint32_t program_number;
 };
 
 // The converted track of that id, or null when its samples are read whole.

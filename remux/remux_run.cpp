@@ -60,6 +60,7 @@ ErrorCode survey(RemuxJob* job, ErrorDetail* failure) {
   params.path = job->input_name;
   params.user = &job->stream;
   params.failure_detail = failure;
+  params.program_number = job->options.program_number;
   VT_TRY(media_open(&job->input, &params, kOpenRead));
   void* user = job->stream.user;
   VT_TRY(track_plan_survey(&job->plan, job->input, job->options, job->events, user));
@@ -136,7 +137,8 @@ ErrorCode remux_run(const void* input_name, OutputNamer namer, const IoRoutines*
   if (e == ErrorCode::Ok && o.verify && job->parts.written_names.count > 0) {
     VerifyReport scratch{};
     e = verify_remux(input_name, job->parts.written_names.items, job->parts.written_names.count,
-                     &job->stream.routines, user, o.salvage ? 1 : 0, result != nullptr ? &result->verify : &scratch);
+                     &job->stream.routines, user, o.salvage ? 1 : 0, result != nullptr ? &result->verify : &scratch,
+                     o.program_number);
   }
   if (job->input != nullptr) {
     if (e != ErrorCode::Ok && result != nullptr) result->input_failure = job->input->detail;

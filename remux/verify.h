@@ -15,6 +15,7 @@ namespace vantorel {
 // tracks' carried metadata in every part. Differs with the first difference
 // in `report`. With `salvage`, tracks may end early (a truncated input).
 ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint32_t output_count,
-                       const IoRoutines* routines, void* user, uint32_t salvage, VerifyReport* report);
+                       const IoRoutines* routines, void* user, uint32_t salvage, VerifyReport* report,
+                       uint32_t program_number = 0);
 
 }  // namespace vantorel

@@ -32,6 +32,7 @@ struct Slot {
   bool units;  // a stream on the PID is media: its units are followed (splice cues and tables are not PES)
   bool too_large;
   bool ended_at_length;  // the last unit ended at its announced length: bytes after it are left over
+  bool lost;             // packets were lost since the current unit began
   TsSectionBuffer* section;  // table PIDs
   PesAssembly* pes;          // stream PIDs
   PesRecord current;
@@ -389,6 +390,7 @@ ErrorCode on_stream_packet(Pass* s, uint32_t si, const TsPacket& pkt, const uint
     case TsAdmit::GapPayload:
       diag(s, TsDiag::ContinuityGap, pkt.pid, offset);
       break_unit(&slot);
+      slot.lost = true;
       break;
     case TsAdmit::Unusable:
       diag(s,
@@ -398,6 +400,7 @@ ErrorCode on_stream_packet(Pass* s, uint32_t si, const TsPacket& pkt, const uint
                               : TsDiag::RepeatedPacket,
            pkt.pid, offset);
       break_unit(&slot);
+      slot.lost = true;
       // A unit that began here is lost from its start.
       if (pkt.unit_start && a.active) return finish_unit(s, si, false);
       return ErrorCode::Ok;
@@ -410,6 +413,9 @@ ErrorCode on_stream_packet(Pass* s, uint32_t si, const TsPacket& pkt, const uint
     slot.current = PesRecord{};
     slot.current.offset = offset;
     if (pkt.random_access) slot.current.flags |= kPesRandomAccess;
+    // Lost packets may have held the end of the unit before, or whole units.
+    if (slot.lost) slot.current.flags |= kPesGapBefore;
+    slot.lost = false;
     if (slot.pending_discontinuity) slot.current.flags |= kPesDiscontinuity;
     slot.pending_discontinuity = false;
   } else if (!a.active) {

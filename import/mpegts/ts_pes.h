@@ -86,6 +86,7 @@ enum : uint16_t {
   kPesAligned = 1u << 9,         // data_alignment_indicator
   kPesOverrun = 1u << 10,        // payload past the announced length followed (left out)
   kPesTooLarge = 1u << 11,       // larger than the gathering limit: its payload was not handed on whole
+  kPesGapBefore = 1u << 12,      // packets of the PID were lost since the unit before it began
 };
 
 // What the index keeps of one unit: 24 bytes.

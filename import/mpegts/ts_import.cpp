@@ -577,6 +577,7 @@ ErrorCode ts_import(ImportFile* file, FileBoxes* root) {
   options.program_number = static_cast<uint16_t>(file->program_number);
   options.on_unit = ts_access_on_unit;
   options.user = &imp->pass;
+  options.drop_units = true;  // the access units are all the import keeps
   ErrorCode e = ts_index_build(file, &options, &imp->index);
   if (e == ErrorCode::Ok) e = ts_access_finish(&imp->pass, &imp->index);
   if (e == ErrorCode::Missing) {

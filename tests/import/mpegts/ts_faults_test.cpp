@@ -137,6 +137,42 @@ TEST(TsFaults, FaultsAreWarningsOrCleanErrors) {
   }
 }
 
+// Two programs: the one with more packets is taken unless another is asked
+// for; tracks are numbered from 1 in the taken program's order.
+TEST(TsFaults, TheProgramWithMostPacketsOrTheOneAskedFor) {
+  Writer w;
+  w.table(0, pat({{1, 0x1000}, {2, 0x1100}}));
+  w.table(0x1000, pmt(1, 0x101, {{0x81, 0x101, {}}}));
+  w.table(0x1100, pmt(2, 0x201, {{0x81, 0x201, {}}}));
+  const Bytes frames = ac3_frames(6);
+  for (uint32_t k = 0; k < 3; ++k) {
+    PesSpec spec;
+    spec.stream_id = 0xBD;
+    spec.pts = 90000 + k * 5760;
+    const Bytes two(frames.begin() + k * 256, frames.begin() + (k + 1) * 256);
+    w.unit(0x201, pes(spec, two));
+    if (k == 0) w.unit(0x101, pes(spec, two));
+  }
+  const Bytes file = w.bytes();
+  struct Case {
+    uint32_t program;
+    ErrorCode result;
+    uint32_t samples;
+  };
+  const Case cases[] = {{0, ErrorCode::Ok, 6}, {2, ErrorCode::Ok, 6}, {1, ErrorCode::Ok, 2}, {3, ErrorCode::Missing, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.program);
+    Opened o = open_memory(file, c.program);
+    ASSERT_EQ(o.result, c.result);
+    if (c.result != ErrorCode::Ok) continue;
+    EXPECT_EQ(o.tracks, 1u);
+    EXPECT_EQ(o.samples, c.samples);
+    // With a choice to make, the program taken is named.
+    const std::string named = "transport stream program " + std::to_string(c.program == 1 ? 1 : 2) + " of 2";
+    EXPECT_EQ(o.notes.find(named), 0u) << o.notes;
+  }
+}
+
 // Nothing but garbage after a PAT, or a PMT without a carried stream: no
 // track, a clean refusal.
 TEST(TsFaults, NothingToCarryIsRefused) {

@@ -74,26 +74,27 @@ void reader_release(void* state) {
   if (r != nullptr && --r->holders == 0) reader_free(r);
 }
 
-// The bytes of one access unit, before any conversion, into `out`.
-ErrorCode expand_raw(Reader* r, const ReaderTrack& t, const EsLocator& where, uint8_t* out) {
-  ErrorCode e = ts_expand(&r->window, r->layout, t.pid, where, out);
-  if (e != ErrorCode::Truncated && e != ErrorCode::Malformed) return e;
-  // The window may hold bytes of a pass that read none (a measuring pass
-  // reads zeros): once more from the file itself.
-  r->window.length = 0;
-  r->window.io_position = UINT64_MAX;
-  e = ts_expand(&r->window, r->layout, t.pid, where, out);
-  if (e != ErrorCode::Truncated && e != ErrorCode::Malformed) return e;
-  // The index found a packet here; zeros where its sync byte was are a
-  // pass that reads none, whose bytes are not used.
+// Whether a packet starts at `offset`, reading afresh when the window's
+// bytes say no: they may be those of a pass that reads none (a measuring
+// pass reads zeros). NoMore when the file itself reads as zeros there: the
+// bytes are not used, and the packets are not walked, for a walk over zeros
+// would search the rest of the file for a sync byte.
+ErrorCode packet_at(Reader* r, uint64_t offset) {
   const uint8_t* p = nullptr;
   uint32_t got = 0;
-  VT_TRY(ts_window_fill(&r->window, where.pes_offset, 1, &p, &got));
-  if (got == 1 && p[0] == 0) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    VT_TRY(ts_window_get(&r->window, offset, 1, &p, &got));
+    if (got == 1 && p[0] == kTsSync) return ErrorCode::Ok;
     r->window.length = 0;
-    return ErrorCode::NoMore;
+    r->window.io_position = UINT64_MAX;
   }
-  return e;
+  return got == 1 && p[0] == 0 ? ErrorCode::NoMore : ErrorCode::Malformed;
+}
+
+// The bytes of one access unit, before any conversion, into `out`.
+ErrorCode expand_raw(Reader* r, const ReaderTrack& t, const EsLocator& where, uint8_t* out) {
+  VT_TRY(packet_at(r, where.pes_offset));
+  return ts_expand(&r->window, r->layout, t.pid, where, out);
 }
 
 ErrorCode reader_expand(void* state, FileIo* file, uint64_t locator, uint8_t* out, uint32_t count) {

@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/path_split.h"
@@ -118,6 +119,19 @@ bool apply_salvage(const OptionRow&, const char*, CommandLine* line, ErrorText) 
   return true;
 }
 
+// A program number of a transport stream: 1 to 65535.
+bool apply_program(const OptionRow& row, const char* value, CommandLine* line, ErrorText error) {
+  char* end = nullptr;
+  const unsigned long number = std::strtoul(value, &end, 10);
+  if (value[0] < '0' || value[0] > '9' || *end != '\0' || number == 0 || number > 65535) {
+    std::snprintf(error, kCommandErrorCapacity, "bad program '%s' for %s: give a program number from 1 to 65535", value,
+                  row.name);
+    return false;
+  }
+  line->program_number = static_cast<uint32_t>(number);
+  return true;
+}
+
 bool apply_verify(const OptionRow&, const char*, CommandLine* line, ErrorText) {
   line->verify = 1;
   return true;
@@ -157,6 +171,8 @@ constexpr OptionRow kOptions[] = {
     {"--verify", nullptr, 0, nullptr, "read each output back and compare it with the input before keeping it",
      apply_verify},
     {"--force", "-y", 0, nullptr, "replace existing files; accept any output name", apply_force},
+    {"--program", nullptr, 1, "N", "read program N of a transport stream (default: the one with the most packets)",
+     apply_program},
     {"--info", nullptr, 0, nullptr, "describe <file> instead of remuxing it", nullptr},
     {"--json", nullptr, 0, nullptr, "with --info: print one JSON document", apply_json},
     {"--help", "-h", 0, nullptr, "print this text", apply_help},

@@ -31,6 +31,7 @@ struct CommandLine {
   uint32_t force;           // replace existing files, and write under any name
   const char* track_list;   // the LIST of --tracks or --drop as given (checked); null: every track
   uint32_t track_list_drop; // 1: --drop, the listed tracks are left out; 0: --tracks, only they are kept
+  uint32_t program_number;  // a transport stream's program to read; 0: the one with the most packets
 };
 
 // A message for the user about a bad command line, without the program's

@@ -348,7 +348,7 @@ bool format_seconds(uint64_t ticks, uint32_t scale, char (&text)[32]) {
 
 
 ErrorCode describe_file(const void* name, const char* path, const IoRoutines* routines, void* user,
-                        ErrorDetail* detail, FileDescription* out) {
+                        ErrorDetail* detail, FileDescription* out, uint32_t program_number) {
   if (out != nullptr) *out = FileDescription{};
   if (name == nullptr || routines == nullptr || out == nullptr) return ErrorCode::BadArgument;
   OpenParams params{};
@@ -356,6 +356,7 @@ ErrorCode describe_file(const void* name, const char* path, const IoRoutines* ro
   params.path = name;
   params.user = user;
   params.failure_detail = detail;
+  params.program_number = program_number;
   uint32_t mode = kOpenRead;
   ErrorCode e = media_open(&out->file, &params, mode);
   if (e == ErrorCode::Unsupported) {

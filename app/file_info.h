@@ -75,7 +75,7 @@ struct FileDescription {
 // to the routines; `detail` (may be null) receives where a failed open
 // failed. On failure nothing stays open and `out` is zeroed.
 ErrorCode describe_file(const void* name, const char* path, const IoRoutines* routines, void* user,
-                        ErrorDetail* detail, FileDescription* out);
+                        ErrorDetail* detail, FileDescription* out, uint32_t program_number = 0);
 // Closes the file and frees the lists.
 void file_description_release(FileDescription* description);
 

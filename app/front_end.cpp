@@ -178,6 +178,7 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
   options.output_form = static_cast<OutputForm>(output_form_of(args->output_path));
   options.salvage = args->salvage != 0;
   options.verify = args->verify != 0;
+  options.program_number = args->program_number;
   options.fixed_time_set = state->fixed_time_set != 0;
   options.fixed_time = state->fixed_time;
   RemuxEvents events{};
@@ -211,7 +212,8 @@ int run_info(const CommandLine* args, const IoRoutines* routines, std::FILE* out
     return kExitFailure;
   }
   FileDescription description;
-  ErrorCode e = describe_file(args->input_path, args->input_path, routines, &state, &state.detail, &description);
+  ErrorCode e = describe_file(args->input_path, args->input_path, routines, &state, &state.detail, &description,
+                              args->program_number);
   int status = kExitSuccess;
   if (e != ErrorCode::Ok) {
     print_failure_message(err, e, &state, &state.detail);

@@ -23,6 +23,7 @@ const char* flavour_phrase(uint32_t flavour) {
     case kFlavourAvi: return "an AVI file";
     case kFlavourAsf: return "an ASF (WMV or WMA) file";
     case kFlavourMatroska: return "a Matroska file";
+    case kFlavourMpegTs: return "an MPEG transport stream";
     default: return "";
   }
 }

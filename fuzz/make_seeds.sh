@@ -70,6 +70,12 @@ printf ';FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=100\ntitle=A\n[CH
 $f $v -i "$tmp/chapters.txt" -map 0 -map_metadata 1 -c:v mpeg4 -q:v 31 -g 1 "$tmp/chapters.mp4"
 rm "$tmp/chapters.txt"
 
+# Transport streams: 188-byte packets with AAC, 192-byte (M2TS) with AC-3.
+$f $v $a -c:v libx264 -preset ultrafast -g 2 -bf 1 -pix_fmt yuv420p -c:a aac -b:a 8k -ac 1 -t 0.2 -f mpegts \
+  "$tmp/h264_aac.ts"
+$f $v $a -c:v libx264 -preset ultrafast -g 2 -pix_fmt yuv420p -c:a ac3 -b:a 32k -ac 1 -ar 32000 -t 0.2 \
+  -mpegts_m2ts_mode 1 -f mpegts "$tmp/h264_ac3.m2ts"
+
 VANTOREL_SEED_DIR="$tmp" "$tests" --gtest_filter='FuzzSeeds.*' >/dev/null
 
 for target in read inspect remux; do
@@ -90,4 +96,8 @@ rm -rf fuzz/corpus/avi
 mkdir -p fuzz/corpus/avi
 cp "$tmp"/*.avi tests/robust/damaged/*.avi fuzz/corpus/avi/
 cp tests/robust/damaged/*.mkv fuzz/corpus/matroska/
+# The transport stream target gets only transport streams.
+rm -rf fuzz/corpus/ts
+mkdir -p fuzz/corpus/ts
+cp "$tmp"/*.ts "$tmp"/*.m2ts fuzz/corpus/ts/
 du -sh fuzz/corpus

@@ -15,7 +15,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(read inspect remux matroska avi)
+[ ${#targets[@]} -eq 0 ] && targets=(read inspect remux matroska avi ts)
 
 build=${FUZZ_BUILD:-build/fuzz}
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -44,6 +44,8 @@ struct ImportFile : MetaFile {
   uint64_t declared_end_ms;
   ImportCut cuts[kMaxImportCuts];
   uint32_t cut_count;
+  // The program a transport stream is read for; 0: the one with the most packets.
+  uint32_t program_number;
 };
 
 // Adds a note for the user (printf format); notes past the last are dropped.

@@ -10,6 +10,7 @@
 #include "import/asf/asf_import.h"
 #include "import/avi/avi_import.h"
 #include "import/matroska/matroska_import.h"
+#include "import/mpegts/ts_import.h"
 #include "mediafile/internal.h"
 #include "sampletables/ctts.h"
 #include "sampletables/movie_upkeep.h"
@@ -74,6 +75,7 @@ constexpr Importer kImporters[] = {
     {"quicktime", "QuickTime", kFlavourQuickTime, false, false, nullptr, nullptr},
     {"avi", "AVI", kFlavourAvi, false, true, avi_probe, avi_import},
     {"matroska", "Matroska", kFlavourMatroska, false, true, matroska_probe, matroska_import},
+    {"mpegts", "MPEG-TS", kFlavourMpegTs, false, true, ts_probe_file, ts_import},
     {"asf", "ASF", kFlavourAsf, true, false, asf_probe, asf_import},
 };
 

@@ -19,7 +19,7 @@ struct Dec3Record;
 
 // What a file was read as.
 enum FileFlavour : uint32_t { kFlavourNone = 0, kFlavourMp4 = 1, kFlavourQuickTime = 2, kFlavourAvi = 3, kFlavourAsf = 4,
-                               kFlavourMatroska = 5 };
+                               kFlavourMatroska = 5, kFlavourMpegTs = 6 };
 // A flavour's short name ("avi") and its title ("AVI"); "unknown" for none.
 const char* media_format_name(uint32_t flavour);
 const char* media_format_title(uint32_t flavour);
@@ -61,6 +61,9 @@ struct OpenParams {
   HeaderBlock* header_out;
   const uint8_t* stored_header;
   uint32_t stored_header_size;
+  // Reading a transport stream: the program to take (its program_number);
+  // 0 takes the one with the most packets.
+  uint32_t program_number;
 };
 
 // ---- Opening and closing -------------------------------------------------------

@@ -84,6 +84,7 @@ ErrorCode media_open(MediaFile** out, const OpenParams* params, uint32_t mode) {
   ErrorCode e = attach(file, &io, mode);
   if (e == ErrorCode::Ok) {
     file->header_buffering_off = params->header_buffering_off;
+    file->program_number = params->program_number;
     if (mode == kOpenCreate || mode == kOpenUpdate) e = append_region(file, file_tell(file));
   }
   if (e == ErrorCode::Ok) e = open_by_mode(file, params, mode);

@@ -91,6 +91,8 @@ struct RemuxOptions {
   // Reads and writes each sample by itself, as the library's per-sample
   // calls do, instead of planning the reads of each group.
   bool per_sample = false;
+  // The program of a transport stream input (0: the one with the most packets).
+  uint32_t program_number = 0;
 };
 
 // The two passes of a run: the measuring pass writes nothing (its outputs

@@ -60,6 +60,7 @@ ErrorCode survey(RemuxJob* job, ErrorDetail* failure) {
   params.path = job->input_name;
   params.user = &job->stream;
   params.failure_detail = failure;
+  params.program_number = job->options.program_number;
   VT_TRY(media_open(&job->input, &params, kOpenRead));
   void* user = job->stream.user;
   VT_TRY(track_plan_survey(&job->plan, job->input, job->options, job->events, user));
@@ -137,7 +138,7 @@ ErrorCode remux_run(const void* input_name, OutputNamer namer, const IoRoutines*
     VerifyReport scratch{};
     e = verify_remux(input_name, job->parts.written_names.items, job->parts.written_names.count,
                      &job->stream.routines, user, o.salvage ? 1 : 0, result != nullptr ? &result->verify : &scratch,
-                     &o.tracks);
+                     &o.tracks, o.program_number);
   }
   if (result != nullptr) {
     result->selection_fault = job->plan.selection_fault;

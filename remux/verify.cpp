@@ -31,8 +31,9 @@ struct Reader {
     if (file != nullptr) media_close(file);
     std::free(buffer);
   }
-  ErrorCode open(const void* name, const IoRoutines* routines, void* user) {
+  ErrorCode open(const void* name, const IoRoutines* routines, void* user, uint32_t program_number = 0) {
     OpenParams params{};
+    params.program_number = program_number;
     params.routines = routines != nullptr ? *routines : std_routines();
     params.path = name;
     params.user = user;
@@ -95,12 +96,12 @@ class Verifier {
 
 ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint32_t output_count,
                        const IoRoutines* routines, void* user, uint32_t salvage, VerifyReport* report,
-                       const TrackSelection* selection) {
+                       const TrackSelection* selection, uint32_t program_number) {
   if (input_name == nullptr || outputs == nullptr || output_count == 0 || report == nullptr) return ErrorCode::BadArgument;
   *report = VerifyReport{};
   Verifier v(report);
   Reader in;
-  VT_TRY(in.open(input_name, routines, user));
+  VT_TRY(in.open(input_name, routines, user, program_number));
   GrowArray<Track> tracks{};
   struct Release {
     GrowArray<Track>* t;

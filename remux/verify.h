@@ -17,6 +17,6 @@ namespace vantorel {
 // With a `selection`, only the tracks it keeps are looked for.
 ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint32_t output_count,
                        const IoRoutines* routines, void* user, uint32_t salvage, VerifyReport* report,
-                       const TrackSelection* selection = nullptr);
+                       const TrackSelection* selection = nullptr, uint32_t program_number = 0);
 
 }  // namespace vantorel

@@ -88,6 +88,27 @@ TEST(Options, GoodCommandLines) {
   }
 }
 
+// The program of a transport stream goes with a remux and with --info.
+TEST(Options, ProgramNumbers) {
+  struct Case {
+    std::vector<const char*> args;
+    uint32_t action;
+    uint32_t program;
+  };
+  const Case cases[] = {
+      {{"in.ts", "out.mp4"}, kActionRemux, 0},
+      {{"--program", "2", "in.ts", "out.mp4"}, kActionRemux, 2},
+      {{"in.ts", "out.mp4", "--program=65535"}, kActionRemux, 65535},
+      {{"--info", "--program", "7", "in.ts"}, kActionInfo, 7},
+  };
+  for (const Case& c : cases) {
+    Parsed p = parse(c.args);
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.line.action, c.action);
+    EXPECT_EQ(p.line.program_number, c.program);
+  }
+}
+
 TEST(Options, BadCommandLinesSayWhy) {
   struct Case {
     std::vector<const char*> args;
@@ -138,6 +159,12 @@ TEST(Options, BadCommandLinesSayWhy) {
       {{"--info", "a", "b"}, "--info takes one file name, got 2"},
       {{"--info", "--split-size", "1M", "a"}, "no split option"},
       {{"--help", "--bogus"}, "unknown option '--bogus'"},
+      {{"--program", "0", "in.ts", "out.mp4"}, "bad program '0' for --program"},
+      {{"--program", "65536", "in.ts", "out.mp4"}, "bad program '65536'"},
+      {{"--program=-1", "in.ts", "out.mp4"}, "bad program '-1'"},
+      {{"--program", "+2", "in.ts", "out.mp4"}, "bad program '+2'"},
+      {{"--program", "2x", "in.ts", "out.mp4"}, "bad program '2x'"},
+      {{"--program=", "in.ts", "out.mp4"}, "bad program ''"},
   };
   for (const Case& c : cases) {
     std::string trace;

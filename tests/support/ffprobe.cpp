@@ -155,7 +155,10 @@ bool probe_streams(const std::string& path, std::vector<ProbeStream>* out, const
     if (number(f, "width", &v)) s.width = static_cast<int>(v);
     if (number(f, "height", &v)) s.height = static_cast<int>(v);
     if (!number(f, "nb_frames", &s.nb_frames)) s.nb_frames = -1;
-    out->push_back(s);
+    // A transport stream's streams are listed under their program too.
+    bool listed = false;
+    for (const ProbeStream& o : *out) listed = listed || o.index == s.index;
+    if (!listed) out->push_back(s);
   }
   return true;
 }

@@ -1,0 +1,461 @@
+// Access units of transport-stream elementary streams, found while the
+// file is indexed: audio units split into frames at their headers (a frame
+// may run across units), video units gathered into pictures (a unit with a
+// timestamp starts one), and what each becomes as an MP4 sample.
+#include "import/mpegts/ts_access.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "codecs/aac.h"
+#include "codecs/ac3.h"
+#include "codecs/eac3.h"
+#include "codecs/mpeg_audio.h"
+#include "codecs/nal_units.h"
+#include "io/byte_io.h"
+
+namespace vantorel {
+
+namespace {
+
+constexpr int64_t kNoTime = INT64_MIN;
+// No audio frame of the carried codecs is longer (E-AC-3: 4096 bytes; ADTS: 8191).
+constexpr uint32_t kMaxAudioFrame = 8192;
+// A picture larger than this is taken for a stream that lost its timestamps.
+constexpr uint32_t kMaxPicture = 64u << 20;
+
+bool is_video(TsKind kind) { return kind == TsKind::H264; }
+
+bool is_carried(TsKind kind) {
+  switch (kind) {
+    case TsKind::H264:
+    case TsKind::AacAdts:
+    case TsKind::Ac3:
+    case TsKind::Eac3:
+    case TsKind::MpegAudio: return true;
+    default: return false;
+  }
+}
+
+bool same_bytes(const OwnedBlock& b, const uint8_t* p, uint32_t n) {
+  return b.length == n && std::memcmp(b.bytes, p, n) == 0;
+}
+
+// Whether a parameter set is one of the entry's, so the sample leaves it out.
+bool entry_set(const TsH264Sets* sets, const uint8_t* nal, uint32_t n) {
+  const uint32_t type = h264_nal_type(nal);
+  if (type == kH264NalSps) {
+    for (uint32_t i = 0; i < sets->sps_count; ++i)
+      if (same_bytes(sets->sps[sets->sps_order[i]], nal, n)) return true;
+  } else if (type == kH264NalPps) {
+    for (uint32_t i = 0; i < sets->pps_count; ++i)
+      if (same_bytes(sets->pps[sets->pps_order[i]], nal, n)) return true;
+  }
+  return false;
+}
+
+// The stream listed on a PID now: the latest record that is still listed.
+const TsStream* listed_stream(const TsIndex* index, uint32_t pid_index) {
+  const TsStream* found = nullptr;
+  for (const TsStream& s : index->streams)
+    if (s.pid_index == pid_index && s.removed_at == kTsStillListed) found = &s;
+  return found;
+}
+
+ErrorCode append_bytes(GrowArray<uint8_t>* g, const uint8_t* p, uint32_t n) {
+  if (n == 0) return ErrorCode::Ok;
+  const uint64_t want = uint64_t{g->count} + n;
+  if (want > g->capacity) {
+    uint64_t capacity = g->capacity != 0 ? g->capacity : 4096;
+    while (capacity < want) capacity *= 2;
+    if (capacity > UINT32_MAX) return ErrorCode::OutOfMemory;
+    VT_TRY(g->reserve(static_cast<uint32_t>(capacity)));
+  }
+  std::memcpy(g->items + g->count, p, n);
+  g->count += n;
+  return ErrorCode::Ok;
+}
+
+// Times of a unit on the program's line: the DTS unwrapped near the one
+// before, the PTS kept at its distance from it.
+void unit_times(TsAccessPass* pass, TsStreamAccess* s, const PesRecord& r, int64_t* pts, int64_t* dts) {
+  *pts = *dts = kNoTime;
+  if ((r.flags & kPesHasPts) == 0 || (r.flags & kPesMarkerError) != 0) return;
+  const uint64_t raw_pts = pes_record_pts(r);
+  const uint64_t raw_dts = (r.flags & kPesHasDts) != 0 ? pes_record_dts(r) : raw_pts;
+  if (!pass->anchored) {
+    pass->anchor = static_cast<int64_t>(raw_dts);
+    pass->anchored = true;
+  }
+  if (!s->unwrap.started) s->unwrap = TsUnwrap{pass->anchor, true};
+  *dts = ts_unwrap(&s->unwrap, raw_dts);
+  // The distance within half the wrap, either way.
+  int64_t gap = (static_cast<int64_t>(raw_pts) - static_cast<int64_t>(raw_dts)) % kTsTimeWrap;
+  if (gap > kTsTimeWrap / 2) gap -= kTsTimeWrap;
+  if (gap < -kTsTimeWrap / 2) gap += kTsTimeWrap;
+  *pts = *dts + gap;
+}
+
+ErrorCode add_unit(TsAccessPass* pass, TsStreamAccess* s, const TsAccessUnit& au) {
+  if (s->units.count >= pass->max_units) return ErrorCode::Malformed;
+  return s->units.append_doubling(au, 256);
+}
+
+// ---- Video -----------------------------------------------------------------
+
+// Keeps each id's first definition of a set for the entry.
+ErrorCode keep_set(TsStreamAccess* s, const uint8_t* nal, uint32_t n) {
+  TsH264Sets* sets = s->h264;
+  if (n > 0xFFFF) return ErrorCode::Ok;  // an 'avcC' gives each set 16 bits of length
+  if (h264_nal_type(nal) == kH264NalSps) {
+    AvcSpsInfo info;
+    if (h264_parse_sps(nal, n, &info) != ErrorCode::Ok || !h264_store_sps(s->parsed, &info)) return ErrorCode::Ok;
+    const uint32_t id = info.seq_parameter_set_id;
+    if (sets->sps[id].length != 0) return ErrorCode::Ok;
+    VT_TRY(block_assign(&sets->sps[id], nal, n));
+    sets->sps_order[sets->sps_count++] = static_cast<uint8_t>(id);
+    return ErrorCode::Ok;
+  }
+  H264Pps pps;
+  if (h264_parse_pps(nal, n, &pps) != ErrorCode::Ok || !h264_store_pps(s->parsed, &pps)) return ErrorCode::Ok;
+  const uint32_t id = pps.pic_parameter_set_id;
+  if (sets->pps[id].length != 0) return ErrorCode::Ok;
+  VT_TRY(block_assign(&sets->pps[id], nal, n));
+  sets->pps_order[sets->pps_count++] = static_cast<uint8_t>(id);
+  return ErrorCode::Ok;
+}
+
+// The picture gathered in `pending` becomes an access unit.
+ErrorCode finish_picture(TsAccessPass* pass, TsStreamAccess* s, bool broken) {
+  if (s->parts.count == 0) return ErrorCode::Ok;
+  const TsStreamAccess::Part first = s->parts[0];
+  const uint8_t* b = s->pending.items;
+  const uint32_t n = s->pending.count;
+  TsAccessUnit au{};
+  au.where = EsLocator{first.offset, first.skip, n};
+  au.dts = first.dts;
+  au.pts = first.pts;
+  au.flags = first.flags;
+  for (const TsStreamAccess::Part& p : s->parts) au.flags |= p.flags & kTsAuOpenAtEnd;
+  s->pending.count = 0;
+  s->parts.count = 0;
+  if (broken || au.dts == kNoTime) au.flags |= kTsAuBroken;
+  uint32_t code = 0, begin = 0, end = 0;
+  bool picture = false, idr = false, recovery = false, intra = false;
+  if (!annexb_first_start_code(b, n, &code)) au.flags |= kTsAuBroken;
+  while ((au.flags & kTsAuBroken) == 0 && annexb_next_unit(b, n, &code, &begin, &end)) {
+    const uint8_t* nal = b + begin;
+    const uint32_t length = end - begin;
+    const uint32_t type = h264_nal_type(nal);
+    if (type == kH264NalSps || type == kH264NalPps) {
+      VT_TRY(keep_set(s, nal, length));
+    } else if (type == kH264NalSei) {
+      uint32_t frames = 0;
+      if (h264_sei_recovery_frames(nal, length, &frames) && frames == 0) recovery = true;
+    } else if (type >= kH264NalSlice && type <= kH264NalIdr && !picture) {
+      picture = true;
+      idr = type == kH264NalIdr;
+      H264SliceHeader slice;
+      if (!idr && length >= 2 && h264_parse_slice_header(nal, length, s->parsed, &slice) == ErrorCode::Ok)
+        intra = h264_slice_is_intra(&slice);
+    }
+  }
+  // Parameter sets alone, or bytes before the first picture: no sample.
+  if ((au.flags & kTsAuBroken) == 0 && !picture) return ErrorCode::Ok;
+  if (idr || (recovery && intra)) au.flags |= kTsAuSync;
+  if ((au.flags & kTsAuBroken) == 0 && !ts_h264_sample(b, n, s->h264, nullptr, &au.size)) au.flags |= kTsAuBroken;
+  return add_unit(pass, s, au);
+}
+
+ErrorCode on_video_unit(TsAccessPass* pass, TsStreamAccess* s, const TsUnitEvent* event, bool lost) {
+  const PesRecord& r = *event->record;
+  const bool broken = (r.flags & (kPesBroken | kPesTooLarge | kPesShort | kPesCutAtEnd)) != 0 || event->payload == nullptr;
+  int64_t pts = 0, dts = 0;
+  unit_times(pass, s, r, &pts, &dts);
+  // A unit with a timestamp starts a picture; one without continues it.
+  if (dts != kNoTime || s->parts.count == 0 || lost) VT_TRY(finish_picture(pass, s, lost));
+  if (s->pending.count + uint64_t{r.length} > kMaxPicture) {
+    VT_TRY(finish_picture(pass, s, true));
+    return ErrorCode::Ok;
+  }
+  uint8_t flags = (r.flags & kPesDiscontinuity) != 0 ? kTsAuDiscontinuity : 0;
+  if ((r.flags & kPesOpenAtEnd) != 0) flags |= kTsAuOpenAtEnd;
+  VT_TRY(s->parts.append_doubling(TsStreamAccess::Part{s->pending.count, r.offset, 0, pts, dts, flags}, 8));
+  if (!broken) VT_TRY(append_bytes(&s->pending, event->payload, r.length));
+  if (broken) VT_TRY(finish_picture(pass, s, true));
+  return ErrorCode::Ok;
+}
+
+// ---- Audio -----------------------------------------------------------------
+
+struct Frame {
+  uint32_t header;  // bytes the sample leaves out (an ADTS header)
+  uint32_t length;  // whole frame
+  uint32_t samples;
+  uint32_t rate;
+  bool dependent;   // an E-AC-3 dependent substream: part of the frame before it
+  bool several_blocks;
+};
+
+// The frame whose header is at `p` (`n` bytes there); false when none is.
+bool parse_frame(TsKind kind, const uint8_t* p, uint32_t n, Frame* f) {
+  *f = Frame{};
+  switch (kind) {
+    case TsKind::AacAdts: {
+      AdtsHeader h;
+      if (!adts_parse_header(p, n, &h) || h.length <= h.header_length) return false;
+      *f = Frame{h.header_length, h.length, 1024u * h.raw_blocks, h.sample_rate, false, h.raw_blocks > 1};
+      return true;
+    }
+    case TsKind::Ac3: {
+      Ac3SyncInfo h;
+      if (!ac3_parse_syncinfo(p, n, &h) || h.length == 0) return false;
+      *f = Frame{0, h.length, 1536, h.sample_rate, false, false};
+      return true;
+    }
+    case TsKind::Eac3: {
+      Eac3Header h;
+      if (!eac3_parse_header(p, n, &h) || h.length < 6 || h.sample_rate == 0) return false;
+      *f = Frame{0, h.length, h.samples, h.sample_rate, h.strmtyp == 1, false};
+      return true;
+    }
+    case TsKind::MpegAudio: {
+      MpegAudioHeader h;
+      if (!mpeg_audio_parse_frame(p, n, &h) || h.length == 0 || h.sample_rate == 0) return false;
+      *f = Frame{0, h.length, h.samples, h.sample_rate, false, false};
+      return true;
+    }
+    default: return false;
+  }
+}
+
+constexpr uint32_t kHeaderBytes = 8;  // enough for every carried codec's frame header
+
+// The part of `pending` that byte `at` lies in.
+uint32_t part_of(const TsStreamAccess* s, uint32_t at) {
+  uint32_t k = 0;
+  while (k + 1 < s->parts.count && s->parts[k + 1].at <= at) ++k;
+  return k;
+}
+
+// Splits whole frames off the front of `pending`.
+ErrorCode split_frames(TsAccessPass* pass, TsStreamAccess* s, bool at_end) {
+  const uint8_t* b = s->pending.items;
+  const uint32_t n = s->pending.count;
+  uint32_t at = 0;
+  uint32_t last_part = UINT32_MAX;  // the part whose time the last frame took
+  bool after_frame = false;         // the last frame ended where `at` is
+  while (n - at >= kHeaderBytes || (at_end && at < n)) {
+    Frame f;
+    if (!parse_frame(s->kind, b + at, n - at, &f) || f.length > kMaxAudioFrame) {
+      ++at;
+      ++s->resyncs;
+      after_frame = false;
+      continue;
+    }
+    if (f.length > n - at) break;  // the rest comes with the next unit
+    if (f.several_blocks && s->failure == nullptr) s->failure = "an ADTS frame holds several raw data blocks";
+    const uint32_t k = part_of(s, at);
+    const TsStreamAccess::Part& part = s->parts[k];
+    if (f.dependent) {
+      // Joined to the frame before it when they are adjacent; else passed over.
+      if (after_frame && s->units.count > 0) {
+        TsAccessUnit& prev = s->units.back();
+        prev.where.length += f.length;
+        prev.size += f.length;
+      }
+      at += f.length;
+      continue;
+    }
+    if (s->rate == 0) {
+      s->rate = f.rate;
+      s->first_frame_size = n - at < sizeof s->first_frame ? n - at : sizeof s->first_frame;
+      std::memcpy(s->first_frame, b + at, s->first_frame_size);
+    }
+    TsAccessUnit au{};
+    au.where = EsLocator{part.offset, part.skip + (at - part.at) + f.header, f.length - f.header};
+    au.size = f.length - f.header;
+    au.samples = f.samples;
+    // The unit's timestamp is that of the first frame that begins in it.
+    if (k != last_part && part.pts != kNoTime) {
+      au.pts = part.pts;
+      au.flags = part.flags & kTsAuDiscontinuity;
+    } else {
+      const uint32_t rate = s->rate != 0 ? s->rate : 1;
+      au.pts = s->last_pts + static_cast<int64_t>(uint64_t{s->last_samples} * kTsClockRate / rate);
+    }
+    if (s->units.count == 0 && au.pts == kNoTime) au.pts = 0;
+    au.dts = au.pts;
+    au.flags |= kTsAuSync;
+    last_part = k;
+    s->last_pts = au.pts;
+    s->last_samples = au.samples;
+    VT_TRY(add_unit(pass, s, au));
+    at += f.length;
+    after_frame = true;
+  }
+  // Keep what was not split, with the parts it lies in.
+  if (at >= n) {
+    s->pending.count = 0;
+    s->parts.count = 0;
+    return ErrorCode::Ok;
+  }
+  const uint32_t k = part_of(s, at);
+  std::memmove(s->pending.items, b + at, n - at);
+  s->pending.count = n - at;
+  uint32_t kept = 0;
+  for (uint32_t i = k; i < s->parts.count; ++i) {
+    TsStreamAccess::Part p = s->parts[i];
+    if (i == k) {
+      p.skip += at - p.at;
+      p.at = 0;
+      // Its timestamp went to a frame already: the rest take times from frames.
+      if (last_part == k) p.pts = kNoTime;
+    } else {
+      p.at -= at;
+    }
+    s->parts[kept++] = p;
+  }
+  s->parts.count = kept;
+  return ErrorCode::Ok;
+}
+
+ErrorCode on_audio_unit(TsAccessPass* pass, TsStreamAccess* s, const TsUnitEvent* event, bool lost) {
+  const PesRecord& r = *event->record;
+  // A unit that ended early holds whole bytes up to where it ended: its
+  // whole frames are kept, a frame it cut is not.
+  const bool broken = (r.flags & (kPesBroken | kPesTooLarge)) != 0 || event->payload == nullptr;
+  const bool ended_early = (r.flags & (kPesShort | kPesCutAtEnd)) != 0;
+  if (lost || broken) {
+    // A frame in progress lost bytes: it and the whole unit are passed over.
+    s->pending.count = 0;
+    s->parts.count = 0;
+    if (broken) return ErrorCode::Ok;
+  }
+  int64_t pts = 0, dts = 0;
+  unit_times(pass, s, r, &pts, &dts);
+  uint8_t flags = (r.flags & kPesDiscontinuity) != 0 ? kTsAuDiscontinuity : 0;
+  VT_TRY(s->parts.append_doubling(TsStreamAccess::Part{s->pending.count, r.offset, 0, pts, dts, flags}, 8));
+  VT_TRY(append_bytes(&s->pending, event->payload, r.length));
+  VT_TRY(split_frames(pass, s, false));
+  // Bytes that never make a frame are not kept beyond one frame's length.
+  if (ended_early || s->pending.count > 2 * kMaxAudioFrame) {
+    if (!ended_early) s->resyncs += s->pending.count;
+    s->pending.count = 0;
+    s->parts.count = 0;
+  }
+  return ErrorCode::Ok;
+}
+
+}  // namespace
+
+void ts_h264_sets_release(TsH264Sets* sets) {
+  if (sets == nullptr) return;
+  for (OwnedBlock& b : sets->sps) block_release(&b);
+  for (OwnedBlock& b : sets->pps) block_release(&b);
+}
+
+bool ts_h264_sample(const uint8_t* au, uint32_t n, const TsH264Sets* sets, uint8_t* out, uint32_t* size) {
+  uint32_t code = 0, begin = 0, end = 0;
+  uint64_t total = 0;
+  bool any = false;
+  if (!annexb_first_start_code(au, n, &code)) return false;
+  while (annexb_next_unit(au, n, &code, &begin, &end)) {
+    const uint8_t* nal = au + begin;
+    const uint32_t length = end - begin;
+    const uint32_t type = h264_nal_type(nal);
+    if (type == kH264NalDelimiter || entry_set(sets, nal, length)) continue;
+    if (out != nullptr) {
+      store_u32be(out + total, length);
+      std::memcpy(out + total + 4, nal, length);
+    }
+    total += 4 + uint64_t{length};
+    any = true;
+  }
+  if (!any || total > UINT32_MAX) return false;
+  *size = static_cast<uint32_t>(total);
+  return true;
+}
+
+// What private data that no descriptor names holds, from its first unit's
+// first bytes: Unknown when they are no frame header of a carried codec.
+TsKind sniff_private(const uint8_t* p, uint32_t n) {
+  if (p == nullptr) return TsKind::Unknown;
+  AdtsHeader adts;
+  if (adts_parse_header(p, n, &adts)) return TsKind::AacAdts;
+  if (n >= 6 && p[0] == 0x0B && p[1] == 0x77) {
+    const uint32_t bsid = p[5] >> 3;
+    if (bsid <= 8) return TsKind::Ac3;
+    if (bsid >= 11 && bsid <= 16) return TsKind::Eac3;
+    return TsKind::Unknown;
+  }
+  MpegAudioHeader mpeg;
+  if (mpeg_audio_parse_frame(p, n, &mpeg)) return TsKind::MpegAudio;
+  return TsKind::Unknown;
+}
+
+TsStreamAccess* ts_access_of(TsAccessPass* pass, uint32_t pid_index) {
+  for (uint32_t i = 0; i < pass->count; ++i)
+    if (pass->streams[i]->pid_index == pid_index) return pass->streams[i];
+  return nullptr;
+}
+
+ErrorCode ts_access_on_unit(void* user, const TsUnitEvent* event) {
+  auto* pass = static_cast<TsAccessPass*>(user);
+  TsStreamAccess* s = ts_access_of(pass, event->pid_index);
+  if (s == nullptr) {
+    const TsStream* listed = listed_stream(event->index, event->pid_index);
+    if (listed == nullptr || pass->count >= kTsMaxStreams) return ErrorCode::Ok;
+    TsKind kind = listed->cls->kind;
+    const bool probed = listed->cls->disposition == TsDisposition::Probe;
+    if (probed) kind = sniff_private(event->payload, event->payload != nullptr ? event->record->length : 0);
+    if (!is_carried(kind)) return ErrorCode::Ok;
+    s = alloc_record<TsStreamAccess>();
+    if (s == nullptr) return ErrorCode::OutOfMemory;
+    pass->streams[pass->count++] = s;
+    s->pid_index = event->pid_index;
+    s->kind = kind;
+    s->probed = probed;
+    if (is_video(s->kind)) {
+      s->h264 = alloc_record<TsH264Sets>();
+      s->parsed = alloc_record<H264ParameterSets>();
+      if (s->h264 == nullptr || s->parsed == nullptr) return ErrorCode::OutOfMemory;
+    }
+  }
+  // A unit lost between this one and the last (its header did not parse).
+  const bool lost = s->started && (event->unit != s->next_unit || (event->record->flags & kPesGapBefore) != 0);
+  s->started = true;
+  s->next_unit = event->unit + 1;
+  return is_video(s->kind) ? on_video_unit(pass, s, event, lost) : on_audio_unit(pass, s, event, lost);
+}
+
+ErrorCode ts_access_finish(TsAccessPass* pass, const TsIndex*) {
+  for (uint32_t i = 0; i < pass->count; ++i) {
+    TsStreamAccess* s = pass->streams[i];
+    if (is_video(s->kind)) {
+      VT_TRY(finish_picture(pass, s, false));
+    } else {
+      VT_TRY(split_frames(pass, s, true));
+    }
+    s->pending.release();
+    s->parts.release();
+  }
+  return ErrorCode::Ok;
+}
+
+void ts_access_release(TsAccessPass* pass) {
+  if (pass == nullptr) return;
+  for (uint32_t i = 0; i < pass->count; ++i) {
+    TsStreamAccess* s = pass->streams[i];
+    s->units.release();
+    s->pending.release();
+    s->parts.release();
+    ts_h264_sets_release(s->h264);
+    std::free(s->h264);
+    std::free(s->parsed);
+    std::free(s);
+  }
+  pass->count = 0;
+}
+
+}  // namespace vantorel

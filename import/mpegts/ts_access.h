@@ -1,0 +1,103 @@
+#pragma once
+// Access units of the carried streams, found during the first pass: the
+// handler of ts_index_build splits each stream's units into frames (audio)
+// or gathers them into pictures (video), and keeps per access unit a
+// locator of its elementary-stream bytes, its times and its size as the MP4
+// sample holds it. The codec configuration comes from the first frames.
+#include <cstdint>
+
+#include "boxes/owned_block.h"
+#include "codecs/h264.h"
+#include "import/mpegts/ts_index.h"
+#include "import/mpegts/ts_time.h"
+
+namespace vantorel {
+
+enum : uint8_t {
+  kTsAuSync = 1u << 0,           // decoding may start here
+  kTsAuBroken = 1u << 1,         // bytes were lost inside it: dropped
+  kTsAuDiscontinuity = 1u << 2,  // a discontinuity indicator came before it
+  kTsAuOpenAtEnd = 1u << 3,      // the end of the file ended it
+};
+
+// One access unit: 48 bytes while the file is indexed.
+struct TsAccessUnit {
+  EsLocator where;  // its elementary-stream bytes, before any conversion
+  int64_t dts;      // 90 kHz, unwrapped on the program's line
+  int64_t pts;
+  uint32_t size;     // bytes of the MP4 sample
+  uint32_t samples;  // audio: samples per channel; 0 for video
+  uint8_t flags;     // kTsAu*
+};
+
+// The parameter sets an 'avcC' gets: each id's first definition, in the
+// order first met. A set equal to one of them is dropped from the samples;
+// one that redefines an id stays in the sample.
+struct TsH264Sets {
+  OwnedBlock sps[kH264MaxSps];
+  OwnedBlock pps[kH264MaxPps];
+  uint8_t sps_order[kH264MaxSps];
+  uint8_t pps_order[kH264MaxPps];
+  uint32_t sps_count;
+  uint32_t pps_count;
+};
+void ts_h264_sets_release(TsH264Sets* sets);
+
+// An access unit in Annex B form as the sample holds it: 4-byte lengths,
+// access unit delimiters and copies of the entry's parameter sets left out.
+// `out` (may be null) receives the bytes; `*size` their count. False when
+// the bytes hold no NAL unit.
+bool ts_h264_sample(const uint8_t* au, uint32_t n, const TsH264Sets* sets, uint8_t* out, uint32_t* size);
+
+// One stream being split. Its record lives as long as the import.
+struct TsStreamAccess {
+  uint32_t pid_index;
+  TsKind kind;
+  bool probed;  // private data whose kind its first bytes told
+  GrowArray<TsAccessUnit> units;
+  const char* failure;  // why it cannot be carried, or null
+  // Configuration from the first frame: its header bytes.
+  uint8_t first_frame[64];
+  uint32_t first_frame_size;
+  uint32_t rate;  // audio sample rate of the first frame
+  TsH264Sets* h264;
+  H264ParameterSets* parsed;  // what slice headers are read by
+  // Bytes not yet split: a picture being gathered, or audio bytes that do
+  // not yet make a whole frame, with where each unit's part of them begins.
+  GrowArray<uint8_t> pending;
+  struct Part {
+    uint32_t at;       // in `pending`
+    uint64_t offset;   // the unit's first packet
+    uint32_t skip;     // of the unit's payload, where its part begins
+    int64_t pts;       // the unit's presentation time; INT64_MIN when it has none
+    int64_t dts;
+    uint8_t flags;     // kTsAuDiscontinuity, kTsAuOpenAtEnd
+  };
+  GrowArray<Part> parts;
+  uint32_t next_unit;  // the unit number expected next on the PID
+  bool started;
+  TsUnwrap unwrap;
+  int64_t last_pts;     // audio: of the last frame, for frames without their own
+  uint32_t last_samples;
+  uint64_t resyncs;     // audio bytes passed over to find a frame
+};
+
+// The state of the handler for one pass.
+struct TsAccessPass {
+  TsStreamAccess* streams[kTsMaxStreams];
+  uint32_t count;
+  int64_t anchor;  // the first timestamp of the file: every line is unwrapped near it
+  bool anchored;
+  uint32_t max_units;  // no stream keeps more access units than the file has packets
+};
+
+// The handler ts_index_build calls for each finished unit; `user` is a
+// TsAccessPass.
+ErrorCode ts_access_on_unit(void* user, const TsUnitEvent* event);
+// Splits what the end of the file left pending.
+ErrorCode ts_access_finish(TsAccessPass* pass, const TsIndex* index);
+// The stream record of a PID, or null.
+TsStreamAccess* ts_access_of(TsAccessPass* pass, uint32_t pid_index);
+void ts_access_release(TsAccessPass* pass);
+
+}  // namespace vantorel

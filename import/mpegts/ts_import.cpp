@@ -1,0 +1,607 @@
+// Transport streams into tracks: the first pass indexes the packets and
+// splits each carried stream into access units; each becomes a track with
+// its sample entry, times on one line with the first video track's, and
+// samples that are expanded from the packets (and, for H.264, given length
+// prefixes) when they are read.
+#include "import/mpegts/ts_import.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "boxes/elst.h"
+#include "boxes/hdlr.h"
+#include "boxes/mvhd.h"
+#include "boxes/tkhd.h"
+#include "codecs/aac.h"
+#include "codecs/ac3.h"
+#include "codecs/eac3.h"
+#include "codecs/es_descriptor.h"
+#include "codecs/mpeg_audio.h"
+#include "import/imported_sample.h"
+#include "import/mpegts/ts_access.h"
+#include "import/mpegts/ts_notes.h"
+#include "io/file_io.h"
+#include "sampletables/movie_upkeep.h"
+#include "sampletables/stsd.h"
+#include "sampletables/stsz.h"
+#include "sampletables/table_fixups.h"
+#include "sampletables/track_builder.h"
+
+namespace vantorel {
+
+namespace {
+
+constexpr uint32_t kMaxTracks = 64;
+
+// ---- Reading samples back --------------------------------------------------
+
+struct ReaderTrack {
+  uint16_t pid;
+  bool h264;
+  GrowArray<EsLocator> where;
+  TsH264Sets* sets;  // H.264: the entry's parameter sets, left out of samples
+};
+
+// Shared by the tracks of one file; the last track to let it go frees it.
+struct Reader {
+  uint32_t holders;
+  TsLayout layout;
+  TsWindow window;
+  FileIo* window_file;
+  GrowArray<uint8_t> raw;
+  GrowArray<uint8_t> converted;
+  uint32_t count;
+  ReaderTrack tracks[kMaxTracks];
+};
+
+void reader_free(Reader* r) {
+  for (uint32_t i = 0; i < r->count; ++i) {
+    r->tracks[i].where.release();
+    ts_h264_sets_release(r->tracks[i].sets);
+    std::free(r->tracks[i].sets);
+  }
+  ts_window_release(&r->window);
+  r->raw.release();
+  r->converted.release();
+  std::free(r);
+}
+
+void reader_release(void* state) {
+  auto* r = static_cast<Reader*>(state);
+  if (r != nullptr && --r->holders == 0) reader_free(r);
+}
+
+// Whether a packet starts at `offset`, reading afresh when the window's
+// bytes say no: they may be those of a pass that reads none (a measuring
+// pass reads zeros). NoMore when the file itself reads as zeros there: the
+// bytes are not used, and the packets are not walked, for a walk over zeros
+// would search the rest of the file for a sync byte.
+ErrorCode packet_at(Reader* r, uint64_t offset) {
+  const uint8_t* p = nullptr;
+  uint32_t got = 0;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    VT_TRY(ts_window_get(&r->window, offset, 1, &p, &got));
+    if (got == 1 && p[0] == kTsSync) return ErrorCode::Ok;
+    r->window.length = 0;
+    r->window.io_position = UINT64_MAX;
+  }
+  return got == 1 && p[0] == 0 ? ErrorCode::NoMore : ErrorCode::Malformed;
+}
+
+// The bytes of one access unit, before any conversion, into `out`.
+ErrorCode expand_raw(Reader* r, const ReaderTrack& t, const EsLocator& where, uint8_t* out) {
+  VT_TRY(packet_at(r, where.pes_offset));
+  return ts_expand(&r->window, r->layout, t.pid, where, out);
+}
+
+ErrorCode reader_expand(void* state, FileIo* file, uint64_t locator, uint8_t* out, uint32_t count) {
+  auto* r = static_cast<Reader*>(state);
+  const uint64_t slot = locator >> 32;
+  const uint32_t index = static_cast<uint32_t>(locator);
+  if (r == nullptr || file == nullptr || slot >= r->count || index >= r->tracks[slot].where.count)
+    return ErrorCode::BadArgument;
+  if (r->window_file != file) {
+    ts_window_release(&r->window);
+    r->window_file = nullptr;
+    VT_TRY(ts_window_open(&r->window, file, 1u << 20, 256u << 10));
+    r->window_file = file;
+  }
+  // Others move the file's position between samples.
+  r->window.io_position = UINT64_MAX;
+  const ReaderTrack& t = r->tracks[slot];
+  const EsLocator& where = t.where[index];
+  if (!t.h264 && count > where.length) return ErrorCode::Malformed;
+  uint8_t* raw = out;
+  if (t.h264 || count < where.length) {
+    VT_TRY(r->raw.reserve(where.length > 0 ? where.length : 1));
+    raw = r->raw.items;
+  }
+  ErrorCode e = expand_raw(r, t, where, raw);
+  if (e == ErrorCode::NoMore) {
+    std::memset(out, 0, count);
+    return ErrorCode::Ok;
+  }
+  VT_TRY(e);
+  if (!t.h264) {
+    if (raw != out) std::memcpy(out, raw, count);
+    return ErrorCode::Ok;
+  }
+  uint32_t size = 0;
+  if (!ts_h264_sample(raw, where.length, t.sets, nullptr, &size) || size < count) return ErrorCode::Malformed;
+  if (size == count) {
+    ts_h264_sample(raw, where.length, t.sets, out, &size);
+    return ErrorCode::Ok;
+  }
+  VT_TRY(r->converted.reserve(size));
+  ts_h264_sample(raw, where.length, t.sets, r->converted.items, &size);
+  std::memcpy(out, r->converted.items, count);
+  return ErrorCode::Ok;
+}
+
+// ---- Times -----------------------------------------------------------------
+
+// A track's samples on its own time scale, and where it starts on the
+// program's 90 kHz line.
+struct TrackTimes {
+  uint32_t timescale;
+  GrowArray<uint32_t> kept;  // indexes of the access units that become samples
+  GrowArray<uint32_t> durations;
+  GrowArray<int32_t> offsets;
+  int64_t first_shown;      // 90 kHz line: when its first sample is shown
+  int64_t media_start;      // media units: the composition time of the first sample shown
+  uint64_t shown_end;       // media units: where the last sample shown ends
+  uint32_t jumps;
+  uint64_t first_jump_at;
+  bool jump_back;
+  void release() {
+    kept.release();
+    durations.release();
+    offsets.release();
+  }
+};
+
+struct Rate {
+  uint32_t num, den;
+};
+// Larger steps first, so a stream is not taken for one of twice its rate.
+constexpr Rate kRates[] = {{24000, 1001}, {24, 1}, {25, 1},    {30000, 1001}, {30, 1},
+                           {48, 1},       {50, 1}, {60000, 1001}, {60, 1}};
+
+// The rate every valid step fits within a tick, as a whole number of frames.
+const Rate* fit_rate(const int64_t* steps, uint32_t n) {
+  for (const Rate& rate : kRates) {
+    const double step = 90000.0 * rate.den / rate.num;
+    bool fits = n > 0;
+    for (uint32_t i = 0; i < n && fits; ++i) {
+      if (steps[i] <= 0) continue;  // a jump: not a step
+      const double frames = std::round(static_cast<double>(steps[i]) / step);
+      fits = frames >= 1 && frames <= 1000 && std::fabs(static_cast<double>(steps[i]) - frames * step) <= 1.0;
+    }
+    if (fits) return &rate;
+  }
+  return nullptr;
+}
+
+ErrorCode video_times(const TsStreamAccess* s, bool cut_at_end, TrackTimes* tt) {
+  const GrowArray<TsAccessUnit>& units = s->units;
+  uint32_t first = 0;
+  while (first < units.count && ((units[first].flags & kTsAuBroken) != 0 || (units[first].flags & kTsAuSync) == 0))
+    ++first;
+  uint32_t end = units.count;
+  // A picture the end of the file cut is not whole.
+  if (cut_at_end && end > first && (units[end - 1].flags & kTsAuOpenAtEnd) != 0) --end;
+  for (uint32_t i = first; i < end; ++i)
+    if ((units[i].flags & kTsAuBroken) == 0) VT_TRY(tt->kept.append_doubling(i));
+  const uint32_t n = tt->kept.count;
+  if (n == 0) return ErrorCode::Ok;
+  // Steps between decode times; 0 marks a jump.
+  int64_t* steps = static_cast<int64_t*>(std::calloc(n, sizeof(int64_t)));
+  if (steps == nullptr) return ErrorCode::OutOfMemory;
+  for (uint32_t i = 0; i + 1 < n; ++i) {
+    const TsAccessUnit& a = units[tt->kept[i]];
+    const TsAccessUnit& b = units[tt->kept[i + 1]];
+    const TsJump jump = ts_jump(a.dts, b.dts, (b.flags & kTsAuDiscontinuity) != 0, kTsClockRate);
+    steps[i] = jump == TsJump::None && b.dts > a.dts ? b.dts - a.dts : 0;
+    if (steps[i] == 0) {
+      if (tt->jumps++ == 0) {
+        tt->first_jump_at = b.where.pes_offset;
+        tt->jump_back = b.dts < a.dts;
+      }
+    }
+  }
+  const Rate* rate = fit_rate(steps, n - 1);
+  const double step = rate != nullptr ? 90000.0 * rate->den / rate->num : 1.0;
+  // A rate of whole frames per second counts in a multiple of 1000, so a
+  // start delay of whole milliseconds is kept in its time scale too.
+  uint32_t scale_up = 1;
+  if (rate != nullptr && rate->num < 1000) {
+    uint32_t a = rate->num, b = 1000;
+    while (b != 0) {
+      const uint32_t t = a % b;
+      a = b;
+      b = t;
+    }
+    scale_up = 1000 / a;
+  }
+  tt->timescale = rate != nullptr ? rate->num * scale_up : static_cast<uint32_t>(kTsClockRate);
+  const uint32_t unit = rate != nullptr ? rate->den * scale_up : 1;
+  ErrorCode e = tt->durations.reserve(n);
+  if (e == ErrorCode::Ok) e = tt->offsets.reserve(n);
+  uint32_t previous = rate != nullptr ? unit : 3003;
+  for (uint32_t i = 0; i < n && e == ErrorCode::Ok; ++i) {
+    uint64_t d = previous;
+    if (i + 1 < n && steps[i] > 0) d = static_cast<uint64_t>(std::llround(static_cast<double>(steps[i]) / step)) * unit;
+    if (d == 0 || d > UINT32_MAX) d = previous;
+    previous = static_cast<uint32_t>(d);
+    tt->durations.items[tt->durations.count++] = previous;
+    const TsAccessUnit& u = units[tt->kept[i]];
+    const int64_t gap = u.pts - u.dts;
+    const int64_t offset = rate != nullptr ? std::llround(static_cast<double>(gap) / step) * unit : gap;
+    if (offset < INT32_MIN || offset > INT32_MAX) e = ErrorCode::Malformed;
+    tt->offsets.items[tt->offsets.count++] = static_cast<int32_t>(offset);
+  }
+  std::free(steps);
+  VT_TRY(e);
+  // The first picture shown, and where the last one ends.
+  int64_t time = 0, start = INT64_MAX, shown_end = 0;
+  int64_t first_pts = INT64_MAX;
+  for (uint32_t i = 0; i < n; ++i) {
+    const int64_t shown = time + tt->offsets[i];
+    if (shown < start) start = shown;
+    shown_end = std::max(shown_end, shown + static_cast<int64_t>(tt->durations[i]));
+    time += tt->durations[i];
+    if (i < 64) first_pts = std::min(first_pts, units[tt->kept[i]].pts);
+  }
+  tt->media_start = start;
+  tt->shown_end = shown_end > 0 ? static_cast<uint64_t>(shown_end) : 0;
+  tt->first_shown = first_pts;
+  return ErrorCode::Ok;
+}
+
+ErrorCode audio_times(const TsStreamAccess* s, TrackTimes* tt) {
+  tt->timescale = s->rate;
+  const uint32_t n = s->units.count;
+  VT_TRY(tt->kept.reserve(n));
+  VT_TRY(tt->durations.reserve(n));
+  VT_TRY(tt->offsets.reserve(n));
+  for (uint32_t i = 0; i < n; ++i) {
+    tt->kept.items[tt->kept.count++] = i;
+    tt->durations.items[tt->durations.count++] = s->units[i].samples;
+    tt->offsets.items[tt->offsets.count++] = 0;
+    tt->shown_end += s->units[i].samples;
+  }
+  tt->first_shown = n > 0 ? s->units[0].pts : 0;
+  return ErrorCode::Ok;
+}
+
+// ---- Sample entries ----------------------------------------------------------
+
+ErrorCode set_avc_entry(ImportFile* file, TrackBoxes* track, const TsH264Sets* st, uint32_t* width, uint32_t* height) {
+  VisualSampleEntry* entry = visual_entry(file, track, 0);
+  if (entry == nullptr) return ErrorCode::Missing;
+  entry->format = FourCC::of("avc1");
+  VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Avcc));
+  entry = visual_entry(file, track, 0);
+  AvcConfigRecord* avc = entry->avcC;
+  if (avc == nullptr) return ErrorCode::Missing;
+  GrowArray<uint8_t> sps{}, pps{};
+  ErrorCode e = ErrorCode::Ok;
+  for (uint32_t i = 0; i < st->sps_count && e == ErrorCode::Ok; ++i) {
+    const OwnedBlock& b = st->sps[st->sps_order[i]];
+    e = avc_append_parameter_set(&sps, b.bytes, b.length);
+  }
+  for (uint32_t i = 0; i < st->pps_count && e == ErrorCode::Ok; ++i) {
+    const OwnedBlock& b = st->pps[st->pps_order[i]];
+    e = avc_append_parameter_set(&pps, b.bytes, b.length);
+  }
+  // Samples are written with 4-byte NAL unit lengths.
+  const AvcParameterSets sets{sps.items, sps.count, st->sps_count, pps.items, pps.count, st->pps_count, 3};
+  if (e == ErrorCode::Ok) e = avcc_build(avc, &sets);
+  sps.release();
+  pps.release();
+  VT_TRY(e);
+  const OwnedBlock& first = st->sps[st->sps_order[0]];
+  AvcSpsInfo info{};
+  if (h264_parse_sps(first.bytes, first.length, &info) == ErrorCode::Ok && info.width <= 0xFFFF &&
+      info.height <= 0xFFFF) {
+    entry->width = static_cast<uint16_t>(info.width);
+    entry->height = static_cast<uint16_t>(info.height);
+    *width = info.width;
+    *height = info.height;
+  }
+  return ErrorCode::Ok;
+}
+
+ErrorCode set_esds(ImportFile* file, TrackBoxes* track, uint8_t object_type, const uint8_t* info, uint32_t size) {
+  if (entry_esds(file, track, 0) == nullptr) VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Esds));
+  EsDescriptorRecord* esds = entry_esds(file, track, 0);
+  if (esds == nullptr) return ErrorCode::Missing;
+  return esds_set_stream(esds, object_type, kStreamTypeAudio, info, size);
+}
+
+ErrorCode set_audio_entry(ImportFile* file, TrackBoxes* track, const TsStreamAccess* s, const char** why) {
+  SoundSampleEntry* entry = sound_entry(file, track, 0);
+  if (entry == nullptr) return ErrorCode::Missing;
+  const uint8_t* f = s->first_frame;
+  const uint32_t n = s->first_frame_size;
+  entry->sample_size = 16;
+  switch (s->kind) {
+    case TsKind::AacAdts: {
+      AdtsHeader h;
+      if (!adts_parse_header(f, n, &h)) break;
+      if (h.channel_config == 0) {
+        *why = "its AAC channel layout is in a program config element";
+        return ErrorCode::Ok;
+      }
+      uint8_t config[2];
+      adts_audio_config(h, config);
+      entry->format = FourCC::of("mp4a");
+      entry->channel_count = static_cast<uint16_t>(h.channel_config == 7 ? 8 : h.channel_config);
+      return set_esds(file, track, kObjectTypeMpeg4Audio, config, 2);
+    }
+    case TsKind::MpegAudio: {
+      MpegAudioHeader h;
+      if (!mpeg_audio_parse_header(f, n, &h)) break;
+      entry->format = FourCC::of("mp4a");
+      entry->channel_count = static_cast<uint16_t>(mpeg_audio_frame_channels(f, n));
+      return set_esds(file, track, h.mpeg1 != 0 ? kObjectTypeMpeg1Audio : kObjectTypeMpeg2Audio, nullptr, 0);
+    }
+    case TsKind::Ac3: {
+      Dac3Record config{};
+      if (!ac3_config_from_frame(f, n, &config)) break;
+      entry->format = FourCC::of("ac-3");
+      entry->channel_count = static_cast<uint16_t>(ac3_channel_count(config.acmod, config.lfeon));
+      VT_TRY(entry_remove_config(file, track, 0, ConfigBoxId::Esds));
+      VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Dac3));
+      entry = sound_entry(file, track, 0);
+      *entry->dac3 = config;
+      return ErrorCode::Ok;
+    }
+    case TsKind::Eac3: {
+      Dec3Record config{};
+      if (!eac3_config_from_frame(f, n, s->rate, &config)) break;
+      entry->format = FourCC::of("ec-3");
+      entry->channel_count =
+          static_cast<uint16_t>(ac3_channel_count(config.substreams[0].acmod, config.substreams[0].lfeon));
+      ErrorCode e = entry_remove_config(file, track, 0, ConfigBoxId::Esds);
+      if (e == ErrorCode::Ok) e = entry_add_config(file, track, 0, ConfigBoxId::Dec3);
+      if (e == ErrorCode::Ok) e = dec3_copy(sound_entry(file, track, 0)->dec3, &config);
+      dec3_release(&config);
+      return e;
+    }
+    default: break;
+  }
+  *why = "its first frame header does not parse";
+  return ErrorCode::Ok;
+}
+
+// ---- Tracks ------------------------------------------------------------------
+
+struct Built {
+  TsStreamAccess* access;
+  const TsStream* stream;
+  TrackTimes times;
+  uint32_t track_id;
+  uint32_t slot;  // in the reader
+};
+
+struct Import {
+  ImportFile* file;
+  FileBoxes* root;
+  TsIndex index;
+  TsAccessPass pass;
+  Reader* reader;
+  Built built[kMaxTracks];
+  uint32_t built_count;
+};
+
+bool video_kind(TsKind kind) { return kind == TsKind::H264; }
+
+ErrorCode add_edits(Import* imp, TrackBoxes* track, const TrackTimes& tt, int64_t earliest) {
+  const uint64_t delay = static_cast<uint64_t>(tt.first_shown - earliest);
+  if (delay == 0 && tt.media_start == 0) return ErrorCode::Ok;
+  auto* mvhd = movie_record<MvhdRecord>(imp->root, BoxTypeId::Mvhd);
+  if (mvhd == nullptr) return ErrorCode::Missing;
+  VT_TRY(add_track_box(imp->file, track, BoxTypeId::Edts));
+  VT_TRY(add_track_box(imp->file, track, BoxTypeId::Elst));
+  if (delay > 0) VT_TRY(add_edit(imp->file, track, rescale(delay, 90000, mvhd->timescale), kEmptyEdit, 1, 0));
+  const uint64_t start = tt.media_start > 0 ? static_cast<uint64_t>(tt.media_start) : 0;
+  const uint64_t shown = tt.shown_end > start ? tt.shown_end - start : 0;
+  return add_edit(imp->file, track, rescale(shown, tt.timescale, mvhd->timescale), static_cast<int64_t>(start), 1, 0);
+}
+
+// The samples of a built track, handed over as located samples.
+ErrorCode hand_over(Import* imp, TrackBoxes* track, Built* b) {
+  const TrackTimes& tt = b->times;
+  const uint32_t n = tt.kept.count;
+  ReaderTrack& rt = imp->reader->tracks[b->slot];
+  VT_TRY(rt.where.reserve(n));
+  auto* samples = static_cast<ImportedSample*>(std::calloc(n, sizeof(ImportedSample)));
+  if (samples == nullptr) return ErrorCode::OutOfMemory;
+  uint64_t time = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const TsAccessUnit& u = b->access->units[tt.kept[i]];
+    rt.where.items[rt.where.count++] = u.where;
+    ImportedSample& s = samples[i];
+    s.at = (uint64_t{b->slot} << 32) | i;
+    s.decode_time = time;
+    s.size = u.size;
+    s.duration = tt.durations[i];
+    s.composition_offset = tt.offsets[i];
+    s.description = 1;
+    s.where = kSampleLocated;
+    s.sync = (u.flags & kTsAuSync) != 0 ? 1 : 0;
+    time += s.duration;
+  }
+  b->access->units.release();  // the locators are the reader's now
+  ConvertedTrack source{};
+  source.expander = SampleExpander{reader_expand, imp->reader, reader_release};
+  ++imp->reader->holders;
+  ErrorCode e = import_track_samples(imp->file, track, samples, n, &source);
+  std::free(samples);
+  return e;
+}
+
+// Makes the track of one stream, or notes why it is left out.
+ErrorCode build_track(Import* imp, Built* b, bool cut_at_end) {
+  TsStreamAccess* s = b->access;
+  const bool video = video_kind(s->kind);
+  if (s->failure != nullptr) return ts_note_left_out(imp->file, b->stream, s->failure);
+  if (video && (s->h264->sps_count == 0 || s->h264->pps_count == 0))
+    return ts_note_left_out(imp->file, b->stream, "no H.264 parameter sets in the stream");
+  if (!video && s->rate == 0) return ts_note_left_out(imp->file, b->stream, "no whole frame in the stream");
+  VT_TRY(video ? video_times(s, cut_at_end, &b->times)
+               : audio_times(s, &b->times));
+  if (b->times.kept.count == 0)
+    return ts_note_left_out(imp->file, b->stream, video ? "no picture a decoder can start at" : "no whole frame");
+  const char* language = b->stream->descriptors.language[0] != '\0' ? b->stream->descriptors.language : nullptr;
+  TrackSetup setup{};
+  setup.kind = video ? kHandlerVideo : kHandlerSound;
+  setup.timescale = b->times.timescale;
+  setup.language = language;
+  setup.track_id = b->track_id;
+  TrackBoxes* track = create_track(imp->file, &setup);
+  if (track == nullptr) return ErrorCode::OutOfMemory;
+  const char* why = nullptr;
+  uint32_t width = 0, height = 0;
+  ErrorCode e = video ? set_avc_entry(imp->file, track, s->h264, &width, &height)
+                      : set_audio_entry(imp->file, track, s, &why);
+  if (e == ErrorCode::Ok && why != nullptr) {
+    remove_track(imp->file, find_track(imp->root, b->track_id));
+    return ts_note_left_out(imp->file, b->stream, why);
+  }
+  if (e == ErrorCode::Ok && video) {
+    auto* tkhd = track_record<TkhdRecord>(track, BoxTypeId::Tkhd);
+    if (tkhd != nullptr) {
+      tkhd->width = width << 16;
+      tkhd->height = height << 16;
+    }
+  }
+  if (e == ErrorCode::Ok) {
+    b->slot = imp->reader->count++;
+    ReaderTrack& rt = imp->reader->tracks[b->slot];
+    rt.pid = b->stream->pid;
+    rt.h264 = video;
+    if (video) {
+      rt.sets = s->h264;  // the reader's now
+      s->h264 = nullptr;
+    }
+  }
+  if (e != ErrorCode::Ok) remove_track(imp->file, find_track(imp->root, b->track_id));
+  return e;
+}
+
+ErrorCode import_tracks(Import* imp) {
+  ImportFile* file = imp->file;
+  const TsIndex& x = imp->index;
+  imp->reader = alloc_record<Reader>();
+  if (imp->reader == nullptr) return ErrorCode::OutOfMemory;
+  imp->reader->holders = 1;  // the import's own hold, let go at its end
+  imp->reader->layout = x.layout;
+  const bool cut_at_end = x.diagnostic_counts[static_cast<uint32_t>(TsDiag::CutPacket)] > 0;
+  uint32_t listed = 0;
+  // The chosen program's streams in the order its PMTs list them.
+  uint32_t next_id = 1;
+  for (uint32_t order = 0; order < x.programs[x.chosen].streams; ++order) {
+    const TsStream* stream = nullptr;
+    for (const TsStream& t : x.streams)
+      if (t.program == x.chosen && t.order == order) stream = &t;
+    if (stream == nullptr) continue;
+    if (stream->cls->disposition != TsDisposition::Skipped) ++listed;
+    bool seen = false;  // a PID listed again with another type: its first listing counts
+    for (const TsStream& t : x.streams)
+      seen = seen || (&t != stream && t.program == x.chosen && t.pid_index == stream->pid_index && t.order < order);
+    if (seen) continue;
+    TsStreamAccess* access = ts_access_of(&imp->pass, stream->pid_index);
+    if (access == nullptr || (!access->probed && access->kind != stream->cls->kind) || imp->built_count >= kMaxTracks) {
+      VT_TRY(ts_note_stream(imp->file, stream));
+      continue;
+    }
+    Built* b = &imp->built[imp->built_count];
+    *b = Built{};
+    b->access = access;
+    b->stream = stream;
+    b->track_id = next_id;
+    const uint32_t before = track_count(imp->root);
+    VT_TRY(build_track(imp, b, cut_at_end));
+    if (track_count(imp->root) > before) {
+      ++imp->built_count;
+      ++next_id;
+    } else {
+      b->times.release();
+    }
+  }
+  // Every track keeps its distance to the others from their first
+  // presentation times: the earliest starts at 0.
+  int64_t earliest = INT64_MAX;
+  for (uint32_t i = 0; i < imp->built_count; ++i) earliest = std::min(earliest, imp->built[i].times.first_shown);
+  for (uint32_t i = 0; i < imp->built_count; ++i) {
+    Built* b = &imp->built[i];
+    TrackBoxes* track = find_track(imp->root, b->track_id);
+    if (track == nullptr) return ErrorCode::Missing;
+    VT_TRY(add_edits(imp, track, b->times, earliest));
+    VT_TRY(hand_over(imp, track, b));
+    if (video_kind(b->access->kind) && b->times.jumps > 0)
+      ts_note_jump(imp->file, b->times.first_jump_at, b->times.jump_back, b->times.jumps);
+  }
+  ts_note_diagnostics(file, &x, imp->pass.streams, imp->pass.count);
+  // Which program, and what it holds, is worth telling when there was a
+  // choice or a stream is left out.
+  if (x.programs.count > 1 || imp->built_count < listed) ts_note_program(file, &x);
+  VT_TRY(update_durations(file, imp->root));
+  VT_TRY(set_next_track_id(imp->root));
+  bool any_sample = false;
+  for (uint32_t i = 0; i < track_count(imp->root); ++i) {
+    TrackBoxes* track = track_at(imp->root, i);
+    VT_TRY(stss_drop_if_redundant(file, track));
+    if (sample_count(track) > 0) any_sample = true;
+  }
+  if (file->mode == kOpenInspect || any_sample) return ErrorCode::Ok;
+  set_error_reason(file, "an MPEG transport stream without a stream Vantorel can carry");
+  return ErrorCode::Unsupported;
+}
+
+}  // namespace
+
+bool ts_probe_file(ImportFile* file) { return ts_probe(file, nullptr); }
+
+ErrorCode ts_import(ImportFile* file, FileBoxes* root) {
+  Import* imp = alloc_record<Import>();
+  if (imp == nullptr) return ErrorCode::OutOfMemory;
+  imp->file = file;
+  imp->root = root;
+  imp->pass.max_units = UINT32_MAX;
+  TsIndexOptions options{};
+  options.program_number = static_cast<uint16_t>(file->program_number);
+  options.on_unit = ts_access_on_unit;
+  options.user = &imp->pass;
+  options.drop_units = true;  // the access units are all the import keeps
+  ErrorCode e = ts_index_build(file, &options, &imp->index);
+  if (e == ErrorCode::Ok) e = ts_access_finish(&imp->pass, &imp->index);
+  if (e == ErrorCode::Missing) {
+    if (file->program_number != 0) set_error_reason(file, "the transport stream has no such program");
+    else set_error_reason(file, "a transport stream without a program map table");
+  }
+  if (e == ErrorCode::Ok) {
+    // One time scale for every edit: the transport stream's own clock.
+    if (root->moov == nullptr) e = add_movie_box(file, BoxTypeId::Moov);
+    if (e == ErrorCode::Ok && root->moov->mvhd == nullptr) e = add_movie_box(file, BoxTypeId::Mvhd);
+  }
+  if (e == ErrorCode::Ok) {
+    auto* mvhd = movie_record<MvhdRecord>(root, BoxTypeId::Mvhd);
+    if (mvhd == nullptr) e = ErrorCode::Missing;
+    else mvhd->timescale = static_cast<uint32_t>(kTsClockRate);
+  }
+  if (e == ErrorCode::Ok) e = import_tracks(imp);
+  for (uint32_t i = 0; i < kMaxTracks; ++i) imp->built[i].times.release();
+  if (imp->reader != nullptr) reader_release(imp->reader);
+  ts_access_release(&imp->pass);
+  ts_index_release(&imp->index);
+  std::free(imp);
+  return e;
+}
+
+}  // namespace vantorel

@@ -1,0 +1,191 @@
+// Hand-made transport streams with the faults recordings have: tables with
+// a wrong CRC, lost packets, a cut last packet, units without a length, a
+// PMT that names itself, a program asked for that is not there. Each is a
+// warning naming the PID and offset, or a clean error; never a crash.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "import/mpegts/ts_builder.h"
+#include "mediafile/mediafile.h"
+
+namespace vantorel {
+namespace {
+
+using namespace test::ts;
+
+constexpr uint16_t kAudio = 0x101;
+
+// AC-3 frames of 128 bytes at 48 kHz, told apart by their pattern.
+Bytes ac3_frames(uint32_t count) {
+  Bytes all;
+  for (uint32_t i = 0; i < count; ++i) {
+    Bytes f = pattern(128, static_cast<uint8_t>(i * 40 + 1));
+    f[0] = 0x0B, f[1] = 0x77, f[2] = 0, f[3] = 0, f[4] = 0x00, f[5] = 8 << 3, f[6] = 0x40;
+    for (size_t k = 7; k < f.size(); ++k)
+      if (f[k] == 0x0B) f[k] = 0x0C;
+    all.insert(all.end(), f.begin(), f.end());
+  }
+  return all;
+}
+
+struct Opened {
+  ErrorCode result = ErrorCode::Io;
+  uint32_t samples = 0;  // of track 1
+  uint32_t tracks = 0;
+  std::string notes;
+};
+
+Opened open_memory(const Bytes& bytes, uint32_t program = 0) {
+  Opened o;
+  MemoryPair pair{bytes.data(), static_cast<uint32_t>(bytes.size())};
+  OpenParams params{};
+  params.routines = memory_routines();
+  params.path = &pair;
+  params.program_number = program;
+  MediaFile* file = nullptr;
+  o.result = media_open(&file, &params, kOpenRead);
+  if (o.result != ErrorCode::Ok) return o;
+  for (uint32_t i = 0; const char* note = import_note(file, i); ++i) o.notes += std::string(note) + "\n";
+  TrackInfo info{};
+  if (track_info(file, 1, &info) == ErrorCode::Ok) o.samples = info.sample_count;
+  MovieInfo movie{};
+  if (movie_info(file, &movie) == ErrorCode::Ok) o.tracks = movie.track_count;
+  // Every sample reads back whole.
+  std::vector<uint8_t> buffer(1 << 16);
+  for (;;) {
+    SampleRead s{};
+    s.buffer = buffer.data();
+    s.capacity = static_cast<uint32_t>(buffer.size());
+    ErrorCode e = read_next_sample(file, 1, &s);
+    if (e == ErrorCode::NoMore) break;
+    EXPECT_EQ(e, ErrorCode::Ok);
+    if (e != ErrorCode::Ok) break;
+  }
+  media_close(file);
+  return o;
+}
+
+enum class Fault { None, PmtCrc, PatCrc, LostPacket, CutAtEnd, Unbounded, PmtNamesItself, WithSubtitles };
+
+// Ten frames in five units of two; program 1 at PMT PID 0x1000.
+Bytes make_stream(Fault fault) {
+  Writer w;
+  w.table(0, pat({{1, 0x1000}}, 0, fault != Fault::PatCrc));
+  std::vector<EsEntry> streams = {{0x81, kAudio, {}}};
+  if (fault == Fault::PmtNamesItself) streams.insert(streams.begin(), EsEntry{0x81, 0x1000, {}});
+  if (fault == Fault::WithSubtitles) streams.push_back(EsEntry{0x06, 0x102, descriptor(0x59, Bytes(8, 0x20))});
+  w.table(0x1000, pmt(1, kAudio, streams, {}, 0, fault != Fault::PmtCrc));
+  const Bytes frames = ac3_frames(10);
+  for (uint32_t k = 0; k < 5; ++k) {
+    PesSpec spec;
+    spec.stream_id = 0xBD;
+    spec.pts = 90000 + k * 5760;
+    spec.bounded = fault != Fault::Unbounded;
+    Bytes unit = pes(spec, Bytes(frames.begin() + k * 256, frames.begin() + (k + 1) * 256));
+    if (fault == Fault::LostPacket && k == 2) {
+      PacketSpec first;
+      first.pid = kAudio;
+      first.unit_start = true;
+      first.payload = Bytes(unit.begin(), unit.begin() + 184);
+      w.packet(first);
+      w.lose(kAudio);
+      continue;
+    }
+    w.unit(kAudio, unit);
+  }
+  Bytes file = w.bytes();
+  if (fault == Fault::CutAtEnd) file.resize(file.size() - 100);
+  return file;
+}
+
+TEST(TsFaults, FaultsAreWarningsOrCleanErrors) {
+  struct Case {
+    const char* name;
+    Fault fault;
+    uint32_t program;
+    ErrorCode result;
+    uint32_t samples;
+    const char* note;  // a note that contains this; null: no note
+  };
+  const Case cases[] = {
+      {"whole", Fault::None, 0, ErrorCode::Ok, 10, nullptr},
+      {"PMT with a wrong CRC", Fault::PmtCrc, 0, ErrorCode::Ok, 10, "CRC mismatch on PID 0x1000 at byte 188"},
+      {"PAT with a wrong CRC", Fault::PatCrc, 0, ErrorCode::Ok, 10, "CRC mismatch on PID 0x0000 at byte 0"},
+      // Unit 2's last packet lost: its frames and the one running into it are dropped.
+      {"a packet lost", Fault::LostPacket, 0, ErrorCode::Ok, 8, "continuity gap on PID 0x0101 at byte"},
+      {"last packet cut", Fault::CutAtEnd, 0, ErrorCode::Ok, 9, "cut packet at byte"},
+      {"units without a length", Fault::Unbounded, 0, ErrorCode::Ok, 10, nullptr},
+      {"a PMT that names itself", Fault::PmtNamesItself, 0, ErrorCode::Ok, 10, "PID used twice on PID 0x1000"},
+      {"a program that is not there", Fault::None, 7, ErrorCode::Missing, 0, nullptr},
+      {"the program asked for", Fault::None, 1, ErrorCode::Ok, 10, nullptr},
+      // A stream left out is named, after the program and what it holds.
+      {"DVB subtitles beside", Fault::WithSubtitles, 0, ErrorCode::Ok, 10,
+       "transport stream program 1 of 1 (PMT PID 0x1000): PID 0x0101 AC-3 (type 0x81) PID 0x0102 DVB subtitles "
+       "(type 0x06)\nPID 0x0102 (DVB subtitles, stream type 0x06) is left out: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Opened o = open_memory(make_stream(c.fault), c.program);
+    ASSERT_EQ(o.result, c.result) << o.notes;
+    if (c.result != ErrorCode::Ok) continue;
+    EXPECT_EQ(o.tracks, 1u);
+    EXPECT_EQ(o.samples, c.samples) << o.notes;
+    if (c.note != nullptr) EXPECT_NE(o.notes.find(c.note), std::string::npos) << o.notes;
+    else EXPECT_EQ(o.notes, "");
+  }
+}
+
+// Two programs: the one with more packets is taken unless another is asked
+// for; tracks are numbered from 1 in the taken program's order.
+TEST(TsFaults, TheProgramWithMostPacketsOrTheOneAskedFor) {
+  Writer w;
+  w.table(0, pat({{1, 0x1000}, {2, 0x1100}}));
+  w.table(0x1000, pmt(1, 0x101, {{0x81, 0x101, {}}}));
+  w.table(0x1100, pmt(2, 0x201, {{0x81, 0x201, {}}}));
+  const Bytes frames = ac3_frames(6);
+  for (uint32_t k = 0; k < 3; ++k) {
+    PesSpec spec;
+    spec.stream_id = 0xBD;
+    spec.pts = 90000 + k * 5760;
+    const Bytes two(frames.begin() + k * 256, frames.begin() + (k + 1) * 256);
+    w.unit(0x201, pes(spec, two));
+    if (k == 0) w.unit(0x101, pes(spec, two));
+  }
+  const Bytes file = w.bytes();
+  struct Case {
+    uint32_t program;
+    ErrorCode result;
+    uint32_t samples;
+  };
+  const Case cases[] = {{0, ErrorCode::Ok, 6}, {2, ErrorCode::Ok, 6}, {1, ErrorCode::Ok, 2}, {3, ErrorCode::Missing, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.program);
+    Opened o = open_memory(file, c.program);
+    ASSERT_EQ(o.result, c.result);
+    if (c.result != ErrorCode::Ok) continue;
+    EXPECT_EQ(o.tracks, 1u);
+    EXPECT_EQ(o.samples, c.samples);
+    // With a choice to make, the program taken is named.
+    const std::string named = "transport stream program " + std::to_string(c.program == 1 ? 1 : 2) + " of 2";
+    EXPECT_EQ(o.notes.find(named), 0u) << o.notes;
+  }
+}
+
+// Nothing but garbage after a PAT, or a PMT without a carried stream: no
+// track, a clean refusal.
+TEST(TsFaults, NothingToCarryIsRefused) {
+  Writer w;
+  w.table(0, pat({{1, 0x1000}}));
+  w.table(0x1000, pmt(1, 0x102, {{0x06, 0x102, descriptor(0x59, Bytes(8, 0x20))}}));  // DVB subtitles
+  PesSpec spec;
+  spec.stream_id = 0xBD;
+  spec.pts = 90000;
+  w.unit(0x102, pes(spec, pattern(300, 3)));
+  Opened o = open_memory(w.bytes());
+  EXPECT_EQ(o.result, ErrorCode::Unsupported);
+}
+
+}  // namespace
+}  // namespace vantorel

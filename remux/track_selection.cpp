@@ -44,9 +44,9 @@ ErrorCode selection_check_start(SelectionCheck* check, const TrackSelection& sel
   for (uint32_t i = 0; i < selection.pick_count; ++i) VT_TRY(check->matched.append_doubling(0));
   const uint32_t count = track_count(input->root);
   for (uint32_t i = 0; i < count; ++i) {
-    auto* tref = track_record<TrefRecord>(track_at(input->root, i), BoxTypeId::Tref);
-    if (tref == nullptr || tref->reference_type != kReferenceChap) continue;
-    for (uint32_t id : tref->track_ids) VT_TRY(check->chapter_ids.append_doubling(id));
+    const TrefEntry* chap = find_reference(track_at(input->root, i), reference_box_type(kReferenceChap));
+    if (chap == nullptr) continue;
+    for (uint32_t id : chap->track_ids) VT_TRY(check->chapter_ids.append_doubling(id));
   }
   std::sort(check->chapter_ids.begin(), check->chapter_ids.end());
   return ErrorCode::Ok;
@@ -90,9 +90,10 @@ ErrorCode plan_chapter_hosts(TrackPlan* plan, const SelectionCheck& check) {
   // references, however many tracks the movie has.
   GrowArray<uint32_t> referred{};
   for (const PlannedTrack& row : plan->tracks) {
-    auto* tref = track_record<TrefRecord>(find_track(plan->input->root, row.input_track_id), BoxTypeId::Tref);
-    if (tref == nullptr || tref->reference_type != kReferenceChap) continue;
-    for (uint32_t id : tref->track_ids) {
+    const TrefEntry* chap =
+        find_reference(find_track(plan->input->root, row.input_track_id), reference_box_type(kReferenceChap));
+    if (chap == nullptr) continue;
+    for (uint32_t id : chap->track_ids) {
       ErrorCode e = referred.append_doubling(id);
       if (e != ErrorCode::Ok) {
         referred.release();
@@ -112,9 +113,8 @@ ErrorCode plan_chapter_hosts(TrackPlan* plan, const SelectionCheck& check) {
   PlannedTrack* host = nullptr;
   for (int pass = 0; pass < 2 && host == nullptr; ++pass) {
     for (PlannedTrack& row : plan->tracks) {
+      // Any track can host them: its other reference boxes stay beside 'chap'.
       if (!(pass == 0 ? row.video : row.audio)) continue;
-      auto* tref = track_record<TrefRecord>(find_track(plan->input->root, row.input_track_id), BoxTypeId::Tref);
-      if (tref != nullptr && tref->reference_type != kReferenceNone && tref->reference_type != kReferenceChap) continue;
       host = &row;
       break;
     }

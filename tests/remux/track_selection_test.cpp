@@ -40,9 +40,8 @@ Chapters tracks_of(const std::string& path) {
   for (uint32_t i = 0; i < track_count(file->root); ++i) {
     TrackBoxes* track = track_at(file->root, i);
     std::vector<uint32_t>& refs = out[track_id_of(track)];
-    auto* tref = track_record<TrefRecord>(track, BoxTypeId::Tref);
-    if (tref != nullptr && tref->reference_type == kReferenceChap)
-      for (uint32_t id : tref->track_ids) refs.push_back(id);
+    if (const TrefEntry* chap = find_reference(track, reference_box_type(kReferenceChap)))
+      for (uint32_t id : chap->track_ids) refs.push_back(id);
   }
   media_close(file);
   return out;

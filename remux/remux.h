@@ -5,7 +5,7 @@
 #include "io/error.h"
 #include "io/fourcc.h"
 #include "io/io_routines.h"
-#include "mediafile/media_file.h"
+#include "mediafile/mediafile.h"
 
 namespace vantorel {
 
@@ -127,6 +127,17 @@ struct RemuxResult {
 // Whether the remux would carry a track of a file open in read mode: 0, or
 // the DropReason that leaves it out. The same decision remux_run makes.
 ErrorCode remux_track_verdict(MediaFile* input, uint32_t track_id, uint32_t* drop_reason);
+
+// The samples of a track of a file open in read mode that lie wholly or
+// partly past the end of the file (a file cut short): `missing` of `total`,
+// lasting `missing_ms`; the figures the `truncated` event gives. All zero
+// for a whole track.
+struct TrackShortfall {
+  uint32_t missing;
+  uint32_t total;
+  uint64_t missing_ms;
+};
+ErrorCode remux_track_shortfall(MediaFile* input, uint32_t track_id, TrackShortfall* out);
 
 // Remuxes `input_name` (handed to the routines' open) into one or more MP4
 // files named by `namer`. With null routines the C-stream routines are used;

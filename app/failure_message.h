@@ -4,7 +4,6 @@
 
 #include "app/run_state.h"
 #include "io/error.h"
-#include "mediafile/media_file.h"
 
 namespace vantorel::app {
 

@@ -1,20 +1,13 @@
 #include "app/file_info.h"
 
+#include "app/colour_text.h"
 #include "app/json_writer.h"
 #include "app/platform.h"
-#include "app/tag_text.h"
 
 #include <cstring>
 
-#include "boxes/hdlr.h"
-#include "boxes/mdhd.h"
 #include "mediafile/mediafile.h"
-#include "meta/tag_record.h"
-#include "meta/ilst_items.h"
-#include "meta/user_data.h"
 #include "remux/remux.h"
-#include "sampletables/formats.h"
-#include "boxes/ftyp.h"
 
 namespace vantorel::app {
 
@@ -25,10 +18,6 @@ namespace {
 bool is_format_tag(FourCC f) { return !f.is_zero() && f.c[0] == 0 && f.c[1] == 0; }
 uint32_t format_tag_of(FourCC f) { return f.to_u32() & 0xFFFF; }
 
-bool track_has_sizes(uint32_t kind) {
-  return handler_is_video_like(kind) || kind == kHandlerSubpicture;
-}
-
 // A packed language decodes to letters from '`' (0) up: 0 is the Macintosh
 // code for English, and QuickTime's 0x7FFF means unspecified.
 void fix_language(char* language) {
@@ -36,54 +25,50 @@ void fix_language(char* language) {
   if (std::strcmp(language, "\x7F\x7F\x7F") == 0) std::memcpy(language, "und", 4);
 }
 
-// Bits per second over the media duration, not rounded to whole bytes.
-uint32_t average_bit_rate(TrackBoxes* track) {
-  auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
-  uint64_t bytes = track_total_bytes(track);
-  if (mdhd == nullptr || mdhd->duration == 0 || bytes == 0) return 0;
-  unsigned __int128 rate = static_cast<unsigned __int128>(bytes) * 8 * mdhd->timescale / mdhd->duration;
-  return rate > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(rate);
-}
-
-void describe_track(FileDescription* d, TrackBoxes* track, TrackDescription* t) {
+void describe_track(FileDescription* d, uint32_t track_id, TrackDescription* t) {
   MediaFile* file = d->file;
-  t->track_id = track_id_of(track);
-  auto* hdlr = track_record<HdlrRecord>(track, BoxTypeId::Hdlr);
-  if (hdlr != nullptr) {
-    // Tracks built by an importer have a kind but no stored type.
-    t->handler = hdlr->handler_type.is_zero() ? handler_type_of(hdlr->kind) : hdlr->handler_type;
-  }
+  t->track_id = track_id;
+  TrackDetails& details = t->details;
+  ErrorCode e = track_details(file, track_id, &details);
+  t->handler = details.handler_type;
   TrackInfo info;
   t->failure = track_info(file, t->track_id, &info);
   if (t->failure != ErrorCode::Ok) return;
-  t->kind = info.kind;
+  if (e != ErrorCode::Ok) {
+    t->failure = e;
+    return;
+  }
+  t->has_picture = details.has_picture;
+  t->is_sound = details.is_sound;
   t->fourcc = info.fourcc;
-  t->codec = format_codec_name(info.fourcc, info.object_type);
+  t->codec = details.codec_name;
   track_entry_boxes(file, t->track_id, t->entry_boxes, TrackDescription::kMaxEntryBoxes, &t->entry_box_count);
-  if (track_has_sizes(info.kind)) {
+  if (t->has_picture) {
     t->width = info.width;
     t->height = info.height;
-  } else if (info.kind == kHandlerSound) {
+  } else if (t->is_sound) {
     t->sample_rate = info.sample_rate;
     t->sample_bits = info.sample_bits;
     t->channels = track_decoded_channels(file, &info);
   }
   t->timescale = info.timescale;
   t->media_duration = info.media_duration;
+  t->played_duration = details.played_duration;
   t->start_delay = info.start_delay;
+  t->rotation = details.rotation;
   std::memcpy(t->language, info.language, sizeof t->language);
   t->language[3] = '\0';
   fix_language(t->language);
-  track_name(file, t->track_id, t->name, sizeof t->name);
+  track_display_name(file, t->track_id, t->name, sizeof t->name);
 
   if (d->open_mode == kOpenRead) {
     t->counts_known = 1;
     t->sample_count = info.sample_count;
     // PCM stored as chunks counts its samples in frames: its duration.
-    if (info.kind == kHandlerSound && pcm_counts_frames(info.fourcc) && info.media_duration <= UINT32_MAX)
+    if (details.counts_frames && info.media_duration <= UINT32_MAX)
       t->sample_count = static_cast<uint32_t>(info.media_duration);
-    t->avg_bitrate = average_bit_rate(track);
-    t->max_bitrate = track_max_bitrate(track);
+    t->avg_bitrate = details.avg_bitrate;
+    t->max_bitrate = details.max_bitrate;
     uint32_t reason = 0;
     bool as_stored = false;
     if (remux_track_verdict(file, t->track_id, &reason, &as_stored) == ErrorCode::Ok) {
@@ -92,6 +77,7 @@ void describe_track(FileDescription* d, TrackBoxes* track, TrackDescription* t) 
       t->as_stored = as_stored ? 1 : 0;
       if (reason != 0) t->left_out_because = drop_reason_text(reason);
     }
+    remux_track_shortfall(file, t->track_id, &t->shortfall);
   } else {
     // Only inspect mode reads this file, and the remux reads no file that way.
     t->verdict_known = 1;
@@ -100,36 +86,54 @@ void describe_track(FileDescription* d, TrackBoxes* track, TrackDescription* t) 
   }
 }
 
+struct UserTextGathering {
+  FileDescription* d;
+  ErrorCode failure;
+};
+
+bool add_user_text(const UserDataText& text, void* user) {
+  auto* g = static_cast<UserTextGathering*>(user);
+  g->failure = g->d->user_texts.append(text);
+  return g->failure == ErrorCode::Ok;
+}
+
 ErrorCode gather(FileDescription* d) {
   MovieInfo movie;
   VT_TRY(movie_info(d->file, &movie));
-  d->flavour = d->file->flavour;
-  d->ftyp = movie_record<FileTypeRecord>(d->file->root, BoxTypeId::Ftyp);
+  d->flavour = movie.flavour;
+  if (file_brands(d->file, &d->brands) == ErrorCode::Ok) d->ftyp = &d->brands;
   d->movie_timescale = movie.timescale;
   d->movie_duration = movie.duration;
-  uint32_t count = track_count(d->file->root);
-  for (uint32_t i = 0; i < count; ++i) {
-    TrackBoxes* track = track_at(d->file->root, i);
-    if (track == nullptr) continue;
+  // Every track, also those the library cannot summarise.
+  for (uint32_t i = 0; i < movie.track_count; ++i) {
     TrackDescription t{};
-    describe_track(d, track, &t);
+    describe_track(d, movie_track_id(d->file, i), &t);
     VT_TRY(d->tracks.append(t));
   }
-  for (uint32_t i = 0; i < d->file->meta.chapters.count; ++i) {
-    ChapterInfo chapter;
-    VT_TRY(get_chapter(d->file, i, &chapter));
+  for (uint32_t i = 0; i < movie_chapter_count(d->file); ++i) {
+    ChapterMark chapter;
+    VT_TRY(movie_chapter(d->file, i, &chapter));
     VT_TRY(d->chapters.append(chapter));
   }
-  d->tags = d->file->meta.tags.items;
-  d->tag_count = d->file->meta.tags.count;
-  MoovRecord* moov = d->file->root != nullptr ? d->file->root->moov : nullptr;
-  ErrorCode e = ErrorCode::Ok;
-  if (moov != nullptr && moov->udta != nullptr)
-    user_data_texts(moov->udta->carried, [&](FourCC type, const uint8_t* text, uint32_t length) {
-      if (e == ErrorCode::Ok) e = d->user_texts.append(UserText{type, reinterpret_cast<const char*>(text), length});
-    });
-  VT_TRY(e);
-  return ErrorCode::Ok;
+  UserTextGathering g{d, ErrorCode::Ok};
+  VT_TRY(movie_user_texts(d->file, add_user_text, &g));
+  return g.failure;
+}
+
+// "track 1 (vide) lacks its last 752 of 1500 samples (30.080 s): the file is
+// cut short"; false for a whole track.
+bool shortfall_note(const TrackDescription& t, char (&text)[160]) {
+  const TrackShortfall& s = t.shortfall;
+  if (s.missing == 0) return false;
+  char handler[5] = {};
+  for (int i = 0; i < 4; ++i) {
+    auto c = static_cast<unsigned char>(t.handler.c[i]);
+    handler[i] = c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+  }
+  std::snprintf(text, sizeof text, "track %u (%s) lacks its last %u of %u sample%s (%llu.%03llu s): the file is cut short",
+                t.track_id, handler, s.missing, s.total, s.total == 1 ? "" : "s",
+                static_cast<unsigned long long>(s.missing_ms / 1000), static_cast<unsigned long long>(s.missing_ms % 1000));
+  return true;
 }
 
 // ---- Text -------------------------------------------------------------------------
@@ -172,15 +176,19 @@ void print_track_text(std::FILE* out, const FileDescription* d, const TrackDescr
     }
     if (t.entry_box_count > TrackDescription::kMaxEntryBoxes) console_puts(" ...", out);
   }
-  if (track_has_sizes(t.kind)) console_printf(out, ", %ux%u", t.width, t.height);
-  if (t.kind == kHandlerSound)
-    console_printf(out, ", %u Hz, %u channel%s, %u bits", t.sample_rate, t.channels, t.channels == 1 ? "" : "s",
-                 t.sample_bits);
+  if (t.has_picture) console_printf(out, ", %ux%u", t.width, t.height);
+  if (t.rotation != 0) console_printf(out, ", rotation %d degrees", t.rotation);
+  print_colour_text(out, t.details);
+  if (t.is_sound)
+    console_printf(out, ", %u Hz, %u channel%s, %u bit%s", t.sample_rate, t.channels, t.channels == 1 ? "" : "s",
+                   t.sample_bits, t.sample_bits == 1 ? "" : "s");
   console_printf(out, ", time scale %u, duration ", t.timescale);
   print_seconds_text(out, t.media_duration, t.timescale);
+  console_puts(", played ", out);
+  print_seconds_text(out, t.played_duration, d->movie_timescale);
   if (t.counts_known) {
-    console_printf(out, ", %u samples, %u bit/s average, %u bit/s maximum", t.sample_count, t.avg_bitrate,
-                 t.max_bitrate);
+    console_printf(out, ", %u sample%s, %u bit/s average, %u bit/s maximum", t.sample_count,
+                   t.sample_count == 1 ? "" : "s", t.avg_bitrate, t.max_bitrate);
   } else {
     console_puts(", sample count and bit rates unknown", out);
   }
@@ -202,15 +210,16 @@ void print_track_text(std::FILE* out, const FileDescription* d, const TrackDescr
   }
 }
 
-void print_tag_text(std::FILE* out, const TagRecord& tag) {
+void print_tag_text(std::FILE* out, MediaFile* file, uint32_t index) {
+  TagFacts tag;
+  if (movie_tag(file, index, &tag) != ErrorCode::Ok) return;
   console_puts("  ", out);
-  const char* name = tag_display_name(tag);
-  print_clean(out, name, std::strlen(name));
+  print_clean(out, tag.full_name, std::strlen(tag.full_name));
   console_puts(":", out);
-  for (uint32_t v = 0; v < tag.values.count && v < tag.value_sizes.count; ++v) {
+  for (uint32_t v = 0; v < tag.value_count; ++v) {
     console_puts(v == 0 ? " " : " | ", out);
     TagValueText value;
-    tag_value_text(tag, v, &value);
+    if (movie_tag_value(file, index, v, &value) != ErrorCode::Ok) continue;
     if (value.text != nullptr) {
       print_clean(out, value.text, value.length);
     } else {
@@ -256,17 +265,20 @@ void print_track_json(JsonWriter* w, const FileDescription* d, const TrackDescri
     json_string(w, nullptr, t.entry_boxes[i].c, 4);
   json_close(w, ']');
   if (is_format_tag(t.fourcc)) json_u64(w, "format_tag", format_tag_of(t.fourcc));
-  if (track_has_sizes(t.kind)) {
+  if (t.has_picture) {
     json_u64(w, "width", t.width);
     json_u64(w, "height", t.height);
+    json_i64(w, "rotation", t.rotation);
+    print_colour_json(w, t.details);
   }
-  if (t.kind == kHandlerSound) {
+  if (t.is_sound) {
     json_u64(w, "sample_rate", t.sample_rate);
     json_u64(w, "channels", t.channels);
     json_u64(w, "sample_bits", t.sample_bits);
   }
   json_u64(w, "time_scale", t.timescale);
   json_duration(w, "duration", "duration_seconds", t.media_duration, t.timescale);
+  json_duration(w, "played_duration", "played_duration_seconds", t.played_duration, d->movie_timescale);
   if (t.counts_known) {
     json_u64(w, "sample_count", t.sample_count);
     json_u64(w, "average_bit_rate", t.avg_bitrate);
@@ -290,18 +302,19 @@ void print_track_json(JsonWriter* w, const FileDescription* d, const TrackDescri
   json_close(w, '}');
 }
 
-void print_tag_json(JsonWriter* w, const TagRecord& tag) {
+void print_tag_json(JsonWriter* w, MediaFile* file, uint32_t index) {
+  TagFacts tag;
+  if (movie_tag(file, index, &tag) != ErrorCode::Ok) return;
   json_open(w, '{');
-  json_string(w, "name", tag.name, strnlen(tag.name, sizeof tag.name));
-  char item[16];
-  if (tag.key_space.is_zero() && item_type_name(tag.item, item, sizeof item)) json_text(w, "item", item);
+  json_text(w, "name", tag.name);
+  if (tag.item[0] != '\0') json_text(w, "item", tag.item);
   if (tag.key != nullptr) json_text(w, "key", tag.key);
   if (tag.mean != nullptr) json_text(w, "mean", tag.mean);
   json_key(w, "values");
   json_open(w, '[');
-  for (uint32_t v = 0; v < tag.values.count && v < tag.value_sizes.count; ++v) {
+  for (uint32_t v = 0; v < tag.value_count; ++v) {
     TagValueText value;
-    tag_value_text(tag, v, &value);
+    if (movie_tag_value(file, index, v, &value) != ErrorCode::Ok) continue;
     if (std::strcmp(value.kind, "text") == 0) {
       json_string(w, nullptr, value.text, value.length);
       continue;
@@ -339,8 +352,14 @@ bool format_seconds(uint64_t ticks, uint32_t scale, char (&text)[32]) {
   text[0] = '\0';
   if (scale == 0) return false;
   uint64_t whole = ticks / scale;
-  // The remainder is below 2^32, so a million times it stays within 64 bits.
-  uint64_t micro = ticks % scale * 1000000 / scale;
+  // The remainder is below 2^32, so a million times it stays within 64 bits;
+  // rounded to the nearest microsecond, a remainder that rounds up to a
+  // whole second carries into it.
+  uint64_t micro = (ticks % scale * 1000000 + scale / 2) / scale;
+  if (micro == 1000000) {
+    ++whole;
+    micro = 0;
+  }
   std::snprintf(text, sizeof text, "%llu.%06llu", static_cast<unsigned long long>(whole),
                 static_cast<unsigned long long>(micro));
   return true;
@@ -374,7 +393,7 @@ ErrorCode describe_file(const void* name, const char* path, const IoRoutines* ro
   e = gather(out);
   if (e != ErrorCode::Ok) {
     // Where in the file it failed ("no movie header"), as for an open.
-    if (detail != nullptr) *detail = out->file->detail;
+    media_failure_detail(out->file, detail);
     file_description_release(out);
   }
   return e;
@@ -410,20 +429,24 @@ void print_description_text(std::FILE* out, const FileDescription* d) {
   console_printf(out, ", %u track%s\n", d->tracks.count, d->tracks.count == 1 ? "" : "s");
   for (const TrackDescription& t : d->tracks) print_track_text(out, d, t);
   for (uint32_t i = 0; const char* note = import_note(d->file, i); ++i) console_printf(out, "Note: %s\n", note);
+  for (const TrackDescription& t : d->tracks) {
+    char note[160];
+    if (shortfall_note(t, note)) console_printf(out, "Note: %s\n", note);
+  }
   console_printf(out, "Chapters: %u\n", d->chapters.count);
-  for (const ChapterInfo& c : d->chapters) {
+  for (const ChapterMark& c : d->chapters) {
     char seconds[32];
     format_seconds(c.start_time, 10000000, seconds);
     console_printf(out, "  %s s  ", seconds);
     print_clean(out, c.title, strnlen(c.title, sizeof c.title));
     console_putc('\n', out);
   }
-  console_printf(out, "Tags: %u\n", d->tag_count);
-  for (uint32_t i = 0; i < d->tag_count; ++i) print_tag_text(out, d->tags[i]);
+  uint32_t tag_count = movie_tag_count(d->file);
+  console_printf(out, "Tags: %u\n", tag_count);
+  for (uint32_t i = 0; i < tag_count; ++i) print_tag_text(out, d->file, i);
   if (d->user_texts.count > 0) console_printf(out, "User data texts: %u\n", d->user_texts.count);
-  for (const UserText& u : d->user_texts) {
-    char type[16];
-    console_printf(out, "  %s: ", item_type_name(u.type, type, sizeof type) ? type : "?");
+  for (const UserDataText& u : d->user_texts) {
+    console_printf(out, "  %s: ", u.type_name[0] != '\0' ? u.type_name : "?");
     print_clean(out, u.text, u.length);
     console_putc('\n', out);
   }
@@ -460,7 +483,7 @@ void print_description_json(std::FILE* out, const FileDescription* d) {
   json_close(&w, ']');
   json_key(&w, "chapters");
   json_open(&w, '[');
-  for (const ChapterInfo& c : d->chapters) {
+  for (const ChapterMark& c : d->chapters) {
     json_open(&w, '{');
     json_duration(&w, "start", "start_seconds", c.start_time, 10000000);
     json_string(&w, "title", c.title, strnlen(c.title, sizeof c.title));
@@ -469,14 +492,13 @@ void print_description_json(std::FILE* out, const FileDescription* d) {
   json_close(&w, ']');
   json_key(&w, "tags");
   json_open(&w, '[');
-  for (uint32_t i = 0; i < d->tag_count; ++i) print_tag_json(&w, d->tags[i]);
+  for (uint32_t i = 0, n = movie_tag_count(d->file); i < n; ++i) print_tag_json(&w, d->file, i);
   json_close(&w, ']');
   json_key(&w, "user_data_texts");
   json_open(&w, '[');
-  for (const UserText& u : d->user_texts) {
+  for (const UserDataText& u : d->user_texts) {
     json_open(&w, '{');
-    char type[16];
-    if (item_type_name(u.type, type, sizeof type)) json_text(&w, "type", type);
+    if (u.type_name[0] != '\0') json_text(&w, "type", u.type_name);
     json_string(&w, "text", u.text, u.length);
     json_close(&w, '}');
   }
@@ -485,6 +507,10 @@ void print_description_json(std::FILE* out, const FileDescription* d) {
   json_key(&w, "notes");
   json_open(&w, '[');
   for (uint32_t i = 0; const char* note = import_note(d->file, i); ++i) json_text(&w, nullptr, note);
+  for (const TrackDescription& t : d->tracks) {
+    char note[160];
+    if (shortfall_note(t, note)) json_text(&w, nullptr, note);
+  }
   json_close(&w, ']');
   json_close(&w, '}');
   console_putc('\n', out);

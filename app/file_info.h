@@ -9,13 +9,8 @@
 #include "io/fourcc.h"
 #include "io/grow_array.h"
 #include "io/io_routines.h"
-#include "mediafile/media_file.h"
-#include "meta/chapters.h"
-
-namespace vantorel {
-struct FileTypeRecord;
-struct TagRecord;
-}  // namespace vantorel
+#include "mediafile/mediafile.h"
+#include "remux/remux.h"
 
 namespace vantorel::app {
 
@@ -23,7 +18,8 @@ struct TrackDescription {
   uint32_t track_id;
   ErrorCode failure;  // Ok, or why the library could not summarise the track; then only id and handler are set
   FourCC handler;     // handler type; zero when the track has none
-  uint32_t kind;      // HandlerKind
+  uint32_t has_picture;  // width and height describe a picture (video, subpictures)
+  uint32_t is_sound;
   FourCC fourcc;      // first sample entry's format; zero when none
   const char* codec;  // the codec's common name, or null
   static constexpr uint32_t kMaxEntryBoxes = 16;
@@ -33,25 +29,21 @@ struct TrackDescription {
   uint32_t sample_rate, sample_bits, channels;   // sound tracks
   uint32_t timescale;        // media time scale
   uint64_t media_duration;   // media units
+  uint64_t played_duration;  // movie units, the edit list applied
   uint32_t counts_known;     // 1 when the sample tables were read: count and bit rates below are measured
   uint32_t sample_count;
   uint32_t avg_bitrate;      // bit/s
   uint32_t max_bitrate;      // bit/s over any one-second window
   uint64_t start_delay;      // movie units
   char language[4];
-  char name[128];            // the track's title from its user data; empty when none
+  char name[128];            // the track's title from its user data, else its handler's name; empty when none
+  int32_t rotation;          // degrees counter-clockwise, as ffprobe gives them
+  TrackDetails details;      // colour and display boxes (the rest is copied above)
+  TrackShortfall shortfall;  // samples past the end of a cut file
   uint32_t verdict_known;    // 1 when the remux's decision is known
   uint32_t carried;          // 1 when the remux carries the track
   uint32_t as_stored;        // 1 when it is carried as stored: a format the remux does not rebuild
   const char* left_out_because;  // static text when not carried
-};
-
-// A QuickTime user-data text entry ('\xA9nam', '\xA9cmt', ...); the text points
-// into the open file's carried boxes.
-struct UserText {
-  FourCC type;
-  const char* text;
-  uint32_t length;
 };
 
 struct FileDescription {
@@ -59,14 +51,14 @@ struct FileDescription {
   MediaFile* file;     // open while the description lives: the brands and tags point into it
   uint32_t open_mode;  // kOpenRead, or kOpenInspect for files only that mode reads
   uint32_t flavour;    // FileFlavour
-  const FileTypeRecord* ftyp;  // null without 'ftyp'
+  const FileBrands* ftyp;  // null without 'ftyp'; else `brands`
+  FileBrands brands;
   uint32_t movie_timescale;
   uint64_t movie_duration;  // movie units
   GrowArray<TrackDescription> tracks;
-  GrowArray<ChapterInfo> chapters;
-  const TagRecord* tags;  // the movie's tags
-  uint32_t tag_count;
-  GrowArray<UserText> user_texts;  // QuickTime text entries of the movie's user data
+  GrowArray<ChapterMark> chapters;
+  // The movie's tags are read from `file` as they are printed.
+  GrowArray<UserDataText> user_texts;  // QuickTime text entries of the movie's user data
 };
 
 // Opens `name` through `routines` (read mode, or inspect mode when read mode
@@ -86,7 +78,7 @@ void print_description_json(std::FILE* out, const FileDescription* description);
 // A four-character code as its characters, each byte that does not print as
 // \xNN; "none" for a zero code; a WAVE format tag also by its number.
 void print_code(std::FILE* out, FourCC f);
-// ticks / scale as a decimal with six places ("4.011000"); false for scale 0.
+// ticks / scale as a decimal rounded to six places ("4.011000"); false for scale 0.
 bool format_seconds(uint64_t ticks, uint32_t scale, char (&text)[32]);
 
 }  // namespace vantorel::app

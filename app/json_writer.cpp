@@ -89,6 +89,12 @@ void json_u64(JsonWriter* w, const char* key, uint64_t value) {
   console_printf(w->out, "%llu", static_cast<unsigned long long>(value));
 }
 
+void json_i64(JsonWriter* w, const char* key, int64_t value) {
+  if (key != nullptr) json_key(w, key);
+  json_item(w);
+  console_printf(w->out, "%lld", static_cast<long long>(value));
+}
+
 void json_null(JsonWriter* w, const char* key) {
   json_key(w, key);
   json_item(w);

@@ -27,6 +27,7 @@ void json_key(JsonWriter* w, const char* key);
 void json_string(JsonWriter* w, const char* key, const char* data, size_t length);
 void json_text(JsonWriter* w, const char* key, const char* text);
 void json_u64(JsonWriter* w, const char* key, uint64_t value);
+void json_i64(JsonWriter* w, const char* key, int64_t value);
 void json_null(JsonWriter* w, const char* key);
 void json_bool(JsonWriter* w, const char* key, bool value);
 // A four-character code exactly as stored; null when there is none.

@@ -8,8 +8,7 @@
 
 #include "app/output_commit.h"
 #include "io/fourcc.h"
-#include "mediafile/media_file.h"
-#include "remux/verify.h"
+#include "remux/remux.h"
 
 namespace vantorel::app {
 

@@ -19,6 +19,10 @@ ErrorCode add_flagged_parts(MediaFile* file);
 ErrorCode create_read_cursors(MediaFile* file);
 ReadCursor* find_cursor(MediaFile* file, uint32_t track_id);
 
+// The payload of child box `type` of the track's first sample entry as read
+// (also inside a QuickTime 'wave'); null when there is none.
+const uint8_t* entry_child(TrackBoxes* track, const char* type, uint32_t* payload_size);
+
 // Removes a sync table that lists no sample or every sample, and a
 // composition table of a single entry, on every track.
 void clean_up_tables(MediaFile* file);

@@ -430,3 +430,143 @@ ErrorCode close_chunk(MediaFile* file);
 ErrorCode trim_track_end(MediaFile* file, uint32_t track_id, uint64_t movie_end);
 
 }  // namespace vantorel
+
+namespace vantorel {
+
+// ---- Describing a file --------------------------------------------------------------
+// What a description of a file shows beyond what reading and writing need.
+// Texts and lists point into the open file and live as long as it.
+
+// Where in the file the last failure on it was found (box path, offset,
+// reason): what a failed call after the open can add to its code.
+void media_failure_detail(MediaFile* file, ErrorDetail* out);
+
+// The id of the movie's track `index` (0-based, in file order), also of a
+// track track_info cannot summarise; 0 past the last.
+uint32_t movie_track_id(MediaFile* file, uint32_t index);
+
+// The brands of the file's 'ftyp'.
+struct FileBrands {
+  FourCC major_brand;
+  uint32_t minor_version;
+  uint32_t brand_count;
+  const FourCC* compatible_brands;
+};
+// Missing when the file has no 'ftyp'.
+ErrorCode file_brands(MediaFile* file, FileBrands* out);
+
+// A 'colr' box: coded colour properties ('nclx', 'nclc') or an ICC profile
+// ('prof', 'rICC'). The codes are those of the video standards' tables.
+struct ColourFacts {
+  FourCC colour_type;  // zero when the entry has no 'colr'
+  uint16_t primaries;
+  uint16_t transfer;
+  uint16_t matrix;
+  uint32_t range_known;  // 1 for 'nclx', which says whether the range is full
+  uint32_t full_range;
+  uint32_t profile_size;  // bytes of an ICC profile
+};
+// An 'mdcv' box: the mastering display's primaries (green, blue, red as
+// stored) and white point in 0.00002 units, its luminance in 0.0001 cd/m2.
+struct MasteringDisplayFacts {
+  uint32_t present;
+  uint16_t primary_x[3];
+  uint16_t primary_y[3];
+  uint16_t white_x;
+  uint16_t white_y;
+  uint32_t max_luminance;
+  uint32_t min_luminance;
+};
+// A 'clli' box: the content's light levels in cd/m2.
+struct LightLevelFacts {
+  uint32_t present;
+  uint16_t max_content;
+  uint16_t max_frame_average;
+};
+// A 'dvcC' or 'dvvC' box: the Dolby Vision configuration.
+struct DolbyVisionFacts {
+  FourCC box;  // zero when the entry has neither
+  uint8_t version_major;
+  uint8_t version_minor;
+  uint8_t profile;
+  uint8_t level;
+  uint8_t rpu_present;
+  uint8_t el_present;
+  uint8_t bl_present;
+  uint8_t compatibility_id;
+};
+
+// What a description adds to TrackInfo.
+struct TrackDetails {
+  FourCC handler_type;      // as stored; an imported track's kind's type
+  const char* codec_name;   // the codec's common name, or null
+  uint32_t has_picture;     // 1 when width and height describe a picture (video, subpictures)
+  uint32_t is_sound;
+  uint32_t counts_frames;   // PCM whose tables count frames: the sample count is the duration
+  // Measured from the sample tables (files open for reading): bytes, bit/s
+  // over the media duration (as stored, priming and all), and bit/s over
+  // any one-second window, never below the average (a track shorter than a
+  // second).
+  uint64_t total_bytes;
+  uint32_t avg_bitrate;
+  uint32_t max_bitrate;
+  // The picture's turn in whole degrees, as the track header's matrix gives
+  // it: counter-clockwise, from -180 to 180, 0 without a turn.
+  int32_t rotation;
+  // The presentation's length in movie units with the edit list applied
+  // (its edits that show media); the media duration without a list.
+  uint64_t played_duration;
+  uint32_t edit_count;      // edits in the list, empty ones included
+  ColourFacts colour;
+  MasteringDisplayFacts mastering_display;
+  LightLevelFacts light_level;
+  DolbyVisionFacts dolby_vision;
+};
+ErrorCode track_details(MediaFile* file, uint32_t track_id, TrackDetails* out);
+// The track's name for a description: its user data title, else the
+// handler's name; Missing when it has neither.
+ErrorCode track_display_name(MediaFile* file, uint32_t track_id, char* out, uint32_t capacity);
+
+// A chapter of the movie: where it starts (in 100 ns units) and its title.
+struct ChapterMark {
+  uint64_t start_time;
+  char title[256];
+};
+uint32_t movie_chapter_count(MediaFile* file);
+// NoMore past the last.
+ErrorCode movie_chapter(MediaFile* file, uint32_t index, ChapterMark* out);
+
+// A tag of the movie as a person reads it.
+struct TagFacts {
+  const char* name;        // the tag's name ("title", "cover", ...)
+  const char* key;         // a keyed ('mdta') or freeform item's key; null otherwise
+  const char* mean;        // a freeform item's namespace; null otherwise
+  const char* full_name;   // the key where there is one, else the name
+  char item[16];           // the 'ilst' item type as text ("\xC2\xA9nam"); empty for keyed items
+  uint32_t value_count;
+};
+// One value of a tag: text as stored, numbers and track numbers formatted,
+// pictures and other binary values by kind and size.
+struct TagValueText {
+  const char* text;  // what to show (in the file or in `buffer`); null for a binary value
+  uint32_t length;
+  const char* kind;  // "text", "utf16", "integer", "jpeg", "png", "bmp", "binary", ...
+  uint32_t bytes;    // the value's size as stored (text without its NUL)
+  char buffer[256];  // holds formatted or converted text: copy the record, and `text` may point into the old one
+};
+uint32_t movie_tag_count(MediaFile* file);
+// NoMore past the last tag or value.
+ErrorCode movie_tag(MediaFile* file, uint32_t index, TagFacts* out);
+ErrorCode movie_tag_value(MediaFile* file, uint32_t index, uint32_t value, TagValueText* out);
+
+// A QuickTime text entry of the movie's user data ('\xA9nam', '\xA9cmt', ...).
+struct UserDataText {
+  FourCC type;
+  char type_name[16];  // the type as text, 0xA9 as the copyright sign; empty when it does not print
+  const char* text;
+  uint32_t length;
+};
+// Calls `visit` for each entry in order; stops early when it returns false.
+ErrorCode movie_user_texts(MediaFile* file, bool (*visit)(const UserDataText& text, void* user), void* user);
+
+}  // namespace vantorel

@@ -246,10 +246,6 @@ ErrorCode size_estimate(MediaFile* file, SizeEstimate* out, uint32_t what) {
   return ErrorCode::Ok;
 }
 
-namespace {
-
-// The payload of child box `type` of the track's first sample entry as read
-// (also inside a QuickTime 'wave'); null when there is none.
 const uint8_t* entry_child(TrackBoxes* track, const char* type, uint32_t* payload_size) {
   *payload_size = 0;
   auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
@@ -281,6 +277,8 @@ const uint8_t* entry_child(TrackBoxes* track, const char* type, uint32_t* payloa
   }
   return nullptr;
 }
+
+namespace {
 
 // Channels as the codec configuration gives them; 0 when it does not.
 uint32_t configured_channels(TrackBoxes* track) {

@@ -11,6 +11,7 @@
 #include "codecs/h264.h"
 #include "codecs/vc1.h"
 #include "io/byte_io.h"
+#include "mediafile/media_file.h"
 #include "remux/track_plan.h"
 #include "remux/track_source.h"
 #include "sampletables/formats.h"

@@ -5,7 +5,7 @@
 #include "io/error.h"
 #include "io/fourcc.h"
 #include "io/io_routines.h"
-#include "mediafile/media_file.h"
+#include "mediafile/mediafile.h"
 
 namespace vantorel {
 
@@ -157,6 +157,17 @@ enum SelectionFault : uint32_t { kSelectionMet = 0, kSelectionUnknownId = 1, kSe
 // `as_stored`, when given, tells a track carried as stored: a format the
 // remux does not rebuild, carried whole under its own handler.
 ErrorCode remux_track_verdict(MediaFile* input, uint32_t track_id, uint32_t* drop_reason, bool* as_stored = nullptr);
+
+// The samples of a track of a file open in read mode that lie wholly or
+// partly past the end of the file (a file cut short): `missing` of `total`,
+// lasting `missing_ms`; the figures the `truncated` event gives. All zero
+// for a whole track.
+struct TrackShortfall {
+  uint32_t missing;
+  uint32_t total;
+  uint64_t missing_ms;
+};
+ErrorCode remux_track_shortfall(MediaFile* input, uint32_t track_id, TrackShortfall* out);
 
 // Remuxes `input_name` (handed to the routines' open) into one or more MP4
 // files named by `namer`. With null routines the C-stream routines are used;

@@ -209,6 +209,23 @@ ErrorCode remux_track_verdict(MediaFile* input, uint32_t track_id, uint32_t* dro
   return ErrorCode::Ok;
 }
 
+ErrorCode remux_track_shortfall(MediaFile* input, uint32_t track_id, TrackShortfall* out) {
+  if (input == nullptr || out == nullptr) return ErrorCode::BadArgument;
+  *out = TrackShortfall{};
+  TrackInfo info;
+  VT_TRY(track_info(input, track_id, &info));
+  TrackBoxes* track = find_track(input->root, track_id);
+  uint32_t largest = 0;
+  uint32_t described = 0;
+  bool past_end = false;
+  uint32_t deliverable = track_source_deliverable(input, track, file_size(input), &largest, &described, &past_end);
+  if (!past_end) return ErrorCode::Ok;
+  out->missing = described - deliverable;
+  out->total = described;
+  out->missing_ms = track_source_duration_ms(track, info.timescale, deliverable, described);
+  return ErrorCode::Ok;
+}
+
 void track_plan_release(TrackPlan* plan) {
   plan->tracks.release();
   plan->sources.release();

@@ -5,7 +5,7 @@
 
 #include "boxes/carried_boxes.h"
 #include "boxes/hdlr.h"
-#include "mediafile/internal.h"
+#include "mediafile/media_file.h"
 #include "remux/remux.h"
 #include "remux/track_selection.h"
 #include "sampletables/formats.h"

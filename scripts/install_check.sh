@@ -16,6 +16,13 @@ for f in share/man/man1/vantorel.1 share/bash-completion/completions/vantorel in
          include/vantorel/remux/remux.h; do
   test -f "$tmp/prefix/$f" || { echo "install_check: $f not installed" >&2; exit 1; }
 done
+# Only the public interface: the two headers and the io/ headers they include.
+headers=$(cd "$tmp/prefix/include/vantorel" && find . -name '*.h' | sort)
+count=$(wc -l <<<"$headers")
+if [ "$count" -gt 8 ]; then
+  echo "install_check: $count headers installed, at most 8 are public:" $headers >&2
+  exit 1
+fi
 groff -ww -z -man doc/vantorel.1
 
 # Another project, through the CMake package.

@@ -9,13 +9,12 @@
 
 #include "app/file_info.h"
 #include "app/json_writer.h"
-#include "boxes/hdlr.h"
 #include "capture.h"
 #include "mediafile/hand_made.h"
+#include "mediafile/media_file.h"
 #include "mediafile/mediafile.h"
 #include "meta/tag_record.h"
 #include "remux/remux.h"
-#include "boxes/ftyp.h"
 #include "support/asf_builder.h"
 #include "support/json.h"
 
@@ -85,11 +84,11 @@ TEST(FileInfo, SecondsWithSixPlaces) {
       {0, 1000, true, "0.000000"},
       {4011, 1000, true, "4.011000"},
       {1, 3, true, "0.333333"},
-      {2, 3, true, "0.666666"},  // truncated, like every time of the library
+      {2, 3, true, "0.666667"},  // rounded to the nearest microsecond, as ffprobe rounds
       {90000, 90000, true, "1.000000"},
       {UINT64_MAX, 1, true, "18446744073709551615.000000"},
       {UINT64_MAX, UINT32_MAX, true, "4294967297.000000"},
-      {UINT64_MAX - 1, UINT32_MAX, true, "4294967296.999999"},
+      {UINT64_MAX - 1, UINT32_MAX, true, "4294967297.000000"},  // .99999999977 rounds up into the whole seconds
       {5, 0, false, ""},
   };
   for (const Case& c : cases) {
@@ -104,7 +103,8 @@ TEST(FileInfo, SecondsWithSixPlaces) {
 // field, with texts no well-behaved file has.
 struct HandDescription {
   FileDescription d{};
-  FileTypeRecord ftyp{};
+  FileBrands ftyp{};
+  MediaFile file{};  // holds the tags, which the printers read through the library
   FourCC brands[2] = {FourCC::of("isom"), FourCC::of("mp41")};
   TagRecord tags[5]{};
 
@@ -123,7 +123,7 @@ struct HandDescription {
     TrackDescription video{};
     video.track_id = 1;
     video.handler = FourCC::of("vide");
-    video.kind = kHandlerVideo;
+    video.has_picture = 1;
     video.fourcc = FourCC::of("avc1");
     video.codec = "H.264";
     video.entry_boxes[0] = FourCC::of("avcC");
@@ -133,6 +133,7 @@ struct HandDescription {
     video.height = 240;
     video.timescale = 12800;
     video.media_duration = 51200;
+    video.played_duration = 2100;  // 3.5 s at the movie's scale
     video.counts_known = 1;
     video.sample_count = 100;
     video.avg_bitrate = 301234;
@@ -146,13 +147,14 @@ struct HandDescription {
     TrackDescription audio{};
     audio.track_id = 2;
     audio.handler = FourCC::of("soun");
-    audio.kind = kHandlerSound;
+    audio.is_sound = 1;
     audio.fourcc = FourCC::from_u32(0x0161);
     audio.sample_rate = 44100;
     audio.sample_bits = 16;
     audio.channels = 2;
     audio.timescale = 1000;
     audio.media_duration = 57000;
+    audio.played_duration = 34200;
     std::memcpy(audio.language, "eng", 4);
     audio.verdict_known = 1;
     audio.left_out_because = "a codec the remux does not carry";
@@ -163,9 +165,9 @@ struct HandDescription {
     broken.failure = ErrorCode::Missing;
     EXPECT_EQ(d.tracks.append(broken), ErrorCode::Ok);
 
-    ChapterInfo first{};
+    ChapterMark first{};
     std::strcpy(first.title, "Intro \"one\"");
-    ChapterInfo second{};
+    ChapterMark second{};
     std::strcpy(second.title, "Bad \xFF byte\x1b[2J");
     second.start_time = 25000000;  // 2.5 s in 100 ns units
     EXPECT_EQ(d.chapters.append(first), ErrorCode::Ok);
@@ -181,10 +183,11 @@ struct HandDescription {
     add_tag(&tags[4], "make", 0, {"Acme"});
     tags[4].key_space = FourCC::of("mdta");
     tags[4].key = strdup("com.apple.quicktime.make");
-    d.tags = tags;
-    d.tag_count = 5;
+    for (const TagRecord& t : tags) EXPECT_EQ(file.meta.tags.append(t), ErrorCode::Ok);
+    d.file = &file;
   }
   ~HandDescription() {
+    file.meta.tags.release();
     for (TagRecord& t : tags) tag_record_release(&t);
     d.tracks.release();
     d.chapters.release();
@@ -238,6 +241,8 @@ TEST(FileInfo, JsonCarriesEveryFact) {
   EXPECT_EQ(v["time_scale"].u64(), 12800u);
   EXPECT_EQ(v["duration"].u64(), 51200u);
   EXPECT_EQ(v["duration_seconds"].text, "4.000000");
+  EXPECT_EQ(v["played_duration"].u64(), 2100u);  // movie units
+  EXPECT_EQ(v["played_duration_seconds"].text, "3.500000");
   EXPECT_EQ(v["sample_count"].u64(), 100u);
   EXPECT_EQ(v["average_bit_rate"].u64(), 301234u);
   EXPECT_EQ(v["maximum_bit_rate"].u64(), 512345u);
@@ -303,10 +308,11 @@ TEST(FileInfo, TextShowsTheSameFacts) {
       "File: dir/\"odd\" name.mp4\n",
       "Format: MP4, major brand M4V  (minor version 512), compatible brands isom mp41\n",
       "Movie: time scale 600, duration 2400 (4.000000 s), 3 tracks\n",
-      "Track 1: handler vide, format avc1 (H.264), entry boxes avcC pas\\x01, 320x240, time scale 12800, duration 51200 (4.000000 s), 100 samples, "
+      "Track 1: handler vide, format avc1 (H.264), entry boxes avcC pas\\x01, 320x240, time scale 12800, duration 51200 (4.000000 s), "
+      "played 2100 (3.500000 s), 100 samples, "
       "301234 bit/s average, 512345 bit/s maximum, start delay 300 (0.500000 s), language und: carried\n",
       "Track 2: handler soun, format \\x00\\x00\\x01a (format tag 0x0161), 44100 Hz, 2 channels, 16 bits, time scale 1000, duration 57000 "
-      "(57.000000 s), sample count and bit rates unknown, start delay 0 (0.000000 s), language eng: left out, a codec "
+      "(57.000000 s), played 34200 (57.000000 s), sample count and bit rates unknown, start delay 0 (0.000000 s), language eng: left out, a codec "
       "the remux does not carry\n",
       "Track 7: handler none, cannot be described: ",
       "Chapters: 2\n  0.000000 s  Intro \"one\"\n  2.500000 s  Bad \xFF byte\\x1B[2J\n",
@@ -364,7 +370,9 @@ TEST(FileInfo, GathersTracksWithTheRemuxVerdict) {
   const Expected expected[] = {
       {1, "vide", "mp4v", 4, 1000, 8000, 8000, 0},
       // 30 bytes over 3072 / 48000 s: 3750 bit/s, not rounded down to whole bytes.
-      {2, "soun", "mp4a", 3, 3072, 30 * 8 * 48000 / 3072, 240, 0},
+      // The track lasts 64 ms: its maximum is its whole rate, not the 240 bits
+      // that fall in one second, which put the maximum below the average.
+      {2, "soun", "mp4a", 3, 3072, 30 * 8 * 48000 / 3072, 30 * 8 * 48000 / 3072, 0},
       // A timed text entry, known by its format.
       {3, "text", "tx3g", 1, 1000, 40, 40, 300},
   };

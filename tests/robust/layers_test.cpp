@@ -37,6 +37,31 @@ std::vector<std::string> upward_includes(const std::string& folder, const std::s
   return found;
 }
 
+// The includes in `text` (of a file in `folder`) that pass the library's
+// interface: app/ reaches the floors below remux/ only through
+// mediafile/mediafile.h and io/, and the engine through remux/remux.h; no
+// folder includes another folder's internal.h.
+std::vector<std::string> interface_breaches(const std::string& folder, const std::string& text) {
+  static const std::regex include(R"(^\s*#\s*include\s*[<"](([^/">]+)/([^">]*))[">])");
+  std::vector<std::string> found;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::smatch m;
+    if (!std::regex_search(line, m, include)) continue;
+    const std::string path = m[1].str();
+    const std::string named = m[2].str();
+    const std::string file = m[3].str();
+    if (layer_of(named) < 0 || named == folder) continue;
+    bool internal = file.size() >= 10 && file.compare(file.size() - 10, 10, "internal.h") == 0;
+    bool breach = internal;
+    if (folder == "app")
+      breach = breach || !(named == "io" || path == "mediafile/mediafile.h" || path == "remux/remux.h");
+    if (breach) found.push_back(m[0].str());
+  }
+  return found;
+}
+
 TEST(Layers, TheCheckFindsUpwardIncludes) {
   struct Case {
     const char* folder;
@@ -61,6 +86,30 @@ TEST(Layers, TheCheckFindsUpwardIncludes) {
   }
 }
 
+TEST(Layers, TheInterfaceCheckFindsIncludesPastTheInterface) {
+  struct Case {
+    const char* folder;
+    const char* text;
+    size_t breaches;
+  };
+  const Case cases[] = {
+      {"app", "#include \"mediafile/mediafile.h\"\n#include \"remux/remux.h\"\n#include \"io/fourcc.h\"\n", 0},
+      {"app", "#include \"app/json_writer.h\"\n#include <cstdio>\n", 0},
+      {"app", "#include \"mediafile/media_file.h\"\n", 1},
+      {"app", "#include \"remux/verify.h\"\n#include \"boxes/hdlr.h\"\n", 2},
+      {"app", "  #  include <meta/tag_record.h>\n", 1},
+      {"app", "#include \"app/internal.h\"\n", 0},  // its own folder's
+      {"remux", "#include \"mediafile/internal.h\"\n", 1},
+      {"remux", "#include \"remux/read_plan_internal.h\"\n", 0},
+      {"meta", "#include \"boxes/internal.h\"\n#include \"boxes/hdlr.h\"\n", 1},
+      {"app", "// #include \"boxes/mdhd.h\" in a comment\n", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(interface_breaches(c.folder, c.text).size(), c.breaches);
+  }
+}
+
 TEST(Layers, NoSourceIncludesAHigherLayer) {
   namespace fs = std::filesystem;
   const fs::path root = VANTOREL_SOURCE_DIR;
@@ -76,6 +125,8 @@ TEST(Layers, NoSourceIncludesAHigherLayer) {
       ++files;
       for (const std::string& include : upward_includes(folder, text.str()))
         ADD_FAILURE() << entry.path().lexically_relative(root).string() << ": " << include;
+      for (const std::string& include : interface_breaches(folder, text.str()))
+        ADD_FAILURE() << entry.path().lexically_relative(root).string() << " passes the interface: " << include;
     }
   }
   EXPECT_GT(files, 100u);  // the walk found the sources

@@ -1,11 +1,14 @@
-#include "app/tag_text.h"
-
+// How a tag's value reads to a person: text as it is, numbers and track
+// numbers formatted, pictures and other binary values by kind and size.
 #include <cstdio>
 #include <cstring>
 
+#include "mediafile/internal.h"
+#include "mediafile/mediafile.h"
 #include "meta/ilst_items.h"
+#include "meta/tag_record.h"
 
-namespace vantorel::app {
+namespace vantorel {
 
 namespace {
 
@@ -63,9 +66,9 @@ size_t utf16_to_utf8(const uint8_t* v, uint32_t n, char* out, size_t capacity) {
 
 }  // namespace
 
-const char* tag_display_name(const TagRecord& tag) { return tag.key != nullptr ? tag.key : tag.name; }
+namespace {
 
-void tag_value_text(const TagRecord& tag, uint32_t index, TagValueText* out) {
+void value_text(const TagRecord& tag, uint32_t index, TagValueText* out) {
   *out = TagValueText{};
   const uint8_t* v = tag.values[index];
   uint32_t n = tag_value_length(tag, index);
@@ -75,14 +78,14 @@ void tag_value_text(const TagRecord& tag, uint32_t index, TagValueText* out) {
     out->kind = "text";
     out->text = reinterpret_cast<const char*>(v);
     const void* nul = std::memchr(v, 0, n);
-    out->length = nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - v) : n;
+    out->length = nul != nullptr ? static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - v) : n;
     return;
   }
   const KnownItem* known = tag.key_space.is_zero() ? known_item(tag.item) : nullptr;
   auto formatted = [&](const char* kind) {
     out->kind = kind;
     out->text = out->buffer;
-    out->length = std::strlen(out->buffer);
+    out->length = static_cast<uint32_t>(std::strlen(out->buffer));
   };
   if (type == kDataUtf16) {
     utf16_to_utf8(v, n, out->buffer, sizeof out->buffer);
@@ -117,4 +120,32 @@ void tag_value_text(const TagRecord& tag, uint32_t index, TagValueText* out) {
   out->kind = "binary";
 }
 
-}  // namespace vantorel::app
+}  // namespace
+
+uint32_t movie_tag_count(MediaFile* file) { return file != nullptr ? file->meta.tags.count : 0; }
+
+ErrorCode movie_tag(MediaFile* file, uint32_t index, TagFacts* out) {
+  if (file == nullptr || out == nullptr) return ErrorCode::BadArgument;
+  *out = TagFacts{};
+  if (index >= file->meta.tags.count) return ErrorCode::NoMore;
+  const TagRecord& tag = file->meta.tags[index];
+  out->name = tag.name;
+  out->key = tag.key;
+  out->mean = tag.mean;
+  out->full_name = tag.key != nullptr ? tag.key : tag.name;
+  if (!tag.key_space.is_zero() || !item_type_name(tag.item, out->item, sizeof out->item)) out->item[0] = '\0';
+  out->value_count = tag.values.count < tag.value_sizes.count ? tag.values.count : tag.value_sizes.count;
+  return ErrorCode::Ok;
+}
+
+ErrorCode movie_tag_value(MediaFile* file, uint32_t index, uint32_t value, TagValueText* out) {
+  if (file == nullptr || out == nullptr) return ErrorCode::BadArgument;
+  *out = TagValueText{};
+  if (index >= file->meta.tags.count) return ErrorCode::NoMore;
+  const TagRecord& tag = file->meta.tags[index];
+  if (value >= tag.values.count || value >= tag.value_sizes.count) return ErrorCode::NoMore;
+  value_text(tag, value, out);
+  return ErrorCode::Ok;
+}
+
+}  // namespace vantorel

@@ -7,10 +7,8 @@
 #include "app/banner.h"
 #include "app/platform.h"
 #include "app/temporary_files.h"
-#include "boxes/hdlr.h"
-#include "mediafile/media_file.h"
 #include "mediafile/mediafile.h"
-#include "remux/track_selection.h"
+#include "remux/remux.h"
 
 namespace vantorel::app {
 
@@ -117,10 +115,11 @@ void warn_audio_name_with_video(RunState* state, const char* input_path, const c
   const TrackSelection every{};
   const TrackSelection& kept = selection != nullptr ? *selection : every;
   bool video = false;
-  for (uint32_t i = 0; i < track_count(file->root) && !video; ++i) {
-    TrackBoxes* track = track_at(file->root, i);
-    video = handler_is_video_like(handler_kind_of(track)) &&
-            track_selection_keeps(kept, track_id_of(track), handler_kind_of(track), false);
+  if (TrackIterator* it = track_iterator_new(file, 0, 0)) {
+    TrackInfo info;
+    while (!video && track_iterator_next(it, &info) == ErrorCode::Ok)
+      video = track_kind_bit(info.kind) == kTrackVideo && track_selection_keeps(kept, info.track_id, info.kind, false);
+    track_iterator_free(it);
   }
   media_close(file);
   if (video)

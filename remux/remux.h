@@ -70,6 +70,14 @@ struct TrackSelection {
   uint32_t pick_count = 0;
 };
 
+// The kind a selection names a track of a handler kind by (TrackKindBit).
+uint32_t track_kind_bit(uint32_t handler_kind);
+
+// Whether `selection` keeps a track. A chapter track is kept unless its
+// own id is picked to be dropped.
+bool track_selection_keeps(const TrackSelection& selection, uint32_t track_id, uint32_t handler_kind,
+                           bool chapter_track);
+
 // What the run is asked to do; one constant record for the whole run.
 struct RemuxOptions {
   SplitOptions split;

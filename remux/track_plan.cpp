@@ -55,6 +55,41 @@ uint64_t duration_ms(MediaFile* input, const TrackInfo& info, uint32_t from, uin
   return rescale(track_samples_duration(input, info.track_id, from, to), info.timescale, 1000);
 }
 
+// How many samples of a track are readable and, for a cut file, what it
+// lacks: samples past the end of the input, samples its import could not
+// carry whole, or a track ending well before the file's declared end. The
+// one reckoning behind the survey's warning and the library's description.
+ErrorCode measure_shortfall(MediaFile* input, const TrackInfo& info, uint64_t movie_duration, uint32_t movie_timescale,
+                            ReadableSamples* readable, TrackShortfall* out, bool* past_end_out) {
+  VT_TRY(track_readable_samples(input, info.track_id, readable));
+  bool past_end = readable->past_end;
+  uint32_t missing = readable->described - readable->count;
+  uint32_t total = readable->described;
+  uint64_t missing_ms = past_end ? duration_ms(input, info, readable->count, readable->described) : 0;
+  if (const ImportCut* listed = import_cut_of(input, info.track_id)) {
+    missing = sat_add32(missing, listed->missing);
+    total = sat_add32(total, listed->missing);
+    missing_ms = sat_add64(missing_ms, listed->missing_ms);
+    past_end = past_end || listed->missing > 0;
+  }
+  // The declared end tells how much is lost, more than the last sample the
+  // index lists: the file's own (an imported file found cut), else the
+  // movie's duration for a track found cut. In a file found cut, a track
+  // that ends short of it by more than a second is cut too.
+  uint64_t declared_ms = input->cut ? input->declared_end_ms : 0;
+  if (declared_ms == 0 && past_end) declared_ms = rescale(movie_duration, movie_timescale, 1000);
+  if (declared_ms > 0 && declared_ms != none64()) {
+    const uint64_t start_ms = rescale(info.start_delay, movie_timescale, 1000);
+    const uint64_t end_ms = sat_add64(start_ms, duration_ms(input, info, 0, readable->count));
+    const uint64_t short_ms = declared_ms > end_ms ? declared_ms - end_ms : 0;
+    if (short_ms > missing_ms) missing_ms = short_ms;
+    if (input->cut) past_end = past_end || short_ms > kDeclaredEndSlackMs;
+  }
+  *past_end_out = past_end;
+  if (past_end) *out = TrackShortfall{missing, total, missing_ms};
+  return ErrorCode::Ok;
+}
+
 // A kept track's plan row: its times, its samples (how many the input can
 // deliver) and how it is rebuilt. `*cut` when samples lie past the input's end.
 ErrorCode plan_track(TrackPlan* plan, const TrackInfo& info, PlannedTrack* row, const RemuxEvents& events, void* user,
@@ -70,38 +105,15 @@ ErrorCode plan_track(TrackPlan* plan, const TrackInfo& info, PlannedTrack* row, 
   if (track->extra != nullptr && row->media_end > 0) row->media_end += track->extra->composition_shift;
   row->timescale = info.timescale;
   ReadableSamples readable{};
-  VT_TRY(track_readable_samples(input, info.track_id, &readable));
+  TrackShortfall shortfall{};
+  bool past_end = false;
+  VT_TRY(measure_shortfall(input, info, plan->movie_duration, plan->movie_timescale, &readable, &shortfall, &past_end));
   row->sample_count = readable.count;
-  bool past_end = readable.past_end;
-  // Samples past the end of the input, samples its import could not carry
-  // whole, or a track ending well before the file's declared end: a cut
-  // file. Never carried silently; without salvage nothing is written.
-  uint32_t missing = readable.described - readable.count;
-  uint32_t total = readable.described;
-  uint64_t missing_ms = past_end ? duration_ms(input, info, readable.count, readable.described) : 0;
-  if (const ImportCut* listed = import_cut_of(input, info.track_id)) {
-    missing = sat_add32(missing, listed->missing);
-    total = sat_add32(total, listed->missing);
-    missing_ms = sat_add64(missing_ms, listed->missing_ms);
-    past_end = past_end || listed->missing > 0;
-  }
-  // The declared end tells how much is lost, more than the last sample the
-  // index lists: the file's own (an imported file found cut), else the
-  // movie's duration for a track found cut. In a file found cut, a track
-  // that ends short of it by more than a second is cut too.
-  uint64_t declared_ms = input->cut ? input->declared_end_ms : 0;
-  if (declared_ms == 0 && past_end) declared_ms = rescale(plan->movie_duration, plan->movie_timescale, 1000);
-  if (declared_ms > 0 && declared_ms != none64()) {
-    const uint64_t start_ms = rescale(info.start_delay, plan->movie_timescale, 1000);
-    const uint64_t end_ms = sat_add64(start_ms, duration_ms(input, info, 0, row->sample_count));
-    const uint64_t short_ms = declared_ms > end_ms ? declared_ms - end_ms : 0;
-    if (short_ms > missing_ms) missing_ms = short_ms;
-    if (input->cut) past_end = past_end || short_ms > kDeclaredEndSlackMs;
-  }
   if (past_end) {
     *cut = true;
     if (events.truncated != nullptr)
-      events.truncated(info.track_id, handler_of(track), missing, total, missing_ms, user);
+      events.truncated(info.track_id, handler_of(track), shortfall.missing, shortfall.total, shortfall.missing_ms,
+                       user);
   }
   if (readable.largest > plan->largest_sample) plan->largest_sample = readable.largest;
   VT_TRY(build_track_spec(input, row, &info, &row->spec, &row->spec_drop));
@@ -214,16 +226,12 @@ ErrorCode remux_track_shortfall(MediaFile* input, uint32_t track_id, TrackShortf
   *out = TrackShortfall{};
   TrackInfo info;
   VT_TRY(track_info(input, track_id, &info));
-  TrackBoxes* track = find_track(input->root, track_id);
-  uint32_t largest = 0;
-  uint32_t described = 0;
+  MovieInfo movie;
+  VT_TRY(movie_info(input, &movie));
+  if (movie.timescale == 0) return ErrorCode::Ok;  // no time to measure a loss in
+  ReadableSamples readable{};
   bool past_end = false;
-  uint32_t deliverable = track_source_deliverable(input, track, file_size(input), &largest, &described, &past_end);
-  if (!past_end) return ErrorCode::Ok;
-  out->missing = described - deliverable;
-  out->total = described;
-  out->missing_ms = track_source_duration_ms(track, info.timescale, deliverable, described);
-  return ErrorCode::Ok;
+  return measure_shortfall(input, info, movie.duration, movie.timescale, &readable, out, &past_end);
 }
 
 void track_plan_release(TrackPlan* plan) {

@@ -13,13 +13,7 @@ namespace vantorel {
 struct MediaFile;
 struct TrackPlan;
 
-// The kind a selection names a track of a handler kind by (TrackKindBit).
-uint32_t track_kind_bit(uint32_t handler_kind);
-
-// Whether `selection` keeps a track. A chapter track is kept unless its
-// own id is picked to be dropped.
-bool track_selection_keeps(const TrackSelection& selection, uint32_t track_id, uint32_t handler_kind,
-                           bool chapter_track);
+// track_kind_bit and track_selection_keeps are public, in remux/remux.h.
 
 // The survey's bookkeeping: which picks met a track and whether any track
 // besides chapter tracks was kept.

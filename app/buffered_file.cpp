@@ -208,6 +208,34 @@ ErrorCode buffered_write(void* handle, const void* buffer, uint32_t count, void*
   return ErrorCode::Ok;
 }
 
+ErrorCode buffered_write_pieces(void* handle, const IoConstPiece* pieces, uint32_t count, void* user) {
+  if (handle == nullptr || (pieces == nullptr && count > 0)) return ErrorCode::BadArgument;
+  BufferedFile* f = file_of(handle);
+  uint64_t total = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (pieces[i].buffer == nullptr && pieces[i].count > 0) return ErrorCode::BadArgument;
+    total += pieces[i].count;
+  }
+  if (total == 0) return ErrorCode::Ok;
+  if (f->mode == kOpenRead || f->mode == kOpenInspect) return file_failure(user, "write", f->path, EBADF);
+  if (f->calls->write_pieces == nullptr || total < kFileWriteBuffer / 4 || total > UINT32_MAX) {
+    for (uint32_t i = 0; i < count; ++i)
+      if (pieces[i].count > 0) VT_TRY(buffered_write(handle, pieces[i].buffer, pieces[i].count, user));
+    return ErrorCode::Ok;
+  }
+  if (f->position > kMaxFileOffset - total) return file_failure(user, "write", f->path, EFBIG);
+  drop_read_overlap(f, f->position, static_cast<uint32_t>(total));
+  if (f->write_length != 0 && f->position != f->write_start + f->write_length) VT_TRY(buffered_flush(f, user));
+  // The waiting bytes go first, in the same call.
+  const uint32_t waiting = f->write_length;
+  const uint64_t at = waiting != 0 ? f->write_start : f->position;
+  f->write_length = 0;
+  int error_number = f->calls->write_pieces(f, f->write_data, waiting, pieces, count, at);
+  if (error_number != 0) return note_write_failure(f, error_number, user);
+  f->position += total;
+  return ErrorCode::Ok;
+}
+
 ErrorCode buffered_read_at(void* handle, uint64_t position, void* buffer, uint32_t count, void* user) {
   if (handle == nullptr || buffer == nullptr) return ErrorCode::BadArgument;
   BufferedFile* f = file_of(handle);

@@ -37,6 +37,12 @@ struct SystemCalls {
   // value. Null where the system has no gathering write: the write buffer
   // is topped up and sent, then the rest.
   int (*write_pair)(BufferedFile* f, const uint8_t* a, uint32_t na, const uint8_t* b, uint32_t nb, uint64_t at);
+  // `head` (may be empty) then the pieces in turn, contiguous at `at` (in
+  // order, where the file is sequential), in as few calls as the system
+  // takes: 0 or an errno value. Null where the system has no gathering
+  // write: a write a piece.
+  int (*write_pieces)(BufferedFile* f, const uint8_t* head, uint32_t head_count, const IoConstPiece* pieces,
+                      uint32_t count, uint64_t at);
   // The file's size: 0 or an errno value.
   int (*size)(BufferedFile* f, uint64_t* out);
   // Closes the handle: 0 or an errno value.
@@ -91,6 +97,9 @@ ErrorCode buffered_size(void* handle, uint64_t* out, void* user);
 ErrorCode buffered_read(void* handle, void* buffer, uint32_t count, void* user);
 ErrorCode buffered_write(void* handle, const void* buffer, uint32_t count, void* user);
 ErrorCode buffered_read_at(void* handle, uint64_t position, void* buffer, uint32_t count, void* user);
+// Small totals are buffered as writes are; larger ones leave with the
+// waiting bytes in the system's gathering write, copied nowhere.
+ErrorCode buffered_write_pieces(void* handle, const IoConstPiece* pieces, uint32_t count, void* user);
 
 // platform_file_stats (platform.h) reads the stats of a BufferedFile.
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/uio.h>
@@ -80,7 +81,48 @@ int size_of(BufferedFile* f, uint64_t* out) {
 
 int close_file(BufferedFile* f) { return close(f->fd) != 0 ? errno : 0; }
 
-constexpr SystemCalls kPosixCalls{read_at, write_at, write_pair, size_of, close_file};
+// As many pieces a call as the system takes; a short write goes on from
+// where it stopped.
+constexpr uint32_t kPiecesPerCall = 1024;
+
+int write_pieces(BufferedFile* f, const uint8_t* head, uint32_t head_count, const IoConstPiece* pieces, uint32_t count,
+                 uint64_t at) {
+  iovec vectors[kPiecesPerCall];
+  // Piece -1 is the head.
+  int64_t next = head_count != 0 ? -1 : 0;
+  uint32_t sent = 0;  // bytes of piece `next` already written
+  auto piece = [&](int64_t i) {
+    return i < 0 ? IoConstPiece{head, head_count} : pieces[i];
+  };
+  while (next < static_cast<int64_t>(count)) {
+    int n = 0;
+    for (int64_t i = next; i < static_cast<int64_t>(count) && n < static_cast<int>(kPiecesPerCall); ++i) {
+      const IoConstPiece p = piece(i);
+      const uint32_t skip = i == next ? sent : 0;
+      if (p.count == skip) continue;
+      vectors[n].iov_base = const_cast<uint8_t*>(static_cast<const uint8_t*>(p.buffer) + skip);
+      vectors[n].iov_len = p.count - skip;
+      ++n;
+    }
+    if (n == 0) break;
+    f->stats.system_writes++;
+    ssize_t done = f->sequential ? writev(f->fd, vectors, n) : pwritev(f->fd, vectors, n, static_cast<off_t>(at));
+    if (done < 0 && errno == EINTR) continue;
+    if (done < 0) return errno;
+    if (done == 0) return EIO;  // no progress and no reason: do not spin
+    at += static_cast<uint64_t>(done);
+    uint64_t left = static_cast<uint64_t>(done);
+    while (next < static_cast<int64_t>(count) && left >= piece(next).count - sent) {
+      left -= piece(next).count - sent;
+      sent = 0;
+      ++next;
+    }
+    sent += static_cast<uint32_t>(left);
+  }
+  return 0;
+}
+
+constexpr SystemCalls kPosixCalls{read_at, write_at, write_pair, write_pieces, size_of, close_file};
 
 }  // namespace
 
@@ -155,9 +197,6 @@ ErrorCode posix_read_pieces_at(void* handle, uint64_t position, const IoPiece* p
   if (total > kMaxFileOffset || position > kMaxFileOffset - total) return file_failure(user, "read", f->path, EOVERFLOW);
   if (f->write_length != 0 && position < f->write_start + f->write_length && f->write_start < position + total)
     VT_TRY(buffered_flush(f, user));
-  // As many pieces a call as the system takes; a short read goes on from
-  // where it stopped.
-  constexpr uint32_t kPiecesPerCall = 1024;
   iovec vectors[kPiecesPerCall];
   uint32_t next = 0;      // first piece not yet filled
   uint32_t filled = 0;    // bytes of it already there
@@ -188,9 +227,49 @@ ErrorCode posix_read_pieces_at(void* handle, uint64_t position, const IoPiece* p
   return ErrorCode::Ok;
 }
 
+ErrorCode posix_view_at(void* handle, uint64_t position, uint64_t count, IoView* out, void* user) {
+  if (handle == nullptr || out == nullptr || count == 0) return ErrorCode::BadArgument;
+  auto* f = static_cast<BufferedFile*>(handle);
+  *out = IoView{};
+  if (f->sequential || count > kMaxFileOffset || position > kMaxFileOffset - count) return ErrorCode::Unsupported;
+  // Pages past the end of a file fault when touched: the size now, not at open.
+  struct stat info {};
+  if (fstat(f->fd, &info) != 0) return file_failure(user, "read", f->path, errno);
+  if (!S_ISREG(info.st_mode)) return ErrorCode::Unsupported;
+  if (position + count > static_cast<uint64_t>(info.st_size)) return file_failure(user, "read", f->path, 0);
+  if (f->write_length != 0 && position < f->write_start + f->write_length && f->write_start < position + count)
+    VT_TRY(buffered_flush(f, user));
+  static const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  const uint64_t start = position - position % page;
+  const uint64_t length = count + (position - start);
+  if (length > SIZE_MAX) return ErrorCode::Unsupported;
+  int flags = MAP_SHARED;
+#ifdef MAP_POPULATE
+  flags |= MAP_POPULATE;  // the pages are mapped now, not a fault each when written out
+#endif
+  void* base = mmap(nullptr, static_cast<size_t>(length), PROT_READ, flags, f->fd, static_cast<off_t>(start));
+  if (base == MAP_FAILED) return ErrorCode::Unsupported;  // read instead
+  madvise(base, static_cast<size_t>(length), MADV_SEQUENTIAL);
+  out->base = base;
+  out->mapped = length;
+  out->data = static_cast<const uint8_t*>(base) + (position - start);
+  out->length = count;
+  return ErrorCode::Ok;
+}
+
+ErrorCode posix_unview(void* handle, IoView* view, void* user) {
+  (void)handle;
+  (void)user;
+  if (view == nullptr || view->base == nullptr) return ErrorCode::BadArgument;
+  munmap(view->base, static_cast<size_t>(view->mapped));
+  *view = IoView{};
+  return ErrorCode::Ok;
+}
+
 const IoRoutines& posix_routines() {
   static constexpr IoRoutines table{posix_open,     buffered_close, buffered_seek,    buffered_tell,       buffered_size,
-                                    buffered_read,  buffered_write, buffered_read_at, posix_read_pieces_at};
+                                    buffered_read,  buffered_write, buffered_read_at, posix_read_pieces_at,
+                                    posix_view_at,  posix_unview,   buffered_write_pieces};
   return table;
 }
 

@@ -27,7 +27,13 @@ ErrorCode posix_open(const void* path, void** out_handle, uint32_t mode, void* u
 // 1024 pieces) or 3; the handle's position stays.
 ErrorCode posix_read_pieces_at(void* handle, uint64_t position, const IoPiece* pieces, uint32_t count, void* user);
 
-// Its close, seek, tell, size, read, write and read_at are buffered_file.h's.
+// A read-only mapping of part of a regular file (Unsupported for pipes and
+// where the system refuses: the bytes are then read); a range past the
+// file's current end is Io.
+ErrorCode posix_view_at(void* handle, uint64_t position, uint64_t count, IoView* out, void* user);
+ErrorCode posix_unview(void* handle, IoView* view, void* user);
+
+// Its close, seek, tell, size, read, write, read_at and write_pieces are buffered_file.h's.
 const IoRoutines& posix_routines();
 
 }  // namespace vantorel::app

@@ -83,7 +83,7 @@ int size_of(BufferedFile* f, uint64_t* out) {
 int close_file(BufferedFile* f) { return CloseHandle(handle_of(f)) ? 0 : errno_from_windows(GetLastError()); }
 
 // Win32 has no gathering write for ordinary files: no write_pair.
-constexpr SystemCalls kWindowsCalls{read_at, write_at, nullptr, size_of, close_file};
+constexpr SystemCalls kWindowsCalls{read_at, write_at, nullptr, nullptr, size_of, close_file};
 
 // A copy of standard output's handle: closing ours leaves the stream to main.
 HANDLE duplicate_standard_output() {
@@ -263,7 +263,7 @@ ErrorCode windows_open(const void* path, void** out_handle, uint32_t mode, void*
 
 const IoRoutines& windows_routines() {
   static constexpr IoRoutines table{windows_open,  buffered_close, buffered_seek,    buffered_tell, buffered_size,
-                                    buffered_read, buffered_write, buffered_read_at, nullptr};
+                                    buffered_read, buffered_write, buffered_read_at, nullptr, nullptr, nullptr, nullptr};
   return table;
 }
 

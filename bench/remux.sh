@@ -9,6 +9,11 @@
 #     with AAC, interleaved as ffmpeg writes them (~800 MB, ~65,000 samples
 #     at the default length)
 #   small.mp4: 160x90 video with mono AAC (an hour: ~260,000 samples)
+#   A.mp4: 720p MPEG-4 Visual with B-frames and key frames 10 s apart, noisy,
+#     with stereo AAC, 15 minutes (~800 MB, ~65,000 samples)
+#   B.mp4: 160x90 MPEG-4 Visual with AAC, an hour (~76 MB, ~259,000 samples);
+#     B4.mp4 the same over four hours (over a million samples), to show that
+#     time and memory grow linearly
 # Shorter inputs for a quick look: LARGE_SECONDS=120 SMALL_SECONDS=600.
 #
 # One round runs every command once, in turn, removing the output before
@@ -40,6 +45,24 @@ if [ ! -f "$small" ]; then
     -t "$small_seconds" -c:v libx264 -preset ultrafast -g 50 -pix_fmt yuv420p -c:a aac -ac 1 -b:a 32k "$small"
 fi
 
+if [ ! -f "$work/A.mp4" ]; then
+  echo "making $work/A.mp4..."
+  ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 \
+    -f lavfi -i "aevalsrc=0.25*sin(440*2*PI*t)|0.25*sin(660*2*PI*t):s=48000:c=stereo" -t 900 -map 0:v -map 1:a \
+    -vf noise=alls=6:allf=t -c:v mpeg4 -b:v 7000k -maxrate 9000k -bufsize 4000k -g 250 -bf 2 -c:a aac -b:a 128k \
+    "$work/A.mp4"
+fi
+for hours in 1 4; do
+  name=B.mp4
+  [ "$hours" = 4 ] && name=B4.mp4
+  if [ ! -f "$work/$name" ]; then
+    echo "making $work/$name..."
+    ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=160x90:rate=25 \
+      -f lavfi -i sine=frequency=440:sample_rate=48000 -t $((hours * 3600)) -map 0:v -map 1:a -c:v mpeg4 -q:v 12 \
+      -g 50 -bf 0 -c:a aac -b:a 24k "$work/$name"
+  fi
+done
+
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTOREL_TESTS=OFF >/dev/null
 cmake --build build/bench --target vantorel -j2 >/dev/null
 program=build/bench/vantorel
@@ -63,7 +86,24 @@ command_for() {  # name, input
 
 median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
 
-for input in "$work/large-avc-$large_seconds.mp4" "$work/large-mp4v-$large_seconds.mp4" "$small"; do
+inputs=("$work/A.mp4" "$work/B.mp4" "$work/B4.mp4")
+[ -n "${ALL_INPUTS:-}" ] && inputs+=("$work/large-avc-$large_seconds.mp4" "$work/large-mp4v-$large_seconds.mp4" "$small")
+# Peak anonymous memory of one run (the pages of a view of the input are
+# the file's, in the page cache: not counted).
+peak_anon() {  # input
+  rm -f "$out"
+  "$program" --quiet "$1" "$out" &
+  local pid=$! peak=0 now
+  while kill -0 "$pid" 2>/dev/null; do
+    now=$(awk '/^RssAnon/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
+    [ -n "$now" ] && [ "$now" -gt "$peak" ] && peak=$now
+    sleep 0.005
+  done
+  wait "$pid"
+  echo "$peak"
+}
+
+for input in "${inputs[@]}"; do
   size=$(stat -c %s "$input")
   samples=$(ffprobe -v error -show_entries stream=nb_frames -of csv=p=0 "$input" | paste -sd+ | bc)
   echo
@@ -100,14 +140,20 @@ for input in "$work/large-avc-$large_seconds.mp4" "$work/large-mp4v-$large_secon
   # What the remux reads and how often it writes, counted by strace.
   if command -v strace >/dev/null; then
     rm -f "$out"
-    strace -f -qq -e trace=read,pread64,preadv,copy_file_range,write,pwrite64 -o "$work/trace.txt" \
+    strace -f -qq -e trace=read,pread64,preadv,copy_file_range,write,pwrite64,pwritev,mmap -o "$work/trace.txt" \
       "$program" --quiet "$input" "$out"
     read_bytes=$(grep -E '^[0-9]+ +(read|pread64|preadv|copy_file_range)\(' "$work/trace.txt" |
       awk -F'= ' '$NF ~ /^[0-9]+/ {s += $NF} END {print s + 0}')
-    writes=$(grep -cE '^[0-9]+ +(write|pwrite64)\(' "$work/trace.txt" || true)
+    reads=$(grep -cE '^[0-9]+ +(read|pread64|preadv|copy_file_range)\(' "$work/trace.txt" || true)
+    # Views of the input: mappings of its descriptor, read once as the remux writes them.
+    viewed=$(grep -E '^[0-9]+ +mmap\(NULL, [0-9]+, PROT_READ, MAP_SHARED' "$work/trace.txt" |
+      awk -F', ' '{s += $2} END {print s + 0}')
+    read_bytes=$((read_bytes + viewed))
+    writes=$(grep -cE '^[0-9]+ +(write|pwrite64|pwritev)\(' "$work/trace.txt" || true)
     out_size=$(stat -c %s "$out")
-    echo "bytes read: $read_bytes ($(echo "scale=3; $read_bytes / $size" | bc) x the input)"
+    echo "bytes read: $read_bytes ($(echo "scale=3; $read_bytes / $size" | bc) x the input; $viewed of them viewed in place), read calls: $reads"
     echo "write calls: $writes (target at most $(( out_size / 1048576 + 16 )))"
   fi
+  echo "peak anonymous memory: $(echo "scale=1; $(peak_anon "$input") / 1024" | bc) MiB"
 done
 rm -f "$out" "$work/time.txt" "$work/trace.txt"

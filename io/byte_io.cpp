@@ -48,6 +48,33 @@ ErrorCode write_bytes(FileIo* file, const void* buffer, uint32_t count) {
   return latch(file, file->current.routines.write(file->current.handle, buffer, count, file->user));
 }
 
+ErrorCode write_pieces(FileIo* file, const IoConstPiece* pieces, uint32_t count) {
+  if (file == nullptr || (pieces == nullptr && count > 0)) return ErrorCode::BadArgument;
+  const IoRoutines& r = file->current.routines;
+  if (r.write_pieces != nullptr) return latch(file, r.write_pieces(file->current.handle, pieces, count, file->user));
+  for (uint32_t i = 0; i < count; ++i)
+    if (pieces[i].count > 0) VT_TRY(write_bytes(file, pieces[i].buffer, pieces[i].count));
+  return ErrorCode::Ok;
+}
+
+bool can_view(const FileIo* file) {
+  return file != nullptr && file->current.routines.view_at != nullptr && file->current.routines.unview != nullptr;
+}
+
+ErrorCode view_bytes_at(FileIo* file, uint64_t position, uint64_t count, IoView* out) {
+  if (file == nullptr || out == nullptr) return ErrorCode::BadArgument;
+  *out = IoView{};
+  if (!can_view(file)) return ErrorCode::Unsupported;
+  // Not latched: a file that cannot be seen in place is read instead.
+  return file->current.routines.view_at(file->current.handle, position, count, out, file->user);
+}
+
+void unview_bytes(FileIo* file, IoView* view) {
+  if (file == nullptr || view == nullptr || view->base == nullptr || !can_view(file)) return;
+  file->current.routines.unview(file->current.handle, view, file->user);
+  *view = IoView{};
+}
+
 uint64_t file_tell(FileIo* file) {
   if (file == nullptr) return 0;
   uint64_t at = 0;

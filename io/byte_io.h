@@ -17,6 +17,15 @@ ErrorCode read_bytes_at(FileIo* file, uint64_t position, void* buffer, uint32_t 
 // The bytes from `position` on, filling `pieces` in turn: one call when the
 // routines can scatter a read, else a positional read a piece.
 ErrorCode read_pieces_at(FileIo* file, uint64_t position, const IoPiece* pieces, uint32_t count);
+// The pieces written in turn at the position: one call when the routines
+// can gather a write, else a write a piece.
+ErrorCode write_pieces(FileIo* file, const IoConstPiece* pieces, uint32_t count);
+// Whether the routines can see a file in place (view_at and unview).
+bool can_view(const FileIo* file);
+// `count` bytes at `position` seen in place (Unsupported when the routines
+// cannot); released by unview_bytes, which also takes an empty view.
+ErrorCode view_bytes_at(FileIo* file, uint64_t position, uint64_t count, IoView* out);
+void unview_bytes(FileIo* file, IoView* view);
 uint64_t file_tell(FileIo* file);
 ErrorCode file_seek(FileIo* file, uint64_t position);
 uint64_t file_size(FileIo* file);

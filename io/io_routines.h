@@ -16,6 +16,21 @@ struct IoPiece {
   uint32_t count;
 };
 
+// One source of a gathered write.
+struct IoConstPiece {
+  const void* buffer;
+  uint32_t count;
+};
+
+// Bytes of a file seen in place (a mapping): `data` holds `length` bytes
+// from the position asked for; `base` and `mapped` are the routines' own.
+struct IoView {
+  const uint8_t* data;
+  uint64_t length;
+  void* base;
+  uint64_t mapped;
+};
+
 struct IoRoutines {
   ErrorCode (*open)(const void* name, void** out_handle, uint32_t mode, void* user);
   ErrorCode (*close)(void* handle, void* user);
@@ -31,6 +46,15 @@ struct IoRoutines {
   // `position` on, exactly filling the `count` pieces in turn, without
   // moving the handle's position.
   ErrorCode (*read_pieces_at)(void* handle, uint64_t position, const IoPiece* pieces, uint32_t count, void* user);
+  // Optional (null: the bytes are read): `count` bytes from `position`,
+  // which lie within the file, seen in place until `unview`. Unsupported
+  // where this file cannot be seen so. The sample data then goes from the
+  // file's pages to the output in one copy.
+  ErrorCode (*view_at)(void* handle, uint64_t position, uint64_t count, IoView* out, void* user);
+  ErrorCode (*unview)(void* handle, IoView* view, void* user);
+  // Optional (null: a write a piece): the pieces written in turn at the
+  // handle's position, in as few calls as the system takes.
+  ErrorCode (*write_pieces)(void* handle, const IoConstPiece* pieces, uint32_t count, void* user);
 };
 
 // Memory streams. The "name" handed to mem_open is a MemoryPair. Mode 2

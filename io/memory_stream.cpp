@@ -86,7 +86,7 @@ ErrorCode mem_write(void* handle, const void* buffer, uint32_t count, void*) {
 }
 
 const IoRoutines& memory_routines() {
-  static constexpr IoRoutines table{mem_open, mem_close, mem_seek, mem_tell, mem_size, mem_read, mem_write, nullptr, nullptr};
+  static constexpr IoRoutines table{mem_open, mem_close, mem_seek, mem_tell, mem_size, mem_read, mem_write, nullptr, nullptr, nullptr, nullptr, nullptr};
   return table;
 }
 

@@ -422,6 +422,8 @@ ErrorCode record_sample(MediaFile* file, uint32_t track_id, const SampleWrite* s
 // Writes bytes of samples recorded and not yet written; BadArgument for
 // more than are owed. Closing a file that still owes bytes fails (Overrun).
 ErrorCode write_recorded_bytes(MediaFile* file, const void* data, uint32_t count);
+// The same for bytes gathered from several places (`total` their sum).
+ErrorCode write_recorded_pieces(MediaFile* file, const IoConstPiece* pieces, uint32_t count, uint64_t total);
 // Ends the chunk being written.
 ErrorCode close_chunk(MediaFile* file);
 // Shortens the track's last sample so that the track ends by `movie_end`

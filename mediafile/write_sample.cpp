@@ -215,6 +215,16 @@ ErrorCode write_recorded_bytes(MediaFile* file, const void* data, uint32_t count
   return ErrorCode::Ok;
 }
 
+ErrorCode write_recorded_pieces(MediaFile* file, const IoConstPiece* pieces, uint32_t count, uint64_t total) {
+  if (file == nullptr || (pieces == nullptr && count > 0) || total > file->unwritten_bytes) return ErrorCode::BadArgument;
+  uint64_t sum = 0;
+  for (uint32_t i = 0; i < count; ++i) sum += pieces[i].count;
+  if (sum != total) return ErrorCode::BadArgument;
+  VT_TRY(write_pieces(file, pieces, count));
+  file->unwritten_bytes -= total;
+  return ErrorCode::Ok;
+}
+
 ErrorCode close_chunk(MediaFile* file) {
   if (file == nullptr) return ErrorCode::BadArgument;
   if (file->chunk_track == 0 || file->chunk_samples == 0) return ErrorCode::Ok;

@@ -99,6 +99,66 @@ ErrorCode read_input(ReadPlan* plan, uint64_t at, uint8_t* into, uint32_t size) 
   return e;
 }
 
+// Writes the window from a view of the input: its ranges straight from the
+// input's pages, the bytes laid out here (fillers, samples built in memory)
+// from the window, in one gathered write. `*done` false when this window
+// does not qualify (nothing written): pieces of converted samples, swapped
+// bytes, ranges out of order or spread wider than a view.
+ErrorCode write_from_view(ReadPlan* plan, MediaFile* output, bool* done) {
+  *done = false;
+  const GrowArray<PlannedRead>& reads = plan->reads;
+  if (plan->no_view || plan->stream->pass != Pass::Write || reads.count == 0 || plan->swaps.count != 0 ||
+      plan->converted_in_window || !can_view(plan->input))
+    return ErrorCode::Ok;
+  uint64_t lo = UINT64_MAX, hi = 0;
+  uint32_t last_end = 0;
+  for (const PlannedRead& r : reads) {
+    if (r.at < last_end) return ErrorCode::Ok;
+    last_end = r.at + r.size;
+    if (r.size == 0) continue;
+    lo = std::min(lo, r.offset);
+    hi = std::max(hi, r.offset + r.size);
+  }
+  if (lo == UINT64_MAX) return ErrorCode::Ok;
+  if (plan->input_size == 0) plan->input_size = file_size(plan->input);
+  // Ranges past the end are reported by the reading path.
+  if (hi > plan->input_size || hi - lo > kViewBytes) return ErrorCode::Ok;
+  if (plan->view.base == nullptr || lo < plan->view_start || hi > plan->view_start + plan->view.length) {
+    unview_bytes(plan->input, &plan->view);
+    const uint64_t length = std::min(kViewBytes, plan->input_size - lo);
+    if (view_bytes_at(plan->input, lo, length, &plan->view) != ErrorCode::Ok) {
+      plan->view = IoView{};
+      plan->no_view = true;
+      return ErrorCode::Ok;
+    }
+    plan->view_start = lo;
+  }
+  GrowArray<IoConstPiece>& pieces = plan->out_pieces;
+  pieces.clear();
+  auto add = [&](const uint8_t* p, uint32_t n) -> ErrorCode {
+    if (n == 0) return ErrorCode::Ok;
+    if (pieces.count > 0) {
+      IoConstPiece& back = pieces[pieces.count - 1];
+      if (static_cast<const uint8_t*>(back.buffer) + back.count == p) {
+        back.count += n;  // within the window: no overflow
+        return ErrorCode::Ok;
+      }
+    }
+    return pieces.append_doubling(IoConstPiece{p, n}, 256);
+  };
+  uint32_t at = 0;
+  for (const PlannedRead& r : reads) {
+    if (r.size == 0) continue;
+    VT_TRY(add(plan->window + at, r.at - at));
+    VT_TRY(add(plan->view.data + (r.offset - plan->view_start), r.size));
+    at = r.at + r.size;
+  }
+  VT_TRY(add(plan->window + at, plan->window_used - at));
+  VT_TRY(write_recorded_pieces(output, pieces.data(), pieces.count, plan->window_used));
+  *done = true;
+  return ErrorCode::Ok;
+}
+
 // Reads the window's input ranges, adjacent ones in one go, straight to
 // where they are written (or their dense stretch at once), and writes the
 // window.
@@ -110,10 +170,16 @@ ErrorCode flush_window(ReadPlan* plan, MediaFile* output) {
     plan->swaps.clear();
     plan->converted_in_window = false;
   }
+  bool done = false;
+  VT_TRY(write_from_view(plan, output, &done));
+  if (done) {
+    reads.clear();
+    plan->window_used = 0;
+    return ErrorCode::Ok;
+  }
   uint64_t low = 0;
   uint32_t length = 0;
   uint32_t runs = 0;
-  bool done = false;
   // Runs this short cost the scattered read more a piece than copying them
   // does; runs this long are read where they go, a call each, when the
   // platform cannot scatter.
@@ -270,6 +336,11 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
   return ErrorCode::Ok;
 }
 
+void read_plan_drop_view(ReadPlan* plan) {
+  if (plan->input != nullptr) unview_bytes(plan->input, &plan->view);
+  plan->view = IoView{};
+}
+
 void read_plan_release(ReadPlan* plan) {
   std::free(plan->sample_buffer);
   plan->sample_buffer = nullptr;
@@ -281,6 +352,7 @@ void read_plan_release(ReadPlan* plan) {
   plan->swaps.release();
   plan->sorted_reads.release();
   plan->pieces.release();
+  plan->out_pieces.release();
   std::free(plan->gap_sink);
   plan->gap_sink = nullptr;
 }

@@ -60,7 +60,19 @@ struct ReadPlan {
   GrowArray<PlannedRead> sorted_reads;
   GrowArray<IoPiece> pieces;
   uint8_t* gap_sink;
+  // Where the input can be seen in place, a window goes out straight from
+  // its pages: a view of up to kViewBytes of input kept from group to group,
+  // and the window's pieces in output order.
+  IoView view;
+  uint64_t view_start;
+  bool no_view;  // the input cannot be seen so: read it
+  uint64_t input_size;
+  GrowArray<IoConstPiece> out_pieces;
 };
+
+// The most input a view holds (address space, not memory: the pages are the
+// file's, shared with the page cache).
+constexpr uint64_t kViewBytes = 64u << 20;
 
 // Sizes the sample buffer for samples of up to `largest` bytes.
 ErrorCode read_plan_start(ReadPlan* plan, uint32_t largest);
@@ -68,6 +80,9 @@ ErrorCode read_plan_start(ReadPlan* plan, uint32_t largest);
 // `output`, each lane's next sample of the input in turn.
 ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<GroupTrack> tracks,
                                 std::span<const uint32_t> order);
+// Lets go of the view of the input: before the input is closed.
+void read_plan_drop_view(ReadPlan* plan);
+// Frees the buffers (the view must be let go of already).
 void read_plan_release(ReadPlan* plan);
 
 }  // namespace vantorel

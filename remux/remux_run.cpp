@@ -146,6 +146,7 @@ ErrorCode remux_run(const void* input_name, OutputNamer namer, const IoRoutines*
   }
   // The walks are the input's: let go before it is (a stopped run leaves them open).
   for (TrackCursor& cursor : job->cursors) track_source_release(&cursor);
+  read_plan_drop_view(&job->reads);
   if (job->input != nullptr) {
     if (e != ErrorCode::Ok && result != nullptr) result->input_failure = job->input->detail;
     media_close(job->input);

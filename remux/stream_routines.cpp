@@ -141,9 +141,46 @@ ErrorCode stream_read_pieces_at(void* handle, uint64_t position, const IoPiece* 
   return ErrorCode::Ok;
 }
 
+ErrorCode stream_view_at(void* handle, uint64_t position, uint64_t count, IoView* out, void* context) {
+  if (handle == nullptr || out == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  StreamHandle* h = handle_of(handle);
+  StreamContext* c = ctx(context);
+  if (position > h->size || count > h->size - position) return ErrorCode::Io;
+  if (c->pass == Pass::Measure || c->routines.view_at == nullptr || c->routines.unview == nullptr)
+    return ErrorCode::Unsupported;
+  return c->routines.view_at(h->platform, position, count, out, c->user);
+}
+
+ErrorCode stream_unview(void* handle, IoView* view, void* context) {
+  if (handle == nullptr || view == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  StreamContext* c = ctx(context);
+  if (c->routines.unview == nullptr) return ErrorCode::Unsupported;
+  return c->routines.unview(handle_of(handle)->platform, view, c->user);
+}
+
+ErrorCode stream_write_pieces(void* handle, const IoConstPiece* pieces, uint32_t count, void* context) {
+  if (handle == nullptr || (pieces == nullptr && count > 0) || context == nullptr) return ErrorCode::BadArgument;
+  StreamHandle* h = handle_of(handle);
+  StreamContext* c = ctx(context);
+  uint64_t total = 0;
+  for (uint32_t i = 0; i < count; ++i) total += pieces[i].count;
+  if (c->pass != Pass::Measure) {
+    if (c->routines.write_pieces != nullptr) {
+      VT_TRY(c->routines.write_pieces(h->platform, pieces, count, c->user));
+    } else {
+      for (uint32_t i = 0; i < count; ++i)
+        if (pieces[i].count > 0) VT_TRY(c->routines.write(h->platform, pieces[i].buffer, pieces[i].count, c->user));
+    }
+  }
+  h->position += total;
+  if (h->position > h->size) h->size = h->position;
+  return ErrorCode::Ok;
+}
+
 const IoRoutines& stream_routines() {
   static constexpr IoRoutines table{stream_open,  stream_close, stream_seek,    stream_tell,          stream_size,
-                                    stream_read,  stream_write, stream_read_at, stream_read_pieces_at};
+                                    stream_read,  stream_write, stream_read_at, stream_read_pieces_at,
+                                    stream_view_at, stream_unview,  stream_write_pieces};
   return table;
 }
 

@@ -39,6 +39,11 @@ ErrorCode stream_read_at(void* handle, uint64_t position, void* buffer, uint32_t
 ErrorCode stream_read_pieces_at(void* handle, uint64_t position, const IoPiece* pieces, uint32_t count,
                                 void* context);
 
+// The caller's views in a real pass; none in the measuring pass, which reads nothing.
+ErrorCode stream_view_at(void* handle, uint64_t position, uint64_t count, IoView* out, void* context);
+ErrorCode stream_unview(void* handle, IoView* view, void* context);
+ErrorCode stream_write_pieces(void* handle, const IoConstPiece* pieces, uint32_t count, void* context);
+
 const IoRoutines& stream_routines();
 
 }  // namespace vantorel

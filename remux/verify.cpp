@@ -1,11 +1,13 @@
 #include "remux/verify.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "boxes/carried_boxes.h"
 #include "boxes/hdlr.h"
 #include "mediafile/media_file.h"
+#include "remux/read_plan.h"
 #include "remux/remux.h"
 #include "remux/track_selection.h"
 #include "sampletables/formats.h"
@@ -27,9 +29,20 @@ struct Reader {
   MediaFile* file = nullptr;
   uint8_t* buffer = nullptr;
   uint32_t capacity = 0;
+  // Where the file can be seen in place, samples are compared there, not
+  // copied out first: a view of up to kViewBytes kept while it serves.
+  IoView view{};
+  uint64_t view_start = 0;
+  bool no_view = false;
+  uint64_t size = 0;
+  GrowArray<SampleRange> ranges{};
   ~Reader() {
-    if (file != nullptr) media_close(file);
+    if (file != nullptr) {
+      unview_bytes(file, &view);
+      media_close(file);
+    }
     std::free(buffer);
+    ranges.release();
   }
   ErrorCode open(const void* name, const IoRoutines* routines, void* user, uint32_t program_number = 0) {
     OpenParams params{};
@@ -37,13 +50,15 @@ struct Reader {
     params.routines = routines != nullptr ? *routines : std_routines();
     params.path = name;
     params.user = user;
-    return media_open(&file, &params, kOpenRead);
+    VT_TRY(media_open(&file, &params, kOpenRead));
+    size = file_size(file);
+    return ErrorCode::Ok;
   }
   // Room for the track's largest sample, asked once per track, not per sample.
-  ErrorCode reserve(uint32_t size) {
-    if (size <= capacity && buffer != nullptr) return ErrorCode::Ok;
+  ErrorCode reserve(uint32_t n) {
+    if (n <= capacity && buffer != nullptr) return ErrorCode::Ok;
     std::free(buffer);
-    capacity = size;
+    capacity = n;
     buffer = static_cast<uint8_t*>(std::malloc(capacity == 0 ? 1 : capacity));
     return buffer != nullptr ? ErrorCode::Ok : ErrorCode::OutOfMemory;
   }
@@ -52,6 +67,54 @@ struct Reader {
     s->buffer = buffer;
     s->capacity = capacity;
     return read_next_sample(file, track_id, s);
+  }
+  // `n` bytes at `offset` in place, or null when they cannot be seen so.
+  const uint8_t* seen(uint64_t offset, uint32_t n) {
+    if (no_view || n == 0 || offset > size || n > size - offset) return nullptr;
+    if (view.base == nullptr || offset < view_start || offset + n > view_start + view.length) {
+      unview_bytes(file, &view);
+      if (view_bytes_at(file, offset, std::min<uint64_t>(std::max<uint64_t>(kViewBytes, n), size - offset), &view) !=
+          ErrorCode::Ok) {
+        view = IoView{};
+        no_view = true;
+        return nullptr;
+      }
+      view_start = offset;
+    }
+    return view.data + (offset - view_start);
+  }
+  static ErrorCode collect(void* user, const SampleRange* range) {
+    return static_cast<GrowArray<SampleRange>*>(user)->append_doubling(*range, 16);
+  }
+  // The next sample of a track, its bytes in `*bytes`: seen in place when
+  // the file holds them as they are, else put together in the buffer.
+  ErrorCode next(uint32_t track_id, SampleRead* s, const uint8_t** bytes) {
+    *s = SampleRead{};
+    s->buffer = buffer;
+    s->capacity = capacity;
+    uint64_t offset = 0;
+    VT_TRY(locate_next_sample(file, track_id, s, &offset));
+    if (s->size > capacity) return ErrorCode::OutOfMemory;
+    ranges.clear();
+    const SamplePlace place{offset, s->index, s->size};
+    VT_TRY(lay_out_located_sample(file, track_id, &place, buffer, collect, &ranges));
+    if (ranges.count == 1 && ranges[0].at == 0 && ranges[0].size == s->size && !ranges[0].swap16)
+      if (const uint8_t* p = seen(ranges[0].offset, s->size)) {
+        *bytes = p;
+        return ErrorCode::Ok;
+      }
+    for (const SampleRange& r : ranges) {
+      if (r.size == 0) continue;
+      if (const uint8_t* p = seen(r.offset, r.size)) {
+        std::memcpy(buffer + r.at, p, r.size);
+      } else {
+        VT_TRY(read_bytes_at(file, r.offset, buffer + r.at, r.size));
+      }
+      if (r.swap16)
+        for (uint8_t *b = buffer + r.at, *end = b + (r.size & ~1u); b != end; b += 2) std::swap(b[0], b[1]);
+    }
+    *bytes = buffer;
+    return ErrorCode::Ok;
   }
 };
 
@@ -138,6 +201,23 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
     VT_TRY(out.open(outputs[part], routines, user));
     if (track_count(out.file->root) != tracks.count) return v.differs(part, 0, 0, "track count");
     if (movie_metadata_hash(out.file) != movie_metadata) return v.differs(part, 0, 0, "metadata");
+    // Every track's samples in the order the output holds them, so that
+    // each file is read once from start to end, not once a track.
+    struct Lane {
+      uint32_t out_id;
+      uint32_t n;      // output samples compared
+      uint32_t count;  // output samples
+      bool first;
+      bool located;    // `next` and `at` hold its next sample
+      SampleRead next;
+      uint64_t at;
+    };
+    GrowArray<Lane> lanes{};
+    struct ReleaseLanes {
+      GrowArray<Lane>* l;
+      ~ReleaseLanes() { l->release(); }
+    } release_lanes{&lanes};
+    uint32_t largest_out = 0;
     for (uint32_t k = 0; k < tracks.count; ++k) {
       Track& t = tracks[k];
       TrackBoxes* input_track = find_track(in.file->root, t.input_id);
@@ -150,40 +230,64 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
       VT_TRY(track_info(out.file, out_id, &out_info));
       if (!(in_info.fourcc == out_info.fourcc)) return v.differs(part, t.input_id, 0, "format");
       VT_TRY(in.reserve(in_info.max_sample_size));
-      VT_TRY(out.reserve(out_info.max_sample_size));
-      bool first = true;
-      for (uint32_t n = 0; n < out_info.sample_count; ++n) {
-        SampleRead o;
-        VT_TRY(out.read(out_id, &o));
-        if (t.pcm) {
-          t.output_bytes_hash = hash_bytes(t.output_bytes_hash, o.buffer, o.size);
-          t.output_duration += o.duration;
-          continue;
+      if (out_info.max_sample_size > largest_out) largest_out = out_info.max_sample_size;
+      VT_TRY(lanes.append(Lane{out_id, 0, out_info.sample_count, true, false, SampleRead{}, 0}));
+    }
+    VT_TRY(out.reserve(largest_out));
+    for (;;) {
+      uint32_t k = UINT32_MAX;
+      for (uint32_t j = 0; j < lanes.count; ++j) {
+        Lane& l = lanes[j];
+        if (l.n >= l.count) continue;
+        if (!l.located) {
+          l.next = SampleRead{};
+          VT_TRY(locate_next_sample(out.file, l.out_id, &l.next, &l.at));
+          l.located = true;
         }
-        // A continuation part's subpicture track opens with the engine's empty unit.
-        bool filler = first && part > 0 && t.subpicture && o.size == sizeof kEmptySubpicture &&
-                      std::memcmp(o.buffer, kEmptySubpicture, o.size) == 0;
-        first = false;
-        if (filler) continue;
-        if (t.next >= t.count) return v.differs(part, t.input_id, t.next + 1, "sample count");
-        SampleRead i;
-        VT_TRY(in.read(t.input_id, &i));
-        ++t.next;
-        ++report->samples;
-        uint32_t number = t.next;
-        const char* field = nullptr;
-        if (i.size != o.size)
-          field = "size";
-        else if (std::memcmp(i.buffer, o.buffer, i.size) != 0)
-          field = "data";
-        else if ((i.sync != 0) != (o.sync != 0))
-          field = "sync";
-        else if (i.composition_offset != o.composition_offset)
-          field = "composition offset";
-        else if (i.duration != o.duration && (t.timed_media || n + 1 < out_info.sample_count))
-          field = "duration";  // a text track's last sample in a part ends with the part
-        if (field != nullptr) return v.differs(part, t.input_id, number, field);
+        if (k == UINT32_MAX || l.at < lanes[k].at) k = j;
       }
+      if (k == UINT32_MAX) break;
+      Track& t = tracks[k];
+      Lane& lane = lanes[k];
+      const uint32_t n = lane.n++;
+      lane.located = false;
+      SampleRead o = lane.next;
+      // Written by the engine as one stretch: seen or read where it lies.
+      if (o.size > out.capacity) return v.differs(part, t.input_id, n + 1, "size");
+      const uint8_t* o_bytes = out.seen(lane.at, o.size);
+      if (o_bytes == nullptr) {
+        o_bytes = out.buffer;
+        if (o.size > 0) VT_TRY(read_bytes_at(out.file, lane.at, out.buffer, o.size));
+      }
+      if (t.pcm) {
+        t.output_bytes_hash = hash_bytes(t.output_bytes_hash, o_bytes, o.size);
+        t.output_duration += o.duration;
+        continue;
+      }
+      // A continuation part's subpicture track opens with the engine's empty unit.
+      bool filler = lane.first && part > 0 && t.subpicture && o.size == sizeof kEmptySubpicture &&
+                    std::memcmp(o_bytes, kEmptySubpicture, o.size) == 0;
+      lane.first = false;
+      if (filler) continue;
+      if (t.next >= t.count) return v.differs(part, t.input_id, t.next + 1, "sample count");
+      SampleRead i;
+      const uint8_t* i_bytes = nullptr;
+      VT_TRY(in.next(t.input_id, &i, &i_bytes));
+      ++t.next;
+      ++report->samples;
+      uint32_t number = t.next;
+      const char* field = nullptr;
+      if (i.size != o.size)
+        field = "size";
+      else if (std::memcmp(i_bytes, o_bytes, i.size) != 0)
+        field = "data";
+      else if ((i.sync != 0) != (o.sync != 0))
+        field = "sync";
+      else if (i.composition_offset != o.composition_offset)
+        field = "composition offset";
+      else if (i.duration != o.duration && (t.timed_media || n + 1 < lane.count))
+        field = "duration";  // a text track's last sample in a part ends with the part
+      if (field != nullptr) return v.differs(part, t.input_id, number, field);
     }
   }
   for (Track& t : tracks) {

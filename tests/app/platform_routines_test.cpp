@@ -699,5 +699,75 @@ TEST(PlatformRoutines, ScatteredReadsFillTheirPiecesInTurn) {
   }
 }
 
+// A gathered write leaves its pieces in turn after what was buffered before
+// it, whatever their count and size; the result is the file a write a piece
+// would have made.
+TEST(PlatformRoutines, GatheredWritesKeepOrderAfterBufferedBytes) {
+  if (io.write_pieces == nullptr) GTEST_SKIP() << "the platform gathers no writes";
+  test::TempDir dir;
+  struct Case {
+    const char* name;
+    uint32_t before;  // bytes written (and buffered) first
+    std::vector<uint32_t> sizes;
+  };
+  std::vector<uint32_t> many(2500, 301);  // more pieces than a call takes, past the buffering threshold
+  many[1000] = 0;
+  const Case cases[] = {
+      {"small: buffered", 10, {100, 0, 7}},
+      {"large after buffered bytes", 1000, {700 * 1024, 5, 300 * 1024}},
+      {"large alone", 0, {2 * kWriteBuffer}},
+      {"many pieces", 33, many},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.path("gathered.bin");
+    Recorder r;
+    void* h = nullptr;
+    ASSERT_EQ(io.open(path.c_str(), &h, kOpenCreate, &r.state), ErrorCode::Ok);
+    std::vector<uint8_t> expected = pattern(c.before, 1);
+    if (c.before > 0) {
+      ASSERT_EQ(io.write(h, expected.data(), c.before, &r.state), ErrorCode::Ok);
+    }
+    std::vector<std::vector<uint8_t>> buffers;
+    std::vector<IoConstPiece> pieces;
+    for (uint32_t n : c.sizes) buffers.push_back(pattern(n, static_cast<uint32_t>(buffers.size()) + 2));
+    for (const auto& b : buffers) {
+      pieces.push_back(IoConstPiece{b.data(), static_cast<uint32_t>(b.size())});
+      expected.insert(expected.end(), b.begin(), b.end());
+    }
+    ASSERT_EQ(io.write_pieces(h, pieces.data(), static_cast<uint32_t>(pieces.size()), &r.state), ErrorCode::Ok);
+    const std::vector<uint8_t> tail = pattern(17, 99);
+    ASSERT_EQ(io.write(h, tail.data(), 17, &r.state), ErrorCode::Ok);  // the position moved past the pieces
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    ASSERT_EQ(io.close(h, &r.state), ErrorCode::Ok);
+    EXPECT_EQ(read_file(path), expected);
+  }
+}
+
+// A view shows the file's bytes from any position; one past the end is a
+// failure naming the file, never a mapping that faults when touched.
+TEST(PlatformRoutines, ViewsShowTheFileInPlace) {
+  if (io.view_at == nullptr) GTEST_SKIP() << "the platform has no views";
+  test::TempDir dir;
+  const std::string path = dir.path("view.bin");
+  const std::vector<uint8_t> bytes = pattern(100 * 1024, 5);
+  write_file(path, bytes);
+  Recorder r;
+  void* h = nullptr;
+  ASSERT_EQ(io.open(path.c_str(), &h, kOpenRead, &r.state), ErrorCode::Ok);
+  for (uint64_t position : {uint64_t{0}, uint64_t{1}, uint64_t{4095}, uint64_t{4096}, uint64_t{70001}}) {
+    IoView view{};
+    ASSERT_EQ(io.view_at(h, position, 1000, &view, &r.state), ErrorCode::Ok) << position;
+    EXPECT_TRUE(std::equal(view.data, view.data + 1000, bytes.begin() + static_cast<long>(position))) << position;
+    EXPECT_EQ(io.unview(h, &view, &r.state), ErrorCode::Ok);
+    EXPECT_EQ(view.base, nullptr);
+  }
+  IoView past{};
+  EXPECT_EQ(io.view_at(h, bytes.size() - 10, 11, &past, &r.state), ErrorCode::Io);
+  EXPECT_EQ(past.base, nullptr);
+  EXPECT_NE(std::string(r.failure().path).find("view.bin"), std::string::npos);
+  EXPECT_EQ(io.close(h, &r.state), ErrorCode::Ok);
+}
+
 }  // namespace
 }  // namespace vantorel::app

@@ -25,10 +25,13 @@ struct RemuxRun {
   std::vector<std::vector<uint8_t>> parts;
 };
 
-// `scatter` false: the platform reads no pieces, so dense stretches go
-// through the staging copy.
+// How the planned path gets its bytes: from views of the input (the
+// platform's way), or with the views taken away, read scattered, or (the
+// platform reading no pieces either) through the staging copy.
+enum class Reads { Views, Scattered, Staged };
+
 RemuxRun remux_with(const std::string& in, const std::string& out, uint32_t split_mode, uint64_t limit,
-                    uint32_t per_sample, bool scatter = true) {
+                    uint32_t per_sample, Reads reads = Reads::Views) {
   RemuxRun run;
   app::RunState state{};
   app::run_state_init(&state, in.c_str(), out.c_str(), nullptr);
@@ -38,7 +41,11 @@ RemuxRun remux_with(const std::string& in, const std::string& out, uint32_t spli
   options.fixed_time = 1700000000;
   options.per_sample = per_sample != 0;
   IoRoutines routines = app::posix_routines();
-  if (!scatter) routines.read_pieces_at = nullptr;
+  if (reads != Reads::Views) {
+    routines.view_at = nullptr;
+    routines.unview = nullptr;
+  }
+  if (reads == Reads::Staged) routines.read_pieces_at = nullptr;
   run.result = remux_run(in.c_str(), app::output_namer, &routines, &options, nullptr, &state, nullptr);
   for (int32_t k = 0; k < state.names.counter; ++k) {
     char* name = app::output_part_name(out.c_str(), k);
@@ -88,9 +95,9 @@ TEST(PlannedReads, SameBytesAsThePerSamplePath) {
       RemuxRun per_sample = remux_with(in, dir.path("a.mp4"), mode.split_mode, mode.limit, 1);
       ASSERT_EQ(per_sample.result, ErrorCode::Ok);
       EXPECT_EQ(per_sample.parts.size() > 1, mode.several);
-      for (bool scatter : {true, false}) {
-        SCOPED_TRACE(scatter ? "scattered reads" : "staged reads");
-        RemuxRun planned = remux_with(in, dir.path("b.mp4"), mode.split_mode, mode.limit, 0, scatter);
+      for (Reads reads : {Reads::Views, Reads::Scattered, Reads::Staged}) {
+        SCOPED_TRACE(reads == Reads::Views ? "views" : reads == Reads::Scattered ? "scattered reads" : "staged reads");
+        RemuxRun planned = remux_with(in, dir.path("b.mp4"), mode.split_mode, mode.limit, 0, reads);
         ASSERT_EQ(planned.result, ErrorCode::Ok);
         ASSERT_EQ(planned.parts.size(), per_sample.parts.size());
         for (size_t k = 0; k < planned.parts.size(); ++k) {
@@ -139,9 +146,9 @@ TEST(PlannedReads, ConvertedTracksSameBytesAsThePerSamplePath) {
       const uint32_t mode = limit == 0 ? kSplitNone : kSplitBySize;
       RemuxRun per_sample = remux_with(in, dir.path("a.mp4"), mode, limit, 1);
       ASSERT_EQ(per_sample.result, ErrorCode::Ok);
-      for (bool scatter : {true, false}) {
-        SCOPED_TRACE(scatter ? "scattered reads" : "staged reads");
-        RemuxRun planned = remux_with(in, dir.path("b.mp4"), mode, limit, 0, scatter);
+      for (Reads reads : {Reads::Views, Reads::Scattered, Reads::Staged}) {
+        SCOPED_TRACE(reads == Reads::Views ? "views" : reads == Reads::Scattered ? "scattered reads" : "staged reads");
+        RemuxRun planned = remux_with(in, dir.path("b.mp4"), mode, limit, 0, reads);
         ASSERT_EQ(planned.result, ErrorCode::Ok);
         ASSERT_EQ(planned.parts.size(), per_sample.parts.size());
         for (size_t k = 0; k < planned.parts.size(); ++k) {

@@ -4,7 +4,7 @@
 # the write calls it makes. Run by hand, never by CI.
 #
 # The inputs are made once in the work directory (default bench/data, never
-# committed) and kept:
+# committed) and kept; A, B and B4 are timed, the others with ALL_INPUTS=1:
 #   large-avc.mp4, large-mp4v.mp4: 720p H.264 at ~7 Mbit/s or MPEG-4 Visual at ~8
 #     with AAC, interleaved as ffmpeg writes them (~800 MB, ~65,000 samples
 #     at the default length)
@@ -35,16 +35,17 @@ make_input() {  # name, video codec options, seconds
       -t "$3" $2 -g 50 -pix_fmt yuv420p -c:a aac -b:a 128k "$path"
   fi
 }
-make_input "large-avc-$large_seconds.mp4" "-c:v libx264 -preset ultrafast -b:v 7000k -maxrate 7000k -bufsize 14000k" \
-  "$large_seconds"
-make_input "large-mp4v-$large_seconds.mp4" "-c:v mpeg4 -b:v 8000k -maxrate 8000k -bufsize 16000k" "$large_seconds"
-small="$work/small-$small_seconds.mp4"
-if [ ! -f "$small" ]; then
-  echo "making $small..."
-  ffmpeg -nostdin -v error -y -f lavfi -i "testsrc=size=160x90:rate=25" -f lavfi -i "sine=sample_rate=48000" \
-    -t "$small_seconds" -c:v libx264 -preset ultrafast -g 50 -pix_fmt yuv420p -c:a aac -ac 1 -b:a 32k "$small"
+if [ -n "${ALL_INPUTS:-}" ]; then
+  make_input "large-avc-$large_seconds.mp4" "-c:v libx264 -preset ultrafast -b:v 7000k -maxrate 7000k -bufsize 14000k" \
+    "$large_seconds"
+  make_input "large-mp4v-$large_seconds.mp4" "-c:v mpeg4 -b:v 8000k -maxrate 8000k -bufsize 16000k" "$large_seconds"
+  small="$work/small-$small_seconds.mp4"
+  if [ ! -f "$small" ]; then
+    echo "making $small..."
+    ffmpeg -nostdin -v error -y -f lavfi -i "testsrc=size=160x90:rate=25" -f lavfi -i "sine=sample_rate=48000" \
+      -t "$small_seconds" -c:v libx264 -preset ultrafast -g 50 -pix_fmt yuv420p -c:a aac -ac 1 -b:a 32k "$small"
+  fi
 fi
-
 if [ ! -f "$work/A.mp4" ]; then
   echo "making $work/A.mp4..."
   ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 \

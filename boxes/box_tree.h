@@ -115,6 +115,9 @@ struct TrackExtra {
   // What the writer records for each PCM frame of a block written as one
   // sample: that many frames of this size; 0: the block as one sample.
   uint32_t write_frame_size;
+  // 1: the sample entries' 'colr' was built by an import, not read, so it
+  // takes the form of the output ('nclc' in a QuickTime movie).
+  uint32_t colour_built;
 };
 
 // One track, held by value in the moov's array. The array moves when tracks

@@ -12,6 +12,7 @@
 #include "remux/parts.h"
 #include "sampletables/formats.h"
 #include "sampletables/sample_groups.h"
+#include "sampletables/stsd.h"
 
 namespace vantorel {
 
@@ -188,6 +189,11 @@ ErrorCode part_carry(OutputParts* parts, bool continuation, std::span<const Plan
     VT_TRY(carry_references(parts, tracks, row, output_track_id));
     if (row.follows_groups)
       VT_TRY(sample_groups_start(find_track(output->root, output_track_id), find_track(input->root, row.input_track_id)));
+    // A 'colr' the import built takes the output's form; one read travels as it is.
+    const TrackBoxes* from = find_track(input->root, row.input_track_id);
+    if (row.carried_whole && parts->options->output_form == kOutputQuickTime && from != nullptr &&
+        from->extra != nullptr && from->extra->colour_built != 0)
+      whole_entries_colour_as_nclc(find_track(output->root, output_track_id));
     copy_track_presentation(parts, row.input_track_id, output_track_id);
     VT_TRY(copy_track_metadata(input, row.input_track_id, output, output_track_id));
   }

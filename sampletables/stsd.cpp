@@ -542,4 +542,37 @@ void whole_entries_set_bit_rates(TrackBoxes* track, uint32_t buffer_size, uint32
   }
 }
 
+uint32_t whole_entries_colour_as_nclc(TrackBoxes* track) {
+  SampleDescriptionTable* t = table_of(track);
+  if (t == nullptr || !t->write_whole || entry_layout_of_kind(handler_kind_of(track)) != kLayoutVisual) return 0;
+  constexpr uint32_t kNclxBox = 19;  // header, 'nclx', three codes, the range byte
+  uint8_t* bytes = t->whole_entries.bytes;
+  uint32_t length = t->whole_entries.length;
+  uint32_t rewritten = 0;
+  for (uint32_t at = 0, i = 0; i < t->whole_entry_count && length - at >= 8; ++i) {
+    uint32_t size = load_u32be(bytes + at);
+    if (size < 8 || size > length - at) break;
+    uint32_t child = whole_entry_children_at(bytes + at, size, kLayoutVisual);
+    while (child != 0 && size - child >= 8) {
+      uint8_t* box = bytes + at + child;
+      const uint32_t box_size = load_u32be(box);
+      if (box_size < 8 || box_size > size - child) break;
+      if (box_size == kNclxBox && std::memcmp(box + 4, "colrnclx", 8) == 0) {
+        // The range byte goes; the entry and the table close up behind it.
+        std::memcpy(box + 8, "nclc", 4);
+        store_u32be(box, kNclxBox - 1);
+        std::memmove(box + kNclxBox - 1, box + kNclxBox, length - (at + child + kNclxBox));
+        --size, --length;
+        store_u32be(bytes + at, size);
+        ++rewritten;
+        break;
+      }
+      child += box_size;
+    }
+    at += size;
+  }
+  t->whole_entries.length = length;
+  return rewritten;
+}
+
 }  // namespace vantorel

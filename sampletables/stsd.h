@@ -175,6 +175,11 @@ uint32_t whole_entry_children_at(const uint8_t* entry, uint32_t size, uint32_t l
 // Writes the bit rates into the 'btrt' of every entry kept whole.
 void whole_entries_set_bit_rates(TrackBoxes* track, uint32_t buffer_size, uint32_t max_bitrate, uint32_t avg_bitrate);
 
+// Rewrites the 'colr' of every visual entry kept whole from 'nclx' to
+// QuickTime's 'nclc', which has no range flag: for a colour description an
+// import built, when the output is a QuickTime movie. Returns how many.
+uint32_t whole_entries_colour_as_nclc(TrackBoxes* track);
+
 // The entry's 'esds', whatever its layout.
 EsDescriptorRecord* entry_esds(BoxFile* file, TrackBoxes* track, uint32_t index);
 

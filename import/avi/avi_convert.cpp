@@ -8,12 +8,12 @@
 #include "import/avi/avi_convert.h"
 
 #include <cstdlib>
-#include <string_view>
 
 #include "boxes/mdhd.h"
 #include "codecs/aac.h"
 #include "codecs/es_descriptor.h"
 #include "codecs/mpeg4_visual.h"
+#include "codecs/vfw_formats.h"
 #include "sampletables/stsd.h"
 
 namespace vantorel::avi {
@@ -135,29 +135,6 @@ void wave_extra(const AviStream* s, const uint8_t** bytes, uint32_t* size) {
 
 namespace {
 
-bool code_in(FourCC f, const char* const* list) {
-  for (; *list != nullptr; ++list)
-    if (f == std::string_view(*list, 4)) return true;
-  return false;
-}
-
-constexpr const char* kMpeg4Codes[] = {"FMP4", "fmp4", "XVID", "xvid", "DIVX", "divx", "DX50", "dx50",
-                                       "MP4V", "mp4v", "3IV2", "3iv2", nullptr};
-constexpr const char* kMjpegCodes[] = {"MJPG", "mjpg", "AVRn", "dmb1", nullptr};
-constexpr const char* kH264Codes[] = {"H264", "h264", "X264", "x264", "AVC1", "avc1", "DAVC", nullptr};
-
-enum : uint16_t {
-  kTagPcm = 0x0001,
-  kTagFloat = 0x0003,
-  kTagMp2 = 0x0050,
-  kTagMp3 = 0x0055,
-  kTagAac = 0x00FF,
-  kTagAdts = 0x1600,
-  kTagAacLatm = 0x706D,
-  kTagAc3 = 0x2000,
-  kTagExtensible = 0xFFFE,
-};
-
 // Whether the stream's first picture starts with MPEG-4 Visual start codes.
 ErrorCode looks_like_mpeg4(AviImport* imp, const GrowArray<AviChunk>& chunks, bool* yes) {
   *yes = false;
@@ -191,44 +168,44 @@ ErrorCode starts_with_adts(AviImport* imp, const GrowArray<AviChunk>& chunks, bo
 
 ErrorCode convert_sound(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk>& chunks, bool* mapped) {
   *mapped = true;
-  uint16_t tag = s->wave.format_tag;
-  if (tag == kTagExtensible) {
-    // The subformat's first two bytes are the format tag it stands for.
-    const uint8_t* extra = nullptr;
-    uint32_t size = 0;
-    wave_extra(s, &extra, &size);
-    if (size >= 8) tag = load_u16le(extra + 6);
-  }
-  switch (tag) {
-    case kTagPcm: return convert_pcm(rb, s, chunks, false);
-    case kTagFloat: return convert_pcm(rb, s, chunks, true);
-    case kTagMp2:
-    case kTagMp3: return convert_framed(rb, s, chunks, AudioFraming::kMpeg);
-    case kTagAc3: return convert_framed(rb, s, chunks, AudioFraming::kAc3);
-    case kTagAac:
-    case kTagAdts:
-    case kTagAacLatm: {
+  const uint8_t* extra = nullptr;
+  uint32_t size = 0;
+  wave_extra(s, &extra, &size);
+  switch (acm_sound_of(acm_codec_tag(s->wave.format_tag, extra, size))) {
+    case AcmSound::kPcm: return convert_pcm(rb, s, chunks, false);
+    case AcmSound::kFloat: return convert_pcm(rb, s, chunks, true);
+    case AcmSound::kMpegAudio: return convert_framed(rb, s, chunks, AudioFraming::kMpeg);
+    case AcmSound::kAc3: return convert_framed(rb, s, chunks, AudioFraming::kAc3);
+    case AcmSound::kAac: {
       bool adts = false;
       VT_TRY(starts_with_adts(rb->imp, chunks, &adts));
       return adts ? convert_framed(rb, s, chunks, AudioFraming::kAdts) : convert_raw_aac(rb, s, chunks);
     }
+    case AcmSound::kDts:  // handed over as it is
+    case AcmSound::kUnknown: break;
   }
   *mapped = false;
   return ErrorCode::Ok;
 }
 
+}  // namespace
+
 ErrorCode convert_video(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk>& chunks, bool* mapped) {
   *mapped = true;
-  const FourCC code = s->bitmap.compression;
-  if (code_in(code, kMpeg4Codes) || code_in(s->strh.handler, kMpeg4Codes)) return convert_mpeg4(rb, s, chunks);
-  if (code_in(code, kMjpegCodes) || code_in(s->strh.handler, kMjpegCodes)) return convert_mjpeg(rb, s, chunks);
-  if (code_in(code, kH264Codes) || code_in(s->strh.handler, kH264Codes)) return convert_h264(rb, s, chunks);
+  switch (vfw_video_of(s->bitmap.compression, s->strh.handler)) {
+    case VfwVideo::kMpeg4Visual: return convert_mpeg4(rb, s, chunks);
+    case VfwVideo::kMjpeg: return convert_mjpeg(rb, s, chunks);
+    case VfwVideo::kH264: return convert_h264(rb, s, chunks);
+    case VfwVideo::kUnknown: break;
+  }
   bool mpeg4 = false;
   VT_TRY(looks_like_mpeg4(rb->imp, chunks, &mpeg4));
   if (mpeg4) return convert_mpeg4(rb, s, chunks);
   *mapped = false;
   return ErrorCode::Ok;
 }
+
+namespace {
 
 // A stream that cannot be carried loses its track, not the file.
 ErrorCode drop_stream(AviImport* imp, uint32_t k, const char* reason) {

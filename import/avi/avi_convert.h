@@ -75,5 +75,8 @@ ErrorCode convert_mpeg4(Rebuild* rb, const AviStream* s, const GrowArray<AviChun
 ErrorCode convert_mjpeg(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk>& chunks);
 // Annex B access units into length-prefixed samples.
 ErrorCode convert_h264(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk>& chunks);
+// The conversion the stream's FOURCC (or first picture) calls for;
+// `*mapped` false when there is none (avi_convert.cpp).
+ErrorCode convert_video(Rebuild* rb, const AviStream* s, const GrowArray<AviChunk>& chunks, bool* mapped);
 
 }  // namespace vantorel::avi

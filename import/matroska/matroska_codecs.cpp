@@ -17,9 +17,11 @@
 #include "codecs/flac.h"
 #include "codecs/h264.h"
 #include "codecs/hevc.h"
+#include "codecs/mpeg4_visual.h"
 #include "codecs/mpeg_audio.h"
 #include "codecs/opus.h"
 #include "codecs/truehd.h"
+#include "codecs/vfw_formats.h"
 #include "codecs/vp9.h"
 #include "import/format_headers.h"
 #include "io/byte_io.h"
@@ -71,12 +73,18 @@ void put_config(MkvBytes* o, const char* type, Write write) {
   o->close(box);
 }
 
-// A note for the user about a track that is carried.
-void note(MkvImport* imp, const MkvTrack* t, const char* what) {
+// A note for the user about a track: what is lost of one carried, or why
+// one is left out (`left_out`).
+void note(MkvImport* imp, const MkvTrack* t, const char* what, bool left_out = false) {
   ImportFile* file = imp->file;
   if (file->note_count >= kMaxImportNotes) return;
-  std::snprintf(file->notes[file->note_count++].text, sizeof file->notes[0].text, "Matroska track %llu (%.63s): %.100s",
-                static_cast<unsigned long long>(t->number), t->codec_id, what);
+  char* text = file->notes[file->note_count++].text;
+  const unsigned long long number = t->number;
+  if (left_out)
+    std::snprintf(text, sizeof file->notes[0].text, "Matroska track %llu (%.31s) is left out: %.100s", number,
+                  t->codec_id, what);
+  else
+    std::snprintf(text, sizeof file->notes[0].text, "Matroska track %llu (%.63s): %.100s", number, t->codec_id, what);
 }
 
 // The boxes after a visual entry's configuration: the Colour element's
@@ -428,7 +436,7 @@ bool build_dts(MkvImport* imp, const MkvTrack* t, const uint8_t* f, uint32_t n, 
     char why[160];
     std::snprintf(why, sizeof why, "its DTS stream has an extension (%s) that a core 'dtsc' entry cannot describe",
                   extension);
-    note(imp, t, why);
+    note(imp, t, why, true);
     return false;
   }
   plan->timescale = core.sample_rate;
@@ -470,26 +478,55 @@ bool build_acm(MkvImport* imp, const MkvTrack* t, const uint8_t* f, uint32_t n, 
   if (p.length < kWaveFormatSize) return false;
   WaveFormat w{};
   parse_wave(p.bytes, &w);
-  uint32_t tag = w.format_tag;
-  // WAVE_FORMAT_EXTENSIBLE: the subformat's first two bytes are the tag.
-  if (tag == 0xFFFE && p.length >= kWaveFormatSize + 22) tag = load_u16le(p.bytes + kWaveFormatSize + 6);
+  const uint32_t extra_size = std::min<uint32_t>(w.extra_size, p.length - kWaveFormatSize);
+  const uint8_t* extra = p.bytes + kWaveFormatSize;
+  const uint16_t tag = acm_codec_tag(w.format_tag, extra, extra_size);
   if (w.channels == 0 || w.samples_per_sec == 0) return false;
   MkvTrack as = *t;
   as.channels = w.channels;
   as.sampling_frequency = w.samples_per_sec;
   as.bit_depth = w.bits_per_sample;
   plan->timescale = w.samples_per_sec;
-  switch (tag) {
-    case 0x0001: return pcm_entry(&as, false, false, o, plan);
-    case 0x0003: return pcm_entry(&as, false, true, o, plan);
-    case 0x0050: return build_mp2(imp, &as, f, n, o, plan);
-    case 0x0055: return build_mp3(imp, &as, f, n, o, plan);
-    case 0x2000: return build_ac3(imp, &as, f, n, o, plan);
-    case 0x2001: return build_dts(imp, &as, f, n, o, plan);
+  switch (acm_sound_of(tag)) {
+    case AcmSound::kPcm: return pcm_entry(&as, false, false, o, plan);
+    case AcmSound::kFloat: return pcm_entry(&as, false, true, o, plan);
+    case AcmSound::kMpegAudio:
+      return tag == 0x0050 ? build_mp2(imp, &as, f, n, o, plan) : build_mp3(imp, &as, f, n, o, plan);
+    case AcmSound::kAc3: return build_ac3(imp, &as, f, n, o, plan);
+    case AcmSound::kDts: return build_dts(imp, &as, f, n, o, plan);
+    case AcmSound::kAac: {
+      // Raw frames with their configuration after the fixed fields; frames
+      // with ADTS headers would need them taken off, which this import does not.
+      AdtsHeader adts;
+      if (extra_size < 2 || adts_parse_header(f, n, &adts)) break;
+      plan->kind = kHandlerSound;
+      plan->frame_samples = aac_config_frame_samples(extra, extra_size);
+      return mp4a_entry(&as, plan->timescale, kObjectTypeMpeg4Audio, extra, extra_size, o);
+    }
+    case AcmSound::kUnknown: break;
   }
   char why[160];
   std::snprintf(why, sizeof why, "its ACM format tag 0x%04X has no MP4 form Vantorel writes", tag);
-  note(imp, t, why);
+  note(imp, t, why, true);
+  return false;
+}
+
+// V_MS/VFW/FOURCC: CodecPrivate is a BITMAPINFOHEADER. The frames are
+// converted as an AVI stream's are (mkv_convert_vfw_frames), which sets the
+// entry; here only the codec is checked to be one that conversion carries.
+bool build_vfw(MkvImport* imp, const MkvTrack* t, const uint8_t* first, uint32_t first_n, MkvBytes*, EntryPlan* plan) {
+  plan->kind = kHandlerVideo;
+  plan->vfw = 1;
+  const OwnedBlock& p = t->codec_private;
+  if (p.length < kBitmapInfoHeaderSize) return false;
+  BitmapInfoHeader h{};
+  parse_bitmap(p.bytes, &h);
+  if (vfw_video_of(h.compression, FourCC{}) != VfwVideo::kUnknown) return true;
+  // An MPEG-4 Visual stream under a FOURCC of its own, as the AVI import finds it.
+  if (first_n >= 4 && mpeg4_starts_stream(first)) return true;
+  char why[160];
+  std::snprintf(why, sizeof why, "its FOURCC '%s' has no MP4 form Vantorel writes", fourcc_text(h.compression).text);
+  note(imp, t, why, true);
   return false;
 }
 
@@ -508,6 +545,7 @@ constexpr Codec kCodecs[] = {
     {"A_ALAC", build_alac},         {"V_MJPEG", build_mjpeg},
     {"A_MPEG/L3", build_mp3},       {"A_MPEG/L2", build_mp2},
     {"A_DTS", build_dts},           {"A_TRUEHD", build_truehd},       {"A_MS/ACM", build_acm},
+    {"V_MS/VFW/FOURCC", build_vfw},
     {"A_PCM/INT/LIT", build_pcm_little}, {"A_PCM/INT/BIG", build_pcm_big}, {"A_PCM/FLOAT/IEEE", build_pcm_float},
     {"S_TEXT/UTF8", nullptr},       {"S_TEXT/WEBVTT", nullptr},
 };

@@ -19,6 +19,7 @@ struct EntryPlan {
   uint32_t (*samples_of)(const uint8_t* frame, uint32_t n);  // per frame from its first bytes; 0 when unknown
   uint32_t bytes_per_frame;  // PCM: a frame's duration is its size over this
   uint32_t swap16;           // PCM: little-endian 16-bit samples stored big-endian
+  uint32_t vfw;              // Video for Windows frames: converted as AVI's, which sets the entry
 };
 
 using EntryBuilder = bool (*)(MkvImport* imp, const MkvTrack* t, const uint8_t* first, uint32_t first_n, MkvBytes* out,

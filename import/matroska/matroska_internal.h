@@ -183,6 +183,13 @@ ErrorCode mkv_build_text_track(MkvImport* imp, MkvTrack* t, const ConvertedTrack
 // track's title (the handler name keeps it too).
 ErrorCode mkv_add_track_name(TrackBoxes* track, const char* name);
 
+// A V_MS/VFW/FOURCC track's frames (in decoding order, lasting `durations`
+// media units each) converted as an AVI stream's: the track, made with its
+// time scale, gets its entry and samples. `*why` says why they cannot be
+// carried (the track is then to be removed), or is null.
+ErrorCode mkv_convert_vfw_frames(MkvImport* imp, TrackBoxes* track, const MkvTrack* t, const uint32_t* durations,
+                                 const char** why);
+
 // Gives the track the sample entry `entry` holds (one whole box), read as an
 // MP4 reader reads an 'stsd', so the entry is both parsed and kept whole.
 ErrorCode mkv_set_entry(MkvImport* imp, TrackBoxes* track, const MkvBytes& entry);

@@ -352,12 +352,17 @@ ErrorCode build_track(MkvImport* imp, MkvTrack* t, uint32_t track_id) {
   uint32_t first_n = peek_frame(imp, t, decoded, 0, first, sizeof first);
   MkvBytes entry{};
   EntryPlan plan{};
+  const uint32_t notes_before = file->note_count;
   plan.timescale = rate_of(t);
   bool built = codec->build(imp, t, first, first_n, &entry, &plan) && entry.e == ErrorCode::Ok && plan.timescale != 0;
   if (built && plan.swap16 && encoded) {
     note_left_out(imp, t, "its 16-bit little-endian PCM has a content encoding");
     built = false;
-  } else if (!built && entry.e == ErrorCode::Ok) {
+  } else if (built && plan.vfw && encoded) {
+    note_left_out(imp, t, "its Video for Windows frames have a content encoding");
+    built = false;
+  } else if (!built && entry.e == ErrorCode::Ok && file->note_count == notes_before) {
+    // Unless the builder said why.
     note_left_out(imp, t, "its codec configuration is missing or malformed");
   }
   if (!built) {
@@ -408,7 +413,7 @@ ErrorCode build_track(MkvImport* imp, MkvTrack* t, uint32_t track_id) {
     track = create_track(file, &setup);
     if (track == nullptr) e = ErrorCode::Missing;
   }
-  if (e == ErrorCode::Ok) e = mkv_set_entry(imp, track, entry);
+  if (e == ErrorCode::Ok && !plan.vfw) e = mkv_set_entry(imp, track, entry);
   if (e == ErrorCode::Ok) e = add_edits(imp, track, tt);
   if (e == ErrorCode::Ok && plan.kind == kHandlerSound)
     e = add_roll_group(track, t->seek_preroll, tt.timescale, tt.durations[0], n);
@@ -426,6 +431,11 @@ ErrorCode build_track(MkvImport* imp, MkvTrack* t, uint32_t track_id) {
       if (!fits_u32(tkhd->creation_time)) tkhd->version = mdhd->version = 1;
     }
   }
+  if (e == ErrorCode::Ok && t->colour_given && plan.kind == kHandlerVideo && !plan.vfw) {
+    TrackExtra* extra = track_extra(track);
+    if (extra == nullptr) e = ErrorCode::OutOfMemory;
+    else extra->colour_built = 1;
+  }
   if (e == ErrorCode::Ok && t->name[0] != '\0') e = mkv_add_track_name(track, t->name);
   // PCM is stored one sample per frame, as QuickTime stores it, when every
   // block holds whole frames.
@@ -437,7 +447,13 @@ ErrorCode build_track(MkvImport* imp, MkvTrack* t, uint32_t track_id) {
     if (extra != nullptr) extra->pcm_frame_size = plan.bytes_per_frame;
   }
   // Last, so that a track removed on failure leaves no pieces behind.
-  if (e == ErrorCode::Ok) e = hand_over_frames(imp, track, t, tt.pts, tt.durations, tt.shift, &converted);
+  const char* vfw_failure = nullptr;
+  if (e == ErrorCode::Ok && plan.vfw) e = mkv_convert_vfw_frames(imp, track, t, tt.durations, &vfw_failure);
+  else if (e == ErrorCode::Ok) e = hand_over_frames(imp, track, t, tt.pts, tt.durations, tt.shift, &converted);
+  if (e == ErrorCode::Ok && vfw_failure != nullptr) {
+    note_left_out(imp, t, vfw_failure);
+    remove_track(file, find_track(imp->root, track_id));
+  }
   if (e != ErrorCode::Ok && track != nullptr) remove_track(file, find_track(imp->root, track_id));
   converted_release(&converted);
   entry.b.release();

@@ -126,6 +126,26 @@ TEST(MatroskaFidelity, ColourMasteringAndLightLevels) {
     ASSERT_EQ(remux_command(in, out, &said), 0) << said;
     const Bytes file = read_whole_file(out);
     EXPECT_EQ(box_payload(file, "colr"), from_hex(c.colr));
+    // A QuickTime movie takes the colour as 'nclc', which has no range flag;
+    // an MP4's 'nclx', read back, travels into one as it is.
+    const std::string mov = dir.path("colour.mov"), carried = dir.path("carried.mov");
+    std::remove(mov.c_str());
+    std::remove(carried.c_str());
+    ASSERT_EQ(remux_command(in, mov, &said), 0) << said;
+    ASSERT_EQ(remux_command(out, carried, &said), 0) << said;
+    Bytes nclc = from_hex(c.colr);
+    nclc.pop_back();
+    nclc[3] = 'c';
+    EXPECT_EQ(box_payload(read_whole_file(mov), "colr"), nclc);
+    EXPECT_EQ(box_payload(read_whole_file(carried), "colr"), from_hex(c.colr));
+    // ffprobe lets the decoder's reading of the stream override the
+    // container's, so what it reads back is compared, not set values.
+    const std::string codes = "-select_streams v -show_entries stream=color_primaries,color_transfer,color_space";
+    EXPECT_EQ(probe_text(codes, mov), probe_text(codes, out));
+    EXPECT_EQ(probe_text(codes, mov), probe_text(codes, in));
+    // The boxes after it are whole: the mastering display and light levels.
+    const std::string side_data = "-select_streams v -show_entries stream_side_data";
+    EXPECT_EQ(probe_text(side_data, mov), probe_text(side_data, out));
     const Bytes vpcc = box_payload(file, "vpcC");
     if (!vpcc.empty()) {
       ASSERT_GE(vpcc.size(), 10u);

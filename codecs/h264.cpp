@@ -485,4 +485,23 @@ ErrorCode avcc_build(AvcConfigRecord* avc, const AvcParameterSets* s) {
   return avc_set_parameter_sets(avc, s->sps, s->sps_size, s->pps, s->pps_size);
 }
 
+ErrorCode avcc_build_from_kept(AvcConfigRecord* avc, const AvcKeptSets* kept) {
+  if (avc == nullptr || kept == nullptr) return ErrorCode::BadArgument;
+  GrowArray<uint8_t> sps{}, pps{};
+  ErrorCode e = ErrorCode::Ok;
+  for (uint32_t i = 0; i < kept->sps_count && e == ErrorCode::Ok; ++i) {
+    const OwnedBlock& b = kept->sps[kept->sps_order[i]];
+    e = avc_append_parameter_set(&sps, b.bytes, b.length);
+  }
+  for (uint32_t i = 0; i < kept->pps_count && e == ErrorCode::Ok; ++i) {
+    const OwnedBlock& b = kept->pps[kept->pps_order[i]];
+    e = avc_append_parameter_set(&pps, b.bytes, b.length);
+  }
+  const AvcParameterSets sets{sps.items, sps.count, kept->sps_count, pps.items, pps.count, kept->pps_count, 3};
+  if (e == ErrorCode::Ok) e = avcc_build(avc, &sets);
+  sps.release();
+  pps.release();
+  return e;
+}
+
 }  // namespace vantorel

@@ -201,4 +201,19 @@ ErrorCode avc_append_parameter_set(GrowArray<uint8_t>* block, const uint8_t* set
 // parameter set. BadArgument when the sets are not valid.
 ErrorCode avcc_build(AvcConfigRecord* avc, const AvcParameterSets* sets);
 
+// Parameter sets kept by id as a stream defines them (whole NAL units,
+// header byte first), and the order their ids were first met in.
+struct AvcKeptSets {
+  const OwnedBlock* sps;  // by seq_parameter_set_id
+  const uint32_t* sps_order;
+  uint32_t sps_count;
+  const OwnedBlock* pps;  // by pic_parameter_set_id
+  const uint32_t* pps_order;
+  uint32_t pps_count;
+};
+// Fills the record from kept sets, in the order first met, for samples
+// with 4-byte NAL unit lengths. BadArgument when a set is longer than
+// 65535 bytes or the counts do not fit the record.
+ErrorCode avcc_build_from_kept(AvcConfigRecord* avc, const AvcKeptSets* kept);
+
 }  // namespace vantorel

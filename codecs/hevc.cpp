@@ -36,7 +36,10 @@ ErrorCode read_profile_tier_level(BitReader* r, uint32_t max_sub_layers_minus1, 
   VT_TRY(bits_read(r, 1, &out->general_tier_flag));
   VT_TRY(bits_read(r, 5, &out->general_profile_idc));
   VT_TRY(bits_read(r, 32, &out->general_profile_compatibility_flags));
-  VT_TRY(skip_bits(r, 48));  // source and constraint flags
+  uint32_t high = 0, low = 0;
+  VT_TRY(bits_read(r, 16, &high));  // source and constraint flags
+  VT_TRY(bits_read(r, 32, &low));
+  out->general_constraint_indicator_flags = (uint64_t{high} << 32) | low;
   VT_TRY(bits_read(r, 8, &out->general_level_idc));
   uint32_t profile_present[8] = {};
   uint32_t level_present[8] = {};
@@ -69,7 +72,7 @@ ErrorCode hevc_parse_sps(const uint8_t* nal, uint32_t size, HevcSpsInfo* out) {
   uint32_t v = 0;
   VT_TRY(bits_read(&r, 4, &out->sps_video_parameter_set_id));
   VT_TRY(bits_read(&r, 3, &out->sps_max_sub_layers_minus1));
-  VT_TRY(bits_read(&r, 1, &v));  // sps_temporal_id_nesting_flag
+  VT_TRY(bits_read(&r, 1, &out->sps_temporal_id_nesting_flag));
   VT_TRY(read_profile_tier_level(&r, out->sps_max_sub_layers_minus1, out));
   VT_TRY(bits_read_ue(&r, &out->sps_seq_parameter_set_id));
   VT_TRY(bits_read_ue(&r, &out->chroma_format_idc));
@@ -203,6 +206,78 @@ uint32_t hvcc_parameter_set_kinds(const uint8_t* p, uint32_t size) {
 
 uint32_t hvcc_nal_length_size(const uint8_t* p, uint32_t size) {
   return p != nullptr && size >= kHvccFixedSize ? (p[21] & 3) + 1u : 4;
+}
+
+bool hevc_parameter_set_id(const uint8_t* nal, uint32_t size, uint32_t* id) {
+  BitReader r;
+  if (id == nullptr || !payload_reader(nal, size, &r)) return false;
+  const uint32_t type = hevc_nal_type(nal);
+  if (type == kHevcNalVps) return bits_read(&r, 4, id) == ErrorCode::Ok;
+  if (type == kHevcNalSps) {
+    HevcSpsInfo sps;
+    if (hevc_parse_sps(nal, size, &sps) != ErrorCode::Ok) return false;
+    *id = sps.sps_seq_parameter_set_id;
+    return true;
+  }
+  if (type != kHevcNalPps) return false;
+  return bits_read_ue(&r, id) == ErrorCode::Ok && *id <= 63;
+}
+
+ErrorCode hvcc_build(const OwnedBlock* sets, uint32_t count, GrowArray<uint8_t>* payload) {
+  if ((sets == nullptr && count > 0) || payload == nullptr) return ErrorCode::BadArgument;
+  HevcSpsInfo sps{};
+  bool have_sps = false;
+  uint32_t per_kind[3] = {};
+  for (uint32_t i = 0; i < count; ++i) {
+    const OwnedBlock& b = sets[i];
+    if (b.length < 2) continue;
+    const uint32_t type = hevc_nal_type(b.bytes);
+    if (type < kHevcNalVps || type > kHevcNalPps) continue;
+    if (b.length > 0xFFFF) return ErrorCode::BadArgument;
+    ++per_kind[type - kHevcNalVps];
+    if (type == kHevcNalSps && !have_sps) have_sps = hevc_parse_sps(b.bytes, b.length, &sps) == ErrorCode::Ok;
+  }
+  if (!have_sps) return ErrorCode::BadArgument;
+  uint8_t f[kHvccFixedSize];
+  f[0] = 1;  // configurationVersion
+  f[1] = static_cast<uint8_t>(sps.general_profile_space << 6 | sps.general_tier_flag << 5 | sps.general_profile_idc);
+  store_u32be(f + 2, sps.general_profile_compatibility_flags);
+  for (int k = 0; k < 6; ++k) f[6 + k] = static_cast<uint8_t>(sps.general_constraint_indicator_flags >> (40 - 8 * k));
+  f[12] = static_cast<uint8_t>(sps.general_level_idc);
+  f[13] = 0xF0;  // min_spatial_segmentation_idc 0
+  f[14] = 0x00;
+  f[15] = 0xFC;  // parallelismType 0
+  f[16] = static_cast<uint8_t>(0xFC | sps.chroma_format_idc);
+  f[17] = static_cast<uint8_t>(0xF8 | sps.bit_depth_luma_minus8);
+  f[18] = static_cast<uint8_t>(0xF8 | sps.bit_depth_chroma_minus8);
+  f[19] = f[20] = 0;  // avgFrameRate
+  // constantFrameRate 0, numTemporalLayers, temporalIdNested, lengthSizeMinusOne 3.
+  f[21] = static_cast<uint8_t>((sps.sps_max_sub_layers_minus1 + 1) << 3 | sps.sps_temporal_id_nesting_flag << 2 | 3);
+  uint32_t arrays = 0;
+  for (uint32_t n : per_kind) arrays += n > 0 ? 1 : 0;
+  f[22] = static_cast<uint8_t>(arrays);
+  payload->count = 0;
+  auto put = [payload](const uint8_t* p, uint32_t n) -> ErrorCode {
+    for (uint32_t i = 0; i < n; ++i) VT_TRY(payload->append_doubling(p[i], 256));
+    return ErrorCode::Ok;
+  };
+  VT_TRY(put(f, sizeof f));
+  for (uint32_t kind = 0; kind < 3; ++kind) {
+    if (per_kind[kind] == 0) continue;
+    if (per_kind[kind] > 0xFFFF) return ErrorCode::BadArgument;
+    // array_completeness 1: every set of the kind is here.
+    const uint8_t head[3] = {static_cast<uint8_t>(0x80 | (kHevcNalVps + kind)), static_cast<uint8_t>(per_kind[kind] >> 8),
+                             static_cast<uint8_t>(per_kind[kind])};
+    VT_TRY(put(head, 3));
+    for (uint32_t i = 0; i < count; ++i) {
+      const OwnedBlock& b = sets[i];
+      if (b.length < 2 || hevc_nal_type(b.bytes) != kHevcNalVps + kind) continue;
+      const uint8_t length[2] = {static_cast<uint8_t>(b.length >> 8), static_cast<uint8_t>(b.length)};
+      VT_TRY(put(length, 2));
+      VT_TRY(put(b.bytes, b.length));
+    }
+  }
+  return ErrorCode::Ok;
 }
 
 bool hevc_parameter_sets_in_band(const uint8_t* f, uint32_t n, uint32_t length_size) {

@@ -5,7 +5,9 @@
 // (ISO/IEC 14496-15), whose payload an input hands over whole.
 #include <cstdint>
 
+#include "boxes/owned_block.h"
 #include "io/error.h"
+#include "io/grow_array.h"
 
 namespace vantorel {
 
@@ -34,10 +36,12 @@ inline bool hevc_is_slice(uint32_t type) { return type <= 9 || hevc_is_irap(type
 struct HevcSpsInfo {
   uint32_t sps_video_parameter_set_id;
   uint32_t sps_max_sub_layers_minus1;
+  uint32_t sps_temporal_id_nesting_flag;
   uint32_t general_profile_space;
   uint32_t general_tier_flag;
   uint32_t general_profile_idc;
   uint32_t general_profile_compatibility_flags;
+  uint64_t general_constraint_indicator_flags;  // 48 bits: progressive_source_flag first
   uint32_t general_level_idc;
   uint32_t sps_seq_parameter_set_id;
   uint32_t chroma_format_idc;
@@ -104,6 +108,19 @@ bool hvcc_payload_valid(const uint8_t* payload, uint32_t size);
 uint32_t hvcc_parameter_set_kinds(const uint8_t* payload, uint32_t size);
 // Bytes of each NAL unit length in the samples (1, 2 or 4).
 uint32_t hvcc_nal_length_size(const uint8_t* payload, uint32_t size);
+
+// The id a VPS, SPS or PPS unit defines (two-byte header first); false
+// when the unit is none of them or its id does not parse.
+bool hevc_parameter_set_id(const uint8_t* nal, uint32_t size, uint32_t* id);
+
+// An 'hvcC' payload for samples with 4-byte NAL unit lengths, from whole
+// parameter set units: arrays of VPS, SPS and PPS in that order, each
+// complete and in the order given, other units left out; the fixed fields
+// from the first SPS (its profile, tier and level, chroma format, bit
+// depths, temporal layers), no spatial segmentation, parallelism or frame
+// rate claimed. BadArgument when no SPS parses or a unit is longer than
+// 65535 bytes.
+ErrorCode hvcc_build(const OwnedBlock* sets, uint32_t count, GrowArray<uint8_t>* payload);
 
 // Whether a sample, NAL units each after a big-endian length of
 // `length_size` bytes, carries a parameter set of its own, as far as its

@@ -71,6 +71,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             uint32_t sample = 0;
             ts_h264_sample(buffer.data(), u.where.length, s->h264, nullptr, &sample);
           }
+          if (s->hevc != nullptr && s->hevc->count > u.description) {
+            uint32_t sample = 0;
+            ts_hevc_sample(buffer.data(), u.where.length, &s->hevc->configs[u.description], nullptr, &sample);
+          }
         }
       }
       ts_window_release(&window);

@@ -7,6 +7,7 @@
 #include "codecs/h264.h"
 #include "codecs/nal_units.h"
 #include "import/avi/avi_convert.h"
+#include "sampletables/random_access_groups.h"
 #include "sampletables/sample_groups.h"
 #include "sampletables/stsd.h"
 
@@ -77,106 +78,10 @@ ErrorCode set_avc_entry(Rebuild* rb, const H264State* st) {
   VT_TRY(set_visual_entry(rb, "avc1", 0, nullptr, 0));
   VT_TRY(entry_add_config(file, rb->track, 0, ConfigBoxId::Avcc));
   VisualSampleEntry* entry = visual_entry(file, rb->track, 0);
-  AvcConfigRecord* avc = entry->avcC;
-  if (avc == nullptr) return ErrorCode::Missing;
-  GrowArray<uint8_t> sps{}, pps{};
-  ErrorCode e = ErrorCode::Ok;
-  for (uint32_t i = 0; i < st->sps_count && e == ErrorCode::Ok; ++i) {
-    const OwnedBlock& b = st->sps[st->sps_order[i]];
-    e = avc_append_parameter_set(&sps, b.bytes, b.length);
-  }
-  for (uint32_t i = 0; i < st->pps_count && e == ErrorCode::Ok; ++i) {
-    const OwnedBlock& b = st->pps[st->pps_order[i]];
-    e = avc_append_parameter_set(&pps, b.bytes, b.length);
-  }
+  if (entry->avcC == nullptr) return ErrorCode::Missing;
   // Samples are written with 4-byte NAL unit lengths.
-  const AvcParameterSets sets{sps.items, sps.count, st->sps_count, pps.items, pps.count, st->pps_count, 3};
-  if (e == ErrorCode::Ok) e = avcc_build(avc, &sets);
-  sps.release();
-  pps.release();
-  return e;
-}
-
-// A sample's value in add_random_access_groups: an open-GOP I picture.
-constexpr uint32_t kRapGroup = UINT32_MAX;
-
-// One 'sgpd' of version 1 with entries of `entry_size` bytes.
-ErrorCode add_description(SampleGroupsRecord* g, const char* type, uint32_t entry_size, const uint32_t* values,
-                          uint32_t count) {
-  const uint32_t size = 24 + entry_size * count;
-  OwnedBlock box{};
-  VT_TRY(block_assign(&box, nullptr, size));
-  uint8_t* p = box.bytes;
-  auto put32 = [&p](uint32_t v) {
-    for (int i = 3; i >= 0; --i) *p++ = static_cast<uint8_t>(v >> (8 * i));
-  };
-  put32(size);
-  std::memcpy(p, "sgpd", 4);
-  p += 4;
-  put32(0x01000000);  // version 1, no flags
-  std::memcpy(p, type, 4);
-  p += 4;
-  put32(entry_size);
-  put32(count);
-  for (uint32_t i = 0; i < count; ++i) {
-    if (entry_size == 2) *p++ = static_cast<uint8_t>(values[i] >> 8);
-    *p++ = static_cast<uint8_t>(values[i]);
-  }
-  ErrorCode e = g->descriptions.append(box);
-  if (e != ErrorCode::Ok) block_release(&box);
-  return e;
-}
-
-// One grouping whose sample k is in group index_of(k) (0: none).
-template <class IndexOf>
-ErrorCode add_grouping(SampleGroupsRecord* g, const char* type, uint32_t samples, IndexOf index_of) {
-  SampleGrouping s{};
-  s.grouping_type = FourCC::of(type).to_u32();
-  ErrorCode e = ErrorCode::Ok;
-  for (uint32_t k = 0; k < samples && e == ErrorCode::Ok; ++k) {
-    const uint32_t index = index_of(k);
-    if (s.runs.count > 0 && s.runs.back().group_index == index) ++s.runs.back().sample_count;
-    else e = s.runs.append_doubling(GroupRun{1, index}, 16);
-  }
-  if (e == ErrorCode::Ok) e = g->groupings.append(s);
-  if (e != ErrorCode::Ok) s.runs.release();
-  return e;
-}
-
-// 'roll' groups for recovery points that take frames to recover, 'rap '
-// for I pictures of open groups: per sample, the recovery frame count,
-// kRapGroup, or 0.
-ErrorCode add_random_access_groups(TrackBoxes* track, const GrowArray<uint32_t>& groups) {
-  constexpr uint32_t kMaxRolls = 64;
-  uint32_t rolls[kMaxRolls], roll_count = 0;
-  bool rap = false;
-  for (uint32_t v : groups) {
-    if (v == kRapGroup) {
-      rap = true;
-      continue;
-    }
-    if (v == 0 || v > 0x7FFF) continue;
-    bool known = false;
-    for (uint32_t i = 0; i < roll_count; ++i) known = known || rolls[i] == v;
-    if (!known && roll_count < kMaxRolls) rolls[roll_count++] = v;
-  }
-  if (!rap && roll_count == 0) return ErrorCode::Ok;
-  SampleGroupsRecord* g = sample_groups_make(track);
-  if (g == nullptr) return ErrorCode::OutOfMemory;
-  if (roll_count > 0) {
-    VT_TRY(add_description(g, "roll", 2, rolls, roll_count));
-    VT_TRY(add_grouping(g, "roll", groups.count, [&](uint32_t k) {
-      for (uint32_t i = 0; i < roll_count; ++i)
-        if (groups[k] == rolls[i]) return i + 1;
-      return 0u;
-    }));
-  }
-  if (rap) {
-    const uint32_t unknown_leading = 0;
-    VT_TRY(add_description(g, "rap ", 1, &unknown_leading, 1));
-    VT_TRY(add_grouping(g, "rap ", groups.count, [&](uint32_t k) { return groups[k] == kRapGroup ? 1u : 0u; }));
-  }
-  return ErrorCode::Ok;
+  const AvcKeptSets kept{st->sps, st->sps_order, st->sps_count, st->pps, st->pps_order, st->pps_count};
+  return avcc_build_from_kept(entry->avcC, &kept);
 }
 
 struct H264Frame {

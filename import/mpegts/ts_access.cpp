@@ -10,6 +10,7 @@
 #include "codecs/aac.h"
 #include "codecs/ac3.h"
 #include "codecs/eac3.h"
+#include "codecs/mpeg12_video.h"
 #include "codecs/mpeg_audio.h"
 #include "codecs/nal_units.h"
 #include "io/byte_io.h"
@@ -24,11 +25,15 @@ constexpr uint32_t kMaxAudioFrame = 8192;
 // A picture larger than this is taken for a stream that lost its timestamps.
 constexpr uint32_t kMaxPicture = 64u << 20;
 
-bool is_video(TsKind kind) { return kind == TsKind::H264; }
+bool is_mpeg12(TsKind kind) { return kind == TsKind::Mpeg1Video || kind == TsKind::Mpeg2Video; }
+bool is_video(TsKind kind) { return kind == TsKind::H264 || kind == TsKind::Hevc || is_mpeg12(kind); }
 
 bool is_carried(TsKind kind) {
   switch (kind) {
+    case TsKind::Mpeg1Video:
+    case TsKind::Mpeg2Video:
     case TsKind::H264:
+    case TsKind::Hevc:
     case TsKind::AacAdts:
     case TsKind::Ac3:
     case TsKind::Eac3:
@@ -113,7 +118,7 @@ ErrorCode keep_set(TsStreamAccess* s, const uint8_t* nal, uint32_t n) {
     const uint32_t id = info.seq_parameter_set_id;
     if (sets->sps[id].length != 0) return ErrorCode::Ok;
     VT_TRY(block_assign(&sets->sps[id], nal, n));
-    sets->sps_order[sets->sps_count++] = static_cast<uint8_t>(id);
+    sets->sps_order[sets->sps_count++] = id;
     return ErrorCode::Ok;
   }
   H264Pps pps;
@@ -121,8 +126,61 @@ ErrorCode keep_set(TsStreamAccess* s, const uint8_t* nal, uint32_t n) {
   const uint32_t id = pps.pic_parameter_set_id;
   if (sets->pps[id].length != 0) return ErrorCode::Ok;
   VT_TRY(block_assign(&sets->pps[id], nal, n));
-  sets->pps_order[sets->pps_count++] = static_cast<uint8_t>(id);
+  sets->pps_order[sets->pps_count++] = id;
   return ErrorCode::Ok;
+}
+
+ErrorCode finish_hevc_picture(TsAccessPass* pass, TsStreamAccess* s, const uint8_t* b, uint32_t n, TsAccessUnit au) {
+  TsHevcPicture picture{};
+  ErrorCode e = ErrorCode::Ok;
+  if ((au.flags & kTsAuBroken) == 0 && !ts_hevc_scan(s->hevc, b, n, &picture, &e)) au.flags |= kTsAuBroken;
+  VT_TRY(e);
+  // Parameter sets alone, or bytes before the first picture: no sample.
+  if ((au.flags & kTsAuBroken) == 0 && !picture.picture) return ErrorCode::Ok;
+  if (picture.irap) au.flags |= kTsAuSync;
+  if (picture.leading) au.flags |= kTsAuLeading;
+  au.description = static_cast<uint8_t>(picture.description);
+  const TsHevcConfig* config = s->hevc->count > 0 ? &s->hevc->configs[picture.description] : nullptr;
+  if ((au.flags & kTsAuBroken) == 0 && !ts_hevc_sample(b, n, config, nullptr, &au.size)) au.flags |= kTsAuBroken;
+  return add_unit(pass, s, au);
+}
+
+// MPEG-1/2 video: the sample is the unit's bytes as they are; the picture
+// header tells I pictures (sync) and B pictures shown before the I picture
+// they follow (leading).
+ErrorCode finish_mpeg12_picture(TsAccessPass* pass, TsStreamAccess* s, const uint8_t* b, uint32_t n, TsAccessUnit au) {
+  bool picture = false;
+  for (uint32_t at = mpeg12_next_start_code(b, n, 0); (au.flags & kTsAuBroken) == 0 && at + 4 <= n && !picture;
+       at = mpeg12_next_start_code(b, n, at + 4)) {
+    const uint32_t code = b[at + 3];
+    if (code == kMpeg12Sequence && s->sequence_headers.length == 0) {
+      Mpeg12Sequence sequence;
+      const uint32_t length = mpeg12_headers_length(b + at, n - at);
+      if (mpeg12_parse_sequence(b + at, n - at, &sequence) == ErrorCode::Ok && length <= 0xFFFF)
+        VT_TRY(block_assign(&s->sequence_headers, b + at, length));
+    } else if (code == kMpeg12Picture) {
+      Mpeg12Picture header;
+      if (mpeg12_parse_picture(b + at, n - at, &header) != ErrorCode::Ok) {
+        au.flags |= kTsAuBroken;
+        break;
+      }
+      picture = true;
+      if (header.picture_coding_type == kMpeg12I) {
+        // Decoding starts at an I picture once the stream has said what it is.
+        if (s->sequence_headers.length != 0) au.flags |= kTsAuSync;
+        s->last_i_reference = header.temporal_reference;
+        s->seen_i = true;
+      } else if (header.picture_coding_type == kMpeg12B && s->seen_i &&
+                 header.temporal_reference < s->last_i_reference) {
+        au.flags |= kTsAuLeading;
+      } else if (header.picture_coding_type == kMpeg12P) {
+        s->seen_i = false;  // B pictures after it follow it, not the I picture
+      }
+    }
+  }
+  if ((au.flags & kTsAuBroken) == 0 && !picture) return ErrorCode::Ok;
+  au.size = n;
+  return add_unit(pass, s, au);
 }
 
 // The picture gathered in `pending` becomes an access unit.
@@ -140,8 +198,11 @@ ErrorCode finish_picture(TsAccessPass* pass, TsStreamAccess* s, bool broken) {
   s->pending.count = 0;
   s->parts.count = 0;
   if (broken || au.dts == kNoTime) au.flags |= kTsAuBroken;
+  if (s->kind == TsKind::Hevc) return finish_hevc_picture(pass, s, b, n, au);
+  if (is_mpeg12(s->kind)) return finish_mpeg12_picture(pass, s, b, n, au);
   uint32_t code = 0, begin = 0, end = 0;
   bool picture = false, idr = false, recovery = false, intra = false;
+  uint32_t roll = 0;
   if (!annexb_first_start_code(b, n, &code)) au.flags |= kTsAuBroken;
   while ((au.flags & kTsAuBroken) == 0 && annexb_next_unit(b, n, &code, &begin, &end)) {
     const uint8_t* nal = b + begin;
@@ -151,7 +212,10 @@ ErrorCode finish_picture(TsAccessPass* pass, TsStreamAccess* s, bool broken) {
       VT_TRY(keep_set(s, nal, length));
     } else if (type == kH264NalSei) {
       uint32_t frames = 0;
-      if (h264_sei_recovery_frames(nal, length, &frames) && frames == 0) recovery = true;
+      if (h264_sei_recovery_frames(nal, length, &frames)) {
+        if (frames == 0) recovery = true;
+        else roll = frames;
+      }
     } else if (type >= kH264NalSlice && type <= kH264NalIdr && !picture) {
       picture = true;
       idr = type == kH264NalIdr;
@@ -163,6 +227,8 @@ ErrorCode finish_picture(TsAccessPass* pass, TsStreamAccess* s, bool broken) {
   // Parameter sets alone, or bytes before the first picture: no sample.
   if ((au.flags & kTsAuBroken) == 0 && !picture) return ErrorCode::Ok;
   if (idr || (recovery && intra)) au.flags |= kTsAuSync;
+  // A 'roll' group counts frames in 15 bits.
+  else if (roll > 0 && roll <= 0x7FFF) au.roll = static_cast<uint16_t>(roll);
   if ((au.flags & kTsAuBroken) == 0 && !ts_h264_sample(b, n, s->h264, nullptr, &au.size)) au.flags |= kTsAuBroken;
   return add_unit(pass, s, au);
 }
@@ -416,10 +482,13 @@ ErrorCode ts_access_on_unit(void* user, const TsUnitEvent* event) {
     s->pid_index = event->pid_index;
     s->kind = kind;
     s->probed = probed;
-    if (is_video(s->kind)) {
+    if (s->kind == TsKind::H264) {
       s->h264 = alloc_record<TsH264Sets>();
       s->parsed = alloc_record<H264ParameterSets>();
       if (s->h264 == nullptr || s->parsed == nullptr) return ErrorCode::OutOfMemory;
+    } else if (s->kind == TsKind::Hevc) {
+      s->hevc = alloc_record<TsHevcConfigs>();
+      if (s->hevc == nullptr) return ErrorCode::OutOfMemory;
     }
   }
   // A unit lost between this one and the last (its header did not parse).
@@ -453,6 +522,9 @@ void ts_access_release(TsAccessPass* pass) {
     ts_h264_sets_release(s->h264);
     std::free(s->h264);
     std::free(s->parsed);
+    ts_hevc_configs_release(s->hevc);
+    std::free(s->hevc);
+    block_release(&s->sequence_headers);
     std::free(s);
   }
   pass->count = 0;

@@ -8,6 +8,7 @@
 
 #include "boxes/owned_block.h"
 #include "codecs/h264.h"
+#include "import/mpegts/ts_hevc.h"
 #include "import/mpegts/ts_index.h"
 #include "import/mpegts/ts_time.h"
 
@@ -18,6 +19,7 @@ enum : uint8_t {
   kTsAuBroken = 1u << 1,         // bytes were lost inside it: dropped
   kTsAuDiscontinuity = 1u << 2,  // a discontinuity indicator came before it
   kTsAuOpenAtEnd = 1u << 3,      // the end of the file ended it
+  kTsAuLeading = 1u << 4,        // a picture that references pictures before the sync sample it follows
 };
 
 // One access unit: 48 bytes while the file is indexed.
@@ -28,6 +30,8 @@ struct TsAccessUnit {
   uint32_t size;     // bytes of the MP4 sample
   uint32_t samples;  // audio: samples per channel; 0 for video
   uint8_t flags;     // kTsAu*
+  uint8_t description;  // HEVC: index of the parameter sets it is read by
+  uint16_t roll;        // H.264: a recovery point's frame count (not a sync sample), 0 for none
 };
 
 // The parameter sets an 'avcC' gets: each id's first definition, in the
@@ -36,8 +40,8 @@ struct TsAccessUnit {
 struct TsH264Sets {
   OwnedBlock sps[kH264MaxSps];
   OwnedBlock pps[kH264MaxPps];
-  uint8_t sps_order[kH264MaxSps];
-  uint8_t pps_order[kH264MaxPps];
+  uint32_t sps_order[kH264MaxSps];
+  uint32_t pps_order[kH264MaxPps];
   uint32_t sps_count;
   uint32_t pps_count;
 };
@@ -62,6 +66,12 @@ struct TsStreamAccess {
   uint32_t rate;  // audio sample rate of the first frame
   TsH264Sets* h264;
   H264ParameterSets* parsed;  // what slice headers are read by
+  TsHevcConfigs* hevc;
+  // MPEG-1/2 video: the first sequence header with its extensions, and the
+  // temporal reference of the last I picture (leading B pictures come before it).
+  OwnedBlock sequence_headers;
+  uint32_t last_i_reference;
+  bool seen_i;
   // Bytes not yet split: a picture being gathered, or audio bytes that do
   // not yet make a whole frame, with where each unit's part of them begins.
   GrowArray<uint8_t> pending;

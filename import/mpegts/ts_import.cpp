@@ -19,12 +19,15 @@
 #include "codecs/ac3.h"
 #include "codecs/eac3.h"
 #include "codecs/es_descriptor.h"
+#include "codecs/mpeg12_video.h"
 #include "codecs/mpeg_audio.h"
 #include "import/imported_sample.h"
 #include "import/mpegts/ts_access.h"
+#include "import/mpegts/ts_entries.h"
 #include "import/mpegts/ts_notes.h"
 #include "io/file_io.h"
 #include "sampletables/movie_upkeep.h"
+#include "sampletables/random_access_groups.h"
 #include "sampletables/stsd.h"
 #include "sampletables/stsz.h"
 #include "sampletables/table_fixups.h"
@@ -41,9 +44,19 @@ constexpr uint32_t kMaxTracks = 64;
 struct ReaderTrack {
   uint16_t pid;
   bool h264;
+  bool hevc;
   GrowArray<EsLocator> where;
   TsH264Sets* sets;  // H.264: the entry's parameter sets, left out of samples
+  TsHevcConfigs* configs;          // HEVC: each description's parameter sets
+  GrowArray<uint8_t> config_of;    // HEVC: by sample, the configuration it is read by
 };
+
+// An access unit as its sample holds it (`out` may be null: `*size` only).
+bool sample_form(const ReaderTrack& t, uint32_t index, const uint8_t* raw, uint32_t n, uint8_t* out, uint32_t* size) {
+  if (t.h264) return ts_h264_sample(raw, n, t.sets, out, size);
+  const uint32_t c = index < t.config_of.count ? t.config_of[index] : 0;
+  return ts_hevc_sample(raw, n, c < t.configs->count ? &t.configs->configs[c] : nullptr, out, size);
+}
 
 // Shared by the tracks of one file; the last track to let it go frees it.
 struct Reader {
@@ -62,6 +75,9 @@ void reader_free(Reader* r) {
     r->tracks[i].where.release();
     ts_h264_sets_release(r->tracks[i].sets);
     std::free(r->tracks[i].sets);
+    ts_hevc_configs_release(r->tracks[i].configs);
+    std::free(r->tracks[i].configs);
+    r->tracks[i].config_of.release();
   }
   ts_window_release(&r->window);
   r->raw.release();
@@ -113,9 +129,10 @@ ErrorCode reader_expand(void* state, FileIo* file, uint64_t locator, uint8_t* ou
   r->window.io_position = UINT64_MAX;
   const ReaderTrack& t = r->tracks[slot];
   const EsLocator& where = t.where[index];
-  if (!t.h264 && count > where.length) return ErrorCode::Malformed;
+  const bool annexb = t.h264 || t.hevc;
+  if (!annexb && count > where.length) return ErrorCode::Malformed;
   uint8_t* raw = out;
-  if (t.h264 || count < where.length) {
+  if (annexb || count < where.length) {
     VT_TRY(r->raw.reserve(where.length > 0 ? where.length : 1));
     raw = r->raw.items;
   }
@@ -125,18 +142,18 @@ ErrorCode reader_expand(void* state, FileIo* file, uint64_t locator, uint8_t* ou
     return ErrorCode::Ok;
   }
   VT_TRY(e);
-  if (!t.h264) {
+  if (!annexb) {
     if (raw != out) std::memcpy(out, raw, count);
     return ErrorCode::Ok;
   }
   uint32_t size = 0;
-  if (!ts_h264_sample(raw, where.length, t.sets, nullptr, &size) || size < count) return ErrorCode::Malformed;
+  if (!sample_form(t, index, raw, where.length, nullptr, &size) || size < count) return ErrorCode::Malformed;
   if (size == count) {
-    ts_h264_sample(raw, where.length, t.sets, out, &size);
+    sample_form(t, index, raw, where.length, out, &size);
     return ErrorCode::Ok;
   }
   VT_TRY(r->converted.reserve(size));
-  ts_h264_sample(raw, where.length, t.sets, r->converted.items, &size);
+  sample_form(t, index, raw, where.length, r->converted.items, &size);
   std::memcpy(out, r->converted.items, count);
   return ErrorCode::Ok;
 }
@@ -193,8 +210,13 @@ ErrorCode video_times(const TsStreamAccess* s, bool cut_at_end, TrackTimes* tt) 
   uint32_t end = units.count;
   // A picture the end of the file cut is not whole.
   if (cut_at_end && end > first && (units[end - 1].flags & kTsAuOpenAtEnd) != 0) --end;
-  for (uint32_t i = first; i < end; ++i)
+  // Pictures that lead the first sync sample reference what came before it.
+  bool leading = true;
+  for (uint32_t i = first; i < end; ++i) {
+    if (i > first && leading && (units[i].flags & kTsAuLeading) != 0) continue;
+    if (i > first) leading = false;
     if ((units[i].flags & kTsAuBroken) == 0) VT_TRY(tt->kept.append_doubling(i));
+  }
   const uint32_t n = tt->kept.count;
   if (n == 0) return ErrorCode::Ok;
   // Steps between decode times; 0 marks a jump.
@@ -285,24 +307,10 @@ ErrorCode set_avc_entry(ImportFile* file, TrackBoxes* track, const TsH264Sets* s
   entry->format = FourCC::of("avc1");
   VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Avcc));
   entry = visual_entry(file, track, 0);
-  AvcConfigRecord* avc = entry->avcC;
-  if (avc == nullptr) return ErrorCode::Missing;
-  GrowArray<uint8_t> sps{}, pps{};
-  ErrorCode e = ErrorCode::Ok;
-  for (uint32_t i = 0; i < st->sps_count && e == ErrorCode::Ok; ++i) {
-    const OwnedBlock& b = st->sps[st->sps_order[i]];
-    e = avc_append_parameter_set(&sps, b.bytes, b.length);
-  }
-  for (uint32_t i = 0; i < st->pps_count && e == ErrorCode::Ok; ++i) {
-    const OwnedBlock& b = st->pps[st->pps_order[i]];
-    e = avc_append_parameter_set(&pps, b.bytes, b.length);
-  }
+  if (entry->avcC == nullptr) return ErrorCode::Missing;
   // Samples are written with 4-byte NAL unit lengths.
-  const AvcParameterSets sets{sps.items, sps.count, st->sps_count, pps.items, pps.count, st->pps_count, 3};
-  if (e == ErrorCode::Ok) e = avcc_build(avc, &sets);
-  sps.release();
-  pps.release();
-  VT_TRY(e);
+  const AvcKeptSets kept{st->sps, st->sps_order, st->sps_count, st->pps, st->pps_order, st->pps_count};
+  VT_TRY(avcc_build_from_kept(entry->avcC, &kept));
   const OwnedBlock& first = st->sps[st->sps_order[0]];
   AvcSpsInfo info{};
   if (h264_parse_sps(first.bytes, first.length, &info) == ErrorCode::Ok && info.width <= 0xFFFF &&
@@ -315,11 +323,32 @@ ErrorCode set_avc_entry(ImportFile* file, TrackBoxes* track, const TsH264Sets* s
   return ErrorCode::Ok;
 }
 
-ErrorCode set_esds(ImportFile* file, TrackBoxes* track, uint8_t object_type, const uint8_t* info, uint32_t size) {
+ErrorCode set_esds(ImportFile* file, TrackBoxes* track, uint8_t object_type, const uint8_t* info, uint32_t size,
+                   uint8_t stream_type = kStreamTypeAudio) {
   if (entry_esds(file, track, 0) == nullptr) VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Esds));
   EsDescriptorRecord* esds = entry_esds(file, track, 0);
   if (esds == nullptr) return ErrorCode::Missing;
-  return esds_set_stream(esds, object_type, kStreamTypeAudio, info, size);
+  return esds_set_stream(esds, object_type, stream_type, info, size);
+}
+
+// MPEG-1/2 video: 'mp4v' whose decoder specific information is the first
+// sequence header with its extensions. `*why` when it does not parse.
+ErrorCode set_mpeg12_entry(ImportFile* file, TrackBoxes* track, const TsStreamAccess* s, uint32_t* width,
+                           uint32_t* height, const char** why) {
+  Mpeg12Sequence sequence;
+  const OwnedBlock& h = s->sequence_headers;
+  if (h.length == 0 || mpeg12_parse_sequence(h.bytes, h.length, &sequence) != ErrorCode::Ok) {
+    *why = "no MPEG video sequence header in the stream";
+    return ErrorCode::Ok;
+  }
+  VisualSampleEntry* entry = visual_entry(file, track, 0);
+  if (entry == nullptr) return ErrorCode::Missing;
+  entry->format = FourCC::of("mp4v");
+  entry->width = static_cast<uint16_t>(sequence.horizontal_size);
+  entry->height = static_cast<uint16_t>(sequence.vertical_size);
+  *width = sequence.horizontal_size;
+  *height = sequence.vertical_size;
+  return set_esds(file, track, mpeg12_object_type(&sequence), h.bytes, h.length, kStreamTypeVisual);
 }
 
 ErrorCode set_audio_entry(ImportFile* file, TrackBoxes* track, const TsStreamAccess* s, const char** why) {
@@ -398,7 +427,22 @@ struct Import {
   uint32_t built_count;
 };
 
-bool video_kind(TsKind kind) { return kind == TsKind::H264; }
+bool video_kind(TsKind kind) {
+  return kind == TsKind::H264 || kind == TsKind::Hevc || kind == TsKind::Mpeg1Video || kind == TsKind::Mpeg2Video;
+}
+
+// HEVC: the configurations the kept samples are read by, in order, and
+// each sample's description.
+ErrorCode hevc_entries(Import* imp, TrackBoxes* track, Built* b, uint32_t* width, uint32_t* height) {
+  const TsStreamAccess* s = b->access;
+  uint32_t used[kTsMaxDescriptions];
+  uint32_t count = 0;
+  for (uint32_t i = 0; i < b->times.kept.count; ++i) {
+    const uint32_t c = s->units[b->times.kept[i]].description;
+    if (count == 0 || used[count - 1] != c) used[count++] = c;  // the indexes never fall
+  }
+  return ts_set_hevc_entries(imp->file, track, s->hevc, used, count, width, height);
+}
 
 ErrorCode add_edits(Import* imp, TrackBoxes* track, const TrackTimes& tt, int64_t earliest) {
   const uint64_t delay = static_cast<uint64_t>(tt.first_shown - earliest);
@@ -419,6 +463,8 @@ ErrorCode hand_over(Import* imp, TrackBoxes* track, Built* b) {
   const uint32_t n = tt.kept.count;
   ReaderTrack& rt = imp->reader->tracks[b->slot];
   VT_TRY(rt.where.reserve(n));
+  if (rt.hevc) VT_TRY(rt.config_of.reserve(n));
+  uint32_t description = 0;
   auto* samples = static_cast<ImportedSample*>(std::calloc(n, sizeof(ImportedSample)));
   if (samples == nullptr) return ErrorCode::OutOfMemory;
   uint64_t time = 0;
@@ -432,15 +478,35 @@ ErrorCode hand_over(Import* imp, TrackBoxes* track, Built* b) {
     s.duration = tt.durations[i];
     s.composition_offset = tt.offsets[i];
     s.description = 1;
+    if (rt.hevc) {
+      // Descriptions are numbered in the order their configurations are used.
+      if (i > 0 && u.description != rt.config_of[i - 1]) ++description;
+      rt.config_of.items[rt.config_of.count++] = u.description;
+      s.description = description + 1;
+    }
     s.where = kSampleLocated;
     s.sync = (u.flags & kTsAuSync) != 0 ? 1 : 0;
     time += s.duration;
+  }
+  // Recovery points that take frames to recover.
+  GrowArray<uint32_t> rolls{};
+  ErrorCode e = ErrorCode::Ok;
+  bool any_roll = false;
+  for (uint32_t i = 0; i < n && rt.h264; ++i) any_roll = any_roll || b->access->units[tt.kept[i]].roll != 0;
+  if (any_roll) e = rolls.reserve(n);
+  for (uint32_t i = 0; i < n && any_roll && e == ErrorCode::Ok; ++i)
+    rolls.items[rolls.count++] = b->access->units[tt.kept[i]].roll;
+  if (any_roll && e == ErrorCode::Ok) e = add_random_access_groups(track, rolls);
+  rolls.release();
+  if (e != ErrorCode::Ok) {
+    std::free(samples);
+    return e;
   }
   b->access->units.release();  // the locators are the reader's now
   ConvertedTrack source{};
   source.expander = SampleExpander{reader_expand, imp->reader, reader_release};
   ++imp->reader->holders;
-  ErrorCode e = import_track_samples(imp->file, track, samples, n, &source);
+  e = import_track_samples(imp->file, track, samples, n, &source);
   std::free(samples);
   return e;
 }
@@ -450,8 +516,10 @@ ErrorCode build_track(Import* imp, Built* b, bool cut_at_end) {
   TsStreamAccess* s = b->access;
   const bool video = video_kind(s->kind);
   if (s->failure != nullptr) return ts_note_left_out(imp->file, b->stream, s->failure);
-  if (video && (s->h264->sps_count == 0 || s->h264->pps_count == 0))
+  if (s->kind == TsKind::H264 && (s->h264->sps_count == 0 || s->h264->pps_count == 0))
     return ts_note_left_out(imp->file, b->stream, "no H.264 parameter sets in the stream");
+  if (s->kind == TsKind::Hevc && s->hevc->count == 0)
+    return ts_note_left_out(imp->file, b->stream, "no HEVC parameter sets in the stream");
   if (!video && s->rate == 0) return ts_note_left_out(imp->file, b->stream, "no whole frame in the stream");
   VT_TRY(video ? video_times(s, cut_at_end, &b->times)
                : audio_times(s, &b->times));
@@ -467,8 +535,14 @@ ErrorCode build_track(Import* imp, Built* b, bool cut_at_end) {
   if (track == nullptr) return ErrorCode::OutOfMemory;
   const char* why = nullptr;
   uint32_t width = 0, height = 0;
-  ErrorCode e = video ? set_avc_entry(imp->file, track, s->h264, &width, &height)
-                      : set_audio_entry(imp->file, track, s, &why);
+  ErrorCode e = s->kind == TsKind::H264 ? set_avc_entry(imp->file, track, s->h264, &width, &height)
+               : s->kind == TsKind::Hevc ? hevc_entries(imp, track, b, &width, &height)
+               : video                   ? set_mpeg12_entry(imp->file, track, s, &width, &height, &why)
+                                         : set_audio_entry(imp->file, track, s, &why);
+  if (e == ErrorCode::BadArgument && s->kind == TsKind::Hevc) {
+    remove_track(imp->file, find_track(imp->root, b->track_id));
+    return ts_note_left_out(imp->file, b->stream, "its HEVC sequence parameter set does not parse");
+  }
   if (e == ErrorCode::Ok && why != nullptr) {
     remove_track(imp->file, find_track(imp->root, b->track_id));
     return ts_note_left_out(imp->file, b->stream, why);
@@ -484,10 +558,15 @@ ErrorCode build_track(Import* imp, Built* b, bool cut_at_end) {
     b->slot = imp->reader->count++;
     ReaderTrack& rt = imp->reader->tracks[b->slot];
     rt.pid = b->stream->pid;
-    rt.h264 = video;
-    if (video) {
+    rt.h264 = s->kind == TsKind::H264;
+    rt.hevc = s->kind == TsKind::Hevc;
+    if (rt.h264) {
       rt.sets = s->h264;  // the reader's now
       s->h264 = nullptr;
+    }
+    if (rt.hevc) {
+      rt.configs = s->hevc;
+      s->hevc = nullptr;
     }
   }
   if (e != ErrorCode::Ok) remove_track(imp->file, find_track(imp->root, b->track_id));

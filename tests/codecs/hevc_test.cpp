@@ -242,5 +242,38 @@ TEST(Hvcc, ParameterSetArraysAndInBandSets) {
   }
 }
 
+// An 'hvcC' built from parameter sets: the fixed fields from the SPS in
+// the record's bit layout, the arrays in VPS, SPS, PPS order whatever the
+// order given, each complete, other units left out.
+TEST(Hevc, ConfigurationRecordBuiltFromParameterSets) {
+  const Bytes sps = build_sps(), pps = build_pps();
+  const Bytes vps = hex("4001 0c01ff");
+  const Bytes sei = hex("4e01 0501ff");
+  auto block = [](const Bytes& b) { return OwnedBlock{const_cast<uint8_t*>(b.data()), static_cast<uint32_t>(b.size())}; };
+  const OwnedBlock sets[] = {block(pps), block(sei), block(sps), block(vps)};
+  GrowArray<uint8_t> payload{};
+  ASSERT_EQ(hvcc_build(sets, 4, &payload), ErrorCode::Ok);
+  auto array = [](uint8_t type, const Bytes& set) {
+    return cat({u8(static_cast<uint8_t>(0x80 | type)), u16(1), u16(static_cast<uint16_t>(set.size())), set});
+  };
+  const Bytes expected = cat({
+      hex("01 22 20000000 b00000000000 78"),  // version; space 0, tier 1, profile 2; compatibility; flags; level 120
+      hex("f000 fc fd fa fa 0000"),           // no segmentation or parallelism, 4:2:0, 10 bits, no frame rate
+      u8(0x17),                               // two temporal layers, nested, 4-byte lengths
+      u8(3), array(kHevcNalVps, vps), array(kHevcNalSps, sps), array(kHevcNalPps, pps),
+  });
+  EXPECT_EQ(Bytes(payload.items, payload.items + payload.count), expected);
+  EXPECT_TRUE(hvcc_payload_valid(payload.items, payload.count));
+  EXPECT_EQ(hvcc_parameter_set_kinds(payload.items, payload.count), 7u);
+
+  // No SPS to describe the stream, or a set an array cannot hold.
+  const OwnedBlock no_sps[] = {block(vps), block(pps)};
+  EXPECT_EQ(hvcc_build(no_sps, 2, &payload), ErrorCode::BadArgument);
+  Bytes huge = cat({hex("4401"), Bytes(0x10000, 0x55)});
+  const OwnedBlock too_long[] = {block(sps), block(huge)};
+  EXPECT_EQ(hvcc_build(too_long, 2, &payload), ErrorCode::BadArgument);
+  payload.release();
+}
+
 }  // namespace
 }  // namespace vantorel

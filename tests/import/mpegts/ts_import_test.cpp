@@ -5,6 +5,7 @@
 // and starts in mid-GOP.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -211,6 +212,104 @@ TEST(TsImport, AStartInMidGopBeginsAtASyncSample) {
   const std::vector<double> times = start_times(out);
   ASSERT_EQ(times.size(), 2u);
   EXPECT_GT(times[0], times[1]);  // the video waits for its first sync sample
+}
+
+// The 'hvcC' payload of the first HEVC entry of an MP4: empty when none.
+std::string hvcc_of(const std::string& mp4) {
+  const std::vector<uint8_t> bytes = read_whole_file(mp4);
+  const std::string d(bytes.begin(), bytes.end());
+  const size_t at = d.find("hvcC");
+  if (at == std::string::npos || at < 4) return "";
+  const auto* p = reinterpret_cast<const uint8_t*>(d.data() + at - 4);
+  const size_t size = size_t{p[0]} << 24 | size_t{p[1]} << 16 | size_t{p[2]} << 8 | p[3];
+  return size >= 8 && at - 4 + size <= d.size() ? d.substr(at + 4, size - 8) : "";
+}
+
+// The record's fixed fields before numOfArrays, and each array's kind and
+// sets (without array_completeness, which ffmpeg leaves at 0).
+std::string hvcc_fields_and_sets(const std::string& p) {
+  if (p.size() < 23) return "short";
+  std::string out = p.substr(0, 22);
+  size_t at = 23;
+  for (int i = 0; i < static_cast<uint8_t>(p[22]) && at + 3 <= p.size(); ++i) {
+    out += static_cast<char>(p[at] & 0x3F);
+    const size_t count = size_t{static_cast<uint8_t>(p[at + 1])} << 8 | static_cast<uint8_t>(p[at + 2]);
+    at += 3;
+    for (size_t k = 0; k < count && at + 2 <= p.size(); ++k) {
+      const size_t n = size_t{static_cast<uint8_t>(p[at])} << 8 | static_cast<uint8_t>(p[at + 1]);
+      out += p.substr(at, 2 + n);
+      at += 2 + n;
+    }
+  }
+  return out;
+}
+
+// HEVC with open GOPs, whole and cut in mid-GOP: there the first picture a
+// decoder can start at is a CRA picture whose RASL pictures reference what
+// the cut took away; they are dropped, as a decoder drops them.
+TEST(TsImport, HevcWithOpenGopsKeepsItsPicturesAndSyncSamples) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  std::string error, said;
+  const std::string whole = make_media(
+      dir, "whole.ts",
+      kPal + "-c:v libx265 -preset ultrafast -x265-params keyint=12:min-keyint=12:open-gop=1:bframes=3:log-level=error "
+             "-f mpegts",
+      &error);
+  ASSERT_FALSE(whole.empty()) << error;
+  const std::string cut = dir.path("cut.ts");
+  ASSERT_EQ(run_command("dd if=" + shell_quote(whole) + " of=" + shell_quote(cut) + " bs=188 skip=60 2>/dev/null",
+                        nullptr),
+            0);
+  for (const std::string& in : {whole, cut}) {
+    SCOPED_TRACE(in);
+    const std::string out = in + ".mp4";
+    ASSERT_EQ(remux(in, out, &said), 0) << said;
+    std::vector<DecodedStream> a, b;
+    ASSERT_TRUE(decode_streams(in, {}, &a, &error)) << error;
+    ASSERT_TRUE(decode_streams(out, {}, &b, &error)) << error;
+    ASSERT_EQ(a.size(), 1u);
+    ASSERT_EQ(b.size(), 1u);
+    if (in == whole) {
+      EXPECT_TRUE(decoded_equal(a[0], b[0]));
+    } else {
+      // ffmpeg also shows what it makes of the pictures before the first
+      // it can start at; from there on the pictures are the same.
+      ASSERT_LE(b[0].hashes.size(), a[0].hashes.size());
+      const size_t skip = a[0].hashes.size() - b[0].hashes.size();
+      EXPECT_TRUE(std::equal(b[0].hashes.begin(), b[0].hashes.end(), a[0].hashes.begin() + static_cast<std::ptrdiff_t>(skip)));
+    }
+    EXPECT_EQ(probe_errors(out), "");
+    // Sync samples where ffprobe flags the input's keys: from the first
+    // key on, less the pictures that lead it.
+    std::vector<ProbePacket> input, ours;
+    ASSERT_TRUE(probe_packets(in, &input, "", false, &error)) << error;
+    ASSERT_TRUE(probe_packets(out, &ours, "", false, &error)) << error;
+    std::vector<bool> expected;
+    size_t i = 0;
+    while (i < input.size() && !input[i].key) ++i;
+    ASSERT_LT(i, input.size());
+    const int64_t first_key_pts = input[i].pts;
+    expected.push_back(true);
+    for (++i; i < input.size() && input[i].pts < first_key_pts; ++i) {
+    }
+    for (; i < input.size(); ++i) expected.push_back(input[i].key);
+    std::vector<bool> got;
+    for (const ProbePacket& p : ours) got.push_back(p.key);
+    EXPECT_EQ(got, expected);
+    EXPECT_GT(std::count(got.begin(), got.end(), true), 2);
+    // The 'hvcC' holds the stream's parameter sets and describes them as
+    // ffmpeg's own copy into MP4 does.
+    const std::string copy = make_media(dir, "copy.mp4", "-i " + shell_quote(in) + " -c copy", &error);
+    ASSERT_FALSE(copy.empty()) << error;
+    const std::string theirs = hvcc_of(copy), mine = hvcc_of(out);
+    ASSERT_FALSE(mine.empty());
+    EXPECT_EQ(static_cast<uint8_t>(mine[23]), 0xA0);  // complete VPS array first
+    EXPECT_EQ(hvcc_fields_and_sets(mine), hvcc_fields_and_sets(theirs));
+    if (in == whole) {
+      EXPECT_EQ(said.find("warning"), std::string::npos) << said;
+    }
+  }
 }
 
 }  // namespace

@@ -1,0 +1,21 @@
+#pragma once
+// Random access sample groups an importer derives from the stream: 'roll'
+// for recovery points that take pictures to recover, 'rap ' for I
+// pictures of open groups of pictures.
+#include <cstdint>
+
+#include "boxes/box_tree.h"
+#include "io/grow_array.h"
+
+namespace vantorel {
+
+// A sample's value in add_random_access_groups: an open-GOP I picture.
+constexpr uint32_t kRapGroup = UINT32_MAX;
+
+// Gives the track the groups its samples' values say, one value a sample
+// in decoding order: a recovery point's frame count (1 to 32767) for
+// 'roll', kRapGroup for 'rap ', 0 for neither. Nothing when no sample is in
+// a group.
+ErrorCode add_random_access_groups(TrackBoxes* track, const GrowArray<uint32_t>& groups);
+
+}  // namespace vantorel

@@ -1,0 +1,168 @@
+// MPEG-2 video with MP2 audio from ffmpeg, with a DVB subtitle stream put
+// into its program map by the test: video and audio carried packet for
+// packet as ffmpeg's own copy into MP4, pictures decoded equal, the
+// subtitles named in a warning; and the same stream in 204-byte packets
+// giving the same MP4.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "import/mpegts/ts_builder.h"
+#include "support/compare.h"
+#include "support/decoded.h"
+#include "support/ffprobe.h"
+#include "support/temp_dir.h"
+
+namespace vantorel {
+namespace {
+
+using namespace test;
+
+int remux(const std::string& in, const std::string& out, std::string* said) {
+  return run_command("SOURCE_DATE_EPOCH=1000000000 " + std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " +
+                         shell_quote(out) + " 2>&1",
+                     said);
+}
+
+void write_file(const std::string& path, const ts::Bytes& bytes) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_TRUE(f != nullptr);
+  ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+  std::fclose(f);
+}
+
+uint16_t pid_of(const uint8_t* packet) { return static_cast<uint16_t>((packet[1] & 0x1F) << 8 | packet[2]); }
+
+// ffmpeg's stream with its PMT (PID 0x1000) replaced by one that also
+// lists DVB subtitles on PID 0x0102, and one subtitle unit after it.
+ts::Bytes with_dvb_subtitles(const std::vector<uint8_t>& in) {
+  const ts::Bytes subtitling = ts::descriptor(0x59, {'e', 'n', 'g', 0x10, 0x00, 0x01, 0x00, 0x01});
+  const ts::Bytes table = ts::pmt(1, 0x100, {{0x02, 0x100, {}}, {0x03, 0x101, {}}, {0x06, 0x102, subtitling}});
+  ts::Bytes out;
+  uint8_t subtitle_cc = 0;
+  for (size_t at = 0; at + 188 <= in.size(); at += 188) {
+    const uint8_t* p = in.data() + at;
+    if (pid_of(p) != 0x1000) {
+      out.insert(out.end(), p, p + 188);
+      continue;
+    }
+    ts::PacketSpec pmt_packet;
+    pmt_packet.pid = 0x1000;
+    pmt_packet.unit_start = true;
+    pmt_packet.cc = p[3] & 0x0F;
+    pmt_packet.payload = ts::cat({{0}, table});
+    const ts::Bytes b = ts::packet(pmt_packet);
+    out.insert(out.end(), b.begin(), b.end());
+    // A display segment set: data identifier 0x20, stream 0, one end-of-display segment.
+    ts::PesSpec pes;
+    pes.stream_id = 0xBD;
+    pes.pts = 126000;
+    ts::PacketSpec sub;
+    sub.pid = 0x102;
+    sub.unit_start = true;
+    sub.cc = subtitle_cc++ & 0x0F;
+    sub.payload = ts::pes(pes, {0x20, 0x00, 0x0F, 0x80, 0x00, 0x01, 0x00, 0x00, 0xFF});
+    const ts::Bytes s = ts::packet(sub);
+    out.insert(out.end(), s.begin(), s.end());
+  }
+  return out;
+}
+
+TEST(TsVideo, Mpeg2VideoAndMp2BesideDvbSubtitles) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  std::string error, said;
+  const std::string made = make_media(dir, "made.ts",
+                                      "-f lavfi -i testsrc2=size=160x120:rate=25:duration=2 "
+                                      "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=2 "
+                                      "-c:v mpeg2video -bf 2 -g 12 -c:a mp2 -f mpegts",
+                                      &error);
+  ASSERT_FALSE(made.empty()) << error;
+  const std::string in = dir.path("in.ts");
+  write_file(in, with_dvb_subtitles(read_whole_file(made)));
+  const std::string out = dir.path("out.mp4");
+  ASSERT_EQ(remux(in, out, &said), 0) << said;
+  EXPECT_NE(said.find("DVB subtitles"), std::string::npos) << said;
+  // ffmpeg's own copy of the video and audio into MP4.
+  const std::string copy = make_media(dir, "copy.mp4", "-i " + shell_quote(in) + " -map 0:v -map 0:a -c copy", &error);
+  ASSERT_FALSE(copy.empty()) << error;
+  std::vector<ProbeStream> streams;
+  ASSERT_TRUE(probe_streams(out, &streams, "", &error)) << error;
+  ASSERT_EQ(streams.size(), 2u);
+  EXPECT_EQ(streams[0].codec_name, "mpeg2video");
+  EXPECT_EQ(streams[1].codec_tag, "mp4a");
+  std::vector<ProbePacket> ours, theirs;
+  ASSERT_TRUE(probe_packets(out, &ours, "", true, &error)) << error;
+  ASSERT_TRUE(probe_packets(copy, &theirs, "", true, &error)) << error;
+  CompareOptions relative;
+  relative.relative = true;
+  EXPECT_TRUE(probe_packets_equal(packets_of(theirs, 1), packets_of(ours, 1), relative));
+  // The video's time scales differ: every picture's bytes and key flag.
+  const std::vector<ProbePacket> v_ours = packets_of(ours, 0), v_theirs = packets_of(theirs, 0);
+  ASSERT_EQ(v_ours.size(), v_theirs.size());
+  for (size_t i = 0; i < v_ours.size(); ++i) {
+    EXPECT_EQ(v_ours[i].data_hash, v_theirs[i].data_hash) << i;
+    EXPECT_EQ(v_ours[i].key, v_theirs[i].key) << i;
+  }
+  std::vector<DecodedStream> a, b;
+  ASSERT_TRUE(decode_streams(copy, {"", "mp2"}, &a, &error)) << error;
+  ASSERT_TRUE(decode_streams(out, {"", "mp2"}, &b, &error)) << error;
+  ASSERT_EQ(a.size(), b.size());
+  for (size_t i = 0; i < a.size(); ++i) EXPECT_TRUE(decoded_equal(a[i], b[i])) << i;
+  EXPECT_EQ(probe_errors(out), "");
+
+  // The same packets of 204 bytes, 16 check bytes after each, make the same movie.
+  const std::vector<uint8_t> packets = read_whole_file(in);
+  ts::Bytes wide;
+  for (size_t at = 0; at + 188 <= packets.size(); at += 188) {
+    wide.insert(wide.end(), packets.begin() + static_cast<std::ptrdiff_t>(at),
+                packets.begin() + static_cast<std::ptrdiff_t>(at + 188));
+    for (uint8_t k = 0; k < 16; ++k) wide.push_back(static_cast<uint8_t>(0x5A ^ k ^ packets[at + 4 + k]));
+  }
+  const std::string in204 = dir.path("in204.ts");
+  write_file(in204, wide);
+  ASSERT_EQ(remux(in204, dir.path("out204.mp4"), &said), 0) << said;
+  EXPECT_TRUE(read_whole_file(dir.path("out204.mp4")) == read_whole_file(out));
+}
+
+// The bytes of every box of a type in a file, in order (found by name: the
+// types looked for do not occur in the sample data of these small files).
+std::vector<std::string> boxes_named(const std::string& path, const char* type) {
+  const std::vector<uint8_t> bytes = read_whole_file(path);
+  const std::string d(bytes.begin(), bytes.end());
+  std::vector<std::string> found;
+  for (size_t at = d.find(type); at != std::string::npos && at >= 4; at = d.find(type, at + 4)) {
+    const auto* p = reinterpret_cast<const uint8_t*>(d.data() + at - 4);
+    const size_t size = size_t{p[0]} << 24 | size_t{p[1]} << 16 | size_t{p[2]} << 8 | p[3];
+    if (size >= 8 && at - 4 + size <= d.size()) found.push_back(d.substr(at - 4, size));
+  }
+  return found;
+}
+
+// Periodic intra refresh: no IDR picture after the first, recovery points
+// that take frames to recover. They become the same 'roll' groups as the
+// AVI import makes of the same stream.
+TEST(TsVideo, RecoveryPointsBecomeRollGroupsAsFromAvi) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  std::string error, said;
+  const std::string ts = make_media(dir, "refresh.ts",
+                                    "-f lavfi -i testsrc2=size=160x120:rate=25:duration=2 -c:v libx264 -preset "
+                                    "ultrafast -x264-params intra-refresh=1:keyint=10 -f mpegts",
+                                    &error);
+  ASSERT_FALSE(ts.empty()) << error;
+  const std::string avi = make_media(dir, "refresh.avi", "-i " + shell_quote(ts) + " -c copy -f avi", &error);
+  ASSERT_FALSE(avi.empty()) << error;
+  ASSERT_EQ(remux(ts, dir.path("ts.mp4"), &said), 0) << said;
+  ASSERT_EQ(remux(avi, dir.path("avi.mp4"), &said), 0) << said;
+  const std::vector<std::string> groups = boxes_named(dir.path("ts.mp4"), "sgpd");
+  ASSERT_EQ(groups.size(), 1u);
+  EXPECT_EQ(groups[0].substr(12, 4), "roll");
+  EXPECT_EQ(groups, boxes_named(dir.path("avi.mp4"), "sgpd"));
+  EXPECT_EQ(boxes_named(dir.path("ts.mp4"), "sbgp"), boxes_named(dir.path("avi.mp4"), "sbgp"));
+  EXPECT_EQ(boxes_named(dir.path("ts.mp4"), "sbgp").size(), 1u);
+}
+
+}  // namespace
+}  // namespace vantorel

@@ -157,6 +157,40 @@ bool apply_track_list(const OptionRow& row, const char* value, CommandLine* line
   return true;
 }
 
+// --range: one more output of a stretch of the input.
+bool apply_range(const OptionRow& row, const char* value, CommandLine* line, ErrorText error) {
+  if (line->range_count == kMaxRanges) {
+    std::snprintf(error, kCommandErrorCapacity, "give at most %u %s options", kMaxRanges, row.name);
+    return false;
+  }
+  RangeValue range;
+  switch (parse_range_value(value, &range)) {
+    case RangeParse::Ok: break;
+    case RangeParse::Backwards:
+      std::snprintf(error, kCommandErrorCapacity, "bad range '%.80s' for %s: its end is not after its start", value,
+                    row.name);
+      return false;
+    default:
+      std::snprintf(error, kCommandErrorCapacity,
+                    "bad range '%.80s' for %s: give START-END as seconds (3.5), [hh:]mm:ss[.fff] or frames (f90-f210)",
+                    value, row.name);
+      return false;
+  }
+  line->ranges[line->range_count++] = range;
+  return true;
+}
+
+bool apply_range_mode(const OptionRow& row, const char* value, CommandLine* line, ErrorText error) {
+  const bool keyframe = std::strcmp(value, "keyframe") == 0;
+  if (!keyframe && std::strcmp(value, "exact") != 0) {
+    std::snprintf(error, kCommandErrorCapacity, "bad mode '%.80s' for %s: give exact or keyframe", value, row.name);
+    return false;
+  }
+  line->range_keyframe = keyframe ? 1 : 0;
+  line->range_mode_given = 1;
+  return true;
+}
+
 constexpr OptionRow kOptions[] = {
     {"--split-size", nullptr, 1, "SIZE", "start a new output file before this many bytes (K, M, G: powers of 1024)",
      apply_split_size},
@@ -171,6 +205,11 @@ constexpr OptionRow kOptions[] = {
     {"--verify", nullptr, 0, nullptr, "read each output back and compare it with the input before keeping it",
      apply_verify},
     {"--force", "-y", 0, nullptr, "replace existing files; accept any output name", apply_force},
+    {"--range", nullptr, 1, "START-END",
+     "write only this stretch, to the frame (seconds, [hh:]mm:ss[.fff] or frames fA-fB); repeat for more outputs",
+     apply_range},
+    {"--range-mode", nullptr, 1, "MODE",
+     "exact (default: edit lists hide the lead-in) or keyframe (start at the key frame before)", apply_range_mode},
     {"--program", nullptr, 1, "N", "read program N of a transport stream (default: the one with the most packets)",
      apply_program},
     {"--info", nullptr, 0, nullptr, "describe <file> instead of remuxing it", nullptr},
@@ -213,6 +252,19 @@ bool check_combination(CommandLine* line, uint32_t info, uint32_t plain_count, E
     std::snprintf(error, kCommandErrorCapacity, "--info writes nothing, so it takes no split option");
     return false;
   }
+  if (line->range_count > 0 && line->split_mode != kSplitNone) {
+    std::snprintf(error, kCommandErrorCapacity, "--range '%.80s' writes one output per range, so it takes no split option",
+                  line->ranges[0].text);
+    return false;
+  }
+  if (line->range_mode_given && line->range_count == 0) {
+    std::snprintf(error, kCommandErrorCapacity, "--range-mode goes with --range");
+    return false;
+  }
+  if (info && line->range_count > 0) {
+    std::snprintf(error, kCommandErrorCapacity, "--info writes nothing, so it takes no --range");
+    return false;
+  }
   if (info && line->track_list != nullptr) {
     std::snprintf(error, kCommandErrorCapacity, "--info describes every track, so it takes no %s",
                   line->track_list_drop ? "--drop" : "--tracks");
@@ -252,6 +304,12 @@ bool check_standard_streams(const CommandLine* line, ErrorText error) {
   if (line->split_mode != kSplitNone) {
     std::snprintf(error, kCommandErrorCapacity,
                   "a split writes several files, so it cannot go to standard output ('%s')", output);
+    return false;
+  }
+  if (line->range_count > 1) {
+    std::snprintf(error, kCommandErrorCapacity,
+                  "%u ranges write %u files, so they cannot go to standard output ('%s')", line->range_count,
+                  line->range_count, output);
     return false;
   }
   if (line->verify) {

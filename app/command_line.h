@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "app/range_option.h"
+
 namespace vantorel::app {
 
 enum CommandAction : uint32_t {
@@ -15,6 +17,9 @@ enum CommandAction : uint32_t {
   kActionHelp = 3,     // --help, -h
   kActionVersion = 4,  // --version
 };
+
+// The --range options one command line takes.
+constexpr uint32_t kMaxRanges = 64;
 
 struct CommandLine {
   uint32_t action;  // CommandAction
@@ -32,6 +37,11 @@ struct CommandLine {
   const char* track_list;   // the LIST of --tracks or --drop as given (checked); null: every track
   uint32_t track_list_drop; // 1: --drop, the listed tracks are left out; 0: --tracks, only they are kept
   uint32_t program_number;  // a transport stream's program to read; 0: the one with the most packets
+  // --range, each one output (named as split parts are); --range-mode keyframe.
+  RangeValue ranges[kMaxRanges];
+  uint32_t range_count;
+  uint32_t range_keyframe;
+  uint32_t range_mode_given;
 };
 
 // A message for the user about a bad command line, without the program's

@@ -8,6 +8,7 @@
 #include "app/part_reports.h"
 #include "app/platform.h"
 #include "app/progress.h"
+#include "app/range_option.h"
 #include "app/track_list.h"
 #include "remux/remux.h"
 
@@ -65,7 +66,9 @@ void report_truncated(uint32_t track_id, FourCC handler, uint32_t missing, uint3
 uint32_t check_planned_outputs(uint32_t count, void* user) {
   auto* state = static_cast<RunState*>(user);
   state->planned_outputs = count;
-  for (uint32_t i = 0; i < count && i < static_cast<uint32_t>(INT32_MAX); ++i) {
+  // Earlier runs of the command (its other ranges) named the first outputs.
+  const auto first = static_cast<uint32_t>(state->names.counter);
+  for (uint32_t i = first; i - first < count && i < static_cast<uint32_t>(INT32_MAX); ++i) {
     char* name = output_part_name(state->names.output_path, static_cast<int32_t>(i));
     if (name == nullptr) return 0;
     bool refused = names_input(&state->names, name);
@@ -83,6 +86,29 @@ uint32_t check_planned_outputs(uint32_t count, void* user) {
 // Parts above the limit are named together, in one warning at the end.
 void report_part_over_limit(uint32_t index, uint32_t split_mode, uint64_t value, uint64_t limit, void* user) {
   record_part_over_limit(static_cast<RunState*>(user), index, split_mode, value, limit);
+}
+
+// Where a range was placed: a range cut at the input's end, and with
+// --range-mode keyframe where the output really starts.
+void report_range_placed(const RangePlacement& placed, void* user) {
+  auto* state = static_cast<RunState*>(user);
+  if (state->warnings == nullptr) return;
+  char at[32], asked[32];
+  if (placed.end_clamped) {
+    format_range_seconds(placed.end, at, sizeof at);
+    console_printf(state->warnings, "%s: warning: range '%s' ends past the end of '%s': cut at its end, %s s\n",
+                   kProgramName, state->range_text, state->input_path, at);
+  }
+  if (state->range_keyframe) {
+    format_range_seconds(placed.start, at, sizeof at);
+    format_range_seconds(placed.asked_start, asked, sizeof asked);
+    if (placed.start < placed.asked_start)
+      console_printf(state->warnings, "%s: range '%s' starts at %s s, the key frame before %s s\n", kProgramName,
+                     state->range_text, at, asked);
+    else
+      console_printf(state->warnings, "%s: range '%s' starts at %s s, a key frame\n", kProgramName, state->range_text,
+                     at);
+  }
 }
 
 // A pipe, FIFO, socket or character device: the remux reads its input twice
@@ -190,12 +216,35 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
   events.truncated = report_truncated;
   events.outputs_planned = check_planned_outputs;
   events.part_over_limit = report_part_over_limit;
-  RemuxResult result{};
-  ErrorCode e = remux_run(args->input_path, output_namer, routines, &options, &events, state, &result);
-  state->detail = result.input_failure;
-  state->verify_report = result.verify;
-  state->selection_fault = result.selection_fault;
-  state->selection_pick = result.selection_pick;
+  events.range_placed = report_range_placed;
+  state->range_keyframe = args->range_keyframe;
+  // One run a range, each naming the next output; without ranges one run.
+  ErrorCode e = ErrorCode::Ok;
+  VerifyReport verified{};
+  for (uint32_t i = 0; e == ErrorCode::Ok && !state->nothing_to_carry && (i == 0 || i < args->range_count); ++i) {
+    if (args->range_count > 0) {
+      const RangeValue& range = args->ranges[i];
+      options.range.set = true;
+      options.range.unit = range.unit == kRangeValueFrames ? kRangeFrames : kRangeNanoseconds;
+      options.range.start = range.start;
+      options.range.end = range.end;
+      options.range.keyframe = args->range_keyframe != 0;
+      state->range_text = range.text;
+    }
+    RemuxResult result{};
+    e = remux_run(args->input_path, output_namer, routines, &options, &events, state, &result);
+    state->detail = result.input_failure;
+    state->verify_report = result.verify;
+    state->selection_fault = result.selection_fault;
+    state->selection_pick = result.selection_pick;
+    state->range_fault = result.range_fault;
+    verified.tracks += result.verify.tracks;
+    verified.samples += result.verify.samples;
+  }
+  if (e == ErrorCode::Ok) {
+    state->verify_report.tracks = verified.tracks;
+    state->verify_report.samples = verified.samples;
+  }
   if (e != ErrorCode::Ok || state->nothing_to_carry) output_set_abort(&state->outputs);
   if (e == ErrorCode::Ok && !state->nothing_to_carry) *out_written = 1;
   return e;
@@ -251,7 +300,7 @@ int finish_written_run(const CommandLine* args, RunState* state, std::FILE* cons
   // A reader gone from a pipe makes a write fail, not end the program
   // with the outputs half done.
   broken_pipe_fails_writes();
-  if (args->split_mode != kSplitNone) warn_stale_parts(args, state);
+  if (args->split_mode != kSplitNone || args->range_count > 1) warn_stale_parts(args, state);
   print_over_limit_warning(state->warnings, state);
   if (args->verify && !args->quiet)
     console_printf(console, "verified: %u track%s, %llu samples\n", state->verify_report.tracks,
@@ -332,6 +381,15 @@ int run_remux_command(const CommandLine* args, std::FILE* out, std::FILE* err, b
     if (r.sample != 0) console_printf(err, ", sample %u", r.sample);
     console_printf(err, ": %s differs from the input; nothing was written\n", r.field != nullptr ? r.field : "content");
     status = kExitFailure;
+  } else if (result == ErrorCode::BadArgument && state.range_fault != kRangeMet) {
+    // The range does not fit the input: a mistake on the command line.
+    static const char* const kWhy[] = {"", "starts at or past the end of", "counts frames, and there is no video in",
+                                       "holds no time of"};
+    const uint32_t fault = state.range_fault < 4 ? state.range_fault : 3;
+    console_printf(err, "%s: bad range '%s' for --range: it %s '%s'; nothing was written\n", kProgramName,
+                   state.range_text != nullptr ? state.range_text : "", kWhy[fault], args->input_path);
+    print_usage(err);
+    status = kExitBadOptions;
   } else if (result == ErrorCode::BadArgument && state.selection_fault != kSelectionMet) {
     // The list does not fit the input: a mistake on the command line.
     print_selection_fault(err, &state, args->track_list_drop ? "--drop" : "--tracks", args->track_list);

@@ -95,6 +95,11 @@ struct RunState {
   uint32_t over_limit_count;    // all of them (only the first few are kept)
   uint32_t over_limit_mode;     // SplitMode
   uint64_t over_limit_limit;    // bytes or milliseconds
+  // --range: the range of the run under way (its text as given), and why it
+  // does not fit the input (RangeFault).
+  const char* range_text;
+  uint32_t range_fault;
+  uint32_t range_keyframe;      // --range-mode keyframe: say where each output starts
 };
 
 // Zeroes the state, keeps the two paths and records the input's identity so

@@ -90,7 +90,9 @@ ErrorCode start_edit_list(MediaFile* file, TrackBoxes* track, uint64_t start_del
   // that sample to the end of the movie.
   const uint32_t kind = handler_kind_of(track);
   const bool sparse = kind == kHandlerText || kind == kHandlerSbtl || kind == kHandlerSubtitle;
-  if (start_delay == 0 && media_time == 0 && !sparse) return ErrorCode::Ok;
+  // A presentation that ends before the samples do needs its edit too.
+  const bool ends_early = track->extra != nullptr && track->extra->presentation_end > 0;
+  if (start_delay == 0 && media_time == 0 && !sparse && !ends_early) return ErrorCode::Ok;
   remove_track_box(file, track, BoxTypeId::Edts);
   VT_TRY(add_track_box(file, track, BoxTypeId::Edts));
   VT_TRY(add_track_box(file, track, BoxTypeId::Elst));

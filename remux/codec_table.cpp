@@ -174,6 +174,7 @@ const char* drop_reason_text(uint32_t reason) {
     case kDropMalformed: return "one of its boxes is cut short";
     case kDropNeedsQuickTime: return "its codec needs a QuickTime movie (an output named .mov keeps it)";
     case kDropStreamUnreadable: return "its stream does not parse as its codec";
+    case kDropOutsideRange: return "it shows nothing within the range";
   }
   return "it cannot be carried";
 }

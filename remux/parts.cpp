@@ -6,6 +6,7 @@
 #include "mediafile/media_file.h"
 #include "meta/chapters.h"
 #include "remux/scheduler.h"
+#include "sampletables/sample_groups.h"
 
 namespace vantorel {
 
@@ -111,6 +112,27 @@ ErrorCode parts_close(OutputParts* parts, uint32_t index, const PartSpan& span, 
   uint64_t end = rescale(span.cut_time, parts->movie_timescale, 10000000);
   MetadataCounts counts;
   ErrorCode e = metadata_counts(parts->input, &counts);
+  if (parts->range_cut) {
+    // The range's own: the chapter it starts in (from 0), those that start within it.
+    start = parts->range_start / 100;
+    end = parts->range_end / 100;
+    uint32_t opening = counts.chapter_count;
+    for (uint32_t i = 0; e == ErrorCode::Ok && i < counts.chapter_count; ++i) {
+      ChapterInfo chapter;
+      e = get_chapter(parts->input, i, &chapter);
+      if (e == ErrorCode::Ok && chapter.start_time <= start) opening = i;
+    }
+    for (uint32_t i = 0; e == ErrorCode::Ok && i < counts.chapter_count; ++i) {
+      ChapterInfo chapter;
+      e = get_chapter(parts->input, i, &chapter);
+      if (e != ErrorCode::Ok) break;
+      if (i == opening)
+        e = add_chapter(output, 0, chapter.title);
+      else if (chapter.start_time > start && chapter.start_time < end)
+        e = add_chapter(output, chapter.start_time - start, chapter.title);
+    }
+    counts.chapter_count = 0;
+  }
   for (uint32_t i = 0; e == ErrorCode::Ok && i < counts.chapter_count; ++i) {
     ChapterInfo chapter;
     e = get_chapter(parts->input, i, &chapter);
@@ -125,6 +147,13 @@ ErrorCode parts_close(OutputParts* parts, uint32_t index, const PartSpan& span, 
     uint32_t output_track_id = parts->output_track_ids[i];
     if (e != ErrorCode::Ok || output_track_id == 0 || row.video || row.audio || row.subpicture) continue;
     if (stretch_end > span.start_time) e = trim_track_end(output, output_track_id, stretch_end - span.start_time);
+  }
+  // A cut AAC track starts with a frame decoded only to prime the decoder:
+  // its 'roll' group says each frame needs the one before.
+  for (uint32_t i = 0; parts->range_cut && e == ErrorCode::Ok && i < tracks.size(); ++i) {
+    TrackBoxes* track = find_track(output->root, parts->output_track_ids[i]);
+    if (tracks[i].audio && tracks[i].fourcc == "mp4a" && track != nullptr)
+      e = sample_groups_add_roll(track, -1, track_sample_count(track));
   }
   uint32_t ftyp_size = 0;
   if (e == ErrorCode::Ok && measuring) {

@@ -41,6 +41,11 @@ struct OutputParts {
   GrowArray<OutputMeasure> measures;     // one per part, from the measuring pass
   GrowArray<char*> written_names;        // the writing pass's output names, in order (owned)
   HeaderBlock captured_header;           // filled by closing a measuring-pass output
+  // A range cut: the stretch of the input's presentation the output shows,
+  // nanoseconds; its chapters are shifted to it.
+  bool range_cut;
+  uint64_t range_start;
+  uint64_t range_end;
 };
 
 // Opens part `index` (named by the namer in the writing pass) with the

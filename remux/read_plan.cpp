@@ -315,16 +315,23 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
       delay = 0;
       g.filler = false;
     }
+    // A text sample that straddles a cut is shortened as the cursor did;
+    // a re-counted time code sample goes out from the lane's own bytes.
+    uint32_t duration = read.duration;
+    if (read.index == g.span_first && g.head_trim > 0) duration = g.head_trim < duration ? duration - g.head_trim : 1;
+    if (read.index == g.span_last && g.tail_trim > 0) duration = g.tail_trim < duration ? duration - g.tail_trim : 1;
+    const bool replaced = g.first_replaced && read.index == g.span_first && read.size == sizeof g.first_bytes;
     SampleWrite sample{};
-    sample.data = read.buffer;
+    sample.data = replaced ? g.first_bytes : read.buffer;
     sample.size = read.size;
     sample.start_delay = delay;
-    sample.duration = read.duration;
+    sample.duration = duration;
     sample.composition_offset = read.composition_offset;
     sample.flags = read.sync != 0 ? uint32_t{kSampleSync} : 0u;
     sample.description_index = read.description_index;
     const SamplePlace place{offset, read.index, read.size};
-    VT_TRY(put_sample(plan, output, g.output_track_id, &sample, planned, g.input_track_id, planned ? &place : nullptr));
+    VT_TRY(put_sample(plan, output, g.output_track_id, &sample, planned, g.input_track_id,
+                      planned && !replaced ? &place : nullptr));
     if (g.follows_groups) {
       // Tracks are neither added nor removed while a group is written.
       if (g.groups_to == nullptr) g.groups_to = find_track(output->root, g.output_track_id);

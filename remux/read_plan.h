@@ -40,6 +40,15 @@ struct GroupTrack {
   bool follows_groups;
   TrackBoxes* groups_to;
   TrackBoxes* groups_from;
+  // A range cut: the input's first and last sample of the lane's span
+  // (0-based), what they lose at their start and end (text re-timed), and
+  // a time code sample re-counted to the start (`first_replaced`).
+  uint32_t span_first;
+  uint32_t span_last;
+  uint32_t head_trim;
+  uint32_t tail_trim;
+  bool first_replaced;
+  uint8_t first_bytes[4];
 };
 
 struct ReadPlan {

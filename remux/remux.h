@@ -31,6 +31,7 @@ enum DropReason : uint32_t {
   kDropMalformed = 6,         // a box of the track is cut inside its fields
   kDropNeedsQuickTime = 7,    // a codec only a QuickTime movie holds, and the output is an MP4
   kDropStreamUnreadable = 8,  // an imported stream whose data does not parse as its codec
+  kDropOutsideRange = 9,      // it shows nothing within the range cut out
 };
 
 // What the outputs are: MP4 files, QuickTime movies (names ending in .mov),
@@ -78,6 +79,32 @@ uint32_t track_kind_bit(uint32_t handler_kind);
 bool track_selection_keeps(const TrackSelection& selection, uint32_t track_id, uint32_t handler_kind,
                            bool chapter_track);
 
+// A stretch of the input's presentation (its edit lists applied) that the
+// output shows, every track cut to it: the video stored from the sync
+// sample before its start and the lead-in hidden by an edit.
+enum RangeUnit : uint32_t {
+  kRangeNanoseconds = 0,
+  kRangeFrames = 1,  // frames of the first video track, in presentation order from 0
+};
+struct RangeOptions {
+  bool set = false;
+  RangeUnit unit = kRangeNanoseconds;
+  uint64_t start = 0;
+  uint64_t end = UINT64_MAX;  // UINT64_MAX: to the end; past the end: cut at the end
+  // Starts at that sync sample instead, with no hidden lead-in: for players
+  // that ignore edit lists.
+  bool keyframe = false;
+};
+
+// Where a range was placed, in nanoseconds of the input's presentation.
+struct RangePlacement {
+  uint64_t asked_start;
+  uint64_t start;  // earlier than asked with RangeOptions::keyframe
+  uint64_t asked_end;  // none64: to the end
+  uint64_t end;
+  bool end_clamped;  // the end asked lies past the input's end
+};
+
 // What the run is asked to do; one constant record for the whole run.
 struct RemuxOptions {
   SplitOptions split;
@@ -101,6 +128,8 @@ struct RemuxOptions {
   bool per_sample = false;
   // The program of a transport stream input (0: the one with the most packets).
   uint32_t program_number = 0;
+  // With `range.set`, one output of that stretch (no split goes with it).
+  RangeOptions range;
 };
 
 // The two passes of a run: the measuring pass writes nothing (its outputs
@@ -133,6 +162,8 @@ struct RemuxEvents {
   // because the input has no cut point that would keep it: `value` and
   // `limit` are bytes (split by size) or milliseconds (by duration).
   void (*part_over_limit)(uint32_t index, uint32_t split_mode, uint64_t value, uint64_t limit, void* user);
+  // The survey placed the range of RemuxOptions::range.
+  void (*range_placed)(const RangePlacement& placement, void* user);
 };
 
 // What --verify compared, or the first difference it found.
@@ -157,6 +188,15 @@ struct RemuxResult {
   // a selection that leaves no track.
   uint32_t selection_fault;  // SelectionFault
   uint32_t selection_pick;   // with kSelectionUnknownId: the index of that pick
+  // A range that does not fit the input fails the run with BadArgument
+  // before any output is written (RangeFault).
+  uint32_t range_fault;
+};
+enum RangeFault : uint32_t {
+  kRangeMet = 0,
+  kRangeStartPastEnd = 1,  // it starts at or past the input's end
+  kRangeNoVideo = 2,       // frames asked of an input without video
+  kRangeEmpty = 3,         // it ends at or before its start
 };
 enum SelectionFault : uint32_t { kSelectionMet = 0, kSelectionUnknownId = 1, kSelectionEmpty = 2 };
 

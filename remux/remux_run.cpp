@@ -3,6 +3,7 @@
 #include "remux/remux_job.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "io/value64.h"
 #include "mediafile/media_file.h"
@@ -15,8 +16,9 @@ namespace {
 // Positions the library's read cursor of every source at its first sample.
 ErrorCode rewind_input(RemuxJob* job) {
   for (const SampleSource& source : job->plan.sources) {
-    // From the first sample, sync or not: the scheduler counts from there.
-    uint32_t index = 0;
+    // From the first sample of its span, sync or not: the scheduler counts
+    // from there.
+    uint32_t index = source.first_sample;
     uint64_t time = 0;
     ErrorCode e = track_seek(source.input, source.track_id, 0, &index, &time, 0, 0);
     if (e != ErrorCode::Ok && e != ErrorCode::NoMore) return e;
@@ -37,6 +39,15 @@ ErrorCode set_up_passes(RemuxJob* job) {
     GroupTrack group{};
     group.input_track_id = row.input_track_id;
     group.follows_groups = row.follows_groups;
+    const SampleSource& source = plan.sources[row.first_source];
+    if (row.source_count == 1 && source.end_sample > source.first_sample) {
+      group.span_first = source.first_sample;
+      group.span_last = source.end_sample - 1;
+      group.head_trim = source.head_trim;
+      group.tail_trim = source.tail_trim;
+    }
+    group.first_replaced = row.first_replaced;
+    std::memcpy(group.first_bytes, row.first_bytes, sizeof group.first_bytes);
     VT_TRY(job->group_tracks.append(group));
     VT_TRY(job->parts.output_track_ids.append(0));
   }
@@ -46,6 +57,9 @@ ErrorCode set_up_passes(RemuxJob* job) {
   parts.options = &job->options;
   parts.events = &job->events;
   parts.movie_timescale = plan.movie_timescale;
+  parts.range_cut = job->options.range.set;
+  parts.range_start = plan.range.start;
+  parts.range_end = plan.range.end;
   job->reads.input = job->input;
   job->reads.stream = &job->stream;
   job->reads.per_sample = job->options.per_sample;
@@ -85,6 +99,17 @@ ErrorCode both_passes(RemuxJob* job) {
   return run_pass(job);
 }
 
+// What --verify checks of each track a range cut: its span and its edit.
+ErrorCode range_spans(const TrackPlan& plan, GrowArray<VerifySpan>* spans) {
+  for (const PlannedTrack& row : plan.tracks) {
+    const SampleSource& source = plan.sources[row.first_source];
+    const bool edited = row.media_time != 0 || row.media_end != 0;
+    VT_TRY(spans->append(VerifySpan{row.input_track_id, source.first_sample, source.end_sample, source.head_trim,
+                                    source.tail_trim, row.first_replaced, edited, row.media_time, row.media_end}));
+  }
+  return ErrorCode::Ok;
+}
+
 void release_job(RemuxJob* job) {
   parts_release(&job->parts);
   read_plan_release(&job->reads);
@@ -102,6 +127,8 @@ ErrorCode remux_run(const void* input_name, OutputNamer namer, const IoRoutines*
   const RemuxOptions& o = options != nullptr ? *options : defaults;
   if (o.split.mode != kSplitNone && (o.split.limits == nullptr || o.split.limit_count == 0))
     return ErrorCode::BadArgument;
+  // A range is one output.
+  if (o.range.set && (o.split.mode != kSplitNone || o.range.end <= o.range.start)) return ErrorCode::BadArgument;
   if (result != nullptr) *result = RemuxResult{};
   RemuxJob* job = alloc_record<RemuxJob>();
   if (job == nullptr) return ErrorCode::OutOfMemory;
@@ -136,13 +163,19 @@ ErrorCode remux_run(const void* input_name, OutputNamer namer, const IoRoutines*
   // puts it in place.
   if (e == ErrorCode::Ok && o.verify && job->parts.written_names.count > 0) {
     VerifyReport scratch{};
-    e = verify_remux(input_name, job->parts.written_names.items, job->parts.written_names.count,
-                     &job->stream.routines, user, o.salvage ? 1 : 0, result != nullptr ? &result->verify : &scratch,
-                     &o.tracks, o.program_number);
+    GrowArray<VerifySpan> spans{};
+    if (o.range.set) e = range_spans(job->plan, &spans);
+    const VerifyRange range{spans.data(), spans.count};
+    if (e == ErrorCode::Ok)
+      e = verify_remux(input_name, job->parts.written_names.items, job->parts.written_names.count,
+                       &job->stream.routines, user, o.salvage ? 1 : 0, result != nullptr ? &result->verify : &scratch,
+                       &o.tracks, o.program_number, o.range.set ? &range : nullptr);
+    spans.release();
   }
   if (result != nullptr) {
     result->selection_fault = job->plan.selection_fault;
     result->selection_pick = job->plan.selection_pick;
+    result->range_fault = job->plan.range_fault;
   }
   // The walks are the input's: let go before it is (a stopped run leaves them open).
   for (TrackCursor& cursor : job->cursors) track_source_release(&cursor);

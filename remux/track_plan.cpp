@@ -4,6 +4,7 @@
 #include "boxes/elst.h"
 #include "boxes/hdlr.h"
 #include "mediafile/media_file.h"
+#include "remux/range_plan.h"
 #include "remux/track_selection.h"
 #include "sampletables/sample_groups.h"
 
@@ -122,7 +123,7 @@ ErrorCode plan_track(TrackPlan* plan, const TrackInfo& info, PlannedTrack* row, 
   row->follows_groups = row->spec.kind != kKindPcm && row->spec.pcm_frame_size == 0 && sample_groups(track) != nullptr;
   row->first_source = plan->sources.count;
   row->source_count = 1;
-  return plan->sources.append(SampleSource{input, info.track_id, row->sample_count, 0, none64()});
+  return plan->sources.append(SampleSource{input, info.track_id, row->sample_count, 0, row->sample_count, 0, 0});
 }
 
 }  // namespace
@@ -206,6 +207,10 @@ ErrorCode track_plan_survey(TrackPlan* plan, MediaFile* input, const RemuxOption
   if (input->cut) cut = true;
   if (cut && !options.salvage) return ErrorCode::Truncated;
   place_tracks_in_time(plan);
+  if (options.range.set) {
+    VT_TRY(range_plan_apply(plan, options.range, events, user, &plan->range, &plan->range_fault));
+    if (events.range_placed != nullptr) events.range_placed(plan->range, user);
+  }
   return ErrorCode::Ok;
 }
 

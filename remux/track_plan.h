@@ -41,6 +41,10 @@ struct PlannedTrack {
   // track that names such tracks as its chapters instead.
   bool chapter_orphan;
   bool chapter_host;
+  // A time code track cut by a range: its first sample's bytes, re-counted
+  // to the time the range starts at.
+  bool first_replaced;
+  uint8_t first_bytes[4];
   // Its sources: entries [first_source, first_source + source_count) of the plan's.
   uint32_t first_source;
   uint32_t source_count;
@@ -57,6 +61,10 @@ struct TrackPlan {
   // BadArgument): the SelectionFault and the pick it concerns.
   uint32_t selection_fault;
   uint32_t selection_pick;
+  // With a range (the survey fails with BadArgument when it does not fit):
+  // the RangeFault, and where it was placed.
+  uint32_t range_fault;
+  RangePlacement range;
 };
 
 // Surveys `input` (open for reading) into the plan: keeps the tracks the

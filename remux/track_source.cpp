@@ -7,10 +7,17 @@ namespace vantorel {
 
 namespace {
 
+// Opens the walk over the source and steps over the samples before its span.
 ErrorCode open_source(TrackCursor* c) {
   const SampleSource& s = c->sources[c->source];
-  VT_TRY(sample_walk_open(s.input, s.track_id, s.sample_count, &c->walk));
+  VT_TRY(sample_walk_open(s.input, s.track_id, s.end_sample, &c->walk));
   c->walking = true;
+  c->index = 0;
+  SampleRead skipped{};
+  for (; c->index < s.first_sample; ++c->index) {
+    ErrorCode e = sample_walk_next(s.input, c->walk, &skipped);
+    if (e != ErrorCode::Ok) return e == ErrorCode::NoMore ? ErrorCode::Malformed : e;
+  }
   return ErrorCode::Ok;
 }
 
@@ -19,7 +26,8 @@ ErrorCode open_source(TrackCursor* c) {
 ErrorCode track_source_start(TrackCursor* cursor, const SampleSource* sources, uint32_t count) {
   *cursor = TrackCursor{};
   for (uint32_t i = 0; i < count; ++i)
-    if (sources[i].span_start != 0 || sources[i].span_end != none64()) return ErrorCode::Unsupported;
+    if (sources[i].first_sample > sources[i].end_sample || sources[i].end_sample > sources[i].sample_count)
+      return ErrorCode::BadArgument;
   cursor->sources = sources;
   cursor->source_count = count;
   return count > 0 ? open_source(cursor) : ErrorCode::Ok;
@@ -35,12 +43,19 @@ bool track_source_next(TrackCursor* c, SourceSample* out) {
     if (e == ErrorCode::NoMore && ++c->source < c->source_count) c->failure = open_source(c);
   }
   if (!c->walking) return false;
+  // A trimmed sample keeps at least one unit: a duration of 0 would merge
+  // it with its neighbour.
+  const SampleSource& s = c->sources[c->source];
+  uint32_t duration = next.duration;
+  if (c->index == s.first_sample && s.head_trim > 0) duration = s.head_trim < duration ? duration - s.head_trim : 1;
+  if (c->index + 1 == s.end_sample && s.tail_trim > 0) duration = s.tail_trim < duration ? duration - s.tail_trim : 1;
+  ++c->index;
   out->decode_time = c->time;
-  out->duration = next.duration;
+  out->duration = duration;
   out->composition_offset = next.composition_offset;
   out->size = next.size;
   out->sync = next.sync != 0;
-  c->time += next.duration;
+  c->time += duration;
   return true;
 }
 

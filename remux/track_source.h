@@ -15,10 +15,14 @@ struct SampleSource {
   MediaFile* input;
   uint32_t track_id;
   uint32_t sample_count;  // the samples its tables describe consistently and the file holds
-  // The decode times (the track's units) it covers; the whole track is 0 to
-  // none64, the only span the walk takes yet.
-  uint64_t span_start;
-  uint64_t span_end;
+  // The samples [first_sample, end_sample) it takes (a range cut), of the
+  // `sample_count`; the whole track is 0 to sample_count.
+  uint32_t first_sample;
+  uint32_t end_sample;
+  // Track units taken off the start of its first sample and the end of its
+  // last: a text sample that straddles a cut is shortened, not hidden.
+  uint32_t head_trim;
+  uint32_t tail_trim;
 };
 
 // A sample as the scheduler sees it.
@@ -38,12 +42,13 @@ struct TrackCursor {
   uint32_t source;  // the source walked
   uint64_t time;    // decode time of the next sample
   uint32_t walk;    // the library's walk over the source walked
+  uint32_t index;   // of the next sample in the source walked
   bool walking;     // while that walk is open
   ErrorCode failure;  // what ended the walk early, if anything did
 };
 
 // Starts a walk at the first sample of `sources` (kept by the caller while
-// the walk lasts). Unsupported for a span short of a whole track.
+// the walk lasts). BadArgument for a span outside its samples.
 ErrorCode track_source_start(TrackCursor* cursor, const SampleSource* sources, uint32_t count);
 // The next sample into `out`; false once every source is walked, or when
 // the library failed (`failure`).

@@ -5,7 +5,11 @@
 #include <cstring>
 
 #include "boxes/carried_boxes.h"
+#include "boxes/elst.h"
 #include "boxes/hdlr.h"
+#include "boxes/mdhd.h"
+#include "boxes/mvhd.h"
+#include "io/value64.h"
 #include "mediafile/media_file.h"
 #include "remux/read_plan.h"
 #include "remux/remux.h"
@@ -140,7 +144,36 @@ struct Track {
   uint32_t count;    // input samples
   uint64_t input_bytes_hash, output_bytes_hash;  // PCM
   uint64_t input_duration, output_duration;
+  const VerifySpan* span;  // a range cut's, or null
 };
+
+// The first edit that shows media: its media time and duration; false without one.
+bool shown_edit(TrackBoxes* track, int64_t* media_time, uint64_t* duration) {
+  auto* elst = track_record<ElstRecord>(track, BoxTypeId::Elst);
+  if (elst == nullptr) return false;
+  for (const ElstEntry& e : elst->entries)
+    if (e.media_time >= 0) {
+      *media_time = e.media_time;
+      *duration = e.segment_duration;
+      return true;
+    }
+  return false;
+}
+
+// Whether the output track's edit shows the span: from its media time for
+// as long as [media_time, media_end) lasts, give or take a unit of rounding.
+bool edit_shows_span(MediaFile* out, TrackBoxes* track, const VerifySpan& span) {
+  int64_t media_time = 0;
+  uint64_t duration = 0;
+  if (!shown_edit(track, &media_time, &duration)) return span.media_time == 0 && span.media_end == 0;
+  if (media_time != span.media_time) return false;
+  auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
+  auto* mvhd = movie_record<MvhdRecord>(out->root, BoxTypeId::Mvhd);
+  if (mdhd == nullptr || mvhd == nullptr || span.media_end <= span.media_time) return false;
+  const uint64_t expected =
+      rescale(static_cast<uint64_t>(span.media_end - span.media_time), mdhd->timescale, mvhd->timescale);
+  return duration + 1 >= expected && duration <= expected + 1;
+}
 
 class Verifier {
  public:
@@ -159,7 +192,7 @@ class Verifier {
 
 ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint32_t output_count,
                        const IoRoutines* routines, void* user, uint32_t salvage, VerifyReport* report,
-                       const TrackSelection* selection, uint32_t program_number) {
+                       const TrackSelection* selection, uint32_t program_number, const VerifyRange* range) {
   if (input_name == nullptr || outputs == nullptr || output_count == 0 || report == nullptr) return ErrorCode::BadArgument;
   *report = VerifyReport{};
   Verifier v(report);
@@ -177,7 +210,27 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
     ~ReleaseCheck() { selection_check_release(c); }
   } release_check{&check};
   VT_TRY(selection_check_start(&check, selection != nullptr ? *selection : every, in.file));
-  for (uint32_t i = 0; i < track_count(in.file->root); ++i) {
+  if (range != nullptr && output_count != 1) return ErrorCode::BadArgument;
+  for (uint32_t i = 0; range != nullptr && i < range->count; ++i) {
+    const VerifySpan& span = range->spans[i];
+    TrackInfo info;
+    VT_TRY(track_info(in.file, span.input_track_id, &info));
+    Track t{};
+    t.input_id = span.input_track_id;
+    t.pcm = pcm_counts_frames(info.fourcc);
+    t.subpicture = info.kind == kHandlerSubpicture;
+    t.timed_media = handler_is_video_like(info.kind) || info.kind == kHandlerSound || t.subpicture;
+    t.next = span.first_sample;
+    t.count = span.end_sample;
+    t.input_bytes_hash = t.output_bytes_hash = kHashStart;
+    t.span = &span;
+    uint32_t index = span.first_sample;
+    uint64_t time = 0;
+    ErrorCode e = track_seek(in.file, t.input_id, 0, &index, &time, 0, 0);
+    if (e != ErrorCode::Ok && e != ErrorCode::NoMore) return e;
+    VT_TRY(tracks.append(t));
+  }
+  for (uint32_t i = 0; range == nullptr && i < track_count(in.file->root); ++i) {
     uint32_t id = track_id_of(track_at(in.file->root, i));
     if (!selection_check_track(&check, id, handler_kind_of(track_at(in.file->root, i)))) continue;
     uint32_t reason = 0;
@@ -229,6 +282,8 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
       VT_TRY(track_info(in.file, t.input_id, &in_info));
       VT_TRY(track_info(out.file, out_id, &out_info));
       if (!(in_info.fourcc == out_info.fourcc)) return v.differs(part, t.input_id, 0, "format");
+      if (t.span != nullptr && t.span->edited && !edit_shows_span(out.file, output_track, *t.span))
+        return v.differs(part, t.input_id, 0, "edit");
       VT_TRY(in.reserve(in_info.max_sample_size));
       if (out_info.max_sample_size > largest_out) largest_out = out_info.max_sample_size;
       VT_TRY(lanes.append(Lane{out_id, 0, out_info.sample_count, true, false, SampleRead{}, 0}));
@@ -276,21 +331,48 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
       ++t.next;
       ++report->samples;
       uint32_t number = t.next;
+      // A range cut shortens the text samples that straddle it and
+      // re-counts the first time code sample.
+      uint32_t duration = i.duration;
+      bool replaced = false;
+      if (t.span != nullptr) {
+        const VerifySpan& span = *t.span;
+        const bool first_of_span = i.index == span.first_sample, last_of_span = i.index + 1 == span.end_sample;
+        if (first_of_span && span.head_trim > 0) duration = span.head_trim < duration ? duration - span.head_trim : 1;
+        if (last_of_span && span.tail_trim > 0) duration = span.tail_trim < duration ? duration - span.tail_trim : 1;
+        replaced = first_of_span && span.first_replaced;
+      }
       const char* field = nullptr;
       if (i.size != o.size)
         field = "size";
-      else if (std::memcmp(i_bytes, o_bytes, i.size) != 0)
+      else if (!replaced && std::memcmp(i_bytes, o_bytes, i.size) != 0)
         field = "data";
       else if ((i.sync != 0) != (o.sync != 0))
         field = "sync";
       else if (i.composition_offset != o.composition_offset)
         field = "composition offset";
-      else if (i.duration != o.duration && (t.timed_media || n + 1 < lane.count))
+      else if (duration != o.duration && (t.timed_media || n + 1 < lane.count))
         field = "duration";  // a text track's last sample in a part ends with the part
       if (field != nullptr) return v.differs(part, t.input_id, number, field);
     }
   }
   for (Track& t : tracks) {
+    // A cut PCM track: the input's bytes of its span.
+    if (t.pcm && t.span != nullptr) {
+      TrackInfo info;
+      VT_TRY(track_info(in.file, t.input_id, &info));
+      VT_TRY(in.reserve(info.max_sample_size));
+      for (;;) {
+        SampleRead i;
+        ErrorCode e = in.read(t.input_id, &i);
+        if (e == ErrorCode::NoMore || i.index >= t.span->end_sample) break;
+        VT_TRY(e);
+        t.input_bytes_hash = hash_bytes(t.input_bytes_hash, i.buffer, i.size);
+        ++report->samples;
+      }
+      if (t.input_bytes_hash != t.output_bytes_hash) return v.differs(0, t.input_id, 0, "data");
+      continue;
+    }
     if (t.pcm) {
       // The input's bytes, all of them.
       TrackInfo info;

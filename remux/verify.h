@@ -15,8 +15,29 @@ namespace vantorel {
 // tracks' carried metadata in every part. Differs with the first difference
 // in `report`. With `salvage`, tracks may end early (a truncated input).
 // With a `selection`, only the tracks it keeps are looked for.
+//
+// With a `range` (one output), the tracks are those it lists, in order:
+// each output track holds the input samples of its span (text samples
+// shortened by the trims, a re-counted time code's first sample aside),
+// and its edit shows media times [media_time, media_end).
+struct VerifySpan {
+  uint32_t input_track_id;
+  uint32_t first_sample;
+  uint32_t end_sample;
+  uint32_t head_trim;
+  uint32_t tail_trim;
+  bool first_replaced;
+  bool edited;  // an edit shows the span (not re-timed text)
+  int64_t media_time;
+  int64_t media_end;
+};
+struct VerifyRange {
+  const VerifySpan* spans;
+  uint32_t count;
+};
 ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint32_t output_count,
                        const IoRoutines* routines, void* user, uint32_t salvage, VerifyReport* report,
-                       const TrackSelection* selection = nullptr, uint32_t program_number = 0);
+                       const TrackSelection* selection = nullptr, uint32_t program_number = 0,
+                       const VerifyRange* range = nullptr);
 
 }  // namespace vantorel

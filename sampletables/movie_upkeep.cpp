@@ -14,6 +14,16 @@ void widen_if_needed(uint8_t* version, uint64_t value) {
   if (!fits_u32(value)) *version = 1;
 }
 
+// A list read from a file whose last edit ends before the media does (a
+// cut, padding at the end) says where the presentation ends: kept as read.
+bool cuts_media_end(BoxFile* file, TrackBoxes* track, uint64_t media_duration) {
+  if (file->mode != kOpenRead) return false;
+  auto* elst = track_record<ElstRecord>(track, BoxTypeId::Elst);
+  if (elst == nullptr || elst->entries.count == 0) return false;
+  const uint64_t last = elst->entries[elst->entries.count - 1].segment_duration;
+  return last > 0 && last < media_duration;
+}
+
 }  // namespace
 
 ErrorCode update_durations(BoxFile* file, FileBoxes* root) {
@@ -47,7 +57,7 @@ ErrorCode update_durations(BoxFile* file, FileBoxes* root) {
           end = static_cast<uint64_t>(limit);
         VT_TRY(set_presentation_edit_duration(track, end, media_timescale, mvhd->timescale));
       }
-      else
+      else if (!cuts_media_end(file, track, duration))
         VT_TRY(set_last_edit_duration(track, duration));
       duration = total_edit_duration(track);
     }

@@ -1,6 +1,7 @@
 #include "sampletables/sample_groups.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "boxes/fields.h"
 
@@ -316,6 +317,33 @@ ErrorCode sample_groups_follow(TrackBoxes* to, TrackBoxes* from, uint32_t index)
     }
   }
   return ErrorCode::Ok;
+}
+
+ErrorCode sample_groups_add_roll(TrackBoxes* track, int16_t roll_distance, uint32_t sample_count) {
+  const uint32_t roll = FourCC::of("roll").to_u32();
+  SampleGroupsRecord* groups = groups_for(track);
+  if (groups == nullptr) return ErrorCode::OutOfMemory;
+  for (const SampleGrouping& g : groups->groupings)
+    if (g.grouping_type == roll) return ErrorCode::Ok;
+  for (const OwnedBlock& b : groups->descriptions)
+    if (b.length >= 16 && std::memcmp(b.bytes + 12, "roll", 4) == 0) return ErrorCode::Ok;
+  // 'sgpd' version 1: 'roll', entries of 2 bytes, one entry.
+  const auto distance = static_cast<uint16_t>(roll_distance);
+  const uint8_t sgpd[] = {0, 0, 0, 26, 's', 'g', 'p', 'd', 1, 0, 0, 0, 'r', 'o', 'l', 'l', 0, 0, 0, 2, 0, 0, 0, 1,
+                          static_cast<uint8_t>(distance >> 8), static_cast<uint8_t>(distance)};
+  OwnedBlock block{};
+  VT_TRY(block_assign(&block, sgpd, sizeof sgpd));
+  ErrorCode e = groups->descriptions.append(block);
+  if (e != ErrorCode::Ok) {
+    block_release(&block);
+    return e;
+  }
+  SampleGrouping grouping{};
+  grouping.grouping_type = roll;
+  e = grouping.runs.append(GroupRun{sample_count, 1});
+  if (e == ErrorCode::Ok) e = groups->groupings.append(grouping);
+  if (e != ErrorCode::Ok) grouping.runs.release();
+  return e;
 }
 
 }  // namespace vantorel

@@ -77,4 +77,9 @@ ErrorCode sample_groups_start(TrackBoxes* to, TrackBoxes* from);
 // sub-samples.
 ErrorCode sample_groups_follow(TrackBoxes* to, TrackBoxes* from, uint32_t index);
 
+// Gives a written track of `sample_count` samples a 'roll' group that
+// holds them all, each decoded right after the `-roll_distance` samples
+// before it (AAC: -1), unless it has a 'roll' grouping already.
+ErrorCode sample_groups_add_roll(TrackBoxes* track, int16_t roll_distance, uint32_t sample_count);
+
 }  // namespace vantorel

@@ -242,11 +242,20 @@ compare() {  # input, output name
   elif [ -f "$out" ] && [ ! -f "$tmp/base-out/$name" ] || [ ! -f "$out" ] && [ -f "$tmp/base-out/$name" ]; then
     verdict="DIFFERENT (one build wrote no output)"
   elif [ -f "$out" ] && ! cmp -s "$out" "$tmp/base-out/$name"; then
-    verdict="DIFFERENT ($(cmp "$out" "$tmp/base-out/$name" | head -1))"
+    verdict="DIFFERENT ($(cmp "$out" "$tmp/base-out/$name" | head -1 || true))"
   elif [ ! -f "$out" ]; then
     verdict="same (both refused: $(head -c 120 "$tmp/head.txt" | tr '\n' ' '))"
   fi
-  case $verdict in DIFF*) differ=$((differ + 1)) ;; esac
+  case $verdict in DIFF*)
+    differ=$((differ + 1))
+    # Kept for a look when KEEP is set: both outputs of the input.
+    if [ -n "${KEEP:-}" ] && [ -f "$out" ]; then
+      mkdir -p "$KEEP"
+      cp "$out" "$KEEP/$(basename "$input")-head-$name"
+      [ -f "$tmp/base-out/$name" ] && cp "$tmp/base-out/$name" "$KEEP/$(basename "$input")-base-$name"
+    fi
+    ;;
+  esac
   printf '%-26s -> %-10s %s\n' "$(basename "$input")" "$name" "$verdict"
   rm -f "$out" "$tmp/base-out/$name"
 }

@@ -232,9 +232,12 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
       state->range_text = range.text;
     }
     RemuxResult result{};
+    // The run numbers its outputs from 0; earlier ranges named the first ones.
+    const auto first_output = static_cast<uint32_t>(state->names.counter);
     e = remux_run(args->input_path, output_namer, routines, &options, &events, state, &result);
     state->detail = result.input_failure;
     state->verify_report = result.verify;
+    state->verify_report.part += first_output;
     state->selection_fault = result.selection_fault;
     state->selection_pick = result.selection_pick;
     state->range_fault = result.range_fault;

@@ -225,6 +225,66 @@ TEST_F(RangeCut, EachRangeIsAnOutputNamedAsSplitPartsAre) {
   EXPECT_EQ(frame_hashes(tail), source_frames(300, 360));
 }
 
+// The same pictures from other sources: the source in Matroska; the source
+// with its text track turned into camera telemetry, which is cut to the
+// span like every other track; a cut of the source, whose own edit starts
+// 1.5 s into its media, cut again (the two edits composed).
+TEST_F(RangeCut, OtherSourcesAreCutToTheSameSpan) {
+  const std::string mkv = work_.path("src.mkv"), telemetry = work_.path("telemetry.mp4"),
+                    composed = work_.path("composed.mp4");
+  ASSERT_EQ(run_command("ffmpeg -v error -i " + shell_quote(*source_) + " -map 0:v -map 0:a -c copy " +
+                            shell_quote(mkv) + " 2>/dev/null",
+                        nullptr),
+            0);
+  std::string bytes = test::slurp(*source_);
+  const size_t handler = bytes.find("sbtl"), entry = bytes.find("tx3g");
+  ASSERT_NE(handler, std::string::npos);
+  ASSERT_NE(entry, std::string::npos);
+  bytes.replace(handler, 4, "meta");
+  bytes.replace(entry, 4, "gpmd");
+  {
+    FILE* f = std::fopen(telemetry.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+    std::fclose(f);
+  }
+  test::RunResult r = cut({"--quiet", "--range", "1.5-11"}, composed);
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_FALSE(edits_of(composed, kHandlerVideo).empty());
+  ASSERT_GT(edits_of(composed, kHandlerVideo)[0].media_time, 0);
+
+  struct Case {
+    const char* name;
+    std::string input;
+    const char* range;
+    size_t first_frame, end_frame;
+    double seconds;
+  };
+  const Case cases[] = {
+      {"matroska", mkv, "3.0-7.0", 90, 210, 4.0},
+      {"telemetry track", telemetry, "3.0-7.0", 90, 210, 4.0},
+      // 1.5 + 2.504 s is frame #120, 1.5 + 4.506 s frame #180.
+      {"own edit composed", composed, "2.504-4.506", 120, 180, 2.002},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string out = work_.path(std::string("other-") + c.name + ".mp4");
+    r = test::run_program(work_, {"--quiet", "--verify", "--range", c.range, c.input, out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(frame_hashes(out), source_frames(c.first_frame, c.end_frame));
+    // No track keeps the input's length: picture and sound last the span,
+    // the telemetry (the cue's track, which ends at 3.5 s) at most that.
+    std::vector<std::string> durations = test::lines_of(probe_value(out, "stream=codec_type,duration"));
+    EXPECT_GE(durations.size(), 2u);
+    for (const std::string& line : durations) {
+      SCOPED_TRACE(line);
+      const double seconds = std::atof(line.substr(line.find(',') + 1).c_str());
+      EXPECT_LT(seconds, c.seconds + 0.05);
+      EXPECT_GT(seconds, line.rfind("data", 0) == 0 ? 0.0 : c.seconds - 0.05);
+    }
+  }
+}
+
 TEST_F(RangeCut, RangesTheInputCannotGiveAreRefused) {
   struct Case {
     std::vector<std::string> options;

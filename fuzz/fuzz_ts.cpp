@@ -67,13 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           if (u.where.length > (1u << 20)) continue;
           buffer.resize(u.where.length);
           if (ts_expand(&window, index.layout, index.pids[s->pid_index].pid, u.where, buffer.data()) == ErrorCode::Ok &&
-              s->h264 != nullptr) {
+              s->configs != nullptr && s->configs->count > u.description) {
             uint32_t sample = 0;
-            ts_h264_sample(buffer.data(), u.where.length, s->h264, nullptr, &sample);
-          }
-          if (s->hevc != nullptr && s->hevc->count > u.description) {
-            uint32_t sample = 0;
-            ts_hevc_sample(buffer.data(), u.where.length, &s->hevc->configs[u.description], nullptr, &sample);
+            ts_nal_sample(s->configs->codec, buffer.data(), u.where.length, &s->configs->configs[u.description],
+                          nullptr, &sample);
           }
         }
       }

@@ -42,23 +42,6 @@ bool is_carried(TsKind kind) {
   }
 }
 
-bool same_bytes(const OwnedBlock& b, const uint8_t* p, uint32_t n) {
-  return b.length == n && std::memcmp(b.bytes, p, n) == 0;
-}
-
-// Whether a parameter set is one of the entry's, so the sample leaves it out.
-bool entry_set(const TsH264Sets* sets, const uint8_t* nal, uint32_t n) {
-  const uint32_t type = h264_nal_type(nal);
-  if (type == kH264NalSps) {
-    for (uint32_t i = 0; i < sets->sps_count; ++i)
-      if (same_bytes(sets->sps[sets->sps_order[i]], nal, n)) return true;
-  } else if (type == kH264NalPps) {
-    for (uint32_t i = 0; i < sets->pps_count; ++i)
-      if (same_bytes(sets->pps[sets->pps_order[i]], nal, n)) return true;
-  }
-  return false;
-}
-
 // The stream listed on a PID now: the latest record that is still listed.
 const TsStream* listed_stream(const TsIndex* index, uint32_t pid_index) {
   const TsStream* found = nullptr;
@@ -108,40 +91,30 @@ ErrorCode add_unit(TsAccessPass* pass, TsStreamAccess* s, const TsAccessUnit& au
 
 // ---- Video -----------------------------------------------------------------
 
-// Keeps each id's first definition of a set for the entry.
-ErrorCode keep_set(TsStreamAccess* s, const uint8_t* nal, uint32_t n) {
-  TsH264Sets* sets = s->h264;
-  if (n > 0xFFFF) return ErrorCode::Ok;  // an 'avcC' gives each set 16 bits of length
+// A parameter set also tells how the slices after it read.
+void parse_set(TsStreamAccess* s, const uint8_t* nal, uint32_t n) {
   if (h264_nal_type(nal) == kH264NalSps) {
     AvcSpsInfo info;
-    if (h264_parse_sps(nal, n, &info) != ErrorCode::Ok || !h264_store_sps(s->parsed, &info)) return ErrorCode::Ok;
-    const uint32_t id = info.seq_parameter_set_id;
-    if (sets->sps[id].length != 0) return ErrorCode::Ok;
-    VT_TRY(block_assign(&sets->sps[id], nal, n));
-    sets->sps_order[sets->sps_count++] = id;
-    return ErrorCode::Ok;
+    if (h264_parse_sps(nal, n, &info) == ErrorCode::Ok) h264_store_sps(s->parsed, &info);
+    return;
   }
   H264Pps pps;
-  if (h264_parse_pps(nal, n, &pps) != ErrorCode::Ok || !h264_store_pps(s->parsed, &pps)) return ErrorCode::Ok;
-  const uint32_t id = pps.pic_parameter_set_id;
-  if (sets->pps[id].length != 0) return ErrorCode::Ok;
-  VT_TRY(block_assign(&sets->pps[id], nal, n));
-  sets->pps_order[sets->pps_count++] = id;
-  return ErrorCode::Ok;
+  if (h264_parse_pps(nal, n, &pps) == ErrorCode::Ok) h264_store_pps(s->parsed, &pps);
 }
 
 ErrorCode finish_hevc_picture(TsAccessPass* pass, TsStreamAccess* s, const uint8_t* b, uint32_t n, TsAccessUnit au) {
   TsHevcPicture picture{};
   ErrorCode e = ErrorCode::Ok;
-  if ((au.flags & kTsAuBroken) == 0 && !ts_hevc_scan(s->hevc, b, n, &picture, &e)) au.flags |= kTsAuBroken;
+  if ((au.flags & kTsAuBroken) == 0 && !ts_hevc_scan(s->configs, b, n, &picture, &e)) au.flags |= kTsAuBroken;
   VT_TRY(e);
   // Parameter sets alone, or bytes before the first picture: no sample.
   if ((au.flags & kTsAuBroken) == 0 && !picture.picture) return ErrorCode::Ok;
   if (picture.irap) au.flags |= kTsAuSync;
   if (picture.leading) au.flags |= kTsAuLeading;
   au.description = static_cast<uint8_t>(picture.description);
-  const TsHevcConfig* config = s->hevc->count > 0 ? &s->hevc->configs[picture.description] : nullptr;
-  if ((au.flags & kTsAuBroken) == 0 && !ts_hevc_sample(b, n, config, nullptr, &au.size)) au.flags |= kTsAuBroken;
+  const TsNalConfig* config = s->configs->count > 0 ? &s->configs->configs[picture.description] : nullptr;
+  if ((au.flags & kTsAuBroken) == 0 && !ts_nal_sample(TsNalCodec::Hevc, b, n, config, nullptr, &au.size))
+    au.flags |= kTsAuBroken;
   return add_unit(pass, s, au);
 }
 
@@ -201,15 +174,19 @@ ErrorCode finish_picture(TsAccessPass* pass, TsStreamAccess* s, bool broken) {
   if (s->kind == TsKind::Hevc) return finish_hevc_picture(pass, s, b, n, au);
   if (is_mpeg12(s->kind)) return finish_mpeg12_picture(pass, s, b, n, au);
   uint32_t code = 0, begin = 0, end = 0;
-  bool picture = false, idr = false, recovery = false, intra = false;
+  bool picture = false, idr = false, recovery = false, intra = false, fresh = false;
   uint32_t roll = 0;
   if (!annexb_first_start_code(b, n, &code)) au.flags |= kTsAuBroken;
   while ((au.flags & kTsAuBroken) == 0 && annexb_next_unit(b, n, &code, &begin, &end)) {
     const uint8_t* nal = b + begin;
     const uint32_t length = end - begin;
+    if (length == 0) continue;
     const uint32_t type = h264_nal_type(nal);
     if (type == kH264NalSps || type == kH264NalPps) {
-      VT_TRY(keep_set(s, nal, length));
+      // Sets after the picture's first slice are for the pictures after it.
+      if (!picture) VT_TRY(ts_nal_configs_take(s->configs, nal, length, &fresh));
+      else ts_nal_configs_after_picture(s->configs, nal, length);
+      parse_set(s, nal, length);
     } else if (type == kH264NalSei) {
       uint32_t frames = 0;
       if (h264_sei_recovery_frames(nal, length, &frames)) {
@@ -229,7 +206,10 @@ ErrorCode finish_picture(TsAccessPass* pass, TsStreamAccess* s, bool broken) {
   if (idr || (recovery && intra)) au.flags |= kTsAuSync;
   // A 'roll' group counts frames in 15 bits.
   else if (roll > 0 && roll <= 0x7FFF) au.roll = static_cast<uint16_t>(roll);
-  if ((au.flags & kTsAuBroken) == 0 && !ts_h264_sample(b, n, s->h264, nullptr, &au.size)) au.flags |= kTsAuBroken;
+  au.description = static_cast<uint8_t>(ts_nal_configs_current(s->configs));
+  const TsNalConfig* config = s->configs->count > 0 ? &s->configs->configs[au.description] : nullptr;
+  if ((au.flags & kTsAuBroken) == 0 && !ts_nal_sample(TsNalCodec::H264, b, n, config, nullptr, &au.size))
+    au.flags |= kTsAuBroken;
   return add_unit(pass, s, au);
 }
 
@@ -415,34 +395,6 @@ ErrorCode on_audio_unit(TsAccessPass* pass, TsStreamAccess* s, const TsUnitEvent
 
 }  // namespace
 
-void ts_h264_sets_release(TsH264Sets* sets) {
-  if (sets == nullptr) return;
-  for (OwnedBlock& b : sets->sps) block_release(&b);
-  for (OwnedBlock& b : sets->pps) block_release(&b);
-}
-
-bool ts_h264_sample(const uint8_t* au, uint32_t n, const TsH264Sets* sets, uint8_t* out, uint32_t* size) {
-  uint32_t code = 0, begin = 0, end = 0;
-  uint64_t total = 0;
-  bool any = false;
-  if (!annexb_first_start_code(au, n, &code)) return false;
-  while (annexb_next_unit(au, n, &code, &begin, &end)) {
-    const uint8_t* nal = au + begin;
-    const uint32_t length = end - begin;
-    const uint32_t type = h264_nal_type(nal);
-    if (type == kH264NalDelimiter || entry_set(sets, nal, length)) continue;
-    if (out != nullptr) {
-      store_u32be(out + total, length);
-      std::memcpy(out + total + 4, nal, length);
-    }
-    total += 4 + uint64_t{length};
-    any = true;
-  }
-  if (!any || total > UINT32_MAX) return false;
-  *size = static_cast<uint32_t>(total);
-  return true;
-}
-
 // What private data that no descriptor names holds, from its first unit's
 // first bytes: Unknown when they are no frame header of a carried codec.
 TsKind sniff_private(const uint8_t* p, uint32_t n) {
@@ -482,13 +434,14 @@ ErrorCode ts_access_on_unit(void* user, const TsUnitEvent* event) {
     s->pid_index = event->pid_index;
     s->kind = kind;
     s->probed = probed;
+    if (s->kind == TsKind::H264 || s->kind == TsKind::Hevc) {
+      s->configs = alloc_record<TsNalConfigs>();
+      if (s->configs == nullptr) return ErrorCode::OutOfMemory;
+      s->configs->codec = s->kind == TsKind::H264 ? TsNalCodec::H264 : TsNalCodec::Hevc;
+    }
     if (s->kind == TsKind::H264) {
-      s->h264 = alloc_record<TsH264Sets>();
       s->parsed = alloc_record<H264ParameterSets>();
-      if (s->h264 == nullptr || s->parsed == nullptr) return ErrorCode::OutOfMemory;
-    } else if (s->kind == TsKind::Hevc) {
-      s->hevc = alloc_record<TsHevcConfigs>();
-      if (s->hevc == nullptr) return ErrorCode::OutOfMemory;
+      if (s->parsed == nullptr) return ErrorCode::OutOfMemory;
     }
   }
   // A unit lost between this one and the last (its header did not parse).
@@ -519,11 +472,9 @@ void ts_access_release(TsAccessPass* pass) {
     s->units.release();
     s->pending.release();
     s->parts.release();
-    ts_h264_sets_release(s->h264);
-    std::free(s->h264);
     std::free(s->parsed);
-    ts_hevc_configs_release(s->hevc);
-    std::free(s->hevc);
+    ts_nal_configs_release(s->configs);
+    std::free(s->configs);
     block_release(&s->sequence_headers);
     std::free(s);
   }

@@ -30,28 +30,9 @@ struct TsAccessUnit {
   uint32_t size;     // bytes of the MP4 sample
   uint32_t samples;  // audio: samples per channel; 0 for video
   uint8_t flags;     // kTsAu*
-  uint8_t description;  // HEVC: index of the parameter sets it is read by
+  uint8_t description;  // H.264 and HEVC: index of the parameter sets it is read by
   uint16_t roll;        // H.264: a recovery point's frame count (not a sync sample), 0 for none
 };
-
-// The parameter sets an 'avcC' gets: each id's first definition, in the
-// order first met. A set equal to one of them is dropped from the samples;
-// one that redefines an id stays in the sample.
-struct TsH264Sets {
-  OwnedBlock sps[kH264MaxSps];
-  OwnedBlock pps[kH264MaxPps];
-  uint32_t sps_order[kH264MaxSps];
-  uint32_t pps_order[kH264MaxPps];
-  uint32_t sps_count;
-  uint32_t pps_count;
-};
-void ts_h264_sets_release(TsH264Sets* sets);
-
-// An access unit in Annex B form as the sample holds it: 4-byte lengths,
-// access unit delimiters and copies of the entry's parameter sets left out.
-// `out` (may be null) receives the bytes; `*size` their count. False when
-// the bytes hold no NAL unit.
-bool ts_h264_sample(const uint8_t* au, uint32_t n, const TsH264Sets* sets, uint8_t* out, uint32_t* size);
 
 // One stream being split. Its record lives as long as the import.
 struct TsStreamAccess {
@@ -64,9 +45,8 @@ struct TsStreamAccess {
   uint8_t first_frame[64];
   uint32_t first_frame_size;
   uint32_t rate;  // audio sample rate of the first frame
-  TsH264Sets* h264;
-  H264ParameterSets* parsed;  // what slice headers are read by
-  TsHevcConfigs* hevc;
+  TsNalConfigs* configs;      // H.264 and HEVC: each description's parameter sets
+  H264ParameterSets* parsed;  // H.264: what slice headers are read by
   // MPEG-1/2 video: the first sequence header with its extensions, and the
   // temporal reference of the last I picture (leading B pictures come before it).
   OwnedBlock sequence_headers;

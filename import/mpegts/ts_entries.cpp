@@ -3,6 +3,9 @@
 // has no field for travels as the tree carries any box.
 #include "import/mpegts/ts_entries.h"
 
+#include <cstring>
+
+#include "codecs/h264.h"
 #include "codecs/hevc.h"
 #include "io/byte_io.h"
 #include "io/file_io.h"
@@ -81,43 +84,95 @@ ErrorCode replace_entries(ImportFile* file, TrackBoxes* track, const Bytes& entr
   return e;
 }
 
+// The picture size a sequence parameter set gives, 0 when it does not fit an entry.
+uint32_t entry_dimension(uint32_t v) { return v <= 0xFFFF ? v : 0; }
+
+ErrorCode hevc_config(const TsNalConfig& c, GrowArray<uint8_t>* out, uint32_t* width, uint32_t* height) {
+  VT_TRY(hvcc_build(c.sets.items, c.sets.count, out));
+  HevcSpsInfo sps{};
+  for (uint32_t k = 0; k < c.sets.count; ++k) {
+    const OwnedBlock& b = c.sets[k];
+    if (hevc_nal_type(b.bytes) == kHevcNalSps && hevc_parse_sps(b.bytes, b.length, &sps) == ErrorCode::Ok) break;
+  }
+  *width = entry_dimension(sps.width);
+  *height = entry_dimension(sps.height);
+  return ErrorCode::Ok;
+}
+
+// An 'avcC' payload for samples with 4-byte lengths: the sets in the order
+// first met, as the record's own writer lays them out.
+ErrorCode avc_config(const TsNalConfig& c, GrowArray<uint8_t>* out, uint32_t* width, uint32_t* height) {
+  GrowArray<uint8_t> sps{}, pps{};
+  uint32_t sps_count = 0, pps_count = 0;
+  AvcSpsInfo info{};
+  bool sized = false;
+  ErrorCode e = ErrorCode::Ok;
+  for (uint32_t k = 0; k < c.sets.count && e == ErrorCode::Ok; ++k) {
+    const OwnedBlock& b = c.sets[k];
+    const bool is_sps = (c.keys[k] >> 8) == kH264NalSps;
+    e = avc_append_parameter_set(is_sps ? &sps : &pps, b.bytes, b.length);
+    ++(is_sps ? sps_count : pps_count);
+    if (is_sps && !sized) sized = h264_parse_sps(b.bytes, b.length, &info) == ErrorCode::Ok;
+  }
+  // Without both kinds no picture decodes: the stream is left out.
+  if (e == ErrorCode::Ok && (sps_count == 0 || pps_count == 0)) e = ErrorCode::BadArgument;
+  AvcConfigRecord avc{};
+  avcc_init(&avc);
+  const AvcParameterSets sets{sps.items, sps.count, sps_count, pps.items, pps.count, pps_count, 3};
+  if (e == ErrorCode::Ok) e = avcc_build(&avc, &sets);
+  if (e == ErrorCode::Ok) {
+    BoxFile scratch{};
+    ScopedMemoryStream memory(&scratch);
+    e = memory.open_writable();
+    if (e == ErrorCode::Ok) e = avcc_write(&scratch, &avc);
+    out->count = 0;
+    const MemoryStream* written = memory.stream();
+    if (e == ErrorCode::Ok) e = out->reserve(written->size > 0 ? static_cast<uint32_t>(written->size) : 1);
+    if (e == ErrorCode::Ok) {
+      std::memcpy(out->items, written->data, written->size);
+      out->count = static_cast<uint32_t>(written->size);
+    }
+  }
+  avcc_release(&avc);
+  sps.release();
+  pps.release();
+  *width = sized ? entry_dimension(info.width) : 0;
+  *height = sized ? entry_dimension(info.height) : 0;
+  return e;
+}
+
 }  // namespace
 
-ErrorCode ts_set_hevc_entries(ImportFile* file, TrackBoxes* track, const TsHevcConfigs* configs, const uint32_t* used,
-                              uint32_t count, uint32_t* width, uint32_t* height) {
+ErrorCode ts_set_nal_entries(ImportFile* file, TrackBoxes* track, const TsNalConfigs* configs, const uint32_t* used,
+                             uint32_t count, uint32_t* width, uint32_t* height) {
   Bytes entries;
-  GrowArray<uint8_t> hvcc{};
+  GrowArray<uint8_t> config_bytes{};
   ErrorCode e = ErrorCode::Ok;
+  const bool avc = configs->codec == TsNalCodec::H264;
   for (uint32_t i = 0; i < count && e == ErrorCode::Ok; ++i) {
     if (used[i] >= configs->count) {
       e = ErrorCode::BadArgument;
       break;
     }
-    const TsHevcConfig& c = configs->configs[used[i]];
-    e = hvcc_build(c.sets.items, c.sets.count, &hvcc);
+    const TsNalConfig& c = configs->configs[used[i]];
+    uint32_t w = 0, h = 0;
+    e = avc ? avc_config(c, &config_bytes, &w, &h) : hevc_config(c, &config_bytes, &w, &h);
     if (e != ErrorCode::Ok) break;
-    HevcSpsInfo sps{};
-    for (uint32_t k = 0; k < c.sets.count; ++k) {
-      const OwnedBlock& b = c.sets[k];
-      if (hevc_nal_type(b.bytes) == kHevcNalSps && hevc_parse_sps(b.bytes, b.length, &sps) == ErrorCode::Ok) break;
-    }
-    const uint32_t w = sps.width <= 0xFFFF ? sps.width : 0;
-    const uint32_t h = sps.height <= 0xFFFF ? sps.height : 0;
     if (i == 0) {
       *width = w;
       *height = h;
     }
-    // 'hvc1' promises every parameter set is in the entry.
-    const uint32_t entry = entries.open(configs->in_band ? "hev1" : "hvc1");
+    // 'avc1' and 'hvc1' promise every parameter set is in the entry.
+    const uint32_t entry = entries.open(avc ? (configs->in_band ? "avc3" : "avc1") : (configs->in_band ? "hev1" : "hvc1"));
     visual_fields(&entries, w, h);
-    const uint32_t box = entries.open("hvcC");
-    entries.put(hvcc.items, hvcc.count);
+    const uint32_t box = entries.open(avc ? "avcC" : "hvcC");
+    entries.put(config_bytes.items, config_bytes.count);
     entries.close(box);
     entries.close(entry);
     e = entries.e;
   }
   if (e == ErrorCode::Ok) e = replace_entries(file, track, entries, count);
-  hvcc.release();
+  config_bytes.release();
   entries.b.release();
   return e;
 }

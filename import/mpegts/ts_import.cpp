@@ -43,19 +43,17 @@ constexpr uint32_t kMaxTracks = 64;
 
 struct ReaderTrack {
   uint16_t pid;
-  bool h264;
-  bool hevc;
   GrowArray<EsLocator> where;
-  TsH264Sets* sets;  // H.264: the entry's parameter sets, left out of samples
-  TsHevcConfigs* configs;          // HEVC: each description's parameter sets
-  GrowArray<uint8_t> config_of;    // HEVC: by sample, the configuration it is read by
+  // H.264 and HEVC: each description's parameter sets (left out of the
+  // samples read by it), and by sample the configuration it is read by.
+  TsNalConfigs* configs;
+  GrowArray<uint8_t> config_of;
 };
 
 // An access unit as its sample holds it (`out` may be null: `*size` only).
 bool sample_form(const ReaderTrack& t, uint32_t index, const uint8_t* raw, uint32_t n, uint8_t* out, uint32_t* size) {
-  if (t.h264) return ts_h264_sample(raw, n, t.sets, out, size);
   const uint32_t c = index < t.config_of.count ? t.config_of[index] : 0;
-  return ts_hevc_sample(raw, n, c < t.configs->count ? &t.configs->configs[c] : nullptr, out, size);
+  return ts_nal_sample(t.configs->codec, raw, n, c < t.configs->count ? &t.configs->configs[c] : nullptr, out, size);
 }
 
 // Shared by the tracks of one file; the last track to let it go frees it.
@@ -73,9 +71,7 @@ struct Reader {
 void reader_free(Reader* r) {
   for (uint32_t i = 0; i < r->count; ++i) {
     r->tracks[i].where.release();
-    ts_h264_sets_release(r->tracks[i].sets);
-    std::free(r->tracks[i].sets);
-    ts_hevc_configs_release(r->tracks[i].configs);
+    ts_nal_configs_release(r->tracks[i].configs);
     std::free(r->tracks[i].configs);
     r->tracks[i].config_of.release();
   }
@@ -129,7 +125,7 @@ ErrorCode reader_expand(void* state, FileIo* file, uint64_t locator, uint8_t* ou
   r->window.io_position = UINT64_MAX;
   const ReaderTrack& t = r->tracks[slot];
   const EsLocator& where = t.where[index];
-  const bool annexb = t.h264 || t.hevc;
+  const bool annexb = t.configs != nullptr;
   if (!annexb && count > where.length) return ErrorCode::Malformed;
   uint8_t* raw = out;
   if (annexb || count < where.length) {
@@ -301,28 +297,6 @@ ErrorCode audio_times(const TsStreamAccess* s, TrackTimes* tt) {
 
 // ---- Sample entries ----------------------------------------------------------
 
-ErrorCode set_avc_entry(ImportFile* file, TrackBoxes* track, const TsH264Sets* st, uint32_t* width, uint32_t* height) {
-  VisualSampleEntry* entry = visual_entry(file, track, 0);
-  if (entry == nullptr) return ErrorCode::Missing;
-  entry->format = FourCC::of("avc1");
-  VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Avcc));
-  entry = visual_entry(file, track, 0);
-  if (entry->avcC == nullptr) return ErrorCode::Missing;
-  // Samples are written with 4-byte NAL unit lengths.
-  const AvcKeptSets kept{st->sps, st->sps_order, st->sps_count, st->pps, st->pps_order, st->pps_count};
-  VT_TRY(avcc_build_from_kept(entry->avcC, &kept));
-  const OwnedBlock& first = st->sps[st->sps_order[0]];
-  AvcSpsInfo info{};
-  if (h264_parse_sps(first.bytes, first.length, &info) == ErrorCode::Ok && info.width <= 0xFFFF &&
-      info.height <= 0xFFFF) {
-    entry->width = static_cast<uint16_t>(info.width);
-    entry->height = static_cast<uint16_t>(info.height);
-    *width = info.width;
-    *height = info.height;
-  }
-  return ErrorCode::Ok;
-}
-
 ErrorCode set_esds(ImportFile* file, TrackBoxes* track, uint8_t object_type, const uint8_t* info, uint32_t size,
                    uint8_t stream_type = kStreamTypeAudio) {
   if (entry_esds(file, track, 0) == nullptr) VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Esds));
@@ -431,9 +405,9 @@ bool video_kind(TsKind kind) {
   return kind == TsKind::H264 || kind == TsKind::Hevc || kind == TsKind::Mpeg1Video || kind == TsKind::Mpeg2Video;
 }
 
-// HEVC: the configurations the kept samples are read by, in order, and
-// each sample's description.
-ErrorCode hevc_entries(Import* imp, TrackBoxes* track, Built* b, uint32_t* width, uint32_t* height) {
+// H.264 and HEVC: the configurations the kept samples are read by, in
+// order, and each sample's description.
+ErrorCode nal_entries(Import* imp, TrackBoxes* track, Built* b, uint32_t* width, uint32_t* height) {
   const TsStreamAccess* s = b->access;
   uint32_t used[kTsMaxDescriptions];
   uint32_t count = 0;
@@ -441,7 +415,7 @@ ErrorCode hevc_entries(Import* imp, TrackBoxes* track, Built* b, uint32_t* width
     const uint32_t c = s->units[b->times.kept[i]].description;
     if (count == 0 || used[count - 1] != c) used[count++] = c;  // the indexes never fall
   }
-  return ts_set_hevc_entries(imp->file, track, s->hevc, used, count, width, height);
+  return ts_set_nal_entries(imp->file, track, s->configs, used, count, width, height);
 }
 
 ErrorCode add_edits(Import* imp, TrackBoxes* track, const TrackTimes& tt, int64_t earliest) {
@@ -463,7 +437,7 @@ ErrorCode hand_over(Import* imp, TrackBoxes* track, Built* b) {
   const uint32_t n = tt.kept.count;
   ReaderTrack& rt = imp->reader->tracks[b->slot];
   VT_TRY(rt.where.reserve(n));
-  if (rt.hevc) VT_TRY(rt.config_of.reserve(n));
+  if (rt.configs != nullptr) VT_TRY(rt.config_of.reserve(n));
   uint32_t description = 0;
   auto* samples = static_cast<ImportedSample*>(std::calloc(n, sizeof(ImportedSample)));
   if (samples == nullptr) return ErrorCode::OutOfMemory;
@@ -478,7 +452,7 @@ ErrorCode hand_over(Import* imp, TrackBoxes* track, Built* b) {
     s.duration = tt.durations[i];
     s.composition_offset = tt.offsets[i];
     s.description = 1;
-    if (rt.hevc) {
+    if (rt.configs != nullptr) {
       // Descriptions are numbered in the order their configurations are used.
       if (i > 0 && u.description != rt.config_of[i - 1]) ++description;
       rt.config_of.items[rt.config_of.count++] = u.description;
@@ -492,7 +466,8 @@ ErrorCode hand_over(Import* imp, TrackBoxes* track, Built* b) {
   GrowArray<uint32_t> rolls{};
   ErrorCode e = ErrorCode::Ok;
   bool any_roll = false;
-  for (uint32_t i = 0; i < n && rt.h264; ++i) any_roll = any_roll || b->access->units[tt.kept[i]].roll != 0;
+  const bool h264 = rt.configs != nullptr && rt.configs->codec == TsNalCodec::H264;
+  for (uint32_t i = 0; i < n && h264; ++i) any_roll = any_roll || b->access->units[tt.kept[i]].roll != 0;
   if (any_roll) e = rolls.reserve(n);
   for (uint32_t i = 0; i < n && any_roll && e == ErrorCode::Ok; ++i)
     rolls.items[rolls.count++] = b->access->units[tt.kept[i]].roll;
@@ -516,9 +491,9 @@ ErrorCode build_track(Import* imp, Built* b, bool cut_at_end) {
   TsStreamAccess* s = b->access;
   const bool video = video_kind(s->kind);
   if (s->failure != nullptr) return ts_note_left_out(imp->file, b->stream, s->failure);
-  if (s->kind == TsKind::H264 && (s->h264->sps_count == 0 || s->h264->pps_count == 0))
+  if (s->kind == TsKind::H264 && s->configs->count == 0)
     return ts_note_left_out(imp->file, b->stream, "no H.264 parameter sets in the stream");
-  if (s->kind == TsKind::Hevc && s->hevc->count == 0)
+  if (s->kind == TsKind::Hevc && s->configs->count == 0)
     return ts_note_left_out(imp->file, b->stream, "no HEVC parameter sets in the stream");
   if (!video && s->rate == 0) return ts_note_left_out(imp->file, b->stream, "no whole frame in the stream");
   VT_TRY(video ? video_times(s, cut_at_end, &b->times)
@@ -535,13 +510,15 @@ ErrorCode build_track(Import* imp, Built* b, bool cut_at_end) {
   if (track == nullptr) return ErrorCode::OutOfMemory;
   const char* why = nullptr;
   uint32_t width = 0, height = 0;
-  ErrorCode e = s->kind == TsKind::H264 ? set_avc_entry(imp->file, track, s->h264, &width, &height)
-               : s->kind == TsKind::Hevc ? hevc_entries(imp, track, b, &width, &height)
-               : video                   ? set_mpeg12_entry(imp->file, track, s, &width, &height, &why)
-                                         : set_audio_entry(imp->file, track, s, &why);
-  if (e == ErrorCode::BadArgument && s->kind == TsKind::Hevc) {
+  const bool nal = s->kind == TsKind::H264 || s->kind == TsKind::Hevc;
+  ErrorCode e = nal     ? nal_entries(imp, track, b, &width, &height)
+               : video ? set_mpeg12_entry(imp->file, track, s, &width, &height, &why)
+                       : set_audio_entry(imp->file, track, s, &why);
+  if (e == ErrorCode::BadArgument && nal) {
     remove_track(imp->file, find_track(imp->root, b->track_id));
-    return ts_note_left_out(imp->file, b->stream, "its HEVC sequence parameter set does not parse");
+    return ts_note_left_out(imp->file, b->stream,
+                            s->kind == TsKind::Hevc ? "its HEVC sequence parameter set does not parse"
+                                                    : "its H.264 parameter sets do not make a configuration");
   }
   if (e == ErrorCode::Ok && why != nullptr) {
     remove_track(imp->file, find_track(imp->root, b->track_id));
@@ -558,16 +535,8 @@ ErrorCode build_track(Import* imp, Built* b, bool cut_at_end) {
     b->slot = imp->reader->count++;
     ReaderTrack& rt = imp->reader->tracks[b->slot];
     rt.pid = b->stream->pid;
-    rt.h264 = s->kind == TsKind::H264;
-    rt.hevc = s->kind == TsKind::Hevc;
-    if (rt.h264) {
-      rt.sets = s->h264;  // the reader's now
-      s->h264 = nullptr;
-    }
-    if (rt.hevc) {
-      rt.configs = s->hevc;
-      s->hevc = nullptr;
-    }
+    rt.configs = s->configs;  // the reader's now
+    s->configs = nullptr;
   }
   if (e != ErrorCode::Ok) remove_track(imp->file, find_track(imp->root, b->track_id));
   return e;

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "codecs/nal_units.h"
 #include "import/mpegts/ts_access.h"
 #include "import/mpegts/ts_builder.h"
 
@@ -158,18 +159,22 @@ TEST(TsAccess, UnnamedPrivateDataIsToldByItsFrames) {
   ts_index_release(&f.index);
 }
 
-// The sample a picture becomes: 4-byte lengths, no delimiter, no copy of
-// the entry's parameter sets; a set that redefines one stays.
-TEST(TsAccess, PicturesBecomeLengthPrefixedSamples) {
-  const Bytes sps = {0x67, 0x42, 0x00, 0x1E, 0xAB};
-  const Bytes pps = {0x68, 0xCE, 0x38, 0x80};
-  const Bytes other_sps = {0x67, 0x42, 0x00, 0x1F, 0xCD};
+// H.264 parameter sets met unit after unit make the descriptions (a
+// redefinition starts the next); the sample a picture becomes has 4-byte
+// lengths, no delimiter and no copy of its description's sets.
+TEST(TsAccess, H264SetsMakeDescriptionsAndPicturesSamples) {
+  auto hex = [](const char* text) {
+    Bytes b;
+    for (const char* p = text; p[0] != '\0' && p[1] != '\0'; p += 2)
+      b.push_back(static_cast<uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
+    return b;
+  };
+  // Baseline sets of a 64x48 and a 96x48 picture, both with id 0.
+  const Bytes sps = hex("6742c00ad9047b011000000300100000030320f1226480");
+  const Bytes wider_sps = hex("6742c00ad9067b011000000300100000030320f1226480");
+  const Bytes pps = hex("68cb83cb20");
   const Bytes aud = {0x09, 0xF0};
   const Bytes idr = {0x65, 0x88, 0x84, 0x00, 0x33};
-  TsH264Sets sets{};
-  ASSERT_EQ(block_assign(&sets.sps[0], sps.data(), static_cast<uint32_t>(sps.size())), ErrorCode::Ok);
-  ASSERT_EQ(block_assign(&sets.pps[0], pps.data(), static_cast<uint32_t>(pps.size())), ErrorCode::Ok);
-  sets.sps_count = sets.pps_count = 1;
   auto nal = [](Bytes code, const Bytes& body) {
     code.insert(code.end(), body.begin(), body.end());
     return code;
@@ -183,29 +188,60 @@ TEST(TsAccess, PicturesBecomeLengthPrefixedSamples) {
   struct Case {
     const char* name;
     Bytes au;
+    uint32_t description;
     Bytes sample;  // empty: no sample
   };
   const Case cases[] = {
-      {"delimiter and entry sets left out", cat({nal(four, aud), nal(four, sps), nal(three, pps), nal(three, idr)}),
-       prefixed(idr)},
-      {"zero bytes before a start code belong to no unit", cat({nal(four, idr), Bytes{0, 0}, nal(three, idr)}),
+      {"delimiter and the description's sets left out",
+       cat({nal(four, aud), nal(four, sps), nal(three, pps), nal(three, idr)}), 0, prefixed(idr)},
+      {"zero bytes before a start code belong to no unit", cat({nal(four, idr), Bytes{0, 0}, nal(three, idr)}), 0,
        cat({prefixed(idr), prefixed(idr)})},
-      {"a redefined set stays", cat({nal(four, other_sps), nal(four, idr)}), cat({prefixed(other_sps), prefixed(idr)})},
-      {"bytes before the first start code", cat({Bytes{5, 5}, nal(four, idr)}), {}},
-      {"nothing but a delimiter", nal(four, aud), {}},
+      {"a copy of the sets is left out", cat({nal(four, sps), nal(four, pps), nal(four, idr)}), 0, prefixed(idr)},
+      {"a redefined set starts a description", cat({nal(four, wider_sps), nal(four, pps), nal(four, idr)}), 1,
+       prefixed(idr)},
+      {"a set after the picture stays", cat({nal(four, idr), nal(four, sps)}), 1, cat({prefixed(idr), prefixed(sps)})},
+      {"bytes before the first start code", cat({Bytes{5, 5}, nal(four, idr)}), 1, {}},
+      {"nothing but a delimiter", nal(four, aud), 1, {}},
   };
+  TsNalConfigs configs{};
+  configs.codec = TsNalCodec::H264;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    // What the picture gathering does with a unit's sets.
+    uint32_t code = 0, begin = 0, end = 0;
+    bool fresh = false, picture = false;
+    if (annexb_first_start_code(c.au.data(), static_cast<uint32_t>(c.au.size()), &code)) {
+      while (annexb_next_unit(c.au.data(), static_cast<uint32_t>(c.au.size()), &code, &begin, &end)) {
+        const uint8_t* unit = c.au.data() + begin;
+        const uint32_t type = h264_nal_type(unit);
+        if (type == kH264NalSps || type == kH264NalPps) {
+          if (!picture) ASSERT_EQ(ts_nal_configs_take(&configs, unit, end - begin, &fresh), ErrorCode::Ok);
+          else ts_nal_configs_after_picture(&configs, unit, end - begin);
+        }
+        picture = picture || type == kH264NalIdr;
+      }
+    }
+    EXPECT_EQ(ts_nal_configs_current(&configs), c.description);
+    const TsNalConfig* config = &configs.configs[ts_nal_configs_current(&configs)];
     uint32_t size = 0;
-    const bool made = ts_h264_sample(c.au.data(), static_cast<uint32_t>(c.au.size()), &sets, nullptr, &size);
+    const bool made = ts_nal_sample(TsNalCodec::H264, c.au.data(), static_cast<uint32_t>(c.au.size()), config,
+                                    nullptr, &size);
     ASSERT_EQ(made, !c.sample.empty());
     if (!made) continue;
     ASSERT_EQ(size, c.sample.size());
     Bytes out(size);
-    ASSERT_TRUE(ts_h264_sample(c.au.data(), static_cast<uint32_t>(c.au.size()), &sets, out.data(), &size));
+    ASSERT_TRUE(ts_nal_sample(TsNalCodec::H264, c.au.data(), static_cast<uint32_t>(c.au.size()), config, out.data(),
+                              &size));
     EXPECT_TRUE(out == c.sample);
   }
-  ts_h264_sets_release(&sets);
+  // Two descriptions, each with the sets in force; the set after a picture
+  // is in a sample of its own.
+  ASSERT_EQ(configs.count, 2u);
+  EXPECT_TRUE(configs.in_band);
+  ASSERT_EQ(configs.configs[1].sets.count, 2u);
+  EXPECT_TRUE(Bytes(configs.configs[1].sets[0].bytes, configs.configs[1].sets[0].bytes + configs.configs[1].sets[0].length) ==
+              wider_sps);
+  ts_nal_configs_release(&configs);
 }
 
 }  // namespace

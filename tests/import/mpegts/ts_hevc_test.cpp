@@ -28,7 +28,7 @@ Bytes prefixed(std::initializer_list<Bytes> units) {
   return b;
 }
 
-Bytes set_bytes(const TsHevcConfig& c, uint32_t i) { return Bytes(c.sets[i].bytes, c.sets[i].bytes + c.sets[i].length); }
+Bytes set_bytes(const TsNalConfig& c, uint32_t i) { return Bytes(c.sets[i].bytes, c.sets[i].bytes + c.sets[i].length); }
 
 TEST(TsHevc, ParameterSetsMakeDescriptionsAndPicturesTheirKinds) {
   const Bytes vps_a = hex("4001 0c01ff"), vps_b = hex("4001 0c02ff");
@@ -55,7 +55,8 @@ TEST(TsHevc, ParameterSetsMakeDescriptionsAndPicturesTheirKinds) {
       {"the next picture is read by them", annexb({trail}), true, false, false, 3, prefixed({trail})},
       {"a set after the slice stays", annexb({trail, pps0_a}), true, false, false, 3, prefixed({trail, pps0_a})},
   };
-  TsHevcConfigs configs{};
+  TsNalConfigs configs{};
+  configs.codec = TsNalCodec::Hevc;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TsHevcPicture p{};
@@ -68,10 +69,10 @@ TEST(TsHevc, ParameterSetsMakeDescriptionsAndPicturesTheirKinds) {
     EXPECT_EQ(p.description, c.description);
     if (!c.picture) continue;
     uint32_t size = 0;
-    const TsHevcConfig* config = &configs.configs[p.description];
-    ASSERT_TRUE(ts_hevc_sample(c.au.data(), static_cast<uint32_t>(c.au.size()), config, nullptr, &size));
+    const TsNalConfig* config = &configs.configs[p.description];
+    ASSERT_TRUE(ts_nal_sample(TsNalCodec::Hevc, c.au.data(), static_cast<uint32_t>(c.au.size()), config, nullptr, &size));
     Bytes out(size);
-    ASSERT_TRUE(ts_hevc_sample(c.au.data(), static_cast<uint32_t>(c.au.size()), config, out.data(), &size));
+    ASSERT_TRUE(ts_nal_sample(TsNalCodec::Hevc, c.au.data(), static_cast<uint32_t>(c.au.size()), config, out.data(), &size));
     EXPECT_EQ(out, c.sample);
   }
   EXPECT_TRUE(configs.in_band);
@@ -84,7 +85,7 @@ TEST(TsHevc, ParameterSetsMakeDescriptionsAndPicturesTheirKinds) {
     ASSERT_EQ(configs.configs[k].sets.count, held[k].size());
     for (uint32_t i = 0; i < held[k].size(); ++i) EXPECT_EQ(set_bytes(configs.configs[k], i), held[k][i]);
   }
-  ts_hevc_configs_release(&configs);
+  ts_nal_configs_release(&configs);
 
   // Bytes that are no Annex B stream, and a delimiter alone.
   TsHevcPicture p{};
@@ -93,8 +94,8 @@ TEST(TsHevc, ParameterSetsMakeDescriptionsAndPicturesTheirKinds) {
   EXPECT_FALSE(ts_hevc_scan(&configs, junk.data(), static_cast<uint32_t>(junk.size()), &p, &e));
   uint32_t size = 0;
   const Bytes lone = annexb({aud});
-  EXPECT_FALSE(ts_hevc_sample(lone.data(), static_cast<uint32_t>(lone.size()), nullptr, nullptr, &size));
-  ts_hevc_configs_release(&configs);
+  EXPECT_FALSE(ts_nal_sample(TsNalCodec::Hevc, lone.data(), static_cast<uint32_t>(lone.size()), nullptr, nullptr, &size));
+  ts_nal_configs_release(&configs);
 }
 
 }  // namespace

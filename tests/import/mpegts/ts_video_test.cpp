@@ -12,6 +12,7 @@
 #include "support/compare.h"
 #include "support/decoded.h"
 #include "support/ffprobe.h"
+#include "support/run_program.h"
 #include "support/temp_dir.h"
 
 namespace vantorel {
@@ -162,6 +163,39 @@ TEST(TsVideo, RecoveryPointsBecomeRollGroupsAsFromAvi) {
   EXPECT_EQ(groups, boxes_named(dir.path("avi.mp4"), "sgpd"));
   EXPECT_EQ(boxes_named(dir.path("ts.mp4"), "sbgp"), boxes_named(dir.path("avi.mp4"), "sbgp"));
   EXPECT_EQ(boxes_named(dir.path("ts.mp4"), "sbgp").size(), 1u);
+}
+
+// A stream whose pictures change size: two H.264 streams of different
+// sizes one after the other, so the second's sequence parameter set
+// redefines the first's. Each size gets its own sample description, and
+// the pictures decode as from the stream.
+TEST(TsVideo, RedefinedParameterSetsStartADescription) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  std::string error, said;
+  std::vector<uint8_t> joined;
+  for (const char* size : {"160x120", "320x240"}) {
+    const std::string part = make_media(dir, std::string(size) + ".h264",
+                                        "-f lavfi -i testsrc2=size=" + std::string(size) +
+                                            ":rate=25:duration=1 -pix_fmt yuv420p -c:v libx264 -preset ultrafast -f h264",
+                                        &error);
+    ASSERT_FALSE(part.empty()) << error;
+    const std::vector<uint8_t> bytes = read_whole_file(part);
+    joined.insert(joined.end(), bytes.begin(), bytes.end());
+  }
+  write_file(dir.path("joined.h264"), joined);
+  const std::string ts = make_media(dir, "joined.ts", "-r 25 -i " + shell_quote(dir.path("joined.h264")) + " -c copy -f mpegts", &error);
+  ASSERT_FALSE(ts.empty()) << error;
+  ASSERT_EQ(remux(ts, dir.path("out.mp4"), &said), 0) << said;
+  const std::vector<std::string> entries = boxes_named(dir.path("out.mp4"), "avc1");
+  ASSERT_EQ(entries.size(), 2u);
+  const char* const sizes[] = {"\x00\xa0\x00\x78", "\x01\x40\x00\xf0"};  // 160x120, 320x240
+  for (size_t i = 0; i < 2; ++i) EXPECT_EQ(entries[i].substr(32, 4), std::string(sizes[i], 4)) << i;
+  std::string from_ts, from_mp4;
+  run_command("ffmpeg -v error -i " + shell_quote(ts) + " -f framemd5 - | grep -v '^#'", &from_ts);
+  run_command("ffmpeg -v error -i " + shell_quote(dir.path("out.mp4")) + " -f framemd5 - | grep -v '^#'", &from_mp4);
+  EXPECT_EQ(lines_of(from_mp4).size(), 50u);
+  EXPECT_EQ(from_mp4, from_ts);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "codecs/aac.h"
 #include "codecs/ac3.h"
 #include "codecs/eac3.h"
+#include "codecs/latm.h"
 #include "codecs/mpeg12_video.h"
 #include "codecs/mpeg_audio.h"
 #include "codecs/nal_units.h"
@@ -20,8 +21,9 @@ namespace vantorel {
 namespace {
 
 constexpr int64_t kNoTime = INT64_MIN;
-// No audio frame of the carried codecs is longer (E-AC-3: 4096 bytes; ADTS: 8191).
-constexpr uint32_t kMaxAudioFrame = 8192;
+// No audio frame of the carried codecs is longer (E-AC-3: 4096 bytes; ADTS:
+// 8191; LOAS: 8194).
+constexpr uint32_t kMaxAudioFrame = 8194;
 // A picture larger than this is taken for a stream that lost its timestamps.
 constexpr uint32_t kMaxPicture = 64u << 20;
 
@@ -35,6 +37,7 @@ bool is_carried(TsKind kind) {
     case TsKind::H264:
     case TsKind::Hevc:
     case TsKind::AacAdts:
+    case TsKind::AacLatm:
     case TsKind::Ac3:
     case TsKind::Eac3:
     case TsKind::MpegAudio: return true;
@@ -241,6 +244,7 @@ struct Frame {
   uint32_t rate;
   bool dependent;   // an E-AC-3 dependent substream: part of the frame before it
   bool several_blocks;
+  uint32_t size;    // of the sample it becomes
 };
 
 // The frame whose header is at `p` (`n` bytes there); false when none is.
@@ -250,25 +254,33 @@ bool parse_frame(TsKind kind, const uint8_t* p, uint32_t n, Frame* f) {
     case TsKind::AacAdts: {
       AdtsHeader h;
       if (!adts_parse_header(p, n, &h) || h.length <= h.header_length) return false;
-      *f = Frame{h.header_length, h.length, 1024u * h.raw_blocks, h.sample_rate, false, h.raw_blocks > 1};
+      *f = Frame{h.header_length, h.length, 1024u * h.raw_blocks, h.sample_rate, false, h.raw_blocks > 1,
+                 h.length - h.header_length};
+      return true;
+    }
+    case TsKind::AacLatm: {
+      // Samples, rate and size come from the element (latm_frame).
+      uint32_t length = 0;
+      if (!loas_frame_length(p, n, &length) || length <= kLoasHeaderSize) return false;
+      *f = Frame{0, length, 0, 0, false, false, 0};
       return true;
     }
     case TsKind::Ac3: {
       Ac3SyncInfo h;
       if (!ac3_parse_syncinfo(p, n, &h) || h.length == 0) return false;
-      *f = Frame{0, h.length, 1536, h.sample_rate, false, false};
+      *f = Frame{0, h.length, 1536, h.sample_rate, false, false, h.length};
       return true;
     }
     case TsKind::Eac3: {
       Eac3Header h;
       if (!eac3_parse_header(p, n, &h) || h.length < 6 || h.sample_rate == 0) return false;
-      *f = Frame{0, h.length, h.samples, h.sample_rate, h.strmtyp == 1, false};
+      *f = Frame{0, h.length, h.samples, h.sample_rate, h.strmtyp == 1, false, h.length};
       return true;
     }
     case TsKind::MpegAudio: {
       MpegAudioHeader h;
       if (!mpeg_audio_parse_frame(p, n, &h) || h.length == 0 || h.sample_rate == 0) return false;
-      *f = Frame{0, h.length, h.samples, h.sample_rate, false, false};
+      *f = Frame{0, h.length, h.samples, h.sample_rate, false, false, h.length};
       return true;
     }
     default: return false;
@@ -276,6 +288,23 @@ bool parse_frame(TsKind kind, const uint8_t* p, uint32_t n, Frame* f) {
 }
 
 constexpr uint32_t kHeaderBytes = 8;  // enough for every carried codec's frame header
+
+// A whole LOAS frame: its element gives the payload's size, and the
+// stream's configuration the frame's samples and rate. False to pass over
+// a frame that does not read; a stream in a form not read, or whose
+// configuration changes, fails.
+bool latm_frame(TsStreamAccess* s, const uint8_t* p, Frame* f) {
+  bool changed = false;
+  const ErrorCode e = latm_read_element(p + kLoasHeaderSize, f->length - kLoasHeaderSize, s->latm, &changed, nullptr,
+                                        &f->size);
+  if (e == ErrorCode::Unsupported && s->failure == nullptr)
+    s->failure = "its LATM stream has several programs, layers or subframes, or a configuration not read";
+  if (changed && s->failure == nullptr) s->failure = "its LATM configuration changes mid-stream";
+  if (e != ErrorCode::Ok) return false;
+  f->samples = s->latm->frame_samples;
+  f->rate = s->latm->sample_rate;
+  return true;
+}
 
 // The part of `pending` that byte `at` lies in.
 uint32_t part_of(const TsStreamAccess* s, uint32_t at) {
@@ -300,6 +329,12 @@ ErrorCode split_frames(TsAccessPass* pass, TsStreamAccess* s, bool at_end) {
       continue;
     }
     if (f.length > n - at) break;  // the rest comes with the next unit
+    if (s->kind == TsKind::AacLatm && !latm_frame(s, b + at, &f)) {
+      at += f.length;
+      s->resyncs += f.length;
+      after_frame = false;
+      continue;
+    }
     if (f.several_blocks && s->failure == nullptr) s->failure = "an ADTS frame holds several raw data blocks";
     const uint32_t k = part_of(s, at);
     const TsStreamAccess::Part& part = s->parts[k];
@@ -320,7 +355,7 @@ ErrorCode split_frames(TsAccessPass* pass, TsStreamAccess* s, bool at_end) {
     }
     TsAccessUnit au{};
     au.where = EsLocator{part.offset, part.skip + (at - part.at) + f.header, f.length - f.header};
-    au.size = f.length - f.header;
+    au.size = f.size;
     au.samples = f.samples;
     // The unit's timestamp is that of the first frame that begins in it.
     if (k != last_part && part.pts != kNoTime) {
@@ -443,6 +478,10 @@ ErrorCode ts_access_on_unit(void* user, const TsUnitEvent* event) {
       s->parsed = alloc_record<H264ParameterSets>();
       if (s->parsed == nullptr) return ErrorCode::OutOfMemory;
     }
+    if (s->kind == TsKind::AacLatm) {
+      s->latm = alloc_record<LatmConfig>();
+      if (s->latm == nullptr) return ErrorCode::OutOfMemory;
+    }
   }
   // A unit lost between this one and the last (its header did not parse).
   const bool lost = s->started && (event->unit != s->next_unit || (event->record->flags & kPesGapBefore) != 0);
@@ -473,6 +512,7 @@ void ts_access_release(TsAccessPass* pass) {
     s->pending.release();
     s->parts.release();
     std::free(s->parsed);
+    std::free(s->latm);
     ts_nal_configs_release(s->configs);
     std::free(s->configs);
     block_release(&s->sequence_headers);

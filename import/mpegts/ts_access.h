@@ -8,6 +8,7 @@
 
 #include "boxes/owned_block.h"
 #include "codecs/h264.h"
+#include "codecs/latm.h"
 #include "import/mpegts/ts_hevc.h"
 #include "import/mpegts/ts_index.h"
 #include "import/mpegts/ts_time.h"
@@ -47,6 +48,7 @@ struct TsStreamAccess {
   uint32_t rate;  // audio sample rate of the first frame
   TsNalConfigs* configs;      // H.264 and HEVC: each description's parameter sets
   H264ParameterSets* parsed;  // H.264: what slice headers are read by
+  LatmConfig* latm;           // AAC in LATM: the stream's configuration
   // MPEG-1/2 video: the first sequence header with its extensions, and the
   // temporal reference of the last I picture (leading B pictures come before it).
   OwnedBlock sequence_headers;

@@ -48,10 +48,16 @@ struct ReaderTrack {
   // samples read by it), and by sample the configuration it is read by.
   TsNalConfigs* configs;
   GrowArray<uint8_t> config_of;
+  LatmConfig* latm;  // AAC in LATM: the configuration every element has
 };
 
 // An access unit as its sample holds it (`out` may be null: `*size` only).
 bool sample_form(const ReaderTrack& t, uint32_t index, const uint8_t* raw, uint32_t n, uint8_t* out, uint32_t* size) {
+  if (t.latm != nullptr) {
+    LatmConfig config = *t.latm;
+    return n > kLoasHeaderSize &&
+           latm_read_element(raw + kLoasHeaderSize, n - kLoasHeaderSize, &config, nullptr, out, size) == ErrorCode::Ok;
+  }
   const uint32_t c = index < t.config_of.count ? t.config_of[index] : 0;
   return ts_nal_sample(t.configs->codec, raw, n, c < t.configs->count ? &t.configs->configs[c] : nullptr, out, size);
 }
@@ -72,6 +78,7 @@ void reader_free(Reader* r) {
   for (uint32_t i = 0; i < r->count; ++i) {
     r->tracks[i].where.release();
     ts_nal_configs_release(r->tracks[i].configs);
+    std::free(r->tracks[i].latm);
     std::free(r->tracks[i].configs);
     r->tracks[i].config_of.release();
   }
@@ -125,10 +132,11 @@ ErrorCode reader_expand(void* state, FileIo* file, uint64_t locator, uint8_t* ou
   r->window.io_position = UINT64_MAX;
   const ReaderTrack& t = r->tracks[slot];
   const EsLocator& where = t.where[index];
-  const bool annexb = t.configs != nullptr;
-  if (!annexb && count > where.length) return ErrorCode::Malformed;
+  // Annex B video and LATM audio are converted; other samples are the bytes.
+  const bool converted = t.configs != nullptr || t.latm != nullptr;
+  if (!converted && count > where.length) return ErrorCode::Malformed;
   uint8_t* raw = out;
-  if (annexb || count < where.length) {
+  if (converted || count < where.length) {
     VT_TRY(r->raw.reserve(where.length > 0 ? where.length : 1));
     raw = r->raw.items;
   }
@@ -138,7 +146,7 @@ ErrorCode reader_expand(void* state, FileIo* file, uint64_t locator, uint8_t* ou
     return ErrorCode::Ok;
   }
   VT_TRY(e);
-  if (!annexb) {
+  if (!converted) {
     if (raw != out) std::memcpy(out, raw, count);
     return ErrorCode::Ok;
   }
@@ -345,6 +353,13 @@ ErrorCode set_audio_entry(ImportFile* file, TrackBoxes* track, const TsStreamAcc
       entry->channel_count = static_cast<uint16_t>(h.channel_config == 7 ? 8 : h.channel_config);
       return set_esds(file, track, kObjectTypeMpeg4Audio, config, 2);
     }
+    case TsKind::AacLatm: {
+      const LatmConfig* c = s->latm;
+      if (c == nullptr || !c->known) break;
+      entry->format = FourCC::of("mp4a");
+      entry->channel_count = static_cast<uint16_t>(c->channels);
+      return set_esds(file, track, kObjectTypeMpeg4Audio, c->asc, c->asc_size);
+    }
     case TsKind::MpegAudio: {
       MpegAudioHeader h;
       if (!mpeg_audio_parse_header(f, n, &h)) break;
@@ -537,6 +552,8 @@ ErrorCode build_track(Import* imp, Built* b, bool cut_at_end) {
     rt.pid = b->stream->pid;
     rt.configs = s->configs;  // the reader's now
     s->configs = nullptr;
+    rt.latm = s->latm;
+    s->latm = nullptr;
   }
   if (e != ErrorCode::Ok) remove_track(imp->file, find_track(imp->root, b->track_id));
   return e;

@@ -198,5 +198,30 @@ TEST(TsVideo, RedefinedParameterSetsStartADescription) {
   EXPECT_EQ(from_mp4, from_ts);
 }
 
+// AAC in LATM, as DVB broadcasts carry it (ffmpeg's mpegts 'latm' flag):
+// the payloads become the samples and the StreamMuxConfig's
+// AudioSpecificConfig the 'esds'; the audio decodes as from the stream.
+TEST(TsVideo, LatmAudioDecodesAsFromTheStream) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  for (const char* layout : {"mono", "5.1"}) {
+    SCOPED_TRACE(layout);
+    std::string error, said;
+    const std::string ts = make_media(dir, std::string("latm-") + layout + ".ts",
+                                      "-f lavfi -i sine=sample_rate=48000:duration=1 -af aformat=channel_layouts=" +
+                                          std::string(layout) + " -c:a aac -f mpegts -mpegts_flags latm",
+                                      &error);
+    ASSERT_FALSE(ts.empty()) << error;
+    const std::string out = dir.path(std::string("latm-") + layout + ".mp4");
+    ASSERT_EQ(remux(ts, out, &said), 0) << said;
+    std::string codec, from_ts, from_mp4;
+    run_command("ffprobe -v error -show_entries stream=codec_name,channels -of csv=p=0 " + shell_quote(out), &codec);
+    EXPECT_EQ(codec, std::string("aac,") + (layout[0] == 'm' ? "1" : "6") + "\n");
+    run_command("ffmpeg -v error -i " + shell_quote(ts) + " -f s16le - | md5sum", &from_ts);
+    run_command("ffmpeg -v error -i " + shell_quote(out) + " -f s16le - | md5sum", &from_mp4);
+    EXPECT_EQ(from_mp4, from_ts);
+  }
+}
+
 }  // namespace
 }  // namespace vantorel

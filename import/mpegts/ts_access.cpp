@@ -114,6 +114,7 @@ ErrorCode finish_hevc_picture(TsAccessPass* pass, TsStreamAccess* s, const uint8
   if ((au.flags & kTsAuBroken) == 0 && !picture.picture) return ErrorCode::Ok;
   if (picture.irap) au.flags |= kTsAuSync;
   if (picture.leading) au.flags |= kTsAuLeading;
+  if (picture.broken_link) au.flags |= kTsAuSplice;
   au.description = static_cast<uint8_t>(picture.description);
   const TsNalConfig* config = s->configs->count > 0 ? &s->configs->configs[picture.description] : nullptr;
   if ((au.flags & kTsAuBroken) == 0 && !ts_nal_sample(TsNalCodec::Hevc, b, n, config, nullptr, &au.size))

@@ -21,6 +21,7 @@ enum : uint8_t {
   kTsAuDiscontinuity = 1u << 2,  // a discontinuity indicator came before it
   kTsAuOpenAtEnd = 1u << 3,      // the end of the file ended it
   kTsAuLeading = 1u << 4,        // a picture that references pictures before the sync sample it follows
+  kTsAuSplice = 1u << 5,         // a sync sample whose leading pictures cannot be decoded (HEVC BLA)
 };
 
 // One access unit: 48 bytes while the file is indexed.

@@ -44,6 +44,7 @@ bool ts_hevc_scan(TsNalConfigs* cs, const uint8_t* au, uint32_t n, TsHevcPicture
       out->picture = true;
       out->irap = hevc_is_irap(type);
       out->leading = type == kRaslN || type == kRaslR;
+      out->broken_link = type >= kHevcNalBlaWLp && type <= kHevcNalBlaWLp + 2;
     }
   }
   out->description = ts_nal_configs_current(cs);

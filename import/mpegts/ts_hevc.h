@@ -11,6 +11,7 @@ struct TsHevcPicture {
   bool picture;   // a slice is in the unit
   bool irap;      // an IDR, CRA or BLA picture: decoding may start here
   bool leading;   // a RASL picture: it references pictures before its IRAP
+  bool broken_link;  // a BLA picture: a splice, the RASL pictures after it cannot be decoded
   bool recovery;  // a recovery point message
   int32_t recovery_poc;
   uint32_t description;  // index of the configuration the unit is read by

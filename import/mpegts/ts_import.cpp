@@ -47,9 +47,15 @@ struct ReaderTrack {
   // H.264 and HEVC: each description's parameter sets (left out of the
   // samples read by it), and by sample the configuration it is read by.
   TsNalConfigs* configs;
-  GrowArray<uint8_t> config_of;
+  GrowArray<uint8_t> config_of;  // and kRestartsStream
   LatmConfig* latm;  // AAC in LATM: the configuration every element has
 };
+
+// Beside a sample's configuration (fewer than kTsMaxDescriptions): the
+// sync sample a stream restarts at after a jump, whose HEVC CRA picture is
+// marked as the splice point it is (BLA), so that decoders start afresh.
+constexpr uint8_t kRestartsStream = 0x80;
+static_assert(kTsMaxDescriptions <= kRestartsStream);
 
 // An access unit as its sample holds it (`out` may be null: `*size` only).
 bool sample_form(const ReaderTrack& t, uint32_t index, const uint8_t* raw, uint32_t n, uint8_t* out, uint32_t* size) {
@@ -58,8 +64,10 @@ bool sample_form(const ReaderTrack& t, uint32_t index, const uint8_t* raw, uint3
     return n > kLoasHeaderSize &&
            latm_read_element(raw + kLoasHeaderSize, n - kLoasHeaderSize, &config, nullptr, out, size) == ErrorCode::Ok;
   }
-  const uint32_t c = index < t.config_of.count ? t.config_of[index] : 0;
-  return ts_nal_sample(t.configs->codec, raw, n, c < t.configs->count ? &t.configs->configs[c] : nullptr, out, size);
+  const uint32_t c = index < t.config_of.count ? t.config_of[index] & ~kRestartsStream : 0;
+  const bool restart = index < t.config_of.count && (t.config_of[index] & kRestartsStream) != 0;
+  return ts_nal_sample(t.configs->codec, raw, n, c < t.configs->count ? &t.configs->configs[c] : nullptr, out, size,
+                       restart);
 }
 
 // Shared by the tracks of one file; the last track to let it go frees it.
@@ -169,6 +177,7 @@ ErrorCode reader_expand(void* state, FileIo* file, uint64_t locator, uint8_t* ou
 struct TrackTimes {
   uint32_t timescale;
   GrowArray<uint32_t> kept;  // indexes of the access units that become samples
+  GrowArray<uint32_t> restarts;  // of `kept`: sync samples that follow a jump
   GrowArray<uint32_t> durations;
   GrowArray<int32_t> offsets;
   int64_t first_shown;      // 90 kHz line: when its first sample is shown
@@ -179,6 +188,7 @@ struct TrackTimes {
   bool jump_back;
   void release() {
     kept.release();
+    restarts.release();
     durations.release();
     offsets.release();
   }
@@ -214,12 +224,31 @@ ErrorCode video_times(const TsStreamAccess* s, bool cut_at_end, TrackTimes* tt) 
   uint32_t end = units.count;
   // A picture the end of the file cut is not whole.
   if (cut_at_end && end > first && (units[end - 1].flags & kTsAuOpenAtEnd) != 0) --end;
-  // Pictures that lead the first sync sample reference what came before it.
-  bool leading = true;
-  for (uint32_t i = first; i < end; ++i) {
-    if (i > first && leading && (units[i].flags & kTsAuLeading) != 0) continue;
-    if (i > first) leading = false;
-    if ((units[i].flags & kTsAuBroken) == 0) VT_TRY(tt->kept.append_doubling(i));
+  // Pictures that lead the first sync sample reference what came before
+  // it. After a jump in time (two recordings joined) what came before is
+  // another stream: pictures up to the next sync sample are dropped, and
+  // that one's leading pictures too, as those of a splice point (BLA).
+  bool leading = true, awaiting_sync = false;
+  int64_t last_dts = units.count > first ? units[first].dts : 0;
+  for (uint32_t i = first + 1; i <= end; ++i) {
+    const uint32_t at = i - 1;
+    const TsAccessUnit& u = units[at];
+    if (at > first) {
+      if (ts_jump(last_dts, u.dts, (u.flags & kTsAuDiscontinuity) != 0, kTsClockRate) != TsJump::None)
+        awaiting_sync = true;
+      if ((u.flags & kTsAuSync) != 0) {
+        leading = awaiting_sync || (u.flags & kTsAuSplice) != 0;
+        if (awaiting_sync && (u.flags & kTsAuBroken) == 0) VT_TRY(tt->restarts.append_doubling(tt->kept.count));
+        awaiting_sync = false;
+      } else if (awaiting_sync || (leading && (u.flags & kTsAuLeading) != 0)) {
+        continue;
+      } else {
+        leading = false;
+      }
+    }
+    if ((u.flags & kTsAuBroken) != 0) continue;
+    last_dts = u.dts;
+    VT_TRY(tt->kept.append_doubling(at));
   }
   const uint32_t n = tt->kept.count;
   if (n == 0) return ErrorCode::Ok;
@@ -469,7 +498,7 @@ ErrorCode hand_over(Import* imp, TrackBoxes* track, Built* b) {
     s.description = 1;
     if (rt.configs != nullptr) {
       // Descriptions are numbered in the order their configurations are used.
-      if (i > 0 && u.description != rt.config_of[i - 1]) ++description;
+      if (i > 0 && u.description != (rt.config_of[i - 1] & ~kRestartsStream)) ++description;
       rt.config_of.items[rt.config_of.count++] = u.description;
       s.description = description + 1;
     }
@@ -477,6 +506,8 @@ ErrorCode hand_over(Import* imp, TrackBoxes* track, Built* b) {
     s.sync = (u.flags & kTsAuSync) != 0 ? 1 : 0;
     time += s.duration;
   }
+  for (uint32_t r : tt.restarts)
+    if (r < rt.config_of.count) rt.config_of.items[r] |= kRestartsStream;
   // Recovery points that take frames to recover.
   GrowArray<uint32_t> rolls{};
   ErrorCode e = ErrorCode::Ok;

@@ -223,5 +223,48 @@ TEST(TsVideo, LatmAudioDecodesAsFromTheStream) {
   }
 }
 
+// Two HEVC recordings joined, the second cut in the middle of an open
+// GOP (a broadcast recording): after the jump back in time the pictures up
+// to the first sync sample and that CRA picture's leading pictures are
+// dropped, and the CRA is marked as the splice it is, so that the output
+// decodes without an error.
+TEST(TsVideo, HevcRecordingsJoinedDecodeWithoutErrors) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  std::string error, said;
+  const std::string whole = make_media(dir, "whole.ts",
+                                       "-f lavfi -i testsrc2=size=160x120:rate=25:duration=4 -c:v libx265 -x265-params "
+                                       "log-level=none:keyint=25:open-gop=1:bframes=3 -f mpegts",
+                                       &error);
+  ASSERT_FALSE(whole.empty()) << error;
+  const std::vector<uint8_t> bytes = read_whole_file(whole);
+  ASSERT_GT(bytes.size(), 200u * 188);
+  std::vector<uint8_t> joined = bytes;
+  joined.insert(joined.end(), bytes.begin() + 200 * 188, bytes.end());
+  write_file(dir.path("joined.ts"), joined);
+  write_file(dir.path("tail.ts"), std::vector<uint8_t>(bytes.begin() + 200 * 188, bytes.end()));
+  const std::string out = dir.path("joined.mp4");
+  ASSERT_EQ(remux(dir.path("joined.ts"), out, &said), 0) << said;
+  std::string errors;
+  run_command("ffmpeg -v error -i " + shell_quote(out) + " -f null - 2>&1", &errors);
+  EXPECT_EQ(errors, "");
+  auto hashes = [](const std::string& path) {
+    std::string text;
+    run_command("ffmpeg -v error -i " + shell_quote(path) + " -f framemd5 - 2>/dev/null | grep -v '^#'", &text);
+    std::vector<std::string> lines;
+    for (const std::string& line : lines_of(text)) lines.push_back(line.substr(line.rfind(',') + 1));
+    return lines;
+  };
+  const std::vector<std::string> first = hashes(whole), second = hashes(dir.path("tail.ts")), both = hashes(out);
+  ASSERT_EQ(first.size(), 100u);
+  ASSERT_GT(second.size(), 40u);
+  ASSERT_GT(both.size(), 140u);
+  // The first recording up to its last pictures, which the join cut (the
+  // second's first packets continue them); the second's pictures from its
+  // first sync sample on, as decoded from it alone.
+  EXPECT_TRUE(std::equal(first.begin(), first.begin() + 95, both.begin()));
+  EXPECT_TRUE(std::equal(second.end() - 40, second.end(), both.end() - 40));
+}
+
 }  // namespace
 }  // namespace vantorel

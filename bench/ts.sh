@@ -36,9 +36,11 @@ run() {  # label, command...
   shift
   local times=() peak=0
   for _ in $(seq "$rounds"); do
-    rm -f "$out"
+    rm -f "$out" "$work/time.txt"
     local line
-    line=$( { /usr/bin/time -f "%e %M" "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1)
+    # The report goes to a file: the command's own output is thrown away.
+    /usr/bin/time -o "$work/time.txt" -f "%e %M" "$@" >/dev/null 2>/dev/null
+    line=$(tail -n 1 "$work/time.txt")
     times+=("${line% *}")
     peak=${line#* }
   done
@@ -47,4 +49,4 @@ run() {  # label, command...
 run "cat" sh -c "cat '$input' > '$out'"
 run "vantorel" "$exe" -y --quiet "$input" "$out"
 run "ffmpeg -c copy" ffmpeg -nostdin -v error -y -i "$input" -c copy -f mp4 "$out"
-rm -f "$out"
+rm -f "$out" "$work/time.txt"

@@ -1,13 +1,21 @@
 #include "codecs/nal_units.h"
 
+#include <cstring>
 #include <initializer_list>
 
 namespace vantorel {
 
 uint32_t annexb_next_start_code(const uint8_t* b, uint32_t n, uint32_t from) {
-  if (b == nullptr) return n;
-  for (uint32_t i = from; i + 3 <= n; ++i)
-    if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1) return i;
+  if (b == nullptr || from > n) return n;
+  // The code's 1 byte is rare in coded data: found with memchr, which
+  // passes over most bytes many at a time, then the two zeros before it.
+  for (uint64_t i = uint64_t{from} + 2; i < n;) {
+    const void* hit = std::memchr(b + i, 1, n - i);
+    if (hit == nullptr) return n;
+    const auto one = static_cast<uint32_t>(static_cast<const uint8_t*>(hit) - b);
+    if (b[one - 1] == 0 && b[one - 2] == 0) return one - 2;
+    i = one + 1;
+  }
   return n;
 }
 

@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               s->configs != nullptr && s->configs->count > u.description) {
             uint32_t sample = 0;
             ts_nal_sample(s->configs->codec, buffer.data(), u.where.length, &s->configs->configs[u.description],
-                          nullptr, &sample);
+                          nullptr, 0, &sample);
           }
         }
       }

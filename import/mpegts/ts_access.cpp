@@ -117,7 +117,7 @@ ErrorCode finish_hevc_picture(TsAccessPass* pass, TsStreamAccess* s, const uint8
   if (picture.broken_link) au.flags |= kTsAuSplice;
   au.description = static_cast<uint8_t>(picture.description);
   const TsNalConfig* config = s->configs->count > 0 ? &s->configs->configs[picture.description] : nullptr;
-  if ((au.flags & kTsAuBroken) == 0 && !ts_nal_sample(TsNalCodec::Hevc, b, n, config, nullptr, &au.size))
+  if ((au.flags & kTsAuBroken) == 0 && !ts_nal_sample(TsNalCodec::Hevc, b, n, config, nullptr, 0, &au.size))
     au.flags |= kTsAuBroken;
   return add_unit(pass, s, au);
 }
@@ -212,7 +212,7 @@ ErrorCode finish_picture(TsAccessPass* pass, TsStreamAccess* s, bool broken) {
   else if (roll > 0 && roll <= 0x7FFF) au.roll = static_cast<uint16_t>(roll);
   au.description = static_cast<uint8_t>(ts_nal_configs_current(s->configs));
   const TsNalConfig* config = s->configs->count > 0 ? &s->configs->configs[au.description] : nullptr;
-  if ((au.flags & kTsAuBroken) == 0 && !ts_nal_sample(TsNalCodec::H264, b, n, config, nullptr, &au.size))
+  if ((au.flags & kTsAuBroken) == 0 && !ts_nal_sample(TsNalCodec::H264, b, n, config, nullptr, 0, &au.size))
     au.flags |= kTsAuBroken;
   return add_unit(pass, s, au);
 }

@@ -57,17 +57,25 @@ struct ReaderTrack {
 constexpr uint8_t kRestartsStream = 0x80;
 static_assert(kTsMaxDescriptions <= kRestartsStream);
 
-// An access unit as its sample holds it (`out` may be null: `*size` only).
-bool sample_form(const ReaderTrack& t, uint32_t index, const uint8_t* raw, uint32_t n, uint8_t* out, uint32_t* size) {
+// An access unit as its sample holds it: its size, and its bytes into
+// `out` when they are at most `capacity`.
+bool sample_form(const ReaderTrack& t, uint32_t index, const uint8_t* raw, uint32_t n, uint8_t* out, uint32_t capacity,
+                 uint32_t* size) {
   if (t.latm != nullptr) {
     LatmConfig config = *t.latm;
-    return n > kLoasHeaderSize &&
-           latm_read_element(raw + kLoasHeaderSize, n - kLoasHeaderSize, &config, nullptr, out, size) == ErrorCode::Ok;
+    uint32_t needed = 0;
+    if (n <= kLoasHeaderSize ||
+        latm_read_element(raw + kLoasHeaderSize, n - kLoasHeaderSize, &config, nullptr, nullptr, &needed) !=
+            ErrorCode::Ok)
+      return false;
+    *size = needed;
+    if (out == nullptr || needed > capacity) return true;
+    return latm_read_element(raw + kLoasHeaderSize, n - kLoasHeaderSize, &config, nullptr, out, size) == ErrorCode::Ok;
   }
   const uint32_t c = index < t.config_of.count ? t.config_of[index] & ~kRestartsStream : 0;
   const bool restart = index < t.config_of.count && (t.config_of[index] & kRestartsStream) != 0;
-  return ts_nal_sample(t.configs->codec, raw, n, c < t.configs->count ? &t.configs->configs[c] : nullptr, out, size,
-                       restart);
+  return ts_nal_sample(t.configs->codec, raw, n, c < t.configs->count ? &t.configs->configs[c] : nullptr, out,
+                       capacity, size, restart);
 }
 
 // Shared by the tracks of one file; the last track to let it go frees it.
@@ -158,14 +166,12 @@ ErrorCode reader_expand(void* state, FileIo* file, uint64_t locator, uint8_t* ou
     if (raw != out) std::memcpy(out, raw, count);
     return ErrorCode::Ok;
   }
+  // Most reads are of whole samples: converted straight into `out`.
   uint32_t size = 0;
-  if (!sample_form(t, index, raw, where.length, nullptr, &size) || size < count) return ErrorCode::Malformed;
-  if (size == count) {
-    sample_form(t, index, raw, where.length, out, &size);
-    return ErrorCode::Ok;
-  }
+  if (!sample_form(t, index, raw, where.length, out, count, &size) || size < count) return ErrorCode::Malformed;
+  if (size == count) return ErrorCode::Ok;
   VT_TRY(r->converted.reserve(size));
-  sample_form(t, index, raw, where.length, r->converted.items, &size);
+  sample_form(t, index, raw, where.length, r->converted.items, size, &size);
   std::memcpy(out, r->converted.items, count);
   return ErrorCode::Ok;
 }

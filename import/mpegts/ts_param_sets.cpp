@@ -122,7 +122,7 @@ void ts_nal_configs_after_picture(TsNalConfigs* cs, const uint8_t* nal, uint32_t
 }
 
 bool ts_nal_sample(TsNalCodec codec, const uint8_t* au, uint32_t n, const TsNalConfig* config, uint8_t* out,
-                   uint32_t* size, bool restart) {
+                   uint32_t capacity, uint32_t* size, bool restart) {
   uint32_t code = 0, begin = 0, end = 0;
   uint64_t total = 0;
   bool any = false;
@@ -136,7 +136,8 @@ bool ts_nal_sample(TsNalCodec codec, const uint8_t* au, uint32_t n, const TsNalC
       const uint32_t at = find_key(config, key);
       if (at < config->keys.count && same_set(config, at, nal, length)) continue;
     }
-    if (out != nullptr) {
+    // One pass both measures and writes: past the capacity it only measures.
+    if (out != nullptr && total + 4 + length <= capacity) {
       store_u32be(out + total, length);
       std::memcpy(out + total + 4, nal, length);
       if (restart && codec == TsNalCodec::Hevc && length >= 2 && hevc_nal_type(nal) == kHevcNalCra)

@@ -54,12 +54,12 @@ inline uint32_t ts_nal_configs_current(const TsNalConfigs* configs) {
 
 // An Annex B access unit as the sample holds it: 4-byte lengths, access
 // unit delimiters and copies of `config`'s sets (may be null) left out.
-// `out` (may be null) receives the bytes, `*size` their count; false when
-// no unit is left. `restart`: the unit starts a stream spliced on to
+// `*size` receives their count and `out` (may be null) the bytes when they
+// are at most `capacity`; false when no unit is left. `restart`: the unit starts a stream spliced on to
 // another, and an HEVC CRA picture in it is written as the BLA picture it
 // then is (same size), so a decoder neither keeps its order count nor
 // decodes its leading pictures.
 bool ts_nal_sample(TsNalCodec codec, const uint8_t* au, uint32_t n, const TsNalConfig* config, uint8_t* out,
-                   uint32_t* size, bool restart = false);
+                   uint32_t capacity, uint32_t* size, bool restart = false);
 
 }  // namespace vantorel

@@ -423,6 +423,25 @@ TEST(AnnexB, UnitsBetweenStartCodes) {
     units.emplace_back(stream.begin() + begin, stream.begin() + end);
   EXPECT_EQ(units, (std::vector<Bytes>{hex("67aa"), hex("68bb"), hex("65ccdd")}));
 
+  // 01 bytes that are no start code's stay in the unit.
+  const struct {
+    const char* name;
+    Bytes stream;
+    std::vector<Bytes> units;
+  } splits[] = {
+      {"a 01 after one zero, and alone", hex("000001 6701 0001 02 01 000001 68"), {hex("6701000102 01"), hex("68")}},
+      {"a start code ending the bytes", hex("000001 65aa 000001"), {hex("65aa")}},
+      {"start codes back to back", hex("000001 000001 09f0"), {hex("09f0")}},
+  };
+  for (const auto& c : splits) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(annexb_first_start_code(c.stream.data(), static_cast<uint32_t>(c.stream.size()), &code));
+    std::vector<Bytes> found;
+    while (annexb_next_unit(c.stream.data(), static_cast<uint32_t>(c.stream.size()), &code, &begin, &end))
+      found.emplace_back(c.stream.begin() + begin, c.stream.begin() + end);
+    EXPECT_EQ(found, c.units);
+  }
+
   struct Case {
     const char* name;
     Bytes data;

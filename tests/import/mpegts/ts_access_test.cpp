@@ -225,13 +225,18 @@ TEST(TsAccess, H264SetsMakeDescriptionsAndPicturesSamples) {
     const TsNalConfig* config = &configs.configs[ts_nal_configs_current(&configs)];
     uint32_t size = 0;
     const bool made = ts_nal_sample(TsNalCodec::H264, c.au.data(), static_cast<uint32_t>(c.au.size()), config,
-                                    nullptr, &size);
+                                    nullptr, 0, &size);
     ASSERT_EQ(made, !c.sample.empty());
     if (!made) continue;
     ASSERT_EQ(size, c.sample.size());
-    Bytes out(size);
+    // Too little room: measured, and nothing written past the room.
+    Bytes out(size - 1);
     ASSERT_TRUE(ts_nal_sample(TsNalCodec::H264, c.au.data(), static_cast<uint32_t>(c.au.size()), config, out.data(),
-                              &size));
+                              size - 1, &size));
+    ASSERT_EQ(size, c.sample.size());
+    out.resize(size);
+    ASSERT_TRUE(ts_nal_sample(TsNalCodec::H264, c.au.data(), static_cast<uint32_t>(c.au.size()), config, out.data(),
+                              size, &size));
     EXPECT_TRUE(out == c.sample);
   }
   // Two descriptions, each with the sets in force; the set after a picture

@@ -70,9 +70,9 @@ TEST(TsHevc, ParameterSetsMakeDescriptionsAndPicturesTheirKinds) {
     if (!c.picture) continue;
     uint32_t size = 0;
     const TsNalConfig* config = &configs.configs[p.description];
-    ASSERT_TRUE(ts_nal_sample(TsNalCodec::Hevc, c.au.data(), static_cast<uint32_t>(c.au.size()), config, nullptr, &size));
+    ASSERT_TRUE(ts_nal_sample(TsNalCodec::Hevc, c.au.data(), static_cast<uint32_t>(c.au.size()), config, nullptr, 0, &size));
     Bytes out(size);
-    ASSERT_TRUE(ts_nal_sample(TsNalCodec::Hevc, c.au.data(), static_cast<uint32_t>(c.au.size()), config, out.data(), &size));
+    ASSERT_TRUE(ts_nal_sample(TsNalCodec::Hevc, c.au.data(), static_cast<uint32_t>(c.au.size()), config, out.data(), size, &size));
     EXPECT_EQ(out, c.sample);
   }
   EXPECT_TRUE(configs.in_band);
@@ -94,7 +94,7 @@ TEST(TsHevc, ParameterSetsMakeDescriptionsAndPicturesTheirKinds) {
   EXPECT_FALSE(ts_hevc_scan(&configs, junk.data(), static_cast<uint32_t>(junk.size()), &p, &e));
   uint32_t size = 0;
   const Bytes lone = annexb({aud});
-  EXPECT_FALSE(ts_nal_sample(TsNalCodec::Hevc, lone.data(), static_cast<uint32_t>(lone.size()), nullptr, nullptr, &size));
+  EXPECT_FALSE(ts_nal_sample(TsNalCodec::Hevc, lone.data(), static_cast<uint32_t>(lone.size()), nullptr, nullptr, 0, &size));
   ts_nal_configs_release(&configs);
 }
 

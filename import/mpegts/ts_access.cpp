@@ -180,17 +180,30 @@ ErrorCode finish_picture(TsAccessPass* pass, TsStreamAccess* s, bool broken) {
   uint32_t code = 0, begin = 0, end = 0;
   bool picture = false, idr = false, recovery = false, intra = false, fresh = false;
   uint32_t roll = 0;
+  // The sample's size is counted on the way: every unit but delimiters,
+  // less the sets its description will hold (known at the end).
+  uint64_t size = 0;
+  constexpr uint32_t kSetsNoted = 16;
+  uint32_t set_begin[kSetsNoted], set_length[kSetsNoted], sets = 0;
+  bool counted = true;
   if (!annexb_first_start_code(b, n, &code)) au.flags |= kTsAuBroken;
   while ((au.flags & kTsAuBroken) == 0 && annexb_next_unit(b, n, &code, &begin, &end)) {
     const uint8_t* nal = b + begin;
     const uint32_t length = end - begin;
     if (length == 0) continue;
     const uint32_t type = h264_nal_type(nal);
+    if (type != kH264NalDelimiter) size += 4 + uint64_t{length};
     if (type == kH264NalSps || type == kH264NalPps) {
       // Sets after the picture's first slice are for the pictures after it.
       if (!picture) VT_TRY(ts_nal_configs_take(s->configs, nal, length, &fresh));
       else ts_nal_configs_after_picture(s->configs, nal, length);
       parse_set(s, nal, length);
+      if (sets < kSetsNoted) {
+        set_begin[sets] = begin;
+        set_length[sets++] = length;
+      } else {
+        counted = false;
+      }
     } else if (type == kH264NalSei) {
       uint32_t frames = 0;
       if (h264_sei_recovery_frames(nal, length, &frames)) {
@@ -212,8 +225,13 @@ ErrorCode finish_picture(TsAccessPass* pass, TsStreamAccess* s, bool broken) {
   else if (roll > 0 && roll <= 0x7FFF) au.roll = static_cast<uint16_t>(roll);
   au.description = static_cast<uint8_t>(ts_nal_configs_current(s->configs));
   const TsNalConfig* config = s->configs->count > 0 ? &s->configs->configs[au.description] : nullptr;
-  if ((au.flags & kTsAuBroken) == 0 && !ts_nal_sample(TsNalCodec::H264, b, n, config, nullptr, 0, &au.size))
-    au.flags |= kTsAuBroken;
+  for (uint32_t i = 0; i < sets && counted; ++i)
+    if (ts_nal_config_holds(TsNalCodec::H264, config, b + set_begin[i], set_length[i])) size -= 4 + set_length[i];
+  if ((au.flags & kTsAuBroken) == 0) {
+    if (!counted && !ts_nal_sample(TsNalCodec::H264, b, n, config, nullptr, 0, &au.size)) au.flags |= kTsAuBroken;
+    if (counted && (size == 0 || size > UINT32_MAX)) au.flags |= kTsAuBroken;
+    if (counted) au.size = static_cast<uint32_t>(size);
+  }
   return add_unit(pass, s, au);
 }
 

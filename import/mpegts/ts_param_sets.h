@@ -52,6 +52,10 @@ inline uint32_t ts_nal_configs_current(const TsNalConfigs* configs) {
   return configs->count > 0 ? configs->count - 1 : 0;
 }
 
+// Whether a sample read by `config` leaves the unit out: a copy of one of
+// its sets.
+bool ts_nal_config_holds(TsNalCodec codec, const TsNalConfig* config, const uint8_t* nal, uint32_t n);
+
 // An Annex B access unit as the sample holds it: 4-byte lengths, access
 // unit delimiters and copies of `config`'s sets (may be null) left out.
 // `*size` receives their count and `out` (may be null) the bytes when they

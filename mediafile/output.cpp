@@ -16,18 +16,21 @@ namespace {
 
 constexpr uint32_t kPspReserve = 148;
 
-// The top-level boxes as they would be written now, into a fresh block.
+// The top-level boxes as they would be written now, into a fresh block:
+// the memory stream's own buffer, taken over (a header holds every table,
+// megabytes for long recordings: it is not copied).
 ErrorCode serialise_header(MediaFile* file, HeaderBlock* out) {
   *out = HeaderBlock{};
   ScopedMemoryStream memory(file);
   VT_TRY(memory.open_writable());
   VT_TRY(write_top_level_boxes(file));
   MemoryStream* stream = memory.stream();
-  auto* data = static_cast<uint8_t*>(std::malloc(stream->size != 0 ? stream->size : 1));
-  if (data == nullptr) return ErrorCode::OutOfMemory;
-  std::memcpy(data, stream->data, stream->size);
-  out->data = data;
+  // Its spare room goes back.
+  void* fitted = stream->size != 0 ? std::realloc(stream->data, stream->size) : nullptr;
+  out->data = static_cast<uint8_t*>(fitted != nullptr ? fitted : stream->data);
   out->size = stream->size;
+  stream->data = nullptr;
+  stream->capacity = 0;  // the stream no longer frees it
   return ErrorCode::Ok;
 }
 

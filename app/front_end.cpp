@@ -111,6 +111,24 @@ void report_range_placed(const RangePlacement& placed, void* user) {
   }
 }
 
+// Why a joined input cannot follow the first, naming it and the track.
+void print_join_mismatch(std::FILE* err, const CommandLine* args, const RunState& state) {
+  static const char* const kWhy[] = {"",
+                                      "has no counterpart: the inputs hold different numbers of tracks",
+                                      "is of another kind",
+                                      "has another codec",
+                                      "is rotated or mirrored another way",
+                                      "counts time in other units",
+                                      ("has another codec configuration, which only sample descriptions read from "
+                                       "MP4 or QuickTime inputs keep apart")};
+  const uint32_t fault = state.join_fault < 7 ? state.join_fault : 6;
+  const char* input = state.join_input >= 2 && state.join_input - 2 < args->joined_count
+                          ? args->joined[state.join_input - 2]
+                          : "";
+  console_printf(err, "%s: cannot join '%s' after '%s': track %u %s; nothing was written\n", kProgramName, input,
+                 args->input_path, state.join_track, kWhy[fault]);
+}
+
 // A pipe, FIFO, socket or character device: the remux reads its input twice
 // and seeks in it, which only a file allows.
 bool is_stream(const char* path) { return is_stream_path(path); }
@@ -178,6 +196,14 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
     state->input_not_seekable = 1;
     return ErrorCode::Unsupported;
   }
+  for (uint32_t i = 0; i < args->joined_count; ++i) {
+    if (!is_stream(args->joined[i])) continue;
+    state->input_path = args->joined[i];
+    state->input_not_seekable = 1;
+    return ErrorCode::Unsupported;
+  }
+  state->names.joined = args->joined;
+  state->names.joined_count = args->joined_count;
   // The namer refuses this too, but only after a whole measuring pass; the
   // other parts of a split are checked once the pass has named them.
   if (names_input(&state->names, args->output_path)) {
@@ -207,6 +233,10 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
   options.program_number = args->program_number;
   options.fixed_time_set = state->fixed_time_set != 0;
   options.fixed_time = state->fixed_time;
+  const void* joined[kMaxJoined];
+  for (uint32_t i = 0; i < args->joined_count && i < kMaxJoined; ++i) joined[i] = args->joined[i];
+  options.joined = joined;
+  options.joined_count = args->joined_count;
   RemuxEvents events{};
   events.progress = progress_report;
   events.track_dropped = report_dropped_track;
@@ -238,6 +268,12 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
     state->selection_fault = result.selection_fault;
     state->selection_pick = result.selection_pick;
     state->range_fault = result.range_fault;
+    state->join_fault = result.join_fault;
+    state->join_input = result.join_input;
+    state->join_track = result.join_track;
+    // A joined input that failed is the one the message names.
+    if (result.failed_input >= 2 && result.failed_input - 2 < args->joined_count)
+      state->input_path = args->joined[result.failed_input - 2];
     verified.tracks += result.verify.tracks;
     verified.samples += result.verify.samples;
   }
@@ -390,6 +426,9 @@ int run_remux_command(const CommandLine* args, std::FILE* out, std::FILE* err, b
                    state.range_text != nullptr ? state.range_text : "", kWhy[fault], args->input_path);
     print_usage(err);
     status = kExitBadOptions;
+  } else if (result == ErrorCode::Unsupported && state.join_fault != kJoinMet) {
+    print_join_mismatch(err, args, state);
+    status = kExitFailure;
   } else if (result == ErrorCode::BadArgument && state.selection_fault != kSelectionMet) {
     // The list does not fit the input: a mistake on the command line.
     print_selection_fault(err, &state, args->track_list_drop ? "--drop" : "--tracks", args->track_list);

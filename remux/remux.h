@@ -130,6 +130,11 @@ struct RemuxOptions {
   uint32_t program_number = 0;
   // With `range.set`, one output of that stretch (no split goes with it).
   RangeOptions range;
+  // Inputs played after the first, back to back, in one movie (names as
+  // the routines' open takes them; the caller's array, read during the run
+  // only). No range goes with them.
+  const void* const* joined = nullptr;
+  uint32_t joined_count = 0;
 };
 
 // The two passes of a run: the measuring pass writes nothing (its outputs
@@ -191,6 +196,25 @@ struct RemuxResult {
   // A range that does not fit the input fails the run with BadArgument
   // before any output is written (RangeFault).
   uint32_t range_fault;
+  // Joined inputs whose tracks do not match the first input's fail the run
+  // with Unsupported before any output is written (JoinFault): the input
+  // (1-based; 2 is the first joined one) and the first input's track id
+  // (for a missing track, the first one the input lacks).
+  uint32_t join_fault;
+  uint32_t join_input;
+  uint32_t join_track;
+  // The joined input (1-based, counting the first) that failed to open or
+  // be surveyed; 0 for the first input or none.
+  uint32_t failed_input;
+};
+enum JoinFault : uint32_t {
+  kJoinMet = 0,
+  kJoinTrackCount = 1,     // another number of tracks
+  kJoinKind = 2,           // a track of another kind
+  kJoinCodec = 3,          // a track of another codec
+  kJoinMatrix = 4,         // a track turned another way
+  kJoinTimescale = 5,      // a track counting time in other units
+  kJoinConfiguration = 6,  // another configuration where the descriptions cannot be kept apart
 };
 enum RangeFault : uint32_t {
   kRangeMet = 0,

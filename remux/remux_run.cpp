@@ -46,6 +46,8 @@ ErrorCode set_up_passes(RemuxJob* job) {
       group.head_trim = source.head_trim;
       group.tail_trim = source.tail_trim;
     }
+    group.sources = &source;
+    group.source_count = row.source_count;
     group.first_replaced = row.first_replaced;
     std::memcpy(group.first_bytes, row.first_bytes, sizeof group.first_bytes);
     VT_TRY(job->group_tracks.append(group));
@@ -61,23 +63,64 @@ ErrorCode set_up_passes(RemuxJob* job) {
   parts.range_start = plan.range.start;
   parts.range_end = plan.range.end;
   job->reads.input = job->input;
+  job->reads.description_map = plan.description_map.data();
+  job->reads.description_map_count = plan.description_map.count;
   job->reads.stream = &job->stream;
   job->reads.per_sample = job->options.per_sample;
   return read_plan_start(&job->reads, plan.largest_sample);
 }
 
-// Opens the input and surveys it. NoMore when the caller stops the run after
-// the survey.
-ErrorCode survey(RemuxJob* job, ErrorDetail* failure) {
+ErrorCode open_input(RemuxJob* job, const void* name, ErrorDetail* failure, MediaFile** out) {
   OpenParams params{};
   params.routines = stream_routines();
-  params.path = job->input_name;
+  params.path = name;
   params.user = &job->stream;
   params.failure_detail = failure;
   params.program_number = job->options.program_number;
-  VT_TRY(media_open(&job->input, &params, kOpenRead));
+  return media_open(out, &params, kOpenRead);
+}
+
+// Opens and surveys the joined inputs and adds their samples to the plan.
+// Their tracks are reported by the first input's: only their import notes
+// and cut tracks are told.
+ErrorCode survey_joined(RemuxJob* job, ErrorDetail* failure) {
+  const uint32_t count = job->options.joined_count;
+  if (count == 0) return ErrorCode::Ok;
+  RemuxEvents events{};
+  events.input_note = job->events.input_note;
+  events.truncated = job->events.truncated;
+  GrowArray<TrackPlan> plans{};
+  ErrorCode e = plans.reserve(count);
+  for (uint32_t k = 0; k < count && e == ErrorCode::Ok; ++k) {
+    MediaFile* input = nullptr;
+    e = open_input(job, job->options.joined[k], failure, &input);
+    if (e == ErrorCode::Ok) e = job->joined.append(input);
+    if (e != ErrorCode::Ok) {
+      if (input != nullptr) media_close(input);
+      break;
+    }
+    TrackPlan* plan = nullptr;
+    e = plans.append_zeroed(&plan);
+    if (e == ErrorCode::Ok) e = track_plan_survey(plan, input, job->options, events, job->stream.user);
+    // Where the input failed, for the message.
+    if (e != ErrorCode::Ok) {
+      job->failed_input = k + 2;
+      if (failure != nullptr) *failure = input->detail;
+    }
+  }
+  if (e == ErrorCode::Ok) e = join_plan_apply(&job->plan, plans.data(), plans.count, &job->join_mismatch);
+  for (TrackPlan& plan : plans) track_plan_release(&plan);
+  plans.release();
+  return e;
+}
+
+// Opens the input and surveys it. NoMore when the caller stops the run after
+// the survey.
+ErrorCode survey(RemuxJob* job, ErrorDetail* failure) {
+  VT_TRY(open_input(job, job->input_name, failure, &job->input));
   void* user = job->stream.user;
   VT_TRY(track_plan_survey(&job->plan, job->input, job->options, job->events, user));
+  VT_TRY(survey_joined(job, failure));
   if (job->events.surveyed != nullptr && job->events.surveyed(job->plan.tracks.count, user) == 0)
     return ErrorCode::NoMore;  // nothing is written
   VT_TRY(set_up_passes(job));
@@ -117,6 +160,7 @@ void release_job(RemuxJob* job) {
   track_plan_release(&job->plan);
   job->cursors.release();
   job->group_tracks.release();
+  job->joined.release();
 }
 
 }  // namespace
@@ -127,8 +171,10 @@ ErrorCode remux_run(const void* input_name, OutputNamer namer, const IoRoutines*
   const RemuxOptions& o = options != nullptr ? *options : defaults;
   if (o.split.mode != kSplitNone && (o.split.limits == nullptr || o.split.limit_count == 0))
     return ErrorCode::BadArgument;
-  // A range is one output.
-  if (o.range.set && (o.split.mode != kSplitNone || o.range.end <= o.range.start)) return ErrorCode::BadArgument;
+  // A range is one output, of one input.
+  if (o.range.set && (o.split.mode != kSplitNone || o.range.end <= o.range.start || o.joined_count > 0))
+    return ErrorCode::BadArgument;
+  if (o.joined_count > 0 && o.joined == nullptr) return ErrorCode::BadArgument;
   if (result != nullptr) *result = RemuxResult{};
   RemuxJob* job = alloc_record<RemuxJob>();
   if (job == nullptr) return ErrorCode::OutOfMemory;
@@ -176,14 +222,19 @@ ErrorCode remux_run(const void* input_name, OutputNamer namer, const IoRoutines*
     result->selection_fault = job->plan.selection_fault;
     result->selection_pick = job->plan.selection_pick;
     result->range_fault = job->plan.range_fault;
+    result->failed_input = job->failed_input;
+    result->join_fault = job->join_mismatch.fault;
+    result->join_input = job->join_mismatch.input;
+    result->join_track = job->join_mismatch.track_id;
   }
   // The walks are the input's: let go before it is (a stopped run leaves them open).
   for (TrackCursor& cursor : job->cursors) track_source_release(&cursor);
   read_plan_drop_view(&job->reads);
   if (job->input != nullptr) {
-    if (e != ErrorCode::Ok && result != nullptr) result->input_failure = job->input->detail;
+    if (e != ErrorCode::Ok && result != nullptr && job->failed_input == 0) result->input_failure = job->input->detail;
     media_close(job->input);
   }
+  for (MediaFile* joined : job->joined) media_close(joined);
   release_job(job);
   std::free(job);
   now_unpin();

@@ -65,6 +65,11 @@ struct TrackPlan {
   // the RangeFault, and where it was placed.
   uint32_t range_fault;
   RangePlacement range;
+  // Joined inputs: each source's output description numbers
+  // (SampleSource::description_map), and the sample entries of tracks
+  // whose inputs bring more than one (their specs point here).
+  GrowArray<uint32_t> description_map;
+  GrowArray<uint8_t> joined_entries;
 };
 
 // Surveys `input` (open for reading) into the plan: keeps the tracks the

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/chapter_set.h"
 #include "app/path_split.h"
 #include "app/platform.h"
 #include "app/track_list.h"
@@ -137,6 +138,11 @@ bool apply_join(const OptionRow&, const char*, CommandLine* line, ErrorText) {
   return true;
 }
 
+bool apply_join_chapters(const OptionRow&, const char*, CommandLine* line, ErrorText) {
+  line->join_chapters = 1;
+  return true;
+}
+
 bool apply_verify(const OptionRow&, const char*, CommandLine* line, ErrorText) {
   line->verify = 1;
   return true;
@@ -217,6 +223,8 @@ constexpr OptionRow kOptions[] = {
      "exact (default: edit lists hide the lead-in) or keyframe (start at the key frame before)", apply_range_mode},
     {"--join", nullptr, 0, nullptr, "play the inputs back to back in one output: --join <in1> <in2> [...] <out>",
      apply_join},
+    {"--join-chapters", nullptr, 0, nullptr, "with --join: a chapter at each input's start, named after its file",
+     apply_join_chapters},
     {"--program", nullptr, 1, "N", "read program N of a transport stream (default: the one with the most packets)",
      apply_program},
     {"--info", nullptr, 0, nullptr, "describe <file> instead of remuxing it", nullptr},
@@ -285,14 +293,22 @@ bool check_combination(CommandLine* line, uint32_t info, uint32_t plain_count, E
     std::snprintf(error, kCommandErrorCapacity, "--range cuts one input, so it takes no --join");
     return false;
   }
-  if (line->join && line->verify) {
-    std::snprintf(error, kCommandErrorCapacity, "--verify compares an output with one input, so it takes no --join");
+  if (line->join_chapters && !line->join) {
+    std::snprintf(error, kCommandErrorCapacity, "--join-chapters goes with --join");
     return false;
   }
   if (line->join) {
+    // One input named as a camera's chapter file: its chapters are found beside it.
+    ChapterName chapter{};
+    if (plain_count == 2 && camera_chapter_name(line->input_path, &chapter)) {
+      line->action = kActionRemux;
+      return true;
+    }
     if (plain_count < 3) {
       line->wrong_name_count = 1;
-      std::snprintf(error, kCommandErrorCapacity, "--join takes two or more inputs and an output file name, got %u file name%s",
+      std::snprintf(error, kCommandErrorCapacity,
+                    "--join takes two or more inputs (or a camera's first chapter file) and an output file name, got "
+                    "%u file name%s",
                     plain_count, plain_count == 1 ? "" : "s");
       return false;
     }

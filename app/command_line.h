@@ -48,6 +48,7 @@ struct CommandLine {
   uint32_t join;
   const char* joined[kMaxJoined];
   uint32_t joined_count;
+  uint32_t join_chapters;  // --join-chapters: a chapter per input, named after its file
 };
 
 // A message for the user about a bad command line, without the program's

@@ -110,6 +110,8 @@ struct RunState {
   uint32_t join_fault;
   uint32_t join_input;
   uint32_t join_track;
+  const char* const* joined;  // the inputs after the first (not owned)
+  uint32_t joined_count;
 };
 
 // Zeroes the state, keeps the two paths and records the input's identity so

@@ -3,8 +3,10 @@
 
 #include <cstring>
 
+#include "boxes/elst.h"
 #include "boxes/tkhd.h"
 #include "codecs/aac.h"
+#include "codecs/timecode.h"
 #include "io/byte_io.h"
 #include "io/value64.h"
 #include "mediafile/media_file.h"
@@ -135,6 +137,109 @@ ErrorCode map_entries(JoinedEntries* joined, const SampleDescriptionTable& stsd,
   return ErrorCode::Ok;
 }
 
+// The frame number a time code source's only sample holds; `*one` false
+// when the source is no single 4-byte sample.
+ErrorCode single_frame_number(const SampleSource& source, uint32_t* frame, bool* one) {
+  *one = false;
+  if (source.first_sample != 0 || source.end_sample != 1) return ErrorCode::Ok;
+  uint8_t bytes[8];
+  SampleRead read{};
+  read.buffer = bytes;
+  read.capacity = sizeof bytes;
+  uint32_t index = 0;
+  uint64_t time = 0;
+  ErrorCode e = track_seek(source.input, source.track_id, 0, &index, &time, 0, 0);
+  if (e == ErrorCode::Ok) e = read_next_sample(source.input, source.track_id, &read);
+  if (e == ErrorCode::NoMore) return ErrorCode::Ok;
+  VT_TRY(e);
+  if (read.size != 4) return ErrorCode::Ok;
+  *frame = load_u32be(bytes);
+  *one = true;
+  return ErrorCode::Ok;
+}
+
+// A time code that goes on from the previous input's (its frame number
+// that one's plus the frames it lasts) lengthens that input's sample
+// instead of adding one: the sources so merged keep no sample of their own.
+ErrorCode lengthen_timecode(const TrackPlan& plan, const PlannedTrack& row, SampleSource* sources, uint32_t count,
+                            uint32_t* merged) {
+  *merged = 0;
+  auto* stsd = track_record<SampleDescriptionTable>(find_track(plan.input->root, row.input_track_id), BoxTypeId::Stsd);
+  TimecodeEntry entry;
+  if (stsd == nullptr || !timecode_entry_read(stsd->whole_entries.bytes, stsd->whole_entries.length, &entry))
+    return ErrorCode::Ok;  // a time code it cannot count: each input keeps its sample
+  const uint32_t* map = plan.description_map.data();
+  const uint32_t map_count = plan.description_map.count;
+  SampleSource* anchor = nullptr;
+  uint32_t anchor_frame = 0;
+  uint64_t anchor_length = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    SampleSource& s = sources[i];
+    uint32_t frame = 0;
+    bool one = false;
+    VT_TRY(single_frame_number(s, &frame, &one));
+    const uint64_t length =
+        one ? static_cast<uint64_t>(source_units(s, static_cast<int64_t>(track_samples_duration(s.input, s.track_id, 0, 1))))
+            : 0;
+    if (one && anchor != nullptr &&
+        source_description(s, map, map_count, 1) == source_description(*anchor, map, map_count, 1) &&
+        timecode_advance(entry, anchor_frame, anchor_length, row.timescale) == frame &&
+        length <= UINT32_MAX - anchor->tail_extend) {
+      anchor->tail_extend += static_cast<uint32_t>(length);
+      anchor_length += length;
+      s.first_sample = s.end_sample;
+      ++*merged;
+      continue;
+    }
+    anchor = one ? &s : nullptr;
+    anchor_frame = frame;
+    anchor_length = length;
+  }
+  return ErrorCode::Ok;
+}
+
+// The edit of an input's sound track that starts after its encoder's
+// priming (AAC: 1024 or 2112 samples), alone in its list: its media time
+// and duration in `movie_timescale`. False for any other list.
+bool priming_edit(const TrackPlan& plan, const PlannedTrack& row, uint32_t movie_timescale, JoinEdit* out) {
+  if (!(row.fourcc == "mp4a") || plan.movie_timescale == 0) return false;
+  auto* elst = track_record<ElstRecord>(find_track(plan.input->root, row.input_track_id), BoxTypeId::Elst);
+  if (elst == nullptr || elst->entries.count != 1) return false;
+  const ElstEntry& edit = elst->entries[0];
+  if (edit.media_rate_integer != 1 || edit.media_rate_fraction != 0) return false;
+  if (edit.media_time != 1024 && edit.media_time != 2112) return false;
+  *out = JoinEdit{edit.media_time, rescale(edit.segment_duration, plan.movie_timescale, movie_timescale)};
+  return true;
+}
+
+// Gapless sound: an edit per input, each from its priming on, when every
+// input's track has its priming edit; else the track keeps the first
+// input's edit.
+ErrorCode plan_gapless(TrackPlan* plan, const TrackPlan* later, uint32_t later_count, uint32_t i,
+                       const SampleSource* sources) {
+  PlannedTrack& row = plan->tracks[i];
+  if (!row.audio || later_count == 0) return ErrorCode::Ok;
+  JoinEdit edit{};
+  if (!priming_edit(*plan, row, plan->movie_timescale, &edit)) return ErrorCode::Ok;
+  for (uint32_t k = 0; k < later_count; ++k)
+    if (!priming_edit(later[k], later[k].tracks[i], plan->movie_timescale, &edit) ||
+        later[k].tracks[i].timescale != row.timescale)
+      return ErrorCode::Ok;
+  const uint32_t first_edit = plan->joined_edits.count;
+  uint64_t elapsed = 0;
+  for (uint32_t k = 0; k <= later_count; ++k) {
+    const TrackPlan& input = k == 0 ? *plan : later[k - 1];
+    priming_edit(input, input.tracks[i], plan->movie_timescale, &edit);
+    edit.media_time += static_cast<int64_t>(elapsed);
+    VT_TRY(plan->joined_edits.append(edit));
+    const SampleSource& s = sources[k];
+    elapsed += track_samples_duration(s.input, s.track_id, s.first_sample, s.end_sample);
+  }
+  row.first_edit = first_edit;
+  row.edit_count = later_count + 1;
+  return ErrorCode::Ok;
+}
+
 }  // namespace
 
 bool sample_entry_at(const uint8_t* bytes, uint32_t size, uint32_t count, uint32_t index, uint32_t* at,
@@ -216,7 +321,12 @@ ErrorCode join_plan_apply(TrackPlan* plan, const TrackPlan* later, uint32_t late
                                                                             : row.sample_count + other.sample_count;
       if (e == ErrorCode::Ok) e = sources.append(source);
     }
+    if (e == ErrorCode::Ok) e = plan_gapless(plan, later, later_count, i, &sources[first_source]);
+    uint32_t merged = 0;
+    if (e == ErrorCode::Ok && later_count > 0 && row.fourcc == "tmcd")
+      e = lengthen_timecode(*plan, row, &sources[first_source], sources.count - first_source, &merged);
     if (e != ErrorCode::Ok) break;
+    row.sample_count -= merged < row.sample_count ? merged : row.sample_count;
     if (later_count > 0) row.media_end = media_end;
     row.first_source = first_source;
     row.source_count = sources.count - first_source;
@@ -244,6 +354,21 @@ ErrorCode join_plan_apply(TrackPlan* plan, const TrackPlan* later, uint32_t late
   }
   for (JoinedEntries& j : joined) j.bytes.release();
   joined.release();
+  // Each input starts where the reference track's samples of those before end.
+  uint32_t reference = 0;
+  for (uint32_t i = tracks; i > 0; --i)
+    if (plan->tracks[i - 1].video) reference = i - 1;
+  if (e == ErrorCode::Ok && tracks > 0) {
+    const PlannedTrack& row = plan->tracks[reference];
+    uint64_t elapsed = 0;
+    e = plan->input_starts.append(0);
+    for (uint32_t k = 0; k < later_count && e == ErrorCode::Ok; ++k) {
+      const SampleSource& s = sources[row.first_source + k];
+      elapsed += static_cast<uint64_t>(source_units(
+          s, static_cast<int64_t>(track_samples_duration(s.input, s.track_id, s.first_sample, s.end_sample))));
+      e = plan->input_starts.append(rescale(elapsed, row.timescale, 10000000));
+    }
+  }
   if (e == ErrorCode::Ok) {
     plan->sources.release();
     plan->sources = sources;

@@ -348,6 +348,7 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
     // A text sample that straddles a cut is shortened as the cursor did;
     // a re-counted time code sample goes out from the lane's own bytes.
     uint32_t duration = source != nullptr ? static_cast<uint32_t>(source_units(*source, read.duration)) : read.duration;
+    if (source != nullptr && g.left == 0) duration += source->tail_extend;
     if (read.index == g.span_first && g.head_trim > 0) duration = g.head_trim < duration ? duration - g.head_trim : 1;
     if (read.index == g.span_last && g.tail_trim > 0) duration = g.tail_trim < duration ? duration - g.tail_trim : 1;
     const bool replaced = g.first_replaced && read.index == g.span_first && read.size == sizeof g.first_bytes;

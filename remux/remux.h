@@ -135,6 +135,9 @@ struct RemuxOptions {
   // only). No range goes with them.
   const void* const* joined = nullptr;
   uint32_t joined_count = 0;
+  // With joined inputs: a chapter title for each input, the first
+  // included (joined_count + 1), each chapter at the input's start; null: none.
+  const char* const* join_titles = nullptr;
 };
 
 // The two passes of a run: the measuring pass writes nothing (its outputs
@@ -169,6 +172,10 @@ struct RemuxEvents {
   void (*part_over_limit)(uint32_t index, uint32_t split_mode, uint64_t value, uint64_t limit, void* user);
   // The survey placed the range of RemuxOptions::range.
   void (*range_placed)(const RangePlacement& placement, void* user);
+  // Joined inputs whose movie metadata (tags) differs from the first
+  // input's, which the output keeps: `count` of them, the first `input`
+  // (1-based, counting the first input). Once, after the survey.
+  void (*joined_metadata_differs)(uint32_t input, uint32_t count, void* user);
 };
 
 // What --verify compared, or the first difference it found.

@@ -22,7 +22,8 @@ struct RemuxJob {
   MediaFile* input;
   GrowArray<MediaFile*> joined;  // the inputs played after the first, open while the run lasts
   JoinMismatch join_mismatch;
-  uint32_t failed_input;  // a joined input whose opening or survey failed (1-based), or 0
+  uint32_t failed_input;
+  GrowArray<ChapterInput> chapter_inputs;  // every input of a join, for the chapters  // a joined input whose opening or survey failed (1-based), or 0
   TrackPlan plan;        // fixed across both passes
   Scheduler scheduler;   // pending samples, write order, cut points
   ReadPlan reads;        // how each group's samples are read

@@ -7,6 +7,7 @@
 
 #include "io/value64.h"
 #include "mediafile/media_file.h"
+#include "meta/tags.h"
 #include "remux/verify.h"
 
 namespace vantorel {
@@ -62,6 +63,9 @@ ErrorCode set_up_passes(RemuxJob* job) {
   parts.range_cut = job->options.range.set;
   parts.range_start = plan.range.start;
   parts.range_end = plan.range.end;
+  parts.chapter_inputs = job->chapter_inputs.data();
+  parts.chapter_input_count = job->chapter_inputs.count;
+  parts.joined_edits = plan.joined_edits.data();
   job->reads.input = job->input;
   job->reads.description_map = plan.description_map.data();
   job->reads.description_map_count = plan.description_map.count;
@@ -78,6 +82,23 @@ ErrorCode open_input(RemuxJob* job, const void* name, ErrorDetail* failure, Medi
   params.failure_detail = failure;
   params.program_number = job->options.program_number;
   return media_open(out, &params, kOpenRead);
+}
+
+// Whether two inputs hold the same movie tags, names and values.
+bool same_movie_tags(MediaFile* a, MediaFile* b) {
+  const uint32_t count = tag_count(a, kMovieTags);
+  if (tag_count(b, kMovieTags) != count) return false;
+  for (uint32_t i = 0; i < count; ++i) {
+    TagRecord* x = nullptr;
+    TagRecord* y = nullptr;
+    if (tag_at(a, i, kMovieTags, &x) != ErrorCode::Ok || tag_at(b, i, kMovieTags, &y) != ErrorCode::Ok) return false;
+    if (std::strcmp(x->name, y->name) != 0 || x->values.count != y->values.count) return false;
+    for (uint32_t v = 0; v < x->values.count; ++v)
+      if (v >= x->value_sizes.count || v >= y->value_sizes.count || x->value_sizes[v] != y->value_sizes[v] ||
+          std::memcmp(x->values[v], y->values[v], x->value_sizes[v]) != 0)
+        return false;
+  }
+  return true;
 }
 
 // Opens and surveys the joined inputs and adds their samples to the plan.
@@ -111,7 +132,18 @@ ErrorCode survey_joined(RemuxJob* job, ErrorDetail* failure) {
   if (e == ErrorCode::Ok) e = join_plan_apply(&job->plan, plans.data(), plans.count, &job->join_mismatch);
   for (TrackPlan& plan : plans) track_plan_release(&plan);
   plans.release();
-  return e;
+  VT_TRY(e);
+  const uint64_t* starts = job->plan.input_starts.data();
+  for (uint32_t k = 0; k <= count && k < job->plan.input_starts.count; ++k) {
+    const char* title = job->options.join_titles != nullptr ? job->options.join_titles[k] : nullptr;
+    VT_TRY(job->chapter_inputs.append(ChapterInput{k == 0 ? job->input : job->joined[k - 1], starts[k], title}));
+  }
+  uint32_t differing = 0, first_differing = 0;
+  for (uint32_t k = 0; k < count; ++k)
+    if (!same_movie_tags(job->input, job->joined[k]) && differing++ == 0) first_differing = k + 2;
+  if (differing > 0 && job->events.joined_metadata_differs != nullptr)
+    job->events.joined_metadata_differs(first_differing, differing, job->stream.user);
+  return ErrorCode::Ok;
 }
 
 // Opens the input and surveys it. NoMore when the caller stops the run after
@@ -153,6 +185,24 @@ ErrorCode range_spans(const TrackPlan& plan, GrowArray<VerifySpan>* spans) {
   return ErrorCode::Ok;
 }
 
+// What --verify checks of a join: each planned track's sources, by input.
+ErrorCode join_segments(const RemuxJob* job, GrowArray<VerifySegment>* segments, GrowArray<const void*>* names) {
+  VT_TRY(names->append(job->input_name));
+  for (uint32_t k = 0; k < job->options.joined_count; ++k) VT_TRY(names->append(job->options.joined[k]));
+  const TrackPlan& plan = job->plan;
+  for (uint32_t i = 0; i < plan.tracks.count; ++i) {
+    const PlannedTrack& row = plan.tracks[i];
+    for (uint32_t s = 0; s < row.source_count; ++s) {
+      const SampleSource& source = plan.sources[row.first_source + s];
+      uint32_t input = 0;
+      for (uint32_t k = 0; k < job->joined.count; ++k)
+        if (job->joined[k] == source.input) input = k + 1;
+      VT_TRY(segments->append(VerifySegment{i, input, source}));
+    }
+  }
+  return ErrorCode::Ok;
+}
+
 void release_job(RemuxJob* job) {
   parts_release(&job->parts);
   read_plan_release(&job->reads);
@@ -161,6 +211,7 @@ void release_job(RemuxJob* job) {
   job->cursors.release();
   job->group_tracks.release();
   job->joined.release();
+  job->chapter_inputs.release();
 }
 
 }  // namespace
@@ -212,11 +263,19 @@ ErrorCode remux_run(const void* input_name, OutputNamer namer, const IoRoutines*
     GrowArray<VerifySpan> spans{};
     if (o.range.set) e = range_spans(job->plan, &spans);
     const VerifyRange range{spans.data(), spans.count};
+    GrowArray<VerifySegment> segments{};
+    GrowArray<const void*> names{};
+    if (e == ErrorCode::Ok && o.joined_count > 0) e = join_segments(job, &segments, &names);
+    const VerifyJoin join{names.data(), names.count, segments.data(), segments.count,
+                          job->plan.description_map.data(), job->plan.description_map.count};
     if (e == ErrorCode::Ok)
       e = verify_remux(input_name, job->parts.written_names.items, job->parts.written_names.count,
                        &job->stream.routines, user, o.salvage ? 1 : 0, result != nullptr ? &result->verify : &scratch,
-                       &o.tracks, o.program_number, o.range.set ? &range : nullptr);
+                       &o.tracks, o.program_number, o.range.set ? &range : nullptr,
+                       o.joined_count > 0 ? &join : nullptr);
     spans.release();
+    segments.release();
+    names.release();
   }
   if (result != nullptr) {
     result->selection_fault = job->plan.selection_fault;

@@ -49,6 +49,7 @@ bool track_source_next(TrackCursor* c, SourceSample* out) {
   uint32_t duration = static_cast<uint32_t>(source_units(s, next.duration));
   if (c->index == s.first_sample && s.head_trim > 0) duration = s.head_trim < duration ? duration - s.head_trim : 1;
   if (c->index + 1 == s.end_sample && s.tail_trim > 0) duration = s.tail_trim < duration ? duration - s.tail_trim : 1;
+  if (c->index + 1 == s.end_sample) duration += s.tail_extend;
   ++c->index;
   out->decode_time = c->time;
   out->duration = duration;

@@ -32,6 +32,9 @@ struct SampleSource {
   // times scale_to / scale_from, which the join checked to be exact (0: as read).
   uint32_t scale_from;
   uint32_t scale_to;
+  // Track units added to its last sample: a time code sample lengthened
+  // by the inputs whose time code goes on from it.
+  uint32_t tail_extend;
 };
 
 // `units` of a source in the planned track's units.

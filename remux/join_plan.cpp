@@ -1,6 +1,7 @@
 // Joined inputs matched to the first and appended to its planned tracks.
 #include "remux/join_plan.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "boxes/elst.h"
@@ -185,7 +186,10 @@ ErrorCode lengthen_timecode(const TrackPlan& plan, const PlannedTrack& row, Samp
         source_description(s, map, map_count, 1) == source_description(*anchor, map, map_count, 1) &&
         timecode_advance(entry, anchor_frame, anchor_length, row.timescale) == frame &&
         length <= UINT32_MAX - anchor->tail_extend) {
-      anchor->tail_extend += static_cast<uint32_t>(length);
+      // What the merged input's own end was aligned by goes with it.
+      const uint64_t aligned = length + s.tail_extend - std::min<uint64_t>(s.tail_trim, length + s.tail_extend);
+      if (aligned > UINT32_MAX - anchor->tail_extend) break;
+      anchor->tail_extend += static_cast<uint32_t>(aligned);
       anchor_length += length;
       s.first_sample = s.end_sample;
       ++*merged;
@@ -240,6 +244,60 @@ ErrorCode plan_gapless(TrackPlan* plan, const TrackPlan* later, uint32_t later_c
   return ErrorCode::Ok;
 }
 
+// The track units a source's samples last as the join plays them.
+uint64_t span_length(const SampleSource& s) {
+  uint64_t length = static_cast<uint64_t>(
+      source_units(s, static_cast<int64_t>(track_samples_duration(s.input, s.track_id, s.first_sample, s.end_sample))));
+  length -= std::min<uint64_t>(length, uint64_t{s.head_trim} + s.tail_trim);
+  return length + s.tail_extend;
+}
+
+// Text and timed data a joined input's edit hides at its start (`hidden`
+// units of the source) stay hidden: the samples wholly before it are left
+// out, the one it starts in is shortened (to one unit at least).
+ErrorCode hide_lead_in(SampleSource* source, uint64_t hidden) {
+  uint32_t walk = 0;
+  VT_TRY(sample_walk_open(source->input, source->track_id, source->end_sample, &walk));
+  SampleRead read{};
+  ErrorCode e = ErrorCode::Ok;
+  for (uint32_t i = 0; i < source->end_sample && hidden > 0; ++i) {
+    e = sample_walk_next(source->input, walk, &read);
+    if (e != ErrorCode::Ok) break;
+    if (i < source->first_sample) continue;
+    if (hidden >= read.duration && i + 1 < source->end_sample) {
+      hidden -= read.duration;
+      ++source->first_sample;
+      continue;
+    }
+    const uint64_t units = static_cast<uint64_t>(source_units(*source, static_cast<int64_t>(hidden)));
+    const uint64_t whole = static_cast<uint64_t>(source_units(*source, read.duration));
+    source->head_trim = static_cast<uint32_t>(std::min<uint64_t>(units, whole > 0 ? whole - 1 : 0));
+    break;
+  }
+  sample_walk_close(source->input, walk);
+  return e == ErrorCode::NoMore ? ErrorCode::Ok : e;
+}
+
+// Text and timed data of a joined input start where its input does: the
+// previous input's last sample is lengthened to there, or shortened (to
+// one unit at least) where it reaches past it. The track's new end.
+uint64_t align_to_start(SampleSource* previous, uint64_t end, uint64_t start) {
+  if (previous->end_sample <= previous->first_sample) return end;
+  if (start > end) {
+    const uint64_t gap = start - end;
+    if (gap > UINT32_MAX - previous->tail_extend) return end;
+    previous->tail_extend += static_cast<uint32_t>(gap);
+    return start;
+  }
+  const uint64_t last = static_cast<uint64_t>(source_units(
+      *previous, static_cast<int64_t>(track_samples_duration(previous->input, previous->track_id,
+                                                             previous->end_sample - 1, previous->end_sample))));
+  const uint64_t room = last > previous->tail_trim + 1 ? last - previous->tail_trim - 1 : 0;
+  const uint64_t trim = std::min<uint64_t>(end - start, room);
+  previous->tail_trim += static_cast<uint32_t>(trim);
+  return end - trim;
+}
+
 }  // namespace
 
 bool sample_entry_at(const uint8_t* bytes, uint32_t size, uint32_t count, uint32_t index, uint32_t* at,
@@ -282,9 +340,28 @@ ErrorCode join_plan_apply(TrackPlan* plan, const TrackPlan* later, uint32_t late
       }
     }
   }
+  // Where each input starts: the reference track's (the first video
+  // track's) samples of the inputs before it, in its units.
+  uint32_t reference = 0;
+  for (uint32_t i = tracks; i > 0; --i)
+    if (plan->tracks[i - 1].video) reference = i - 1;
+  GrowArray<uint64_t> starts{};
+  ErrorCode e = tracks > 0 ? starts.append(0) : ErrorCode::Ok;
+  for (uint32_t k = 0; k < later_count && tracks > 0 && e == ErrorCode::Ok; ++k) {
+    const SampleSource& s = k == 0 ? plan->sources[plan->tracks[reference].first_source]
+                                   : later[k - 1].sources[later[k - 1].tracks[reference].first_source];
+    SampleSource scaled = s;
+    const uint32_t from = k == 0 ? plan->tracks[reference].timescale : later[k - 1].tracks[reference].timescale;
+    if (from != plan->tracks[reference].timescale) {
+      scaled.scale_from = from;
+      scaled.scale_to = plan->tracks[reference].timescale;
+    }
+    e = starts.append(starts[k] + static_cast<uint64_t>(source_units(
+                                      scaled, static_cast<int64_t>(track_samples_duration(
+                                                  s.input, s.track_id, s.first_sample, s.end_sample)))));
+  }
   GrowArray<SampleSource> sources{};
   GrowArray<JoinedEntries> joined{};
-  ErrorCode e = ErrorCode::Ok;
   for (uint32_t i = 0; i < tracks && e == ErrorCode::Ok; ++i) {
     PlannedTrack& row = plan->tracks[i];
     JoinedEntries entries{};
@@ -297,11 +374,11 @@ ErrorCode join_plan_apply(TrackPlan* plan, const TrackPlan* later, uint32_t late
     uint64_t elapsed = 0;  // track units the inputs so far last
     int64_t media_end = row.media_end;
     for (uint32_t k = 0; k < later_count && e == ErrorCode::Ok; ++k) {
-      const SampleSource& previous = sources[sources.count - 1];
-      elapsed += static_cast<uint64_t>(source_units(
-          previous,
-          static_cast<int64_t>(track_samples_duration(previous.input, previous.track_id, previous.first_sample,
-                                                      previous.end_sample))));
+      SampleSource& previous = sources[sources.count - 1];
+      elapsed += span_length(previous);
+      if (!row.video && !row.audio && i != reference)
+        elapsed = align_to_start(&previous, elapsed,
+                                 rescale(starts[k + 1], plan->tracks[reference].timescale, row.timescale));
       const PlannedTrack& other = later[k].tracks[i];
       SampleSource source = later[k].sources[other.first_source];
       if (other.timescale != row.timescale) {
@@ -309,6 +386,8 @@ ErrorCode join_plan_apply(TrackPlan* plan, const TrackPlan* later, uint32_t late
         source.scale_to = row.timescale;
       }
       const int64_t other_media_time = source_units(source, other.media_time);
+      if (!row.video && !row.audio && i != reference && other.media_time > 0)
+        e = hide_lead_in(&source, static_cast<uint64_t>(other.media_time));
       // Pictures: each input's first presented picture shows where the
       // previous input's last ends, whatever their reordering delays.
       if (row.video) source.composition_shift = static_cast<int32_t>(row.media_time - other_media_time);
@@ -354,21 +433,10 @@ ErrorCode join_plan_apply(TrackPlan* plan, const TrackPlan* later, uint32_t late
   }
   for (JoinedEntries& j : joined) j.bytes.release();
   joined.release();
-  // Each input starts where the reference track's samples of those before end.
-  uint32_t reference = 0;
-  for (uint32_t i = tracks; i > 0; --i)
-    if (plan->tracks[i - 1].video) reference = i - 1;
-  if (e == ErrorCode::Ok && tracks > 0) {
-    const PlannedTrack& row = plan->tracks[reference];
-    uint64_t elapsed = 0;
-    e = plan->input_starts.append(0);
-    for (uint32_t k = 0; k < later_count && e == ErrorCode::Ok; ++k) {
-      const SampleSource& s = sources[row.first_source + k];
-      elapsed += static_cast<uint64_t>(source_units(
-          s, static_cast<int64_t>(track_samples_duration(s.input, s.track_id, s.first_sample, s.end_sample))));
-      e = plan->input_starts.append(rescale(elapsed, row.timescale, 10000000));
-    }
-  }
+  // Each input's start for its chapters, in 100 ns units.
+  for (uint32_t k = 0; k < starts.count && e == ErrorCode::Ok; ++k)
+    e = plan->input_starts.append(rescale(starts[k], plan->tracks[reference].timescale, 10000000));
+  starts.release();
   if (e == ErrorCode::Ok) {
     plan->sources.release();
     plan->sources = sources;

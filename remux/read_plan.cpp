@@ -312,6 +312,7 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
     GroupTrack& g = tracks[t];
     // The lane's source of this sample: the next one once a source is done.
     const SampleSource* source = nullptr;
+    bool first_of_source = false;
     uint32_t track_id = g.input_track_id;
     if (g.source_count > 0) {
       while (g.left == 0 && g.source + 1 < g.source_count) {
@@ -319,6 +320,7 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
         g.left = g.sources[g.source].end_sample - g.sources[g.source].first_sample;
       }
       source = &g.sources[g.source];
+      first_of_source = g.left == source->end_sample - source->first_sample;
       if (g.left > 0) --g.left;
       track_id = source->track_id;
       VT_TRY(use_input(plan, output, source->input));
@@ -348,7 +350,13 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
     // A text sample that straddles a cut is shortened as the cursor did;
     // a re-counted time code sample goes out from the lane's own bytes.
     uint32_t duration = source != nullptr ? static_cast<uint32_t>(source_units(*source, read.duration)) : read.duration;
-    if (source != nullptr && g.left == 0) duration += source->tail_extend;
+    // A joined input's last sample, aligned to where the next input starts.
+    if (source != nullptr && g.source_count > 1 && first_of_source && source->head_trim > 0)
+      duration = source->head_trim < duration ? duration - source->head_trim : 1;
+    if (source != nullptr && g.source_count > 1 && g.left == 0) {
+      if (source->tail_trim > 0) duration = source->tail_trim < duration ? duration - source->tail_trim : 1;
+      duration += source->tail_extend;
+    }
     if (read.index == g.span_first && g.head_trim > 0) duration = g.head_trim < duration ? duration - g.head_trim : 1;
     if (read.index == g.span_last && g.tail_trim > 0) duration = g.tail_trim < duration ? duration - g.tail_trim : 1;
     const bool replaced = g.first_replaced && read.index == g.span_first && read.size == sizeof g.first_bytes;

@@ -398,6 +398,8 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
       SampleRead i;
       const uint8_t* i_bytes = nullptr;
       const VerifySegment* segment = next_segment(join, &t);
+      const bool first_of_segment =
+          segment != nullptr && t.left + 1 == segment->source.end_sample - segment->source.first_sample;
       VT_TRY(reader_of(segment).next(segment != nullptr ? segment->source.track_id : t.input_id, &i, &i_bytes));
       ++t.next;
       ++report->samples;
@@ -411,7 +413,12 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
       if (segment != nullptr) {
         const SampleSource& source = segment->source;
         duration = static_cast<uint32_t>(source_units(source, i.duration));
-        if (t.left == 0) duration += source.tail_extend;
+        if (first_of_segment && t.segment_count > 1 && source.head_trim > 0)
+          duration = source.head_trim < duration ? duration - source.head_trim : 1;
+        if (t.left == 0 && t.segment_count > 1) {
+          if (source.tail_trim > 0) duration = source.tail_trim < duration ? duration - source.tail_trim : 1;
+          duration += source.tail_extend;
+        }
         i.composition_offset = static_cast<int32_t>(source_units(source, i.composition_offset)) + source.composition_shift;
         const uint32_t description =
             source_description(source, join->description_map, join->description_map_count, i.description_index);

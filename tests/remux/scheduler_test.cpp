@@ -266,7 +266,7 @@ TEST(Scheduler, TrackSourceWalksTheTables) {
   const std::vector<Walked> floor = {{0, 1, 12, 20, false}};
   EXPECT_EQ(walk({SampleSource{file, 1, 5, 2, 3, 20, 0, 0, 0, 0, 0, 0}}), floor);
   TrackCursor cursor;
-  SampleSource span{file, 1, 5, 3, 6, 0, 0};
+  SampleSource span{file, 1, 5, 3, 6, 0, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(track_source_start(&cursor, &span, 1), ErrorCode::BadArgument);
   media_close(file);
 }

@@ -132,8 +132,9 @@ void print_join_mismatch(std::FILE* err, const CommandLine* args, const RunState
                                       "is rotated or mirrored another way",
                                       "counts time in other units",
                                       ("has another codec configuration, which only sample descriptions read from "
-                                       "MP4 or QuickTime inputs keep apart")};
-  const uint32_t fault = state.join_fault < 7 ? state.join_fault : 6;
+                                       "MP4 or QuickTime inputs keep apart"),
+                                      "starts its pictures too far into its media to follow on"};
+  const uint32_t fault = state.join_fault < 8 ? state.join_fault : 6;
   const char* input = state.join_input >= 2 && state.join_input - 2 < args->joined_count
                           ? args->joined[state.join_input - 2]
                           : "";

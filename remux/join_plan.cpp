@@ -68,11 +68,23 @@ bool converts_exactly(const SampleSource& source, uint32_t from, uint32_t to) {
   SampleRead read{};
   for (uint32_t i = 0; exact && i < source.end_sample; ++i) {
     if (sample_walk_next(source.input, walk, &read) != ErrorCode::Ok) break;
-    exact = uint64_t{read.duration} * to % from == 0 &&
-            (static_cast<int64_t>(read.composition_offset) * to) % static_cast<int64_t>(from) == 0;
+    // Exact, and within the fields the output writes them to.
+    const int64_t offset = static_cast<int64_t>(read.composition_offset) * to;
+    exact = uint64_t{read.duration} * to % from == 0 && offset % static_cast<int64_t>(from) == 0 &&
+            uint64_t{read.duration} * to / from <= UINT32_MAX && offset / from <= INT32_MAX && offset / from >= INT32_MIN;
   }
   sample_walk_close(source.input, walk);
   return exact;
+}
+
+// Whether the shift that presents `b`'s pictures from where the previous
+// input's end fits a composition offset (media times of an edit can be
+// anything a file says).
+bool shift_fits(const PlannedTrack& a, const PlannedTrack& b) {
+  if (a.timescale == 0 || b.timescale == 0 || b.media_time < 0 || a.media_time < 0) return false;
+  const uint64_t converted = rescale(static_cast<uint64_t>(b.media_time), b.timescale, a.timescale);
+  const int64_t shift = a.media_time - static_cast<int64_t>(std::min<uint64_t>(converted, INT64_MAX / 2));
+  return shift >= INT32_MIN / 2 && shift <= INT32_MAX / 2;
 }
 
 // The first failing check of track `i` of a later plan against the first's.
@@ -92,6 +104,8 @@ ErrorCode match_track(const TrackPlan& first, const TrackPlan& other, uint32_t i
     *fault = kJoinMatrix;
   } else if (a.timescale != b.timescale && !converts_exactly(other.sources[b.first_source], b.timescale, a.timescale)) {
     *fault = kJoinTimescale;
+  } else if (a.video && !shift_fits(a, b)) {
+    *fault = kJoinTiming;
   } else if (!(a.carried_whole && entries_of(first, a) != nullptr && entries_of(other, b) != nullptr) &&
              !same_configuration(ia, ib)) {
     // Entries built from the configuration are one description for all.

@@ -366,9 +366,7 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
     sample.start_delay = delay;
     sample.duration = duration;
     sample.composition_offset =
-        source != nullptr
-            ? static_cast<int32_t>(source_units(*source, read.composition_offset)) + source->composition_shift
-            : read.composition_offset;
+        source != nullptr ? source_offset(*source, read.composition_offset) : read.composition_offset;
     sample.flags = read.sync != 0 ? uint32_t{kSampleSync} : 0u;
     sample.description_index =
         source != nullptr

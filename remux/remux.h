@@ -222,6 +222,7 @@ enum JoinFault : uint32_t {
   kJoinMatrix = 4,         // a track turned another way
   kJoinTimescale = 5,      // a track counting time in other units
   kJoinConfiguration = 6,  // another configuration where the descriptions cannot be kept apart
+  kJoinTiming = 7,         // pictures that start too far into their media to be shifted into place
 };
 enum RangeFault : uint32_t {
   kRangeMet = 0,

@@ -1,5 +1,7 @@
 #include "remux/track_source.h"
 
+#include <algorithm>
+
 #include "io/value64.h"
 #include "mediafile/mediafile.h"
 
@@ -53,11 +55,23 @@ bool track_source_next(TrackCursor* c, SourceSample* out) {
   ++c->index;
   out->decode_time = c->time;
   out->duration = duration;
-  out->composition_offset = static_cast<int32_t>(source_units(s, next.composition_offset)) + s.composition_shift;
+  out->composition_offset = source_offset(s, next.composition_offset);
   out->size = next.size;
   out->sync = next.sync != 0;
   c->time += duration;
   return true;
+}
+
+int64_t source_units(const SampleSource& source, int64_t units) {
+  if (source.scale_from == 0) return units;
+  const uint64_t magnitude = units < 0 ? 0 - static_cast<uint64_t>(units) : static_cast<uint64_t>(units);
+  const uint64_t scaled = std::min<uint64_t>(rescale(magnitude, source.scale_from, source.scale_to), INT64_MAX);
+  return units < 0 ? -static_cast<int64_t>(scaled) : static_cast<int64_t>(scaled);
+}
+
+int32_t source_offset(const SampleSource& source, int32_t offset) {
+  const int64_t shifted = source_units(source, offset) + source.composition_shift;
+  return static_cast<int32_t>(std::clamp<int64_t>(shifted, INT32_MIN, INT32_MAX));
 }
 
 uint32_t source_description(const SampleSource& source, const uint32_t* map, uint32_t map_count, uint32_t index) {

@@ -37,10 +37,12 @@ struct SampleSource {
   uint32_t tail_extend;
 };
 
-// `units` of a source in the planned track's units.
-inline int64_t source_units(const SampleSource& source, int64_t units) {
-  return source.scale_from == 0 ? units : units * int64_t{source.scale_to} / int64_t{source.scale_from};
-}
+// `units` of a source in the planned track's units (saturating far past
+// any time a track holds).
+int64_t source_units(const SampleSource& source, int64_t units);
+// A composition offset of a source as the planned track has it: converted
+// and shifted (held within 32 bits).
+int32_t source_offset(const SampleSource& source, int32_t offset);
 
 // A sample as the scheduler sees it.
 struct SourceSample {

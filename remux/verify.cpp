@@ -419,7 +419,7 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
           if (source.tail_trim > 0) duration = source.tail_trim < duration ? duration - source.tail_trim : 1;
           duration += source.tail_extend;
         }
-        i.composition_offset = static_cast<int32_t>(source_units(source, i.composition_offset)) + source.composition_shift;
+        i.composition_offset = source_offset(source, i.composition_offset);
         const uint32_t description =
             source_description(source, join->description_map, join->description_map_count, i.description_index);
         if ((description != 0 ? description : 1) != (o.description_index != 0 ? o.description_index : 1))

@@ -410,6 +410,26 @@ TEST_F(Join, SoundWithPrimingEditsJoinsGapless) {
   EXPECT_EQ(decoded_samples(out), decoded_samples(a) + decoded_samples(b));
 }
 
+TEST_F(Join, ChaptersOfEveryInputFollowOn) {
+  const std::string list = work_.path("chapters.txt");
+  run_command("printf ';FFMETADATA1\\n[CHAPTER]\\nTIMEBASE=1/1000\\nSTART=0\\nEND=1000\\ntitle=in\\n[CHAPTER]\\n"
+              "TIMEBASE=1/1000\\nSTART=1000\\nEND=2000\\ntitle=out\\n' > " + shell_quote(list),
+              nullptr);
+  std::vector<std::string> inputs;
+  for (const char* name : {"one.mp4", "two.mp4"})
+    inputs.push_back(test::make_media(work_, name,
+                                      "-f lavfi -i testsrc2=size=160x120:rate=30 -i " + shell_quote(list) +
+                                          " -map 0 -map_chapters 1 -t 2 -c:v libx264"));
+  ASSERT_FALSE(inputs[1].empty());
+  const std::string out = work_.path("both.mp4");
+  test::RunResult r = join({inputs[0], inputs[1], out}, {"--quiet", "--verify"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string chapters;
+  run_command("ffprobe -v error -show_entries chapter=start_time:chapter_tags=title -of csv=p=0 " + shell_quote(out),
+              &chapters);
+  EXPECT_EQ(chapters, "0.000000,in\n1.000000,out\n2.000000,in\n3.000000,out\n");
+}
+
 TEST_F(Join, ImportedInputsJoinToo) {
   const std::string source = test::make_media(
       work_, "src.mp4",

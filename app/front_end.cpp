@@ -219,6 +219,7 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
   state->names.joined_count = args->joined_count;
   state->joined = args->joined;
   state->joined_count = args->joined_count;
+  state->first_input = args->input_path;
   // The namer refuses this too, but only after a whole measuring pass; the
   // other parts of a split are checked once the pass has named them.
   if (names_input(&state->names, args->output_path)) {
@@ -274,6 +275,12 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
   events.part_over_limit = report_part_over_limit;
   events.range_placed = report_range_placed;
   events.joined_metadata_differs = report_joined_metadata;
+  events.input_surveyed = [](uint32_t input, void* user) {
+    auto* state = static_cast<RunState*>(user);
+    // The warnings about an input's survey name that input.
+    if (input == 1) state->input_path = state->first_input;
+    else if (input >= 2 && input - 2 < state->joined_count) state->input_path = state->joined[input - 2];
+  };
   state->range_keyframe = args->range_keyframe;
   // One run a range, each naming the next output; without ranges one run.
   ErrorCode e = ErrorCode::Ok;

@@ -112,6 +112,7 @@ struct RunState {
   uint32_t join_track;
   const char* const* joined;  // the inputs after the first (not owned)
   uint32_t joined_count;
+  const char* first_input;    // the first input, while input_path names the one surveyed
 };
 
 // Zeroes the state, keeps the two paths and records the input's identity so

@@ -176,6 +176,10 @@ struct RemuxEvents {
   // input's, which the output keeps: `count` of them, the first `input`
   // (1-based, counting the first input). Once, after the survey.
   void (*joined_metadata_differs)(uint32_t input, uint32_t count, void* user);
+  // With joined inputs: the input (1-based, counting the first) whose
+  // survey the next events (`truncated`, `input_note`) are about; 1 again
+  // once the joined inputs are surveyed.
+  void (*input_surveyed)(uint32_t input, void* user);
 };
 
 // What --verify compared, or the first difference it found.

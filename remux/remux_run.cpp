@@ -120,6 +120,7 @@ ErrorCode survey_joined(RemuxJob* job, ErrorDetail* failure) {
       if (input != nullptr) media_close(input);
       break;
     }
+    if (job->events.input_surveyed != nullptr) job->events.input_surveyed(k + 2, job->stream.user);
     TrackPlan* plan = nullptr;
     e = plans.append_zeroed(&plan);
     if (e == ErrorCode::Ok) e = track_plan_survey(plan, input, job->options, events, job->stream.user);
@@ -129,6 +130,7 @@ ErrorCode survey_joined(RemuxJob* job, ErrorDetail* failure) {
       if (failure != nullptr) *failure = input->detail;
     }
   }
+  if (e == ErrorCode::Ok && job->events.input_surveyed != nullptr) job->events.input_surveyed(1, job->stream.user);
   if (e == ErrorCode::Ok) e = join_plan_apply(&job->plan, plans.data(), plans.count, &job->join_mismatch);
   for (TrackPlan& plan : plans) track_plan_release(&plan);
   plans.release();

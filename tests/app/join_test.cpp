@@ -470,6 +470,13 @@ TEST_F(Join, InputsThatDoNotMatchAreRefused) {
       test::make_media(work_, "silent.mp4", "-f lavfi -i testsrc2=size=160x120:rate=30 -t 1 -c:v libx264");
   const std::string turned =
       test::make_media(work_, "turned.mp4", "-i " + shell_quote(av) + " -c copy -metadata:s:v:0 rotate=90");
+  // A later input cut short is named as the first would be.
+  const std::string whole =
+      test::make_media(work_, "whole.mp4", "-i " + shell_quote(av) + " -c copy -movflags +faststart");
+  const std::string cut = work_.path("cut.mp4");
+  const std::string bytes = test::slurp(whole);
+  ASSERT_GT(bytes.size(), 4000u);
+  ASSERT_TRUE(write_file(cut, bytes.substr(0, bytes.size() - 3000)));
   struct Case {
     std::string second;
     const char* said;
@@ -478,7 +485,12 @@ TEST_F(Join, InputsThatDoNotMatchAreRefused) {
       {ac3, "track 2 has another codec"},
       {turned, "track 1 is rotated"},
       {silent, "track 2 has no counterpart"},
+      {cut, "is truncated"},
   };
+  // With --salvage it is carried, and the warning names it.
+  test::RunResult salvaged = join({av, cut, work_.path("salvaged.mp4")}, {"--salvage"});
+  EXPECT_EQ(salvaged.status, 0) << salvaged.err;
+  EXPECT_NE(salvaged.err.find("'" + cut + "' is truncated"), std::string::npos) << salvaged.err;
   for (const Case& c : cases) {
     const std::string out = work_.path("refused.mp4");
     test::RunResult r = join({av, c.second, out});

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/chapter_set.h"
 #include "app/path_split.h"
 #include "app/platform.h"
 #include "app/track_list.h"
@@ -132,6 +133,16 @@ bool apply_program(const OptionRow& row, const char* value, CommandLine* line, E
   return true;
 }
 
+bool apply_join(const OptionRow&, const char*, CommandLine* line, ErrorText) {
+  line->join = 1;
+  return true;
+}
+
+bool apply_join_chapters(const OptionRow&, const char*, CommandLine* line, ErrorText) {
+  line->join_chapters = 1;
+  return true;
+}
+
 bool apply_verify(const OptionRow&, const char*, CommandLine* line, ErrorText) {
   line->verify = 1;
   return true;
@@ -210,6 +221,10 @@ constexpr OptionRow kOptions[] = {
      apply_range},
     {"--range-mode", nullptr, 1, "MODE",
      "exact (default: edit lists hide the lead-in) or keyframe (start at the key frame before)", apply_range_mode},
+    {"--join", nullptr, 0, nullptr, "play the inputs back to back in one output: --join <in1> <in2> [...] <out>",
+     apply_join},
+    {"--join-chapters", nullptr, 0, nullptr, "with --join: a chapter at each input's start, named after its file",
+     apply_join_chapters},
     {"--program", nullptr, 1, "N", "read program N of a transport stream (default: the one with the most packets)",
      apply_program},
     {"--info", nullptr, 0, nullptr, "describe <file> instead of remuxing it", nullptr},
@@ -270,6 +285,41 @@ bool check_combination(CommandLine* line, uint32_t info, uint32_t plain_count, E
                   line->track_list_drop ? "--drop" : "--tracks");
     return false;
   }
+  if (line->join && info) {
+    std::snprintf(error, kCommandErrorCapacity, "--info describes one file, so it takes no --join");
+    return false;
+  }
+  if (line->join && line->range_count > 0) {
+    std::snprintf(error, kCommandErrorCapacity, "--range cuts one input, so it takes no --join");
+    return false;
+  }
+  if (line->join_chapters && !line->join) {
+    std::snprintf(error, kCommandErrorCapacity, "--join-chapters goes with --join");
+    return false;
+  }
+  if (line->join) {
+    // One input named as a camera's chapter file: its chapters are found beside it.
+    ChapterName chapter{};
+    if (plain_count == 2 && camera_chapter_name(line->input_path, &chapter)) {
+      line->action = kActionRemux;
+      return true;
+    }
+    if (plain_count < 3) {
+      line->wrong_name_count = 1;
+      std::snprintf(error, kCommandErrorCapacity,
+                    "--join takes two or more inputs (or a camera's first chapter file) and an output file name, got "
+                    "%u file name%s",
+                    plain_count, plain_count == 1 ? "" : "s");
+      return false;
+    }
+    if (plain_count > kMaxJoined + 2) {
+      std::snprintf(error, kCommandErrorCapacity, "--join takes at most %u inputs, got %u", kMaxJoined + 1,
+                    plain_count - 1);
+      return false;
+    }
+    line->action = kActionRemux;
+    return true;
+  }
   if (info) {
     if (plain_count != 1) {
       line->wrong_name_count = 1;
@@ -294,7 +344,9 @@ bool check_combination(CommandLine* line, uint32_t info, uint32_t plain_count, E
 // other names (/dev/stdout) are taken as "-" is.
 bool check_standard_streams(const CommandLine* line, ErrorText error) {
   auto is_dash = [](const char* name) { return name != nullptr && std::strcmp(name, "-") == 0; };
-  if (is_dash(line->input_path)) {
+  bool dash_joined = false;
+  for (uint32_t i = 0; i < line->joined_count; ++i) dash_joined = dash_joined || is_dash(line->joined[i]);
+  if (is_dash(line->input_path) || dash_joined) {
     std::snprintf(error, kCommandErrorCapacity,
                   "the input cannot be standard input ('-'): it is read twice, which needs a file");
     return false;
@@ -383,7 +435,8 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine* out, Err
   *out = CommandLine{};
   if (argv == nullptr) argc = 0;
   CommandLine line{};
-  const char* plain[2] = {nullptr, nullptr};
+  // Every name a --join can take, and one more to tell too many.
+  const char* plain[kMaxJoined + 3] = {};
   uint32_t plain_count = 0;
   uint32_t info = 0;
   bool options_end = false;
@@ -392,7 +445,7 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine* out, Err
     if (arg == nullptr) break;
     // A lone "-" is a name: standard output.
     if (options_end || arg[0] != '-' || arg[1] == '\0') {
-      if (plain_count < 2) plain[plain_count] = arg;
+      if (plain_count < kMaxJoined + 3) plain[plain_count] = arg;
       if (plain_count < UINT32_MAX) ++plain_count;
       continue;
     }
@@ -428,6 +481,12 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine* out, Err
   }
   line.input_path = plain[0];
   line.output_path = plain[1];
+  // --join: the last name is the output, those between the inputs after the first.
+  if (line.join && plain_count >= 2 && plain_count <= kMaxJoined + 2) {
+    line.output_path = plain[plain_count - 1];
+    line.joined_count = plain_count - 2;
+    for (uint32_t i = 0; i < line.joined_count; ++i) line.joined[i] = plain[i + 1];
+  }
   if (line.action == kActionHelp || line.action == kActionVersion) {
     *out = line;
     return true;
@@ -450,6 +509,7 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine* out, Err
 
 void print_options(std::FILE* out, const char* program) {
   console_printf(out, "       %s [options] <in> <out.mp4>\n", program);
+  console_printf(out, "       %s [options] --join <in1> <in2> [...] <out.mp4>\n", program);
   console_printf(out, "       %s --info [--json] <file>\n", program);
   console_printf(out, "\n");
   console_printf(out, "Options:\n");

@@ -20,6 +20,8 @@ enum CommandAction : uint32_t {
 
 // The --range options one command line takes.
 constexpr uint32_t kMaxRanges = 64;
+// The inputs --join plays after the first.
+constexpr uint32_t kMaxJoined = 255;
 
 struct CommandLine {
   uint32_t action;  // CommandAction
@@ -42,6 +44,11 @@ struct CommandLine {
   uint32_t range_count;
   uint32_t range_keyframe;
   uint32_t range_mode_given;
+  // --join: the inputs played after `input_path`, back to back, in order.
+  uint32_t join;
+  const char* joined[kMaxJoined];
+  uint32_t joined_count;
+  uint32_t join_chapters;  // --join-chapters: a chapter per input, named after its file
 };
 
 // A message for the user about a bad command line, without the program's

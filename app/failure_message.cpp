@@ -68,8 +68,9 @@ void print_failure_message(std::FILE* out, ErrorCode code, const RunState* state
   const char* input = state != nullptr ? state->input_path : nullptr;
 
   if (state != nullptr && state->names.refused) {
+    const char* named = state->names.refused_input != nullptr ? state->names.refused_input : input;
     console_printf(out, "refusing to write '%s': it is the input file '%s'\n", or_unknown(state->names.refused_name),
-                 or_unknown(input));
+                 or_unknown(named));
     return;
   }
   if (state != nullptr && state->existing_name != nullptr) {

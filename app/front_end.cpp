@@ -1,11 +1,13 @@
 #include "app/front_end.h"
 
 #include "app/banner.h"
+#include "app/chapter_set.h"
 #include "app/failure_message.h"
 #include "app/file_info.h"
 #include "app/output_checks.h"
 #include "app/output_namer.h"
 #include "app/part_reports.h"
+#include "app/path_split.h"
 #include "app/platform.h"
 #include "app/progress.h"
 #include "app/range_option.h"
@@ -111,6 +113,35 @@ void report_range_placed(const RangePlacement& placed, void* user) {
   }
 }
 
+// Joined inputs whose movie tags differ: the output has the first input's.
+void report_joined_metadata(uint32_t input, uint32_t count, void* user) {
+  auto* state = static_cast<RunState*>(user);
+  if (state->warnings == nullptr || state->joined == nullptr || input < 2 || input - 2 >= state->joined_count) return;
+  console_printf(state->warnings, "%s: warning: the movie metadata of '%s'", kProgramName,
+                 state->joined[input - 2]);
+  if (count > 1) console_printf(state->warnings, " and %u more joined input%s", count - 1, count == 2 ? "" : "s");
+  console_printf(state->warnings, " differs from that of '%s', which the output keeps\n", state->input_path);
+}
+
+// Why a joined input cannot follow the first, naming it and the track.
+void print_join_mismatch(std::FILE* err, const CommandLine* args, const RunState& state) {
+  static const char* const kWhy[] = {"",
+                                      "has no counterpart: the inputs hold different numbers of tracks",
+                                      "is of another kind",
+                                      "has another codec",
+                                      "is rotated or mirrored another way",
+                                      "counts time in other units",
+                                      ("has another codec configuration, which only sample descriptions read from "
+                                       "MP4 or QuickTime inputs keep apart"),
+                                      "starts its pictures too far into its media to follow on"};
+  const uint32_t fault = state.join_fault < 8 ? state.join_fault : 6;
+  const char* input = state.join_input >= 2 && state.join_input - 2 < args->joined_count
+                          ? args->joined[state.join_input - 2]
+                          : "";
+  console_printf(err, "%s: cannot join '%s' after '%s': track %u %s; nothing was written\n", kProgramName, input,
+                 args->input_path, state.join_track, kWhy[fault]);
+}
+
 // A pipe, FIFO, socket or character device: the remux reads its input twice
 // and seeks in it, which only a file allows.
 bool is_stream(const char* path) { return is_stream_path(path); }
@@ -178,6 +209,17 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
     state->input_not_seekable = 1;
     return ErrorCode::Unsupported;
   }
+  for (uint32_t i = 0; i < args->joined_count; ++i) {
+    if (!is_stream(args->joined[i])) continue;
+    state->input_path = args->joined[i];
+    state->input_not_seekable = 1;
+    return ErrorCode::Unsupported;
+  }
+  state->names.joined = args->joined;
+  state->names.joined_count = args->joined_count;
+  state->joined = args->joined;
+  state->joined_count = args->joined_count;
+  state->first_input = args->input_path;
   // The namer refuses this too, but only after a whole measuring pass; the
   // other parts of a split are checked once the pass has named them.
   if (names_input(&state->names, args->output_path)) {
@@ -207,6 +249,21 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
   options.program_number = args->program_number;
   options.fixed_time_set = state->fixed_time_set != 0;
   options.fixed_time = state->fixed_time;
+  const void* joined[kMaxJoined];
+  for (uint32_t i = 0; i < args->joined_count && i < kMaxJoined; ++i) joined[i] = args->joined[i];
+  options.joined = joined;
+  options.joined_count = args->joined_count;
+  // --join-chapters: each input's chapter is named after its file, without
+  // directory or extension.
+  std::string titles[kMaxJoined + 1];
+  const char* title_of[kMaxJoined + 1];
+  for (uint32_t i = 0; args->join_chapters && i <= args->joined_count && i <= kMaxJoined; ++i) {
+    const char* path = i == 0 ? args->input_path : args->joined[i - 1];
+    const PathParts parts = path_split(path);
+    titles[i].assign(path + parts.stem_start, parts.extension_start - parts.stem_start);
+    title_of[i] = titles[i].c_str();
+  }
+  if (args->join_chapters) options.join_titles = title_of;
   RemuxEvents events{};
   events.progress = progress_report;
   events.track_dropped = report_dropped_track;
@@ -217,6 +274,13 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
   events.outputs_planned = check_planned_outputs;
   events.part_over_limit = report_part_over_limit;
   events.range_placed = report_range_placed;
+  events.joined_metadata_differs = report_joined_metadata;
+  events.input_surveyed = [](uint32_t input, void* user) {
+    auto* state = static_cast<RunState*>(user);
+    // The warnings about an input's survey name that input.
+    if (input == 1) state->input_path = state->first_input;
+    else if (input >= 2 && input - 2 < state->joined_count) state->input_path = state->joined[input - 2];
+  };
   state->range_keyframe = args->range_keyframe;
   // One run a range, each naming the next output; without ranges one run.
   ErrorCode e = ErrorCode::Ok;
@@ -241,6 +305,12 @@ ErrorCode run_remux(const CommandLine* args, const IoRoutines* routines, RunStat
     state->selection_fault = result.selection_fault;
     state->selection_pick = result.selection_pick;
     state->range_fault = result.range_fault;
+    state->join_fault = result.join_fault;
+    state->join_input = result.join_input;
+    state->join_track = result.join_track;
+    // A joined input that failed is the one the message names.
+    if (result.failed_input >= 2 && result.failed_input - 2 < args->joined_count)
+      state->input_path = args->joined[result.failed_input - 2];
     verified.tracks += result.verify.tracks;
     verified.samples += result.verify.samples;
   }
@@ -393,6 +463,9 @@ int run_remux_command(const CommandLine* args, std::FILE* out, std::FILE* err, b
                    state.range_text != nullptr ? state.range_text : "", kWhy[fault], args->input_path);
     print_usage(err);
     status = kExitBadOptions;
+  } else if (result == ErrorCode::Unsupported && state.join_fault != kJoinMet) {
+    print_join_mismatch(err, args, state);
+    status = kExitFailure;
   } else if (result == ErrorCode::BadArgument && state.selection_fault != kSelectionMet) {
     // The list does not fit the input: a mistake on the command line.
     print_selection_fault(err, &state, args->track_list_drop ? "--drop" : "--tracks", args->track_list);
@@ -442,6 +515,33 @@ int check_console(int status, std::FILE* out, std::FILE* err, bool settled) {
   return status;
 }
 
+// --join with one camera chapter file: the chapters after it, beside it,
+// become the joined inputs (names kept in `found`), and the run says which.
+bool find_chapter_set(CommandLine* args, std::string (&found)[kMaxJoined], std::FILE* out, std::FILE* err) {
+  ChapterName name{};
+  if (!camera_chapter_name(args->input_path, &name)) return false;
+  for (uint32_t chapter = name.chapter + 1; chapter <= 99 && args->joined_count < kMaxJoined; ++chapter) {
+    std::string next = camera_chapter_path(args->input_path, name, chapter);
+    if (path_kind(next.c_str()) != PathKind::Regular) break;
+    found[args->joined_count] = std::move(next);
+    args->joined[args->joined_count] = found[args->joined_count].c_str();
+    ++args->joined_count;
+  }
+  if (args->joined_count == 0) {
+    console_printf(err, "%s: found no chapter after '%s' to join (%s); nothing was written\n", kProgramName,
+                   args->input_path, camera_chapter_path(args->input_path, name, name.chapter + 1).c_str());
+    return false;
+  }
+  std::FILE* console = output_is_console_out(args->output_path, out) ? err : out;
+  if (!args->quiet) {
+    console_printf(console, "%s: joining '%s' with the %u chapter%s after it:", kProgramName, args->input_path,
+                   args->joined_count, args->joined_count == 1 ? "" : "s");
+    for (uint32_t i = 0; i < args->joined_count; ++i) console_printf(console, " '%s'", args->joined[i]);
+    console_putc('\n', console);
+  }
+  return true;
+}
+
 int dispatch(int argc, const char* const* argv, std::FILE* out, std::FILE* err, bool* settled) {
   CommandLine args;
   char error[kCommandErrorCapacity];
@@ -467,7 +567,12 @@ int dispatch(int argc, const char* const* argv, std::FILE* out, std::FILE* err, 
     return kExitBadOptions;
   }
   switch (args.action) {
-    case kActionRemux: return run_remux_command(&args, out, err, settled);
+    case kActionRemux: {
+      if (!args.join || args.joined_count > 0) return run_remux_command(&args, out, err, settled);
+      std::string found[kMaxJoined];
+      if (!find_chapter_set(&args, found, out, err)) return kExitFailure;
+      return run_remux_command(&args, out, err, settled);
+    }
     case kActionInfo: {
       IoRoutines routines = platform_routines();
       return run_info(&args, &routines, out, err);

@@ -38,8 +38,24 @@ void name_state_release(OutputNameState* names) {
   names->refused_name = nullptr;
 }
 
+namespace {
+
+// The joined input `path` names (same device and inode), or null.
+const char* joined_input_named(const OutputNameState* names, const char* path) {
+  FileIdentity named{}, joined{};
+  if (names->joined_count == 0 || is_standard_output_name(path) || !file_identity(path, &named)) return nullptr;
+  for (uint32_t i = 0; i < names->joined_count; ++i)
+    if (file_identity(names->joined[i], &joined) && joined.volume == named.volume && joined.index == named.index)
+      return names->joined[i];
+  return nullptr;
+}
+
+}  // namespace
+
 bool names_input(const OutputNameState* names, const char* path) {
-  if (names == nullptr || path == nullptr || !names->input_known) return false;
+  if (names == nullptr || path == nullptr) return false;
+  if (joined_input_named(names, path) != nullptr) return true;
+  if (!names->input_known) return false;
   if (is_standard_output_name(path)) return false;  // standard output, not a file of that name
   FileIdentity named{};
   if (!file_identity(path, &named)) return false;
@@ -60,6 +76,7 @@ void name_state_refuse(OutputNameState* names, const char* name) {
   if (names == nullptr || names->refused) return;
   names->refused = 1;
   names->refused_name = name != nullptr ? strdup(name) : nullptr;
+  names->refused_input = name != nullptr ? joined_input_named(names, name) : nullptr;
 }
 
 char* output_part_name(const char* path, int32_t counter) {

@@ -28,6 +28,11 @@ struct OutputNameState {
   uint64_t input_inode;
   uint32_t refused;     // 1 once a name was withheld because it is the input
   char* refused_name;   // owned copy of that name
+  // --join: the inputs after the first (not owned), which no output may
+  // name either, and the one a withheld name named (null: the first).
+  const char* const* joined;
+  uint32_t joined_count;
+  const char* refused_input;
 };
 
 struct ProgressState {
@@ -100,6 +105,14 @@ struct RunState {
   const char* range_text;
   uint32_t range_fault;
   uint32_t range_keyframe;      // --range-mode keyframe: say where each output starts
+  // --join: why a joined input cannot follow the first (JoinFault), which
+  // input (1-based) and which track of the first input.
+  uint32_t join_fault;
+  uint32_t join_input;
+  uint32_t join_track;
+  const char* const* joined;  // the inputs after the first (not owned)
+  uint32_t joined_count;
+  const char* first_input;    // the first input, while input_path names the one surveyed
 };
 
 // Zeroes the state, keeps the two paths and records the input's identity so

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "boxes/elst.h"
 #include "mediafile/media_file.h"
 #include "meta/chapters.h"
 #include "remux/scheduler.h"
@@ -104,6 +105,47 @@ ErrorCode parts_open(OutputParts* parts, uint32_t index, bool continuation, std:
   return e;
 }
 
+namespace {
+
+// The chapters of joined inputs that start within [start, end) (100 ns
+// units of the movie): each input's shifted by where it starts, after the
+// input's own chapter when it has a title (which then stands for a chapter
+// of the input's at its very start).
+ErrorCode add_joined_chapters(OutputParts* parts, uint64_t start, uint64_t end) {
+  auto add = [&](uint64_t at, const char* title) {
+    return at >= start && at < end ? add_chapter(parts->output, at - start, title) : ErrorCode::Ok;
+  };
+  for (uint32_t k = 0; k < parts->chapter_input_count; ++k) {
+    const ChapterInput& joined = parts->chapter_inputs[k];
+    if (joined.title != nullptr) VT_TRY(add(joined.start, joined.title));
+    MetadataCounts counts;
+    VT_TRY(metadata_counts(joined.input, &counts));
+    for (uint32_t i = 0; i < counts.chapter_count; ++i) {
+      ChapterInfo chapter;
+      VT_TRY(get_chapter(joined.input, i, &chapter));
+      if (joined.title != nullptr && chapter.start_time == 0) continue;
+      if (chapter.start_time > UINT64_MAX - joined.start) continue;
+      VT_TRY(add(joined.start + chapter.start_time, chapter.title));
+    }
+  }
+  return ErrorCode::Ok;
+}
+
+// Puts `count` edits in place of the track's list.
+ErrorCode replace_edits(MediaFile* output, uint32_t track_id, const JoinEdit* edits, uint32_t count) {
+  TrackBoxes* track = find_track(output->root, track_id);
+  if (track == nullptr) return ErrorCode::Missing;
+  remove_track_box(output, track, BoxTypeId::Edts);
+  VT_TRY(add_track_box(output, track, BoxTypeId::Edts));
+  VT_TRY(add_track_box(output, track, BoxTypeId::Elst));
+  for (uint32_t i = 0; i < count; ++i) VT_TRY(add_edit(output, track, edits[i].duration, edits[i].media_time, 1, 0));
+  // The list is complete: the writer's rule for its own list no longer applies.
+  if (track->extra != nullptr) track->extra->writer_edit_list = 0;
+  return ErrorCode::Ok;
+}
+
+}  // namespace
+
 ErrorCode parts_close(OutputParts* parts, uint32_t index, const PartSpan& span, std::span<const PlannedTrack> tracks) {
   MediaFile* output = parts->output;
   const bool measuring = parts->stream->pass == Pass::Measure;
@@ -133,11 +175,24 @@ ErrorCode parts_close(OutputParts* parts, uint32_t index, const PartSpan& span, 
     }
     counts.chapter_count = 0;
   }
+  if (parts->chapter_input_count > 0) {
+    counts.chapter_count = 0;
+    if (e == ErrorCode::Ok) e = add_joined_chapters(parts, start, end);
+  }
   for (uint32_t i = 0; e == ErrorCode::Ok && i < counts.chapter_count; ++i) {
     ChapterInfo chapter;
     e = get_chapter(parts->input, i, &chapter);
     if (e == ErrorCode::Ok && chapter.start_time >= start && chapter.start_time < end)
       e = add_chapter(output, chapter.start_time - start, chapter.title);
+  }
+  // Joined sound with an edit per input: each input from its priming on.
+  // Only a whole movie has them; a part of a split keeps the first edit.
+  for (uint32_t i = 0; e == ErrorCode::Ok && i < tracks.size(); ++i) {
+    const PlannedTrack& row = tracks[i];
+    if (row.edit_count == 0 || parts->joined_edits == nullptr || index != 0 ||
+        parts->options->split.mode != kSplitNone)
+      continue;
+    e = replace_edits(output, parts->output_track_ids[i], parts->joined_edits + row.first_edit, row.edit_count);
   }
   // Text and time code samples can last past the part's stretch of the
   // movie (a chapter that goes on in the next part); they end with it.

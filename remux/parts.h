@@ -29,8 +29,20 @@ struct PartSpan {
   uint64_t duration;         // its movie header's duration
 };
 
+// An input of a join as its chapters see it: where it starts in the
+// movie (100 ns units) and, with a title, a chapter of its own there.
+struct ChapterInput {
+  MediaFile* input;
+  uint64_t start;
+  const char* title;
+};
+
 struct OutputParts {
   MediaFile* input;
+  // Joined inputs, the first included: chapters come from all of them.
+  const ChapterInput* chapter_inputs;
+  uint32_t chapter_input_count;
+  const JoinEdit* joined_edits;  // the plan's: tracks with an edit per input
   MediaFile* output;      // the open part, or null
   StreamContext* stream;  // the routines' user value: the pass and the caller's user value
   OutputNamer namer;

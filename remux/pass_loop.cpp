@@ -28,6 +28,7 @@ ErrorCode start_pass(RemuxJob* job) {
   for (uint32_t i = 0; i < plan.tracks.count; ++i) {
     const PlannedTrack& row = plan.tracks[i];
     track_source_release(&job->cursors[i]);
+    group_track_restart(&job->group_tracks[i]);
     VT_TRY(track_source_start(&job->cursors[i], &plan.sources[row.first_source], row.source_count));
     VT_TRY(feed(job, i));
   }

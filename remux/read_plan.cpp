@@ -234,6 +234,18 @@ ErrorCode window_room(ReadPlan* plan, MediaFile* output, uint32_t size) {
   return ErrorCode::Ok;
 }
 
+// Reads from `input` from now on: what the window holds of the input read
+// so far is written first, and its view let go.
+ErrorCode use_input(ReadPlan* plan, MediaFile* output, MediaFile* input) {
+  if (plan->input == input) return ErrorCode::Ok;
+  if (plan->window != nullptr && (plan->window_used > 0 || plan->reads.count > 0)) VT_TRY(flush_window(plan, output));
+  read_plan_drop_view(plan);
+  plan->input = input;
+  plan->input_size = 0;
+  plan->no_view = false;
+  return ErrorCode::Ok;
+}
+
 // Where a sample laid out in the window starts.
 struct LaidOut {
   ReadPlan* plan;
@@ -278,6 +290,11 @@ ErrorCode put_sample(ReadPlan* plan, MediaFile* output, uint32_t track_id, Sampl
 
 }  // namespace
 
+void group_track_restart(GroupTrack* track) {
+  track->source = 0;
+  track->left = track->source_count > 0 ? track->sources[0].end_sample - track->sources[0].first_sample : 0;
+}
+
 ErrorCode read_plan_start(ReadPlan* plan, uint32_t largest) {
   plan->sample_buffer = static_cast<uint8_t*>(std::malloc(largest > 0 ? largest : 1));
   if (plan->sample_buffer == nullptr) return ErrorCode::OutOfMemory;
@@ -293,16 +310,31 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
   VT_TRY(plan_reads(plan, output, &planned));
   for (uint32_t t : order) {
     GroupTrack& g = tracks[t];
+    // The lane's source of this sample: the next one once a source is done.
+    const SampleSource* source = nullptr;
+    bool first_of_source = false;
+    uint32_t track_id = g.input_track_id;
+    if (g.source_count > 0) {
+      while (g.left == 0 && g.source + 1 < g.source_count) {
+        ++g.source;
+        g.left = g.sources[g.source].end_sample - g.sources[g.source].first_sample;
+      }
+      source = &g.sources[g.source];
+      first_of_source = g.left == source->end_sample - source->first_sample;
+      if (g.left > 0) --g.left;
+      track_id = source->track_id;
+      VT_TRY(use_input(plan, output, source->input));
+    }
     SampleRead read{};
     read.buffer = plan->sample_buffer;
     read.capacity = plan->sample_buffer_size;
     uint64_t offset = 0;
     if (planned) {
-      VT_TRY(locate_next_sample(plan->input, g.input_track_id, &read, &offset));
+      VT_TRY(locate_next_sample(plan->input, track_id, &read, &offset));
       // A sample larger than the survey's largest would not fit the window.
       if (read.size > plan->sample_buffer_size) return ErrorCode::OutOfMemory;
     } else {
-      VT_TRY(read_next_sample(plan->input, g.input_track_id, &read));
+      VT_TRY(read_next_sample(plan->input, track_id, &read));
     }
     uint64_t delay = g.delay;
     if (g.filler) {
@@ -317,7 +349,14 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
     }
     // A text sample that straddles a cut is shortened as the cursor did;
     // a re-counted time code sample goes out from the lane's own bytes.
-    uint32_t duration = read.duration;
+    uint32_t duration = source != nullptr ? static_cast<uint32_t>(source_units(*source, read.duration)) : read.duration;
+    // A joined input's last sample, aligned to where the next input starts.
+    if (source != nullptr && g.source_count > 1 && first_of_source && source->head_trim > 0)
+      duration = source->head_trim < duration ? duration - source->head_trim : 1;
+    if (source != nullptr && g.source_count > 1 && g.left == 0) {
+      if (source->tail_trim > 0) duration = source->tail_trim < duration ? duration - source->tail_trim : 1;
+      duration += source->tail_extend;
+    }
     if (read.index == g.span_first && g.head_trim > 0) duration = g.head_trim < duration ? duration - g.head_trim : 1;
     if (read.index == g.span_last && g.tail_trim > 0) duration = g.tail_trim < duration ? duration - g.tail_trim : 1;
     const bool replaced = g.first_replaced && read.index == g.span_first && read.size == sizeof g.first_bytes;
@@ -326,11 +365,15 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
     sample.size = read.size;
     sample.start_delay = delay;
     sample.duration = duration;
-    sample.composition_offset = read.composition_offset;
+    sample.composition_offset =
+        source != nullptr ? source_offset(*source, read.composition_offset) : read.composition_offset;
     sample.flags = read.sync != 0 ? uint32_t{kSampleSync} : 0u;
-    sample.description_index = read.description_index;
+    sample.description_index =
+        source != nullptr
+            ? source_description(*source, plan->description_map, plan->description_map_count, read.description_index)
+            : read.description_index;
     const SamplePlace place{offset, read.index, read.size};
-    VT_TRY(put_sample(plan, output, g.output_track_id, &sample, planned, g.input_track_id,
+    VT_TRY(put_sample(plan, output, g.output_track_id, &sample, planned, track_id,
                       planned && !replaced ? &place : nullptr));
     if (g.follows_groups) {
       // Tracks are neither added nor removed while a group is written.

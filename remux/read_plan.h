@@ -9,6 +9,7 @@
 #include "io/grow_array.h"
 #include "io/io_routines.h"
 #include "remux/stream_routines.h"
+#include "remux/track_source.h"
 
 namespace vantorel {
 
@@ -49,10 +50,22 @@ struct GroupTrack {
   uint32_t tail_trim;
   bool first_replaced;
   uint8_t first_bytes[4];
+  // Its sources, read one after the other as the lane's cursor walks them
+  // (the caller's, kept for the run): the one read, and its samples left.
+  const SampleSource* sources;
+  uint32_t source_count;
+  uint32_t source;
+  uint32_t left;
 };
 
+// Back at the first sample of the lane's first source.
+void group_track_restart(GroupTrack* track);
+
 struct ReadPlan {
-  MediaFile* input;
+  MediaFile* input;  // the input read from: the sources' in turn
+  // The output description numbers of joined sources (SampleSource::description_map).
+  const uint32_t* description_map;
+  uint32_t description_map_count;
   const StreamContext* stream;  // the pass, and whether the routines read scattered pieces
   bool per_sample;              // reads each sample by itself
   uint8_t* sample_buffer;       // as large as the largest sample

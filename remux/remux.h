@@ -130,6 +130,14 @@ struct RemuxOptions {
   uint32_t program_number = 0;
   // With `range.set`, one output of that stretch (no split goes with it).
   RangeOptions range;
+  // Inputs played after the first, back to back, in one movie (names as
+  // the routines' open takes them; the caller's array, read during the run
+  // only). No range goes with them.
+  const void* const* joined = nullptr;
+  uint32_t joined_count = 0;
+  // With joined inputs: a chapter title for each input, the first
+  // included (joined_count + 1), each chapter at the input's start; null: none.
+  const char* const* join_titles = nullptr;
 };
 
 // The two passes of a run: the measuring pass writes nothing (its outputs
@@ -164,6 +172,14 @@ struct RemuxEvents {
   void (*part_over_limit)(uint32_t index, uint32_t split_mode, uint64_t value, uint64_t limit, void* user);
   // The survey placed the range of RemuxOptions::range.
   void (*range_placed)(const RangePlacement& placement, void* user);
+  // Joined inputs whose movie metadata (tags) differs from the first
+  // input's, which the output keeps: `count` of them, the first `input`
+  // (1-based, counting the first input). Once, after the survey.
+  void (*joined_metadata_differs)(uint32_t input, uint32_t count, void* user);
+  // With joined inputs: the input (1-based, counting the first) whose
+  // survey the next events (`truncated`, `input_note`) are about; 1 again
+  // once the joined inputs are surveyed.
+  void (*input_surveyed)(uint32_t input, void* user);
 };
 
 // What --verify compared, or the first difference it found.
@@ -191,6 +207,26 @@ struct RemuxResult {
   // A range that does not fit the input fails the run with BadArgument
   // before any output is written (RangeFault).
   uint32_t range_fault;
+  // Joined inputs whose tracks do not match the first input's fail the run
+  // with Unsupported before any output is written (JoinFault): the input
+  // (1-based; 2 is the first joined one) and the first input's track id
+  // (for a missing track, the first one the input lacks).
+  uint32_t join_fault;
+  uint32_t join_input;
+  uint32_t join_track;
+  // The joined input (1-based, counting the first) that failed to open or
+  // be surveyed; 0 for the first input or none.
+  uint32_t failed_input;
+};
+enum JoinFault : uint32_t {
+  kJoinMet = 0,
+  kJoinTrackCount = 1,     // another number of tracks
+  kJoinKind = 2,           // a track of another kind
+  kJoinCodec = 3,          // a track of another codec
+  kJoinMatrix = 4,         // a track turned another way
+  kJoinTimescale = 5,      // a track counting time in other units
+  kJoinConfiguration = 6,  // another configuration where the descriptions cannot be kept apart
+  kJoinTiming = 7,         // pictures that start too far into their media to be shifted into place
 };
 enum RangeFault : uint32_t {
   kRangeMet = 0,

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "io/grow_array.h"
+#include "remux/join_plan.h"
 #include "remux/parts.h"
 #include "remux/read_plan.h"
 #include "remux/remux.h"
@@ -19,6 +20,10 @@ struct RemuxJob {
   RemuxEvents events;  // the caller's, or none
   const void* input_name;
   MediaFile* input;
+  GrowArray<MediaFile*> joined;  // the inputs played after the first, open while the run lasts
+  JoinMismatch join_mismatch;
+  uint32_t failed_input;
+  GrowArray<ChapterInput> chapter_inputs;  // every input of a join, for the chapters  // a joined input whose opening or survey failed (1-based), or 0
   TrackPlan plan;        // fixed across both passes
   Scheduler scheduler;   // pending samples, write order, cut points
   ReadPlan reads;        // how each group's samples are read

@@ -7,6 +7,7 @@
 
 #include "io/value64.h"
 #include "mediafile/media_file.h"
+#include "meta/tags.h"
 #include "remux/verify.h"
 
 namespace vantorel {
@@ -46,6 +47,8 @@ ErrorCode set_up_passes(RemuxJob* job) {
       group.head_trim = source.head_trim;
       group.tail_trim = source.tail_trim;
     }
+    group.sources = &source;
+    group.source_count = row.source_count;
     group.first_replaced = row.first_replaced;
     std::memcpy(group.first_bytes, row.first_bytes, sizeof group.first_bytes);
     VT_TRY(job->group_tracks.append(group));
@@ -60,24 +63,98 @@ ErrorCode set_up_passes(RemuxJob* job) {
   parts.range_cut = job->options.range.set;
   parts.range_start = plan.range.start;
   parts.range_end = plan.range.end;
+  parts.chapter_inputs = job->chapter_inputs.data();
+  parts.chapter_input_count = job->chapter_inputs.count;
+  parts.joined_edits = plan.joined_edits.data();
   job->reads.input = job->input;
+  job->reads.description_map = plan.description_map.data();
+  job->reads.description_map_count = plan.description_map.count;
   job->reads.stream = &job->stream;
   job->reads.per_sample = job->options.per_sample;
   return read_plan_start(&job->reads, plan.largest_sample);
 }
 
-// Opens the input and surveys it. NoMore when the caller stops the run after
-// the survey.
-ErrorCode survey(RemuxJob* job, ErrorDetail* failure) {
+ErrorCode open_input(RemuxJob* job, const void* name, ErrorDetail* failure, MediaFile** out) {
   OpenParams params{};
   params.routines = stream_routines();
-  params.path = job->input_name;
+  params.path = name;
   params.user = &job->stream;
   params.failure_detail = failure;
   params.program_number = job->options.program_number;
-  VT_TRY(media_open(&job->input, &params, kOpenRead));
+  return media_open(out, &params, kOpenRead);
+}
+
+// Whether two inputs hold the same movie tags, names and values.
+bool same_movie_tags(MediaFile* a, MediaFile* b) {
+  const uint32_t count = tag_count(a, kMovieTags);
+  if (tag_count(b, kMovieTags) != count) return false;
+  for (uint32_t i = 0; i < count; ++i) {
+    TagRecord* x = nullptr;
+    TagRecord* y = nullptr;
+    if (tag_at(a, i, kMovieTags, &x) != ErrorCode::Ok || tag_at(b, i, kMovieTags, &y) != ErrorCode::Ok) return false;
+    if (std::strcmp(x->name, y->name) != 0 || x->values.count != y->values.count) return false;
+    for (uint32_t v = 0; v < x->values.count; ++v)
+      if (v >= x->value_sizes.count || v >= y->value_sizes.count || x->value_sizes[v] != y->value_sizes[v] ||
+          std::memcmp(x->values[v], y->values[v], x->value_sizes[v]) != 0)
+        return false;
+  }
+  return true;
+}
+
+// Opens and surveys the joined inputs and adds their samples to the plan.
+// Their tracks are reported by the first input's: only their import notes
+// and cut tracks are told.
+ErrorCode survey_joined(RemuxJob* job, ErrorDetail* failure) {
+  const uint32_t count = job->options.joined_count;
+  if (count == 0) return ErrorCode::Ok;
+  RemuxEvents events{};
+  events.input_note = job->events.input_note;
+  events.truncated = job->events.truncated;
+  GrowArray<TrackPlan> plans{};
+  ErrorCode e = plans.reserve(count);
+  for (uint32_t k = 0; k < count && e == ErrorCode::Ok; ++k) {
+    MediaFile* input = nullptr;
+    e = open_input(job, job->options.joined[k], failure, &input);
+    if (e == ErrorCode::Ok) e = job->joined.append(input);
+    if (e != ErrorCode::Ok) {
+      if (input != nullptr) media_close(input);
+      break;
+    }
+    if (job->events.input_surveyed != nullptr) job->events.input_surveyed(k + 2, job->stream.user);
+    TrackPlan* plan = nullptr;
+    e = plans.append_zeroed(&plan);
+    if (e == ErrorCode::Ok) e = track_plan_survey(plan, input, job->options, events, job->stream.user);
+    // Where the input failed, for the message.
+    if (e != ErrorCode::Ok) {
+      job->failed_input = k + 2;
+      if (failure != nullptr) *failure = input->detail;
+    }
+  }
+  if (e == ErrorCode::Ok && job->events.input_surveyed != nullptr) job->events.input_surveyed(1, job->stream.user);
+  if (e == ErrorCode::Ok) e = join_plan_apply(&job->plan, plans.data(), plans.count, &job->join_mismatch);
+  for (TrackPlan& plan : plans) track_plan_release(&plan);
+  plans.release();
+  VT_TRY(e);
+  const uint64_t* starts = job->plan.input_starts.data();
+  for (uint32_t k = 0; k <= count && k < job->plan.input_starts.count; ++k) {
+    const char* title = job->options.join_titles != nullptr ? job->options.join_titles[k] : nullptr;
+    VT_TRY(job->chapter_inputs.append(ChapterInput{k == 0 ? job->input : job->joined[k - 1], starts[k], title}));
+  }
+  uint32_t differing = 0, first_differing = 0;
+  for (uint32_t k = 0; k < count; ++k)
+    if (!same_movie_tags(job->input, job->joined[k]) && differing++ == 0) first_differing = k + 2;
+  if (differing > 0 && job->events.joined_metadata_differs != nullptr)
+    job->events.joined_metadata_differs(first_differing, differing, job->stream.user);
+  return ErrorCode::Ok;
+}
+
+// Opens the input and surveys it. NoMore when the caller stops the run after
+// the survey.
+ErrorCode survey(RemuxJob* job, ErrorDetail* failure) {
+  VT_TRY(open_input(job, job->input_name, failure, &job->input));
   void* user = job->stream.user;
   VT_TRY(track_plan_survey(&job->plan, job->input, job->options, job->events, user));
+  VT_TRY(survey_joined(job, failure));
   if (job->events.surveyed != nullptr && job->events.surveyed(job->plan.tracks.count, user) == 0)
     return ErrorCode::NoMore;  // nothing is written
   VT_TRY(set_up_passes(job));
@@ -110,6 +187,24 @@ ErrorCode range_spans(const TrackPlan& plan, GrowArray<VerifySpan>* spans) {
   return ErrorCode::Ok;
 }
 
+// What --verify checks of a join: each planned track's sources, by input.
+ErrorCode join_segments(const RemuxJob* job, GrowArray<VerifySegment>* segments, GrowArray<const void*>* names) {
+  VT_TRY(names->append(job->input_name));
+  for (uint32_t k = 0; k < job->options.joined_count; ++k) VT_TRY(names->append(job->options.joined[k]));
+  const TrackPlan& plan = job->plan;
+  for (uint32_t i = 0; i < plan.tracks.count; ++i) {
+    const PlannedTrack& row = plan.tracks[i];
+    for (uint32_t s = 0; s < row.source_count; ++s) {
+      const SampleSource& source = plan.sources[row.first_source + s];
+      uint32_t input = 0;
+      for (uint32_t k = 0; k < job->joined.count; ++k)
+        if (job->joined[k] == source.input) input = k + 1;
+      VT_TRY(segments->append(VerifySegment{i, input, source}));
+    }
+  }
+  return ErrorCode::Ok;
+}
+
 void release_job(RemuxJob* job) {
   parts_release(&job->parts);
   read_plan_release(&job->reads);
@@ -117,6 +212,8 @@ void release_job(RemuxJob* job) {
   track_plan_release(&job->plan);
   job->cursors.release();
   job->group_tracks.release();
+  job->joined.release();
+  job->chapter_inputs.release();
 }
 
 }  // namespace
@@ -127,8 +224,10 @@ ErrorCode remux_run(const void* input_name, OutputNamer namer, const IoRoutines*
   const RemuxOptions& o = options != nullptr ? *options : defaults;
   if (o.split.mode != kSplitNone && (o.split.limits == nullptr || o.split.limit_count == 0))
     return ErrorCode::BadArgument;
-  // A range is one output.
-  if (o.range.set && (o.split.mode != kSplitNone || o.range.end <= o.range.start)) return ErrorCode::BadArgument;
+  // A range is one output, of one input.
+  if (o.range.set && (o.split.mode != kSplitNone || o.range.end <= o.range.start || o.joined_count > 0))
+    return ErrorCode::BadArgument;
+  if (o.joined_count > 0 && o.joined == nullptr) return ErrorCode::BadArgument;
   if (result != nullptr) *result = RemuxResult{};
   RemuxJob* job = alloc_record<RemuxJob>();
   if (job == nullptr) return ErrorCode::OutOfMemory;
@@ -166,24 +265,37 @@ ErrorCode remux_run(const void* input_name, OutputNamer namer, const IoRoutines*
     GrowArray<VerifySpan> spans{};
     if (o.range.set) e = range_spans(job->plan, &spans);
     const VerifyRange range{spans.data(), spans.count};
+    GrowArray<VerifySegment> segments{};
+    GrowArray<const void*> names{};
+    if (e == ErrorCode::Ok && o.joined_count > 0) e = join_segments(job, &segments, &names);
+    const VerifyJoin join{names.data(), names.count, segments.data(), segments.count,
+                          job->plan.description_map.data(), job->plan.description_map.count};
     if (e == ErrorCode::Ok)
       e = verify_remux(input_name, job->parts.written_names.items, job->parts.written_names.count,
                        &job->stream.routines, user, o.salvage ? 1 : 0, result != nullptr ? &result->verify : &scratch,
-                       &o.tracks, o.program_number, o.range.set ? &range : nullptr);
+                       &o.tracks, o.program_number, o.range.set ? &range : nullptr,
+                       o.joined_count > 0 ? &join : nullptr);
     spans.release();
+    segments.release();
+    names.release();
   }
   if (result != nullptr) {
     result->selection_fault = job->plan.selection_fault;
     result->selection_pick = job->plan.selection_pick;
     result->range_fault = job->plan.range_fault;
+    result->failed_input = job->failed_input;
+    result->join_fault = job->join_mismatch.fault;
+    result->join_input = job->join_mismatch.input;
+    result->join_track = job->join_mismatch.track_id;
   }
   // The walks are the input's: let go before it is (a stopped run leaves them open).
   for (TrackCursor& cursor : job->cursors) track_source_release(&cursor);
   read_plan_drop_view(&job->reads);
   if (job->input != nullptr) {
-    if (e != ErrorCode::Ok && result != nullptr) result->input_failure = job->input->detail;
+    if (e != ErrorCode::Ok && result != nullptr && job->failed_input == 0) result->input_failure = job->input->detail;
     media_close(job->input);
   }
+  for (MediaFile* joined : job->joined) media_close(joined);
   release_job(job);
   std::free(job);
   now_unpin();

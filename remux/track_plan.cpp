@@ -123,7 +123,7 @@ ErrorCode plan_track(TrackPlan* plan, const TrackInfo& info, PlannedTrack* row, 
   row->follows_groups = row->spec.kind != kKindPcm && row->spec.pcm_frame_size == 0 && sample_groups(track) != nullptr;
   row->first_source = plan->sources.count;
   row->source_count = 1;
-  return plan->sources.append(SampleSource{input, info.track_id, row->sample_count, 0, row->sample_count, 0, 0});
+  return plan->sources.append(SampleSource{input, info.track_id, row->sample_count, 0, row->sample_count, 0, 0, 0, 0, 0, 0, 0});
 }
 
 }  // namespace
@@ -242,6 +242,10 @@ ErrorCode remux_track_shortfall(MediaFile* input, uint32_t track_id, TrackShortf
 void track_plan_release(TrackPlan* plan) {
   plan->tracks.release();
   plan->sources.release();
+  plan->description_map.release();
+  plan->joined_entries.release();
+  plan->input_starts.release();
+  plan->joined_edits.release();
 }
 
 }  // namespace vantorel

@@ -11,6 +11,12 @@
 
 namespace vantorel {
 
+// An edit of a joined track: media time (track units) and duration (movie units).
+struct JoinEdit {
+  int64_t media_time;
+  uint64_t duration;
+};
+
 struct PlannedTrack {
   // The output keeps the id of the first source's track.
   uint32_t input_track_id;
@@ -45,6 +51,11 @@ struct PlannedTrack {
   // to the time the range starts at.
   bool first_replaced;
   uint8_t first_bytes[4];
+  // Joined sound whose every input starts after its encoder's priming: an
+  // edit per input, entries [first_edit, first_edit + edit_count) of the
+  // plan's joined_edits; none otherwise.
+  uint32_t first_edit;
+  uint32_t edit_count;
   // Its sources: entries [first_source, first_source + source_count) of the plan's.
   uint32_t first_source;
   uint32_t source_count;
@@ -65,6 +76,15 @@ struct TrackPlan {
   // the RangeFault, and where it was placed.
   uint32_t range_fault;
   RangePlacement range;
+  // Joined inputs: each source's output description numbers
+  // (SampleSource::description_map), and the sample entries of tracks
+  // whose inputs bring more than one (their specs point here).
+  GrowArray<uint32_t> description_map;
+  GrowArray<uint8_t> joined_entries;
+  // Where each input starts in the movie (100 ns units), the first's at 0:
+  // its reference track's (the first video track's) inputs before it.
+  GrowArray<uint64_t> input_starts;
+  GrowArray<JoinEdit> joined_edits;
 };
 
 // Surveys `input` (open for reading) into the plan: keeps the tracks the

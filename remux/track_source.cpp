@@ -1,5 +1,7 @@
 #include "remux/track_source.h"
 
+#include <algorithm>
+
 #include "io/value64.h"
 #include "mediafile/mediafile.h"
 
@@ -46,17 +48,40 @@ bool track_source_next(TrackCursor* c, SourceSample* out) {
   // A trimmed sample keeps at least one unit: a duration of 0 would merge
   // it with its neighbour.
   const SampleSource& s = c->sources[c->source];
-  uint32_t duration = next.duration;
+  uint32_t duration = static_cast<uint32_t>(source_units(s, next.duration));
   if (c->index == s.first_sample && s.head_trim > 0) duration = s.head_trim < duration ? duration - s.head_trim : 1;
   if (c->index + 1 == s.end_sample && s.tail_trim > 0) duration = s.tail_trim < duration ? duration - s.tail_trim : 1;
+  if (c->index + 1 == s.end_sample) duration += s.tail_extend;
   ++c->index;
   out->decode_time = c->time;
   out->duration = duration;
-  out->composition_offset = next.composition_offset;
+  out->composition_offset = source_offset(s, next.composition_offset);
   out->size = next.size;
   out->sync = next.sync != 0;
   c->time += duration;
   return true;
+}
+
+int64_t source_units(const SampleSource& source, int64_t units) {
+  if (source.scale_from == 0) return units;
+  const uint64_t magnitude = units < 0 ? 0 - static_cast<uint64_t>(units) : static_cast<uint64_t>(units);
+  const uint64_t scaled = std::min<uint64_t>(rescale(magnitude, source.scale_from, source.scale_to), INT64_MAX);
+  return units < 0 ? -static_cast<int64_t>(scaled) : static_cast<int64_t>(scaled);
+}
+
+int32_t source_offset(const SampleSource& source, int32_t offset) {
+  const int64_t shifted = source_units(source, offset) + source.composition_shift;
+  return static_cast<int32_t>(std::clamp<int64_t>(shifted, INT32_MIN, INT32_MAX));
+}
+
+uint32_t source_description(const SampleSource& source, const uint32_t* map, uint32_t map_count, uint32_t index) {
+  if (source.description_map == 0) return index;
+  // The map holds the source's count first, then its numbers.
+  const uint32_t at = source.description_map - 1;
+  if (at >= map_count) return index;
+  const uint32_t count = map[at];
+  const uint32_t i = index != 0 ? index - 1 : 0;
+  return i < count && at + 1 + i < map_count ? map[at + 1 + i] : index;
 }
 
 void track_source_release(TrackCursor* c) {

@@ -23,7 +23,26 @@ struct SampleSource {
   // last: a text sample that straddles a cut is shortened, not hidden.
   uint32_t head_trim;
   uint32_t tail_trim;
+  // Joined inputs: added to each composition offset, so the presentation
+  // goes on where the previous input's ends; and where its sample
+  // descriptions' output numbers start in the plan's map (0: as read).
+  int32_t composition_shift;
+  uint32_t description_map;
+  // Joined inputs counting time in other units: durations and offsets
+  // times scale_to / scale_from, which the join checked to be exact (0: as read).
+  uint32_t scale_from;
+  uint32_t scale_to;
+  // Track units added to its last sample: a time code sample lengthened
+  // by the inputs whose time code goes on from it.
+  uint32_t tail_extend;
 };
+
+// `units` of a source in the planned track's units (saturating far past
+// any time a track holds).
+int64_t source_units(const SampleSource& source, int64_t units);
+// A composition offset of a source as the planned track has it: converted
+// and shifted (held within 32 bits).
+int32_t source_offset(const SampleSource& source, int32_t offset);
 
 // A sample as the scheduler sees it.
 struct SourceSample {
@@ -33,6 +52,10 @@ struct SourceSample {
   uint32_t size;
   bool sync;
 };
+
+// The output's description number of sample description `index` (1-based,
+// as read) of `source`, through `map` (the plan's).
+uint32_t source_description(const SampleSource& source, const uint32_t* map, uint32_t map_count, uint32_t index);
 
 // A walk over a planned track's sources, one after the other; decode times
 // go on from where the previous source ended.

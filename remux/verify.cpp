@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "boxes/carried_boxes.h"
 #include "boxes/elst.h"
@@ -145,7 +146,46 @@ struct Track {
   uint64_t input_bytes_hash, output_bytes_hash;  // PCM
   uint64_t input_duration, output_duration;
   const VerifySpan* span;  // a range cut's, or null
+  // A join's: segments [first_segment, first_segment + segment_count), the
+  // one compared and its samples left.
+  uint32_t first_segment;
+  uint32_t segment_count;
+  uint32_t segment;
+  uint32_t left;
 };
+
+// The segment of a joined track the next input sample comes from (null
+// without a join), moving on once a segment is done.
+const VerifySegment* next_segment(const VerifyJoin* join, Track* t) {
+  if (join == nullptr || t->segment_count == 0) return nullptr;
+  while (t->left == 0 && t->segment + 1 < t->segment_count) {
+    ++t->segment;
+    const SampleSource& s = join->segments[t->first_segment + t->segment].source;
+    t->left = s.end_sample - s.first_sample;
+  }
+  if (t->left > 0) --t->left;
+  return &join->segments[t->first_segment + t->segment];
+}
+
+// Every input of a join open, each track at its segment's first sample.
+ErrorCode open_joined(const VerifyJoin& join, Reader* first, Reader* readers, const IoRoutines* routines, void* user,
+                      uint32_t program_number) {
+  for (uint32_t k = 1; k < join.input_count; ++k)
+    VT_TRY(readers[k].open(join.inputs[k], routines, user, program_number));
+  for (uint32_t i = 0; i < join.segment_count; ++i) {
+    const VerifySegment& segment = join.segments[i];
+    if (segment.input >= join.input_count) return ErrorCode::BadArgument;
+    Reader& r = segment.input == 0 ? *first : readers[segment.input];
+    TrackInfo info;
+    VT_TRY(track_info(r.file, segment.source.track_id, &info));
+    VT_TRY(r.reserve(info.max_sample_size));
+    uint32_t index = segment.source.first_sample;
+    uint64_t time = 0;
+    ErrorCode e = track_seek(r.file, segment.source.track_id, 0, &index, &time, 0, 0);
+    if (e != ErrorCode::Ok && e != ErrorCode::NoMore) return e;
+  }
+  return ErrorCode::Ok;
+}
 
 // The first edit that shows media: its media time and duration; false without one.
 bool shown_edit(TrackBoxes* track, int64_t* media_time, uint64_t* duration) {
@@ -192,7 +232,8 @@ class Verifier {
 
 ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint32_t output_count,
                        const IoRoutines* routines, void* user, uint32_t salvage, VerifyReport* report,
-                       const TrackSelection* selection, uint32_t program_number, const VerifyRange* range) {
+                       const TrackSelection* selection, uint32_t program_number, const VerifyRange* range,
+                       const VerifyJoin* join) {
   if (input_name == nullptr || outputs == nullptr || output_count == 0 || report == nullptr) return ErrorCode::BadArgument;
   *report = VerifyReport{};
   Verifier v(report);
@@ -211,6 +252,35 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
   } release_check{&check};
   VT_TRY(selection_check_start(&check, selection != nullptr ? *selection : every, in.file));
   if (range != nullptr && output_count != 1) return ErrorCode::BadArgument;
+  if (join != nullptr && (range != nullptr || join->input_count == 0)) return ErrorCode::BadArgument;
+  Reader* readers = join != nullptr ? new (std::nothrow) Reader[join->input_count] : nullptr;
+  struct ReleaseReaders {
+    Reader* r;
+    ~ReleaseReaders() { delete[] r; }
+  } release_readers{readers};
+  if (join != nullptr && readers == nullptr) return ErrorCode::OutOfMemory;
+  if (join != nullptr) VT_TRY(open_joined(*join, &in, readers, routines, user, program_number));
+  auto reader_of = [&](const VerifySegment* segment) -> Reader& {
+    return segment == nullptr || segment->input == 0 ? in : readers[segment->input];
+  };
+  for (uint32_t i = 0; join != nullptr && i < join->segment_count;) {
+    const VerifySegment& first = join->segments[i];
+    TrackInfo info;
+    VT_TRY(track_info(in.file, first.source.track_id, &info));
+    Track t{};
+    t.input_id = first.source.track_id;
+    t.pcm = pcm_counts_frames(info.fourcc);
+    t.subpicture = info.kind == kHandlerSubpicture;
+    t.timed_media = handler_is_video_like(info.kind) || info.kind == kHandlerSound || t.subpicture;
+    t.input_bytes_hash = t.output_bytes_hash = kHashStart;
+    t.first_segment = i;
+    t.left = first.source.end_sample - first.source.first_sample;
+    for (; i < join->segment_count && join->segments[i].track == first.track; ++i) {
+      t.count += join->segments[i].source.end_sample - join->segments[i].source.first_sample;
+      ++t.segment_count;
+    }
+    VT_TRY(tracks.append(t));
+  }
   for (uint32_t i = 0; range != nullptr && i < range->count; ++i) {
     const VerifySpan& span = range->spans[i];
     TrackInfo info;
@@ -230,7 +300,7 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
     if (e != ErrorCode::Ok && e != ErrorCode::NoMore) return e;
     VT_TRY(tracks.append(t));
   }
-  for (uint32_t i = 0; range == nullptr && i < track_count(in.file->root); ++i) {
+  for (uint32_t i = 0; range == nullptr && join == nullptr && i < track_count(in.file->root); ++i) {
     uint32_t id = track_id_of(track_at(in.file->root, i));
     if (!selection_check_track(&check, id, handler_kind_of(track_at(in.file->root, i)))) continue;
     uint32_t reason = 0;
@@ -284,7 +354,7 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
       if (!(in_info.fourcc == out_info.fourcc)) return v.differs(part, t.input_id, 0, "format");
       if (t.span != nullptr && t.span->edited && !edit_shows_span(out.file, output_track, *t.span))
         return v.differs(part, t.input_id, 0, "edit");
-      VT_TRY(in.reserve(in_info.max_sample_size));
+      if (join == nullptr) VT_TRY(in.reserve(in_info.max_sample_size));
       if (out_info.max_sample_size > largest_out) largest_out = out_info.max_sample_size;
       VT_TRY(lanes.append(Lane{out_id, 0, out_info.sample_count, true, false, SampleRead{}, 0}));
     }
@@ -327,7 +397,10 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
       if (t.next >= t.count) return v.differs(part, t.input_id, t.next + 1, "sample count");
       SampleRead i;
       const uint8_t* i_bytes = nullptr;
-      VT_TRY(in.next(t.input_id, &i, &i_bytes));
+      const VerifySegment* segment = next_segment(join, &t);
+      const bool first_of_segment =
+          segment != nullptr && t.left + 1 == segment->source.end_sample - segment->source.first_sample;
+      VT_TRY(reader_of(segment).next(segment != nullptr ? segment->source.track_id : t.input_id, &i, &i_bytes));
       ++t.next;
       ++report->samples;
       uint32_t number = t.next;
@@ -335,6 +408,23 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
       // re-counts the first time code sample.
       uint32_t duration = i.duration;
       bool replaced = false;
+      // A join counts the input's times in the output's units, shifts its
+      // offsets, lengthens a time code sample, and numbers its descriptions.
+      if (segment != nullptr) {
+        const SampleSource& source = segment->source;
+        duration = static_cast<uint32_t>(source_units(source, i.duration));
+        if (first_of_segment && t.segment_count > 1 && source.head_trim > 0)
+          duration = source.head_trim < duration ? duration - source.head_trim : 1;
+        if (t.left == 0 && t.segment_count > 1) {
+          if (source.tail_trim > 0) duration = source.tail_trim < duration ? duration - source.tail_trim : 1;
+          duration += source.tail_extend;
+        }
+        i.composition_offset = source_offset(source, i.composition_offset);
+        const uint32_t description =
+            source_description(source, join->description_map, join->description_map_count, i.description_index);
+        if ((description != 0 ? description : 1) != (o.description_index != 0 ? o.description_index : 1))
+          return v.differs(part, t.input_id, number, "description");
+      }
       if (t.span != nullptr) {
         const VerifySpan& span = *t.span;
         const bool first_of_span = i.index == span.first_sample, last_of_span = i.index + 1 == span.end_sample;
@@ -371,6 +461,23 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
         ++report->samples;
       }
       if (t.input_bytes_hash != t.output_bytes_hash) return v.differs(0, t.input_id, 0, "data");
+      continue;
+    }
+    if (t.pcm && t.segment_count > 0) {
+      // Each joined input's bytes in turn.
+      for (uint32_t k = 0; k < t.segment_count; ++k) {
+        const VerifySegment& segment = join->segments[t.first_segment + k];
+        Reader& r = reader_of(&segment);
+        for (uint32_t n = segment.source.first_sample; n < segment.source.end_sample; ++n) {
+          SampleRead i;
+          VT_TRY(r.read(segment.source.track_id, &i));
+          t.input_bytes_hash = hash_bytes(t.input_bytes_hash, i.buffer, i.size);
+          t.input_duration += static_cast<uint64_t>(source_units(segment.source, i.duration));
+          ++report->samples;
+        }
+      }
+      if (t.input_bytes_hash != t.output_bytes_hash) return v.differs(output_count - 1, t.input_id, 0, "data");
+      if (t.input_duration != t.output_duration) return v.differs(output_count - 1, t.input_id, 0, "duration");
       continue;
     }
     if (t.pcm) {

@@ -5,6 +5,7 @@
 #include "io/error.h"
 #include "io/io_routines.h"
 #include "remux/remux.h"
+#include "remux/track_source.h"
 
 namespace vantorel {
 
@@ -35,9 +36,30 @@ struct VerifyRange {
   const VerifySpan* spans;
   uint32_t count;
 };
+//
+// With a `join` (one output), output track k holds the samples of the
+// segments of planned track k in turn, each from its input, with the
+// joined times: durations and offsets converted and shifted as the join
+// planned, a lengthened time code sample as long as the samples it stands
+// for, and each sample under the description the join gave its own.
+struct VerifySegment {
+  uint32_t track;  // the planned track (0-based, the output's order)
+  uint32_t input;  // into VerifyJoin::inputs
+  // Its samples and times as the plan has them (the plan's input pointer
+  // is not used: the inputs are opened again).
+  SampleSource source;
+};
+struct VerifyJoin {
+  const void* const* inputs;  // the first input's name included, first
+  uint32_t input_count;
+  const VerifySegment* segments;  // grouped by track, in order
+  uint32_t segment_count;
+  const uint32_t* description_map;
+  uint32_t description_map_count;
+};
 ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint32_t output_count,
                        const IoRoutines* routines, void* user, uint32_t salvage, VerifyReport* report,
                        const TrackSelection* selection = nullptr, uint32_t program_number = 0,
-                       const VerifyRange* range = nullptr);
+                       const VerifyRange* range = nullptr, const VerifyJoin* join = nullptr);
 
 }  // namespace vantorel

@@ -43,6 +43,8 @@ ErrorCode ctts_append(BoxFile* file, TrackBoxes* track, uint32_t n, int32_t o) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
   CompositionOffsetTable* t = ctts_of(track);
   if (t == nullptr) return ErrorCode::BadArgument;
+  // Version 0 cannot hold an offset below 0.
+  if (o < 0) t->version = 1;
   return append_run(&t->entries, n, &CompositionOffsetEntry::sample_offset, o);
 }
 

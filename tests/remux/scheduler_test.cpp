@@ -252,9 +252,9 @@ TEST(Scheduler, TrackSourceWalksTheTables) {
   const std::vector<Walked> whole = {
       {0, 40, 10, 80, true}, {40, 40, 11, 20, false}, {80, 20, 12, 20, false}, {100, 20, 13, 20, true},
       {120, 20, 14, 20, false}};
-  EXPECT_EQ(walk({SampleSource{file, 1, 5, 0, 5, 0, 0}}), whole);
+  EXPECT_EQ(walk({SampleSource{file, 1, 5, 0, 5, 0, 0, 0, 0, 0, 0, 0}}), whole);
   // A second source goes on where the first ended.
-  std::vector<Walked> twice = walk({SampleSource{file, 1, 2, 0, 2, 0, 0}, SampleSource{file, 1, 3, 0, 3, 0, 0}});
+  std::vector<Walked> twice = walk({SampleSource{file, 1, 2, 0, 2, 0, 0, 0, 0, 0, 0, 0}, SampleSource{file, 1, 3, 0, 3, 0, 0, 0, 0, 0, 0, 0}});
   const std::vector<Walked> expected = {
       {0, 40, 10, 80, true}, {40, 40, 11, 20, false}, {80, 40, 10, 80, true}, {120, 40, 11, 20, false},
       {160, 20, 12, 20, false}};
@@ -262,11 +262,11 @@ TEST(Scheduler, TrackSourceWalksTheTables) {
   // A span of samples 1 to 3, its first sample shortened at its start and
   // its last at its end; a trim as long as the sample leaves one unit.
   const std::vector<Walked> cut = {{0, 30, 11, 20, false}, {30, 20, 12, 20, false}, {50, 5, 13, 20, true}};
-  EXPECT_EQ(walk({SampleSource{file, 1, 5, 1, 4, 10, 15}}), cut);
+  EXPECT_EQ(walk({SampleSource{file, 1, 5, 1, 4, 10, 15, 0, 0, 0, 0, 0}}), cut);
   const std::vector<Walked> floor = {{0, 1, 12, 20, false}};
-  EXPECT_EQ(walk({SampleSource{file, 1, 5, 2, 3, 20, 0}}), floor);
+  EXPECT_EQ(walk({SampleSource{file, 1, 5, 2, 3, 20, 0, 0, 0, 0, 0, 0}}), floor);
   TrackCursor cursor;
-  SampleSource span{file, 1, 5, 3, 6, 0, 0};
+  SampleSource span{file, 1, 5, 3, 6, 0, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(track_source_start(&cursor, &span, 1), ErrorCode::BadArgument);
   media_close(file);
 }

@@ -113,6 +113,10 @@ ErrorCode finish_hevc_picture(TsAccessPass* pass, TsStreamAccess* s, const uint8
   // Parameter sets alone, or bytes before the first picture: no sample.
   if ((au.flags & kTsAuBroken) == 0 && !picture.picture) return ErrorCode::Ok;
   if (picture.irap) au.flags |= kTsAuSync;
+  // A recovery point a number of pictures on, as H.264's, goes into a
+  // 'roll' group (counted in pictures: one order count a picture).
+  else if (picture.recovery && picture.recovery_poc > 0 && picture.recovery_poc <= 0x7FFF)
+    au.roll = static_cast<uint16_t>(picture.recovery_poc);
   if (picture.leading) au.flags |= kTsAuLeading;
   if (picture.broken_link) au.flags |= kTsAuSplice;
   au.description = static_cast<uint8_t>(picture.description);

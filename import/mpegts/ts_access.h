@@ -33,7 +33,7 @@ struct TsAccessUnit {
   uint32_t samples;  // audio: samples per channel; 0 for video
   uint8_t flags;     // kTsAu*
   uint8_t description;  // H.264 and HEVC: index of the parameter sets it is read by
-  uint16_t roll;        // H.264: a recovery point's frame count (not a sync sample), 0 for none
+  uint16_t roll;        // H.264, HEVC: a recovery point's frame count (not a sync sample), 0 for none
 };
 
 // One stream being split. Its record lives as long as the import.

@@ -518,8 +518,7 @@ ErrorCode hand_over(Import* imp, TrackBoxes* track, Built* b) {
   GrowArray<uint32_t> rolls{};
   ErrorCode e = ErrorCode::Ok;
   bool any_roll = false;
-  const bool h264 = rt.configs != nullptr && rt.configs->codec == TsNalCodec::H264;
-  for (uint32_t i = 0; i < n && h264; ++i) any_roll = any_roll || b->access->units[tt.kept[i]].roll != 0;
+  for (uint32_t i = 0; i < n && rt.configs != nullptr; ++i) any_roll = any_roll || b->access->units[tt.kept[i]].roll != 0;
   if (any_roll) e = rolls.reserve(n);
   for (uint32_t i = 0; i < n && any_roll && e == ErrorCode::Ok; ++i)
     rolls.items[rolls.count++] = b->access->units[tt.kept[i]].roll;

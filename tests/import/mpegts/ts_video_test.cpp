@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "codecs/hevc.h"
+#include "codecs/nal_units.h"
 #include "import/mpegts/ts_builder.h"
 #include "support/compare.h"
 #include "support/decoded.h"
@@ -264,6 +266,47 @@ TEST(TsVideo, HevcRecordingsJoinedDecodeWithoutErrors) {
   // first sync sample on, as decoded from it alone.
   EXPECT_TRUE(std::equal(first.begin(), first.begin() + 95, both.begin()));
   EXPECT_TRUE(std::equal(second.end() - 40, second.end(), both.end() - 40));
+}
+
+// HEVC with recovery point messages 10 pictures ahead on every tenth
+// picture (put into an x265 stream by the test): those pictures are no sync
+// samples but a 'roll' group of distance 10, as H.264's are.
+TEST(TsVideo, HevcRecoveryPointsBecomeRollGroups) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  std::string error, said;
+  const std::string coded = make_media(dir, "in.hevc",
+                                       "-f lavfi -i testsrc2=size=160x120:rate=25:duration=2 -c:v libx265 "
+                                       "-x265-params log-level=none:keyint=100:bframes=0 -f hevc",
+                                       &error);
+  ASSERT_FALSE(coded.empty()) << error;
+  const std::vector<uint8_t> in = read_whole_file(coded);
+  // A prefix SEI: recovery_poc_cnt 10, exact match and broken link 0.
+  const std::vector<uint8_t> sei = {0, 0, 0, 1, 0x4E, 0x01, 0x06, 0x02, 0x0A, 0x10, 0x80};
+  std::vector<uint8_t> out;
+  uint32_t code = 0, begin = 0, end = 0, pictures = 0;
+  ASSERT_TRUE(annexb_first_start_code(in.data(), static_cast<uint32_t>(in.size()), &code));
+  while (annexb_next_unit(in.data(), static_cast<uint32_t>(in.size()), &code, &begin, &end)) {
+    if (hevc_is_slice(hevc_nal_type(in.data() + begin)) && pictures++ % 10 == 0 && pictures > 1)
+      out.insert(out.end(), sei.begin(), sei.end());
+    out.insert(out.end(), {0, 0, 0, 1});
+    out.insert(out.end(), in.begin() + begin, in.begin() + end);
+  }
+  ASSERT_EQ(pictures, 50u);
+  write_file(dir.path("marked.hevc"), out);
+  const std::string ts =
+      make_media(dir, "marked.ts", "-r 25 -i " + shell_quote(dir.path("marked.hevc")) + " -c copy -f mpegts", &error);
+  ASSERT_FALSE(ts.empty()) << error;
+  ASSERT_EQ(remux(ts, dir.path("out.mp4"), &said), 0) << said;
+  const std::vector<std::string> groups = boxes_named(dir.path("out.mp4"), "sgpd");
+  ASSERT_EQ(groups.size(), 1u);
+  // 'roll', one entry of distance 10.
+  EXPECT_EQ(groups[0].substr(12, 4), "roll");
+  EXPECT_EQ(groups[0].substr(groups[0].size() - 2), std::string("\x00\x0a", 2));
+  // Pictures 10, 20, 30 and 40 in it.
+  const std::vector<std::string> maps = boxes_named(dir.path("out.mp4"), "sbgp");
+  ASSERT_EQ(maps.size(), 1u);
+  EXPECT_EQ(maps[0].size(), 20u + 9 * 8);
 }
 
 }  // namespace

@@ -140,6 +140,10 @@ struct TrackInfo {
 
 ErrorCode movie_info(MediaFile* file, MovieInfo* out);
 ErrorCode track_info(MediaFile* file, uint32_t track_id, TrackInfo* out);
+// The distance of the track's 'roll' sample group in samples (negative:
+// the samples before one that decoding it needs, as AAC and Opus give);
+// false when the track has no such group.
+bool track_roll_distance(MediaFile* file, uint32_t track_id, int16_t* distance);
 // The types of the child boxes of a track's first sample entry, in order (at
 // most `capacity` into `out`; `count` says how many there are). None for
 // entries whose fields the library does not know.

@@ -20,6 +20,7 @@
 #include "mediafile/internal.h"
 #include "mediafile/mediafile.h"
 #include "sampletables/ctts.h"
+#include "sampletables/sample_groups.h"
 #include "sampletables/small_configs.h"
 #include "sampletables/stsd.h"
 #include "sampletables/stsz.h"
@@ -357,6 +358,12 @@ ErrorCode track_entry_boxes(MediaFile* file, uint32_t track_id, FourCC* out, uin
     at += size;
   }
   return ErrorCode::Ok;
+}
+
+bool track_roll_distance(MediaFile* file, uint32_t track_id, int16_t* distance) {
+  if (file == nullptr || distance == nullptr) return false;
+  TrackBoxes* track = find_track(file->root, track_id);
+  return track != nullptr && sample_groups_roll_distance(track, distance);
 }
 
 }  // namespace vantorel

@@ -126,8 +126,11 @@ ErrorCode load_track(TrackPlan* plan, const PlannedTrack& row, uint32_t old_scal
   c->shown_end = row.media_end > 0 && static_cast<uint64_t>(row.media_end) < end ? static_cast<uint64_t>(row.media_end)
                                                                                    : end;
   c->preroll = 0;
+  int16_t roll = 0;
   if (c->kind == RangeTrackKind::Sound && !c->samples.empty()) {
-    if (row.fourcc == "Opus")
+    if (row.fourcc == "Opus" && track_roll_distance(input, row.input_track_id, &roll) && roll < 0)
+      c->preroll = uint64_t{c->samples[0].duration} * static_cast<uint32_t>(-roll);  // as the input says
+    else if (row.fourcc == "Opus")
       c->preroll = rescale(kOpusPrerollMs, 1000, row.timescale);
     else if (row.fourcc == "mp4a" || row.fourcc == ".mp3")
       c->preroll = c->samples[0].duration;  // one frame

@@ -346,4 +346,30 @@ ErrorCode sample_groups_add_roll(TrackBoxes* track, int16_t roll_distance, uint3
   return e;
 }
 
+bool sample_groups_roll_distance(TrackBoxes* track, int16_t* roll_distance) {
+  SampleGroupsRecord* groups = sample_groups(track);
+  if (groups == nullptr) return false;
+  for (const OwnedBlock& b : groups->descriptions) {
+    // size, 'sgpd', version and flags, grouping type; version 1 a default
+    // length, version 2 and up a default description index; the count.
+    if (b.length < 20 || std::memcmp(b.bytes + 12, "roll", 4) != 0) continue;
+    const uint8_t version = b.bytes[8];
+    uint32_t at = 16;
+    uint32_t default_length = 0;
+    if (version == 1) {
+      default_length = load_u32be(b.bytes + at);
+      at += 4;
+    }
+    if (version >= 2) at += 4;
+    if (at + 4 > b.length || load_u32be(b.bytes + at) == 0) return false;
+    at += 4;
+    // Version 1 with no default length gives each entry's length first.
+    if (version == 1 && default_length == 0) at += 4;
+    if (at + 2 > b.length) return false;
+    *roll_distance = static_cast<int16_t>(load_u16be(b.bytes + at));
+    return true;
+  }
+  return false;
+}
+
 }  // namespace vantorel

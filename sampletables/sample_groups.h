@@ -81,5 +81,8 @@ ErrorCode sample_groups_follow(TrackBoxes* to, TrackBoxes* from, uint32_t index)
 // holds them all, each decoded right after the `-roll_distance` samples
 // before it (AAC: -1), unless it has a 'roll' grouping already.
 ErrorCode sample_groups_add_roll(TrackBoxes* track, int16_t roll_distance, uint32_t sample_count);
+// The roll_distance of the first entry of the track's 'roll' description;
+// false when it has none or the box is cut before it.
+bool sample_groups_roll_distance(TrackBoxes* track, int16_t* roll_distance);
 
 }  // namespace vantorel

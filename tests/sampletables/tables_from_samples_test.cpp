@@ -191,6 +191,40 @@ TEST(TablesFromSamples, DescriptionsAndDependencies) {
   EXPECT_EQ(sample_groups(f.track)->has_dependencies, 0u);
 }
 
+// The distance a track's 'roll' description gives, in each form an 'sgpd'
+// takes, and none from a description cut short or of another kind.
+TEST(TablesFromSamples, RollDistanceAsItsDescriptionGivesIt) {
+  struct Case {
+    const char* name;
+    Bytes sgpd;
+    bool found;
+    int16_t distance;
+  };
+  const Case cases[] = {
+      {"version 1, a default length", full_box("sgpd", 1, 0, cat({text("roll"), u32(2), u32(1), u16(0xFFFC)})), true,
+       -4},
+      {"version 1, each entry's length", full_box("sgpd", 1, 0, cat({text("roll"), u32(0), u32(1), u32(2), u16(0xFFFF)})),
+       true, -1},
+      {"version 2, a default description", full_box("sgpd", 2, 0, cat({text("roll"), u32(0), u32(1), u16(2)})), true, 2},
+      {"version 0", full_box("sgpd", 0, 0, cat({text("roll"), u32(1), u16(0xFFFE)})), true, -2},
+      {"no entry", full_box("sgpd", 1, 0, cat({text("roll"), u32(2), u32(0)})), false, 0},
+      {"cut before the distance", full_box("sgpd", 1, 0, cat({text("roll"), u32(2), u32(1), Bytes{0xFF}})), false, 0},
+      {"another kind", full_box("sgpd", 1, 0, cat({text("rap "), u32(1), u32(1), Bytes{0x80}})), false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Imported f;
+    SampleGroupsRecord* groups = sample_groups_make(f.track);
+    ASSERT_NE(groups, nullptr);
+    OwnedBlock block{};
+    ASSERT_EQ(block_assign(&block, c.sgpd.data(), static_cast<uint32_t>(c.sgpd.size())), ErrorCode::Ok);
+    ASSERT_EQ(groups->descriptions.append(block), ErrorCode::Ok);
+    int16_t distance = 0;
+    EXPECT_EQ(sample_groups_roll_distance(f.track, &distance), c.found);
+    if (c.found) EXPECT_EQ(distance, c.distance);
+  }
+}
+
 TEST(TablesFromSamples, ReplacesWhatTheTrackHeld) {
   Imported f;
   ASSERT_EQ(f.build(samples_of({{5, 1, -1, false}, {6, 2, 0, true}, {7, 3, 1, true}})), ErrorCode::Ok);

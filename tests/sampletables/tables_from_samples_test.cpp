@@ -221,7 +221,9 @@ TEST(TablesFromSamples, RollDistanceAsItsDescriptionGivesIt) {
     ASSERT_EQ(groups->descriptions.append(block), ErrorCode::Ok);
     int16_t distance = 0;
     EXPECT_EQ(sample_groups_roll_distance(f.track, &distance), c.found);
-    if (c.found) EXPECT_EQ(distance, c.distance);
+    if (c.found) {
+      EXPECT_EQ(distance, c.distance);
+    }
   }
 }
 

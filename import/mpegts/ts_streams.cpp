@@ -56,6 +56,9 @@ const TsStreamClass kClasses[] = {
      "table sections are not media"},
     {TsKind::PrivateData, "private data", M::Data, D::Probe, {{kTsPrivateData, A}}, {}, {},
      "private data that no descriptor names"},
+    {TsKind::DvdLpcm, "DVD LPCM", M::Audio, D::Carried, {}, {}, {}, nullptr},
+    {TsKind::DvdSubpicture, "DVD subpictures", M::Subtitle, D::LeftOut, {}, {}, {},
+     "DVD subpictures are bitmaps whose palette lives in the disc's IFO files"},
 };
 
 bool context_fits(uint8_t context, bool hdmv) {

@@ -301,15 +301,16 @@ ErrorCode scan(Scan* sc) {
       at += pk.length;
       continue;
     }
-    // The next item starts where the length says, or the length is wrong:
-    // the packet's stream loses what it broke and the search goes on
-    // inside it.
+    // The next item starts where the length says, and no pack starts
+    // inside the packet; or the length is wrong: the packet's stream loses
+    // what it broke and the search goes on inside it.
     const bool ends = got == pk.length || (got >= pk.length + 4 && p[pk.length] == 0 && p[pk.length + 1] == 0 &&
                                            p[pk.length + 2] == 1 && p[pk.length + 3] >= 0xB9);
-    if (!ends) {
+    const uint32_t pack = ps_find_pack(p, pk.length, pk.payload_at);
+    if (!ends || pack < pk.length) {
       if (sc->faults.overruns++ == 0) sc->faults.overrun_at = at;
       VT_TRY(feed(sc, at, p, pk, pk.length, kPesBroken));
-      at += 4;
+      at += pack < pk.length ? pack : 4;
       continue;
     }
     VT_TRY(feed(sc, at, p, pk, pk.length, 0));

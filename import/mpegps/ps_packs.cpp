@@ -52,6 +52,19 @@ uint32_t ps_next_item(const uint8_t* p, uint32_t n, uint32_t from) {
   return n;
 }
 
+uint32_t ps_find_pack(const uint8_t* p, uint32_t n, uint32_t from) {
+  for (uint32_t i = from; i + 3 < n; ++i) {
+    if (p[i + 2] > 1) {
+      i += 2;  // no prefix can end before i + 3
+      continue;
+    }
+    if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1 || p[i + 3] != kPack) continue;
+    PsPacket pk;
+    if (ps_parse(p + i, n - i, &pk) == PsItem::Pack) return i;
+  }
+  return n;
+}
+
 PsItem ps_parse(const uint8_t* p, uint32_t n, PsPacket* out, bool cut) {
   *out = PsPacket{};
   if (n < 4) return PsItem::NeedMore;

@@ -48,4 +48,8 @@ uint32_t ps_substream_header(uint8_t substream_id);
 // searched: a prefix may straddle).
 uint32_t ps_next_item(const uint8_t* p, uint32_t n, uint32_t from);
 
+// The offset of the first valid pack header at or after `from`, wholly
+// within the `n` bytes; `n` when none.
+uint32_t ps_find_pack(const uint8_t* p, uint32_t n, uint32_t from);
+
 }  // namespace vantorel

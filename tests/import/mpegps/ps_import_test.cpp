@@ -82,12 +82,10 @@ TEST(PsImport, FfmpegProgramStreamsDecodeEqual) {
     ASSERT_EQ(streams.size(), 2u);
     EXPECT_EQ(streams[0].codec_name, c.video_codec);
     EXPECT_EQ(streams[0].width, 160);
-    // Each picture is the packet ffmpeg's own copy holds, with its key flag.
-    const std::string copy = make_media(dir, c.file + ".copy.mkv", "-i " + shell_quote(in) + " -an -c copy", &error);
-    ASSERT_FALSE(copy.empty()) << error;
+    // Each picture is the packet ffmpeg's parser splits off, with its key flag.
     std::vector<ProbePacket> ours, theirs;
     ASSERT_TRUE(probe_packets(out, &ours, "", true, &error)) << error;
-    ASSERT_TRUE(probe_packets(copy, &theirs, "", true, &error)) << error;
+    ASSERT_TRUE(probe_packets(in, &theirs, "", true, &error)) << error;
     const std::vector<ProbePacket> video = packets_of(ours, 0), copied = packets_of(theirs, 0);
     ASSERT_EQ(video.size(), copied.size());
     for (size_t i = 0; i < video.size(); ++i) {
@@ -150,7 +148,7 @@ TEST(PsImport, DamagedProgramStreamsAreCarriedAsFarAsTheyAreWhole) {
   ASSERT_EQ(full.size(), 2u);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string path = dir.path("damaged.vob"), out = dir.path("damaged.mp4");
+    const std::string path = dir.path(std::string(c.name) + ".vob"), out = dir.path(std::string(c.name) + ".mp4");
     write_bytes(path, c.bytes);
     std::string said;
     ASSERT_EQ(remux(path, out, &said), 0) << said;

@@ -242,7 +242,7 @@ ErrorCode feed_lpcm(Scan* sc, uint32_t pid_index, const uint8_t* item, const PsP
   tail = LpcmTail{r->offset, bytes - left, left};
   where.length = groups * lpcm_group_out(l);
   r->length = where.length;
-  return ts_access_add_pcm(sc->pass, s, *r, where, groups * lpcm_group_frames(l));
+  return ts_access_add_pcm(sc->pass, s, *r, where, groups * lpcm_group_frames(l), where.length);
 }
 
 // One packet, `available` of its bytes in the file (fewer than its length

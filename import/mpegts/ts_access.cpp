@@ -9,6 +9,7 @@
 
 #include "codecs/aac.h"
 #include "codecs/ac3.h"
+#include "codecs/bluray_lpcm.h"
 #include "codecs/eac3.h"
 #include "codecs/mpeg12_video.h"
 #include "codecs/mpeg_audio.h"
@@ -37,6 +38,7 @@ bool is_carried(TsKind kind) {
     case TsKind::AacAdts:
     case TsKind::Ac3:
     case TsKind::Eac3:
+    case TsKind::Lpcm:
     case TsKind::MpegAudio: return true;
     default: return false;
   }
@@ -554,6 +556,9 @@ ErrorCode on_audio_unit(TsAccessPass* pass, TsStreamAccess* s, const TsUnitEvent
   return ErrorCode::Ok;
 }
 
+// Blu-ray LPCM: each unit is its header and whole frames.
+ErrorCode on_bluray_lpcm_unit(TsAccessPass* pass, TsStreamAccess* s, const TsUnitEvent* event);
+
 }  // namespace
 
 void ts_h264_sets_release(TsH264Sets* sets) {
@@ -638,6 +643,7 @@ ErrorCode ts_access_on_unit(void* user, const TsUnitEvent* event) {
   s->started = true;
   s->next_unit = event->unit + 1;
   if (pass->split_pictures && is_mpeg12(s->kind)) return on_ps_video_unit(pass, s, event, lost);
+  if (s->kind == TsKind::Lpcm) return on_bluray_lpcm_unit(pass, s, event);
   return is_video(s->kind) ? on_video_unit(pass, s, event, lost) : on_audio_unit(pass, s, event, lost);
 }
 
@@ -655,7 +661,7 @@ ErrorCode ts_access_pcm_stream(TsAccessPass* pass, uint32_t pid_index, TsKind ki
 }
 
 ErrorCode ts_access_add_pcm(TsAccessPass* pass, TsStreamAccess* s, const PesRecord& r, const EsLocator& where,
-                            uint32_t frames) {
+                            uint32_t frames, uint32_t size) {
   if (frames == 0 || s->rate == 0) return ErrorCode::Ok;
   int64_t pts = 0, dts = 0;
   unit_times(pass, s, r, &pts, &dts);
@@ -665,13 +671,45 @@ ErrorCode ts_access_add_pcm(TsAccessPass* pass, TsStreamAccess* s, const PesReco
     pts = s->units.count == 0 ? 0
                               : s->last_pts + static_cast<int64_t>(uint64_t{s->last_samples} * kTsClockRate / s->rate);
   au.pts = au.dts = pts;
-  au.size = where.length;
+  au.size = size;
   au.samples = frames;
   au.flags = kTsAuSync | ((r.flags & kPesDiscontinuity) != 0 ? kTsAuDiscontinuity : 0);
   s->last_pts = pts;
   s->last_samples = frames;
   return add_unit(pass, s, au);
 }
+
+namespace {
+
+ErrorCode on_bluray_lpcm_unit(TsAccessPass* pass, TsStreamAccess* s, const TsUnitEvent* event) {
+  const PesRecord& r = *event->record;
+  if ((r.flags & (kPesBroken | kPesTooLarge)) != 0 || event->payload == nullptr || s->failure != nullptr)
+    return ErrorCode::Ok;
+  BlurayLpcmHeader h;
+  if (!bluray_lpcm_parse(event->payload, r.length, &h)) {
+    if (r.length >= kBlurayLpcmHeader)
+      s->failure = "its LPCM header names a channel arrangement, rate or sample size that is not carried";
+    return ErrorCode::Ok;
+  }
+  if (s->rate == 0) {
+    s->rate = h.rate;
+    s->pcm_channels = static_cast<uint16_t>(h.channels);
+    s->pcm_bits = h.bits == 16 ? 16 : 24;
+    std::memcpy(s->first_frame, event->payload, kBlurayLpcmHeader);
+    s->first_frame_size = kBlurayLpcmHeader;
+  } else if (std::memcmp(s->first_frame + 2, event->payload + 2, 2) != 0) {
+    s->failure = "its LPCM format changes within the stream";
+    return ErrorCode::Ok;
+  }
+  // A unit cut short keeps its whole frames.
+  uint32_t bytes = r.length - kBlurayLpcmHeader;
+  if (bytes > h.payload) bytes = h.payload;
+  const uint32_t frames = bytes / bluray_lpcm_stored_frame(h);
+  const EsLocator where{r.offset, kBlurayLpcmHeader, frames * bluray_lpcm_stored_frame(h)};
+  return ts_access_add_pcm(pass, s, r, where, frames, frames * bluray_lpcm_frame(h));
+}
+
+}  // namespace
 
 ErrorCode ts_access_finish(TsAccessPass* pass, const TsIndex*) {
   for (uint32_t i = 0; i < pass->count; ++i) {

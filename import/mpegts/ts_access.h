@@ -121,11 +121,11 @@ struct TsAccessPass {
 ErrorCode ts_access_on_unit(void* user, const TsUnitEvent* event);
 // PCM streams, whose frames the layer that reads their units counts: the
 // stream's record (made on first use; null with Ok when no more fit), and
-// one access unit of `frames` frames at `where` (its length: bytes as the
-// sample holds them), at the time of unit `r` (or following the unit before).
+// one access unit of `frames` frames at `where`, `size` bytes as the sample
+// holds them, at the time of unit `r` (or following the unit before).
 ErrorCode ts_access_pcm_stream(TsAccessPass* pass, uint32_t pid_index, TsKind kind, TsStreamAccess** out);
 ErrorCode ts_access_add_pcm(TsAccessPass* pass, TsStreamAccess* s, const PesRecord& r, const EsLocator& where,
-                            uint32_t frames);
+                            uint32_t frames, uint32_t size);
 // Splits what the end of the file left pending.
 ErrorCode ts_access_finish(TsAccessPass* pass, const TsIndex* index);
 // The stream record of a PID, or null.

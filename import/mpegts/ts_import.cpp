@@ -17,6 +17,7 @@
 #include "boxes/tkhd.h"
 #include "codecs/aac.h"
 #include "codecs/ac3.h"
+#include "codecs/bluray_lpcm.h"
 #include "codecs/eac3.h"
 #include "codecs/es_descriptor.h"
 #include "codecs/mpeg12_video.h"
@@ -46,6 +47,8 @@ struct ReaderTrack {
   uint16_t pid;
   bool h264;
   bool hevc;
+  bool lpcm;                // Blu-ray LPCM, by its header
+  BlurayLpcmHeader header;
   GrowArray<EsLocator> where;
   TsH264Sets* sets;  // H.264: the entry's parameter sets, left out of samples
   TsHevcConfigs* configs;          // HEVC: each description's parameter sets
@@ -54,6 +57,12 @@ struct ReaderTrack {
 
 // An access unit as its sample holds it (`out` may be null: `*size` only).
 bool sample_form(const ReaderTrack& t, uint32_t index, const uint8_t* raw, uint32_t n, uint8_t* out, uint32_t* size) {
+  if (t.lpcm) {
+    const uint32_t frames = n / bluray_lpcm_stored_frame(t.header);
+    *size = frames * bluray_lpcm_frame(t.header);
+    if (out != nullptr) bluray_lpcm_convert(t.header, raw, frames, out);
+    return true;
+  }
   if (t.h264) return ts_h264_sample(raw, n, t.sets, out, size);
   const uint32_t c = index < t.config_of.count ? t.config_of[index] : 0;
   return ts_hevc_sample(raw, n, c < t.configs->count ? &t.configs->configs[c] : nullptr, out, size);
@@ -145,7 +154,7 @@ ErrorCode reader_expand(void* state, FileIo* file, uint64_t locator, uint8_t* ou
   r->window.io_position = UINT64_MAX;
   const ReaderTrack& t = r->tracks[slot];
   const EsLocator& where = t.where[index];
-  const bool annexb = t.h264 || t.hevc;
+  const bool annexb = t.h264 || t.hevc || t.lpcm;  // converted
   if (!annexb && count > where.length) return ErrorCode::Malformed;
   uint8_t* raw = out;
   if (annexb || count < where.length) {
@@ -598,6 +607,7 @@ ErrorCode build_track(Import* imp, Built* b, bool cut_at_end) {
     rt.pid = b->stream->pid;
     rt.h264 = s->kind == TsKind::H264;
     rt.hevc = s->kind == TsKind::Hevc;
+    rt.lpcm = s->kind == TsKind::Lpcm && bluray_lpcm_parse(s->first_frame, s->first_frame_size, &rt.header);
     if (rt.h264) {
       rt.sets = s->h264;  // the reader's now
       s->h264 = nullptr;

@@ -34,7 +34,7 @@ const TsStreamClass kClasses[] = {
      {F("DTS1"), F("DTS2"), F("DTS3")}, {kTsDescDts}, "DTS is not imported yet"},
     {TsKind::DtsExpress, "DTS Express", M::Audio, D::NotYet, {{0xA2, H}}, {}, {}, "DTS Express is not imported yet"},
     {TsKind::TrueHd, "TrueHD", M::Audio, D::NotYet, {{0x83, H}}, {}, {}, "TrueHD is not imported yet"},
-    {TsKind::Lpcm, "Blu-ray LPCM", M::Audio, D::NotYet, {{0x80, H}}, {}, {}, "Blu-ray LPCM is not imported yet"},
+    {TsKind::Lpcm, "Blu-ray LPCM", M::Audio, D::Carried, {{0x80, H}}, {}, {}, nullptr},
     {TsKind::Opus, "Opus", M::Audio, D::NotYet, {}, {F("Opus")}, {}, "Opus in transport streams is not imported yet"},
     {TsKind::Aes3, "AES3 audio", M::Audio, D::LeftOut, {}, {F("BSSD")}, {},
      "AES3 (SMPTE 302M) audio is not read from transport streams"},

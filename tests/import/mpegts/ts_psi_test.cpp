@@ -204,7 +204,7 @@ TEST(TsStreams, StreamTypesAndDescriptorsNameTheKind) {
       {0x06, {}, true, TsKind::PrivateData, TsDisposition::Probe},
       {0x86, {}, false, TsKind::Scte35, TsDisposition::Skipped},
       {0x86, {}, true, TsKind::Dts, TsDisposition::NotYet},
-      {0x80, {}, true, TsKind::Lpcm, TsDisposition::NotYet},
+      {0x80, {}, true, TsKind::Lpcm, TsDisposition::Carried},
       {0x80, {}, false, TsKind::Unknown, TsDisposition::LeftOut},
       {0x82, {}, true, TsKind::Dts, TsDisposition::NotYet},
       {0x83, {}, true, TsKind::TrueHd, TsDisposition::NotYet},

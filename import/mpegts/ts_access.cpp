@@ -10,6 +10,7 @@
 #include "codecs/aac.h"
 #include "codecs/ac3.h"
 #include "codecs/bluray_lpcm.h"
+#include "codecs/dts.h"
 #include "codecs/eac3.h"
 #include "codecs/mpeg12_video.h"
 #include "codecs/mpeg_audio.h"
@@ -38,6 +39,7 @@ bool is_carried(TsKind kind) {
     case TsKind::AacAdts:
     case TsKind::Ac3:
     case TsKind::Eac3:
+    case TsKind::Dts:
     case TsKind::Lpcm:
     case TsKind::MpegAudio: return true;
     default: return false;
@@ -295,11 +297,17 @@ bool parse_frame(TsKind kind, const uint8_t* p, uint32_t n, Frame* f) {
       *f = Frame{0, h.length, h.samples, h.sample_rate, false, false};
       return true;
     }
+    case TsKind::Dts: {
+      DtsCoreHeader h;
+      if (!dts_parse_core(p, n, &h) || h.sample_rate == 0 || h.frame_size < 16) return false;
+      *f = Frame{0, h.frame_size, h.samples, h.sample_rate, false, false};
+      return true;
+    }
     default: return false;
   }
 }
 
-constexpr uint32_t kHeaderBytes = 8;  // enough for every carried codec's frame header
+constexpr uint32_t kHeaderBytes = 16;  // enough for every carried codec's frame header (DTS: 15)
 
 // The part of `pending` that byte `at` lies in.
 uint32_t part_of(const TsStreamAccess* s, uint32_t at) {
@@ -346,6 +354,10 @@ ErrorCode split_frames(TsAccessPass* pass, TsStreamAccess* s, bool at_end) {
   bool after_frame = false;         // the last frame ended where `at` is
   while (n - at >= kHeaderBytes || (at_end && at < n)) {
     Frame f;
+    // A core 'dtsc' entry describes no DTS-HD extension.
+    if (s->kind == TsKind::Dts && s->failure == nullptr && dts_is_extension_substream(b + at, n - at))
+      s->failure = "its DTS stream has an extension (DTS-HD extension substream) that a core 'dtsc' entry cannot "
+                   "describe";
     if (!parse_frame(s->kind, b + at, n - at, &f) || f.length > kMaxAudioFrame) {
       ++at;
       ++s->resyncs;

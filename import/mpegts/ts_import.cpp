@@ -18,6 +18,7 @@
 #include "codecs/aac.h"
 #include "codecs/ac3.h"
 #include "codecs/bluray_lpcm.h"
+#include "codecs/dts.h"
 #include "codecs/eac3.h"
 #include "codecs/es_descriptor.h"
 #include "codecs/mpeg12_video.h"
@@ -376,6 +377,37 @@ ErrorCode set_mpeg12_entry(ImportFile* file, TrackBoxes* track, const TsStreamAc
   return set_esds(file, track, mpeg12_object_type(&sequence), h.bytes, h.length, kStreamTypeVisual);
 }
 
+// DTS core: 'dtsc' with its 'ddts', carried as its entry reads (kept
+// beside the parsed one as a read file's entries are).
+ErrorCode set_dts_entry(ImportFile* file, TrackBoxes* track, const DtsCoreHeader& core, const DdtsRecord& config) {
+  constexpr uint8_t kAmodeChannels[10] = {1, 2, 2, 2, 2, 3, 3, 4, 4, 5};
+  const uint32_t channels = kAmodeChannels[core.amode] + (core.lfe != 0 ? 1 : 0);
+  BoxFile scratch{};
+  ScopedMemoryStream memory(&scratch);
+  VT_TRY(memory.open_writable());
+  VT_TRY(ddts_write(&scratch, &config));
+  const uint32_t ddts = 8 + memory.stream()->size;
+  GrowArray<uint8_t> e{};
+  VT_TRY(e.reserve(kPcmEntrySize + ddts));
+  pcm_entry(e.items, "dtsc", channels, core.sample_rate, core.pcm_bits == 24 ? 24 : 16);
+  store_u32be(e.items, kPcmEntrySize + ddts);
+  store_u32be(e.items + kPcmEntrySize, ddts);
+  std::memcpy(e.items + kPcmEntrySize + 4, "ddts", 4);
+  std::memcpy(e.items + kPcmEntrySize + 8, memory.stream()->data, memory.stream()->size);
+  SoundSampleEntry* entry = sound_entry(file, track, 0);
+  auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
+  ErrorCode r = entry != nullptr && stsd != nullptr ? ErrorCode::Ok : ErrorCode::Missing;
+  if (r == ErrorCode::Ok) {
+    entry->format = FourCC::of("dtsc");
+    entry->channel_count = static_cast<uint16_t>(channels);
+    r = entry_remove_config(file, track, 0, ConfigBoxId::Esds);
+  }
+  if (r == ErrorCode::Ok) r = block_assign(&stsd->whole_entries, e.items, kPcmEntrySize + ddts);
+  if (r == ErrorCode::Ok) stsd->whole_entry_count = 1;
+  e.release();
+  return r;
+}
+
 ErrorCode set_audio_entry(ImportFile* file, TrackBoxes* track, const TsStreamAccess* s, const char** why) {
   SoundSampleEntry* entry = sound_entry(file, track, 0);
   if (entry == nullptr) return ErrorCode::Missing;
@@ -425,6 +457,16 @@ ErrorCode set_audio_entry(ImportFile* file, TrackBoxes* track, const TsStreamAcc
       if (e == ErrorCode::Ok) e = dec3_copy(sound_entry(file, track, 0)->dec3, &config);
       dec3_release(&config);
       return e;
+    }
+    case TsKind::Dts: {
+      DtsCoreHeader core{};
+      DdtsRecord config{};
+      if (!dts_parse_core(f, n, &core) || !ddts_from_core(&core, &config)) break;
+      if (core.ext_audio != 0) {
+        *why = "its DTS stream has an extension in the core frame that a core 'dtsc' entry cannot describe";
+        return ErrorCode::Ok;
+      }
+      return set_dts_entry(file, track, core, config);
     }
     case TsKind::Lpcm:
     case TsKind::DvdLpcm: {

@@ -1,5 +1,5 @@
 // Program streams made by ffmpeg (MPEG-1 system streams and DVD VOBs with
-// MPEG audio, AC-3 and LPCM), remuxed by the program: pictures and sound
+// MPEG audio, AC-3, DTS and LPCM), remuxed by the program: pictures and sound
 // decode as the program stream's do, video packets are ffmpeg's own copy's;
 // damaged files are carried as far as they are whole.
 #include <gtest/gtest.h>
@@ -53,6 +53,8 @@ TEST(PsImport, FfmpegProgramStreamsDecodeEqual) {
        kPal + kTone + "-c:v mpeg2video -g 12 -af aformat=sample_fmts=flt,volume=0.77 -c:a pcm_dvd -sample_fmt s32 -ac 6 -f vob",
        "pcm24.mov", "mpeg2video",
        "in24", 6},
+      {"VOB, DTS", "dts.vob", kPal + kTone + "-c:v mpeg2video -g 12 -c:a dca -strict -2 -ac 2 -f vob", "dts.mp4",
+       "mpeg2video", "dtsc", 2},
       {"MP2 alone", "alone.mpg", kTone + "-c:a mp2 -f mpeg", "alone.mp4", nullptr, "mp4a", 1, "mp2"},
   };
   for (const Case& c : cases) {

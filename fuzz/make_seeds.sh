@@ -75,11 +75,10 @@ $f $v $a -c:v libx264 -preset ultrafast -g 2 -bf 1 -pix_fmt yuv420p -c:a aac -b:
   "$tmp/h264_aac.ts"
 $f $v $a -c:v libx264 -preset ultrafast -g 2 -pix_fmt yuv420p -c:a ac3 -b:a 32k -ac 1 -ar 32000 -t 0.2 \
   -mpegts_m2ts_mode 1 -f mpegts "$tmp/h264_ac3.m2ts"
-# Blu-ray LPCM (5.0: a padding channel), DTS and LATM in transport streams.
+# Blu-ray LPCM (5.0: a padding channel) and DTS in transport streams.
 $f $v $a -c:v libx264 -preset ultrafast -pix_fmt yuv420p -af "pan=5.0|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0" \
   -c:a pcm_bluray -ar 48000 -t 0.1 -mpegts_m2ts_mode 1 -f mpegts "$tmp/h264_lpcm.m2ts"
 $f $a -c:a dca -strict -2 -ac 2 -ar 48000 -t 0.1 -f mpegts "$tmp/dts.ts"
-$f $a -c:a aac -b:a 8k -ac 1 -t 0.2 -mpegts_flags latm -f mpegts "$tmp/latm.ts"
 # Program streams: an MPEG-1 system stream, and DVD VOBs with AC-3 and LPCM
 # (MPEG video needs a standard frame rate).
 p="-f lavfi -i testsrc=size=16x16:rate=25:duration=0.2"

@@ -40,7 +40,6 @@ bool is_carried(TsKind kind) {
     case TsKind::Ac3:
     case TsKind::Eac3:
     case TsKind::Dts:
-    case TsKind::AacLatm:
     case TsKind::Lpcm:
     case TsKind::MpegAudio: return true;
     default: return false;
@@ -298,12 +297,6 @@ bool parse_frame(TsKind kind, const uint8_t* p, uint32_t n, Frame* f) {
       *f = Frame{0, h.length, h.samples, h.sample_rate, false, false};
       return true;
     }
-    case TsKind::AacLatm: {
-      uint32_t length = 0;
-      if (!loas_frame_length(p, n, &length) || length <= 3) return false;
-      *f = Frame{0, length, 1024, 0, false, false};
-      return true;
-    }
     case TsKind::Dts: {
       DtsCoreHeader h;
       if (!dts_parse_core(p, n, &h) || h.sample_rate == 0 || h.frame_size < 16) return false;
@@ -372,21 +365,6 @@ ErrorCode split_frames(TsAccessPass* pass, TsStreamAccess* s, bool at_end) {
       continue;
     }
     if (f.length > n - at) break;  // the rest comes with the next unit
-    uint32_t payload = f.length - f.header;
-    if (s->kind == TsKind::AacLatm) {
-      // Frames before the first StreamMuxConfig cannot be read: passed over.
-      const LatmConfig before = s->latm;
-      uint64_t bit = 0;
-      if (!latm_parse(b + at, f.length, &s->latm, &bit, &payload)) {
-        s->resyncs += f.length;
-        at += f.length;
-        after_frame = false;
-        continue;
-      }
-      if (before.asc_size != 0 && std::memcmp(&before, &s->latm, sizeof before) != 0 && s->failure == nullptr)
-        s->failure = "its LATM configuration changes within the stream";
-      f.rate = s->latm.sample_rate;
-    }
     if (f.several_blocks && s->failure == nullptr) s->failure = "an ADTS frame holds several raw data blocks";
     const uint32_t k = part_of(s, at);
     const TsStreamAccess::Part& part = s->parts[k];
@@ -407,7 +385,7 @@ ErrorCode split_frames(TsAccessPass* pass, TsStreamAccess* s, bool at_end) {
     }
     TsAccessUnit au{};
     au.where = EsLocator{part.offset, part.skip + (at - part.at) + f.header, f.length - f.header};
-    au.size = payload;
+    au.size = f.length - f.header;
     au.samples = f.samples;
     // The unit's timestamp is that of the first frame that begins in it.
     if (k != last_part && part.pts != kNoTime) {

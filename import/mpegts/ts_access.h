@@ -7,7 +7,6 @@
 #include <cstdint>
 
 #include "boxes/owned_block.h"
-#include "codecs/aac_latm.h"
 #include "codecs/h264.h"
 #include "import/mpegts/ts_hevc.h"
 #include "import/mpegts/ts_index.h"
@@ -67,7 +66,6 @@ struct TsStreamAccess {
   uint8_t first_frame[64];
   uint32_t first_frame_size;
   uint32_t rate;  // audio sample rate of the first frame
-  LatmConfig latm;  // LATM: the StreamMuxConfig's AudioSpecificConfig
   // PCM: the samples as the reader hands them out (big-endian, 16 or 24 bits).
   uint16_t pcm_channels;
   uint16_t pcm_bits;

@@ -50,8 +50,6 @@ struct ReaderTrack {
   bool hevc;
   bool lpcm;                // Blu-ray LPCM, by its header
   BlurayLpcmHeader header;
-  bool latm;                // LATM: the payload of each AudioMuxElement
-  LatmConfig latm_config;
   GrowArray<EsLocator> where;
   TsH264Sets* sets;  // H.264: the entry's parameter sets, left out of samples
   TsHevcConfigs* configs;          // HEVC: each description's parameter sets
@@ -60,13 +58,6 @@ struct ReaderTrack {
 
 // An access unit as its sample holds it (`out` may be null: `*size` only).
 bool sample_form(const ReaderTrack& t, uint32_t index, const uint8_t* raw, uint32_t n, uint8_t* out, uint32_t* size) {
-  if (t.latm) {
-    LatmConfig config = t.latm_config;
-    uint64_t bit = 0;
-    if (!latm_parse(raw, n, &config, &bit, size)) return false;
-    if (out != nullptr) latm_copy_bits(raw, bit, *size, out);
-    return true;
-  }
   if (t.lpcm) {
     const uint32_t frames = n / bluray_lpcm_stored_frame(t.header);
     *size = frames * bluray_lpcm_frame(t.header);
@@ -164,7 +155,7 @@ ErrorCode reader_expand(void* state, FileIo* file, uint64_t locator, uint8_t* ou
   r->window.io_position = UINT64_MAX;
   const ReaderTrack& t = r->tracks[slot];
   const EsLocator& where = t.where[index];
-  const bool annexb = t.h264 || t.hevc || t.lpcm || t.latm;  // converted
+  const bool annexb = t.h264 || t.hevc || t.lpcm;  // converted
   if (!annexb && count > where.length) return ErrorCode::Malformed;
   uint8_t* raw = out;
   if (annexb || count < where.length) {
@@ -467,12 +458,6 @@ ErrorCode set_audio_entry(ImportFile* file, TrackBoxes* track, const TsStreamAcc
       dec3_release(&config);
       return e;
     }
-    case TsKind::AacLatm: {
-      if (s->latm.asc_size == 0) break;
-      entry->format = FourCC::of("mp4a");
-      entry->channel_count = static_cast<uint16_t>(s->latm.channels);
-      return set_esds(file, track, kObjectTypeMpeg4Audio, s->latm.asc, s->latm.asc_size);
-    }
     case TsKind::Dts: {
       DtsCoreHeader core{};
       DdtsRecord config{};
@@ -665,8 +650,6 @@ ErrorCode build_track(Import* imp, Built* b, bool cut_at_end) {
     rt.h264 = s->kind == TsKind::H264;
     rt.hevc = s->kind == TsKind::Hevc;
     rt.lpcm = s->kind == TsKind::Lpcm && bluray_lpcm_parse(s->first_frame, s->first_frame_size, &rt.header);
-    rt.latm = s->kind == TsKind::AacLatm;
-    rt.latm_config = s->latm;
     if (rt.h264) {
       rt.sets = s->h264;  // the reader's now
       s->h264 = nullptr;

@@ -25,7 +25,7 @@ const TsStreamClass kClasses[] = {
     {TsKind::Vc1, "VC-1", M::Video, D::NotYet, {{0xEA, A}}, {F("VC-1")}, {}, "VC-1 is not imported yet"},
     {TsKind::MpegAudio, "MPEG audio", M::Audio, D::Carried, {{0x03, A}, {0x04, A}}, {}, {}, nullptr},
     {TsKind::AacAdts, "AAC (ADTS)", M::Audio, D::Carried, {{0x0F, A}}, {}, {}, nullptr},
-    {TsKind::AacLatm, "AAC (LATM)", M::Audio, D::Carried, {{0x11, A}}, {}, {}, nullptr},
+    {TsKind::AacLatm, "AAC (LATM)", M::Audio, D::NotYet, {{0x11, A}}, {}, {}, "LATM audio is not imported yet"},
     {TsKind::Ac3, "AC-3", M::Audio, D::Carried, {{0x81, A}}, {F("AC-3")}, {kTsDescAc3}, nullptr},
     {TsKind::Eac3, "E-AC-3", M::Audio, D::Carried, {{0x87, O}, {0x84, H}}, {F("EAC3")}, {kTsDescEac3}, nullptr},
     {TsKind::Eac3Secondary, "E-AC-3 secondary audio", M::Audio, D::NotYet, {{0xA1, H}}, {}, {},

@@ -184,7 +184,7 @@ TEST(TsStreams, StreamTypesAndDescriptorsNameTheKind) {
       {0x03, {}, false, TsKind::MpegAudio, TsDisposition::Carried},
       {0x04, {}, false, TsKind::MpegAudio, TsDisposition::Carried},
       {0x0F, {}, false, TsKind::AacAdts, TsDisposition::Carried},
-      {0x11, {}, false, TsKind::AacLatm, TsDisposition::Carried},
+      {0x11, {}, false, TsKind::AacLatm, TsDisposition::NotYet},
       {0x1B, {}, false, TsKind::H264, TsDisposition::Carried},
       {0x24, {}, false, TsKind::Hevc, TsDisposition::Carried},
       {0x81, {}, false, TsKind::Ac3, TsDisposition::Carried},

@@ -98,9 +98,9 @@ void print_failure_message(std::FILE* out, ErrorCode code, const RunState* state
   if (code == ErrorCode::Unsupported && detail != nullptr && !detail->set) {
     // The probe named what the file is, or found nothing it knows.
     if (detail->reason != nullptr) {
-      console_printf(out, "'%s' is %s; Vantorel reads MP4, QuickTime, AVI, Matroska and MPEG-TS\n", or_unknown(input), detail->reason);
+      console_printf(out, "'%s' is %s; Vantorel reads MP4, QuickTime, AVI, Matroska, MPEG-TS and MPEG-PS\n", or_unknown(input), detail->reason);
     } else {
-      console_printf(out, "'%s' is not a file Vantorel reads (MP4, QuickTime, AVI, Matroska or MPEG-TS)\n", or_unknown(input));
+      console_printf(out, "'%s' is not a file Vantorel reads (MP4, QuickTime, AVI, Matroska, MPEG-TS or MPEG-PS)\n", or_unknown(input));
     }
     return;
   }

@@ -22,6 +22,7 @@ const char* flavour_phrase(uint32_t flavour) {
     case kFlavourAsf: return "an ASF (WMV or WMA) file";
     case kFlavourMatroska: return "a Matroska file";
     case kFlavourMpegTs: return "an MPEG transport stream";
+    case kFlavourMpegPs: return "an MPEG program stream";
     default: return "";
   }
 }

@@ -75,6 +75,16 @@ $f $v $a -c:v libx264 -preset ultrafast -g 2 -bf 1 -pix_fmt yuv420p -c:a aac -b:
   "$tmp/h264_aac.ts"
 $f $v $a -c:v libx264 -preset ultrafast -g 2 -pix_fmt yuv420p -c:a ac3 -b:a 32k -ac 1 -ar 32000 -t 0.2 \
   -mpegts_m2ts_mode 1 -f mpegts "$tmp/h264_ac3.m2ts"
+# Blu-ray LPCM (5.0: a padding channel) and DTS in transport streams.
+$f $v $a -c:v libx264 -preset ultrafast -pix_fmt yuv420p -af "pan=5.0|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0" \
+  -c:a pcm_bluray -ar 48000 -t 0.1 -mpegts_m2ts_mode 1 -f mpegts "$tmp/h264_lpcm.m2ts"
+$f $a -c:a dca -strict -2 -ac 2 -ar 48000 -t 0.1 -f mpegts "$tmp/dts.ts"
+# Program streams: an MPEG-1 system stream, and DVD VOBs with AC-3 and LPCM
+# (MPEG video needs a standard frame rate).
+p="-f lavfi -i testsrc=size=16x16:rate=25:duration=0.2"
+$f $p $a -c:v mpeg1video -bf 1 -g 3 -c:a mp2 -b:a 32k -ac 1 -ar 16000 -f mpeg "$tmp/mpeg1_mp2.mpg"
+$f $p $a -c:v mpeg2video -bf 1 -g 3 -c:a ac3 -b:a 32k -ac 1 -ar 48000 -t 0.2 -f vob "$tmp/mpeg2_ac3.vob"
+$f $p $a -c:v mpeg2video -g 3 -c:a pcm_dvd -sample_fmt s32 -ac 2 -ar 48000 -t 0.1 -f vob "$tmp/mpeg2_lpcm24.vob"
 
 VANTOREL_SEED_DIR="$tmp" "$tests" --gtest_filter='FuzzSeeds.*' >/dev/null
 

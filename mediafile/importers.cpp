@@ -10,6 +10,7 @@
 #include "import/asf/asf_import.h"
 #include "import/avi/avi_import.h"
 #include "import/matroska/matroska_import.h"
+#include "import/mpegps/ps_import.h"
 #include "import/mpegts/ts_import.h"
 #include "mediafile/internal.h"
 #include "sampletables/ctts.h"
@@ -76,6 +77,7 @@ constexpr Importer kImporters[] = {
     {"avi", "AVI", kFlavourAvi, false, true, avi_probe, avi_import},
     {"matroska", "Matroska", kFlavourMatroska, false, true, matroska_probe, matroska_import},
     {"mpegts", "MPEG-TS", kFlavourMpegTs, false, true, ts_probe_file, ts_import},
+    {"mpegps", "MPEG-PS", kFlavourMpegPs, false, true, ps_probe, ps_import},
     {"asf", "ASF", kFlavourAsf, true, false, asf_probe, asf_import},
 };
 

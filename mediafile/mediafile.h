@@ -19,7 +19,7 @@ struct Dec3Record;
 
 // What a file was read as.
 enum FileFlavour : uint32_t { kFlavourNone = 0, kFlavourMp4 = 1, kFlavourQuickTime = 2, kFlavourAvi = 3, kFlavourAsf = 4,
-                               kFlavourMatroska = 5, kFlavourMpegTs = 6 };
+                               kFlavourMatroska = 5, kFlavourMpegTs = 6, kFlavourMpegPs = 7 };
 // A flavour's short name ("avi") and its title ("AVI"); "unknown" for none.
 const char* media_format_name(uint32_t flavour);
 const char* media_format_title(uint32_t flavour);

@@ -9,6 +9,8 @@
 
 #include "codecs/aac.h"
 #include "codecs/ac3.h"
+#include "codecs/bluray_lpcm.h"
+#include "codecs/dts.h"
 #include "codecs/eac3.h"
 #include "codecs/latm.h"
 #include "codecs/mpeg12_video.h"
@@ -40,6 +42,8 @@ bool is_carried(TsKind kind) {
     case TsKind::AacLatm:
     case TsKind::Ac3:
     case TsKind::Eac3:
+    case TsKind::Dts:
+    case TsKind::Lpcm:
     case TsKind::MpegAudio: return true;
     default: return false;
   }
@@ -134,6 +138,7 @@ ErrorCode finish_mpeg12_picture(TsAccessPass* pass, TsStreamAccess* s, const uin
   for (uint32_t at = mpeg12_next_start_code(b, n, 0); (au.flags & kTsAuBroken) == 0 && at + 4 <= n && !picture;
        at = mpeg12_next_start_code(b, n, at + 4)) {
     const uint32_t code = b[at + 3];
+    if (code == kMpeg12Gop) au.order |= kTsAuGopStart;
     if (code == kMpeg12Sequence && s->sequence_headers.length == 0) {
       Mpeg12Sequence sequence;
       const uint32_t length = mpeg12_headers_length(b + at, n - at);
@@ -146,6 +151,7 @@ ErrorCode finish_mpeg12_picture(TsAccessPass* pass, TsStreamAccess* s, const uin
         break;
       }
       picture = true;
+      au.order = static_cast<uint16_t>((au.order & kTsAuGopStart) | (header.temporal_reference & 0x3FF));
       if (header.picture_coding_type == kMpeg12I) {
         // Decoding starts at an I picture once the stream has said what it is.
         if (s->sequence_headers.length != 0) au.flags |= kTsAuSync;
@@ -306,11 +312,17 @@ bool parse_frame(TsKind kind, const uint8_t* p, uint32_t n, Frame* f) {
       *f = Frame{0, h.length, h.samples, h.sample_rate, false, false, h.length};
       return true;
     }
+    case TsKind::Dts: {
+      DtsCoreHeader h;
+      if (!dts_parse_core(p, n, &h) || h.sample_rate == 0 || h.frame_size < 16) return false;
+      *f = Frame{0, h.frame_size, h.samples, h.sample_rate, false, false, h.frame_size};
+      return true;
+    }
     default: return false;
   }
 }
 
-constexpr uint32_t kHeaderBytes = 8;  // enough for every carried codec's frame header
+constexpr uint32_t kHeaderBytes = 16;  // enough for every carried codec's frame header (DTS: 15)
 
 // A whole LOAS frame: its element gives the payload's size, and the
 // stream's configuration the frame's samples and rate. False to pass over
@@ -336,6 +348,35 @@ uint32_t part_of(const TsStreamAccess* s, uint32_t at) {
   return k;
 }
 
+// Keeps the bytes of `pending` from `at` on, with the parts they lie in;
+// `used_part` is the part whose timestamp went to what was taken off.
+ErrorCode keep_from(TsStreamAccess* s, uint32_t at, uint32_t used_part) {
+  const uint32_t n = s->pending.count;
+  if (at >= n) {
+    s->pending.count = 0;
+    s->parts.count = 0;
+    return ErrorCode::Ok;
+  }
+  const uint32_t k = part_of(s, at);
+  std::memmove(s->pending.items, s->pending.items + at, n - at);
+  s->pending.count = n - at;
+  uint32_t kept = 0;
+  for (uint32_t i = k; i < s->parts.count; ++i) {
+    TsStreamAccess::Part p = s->parts[i];
+    if (i == k) {
+      p.skip += at - p.at;
+      p.at = 0;
+      // Its timestamp went already: the rest take times from their neighbours.
+      if (used_part == k) p.pts = p.dts = kNoTime;
+    } else {
+      p.at -= at;
+    }
+    s->parts[kept++] = p;
+  }
+  s->parts.count = kept;
+  return ErrorCode::Ok;
+}
+
 // Splits whole frames off the front of `pending`.
 ErrorCode split_frames(TsAccessPass* pass, TsStreamAccess* s, bool at_end) {
   const uint8_t* b = s->pending.items;
@@ -345,6 +386,10 @@ ErrorCode split_frames(TsAccessPass* pass, TsStreamAccess* s, bool at_end) {
   bool after_frame = false;         // the last frame ended where `at` is
   while (n - at >= kHeaderBytes || (at_end && at < n)) {
     Frame f;
+    // A core 'dtsc' entry describes no DTS-HD extension.
+    if (s->kind == TsKind::Dts && s->failure == nullptr && dts_is_extension_substream(b + at, n - at))
+      s->failure = "its DTS stream has an extension (DTS-HD extension substream) that a core 'dtsc' entry cannot "
+                   "describe";
     if (!parse_frame(s->kind, b + at, n - at, &f) || f.length > kMaxAudioFrame) {
       ++at;
       ++s->resyncs;
@@ -398,30 +443,140 @@ ErrorCode split_frames(TsAccessPass* pass, TsStreamAccess* s, bool at_end) {
     at += f.length;
     after_frame = true;
   }
-  // Keep what was not split, with the parts it lies in.
-  if (at >= n) {
-    s->pending.count = 0;
-    s->parts.count = 0;
-    return ErrorCode::Ok;
-  }
-  const uint32_t k = part_of(s, at);
-  std::memmove(s->pending.items, b + at, n - at);
-  s->pending.count = n - at;
-  uint32_t kept = 0;
-  for (uint32_t i = k; i < s->parts.count; ++i) {
-    TsStreamAccess::Part p = s->parts[i];
-    if (i == k) {
-      p.skip += at - p.at;
-      p.at = 0;
-      // Its timestamp went to a frame already: the rest take times from frames.
-      if (last_part == k) p.pts = kNoTime;
-    } else {
-      p.at -= at;
+  return keep_from(s, at, last_part);
+}
+
+// ---- Program-stream video ----------------------------------------------------
+
+void reset_picture(TsStreamAccess* s) {
+  s->pending.count = 0;
+  s->parts.count = 0;
+  s->head = UINT32_MAX;
+  s->picture_at = UINT32_MAX;
+  s->scan_at = 0;
+  s->slices_seen = false;
+}
+
+// The picture from `head` up to `end` of `pending` becomes an access unit.
+ErrorCode emit_picture(TsAccessPass* pass, TsStreamAccess* s, uint32_t end) {
+  const uint32_t begin = s->head;
+  const uint32_t k = part_of(s, begin);
+  const TsStreamAccess::Part& first = s->parts[k];
+  TsAccessUnit au{};
+  au.where = EsLocator{first.offset, first.skip + (begin - first.at), end - begin};
+  au.pts = au.dts = kNoTime;
+  uint32_t used = UINT32_MAX;
+  if (s->picture_at != UINT32_MAX) {
+    const uint32_t p = part_of(s, s->picture_at);
+    if (s->parts[p].pts != kNoTime) {
+      au.pts = s->parts[p].pts;
+      au.dts = s->parts[p].dts;
+      used = p;
     }
-    s->parts[kept++] = p;
   }
-  s->parts.count = kept;
+  const uint32_t last = part_of(s, end > begin ? end - 1 : begin);
+  for (uint32_t i = k; i <= last; ++i) au.flags |= s->parts[i].flags & (kTsAuDiscontinuity | kTsAuOpenAtEnd);
+  VT_TRY(finish_mpeg12_picture(pass, s, s->pending.items + begin, end - begin, au));
+  VT_TRY(keep_from(s, end, used));
+  s->head = s->picture_at = UINT32_MAX;
+  s->slices_seen = false;
   return ErrorCode::Ok;
+}
+
+// Splits whole pictures off the front of `pending`: one ends where a
+// sequence header, a GOP header or a picture header follows its slices.
+ErrorCode split_pictures(TsAccessPass* pass, TsStreamAccess* s, bool at_end) {
+  uint32_t at = s->scan_at;
+  for (;;) {
+    const uint32_t n = s->pending.count;
+    at = mpeg12_next_start_code(s->pending.items, n, at);
+    if (at + 4 > n) break;
+    const uint8_t code = s->pending.items[at + 3];
+    const bool starts = code == kMpeg12Sequence || code == kMpeg12Gop || code == kMpeg12Picture;
+    if (starts && s->slices_seen) {
+      VT_TRY(emit_picture(pass, s, at));
+      at = 0;
+    }
+    if (starts && s->head == UINT32_MAX) {
+      s->resyncs += at;  // bytes before the first picture, or after a lost one
+      VT_TRY(keep_from(s, at, UINT32_MAX));
+      at = 0;
+      s->head = 0;
+    }
+    if (code == kMpeg12Picture && s->picture_at == UINT32_MAX) s->picture_at = at;
+    if (code >= 0x01 && code <= 0xAF && s->picture_at != UINT32_MAX) s->slices_seen = true;
+    at += 4;
+  }
+  // A start code may straddle the end of what has come.
+  s->scan_at = s->pending.count >= 3 ? s->pending.count - 3 : 0;
+  if (at_end && s->slices_seen) VT_TRY(emit_picture(pass, s, s->pending.count));
+  return ErrorCode::Ok;
+}
+
+ErrorCode on_ps_video_unit(TsAccessPass* pass, TsStreamAccess* s, const TsUnitEvent* event, bool lost) {
+  const PesRecord& r = *event->record;
+  const bool broken = (r.flags & (kPesBroken | kPesTooLarge | kPesShort | kPesCutAtEnd)) != 0 || event->payload == nullptr;
+  // The picture in progress lost bytes: it is passed over.
+  if (lost || broken) reset_picture(s);
+  if (broken) return ErrorCode::Ok;
+  if (s->head == UINT32_MAX && s->parts.count == 0) s->pending.count = 0;
+  int64_t pts = 0, dts = 0;
+  unit_times(pass, s, r, &pts, &dts);
+  uint8_t flags = (r.flags & kPesDiscontinuity) != 0 ? kTsAuDiscontinuity : 0;
+  VT_TRY(s->parts.append_doubling(TsStreamAccess::Part{s->pending.count, r.offset, 0, pts, dts, flags}, 8));
+  VT_TRY(append_bytes(&s->pending, event->payload, r.length));
+  VT_TRY(split_pictures(pass, s, false));
+  if (s->pending.count > kMaxPicture) reset_picture(s);
+  return ErrorCode::Ok;
+}
+
+// Pictures whose packets gave no timestamps: shown at their temporal
+// reference from the base of their GOP (told by a picture of the GOP that
+// has a time, else following the GOP before), decoded a frame after the
+// picture before. Without any time before them they are dropped.
+void fill_picture_times(TsStreamAccess* s) {
+  constexpr double kPeriods[] = {3003, 3753.75, 3750, 3600, 3003, 3000, 1800, 1501.5, 1500};
+  Mpeg12Sequence sequence{};
+  const OwnedBlock& h = s->sequence_headers;
+  double period = 3003;
+  if (h.length != 0 && mpeg12_parse_sequence(h.bytes, h.length, &sequence) == ErrorCode::Ok &&
+      sequence.frame_rate_code >= 1 && sequence.frame_rate_code <= 8)
+    period = kPeriods[sequence.frame_rate_code];
+  GrowArray<TsAccessUnit>& u = s->units;
+  bool have_base = false;
+  double base = 0;
+  uint32_t span = 0;  // pictures the GOP before showed
+  for (uint32_t g = 0; g < u.count;) {
+    uint32_t e = g + 1;
+    while (e < u.count && (u[e].order & kTsAuGopStart) == 0) ++e;
+    bool found = false;
+    for (uint32_t i = g; i < e && !found; ++i) {
+      if (u[i].pts == kNoTime) continue;
+      base = static_cast<double>(u[i].pts) - (u[i].order & 0x3FF) * period;
+      found = true;
+    }
+    if (!found && have_base) base += span * period;
+    have_base = have_base || found;
+    uint32_t most = 0;
+    for (uint32_t i = g; i < e; ++i) {
+      const uint32_t reference = u[i].order & 0x3FF;
+      most = reference + 1 > most ? reference + 1 : most;
+      if (u[i].pts != kNoTime) continue;
+      if (!have_base) {
+        u.items[i].flags |= kTsAuBroken;
+        continue;
+      }
+      u.items[i].pts = static_cast<int64_t>(base + reference * period + 0.5);
+    }
+    span = most;
+    g = e;
+  }
+  for (uint32_t i = 0; i < u.count; ++i) {
+    if (u[i].dts != kNoTime || (u[i].flags & kTsAuBroken) != 0) continue;
+    int64_t dts = u[i].pts;
+    if (i > 0 && u[i - 1].dts != kNoTime) dts = u[i - 1].dts + static_cast<int64_t>(period + 0.5);
+    u.items[i].dts = dts < u[i].pts ? dts : u[i].pts;
+  }
 }
 
 ErrorCode on_audio_unit(TsAccessPass* pass, TsStreamAccess* s, const TsUnitEvent* event, bool lost) {
@@ -450,6 +605,9 @@ ErrorCode on_audio_unit(TsAccessPass* pass, TsStreamAccess* s, const TsUnitEvent
   }
   return ErrorCode::Ok;
 }
+
+// Blu-ray LPCM: each unit is its header and whole frames.
+ErrorCode on_bluray_lpcm_unit(TsAccessPass* pass, TsStreamAccess* s, const TsUnitEvent* event);
 
 }  // namespace
 
@@ -497,6 +655,7 @@ ErrorCode ts_access_on_unit(void* user, const TsUnitEvent* event) {
       if (s->configs == nullptr) return ErrorCode::OutOfMemory;
       s->configs->codec = s->kind == TsKind::H264 ? TsNalCodec::H264 : TsNalCodec::Hevc;
     }
+    s->head = s->picture_at = UINT32_MAX;
     if (s->kind == TsKind::H264) {
       s->parsed = alloc_record<H264ParameterSets>();
       if (s->parsed == nullptr) return ErrorCode::OutOfMemory;
@@ -510,13 +669,82 @@ ErrorCode ts_access_on_unit(void* user, const TsUnitEvent* event) {
   const bool lost = s->started && (event->unit != s->next_unit || (event->record->flags & kPesGapBefore) != 0);
   s->started = true;
   s->next_unit = event->unit + 1;
+  if (pass->split_pictures && is_mpeg12(s->kind)) return on_ps_video_unit(pass, s, event, lost);
+  if (s->kind == TsKind::Lpcm) return on_bluray_lpcm_unit(pass, s, event);
   return is_video(s->kind) ? on_video_unit(pass, s, event, lost) : on_audio_unit(pass, s, event, lost);
 }
+
+ErrorCode ts_access_pcm_stream(TsAccessPass* pass, uint32_t pid_index, TsKind kind, TsStreamAccess** out) {
+  *out = ts_access_of(pass, pid_index);
+  if (*out != nullptr || pass->count >= kTsMaxStreams) return ErrorCode::Ok;
+  TsStreamAccess* s = alloc_record<TsStreamAccess>();
+  if (s == nullptr) return ErrorCode::OutOfMemory;
+  s->pid_index = pid_index;
+  s->kind = kind;
+  s->head = s->picture_at = UINT32_MAX;
+  pass->streams[pass->count++] = s;
+  *out = s;
+  return ErrorCode::Ok;
+}
+
+ErrorCode ts_access_add_pcm(TsAccessPass* pass, TsStreamAccess* s, const PesRecord& r, const EsLocator& where,
+                            uint32_t frames, uint32_t size) {
+  if (frames == 0 || s->rate == 0) return ErrorCode::Ok;
+  int64_t pts = 0, dts = 0;
+  unit_times(pass, s, r, &pts, &dts);
+  TsAccessUnit au{};
+  au.where = where;
+  if (pts == kNoTime)
+    pts = s->units.count == 0 ? 0
+                              : s->last_pts + static_cast<int64_t>(uint64_t{s->last_samples} * kTsClockRate / s->rate);
+  au.pts = au.dts = pts;
+  au.size = size;
+  au.samples = frames;
+  au.flags = kTsAuSync | ((r.flags & kPesDiscontinuity) != 0 ? kTsAuDiscontinuity : 0);
+  s->last_pts = pts;
+  s->last_samples = frames;
+  return add_unit(pass, s, au);
+}
+
+namespace {
+
+ErrorCode on_bluray_lpcm_unit(TsAccessPass* pass, TsStreamAccess* s, const TsUnitEvent* event) {
+  const PesRecord& r = *event->record;
+  if ((r.flags & (kPesBroken | kPesTooLarge)) != 0 || event->payload == nullptr || s->failure != nullptr)
+    return ErrorCode::Ok;
+  BlurayLpcmHeader h;
+  if (!bluray_lpcm_parse(event->payload, r.length, &h)) {
+    if (r.length >= kBlurayLpcmHeader)
+      s->failure = "its LPCM header names a channel arrangement, rate or sample size that is not carried";
+    return ErrorCode::Ok;
+  }
+  if (s->rate == 0) {
+    s->rate = h.rate;
+    s->pcm_channels = static_cast<uint16_t>(h.channels);
+    s->pcm_bits = h.bits == 16 ? 16 : 24;
+    std::memcpy(s->first_frame, event->payload, kBlurayLpcmHeader);
+    s->first_frame_size = kBlurayLpcmHeader;
+  } else if (std::memcmp(s->first_frame + 2, event->payload + 2, 2) != 0) {
+    s->failure = "its LPCM format changes within the stream";
+    return ErrorCode::Ok;
+  }
+  // A unit cut short keeps its whole frames.
+  uint32_t bytes = r.length - kBlurayLpcmHeader;
+  if (bytes > h.payload) bytes = h.payload;
+  const uint32_t frames = bytes / bluray_lpcm_stored_frame(h);
+  const EsLocator where{r.offset, kBlurayLpcmHeader, frames * bluray_lpcm_stored_frame(h)};
+  return ts_access_add_pcm(pass, s, r, where, frames, frames * bluray_lpcm_frame(h));
+}
+
+}  // namespace
 
 ErrorCode ts_access_finish(TsAccessPass* pass, const TsIndex*) {
   for (uint32_t i = 0; i < pass->count; ++i) {
     TsStreamAccess* s = pass->streams[i];
-    if (is_video(s->kind)) {
+    if (pass->split_pictures && is_mpeg12(s->kind)) {
+      VT_TRY(split_pictures(pass, s, true));
+      fill_picture_times(s);
+    } else if (is_video(s->kind)) {
       VT_TRY(finish_picture(pass, s, false));
     } else {
       VT_TRY(split_frames(pass, s, true));

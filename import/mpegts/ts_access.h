@@ -34,7 +34,9 @@ struct TsAccessUnit {
   uint8_t flags;     // kTsAu*
   uint8_t description;  // H.264 and HEVC: index of the parameter sets it is read by
   uint16_t roll;        // H.264, HEVC: a recovery point's frame count (not a sync sample), 0 for none
+  uint16_t order;       // MPEG-1/2 video: temporal_reference; kTsAuGopStart when a GOP header leads it
 };
+constexpr uint16_t kTsAuGopStart = 0x8000;
 
 // One stream being split. Its record lives as long as the import.
 struct TsStreamAccess {
@@ -47,6 +49,9 @@ struct TsStreamAccess {
   uint8_t first_frame[64];
   uint32_t first_frame_size;
   uint32_t rate;  // audio sample rate of the first frame
+  // PCM: the samples as the reader hands them out (big-endian, 16 or 24 bits).
+  uint16_t pcm_channels;
+  uint16_t pcm_bits;
   TsNalConfigs* configs;      // H.264 and HEVC: each description's parameter sets
   H264ParameterSets* parsed;  // H.264: what slice headers are read by
   LatmConfig* latm;           // AAC in LATM: the stream's configuration
@@ -55,6 +60,11 @@ struct TsStreamAccess {
   OwnedBlock sequence_headers;
   uint32_t last_i_reference;
   bool seen_i;
+  // Program streams: the picture being split off `pending`.
+  uint32_t head;        // where its first start code is; UINT32_MAX before one
+  uint32_t picture_at;  // where its picture header is; UINT32_MAX before one
+  uint32_t scan_at;     // where the search for start codes goes on
+  bool slices_seen;
   // Bytes not yet split: a picture being gathered, or audio bytes that do
   // not yet make a whole frame, with where each unit's part of them begins.
   GrowArray<uint8_t> pending;
@@ -82,11 +92,23 @@ struct TsAccessPass {
   int64_t anchor;  // the first timestamp of the file: every line is unwrapped near it
   bool anchored;
   uint32_t max_units;  // no stream keeps more access units than the file has packets
+  // Program streams: packets cut MPEG video anywhere, so pictures are split
+  // at their start codes; a timestamp belongs to the first picture whose
+  // header starts in its packet, and pictures without one get times from
+  // their temporal references and neighbours.
+  bool split_pictures;
 };
 
 // The handler ts_index_build calls for each finished unit; `user` is a
 // TsAccessPass.
 ErrorCode ts_access_on_unit(void* user, const TsUnitEvent* event);
+// PCM streams, whose frames the layer that reads their units counts: the
+// stream's record (made on first use; null with Ok when no more fit), and
+// one access unit of `frames` frames at `where`, `size` bytes as the sample
+// holds them, at the time of unit `r` (or following the unit before).
+ErrorCode ts_access_pcm_stream(TsAccessPass* pass, uint32_t pid_index, TsKind kind, TsStreamAccess** out);
+ErrorCode ts_access_add_pcm(TsAccessPass* pass, TsStreamAccess* s, const PesRecord& r, const EsLocator& where,
+                            uint32_t frames, uint32_t size);
 // Splits what the end of the file left pending.
 ErrorCode ts_access_finish(TsAccessPass* pass, const TsIndex* index);
 // The stream record of a PID, or null.

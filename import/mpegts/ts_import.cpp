@@ -17,10 +17,13 @@
 #include "boxes/tkhd.h"
 #include "codecs/aac.h"
 #include "codecs/ac3.h"
+#include "codecs/bluray_lpcm.h"
+#include "codecs/dts.h"
 #include "codecs/eac3.h"
 #include "codecs/es_descriptor.h"
 #include "codecs/mpeg12_video.h"
 #include "codecs/mpeg_audio.h"
+#include "import/format_headers.h"
 #include "import/imported_sample.h"
 #include "import/mpegts/ts_access.h"
 #include "import/mpegts/ts_entries.h"
@@ -43,6 +46,8 @@ constexpr uint32_t kMaxTracks = 64;
 
 struct ReaderTrack {
   uint16_t pid;
+  bool lpcm;                // Blu-ray LPCM, by its header
+  BlurayLpcmHeader header;
   GrowArray<EsLocator> where;
   // H.264 and HEVC: each description's parameter sets (left out of the
   // samples read by it), and by sample the configuration it is read by.
@@ -61,6 +66,12 @@ static_assert(kTsMaxDescriptions <= kRestartsStream);
 // `out` when they are at most `capacity`.
 bool sample_form(const ReaderTrack& t, uint32_t index, const uint8_t* raw, uint32_t n, uint8_t* out, uint32_t capacity,
                  uint32_t* size) {
+  if (t.lpcm) {
+    const uint32_t frames = n / bluray_lpcm_stored_frame(t.header);
+    *size = frames * bluray_lpcm_frame(t.header);
+    if (out != nullptr && *size <= capacity) bluray_lpcm_convert(t.header, raw, frames, out);
+    return true;
+  }
   if (t.latm != nullptr) {
     LatmConfig config = *t.latm;
     uint32_t needed = 0;
@@ -81,6 +92,7 @@ bool sample_form(const ReaderTrack& t, uint32_t index, const uint8_t* raw, uint3
 // Shared by the tracks of one file; the last track to let it go frees it.
 struct Reader {
   uint32_t holders;
+  EsSource source;  // when it has an expander, the bytes come from it instead of packets
   TsLayout layout;
   TsWindow window;
   FileIo* window_file;
@@ -101,6 +113,7 @@ void reader_free(Reader* r) {
   ts_window_release(&r->window);
   r->raw.release();
   r->converted.release();
+  if (r->source.release != nullptr) r->source.release(r->source.state);
   std::free(r);
 }
 
@@ -138,6 +151,19 @@ ErrorCode reader_expand(void* state, FileIo* file, uint64_t locator, uint8_t* ou
   const uint32_t index = static_cast<uint32_t>(locator);
   if (r == nullptr || file == nullptr || slot >= r->count || index >= r->tracks[slot].where.count)
     return ErrorCode::BadArgument;
+  if (r->source.expand != nullptr) {
+    const ReaderTrack& t = r->tracks[slot];
+    const EsLocator& where = t.where[index];
+    if (count > where.length) return ErrorCode::Malformed;
+    uint8_t* raw = out;
+    if (count < where.length) {
+      VT_TRY(r->raw.reserve(where.length));
+      raw = r->raw.items;
+    }
+    VT_TRY(r->source.expand(r->source.state, file, t.pid, where, raw));
+    if (raw != out) std::memcpy(out, raw, count);
+    return ErrorCode::Ok;
+  }
   if (r->window_file != file) {
     ts_window_release(&r->window);
     r->window_file = nullptr;
@@ -148,8 +174,9 @@ ErrorCode reader_expand(void* state, FileIo* file, uint64_t locator, uint8_t* ou
   r->window.io_position = UINT64_MAX;
   const ReaderTrack& t = r->tracks[slot];
   const EsLocator& where = t.where[index];
-  // Annex B video and LATM audio are converted; other samples are the bytes.
-  const bool converted = t.configs != nullptr || t.latm != nullptr;
+  // Annex B video, LATM audio and Blu-ray LPCM are converted; other
+  // samples are the bytes.
+  const bool converted = t.configs != nullptr || t.latm != nullptr || t.lpcm;
   if (!converted && count > where.length) return ErrorCode::Malformed;
   uint8_t* raw = out;
   if (converted || count < where.length) {
@@ -368,6 +395,37 @@ ErrorCode set_mpeg12_entry(ImportFile* file, TrackBoxes* track, const TsStreamAc
   return set_esds(file, track, mpeg12_object_type(&sequence), h.bytes, h.length, kStreamTypeVisual);
 }
 
+// DTS core: 'dtsc' with its 'ddts', carried as its entry reads (kept
+// beside the parsed one as a read file's entries are).
+ErrorCode set_dts_entry(ImportFile* file, TrackBoxes* track, const DtsCoreHeader& core, const DdtsRecord& config) {
+  constexpr uint8_t kAmodeChannels[10] = {1, 2, 2, 2, 2, 3, 3, 4, 4, 5};
+  const uint32_t channels = kAmodeChannels[core.amode] + (core.lfe != 0 ? 1 : 0);
+  BoxFile scratch{};
+  ScopedMemoryStream memory(&scratch);
+  VT_TRY(memory.open_writable());
+  VT_TRY(ddts_write(&scratch, &config));
+  const uint32_t ddts = 8 + memory.stream()->size;
+  GrowArray<uint8_t> e{};
+  VT_TRY(e.reserve(kPcmEntrySize + ddts));
+  pcm_entry(e.items, "dtsc", channels, core.sample_rate, core.pcm_bits == 24 ? 24 : 16);
+  store_u32be(e.items, kPcmEntrySize + ddts);
+  store_u32be(e.items + kPcmEntrySize, ddts);
+  std::memcpy(e.items + kPcmEntrySize + 4, "ddts", 4);
+  std::memcpy(e.items + kPcmEntrySize + 8, memory.stream()->data, memory.stream()->size);
+  SoundSampleEntry* entry = sound_entry(file, track, 0);
+  auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
+  ErrorCode r = entry != nullptr && stsd != nullptr ? ErrorCode::Ok : ErrorCode::Missing;
+  if (r == ErrorCode::Ok) {
+    entry->format = FourCC::of("dtsc");
+    entry->channel_count = static_cast<uint16_t>(channels);
+    r = entry_remove_config(file, track, 0, ConfigBoxId::Esds);
+  }
+  if (r == ErrorCode::Ok) r = block_assign(&stsd->whole_entries, e.items, kPcmEntrySize + ddts);
+  if (r == ErrorCode::Ok) stsd->whole_entry_count = 1;
+  e.release();
+  return r;
+}
+
 ErrorCode set_audio_entry(ImportFile* file, TrackBoxes* track, const TsStreamAccess* s, const char** why) {
   SoundSampleEntry* entry = sound_entry(file, track, 0);
   if (entry == nullptr) return ErrorCode::Missing;
@@ -425,6 +483,38 @@ ErrorCode set_audio_entry(ImportFile* file, TrackBoxes* track, const TsStreamAcc
       dec3_release(&config);
       return e;
     }
+    case TsKind::Dts: {
+      DtsCoreHeader core{};
+      DdtsRecord config{};
+      if (!dts_parse_core(f, n, &core) || !ddts_from_core(&core, &config)) break;
+      if (core.ext_audio != 0) {
+        *why = "its DTS stream has an extension in the core frame that a core 'dtsc' entry cannot describe";
+        return ErrorCode::Ok;
+      }
+      return set_dts_entry(file, track, core, config);
+    }
+    case TsKind::Lpcm:
+    case TsKind::DvdLpcm: {
+      if (s->pcm_channels == 0 || (s->pcm_bits != 16 && s->pcm_bits != 24)) break;
+      entry->format = FourCC::of(s->pcm_bits == 16 ? "twos" : "in24");
+      entry->channel_count = s->pcm_channels;
+      entry->sample_size = s->pcm_bits;
+      VT_TRY(entry_remove_config(file, track, 0, ConfigBoxId::Esds));
+      // One sample per frame, 'stsz' giving the bytes of a frame.
+      TrackExtra* extra = track_extra(track);
+      if (extra == nullptr) return ErrorCode::OutOfMemory;
+      extra->pcm_frame_size = uint32_t{s->pcm_channels} * (s->pcm_bits / 8);
+      if (s->pcm_bits == 16) return ErrorCode::Ok;
+      // 'in24' is carried as its entry reads, kept beside the parsed one as
+      // a read file's entries are: only a QuickTime movie holds it.
+      uint8_t e[kPcmEntrySize];
+      pcm_entry(e, "in24", s->pcm_channels, s->rate, 24);
+      auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
+      if (stsd == nullptr) return ErrorCode::Missing;
+      VT_TRY(block_assign(&stsd->whole_entries, e, kPcmEntrySize));
+      stsd->whole_entry_count = 1;
+      return ErrorCode::Ok;
+    }
     default: break;
   }
   *why = "its first frame header does not parse";
@@ -444,8 +534,8 @@ struct Built {
 struct Import {
   ImportFile* file;
   FileBoxes* root;
-  TsIndex index;
-  TsAccessPass pass;
+  const TsIndex* index;
+  TsAccessPass* pass;
   Reader* reader;
   Built built[kMaxTracks];
   uint32_t built_count;
@@ -541,16 +631,16 @@ ErrorCode hand_over(Import* imp, TrackBoxes* track, Built* b) {
 ErrorCode build_track(Import* imp, Built* b, bool cut_at_end) {
   TsStreamAccess* s = b->access;
   const bool video = video_kind(s->kind);
-  if (s->failure != nullptr) return ts_note_left_out(imp->file, b->stream, s->failure);
+  if (s->failure != nullptr) return ts_note_left_out(imp->file, imp->index, b->stream, s->failure);
   if (s->kind == TsKind::H264 && s->configs->count == 0)
-    return ts_note_left_out(imp->file, b->stream, "no H.264 parameter sets in the stream");
+    return ts_note_left_out(imp->file, imp->index, b->stream, "no H.264 parameter sets in the stream");
   if (s->kind == TsKind::Hevc && s->configs->count == 0)
-    return ts_note_left_out(imp->file, b->stream, "no HEVC parameter sets in the stream");
-  if (!video && s->rate == 0) return ts_note_left_out(imp->file, b->stream, "no whole frame in the stream");
+    return ts_note_left_out(imp->file, imp->index, b->stream, "no HEVC parameter sets in the stream");
+  if (!video && s->rate == 0) return ts_note_left_out(imp->file, imp->index, b->stream, "no whole frame in the stream");
   VT_TRY(video ? video_times(s, cut_at_end, &b->times)
                : audio_times(s, &b->times));
   if (b->times.kept.count == 0)
-    return ts_note_left_out(imp->file, b->stream, video ? "no picture a decoder can start at" : "no whole frame");
+    return ts_note_left_out(imp->file, imp->index, b->stream, video ? "no picture a decoder can start at" : "no whole frame");
   const char* language = b->stream->descriptors.language[0] != '\0' ? b->stream->descriptors.language : nullptr;
   TrackSetup setup{};
   setup.kind = video ? kHandlerVideo : kHandlerSound;
@@ -567,13 +657,13 @@ ErrorCode build_track(Import* imp, Built* b, bool cut_at_end) {
                        : set_audio_entry(imp->file, track, s, &why);
   if (e == ErrorCode::BadArgument && nal) {
     remove_track(imp->file, find_track(imp->root, b->track_id));
-    return ts_note_left_out(imp->file, b->stream,
+    return ts_note_left_out(imp->file, imp->index, b->stream,
                             s->kind == TsKind::Hevc ? "its HEVC sequence parameter set does not parse"
                                                     : "its H.264 parameter sets do not make a configuration");
   }
   if (e == ErrorCode::Ok && why != nullptr) {
     remove_track(imp->file, find_track(imp->root, b->track_id));
-    return ts_note_left_out(imp->file, b->stream, why);
+    return ts_note_left_out(imp->file, imp->index, b->stream, why);
   }
   if (e == ErrorCode::Ok && video) {
     auto* tkhd = track_record<TkhdRecord>(track, BoxTypeId::Tkhd);
@@ -590,18 +680,23 @@ ErrorCode build_track(Import* imp, Built* b, bool cut_at_end) {
     s->configs = nullptr;
     rt.latm = s->latm;
     s->latm = nullptr;
+    rt.lpcm = s->kind == TsKind::Lpcm && bluray_lpcm_parse(s->first_frame, s->first_frame_size, &rt.header);
   }
   if (e != ErrorCode::Ok) remove_track(imp->file, find_track(imp->root, b->track_id));
   return e;
 }
 
-ErrorCode import_tracks(Import* imp) {
+ErrorCode import_tracks(Import* imp, EsSource* source) {
   ImportFile* file = imp->file;
-  const TsIndex& x = imp->index;
+  const TsIndex& x = *imp->index;
   imp->reader = alloc_record<Reader>();
   if (imp->reader == nullptr) return ErrorCode::OutOfMemory;
   imp->reader->holders = 1;  // the import's own hold, let go at its end
   imp->reader->layout = x.layout;
+  if (source != nullptr) {
+    imp->reader->source = *source;  // the reader's now
+    *source = EsSource{};
+  }
   const bool cut_at_end = x.diagnostic_counts[static_cast<uint32_t>(TsDiag::CutPacket)] > 0;
   uint32_t listed = 0;
   // The chosen program's streams in the order its PMTs list them.
@@ -616,9 +711,9 @@ ErrorCode import_tracks(Import* imp) {
     for (const TsStream& t : x.streams)
       seen = seen || (&t != stream && t.program == x.chosen && t.pid_index == stream->pid_index && t.order < order);
     if (seen) continue;
-    TsStreamAccess* access = ts_access_of(&imp->pass, stream->pid_index);
+    TsStreamAccess* access = ts_access_of(imp->pass, stream->pid_index);
     if (access == nullptr || (!access->probed && access->kind != stream->cls->kind) || imp->built_count >= kMaxTracks) {
-      VT_TRY(ts_note_stream(imp->file, stream));
+      VT_TRY(ts_note_stream(imp->file, imp->index, stream));
       continue;
     }
     Built* b = &imp->built[imp->built_count];
@@ -648,7 +743,7 @@ ErrorCode import_tracks(Import* imp) {
     if (video_kind(b->access->kind) && b->times.jumps > 0)
       ts_note_jump(imp->file, b->times.first_jump_at, b->times.jump_back, b->times.jumps);
   }
-  ts_note_diagnostics(file, &x, imp->pass.streams, imp->pass.count);
+  ts_note_diagnostics(file, &x, imp->pass->streams, imp->pass->count);
   // Which program, and what it holds, is worth telling when there was a
   // choice or a stream is left out.
   if (x.programs.count > 1 || imp->built_count < listed) ts_note_program(file, &x);
@@ -661,47 +756,67 @@ ErrorCode import_tracks(Import* imp) {
     if (sample_count(track) > 0) any_sample = true;
   }
   if (file->mode == kOpenInspect || any_sample) return ErrorCode::Ok;
-  set_error_reason(file, "an MPEG transport stream without a stream Vantorel can carry");
+  set_error_reason(file, x.program_stream ? "an MPEG program stream without a stream Vantorel can carry"
+                                          : "an MPEG transport stream without a stream Vantorel can carry");
   return ErrorCode::Unsupported;
 }
 
 }  // namespace
 
-bool ts_probe_file(ImportFile* file) { return ts_probe(file, nullptr); }
-
-ErrorCode ts_import(ImportFile* file, FileBoxes* root) {
-  Import* imp = alloc_record<Import>();
-  if (imp == nullptr) return ErrorCode::OutOfMemory;
-  imp->file = file;
-  imp->root = root;
-  imp->pass.max_units = UINT32_MAX;
-  TsIndexOptions options{};
-  options.program_number = static_cast<uint16_t>(file->program_number);
-  options.on_unit = ts_access_on_unit;
-  options.user = &imp->pass;
-  options.drop_units = true;  // the access units are all the import keeps
-  ErrorCode e = ts_index_build(file, &options, &imp->index);
-  if (e == ErrorCode::Ok) e = ts_access_finish(&imp->pass, &imp->index);
-  if (e == ErrorCode::Missing) {
-    if (file->program_number != 0) set_error_reason(file, "the transport stream has no such program");
-    else set_error_reason(file, "a transport stream without a program map table");
-  }
-  if (e == ErrorCode::Ok) {
-    // One time scale for every edit: the transport stream's own clock.
-    if (root->moov == nullptr) e = add_movie_box(file, BoxTypeId::Moov);
-    if (e == ErrorCode::Ok && root->moov->mvhd == nullptr) e = add_movie_box(file, BoxTypeId::Mvhd);
-  }
+ErrorCode ts_import_tracks(ImportFile* file, FileBoxes* root, const TsIndex* index, TsAccessPass* pass,
+                           EsSource* source) {
+  // One time scale for every edit: the streams' own clock.
+  ErrorCode e = ErrorCode::Ok;
+  if (root->moov == nullptr) e = add_movie_box(file, BoxTypeId::Moov);
+  if (e == ErrorCode::Ok && root->moov->mvhd == nullptr) e = add_movie_box(file, BoxTypeId::Mvhd);
   if (e == ErrorCode::Ok) {
     auto* mvhd = movie_record<MvhdRecord>(root, BoxTypeId::Mvhd);
     if (mvhd == nullptr) e = ErrorCode::Missing;
     else mvhd->timescale = static_cast<uint32_t>(kTsClockRate);
   }
-  if (e == ErrorCode::Ok) e = import_tracks(imp);
+  Import* imp = e == ErrorCode::Ok ? alloc_record<Import>() : nullptr;
+  if (e == ErrorCode::Ok && imp == nullptr) e = ErrorCode::OutOfMemory;
+  if (e != ErrorCode::Ok) {
+    if (source != nullptr && source->release != nullptr) source->release(source->state);
+    return e;
+  }
+  imp->file = file;
+  imp->root = root;
+  imp->index = index;
+  imp->pass = pass;
+  e = import_tracks(imp, source);
+  if (source != nullptr && source->release != nullptr) source->release(source->state);  // not taken: failed early
   for (uint32_t i = 0; i < kMaxTracks; ++i) imp->built[i].times.release();
   if (imp->reader != nullptr) reader_release(imp->reader);
-  ts_access_release(&imp->pass);
-  ts_index_release(&imp->index);
   std::free(imp);
+  return e;
+}
+
+bool ts_probe_file(ImportFile* file) { return ts_probe(file, nullptr); }
+
+ErrorCode ts_import(ImportFile* file, FileBoxes* root) {
+  TsIndex* index = alloc_record<TsIndex>();
+  TsAccessPass* pass = alloc_record<TsAccessPass>();
+  ErrorCode e = index != nullptr && pass != nullptr ? ErrorCode::Ok : ErrorCode::OutOfMemory;
+  if (e == ErrorCode::Ok) {
+    pass->max_units = UINT32_MAX;
+    TsIndexOptions options{};
+    options.program_number = static_cast<uint16_t>(file->program_number);
+    options.on_unit = ts_access_on_unit;
+    options.user = pass;
+    options.drop_units = true;  // the access units are all the import keeps
+    e = ts_index_build(file, &options, index);
+    if (e == ErrorCode::Ok) e = ts_access_finish(pass, index);
+    if (e == ErrorCode::Missing) {
+      if (file->program_number != 0) set_error_reason(file, "the transport stream has no such program");
+      else set_error_reason(file, "a transport stream without a program map table");
+    }
+    if (e == ErrorCode::Ok) e = ts_import_tracks(file, root, index, pass, nullptr);
+  }
+  if (pass != nullptr) ts_access_release(pass);
+  if (index != nullptr) ts_index_release(index);
+  std::free(pass);
+  std::free(index);
   return e;
 }
 

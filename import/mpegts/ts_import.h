@@ -5,6 +5,7 @@
 // them, whose samples are expanded from the packets when they are read.
 #include "boxes/box_tree.h"
 #include "import/import_file.h"
+#include "import/mpegts/ts_access.h"
 
 namespace vantorel {
 
@@ -17,5 +18,20 @@ bool ts_probe_file(ImportFile* file);
 // program is not in the file; Unsupported when no stream of it can be
 // carried (outside inspect mode).
 ErrorCode ts_import(ImportFile* file, FileBoxes* root);
+
+// Where samples get their bytes when read, for streams not in packets: the
+// elementary-stream bytes of stream `pid` that `where` addresses, into
+// `out` (`where.length` bytes). `release` frees `state`.
+struct EsSource {
+  ErrorCode (*expand)(void* state, FileIo* file, uint16_t pid, const EsLocator& where, uint8_t* out);
+  void (*release)(void* state);
+  void* state;
+};
+
+// Makes the tracks of the chosen program of `index` from the access units
+// of `pass`, every edit on the 90 kHz clock. `source` (null: the packets
+// of a transport stream) is taken over whatever the outcome.
+ErrorCode ts_import_tracks(ImportFile* file, FileBoxes* root, const TsIndex* index, TsAccessPass* pass,
+                           EsSource* source);
 
 }  // namespace vantorel

@@ -120,6 +120,10 @@ struct TsIndex {
   GrowArray<TsDiagnostic> diagnostics;
   uint32_t diagnostic_counts[kTsDiagKinds];
   uint32_t chosen;  // index in programs; UINT32_MAX when no program has a PMT
+  // Filled from a program stream's packs: one program, a stream per stream
+  // id (and private sub-stream), each PID the id in its high byte and the
+  // sub-stream id in its low one.
+  bool program_stream;
 };
 
 // A finished unit of a stream that is carried (or will be, or has to be

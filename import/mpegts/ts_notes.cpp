@@ -38,11 +38,17 @@ const char* consequence(TsDiag kind) {
 void ts_note_program(ImportFile* file, const TsIndex* index) {
   const TsProgram& p = index->programs[index->chosen];
   char text[sizeof file->notes[0].text];
-  int at = std::snprintf(text, sizeof text, "transport stream program %u of %u (PMT PID 0x%04X):", p.program_number,
-                         index->programs.count, p.pmt_pid);
+  int at = index->program_stream ? std::snprintf(text, sizeof text, "program stream:")
+                                 : std::snprintf(text, sizeof text, "transport stream program %u of %u (PMT PID 0x%04X):",
+                                                 p.program_number, index->programs.count, p.pmt_pid);
   for (const TsStream& s : index->streams) {
     if (s.program != index->chosen || at < 0 || static_cast<size_t>(at) >= sizeof text) continue;
-    at += std::snprintf(text + at, sizeof text - at, " PID 0x%04X %s (type 0x%02X)", s.pid, s.cls->name, s.stream_type);
+    if (!index->program_stream)
+      at += std::snprintf(text + at, sizeof text - at, " PID 0x%04X %s (type 0x%02X)", s.pid, s.cls->name, s.stream_type);
+    else if ((s.pid & 0xFF) != 0)
+      at += std::snprintf(text + at, sizeof text - at, " 0x%02X 0x%02X %s", s.pid >> 8, s.pid & 0xFF, s.cls->name);
+    else
+      at += std::snprintf(text + at, sizeof text - at, " 0x%02X %s", s.pid >> 8, s.cls->name);
   }
   // First, before the notes already made.
   if (file->note_count == kMaxImportNotes) --file->note_count;
@@ -51,18 +57,24 @@ void ts_note_program(ImportFile* file, const TsIndex* index) {
   std::snprintf(file->notes[0].text, sizeof file->notes[0].text, "%s", text);
 }
 
-ErrorCode ts_note_left_out(ImportFile* file, const TsStream* stream, const char* why) {
-  note(file, "PID 0x%04X (%s, stream type 0x%02X) is left out: %s", stream->pid, stream->cls->name,
-       stream->stream_type, why);
+ErrorCode ts_note_left_out(ImportFile* file, const TsIndex* index, const TsStream* stream, const char* why) {
+  if (!index->program_stream)
+    note(file, "PID 0x%04X (%s, stream type 0x%02X) is left out: %s", stream->pid, stream->cls->name,
+         stream->stream_type, why);
+  else if ((stream->pid & 0xFF) != 0)
+    note(file, "stream 0x%02X 0x%02X (%s) is left out: %s", stream->pid >> 8, stream->pid & 0xFF, stream->cls->name,
+         why);
+  else
+    note(file, "stream 0x%02X (%s) is left out: %s", stream->pid >> 8, stream->cls->name, why);
   return ErrorCode::Ok;
 }
 
-ErrorCode ts_note_stream(ImportFile* file, const TsStream* stream) {
+ErrorCode ts_note_stream(ImportFile* file, const TsIndex* index, const TsStream* stream) {
   const TsStreamClass* c = stream->cls;
   if (c->disposition == TsDisposition::Skipped) return ErrorCode::Ok;
   const char* why = c->reason != nullptr ? c->reason : "Vantorel does not carry it from transport streams yet";
   if (c->disposition == TsDisposition::Probe) why = "private data that no descriptor names";
-  return ts_note_left_out(file, stream, why);
+  return ts_note_left_out(file, index, stream, why);
 }
 
 void ts_note_jump(ImportFile* file, uint64_t offset, bool back, uint32_t jumps) {
@@ -87,8 +99,13 @@ void ts_note_diagnostics(ImportFile* file, const TsIndex* index, TsStreamAccess*
   }
   for (uint32_t i = 0; i < count; ++i) {
     if (streams[i]->resyncs == 0) continue;
-    note(file, "%llu bytes of PID 0x%04X were passed over to find frames",
-         static_cast<unsigned long long>(streams[i]->resyncs), index->pids[streams[i]->pid_index].pid);
+    const uint16_t pid = index->pids[streams[i]->pid_index].pid;
+    if (index->program_stream)
+      note(file, "%llu bytes of stream 0x%02X were passed over to find frames",
+           static_cast<unsigned long long>(streams[i]->resyncs), pid >> 8);
+    else
+      note(file, "%llu bytes of PID 0x%04X were passed over to find frames",
+           static_cast<unsigned long long>(streams[i]->resyncs), pid);
   }
 }
 

@@ -16,8 +16,10 @@ namespace vantorel {
 // put before the other notes.
 void ts_note_program(ImportFile* file, const TsIndex* index);
 // A stream that gets no track: its reason, or the one its kind gives.
-ErrorCode ts_note_left_out(ImportFile* file, const TsStream* stream, const char* why);
-ErrorCode ts_note_stream(ImportFile* file, const TsStream* stream);
+// A program stream's streams are named by their stream ids ("stream 0xBD
+// 0x80" for a private stream's sub-stream), a transport stream's by PID.
+ErrorCode ts_note_left_out(ImportFile* file, const TsIndex* index, const TsStream* stream, const char* why);
+ErrorCode ts_note_stream(ImportFile* file, const TsIndex* index, const TsStream* stream);
 void ts_note_jump(ImportFile* file, uint64_t offset, bool back, uint32_t jumps);
 // One note per kind of fault found in the packets, with the first one's
 // PID and offset and how many there were; and audio bytes passed over.

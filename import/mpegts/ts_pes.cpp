@@ -12,13 +12,6 @@ bool plain_stream_id(uint8_t id) {
          id == 0xFF;
 }
 
-// A 33-bit timestamp in five bytes; false when a marker bit is clear.
-bool timestamp(const uint8_t* p, uint64_t* out) {
-  *out = (uint64_t{(p[0] >> 1) & 7u} << 30) | (uint64_t{p[1]} << 22) | (uint64_t{p[2]} >> 1 << 15) |
-         (uint64_t{p[3]} << 7) | (p[4] >> 1);
-  return (p[0] & 1) != 0 && (p[2] & 1) != 0 && (p[4] & 1) != 0;
-}
-
 // The stream id extension inside the PES extension starting at `p`, `n`
 // bytes long; 0 when there is none or it does not fit.
 uint8_t stream_id_extension(const uint8_t* p, uint32_t n) {
@@ -40,6 +33,12 @@ uint8_t stream_id_extension(const uint8_t* p, uint32_t n) {
 }
 
 }  // namespace
+
+bool pes_timestamp(const uint8_t* p, uint64_t* out) {
+  *out = (uint64_t{(p[0] >> 1) & 7u} << 30) | (uint64_t{p[1]} << 22) | (uint64_t{p[2]} >> 1 << 15) |
+         (uint64_t{p[3]} << 7) | (p[4] >> 1);
+  return (p[0] & 1) != 0 && (p[2] & 1) != 0 && (p[4] & 1) != 0;
+}
 
 PesParse pes_header_parse(const uint8_t* p, uint32_t n, PesHeader* out, uint32_t* need) {
   *need = 6;
@@ -71,9 +70,9 @@ PesParse pes_header_parse(const uint8_t* p, uint32_t n, PesHeader* out, uint32_t
   if (fixed + ((flags & 0x01) ? 1 : 0) > data_length) return PesParse::Malformed;
   const uint8_t* q = p + 9;
   if (times >= 2) {
-    bool ok = timestamp(q, &h.pts);
+    bool ok = pes_timestamp(q, &h.pts);
     h.dts = h.pts;
-    if (times == 3) ok = timestamp(q + 5, &h.dts) && ok;
+    if (times == 3) ok = pes_timestamp(q + 5, &h.dts) && ok;
     if (ok) {
       h.has_pts = true;
       h.has_dts = times == 3;

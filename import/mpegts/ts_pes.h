@@ -33,6 +33,9 @@ enum class PesParse : uint8_t {
   Malformed,  // lengths that contradict each other, PTS_DTS_flags 01, fields past the header
 };
 
+// A 33-bit timestamp in the five bytes at `p`; false when a marker bit is clear.
+bool pes_timestamp(const uint8_t* p, uint64_t* out);
+
 // Parses the header at the start of a unit from the first `n` bytes.
 PesParse pes_header_parse(const uint8_t* p, uint32_t n, PesHeader* out, uint32_t* need);
 

@@ -30,11 +30,11 @@ const TsStreamClass kClasses[] = {
     {TsKind::Eac3, "E-AC-3", M::Audio, D::Carried, {{0x87, O}, {0x84, H}}, {F("EAC3")}, {kTsDescEac3}, nullptr},
     {TsKind::Eac3Secondary, "E-AC-3 secondary audio", M::Audio, D::NotYet, {{0xA1, H}}, {}, {},
      "Blu-ray secondary audio is not imported yet"},
-    {TsKind::Dts, "DTS", M::Audio, D::NotYet, {{0x82, H}, {0x85, H}, {0x86, H}},
-     {F("DTS1"), F("DTS2"), F("DTS3")}, {kTsDescDts}, "DTS is not imported yet"},
+    {TsKind::Dts, "DTS", M::Audio, D::Carried, {{0x82, A}, {0x85, H}, {0x86, H}},
+     {F("DTS1"), F("DTS2"), F("DTS3")}, {kTsDescDts}, nullptr},
     {TsKind::DtsExpress, "DTS Express", M::Audio, D::NotYet, {{0xA2, H}}, {}, {}, "DTS Express is not imported yet"},
     {TsKind::TrueHd, "TrueHD", M::Audio, D::NotYet, {{0x83, H}}, {}, {}, "TrueHD is not imported yet"},
-    {TsKind::Lpcm, "Blu-ray LPCM", M::Audio, D::NotYet, {{0x80, H}}, {}, {}, "Blu-ray LPCM is not imported yet"},
+    {TsKind::Lpcm, "Blu-ray LPCM", M::Audio, D::Carried, {{0x80, H}}, {}, {}, nullptr},
     {TsKind::Opus, "Opus", M::Audio, D::NotYet, {}, {F("Opus")}, {}, "Opus in transport streams is not imported yet"},
     {TsKind::Aes3, "AES3 audio", M::Audio, D::LeftOut, {}, {F("BSSD")}, {},
      "AES3 (SMPTE 302M) audio is not read from transport streams"},
@@ -56,6 +56,9 @@ const TsStreamClass kClasses[] = {
      "table sections are not media"},
     {TsKind::PrivateData, "private data", M::Data, D::Probe, {{kTsPrivateData, A}}, {}, {},
      "private data that no descriptor names"},
+    {TsKind::DvdLpcm, "DVD LPCM", M::Audio, D::Carried, {}, {}, {}, nullptr},
+    {TsKind::DvdSubpicture, "DVD subpictures", M::Subtitle, D::LeftOut, {}, {}, {},
+     "DVD subpictures are bitmaps whose palette lives in the disc's IFO files"},
 };
 
 bool context_fits(uint8_t context, bool hdmv) {

@@ -39,6 +39,9 @@ enum class TsKind : uint8_t {
   Metadata,
   Sections,
   PrivateData,
+  // Program-stream forms, named by their private stream 1 sub-stream ids.
+  DvdLpcm,
+  DvdSubpicture,
 };
 
 enum class TsMedia : uint8_t { Video, Audio, Subtitle, Data };

@@ -474,7 +474,6 @@ TEST(AllOrNothing, ForeignInputsAreNamed) {
     const char* said;
   };
   const Case cases[] = {
-      {"f.mpg", "-t 1 -c:v mpeg2video -c:a mp2 -f vob", "is an MPEG program stream (MPEG-PS)"},
       {"f.wav", "-t 1 -vn", "is a WAV file"},
       {"f.mp3", "-t 1 -vn -c:a libmp3lame", "is an MP3 file"},
       {"f.flac", "-t 1 -vn", "is a FLAC file"},
@@ -483,7 +482,7 @@ TEST(AllOrNothing, ForeignInputsAreNamed) {
       {"f.jpg", "-frames:v 1", "is a JPEG image"},
       {"f.txt", nullptr, "is a text file"},
       {"f.empty", nullptr, "is an empty file"},
-      {"f.random", nullptr, "is not a file Vantorel reads (MP4, QuickTime, AVI, Matroska or MPEG-TS)"},
+      {"f.random", nullptr, "is not a file Vantorel reads (MP4, QuickTime, AVI, Matroska, MPEG-TS or MPEG-PS)"},
   };
   write_file(dir.path("f.txt"), "a list of things to do\n1. remux\n");
   write_file(dir.path("f.empty"), "");
@@ -502,18 +501,23 @@ TEST(AllOrNothing, ForeignInputsAreNamed) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Vantorel: '" + path + "' " + c.said +
                          (std::string(c.said).rfind("is not", 0) == 0 ? "\n"
-                                                                       : "; Vantorel reads MP4, QuickTime, AVI, Matroska and MPEG-TS\n"));
+                                                                       : "; Vantorel reads MP4, QuickTime, AVI, Matroska, MPEG-TS and MPEG-PS\n"));
     RunResult info = run_program(dir, {"--info", path});
     EXPECT_EQ(info.status, 1);
     EXPECT_NE(info.err.find(c.said), std::string::npos) << info.err;
   }
   EXPECT_FALSE(std::ifstream(dir.path("out.mp4")).good());
-  // A transport stream is no longer foreign: it is read and remuxed.
-  std::string ts = dir.path("f.ts"), said;
-  ASSERT_TRUE(make_with_ffmpeg("-i " + test::shell_quote(movie) + " -t 1 -c copy -f mpegts", ts, &said)) << said;
-  RunResult r = run_program(dir, {ts, dir.path("out.mp4")});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(std::ifstream(dir.path("out.mp4")).good());
+  // Transport and program streams are no longer foreign: they are read and remuxed.
+  const Case streams[] = {{"f.ts", "-t 1 -c copy -f mpegts", nullptr},
+                          {"f.mpg", "-t 1 -c:v mpeg2video -c:a mp2 -f vob", nullptr}};
+  for (const Case& c : streams) {
+    SCOPED_TRACE(c.file);
+    std::string path = dir.path(c.file), said, out = dir.path(std::string(c.file) + ".mp4");
+    ASSERT_TRUE(make_with_ffmpeg("-i " + test::shell_quote(movie) + " " + c.ffmpeg, path, &said)) << said;
+    RunResult r = run_program(dir, {path, out});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::ifstream(out).good());
+  }
 }
 
 TEST(AllOrNothing, APipeIsNotSeekable) {

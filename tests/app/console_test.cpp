@@ -158,15 +158,15 @@ TEST(FailureMessage, NamesTheProblemTheFileAndTheCause) {
       {"latch without routine failure", ErrorCode::Io, nullptr, nullptr, 0, false, {},
        "Vantorel: 'in.mp4': input/output error\n"},
       {"not a media file", ErrorCode::Unsupported, nullptr, nullptr, 0, false, {},
-       "Vantorel: 'in.mp4' is not a file Vantorel reads (MP4, QuickTime, AVI, Matroska or MPEG-TS)\n"},
+       "Vantorel: 'in.mp4' is not a file Vantorel reads (MP4, QuickTime, AVI, Matroska, MPEG-TS or MPEG-PS)\n"},
       {"a file of another kind", ErrorCode::Unsupported, nullptr, nullptr, 0, false,
-       detail(0, 0, "", "an Ogg file"), "Vantorel: 'in.mp4' is an Ogg file; Vantorel reads MP4, QuickTime, AVI, Matroska and MPEG-TS\n"},
+       detail(0, 0, "", "an Ogg file"), "Vantorel: 'in.mp4' is an Ogg file; Vantorel reads MP4, QuickTime, AVI, Matroska, MPEG-TS and MPEG-PS\n"},
       {"no movie header", ErrorCode::Missing, nullptr, nullptr, 0, false,
        detail(0, 0, "", "no movie header ('moov'): the file may be truncated or still being written"),
        "Vantorel: 'in.mp4': no movie header ('moov'): the file may be truncated or still being written\n"},
       // A stale routine failure does not explain a code other than 3.
       {"unsupported after a benign short read", ErrorCode::Unsupported, "read", "in.mp4", 0, false, {},
-       "Vantorel: 'in.mp4' is not a file Vantorel reads (MP4, QuickTime, AVI, Matroska or MPEG-TS)\n"},
+       "Vantorel: 'in.mp4' is not a file Vantorel reads (MP4, QuickTime, AVI, Matroska, MPEG-TS or MPEG-PS)\n"},
       {"malformed box", ErrorCode::Malformed, nullptr, nullptr, 0, false,
        detail(1, 1234, "moov/trak[2]/mdia/minf/stbl/stsz", "sample count larger than the box"),
        "Vantorel: 'in.mp4': malformed file at offset 1234 in moov/trak[2]/mdia/minf/stbl/stsz: "

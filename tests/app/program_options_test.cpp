@@ -458,7 +458,7 @@ TEST(ProgramOptions, InfoFailuresExitWithOne) {
       {dir.path("missing.mp4"), std::strerror(ENOENT)},
       {dir.dir(), std::strerror(EISDIR)},
       // Named from its first bytes, not just "not a supported file".
-      {junk, "is a text file; Vantorel reads MP4, QuickTime, AVI, Matroska and MPEG-TS"},
+      {junk, "is a text file; Vantorel reads MP4, QuickTime, AVI, Matroska, MPEG-TS and MPEG-PS"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);

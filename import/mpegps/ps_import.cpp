@@ -125,12 +125,7 @@ ErrorCode gather(Reader* r, uint16_t key, uint64_t at, uint32_t skip, uint32_t l
 
 ErrorCode reader_expand(void* state, FileIo* file, uint16_t key, const EsLocator& where, uint8_t* out) {
   auto* r = static_cast<Reader*>(state);
-  if (r->window_file != file) {
-    ts_window_release(&r->window);
-    r->window_file = nullptr;
-    VT_TRY(ts_window_open(&r->window, file, 1u << 20, 256u << 10));
-    r->window_file = file;
-  }
+  VT_TRY(ts_window_follow(&r->window, &r->window_file, file));
   // Others move the file's position between samples.
   r->window.io_position = UINT64_MAX;
   const Lpcm* lpcm = nullptr;

@@ -57,20 +57,6 @@ const TsStream* listed_stream(const TsIndex* index, uint32_t pid_index) {
   return found;
 }
 
-ErrorCode append_bytes(GrowArray<uint8_t>* g, const uint8_t* p, uint32_t n) {
-  if (n == 0) return ErrorCode::Ok;
-  const uint64_t want = uint64_t{g->count} + n;
-  if (want > g->capacity) {
-    uint64_t capacity = g->capacity != 0 ? g->capacity : 4096;
-    while (capacity < want) capacity *= 2;
-    if (capacity > UINT32_MAX) return ErrorCode::OutOfMemory;
-    VT_TRY(g->reserve(static_cast<uint32_t>(capacity)));
-  }
-  std::memcpy(g->items + g->count, p, n);
-  g->count += n;
-  return ErrorCode::Ok;
-}
-
 // Times of a unit on the program's line: the DTS unwrapped near the one
 // before, the PTS kept at its distance from it.
 void unit_times(TsAccessPass* pass, TsStreamAccess* s, const PesRecord& r, int64_t* pts, int64_t* dts) {
@@ -259,7 +245,7 @@ ErrorCode on_video_unit(TsAccessPass* pass, TsStreamAccess* s, const TsUnitEvent
   uint8_t flags = (r.flags & kPesDiscontinuity) != 0 ? kTsAuDiscontinuity : 0;
   if ((r.flags & kPesOpenAtEnd) != 0) flags |= kTsAuOpenAtEnd;
   VT_TRY(s->parts.append_doubling(TsStreamAccess::Part{s->pending.count, r.offset, 0, pts, dts, flags}, 8));
-  if (!broken) VT_TRY(append_bytes(&s->pending, event->payload, r.length));
+  if (!broken) VT_TRY(ts_append_bytes(&s->pending, event->payload, r.length));
   if (broken) VT_TRY(finish_picture(pass, s, true));
   return ErrorCode::Ok;
 }
@@ -524,7 +510,7 @@ ErrorCode on_ps_video_unit(TsAccessPass* pass, TsStreamAccess* s, const TsUnitEv
   unit_times(pass, s, r, &pts, &dts);
   uint8_t flags = (r.flags & kPesDiscontinuity) != 0 ? kTsAuDiscontinuity : 0;
   VT_TRY(s->parts.append_doubling(TsStreamAccess::Part{s->pending.count, r.offset, 0, pts, dts, flags}, 8));
-  VT_TRY(append_bytes(&s->pending, event->payload, r.length));
+  VT_TRY(ts_append_bytes(&s->pending, event->payload, r.length));
   VT_TRY(split_pictures(pass, s, false));
   if (s->pending.count > kMaxPicture) reset_picture(s);
   return ErrorCode::Ok;
@@ -595,7 +581,7 @@ ErrorCode on_audio_unit(TsAccessPass* pass, TsStreamAccess* s, const TsUnitEvent
   unit_times(pass, s, r, &pts, &dts);
   uint8_t flags = (r.flags & kPesDiscontinuity) != 0 ? kTsAuDiscontinuity : 0;
   VT_TRY(s->parts.append_doubling(TsStreamAccess::Part{s->pending.count, r.offset, 0, pts, dts, flags}, 8));
-  VT_TRY(append_bytes(&s->pending, event->payload, r.length));
+  VT_TRY(ts_append_bytes(&s->pending, event->payload, r.length));
   VT_TRY(split_frames(pass, s, false));
   // Bytes that never make a frame are not kept beyond one frame's length.
   if (ended_early || s->pending.count > 2 * kMaxAudioFrame) {

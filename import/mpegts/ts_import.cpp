@@ -164,12 +164,7 @@ ErrorCode reader_expand(void* state, FileIo* file, uint64_t locator, uint8_t* ou
     if (raw != out) std::memcpy(out, raw, count);
     return ErrorCode::Ok;
   }
-  if (r->window_file != file) {
-    ts_window_release(&r->window);
-    r->window_file = nullptr;
-    VT_TRY(ts_window_open(&r->window, file, 1u << 20, 256u << 10));
-    r->window_file = file;
-  }
+  VT_TRY(ts_window_follow(&r->window, &r->window_file, file));
   // Others move the file's position between samples.
   r->window.io_position = UINT64_MAX;
   const ReaderTrack& t = r->tracks[slot];

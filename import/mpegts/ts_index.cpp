@@ -67,26 +67,12 @@ void diag_once(Pass* s, TsDiag kind, uint16_t pid, uint64_t offset) {
   if (s->index->diagnostic_counts[static_cast<uint32_t>(kind)] == 0) diag(s, kind, pid, offset);
 }
 
-ErrorCode append_bytes(GrowArray<uint8_t>* g, const uint8_t* p, uint32_t n) {
-  if (n == 0) return ErrorCode::Ok;
-  uint64_t want = uint64_t{g->count} + n;
-  if (want > g->capacity) {
-    uint64_t capacity = g->capacity != 0 ? g->capacity : 4096;
-    while (capacity < want) capacity *= 2;
-    if (capacity > UINT32_MAX) return ErrorCode::OutOfMemory;
-    VT_TRY(g->reserve(static_cast<uint32_t>(capacity)));
-  }
-  std::memcpy(g->items + g->count, p, n);
-  g->count += n;
-  return ErrorCode::Ok;
-}
-
 // Keeps a descriptor loop in the index's pool, while the pool has room.
 void keep_descriptors(Pass* s, const uint8_t* p, uint32_t n, uint32_t* at, uint32_t* length) {
   GrowArray<uint8_t>& pool = s->index->descriptor_bytes;
   *at = pool.count;
   *length = 0;
-  if (pool.count + n > kTsMaxDescriptorBytes || append_bytes(&pool, p, n) != ErrorCode::Ok) return;
+  if (pool.count + n > kTsMaxDescriptorBytes || ts_append_bytes(&pool, p, n) != ErrorCode::Ok) return;
   *length = n;
 }
 
@@ -451,7 +437,7 @@ ErrorCode on_stream_packet(Pass* s, uint32_t si, const TsPacket& pkt, const uint
       diag(s, TsDiag::UnitTooLarge, pkt.pid, slot.current.offset);
       slot.gathered.clear();
     } else {
-      VT_TRY(append_bytes(&slot.gathered, data, count));
+      VT_TRY(ts_append_bytes(&slot.gathered, data, count));
     }
   }
   if (!a.active) {  // complete at its announced length

@@ -174,6 +174,29 @@ void ts_window_release(TsWindow* w) {
   *w = TsWindow{};
 }
 
+ErrorCode ts_window_follow(TsWindow* w, FileIo** over, FileIo* file) {
+  if (*over == file) return ErrorCode::Ok;
+  ts_window_release(w);
+  *over = nullptr;
+  VT_TRY(ts_window_open(w, file, 1u << 20, 256u << 10));
+  *over = file;
+  return ErrorCode::Ok;
+}
+
+ErrorCode ts_append_bytes(GrowArray<uint8_t>* g, const uint8_t* p, uint32_t n) {
+  if (n == 0) return ErrorCode::Ok;
+  const uint64_t want = uint64_t{g->count} + n;
+  if (want > g->capacity) {
+    uint64_t capacity = g->capacity != 0 ? g->capacity : 4096;
+    while (capacity < want) capacity *= 2;
+    if (capacity > UINT32_MAX) return ErrorCode::OutOfMemory;
+    VT_TRY(g->reserve(static_cast<uint32_t>(capacity)));
+  }
+  std::memcpy(g->items + g->count, p, n);
+  g->count += n;
+  return ErrorCode::Ok;
+}
+
 ErrorCode ts_window_fill(TsWindow* w, uint64_t offset, uint32_t need, const uint8_t** out, uint32_t* got) {
   if (need > w->capacity) return ErrorCode::BadArgument;
   *out = w->buffer;

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "io/file_io.h"
+#include "io/grow_array.h"
 
 namespace vantorel {
 
@@ -115,6 +116,12 @@ struct TsWindow {
 // `read_size` bytes on a miss (0: the whole capacity).
 ErrorCode ts_window_open(TsWindow* w, FileIo* file, uint32_t capacity, uint32_t read_size);
 void ts_window_release(TsWindow* w);
+// A reader's window over `file`, the one `*over` names: made afresh (1 MiB,
+// read 256 KiB at a time) when the reader is handed another file.
+ErrorCode ts_window_follow(TsWindow* w, FileIo** over, FileIo* file);
+
+// Appends `n` bytes to `g`, doubling its room as it grows (within 32 bits).
+ErrorCode ts_append_bytes(GrowArray<uint8_t>* g, const uint8_t* p, uint32_t n);
 
 // Reads so that the bytes [offset, offset + need) are in the window, or as
 // many of them as the file holds: a pointer to them in `*out` and their

@@ -289,10 +289,6 @@ bool check_combination(CommandLine* line, uint32_t info, uint32_t plain_count, E
     std::snprintf(error, kCommandErrorCapacity, "--info describes one file, so it takes no --join");
     return false;
   }
-  if (line->join && line->range_count > 0) {
-    std::snprintf(error, kCommandErrorCapacity, "--range cuts one input, so it takes no --join");
-    return false;
-  }
   if (line->join_chapters && !line->join) {
     std::snprintf(error, kCommandErrorCapacity, "--join-chapters goes with --join");
     return false;

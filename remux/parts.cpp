@@ -107,14 +107,13 @@ ErrorCode parts_open(OutputParts* parts, uint32_t index, bool continuation, std:
 
 namespace {
 
-// The chapters of joined inputs that start within [start, end) (100 ns
+// Calls `visit(at, title)` for the chapters of joined inputs in order (100 ns
 // units of the movie): each input's shifted by where it starts, after the
 // input's own chapter when it has a title (which then stands for a chapter
 // of the input's at its very start).
-ErrorCode add_joined_chapters(OutputParts* parts, uint64_t start, uint64_t end) {
-  auto add = [&](uint64_t at, const char* title) {
-    return at >= start && at < end ? add_chapter(parts->output, at - start, title) : ErrorCode::Ok;
-  };
+template <class Visit>
+ErrorCode each_joined_chapter(OutputParts* parts, Visit visit) {
+  auto add = [&](uint64_t at, const char* title) { return visit(at, title); };
   for (uint32_t k = 0; k < parts->chapter_input_count; ++k) {
     const ChapterInput& joined = parts->chapter_inputs[k];
     if (joined.title != nullptr) VT_TRY(add(joined.start, joined.title));
@@ -129,6 +128,28 @@ ErrorCode add_joined_chapters(OutputParts* parts, uint64_t start, uint64_t end) 
     }
   }
   return ErrorCode::Ok;
+}
+
+// The chapters of joined inputs that start within [start, end); with
+// `opening` (a range cut), also the one the range starts in, at 0.
+ErrorCode add_joined_chapters(OutputParts* parts, uint64_t start, uint64_t end, bool opening) {
+  uint64_t opening_at = UINT64_MAX;
+  if (opening) {
+    VT_TRY(each_joined_chapter(parts, [&](uint64_t at, const char*) {
+      if (at <= start && (opening_at == UINT64_MAX || at >= opening_at)) opening_at = at;
+      return ErrorCode::Ok;
+    }));
+  }
+  bool opened = false;
+  return each_joined_chapter(parts, [&](uint64_t at, const char* title) {
+    if (opening_at != UINT64_MAX && at == opening_at && !opened) {
+      opened = true;
+      return add_chapter(parts->output, 0, title);
+    }
+    if (opening ? at > start && at < end : at >= start && at < end)
+      return add_chapter(parts->output, at - start, title);
+    return ErrorCode::Ok;
+  });
 }
 
 // Puts `count` edits in place of the track's list.
@@ -155,9 +176,11 @@ ErrorCode parts_close(OutputParts* parts, uint32_t index, const PartSpan& span, 
   MetadataCounts counts;
   ErrorCode e = metadata_counts(parts->input, &counts);
   if (parts->range_cut) {
-    // The range's own: the chapter it starts in (from 0), those that start within it.
     start = parts->range_start / 100;
     end = parts->range_end / 100;
+  }
+  if (parts->range_cut && parts->chapter_input_count == 0) {
+    // The range's own: the chapter it starts in (from 0), those that start within it.
     uint32_t opening = counts.chapter_count;
     for (uint32_t i = 0; e == ErrorCode::Ok && i < counts.chapter_count; ++i) {
       ChapterInfo chapter;
@@ -177,7 +200,7 @@ ErrorCode parts_close(OutputParts* parts, uint32_t index, const PartSpan& span, 
   }
   if (parts->chapter_input_count > 0) {
     counts.chapter_count = 0;
-    if (e == ErrorCode::Ok) e = add_joined_chapters(parts, start, end);
+    if (e == ErrorCode::Ok) e = add_joined_chapters(parts, start, end, parts->range_cut);
   }
   for (uint32_t i = 0; e == ErrorCode::Ok && i < counts.chapter_count; ++i) {
     ChapterInfo chapter;

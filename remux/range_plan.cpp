@@ -100,7 +100,6 @@ struct Cutting {
 
 ErrorCode load_track(TrackPlan* plan, const PlannedTrack& row, uint32_t old_scale, uint32_t scale, Cutting* c) {
   MediaFile* input = plan->input;
-  const SampleSource& source = plan->sources[row.first_source];
   TrackInfo info;
   VT_TRY(track_info(input, row.input_track_id, &info));
   c->kind = RangeTrackKind::Data;
@@ -109,20 +108,22 @@ ErrorCode load_track(TrackPlan* plan, const PlannedTrack& row, uint32_t old_scal
   if (info.kind == kHandlerText || info.kind == kHandlerSbtl || info.kind == kHandlerSubtitle)
     c->kind = RangeTrackKind::Text;
   c->delay = rescale(row.start_delay, old_scale, scale);
-  uint32_t walk = 0;
-  VT_TRY(sample_walk_open(input, source.track_id, source.sample_count, &walk));
-  SampleRead s{};
+  // The samples as the output will have them: the track's sources one
+  // after the other (the inputs of a join), their times as planned.
+  TrackCursor cursor{};
+  VT_TRY(track_source_start(&cursor, plan->sources.data() + row.first_source, row.source_count));
+  SourceSample s{};
   ErrorCode e = ErrorCode::Ok;
   uint64_t end = 0;
-  while ((e = sample_walk_next(input, walk, &s)) == ErrorCode::Ok) {
-    const RangeSample r{s.time, s.duration, s.composition_offset, s.sync != 0};
+  while (e == ErrorCode::Ok && track_source_next(&cursor, &s)) {
+    const RangeSample r{s.decode_time, s.duration, s.composition_offset, s.sync};
     const int64_t shown = presentation_of(r) + r.duration;
     if (shown > 0 && static_cast<uint64_t>(shown) > end) end = static_cast<uint64_t>(shown);
     e = c->samples.append_doubling(r);
-    if (e != ErrorCode::Ok) break;
   }
-  sample_walk_close(input, walk);
-  if (e != ErrorCode::NoMore) return e;
+  track_source_release(&cursor);
+  VT_TRY(e);
+  VT_TRY(cursor.failure);
   c->shown_end = row.media_end > 0 && static_cast<uint64_t>(row.media_end) < end ? static_cast<uint64_t>(row.media_end)
                                                                                    : end;
   c->preroll = 0;
@@ -213,11 +214,12 @@ ErrorCode resolve_range(const RangeOptions& range, const PlannedTrack* video, co
 }
 
 // A time code track shows the time code of the range's first frame: its
-// first stored sample is re-counted by the frames the cut passes over, and
-// shown from its start (readers ignore a time code track's edit).
-ErrorCode recount_timecode(TrackPlan* plan, PlannedTrack* row, uint32_t first) {
-  MediaFile* input = plan->input;
-  auto* stsd = track_record<SampleDescriptionTable>(find_track(input->root, row->input_track_id), BoxTypeId::Stsd);
+// first stored sample (`first` of the track of `source`) is re-counted by
+// the frames the cut passes over, and shown from its start (readers
+// ignore a time code track's edit).
+ErrorCode recount_timecode(const SampleSource& source, PlannedTrack* row, uint32_t first) {
+  MediaFile* input = source.input;
+  auto* stsd = track_record<SampleDescriptionTable>(find_track(input->root, source.track_id), BoxTypeId::Stsd);
   TimecodeEntry entry;
   if (stsd == nullptr || !timecode_entry_read(stsd->whole_entries.bytes, stsd->whole_entries.length, &entry))
     return ErrorCode::Ok;  // a time code it cannot count: kept as read, behind the edit
@@ -227,8 +229,8 @@ ErrorCode recount_timecode(TrackPlan* plan, PlannedTrack* row, uint32_t first) {
   read.capacity = sizeof bytes;
   uint32_t index = first;
   uint64_t time = 0;
-  ErrorCode e = track_seek(input, row->input_track_id, 0, &index, &time, 0, 0);
-  if (e == ErrorCode::Ok) e = read_next_sample(input, row->input_track_id, &read);
+  ErrorCode e = track_seek(input, source.track_id, 0, &index, &time, 0, 0);
+  if (e == ErrorCode::Ok) e = read_next_sample(input, source.track_id, &read);
   if (e != ErrorCode::Ok || read.size != 4) return ErrorCode::Ok;  // not a frame number: kept as read
   const uint32_t frame = uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
   const uint32_t at = timecode_advance(entry, frame, static_cast<uint64_t>(row->media_time), row->timescale);
@@ -265,17 +267,42 @@ ErrorCode cut_tracks(TrackPlan* plan, Cutting* cuts, uint32_t scale, uint64_t fr
                              kDropOutsideRange, user);
       continue;
     }
-    SampleSource& source = plan->sources[row.first_source];
-    source.first_sample = cut.first;
-    source.end_sample = cut.end;
-    source.head_trim = cut.head_trim;
-    source.tail_trim = cut.tail_trim;
+    // The cut counts the samples of the track's sources one after the
+    // other: each source keeps its part of [first, end).
+    uint32_t counted = 0, first_used = UINT32_MAX, last_used = 0;
+    for (uint32_t k = 0; k < row.source_count; ++k) {
+      SampleSource& source = plan->sources[row.first_source + k];
+      const uint32_t n = source.end_sample - source.first_sample;
+      const uint32_t low = std::max(cut.first, counted), high = std::min(cut.end, counted + n);
+      if (low < high) {
+        if (first_used == UINT32_MAX) first_used = k;
+        last_used = k;
+        const uint32_t base = source.first_sample;
+        source.first_sample = base + (low - counted);
+        source.end_sample = base + (high - counted);
+        source.head_trim = source.tail_trim = 0;
+        // A lengthened last sample (a joined time code) that the cut ends before keeps its own length.
+        if (high < counted + n) source.tail_extend = 0;
+      }
+      counted += n;
+    }
+    if (first_used == UINT32_MAX) return ErrorCode::Malformed;  // the cut lies within what was counted
+    plan->sources[row.first_source + first_used].head_trim = cut.head_trim;
+    SampleSource& closing = plan->sources[row.first_source + last_used];
+    // The trim was counted on the lengthened sample: it takes the length added first.
+    const uint32_t folded = std::min(cut.tail_trim, closing.tail_extend);
+    closing.tail_extend -= folded;
+    closing.tail_trim = cut.tail_trim - folded;
+    const SampleSource& opening = plan->sources[row.first_source + first_used];
+    row.first_source += first_used;
+    row.source_count = last_used - first_used + 1;
     row.sample_count = cut.end - cut.first;
     row.start_delay = from < c.delay ? c.delay - from : 0;
     row.media_time = cut.media_time;
     row.media_end = cut.media_end;
     row.continuation_media_time = cut.media_time;
-    if (row.fourcc == "tmcd" && row.media_time > 0) VT_TRY(recount_timecode(plan, &row, cut.first));
+    row.edit_count = 0;  // a joined track's edits per input give way to the range's one
+    if (row.fourcc == "tmcd" && row.media_time > 0) VT_TRY(recount_timecode(opening, &row, opening.first_sample));
     plan->tracks[kept++] = row;
   }
   plan->tracks.count = kept;
@@ -289,8 +316,6 @@ ErrorCode range_plan_apply(TrackPlan* plan, const RangeOptions& range, const Rem
   *fault = kRangeMet;
   *placed = RangePlacement{};
   const uint32_t count = plan->tracks.count;
-  for (const PlannedTrack& row : plan->tracks)
-    if (row.source_count != 1) return ErrorCode::Unsupported;
   // The range is counted in the first video track's time scale (else the
   // first sound track's), which the output's movie takes: its edits are then
   // exact.

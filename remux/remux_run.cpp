@@ -155,6 +155,8 @@ ErrorCode survey(RemuxJob* job, ErrorDetail* failure) {
   void* user = job->stream.user;
   VT_TRY(track_plan_survey(&job->plan, job->input, job->options, job->events, user));
   VT_TRY(survey_joined(job, failure));
+  if (job->options.range.set && job->options.joined_count > 0)
+    VT_TRY(track_plan_cut_range(&job->plan, job->options, job->events, user));
   if (job->events.surveyed != nullptr && job->events.surveyed(job->plan.tracks.count, user) == 0)
     return ErrorCode::NoMore;  // nothing is written
   VT_TRY(set_up_passes(job));
@@ -224,9 +226,8 @@ ErrorCode remux_run(const void* input_name, OutputNamer namer, const IoRoutines*
   const RemuxOptions& o = options != nullptr ? *options : defaults;
   if (o.split.mode != kSplitNone && (o.split.limits == nullptr || o.split.limit_count == 0))
     return ErrorCode::BadArgument;
-  // A range is one output, of one input.
-  if (o.range.set && (o.split.mode != kSplitNone || o.range.end <= o.range.start || o.joined_count > 0))
-    return ErrorCode::BadArgument;
+  // A range is one output.
+  if (o.range.set && (o.split.mode != kSplitNone || o.range.end <= o.range.start)) return ErrorCode::BadArgument;
   if (o.joined_count > 0 && o.joined == nullptr) return ErrorCode::BadArgument;
   if (result != nullptr) *result = RemuxResult{};
   RemuxJob* job = alloc_record<RemuxJob>();

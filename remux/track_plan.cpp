@@ -207,10 +207,8 @@ ErrorCode track_plan_survey(TrackPlan* plan, MediaFile* input, const RemuxOption
   if (input->cut) cut = true;
   if (cut && !options.salvage) return ErrorCode::Truncated;
   place_tracks_in_time(plan);
-  if (options.range.set) {
-    VT_TRY(range_plan_apply(plan, options.range, events, user, &plan->range, &plan->range_fault));
-    if (events.range_placed != nullptr) events.range_placed(plan->range, user);
-  }
+  // A range of joined inputs is cut from the joined movie, once it is whole.
+  if (options.range.set && options.joined_count == 0) VT_TRY(track_plan_cut_range(plan, options, events, user));
   return ErrorCode::Ok;
 }
 
@@ -246,6 +244,12 @@ void track_plan_release(TrackPlan* plan) {
   plan->joined_entries.release();
   plan->input_starts.release();
   plan->joined_edits.release();
+}
+
+ErrorCode track_plan_cut_range(TrackPlan* plan, const RemuxOptions& options, const RemuxEvents& events, void* user) {
+  VT_TRY(range_plan_apply(plan, options.range, events, user, &plan->range, &plan->range_fault));
+  if (events.range_placed != nullptr) events.range_placed(plan->range, user);
+  return ErrorCode::Ok;
 }
 
 }  // namespace vantorel

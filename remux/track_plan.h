@@ -102,4 +102,8 @@ ErrorCode classify_track(MediaFile* input, OutputForm form, const TrackInfo* inf
 ErrorCode build_track_spec(MediaFile* input, const PlannedTrack* row, const TrackInfo* info, TrackSpec* track_spec,
                            uint32_t* drop_reason);
 
+// Cuts the surveyed plan (of one input, or of joined inputs) to the
+// options' range (range_plan_apply), and tells where it was placed.
+ErrorCode track_plan_cut_range(TrackPlan* plan, const RemuxOptions& options, const RemuxEvents& events, void* user);
+
 }  // namespace vantorel

@@ -146,6 +146,7 @@ struct Track {
   uint64_t input_bytes_hash, output_bytes_hash;  // PCM
   uint64_t input_duration, output_duration;
   const VerifySpan* span;  // a range cut's, or null
+  const VerifySpan* joined_span;  // a range cut of joined inputs: its edit and first sample, or null
   // A join's: segments [first_segment, first_segment + segment_count), the
   // one compared and its samples left.
   uint32_t first_segment;
@@ -252,7 +253,7 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
   } release_check{&check};
   VT_TRY(selection_check_start(&check, selection != nullptr ? *selection : every, in.file));
   if (range != nullptr && output_count != 1) return ErrorCode::BadArgument;
-  if (join != nullptr && (range != nullptr || join->input_count == 0)) return ErrorCode::BadArgument;
+  if (join != nullptr && join->input_count == 0) return ErrorCode::BadArgument;
   Reader* readers = join != nullptr ? new (std::nothrow) Reader[join->input_count] : nullptr;
   struct ReleaseReaders {
     Reader* r;
@@ -275,13 +276,18 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
     t.input_bytes_hash = t.output_bytes_hash = kHashStart;
     t.first_segment = i;
     t.left = first.source.end_sample - first.source.first_sample;
+    // A range of joined inputs: the spans follow the planned tracks' order.
+    if (range != nullptr) {
+      if (first.track >= range->count) return ErrorCode::BadArgument;
+      t.joined_span = &range->spans[first.track];
+    }
     for (; i < join->segment_count && join->segments[i].track == first.track; ++i) {
       t.count += join->segments[i].source.end_sample - join->segments[i].source.first_sample;
       ++t.segment_count;
     }
     VT_TRY(tracks.append(t));
   }
-  for (uint32_t i = 0; range != nullptr && i < range->count; ++i) {
+  for (uint32_t i = 0; range != nullptr && join == nullptr && i < range->count; ++i) {
     const VerifySpan& span = range->spans[i];
     TrackInfo info;
     VT_TRY(track_info(in.file, span.input_track_id, &info));
@@ -352,7 +358,8 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
       VT_TRY(track_info(in.file, t.input_id, &in_info));
       VT_TRY(track_info(out.file, out_id, &out_info));
       if (!(in_info.fourcc == out_info.fourcc)) return v.differs(part, t.input_id, 0, "format");
-      if (t.span != nullptr && t.span->edited && !edit_shows_span(out.file, output_track, *t.span))
+      const VerifySpan* edited = t.span != nullptr ? t.span : t.joined_span;
+      if (edited != nullptr && edited->edited && !edit_shows_span(out.file, output_track, *edited))
         return v.differs(part, t.input_id, 0, "edit");
       if (join == nullptr) VT_TRY(in.reserve(in_info.max_sample_size));
       if (out_info.max_sample_size > largest_out) largest_out = out_info.max_sample_size;
@@ -413,12 +420,15 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
       if (segment != nullptr) {
         const SampleSource& source = segment->source;
         duration = static_cast<uint32_t>(source_units(source, i.duration));
-        if (first_of_segment && t.segment_count > 1 && source.head_trim > 0)
+        // Trims come of joining or of a range; a single segment's trims of a range.
+        const bool trimmed = t.segment_count > 1 || t.joined_span != nullptr;
+        if (first_of_segment && trimmed && source.head_trim > 0)
           duration = source.head_trim < duration ? duration - source.head_trim : 1;
-        if (t.left == 0 && t.segment_count > 1) {
+        if (t.left == 0 && trimmed) {
           if (source.tail_trim > 0) duration = source.tail_trim < duration ? duration - source.tail_trim : 1;
           duration += source.tail_extend;
         }
+        replaced = t.joined_span != nullptr && t.next == 1 && t.joined_span->first_replaced;
         i.composition_offset = source_offset(source, i.composition_offset);
         const uint32_t description =
             source_description(source, join->description_map, join->description_map_count, i.description_index);

@@ -1,6 +1,7 @@
-// Sample descriptions written out as bytes and read back through the
-// sample description reader, so that a configuration box the entry record
-// has no field for travels as the tree carries any box.
+// Sample descriptions of transport-stream video: one H.264 configuration
+// as the entry record; several, and HEVC, written out as bytes and read
+// back through the sample description reader, so that a configuration box
+// the entry record has no field for travels as the tree carries any box.
 #include "import/mpegts/ts_entries.h"
 
 #include <cstring>
@@ -99,9 +100,9 @@ ErrorCode hevc_config(const TsNalConfig& c, GrowArray<uint8_t>* out, uint32_t* w
   return ErrorCode::Ok;
 }
 
-// An 'avcC' payload for samples with 4-byte lengths: the sets in the order
-// first met, as the record's own writer lays them out.
-ErrorCode avc_config(const TsNalConfig& c, GrowArray<uint8_t>* out, uint32_t* width, uint32_t* height) {
+// An 'avcC' record for samples with 4-byte lengths: the sets in the order
+// first met.
+ErrorCode avc_config(const TsNalConfig& c, AvcConfigRecord* avc, uint32_t* width, uint32_t* height) {
   GrowArray<uint8_t> sps{}, pps{};
   uint32_t sps_count = 0, pps_count = 0;
   AvcSpsInfo info{};
@@ -116,24 +117,8 @@ ErrorCode avc_config(const TsNalConfig& c, GrowArray<uint8_t>* out, uint32_t* wi
   }
   // Without both kinds no picture decodes: the stream is left out.
   if (e == ErrorCode::Ok && (sps_count == 0 || pps_count == 0)) e = ErrorCode::BadArgument;
-  AvcConfigRecord avc{};
-  avcc_init(&avc);
   const AvcParameterSets sets{sps.items, sps.count, sps_count, pps.items, pps.count, pps_count, 3};
-  if (e == ErrorCode::Ok) e = avcc_build(&avc, &sets);
-  if (e == ErrorCode::Ok) {
-    BoxFile scratch{};
-    ScopedMemoryStream memory(&scratch);
-    e = memory.open_writable();
-    if (e == ErrorCode::Ok) e = avcc_write(&scratch, &avc);
-    out->count = 0;
-    const MemoryStream* written = memory.stream();
-    if (e == ErrorCode::Ok) e = out->reserve(written->size > 0 ? static_cast<uint32_t>(written->size) : 1);
-    if (e == ErrorCode::Ok) {
-      std::memcpy(out->items, written->data, written->size);
-      out->count = static_cast<uint32_t>(written->size);
-    }
-  }
-  avcc_release(&avc);
+  if (e == ErrorCode::Ok) e = avcc_build(avc, &sets);
   sps.release();
   pps.release();
   *width = sized ? entry_dimension(info.width) : 0;
@@ -141,22 +126,58 @@ ErrorCode avc_config(const TsNalConfig& c, GrowArray<uint8_t>* out, uint32_t* wi
   return e;
 }
 
+// H.264 of one configuration: the track's own entry record ('avc3' when
+// some sample carries a set of its own), as every importer makes it.
+ErrorCode avc_entry(ImportFile* file, TrackBoxes* track, const TsNalConfigs* configs, uint32_t used, uint32_t* width,
+                    uint32_t* height) {
+  VisualSampleEntry* entry = visual_entry(file, track, 0);
+  if (entry == nullptr) return ErrorCode::Missing;
+  entry->format = FourCC::of(configs->in_band ? "avc3" : "avc1");
+  VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Avcc));
+  entry = visual_entry(file, track, 0);
+  if (entry == nullptr || entry->avcC == nullptr) return ErrorCode::Missing;
+  VT_TRY(avc_config(configs->configs[used], entry->avcC, width, height));
+  entry->width = static_cast<uint16_t>(*width);
+  entry->height = static_cast<uint16_t>(*height);
+  return ErrorCode::Ok;
+}
+
+// The same as an 'avcC' payload, as the record's own writer lays it out,
+// for an entry written as bytes (several configurations).
+ErrorCode avc_config_bytes(const TsNalConfig& c, GrowArray<uint8_t>* out, uint32_t* width, uint32_t* height) {
+  AvcConfigRecord avc{};
+  avcc_init(&avc);
+  ErrorCode e = avc_config(c, &avc, width, height);
+  BoxFile scratch{};
+  ScopedMemoryStream memory(&scratch);
+  if (e == ErrorCode::Ok) e = memory.open_writable();
+  if (e == ErrorCode::Ok) e = avcc_write(&scratch, &avc);
+  out->count = 0;
+  const MemoryStream* written = memory.stream();
+  if (e == ErrorCode::Ok) e = out->reserve(written->size > 0 ? written->size : 1);
+  if (e == ErrorCode::Ok) {
+    std::memcpy(out->items, written->data, written->size);
+    out->count = written->size;
+  }
+  avcc_release(&avc);
+  return e;
+}
+
 }  // namespace
 
 ErrorCode ts_set_nal_entries(ImportFile* file, TrackBoxes* track, const TsNalConfigs* configs, const uint32_t* used,
                              uint32_t count, uint32_t* width, uint32_t* height) {
+  for (uint32_t i = 0; i < count; ++i)
+    if (used[i] >= configs->count) return ErrorCode::BadArgument;
+  const bool avc = configs->codec == TsNalCodec::H264;
+  if (avc && count == 1) return avc_entry(file, track, configs, used[0], width, height);
   Bytes entries;
   GrowArray<uint8_t> config_bytes{};
   ErrorCode e = ErrorCode::Ok;
-  const bool avc = configs->codec == TsNalCodec::H264;
   for (uint32_t i = 0; i < count && e == ErrorCode::Ok; ++i) {
-    if (used[i] >= configs->count) {
-      e = ErrorCode::BadArgument;
-      break;
-    }
     const TsNalConfig& c = configs->configs[used[i]];
     uint32_t w = 0, h = 0;
-    e = avc ? avc_config(c, &config_bytes, &w, &h) : hevc_config(c, &config_bytes, &w, &h);
+    e = avc ? avc_config_bytes(c, &config_bytes, &w, &h) : hevc_config(c, &config_bytes, &w, &h);
     if (e != ErrorCode::Ok) break;
     if (i == 0) {
       *width = w;

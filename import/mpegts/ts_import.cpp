@@ -257,12 +257,14 @@ ErrorCode video_times(const TsStreamAccess* s, bool cut_at_end, TrackTimes* tt) 
   // another stream: pictures up to the next sync sample are dropped, and
   // that one's leading pictures too, as those of a splice point (BLA).
   bool leading = true, awaiting_sync = false;
-  int64_t last_dts = units.count > first ? units[first].dts : 0;
+  int64_t last_dts = units.count > first ? units[first].dts : INT64_MIN;  // INT64_MIN: not known
   for (uint32_t i = first + 1; i <= end; ++i) {
     const uint32_t at = i - 1;
     const TsAccessUnit& u = units[at];
     if (at > first) {
-      if (ts_jump(last_dts, u.dts, (u.flags & kTsAuDiscontinuity) != 0, kTsClockRate) != TsJump::None)
+      // A unit that lost its bytes or its time tells no jump.
+      const bool timed = (u.flags & kTsAuBroken) == 0 && u.dts != INT64_MIN && last_dts != INT64_MIN;
+      if (timed && ts_jump(last_dts, u.dts, (u.flags & kTsAuDiscontinuity) != 0, kTsClockRate) != TsJump::None)
         awaiting_sync = true;
       if ((u.flags & kTsAuSync) != 0) {
         leading = awaiting_sync || (u.flags & kTsAuSplice) != 0;
@@ -275,7 +277,7 @@ ErrorCode video_times(const TsStreamAccess* s, bool cut_at_end, TrackTimes* tt) 
       }
     }
     if ((u.flags & kTsAuBroken) != 0) continue;
-    last_dts = u.dts;
+    if (u.dts != INT64_MIN) last_dts = u.dts;
     VT_TRY(tt->kept.append_doubling(at));
   }
   const uint32_t n = tt->kept.count;

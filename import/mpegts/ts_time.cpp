@@ -17,7 +17,9 @@ int64_t ts_unwrap(TsUnwrap* u, uint64_t raw) {
 }
 
 TsJump ts_jump(int64_t previous, int64_t next, bool discontinuity, int64_t limit) {
-  int64_t step = next - previous;
+  // Times that cannot be subtracted (one unknown, INT64_MIN) are as far apart as can be.
+  int64_t step = 0;
+  if (__builtin_sub_overflow(next, previous, &step)) return next > previous ? TsJump::Forward : TsJump::Backward;
   if (step > limit) return TsJump::Forward;
   if (step < 0 && (discontinuity || -step > limit)) return TsJump::Backward;
   return TsJump::None;

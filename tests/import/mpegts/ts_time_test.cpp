@@ -48,6 +48,9 @@ TEST(TsTime, JumpsAreFoundByIndicatorOrSize) {
       {5000, 4000, true, TsJump::Backward},
       {10 * second, 0, false, TsJump::Backward},
       {0, 10 * second, true, TsJump::Forward},
+      // Times too far apart to subtract (an unknown time is INT64_MIN): a jump, not an overflow.
+      {INT64_MIN, 45000, false, TsJump::Forward},
+      {INT64_MAX, -45000, false, TsJump::Backward},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.previous << " -> " << c.next << " indicator " << c.discontinuity);

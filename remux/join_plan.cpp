@@ -441,9 +441,9 @@ ErrorCode join_plan_apply(TrackPlan* plan, const TrackPlan* later, uint32_t late
     if (!row.carried_whole || j.count == 0) continue;
     const uint32_t at = plan->joined_entries.count;
     for (uint8_t b : j.bytes) e = plan->joined_entries.append(b);
-    row.spec.codec.whole.entries = plan->joined_entries.data() + at;
-    row.spec.codec.whole.entries_size = j.bytes.count;
-    row.spec.codec.whole.entry_count = j.count;
+    row.shape.codec.whole.entries = plan->joined_entries.data() + at;
+    row.shape.codec.whole.entries_size = j.bytes.count;
+    row.shape.codec.whole.entry_count = j.count;
   }
   for (JoinedEntries& j : joined) j.bytes.release();
   joined.release();

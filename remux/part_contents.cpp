@@ -178,8 +178,8 @@ ErrorCode part_carry(OutputParts* parts, bool continuation, std::span<const Plan
   VT_TRY(copy_movie_metadata(input, output));
   for (uint32_t i = 0; i < tracks.size(); ++i) {
     const PlannedTrack& row = tracks[i];
-    if (row.spec_drop != 0) return ErrorCode::Missing;
-    TrackSpec track_spec = row.spec;
+    if (row.shape_drop != 0) return ErrorCode::Missing;
+    TrackSpec track_spec = row.shape;
     track_spec.media_time = continuation ? row.continuation_media_time : row.media_time;
     // A later part's media time starts again: the input's end is its own.
     track_spec.media_end = continuation ? 0 : row.media_end;

@@ -117,10 +117,10 @@ ErrorCode plan_track(TrackPlan* plan, const TrackInfo& info, PlannedTrack* row, 
                        user);
   }
   if (readable.largest > plan->largest_sample) plan->largest_sample = readable.largest;
-  VT_TRY(build_track_spec(input, row, &info, &row->spec, &row->spec_drop));
+  VT_TRY(build_track_spec(input, row, &info, &row->shape, &row->shape_drop));
   // Sample groups and dependencies follow the samples; PCM counted in
   // frames has no samples of its own to follow.
-  row->follows_groups = row->spec.kind != kKindPcm && row->spec.pcm_frame_size == 0 && sample_groups(track) != nullptr;
+  row->follows_groups = row->shape.kind != kKindPcm && row->shape.pcm_frame_size == 0 && sample_groups(track) != nullptr;
   row->first_source = plan->sources.count;
   row->source_count = 1;
   return plan->sources.append(SampleSource{input, info.track_id, row->sample_count, 0, row->sample_count, 0, 0, 0, 0, 0, 0, 0});

@@ -33,9 +33,9 @@ struct PlannedTrack {
   uint32_t ac3_packed;   // 'dac3' fields of an AC-3 track (from its first frame when needed)
   bool follows_groups;   // its samples carry sample groups, dependencies or sub-samples
   // How it is rebuilt (the part fills in media times and references), or,
-  // when `spec_drop` is set, why it cannot be.
-  TrackSpec spec;
-  uint32_t spec_drop;
+  // when `shape_drop` is set, why it cannot be.
+  TrackSpec shape;
+  uint32_t shape_drop;
   uint64_t start_delay;  // leading empty edit (and later first fragment), movie units
   // Media time at which the track's presentation starts (its first edit plus
   // what normalising its composition offsets added), media units; and the
@@ -78,7 +78,7 @@ struct TrackPlan {
   RangePlacement range;
   // Joined inputs: each source's output description numbers
   // (SampleSource::description_map), and the sample entries of tracks
-  // whose inputs bring more than one (their specs point here).
+  // whose inputs bring more than one (their track shapes point here).
   GrowArray<uint32_t> description_map;
   GrowArray<uint8_t> joined_entries;
   // Where each input starts in the movie (100 ns units), the first's at 0:

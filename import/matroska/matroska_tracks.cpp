@@ -17,6 +17,7 @@
 #include "import/imported_sample.h"
 #include "import/matroska/matroska_codecs.h"
 #include "import/matroska/matroska_internal.h"
+#include "import/stream_tracks.h"
 #include "io/file_io.h"
 #include "io/value64.h"
 #include "sampletables/movie_upkeep.h"
@@ -495,27 +496,7 @@ void set_alternates(MkvImport* imp, const MkvTrack* const* built, uint32_t count
 // Gives the track the entry `bytes` describes, read as an MP4 reader reads
 // an 'stsd', so the entry is both parsed and kept whole.
 ErrorCode mkv_set_entry(MkvImport* imp, TrackBoxes* track, const MkvBytes& entry) {
-  ImportFile* file = imp->file;
-  auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
-  if (stsd == nullptr) return ErrorCode::Missing;
-  while (stsd->entry_count > 0) VT_TRY(stsd_remove_entry(file, track, stsd->entry_count - 1));
-  MkvBytes box{};
-  uint32_t at = box.open("stsd");
-  box.u32(0);
-  box.u32(1);
-  box.put(entry.b.items, entry.b.count);
-  box.close(at);
-  ErrorCode e = box.e;
-  if (e == ErrorCode::Ok) {
-    BoxHeader h;
-    make_box_header(&h, FourCC::of("stsd"), nullptr, 0, box.b.count, box.b.count);
-    ScopedMemoryStream view(file);
-    e = view.open_view(box.b.items, box.b.count);
-    if (e == ErrorCode::Ok) e = file_seek(file, 8);
-    if (e == ErrorCode::Ok) e = stsd_read(file, &h, track);
-  }
-  box.b.release();
-  return e;
+  return set_entries_from_bytes(imp->file, track, entry.b.items, entry.b.count, 1);
 }
 
 ErrorCode mkv_build_tracks(MkvImport* imp) {

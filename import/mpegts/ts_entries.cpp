@@ -8,6 +8,7 @@
 
 #include "codecs/h264.h"
 #include "codecs/hevc.h"
+#include "import/stream_tracks.h"
 #include "io/byte_io.h"
 #include "io/file_io.h"
 #include "sampletables/stsd.h"
@@ -59,30 +60,6 @@ void visual_fields(Bytes* o, uint32_t width, uint32_t height) {
   o->zeros(32);
   o->u16(0x18);
   o->u16(0xFFFF);
-}
-
-// The track's descriptions become the entries in `entries` (whole boxes).
-ErrorCode replace_entries(ImportFile* file, TrackBoxes* track, const Bytes& entries, uint32_t count) {
-  auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
-  if (stsd == nullptr) return ErrorCode::Missing;
-  while (stsd->entry_count > 0) VT_TRY(stsd_remove_entry(file, track, stsd->entry_count - 1));
-  Bytes box;
-  const uint32_t at = box.open("stsd");
-  box.u32(0);
-  box.u32(count);
-  box.put(entries.b.items, entries.b.count);
-  box.close(at);
-  ErrorCode e = box.e;
-  if (e == ErrorCode::Ok) {
-    BoxHeader h;
-    make_box_header(&h, FourCC::of("stsd"), nullptr, 0, box.b.count, box.b.count);
-    ScopedMemoryStream view(file);
-    e = view.open_view(box.b.items, box.b.count);
-    if (e == ErrorCode::Ok) e = file_seek(file, 8);
-    if (e == ErrorCode::Ok) e = stsd_read(file, &h, track);
-  }
-  box.b.release();
-  return e;
 }
 
 // The picture size a sequence parameter set gives, 0 when it does not fit an entry.
@@ -192,7 +169,7 @@ ErrorCode ts_set_nal_entries(ImportFile* file, TrackBoxes* track, const TsNalCon
     entries.close(entry);
     e = entries.e;
   }
-  if (e == ErrorCode::Ok) e = replace_entries(file, track, entries, count);
+  if (e == ErrorCode::Ok) e = set_entries_from_bytes(file, track, entries.b.items, entries.b.count, count);
   config_bytes.release();
   entries.b.release();
   return e;

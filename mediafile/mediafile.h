@@ -7,6 +7,7 @@
 #include "io/error.h"
 #include "io/file_io.h"
 #include "io/fourcc.h"
+#include "io/handler_kind.h"
 #include "io/io_routines.h"
 
 namespace vantorel {
@@ -102,6 +103,8 @@ struct MovieInfo {
   uint32_t first_subpicture_id;
   uint32_t subtitle_count;
   uint32_t first_subtitle_id;
+  // 1 for a recording found cut short: the file says it holds more than it does.
+  uint32_t found_cut;
 };
 
 struct TrackInfo {
@@ -136,6 +139,15 @@ struct TrackInfo {
   uint32_t max_bitrate;
   const uint8_t* decoder_info;
   uint32_t decoder_info_size;
+  // What carrying the track into a new file keeps of how it is stored.
+  FourCC handler_type;            // as stored; zero without one
+  int64_t first_edit_media_time;  // media units: where its first edit starts the media
+  // Media units the import added to every composition offset (to make
+  // them non-negative); the presentation starts that much later in the media.
+  int64_t composition_shift;
+  // A fragmented file's: the first fragment's decode time, media units; all ones otherwise.
+  uint64_t first_fragment_time;
+  uint32_t has_sample_groups;  // 1 when its samples carry sample groups, dependencies or sub-samples
 };
 
 ErrorCode movie_info(MediaFile* file, MovieInfo* out);
@@ -402,6 +414,101 @@ struct TrackSpec {
 // Adds a track to a file open for creating or updating: the track's id, or 0
 // on any failure (a half-built track is removed again).
 uint32_t media_add_track(MediaFile* file, const TrackSpec* track_spec);
+
+// ---- Carrying tracks from one file into another ----------------------------------
+
+// Why an input track is not carried into the output.
+enum DropReason : uint32_t {
+  kDropCodec = 1,             // a codec the remux does not carry
+  kDropConfiguration = 2,     // its codec configuration is missing or unusable
+  kDropDescriptions = 3,      // its samples use sample descriptions that differ
+  kDropTables = 4,            // its sample tables are missing
+  kDropObjectType = 5,        // an 'mp4a' track of an object type the remux does not carry
+  kDropMalformed = 6,         // a box of the track is cut inside its fields
+  kDropNeedsQuickTime = 7,    // a codec only a QuickTime movie holds, and the output is an MP4
+  kDropStreamUnreadable = 8,  // an imported stream whose data does not parse as its codec
+  kDropOutsideRange = 9,      // it shows nothing within the range cut out
+};
+
+// How a track of a file open for reading goes into a new file: its sample
+// entries as read, or rebuilt from what the library knows of its codec.
+struct TrackCarry {
+  bool whole;           // its sample entries go out as read
+  bool as_stored;       // a format the library does not rebuild, carried whole under its own handler
+  bool derived_config;  // a missing configuration record is derived
+  bool video;
+  bool audio;
+  bool subpicture;
+  uint32_t ac3_packed;  // the 'dac3' fields of an AC-3 track (from its first frame when needed)
+};
+// Whether the track `info` summarises can go into an MP4 or (`quicktime`) a
+// QuickTime movie: `*drop_reason` is 0, or the DropReason it cannot.
+ErrorCode track_carry(MediaFile* in, const TrackInfo* info, bool quicktime, TrackCarry* out, uint32_t* drop_reason);
+// The new file's track for it: `shape` filled but for media times and
+// references, or `*drop_reason` set when it cannot be built.
+ErrorCode track_carry_shape(MediaFile* in, const TrackInfo* info, const TrackCarry* carry, TrackSpec* shape,
+                            uint32_t* drop_reason);
+// The brand a carried format asks the output's 'ftyp' for; zero for none.
+FourCC carried_format_brand(FourCC format);
+
+// How much of a track a cut recording lacks: samples past the end of the
+// file, samples its import could not carry whole, or, in a file found cut,
+// a track ending well before the file's declared end.
+struct TrackShortfall {
+  uint32_t missing;  // samples
+  uint32_t total;
+  uint64_t missing_ms;
+};
+// `readable` (when given) gets the track's readable samples; `*past_end` is
+// whether anything is missing (then `out` is filled).
+ErrorCode track_shortfall(MediaFile* file, uint32_t track_id, TrackShortfall* out, ReadableSamples* readable,
+                          bool* past_end);
+
+// A track the reading left out: its id (0 when its header failed), and for
+// a stream whose data does not parse as its codec, its handler type and
+// format (zero for a track left out for a box). NoMore past the last.
+struct DroppedTrackFacts {
+  uint32_t track_id;
+  FourCC handler;
+  FourCC format;
+};
+ErrorCode dropped_track(MediaFile* file, uint32_t index, DroppedTrackFacts* out);
+// The handler kind of a handler type; kHandlerUnknown for types the library does not know.
+uint32_t handler_kind_of_type(FourCC type);
+// Marks the file malformed for `reason` (what media_failure_detail then
+// tells): returns Malformed.
+ErrorCode media_malformed(MediaFile* file, const char* reason);
+
+// Whether a track refers to others ('tref').
+bool track_has_references(MediaFile* file, uint32_t track_id);
+// The track ids a track's 'chap' reference names (pointing into the file);
+// 0 when it has none.
+uint32_t track_chapter_ids(MediaFile* file, uint32_t track_id, const uint32_t** ids);
+// Adds to a new file's track's 'chap' reference the ids it does not list yet.
+ErrorCode add_track_chapter_ids(MediaFile* file, uint32_t track_id, const uint32_t* ids, uint32_t count);
+// Copies a track's references into a new file's track, in order, without
+// ids other than the `kept` ones (the tracks the new file carries; ids stay
+// as read).
+ErrorCode copy_track_references(MediaFile* from, uint32_t from_track, MediaFile* to, uint32_t to_track,
+                                const uint32_t* kept, uint32_t kept_count);
+// How a movie and a track are presented survives a remux: the movie's matrix
+// and creation time; a track's orientation, alternate group, enabled flags,
+// layer, volume, display size and creation times. Modification times stay "now".
+void copy_movie_presentation(MediaFile* from, MediaFile* to);
+void copy_track_presentation(MediaFile* from, uint32_t from_track, MediaFile* to, uint32_t to_track);
+// A new file's track takes the sample groups of a track whose samples it
+// will carry (their descriptions; the samples map as they are written).
+ErrorCode start_sample_groups(MediaFile* from, uint32_t from_track, MediaFile* to, uint32_t to_track);
+// A 'colr' the import built (not one read) takes a QuickTime movie's form in
+// a new file's track carrying the entries whole.
+void carry_built_colour_as_quicktime(MediaFile* from, uint32_t from_track, MediaFile* to, uint32_t to_track);
+// A time code track's sample `index` (its frame number) re-counted by the
+// frames `media_time` (media units of `timescale`) passes over, big-endian
+// into `out`; false when the track's entry or sample is not one it can count.
+bool recount_timecode_sample(MediaFile* file, uint32_t track_id, uint32_t index, uint64_t media_time,
+                             uint32_t timescale, uint8_t out[4]);
+// Whether two files' movie tags are the same, item by item.
+bool movie_tags_equal(MediaFile* a, MediaFile* b);
 
 // ---- Writing samples ------------------------------------------------------------------
 

@@ -143,6 +143,14 @@ ErrorCode track_info(MediaFile* file, uint32_t track_id, TrackInfo* out) {
   out->max_sample_size = track_max_sample_size(track);
   if (file->flavour == kFlavourAsf && esds != nullptr) out->max_sample_size = esds->bufferSizeDB;
   out->entry_count = stsd->entry_count;
+  out->handler_type = hdlr->handler_type;
+  out->first_edit_media_time = first_media_time(track);
+  out->first_fragment_time = none64();
+  if (track->extra != nullptr) {
+    out->composition_shift = track->extra->composition_shift;
+    out->first_fragment_time = track->extra->first_fragment_time;
+  }
+  out->has_sample_groups = sample_groups(track) != nullptr ? 1 : 0;
 
   if (handler_is_video_like(hdlr->kind)) {
     if (visual_entry(file, track, 0) == nullptr && !out->fourcc.is_zero()) return ErrorCode::Missing;
@@ -177,6 +185,7 @@ ErrorCode movie_info(MediaFile* file, MovieInfo* out) {
   if (find_box(root, BoxTypeId::Tdrm) != nullptr) out->flags |= kMovieHasTdrm;
   if (find_box(root, BoxTypeId::Strx) != nullptr) out->flags |= kMovieHasStrx;
   if (file->flags & kFlagLongDescriptorLengths) out->flags |= kMovieLongDescriptorLengths;
+  out->found_cut = file->cut != 0 ? 1 : 0;
   for (uint32_t i = 0; i < out->track_count; ++i) {
     TrackBoxes* track = track_at(root, i);
     if (track->tkhd == nullptr) return ErrorCode::Missing;

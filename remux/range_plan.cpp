@@ -5,11 +5,8 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "boxes/hdlr.h"
-#include "codecs/timecode.h"
-#include "mediafile/media_file.h"
-#include "sampletables/stsd.h"
 #include "io/value64.h"
+#include "mediafile/mediafile.h"
 
 namespace vantorel {
 
@@ -218,23 +215,10 @@ ErrorCode resolve_range(const RangeOptions& range, const PlannedTrack* video, co
 // the frames the cut passes over, and shown from its start (readers
 // ignore a time code track's edit).
 ErrorCode recount_timecode(const SampleSource& source, PlannedTrack* row, uint32_t first) {
-  MediaFile* input = source.input;
-  auto* stsd = track_record<SampleDescriptionTable>(find_track(input->root, source.track_id), BoxTypeId::Stsd);
-  TimecodeEntry entry;
-  if (stsd == nullptr || !timecode_entry_read(stsd->whole_entries.bytes, stsd->whole_entries.length, &entry))
-    return ErrorCode::Ok;  // a time code it cannot count: kept as read, behind the edit
-  uint8_t bytes[8];
-  SampleRead read{};
-  read.buffer = bytes;
-  read.capacity = sizeof bytes;
-  uint32_t index = first;
-  uint64_t time = 0;
-  ErrorCode e = track_seek(input, source.track_id, 0, &index, &time, 0, 0);
-  if (e == ErrorCode::Ok) e = read_next_sample(input, source.track_id, &read);
-  if (e != ErrorCode::Ok || read.size != 4) return ErrorCode::Ok;  // not a frame number: kept as read
-  const uint32_t frame = uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
-  const uint32_t at = timecode_advance(entry, frame, static_cast<uint64_t>(row->media_time), row->timescale);
-  for (uint32_t i = 0; i < 4; ++i) row->first_bytes[i] = static_cast<uint8_t>(at >> (24 - 8 * i));
+  // A time code it cannot count is kept as read, behind the edit.
+  if (!recount_timecode_sample(source.input, source.track_id, first, static_cast<uint64_t>(row->media_time),
+                               row->timescale, row->first_bytes))
+    return ErrorCode::Ok;
   row->first_replaced = true;
   row->media_end -= row->media_time;
   row->media_time = 0;
@@ -242,8 +226,8 @@ ErrorCode recount_timecode(const SampleSource& source, PlannedTrack* row, uint32
 }
 
 FourCC handler_type_of(MediaFile* input, uint32_t track_id) {
-  auto* hdlr = track_record<HdlrRecord>(find_track(input->root, track_id), BoxTypeId::Hdlr);
-  return hdlr != nullptr ? hdlr->handler_type : FourCC{};
+  TrackInfo info;
+  return track_info(input, track_id, &info) == ErrorCode::Ok ? info.handler_type : FourCC{};
 }
 
 void release_cuts(Cutting* cuts, uint32_t count) {

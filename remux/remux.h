@@ -21,19 +21,6 @@ using ProgressCallback = uint32_t (*)(uint32_t permille, void* user);
 
 enum SplitMode : uint32_t { kSplitNone = 0, kSplitBySize = 1, kSplitByDuration = 2 };
 
-// Why an input track is not carried into the output.
-enum DropReason : uint32_t {
-  kDropCodec = 1,             // a codec the remux does not carry
-  kDropConfiguration = 2,     // its codec configuration is missing or unusable
-  kDropDescriptions = 3,      // its samples use sample descriptions that differ
-  kDropTables = 4,            // its sample tables are missing
-  kDropObjectType = 5,        // an 'mp4a' track of an object type the remux does not carry
-  kDropMalformed = 6,         // a box of the track is cut inside its fields
-  kDropNeedsQuickTime = 7,    // a codec only a QuickTime movie holds, and the output is an MP4
-  kDropStreamUnreadable = 8,  // an imported stream whose data does not parse as its codec
-  kDropOutsideRange = 9,      // it shows nothing within the range cut out
-};
-
 // What the outputs are: MP4 files, QuickTime movies (names ending in .mov),
 // or MP4 files named for audio (.m4a), which get the 'M4A ' brand when they
 // hold only sound.
@@ -246,11 +233,6 @@ ErrorCode remux_track_verdict(MediaFile* input, uint32_t track_id, uint32_t* dro
 // partly past the end of the file (a file cut short): `missing` of `total`,
 // lasting `missing_ms`; the figures the `truncated` event gives. All zero
 // for a whole track.
-struct TrackShortfall {
-  uint32_t missing;
-  uint32_t total;
-  uint64_t missing_ms;
-};
 ErrorCode remux_track_shortfall(MediaFile* input, uint32_t track_id, TrackShortfall* out);
 
 // Remuxes `input_name` (handed to the routines' open) into one or more MP4

@@ -6,8 +6,7 @@
 #include <cstring>
 
 #include "io/value64.h"
-#include "mediafile/media_file.h"
-#include "meta/tags.h"
+#include "mediafile/mediafile.h"
 #include "remux/verify.h"
 
 namespace vantorel {
@@ -84,23 +83,6 @@ ErrorCode open_input(RemuxJob* job, const void* name, ErrorDetail* failure, Medi
   return media_open(out, &params, kOpenRead);
 }
 
-// Whether two inputs hold the same movie tags, names and values.
-bool same_movie_tags(MediaFile* a, MediaFile* b) {
-  const uint32_t count = tag_count(a, kMovieTags);
-  if (tag_count(b, kMovieTags) != count) return false;
-  for (uint32_t i = 0; i < count; ++i) {
-    TagRecord* x = nullptr;
-    TagRecord* y = nullptr;
-    if (tag_at(a, i, kMovieTags, &x) != ErrorCode::Ok || tag_at(b, i, kMovieTags, &y) != ErrorCode::Ok) return false;
-    if (std::strcmp(x->name, y->name) != 0 || x->values.count != y->values.count) return false;
-    for (uint32_t v = 0; v < x->values.count; ++v)
-      if (v >= x->value_sizes.count || v >= y->value_sizes.count || x->value_sizes[v] != y->value_sizes[v] ||
-          std::memcmp(x->values[v], y->values[v], x->value_sizes[v]) != 0)
-        return false;
-  }
-  return true;
-}
-
 // Opens and surveys the joined inputs and adds their samples to the plan.
 // Their tracks are reported by the first input's: only their import notes
 // and cut tracks are told.
@@ -127,7 +109,7 @@ ErrorCode survey_joined(RemuxJob* job, ErrorDetail* failure) {
     // Where the input failed, for the message.
     if (e != ErrorCode::Ok) {
       job->failed_input = k + 2;
-      if (failure != nullptr) *failure = input->detail;
+      media_failure_detail(input, failure);
     }
   }
   if (e == ErrorCode::Ok && job->events.input_surveyed != nullptr) job->events.input_surveyed(1, job->stream.user);
@@ -142,7 +124,7 @@ ErrorCode survey_joined(RemuxJob* job, ErrorDetail* failure) {
   }
   uint32_t differing = 0, first_differing = 0;
   for (uint32_t k = 0; k < count; ++k)
-    if (!same_movie_tags(job->input, job->joined[k]) && differing++ == 0) first_differing = k + 2;
+    if (!movie_tags_equal(job->input, job->joined[k]) && differing++ == 0) first_differing = k + 2;
   if (differing > 0 && job->events.joined_metadata_differs != nullptr)
     job->events.joined_metadata_differs(first_differing, differing, job->stream.user);
   return ErrorCode::Ok;
@@ -293,7 +275,8 @@ ErrorCode remux_run(const void* input_name, OutputNamer namer, const IoRoutines*
   for (TrackCursor& cursor : job->cursors) track_source_release(&cursor);
   read_plan_drop_view(&job->reads);
   if (job->input != nullptr) {
-    if (e != ErrorCode::Ok && result != nullptr && job->failed_input == 0) result->input_failure = job->input->detail;
+    if (e != ErrorCode::Ok && result != nullptr && job->failed_input == 0)
+      media_failure_detail(job->input, &result->input_failure);
     media_close(job->input);
   }
   for (MediaFile* joined : job->joined) media_close(joined);

@@ -95,7 +95,7 @@ ErrorCode track_plan_survey(TrackPlan* plan, MediaFile* input, const RemuxOption
 void track_plan_release(TrackPlan* plan);
 
 // Whether an input track is carried (a drop reason, or 0) and what the
-// survey derives for it (codec_table.cpp).
+// survey derives for it: the library's codec table (track_carry) as a plan row.
 ErrorCode classify_track(MediaFile* input, OutputForm form, const TrackInfo* info, PlannedTrack* row,
                          uint32_t* drop_reason);
 // How a kept track is rebuilt: the TrackSpec of its codec, or a drop reason.

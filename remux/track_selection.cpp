@@ -2,9 +2,7 @@
 
 #include <algorithm>
 
-#include "boxes/hdlr.h"
-#include "boxes/tref.h"
-#include "mediafile/media_file.h"
+#include "mediafile/mediafile.h"
 #include "remux/track_plan.h"
 
 namespace vantorel {
@@ -42,11 +40,12 @@ bool track_selection_keeps(const TrackSelection& selection, uint32_t track_id, u
 ErrorCode selection_check_start(SelectionCheck* check, const TrackSelection& selection, MediaFile* input) {
   check->selection = &selection;
   for (uint32_t i = 0; i < selection.pick_count; ++i) VT_TRY(check->matched.append_doubling(0));
-  const uint32_t count = track_count(input->root);
-  for (uint32_t i = 0; i < count; ++i) {
-    const TrefEntry* chap = find_reference(track_at(input->root, i), reference_box_type(kReferenceChap));
-    if (chap == nullptr) continue;
-    for (uint32_t id : chap->track_ids) VT_TRY(check->chapter_ids.append_doubling(id));
+  MovieInfo movie{};
+  VT_TRY(movie_info(input, &movie));
+  for (uint32_t i = 0; i < movie.track_count; ++i) {
+    const uint32_t* ids = nullptr;
+    const uint32_t count = track_chapter_ids(input, movie_track_id(input, i), &ids);
+    for (uint32_t k = 0; k < count; ++k) VT_TRY(check->chapter_ids.append_doubling(ids[k]));
   }
   std::sort(check->chapter_ids.begin(), check->chapter_ids.end());
   return ErrorCode::Ok;
@@ -90,11 +89,10 @@ ErrorCode plan_chapter_hosts(TrackPlan* plan, const SelectionCheck& check) {
   // references, however many tracks the movie has.
   GrowArray<uint32_t> referred{};
   for (const PlannedTrack& row : plan->tracks) {
-    const TrefEntry* chap =
-        find_reference(find_track(plan->input->root, row.input_track_id), reference_box_type(kReferenceChap));
-    if (chap == nullptr) continue;
-    for (uint32_t id : chap->track_ids) {
-      ErrorCode e = referred.append_doubling(id);
+    const uint32_t* ids = nullptr;
+    const uint32_t count = track_chapter_ids(plan->input, row.input_track_id, &ids);
+    for (uint32_t k = 0; k < count; ++k) {
+      ErrorCode e = referred.append_doubling(ids[k]);
       if (e != ErrorCode::Ok) {
         referred.release();
         return e;

@@ -1,5 +1,5 @@
-// Which input tracks the remux carries, and the TrackSpec that rebuilds each
-// one in an output file.
+// The codec table: whether a track read from a file can go into a new one,
+// and the TrackSpec that rebuilds it there.
 #include <cstring>
 
 #include "boxes/hdlr.h"
@@ -11,9 +11,7 @@
 #include "codecs/h264.h"
 #include "codecs/vc1.h"
 #include "io/byte_io.h"
-#include "mediafile/media_file.h"
-#include "remux/track_plan.h"
-#include "remux/track_source.h"
+#include "mediafile/internal.h"
 #include "sampletables/formats.h"
 #include "sampletables/small_configs.h"
 #include "sampletables/stsd.h"
@@ -128,8 +126,7 @@ uint32_t stored_kind(TrackBoxes* track, uint32_t kind) {
 
 // A sample entry the format table does not rebuild goes out whole under its
 // own handler, unless the output cannot hold it.
-ErrorCode classify_stored(MediaFile* in, OutputForm form, const TrackInfo* info, PlannedTrack* row,
-                          uint32_t* drop_reason) {
+ErrorCode classify_stored(MediaFile* in, bool quicktime, const TrackInfo* info, TrackCarry* row, uint32_t* drop_reason) {
   TrackBoxes* track = find_track(in->root, info->track_id);
   auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
   uint32_t kind = stored_kind(track, info->kind);
@@ -139,7 +136,6 @@ ErrorCode classify_stored(MediaFile* in, OutputForm form, const TrackInfo* info,
     *drop_reason = kDropCodec;
     return ErrorCode::Ok;
   }
-  bool quicktime = form == kOutputQuickTime;
   if (format_quicktime_only(info->fourcc) && !quicktime) {
     *drop_reason = kDropNeedsQuickTime;
     return ErrorCode::Ok;
@@ -155,8 +151,8 @@ ErrorCode classify_stored(MediaFile* in, OutputForm form, const TrackInfo* info,
                                                                                       : kDropConfiguration;
     return ErrorCode::Ok;
   }
-  row->carried_whole = true;
-  row->carried_as_stored = true;
+  row->whole = true;
+  row->as_stored = true;
   row->video = kind == kHandlerVideo;
   row->audio = kind == kHandlerSound;
   return ErrorCode::Ok;
@@ -164,30 +160,15 @@ ErrorCode classify_stored(MediaFile* in, OutputForm form, const TrackInfo* info,
 
 }  // namespace
 
-const char* drop_reason_text(uint32_t reason) {
-  switch (reason) {
-    case kDropCodec: return "its codec is not carried";
-    case kDropConfiguration: return "its codec configuration is missing";
-    case kDropDescriptions: return "its samples switch between different sample descriptions";
-    case kDropTables: return "its sample tables are missing";
-    case kDropObjectType: return "its MPEG-4 audio object type is not carried";
-    case kDropMalformed: return "one of its boxes is cut short";
-    case kDropNeedsQuickTime: return "its codec needs a QuickTime movie (an output named .mov keeps it)";
-    case kDropStreamUnreadable: return "its stream does not parse as its codec";
-    case kDropOutsideRange: return "it shows nothing within the range";
-  }
-  return "it cannot be carried";
-}
-
-// Decides whether a track is carried and fills what the survey derives.
-ErrorCode classify_track(MediaFile* in, OutputForm form, const TrackInfo* info, PlannedTrack* row,
-                         uint32_t* drop_reason) {
+ErrorCode track_carry(MediaFile* in, const TrackInfo* info, bool quicktime, TrackCarry* row, uint32_t* drop_reason) {
+  if (in == nullptr || info == nullptr || row == nullptr || drop_reason == nullptr) return ErrorCode::BadArgument;
+  *row = TrackCarry{};
   *drop_reason = 0;
   TrackBoxes* track = find_track(in->root, info->track_id);
   FourCC f = info->fourcc;
   bool subpicture = info->kind == kHandlerSubpicture;
-  if (stored_format(f) && !subpicture) return classify_stored(in, form, info, row, drop_reason);
-  if (format_quicktime_only(f) && form != kOutputQuickTime) {
+  if (stored_format(f) && !subpicture) return classify_stored(in, quicktime, info, row, drop_reason);
+  if (format_quicktime_only(f) && !quicktime) {
     *drop_reason = kDropNeedsQuickTime;
     return ErrorCode::Ok;
   }
@@ -197,7 +178,6 @@ ErrorCode classify_track(MediaFile* in, OutputForm form, const TrackInfo* info, 
   }
   MovieInfo movie{};
   VT_TRY(movie_info(in, &movie));
-  bool quicktime = form == kOutputQuickTime;
   // PCM read from a file keeps its entries as read ('chan' and every other
   // child) wherever the output can hold them.
   bool whole = format_carried_whole(f) || entries_go_whole(in, track, f, movie.flags, quicktime) ||
@@ -239,7 +219,7 @@ ErrorCode classify_track(MediaFile* in, OutputForm form, const TrackInfo* info, 
     }
     whole = true;
   }
-  row->carried_whole = whole;
+  row->whole = whole;
   if (!whole && (f == "sac3" || f == "ac-3")) {
     if (f == "ac-3" && sound != nullptr && sound->dac3 != nullptr) {
       row->ac3_packed = dac3_packed(sound->dac3);
@@ -260,8 +240,10 @@ ErrorCode classify_track(MediaFile* in, OutputForm form, const TrackInfo* info, 
   return ErrorCode::Ok;
 }
 
-ErrorCode build_track_spec(MediaFile* in, const PlannedTrack* row, const TrackInfo* info, TrackSpec* track_spec,
-                           uint32_t* drop_reason) {
+ErrorCode track_carry_shape(MediaFile* in, const TrackInfo* info, const TrackCarry* row, TrackSpec* track_spec,
+                            uint32_t* drop_reason) {
+  if (in == nullptr || info == nullptr || row == nullptr || track_spec == nullptr || drop_reason == nullptr)
+    return ErrorCode::BadArgument;
   std::memset(track_spec, 0, sizeof *track_spec);
   *drop_reason = 0;
   TrackBoxes* track = find_track(in->root, info->track_id);
@@ -269,10 +251,10 @@ ErrorCode build_track_spec(MediaFile* in, const PlannedTrack* row, const TrackIn
   SoundSampleEntry* sound = sound_entry(in, track, 0);
   FourCC f = info->fourcc;
   bool video_params = true;
-  if (row->carried_whole) {
+  if (row->whole) {
     auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
     track_spec->kind = kKindWhole;
-    track_spec->codec.whole.handler_kind = row->carried_as_stored ? stored_kind(track, info->kind) : info->kind;
+    track_spec->codec.whole.handler_kind = row->as_stored ? stored_kind(track, info->kind) : info->kind;
     if (track_spec->codec.whole.handler_kind == kHandlerOther)
       track_spec->codec.whole.handler_type = track_record<HdlrRecord>(track, BoxTypeId::Hdlr)->handler_type;
     track_spec->codec.whole.entries = stsd->whole_entries.bytes;
@@ -286,7 +268,7 @@ ErrorCode build_track_spec(MediaFile* in, const PlannedTrack* row, const TrackIn
       track_spec->codec.whole.base_media_header_size = sthd->payload.length;
       track_spec->codec.whole.base_media_header_type = FourCC::of("sthd");
     }
-    video_params = row->carried_as_stored ? row->video : format_kind(f) == kHandlerVideo;
+    video_params = row->as_stored ? row->video : format_kind(f) == kHandlerVideo;
   } else if (f == "mp4v") {
     track_spec->kind = kKindMpeg4Visual;
     track_spec->codec.mpeg4_visual.decoder_info = info->decoder_info;
@@ -405,5 +387,7 @@ ErrorCode build_track_spec(MediaFile* in, const PlannedTrack* row, const TrackIn
   track_spec->track_id = info->track_id;
   return ErrorCode::Ok;
 }
+
+FourCC carried_format_brand(FourCC format) { return format_brand(format); }
 
 }  // namespace vantorel

@@ -50,8 +50,6 @@ const char* handler_default_name(uint32_t kind) {
   return kind < kHandlerKindCount ? kHandlers[kind].name : kHandlers[0].name;
 }
 
-bool handler_is_video_like(uint32_t kind) { return kind == kHandlerVideo || kind == kHandlerInterleaved; }
-
 uint32_t handler_kind_of(TrackBoxes* track) {
   HdlrRecord* h = track_record<HdlrRecord>(track, BoxTypeId::Hdlr);
   return h != nullptr ? h->kind : kHandlerUnknown;

@@ -19,7 +19,6 @@ FourCC handler_type_of(uint32_t kind);
 // Kind of a handler type; 0 for types not in the table.
 uint32_t handler_kind_from_type(FourCC type);
 const char* handler_default_name(uint32_t kind);
-bool handler_is_video_like(uint32_t kind);  // kinds 1 and 13
 
 uint32_t handler_kind_of(TrackBoxes* track);
 ErrorCode set_handler_name(BoxFile* file, TrackBoxes* track, const char* text);

@@ -30,4 +30,7 @@ enum HandlerKind : uint32_t {
 };
 constexpr uint32_t kHandlerKindCount = 19;
 
+// Video, or the interleaved sound and video of an imported AVI file.
+constexpr bool handler_is_video_like(uint32_t kind) { return kind == kHandlerVideo || kind == kHandlerInterleaved; }
+
 }  // namespace vantorel

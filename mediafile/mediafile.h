@@ -510,6 +510,58 @@ bool recount_timecode_sample(MediaFile* file, uint32_t track_id, uint32_t index,
 // Whether two files' movie tags are the same, item by item.
 bool movie_tags_equal(MediaFile* a, MediaFile* b);
 
+// A track's sample entries as read, as an 'stsd' holds them after its
+// count; Missing when they were not kept (an imported track's).
+ErrorCode track_whole_entries(MediaFile* file, uint32_t track_id, const uint8_t** entries, uint32_t* size,
+                              uint32_t* count);
+// Whether the tracks two summaries describe have entries built from the
+// same configuration (for tracks whose entries are not kept as read): an
+// AAC configuration agrees by object type, channels and frame length.
+bool track_configs_agree(const TrackInfo* a, const TrackInfo* b);
+// The track header's matrix (nine 32-bit values as stored).
+ErrorCode track_matrix(MediaFile* file, uint32_t track_id, uint32_t out[9]);
+// The handler kind of a track, also of one track_info cannot summarise.
+uint32_t track_handler_kind(MediaFile* file, uint32_t track_id);
+// The frame number a time code track's sample of value `frame` reads
+// `elapsed` media units (of `timescale`) later; false when the track's
+// entry is not a time code it can count.
+bool track_timecode_advance(MediaFile* file, uint32_t track_id, uint32_t frame, uint64_t elapsed, uint32_t timescale,
+                            uint32_t* out);
+
+// An edit of a track's list: where in the media it starts (-1: an empty
+// edit), for how long (movie units), at what rate.
+struct TrackEdit {
+  int64_t media_time;
+  uint64_t duration;
+  int16_t rate_integer;
+  uint16_t rate_fraction;
+};
+// The track's edits, at most `capacity` into `out`; returns how many it has.
+uint32_t track_edits(MediaFile* file, uint32_t track_id, TrackEdit* out, uint32_t capacity);
+// Puts `count` edits (at rate 1) in place of a new file's track's list.
+ErrorCode set_track_edits(MediaFile* file, uint32_t track_id, const TrackEdit* edits, uint32_t count);
+// Adds a chapter to a new file's movie at `start_time` (100 ns units); the
+// title is cut to 255 bytes.
+ErrorCode add_movie_chapter(MediaFile* file, uint64_t start_time, const char* title);
+// Gives a new file's track a 'roll' group over all its samples written so
+// far, each decoded right after the `-distance` before it, unless it has a
+// 'roll' grouping already.
+ErrorCode add_roll_group(MediaFile* file, uint32_t track_id, int16_t distance);
+// A track's box tree, for calls made once a sample (valid until tracks are
+// added or removed); null when there is no such track.
+TrackBoxes* media_track(MediaFile* file, uint32_t track_id);
+// Records that the sample just written to `to` is sample `index` (0-based)
+// of `from`: its group in each grouping, its dependency byte and its sub-samples.
+ErrorCode follow_sample_groups(TrackBoxes* to, TrackBoxes* from, uint32_t index);
+// Whether a file being written mirrors every sample (the Streaming
+// Extension): its samples cannot be written as planned runs of bytes.
+bool media_mirrors_samples(MediaFile* file);
+// Whether a format's tables count PCM frames rather than samples.
+bool format_counts_frames(FourCC format);
+// A hash of metadata carried as read: the movie's ('meta' and user data)
+// for track 0, else that track's.
+uint64_t carried_metadata_hash(MediaFile* file, uint32_t track_id);
+
 // ---- Writing samples ------------------------------------------------------------------
 
 enum SampleFlags : uint32_t { kSampleSync = 0x1 };

@@ -24,6 +24,10 @@ struct RangeSample {
   bool sync;
 };
 
+inline int64_t presentation_of(const RangeSample& s) {
+  return static_cast<int64_t>(s.decode_time) + s.composition_offset;
+}
+
 // What the cut of one track stores and shows, in its units: samples
 // [first, end), the media time (from the first stored sample's decode
 // time) its edit starts and ends at, and what a text sample loses.

@@ -6,6 +6,7 @@
 
 #include "io/file_io.h"
 #include "io/grow_array.h"
+#include "io/media_kinds.h"
 
 namespace vantorel {
 
@@ -19,21 +20,6 @@ struct BoxHeader {
   uint64_t size;   // whole box, header included
   FourCC type;
   uint8_t extended_type[16];  // meaningful for "uuid" only
-};
-
-// MediaFileFlags: set on create from the open parameters, set by readers on
-// reading.
-enum MediaFileFlags : uint32_t {
-  kFlagPsp = 0x001,              // PROF profile box
-  kFlagTdrm = 0x002,             // 'udta' with 'tdrm' on create; 'tags'/'chpl' read
-  kFlagUdta = 0x004,             // 'udta' on create; 'meta' read
-  kFlagNoSubpictureAdjust = 0x008,
-  kFlagStripVisualUserData = 0x010,   // MPEG-4 visual: drop user data from the decoder information
-  kFlagLowerSimpleLevel = 0x020,      // MPEG-4 visual: lower the Simple-profile level
-  kFlagAvcUuidExtension = 0x040,      // 'uuid' extension box in AVC entries
-  kFlagStreamingExtension = 0x080,
-  kFlagLongDescriptorLengths = 0x100,
-  kFlagQuickTimeForms = 0x200,  // a QuickTime movie: handler names written counted
 };
 
 // The containers of the registry, each with its list of rows.

@@ -1,7 +1,7 @@
 #pragma once
 // 'hdlr': the handler of a track's media, as a numeric kind.
 #include "boxes/box_tree.h"
-#include "io/handler_kind.h"
+#include "io/media_kinds.h"
 
 namespace vantorel {
 

@@ -7,7 +7,7 @@
 #include "io/error.h"
 #include "io/file_io.h"
 #include "io/fourcc.h"
-#include "io/handler_kind.h"
+#include "io/media_kinds.h"
 #include "io/io_routines.h"
 
 namespace vantorel {

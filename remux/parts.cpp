@@ -3,11 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "boxes/elst.h"
-#include "mediafile/media_file.h"
-#include "meta/chapters.h"
+#include "io/value64.h"
+#include "mediafile/mediafile.h"
 #include "remux/scheduler.h"
-#include "sampletables/sample_groups.h"
 
 namespace vantorel {
 
@@ -117,11 +115,10 @@ ErrorCode each_joined_chapter(OutputParts* parts, Visit visit) {
   for (uint32_t k = 0; k < parts->chapter_input_count; ++k) {
     const ChapterInput& joined = parts->chapter_inputs[k];
     if (joined.title != nullptr) VT_TRY(add(joined.start, joined.title));
-    MetadataCounts counts;
-    VT_TRY(metadata_counts(joined.input, &counts));
-    for (uint32_t i = 0; i < counts.chapter_count; ++i) {
-      ChapterInfo chapter;
-      VT_TRY(get_chapter(joined.input, i, &chapter));
+    const uint32_t chapters = movie_chapter_count(joined.input);
+    for (uint32_t i = 0; i < chapters; ++i) {
+      ChapterMark chapter;
+      VT_TRY(movie_chapter(joined.input, i, &chapter));
       if (joined.title != nullptr && chapter.start_time == 0) continue;
       if (chapter.start_time > UINT64_MAX - joined.start) continue;
       VT_TRY(add(joined.start + chapter.start_time, chapter.title));
@@ -144,25 +141,12 @@ ErrorCode add_joined_chapters(OutputParts* parts, uint64_t start, uint64_t end, 
   return each_joined_chapter(parts, [&](uint64_t at, const char* title) {
     if (opening_at != UINT64_MAX && at == opening_at && !opened) {
       opened = true;
-      return add_chapter(parts->output, 0, title);
+      return add_movie_chapter(parts->output, 0, title);
     }
     if (opening ? at > start && at < end : at >= start && at < end)
-      return add_chapter(parts->output, at - start, title);
+      return add_movie_chapter(parts->output, at - start, title);
     return ErrorCode::Ok;
   });
-}
-
-// Puts `count` edits in place of the track's list.
-ErrorCode replace_edits(MediaFile* output, uint32_t track_id, const JoinEdit* edits, uint32_t count) {
-  TrackBoxes* track = find_track(output->root, track_id);
-  if (track == nullptr) return ErrorCode::Missing;
-  remove_track_box(output, track, BoxTypeId::Edts);
-  VT_TRY(add_track_box(output, track, BoxTypeId::Edts));
-  VT_TRY(add_track_box(output, track, BoxTypeId::Elst));
-  for (uint32_t i = 0; i < count; ++i) VT_TRY(add_edit(output, track, edits[i].duration, edits[i].media_time, 1, 0));
-  // The list is complete: the writer's rule for its own list no longer applies.
-  if (track->extra != nullptr) track->extra->writer_edit_list = 0;
-  return ErrorCode::Ok;
 }
 
 }  // namespace
@@ -173,40 +157,40 @@ ErrorCode parts_close(OutputParts* parts, uint32_t index, const PartSpan& span, 
   // The chapters that start within this part's stretch of the movie.
   uint64_t start = rescale(span.start_time, parts->movie_timescale, 10000000);
   uint64_t end = rescale(span.cut_time, parts->movie_timescale, 10000000);
-  MetadataCounts counts;
-  ErrorCode e = metadata_counts(parts->input, &counts);
+  uint32_t chapter_count = movie_chapter_count(parts->input);
+  ErrorCode e = ErrorCode::Ok;
   if (parts->range_cut) {
     start = parts->range_start / 100;
     end = parts->range_end / 100;
   }
   if (parts->range_cut && parts->chapter_input_count == 0) {
     // The range's own: the chapter it starts in (from 0), those that start within it.
-    uint32_t opening = counts.chapter_count;
-    for (uint32_t i = 0; e == ErrorCode::Ok && i < counts.chapter_count; ++i) {
-      ChapterInfo chapter;
-      e = get_chapter(parts->input, i, &chapter);
+    uint32_t opening = chapter_count;
+    for (uint32_t i = 0; e == ErrorCode::Ok && i < chapter_count; ++i) {
+      ChapterMark chapter;
+      e = movie_chapter(parts->input, i, &chapter);
       if (e == ErrorCode::Ok && chapter.start_time <= start) opening = i;
     }
-    for (uint32_t i = 0; e == ErrorCode::Ok && i < counts.chapter_count; ++i) {
-      ChapterInfo chapter;
-      e = get_chapter(parts->input, i, &chapter);
+    for (uint32_t i = 0; e == ErrorCode::Ok && i < chapter_count; ++i) {
+      ChapterMark chapter;
+      e = movie_chapter(parts->input, i, &chapter);
       if (e != ErrorCode::Ok) break;
       if (i == opening)
-        e = add_chapter(output, 0, chapter.title);
+        e = add_movie_chapter(output, 0, chapter.title);
       else if (chapter.start_time > start && chapter.start_time < end)
-        e = add_chapter(output, chapter.start_time - start, chapter.title);
+        e = add_movie_chapter(output, chapter.start_time - start, chapter.title);
     }
-    counts.chapter_count = 0;
+    chapter_count = 0;
   }
   if (parts->chapter_input_count > 0) {
-    counts.chapter_count = 0;
+    chapter_count = 0;
     if (e == ErrorCode::Ok) e = add_joined_chapters(parts, start, end, parts->range_cut);
   }
-  for (uint32_t i = 0; e == ErrorCode::Ok && i < counts.chapter_count; ++i) {
-    ChapterInfo chapter;
-    e = get_chapter(parts->input, i, &chapter);
+  for (uint32_t i = 0; e == ErrorCode::Ok && i < chapter_count; ++i) {
+    ChapterMark chapter;
+    e = movie_chapter(parts->input, i, &chapter);
     if (e == ErrorCode::Ok && chapter.start_time >= start && chapter.start_time < end)
-      e = add_chapter(output, chapter.start_time - start, chapter.title);
+      e = add_movie_chapter(output, chapter.start_time - start, chapter.title);
   }
   // Joined sound with an edit per input: each input from its priming on.
   // Only a whole movie has them; a part of a split keeps the first edit.
@@ -215,7 +199,13 @@ ErrorCode parts_close(OutputParts* parts, uint32_t index, const PartSpan& span, 
     if (row.edit_count == 0 || parts->joined_edits == nullptr || index != 0 ||
         parts->options->split.mode != kSplitNone)
       continue;
-    e = replace_edits(output, parts->output_track_ids[i], parts->joined_edits + row.first_edit, row.edit_count);
+    GrowArray<TrackEdit> edits{};
+    for (uint32_t k = 0; e == ErrorCode::Ok && k < row.edit_count; ++k) {
+      const JoinEdit& edit = parts->joined_edits[row.first_edit + k];
+      e = edits.append(TrackEdit{edit.media_time, edit.duration, 1, 0});
+    }
+    if (e == ErrorCode::Ok) e = set_track_edits(output, parts->output_track_ids[i], edits.data(), edits.count);
+    edits.release();
   }
   // Text and time code samples can last past the part's stretch of the
   // movie (a chapter that goes on in the next part); they end with it.
@@ -228,11 +218,8 @@ ErrorCode parts_close(OutputParts* parts, uint32_t index, const PartSpan& span, 
   }
   // A cut AAC track starts with a frame decoded only to prime the decoder:
   // its 'roll' group says each frame needs the one before.
-  for (uint32_t i = 0; parts->range_cut && e == ErrorCode::Ok && i < tracks.size(); ++i) {
-    TrackBoxes* track = find_track(output->root, parts->output_track_ids[i]);
-    if (tracks[i].audio && tracks[i].fourcc == "mp4a" && track != nullptr)
-      e = sample_groups_add_roll(track, -1, track_sample_count(track));
-  }
+  for (uint32_t i = 0; parts->range_cut && e == ErrorCode::Ok && i < tracks.size(); ++i)
+    if (tracks[i].audio && tracks[i].fourcc == "mp4a") e = add_roll_group(output, parts->output_track_ids[i], -1);
   uint32_t ftyp_size = 0;
   if (e == ErrorCode::Ok && measuring) {
     OutputMeasure* measure = nullptr;

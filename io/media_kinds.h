@@ -1,6 +1,6 @@
 #pragma once
-// The kinds of media a track's handler names: what the box layer reads from
-// 'hdlr' and what the library's interface reports of each track.
+// Numbers the box layer and the library's interface share: the kinds of
+// media a track's handler names, and the flags a file is opened with.
 #include <cstdint>
 
 namespace vantorel {
@@ -32,5 +32,20 @@ constexpr uint32_t kHandlerKindCount = 19;
 
 // Video, or the interleaved sound and video of an imported AVI file.
 constexpr bool handler_is_video_like(uint32_t kind) { return kind == kHandlerVideo || kind == kHandlerInterleaved; }
+
+// MediaFileFlags: set on create from the open parameters, set by readers on
+// reading.
+enum MediaFileFlags : uint32_t {
+  kFlagPsp = 0x001,              // PROF profile box
+  kFlagTdrm = 0x002,             // 'udta' with 'tdrm' on create; 'tags'/'chpl' read
+  kFlagUdta = 0x004,             // 'udta' on create; 'meta' read
+  kFlagNoSubpictureAdjust = 0x008,
+  kFlagStripVisualUserData = 0x010,   // MPEG-4 visual: drop user data from the decoder information
+  kFlagLowerSimpleLevel = 0x020,      // MPEG-4 visual: lower the Simple-profile level
+  kFlagAvcUuidExtension = 0x040,      // 'uuid' extension box in AVC entries
+  kFlagStreamingExtension = 0x080,
+  kFlagLongDescriptorLengths = 0x100,
+  kFlagQuickTimeForms = 0x200,  // a QuickTime movie: handler names written counted
+};
 
 }  // namespace vantorel

@@ -157,6 +157,46 @@ TEST(TrueHd, DmlpFromTheMajorSync) {
   }
 }
 
+// Access units: the length from the header, the major sync only within
+// it, the channels of the widest presentation.
+TEST(TrueHd, AccessUnitsAndTheirChannels) {
+  struct Case {
+    const char* name;
+    const char* unit;
+    bool ok;
+    uint32_t length, rate, channels, samples;
+    bool major_sync;
+  };
+  const Case cases[] = {
+      {"stereo with a major sync", "8037 ffd8 f8726fba 00008001 b752 0000 0000 8c7f", true, 110, 48000, 2, 40, true},
+      {"5.1 in the 8-channel assignment", "408e ffd8 f8726fba 0097c00f b752 0000 0000 8c7f", true, 284, 48000, 6, 40,
+       true},
+      {"5.1 in the 6-channel assignment only", "408e ffd8 f8726fba 1007c000 b752 0000 0000 8c7f", true, 284, 96000, 6,
+       80, true},
+      {"7.1 (L R C LFE Ls Rs Lrs Rrs)", "408e ffd8 f8726fba 2000004f b752 0000 0000 8c7f", true, 284, 192000, 8, 160,
+       true},
+      {"no major sync", "a00e 1234 5678 9abc", true, 28, 0, 0, 0, false},
+      {"a major sync past the unit's length", "a004 ffd8 f8726fba 00008001 b752 0000 0000 8c7f", true, 8, 0, 0, 0,
+       false},
+      {"a length shorter than a header", "a002 ffd8 f8726fba", false, 0, 0, 0, 0, false},
+      {"cut before the header ends", "a0", false, 0, 0, 0, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes unit = hex(c.unit);
+    TrueHdUnit u{};
+    ASSERT_EQ(truehd_parse_unit(unit.data(), static_cast<uint32_t>(unit.size()), &u), c.ok);
+    if (!c.ok) continue;
+    EXPECT_EQ(u.length, c.length);
+    EXPECT_EQ(u.major_sync, c.major_sync);
+    EXPECT_EQ(u.sample_rate, c.rate);
+    EXPECT_EQ(truehd_unit_samples(u.sample_rate), c.samples);
+    if (c.major_sync) {
+      EXPECT_EQ(truehd_channel_count(u.format_info), c.channels);
+    }
+  }
+}
+
 // The floats come back from the box within half a unit; the primaries are
 // stored green, blue, red; values out of range are clamped, not wrapped.
 TEST(MasteringDisplay, FloatsRoundTripThroughMdcv) {

@@ -440,6 +440,7 @@ ErrorCode split_frames(TsAccessPass* pass, TsStreamAccess* s, bool at_end) {
         TsAccessUnit& prev = s->units.back();
         prev.where.length += f.length;
         prev.size += f.length;
+        if (s->units.count == 1 && s->first_unit.count > 0) VT_TRY(ts_append_bytes(&s->first_unit, b + at, f.length));
       }
       at += f.length;
       continue;
@@ -448,6 +449,7 @@ ErrorCode split_frames(TsAccessPass* pass, TsStreamAccess* s, bool at_end) {
       s->rate = f.rate;
       s->first_frame_size = n - at < sizeof s->first_frame ? n - at : sizeof s->first_frame;
       std::memcpy(s->first_frame, b + at, s->first_frame_size);
+      if (s->kind == TsKind::Eac3) VT_TRY(ts_append_bytes(&s->first_unit, b + at, f.length));
     }
     TsAccessUnit au{};
     au.where = EsLocator{part.offset, part.skip + (at - part.at) + f.header, f.length - f.header};
@@ -821,6 +823,7 @@ void ts_access_release(TsAccessPass* pass) {
     s->units.release();
     s->pending.release();
     s->parts.release();
+    s->first_unit.release();
     std::free(s->parsed);
     std::free(s->latm);
     ts_nal_configs_release(s->configs);

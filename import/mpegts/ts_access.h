@@ -54,6 +54,9 @@ struct TsStreamAccess {
   uint8_t first_frame[64];
   uint32_t first_frame_size;
   uint32_t rate;  // audio sample rate of the first frame
+  // E-AC-3: the frames of the first access unit (its independent and
+  // dependent substreams), which 'dec3' describes.
+  GrowArray<uint8_t> first_unit;
   // Opus: samples of the first packet and of the last that are not played.
   uint32_t start_trim;
   uint32_t end_trim;

@@ -490,7 +490,14 @@ ErrorCode set_audio_entry(ImportFile* file, TrackBoxes* track, const TsStreamAcc
     }
     case TsKind::Eac3: {
       Dec3Record config{};
-      if (!eac3_config_from_frame(f, n, s->rate, &config)) break;
+      // The first access unit names the dependent substreams (7.1) too.
+      const bool whole = s->first_unit.count > 0 &&
+                         eac3_config_from_access_unit(s->first_unit.items, s->first_unit.count, s->rate, &config);
+      if (!whole) {
+        dec3_release(&config);
+        config = Dec3Record{};
+        if (!eac3_config_from_frame(f, n, s->rate, &config)) break;
+      }
       entry->format = FourCC::of("ec-3");
       entry->channel_count =
           static_cast<uint16_t>(ac3_channel_count(config.substreams[0].acmod, config.substreams[0].lfeon));

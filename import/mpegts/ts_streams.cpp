@@ -27,9 +27,9 @@ const TsStreamClass kClasses[] = {
     {TsKind::AacAdts, "AAC (ADTS)", M::Audio, D::Carried, {{0x0F, A}}, {}, {}, nullptr},
     {TsKind::AacLatm, "AAC (LATM)", M::Audio, D::Carried, {{0x11, A}}, {}, {}, nullptr},
     {TsKind::Ac3, "AC-3", M::Audio, D::Carried, {{0x81, A}}, {F("AC-3")}, {kTsDescAc3}, nullptr},
-    {TsKind::Eac3, "E-AC-3", M::Audio, D::Carried, {{0x87, O}, {0x84, H}}, {F("EAC3")}, {kTsDescEac3}, nullptr},
-    {TsKind::Eac3Secondary, "E-AC-3 secondary audio", M::Audio, D::NotYet, {{0xA1, H}}, {}, {},
-     "Blu-ray secondary audio is not imported yet"},
+    // Blu-ray secondary audio (0xA1) is E-AC-3 as the primary is.
+    {TsKind::Eac3, "E-AC-3", M::Audio, D::Carried, {{0x87, O}, {0x84, H}, {0xA1, H}}, {F("EAC3")}, {kTsDescEac3},
+     nullptr},
     {TsKind::Dts, "DTS", M::Audio, D::Carried, {{0x82, A}, {0x85, H}, {0x86, H}},
      {F("DTS1"), F("DTS2"), F("DTS3")}, {kTsDescDts}, nullptr},
     {TsKind::DtsExpress, "DTS Express", M::Audio, D::NotYet, {{0xA2, H}}, {}, {}, "DTS Express is not imported yet"},

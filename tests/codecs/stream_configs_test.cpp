@@ -9,6 +9,7 @@
 
 #include "codecs/colour.h"
 #include "codecs/config_support.h"
+#include "codecs/eac3_frames.h"
 #include "codecs/dts.h"
 #include "codecs/eac3.h"
 #include "codecs/truehd.h"
@@ -17,34 +18,6 @@ namespace vantorel {
 namespace {
 
 using namespace test;
-
-struct BitWriter {
-  Bytes bytes;
-  uint32_t used = 0;  // bits
-  void put(uint32_t v, uint32_t n) {
-    for (uint32_t i = n; i-- > 0;) {
-      if (used % 8 == 0) bytes.push_back(0);
-      if ((v >> i) & 1) bytes.back() |= static_cast<uint8_t>(0x80 >> (used % 8));
-      ++used;
-    }
-  }
-};
-
-// An E-AC-3 sync frame of `words` 16-bit words at 48 kHz, six blocks: its
-// header up to the custom channel map (`chanmap` < 0: none), then zeros.
-Bytes eac3_frame(uint32_t strmtyp, uint32_t id, uint32_t words, uint32_t acmod, uint32_t lfeon, int32_t chanmap = -1) {
-  BitWriter w;
-  w.put(0x0B77, 16), w.put(strmtyp, 2), w.put(id, 3), w.put(words - 1, 11);
-  w.put(0, 2), w.put(3, 2), w.put(acmod, 3), w.put(lfeon, 1);
-  w.put(16, 5), w.put(27, 5), w.put(0, 1);  // bsid, dialnorm, no compr
-  if (acmod == 0) w.put(27, 5), w.put(0, 1);
-  if (strmtyp == 1) {
-    w.put(chanmap >= 0, 1);
-    if (chanmap >= 0) w.put(static_cast<uint32_t>(chanmap), 16);
-  }
-  w.bytes.resize(words * 2);
-  return w.bytes;
-}
 
 Bytes dec3_bytes(const Dec3Record& d) {
   return write_config(&d, [](MediaFile* f, const Dec3Record* r) { return dec3_write(f, r); },

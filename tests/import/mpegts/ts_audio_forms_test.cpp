@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/eac3_frames.h"
 #include "import/mpegts/ts_builder.h"
 #include "support/compare.h"
 #include "support/decoded.h"
@@ -185,6 +186,63 @@ TEST(TsTrueHd, TrueHdAndItsAc3CoreBecomeTwoTracks) {
     EXPECT_TRUE(decoded_equal(truehd[0], ours[0]));
     EXPECT_TRUE(decoded_equal(core[0], ours[1]));
     EXPECT_EQ(probe_errors(out), "");
+  }
+}
+
+// E-AC-3 7.1 as Blu-ray primary (0x84) and secondary (0xA1) audio and as
+// DVB/ATSC's 0x87: each access unit (a 5.1 frame and the dependent frame
+// that adds the back pair) one sample, 'dec3' naming the dependent.
+TEST(TsEac3, DependentSubstreamsStayInTheSampleAndInDec3) {
+  TempDir dir;
+  const ts::Bytes five_one = eac3_frame(0, 0, 512, 7, 1);
+  const ts::Bytes back_pair = eac3_frame(1, 0, 256, 6, 0, 1 << 12 | 1 << 11 | 1 << 9);  // Ls Rs Lrs/Rrs
+  struct Case {
+    std::string name;
+    uint8_t stream_type;
+    bool hdmv, dependent;
+    ts::Bytes dec3;
+  };
+  const std::vector<Case> cases = {
+      {"0x84 on a Blu-ray", 0x84, true, true, {0x0C, 0x00, 0x20, 0x0F, 0x02, 0x02}},
+      {"0xA1 secondary audio", 0xA1, true, true, {0x0C, 0x00, 0x20, 0x0F, 0x02, 0x02}},
+      {"0x87", 0x87, false, true, {0x0C, 0x00, 0x20, 0x0F, 0x02, 0x02}},
+      {"5.1 alone", 0x84, true, false, {0x08, 0x00, 0x20, 0x0F, 0x00}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ts::Writer w;
+    w.table(0, ts::pat({{1, 0x100}}));
+    w.table(0x100, ts::pmt(1, 0x1100, {{c.stream_type, 0x1100, {}}}, c.hdmv ? ts::registration("HDMV") : ts::Bytes{}));
+    ts::Bytes unit = five_one;
+    if (c.dependent) unit.insert(unit.end(), back_pair.begin(), back_pair.end());
+    for (int k = 0; k < 6; ++k) {
+      ts::PesSpec spec;
+      spec.stream_id = 0xFD;
+      spec.pts = 90000 + k * 2880;
+      w.unit(0x1100, ts::pes(spec, unit));
+    }
+    const ts::Bytes file = w.bytes(c.hdmv ? 192 : 188);
+    const std::string in = dir.path("in.m2ts"), out = dir.path("out.mp4");
+    std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
+                                              static_cast<std::streamsize>(file.size()));
+    std::string said, error;
+    ASSERT_EQ(run_command(std::string(VANTOREL_EXE) + " --force " + shell_quote(in) + " " + shell_quote(out) + " 2>&1",
+                          &said),
+              0)
+        << said;
+    std::vector<LibraryTrack> tracks;
+    ASSERT_TRUE(read_with_library(out, &tracks, &error)) << error;
+    ASSERT_EQ(tracks.size(), 1u);
+    EXPECT_EQ(tracks[0].fourcc, "ec-3");
+    ASSERT_EQ(tracks[0].packets.size(), 6u);
+    for (const LibraryPacket& p : tracks[0].packets) EXPECT_EQ(p.size, unit.size());
+    const std::vector<uint8_t> bytes = read_whole_file(out);
+    const std::string text(bytes.begin(), bytes.end());
+    const size_t at = text.find("dec3");
+    ASSERT_NE(at, std::string::npos);
+    const size_t size = (size_t{bytes[at - 2]} << 8) | bytes[at - 1];
+    EXPECT_EQ(ts::Bytes(bytes.begin() + static_cast<long>(at) + 4, bytes.begin() + static_cast<long>(at - 4 + size)),
+              c.dec3);
   }
 }
 

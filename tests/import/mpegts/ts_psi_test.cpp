@@ -212,7 +212,7 @@ TEST(TsStreams, StreamTypesAndDescriptorsNameTheKind) {
       {0x84, {}, true, TsKind::Eac3, TsDisposition::Carried},
       {0x85, {}, true, TsKind::Dts, TsDisposition::Carried},
       {0x90, {}, true, TsKind::Pgs, TsDisposition::LeftOut},
-      {0xA1, {}, true, TsKind::Eac3Secondary, TsDisposition::NotYet},
+      {0xA1, {}, true, TsKind::Eac3, TsDisposition::Carried},
       {0xA2, {}, true, TsKind::DtsExpress, TsDisposition::NotYet},
       {0xEA, {}, true, TsKind::Vc1, TsDisposition::NotYet},
       {0xEA, {}, false, TsKind::Vc1, TsDisposition::NotYet},

@@ -68,7 +68,7 @@ Opened open_memory(const Bytes& bytes, uint32_t program = 0) {
   return o;
 }
 
-enum class Fault { None, PmtCrc, PatCrc, LostPacket, CutAtEnd, Unbounded, PmtNamesItself, WithSubtitles };
+enum class Fault { None, PmtCrc, PatCrc, LostPacket, CutAtEnd, Unbounded, PmtNamesItself, WithSubtitles, WithDtsExpress };
 
 // Ten frames in five units of two; program 1 at PMT PID 0x1000.
 Bytes make_stream(Fault fault) {
@@ -77,7 +77,9 @@ Bytes make_stream(Fault fault) {
   std::vector<EsEntry> streams = {{0x81, kAudio, {}}};
   if (fault == Fault::PmtNamesItself) streams.insert(streams.begin(), EsEntry{0x81, 0x1000, {}});
   if (fault == Fault::WithSubtitles) streams.push_back(EsEntry{0x06, 0x102, descriptor(0x59, Bytes(8, 0x20))});
-  w.table(0x1000, pmt(1, kAudio, streams, {}, 0, fault != Fault::PmtCrc));
+  if (fault == Fault::WithDtsExpress) streams.push_back(EsEntry{0xA2, 0x102, {}});
+  w.table(0x1000, pmt(1, kAudio, streams, fault == Fault::WithDtsExpress ? registration("HDMV") : Bytes{}, 0,
+                      fault != Fault::PmtCrc));
   const Bytes frames = ac3_frames(10);
   for (uint32_t k = 0; k < 5; ++k) {
     PesSpec spec;
@@ -125,6 +127,8 @@ TEST(TsFaults, FaultsAreWarningsOrCleanErrors) {
       {"DVB subtitles beside", Fault::WithSubtitles, 0, ErrorCode::Ok, 10,
        "transport stream program 1 of 1 (PMT PID 0x1000): PID 0x0101 AC-3 (type 0x81) PID 0x0102 DVB subtitles "
        "(type 0x06)\nPID 0x0102 (DVB subtitles, stream type 0x06) is left out: "},
+      {"DTS Express beside", Fault::WithDtsExpress, 0, ErrorCode::Ok, 10,
+       "PID 0x0102 (DTS Express, stream type 0xA2) is left out: DTS Express is a DTS-HD substream without a core"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

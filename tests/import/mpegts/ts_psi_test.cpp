@@ -213,7 +213,7 @@ TEST(TsStreams, StreamTypesAndDescriptorsNameTheKind) {
       {0x85, {}, true, TsKind::Dts, TsDisposition::Carried},
       {0x90, {}, true, TsKind::Pgs, TsDisposition::LeftOut},
       {0xA1, {}, true, TsKind::Eac3, TsDisposition::Carried},
-      {0xA2, {}, true, TsKind::DtsExpress, TsDisposition::NotYet},
+      {0xA2, {}, true, TsKind::DtsExpress, TsDisposition::LeftOut},
       {0xEA, {}, true, TsKind::Vc1, TsDisposition::NotYet},
       {0xEA, {}, false, TsKind::Vc1, TsDisposition::NotYet},
       {0x1B, registration("HDMV"), true, TsKind::H264, TsDisposition::Carried},

@@ -669,6 +669,9 @@ ErrorCode hand_over(Import* imp, TrackBoxes* track, Built* b) {
     rolls.items[rolls.count++] = b->access->units[tt.kept[i]].roll;
   if (any_roll && e == ErrorCode::Ok) e = add_random_access_groups(track, rolls);
   rolls.release();
+  // Opus decoders settle within 80 ms: every packet is decoded from 80 ms before.
+  if (e == ErrorCode::Ok && b->access->kind == TsKind::Opus && n > 0)
+    e = add_preroll_group(track, 80000000u, tt.timescale, tt.durations[0], n);
   if (e != ErrorCode::Ok) {
     std::free(samples);
     return e;

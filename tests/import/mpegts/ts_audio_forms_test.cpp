@@ -293,6 +293,10 @@ TEST(TsOpus, OpusPlaysAsTheSamePacketsInOgg) {
     ASSERT_TRUE(probe_packets(ogg, &theirs, "", true, &error)) << error;
     ASSERT_EQ(tracks[0].packets.size(), theirs.size());
     for (size_t i = 0; i < theirs.size(); ++i) ASSERT_EQ("MD5:" + tracks[0].packets[i].md5, theirs[i].data_hash) << i;
+    // Every 20 ms packet is decoded from 4 packets before (80 ms).
+    const std::vector<uint8_t> bytes = read_whole_file(out);
+    const std::string roll("sgpd\x01\0\0\0roll\0\0\0\x02\0\0\0\x01\xFF\xFC", 22);
+    EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(roll), std::string::npos);
     // The pre-skip is left out as in Ogg. This ffmpeg plays an MP4 on past
     // its edit's end, so the end trim shows as at most a packet more.
     const std::vector<uint8_t> expected = decoded_samples(dir, ogg), got = decoded_samples(dir, out);

@@ -48,6 +48,60 @@ bool dops_from_opus_head(const uint8_t* p, uint32_t size, OpusConfigRecord* out)
   return true;
 }
 
+bool dops_from_channel_config(uint8_t code, OpusConfigRecord* out) {
+  if (out == nullptr || code < 1 || code > 8) return false;
+  // Streams, coupled streams and the order of channels per count.
+  constexpr uint8_t kStreams[8] = {1, 1, 2, 2, 3, 4, 5, 5};
+  constexpr uint8_t kCoupled[8] = {0, 1, 1, 2, 2, 2, 2, 3};
+  constexpr uint8_t kMapping[8][8] = {{0},
+                                      {0, 1},
+                                      {0, 2, 1},
+                                      {0, 1, 2, 3},
+                                      {0, 4, 1, 2, 3},
+                                      {0, 4, 1, 2, 3, 5},
+                                      {0, 4, 1, 2, 3, 5, 6},
+                                      {0, 6, 1, 2, 3, 4, 5, 7}};
+  std::memset(out, 0, sizeof *out);
+  out->OutputChannelCount = code;
+  out->InputSampleRate = 48000;
+  out->ChannelMappingFamily = code > 2 ? 1 : 0;
+  if (out->ChannelMappingFamily != 0) {
+    out->StreamCount = kStreams[code - 1];
+    out->CoupledCount = kCoupled[code - 1];
+    std::memcpy(out->ChannelMapping, kMapping[code - 1], code);
+  }
+  return true;
+}
+
+bool opus_control_header(const uint8_t* p, uint32_t n, OpusControlHeader* out) {
+  if (p == nullptr || out == nullptr || n < 3 || (load_u16be(p) & 0xFFE0) != 0x7FE0) return false;
+  *out = OpusControlHeader{};
+  const bool start = (p[1] & 0x10) != 0, end = (p[1] & 0x08) != 0, extension = (p[1] & 0x04) != 0;
+  uint32_t at = 2;
+  // The size: bytes of 255 and the byte that ends them.
+  for (;;) {
+    if (at >= n) return false;
+    out->size += p[at];
+    if (p[at++] != 0xFF) break;
+  }
+  if (start) {
+    if (n - at < 2) return false;
+    out->start_trim = static_cast<uint16_t>(load_u16be(p + at) & 0x1FFF);
+    at += 2;
+  }
+  if (end) {
+    if (n - at < 2) return false;
+    out->end_trim = static_cast<uint16_t>(load_u16be(p + at) & 0x1FFF);
+    at += 2;
+  }
+  if (extension) {
+    if (at >= n || p[at] > n - at - 1) return false;
+    at += 1u + p[at];
+  }
+  out->header = at;
+  return true;
+}
+
 ErrorCode dops_write(BoxFile* file, const OpusConfigRecord* d) {
   if (file == nullptr || d == nullptr) return ErrorCode::BadArgument;
   VT_TRY(write_u8(file, d->Version));

@@ -29,6 +29,22 @@ struct OpusConfigRecord {
 bool dops_from_opus_head(const uint8_t* head, uint32_t size, OpusConfigRecord* out);
 ErrorCode dops_write(BoxFile* file, const OpusConfigRecord* dops);
 uint64_t dops_size(BoxFile* file, const OpusConfigRecord* dops);
+// The record a transport stream's channel configuration code gives
+// (1 to 8 channels, the standard mappings of RFC 7845); false for the
+// other codes. The pre-skip is left 0.
+bool dops_from_channel_config(uint8_t code, OpusConfigRecord* out);
+
+// The control header before each Opus packet in a transport stream.
+struct OpusControlHeader {
+  uint32_t header;  // its bytes
+  uint32_t size;    // of the packet after it
+  uint16_t start_trim;  // samples at the packet's start not played
+  uint16_t end_trim;    // and at its end
+};
+// False when `p` holds no whole control header (its 11-bit prefix, its
+// size bytes, the trims and extension its flags announce).
+bool opus_control_header(const uint8_t* p, uint32_t n, OpusControlHeader* out);
+
 // The output channel count of a 'dOps' payload; 0 when it does not say.
 uint32_t dops_payload_channels(const uint8_t* payload, uint32_t size);
 

@@ -79,6 +79,8 @@ $f $v $a -c:v libx264 -preset ultrafast -g 2 -pix_fmt yuv420p -c:a ac3 -b:a 32k 
 $f $v $a -c:v libx264 -preset ultrafast -pix_fmt yuv420p -af "pan=5.0|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0" \
   -c:a pcm_bluray -ar 48000 -t 0.1 -mpegts_m2ts_mode 1 -f mpegts "$tmp/h264_lpcm.m2ts"
 $f $a -c:a dca -strict -2 -ac 2 -ar 48000 -t 0.1 -f mpegts "$tmp/dts.ts"
+# Opus in a transport stream (control headers, a channel configuration descriptor).
+$f $a -c:a libopus -b:a 16k -ac 2 -ar 48000 -t 0.1 -f mpegts "$tmp/opus.ts"
 # Program streams: an MPEG-1 system stream, and DVD VOBs with AC-3 and LPCM
 # (MPEG video needs a standard frame rate).
 p="-f lavfi -i testsrc=size=16x16:rate=25:duration=0.2"

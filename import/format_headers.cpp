@@ -81,6 +81,15 @@ void pcm_entry(uint8_t out[kPcmEntrySize], const char format[4], uint32_t channe
   store_u32be(out + 32, rate <= 0xFFFF ? rate << 16 : 0);
 }
 
+void mlpa_entry(uint8_t out[kMlpaEntrySize], uint32_t channels, uint32_t rate, const DmlpRecord& dmlp) {
+  pcm_entry(out, "mlpa", channels, 0, 16);
+  store_u32be(out, kMlpaEntrySize);
+  store_u32be(out + 32, rate);
+  store_u32be(out + kPcmEntrySize, 8 + kDmlpPayloadSize);
+  std::memcpy(out + kPcmEntrySize + 4, "dmlp", 4);
+  dmlp_store(out + kPcmEntrySize + 8, dmlp);
+}
+
 void channel_layout_box(uint8_t out[kChannelLayoutBoxSize], uint32_t channel_mask) {
   struct Row {
     uint32_t mask;

@@ -3,6 +3,7 @@
 // header of a video stream and the wave format of a sound stream.
 #include <cstdint>
 
+#include "codecs/truehd.h"
 #include "io/fourcc.h"
 
 namespace vantorel {
@@ -50,6 +51,11 @@ void little_endian_pcm_entry(uint8_t out[kLittleEndianPcmEntrySize], const char 
 // A version 0 sound entry of 8- or 16-bit PCM ('raw ', 'twos').
 constexpr uint32_t kPcmEntrySize = 36;
 void pcm_entry(uint8_t out[kPcmEntrySize], const char format[4], uint32_t channels, uint32_t rate, uint32_t bits);
+
+// A TrueHD 'mlpa' entry with its 'dmlp'. Its rate is a plain 32-bit
+// number, as rates above 65535 Hz are common.
+constexpr uint32_t kMlpaEntrySize = kPcmEntrySize + 8 + kDmlpPayloadSize;
+void mlpa_entry(uint8_t out[kMlpaEntrySize], uint32_t channels, uint32_t rate, const DmlpRecord& dmlp);
 
 // A 'chan' box (the channel layout) for a WAVE_FORMAT_EXTENSIBLE channel
 // mask, whose channels come in the order of its bits: a layout tag where

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "io/value64.h"
 #include "sampletables/sample_groups.h"
 
 namespace vantorel {
@@ -84,6 +85,31 @@ ErrorCode add_random_access_groups(TrackBoxes* track, const GrowArray<uint32_t>&
     VT_TRY(add_grouping(g, "rap ", groups.count, [&](uint32_t k) { return groups[k] == kRapGroup ? 1u : 0u; }));
   }
   return ErrorCode::Ok;
+}
+
+ErrorCode add_preroll_group(TrackBoxes* track, uint64_t preroll, uint32_t timescale, uint32_t frame, uint32_t samples) {
+  if (preroll == 0 || frame == 0 || samples == 0) return ErrorCode::Ok;
+  const uint64_t back = (rescale(preroll, 1000000000u, timescale) + frame - 1) / frame;
+  if (back == 0 || back > 0x7FFF) return ErrorCode::Ok;
+  SampleGroupsRecord* groups = sample_groups_make(track);
+  if (groups == nullptr) return ErrorCode::OutOfMemory;
+  uint8_t sgpd[26] = {0, 0, 0, 26, 's', 'g', 'p', 'd', 1, 0, 0, 0, 'r', 'o', 'l', 'l', 0, 0, 0, 2, 0, 0, 0, 1};
+  const uint16_t distance = static_cast<uint16_t>(-static_cast<int32_t>(back));
+  sgpd[24] = static_cast<uint8_t>(distance >> 8);
+  sgpd[25] = static_cast<uint8_t>(distance);
+  OwnedBlock description{};
+  VT_TRY(block_assign(&description, sgpd, sizeof sgpd));
+  ErrorCode e = groups->descriptions.append(description);
+  if (e != ErrorCode::Ok) {
+    block_release(&description);
+    return e;
+  }
+  SampleGrouping grouping{};
+  grouping.grouping_type = FourCC::of("roll").to_u32();
+  VT_TRY(grouping.runs.append(GroupRun{samples, 1}));
+  e = groups->groupings.append(grouping);
+  if (e != ErrorCode::Ok) grouping.runs.release();
+  return e;
 }
 
 }  // namespace vantorel

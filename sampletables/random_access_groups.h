@@ -18,4 +18,10 @@ constexpr uint32_t kRapGroup = UINT32_MAX;
 // a group.
 ErrorCode add_random_access_groups(TrackBoxes* track, const GrowArray<uint32_t>& groups);
 
+// The 'roll' group of sound that needs `preroll` ns decoded before what is
+// shown (Opus): every one of the `samples` samples, of `frame` units of
+// `timescale` each, recovers as many samples back as cover the pre-roll.
+// Nothing when a value is 0 or the distance does not fit.
+ErrorCode add_preroll_group(TrackBoxes* track, uint64_t preroll, uint32_t timescale, uint32_t frame, uint32_t samples);
+
 }  // namespace vantorel

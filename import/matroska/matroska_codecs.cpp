@@ -447,25 +447,17 @@ bool build_dts(MkvImport* imp, const MkvTrack* t, const uint8_t* f, uint32_t n, 
   return true;
 }
 
-// 'dmlp' from the first major sync; the entry's rate is a plain 32-bit
-// number, as rates above 65535 Hz are common. Frame durations come from
-// the block times.
+// 'dmlp' from the first major sync. Frame durations come from the block
+// times.
 bool build_truehd(MkvImport*, const MkvTrack* t, const uint8_t* f, uint32_t n, MkvBytes* o, EntryPlan* plan) {
   plan->kind = kHandlerSound;
   DmlpRecord config{};
   uint32_t rate = 0;
   if (!dmlp_from_access_unit(f, n, &config, &rate)) return false;
   plan->timescale = rate;
-  uint32_t entry = o->open("mlpa");
-  o->zeros(6);
-  o->u16(1);
-  o->zeros(8);
-  o->u16(channels_of(t));
-  o->u16(16);
-  o->u32(0);
-  o->u32(rate);
-  put_config(o, "dmlp", [&](BoxFile* file) { return dmlp_write(file, &config); });
-  o->close(entry);
+  uint8_t e[kMlpaEntrySize];
+  mlpa_entry(e, channels_of(t), rate, config);
+  o->put(e, sizeof e);
   return true;
 }
 

@@ -21,6 +21,7 @@
 #include "io/file_io.h"
 #include "io/value64.h"
 #include "sampletables/movie_upkeep.h"
+#include "sampletables/random_access_groups.h"
 #include "sampletables/sample_groups.h"
 #include "sampletables/stsd.h"
 #include "sampletables/stsz.h"
@@ -257,33 +258,6 @@ void note_left_out(MkvImport* imp, const MkvTrack* t, const char* why) {
                 why);
 }
 
-// The 'roll' group of a codec that needs `preroll` ns decoded before what
-// is shown (Opus): every sample recovers `distance` samples back.
-ErrorCode add_roll_group(TrackBoxes* track, uint64_t preroll, uint32_t timescale, uint32_t frame, uint32_t samples) {
-  if (preroll == 0 || frame == 0 || samples == 0) return ErrorCode::Ok;
-  const uint64_t back = (rescale(preroll, 1000000000u, timescale) + frame - 1) / frame;
-  if (back == 0 || back > 0x7FFF) return ErrorCode::Ok;
-  SampleGroupsRecord* groups = sample_groups_make(track);
-  if (groups == nullptr) return ErrorCode::OutOfMemory;
-  uint8_t sgpd[26] = {0, 0, 0, 26, 's', 'g', 'p', 'd', 1, 0, 0, 0, 'r', 'o', 'l', 'l', 0, 0, 0, 2, 0, 0, 0, 1};
-  const uint16_t distance = static_cast<uint16_t>(-static_cast<int32_t>(back));
-  sgpd[24] = static_cast<uint8_t>(distance >> 8);
-  sgpd[25] = static_cast<uint8_t>(distance);
-  OwnedBlock description{};
-  VT_TRY(block_assign(&description, sgpd, sizeof sgpd));
-  ErrorCode e = groups->descriptions.append(description);
-  if (e != ErrorCode::Ok) {
-    block_release(&description);
-    return e;
-  }
-  SampleGrouping grouping{};
-  grouping.grouping_type = FourCC::of("roll").to_u32();
-  VT_TRY(grouping.runs.append(GroupRun{samples, 1}));
-  e = groups->groupings.append(grouping);
-  if (e != ErrorCode::Ok) grouping.runs.release();
-  return e;
-}
-
 }  // namespace
 
 ErrorCode mkv_add_track_name(TrackBoxes* track, const char* name) {
@@ -417,7 +391,7 @@ ErrorCode build_track(MkvImport* imp, MkvTrack* t, uint32_t track_id) {
   if (e == ErrorCode::Ok && !plan.vfw) e = mkv_set_entry(imp, track, entry);
   if (e == ErrorCode::Ok) e = add_edits(imp, track, tt);
   if (e == ErrorCode::Ok && plan.kind == kHandlerSound)
-    e = add_roll_group(track, t->seek_preroll, tt.timescale, tt.durations[0], n);
+    e = add_preroll_group(track, t->seek_preroll, tt.timescale, tt.durations[0], n);
   if (e == ErrorCode::Ok) {
     auto* tkhd = track_record<TkhdRecord>(track, BoxTypeId::Tkhd);
     if (tkhd == nullptr) e = ErrorCode::Missing;

@@ -16,6 +16,8 @@
 #include "codecs/mpeg12_video.h"
 #include "codecs/mpeg_audio.h"
 #include "codecs/nal_units.h"
+#include "codecs/opus.h"
+#include "codecs/truehd.h"
 #include "io/byte_io.h"
 
 namespace vantorel {
@@ -44,16 +46,19 @@ bool is_carried(TsKind kind) {
     case TsKind::Eac3:
     case TsKind::Dts:
     case TsKind::Lpcm:
+    case TsKind::TrueHd:
+    case TsKind::Opus:
     case TsKind::MpegAudio: return true;
     default: return false;
   }
 }
 
-// The stream listed on a PID now: the latest record that is still listed.
-const TsStream* listed_stream(const TsIndex* index, uint32_t pid_index) {
-  const TsStream* found = nullptr;
-  for (const TsStream& s : index->streams)
-    if (s.pid_index == pid_index && s.removed_at == kTsStillListed) found = &s;
+// The stream listed on a PID now: the latest record that is still listed
+// (its index in index->streams; UINT32_MAX when none is).
+uint32_t listed_stream(const TsIndex* index, uint32_t pid_index) {
+  uint32_t found = UINT32_MAX;
+  for (uint32_t i = 0; i < index->streams.count; ++i)
+    if (index->streams[i].pid_index == pid_index && index->streams[i].removed_at == kTsStillListed) found = i;
   return found;
 }
 
@@ -304,6 +309,21 @@ bool parse_frame(TsKind kind, const uint8_t* p, uint32_t n, Frame* f) {
       *f = Frame{0, h.frame_size, h.samples, h.sample_rate, false, false, h.frame_size};
       return true;
     }
+    case TsKind::TrueHd: {
+      // A unit without a major sync lasts as the stream's rate says
+      // (split_frames).
+      TrueHdUnit u;
+      if (!truehd_parse_unit(p, n, &u)) return false;
+      *f = Frame{0, u.length, truehd_unit_samples(u.sample_rate), u.sample_rate, false, false, u.length};
+      return true;
+    }
+    case TsKind::Opus: {
+      // The samples come from the packet's table of contents (split_frames).
+      OpusControlHeader h;
+      if (!opus_control_header(p, n, &h) || h.size == 0) return false;
+      *f = Frame{h.header, h.header + h.size, 0, 48000, false, false, h.size};
+      return true;
+    }
     default: return false;
   }
 }
@@ -389,6 +409,28 @@ ErrorCode split_frames(TsAccessPass* pass, TsStreamAccess* s, bool at_end) {
       after_frame = false;
       continue;
     }
+    if (s->kind == TsKind::TrueHd && f.rate == 0) {
+      // Decoding starts at a major sync: the units before the first are passed over.
+      if (s->rate == 0) {
+        at += f.length;
+        s->resyncs += f.length;
+        after_frame = false;
+        continue;
+      }
+      f.samples = truehd_unit_samples(s->rate);
+    }
+    if (s->kind == TsKind::Opus) {
+      OpusControlHeader h;
+      f.samples = opus_packet_samples(b + at + f.header, f.size);
+      if (f.samples == 0 || !opus_control_header(b + at, n - at, &h)) {
+        at += f.length;
+        s->resyncs += f.length;
+        after_frame = false;
+        continue;
+      }
+      if (s->units.count == 0) s->start_trim = h.start_trim;
+      s->end_trim = h.end_trim;  // the last packet's counts
+    }
     if (f.several_blocks && s->failure == nullptr) s->failure = "an ADTS frame holds several raw data blocks";
     const uint32_t k = part_of(s, at);
     const TsStreamAccess::Part& part = s->parts[k];
@@ -398,6 +440,7 @@ ErrorCode split_frames(TsAccessPass* pass, TsStreamAccess* s, bool at_end) {
         TsAccessUnit& prev = s->units.back();
         prev.where.length += f.length;
         prev.size += f.length;
+        if (s->units.count == 1 && s->first_unit.count > 0) VT_TRY(ts_append_bytes(&s->first_unit, b + at, f.length));
       }
       at += f.length;
       continue;
@@ -406,6 +449,7 @@ ErrorCode split_frames(TsAccessPass* pass, TsStreamAccess* s, bool at_end) {
       s->rate = f.rate;
       s->first_frame_size = n - at < sizeof s->first_frame ? n - at : sizeof s->first_frame;
       std::memcpy(s->first_frame, b + at, s->first_frame_size);
+      if (s->kind == TsKind::Eac3) VT_TRY(ts_append_bytes(&s->first_unit, b + at, f.length));
     }
     TsAccessUnit au{};
     au.where = EsLocator{part.offset, part.skip + (at - part.at) + f.header, f.length - f.header};
@@ -614,6 +658,17 @@ TsKind sniff_private(const uint8_t* p, uint32_t n) {
   return TsKind::Unknown;
 }
 
+namespace {
+
+// A unit that begins with an AC-3 frame header.
+bool is_ac3_core(const TsUnitEvent* event) {
+  Ac3SyncInfo h;
+  return event->payload != nullptr && ac3_parse_syncinfo(event->payload, event->record->length, &h) && h.length != 0 &&
+         event->record->length >= 6 && event->payload[5] >> 3 <= 8;  // bsid: not E-AC-3
+}
+
+}  // namespace
+
 TsStreamAccess* ts_access_of(TsAccessPass* pass, uint32_t pid_index) {
   for (uint32_t i = 0; i < pass->count; ++i)
     if (pass->streams[i]->pid_index == pid_index) return pass->streams[i];
@@ -623,9 +678,13 @@ TsStreamAccess* ts_access_of(TsAccessPass* pass, uint32_t pid_index) {
 ErrorCode ts_access_on_unit(void* user, const TsUnitEvent* event) {
   auto* pass = static_cast<TsAccessPass*>(user);
   TsStreamAccess* s = ts_access_of(pass, event->pid_index);
+  if (s != nullptr && s->listing < event->index->streams.count &&
+      event->record->offset >= event->index->streams[s->listing].removed_at)
+    return ErrorCode::Ok;  // a PMT version no longer lists it: its track ended there
   if (s == nullptr) {
-    const TsStream* listed = listed_stream(event->index, event->pid_index);
-    if (listed == nullptr || pass->count >= kTsMaxStreams) return ErrorCode::Ok;
+    const uint32_t at = listed_stream(event->index, event->pid_index);
+    if (at == UINT32_MAX || pass->count >= kTsMaxStreams) return ErrorCode::Ok;
+    const TsStream* listed = &event->index->streams[at];
     TsKind kind = listed->cls->kind;
     const bool probed = listed->cls->disposition == TsDisposition::Probe;
     if (probed) kind = sniff_private(event->payload, event->payload != nullptr ? event->record->length : 0);
@@ -634,6 +693,7 @@ ErrorCode ts_access_on_unit(void* user, const TsUnitEvent* event) {
     if (s == nullptr) return ErrorCode::OutOfMemory;
     pass->streams[pass->count++] = s;
     s->pid_index = event->pid_index;
+    s->listing = at;
     s->kind = kind;
     s->probed = probed;
     if (s->kind == TsKind::H264 || s->kind == TsKind::Hevc) {
@@ -655,6 +715,20 @@ ErrorCode ts_access_on_unit(void* user, const TsUnitEvent* event) {
   const bool lost = s->started && (event->unit != s->next_unit || (event->record->flags & kPesGapBefore) != 0);
   s->started = true;
   s->next_unit = event->unit + 1;
+  if (s->kind == TsKind::TrueHd && is_ac3_core(event)) {
+    // The AC-3 frames that Blu-ray interleaves with TrueHD on its PID: a track of their own.
+    if (s->core == nullptr) {
+      if (pass->count >= kTsMaxStreams) return ErrorCode::Ok;
+      s->core = alloc_record<TsStreamAccess>();
+      if (s->core == nullptr) return ErrorCode::OutOfMemory;
+      pass->streams[pass->count++] = s->core;
+      s->core->pid_index = s->pid_index;
+      s->core->listing = s->listing;
+      s->core->kind = TsKind::Ac3;
+      s->core->head = s->core->picture_at = UINT32_MAX;
+    }
+    return on_audio_unit(pass, s->core, event, lost);
+  }
   if (pass->split_pictures && is_mpeg12(s->kind)) return on_ps_video_unit(pass, s, event, lost);
   if (s->kind == TsKind::Lpcm) return on_bluray_lpcm_unit(pass, s, event);
   return is_video(s->kind) ? on_video_unit(pass, s, event, lost) : on_audio_unit(pass, s, event, lost);
@@ -666,6 +740,7 @@ ErrorCode ts_access_pcm_stream(TsAccessPass* pass, uint32_t pid_index, TsKind ki
   TsStreamAccess* s = alloc_record<TsStreamAccess>();
   if (s == nullptr) return ErrorCode::OutOfMemory;
   s->pid_index = pid_index;
+  s->listing = UINT32_MAX;
   s->kind = kind;
   s->head = s->picture_at = UINT32_MAX;
   pass->streams[pass->count++] = s;
@@ -748,6 +823,7 @@ void ts_access_release(TsAccessPass* pass) {
     s->units.release();
     s->pending.release();
     s->parts.release();
+    s->first_unit.release();
     std::free(s->parsed);
     std::free(s->latm);
     ts_nal_configs_release(s->configs);

@@ -41,6 +41,11 @@ constexpr uint16_t kTsAuGopStart = 0x8000;
 // One stream being split. Its record lives as long as the import.
 struct TsStreamAccess {
   uint32_t pid_index;
+  // Its stream in TsIndex::streams (UINT32_MAX: none): units that begin
+  // after a PMT version drops it are not its own.
+  uint32_t listing;
+  // TrueHD: the AC-3 core interleaved on its PID, split as a stream of its own.
+  TsStreamAccess* core;
   TsKind kind;
   bool probed;  // private data whose kind its first bytes told
   GrowArray<TsAccessUnit> units;
@@ -49,6 +54,12 @@ struct TsStreamAccess {
   uint8_t first_frame[64];
   uint32_t first_frame_size;
   uint32_t rate;  // audio sample rate of the first frame
+  // E-AC-3: the frames of the first access unit (its independent and
+  // dependent substreams), which 'dec3' describes.
+  GrowArray<uint8_t> first_unit;
+  // Opus: samples of the first packet and of the last that are not played.
+  uint32_t start_trim;
+  uint32_t end_trim;
   // PCM: the samples as the reader hands them out (big-endian, 16 or 24 bits).
   uint16_t pcm_channels;
   uint16_t pcm_bits;

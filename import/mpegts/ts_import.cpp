@@ -23,6 +23,8 @@
 #include "codecs/es_descriptor.h"
 #include "codecs/mpeg12_video.h"
 #include "codecs/mpeg_audio.h"
+#include "codecs/opus.h"
+#include "codecs/truehd.h"
 #include "import/format_headers.h"
 #include "import/imported_sample.h"
 #include "import/mpegts/ts_access.h"
@@ -359,6 +361,14 @@ ErrorCode audio_times(const TsStreamAccess* s, TrackTimes* tt) {
     tt->shown_end += s->units[i].samples;
   }
   tt->first_shown = n > 0 ? s->units[0].pts : 0;
+  if (s->kind == TsKind::Opus && n > 0) {
+    // The samples the first packet's trim leaves unplayed (the pre-skip),
+    // and those of the last packet's: an edit leaves them out.
+    const uint64_t start = std::min<uint64_t>(s->start_trim, tt->shown_end);
+    tt->media_start = static_cast<int64_t>(start);
+    tt->shown_end -= std::min<uint64_t>(s->end_trim, tt->shown_end - start);
+    tt->first_shown += static_cast<int64_t>(start * kTsClockRate / 48000);
+  }
   return ErrorCode::Ok;
 }
 
@@ -392,38 +402,48 @@ ErrorCode set_mpeg12_entry(ImportFile* file, TrackBoxes* track, const TsStreamAc
   return set_esds(file, track, mpeg12_object_type(&sequence), h.bytes, h.length, kStreamTypeVisual);
 }
 
-// DTS core: 'dtsc' with its 'ddts', carried as its entry reads (kept
-// beside the parsed one as a read file's entries are).
-ErrorCode set_dts_entry(ImportFile* file, TrackBoxes* track, const DtsCoreHeader& core, const DdtsRecord& config) {
-  constexpr uint8_t kAmodeChannels[10] = {1, 2, 2, 2, 2, 3, 3, 4, 4, 5};
-  const uint32_t channels = kAmodeChannels[core.amode] + (core.lfe != 0 ? 1 : 0);
+// A sound entry carried as its bytes read (kept beside the parsed one, as
+// a read file's entries are): `format` with the configuration box `box`
+// that `write` fills.
+template <typename Write>
+ErrorCode set_whole_entry(ImportFile* file, TrackBoxes* track, const char* format, uint32_t channels, uint32_t rate,
+                          uint32_t bits, const char* box, Write write) {
   BoxFile scratch{};
   ScopedMemoryStream memory(&scratch);
   VT_TRY(memory.open_writable());
-  VT_TRY(ddts_write(&scratch, &config));
-  const uint32_t ddts = 8 + memory.stream()->size;
+  VT_TRY(write(&scratch));
+  const uint32_t config = 8 + memory.stream()->size;
   GrowArray<uint8_t> e{};
-  VT_TRY(e.reserve(kPcmEntrySize + ddts));
-  pcm_entry(e.items, "dtsc", channels, core.sample_rate, core.pcm_bits == 24 ? 24 : 16);
-  store_u32be(e.items, kPcmEntrySize + ddts);
-  store_u32be(e.items + kPcmEntrySize, ddts);
-  std::memcpy(e.items + kPcmEntrySize + 4, "ddts", 4);
+  VT_TRY(e.reserve(kPcmEntrySize + config));
+  pcm_entry(e.items, format, channels, rate, bits);
+  store_u32be(e.items, kPcmEntrySize + config);
+  store_u32be(e.items + kPcmEntrySize, config);
+  std::memcpy(e.items + kPcmEntrySize + 4, box, 4);
   std::memcpy(e.items + kPcmEntrySize + 8, memory.stream()->data, memory.stream()->size);
   SoundSampleEntry* entry = sound_entry(file, track, 0);
   auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
   ErrorCode r = entry != nullptr && stsd != nullptr ? ErrorCode::Ok : ErrorCode::Missing;
   if (r == ErrorCode::Ok) {
-    entry->format = FourCC::of("dtsc");
+    entry->format = FourCC::of(format);
     entry->channel_count = static_cast<uint16_t>(channels);
     r = entry_remove_config(file, track, 0, ConfigBoxId::Esds);
   }
-  if (r == ErrorCode::Ok) r = block_assign(&stsd->whole_entries, e.items, kPcmEntrySize + ddts);
+  if (r == ErrorCode::Ok) r = block_assign(&stsd->whole_entries, e.items, kPcmEntrySize + config);
   if (r == ErrorCode::Ok) stsd->whole_entry_count = 1;
   e.release();
   return r;
 }
 
-ErrorCode set_audio_entry(ImportFile* file, TrackBoxes* track, const TsStreamAccess* s, const char** why) {
+// DTS core: 'dtsc' with its 'ddts'.
+ErrorCode set_dts_entry(ImportFile* file, TrackBoxes* track, const DtsCoreHeader& core, const DdtsRecord& config) {
+  constexpr uint8_t kAmodeChannels[10] = {1, 2, 2, 2, 2, 3, 3, 4, 4, 5};
+  const uint32_t channels = kAmodeChannels[core.amode] + (core.lfe != 0 ? 1 : 0);
+  return set_whole_entry(file, track, "dtsc", channels, core.sample_rate, core.pcm_bits == 24 ? 24 : 16, "ddts",
+                         [&](BoxFile* f) { return ddts_write(f, &config); });
+}
+
+ErrorCode set_audio_entry(ImportFile* file, TrackBoxes* track, const TsStreamAccess* s, const TsStream* stream,
+                          const char** why) {
   SoundSampleEntry* entry = sound_entry(file, track, 0);
   if (entry == nullptr) return ErrorCode::Missing;
   const uint8_t* f = s->first_frame;
@@ -470,7 +490,14 @@ ErrorCode set_audio_entry(ImportFile* file, TrackBoxes* track, const TsStreamAcc
     }
     case TsKind::Eac3: {
       Dec3Record config{};
-      if (!eac3_config_from_frame(f, n, s->rate, &config)) break;
+      // The first access unit names the dependent substreams (7.1) too.
+      const bool whole = s->first_unit.count > 0 &&
+                         eac3_config_from_access_unit(s->first_unit.items, s->first_unit.count, s->rate, &config);
+      if (!whole) {
+        dec3_release(&config);
+        config = Dec3Record{};
+        if (!eac3_config_from_frame(f, n, s->rate, &config)) break;
+      }
       entry->format = FourCC::of("ec-3");
       entry->channel_count =
           static_cast<uint16_t>(ac3_channel_count(config.substreams[0].acmod, config.substreams[0].lfeon));
@@ -489,6 +516,37 @@ ErrorCode set_audio_entry(ImportFile* file, TrackBoxes* track, const TsStreamAcc
         return ErrorCode::Ok;
       }
       return set_dts_entry(file, track, core, config);
+    }
+    case TsKind::Opus: {
+      OpusConfigRecord config{};
+      if (!stream->descriptors.has_opus_channels) {
+        *why = "no Opus channel configuration in its descriptors";
+        return ErrorCode::Ok;
+      }
+      if (!dops_from_channel_config(stream->descriptors.opus_channels, &config)) {
+        *why = "its Opus channel configuration is one of the extended or dual-mono ones, not read";
+        return ErrorCode::Ok;
+      }
+      config.PreSkip = static_cast<uint16_t>(s->start_trim);
+      return set_whole_entry(file, track, "Opus", config.OutputChannelCount, 48000, 16, "dOps",
+                             [&](BoxFile* f) { return dops_write(f, &config); });
+    }
+    case TsKind::TrueHd: {
+      DmlpRecord config{};
+      uint32_t rate = 0;
+      if (!dmlp_from_access_unit(f, n, &config, &rate)) break;
+      const uint32_t channels = truehd_channel_count(config.format_info);
+      if (channels == 0) break;
+      uint8_t e[kMlpaEntrySize];
+      mlpa_entry(e, channels, rate, config);
+      auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
+      if (stsd == nullptr) return ErrorCode::Missing;
+      entry->format = FourCC::of("mlpa");
+      entry->channel_count = static_cast<uint16_t>(channels);
+      VT_TRY(entry_remove_config(file, track, 0, ConfigBoxId::Esds));
+      VT_TRY(block_assign(&stsd->whole_entries, e, kMlpaEntrySize));
+      stsd->whole_entry_count = 1;
+      return ErrorCode::Ok;
     }
     case TsKind::Lpcm:
     case TsKind::DvdLpcm: {
@@ -611,6 +669,9 @@ ErrorCode hand_over(Import* imp, TrackBoxes* track, Built* b) {
     rolls.items[rolls.count++] = b->access->units[tt.kept[i]].roll;
   if (any_roll && e == ErrorCode::Ok) e = add_random_access_groups(track, rolls);
   rolls.release();
+  // Opus decoders settle within 80 ms: every packet is decoded from 80 ms before.
+  if (e == ErrorCode::Ok && b->access->kind == TsKind::Opus && n > 0)
+    e = add_preroll_group(track, 80000000u, tt.timescale, tt.durations[0], n);
   if (e != ErrorCode::Ok) {
     std::free(samples);
     return e;
@@ -651,7 +712,7 @@ ErrorCode build_track(Import* imp, Built* b, bool cut_at_end) {
   const bool nal = s->kind == TsKind::H264 || s->kind == TsKind::Hevc;
   ErrorCode e = nal     ? nal_entries(imp, track, b, &width, &height)
                : video ? set_mpeg12_entry(imp->file, track, s, &width, &height, &why)
-                       : set_audio_entry(imp->file, track, s, &why);
+                       : set_audio_entry(imp->file, track, s, b->stream, &why);
   if (e == ErrorCode::BadArgument && nal) {
     remove_track(imp->file, find_track(imp->root, b->track_id));
     return ts_note_left_out(imp->file, imp->index, b->stream,
@@ -713,18 +774,21 @@ ErrorCode import_tracks(Import* imp, EsSource* source) {
       VT_TRY(ts_note_stream(imp->file, imp->index, stream));
       continue;
     }
-    Built* b = &imp->built[imp->built_count];
-    *b = Built{};
-    b->access = access;
-    b->stream = stream;
-    b->track_id = next_id;
-    const uint32_t before = track_count(imp->root);
-    VT_TRY(build_track(imp, b, cut_at_end));
-    if (track_count(imp->root) > before) {
-      ++imp->built_count;
-      ++next_id;
-    } else {
-      b->times.release();
+    // TrueHD's AC-3 core follows it as a track of its own.
+    for (TsStreamAccess* part = access; part != nullptr && imp->built_count < kMaxTracks; part = part->core) {
+      Built* b = &imp->built[imp->built_count];
+      *b = Built{};
+      b->access = part;
+      b->stream = stream;
+      b->track_id = next_id;
+      const uint32_t before = track_count(imp->root);
+      VT_TRY(build_track(imp, b, cut_at_end));
+      if (track_count(imp->root) > before) {
+        ++imp->built_count;
+        ++next_id;
+      } else {
+        b->times.release();
+      }
     }
   }
   // Every track keeps its distance to the others from their first

@@ -206,6 +206,10 @@ void ts_descriptors_parse(const uint8_t* d, uint32_t n, TsDescriptors* out) {
         break;
       case kTsDescExtension:
         if (length >= 1 && first) r.extension_tag = p[0];
+        if (length >= 2 && p[0] == kTsDescExtensionOpus && !r.has_opus_channels) {
+          r.has_opus_channels = true;
+          r.opus_channels = p[1];
+        }
         break;
       default:
         break;

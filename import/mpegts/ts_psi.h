@@ -101,6 +101,7 @@ enum : uint8_t {
   kTsDescDts = 0x7B,
   kTsDescAac = 0x7C,
   kTsDescExtension = 0x7F,
+  kTsDescExtensionOpus = 0x80,  // a descriptor_tag_extension: Opus's channel configuration
 };
 
 // What a descriptor loop says, in the fields the import uses; the loop's
@@ -110,6 +111,8 @@ struct TsDescriptors {
   char language[4];     // ISO 639 code of the first language entry (language, teletext or subtitling), NUL-ended
   uint8_t audio_type;   // of that language entry (language descriptor only)
   uint8_t extension_tag;  // descriptor_tag_extension of the first extension descriptor
+  bool has_opus_channels;  // an extension descriptor 0x80 (Opus) gave
+  uint8_t opus_channels;   // its channel configuration code
   uint16_t count;       // descriptors in the loop
   bool cut;             // a descriptor ran past the loop; the ones before it were read
   uint32_t tags[8];     // one bit per descriptor tag seen

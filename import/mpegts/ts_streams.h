@@ -22,7 +22,6 @@ enum class TsKind : uint8_t {
   AacLatm,
   Ac3,
   Eac3,
-  Eac3Secondary,
   Dts,
   DtsExpress,
   TrueHd,

@@ -9,6 +9,7 @@
 
 #include "codecs/colour.h"
 #include "codecs/config_support.h"
+#include "codecs/eac3_frames.h"
 #include "codecs/dts.h"
 #include "codecs/eac3.h"
 #include "codecs/truehd.h"
@@ -17,34 +18,6 @@ namespace vantorel {
 namespace {
 
 using namespace test;
-
-struct BitWriter {
-  Bytes bytes;
-  uint32_t used = 0;  // bits
-  void put(uint32_t v, uint32_t n) {
-    for (uint32_t i = n; i-- > 0;) {
-      if (used % 8 == 0) bytes.push_back(0);
-      if ((v >> i) & 1) bytes.back() |= static_cast<uint8_t>(0x80 >> (used % 8));
-      ++used;
-    }
-  }
-};
-
-// An E-AC-3 sync frame of `words` 16-bit words at 48 kHz, six blocks: its
-// header up to the custom channel map (`chanmap` < 0: none), then zeros.
-Bytes eac3_frame(uint32_t strmtyp, uint32_t id, uint32_t words, uint32_t acmod, uint32_t lfeon, int32_t chanmap = -1) {
-  BitWriter w;
-  w.put(0x0B77, 16), w.put(strmtyp, 2), w.put(id, 3), w.put(words - 1, 11);
-  w.put(0, 2), w.put(3, 2), w.put(acmod, 3), w.put(lfeon, 1);
-  w.put(16, 5), w.put(27, 5), w.put(0, 1);  // bsid, dialnorm, no compr
-  if (acmod == 0) w.put(27, 5), w.put(0, 1);
-  if (strmtyp == 1) {
-    w.put(chanmap >= 0, 1);
-    if (chanmap >= 0) w.put(static_cast<uint32_t>(chanmap), 16);
-  }
-  w.bytes.resize(words * 2);
-  return w.bytes;
-}
 
 Bytes dec3_bytes(const Dec3Record& d) {
   return write_config(&d, [](MediaFile* f, const Dec3Record* r) { return dec3_write(f, r); },
@@ -154,6 +127,46 @@ TEST(TrueHd, DmlpFromTheMajorSync) {
     EXPECT_EQ(write_config(&d, [](MediaFile* f, const DmlpRecord* r) { return dmlp_write(f, r); },
                            [](MediaFile*, const DmlpRecord*) { return kDmlpPayloadSize; }),
               hex(c.dmlp));
+  }
+}
+
+// Access units: the length from the header, the major sync only within
+// it, the channels of the widest presentation.
+TEST(TrueHd, AccessUnitsAndTheirChannels) {
+  struct Case {
+    const char* name;
+    const char* unit;
+    bool ok;
+    uint32_t length, rate, channels, samples;
+    bool major_sync;
+  };
+  const Case cases[] = {
+      {"stereo with a major sync", "8037 ffd8 f8726fba 00008001 b752 0000 0000 8c7f", true, 110, 48000, 2, 40, true},
+      {"5.1 in the 8-channel assignment", "408e ffd8 f8726fba 0097c00f b752 0000 0000 8c7f", true, 284, 48000, 6, 40,
+       true},
+      {"5.1 in the 6-channel assignment only", "408e ffd8 f8726fba 1007c000 b752 0000 0000 8c7f", true, 284, 96000, 6,
+       80, true},
+      {"7.1 (L R C LFE Ls Rs Lrs Rrs)", "408e ffd8 f8726fba 2000004f b752 0000 0000 8c7f", true, 284, 192000, 8, 160,
+       true},
+      {"no major sync", "a00e 1234 5678 9abc", true, 28, 0, 0, 0, false},
+      {"a major sync past the unit's length", "a004 ffd8 f8726fba 00008001 b752 0000 0000 8c7f", true, 8, 0, 0, 0,
+       false},
+      {"a length shorter than a header", "a002 ffd8 f8726fba", false, 0, 0, 0, 0, false},
+      {"cut before the header ends", "a0", false, 0, 0, 0, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes unit = hex(c.unit);
+    TrueHdUnit u{};
+    ASSERT_EQ(truehd_parse_unit(unit.data(), static_cast<uint32_t>(unit.size()), &u), c.ok);
+    if (!c.ok) continue;
+    EXPECT_EQ(u.length, c.length);
+    EXPECT_EQ(u.major_sync, c.major_sync);
+    EXPECT_EQ(u.sample_rate, c.rate);
+    EXPECT_EQ(truehd_unit_samples(u.sample_rate), c.samples);
+    if (c.major_sync) {
+      EXPECT_EQ(truehd_channel_count(u.format_info), c.channels);
+    }
   }
 }
 

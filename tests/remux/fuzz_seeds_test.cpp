@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "import/avi/avi_builder.h"
 #include "import/matroska/matroska_builder.h"
+#include "import/mpegts/ts_builder.h"
 #include "mediafile/hand_made.h"
 #include "mediafile/mediafile.h"
 
@@ -127,6 +129,60 @@ Bytes matroska_encodings() {
   return mkv::cat({mkv::header(), mkv::el(0x18538067, mkv::cat({mkv::info(), mkv::el(0x1654AE6B, mkv::cat({mp3, srt})), cluster}))});
 }
 
+// AC-3 frames of 128 bytes at 48 kHz (stereo), told apart by `seed`.
+Bytes ac3_frame(uint8_t seed) {
+  Bytes f = ts::pattern(128, seed);
+  const Bytes head = {0x0B, 0x77, 0, 0, 0x00, 8 << 3, 0x40};
+  std::copy(head.begin(), head.end(), f.begin());
+  return f;
+}
+
+// Blu-ray TrueHD with its AC-3 core interleaved on one PID: a major sync
+// (48 kHz stereo), then units without one.
+Bytes truehd_with_core() {
+  ts::Writer w;
+  w.table(0, ts::pat({{1, 0x100}}));
+  w.table(0x100, ts::pmt(1, 0x1100, {{0x83, 0x1100, {}}}, ts::registration("HDMV")));
+  for (uint32_t k = 0; k < 3; ++k) {
+    ts::PesSpec spec;
+    spec.stream_id = 0xFD;
+    spec.pts = 90000 + k * 2880;
+    w.unit(0x1100, ts::pes(spec, ac3_frame(static_cast<uint8_t>(k + 1))));
+    Bytes units;
+    for (uint32_t i = 0; i < 4; ++i) {
+      const bool sync = k == 0 && i == 0;
+      Bytes u = ts::pattern(sync ? 110 : 28, static_cast<uint8_t>(k * 4 + i));
+      const Bytes head = sync ? Bytes{0x80, 0x37, 0xFF, 0xD8, 0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x00,
+                                      0x80, 0x01, 0xB7, 0x52, 0x00, 0x00, 0x00, 0x00, 0x8C, 0x7F}
+                              : Bytes{0xA0, 0x0E, 0x12, 0x34};
+      std::copy(head.begin(), head.end(), u.begin());
+      units.insert(units.end(), u.begin(), u.end());
+    }
+    w.unit(0x1100, ts::pes(spec, units));
+  }
+  return w.bytes(192);
+}
+
+// PMT versions: AC-3 on 0x101, then a second AC-3 stream added on 0x102,
+// then 0x101 dropped while its packets go on.
+Bytes pmt_versions() {
+  ts::Writer w;
+  const std::vector<std::vector<ts::EsEntry>> versions = {
+      {{0x81, 0x101, {}}}, {{0x81, 0x101, {}}, {0x81, 0x102, {}}}, {{0x81, 0x102, {}}}};
+  for (uint32_t k = 0; k < 6; ++k) {
+    if (k % 2 == 0) {
+      w.table(0, ts::pat({{1, 0x1000}}));
+      w.table(0x1000, ts::pmt(1, 0x101, versions[k / 2], {}, static_cast<uint8_t>(k / 2)));
+    }
+    ts::PesSpec spec;
+    spec.stream_id = 0xBD;
+    spec.pts = 90000 + k * 2880;
+    w.unit(0x101, ts::pes(spec, ac3_frame(static_cast<uint8_t>(k + 1))));
+    w.unit(0x102, ts::pes(spec, ac3_frame(static_cast<uint8_t>(k + 41))));
+  }
+  return w.bytes();
+}
+
 std::vector<Seed> seeds() {
   HandTrack with_tables = video(6);
   with_tables.stss = {1, 4};
@@ -165,6 +221,8 @@ std::vector<Seed> seeds() {
       {"hand_made_mp3_lying_headers.avi", avi_with_mp3(true), 1},
       {"hand_made_encodings.mkv", matroska_encodings(), 2},
       {"hand_made_data_tracks.mp4", hand_made_file({video(3), telemetry, motion}), 3},
+      {"hand_made_truehd_ac3.m2ts", truehd_with_core(), 2},
+      {"hand_made_pmt_versions.ts", pmt_versions(), 2},
   };
 }
 

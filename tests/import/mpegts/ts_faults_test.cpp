@@ -4,6 +4,7 @@
 // warning naming the PID and offset, or a clean error; never a crash.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -67,7 +68,7 @@ Opened open_memory(const Bytes& bytes, uint32_t program = 0) {
   return o;
 }
 
-enum class Fault { None, PmtCrc, PatCrc, LostPacket, CutAtEnd, Unbounded, PmtNamesItself, WithSubtitles };
+enum class Fault { None, PmtCrc, PatCrc, LostPacket, CutAtEnd, Unbounded, PmtNamesItself, WithSubtitles, WithDtsExpress };
 
 // Ten frames in five units of two; program 1 at PMT PID 0x1000.
 Bytes make_stream(Fault fault) {
@@ -76,7 +77,9 @@ Bytes make_stream(Fault fault) {
   std::vector<EsEntry> streams = {{0x81, kAudio, {}}};
   if (fault == Fault::PmtNamesItself) streams.insert(streams.begin(), EsEntry{0x81, 0x1000, {}});
   if (fault == Fault::WithSubtitles) streams.push_back(EsEntry{0x06, 0x102, descriptor(0x59, Bytes(8, 0x20))});
-  w.table(0x1000, pmt(1, kAudio, streams, {}, 0, fault != Fault::PmtCrc));
+  if (fault == Fault::WithDtsExpress) streams.push_back(EsEntry{0xA2, 0x102, {}});
+  w.table(0x1000, pmt(1, kAudio, streams, fault == Fault::WithDtsExpress ? registration("HDMV") : Bytes{}, 0,
+                      fault != Fault::PmtCrc));
   const Bytes frames = ac3_frames(10);
   for (uint32_t k = 0; k < 5; ++k) {
     PesSpec spec;
@@ -124,6 +127,8 @@ TEST(TsFaults, FaultsAreWarningsOrCleanErrors) {
       {"DVB subtitles beside", Fault::WithSubtitles, 0, ErrorCode::Ok, 10,
        "transport stream program 1 of 1 (PMT PID 0x1000): PID 0x0101 AC-3 (type 0x81) PID 0x0102 DVB subtitles "
        "(type 0x06)\nPID 0x0102 (DVB subtitles, stream type 0x06) is left out: "},
+      {"DTS Express beside", Fault::WithDtsExpress, 0, ErrorCode::Ok, 10,
+       "PID 0x0102 (DTS Express, stream type 0xA2) is left out: DTS Express is a DTS-HD substream without a core"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -170,6 +175,67 @@ TEST(TsFaults, TheProgramWithMostPacketsOrTheOneAskedFor) {
     // With a choice to make, the program taken is named.
     const std::string named = "transport stream program " + std::to_string(c.program == 1 ? 1 : 2) + " of 2";
     EXPECT_EQ(o.notes.find(named), 0u) << o.notes;
+  }
+}
+
+// TrueHD and Opus units with what damage does to them: units before the
+// first major sync, control headers cut, sizes past the file's end. What
+// is whole is kept and reads back; the rest is passed over.
+TEST(TsFaults, TrueHdAndOpusUnitsThatDoNotHold) {
+  // TrueHD: a unit of 28 bytes, or 110 with a major sync (48 kHz stereo).
+  auto truehd = [](bool sync, uint8_t seed) {
+    Bytes u = pattern(sync ? 110 : 28, seed);
+    const Bytes head = sync ? Bytes{0x80, 0x37, 0xFF, 0xD8, 0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x00, 0x80, 0x01,
+                                    0xB7, 0x52, 0x00, 0x00, 0x00, 0x00, 0x8C, 0x7F}
+                            : Bytes{0xA0, 0x0E, 0x12, 0x34};
+    std::copy(head.begin(), head.end(), u.begin());
+    return u;
+  };
+  // Opus: a control header and a 20 ms CELT packet of `size` bytes.
+  auto opus = [](uint32_t size, uint8_t seed) {
+    Bytes u = {0x7F, 0xE0, static_cast<uint8_t>(size), 0xFC};
+    const Bytes rest = pattern(size - 1, seed);
+    u.insert(u.end(), rest.begin(), rest.end());
+    return u;
+  };
+  struct Case {
+    const char* name;
+    bool is_opus;
+    std::vector<Bytes> units;
+    uint32_t samples;
+  };
+  const Bytes cut_header = {0x7F, 0xE0, 0xFF, 0xFF};
+  Bytes past_end = opus(40, 9);
+  past_end[2] = 0xC8;  // 200 bytes, where 39 follow
+  Bytes truehd_past_end = truehd(false, 9);
+  truehd_past_end[1] = 0xFF;  // 510 bytes
+  const Case cases[] = {
+      {"TrueHD from its first major sync", false,
+       {cat({truehd(false, 1), truehd(false, 2)}), cat({truehd(true, 3), truehd(false, 4)}), truehd(false, 5)}, 3},
+      {"TrueHD whose last unit runs past the end", false, {cat({truehd(true, 1), truehd(false, 2)}), truehd_past_end},
+       2},
+      {"Opus whole", true, {cat({opus(40, 1), opus(40, 2)}), opus(30, 3), opus(40, 4)}, 4},
+      {"Opus whose last packet runs past the end", true, {cat({opus(40, 1), opus(40, 2)}), past_end}, 2},
+      {"Opus with a control header cut at the end", true, {cat({opus(40, 1), opus(40, 2)}), cut_header}, 2},
+      {"Opus without a control header", true, {cat({opus(40, 1), pattern(50, 7)}), opus(40, 3)}, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Writer w;
+    w.table(0, pat({{1, 0x1000}}));
+    const EsEntry entry = c.is_opus ? EsEntry{0x06, kAudio, cat({registration("Opus"), descriptor(0x7F, {0x80, 2})})}
+                                    : EsEntry{0x83, kAudio, {}};
+    w.table(0x1000, pmt(1, kAudio, {entry}, c.is_opus ? Bytes{} : registration("HDMV")));
+    for (size_t k = 0; k < c.units.size(); ++k) {
+      PesSpec spec;
+      spec.stream_id = 0xBD;
+      spec.pts = 90000 + static_cast<int64_t>(k) * 1800;
+      w.unit(kAudio, pes(spec, c.units[k]));
+    }
+    Opened o = open_memory(w.bytes());
+    ASSERT_EQ(o.result, ErrorCode::Ok) << o.notes;
+    EXPECT_EQ(o.tracks, 1u);
+    EXPECT_EQ(o.samples, c.samples) << o.notes;
   }
 }
 

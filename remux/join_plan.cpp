@@ -295,7 +295,7 @@ ErrorCode drop_overlap(SampleSource* s, uint64_t media, uint64_t limit, uint32_t
   }
   sample_walk_close(s->input, walk);
   if (e != ErrorCode::Ok && e != ErrorCode::NoMore) return e;
-  *dropped = s->end_sample - std::max(keep, s->first_sample + 1);
+  *dropped = s->end_sample > s->first_sample ? s->end_sample - std::max(keep, s->first_sample + 1) : 0;
   s->end_sample -= *dropped;
   return ErrorCode::Ok;
 }
@@ -584,8 +584,9 @@ ErrorCode join_plan_apply(TrackPlan* plan, const TrackPlan* later, uint32_t late
     if (later_count > 0 && !follows_pictures) row.media_end = media_end;
     row.first_source = first_source;
     row.source_count = sources.count - first_source;
-    // Sample groups and dependencies are numbered per input: they stay behind.
-    row.follows_groups = false;
+    // Sample groups, dependencies and sub-samples of any input are carried
+    // (each later input's groups join the first's when a part opens).
+    for (uint32_t k = 0; k < later_count; ++k) row.follows_groups = row.follows_groups || later[k].tracks[i].follows_groups;
     e = joined.append(entries);
     if (e != ErrorCode::Ok) entries.bytes.release();
   }

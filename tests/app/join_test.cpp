@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "io/byte_io.h"
 #include "mediafile/media_file.h"
 #include "remux/join_plan.h"
+#include "sampletables/sample_groups.h"
 #include "sampletables/stsd.h"
 #include "support/compare.h"
 #include "support/decoded.h"
@@ -226,6 +228,33 @@ double presented_at(const std::vector<ElstEntry>& edits, uint32_t movie_units, u
     at += length;
   }
   return -1;
+}
+
+// A track's sample groups as the library reads them: each description's
+// bytes, each grouping's runs (count, group) and the dependency bytes.
+struct Groups {
+  std::vector<std::string> descriptions;
+  std::vector<std::vector<std::pair<uint32_t, uint32_t>>> runs;
+  std::string dependencies;
+};
+
+Groups groups_of(const std::string& path, uint32_t track) {
+  Groups out;
+  OpenParams params{};
+  params.routines = std_routines();
+  params.path = path.c_str();
+  MediaFile* file = nullptr;
+  if (media_open(&file, &params, kOpenRead) != ErrorCode::Ok) return out;
+  if (SampleGroupsRecord* g = sample_groups(track_at(file->root, track))) {
+    for (const OwnedBlock& b : g->descriptions) out.descriptions.emplace_back(reinterpret_cast<char*>(b.bytes), b.length);
+    for (const SampleGrouping& grouping : g->groupings) {
+      out.runs.emplace_back();
+      for (const GroupRun& r : grouping.runs) out.runs.back().emplace_back(r.sample_count, r.group_index);
+    }
+    out.dependencies.assign(g->dependencies.items, g->dependencies.items + g->dependencies.count);
+  }
+  media_close(file);
+  return out;
 }
 
 TEST(CameraChapterName, FollowsTheSchemeOnly) {
@@ -511,6 +540,45 @@ TEST_F(Join, SoundStartsWithEachInputsPictures) {
     }
     EXPECT_EQ(frame_hashes(out), concat_hashes({first, tone}));
   }
+}
+
+// Each input's sample groups and dependency flags go with its samples: a
+// description byte-identical to one already written is shared, another
+// joins the written one as an entry of its own.
+TEST_F(Join, SampleGroupsOfEveryInputAreCarried) {
+  std::vector<std::string> inputs;
+  for (const char* made : {"a.mp4 testsrc2 3", "b.mp4 testsrc 2"}) {
+    std::string name, source, bframes;
+    std::istringstream(made) >> name >> source >> bframes;
+    inputs.push_back(test::make_media(
+        work_, name,
+        "-f lavfi -t 1 -i " + source + "=size=160x120:rate=30 -f lavfi -t 1 -i sine=sample_rate=48000"
+        " -pix_fmt yuv420p -c:v libx265 -x265-params bframes=" + bframes + ":log-level=0 -tag:v hvc1 -c:a aac"));
+    ASSERT_FALSE(inputs.back().empty());
+  }
+  // b's sound says each frame needs the two before it: another 'roll' entry.
+  std::string b = test::slurp(inputs[1]);
+  const size_t roll = b.find(std::string("sgpd\x01\0\0\0roll\0\0\0\x02\0\0\0\x01\xff\xff", 22));
+  ASSERT_NE(roll, std::string::npos);
+  b[roll + 21] = '\xfe';
+  ASSERT_TRUE(write_file(inputs[1], b));
+  const std::string out = work_.path("groups.mp4");
+  test::RunResult r = join({inputs[0], inputs[1], inputs[0], out}, {"--quiet", "--verify"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Groups a_video = groups_of(inputs[0], 0), b_video = groups_of(inputs[1], 0), video = groups_of(out, 0);
+  ASSERT_FALSE(a_video.dependencies.empty());
+  EXPECT_EQ(video.dependencies, a_video.dependencies + b_video.dependencies + a_video.dependencies);
+  const Groups a_sound = groups_of(inputs[0], 1), b_sound = groups_of(inputs[1], 1), sound = groups_of(out, 1);
+  ASSERT_EQ(a_sound.runs.size(), 1u);
+  ASSERT_EQ(a_sound.runs[0].size(), 1u);
+  ASSERT_EQ(b_sound.runs.size(), 1u);
+  ASSERT_EQ(sound.descriptions.size(), 1u);
+  const std::string roll_entries("\0\0\0\x02\xff\xff\xff\xfe", 8);  // entry count 2, then -1 and -2
+  EXPECT_EQ(sound.descriptions[0].substr(sound.descriptions[0].size() - 8), roll_entries);
+  const uint32_t a_count = a_sound.runs[0][0].first, b_count = b_sound.runs[0][0].first;
+  ASSERT_EQ(sound.runs.size(), 1u);
+  EXPECT_EQ(sound.runs[0], (std::vector<std::pair<uint32_t, uint32_t>>{{a_count, 1}, {b_count, 2}, {a_count, 1}}));
+  EXPECT_EQ(frame_hashes(out), concat_hashes({inputs[0], inputs[1], inputs[0]}));
 }
 
 TEST_F(Join, ChaptersOfEveryInputFollowOn) {

@@ -31,5 +31,8 @@ ErrorCode dops_write(BoxFile* file, const OpusConfigRecord* dops);
 uint64_t dops_size(BoxFile* file, const OpusConfigRecord* dops);
 // The output channel count of a 'dOps' payload; 0 when it does not say.
 uint32_t dops_payload_channels(const uint8_t* payload, uint32_t size);
+// The samples (at 48 kHz) a decoder drops at the start, from a 'dOps'
+// payload; 0 when it does not say.
+uint32_t dops_payload_pre_skip(const uint8_t* payload, uint32_t size);
 
 }  // namespace vantorel

@@ -7,6 +7,7 @@
 #include "boxes/elst.h"
 #include "boxes/tkhd.h"
 #include "codecs/aac.h"
+#include "codecs/opus.h"
 #include "codecs/timecode.h"
 #include "io/byte_io.h"
 #include "io/value64.h"
@@ -216,16 +217,39 @@ ErrorCode lengthen_timecode(const TrackPlan& plan, const PlannedTrack& row, Samp
   return ErrorCode::Ok;
 }
 
+// Whether an edit of a sound track that starts at `media_time` skips what
+// its encoder put before the sound: AAC's priming (1024 or 2112 samples),
+// Opus's pre-skip (as its 'dOps' says, at 48 kHz).
+bool skips_priming(const TrackPlan& plan, const PlannedTrack& row, int64_t media_time) {
+  if (row.fourcc == "mp4a") return media_time == 1024 || media_time == 2112;
+  const SampleDescriptionTable* stsd = row.fourcc == "Opus" ? entries_of(plan, row) : nullptr;
+  uint32_t at = 0, length = 0;
+  if (stsd == nullptr ||
+      !sample_entry_at(stsd->whole_entries.bytes, stsd->whole_entries.length, stsd->whole_entry_count, 0, &at, &length))
+    return false;
+  const uint8_t* entry = stsd->whole_entries.bytes + at;
+  for (uint32_t child = whole_entry_children_at(entry, length, kLayoutSound); child != 0 && length - child >= 8;) {
+    const uint32_t size = load_u32be(entry + child);
+    if (size < 8 || size > length - child) return false;
+    if (std::memcmp(entry + child + 4, "dOps", 4) == 0) {
+      const uint64_t skip = rescale(dops_payload_pre_skip(entry + child + 8, size - 8), 48000, row.timescale);
+      return skip > 0 && media_time == static_cast<int64_t>(skip);
+    }
+    child += size;
+  }
+  return false;
+}
+
 // The edit of an input's sound track that starts after its encoder's
-// priming (AAC: 1024 or 2112 samples), alone in its list: its media time
-// and duration in `movie_timescale`. False for any other list.
+// priming, alone in its list: its media time and duration in
+// `movie_timescale`. False for any other list.
 bool priming_edit(const TrackPlan& plan, const PlannedTrack& row, uint32_t movie_timescale, JoinEdit* out) {
-  if (!(row.fourcc == "mp4a") || plan.movie_timescale == 0) return false;
+  if (plan.movie_timescale == 0) return false;
   auto* elst = track_record<ElstRecord>(find_track(plan.input->root, row.input_track_id), BoxTypeId::Elst);
   if (elst == nullptr || elst->entries.count != 1) return false;
   const ElstEntry& edit = elst->entries[0];
   if (edit.media_rate_integer != 1 || edit.media_rate_fraction != 0) return false;
-  if (edit.media_time != 1024 && edit.media_time != 2112) return false;
+  if (!skips_priming(plan, row, edit.media_time)) return false;
   *out = JoinEdit{edit.media_time, rescale(edit.segment_duration, plan.movie_timescale, movie_timescale)};
   return true;
 }
@@ -300,12 +324,6 @@ ErrorCode drop_overlap(SampleSource* s, uint64_t media, uint64_t limit, uint32_t
   return ErrorCode::Ok;
 }
 
-// A sound edit that hides its encoder's priming (AAC's 1024 or 2112
-// samples): never shown to fill a gap.
-bool hides_priming(const PlannedTrack& row, int64_t media_time) {
-  return row.fourcc == "mp4a" && (media_time == 1024 || media_time == 2112);
-}
-
 // Sound of each input keeps its offset to that input's pictures (the
 // reference track's, each input's starting at `starts`): sound that
 // outlasts them loses its samples past the next input's start, sound that
@@ -368,7 +386,8 @@ ErrorCode align_sound(TrackPlan* plan, const TrackPlan* later, uint32_t later_co
                                       p, static_cast<int64_t>(track_samples_duration(p.input, p.track_id,
                                                                                      p.end_sample - 1, p.end_sample))))) / 2
                                 : 0;
-      if (wanted > end + half && !hides_priming(a, a.media_time)) {
+      // What an edit hides to skip the encoder's priming never fills a gap.
+      if (wanted > end + half && !skips_priming(input, a, a.media_time)) {
         // What the edit hides at the input's start fills the gap first.
         const uint64_t gap = in_units(wanted - end);
         const uint64_t fill = from <= gap + in_units(half) ? from : gap;

@@ -480,24 +480,33 @@ TEST_F(Join, DifferentEncodingsKeepTheirOwnDescriptions) {
   }
 }
 
+// AAC's priming and Opus's pre-skip are skipped by each input's edit.
 TEST_F(Join, SoundWithPrimingEditsJoinsGapless) {
-  const std::string a = test::make_media(work_, "a.m4a", "-f lavfi -i sine=frequency=440:sample_rate=48000 -t 2 -c:a aac");
-  const std::string b = test::make_media(work_, "b.m4a", "-f lavfi -i sine=frequency=660:sample_rate=48000 -t 3 -c:a aac");
-  ASSERT_FALSE(a.empty());
-  ASSERT_FALSE(b.empty());
-  const std::string out = work_.path("ab.m4a");
-  test::RunResult r = join({a, b, out}, {"--quiet", "--verify"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  const std::vector<ElstEntry> first = sound_edits(a), second = sound_edits(b), joined = sound_edits(out);
-  ASSERT_EQ(first.size(), 1u);
-  ASSERT_EQ(second.size(), 1u);
-  ASSERT_EQ(joined.size(), 2u);
-  const test::LibraryTrack input = tracks_of(a)[0];
-  EXPECT_EQ(joined[0].media_time, first[0].media_time);
-  EXPECT_EQ(joined[1].media_time, static_cast<int64_t>(input.media_duration) + second[0].media_time);
-  EXPECT_EQ(joined[0].segment_duration, first[0].segment_duration);
-  EXPECT_EQ(joined[1].segment_duration, second[0].segment_duration);
-  EXPECT_EQ(decoded_samples(out), decoded_samples(a) + decoded_samples(b));
+  for (const char* codec : {"aac", "libopus"}) {
+    SCOPED_TRACE(codec);
+    const std::string tone = "-f lavfi -i sine=sample_rate=48000:frequency=";
+    const std::string a = test::make_media(work_, std::string(codec) + "-a.mp4", tone + "440 -t 2 -c:a " + codec);
+    const std::string b = test::make_media(work_, std::string(codec) + "-b.mp4", tone + "660 -t 3 -c:a " + codec);
+    ASSERT_FALSE(a.empty());
+    ASSERT_FALSE(b.empty());
+    const std::string out = work_.path(std::string(codec) + "-ab.mp4");
+    test::RunResult r = join({a, b, out}, {"--quiet", "--verify"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<ElstEntry> first = sound_edits(a), second = sound_edits(b), joined = sound_edits(out);
+    ASSERT_EQ(first.size(), 1u);
+    ASSERT_EQ(second.size(), 1u);
+    ASSERT_EQ(joined.size(), 2u);
+    const test::LibraryTrack input = tracks_of(a)[0];
+    EXPECT_EQ(joined[0].media_time, first[0].media_time);
+    EXPECT_EQ(joined[1].media_time, static_cast<int64_t>(input.media_duration) + second[0].media_time);
+    EXPECT_EQ(joined[0].segment_duration, first[0].segment_duration);
+    EXPECT_EQ(joined[1].segment_duration, second[0].segment_duration);
+    // ffmpeg ends a last Opus edit late (by 648 samples of 48 kHz), so only
+    // AAC's decoded length is compared.
+    if (std::string(codec) == "aac") {
+      EXPECT_EQ(decoded_samples(out), decoded_samples(a) + decoded_samples(b));
+    }
+  }
 }
 
 // An input whose sound outlasts its pictures, or falls short of them:

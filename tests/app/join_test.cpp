@@ -15,6 +15,7 @@
 #include "io/byte_io.h"
 #include "mediafile/media_file.h"
 #include "remux/join_plan.h"
+#include "remux/verify.h"
 #include "sampletables/sample_groups.h"
 #include "sampletables/stsd.h"
 #include "support/compare.h"
@@ -548,6 +549,71 @@ TEST_F(Join, SoundStartsWithEachInputsPictures) {
       EXPECT_NEAR(first_sound_at(out), 3.0, 1024.0 / 48000);
     }
     EXPECT_EQ(frame_hashes(out), concat_hashes({first, tone}));
+  }
+}
+
+// The check of a joined movie's sound edits: the second input's sound
+// shown a tenth of a second early (its gap shortened) is found out of place.
+TEST_F(Join, VerifyHoldsSoundEditsToTheirRule) {
+  const std::string made = "-f lavfi -t 3 -i testsrc2=size=160x120:rate=30 -f lavfi -t ";
+  const std::string first =
+      test::make_media(work_, "short.mp4", made + "2.7 -i anullsrc=r=48000:cl=mono -c:v libx264 -c:a aac");
+  const std::string second =
+      test::make_media(work_, "tone.mp4", made + "3 -i sine=sample_rate=48000 -c:v libx264 -c:a aac");
+  ASSERT_FALSE(first.empty());
+  ASSERT_FALSE(second.empty());
+  const std::string out = work_.path("joined.mp4");
+  ASSERT_EQ(join({first, second, out}, {"--quiet"}).status, 0);
+  // The planned tracks' samples, input by input, as the join took them,
+  // each input's one entry under the output's description of it (the
+  // second's own when the output has two).
+  const char* inputs[] = {first.c_str(), second.c_str()};
+  std::vector<VerifySegment> segments;
+  std::vector<uint32_t> map;
+  const std::vector<test::LibraryTrack> joined = tracks_of(out);
+  for (uint32_t track = 0; track < 2; ++track) {
+    TrackInfo info{};
+    OpenParams params{};
+    params.routines = std_routines();
+    params.path = out.c_str();
+    MediaFile* file = nullptr;
+    ASSERT_EQ(media_open(&file, &params, kOpenRead), ErrorCode::Ok);
+    ASSERT_EQ(track_info(file, joined[track].track_id, &info), ErrorCode::Ok);
+    media_close(file);
+    for (uint32_t k = 0; k < 2; ++k) {
+      const test::LibraryTrack t = tracks_of(inputs[k])[track];
+      const auto count = static_cast<uint32_t>(t.packets.size());
+      const auto at = static_cast<uint32_t>(map.size() + 1);
+      map.push_back(1);
+      map.push_back(k == 1 && info.entry_count == 2 ? 2 : 1);
+      segments.push_back(
+          VerifySegment{track, k, SampleSource{nullptr, t.track_id, count, 0, count, 0, 0, 0, at, 0, 0, 0}});
+    }
+  }
+  const VerifyJoin join_check{reinterpret_cast<const void* const*>(inputs), 2, segments.data(),
+                              static_cast<uint32_t>(segments.size()), map.data(), static_cast<uint32_t>(map.size())};
+  const std::string written = test::slurp(out);
+  const std::string gap("\0\0\x01\x2c\xff\xff\xff\xff", 8);  // an empty edit of 300 ms
+  ASSERT_EQ(written.find(gap), written.rfind(gap));
+  ASSERT_NE(written.find(gap), std::string::npos);
+  const struct {
+    uint32_t gap_ms;
+    ErrorCode verdict;
+  } cases[] = {{300, ErrorCode::Ok}, {200, ErrorCode::Differs}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.gap_ms);
+    std::string bytes = written;
+    const size_t at = bytes.find(gap);
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(c.gap_ms >> (24 - 8 * i));
+    const std::string path = work_.path("checked.mp4");
+    ASSERT_TRUE(write_file(path, bytes));
+    const char* outputs[] = {path.c_str()};
+    VerifyReport report{};
+    EXPECT_EQ(verify_remux(first.c_str(), outputs, 1, nullptr, nullptr, 0, &report, nullptr, 0, nullptr, &join_check),
+              c.verdict);
+    if (c.verdict == ErrorCode::Differs) {
+      EXPECT_STREQ(report.field, "sound placement (edit list)");
+    }
   }
 }
 

@@ -12,6 +12,7 @@
 #include "boxes/mvhd.h"
 #include "io/value64.h"
 #include "mediafile/media_file.h"
+#include "meta/chapters.h"
 #include "remux/read_plan.h"
 #include "remux/remux.h"
 #include "remux/track_selection.h"
@@ -237,24 +238,33 @@ bool presented_at(TrackBoxes* track, uint32_t movie_units, uint32_t units, int64
 // from where its own edit starts it, presents where that input's pictures
 // start (the first video track's inputs played back to back) plus the
 // offset it had to them in its input, within one of its samples.
+// The first video track's segments of a join: [*first, *first + *count);
+// *count 0 without one.
+ErrorCode reference_segments(const VerifyJoin& join, Reader& first_input, Reader* readers, uint32_t* first,
+                             uint32_t* count) {
+  *first = join.segment_count;
+  *count = 0;
+  for (uint32_t i = 0; i < join.segment_count && *first == join.segment_count; ++i) {
+    const VerifySegment& s = join.segments[i];
+    TrackInfo info;
+    VT_TRY(track_info(s.input == 0 ? first_input.file : readers[s.input].file, s.source.track_id, &info));
+    if (handler_is_video_like(info.kind)) *first = i;
+  }
+  while (*first + *count < join.segment_count && join.segments[*first + *count].track == join.segments[*first].track)
+    ++*count;
+  return ErrorCode::Ok;
+}
+
 ErrorCode check_joined_sound(const VerifyJoin& join, Reader& first, Reader* readers, MediaFile* out,
                              uint32_t* track_id) {
   *track_id = 0;
   auto file_of = [&](const VerifySegment& s) { return s.input == 0 ? first.file : readers[s.input].file; };
   MovieInfo movie;
   VT_TRY(movie_info(out, &movie));
-  // The reference track's segments, and each planned track's first one.
-  uint32_t reference = join.segment_count;
-  for (uint32_t i = 0; i < join.segment_count && reference == join.segment_count; ++i) {
-    TrackInfo info;
-    VT_TRY(track_info(file_of(join.segments[i]), join.segments[i].source.track_id, &info));
-    if (handler_is_video_like(info.kind)) reference = i;
-  }
-  if (reference == join.segment_count) return ErrorCode::Ok;
+  uint32_t reference = 0, reference_count = 0;
+  VT_TRY(reference_segments(join, first, readers, &reference, &reference_count));
+  if (reference_count == 0) return ErrorCode::Ok;
   const uint32_t reference_track = join.segments[reference].track;
-  uint32_t reference_count = 0;
-  while (reference + reference_count < join.segment_count && join.segments[reference + reference_count].track == reference_track)
-    ++reference_count;
   TrackBoxes* pictures = track_at(out->root, reference_track);
   MdhdRecord* picture_mdhd = track_record<MdhdRecord>(pictures, BoxTypeId::Mdhd);
   if (pictures == nullptr || picture_mdhd == nullptr) return ErrorCode::Ok;
@@ -306,6 +316,84 @@ ErrorCode check_joined_sound(const VerifyJoin& join, Reader& first, Reader* read
                              picture_mdhd->timescale, movie.timescale);
     }
     i = end;
+  }
+  return ErrorCode::Ok;
+}
+
+// Where each input of a join starts in the movie, 100 ns units: the
+// first video track's inputs before it (none without one).
+ErrorCode joined_starts(const VerifyJoin& join, Reader& first, Reader* readers, MediaFile* out,
+                        GrowArray<uint64_t>* starts) {
+  uint32_t reference = 0, count = 0;
+  VT_TRY(reference_segments(join, first, readers, &reference, &count));
+  auto* mdhd = count > 0 ? track_record<MdhdRecord>(track_at(out->root, join.segments[reference].track), BoxTypeId::Mdhd)
+                         : nullptr;
+  if (mdhd == nullptr) return ErrorCode::Ok;
+  uint64_t units = 0;
+  for (uint32_t k = 0; k < count; ++k) {
+    const VerifySegment& v = join.segments[reference + k];
+    VT_TRY(starts->append(rescale(units, mdhd->timescale, 10000000)));
+    MediaFile* in = v.input == 0 ? first.file : readers[v.input].file;
+    units += static_cast<uint64_t>(source_units(
+        v.source, static_cast<int64_t>(track_samples_duration(in, v.source.track_id, v.source.first_sample,
+                                                              v.source.end_sample))));
+  }
+  return ErrorCode::Ok;
+}
+
+// A whole joined movie's chapters: every input's, at its start plus where
+// its input starts, and no other but one at an input's start (a chapter
+// per input); an input's own chapter at its very start may be renamed so.
+// Within a millisecond. `*placed` false at the first that breaks the rule.
+ErrorCode check_joined_chapters(const VerifyJoin& join, Reader& first, Reader* readers, MediaFile* out, bool* placed) {
+  *placed = true;
+  GrowArray<uint64_t> starts{};
+  struct Release {
+    GrowArray<uint64_t>* s;
+    ~Release() { s->release(); }
+  } release{&starts};
+  VT_TRY(joined_starts(join, first, readers, out, &starts));
+  if (starts.count == 0 || starts.count != join.input_count) return ErrorCode::Ok;
+  constexpr uint64_t kSlack = 10000;  // 1 ms
+  auto near = [](uint64_t a, uint64_t b) { return (a > b ? a - b : b - a) <= kSlack; };
+  MetadataCounts made{};
+  VT_TRY(metadata_counts(out, &made));
+  // Every input's chapters are found where they belong.
+  for (uint32_t k = 0; k < join.input_count && *placed; ++k) {
+    MediaFile* in = k == 0 ? first.file : readers[k].file;
+    MetadataCounts counts{};
+    VT_TRY(metadata_counts(in, &counts));
+    for (uint32_t c = 0; c < counts.chapter_count && *placed; ++c) {
+      ChapterInfo chapter;
+      VT_TRY(get_chapter(in, c, &chapter));
+      const uint64_t at = starts[k] + chapter.start_time;
+      bool found = false;
+      for (uint32_t o = 0; o < made.chapter_count && !found; ++o) {
+        ChapterInfo written;
+        VT_TRY(get_chapter(out, o, &written));
+        found = near(written.start_time, at) &&
+                (std::strcmp(written.title, chapter.title) == 0 || near(chapter.start_time, 0));
+      }
+      *placed = found;
+    }
+  }
+  // And no chapter stands anywhere else.
+  for (uint32_t o = 0; o < made.chapter_count && *placed; ++o) {
+    ChapterInfo written;
+    VT_TRY(get_chapter(out, o, &written));
+    bool known = false;
+    for (uint32_t k = 0; k < join.input_count && !known; ++k) {
+      known = near(written.start_time, starts[k]);
+      MediaFile* in = k == 0 ? first.file : readers[k].file;
+      MetadataCounts counts{};
+      VT_TRY(metadata_counts(in, &counts));
+      for (uint32_t c = 0; c < counts.chapter_count && !known; ++c) {
+        ChapterInfo chapter;
+        VT_TRY(get_chapter(in, c, &chapter));
+        known = near(written.start_time, starts[k] + chapter.start_time);
+      }
+    }
+    *placed = known;
   }
   return ErrorCode::Ok;
 }
@@ -611,6 +699,9 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
     uint32_t track_id = 0;
     VT_TRY(check_joined_sound(*join, in, readers, out.file, &track_id));
     if (track_id != 0) return v.differs(0, track_id, 0, "sound placement (edit list)");
+    bool placed = true;
+    VT_TRY(check_joined_chapters(*join, in, readers, out.file, &placed));
+    if (!placed) return v.differs(0, 0, 0, "chapters");
   }
   return ErrorCode::Ok;
 }

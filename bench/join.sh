@@ -47,7 +47,7 @@ run() {  # name, command
   /usr/bin/time -f "%e %M" -o "$work/time.txt" sh -c "$2" >/dev/null 2>&1
   read -r t m < "$work/time.txt"
   times[$1]="${times[$1]} $t"
-  [ "$m" -gt "${peak[$1]}" ] && peak[$1]=$m
+  if [ "$m" -gt "${peak[$1]}" ]; then peak[$1]=$m; fi
 }
 
 cat "$source" "${parts[@]}" > /dev/null  # warm cache

@@ -552,6 +552,46 @@ TEST_F(Join, SoundStartsWithEachInputsPictures) {
   }
 }
 
+// What --verify is handed for a join of two whole inputs: each track's
+// samples input by input as the join took them, each input's one entry
+// under the output's description of it (the second's own when the output
+// has two).
+struct JoinCheck {
+  std::vector<std::string> names;
+  std::vector<const void*> inputs;
+  std::vector<VerifySegment> segments;
+  std::vector<uint32_t> map;
+  VerifyJoin join{};
+
+  bool make(const std::vector<std::string>& from, const std::string& out) {
+    names = from;
+    for (const std::string& n : names) inputs.push_back(n.c_str());
+    const std::vector<test::LibraryTrack> joined = tracks_of(out);
+    OpenParams params{};
+    params.routines = std_routines();
+    params.path = out.c_str();
+    MediaFile* file = nullptr;
+    if (names.size() != 2 || media_open(&file, &params, kOpenRead) != ErrorCode::Ok) return false;
+    for (uint32_t track = 0; track < joined.size(); ++track) {
+      TrackInfo info{};
+      if (track_info(file, joined[track].track_id, &info) != ErrorCode::Ok) break;
+      for (uint32_t k = 0; k < 2; ++k) {
+        const test::LibraryTrack t = tracks_of(names[k])[track];
+        const auto count = static_cast<uint32_t>(t.packets.size());
+        const auto at = static_cast<uint32_t>(map.size() + 1);
+        map.push_back(1);
+        map.push_back(k == 1 && info.entry_count == 2 ? 2 : 1);
+        segments.push_back(
+            VerifySegment{track, k, SampleSource{nullptr, t.track_id, count, 0, count, 0, 0, 0, at, 0, 0, 0}});
+      }
+    }
+    media_close(file);
+    join = VerifyJoin{inputs.data(), 2, segments.data(), static_cast<uint32_t>(segments.size()), map.data(),
+                      static_cast<uint32_t>(map.size())};
+    return segments.size() == 2 * joined.size();
+  }
+};
+
 // The check of a joined movie's sound edits: the second input's sound
 // shown a tenth of a second early (its gap shortened) is found out of place.
 TEST_F(Join, VerifyHoldsSoundEditsToTheirRule) {
@@ -564,34 +604,8 @@ TEST_F(Join, VerifyHoldsSoundEditsToTheirRule) {
   ASSERT_FALSE(second.empty());
   const std::string out = work_.path("joined.mp4");
   ASSERT_EQ(join({first, second, out}, {"--quiet"}).status, 0);
-  // The planned tracks' samples, input by input, as the join took them,
-  // each input's one entry under the output's description of it (the
-  // second's own when the output has two).
-  const char* inputs[] = {first.c_str(), second.c_str()};
-  std::vector<VerifySegment> segments;
-  std::vector<uint32_t> map;
-  const std::vector<test::LibraryTrack> joined = tracks_of(out);
-  for (uint32_t track = 0; track < 2; ++track) {
-    TrackInfo info{};
-    OpenParams params{};
-    params.routines = std_routines();
-    params.path = out.c_str();
-    MediaFile* file = nullptr;
-    ASSERT_EQ(media_open(&file, &params, kOpenRead), ErrorCode::Ok);
-    ASSERT_EQ(track_info(file, joined[track].track_id, &info), ErrorCode::Ok);
-    media_close(file);
-    for (uint32_t k = 0; k < 2; ++k) {
-      const test::LibraryTrack t = tracks_of(inputs[k])[track];
-      const auto count = static_cast<uint32_t>(t.packets.size());
-      const auto at = static_cast<uint32_t>(map.size() + 1);
-      map.push_back(1);
-      map.push_back(k == 1 && info.entry_count == 2 ? 2 : 1);
-      segments.push_back(
-          VerifySegment{track, k, SampleSource{nullptr, t.track_id, count, 0, count, 0, 0, 0, at, 0, 0, 0}});
-    }
-  }
-  const VerifyJoin join_check{reinterpret_cast<const void* const*>(inputs), 2, segments.data(),
-                              static_cast<uint32_t>(segments.size()), map.data(), static_cast<uint32_t>(map.size())};
+  JoinCheck check;
+  ASSERT_TRUE(check.make({first, second}, out));
   const std::string written = test::slurp(out);
   const std::string gap("\0\0\x01\x2c\xff\xff\xff\xff", 8);  // an empty edit of 300 ms
   ASSERT_EQ(written.find(gap), written.rfind(gap));
@@ -609,7 +623,7 @@ TEST_F(Join, VerifyHoldsSoundEditsToTheirRule) {
     ASSERT_TRUE(write_file(path, bytes));
     const char* outputs[] = {path.c_str()};
     VerifyReport report{};
-    EXPECT_EQ(verify_remux(first.c_str(), outputs, 1, nullptr, nullptr, 0, &report, nullptr, 0, nullptr, &join_check),
+    EXPECT_EQ(verify_remux(first.c_str(), outputs, 1, nullptr, nullptr, 0, &report, nullptr, 0, nullptr, &check.join),
               c.verdict);
     if (c.verdict == ErrorCode::Differs) {
       EXPECT_STREQ(report.field, "sound placement (edit list)");
@@ -674,6 +688,21 @@ TEST_F(Join, ChaptersOfEveryInputFollowOn) {
   run_command("ffprobe -v error -show_entries chapter=start_time:chapter_tags=title -of csv=p=0 " + shell_quote(out),
               &chapters);
   EXPECT_EQ(chapters, "0.000000,in\n1.000000,out\n2.000000,in\n3.000000,out\n");
+  // --verify holds them to that rule: the last one moved to 3.5 s is found.
+  JoinCheck check;
+  ASSERT_TRUE(check.make(inputs, out));
+  std::string bytes = test::slurp(out);
+  const std::string three("\0\0\0\0\x01\xc9\xc3\x80", 8), later("\0\0\0\0\x02\x16\x0e\xc0", 8);  // 100 ns units
+  ASSERT_NE(bytes.find(three), std::string::npos);
+  const char* outputs[] = {out.c_str()};
+  VerifyReport report{};
+  EXPECT_EQ(verify_remux(inputs[0].c_str(), outputs, 1, nullptr, nullptr, 0, &report, nullptr, 0, nullptr, &check.join),
+            ErrorCode::Ok);
+  bytes.replace(bytes.find(three), 8, later);
+  ASSERT_TRUE(write_file(out, bytes));
+  EXPECT_EQ(verify_remux(inputs[0].c_str(), outputs, 1, nullptr, nullptr, 0, &report, nullptr, 0, nullptr, &check.join),
+            ErrorCode::Differs);
+  EXPECT_STREQ(report.field, "chapters");
 }
 
 TEST_F(Join, ImportedInputsJoinToo) {

@@ -412,15 +412,21 @@ ErrorCode align_sound(TrackPlan* plan, const TrackPlan* later, uint32_t later_co
       current.length += runs[k].length;
       continue;
     }
-    VT_TRY(plan->joined_edits.append(JoinEdit{current.media, in_movie(current.length)}));
-    ++shown_edits;
+    // A stretch that shows nothing (sound wholly hidden by its edit) is left out.
+    if (in_movie(current.length) > 0) {
+      VT_TRY(plan->joined_edits.append(JoinEdit{current.media, in_movie(current.length)}));
+      ++shown_edits;
+    }
     if (k == runs.count) break;
-    if (runs[k].start > end) VT_TRY(plan->joined_edits.append(JoinEdit{-1, runs[k].start - end}));
+    if (runs[k].start > end && plan->joined_edits.count > first_edit && plan->joined_edits.back().media_time < 0)
+      plan->joined_edits.back().duration += runs[k].start - end;
+    else if (runs[k].start > end)
+      VT_TRY(plan->joined_edits.append(JoinEdit{-1, runs[k].start - end}));
     current = runs[k];
   }
   const uint64_t last_end = static_cast<uint64_t>(current.media) + current.length;
   row.media_end = last_end >= total ? 0 : static_cast<int64_t>(last_end);
-  if (shown_edits == 1) {
+  if (shown_edits <= 1) {
     // One stretch: the track's own edit says it.
     plan->joined_edits.count = first_edit;
     return ErrorCode::Ok;

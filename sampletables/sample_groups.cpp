@@ -1,5 +1,6 @@
 #include "sampletables/sample_groups.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -138,7 +139,10 @@ struct SgpdShape {
 
 // Descriptions are merged entry by entry up to this many entries; past it
 // they are compared whole (the look-up for an identical entry is quadratic).
-constexpr uint32_t kMaxMergedEntries = 4096;
+constexpr uint32_t kMaxMergedEntries = 256;
+// The descriptions and groupings of a joined input looked at: real tracks
+// have a few, and each is looked up among the written ones.
+constexpr uint32_t kMaxJoinedDescriptions = 64;
 // JoinedNumbering::first of a description whose numbers stay as read.
 constexpr uint32_t kOwnNumbers = UINT32_MAX;
 
@@ -248,6 +252,7 @@ ErrorCode join_groups(SampleGroupsRecord* target, SampleGroupsRecord* source, Jo
   if (source == nullptr) return ErrorCode::Ok;
   for (const OwnedBlock& d : source->descriptions) {
     SgpdShape shape{};
+    if (joined->types.count == kMaxJoinedDescriptions) break;
     if (!sgpd_shape(d, &shape)) continue;
     JoinedNumbering numbering{shape.grouping_type, joined->numbers.count, 0};
     bool same_numbers = false;
@@ -256,7 +261,10 @@ ErrorCode join_groups(SampleGroupsRecord* target, SampleGroupsRecord* source, Jo
     if (same_numbers) numbering.first = kOwnNumbers;
     VT_TRY(joined->types.append(numbering));
   }
-  for (const SampleGrouping& g : source->groupings) {
+  // As many of its groupings as of its descriptions.
+  const uint32_t groupings = std::min(source->groupings.count, kMaxJoinedDescriptions);
+  for (uint32_t j = 0; j < groupings; ++j) {
+    const SampleGrouping& g = source->groupings[j];
     bool have = false;
     for (const SampleGrouping& w : target->groupings)
       have = have || (w.grouping_type == g.grouping_type && w.parameter == g.parameter);
@@ -273,6 +281,13 @@ ErrorCode join_groups(SampleGroupsRecord* target, SampleGroupsRecord* source, Jo
       empty.runs.release();
       return e;
     }
+  }
+  for (const SampleGrouping& w : target->groupings) {
+    uint32_t match = 0;
+    for (uint32_t j = 0; j < groupings && match == 0; ++j)
+      if (source->groupings[j].grouping_type == w.grouping_type && source->groupings[j].parameter == w.parameter)
+        match = j + 1;
+    VT_TRY(joined->groupings.append(match));
   }
   if (source->has_dependencies && !target->has_dependencies) {
     target->has_dependencies = 1;
@@ -314,15 +329,13 @@ ErrorCode copy_subsamples(SampleGroupsRecord* target, SampleGroupsRecord* source
 // numbers through the input's (those of the track it started from as read).
 ErrorCode follow_joined(SampleGroupsRecord* target, SampleGroupsRecord* source, const JoinedGroups* joined,
                         uint32_t index) {
-  for (SampleGrouping& w : target->groupings) {
-    uint32_t group = 0;
-    for (uint32_t j = 0; source != nullptr && j < source->groupings.count; ++j) {
-      SampleGrouping& g = source->groupings[j];
-      if (g.grouping_type != w.grouping_type || g.parameter != w.parameter) continue;
-      group = group_of(&g, index);
-      if (joined != nullptr) group = joined_number(*joined, g.grouping_type, group);
-      break;
-    }
+  for (uint32_t i = 0; i < target->groupings.count; ++i) {
+    SampleGrouping& w = target->groupings[i];
+    // The track it started from made the first groupings, in its order.
+    uint32_t j = joined == nullptr ? i + 1 : (i < joined->groupings.count ? joined->groupings[i] : 0);
+    if (source == nullptr || j > source->groupings.count) j = 0;
+    uint32_t group = j > 0 ? group_of(&source->groupings[j - 1], index) : 0;
+    if (j > 0 && joined != nullptr) group = joined_number(*joined, w.grouping_type, group);
     if (w.runs.count > 0 && w.runs.back().group_index == group) {
       ++w.runs.back().sample_count;
     } else {
@@ -362,6 +375,7 @@ void sample_groups_release(TrackBoxes* track) {
   for (JoinedGroups& j : g->joined) {
     j.types.release();
     j.numbers.release();
+    j.groupings.release();
   }
   g->joined.release();
   std::free(g);
@@ -518,6 +532,7 @@ ErrorCode sample_groups_join(TrackBoxes* to, TrackBoxes* from) {
   if (e != ErrorCode::Ok) {
     joined.types.release();
     joined.numbers.release();
+    joined.groupings.release();
   }
   return e;
 }

@@ -49,6 +49,9 @@ struct JoinedGroups {
   const TrackBoxes* from;
   GrowArray<JoinedNumbering> types;
   GrowArray<uint32_t> numbers;
+  // Per grouping of the written track (as many as it had when this input
+  // joined): the input's grouping of the same type and parameter, 1-based; 0 none.
+  GrowArray<uint32_t> groupings;
   bool subsamples;  // its 'subs' has the written one's form
 };
 

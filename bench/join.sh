@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Times --join of three chapter files against a remux of the one file they
 # were cut from (the same bytes and samples), with each run's peak memory.
-# Run by hand, never by CI.
+# Run by hand, never by CI. Peak memory is the largest resident set, which
+# counts the input pages the program maps while it copies them: a join maps
+# one part at a time, a remux the whole file.
 #
 # The source (720p H.264 with AAC, ~900 MB at the default length) and its
 # three parts (ffmpeg's segment muxer, stream copy) are made once in the
@@ -30,9 +32,12 @@ if [ ! -f "$work/join-part-$seconds-2.mp4" ]; then
 fi
 parts=("$work/join-part-$seconds-0.mp4" "$work/join-part-$seconds-1.mp4" "$work/join-part-$seconds-2.mp4")
 
-cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTOREL_TESTS=OFF >/dev/null
-cmake --build build/bench --target vantorel -j2 >/dev/null
-program=build/bench/vantorel
+# PROGRAM names a build to time instead of a fresh release build.
+program=${PROGRAM:-build/bench/vantorel}
+if [ -z "${PROGRAM:-}" ]; then
+  cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTOREL_TESTS=OFF >/dev/null
+  cmake --build build/bench --target vantorel -j2 >/dev/null
+fi
 out="$work/out.mp4"
 
 median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
@@ -42,7 +47,7 @@ run() {  # name, command
   /usr/bin/time -f "%e %M" -o "$work/time.txt" sh -c "$2" >/dev/null 2>&1
   read -r t m < "$work/time.txt"
   times[$1]="${times[$1]} $t"
-  [ "$m" -gt "${peak[$1]}" ] && peak[$1]=$m
+  if [ "$m" -gt "${peak[$1]}" ]; then peak[$1]=$m; fi
 }
 
 cat "$source" "${parts[@]}" > /dev/null  # warm cache

@@ -125,4 +125,8 @@ uint32_t dops_payload_channels(const uint8_t* payload, uint32_t size) {
   return payload != nullptr && size >= 2 ? payload[1] : 0;
 }
 
+uint32_t dops_payload_pre_skip(const uint8_t* payload, uint32_t size) {
+  return payload != nullptr && size >= 4 ? uint32_t{payload[2]} << 8 | payload[3] : 0;
+}
+
 }  // namespace vantorel

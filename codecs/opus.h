@@ -47,5 +47,8 @@ bool opus_control_header(const uint8_t* p, uint32_t n, OpusControlHeader* out);
 
 // The output channel count of a 'dOps' payload; 0 when it does not say.
 uint32_t dops_payload_channels(const uint8_t* payload, uint32_t size);
+// The samples (at 48 kHz) a decoder drops at the start, from a 'dOps'
+// payload; 0 when it does not say.
+uint32_t dops_payload_pre_skip(const uint8_t* payload, uint32_t size);
 
 }  // namespace vantorel

@@ -43,6 +43,7 @@ struct OutputParts {
   const ChapterInput* chapter_inputs;
   uint32_t chapter_input_count;
   const JoinEdit* joined_edits;  // the plan's: tracks with an edit per input
+  const SampleSource* sources;   // the plan's: a joined track's sample groups come from each
   MediaFile* output;      // the open part, or null
   StreamContext* stream;  // the routines' user value: the pass and the caller's user value
   OutputNamer namer;

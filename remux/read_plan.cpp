@@ -378,7 +378,10 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
     if (g.follows_groups) {
       // Tracks are neither added nor removed while a group is written.
       if (g.groups_to == nullptr) g.groups_to = find_track(output->root, g.output_track_id);
-      if (g.groups_from == nullptr) g.groups_from = find_track(plan->input->root, g.input_track_id);
+      // A joined track's groups are its source's input's.
+      if (g.groups_from == nullptr || first_of_source)
+        g.groups_from = source != nullptr ? find_track(source->input->root, source->track_id)
+                                          : find_track(plan->input->root, g.input_track_id);
       VT_TRY(sample_groups_follow(g.groups_to, g.groups_from, read.index));
     }
   }

@@ -65,6 +65,7 @@ ErrorCode set_up_passes(RemuxJob* job) {
   parts.chapter_inputs = job->chapter_inputs.data();
   parts.chapter_input_count = job->chapter_inputs.count;
   parts.joined_edits = plan.joined_edits.data();
+  parts.sources = plan.sources.data();
   job->reads.input = job->input;
   job->reads.description_map = plan.description_map.data();
   job->reads.description_map_count = plan.description_map.count;

@@ -1,9 +1,11 @@
 #include "sampletables/sample_groups.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "boxes/fields.h"
+#include "io/byte_io.h"
 
 namespace vantorel {
 
@@ -124,6 +126,232 @@ ErrorCode write_subs(BoxFile* file, void* context) {
 
 uint64_t whole(const char* type, uint64_t payload) { return box_header_length(FourCC::of(type), payload) + payload; }
 
+// An 'sgpd' held whole (with a 32-bit size): its type, entry count and
+// where its entries start; `separable` when each entry's length is known
+// (version 1: a default length, or a length before each entry).
+struct SgpdShape {
+  uint32_t grouping_type;
+  uint32_t default_length;
+  uint32_t count;
+  uint32_t entries_at;
+  bool separable;
+};
+
+// Descriptions are merged entry by entry up to this many entries; past it
+// they are compared whole (the look-up for an identical entry is quadratic).
+constexpr uint32_t kMaxMergedEntries = 256;
+// The descriptions and groupings of a joined input looked at: real tracks
+// have a few, and each is looked up among the written ones.
+constexpr uint32_t kMaxJoinedDescriptions = 64;
+// JoinedNumbering::first of a description whose numbers stay as read.
+constexpr uint32_t kOwnNumbers = UINT32_MAX;
+
+bool sgpd_shape(const OwnedBlock& b, SgpdShape* out) {
+  *out = SgpdShape{};
+  if (b.length < 16 || load_u32be(b.bytes) != b.length) return false;
+  out->grouping_type = load_u32be(b.bytes + 12);
+  const uint8_t version = b.bytes[8];
+  uint32_t at = 16;
+  if (version >= 1) {
+    if (b.length - at < 4) return false;
+    if (version == 1) out->default_length = load_u32be(b.bytes + at);
+    at += 4;
+  }
+  if (b.length - at < 4) return false;
+  out->count = load_u32be(b.bytes + at);
+  out->entries_at = at + 4;
+  out->separable = version == 1 && out->count <= kMaxMergedEntries;
+  return true;
+}
+
+// Entry `index` of a separable description: where its bytes lie, how many.
+bool sgpd_entry(const OwnedBlock& b, const SgpdShape& shape, uint32_t index, uint32_t* at, uint32_t* length) {
+  if (!shape.separable || index >= shape.count) return false;
+  uint32_t offset = shape.entries_at;
+  for (uint32_t i = 0;; ++i) {
+    uint32_t n = shape.default_length;
+    if (n == 0) {
+      if (b.length - offset < 4) return false;
+      n = load_u32be(b.bytes + offset);
+      offset += 4;
+    }
+    if (n > b.length - offset) return false;
+    if (i == index) {
+      *at = offset;
+      *length = n;
+      return true;
+    }
+    offset += n;
+  }
+}
+
+// Appends an entry to a separable description; its new count in `*number`.
+ErrorCode sgpd_append(OwnedBlock* b, const SgpdShape& shape, const uint8_t* entry, uint32_t length, uint32_t* number) {
+  const uint32_t lead = shape.default_length == 0 ? 4 : 0;
+  if (shape.default_length != 0 && length != shape.default_length) return ErrorCode::Malformed;
+  if (length > kMaxOwnedBlock - lead || b->length > kMaxOwnedBlock - lead - length) return ErrorCode::Malformed;
+  OwnedBlock grown{};
+  VT_TRY(block_assign(&grown, nullptr, b->length + lead + length));
+  std::memcpy(grown.bytes, b->bytes, b->length);
+  if (lead > 0) store_u32be(grown.bytes + b->length, length);
+  std::memcpy(grown.bytes + b->length + lead, entry, length);
+  store_u32be(grown.bytes, grown.length);
+  *number = shape.count + 1;
+  store_u32be(grown.bytes + shape.entries_at - 4, *number);
+  block_release(b);
+  *b = grown;
+  return ErrorCode::Ok;
+}
+
+// The written numbers of description `d` of a joined input (0: no group);
+// `*same` when they are its own (a description the written track lacked, or
+// one byte-identical to its).
+ErrorCode number_entries(SampleGroupsRecord* target, const OwnedBlock& d, const SgpdShape& shape,
+                         GrowArray<uint32_t>* numbers, bool* same_numbers) {
+  OwnedBlock* written = nullptr;
+  SgpdShape w{};
+  for (OwnedBlock& b : target->descriptions)
+    if (sgpd_shape(b, &w) && w.grouping_type == shape.grouping_type) {
+      written = &b;
+      break;
+    }
+  const bool same = written != nullptr && written->length == d.length && std::memcmp(written->bytes, d.bytes, d.length) == 0;
+  if (written == nullptr) {
+    OwnedBlock copy{};
+    VT_TRY(block_assign(&copy, d.bytes, d.length));
+    ErrorCode e = target->descriptions.append(copy);
+    if (e != ErrorCode::Ok) {
+      block_release(&copy);
+      return e;
+    }
+  }
+  *same_numbers = written == nullptr || same;
+  if (*same_numbers) return ErrorCode::Ok;
+  const bool mergeable = shape.separable && w.separable &&
+                         written->bytes[8] == d.bytes[8] && w.default_length == shape.default_length;
+  for (uint32_t i = 0; i < shape.count && i < kMaxMergedEntries; ++i) {
+    uint32_t number = 0;
+    uint32_t at = 0, length = 0;
+    if (mergeable && sgpd_entry(d, shape, i, &at, &length)) {
+      for (uint32_t k = 0; k < w.count && number == 0; ++k) {
+        uint32_t wat = 0, wlength = 0;
+        if (sgpd_entry(*written, w, k, &wat, &wlength) && wlength == length &&
+            std::memcmp(written->bytes + wat, d.bytes + at, length) == 0)
+          number = k + 1;
+      }
+      if (number == 0 && w.count < kMaxMergedEntries && sgpd_append(written, w, d.bytes + at, length, &number) == ErrorCode::Ok)
+        w.count = number;
+    }
+    VT_TRY(numbers->append(number));
+  }
+  return ErrorCode::Ok;
+}
+
+// Adds `source`'s groups to the written track's, with their numbers there.
+ErrorCode join_groups(SampleGroupsRecord* target, SampleGroupsRecord* source, JoinedGroups* joined) {
+  if (source == nullptr) return ErrorCode::Ok;
+  for (const OwnedBlock& d : source->descriptions) {
+    SgpdShape shape{};
+    if (joined->types.count == kMaxJoinedDescriptions) break;
+    if (!sgpd_shape(d, &shape)) continue;
+    JoinedNumbering numbering{shape.grouping_type, joined->numbers.count, 0};
+    bool same_numbers = false;
+    VT_TRY(number_entries(target, d, shape, &joined->numbers, &same_numbers));
+    numbering.count = same_numbers ? shape.count : joined->numbers.count - numbering.first;
+    if (same_numbers) numbering.first = kOwnNumbers;
+    VT_TRY(joined->types.append(numbering));
+  }
+  // As many of its groupings as of its descriptions.
+  const uint32_t groupings = std::min(source->groupings.count, kMaxJoinedDescriptions);
+  for (uint32_t j = 0; j < groupings; ++j) {
+    const SampleGrouping& g = source->groupings[j];
+    bool have = false;
+    for (const SampleGrouping& w : target->groupings)
+      have = have || (w.grouping_type == g.grouping_type && w.parameter == g.parameter);
+    if (have) continue;
+    SampleGrouping empty{};
+    empty.version = g.version;
+    empty.flags = g.flags;
+    empty.grouping_type = g.grouping_type;
+    empty.parameter = g.parameter;
+    // The samples recorded before it belong to no group of it.
+    if (target->samples_followed > 0) VT_TRY(empty.runs.append(GroupRun{target->samples_followed, 0}));
+    ErrorCode e = target->groupings.append(empty);
+    if (e != ErrorCode::Ok) {
+      empty.runs.release();
+      return e;
+    }
+  }
+  for (const SampleGrouping& w : target->groupings) {
+    uint32_t match = 0;
+    for (uint32_t j = 0; j < groupings && match == 0; ++j)
+      if (source->groupings[j].grouping_type == w.grouping_type && source->groupings[j].parameter == w.parameter)
+        match = j + 1;
+    VT_TRY(joined->groupings.append(match));
+  }
+  if (source->has_dependencies && !target->has_dependencies) {
+    target->has_dependencies = 1;
+    for (uint32_t i = 0; i < target->samples_followed; ++i) VT_TRY(target->dependencies.append_doubling(uint8_t{0}));
+  }
+  joined->subsamples = source->has_subsamples &&
+                       (!target->has_subsamples || (target->subs_version == source->subs_version &&
+                                                    target->subs_flags == source->subs_flags));
+  if (joined->subsamples && !target->has_subsamples) {
+    target->has_subsamples = 1;
+    target->subs_version = source->subs_version;
+    target->subs_flags = source->subs_flags;
+  }
+  return ErrorCode::Ok;
+}
+
+// A joined input's group `group` of `type` as the written track numbers it.
+uint32_t joined_number(const JoinedGroups& joined, uint32_t type, uint32_t group) {
+  if (group == 0) return 0;
+  for (const JoinedNumbering& n : joined.types)
+    if (n.grouping_type == type) {
+      if (group > n.count) return 0;
+      return n.first == kOwnNumbers ? group : joined.numbers[n.first + group - 1];
+    }
+  return 0;
+}
+
+ErrorCode copy_subsamples(SampleGroupsRecord* target, SampleGroupsRecord* source, uint32_t index, uint32_t written) {
+  const SubsampleEntry* e = subsamples_of(source, index);
+  if (e == nullptr) return ErrorCode::Ok;
+  SubsampleEntry copy{written, target->subsample_bytes.count, e->length, e->count};
+  VT_TRY(grow_bytes(&target->subsample_bytes, e->length));
+  for (uint32_t i = 0; i < e->length; ++i) target->subsample_bytes.items[copy.offset + i] = source->subsample_bytes[e->offset + i];
+  target->subsample_bytes.count += e->length;
+  return target->subsamples.append_doubling(copy, 64);
+}
+
+// A sample of a joined track: groupings matched by type and parameter,
+// numbers through the input's (those of the track it started from as read).
+ErrorCode follow_joined(SampleGroupsRecord* target, SampleGroupsRecord* source, const JoinedGroups* joined,
+                        uint32_t index) {
+  for (uint32_t i = 0; i < target->groupings.count; ++i) {
+    SampleGrouping& w = target->groupings[i];
+    // The track it started from made the first groupings, in its order.
+    uint32_t j = joined == nullptr ? i + 1 : (i < joined->groupings.count ? joined->groupings[i] : 0);
+    if (source == nullptr || j > source->groupings.count) j = 0;
+    uint32_t group = j > 0 ? group_of(&source->groupings[j - 1], index) : 0;
+    if (j > 0 && joined != nullptr) group = joined_number(*joined, w.grouping_type, group);
+    if (w.runs.count > 0 && w.runs.back().group_index == group) {
+      ++w.runs.back().sample_count;
+    } else {
+      VT_TRY(w.runs.append_doubling(GroupRun{1, group}));
+    }
+  }
+  if (target->has_dependencies) {
+    const uint8_t flags = source != nullptr && index < source->dependencies.count ? source->dependencies[index] : 0;
+    VT_TRY(target->dependencies.append_doubling(flags));
+  }
+  const uint32_t written = target->samples_followed++;
+  const bool subsamples = source != nullptr && (joined != nullptr ? joined->subsamples : source->has_subsamples != 0);
+  if (target->has_subsamples && subsamples) VT_TRY(copy_subsamples(target, source, index, written));
+  return ErrorCode::Ok;
+}
+
 }  // namespace
 
 SampleGroupsRecord* sample_groups_make(TrackBoxes* track) { return groups_for(track); }
@@ -144,6 +372,12 @@ void sample_groups_release(TrackBoxes* track) {
   g->dependencies.release();
   g->subsamples.release();
   g->subsample_bytes.release();
+  for (JoinedGroups& j : g->joined) {
+    j.types.release();
+    j.numbers.release();
+    j.groupings.release();
+  }
+  g->joined.release();
   std::free(g);
   stbl->groups = nullptr;
 }
@@ -288,9 +522,30 @@ ErrorCode sample_groups_start(TrackBoxes* to, TrackBoxes* from) {
   return ErrorCode::Ok;
 }
 
+ErrorCode sample_groups_join(TrackBoxes* to, TrackBoxes* from) {
+  SampleGroupsRecord* target = groups_for(to);
+  if (target == nullptr) return ErrorCode::OutOfMemory;
+  JoinedGroups joined{};
+  joined.from = from;
+  ErrorCode e = join_groups(target, sample_groups(from), &joined);
+  if (e == ErrorCode::Ok) e = target->joined.append(joined);
+  if (e != ErrorCode::Ok) {
+    joined.types.release();
+    joined.numbers.release();
+    joined.groupings.release();
+  }
+  return e;
+}
+
 ErrorCode sample_groups_follow(TrackBoxes* to, TrackBoxes* from, uint32_t index) {
   SampleGroupsRecord* source = sample_groups(from);
   SampleGroupsRecord* target = sample_groups(to);
+  if (target != nullptr && target->joined.count > 0) {
+    const JoinedGroups* joined = nullptr;
+    for (const JoinedGroups& j : target->joined)
+      if (j.from == from) joined = &j;
+    return follow_joined(target, source, joined, index);
+  }
   if (source == nullptr || target == nullptr) return ErrorCode::Ok;
   for (uint32_t i = 0; i < source->groupings.count && i < target->groupings.count; ++i) {
     uint32_t group = group_of(&source->groupings[i], index);

@@ -37,6 +37,24 @@ struct SubsampleEntry {
   uint16_t count;
 };
 
+// A joined input's groups as a written track numbers them: per group
+// description type of the input, its entries' numbers in the written
+// track's description of that type ([first, first + count) of `numbers`).
+struct JoinedNumbering {
+  uint32_t grouping_type;
+  uint32_t first;
+  uint32_t count;
+};
+struct JoinedGroups {
+  const TrackBoxes* from;
+  GrowArray<JoinedNumbering> types;
+  GrowArray<uint32_t> numbers;
+  // Per grouping of the written track (as many as it had when this input
+  // joined): the input's grouping of the same type and parameter, 1-based; 0 none.
+  GrowArray<uint32_t> groupings;
+  bool subsamples;  // its 'subs' has the written one's form
+};
+
 struct SampleGroupsRecord {
   GrowArray<OwnedBlock> descriptions;  // whole 'sgpd' boxes, header included
   GrowArray<SampleGrouping> groupings;
@@ -50,6 +68,8 @@ struct SampleGroupsRecord {
   GrowArray<uint8_t> subsample_bytes;
   uint32_t subs_cursor;    // where the last look-up ended
   uint32_t samples_followed;  // written track: samples recorded so far
+  // Written track: inputs joined after the one it started from.
+  GrowArray<JoinedGroups> joined;
 };
 
 // Row operations of the 'stbl' list; the context is the track. Malformed
@@ -72,9 +92,16 @@ uint64_t sample_groups_size(TrackBoxes* track);
 // Gives the written track `to` the group descriptions and groupings (with no
 // samples yet) of `from`, and dependencies when `from` has them.
 ErrorCode sample_groups_start(TrackBoxes* to, TrackBoxes* from);
+// Adds the groups of `from`, a track joined after the one `to` started
+// from: its descriptions' entries join those of the same type (identical
+// entries shared; an entry that cannot be told apart from its box's other
+// entries, in a box not byte-identical to the written one, is no group),
+// its groupings those of the same type and parameter, and its
+// dependencies and sub-samples follow.
+ErrorCode sample_groups_join(TrackBoxes* to, TrackBoxes* from);
 // Records that the sample just written to `to` is sample `index` (0-based)
-// of `from`: its group in each grouping, its dependency byte and its
-// sub-samples.
+// of `from` (the track `to` started from, or one joined): its group in
+// each grouping, its dependency byte and its sub-samples.
 ErrorCode sample_groups_follow(TrackBoxes* to, TrackBoxes* from, uint32_t index);
 
 // Gives a written track of `sample_count` samples a 'roll' group that

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@
 #include "io/byte_io.h"
 #include "mediafile/media_file.h"
 #include "remux/join_plan.h"
+#include "remux/verify.h"
+#include "sampletables/sample_groups.h"
 #include "sampletables/stsd.h"
 #include "support/compare.h"
 #include "support/decoded.h"
@@ -187,6 +190,72 @@ size_t decoded_samples(const std::string& path) {
   std::string out;
   run_command("ffmpeg -v error -i " + shell_quote(path) + " -map 0:a:0 -ac 1 -f s16le - 2>/dev/null", &out);
   return out.size() / 2;
+}
+
+// Where the first loud sound of a file's first sound track is heard, in
+// seconds, gaps in its times decoded as silence; -1 without any.
+double first_sound_at(const std::string& path) {
+  std::string out;
+  run_command("ffmpeg -v error -i " + shell_quote(path) +
+                  " -map 0:a:0 -af aresample=async=1:first_pts=0 -ac 1 -ar 48000 -f s16le - 2>/dev/null",
+              &out);
+  for (size_t i = 0; i + 1 < out.size(); i += 2) {
+    const auto value = static_cast<int16_t>(static_cast<uint8_t>(out[i]) | static_cast<uint8_t>(out[i + 1]) << 8);
+    if (value > 1000 || value < -1000) return static_cast<double>(i / 2) / 48000;
+  }
+  return -1;
+}
+
+uint32_t movie_timescale(const std::string& path) {
+  OpenParams params{};
+  params.routines = std_routines();
+  params.path = path.c_str();
+  MediaFile* file = nullptr;
+  if (media_open(&file, &params, kOpenRead) != ErrorCode::Ok) return 0;
+  MovieInfo info{};
+  const bool ok = movie_info(file, &info) == ErrorCode::Ok;
+  media_close(file);
+  return ok ? info.timescale : 0;
+}
+
+// When the sample at `media` (track units) presents through the track's
+// edits, in seconds; -1 when no edit shows it.
+double presented_at(const std::vector<ElstEntry>& edits, uint32_t movie_units, uint32_t units, int64_t media) {
+  double at = 0;
+  for (const ElstEntry& e : edits) {
+    const double length = static_cast<double>(e.segment_duration) / movie_units;
+    if (e.media_time >= 0 && media >= e.media_time && static_cast<double>(media - e.media_time) < length * units)
+      return at + static_cast<double>(media - e.media_time) / units;
+    at += length;
+  }
+  return -1;
+}
+
+// A track's sample groups as the library reads them: each description's
+// bytes, each grouping's runs (count, group) and the dependency bytes.
+struct Groups {
+  std::vector<std::string> descriptions;
+  std::vector<std::vector<std::pair<uint32_t, uint32_t>>> runs;
+  std::string dependencies;
+};
+
+Groups groups_of(const std::string& path, uint32_t track) {
+  Groups out;
+  OpenParams params{};
+  params.routines = std_routines();
+  params.path = path.c_str();
+  MediaFile* file = nullptr;
+  if (media_open(&file, &params, kOpenRead) != ErrorCode::Ok) return out;
+  if (SampleGroupsRecord* g = sample_groups(track_at(file->root, track))) {
+    for (const OwnedBlock& b : g->descriptions) out.descriptions.emplace_back(reinterpret_cast<char*>(b.bytes), b.length);
+    for (const SampleGrouping& grouping : g->groupings) {
+      out.runs.emplace_back();
+      for (const GroupRun& r : grouping.runs) out.runs.back().emplace_back(r.sample_count, r.group_index);
+    }
+    out.dependencies.assign(g->dependencies.items, g->dependencies.items + g->dependencies.count);
+  }
+  media_close(file);
+  return out;
 }
 
 TEST(CameraChapterName, FollowsTheSchemeOnly) {
@@ -412,24 +481,193 @@ TEST_F(Join, DifferentEncodingsKeepTheirOwnDescriptions) {
   }
 }
 
+// AAC's priming and Opus's pre-skip are skipped by each input's edit.
 TEST_F(Join, SoundWithPrimingEditsJoinsGapless) {
-  const std::string a = test::make_media(work_, "a.m4a", "-f lavfi -i sine=frequency=440:sample_rate=48000 -t 2 -c:a aac");
-  const std::string b = test::make_media(work_, "b.m4a", "-f lavfi -i sine=frequency=660:sample_rate=48000 -t 3 -c:a aac");
-  ASSERT_FALSE(a.empty());
-  ASSERT_FALSE(b.empty());
-  const std::string out = work_.path("ab.m4a");
-  test::RunResult r = join({a, b, out}, {"--quiet", "--verify"});
+  for (const char* codec : {"aac", "libopus"}) {
+    SCOPED_TRACE(codec);
+    const std::string tone = "-f lavfi -i sine=sample_rate=48000:frequency=";
+    const std::string a = test::make_media(work_, std::string(codec) + "-a.mp4", tone + "440 -t 2 -c:a " + codec);
+    const std::string b = test::make_media(work_, std::string(codec) + "-b.mp4", tone + "660 -t 3 -c:a " + codec);
+    ASSERT_FALSE(a.empty());
+    ASSERT_FALSE(b.empty());
+    const std::string out = work_.path(std::string(codec) + "-ab.mp4");
+    test::RunResult r = join({a, b, out}, {"--quiet", "--verify"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<ElstEntry> first = sound_edits(a), second = sound_edits(b), joined = sound_edits(out);
+    ASSERT_EQ(first.size(), 1u);
+    ASSERT_EQ(second.size(), 1u);
+    ASSERT_EQ(joined.size(), 2u);
+    const test::LibraryTrack input = tracks_of(a)[0];
+    EXPECT_EQ(joined[0].media_time, first[0].media_time);
+    EXPECT_EQ(joined[1].media_time, static_cast<int64_t>(input.media_duration) + second[0].media_time);
+    EXPECT_EQ(joined[0].segment_duration, first[0].segment_duration);
+    EXPECT_EQ(joined[1].segment_duration, second[0].segment_duration);
+    // ffmpeg ends a last Opus edit late (by 648 samples of 48 kHz), so only
+    // AAC's decoded length is compared.
+    if (std::string(codec) == "aac") {
+      EXPECT_EQ(decoded_samples(out), decoded_samples(a) + decoded_samples(b));
+    }
+  }
+}
+
+// An input whose sound outlasts its pictures, or falls short of them:
+// the next input's sound still starts with its pictures.
+TEST_F(Join, SoundStartsWithEachInputsPictures) {
+  const std::string tone = test::make_media(
+      work_, "tone.mp4",
+      "-f lavfi -t 3 -i testsrc2=size=160x120:rate=30 -f lavfi -t 3 -i sine=frequency=1000:sample_rate=48000"
+      " -c:v libx264 -c:a aac");
+  ASSERT_FALSE(tone.empty());
+  const struct {
+    const char* name;
+    const char* sound_seconds;  // of the first input's silence, beside 3 s of pictures
+    bool decoded;
+  } cases[] = {{"longer", "3.3", true}, {"shorter", "2.7", false}, {"even", "3", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string first = test::make_media(
+        work_, std::string(c.name) + ".mp4",
+        std::string("-f lavfi -t 3 -i testsrc2=size=160x120:rate=30 -f lavfi -t ") + c.sound_seconds +
+            " -i anullsrc=r=48000:cl=mono -c:v libx264 -c:a aac");
+    ASSERT_FALSE(first.empty());
+    const std::string out = work_.path(std::string(c.name) + "-joined.mp4");
+    test::RunResult r = join({first, tone, out}, {"--quiet", "--verify"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::probe_errors(out), "");
+    // The second input's first sound sample past its priming, found by its
+    // bytes, presents within one sound frame (1024 samples) of 3 s.
+    const test::LibraryTrack sound = tracks_of(out)[1], second = tracks_of(tone)[1];
+    ASSERT_FALSE(second.packets.empty());
+    size_t at = 1;
+    while (at < sound.packets.size() && sound.packets[at].md5 != second.packets[0].md5) ++at;
+    ASSERT_LT(at, sound.packets.size());
+    const int64_t media = sound.packets[at].dts + sound_edits(tone)[0].media_time;
+    EXPECT_NEAR(presented_at(sound_edits(out), movie_timescale(out), sound.timescale, media), 3.0, 1024.0 / 48000);
+    // Heard there too, where the decoder follows the edits (it skips an
+    // empty edit between others).
+    if (c.decoded) {
+      EXPECT_NEAR(first_sound_at(out), 3.0, 1024.0 / 48000);
+    }
+    EXPECT_EQ(frame_hashes(out), concat_hashes({first, tone}));
+  }
+}
+
+// What --verify is handed for a join of two whole inputs: each track's
+// samples input by input as the join took them, each input's one entry
+// under the output's description of it (the second's own when the output
+// has two).
+struct JoinCheck {
+  std::vector<std::string> names;
+  std::vector<const void*> inputs;
+  std::vector<VerifySegment> segments;
+  std::vector<uint32_t> map;
+  VerifyJoin join{};
+
+  bool make(const std::vector<std::string>& from, const std::string& out) {
+    names = from;
+    for (const std::string& n : names) inputs.push_back(n.c_str());
+    const std::vector<test::LibraryTrack> joined = tracks_of(out);
+    OpenParams params{};
+    params.routines = std_routines();
+    params.path = out.c_str();
+    MediaFile* file = nullptr;
+    if (names.size() != 2 || media_open(&file, &params, kOpenRead) != ErrorCode::Ok) return false;
+    for (uint32_t track = 0; track < joined.size(); ++track) {
+      TrackInfo info{};
+      if (track_info(file, joined[track].track_id, &info) != ErrorCode::Ok) break;
+      for (uint32_t k = 0; k < 2; ++k) {
+        const test::LibraryTrack t = tracks_of(names[k])[track];
+        const auto count = static_cast<uint32_t>(t.packets.size());
+        const auto at = static_cast<uint32_t>(map.size() + 1);
+        map.push_back(1);
+        map.push_back(k == 1 && info.entry_count == 2 ? 2 : 1);
+        segments.push_back(
+            VerifySegment{track, k, SampleSource{nullptr, t.track_id, count, 0, count, 0, 0, 0, at, 0, 0, 0}});
+      }
+    }
+    media_close(file);
+    join = VerifyJoin{inputs.data(), 2, segments.data(), static_cast<uint32_t>(segments.size()), map.data(),
+                      static_cast<uint32_t>(map.size())};
+    return segments.size() == 2 * joined.size();
+  }
+};
+
+// The check of a joined movie's sound edits: the second input's sound
+// shown a tenth of a second early (its gap shortened) is found out of place.
+TEST_F(Join, VerifyHoldsSoundEditsToTheirRule) {
+  const std::string made = "-f lavfi -t 3 -i testsrc2=size=160x120:rate=30 -f lavfi -t ";
+  const std::string first =
+      test::make_media(work_, "short.mp4", made + "2.7 -i anullsrc=r=48000:cl=mono -c:v libx264 -c:a aac");
+  const std::string second =
+      test::make_media(work_, "tone.mp4", made + "3 -i sine=sample_rate=48000 -c:v libx264 -c:a aac");
+  ASSERT_FALSE(first.empty());
+  ASSERT_FALSE(second.empty());
+  const std::string out = work_.path("joined.mp4");
+  ASSERT_EQ(join({first, second, out}, {"--quiet"}).status, 0);
+  JoinCheck check;
+  ASSERT_TRUE(check.make({first, second}, out));
+  const std::string written = test::slurp(out);
+  const std::string gap("\0\0\x01\x2c\xff\xff\xff\xff", 8);  // an empty edit of 300 ms
+  ASSERT_EQ(written.find(gap), written.rfind(gap));
+  ASSERT_NE(written.find(gap), std::string::npos);
+  const struct {
+    uint32_t gap_ms;
+    ErrorCode verdict;
+  } cases[] = {{300, ErrorCode::Ok}, {200, ErrorCode::Differs}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.gap_ms);
+    std::string bytes = written;
+    const size_t at = bytes.find(gap);
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(c.gap_ms >> (24 - 8 * i));
+    const std::string path = work_.path("checked.mp4");
+    ASSERT_TRUE(write_file(path, bytes));
+    const char* outputs[] = {path.c_str()};
+    VerifyReport report{};
+    EXPECT_EQ(verify_remux(first.c_str(), outputs, 1, nullptr, nullptr, 0, &report, nullptr, 0, nullptr, &check.join),
+              c.verdict);
+    if (c.verdict == ErrorCode::Differs) {
+      EXPECT_STREQ(report.field, "sound placement (edit list)");
+    }
+  }
+}
+
+// Each input's sample groups and dependency flags go with its samples: a
+// description byte-identical to one already written is shared, another
+// joins the written one as an entry of its own.
+TEST_F(Join, SampleGroupsOfEveryInputAreCarried) {
+  std::vector<std::string> inputs;
+  for (const char* made : {"a.mp4 testsrc2 3", "b.mp4 testsrc 2"}) {
+    std::string name, source, bframes;
+    std::istringstream(made) >> name >> source >> bframes;
+    inputs.push_back(test::make_media(
+        work_, name,
+        "-f lavfi -t 1 -i " + source + "=size=160x120:rate=30 -f lavfi -t 1 -i sine=sample_rate=48000"
+        " -pix_fmt yuv420p -c:v libx265 -x265-params bframes=" + bframes + ":log-level=0 -tag:v hvc1 -c:a aac"));
+    ASSERT_FALSE(inputs.back().empty());
+  }
+  // b's sound says each frame needs the two before it: another 'roll' entry.
+  std::string b = test::slurp(inputs[1]);
+  const size_t roll = b.find(std::string("sgpd\x01\0\0\0roll\0\0\0\x02\0\0\0\x01\xff\xff", 22));
+  ASSERT_NE(roll, std::string::npos);
+  b[roll + 21] = '\xfe';
+  ASSERT_TRUE(write_file(inputs[1], b));
+  const std::string out = work_.path("groups.mp4");
+  test::RunResult r = join({inputs[0], inputs[1], inputs[0], out}, {"--quiet", "--verify"});
   ASSERT_EQ(r.status, 0) << r.err;
-  const std::vector<ElstEntry> first = sound_edits(a), second = sound_edits(b), joined = sound_edits(out);
-  ASSERT_EQ(first.size(), 1u);
-  ASSERT_EQ(second.size(), 1u);
-  ASSERT_EQ(joined.size(), 2u);
-  const test::LibraryTrack input = tracks_of(a)[0];
-  EXPECT_EQ(joined[0].media_time, first[0].media_time);
-  EXPECT_EQ(joined[1].media_time, static_cast<int64_t>(input.media_duration) + second[0].media_time);
-  EXPECT_EQ(joined[0].segment_duration, first[0].segment_duration);
-  EXPECT_EQ(joined[1].segment_duration, second[0].segment_duration);
-  EXPECT_EQ(decoded_samples(out), decoded_samples(a) + decoded_samples(b));
+  const Groups a_video = groups_of(inputs[0], 0), b_video = groups_of(inputs[1], 0), video = groups_of(out, 0);
+  ASSERT_FALSE(a_video.dependencies.empty());
+  EXPECT_EQ(video.dependencies, a_video.dependencies + b_video.dependencies + a_video.dependencies);
+  const Groups a_sound = groups_of(inputs[0], 1), b_sound = groups_of(inputs[1], 1), sound = groups_of(out, 1);
+  ASSERT_EQ(a_sound.runs.size(), 1u);
+  ASSERT_EQ(a_sound.runs[0].size(), 1u);
+  ASSERT_EQ(b_sound.runs.size(), 1u);
+  ASSERT_EQ(sound.descriptions.size(), 1u);
+  const std::string roll_entries("\0\0\0\x02\xff\xff\xff\xfe", 8);  // entry count 2, then -1 and -2
+  EXPECT_EQ(sound.descriptions[0].substr(sound.descriptions[0].size() - 8), roll_entries);
+  const uint32_t a_count = a_sound.runs[0][0].first, b_count = b_sound.runs[0][0].first;
+  ASSERT_EQ(sound.runs.size(), 1u);
+  EXPECT_EQ(sound.runs[0], (std::vector<std::pair<uint32_t, uint32_t>>{{a_count, 1}, {b_count, 2}, {a_count, 1}}));
+  EXPECT_EQ(frame_hashes(out), concat_hashes({inputs[0], inputs[1], inputs[0]}));
 }
 
 TEST_F(Join, ChaptersOfEveryInputFollowOn) {
@@ -450,6 +688,21 @@ TEST_F(Join, ChaptersOfEveryInputFollowOn) {
   run_command("ffprobe -v error -show_entries chapter=start_time:chapter_tags=title -of csv=p=0 " + shell_quote(out),
               &chapters);
   EXPECT_EQ(chapters, "0.000000,in\n1.000000,out\n2.000000,in\n3.000000,out\n");
+  // --verify holds them to that rule: the last one moved to 3.5 s is found.
+  JoinCheck check;
+  ASSERT_TRUE(check.make(inputs, out));
+  std::string bytes = test::slurp(out);
+  const std::string three("\0\0\0\0\x01\xc9\xc3\x80", 8), later("\0\0\0\0\x02\x16\x0e\xc0", 8);  // 100 ns units
+  ASSERT_NE(bytes.find(three), std::string::npos);
+  const char* outputs[] = {out.c_str()};
+  VerifyReport report{};
+  EXPECT_EQ(verify_remux(inputs[0].c_str(), outputs, 1, nullptr, nullptr, 0, &report, nullptr, 0, nullptr, &check.join),
+            ErrorCode::Ok);
+  bytes.replace(bytes.find(three), 8, later);
+  ASSERT_TRUE(write_file(out, bytes));
+  EXPECT_EQ(verify_remux(inputs[0].c_str(), outputs, 1, nullptr, nullptr, 0, &report, nullptr, 0, nullptr, &check.join),
+            ErrorCode::Differs);
+  EXPECT_STREQ(report.field, "chapters");
 }
 
 TEST_F(Join, ImportedInputsJoinToo) {
@@ -463,12 +716,19 @@ TEST_F(Join, ImportedInputsJoinToo) {
                 nullptr);
   const std::string ts = test::make_media(work_, "p0.ts", "-i " + shell_quote(work_.path("p0.mp4")) + " -c copy");
   ASSERT_FALSE(ts.empty());
-  const std::vector<std::vector<std::string>> cases = {
-      {work_.path("p0.mkv"), work_.path("p1.mkv")},  // two recordings of a live recorder
-      {ts, work_.path("p1.mp4")},                    // another container, another time scale
-      {work_.path("p1.mp4"), ts},
+  // Sound cut from one recording goes on whole; joined out of order, the
+  // second part's sound that reaches past its pictures meets the first
+  // part's, which starts before its pictures: a few samples give way.
+  const struct {
+    std::vector<std::string> inputs;
+    bool whole_sound;
+  } cases[] = {
+      {{work_.path("p0.mkv"), work_.path("p1.mkv")}, true},  // two recordings of a live recorder
+      {{ts, work_.path("p1.mp4")}, true},                    // another container, another time scale
+      {{work_.path("p1.mp4"), ts}, false},
   };
-  for (const std::vector<std::string>& inputs : cases) {
+  for (const auto& c : cases) {
+    const std::vector<std::string>& inputs = c.inputs;
     SCOPED_TRACE(inputs[0]);
     const std::string out = work_.path("out.mp4");
     std::remove(out.c_str());
@@ -479,7 +739,12 @@ TEST_F(Join, ImportedInputsJoinToo) {
     ASSERT_EQ(joined.size(), 2u);
     size_t samples = 0;
     for (const std::string& input : inputs) samples += tracks_of(input)[1].packets.size();
-    EXPECT_EQ(joined[1].packets.size(), samples);
+    if (c.whole_sound) {
+      EXPECT_EQ(joined[1].packets.size(), samples);
+    } else {
+      EXPECT_LT(joined[1].packets.size(), samples);
+      EXPECT_GE(joined[1].packets.size() + 3, samples);  // 3 frames: 64 ms
+    }
   }
 }
 

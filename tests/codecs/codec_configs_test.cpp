@@ -135,6 +135,8 @@ TEST(Opus, PacketDurationsAndTheDopsFromItsHead) {
     const Bytes dops = write_config(&d, dops_write, dops_size);
     EXPECT_EQ(dops, hex(h.dops));
     EXPECT_EQ(dops_payload_channels(dops.data(), static_cast<uint32_t>(dops.size())), d.OutputChannelCount);
+    EXPECT_EQ(dops_payload_pre_skip(dops.data(), static_cast<uint32_t>(dops.size())), h.pre_skip);
+    EXPECT_EQ(dops_payload_pre_skip(dops.data(), 3), 0u);  // cut before it
   }
 }
 

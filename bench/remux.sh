@@ -18,6 +18,8 @@
 #
 # One round runs every command once, in turn, removing the output before
 # each run; five rounds, and each figure is the median of its five times.
+# Beside the wall time, the CPU time (user + system) of each command: on a
+# machine that other work loads, it varies far less than the wall time.
 # Usage: bench/remux.sh [work-dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -110,29 +112,34 @@ for input in "${inputs[@]}"; do
   echo
   echo "== $(basename "$input"): $size bytes, $samples samples"
   cat "$input" > /dev/null  # warm cache
-  declare -A times=() peak=()
-  for name in "${names[@]}"; do times[$name]=""; peak[$name]=0; done
+  declare -A times=() cpu=() peak=()
+  for name in "${names[@]}"; do times[$name]=""; cpu[$name]=""; peak[$name]=0; done
   for _ in $(seq "$rounds"); do
     for name in "${names[@]}"; do
       rm -f "$out"
       # Every command starts with no dirty pages of an earlier run's output
       # to write back.
       sync
-      /usr/bin/time -f "%e %M" -o "$work/time.txt" sh -c "$(command_for "$name" "$input")" >/dev/null 2>&1
-      read -r t m < "$work/time.txt"
+      /usr/bin/time -f "%e %M %U %S" -o "$work/time.txt" sh -c "$(command_for "$name" "$input")" >/dev/null 2>&1
+      read -r t m u s < "$work/time.txt"
       times[$name]="${times[$name]} $t"
+      cpu[$name]="${cpu[$name]} $(awk -v u="$u" -v s="$s" 'BEGIN {printf "%.2f", u + s}')"
       [ "$m" -gt "${peak[$name]}" ] && peak[$name]=$m
     done
   done
-  printf '%-14s %10s %10s\n' command "median s" "peak MiB"
+  printf '%-14s %10s %10s %10s\n' command "median s" "cpu s" "peak MiB"
   for name in "${names[@]}"; do
     # shellcheck disable=SC2086
-    printf '%-14s %10s %10.1f\n' "$name" "$(median ${times[$name]})" "$(echo "${peak[$name]} / 1024" | bc -l)"
+    printf '%-14s %10s %10s %10.1f\n' "$name" "$(median ${times[$name]})" "$(median ${cpu[$name]})" \
+      "$(echo "${peak[$name]} / 1024" | bc -l)"
   done
   # shellcheck disable=SC2086
   t_v=$(median ${times[vantorel]}); t_cat=$(median ${times[cat]}); t_ff=$(median ${times[ffmpeg]})
   ratio() { if [ "$(echo "$2 > 0" | bc)" = 1 ]; then echo "scale=2; $1 / $2" | bc; else echo "n/a"; fi; }
   echo "vantorel / cat: $(ratio "$t_v" "$t_cat")   vantorel / ffmpeg: $(ratio "$t_v" "$t_ff")"
+  # shellcheck disable=SC2086
+  c_v=$(median ${cpu[vantorel]}); c_cat=$(median ${cpu[cat]}); c_ff=$(median ${cpu[ffmpeg]})
+  echo "in CPU time: vantorel / cat: $(ratio "$c_v" "$c_cat")   vantorel / ffmpeg: $(ratio "$c_v" "$c_ff")"
   # shellcheck disable=SC2086
   echo "to a pipe: vantorel / cat: $(ratio "$(median ${times[vantorel-pipe]})" "$(median ${times[cat-pipe]})")"
   # shellcheck disable=SC2086

@@ -57,36 +57,79 @@ uint32_t track_avg_bitrate(TrackBoxes* track) {
   return low32(div64(mul64(bytes, mdhd->timescale), mdhd->duration)) * 8;
 }
 
+namespace {
+
+// A walk over a track's decode times and sizes alone: the bit-rate window
+// steps two of them over every sample, and a table cursor would also keep
+// offsets, composition offsets and sync samples that it never reads. Runs
+// and sizes behave as the cursor's: the last run's delta goes on past the
+// table, a size the table lacks is 0.
+struct TimedSizes {
+  const TimeToSampleEntry* runs;
+  uint32_t run_count;
+  uint32_t run;
+  uint32_t in_run;
+  const uint32_t* listed;  // null: every sample is `constant` bytes
+  uint32_t listed_count;
+  uint32_t constant;
+  uint32_t index;  // 0-based
+  uint64_t time;
+
+  void start(const TimeToSampleTable& stts, const SampleSizeTable& sizes) {
+    runs = stts.entries.items;
+    run_count = stts.entries.count;
+    run = 0;
+    in_run = 0;
+    while (run + 1 < run_count && runs[run].sample_count == 0) ++run;
+    listed = stsz_is_listed(&sizes) ? sizes.sizes.items : nullptr;
+    listed_count = sizes.sizes.count;
+    constant = sizes.sample_size;
+    index = 0;
+    time = 0;
+  }
+  uint32_t duration() const { return run < run_count ? runs[run].sample_delta : 0; }
+  uint32_t size() const {
+    if (listed == nullptr) return constant;
+    return index < listed_count ? listed[index] : 0;
+  }
+  void next() {
+    time += duration();
+    ++index;
+    if (run >= run_count) return;
+    if (++in_run < runs[run].sample_count || run + 1 >= run_count) return;
+    ++run;
+    in_run = 0;
+    while (run + 1 < run_count && runs[run].sample_count == 0) ++run;
+  }
+};
+
+}  // namespace
+
 uint32_t track_max_bitrate(TrackBoxes* track) {
   auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
-  uint32_t n = sample_count(track);
-  if (mdhd == nullptr || mdhd->timescale == 0) return 0;
+  auto* stts = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);
+  auto* sizes = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
+  if (mdhd == nullptr || mdhd->timescale == 0 || stts == nullptr || sizes == nullptr) return 0;
+  const uint32_t n = sizes->sample_count;
+  if (n == 0) return 0;
   // The most bytes in any window of one second (plus the first sample's
-  // duration), with a start and an end cursor over the samples.
-  TableCursor start;
-  TableCursor end;
-  table_cursor_begin(&start, track, false);
-  table_cursor_begin(&end, track, false);
-  if (start.current == 0) return 0;  // no time or size table, or no samples
-  TableSample first;
-  TableSample last;
-  uint32_t e = 0;
+  // duration), with a start and an end walk over the samples.
+  TimedSizes start;
+  TimedSizes end;
+  start.start(*stts, *sizes);
+  end.start(*stts, *sizes);
   uint64_t sum = 0;
   uint64_t largest = 0;
   for (uint32_t s = 0; s < n; ++s) {
-    table_cursor_sample(start, &first);
-    uint64_t limit = first.time + first.duration + mdhd->timescale;
-    while (e < n) {
-      table_cursor_sample(end, &last);
-      if (last.time >= limit) break;
-      sum += last.size;
-      table_cursor_next(&end);
-      ++e;
+    const uint64_t limit = start.time + start.duration() + mdhd->timescale;
+    while (end.index < n && end.time < limit) {
+      sum += end.size();
+      end.next();
     }
     if (sum > largest) largest = sum;
-    if (e >= n) break;
-    sum -= first.size;
-    table_cursor_next(&start);
+    if (end.index >= n) break;
+    sum -= start.size();
+    start.next();
   }
   uint64_t bits = largest * 8;
   return bits > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(bits);

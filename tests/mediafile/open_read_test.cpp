@@ -279,5 +279,37 @@ TEST(Statistics, BitRatesAndSizes) {
   EXPECT_GT(estimate.header_size, estimate.ftyp_size);
 }
 
+// The busiest second follows the time table as reading does: a run of no
+// samples is stepped over, and samples past the table keep its last delta.
+TEST(Statistics, MaxBitRateFollowsTheTimeTable) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<uint32_t, uint32_t>> stts;
+    std::vector<uint32_t> sizes;
+    uint32_t bits;
+  };
+  const Case cases[] = {
+      // Times 0, 1000, 2000, 3000: a window holds two samples.
+      {"one run", {{4, 1000}}, {80, 10, 10, 80}, 90 * 8},
+      // An empty run's delta is no sample's: the third sample starts at 2000
+      // (at 1000 the first window would hold three, 140 bytes).
+      {"an empty run between", {{1, 1000}, {0, 0}, {3, 1000}}, {80, 40, 20, 10}, 120 * 8},
+      // The last sample at 3000 (at 2000 a window would hold 100 bytes).
+      {"samples past the table", {{2, 1000}}, {80, 10, 10, 80}, 90 * 8},
+      // Times 0, 300, 2300, 2600: the first window holds the first two only.
+      {"a long gap", {{1, 300}, {1, 2000}, {2, 300}}, {500, 500, 10, 10}, 1000 * 8},
+      {"one sample", {{1, 40}}, {7}, 7 * 8},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HandTrack t;
+    t.sizes = c.sizes;
+    t.stts = c.stts;
+    Opened o(hand_made_file({t}));
+    ASSERT_EQ(o.result, ErrorCode::Ok);
+    EXPECT_EQ(track_max_bitrate(track_at(o.file->root, 0)), c.bits);
+  }
+}
+
 }  // namespace
 }  // namespace vantorel

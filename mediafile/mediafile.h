@@ -561,6 +561,17 @@ bool format_counts_frames(FourCC format);
 // A hash of metadata carried as read: the movie's ('meta' and user data)
 // for track 0, else that track's.
 uint64_t carried_metadata_hash(MediaFile* file, uint32_t track_id);
+// The file's byte stream, for reading bytes where they lie (io/byte_io.h,
+// io/file_io.h).
+FileIo* media_io(MediaFile* file);
+// A new file's track takes the sample groups of another input's track whose
+// samples follow in it: descriptions joined entry by entry (identical ones
+// shared), groupings by type and parameter; dependencies and sub-samples follow.
+ErrorCode join_sample_groups(MediaFile* from, uint32_t from_track, MediaFile* to, uint32_t to_track);
+// Whether an edit of a sound track starting at `media_time` (media units)
+// skips what its encoder put before the sound: AAC's priming (1024 or 2112
+// samples), Opus's pre-skip as its 'dOps' says.
+bool edit_skips_priming(MediaFile* file, uint32_t track_id, int64_t media_time);
 
 // ---- Writing samples ------------------------------------------------------------------
 

@@ -7,6 +7,9 @@
 #include "boxes/hdlr.h"
 #include "boxes/tkhd.h"
 #include "codecs/aac.h"
+#include "codecs/opus.h"
+#include "io/byte_io.h"
+#include "io/value64.h"
 #include "codecs/timecode.h"
 #include "mediafile/internal.h"
 #include "meta/chapters.h"
@@ -119,6 +122,38 @@ ErrorCode follow_sample_groups(TrackBoxes* to, TrackBoxes* from, uint32_t index)
 bool media_mirrors_samples(MediaFile* file) { return file != nullptr && (file->flags & kFlagStreamingExtension) != 0; }
 
 bool format_counts_frames(FourCC format) { return pcm_counts_frames(format); }
+
+FileIo* media_io(MediaFile* file) { return file; }
+
+ErrorCode join_sample_groups(MediaFile* from, uint32_t from_track, MediaFile* to, uint32_t to_track) {
+  if (from == nullptr || to == nullptr) return ErrorCode::BadArgument;
+  TrackBoxes* in = find_track(from->root, from_track);
+  TrackBoxes* out = find_track(to->root, to_track);
+  return in != nullptr && out != nullptr ? sample_groups_join(out, in) : ErrorCode::Ok;
+}
+
+bool edit_skips_priming(MediaFile* file, uint32_t track_id, int64_t media_time) {
+  TrackInfo info;
+  if (file == nullptr || track_info(file, track_id, &info) != ErrorCode::Ok) return false;
+  if (info.fourcc == "mp4a") return media_time == 1024 || media_time == 2112;
+  if (!(info.fourcc == "Opus")) return false;
+  auto* stsd = track_record<SampleDescriptionTable>(find_track(file->root, track_id), BoxTypeId::Stsd);
+  if (stsd == nullptr || stsd->whole_entry_count == 0 || stsd->whole_entries.length < 8) return false;
+  // The first entry's 'dOps' child; its pre-skip counts 48 kHz samples.
+  const uint8_t* entry = stsd->whole_entries.bytes;
+  const uint32_t length = load_u32be(entry);
+  if (length < 8 || length > stsd->whole_entries.length) return false;
+  for (uint32_t child = whole_entry_children_at(entry, length, kLayoutSound); child != 0 && length - child >= 8;) {
+    const uint32_t size = load_u32be(entry + child);
+    if (size < 8 || size > length - child) return false;
+    if (std::memcmp(entry + child + 4, "dOps", 4) == 0) {
+      const uint64_t skip = rescale(dops_payload_pre_skip(entry + child + 8, size - 8), 48000, info.timescale);
+      return skip > 0 && media_time == static_cast<int64_t>(skip);
+    }
+    child += size;
+  }
+  return false;
+}
 
 namespace {
 

@@ -4,15 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "boxes/elst.h"
-#include "boxes/tkhd.h"
-#include "codecs/aac.h"
-#include "codecs/opus.h"
-#include "codecs/timecode.h"
 #include "io/byte_io.h"
 #include "io/value64.h"
-#include "mediafile/media_file.h"
-#include "sampletables/stsd.h"
+#include "mediafile/mediafile.h"
 
 namespace vantorel {
 
@@ -22,41 +16,22 @@ namespace {
 // writes its own there, so it does not tell entries apart.
 constexpr uint32_t kIndexAt = 14;
 
-const SampleDescriptionTable* entries_of(const TrackPlan& plan, const PlannedTrack& row) {
-  TrackBoxes* track = find_track(plan.input->root, row.input_track_id);
-  auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
-  if (stsd == nullptr || stsd->whole_entry_count == 0 || stsd->whole_entries.length == 0) return nullptr;
-  return stsd;
+// A track's sample entries as read; `count` 0 when they were not kept.
+struct Entries {
+  const uint8_t* bytes;
+  uint32_t size;
+  uint32_t count;
+};
+
+Entries entries_of(const TrackPlan& plan, const PlannedTrack& row) {
+  Entries e{};
+  if (track_whole_entries(plan.input, row.input_track_id, &e.bytes, &e.size, &e.count) != ErrorCode::Ok) return Entries{};
+  return e;
 }
 
 bool same_entry(const uint8_t* a, uint32_t a_size, const uint8_t* b, uint32_t b_size) {
   return a_size == b_size && a_size >= kIndexAt + 2 && std::memcmp(a, b, kIndexAt) == 0 &&
          std::memcmp(a + kIndexAt + 2, b + kIndexAt + 2, a_size - kIndexAt - 2) == 0;
-}
-
-// Tracks whose entries are not kept as read (imported ones) match by what
-// their entries are built from.
-bool same_configuration(const TrackInfo& a, const TrackInfo& b) {
-  // An AudioSpecificConfig from an ADTS header lacks what an encoder may
-  // add after it (an explicit "no SBR"), and an entry's channel count may
-  // say 2 for mono: the same sound by what the configuration says.
-  if (a.fourcc == "mp4a" && b.fourcc == "mp4a" && a.decoder_info_size >= 2 && b.decoder_info_size >= 2 &&
-      a.sample_rate == b.sample_rate &&
-      aac_config_object_type(a.decoder_info, a.decoder_info_size) ==
-          aac_config_object_type(b.decoder_info, b.decoder_info_size) &&
-      aac_config_channels(a.decoder_info, a.decoder_info_size) ==
-          aac_config_channels(b.decoder_info, b.decoder_info_size) &&
-      aac_config_frame_samples(a.decoder_info, a.decoder_info_size) ==
-          aac_config_frame_samples(b.decoder_info, b.decoder_info_size))
-    return true;
-  return a.fourcc == b.fourcc && a.width == b.width && a.height == b.height && a.sample_rate == b.sample_rate &&
-         a.channel_count == b.channel_count && a.decoder_info_size == b.decoder_info_size &&
-         (a.decoder_info_size == 0 || std::memcmp(a.decoder_info, b.decoder_info, a.decoder_info_size) == 0);
-}
-
-const uint32_t* matrix_of(const TrackPlan& plan, const PlannedTrack& row) {
-  auto* tkhd = track_record<TkhdRecord>(find_track(plan.input->root, row.input_track_id), BoxTypeId::Tkhd);
-  return tkhd != nullptr ? tkhd->matrix : nullptr;
 }
 
 // Whether every duration and composition offset of `source`, counted in
@@ -95,20 +70,21 @@ ErrorCode match_track(const TrackPlan& first, const TrackPlan& other, uint32_t i
   TrackInfo ia, ib;
   VT_TRY(track_info(first.input, a.input_track_id, &ia));
   VT_TRY(track_info(other.input, b.input_track_id, &ib));
-  const uint32_t* ma = matrix_of(first, a);
-  const uint32_t* mb = matrix_of(other, b);
+  uint32_t ma[9], mb[9];
+  const bool has_a = track_matrix(first.input, a.input_track_id, ma) == ErrorCode::Ok;
+  const bool has_b = track_matrix(other.input, b.input_track_id, mb) == ErrorCode::Ok;
   if (ia.kind != ib.kind || a.video != b.video || a.audio != b.audio || a.subpicture != b.subpicture) {
     *fault = kJoinKind;
   } else if (!(a.fourcc == b.fourcc)) {
     *fault = kJoinCodec;
-  } else if ((ma != nullptr) != (mb != nullptr) || (ma != nullptr && std::memcmp(ma, mb, 9 * sizeof *ma) != 0)) {
+  } else if (has_a != has_b || (has_a && std::memcmp(ma, mb, sizeof ma) != 0)) {
     *fault = kJoinMatrix;
   } else if (a.timescale != b.timescale && !converts_exactly(other.sources[b.first_source], b.timescale, a.timescale)) {
     *fault = kJoinTimescale;
   } else if (a.video && !shift_fits(a, b)) {
     *fault = kJoinTiming;
-  } else if (!(a.carried_whole && entries_of(first, a) != nullptr && entries_of(other, b) != nullptr) &&
-             !same_configuration(ia, ib)) {
+  } else if (!(a.carried_whole && entries_of(first, a).count != 0 && entries_of(other, b).count != 0) &&
+             !track_configs_agree(&ia, &ib)) {
     // Entries built from the configuration are one description for all.
     *fault = kJoinConfiguration;
   } else {
@@ -124,17 +100,16 @@ struct JoinedEntries {
   uint32_t count;
 };
 
-// Adds the entries of `stsd` not yet among `joined` and writes each one's
-// output number into the map: count first, then the numbers.
-ErrorCode map_entries(JoinedEntries* joined, const SampleDescriptionTable& stsd, GrowArray<uint32_t>* map,
-                      uint32_t* map_at) {
-  const uint8_t* bytes = stsd.whole_entries.bytes;
-  const uint32_t size = stsd.whole_entries.length;
+// Adds the entries not yet among `joined` and writes each one's output
+// number into the map: count first, then the numbers.
+ErrorCode map_entries(JoinedEntries* joined, const Entries& entries, GrowArray<uint32_t>* map, uint32_t* map_at) {
+  const uint8_t* bytes = entries.bytes;
+  const uint32_t size = entries.size;
   *map_at = map->count + 1;
-  VT_TRY(map->append(stsd.whole_entry_count));
-  for (uint32_t e = 0; e < stsd.whole_entry_count; ++e) {
+  VT_TRY(map->append(entries.count));
+  for (uint32_t e = 0; e < entries.count; ++e) {
     uint32_t at = 0, length = 0;
-    if (!sample_entry_at(bytes, size, stsd.whole_entry_count, e, &at, &length)) return ErrorCode::Malformed;
+    if (!sample_entry_at(bytes, size, entries.count, e, &at, &length)) return ErrorCode::Malformed;
     uint32_t number = 0, seen = 0;
     for (uint32_t k = 0; k < joined->count && number == 0; ++k) {
       uint32_t seen_length = 0;
@@ -180,9 +155,8 @@ ErrorCode single_frame_number(const SampleSource& source, uint32_t* frame, bool*
 ErrorCode lengthen_timecode(const TrackPlan& plan, const PlannedTrack& row, SampleSource* sources, uint32_t count,
                             uint32_t* merged) {
   *merged = 0;
-  auto* stsd = track_record<SampleDescriptionTable>(find_track(plan.input->root, row.input_track_id), BoxTypeId::Stsd);
-  TimecodeEntry entry;
-  if (stsd == nullptr || !timecode_entry_read(stsd->whole_entries.bytes, stsd->whole_entries.length, &entry))
+  uint32_t counted = 0;
+  if (!track_timecode_advance(plan.input, row.input_track_id, 0, 0, row.timescale, &counted))
     return ErrorCode::Ok;  // a time code it cannot count: each input keeps its sample
   const uint32_t* map = plan.description_map.data();
   const uint32_t map_count = plan.description_map.count;
@@ -199,7 +173,8 @@ ErrorCode lengthen_timecode(const TrackPlan& plan, const PlannedTrack& row, Samp
             : 0;
     if (one && anchor != nullptr &&
         source_description(s, map, map_count, 1) == source_description(*anchor, map, map_count, 1) &&
-        timecode_advance(entry, anchor_frame, anchor_length, row.timescale) == frame &&
+        track_timecode_advance(plan.input, row.input_track_id, anchor_frame, anchor_length, row.timescale, &counted) &&
+        counted == frame &&
         length <= UINT32_MAX - anchor->tail_extend) {
       // What the merged input's own end was aligned by goes with it.
       const uint64_t aligned = length + s.tail_extend - std::min<uint64_t>(s.tail_trim, length + s.tail_extend);
@@ -217,40 +192,16 @@ ErrorCode lengthen_timecode(const TrackPlan& plan, const PlannedTrack& row, Samp
   return ErrorCode::Ok;
 }
 
-// Whether an edit of a sound track that starts at `media_time` skips what
-// its encoder put before the sound: AAC's priming (1024 or 2112 samples),
-// Opus's pre-skip (as its 'dOps' says, at 48 kHz).
-bool skips_priming(const TrackPlan& plan, const PlannedTrack& row, int64_t media_time) {
-  if (row.fourcc == "mp4a") return media_time == 1024 || media_time == 2112;
-  const SampleDescriptionTable* stsd = row.fourcc == "Opus" ? entries_of(plan, row) : nullptr;
-  uint32_t at = 0, length = 0;
-  if (stsd == nullptr ||
-      !sample_entry_at(stsd->whole_entries.bytes, stsd->whole_entries.length, stsd->whole_entry_count, 0, &at, &length))
-    return false;
-  const uint8_t* entry = stsd->whole_entries.bytes + at;
-  for (uint32_t child = whole_entry_children_at(entry, length, kLayoutSound); child != 0 && length - child >= 8;) {
-    const uint32_t size = load_u32be(entry + child);
-    if (size < 8 || size > length - child) return false;
-    if (std::memcmp(entry + child + 4, "dOps", 4) == 0) {
-      const uint64_t skip = rescale(dops_payload_pre_skip(entry + child + 8, size - 8), 48000, row.timescale);
-      return skip > 0 && media_time == static_cast<int64_t>(skip);
-    }
-    child += size;
-  }
-  return false;
-}
-
 // The edit of an input's sound track that starts after its encoder's
 // priming, alone in its list: its media time and duration in
 // `movie_timescale`. False for any other list.
 bool priming_edit(const TrackPlan& plan, const PlannedTrack& row, uint32_t movie_timescale, JoinEdit* out) {
   if (plan.movie_timescale == 0) return false;
-  auto* elst = track_record<ElstRecord>(find_track(plan.input->root, row.input_track_id), BoxTypeId::Elst);
-  if (elst == nullptr || elst->entries.count != 1) return false;
-  const ElstEntry& edit = elst->entries[0];
-  if (edit.media_rate_integer != 1 || edit.media_rate_fraction != 0) return false;
-  if (!skips_priming(plan, row, edit.media_time)) return false;
-  *out = JoinEdit{edit.media_time, rescale(edit.segment_duration, plan.movie_timescale, movie_timescale)};
+  TrackEdit edit{};
+  if (track_edits(plan.input, row.input_track_id, &edit, 1) != 1) return false;
+  if (edit.rate_integer != 1 || edit.rate_fraction != 0) return false;
+  if (!edit_skips_priming(plan.input, row.input_track_id, edit.media_time)) return false;
+  *out = JoinEdit{edit.media_time, rescale(edit.duration, plan.movie_timescale, movie_timescale)};
   return true;
 }
 
@@ -387,7 +338,7 @@ ErrorCode align_sound(TrackPlan* plan, const TrackPlan* later, uint32_t later_co
                                                                                      p.end_sample - 1, p.end_sample))))) / 2
                                 : 0;
       // What an edit hides to skip the encoder's priming never fills a gap.
-      if (wanted > end + half && !skips_priming(input, a, a.media_time)) {
+      if (wanted > end + half && !edit_skips_priming(input.input, a.input_track_id, a.media_time)) {
         // What the edit hides at the input's start fills the gap first.
         const uint64_t gap = in_units(wanted - end);
         const uint64_t fill = from <= gap + in_units(half) ? from : gap;
@@ -557,9 +508,9 @@ ErrorCode join_plan_apply(TrackPlan* plan, const TrackPlan* later, uint32_t late
   for (uint32_t i = 0; i < tracks && e == ErrorCode::Ok; ++i) {
     PlannedTrack& row = plan->tracks[i];
     JoinedEntries entries{};
-    const SampleDescriptionTable* first_entries = row.carried_whole ? entries_of(*plan, row) : nullptr;
+    const Entries first_entries = row.carried_whole ? entries_of(*plan, row) : Entries{};
     uint32_t map_at = 0;
-    if (first_entries != nullptr) e = map_entries(&entries, *first_entries, &plan->description_map, &map_at);
+    if (first_entries.count != 0) e = map_entries(&entries, first_entries, &plan->description_map, &map_at);
     const uint32_t first_source = sources.count;
     if (e == ErrorCode::Ok) e = sources.append(plan->sources[row.first_source]);
     if (e == ErrorCode::Ok) sources[first_source].description_map = map_at;
@@ -583,9 +534,9 @@ ErrorCode join_plan_apply(TrackPlan* plan, const TrackPlan* later, uint32_t late
       // Pictures: each input's first presented picture shows where the
       // previous input's last ends, whatever their reordering delays.
       if (row.video) source.composition_shift = static_cast<int32_t>(row.media_time - other_media_time);
-      const SampleDescriptionTable* other_entries = entries_of(later[k], other);
-      if (first_entries != nullptr && other_entries != nullptr)
-        e = map_entries(&entries, *other_entries, &plan->description_map, &source.description_map);
+      const Entries other_entries = entries_of(later[k], other);
+      if (first_entries.count != 0 && other_entries.count != 0)
+        e = map_entries(&entries, other_entries, &plan->description_map, &source.description_map);
       // Only the last input's end may be cut short by its edit.
       media_end = other.media_end != 0 ? static_cast<int64_t>(elapsed) + source_units(source, other.media_end) : 0;
       row.sample_count = row.sample_count > UINT32_MAX - other.sample_count ? UINT32_MAX

@@ -97,13 +97,12 @@ ErrorCode parts_open(OutputParts* parts, uint32_t index, bool continuation, std:
   brands.release();
   if (e == ErrorCode::Ok) e = part_carry(parts, continuation, tracks);
   // A joined track's sample groups: every later input's join the first's.
-  for (uint32_t i = 0; e == ErrorCode::Ok && parts->sources != nullptr && i < tracks.size(); ++i) {
+  for (uint32_t i = 0; e == ErrorCode::Ok && parts->sources != nullptr && parts->output != nullptr && i < tracks.size();
+       ++i) {
     const PlannedTrack& row = tracks[i];
-    TrackBoxes* to = parts->output != nullptr ? find_track(parts->output->root, parts->output_track_ids[i]) : nullptr;
-    for (uint32_t s = 1; to != nullptr && row.follows_groups && s < row.source_count && e == ErrorCode::Ok; ++s) {
+    for (uint32_t s = 1; row.follows_groups && s < row.source_count && e == ErrorCode::Ok; ++s) {
       const SampleSource& source = parts->sources[row.first_source + s];
-      TrackBoxes* from = find_track(source.input->root, source.track_id);
-      if (from != nullptr) e = sample_groups_join(to, from);
+      e = join_sample_groups(source.input, source.track_id, parts->output, parts->output_track_ids[i]);
     }
   }
   if (e != ErrorCode::Ok && parts->output != nullptr) {

@@ -104,6 +104,10 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
                                 std::span<const uint32_t> order);
 // Lets go of the view of the input: before the input is closed.
 void read_plan_drop_view(ReadPlan* plan);
+// Reads the window's input ranges, adjacent ones in one go, straight to
+// where they are written (or their dense stretch at once), and writes the
+// window (read_window.cpp).
+ErrorCode read_plan_flush_window(ReadPlan* plan, MediaFile* output);
 // Frees the buffers (the view must be let go of already).
 void read_plan_release(ReadPlan* plan);
 

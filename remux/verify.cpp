@@ -5,18 +5,12 @@
 #include <cstring>
 #include <new>
 
-#include "boxes/carried_boxes.h"
-#include "boxes/elst.h"
-#include "boxes/hdlr.h"
-#include "boxes/mdhd.h"
-#include "boxes/mvhd.h"
+#include "io/byte_io.h"
 #include "io/value64.h"
-#include "mediafile/media_file.h"
-#include "meta/chapters.h"
+#include "mediafile/mediafile.h"
 #include "remux/read_plan.h"
 #include "remux/remux.h"
 #include "remux/track_selection.h"
-#include "sampletables/formats.h"
 
 namespace vantorel {
 
@@ -44,7 +38,7 @@ struct Reader {
   GrowArray<SampleRange> ranges{};
   ~Reader() {
     if (file != nullptr) {
-      unview_bytes(file, &view);
+      unview_bytes(media_io(file), &view);
       media_close(file);
     }
     std::free(buffer);
@@ -57,7 +51,7 @@ struct Reader {
     params.path = name;
     params.user = user;
     VT_TRY(media_open(&file, &params, kOpenRead));
-    size = file_size(file);
+    size = file_size(media_io(file));
     return ErrorCode::Ok;
   }
   // Room for the track's largest sample, asked once per track, not per sample.
@@ -78,8 +72,8 @@ struct Reader {
   const uint8_t* seen(uint64_t offset, uint32_t n) {
     if (no_view || n == 0 || offset > size || n > size - offset) return nullptr;
     if (view.base == nullptr || offset < view_start || offset + n > view_start + view.length) {
-      unview_bytes(file, &view);
-      if (view_bytes_at(file, offset, std::min<uint64_t>(std::max<uint64_t>(kViewBytes, n), size - offset), &view) !=
+      unview_bytes(media_io(file), &view);
+      if (view_bytes_at(media_io(file), offset, std::min<uint64_t>(std::max<uint64_t>(kViewBytes, n), size - offset), &view) !=
           ErrorCode::Ok) {
         view = IoView{};
         no_view = true;
@@ -114,7 +108,7 @@ struct Reader {
       if (const uint8_t* p = seen(r.offset, r.size)) {
         std::memcpy(buffer + r.at, p, r.size);
       } else {
-        VT_TRY(read_bytes_at(file, r.offset, buffer + r.at, r.size));
+        VT_TRY(read_bytes_at(media_io(file), r.offset, buffer + r.at, r.size));
       }
       if (r.swap16)
         for (uint8_t *b = buffer + r.at, *end = b + (r.size & ~1u); b != end; b += 2) std::swap(b[0], b[1]);
@@ -124,17 +118,14 @@ struct Reader {
   }
 };
 
-// The movie's carried boxes (movie-level 'meta', user data) and a track's, joined.
-uint64_t carried_hash(const CarriedBoxes* a, uint64_t h) {
-  if (a == nullptr) return h;
-  for (const OwnedBlock& b : a->boxes) h = hash_bytes(h, b.bytes, b.length);
-  return h;
-}
-uint64_t movie_metadata_hash(MediaFile* f) {
-  MoovRecord* moov = f->root != nullptr ? f->root->moov : nullptr;
-  if (moov == nullptr) return kHashStart;
-  uint64_t h = carried_hash(moov->carried, kHashStart);
-  return moov->udta != nullptr ? carried_hash(moov->udta->carried, h) : h;
+// A track's edit list.
+ErrorCode edits_of(MediaFile* file, uint32_t track_id, GrowArray<TrackEdit>* out) {
+  out->clear();
+  const uint32_t count = track_edits(file, track_id, nullptr, 0);
+  if (count == 0) return ErrorCode::Ok;
+  VT_TRY(out->reserve(count));
+  out->count = track_edits(file, track_id, out->items, count);
+  return ErrorCode::Ok;
 }
 
 struct Track {
@@ -190,13 +181,11 @@ ErrorCode open_joined(const VerifyJoin& join, Reader* first, Reader* readers, co
 }
 
 // The first edit that shows media: its media time and duration; false without one.
-bool shown_edit(TrackBoxes* track, int64_t* media_time, uint64_t* duration) {
-  auto* elst = track_record<ElstRecord>(track, BoxTypeId::Elst);
-  if (elst == nullptr) return false;
-  for (const ElstEntry& e : elst->entries)
+bool shown_edit(const GrowArray<TrackEdit>& edits, int64_t* media_time, uint64_t* duration) {
+  for (const TrackEdit& e : edits)
     if (e.media_time >= 0) {
       *media_time = e.media_time;
-      *duration = e.segment_duration;
+      *duration = e.duration;
       return true;
     }
   return false;
@@ -204,32 +193,42 @@ bool shown_edit(TrackBoxes* track, int64_t* media_time, uint64_t* duration) {
 
 // Whether the output track's edit shows the span: from its media time for
 // as long as [media_time, media_end) lasts, give or take a unit of rounding.
-bool edit_shows_span(MediaFile* out, TrackBoxes* track, const VerifySpan& span) {
+ErrorCode edit_shows_span(MediaFile* out, uint32_t track_id, const VerifySpan& span, bool* shows) {
+  *shows = false;
+  GrowArray<TrackEdit> edits{};
+  ErrorCode e = edits_of(out, track_id, &edits);
   int64_t media_time = 0;
   uint64_t duration = 0;
-  if (!shown_edit(track, &media_time, &duration)) return span.media_time == 0 && span.media_end == 0;
-  if (media_time != span.media_time) return false;
-  auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
-  auto* mvhd = movie_record<MvhdRecord>(out->root, BoxTypeId::Mvhd);
-  if (mdhd == nullptr || mvhd == nullptr || span.media_end <= span.media_time) return false;
+  const bool shown = e == ErrorCode::Ok && shown_edit(edits, &media_time, &duration);
+  edits.release();
+  VT_TRY(e);
+  if (!shown) {
+    *shows = span.media_time == 0 && span.media_end == 0;
+    return ErrorCode::Ok;
+  }
+  TrackInfo info;
+  MovieInfo movie;
+  if (media_time != span.media_time || track_info(out, track_id, &info) != ErrorCode::Ok ||
+      movie_info(out, &movie) != ErrorCode::Ok || span.media_end <= span.media_time)
+    return ErrorCode::Ok;
   const uint64_t expected =
-      rescale(static_cast<uint64_t>(span.media_end - span.media_time), mdhd->timescale, mvhd->timescale);
-  return duration + 1 >= expected && duration <= expected + 1;
+      rescale(static_cast<uint64_t>(span.media_end - span.media_time), info.timescale, movie.timescale);
+  *shows = duration + 1 >= expected && duration <= expected + 1;
+  return ErrorCode::Ok;
 }
 
 // Where media time `media` of a track presents through its edits, in
 // movie units; false when no edit shows it.
-bool presented_at(TrackBoxes* track, uint32_t movie_units, uint32_t units, int64_t media, uint64_t* at) {
-  auto* elst = track_record<ElstRecord>(track, BoxTypeId::Elst);
-  if (elst == nullptr || units == 0) return false;
+bool presented_at(const GrowArray<TrackEdit>& edits, uint32_t movie_units, uint32_t units, int64_t media, uint64_t* at) {
+  if (units == 0) return false;
   uint64_t start = 0;
-  for (const ElstEntry& e : elst->entries) {
-    const uint64_t shown = rescale(e.segment_duration, movie_units, units);
+  for (const TrackEdit& e : edits) {
+    const uint64_t shown = rescale(e.duration, movie_units, units);
     if (e.media_time >= 0 && media >= e.media_time && static_cast<uint64_t>(media - e.media_time) < shown) {
       *at = start + rescale(static_cast<uint64_t>(media - e.media_time), units, movie_units);
       return true;
     }
-    start += e.segment_duration;
+    start += e.duration;
   }
   return false;
 }
@@ -265,23 +264,28 @@ ErrorCode check_joined_sound(const VerifyJoin& join, Reader& first, Reader* read
   VT_TRY(reference_segments(join, first, readers, &reference, &reference_count));
   if (reference_count == 0) return ErrorCode::Ok;
   const uint32_t reference_track = join.segments[reference].track;
-  TrackBoxes* pictures = track_at(out->root, reference_track);
-  MdhdRecord* picture_mdhd = track_record<MdhdRecord>(pictures, BoxTypeId::Mdhd);
-  if (pictures == nullptr || picture_mdhd == nullptr) return ErrorCode::Ok;
+  TrackInfo pictures;
+  if (track_info(out, movie_track_id(out, reference_track), &pictures) != ErrorCode::Ok) return ErrorCode::Ok;
+  GrowArray<TrackEdit> edits{};
+  struct Release {
+    GrowArray<TrackEdit>* e;
+    ~Release() { e->release(); }
+  } release{&edits};
   for (uint32_t i = 0; i < join.segment_count;) {
     const uint32_t track = join.segments[i].track;
     uint32_t end = i;
     while (end < join.segment_count && join.segments[end].track == track) ++end;
-    TrackBoxes* sound = track_at(out->root, track);
-    auto* elst = track_record<ElstRecord>(sound, BoxTypeId::Elst);
-    auto* mdhd = track_record<MdhdRecord>(sound, BoxTypeId::Mdhd);
+    const uint32_t sound_id = movie_track_id(out, track);
+    TrackInfo sound;
+    VT_TRY(edits_of(out, sound_id, &edits));
     uint32_t shown = 0;
-    for (uint32_t e = 0; elst != nullptr && e < elst->entries.count; ++e) shown += elst->entries[e].media_time >= 0;
-    if (handler_kind_of(sound) != kHandlerSound || shown < 2 || mdhd == nullptr || end - i != reference_count) {
+    for (const TrackEdit& e : edits) shown += e.media_time >= 0;
+    if (track_handler_kind(out, sound_id) != kHandlerSound || shown < 2 ||
+        track_info(out, sound_id, &sound) != ErrorCode::Ok || end - i != reference_count) {
       i = end;
       continue;
     }
-    uint64_t media = 0, pictures_at = initial_empty_duration(pictures);
+    uint64_t media = 0, pictures_at = pictures.start_delay;
     for (uint32_t k = 0; k < end - i; ++k) {
       const VerifySegment& a = join.segments[i + k];
       const VerifySegment& v = join.segments[reference + k];
@@ -294,13 +298,13 @@ ErrorCode check_joined_sound(const VerifyJoin& join, Reader& first, Reader* read
       // The sound's offset to the pictures in its input, output movie units.
       const int64_t offset = static_cast<int64_t>(rescale(ia.start_delay, in_movie.timescale, movie.timescale)) -
                              static_cast<int64_t>(rescale(iv.start_delay, in_movie.timescale, movie.timescale));
-      const int64_t own = std::max<int64_t>(0, first_media_time(find_track(in->root, a.source.track_id)));
+      const int64_t own = std::max<int64_t>(0, ia.first_edit_media_time);
       const uint64_t slack =
           rescale(track_samples_duration(in, a.source.track_id, 0, 1), ia.timescale, movie.timescale) + 1;
       uint64_t at = 0;
       const int64_t wanted = static_cast<int64_t>(pictures_at) + offset;
       const int64_t media_time = static_cast<int64_t>(media) + source_units(a.source, own);
-      if (!presented_at(sound, movie.timescale, mdhd->timescale, media_time, &at) ||
+      if (!presented_at(edits, movie.timescale, sound.timescale, media_time, &at) ||
           static_cast<uint64_t>(std::max<int64_t>(wanted, static_cast<int64_t>(at)) -
                                 std::min<int64_t>(wanted, static_cast<int64_t>(at))) > slack) {
         *track_id = join.segments[i].source.track_id;
@@ -313,7 +317,7 @@ ErrorCode check_joined_sound(const VerifyJoin& join, Reader& first, Reader* read
       pictures_at += rescale(static_cast<uint64_t>(source_units(
                                  v.source, static_cast<int64_t>(track_samples_duration(
                                                vin, v.source.track_id, v.source.first_sample, v.source.end_sample)))),
-                             picture_mdhd->timescale, movie.timescale);
+                             pictures.timescale, movie.timescale);
     }
     i = end;
   }
@@ -326,13 +330,13 @@ ErrorCode joined_starts(const VerifyJoin& join, Reader& first, Reader* readers, 
                         GrowArray<uint64_t>* starts) {
   uint32_t reference = 0, count = 0;
   VT_TRY(reference_segments(join, first, readers, &reference, &count));
-  auto* mdhd = count > 0 ? track_record<MdhdRecord>(track_at(out->root, join.segments[reference].track), BoxTypeId::Mdhd)
-                         : nullptr;
-  if (mdhd == nullptr) return ErrorCode::Ok;
+  TrackInfo pictures;
+  if (count == 0 || track_info(out, movie_track_id(out, join.segments[reference].track), &pictures) != ErrorCode::Ok)
+    return ErrorCode::Ok;
   uint64_t units = 0;
   for (uint32_t k = 0; k < count; ++k) {
     const VerifySegment& v = join.segments[reference + k];
-    VT_TRY(starts->append(rescale(units, mdhd->timescale, 10000000)));
+    VT_TRY(starts->append(rescale(units, pictures.timescale, 10000000)));
     MediaFile* in = v.input == 0 ? first.file : readers[v.input].file;
     units += static_cast<uint64_t>(source_units(
         v.source, static_cast<int64_t>(track_samples_duration(in, v.source.track_id, v.source.first_sample,
@@ -356,21 +360,19 @@ ErrorCode check_joined_chapters(const VerifyJoin& join, Reader& first, Reader* r
   if (starts.count == 0 || starts.count != join.input_count) return ErrorCode::Ok;
   constexpr uint64_t kSlack = 10000;  // 1 ms
   auto near = [](uint64_t a, uint64_t b) { return (a > b ? a - b : b - a) <= kSlack; };
-  MetadataCounts made{};
-  VT_TRY(metadata_counts(out, &made));
+  const uint32_t made = movie_chapter_count(out);
   // Every input's chapters are found where they belong.
   for (uint32_t k = 0; k < join.input_count && *placed; ++k) {
     MediaFile* in = k == 0 ? first.file : readers[k].file;
-    MetadataCounts counts{};
-    VT_TRY(metadata_counts(in, &counts));
-    for (uint32_t c = 0; c < counts.chapter_count && *placed; ++c) {
-      ChapterInfo chapter;
-      VT_TRY(get_chapter(in, c, &chapter));
+    const uint32_t chapters = movie_chapter_count(in);
+    for (uint32_t c = 0; c < chapters && *placed; ++c) {
+      ChapterMark chapter;
+      VT_TRY(movie_chapter(in, c, &chapter));
       const uint64_t at = starts[k] + chapter.start_time;
       bool found = false;
-      for (uint32_t o = 0; o < made.chapter_count && !found; ++o) {
-        ChapterInfo written;
-        VT_TRY(get_chapter(out, o, &written));
+      for (uint32_t o = 0; o < made && !found; ++o) {
+        ChapterMark written;
+        VT_TRY(movie_chapter(out, o, &written));
         found = near(written.start_time, at) &&
                 (std::strcmp(written.title, chapter.title) == 0 || near(chapter.start_time, 0));
       }
@@ -378,18 +380,17 @@ ErrorCode check_joined_chapters(const VerifyJoin& join, Reader& first, Reader* r
     }
   }
   // And no chapter stands anywhere else.
-  for (uint32_t o = 0; o < made.chapter_count && *placed; ++o) {
-    ChapterInfo written;
-    VT_TRY(get_chapter(out, o, &written));
+  for (uint32_t o = 0; o < made && *placed; ++o) {
+    ChapterMark written;
+    VT_TRY(movie_chapter(out, o, &written));
     bool known = false;
     for (uint32_t k = 0; k < join.input_count && !known; ++k) {
       known = near(written.start_time, starts[k]);
       MediaFile* in = k == 0 ? first.file : readers[k].file;
-      MetadataCounts counts{};
-      VT_TRY(metadata_counts(in, &counts));
-      for (uint32_t c = 0; c < counts.chapter_count && !known; ++c) {
-        ChapterInfo chapter;
-        VT_TRY(get_chapter(in, c, &chapter));
+      const uint32_t chapters = movie_chapter_count(in);
+      for (uint32_t c = 0; c < chapters && !known; ++c) {
+        ChapterMark chapter;
+        VT_TRY(movie_chapter(in, c, &chapter));
         known = near(written.start_time, starts[k] + chapter.start_time);
       }
     }
@@ -452,7 +453,7 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
     VT_TRY(track_info(in.file, first.source.track_id, &info));
     Track t{};
     t.input_id = first.source.track_id;
-    t.pcm = pcm_counts_frames(info.fourcc);
+    t.pcm = format_counts_frames(info.fourcc);
     t.subpicture = info.kind == kHandlerSubpicture;
     t.timed_media = handler_is_video_like(info.kind) || info.kind == kHandlerSound || t.subpicture;
     t.input_bytes_hash = t.output_bytes_hash = kHashStart;
@@ -475,7 +476,7 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
     VT_TRY(track_info(in.file, span.input_track_id, &info));
     Track t{};
     t.input_id = span.input_track_id;
-    t.pcm = pcm_counts_frames(info.fourcc);
+    t.pcm = format_counts_frames(info.fourcc);
     t.subpicture = info.kind == kHandlerSubpicture;
     t.timed_media = handler_is_video_like(info.kind) || info.kind == kHandlerSound || t.subpicture;
     t.next = span.first_sample;
@@ -488,16 +489,18 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
     if (e != ErrorCode::Ok && e != ErrorCode::NoMore) return e;
     VT_TRY(tracks.append(t));
   }
-  for (uint32_t i = 0; range == nullptr && join == nullptr && i < track_count(in.file->root); ++i) {
-    uint32_t id = track_id_of(track_at(in.file->root, i));
-    if (!selection_check_track(&check, id, handler_kind_of(track_at(in.file->root, i)))) continue;
+  MovieInfo in_movie;
+  VT_TRY(movie_info(in.file, &in_movie));
+  for (uint32_t i = 0; range == nullptr && join == nullptr && i < in_movie.track_count; ++i) {
+    uint32_t id = movie_track_id(in.file, i);
+    if (!selection_check_track(&check, id, track_handler_kind(in.file, id))) continue;
     uint32_t reason = 0;
     if (remux_track_verdict(in.file, id, &reason) != ErrorCode::Ok || reason != 0) continue;
     TrackInfo info;
     VT_TRY(track_info(in.file, id, &info));
     Track t{};
     t.input_id = id;
-    t.pcm = pcm_counts_frames(info.fourcc);
+    t.pcm = format_counts_frames(info.fourcc);
     t.subpicture = info.kind == kHandlerSubpicture;
     t.timed_media = handler_is_video_like(info.kind) || info.kind == kHandlerSound || t.subpicture;
     t.count = info.sample_count;
@@ -505,13 +508,15 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
     VT_TRY(tracks.append(t));
   }
   report->tracks = tracks.count;
-  uint64_t movie_metadata = movie_metadata_hash(in.file);
+  uint64_t movie_metadata = carried_metadata_hash(in.file, 0);
 
   for (uint32_t part = 0; part < output_count; ++part) {
     Reader out;
     VT_TRY(out.open(outputs[part], routines, user));
-    if (track_count(out.file->root) != tracks.count) return v.differs(part, 0, 0, "track count");
-    if (movie_metadata_hash(out.file) != movie_metadata) return v.differs(part, 0, 0, "metadata");
+    MovieInfo out_movie;
+    VT_TRY(movie_info(out.file, &out_movie));
+    if (out_movie.track_count != tracks.count) return v.differs(part, 0, 0, "track count");
+    if (carried_metadata_hash(out.file, 0) != movie_metadata) return v.differs(part, 0, 0, "metadata");
     // Every track's samples in the order the output holds them, so that
     // each file is read once from start to end, not once a track.
     struct Lane {
@@ -531,18 +536,19 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
     uint32_t largest_out = 0;
     for (uint32_t k = 0; k < tracks.count; ++k) {
       Track& t = tracks[k];
-      TrackBoxes* input_track = find_track(in.file->root, t.input_id);
-      TrackBoxes* output_track = track_at(out.file->root, k);
-      uint32_t out_id = track_id_of(output_track);
-      if (carried_hash(output_track->carried, kHashStart) != carried_hash(input_track->carried, kHashStart))
+      uint32_t out_id = movie_track_id(out.file, k);
+      if (carried_metadata_hash(out.file, out_id) != carried_metadata_hash(in.file, t.input_id))
         return v.differs(part, t.input_id, 0, "track metadata");
       TrackInfo in_info, out_info;
       VT_TRY(track_info(in.file, t.input_id, &in_info));
       VT_TRY(track_info(out.file, out_id, &out_info));
       if (!(in_info.fourcc == out_info.fourcc)) return v.differs(part, t.input_id, 0, "format");
       const VerifySpan* edited = t.span != nullptr ? t.span : t.joined_span;
-      if (edited != nullptr && edited->edited && !edit_shows_span(out.file, output_track, *edited))
-        return v.differs(part, t.input_id, 0, "edit");
+      if (edited != nullptr && edited->edited) {
+        bool shows = false;
+        VT_TRY(edit_shows_span(out.file, out_id, *edited, &shows));
+        if (!shows) return v.differs(part, t.input_id, 0, "edit");
+      }
       if (join == nullptr) VT_TRY(in.reserve(in_info.max_sample_size));
       if (out_info.max_sample_size > largest_out) largest_out = out_info.max_sample_size;
       VT_TRY(lanes.append(Lane{out_id, 0, out_info.sample_count, true, false, SampleRead{}, 0}));
@@ -571,7 +577,7 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
       const uint8_t* o_bytes = out.seen(lane.at, o.size);
       if (o_bytes == nullptr) {
         o_bytes = out.buffer;
-        if (o.size > 0) VT_TRY(read_bytes_at(out.file, lane.at, out.buffer, o.size));
+        if (o.size > 0) VT_TRY(read_bytes_at(media_io(out.file), lane.at, out.buffer, o.size));
       }
       if (t.pcm) {
         t.output_bytes_hash = hash_bytes(t.output_bytes_hash, o_bytes, o.size);

@@ -1,0 +1,213 @@
+// Writing the read plan's window: its input ranges read in as few calls as
+// their layout allows (one view, one scattered read, one dense stretch, or
+// adjacent runs), then the window written in one go.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "io/byte_io.h"
+#include "mediafile/mediafile.h"
+#include "remux/read_plan.h"
+
+namespace vantorel {
+
+namespace {
+
+// The write order rarely keeps input ranges adjacent: a group's video
+// samples go out before its sound, which the input interleaves. When the
+// window's ranges fill nearly all of the stretch of input they come from,
+// that stretch is read in one go: scattered straight into place when the
+// platform can, else into the staging buffer and each range copied. False
+// when the ranges are too sparse, or few enough to read one by one.
+bool spans_densely(const ReadPlan* plan, uint64_t* low, uint32_t* length, uint32_t* runs_out) {
+  const GrowArray<PlannedRead>& reads = plan->reads;
+  // A few reads cost less than copying the window once more.
+  constexpr uint32_t kFewReads = 16;
+  uint32_t runs = 0;
+  for (uint32_t i = 0; i < reads.count; ++i)
+    if (i == 0 || reads[i].at != reads[i - 1].at + reads[i - 1].size ||
+        reads[i].offset != reads[i - 1].offset + reads[i - 1].size)
+      ++runs;
+  if (runs <= kFewReads) return false;
+  uint64_t lo = UINT64_MAX, hi = 0, covered = 0;
+  for (const PlannedRead& r : reads) {
+    if (r.size == 0) continue;
+    if (r.offset < lo) lo = r.offset;
+    if (r.offset + r.size > hi) hi = r.offset + r.size;
+    covered += r.size;
+  }
+  if (covered == 0 || hi - lo > plan->window_size) return false;
+  // At most 5 % more than the samples hold.
+  if (covered * 20 < (hi - lo) * 19) return false;
+  *low = lo;
+  *length = static_cast<uint32_t>(hi - lo);
+  *runs_out = runs;
+  return true;
+}
+
+// Reads the window's stretch of input from `low` on, scattered into place:
+// `*done` false (nothing read) when ranges overlap or memory is short.
+ErrorCode read_scattered(ReadPlan* plan, uint64_t low, bool* done) {
+  *done = false;
+  constexpr uint32_t kGapSink = 64 * 1024;
+  GrowArray<PlannedRead>& sorted = plan->sorted_reads;
+  GrowArray<IoPiece>& pieces = plan->pieces;
+  sorted.clear();
+  pieces.clear();
+  if (plan->gap_sink == nullptr) plan->gap_sink = static_cast<uint8_t*>(std::malloc(kGapSink));
+  if (plan->gap_sink == nullptr) return ErrorCode::Ok;
+  for (const PlannedRead& r : plan->reads)
+    if (r.size > 0 && sorted.append_doubling(r, 64) != ErrorCode::Ok) return ErrorCode::Ok;
+  std::sort(sorted.begin(), sorted.end(), [](const PlannedRead& a, const PlannedRead& b) { return a.offset < b.offset; });
+  uint64_t at = low;
+  for (const PlannedRead& r : sorted) {
+    if (r.offset < at) return ErrorCode::Ok;  // an input range read twice
+    for (uint64_t gap = r.offset - at; gap > 0;) {
+      const uint32_t n = gap < kGapSink ? static_cast<uint32_t>(gap) : kGapSink;
+      if (pieces.append_doubling(IoPiece{plan->gap_sink, n}, 64) != ErrorCode::Ok) return ErrorCode::Ok;
+      gap -= n;
+    }
+    if (pieces.append_doubling(IoPiece{plan->window + r.at, r.size}, 64) != ErrorCode::Ok) return ErrorCode::Ok;
+    at = r.offset + r.size;
+  }
+  ErrorCode e = read_pieces_at(media_io(plan->input), low, pieces.data(), pieces.count);
+  if (e != ErrorCode::Ok) set_error_at(media_io(plan->input), low, "sample data beyond the end of the file");
+  *done = e == ErrorCode::Ok;
+  return e;
+}
+
+ErrorCode read_input(ReadPlan* plan, uint64_t at, uint8_t* into, uint32_t size) {
+  ErrorCode e = read_bytes_at(media_io(plan->input), at, into, size);
+  if (e != ErrorCode::Ok) set_error_at(media_io(plan->input), at, "sample data beyond the end of the file");
+  return e;
+}
+
+// Writes the window from a view of the input: its ranges straight from the
+// input's pages, the bytes laid out here (fillers, samples built in memory)
+// from the window, in one gathered write. `*done` false when this window
+// does not qualify (nothing written): pieces of converted samples, swapped
+// bytes, ranges out of order or spread wider than a view.
+ErrorCode write_from_view(ReadPlan* plan, MediaFile* output, bool* done) {
+  *done = false;
+  const GrowArray<PlannedRead>& reads = plan->reads;
+  if (plan->no_view || plan->stream->pass != Pass::Write || reads.count == 0 || plan->swaps.count != 0 ||
+      plan->converted_in_window || !can_view(media_io(plan->input)))
+    return ErrorCode::Ok;
+  uint64_t lo = UINT64_MAX, hi = 0;
+  uint32_t last_end = 0;
+  for (const PlannedRead& r : reads) {
+    if (r.at < last_end) return ErrorCode::Ok;
+    last_end = r.at + r.size;
+    if (r.size == 0) continue;
+    lo = std::min(lo, r.offset);
+    hi = std::max(hi, r.offset + r.size);
+  }
+  if (lo == UINT64_MAX) return ErrorCode::Ok;
+  if (plan->input_size == 0) plan->input_size = file_size(media_io(plan->input));
+  // Ranges past the end are reported by the reading path.
+  if (hi > plan->input_size || hi - lo > kViewBytes) return ErrorCode::Ok;
+  if (plan->view.base == nullptr || lo < plan->view_start || hi > plan->view_start + plan->view.length) {
+    unview_bytes(media_io(plan->input), &plan->view);
+    const uint64_t length = std::min(kViewBytes, plan->input_size - lo);
+    if (view_bytes_at(media_io(plan->input), lo, length, &plan->view) != ErrorCode::Ok) {
+      plan->view = IoView{};
+      plan->no_view = true;
+      return ErrorCode::Ok;
+    }
+    plan->view_start = lo;
+  }
+  GrowArray<IoConstPiece>& pieces = plan->out_pieces;
+  pieces.clear();
+  auto add = [&](const uint8_t* p, uint32_t n) -> ErrorCode {
+    if (n == 0) return ErrorCode::Ok;
+    if (pieces.count > 0) {
+      IoConstPiece& back = pieces[pieces.count - 1];
+      if (static_cast<const uint8_t*>(back.buffer) + back.count == p) {
+        back.count += n;  // within the window: no overflow
+        return ErrorCode::Ok;
+      }
+    }
+    return pieces.append_doubling(IoConstPiece{p, n}, 256);
+  };
+  uint32_t at = 0;
+  for (const PlannedRead& r : reads) {
+    if (r.size == 0) continue;
+    VT_TRY(add(plan->window + at, r.at - at));
+    VT_TRY(add(plan->view.data + (r.offset - plan->view_start), r.size));
+    at = r.at + r.size;
+  }
+  VT_TRY(add(plan->window + at, plan->window_used - at));
+  VT_TRY(write_recorded_pieces(output, pieces.data(), pieces.count, plan->window_used));
+  *done = true;
+  return ErrorCode::Ok;
+}
+
+}  // namespace
+
+ErrorCode read_plan_flush_window(ReadPlan* plan, MediaFile* output) {
+  GrowArray<PlannedRead>& reads = plan->reads;
+  // The measuring pass only counts the bytes.
+  if (plan->stream->pass == Pass::Measure) {
+    reads.clear();
+    plan->swaps.clear();
+    plan->converted_in_window = false;
+  }
+  bool done = false;
+  VT_TRY(write_from_view(plan, output, &done));
+  if (done) {
+    reads.clear();
+    plan->window_used = 0;
+    return ErrorCode::Ok;
+  }
+  uint64_t low = 0;
+  uint32_t length = 0;
+  uint32_t runs = 0;
+  // Runs this short cost the scattered read more a piece than copying them
+  // does; runs this long are read where they go, a call each, when the
+  // platform cannot scatter.
+  constexpr uint64_t kShortRun = 4 * 1024;
+  constexpr uint64_t kLongRun = 64 * 1024;
+  const bool dense = spans_densely(plan, &low, &length, &runs);
+  if (dense && length / runs >= kShortRun && plan->stream->routines.read_pieces_at != nullptr)
+    VT_TRY(read_scattered(plan, low, &done));
+  if (done) reads.clear();
+  if (!done && dense && length / runs < kLongRun) {
+    if (plan->staging == nullptr) plan->staging = static_cast<uint8_t*>(std::malloc(plan->window_size));
+    if (plan->staging != nullptr) {
+      VT_TRY(read_input(plan, low, plan->staging, length));
+      for (const PlannedRead& r : reads)
+        if (r.size > 0) std::memcpy(plan->window + r.at, plan->staging + (r.offset - low), r.size);
+      reads.clear();
+    }
+  }
+  for (uint32_t i = 0; i < reads.count;) {
+    PlannedRead run = reads[i];
+    uint32_t j = i + 1;
+    while (j < reads.count && reads[j].at == run.at + run.size && reads[j].offset == run.offset + run.size) {
+      run.size += reads[j].size;  // within the window: no overflow
+      ++j;
+    }
+    if (run.size > 0 && plan->converted_in_window && run.size < kShortRun) {
+      // Pieces of converted samples (frames straddling chunks, units
+      // between start codes) are many and short: read as the per-sample
+      // path reads them, through the stream's buffer, not a call each.
+      ErrorCode e = file_seek(media_io(plan->input), run.offset);
+      if (e == ErrorCode::Ok) e = read_bytes(media_io(plan->input), plan->window + run.at, run.size);
+      if (e != ErrorCode::Ok) set_error_at(media_io(plan->input), run.offset, "sample data beyond the end of the file");
+      VT_TRY(e);
+    } else if (run.size > 0) {
+      VT_TRY(read_input(plan, run.offset, plan->window + run.at, run.size));
+    }
+    i = j;
+  }
+  plan->converted_in_window = false;
+  for (const PlannedRead& r : plan->swaps)
+    for (uint8_t *b = plan->window + r.at, *end = b + (r.size & ~1u); b != end; b += 2) std::swap(b[0], b[1]);
+  plan->swaps.clear();
+  if (plan->window_used > 0) VT_TRY(write_recorded_bytes(output, plan->window, plan->window_used));
+  reads.clear();
+  plan->window_used = 0;
+  return ErrorCode::Ok;
+}
+
+}  // namespace vantorel

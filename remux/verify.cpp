@@ -11,6 +11,8 @@
 #include "remux/read_plan.h"
 #include "remux/remux.h"
 #include "remux/track_selection.h"
+#include "remux/verify_join.h"
+#include "remux/verify_reader.h"
 
 namespace vantorel {
 
@@ -24,109 +26,6 @@ uint64_t hash_bytes(uint64_t h, const uint8_t* data, uint32_t size) {
   return h;
 }
 constexpr uint64_t kHashStart = 0xCBF29CE484222325ull;
-
-struct Reader {
-  MediaFile* file = nullptr;
-  uint8_t* buffer = nullptr;
-  uint32_t capacity = 0;
-  // Where the file can be seen in place, samples are compared there, not
-  // copied out first: a view of up to kViewBytes kept while it serves.
-  IoView view{};
-  uint64_t view_start = 0;
-  bool no_view = false;
-  uint64_t size = 0;
-  GrowArray<SampleRange> ranges{};
-  ~Reader() {
-    if (file != nullptr) {
-      unview_bytes(media_io(file), &view);
-      media_close(file);
-    }
-    std::free(buffer);
-    ranges.release();
-  }
-  ErrorCode open(const void* name, const IoRoutines* routines, void* user, uint32_t program_number = 0) {
-    OpenParams params{};
-    params.program_number = program_number;
-    params.routines = routines != nullptr ? *routines : std_routines();
-    params.path = name;
-    params.user = user;
-    VT_TRY(media_open(&file, &params, kOpenRead));
-    size = file_size(media_io(file));
-    return ErrorCode::Ok;
-  }
-  // Room for the track's largest sample, asked once per track, not per sample.
-  ErrorCode reserve(uint32_t n) {
-    if (n <= capacity && buffer != nullptr) return ErrorCode::Ok;
-    std::free(buffer);
-    capacity = n;
-    buffer = static_cast<uint8_t*>(std::malloc(capacity == 0 ? 1 : capacity));
-    return buffer != nullptr ? ErrorCode::Ok : ErrorCode::OutOfMemory;
-  }
-  ErrorCode read(uint32_t track_id, SampleRead* s) {
-    *s = SampleRead{};
-    s->buffer = buffer;
-    s->capacity = capacity;
-    return read_next_sample(file, track_id, s);
-  }
-  // `n` bytes at `offset` in place, or null when they cannot be seen so.
-  const uint8_t* seen(uint64_t offset, uint32_t n) {
-    if (no_view || n == 0 || offset > size || n > size - offset) return nullptr;
-    if (view.base == nullptr || offset < view_start || offset + n > view_start + view.length) {
-      unview_bytes(media_io(file), &view);
-      if (view_bytes_at(media_io(file), offset, std::min<uint64_t>(std::max<uint64_t>(kViewBytes, n), size - offset), &view) !=
-          ErrorCode::Ok) {
-        view = IoView{};
-        no_view = true;
-        return nullptr;
-      }
-      view_start = offset;
-    }
-    return view.data + (offset - view_start);
-  }
-  static ErrorCode collect(void* user, const SampleRange* range) {
-    return static_cast<GrowArray<SampleRange>*>(user)->append_doubling(*range, 16);
-  }
-  // The next sample of a track, its bytes in `*bytes`: seen in place when
-  // the file holds them as they are, else put together in the buffer.
-  ErrorCode next(uint32_t track_id, SampleRead* s, const uint8_t** bytes) {
-    *s = SampleRead{};
-    s->buffer = buffer;
-    s->capacity = capacity;
-    uint64_t offset = 0;
-    VT_TRY(locate_next_sample(file, track_id, s, &offset));
-    if (s->size > capacity) return ErrorCode::OutOfMemory;
-    ranges.clear();
-    const SamplePlace place{offset, s->index, s->size};
-    VT_TRY(lay_out_located_sample(file, track_id, &place, buffer, collect, &ranges));
-    if (ranges.count == 1 && ranges[0].at == 0 && ranges[0].size == s->size && !ranges[0].swap16)
-      if (const uint8_t* p = seen(ranges[0].offset, s->size)) {
-        *bytes = p;
-        return ErrorCode::Ok;
-      }
-    for (const SampleRange& r : ranges) {
-      if (r.size == 0) continue;
-      if (const uint8_t* p = seen(r.offset, r.size)) {
-        std::memcpy(buffer + r.at, p, r.size);
-      } else {
-        VT_TRY(read_bytes_at(media_io(file), r.offset, buffer + r.at, r.size));
-      }
-      if (r.swap16)
-        for (uint8_t *b = buffer + r.at, *end = b + (r.size & ~1u); b != end; b += 2) std::swap(b[0], b[1]);
-    }
-    *bytes = buffer;
-    return ErrorCode::Ok;
-  }
-};
-
-// A track's edit list.
-ErrorCode edits_of(MediaFile* file, uint32_t track_id, GrowArray<TrackEdit>* out) {
-  out->clear();
-  const uint32_t count = track_edits(file, track_id, nullptr, 0);
-  if (count == 0) return ErrorCode::Ok;
-  VT_TRY(out->reserve(count));
-  out->count = track_edits(file, track_id, out->items, count);
-  return ErrorCode::Ok;
-}
 
 struct Track {
   uint32_t input_id;
@@ -161,14 +60,14 @@ const VerifySegment* next_segment(const VerifyJoin* join, Track* t) {
 }
 
 // Every input of a join open, each track at its segment's first sample.
-ErrorCode open_joined(const VerifyJoin& join, Reader* first, Reader* readers, const IoRoutines* routines, void* user,
+ErrorCode open_joined(const VerifyJoin& join, VerifyReader* first, VerifyReader* readers, const IoRoutines* routines, void* user,
                       uint32_t program_number) {
   for (uint32_t k = 1; k < join.input_count; ++k)
     VT_TRY(readers[k].open(join.inputs[k], routines, user, program_number));
   for (uint32_t i = 0; i < join.segment_count; ++i) {
     const VerifySegment& segment = join.segments[i];
     if (segment.input >= join.input_count) return ErrorCode::BadArgument;
-    Reader& r = segment.input == 0 ? *first : readers[segment.input];
+    VerifyReader& r = segment.input == 0 ? *first : readers[segment.input];
     TrackInfo info;
     VT_TRY(track_info(r.file, segment.source.track_id, &info));
     VT_TRY(r.reserve(info.max_sample_size));
@@ -217,188 +116,6 @@ ErrorCode edit_shows_span(MediaFile* out, uint32_t track_id, const VerifySpan& s
   return ErrorCode::Ok;
 }
 
-// Where media time `media` of a track presents through its edits, in
-// movie units; false when no edit shows it.
-bool presented_at(const GrowArray<TrackEdit>& edits, uint32_t movie_units, uint32_t units, int64_t media, uint64_t* at) {
-  if (units == 0) return false;
-  uint64_t start = 0;
-  for (const TrackEdit& e : edits) {
-    const uint64_t shown = rescale(e.duration, movie_units, units);
-    if (e.media_time >= 0 && media >= e.media_time && static_cast<uint64_t>(media - e.media_time) < shown) {
-      *at = start + rescale(static_cast<uint64_t>(media - e.media_time), units, movie_units);
-      return true;
-    }
-    start += e.duration;
-  }
-  return false;
-}
-
-// Joined sound with edits of its own (more than one): each input's sound,
-// from where its own edit starts it, presents where that input's pictures
-// start (the first video track's inputs played back to back) plus the
-// offset it had to them in its input, within one of its samples.
-// The first video track's segments of a join: [*first, *first + *count);
-// *count 0 without one.
-ErrorCode reference_segments(const VerifyJoin& join, Reader& first_input, Reader* readers, uint32_t* first,
-                             uint32_t* count) {
-  *first = join.segment_count;
-  *count = 0;
-  for (uint32_t i = 0; i < join.segment_count && *first == join.segment_count; ++i) {
-    const VerifySegment& s = join.segments[i];
-    TrackInfo info;
-    VT_TRY(track_info(s.input == 0 ? first_input.file : readers[s.input].file, s.source.track_id, &info));
-    if (handler_is_video_like(info.kind)) *first = i;
-  }
-  while (*first + *count < join.segment_count && join.segments[*first + *count].track == join.segments[*first].track)
-    ++*count;
-  return ErrorCode::Ok;
-}
-
-ErrorCode check_joined_sound(const VerifyJoin& join, Reader& first, Reader* readers, MediaFile* out,
-                             uint32_t* track_id) {
-  *track_id = 0;
-  auto file_of = [&](const VerifySegment& s) { return s.input == 0 ? first.file : readers[s.input].file; };
-  MovieInfo movie;
-  VT_TRY(movie_info(out, &movie));
-  uint32_t reference = 0, reference_count = 0;
-  VT_TRY(reference_segments(join, first, readers, &reference, &reference_count));
-  if (reference_count == 0) return ErrorCode::Ok;
-  const uint32_t reference_track = join.segments[reference].track;
-  TrackInfo pictures;
-  if (track_info(out, movie_track_id(out, reference_track), &pictures) != ErrorCode::Ok) return ErrorCode::Ok;
-  GrowArray<TrackEdit> edits{};
-  struct Release {
-    GrowArray<TrackEdit>* e;
-    ~Release() { e->release(); }
-  } release{&edits};
-  for (uint32_t i = 0; i < join.segment_count;) {
-    const uint32_t track = join.segments[i].track;
-    uint32_t end = i;
-    while (end < join.segment_count && join.segments[end].track == track) ++end;
-    const uint32_t sound_id = movie_track_id(out, track);
-    TrackInfo sound;
-    VT_TRY(edits_of(out, sound_id, &edits));
-    uint32_t shown = 0;
-    for (const TrackEdit& e : edits) shown += e.media_time >= 0;
-    if (track_handler_kind(out, sound_id) != kHandlerSound || shown < 2 ||
-        track_info(out, sound_id, &sound) != ErrorCode::Ok || end - i != reference_count) {
-      i = end;
-      continue;
-    }
-    uint64_t media = 0, pictures_at = pictures.start_delay;
-    for (uint32_t k = 0; k < end - i; ++k) {
-      const VerifySegment& a = join.segments[i + k];
-      const VerifySegment& v = join.segments[reference + k];
-      MediaFile* in = file_of(a);
-      TrackInfo ia, iv;
-      MovieInfo in_movie;
-      VT_TRY(track_info(in, a.source.track_id, &ia));
-      VT_TRY(track_info(in, v.source.track_id, &iv));
-      VT_TRY(movie_info(in, &in_movie));
-      // The sound's offset to the pictures in its input, output movie units.
-      const int64_t offset = static_cast<int64_t>(rescale(ia.start_delay, in_movie.timescale, movie.timescale)) -
-                             static_cast<int64_t>(rescale(iv.start_delay, in_movie.timescale, movie.timescale));
-      const int64_t own = std::max<int64_t>(0, ia.first_edit_media_time);
-      const uint64_t slack =
-          rescale(track_samples_duration(in, a.source.track_id, 0, 1), ia.timescale, movie.timescale) + 1;
-      uint64_t at = 0;
-      const int64_t wanted = static_cast<int64_t>(pictures_at) + offset;
-      const int64_t media_time = static_cast<int64_t>(media) + source_units(a.source, own);
-      if (!presented_at(edits, movie.timescale, sound.timescale, media_time, &at) ||
-          static_cast<uint64_t>(std::max<int64_t>(wanted, static_cast<int64_t>(at)) -
-                                std::min<int64_t>(wanted, static_cast<int64_t>(at))) > slack) {
-        *track_id = join.segments[i].source.track_id;
-        return ErrorCode::Ok;
-      }
-      media += static_cast<uint64_t>(source_units(
-          a.source, static_cast<int64_t>(track_samples_duration(in, a.source.track_id, a.source.first_sample,
-                                                                a.source.end_sample))));
-      MediaFile* vin = file_of(v);
-      pictures_at += rescale(static_cast<uint64_t>(source_units(
-                                 v.source, static_cast<int64_t>(track_samples_duration(
-                                               vin, v.source.track_id, v.source.first_sample, v.source.end_sample)))),
-                             pictures.timescale, movie.timescale);
-    }
-    i = end;
-  }
-  return ErrorCode::Ok;
-}
-
-// Where each input of a join starts in the movie, 100 ns units: the
-// first video track's inputs before it (none without one).
-ErrorCode joined_starts(const VerifyJoin& join, Reader& first, Reader* readers, MediaFile* out,
-                        GrowArray<uint64_t>* starts) {
-  uint32_t reference = 0, count = 0;
-  VT_TRY(reference_segments(join, first, readers, &reference, &count));
-  TrackInfo pictures;
-  if (count == 0 || track_info(out, movie_track_id(out, join.segments[reference].track), &pictures) != ErrorCode::Ok)
-    return ErrorCode::Ok;
-  uint64_t units = 0;
-  for (uint32_t k = 0; k < count; ++k) {
-    const VerifySegment& v = join.segments[reference + k];
-    VT_TRY(starts->append(rescale(units, pictures.timescale, 10000000)));
-    MediaFile* in = v.input == 0 ? first.file : readers[v.input].file;
-    units += static_cast<uint64_t>(source_units(
-        v.source, static_cast<int64_t>(track_samples_duration(in, v.source.track_id, v.source.first_sample,
-                                                              v.source.end_sample))));
-  }
-  return ErrorCode::Ok;
-}
-
-// A whole joined movie's chapters: every input's, at its start plus where
-// its input starts, and no other but one at an input's start (a chapter
-// per input); an input's own chapter at its very start may be renamed so.
-// Within a millisecond. `*placed` false at the first that breaks the rule.
-ErrorCode check_joined_chapters(const VerifyJoin& join, Reader& first, Reader* readers, MediaFile* out, bool* placed) {
-  *placed = true;
-  GrowArray<uint64_t> starts{};
-  struct Release {
-    GrowArray<uint64_t>* s;
-    ~Release() { s->release(); }
-  } release{&starts};
-  VT_TRY(joined_starts(join, first, readers, out, &starts));
-  if (starts.count == 0 || starts.count != join.input_count) return ErrorCode::Ok;
-  constexpr uint64_t kSlack = 10000;  // 1 ms
-  auto near = [](uint64_t a, uint64_t b) { return (a > b ? a - b : b - a) <= kSlack; };
-  const uint32_t made = movie_chapter_count(out);
-  // Every input's chapters are found where they belong.
-  for (uint32_t k = 0; k < join.input_count && *placed; ++k) {
-    MediaFile* in = k == 0 ? first.file : readers[k].file;
-    const uint32_t chapters = movie_chapter_count(in);
-    for (uint32_t c = 0; c < chapters && *placed; ++c) {
-      ChapterMark chapter;
-      VT_TRY(movie_chapter(in, c, &chapter));
-      const uint64_t at = starts[k] + chapter.start_time;
-      bool found = false;
-      for (uint32_t o = 0; o < made && !found; ++o) {
-        ChapterMark written;
-        VT_TRY(movie_chapter(out, o, &written));
-        found = near(written.start_time, at) &&
-                (std::strcmp(written.title, chapter.title) == 0 || near(chapter.start_time, 0));
-      }
-      *placed = found;
-    }
-  }
-  // And no chapter stands anywhere else.
-  for (uint32_t o = 0; o < made && *placed; ++o) {
-    ChapterMark written;
-    VT_TRY(movie_chapter(out, o, &written));
-    bool known = false;
-    for (uint32_t k = 0; k < join.input_count && !known; ++k) {
-      known = near(written.start_time, starts[k]);
-      MediaFile* in = k == 0 ? first.file : readers[k].file;
-      const uint32_t chapters = movie_chapter_count(in);
-      for (uint32_t c = 0; c < chapters && !known; ++c) {
-        ChapterMark chapter;
-        VT_TRY(movie_chapter(in, c, &chapter));
-        known = near(written.start_time, starts[k] + chapter.start_time);
-      }
-    }
-    *placed = known;
-  }
-  return ErrorCode::Ok;
-}
-
 class Verifier {
  public:
   Verifier(VerifyReport* r) : report_(r) {}
@@ -421,7 +138,7 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
   if (input_name == nullptr || outputs == nullptr || output_count == 0 || report == nullptr) return ErrorCode::BadArgument;
   *report = VerifyReport{};
   Verifier v(report);
-  Reader in;
+  VerifyReader in;
   VT_TRY(in.open(input_name, routines, user, program_number));
   GrowArray<Track> tracks{};
   struct Release {
@@ -437,14 +154,14 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
   VT_TRY(selection_check_start(&check, selection != nullptr ? *selection : every, in.file));
   if (range != nullptr && output_count != 1) return ErrorCode::BadArgument;
   if (join != nullptr && join->input_count == 0) return ErrorCode::BadArgument;
-  Reader* readers = join != nullptr ? new (std::nothrow) Reader[join->input_count] : nullptr;
+  VerifyReader* readers = join != nullptr ? new (std::nothrow) VerifyReader[join->input_count] : nullptr;
   struct ReleaseReaders {
-    Reader* r;
+    VerifyReader* r;
     ~ReleaseReaders() { delete[] r; }
   } release_readers{readers};
   if (join != nullptr && readers == nullptr) return ErrorCode::OutOfMemory;
   if (join != nullptr) VT_TRY(open_joined(*join, &in, readers, routines, user, program_number));
-  auto reader_of = [&](const VerifySegment* segment) -> Reader& {
+  auto reader_of = [&](const VerifySegment* segment) -> VerifyReader& {
     return segment == nullptr || segment->input == 0 ? in : readers[segment->input];
   };
   for (uint32_t i = 0; join != nullptr && i < join->segment_count;) {
@@ -511,7 +228,7 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
   uint64_t movie_metadata = carried_metadata_hash(in.file, 0);
 
   for (uint32_t part = 0; part < output_count; ++part) {
-    Reader out;
+    VerifyReader out;
     VT_TRY(out.open(outputs[part], routines, user));
     MovieInfo out_movie;
     VT_TRY(movie_info(out.file, &out_movie));
@@ -665,7 +382,7 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
       // Each joined input's bytes in turn.
       for (uint32_t k = 0; k < t.segment_count; ++k) {
         const VerifySegment& segment = join->segments[t.first_segment + k];
-        Reader& r = reader_of(&segment);
+        VerifyReader& r = reader_of(&segment);
         for (uint32_t n = segment.source.first_sample; n < segment.source.end_sample; ++n) {
           SampleRead i;
           VT_TRY(r.read(segment.source.track_id, &i));
@@ -700,7 +417,7 @@ ErrorCode verify_remux(const void* input_name, const char* const* outputs, uint3
   }
   // A whole joined movie: its sound's own edits against their rule.
   if (join != nullptr && range == nullptr && output_count == 1) {
-    Reader out;
+    VerifyReader out;
     VT_TRY(out.open(outputs[0], routines, user));
     uint32_t track_id = 0;
     VT_TRY(check_joined_sound(*join, in, readers, out.file, &track_id));

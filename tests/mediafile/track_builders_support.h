@@ -1,5 +1,5 @@
 #pragma once
-// Helpers of the track builder tests: a file with one track of a spec.
+// Helpers of the track builder tests: a file with one track of a given kind.
 #include <string>
 
 #include "boxes/owned_block.h"

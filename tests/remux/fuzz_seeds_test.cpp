@@ -144,10 +144,10 @@ Bytes truehd_with_core() {
   w.table(0, ts::pat({{1, 0x100}}));
   w.table(0x100, ts::pmt(1, 0x1100, {{0x83, 0x1100, {}}}, ts::registration("HDMV")));
   for (uint32_t k = 0; k < 3; ++k) {
-    ts::PesSpec spec;
-    spec.stream_id = 0xFD;
-    spec.pts = 90000 + k * 2880;
-    w.unit(0x1100, ts::pes(spec, ac3_frame(static_cast<uint8_t>(k + 1))));
+    ts::PesFields fields;
+    fields.stream_id = 0xFD;
+    fields.pts = 90000 + k * 2880;
+    w.unit(0x1100, ts::pes(fields, ac3_frame(static_cast<uint8_t>(k + 1))));
     Bytes units;
     for (uint32_t i = 0; i < 4; ++i) {
       const bool sync = k == 0 && i == 0;
@@ -158,7 +158,7 @@ Bytes truehd_with_core() {
       std::copy(head.begin(), head.end(), u.begin());
       units.insert(units.end(), u.begin(), u.end());
     }
-    w.unit(0x1100, ts::pes(spec, units));
+    w.unit(0x1100, ts::pes(fields, units));
   }
   return w.bytes(192);
 }
@@ -174,11 +174,11 @@ Bytes pmt_versions() {
       w.table(0, ts::pat({{1, 0x1000}}));
       w.table(0x1000, ts::pmt(1, 0x101, versions[k / 2], {}, static_cast<uint8_t>(k / 2)));
     }
-    ts::PesSpec spec;
-    spec.stream_id = 0xBD;
-    spec.pts = 90000 + k * 2880;
-    w.unit(0x101, ts::pes(spec, ac3_frame(static_cast<uint8_t>(k + 1))));
-    w.unit(0x102, ts::pes(spec, ac3_frame(static_cast<uint8_t>(k + 41))));
+    ts::PesFields fields;
+    fields.stream_id = 0xBD;
+    fields.pts = 90000 + k * 2880;
+    w.unit(0x101, ts::pes(fields, ac3_frame(static_cast<uint8_t>(k + 1))));
+    w.unit(0x102, ts::pes(fields, ac3_frame(static_cast<uint8_t>(k + 41))));
   }
   return w.bytes();
 }

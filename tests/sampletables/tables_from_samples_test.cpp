@@ -50,16 +50,16 @@ struct Imported {
 
 // A sample list from (size, duration, composition offset, sync), decode
 // times running on, each at offset 100 * its number, description 1.
-struct Spec {
+struct SampleShape {
   uint32_t size;
   uint32_t duration;
   int32_t offset;
   bool sync;
 };
-std::vector<ImportedSample> samples_of(const std::vector<Spec>& specs) {
+std::vector<ImportedSample> samples_of(const std::vector<SampleShape>& shapes) {
   std::vector<ImportedSample> out;
   uint64_t time = 0;
-  for (const Spec& p : specs) {
+  for (const SampleShape& p : shapes) {
     ImportedSample s{};
     s.at = 100 * (out.size() + 1);
     s.decode_time = time;
@@ -106,7 +106,7 @@ std::vector<uint32_t> sync_of(TrackBoxes* t) {
 TEST(TablesFromSamples, TimesSizesAndSync) {
   struct Case {
     const char* name;
-    std::vector<Spec> samples;
+    std::vector<SampleShape> samples;
     Runs stts;
     Runs ctts;  // empty: no 'ctts'
     bool constant_size;
@@ -140,7 +140,7 @@ TEST(TablesFromSamples, TimesSizesAndSync) {
     EXPECT_EQ(ctts_runs(f.track), c.ctts);
     EXPECT_EQ(find_box(f.track, BoxTypeId::Ctts) != nullptr, !c.ctts.empty());
     std::vector<uint32_t> sizes;
-    for (const Spec& p : c.samples) sizes.push_back(p.size);
+    for (const SampleShape& p : c.samples) sizes.push_back(p.size);
     EXPECT_EQ(sizes_of(f.track), sizes);
     EXPECT_EQ(stsz_is_listed(track_record<SampleSizeTable>(f.track, BoxTypeId::Stsz)), !c.constant_size);
     EXPECT_EQ(sync_of(f.track), c.sync);
@@ -161,7 +161,7 @@ TEST(TablesFromSamples, TimesSizesAndSync) {
 
 TEST(TablesFromSamples, DescriptionsAndDependencies) {
   Imported f(2);
-  std::vector<ImportedSample> samples = samples_of(std::vector<Spec>(5, {4, 1, 0, true}));
+  std::vector<ImportedSample> samples = samples_of(std::vector<SampleShape>(5, {4, 1, 0, true}));
   const uint16_t descriptions[] = {1, 1, 2, 2, 1};
   for (size_t i = 0; i < samples.size(); ++i) samples[i].description = descriptions[i];
   samples[0].dependency = sample_dependency(0, 2, 1, 0);

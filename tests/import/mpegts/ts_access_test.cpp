@@ -48,13 +48,13 @@ Split make_split(const std::vector<uint32_t>& cuts, int lose_in = -1) {
   for (size_t k = 0; k < cuts.size(); ++k) {
     const uint32_t end = k + 1 < cuts.size() ? cuts[k + 1] : static_cast<uint32_t>(s.stream.size());
     Bytes payload(s.stream.begin() + cuts[k], s.stream.begin() + end);
-    PesSpec spec;
-    spec.stream_id = 0xBD;
-    spec.pts = kPts + static_cast<int64_t>(k) * 10000;
-    Bytes unit = pes(spec, payload);
+    PesFields fields;
+    fields.stream_id = 0xBD;
+    fields.pts = kPts + static_cast<int64_t>(k) * 10000;
+    Bytes unit = pes(fields, payload);
     if (static_cast<int>(k) == lose_in) {
       // The unit's first packet is written, its second (its last) lost.
-      PacketSpec first;
+      PacketFields first;
       first.pid = kAudio;
       first.unit_start = true;
       first.payload = Bytes(unit.begin(), unit.begin() + 184);
@@ -145,10 +145,10 @@ TEST(TsAccess, UnnamedPrivateDataIsToldByItsFrames) {
   Writer w;
   w.table(0, pat({{1, 0x1000}}));
   w.table(0x1000, pmt(1, kAudio, {{0x06, kAudio, {}}}));
-  PesSpec spec;
-  spec.stream_id = 0xBD;
-  spec.pts = kPts;
-  w.unit(kAudio, pes(spec, s.stream));
+  PesFields fields;
+  fields.stream_id = 0xBD;
+  fields.pts = kPts;
+  w.unit(kAudio, pes(fields, s.stream));
   Found f;
   find_units(w.bytes(192), &f);
   ASSERT_EQ(f.result, ErrorCode::Ok);

@@ -151,15 +151,15 @@ TEST(TsTrueHd, TrueHdAndItsAc3CoreBecomeTwoTracks) {
     w.table(0x100, ts::pmt(1, kPid, {{0x83, kPid, {}}}, ts::registration("HDMV")));
     size_t next = 0;
     for (size_t i = 0; i < cores.size(); ++i) {
-      ts::PesSpec spec;
-      spec.stream_id = 0xFD;
-      spec.pts = 90000 + static_cast<int64_t>(i) * 2880;
-      w.unit(kPid, ts::pes(spec, cores[i]));
+      ts::PesFields fields;
+      fields.stream_id = 0xFD;
+      fields.pts = 90000 + static_cast<int64_t>(i) * 2880;
+      w.unit(kPid, ts::pes(fields, cores[i]));
       ts::Bytes run;
-      spec.pts = 90000 + static_cast<int64_t>(next) * 75;
+      fields.pts = 90000 + static_cast<int64_t>(next) * 75;
       for (; next < units.size() && next * 40 < (i + 1) * 1536; ++next)
         run.insert(run.end(), units[next].begin(), units[next].end());
-      if (!run.empty()) w.unit(kPid, ts::pes(spec, run));
+      if (!run.empty()) w.unit(kPid, ts::pes(fields, run));
     }
     const ts::Bytes file = w.bytes(192);
     const std::string in = dir.path(c.name + ".m2ts"), out = dir.path(c.name + ".mp4");
@@ -216,10 +216,10 @@ TEST(TsEac3, DependentSubstreamsStayInTheSampleAndInDec3) {
     ts::Bytes unit = five_one;
     if (c.dependent) unit.insert(unit.end(), back_pair.begin(), back_pair.end());
     for (int k = 0; k < 6; ++k) {
-      ts::PesSpec spec;
-      spec.stream_id = 0xFD;
-      spec.pts = 90000 + k * 2880;
-      w.unit(0x1100, ts::pes(spec, unit));
+      ts::PesFields fields;
+      fields.stream_id = 0xFD;
+      fields.pts = 90000 + k * 2880;
+      w.unit(0x1100, ts::pes(fields, unit));
     }
     const ts::Bytes file = w.bytes(c.hdmv ? 192 : 188);
     const std::string in = dir.path("in.m2ts"), out = dir.path("out.mp4");

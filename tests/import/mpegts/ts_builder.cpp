@@ -8,7 +8,7 @@
 
 namespace vantorel::test::ts {
 
-Bytes packet(const PacketSpec& s) {
+Bytes packet(const PacketFields& s) {
   Bytes p(188, 0xFF);
   p[0] = 0x47;
   p[1] = static_cast<uint8_t>((s.error ? 0x80 : 0) | (s.unit_start ? 0x40 : 0) | ((s.pid >> 8) & 0x1F));
@@ -111,7 +111,7 @@ void put_time(Bytes* b, uint8_t prefix, uint64_t t, bool bad_marker) {
 
 }  // namespace
 
-Bytes pes(const PesSpec& s, const Bytes& payload) {
+Bytes pes(const PesFields& s, const Bytes& payload) {
   Bytes fields;
   uint8_t flags = 0;
   if (s.pts >= 0 && s.dts >= 0) {
@@ -157,36 +157,36 @@ void Writer::table(uint16_t pid, const Bytes& sections) {
   Bytes data = {0};  // pointer field
   data.insert(data.end(), sections.begin(), sections.end());
   for (size_t at = 0; at < data.size(); at += 184) {
-    PacketSpec spec;
-    spec.pid = pid;
-    spec.unit_start = at == 0;
-    spec.payload.assign(data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(std::min(data.size(), at + 184)));
+    PacketFields fields;
+    fields.pid = pid;
+    fields.unit_start = at == 0;
+    fields.payload.assign(data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(std::min(data.size(), at + 184)));
     // Tables are padded with 0xFF in the payload, not by an adaptation field.
-    spec.payload.resize(184, 0xFF);
-    packet(spec);
+    fields.payload.resize(184, 0xFF);
+    packet(fields);
   }
 }
 
 void Writer::unit(uint16_t pid, const Bytes& pes_bytes, bool random_access) {
   for (size_t at = 0; at < pes_bytes.size();) {
-    PacketSpec spec;
-    spec.pid = pid;
-    spec.unit_start = at == 0;
-    spec.random_access = random_access && at == 0;
-    size_t room = spec.random_access ? 182 : 184;
+    PacketFields fields;
+    fields.pid = pid;
+    fields.unit_start = at == 0;
+    fields.random_access = random_access && at == 0;
+    size_t room = fields.random_access ? 182 : 184;
     size_t n = std::min(room, pes_bytes.size() - at);
-    spec.payload.assign(pes_bytes.begin() + static_cast<long>(at), pes_bytes.begin() + static_cast<long>(at + n));
-    packet(spec);
+    fields.payload.assign(pes_bytes.begin() + static_cast<long>(at), pes_bytes.begin() + static_cast<long>(at + n));
+    packet(fields);
     at += n;
   }
 }
 
 void Writer::raw_packet(const Bytes& p) { pieces_.push_back({p, true}); }
 
-void Writer::packet(PacketSpec spec) {
+void Writer::packet(PacketFields fields) {
   // Packets without payload carry the counter of the last one with.
-  spec.cc = spec.adaptation_only ? static_cast<uint8_t>((cc_[spec.pid] + 15) & 0x0F) : next_cc(spec.pid);
-  pieces_.push_back({ts::packet(spec), true});
+  fields.cc = fields.adaptation_only ? static_cast<uint8_t>((cc_[fields.pid] + 15) & 0x0F) : next_cc(fields.pid);
+  pieces_.push_back({ts::packet(fields), true});
 }
 
 void Writer::garbage(const Bytes& bytes) { pieces_.push_back({bytes, false}); }

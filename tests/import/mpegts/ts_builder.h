@@ -15,7 +15,7 @@ namespace vantorel::test::ts {
 
 using Bytes = std::vector<uint8_t>;
 
-struct PacketSpec {
+struct PacketFields {
   uint16_t pid = 0x100;
   bool unit_start = false;
   uint8_t cc = 0;
@@ -31,7 +31,7 @@ struct PacketSpec {
 
 // One 188-byte packet. A payload shorter than the room is padded by
 // adaptation-field stuffing, as muxers do.
-Bytes packet(const PacketSpec& spec);
+Bytes packet(const PacketFields& fields);
 
 // A long-form section with its CRC (`good_crc` false: the CRC is off by one).
 Bytes section(uint8_t table_id, uint16_t id_extension, uint8_t version, const Bytes& body, bool good_crc = true,
@@ -55,7 +55,7 @@ Bytes descriptor(uint8_t tag, const Bytes& body);
 Bytes registration(const char* format);
 Bytes language(const char* code, uint8_t audio_type = 0);
 
-struct PesSpec {
+struct PesFields {
   uint8_t stream_id = 0xE0;
   int64_t pts = -1;  // 33-bit; -1: none
   int64_t dts = -1;  // -1: none (only with a PTS)
@@ -63,7 +63,7 @@ struct PesSpec {
   bool bad_marker = false;
   uint32_t extra_header = 0;  // stuffing bytes in the header
 };
-Bytes pes(const PesSpec& spec, const Bytes& payload);
+Bytes pes(const PesFields& fields, const Bytes& payload);
 
 Bytes cat(std::initializer_list<Bytes> parts);
 
@@ -77,10 +77,10 @@ class Writer {
   // A PES packet cut into packets; the first carries the unit start (and
   // the random access flag when asked).
   void unit(uint16_t pid, const Bytes& pes_bytes, bool random_access = false);
-  // A packet as given (its counter is the spec's, not the running one).
+  // A packet as given (its counter is the fields's, not the running one).
   void raw_packet(const Bytes& packet188);
   // A packet whose counter is the next of its PID.
-  void packet(PacketSpec spec);
+  void packet(PacketFields fields);
   // Bytes that are not packets.
   void garbage(const Bytes& bytes);
   // Advances a PID's counter as if a packet had been lost.

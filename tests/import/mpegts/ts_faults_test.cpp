@@ -82,13 +82,13 @@ Bytes make_stream(Fault fault) {
                       fault != Fault::PmtCrc));
   const Bytes frames = ac3_frames(10);
   for (uint32_t k = 0; k < 5; ++k) {
-    PesSpec spec;
-    spec.stream_id = 0xBD;
-    spec.pts = 90000 + k * 5760;
-    spec.bounded = fault != Fault::Unbounded;
-    Bytes unit = pes(spec, Bytes(frames.begin() + k * 256, frames.begin() + (k + 1) * 256));
+    PesFields fields;
+    fields.stream_id = 0xBD;
+    fields.pts = 90000 + k * 5760;
+    fields.bounded = fault != Fault::Unbounded;
+    Bytes unit = pes(fields, Bytes(frames.begin() + k * 256, frames.begin() + (k + 1) * 256));
     if (fault == Fault::LostPacket && k == 2) {
-      PacketSpec first;
+      PacketFields first;
       first.pid = kAudio;
       first.unit_start = true;
       first.payload = Bytes(unit.begin(), unit.begin() + 184);
@@ -151,12 +151,12 @@ TEST(TsFaults, TheProgramWithMostPacketsOrTheOneAskedFor) {
   w.table(0x1100, pmt(2, 0x201, {{0x81, 0x201, {}}}));
   const Bytes frames = ac3_frames(6);
   for (uint32_t k = 0; k < 3; ++k) {
-    PesSpec spec;
-    spec.stream_id = 0xBD;
-    spec.pts = 90000 + k * 5760;
+    PesFields fields;
+    fields.stream_id = 0xBD;
+    fields.pts = 90000 + k * 5760;
     const Bytes two(frames.begin() + k * 256, frames.begin() + (k + 1) * 256);
-    w.unit(0x201, pes(spec, two));
-    if (k == 0) w.unit(0x101, pes(spec, two));
+    w.unit(0x201, pes(fields, two));
+    if (k == 0) w.unit(0x101, pes(fields, two));
   }
   const Bytes file = w.bytes();
   struct Case {
@@ -227,10 +227,10 @@ TEST(TsFaults, TrueHdAndOpusUnitsThatDoNotHold) {
                                     : EsEntry{0x83, kAudio, {}};
     w.table(0x1000, pmt(1, kAudio, {entry}, c.is_opus ? Bytes{} : registration("HDMV")));
     for (size_t k = 0; k < c.units.size(); ++k) {
-      PesSpec spec;
-      spec.stream_id = 0xBD;
-      spec.pts = 90000 + static_cast<int64_t>(k) * 1800;
-      w.unit(kAudio, pes(spec, c.units[k]));
+      PesFields fields;
+      fields.stream_id = 0xBD;
+      fields.pts = 90000 + static_cast<int64_t>(k) * 1800;
+      w.unit(kAudio, pes(fields, c.units[k]));
     }
     Opened o = open_memory(w.bytes());
     ASSERT_EQ(o.result, ErrorCode::Ok) << o.notes;
@@ -245,10 +245,10 @@ TEST(TsFaults, NothingToCarryIsRefused) {
   Writer w;
   w.table(0, pat({{1, 0x1000}}));
   w.table(0x1000, pmt(1, 0x102, {{0x06, 0x102, descriptor(0x59, Bytes(8, 0x20))}}));  // DVB subtitles
-  PesSpec spec;
-  spec.stream_id = 0xBD;
-  spec.pts = 90000;
-  w.unit(0x102, pes(spec, pattern(300, 3)));
+  PesFields fields;
+  fields.stream_id = 0xBD;
+  fields.pts = 90000;
+  w.unit(0x102, pes(fields, pattern(300, 3)));
   Opened o = open_memory(w.bytes());
   EXPECT_EQ(o.result, ErrorCode::Unsupported);
 }

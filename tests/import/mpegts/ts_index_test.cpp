@@ -59,8 +59,8 @@ void tables(Writer* w, const Bytes& pmt_section = pmt(1, kVideo, {{0x1B, kVideo,
   w->table(kPmtPid, pmt_section);
 }
 
-PesSpec video_spec(int64_t pts, int64_t dts) {
-  PesSpec s;
+PesFields video_spec(int64_t pts, int64_t dts) {
+  PesFields s;
   s.stream_id = 0xE0;
   s.pts = pts;
   s.dts = dts;
@@ -68,8 +68,8 @@ PesSpec video_spec(int64_t pts, int64_t dts) {
   return s;
 }
 
-PesSpec audio_spec(int64_t pts) {
-  PesSpec s;
+PesFields audio_spec(int64_t pts) {
+  PesFields s;
   s.stream_id = 0xC0;
   s.pts = pts;
   return s;
@@ -154,16 +154,16 @@ TEST(TsIndex, DamageIsReportedAndTheUnitsItTouchesAreMarked) {
     Bytes payload = pattern(600, 7);  // four packets
     uint64_t damage_at = 0;
     for (int i = 0; i < 3; ++i) {
-      PesSpec spec = audio_spec(1000 + i * 1920);
-      spec.bad_marker = i == 1 && name == "bad timestamp markers";
-      Bytes unit = pes(spec, payload);
+      PesFields fields = audio_spec(1000 + i * 1920);
+      fields.bad_marker = i == 1 && name == "bad timestamp markers";
+      Bytes unit = pes(fields, payload);
       if (i != 1) {
         w.unit(kAudio, unit);
         continue;
       }
       // Unit 1 goes packet by packet so that one of them can be damaged.
       for (size_t at = 0, k = 0, n = 0; at < unit.size(); at += n, ++k) {
-        PacketSpec s;
+        PacketFields s;
         s.pid = kAudio;
         s.unit_start = at == 0;
         s.discontinuity = k == 0 && name == "a discontinuity indicator";

@@ -13,7 +13,7 @@ using namespace test::ts;
 Writer plain_packets(uint32_t count) {
   Writer w;
   for (uint32_t i = 0; i < count; ++i) {
-    PacketSpec s;
+    PacketFields s;
     s.payload = Bytes(184, static_cast<uint8_t>(i));
     if (s.payload[0] == 0x47) s.payload.assign(184, 0x11);
     w.packet(s);
@@ -117,26 +117,26 @@ TEST(TsLayout, SyncIsFoundAgainAfterGarbage) {
 TEST(TsPacket, HeaderAndAdaptationFieldsAreRead) {
   struct Case {
     const char* name;
-    PacketSpec spec;
+    PacketFields fields;
     bool malformed;
     uint8_t payload_at;
     bool discontinuity, random_access, has_pcr;
   };
-  PacketSpec plain;
+  PacketFields plain;
   plain.pid = 0x1ABC & 0x1FFF;
   plain.unit_start = true;
   plain.cc = 9;
   plain.payload = Bytes(184, 1);
-  PacketSpec flagged = plain;
+  PacketFields flagged = plain;
   flagged.discontinuity = flagged.random_access = true;
   flagged.pcr = 27000000LL * 3600 + 299;
   flagged.payload = Bytes(100, 2);
-  PacketSpec only = plain;
+  PacketFields only = plain;
   only.adaptation_only = true;
-  PacketSpec too_long = plain;
+  PacketFields too_long = plain;
   too_long.adaptation_length = 183;  // with a payload at most 182
   too_long.payload = Bytes(10, 3);
-  PacketSpec zero = plain;
+  PacketFields zero = plain;
   zero.adaptation_length = 0;  // one stuffing byte
   zero.payload = Bytes(183, 4);
   const Case cases[] = {
@@ -148,11 +148,11 @@ TEST(TsPacket, HeaderAndAdaptationFieldsAreRead) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Bytes b = packet(c.spec);
+    Bytes b = packet(c.fields);
     TsPacket pkt;
     ts_packet_parse(b.data(), &pkt);
-    EXPECT_EQ(pkt.pid, c.spec.pid);
-    EXPECT_EQ(pkt.continuity, c.spec.cc);
+    EXPECT_EQ(pkt.pid, c.fields.pid);
+    EXPECT_EQ(pkt.continuity, c.fields.cc);
     EXPECT_TRUE(pkt.unit_start);
     EXPECT_EQ(pkt.malformed, c.malformed);
     EXPECT_EQ(pkt.payload_at, c.payload_at);
@@ -160,7 +160,7 @@ TEST(TsPacket, HeaderAndAdaptationFieldsAreRead) {
     EXPECT_EQ(pkt.random_access, c.random_access);
     EXPECT_EQ(pkt.has_pcr, c.has_pcr);
     if (c.has_pcr) {
-      EXPECT_EQ(pkt.pcr, static_cast<uint64_t>(c.spec.pcr));
+      EXPECT_EQ(pkt.pcr, static_cast<uint64_t>(c.fields.pcr));
     }
   }
   Bytes reserved = packet(plain);
@@ -200,13 +200,13 @@ TEST(TsContinuity, CountersFollowTheRules) {
     TsContinuity state = kTsContinuityStart;
     for (size_t i = 0; i < c.steps.size(); ++i) {
       const Step& step = c.steps[i];
-      PacketSpec spec;
-      spec.cc = step.cc;
-      spec.adaptation_only = step.kind == A;
-      spec.discontinuity = step.kind == D;
-      spec.error = step.kind == E;
-      spec.payload = Bytes(184, 0);
-      Bytes b = packet(spec);
+      PacketFields fields;
+      fields.cc = step.cc;
+      fields.adaptation_only = step.kind == A;
+      fields.discontinuity = step.kind == D;
+      fields.error = step.kind == E;
+      fields.payload = Bytes(184, 0);
+      Bytes b = packet(fields);
       TsPacket pkt;
       ts_packet_parse(b.data(), &pkt);
       EXPECT_EQ(ts_continuity(&state, pkt), step.expect) << "step " << i;

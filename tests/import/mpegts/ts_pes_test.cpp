@@ -12,19 +12,19 @@ namespace {
 using namespace test::ts;
 
 TEST(TsPes, HeadersAreReadAndCheckedAgainstTheirLengths) {
-  PesSpec both;
+  PesFields both;
   both.pts = (int64_t{1} << 33) - 1;
   both.dts = 123456789;
-  PesSpec pts_only;
+  PesFields pts_only;
   pts_only.pts = 90000;
   pts_only.extra_header = 4;
-  PesSpec marker = pts_only;
+  PesFields marker = pts_only;
   marker.bad_marker = true;
   Bytes flags_01 = pes(pts_only, {1});
   flags_01[7] = 0x40;
   Bytes short_header = pes(pts_only, {1});
   short_header[8] = 3;  // a PTS needs five bytes
-  Bytes short_packet = pes(PesSpec{}, {});
+  Bytes short_packet = pes(PesFields{}, {});
   short_packet[5] = 2;  // PES_packet_length below the optional header
   Bytes mpeg1 = pes(pts_only, {1});
   mpeg1[6] = 0x40;
@@ -45,7 +45,7 @@ TEST(TsPes, HeadersAreReadAndCheckedAgainstTheirLengths) {
       {"PTS and DTS", pes(both, {1, 2}), 0, PesParse::Ok, 0, 19, true, true, false, (uint64_t{1} << 33) - 1,
        123456789, 0},
       {"PTS with stuffing", pes(pts_only, {1}), 0, PesParse::Ok, 0, 18, true, false, false, 90000, 90000, 0},
-      {"no timestamps", pes(PesSpec{}, {1}), 0, PesParse::Ok, 0, 9, false, false, false, 0, 0, 0},
+      {"no timestamps", pes(PesFields{}, {1}), 0, PesParse::Ok, 0, 9, false, false, false, 0, 0, 0},
       {"padding has no optional header", {0, 0, 1, 0xBE, 0, 4, 0xFF, 0xFF}, 0, PesParse::Ok, 0, 6, false, false, false,
        0, 0, 0},
       {"wrong marker bits", pes(marker, {1}), 0, PesParse::Ok, 0, 18, false, false, true, 0, 0, 0},
@@ -101,14 +101,14 @@ Bytes awkward_stream(uint32_t stride, Bytes* es, std::vector<uint32_t>* sizes, u
   sizes->clear();
   for (uint8_t i = 0; i < 7; ++i) {
     Bytes payload = pattern(150 + i * 211, i);
-    PesSpec spec;
-    spec.pts = 9000 + i * 3600;
-    spec.bounded = i % 2 == 0;
-    spec.extra_header = i == 3 ? 40 : 0;
-    Bytes unit = pes(spec, payload);
+    PesFields fields;
+    fields.pts = 9000 + i * 3600;
+    fields.bounded = i % 2 == 0;
+    fields.extra_header = i == 3 ? 40 : 0;
+    Bytes unit = pes(fields, payload);
     size_t at = 0;
     for (int k = 0; at < unit.size(); ++k) {
-      PacketSpec s;
+      PacketFields s;
       s.pid = kPid;
       s.unit_start = at == 0;
       size_t room = 184;
@@ -123,8 +123,8 @@ Bytes awkward_stream(uint32_t stride, Bytes* es, std::vector<uint32_t>* sizes, u
       if (i == 4 && k == 1) w.raw_packet(packet(s));  // a duplicate
       if (i == 5 && k == 0) {
         w.garbage(Bytes(77, 0x00));
-        w.packet(PacketSpec{0x1FFF, false, 0, false, 0, false, false, false, -1, -1, Bytes(184, 0xFF)});
-        w.unit(kOther, pes(PesSpec{}, pattern(400, 99)));
+        w.packet(PacketFields{0x1FFF, false, 0, false, 0, false, false, false, -1, -1, Bytes(184, 0xFF)});
+        w.unit(kOther, pes(PesFields{}, pattern(400, 99)));
       }
       if (i == 6 && k == 1) w.lose(kPid);  // this unit is broken
       at += n;

@@ -50,7 +50,7 @@ ts::Bytes with_dvb_subtitles(const std::vector<uint8_t>& in) {
       out.insert(out.end(), p, p + 188);
       continue;
     }
-    ts::PacketSpec pmt_packet;
+    ts::PacketFields pmt_packet;
     pmt_packet.pid = 0x1000;
     pmt_packet.unit_start = true;
     pmt_packet.cc = p[3] & 0x0F;
@@ -58,10 +58,10 @@ ts::Bytes with_dvb_subtitles(const std::vector<uint8_t>& in) {
     const ts::Bytes b = ts::packet(pmt_packet);
     out.insert(out.end(), b.begin(), b.end());
     // A display segment set: data identifier 0x20, stream 0, one end-of-display segment.
-    ts::PesSpec pes;
+    ts::PesFields pes;
     pes.stream_id = 0xBD;
     pes.pts = 126000;
-    ts::PacketSpec sub;
+    ts::PacketFields sub;
     sub.pid = 0x102;
     sub.unit_start = true;
     sub.cc = subtitle_cc++ & 0x0F;

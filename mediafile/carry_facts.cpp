@@ -4,11 +4,9 @@
 #include <cstring>
 
 #include "boxes/hdlr.h"
-#include "codecs/timecode.h"
 #include "io/value64.h"
 #include "mediafile/internal.h"
 #include "meta/tags.h"
-#include "sampletables/stsd.h"
 
 namespace vantorel {
 
@@ -90,11 +88,8 @@ ErrorCode media_malformed(MediaFile* file, const char* reason) {
 // re-counted by the frames passed over.
 bool recount_timecode_sample(MediaFile* file, uint32_t track_id, uint32_t index, uint64_t media_time,
                              uint32_t timescale, uint8_t out[4]) {
-  if (file == nullptr) return false;
-  auto* stsd = track_record<SampleDescriptionTable>(find_track(file->root, track_id), BoxTypeId::Stsd);
-  TimecodeEntry entry;
-  if (stsd == nullptr || !timecode_entry_read(stsd->whole_entries.bytes, stsd->whole_entries.length, &entry))
-    return false;
+  uint32_t at = 0;
+  if (file == nullptr || !track_timecode_advance(file, track_id, 0, 0, timescale, &at)) return false;
   uint8_t bytes[8];
   SampleRead read{};
   read.buffer = bytes;
@@ -104,7 +99,7 @@ bool recount_timecode_sample(MediaFile* file, uint32_t track_id, uint32_t index,
   if (e == ErrorCode::Ok) e = read_next_sample(file, track_id, &read);
   if (e != ErrorCode::Ok || read.size != 4) return false;  // not a frame number
   const uint32_t frame = uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
-  const uint32_t at = timecode_advance(entry, frame, media_time, timescale);
+  if (!track_timecode_advance(file, track_id, frame, media_time, timescale, &at)) return false;
   for (uint32_t i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(at >> (24 - 8 * i));
   return true;
 }

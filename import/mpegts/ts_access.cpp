@@ -82,6 +82,16 @@ void unit_times(TsAccessPass* pass, TsStreamAccess* s, const PesRecord& r, int64
   *pts = *dts + gap;
 }
 
+// Holds a unit's payload to be split into frames or pictures, as a part
+// with its times and where it lies in the file.
+ErrorCode hold_unit(TsAccessPass* pass, TsStreamAccess* s, const PesRecord& r, const uint8_t* payload) {
+  int64_t pts = 0, dts = 0;
+  unit_times(pass, s, r, &pts, &dts);
+  uint8_t flags = (r.flags & kPesDiscontinuity) != 0 ? kTsAuDiscontinuity : 0;
+  VT_TRY(s->parts.append_doubling(TsStreamAccess::Part{s->pending.count, r.offset, 0, pts, dts, flags}, 8));
+  return ts_append_bytes(&s->pending, payload, r.length);
+}
+
 ErrorCode add_unit(TsAccessPass* pass, TsStreamAccess* s, const TsAccessUnit& au) {
   if (s->units.count >= pass->max_units) return ErrorCode::Malformed;
   return s->units.append_doubling(au, 256);
@@ -550,11 +560,7 @@ ErrorCode on_ps_video_unit(TsAccessPass* pass, TsStreamAccess* s, const TsUnitEv
   if (lost || broken) reset_picture(s);
   if (broken) return ErrorCode::Ok;
   if (s->head == UINT32_MAX && s->parts.count == 0) s->pending.count = 0;
-  int64_t pts = 0, dts = 0;
-  unit_times(pass, s, r, &pts, &dts);
-  uint8_t flags = (r.flags & kPesDiscontinuity) != 0 ? kTsAuDiscontinuity : 0;
-  VT_TRY(s->parts.append_doubling(TsStreamAccess::Part{s->pending.count, r.offset, 0, pts, dts, flags}, 8));
-  VT_TRY(ts_append_bytes(&s->pending, event->payload, r.length));
+  VT_TRY(hold_unit(pass, s, r, event->payload));
   VT_TRY(split_pictures(pass, s, false));
   if (s->pending.count > kMaxPicture) reset_picture(s);
   return ErrorCode::Ok;
@@ -621,11 +627,7 @@ ErrorCode on_audio_unit(TsAccessPass* pass, TsStreamAccess* s, const TsUnitEvent
     s->parts.count = 0;
     if (broken) return ErrorCode::Ok;
   }
-  int64_t pts = 0, dts = 0;
-  unit_times(pass, s, r, &pts, &dts);
-  uint8_t flags = (r.flags & kPesDiscontinuity) != 0 ? kTsAuDiscontinuity : 0;
-  VT_TRY(s->parts.append_doubling(TsStreamAccess::Part{s->pending.count, r.offset, 0, pts, dts, flags}, 8));
-  VT_TRY(ts_append_bytes(&s->pending, event->payload, r.length));
+  VT_TRY(hold_unit(pass, s, r, event->payload));
   VT_TRY(split_frames(pass, s, false));
   // Bytes that never make a frame are not kept beyond one frame's length.
   if (ended_early || s->pending.count > 2 * kMaxAudioFrame) {

@@ -85,9 +85,11 @@ RunResult run_program(const TempDir& dir, const std::vector<std::string>& args, 
   return result;
 }
 
-int remux_command(const std::string& in, const std::string& out, std::string* said) {
+int remux_command(const std::string& in, const std::string& out, std::string* said, bool fixed_time) {
   std::string text;
-  int status = run_command(std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " + shell_quote(out) + " 2>&1", &text);
+  int status = run_command(std::string(fixed_time ? "SOURCE_DATE_EPOCH=1000000000 " : "") + VANTOREL_EXE + " " +
+                               shell_quote(in) + " " + shell_quote(out) + " 2>&1",
+                           &text);
   if (said != nullptr) *said = text;
   return status;
 }

@@ -25,8 +25,10 @@ struct RunOptions {
 RunResult run_program(const TempDir& dir, const std::vector<std::string>& args, const RunOptions& options = {});
 
 // Remuxes `in` into `out` through a shell, with the program's standard
-// output and error in `said` (when given); the exit status.
-int remux_command(const std::string& in, const std::string& out, std::string* said = nullptr);
+// output and error in `said` (when given); the exit status. With
+// `fixed_time` the output's dates are fixed (SOURCE_DATE_EPOCH), so two runs
+// write the same bytes.
+int remux_command(const std::string& in, const std::string& out, std::string* said = nullptr, bool fixed_time = false);
 
 std::string slurp(const std::string& path);
 std::vector<std::string> lines_of(const std::string& text);

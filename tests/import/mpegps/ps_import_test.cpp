@@ -11,6 +11,7 @@
 #include "support/compare.h"
 #include "support/decoded.h"
 #include "support/ffprobe.h"
+#include "support/run_program.h"
 #include "support/temp_dir.h"
 
 namespace vantorel {
@@ -18,11 +19,7 @@ namespace {
 
 using namespace test;
 
-int remux(const std::string& in, const std::string& out, std::string* said) {
-  return run_command("SOURCE_DATE_EPOCH=1000000000 " + std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " +
-                         shell_quote(out) + " 2>&1",
-                     said);
-}
+int remux(const std::string& in, const std::string& out, std::string* said) { return remux_command(in, out, said, true); }
 
 const std::string kPal = "-f lavfi -i testsrc2=size=160x120:rate=25:duration=2 ";
 const std::string kTone = "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=2 ";

@@ -13,6 +13,7 @@
 #include "import/mpegts/ts_builder.h"
 #include "support/compare.h"
 #include "support/ffprobe.h"
+#include "support/run_program.h"
 #include "support/temp_dir.h"
 
 namespace vantorel {
@@ -104,11 +105,7 @@ std::string write_file(const TempDir& dir, const std::string& name, const Bytes&
   return path;
 }
 
-int remux(const std::string& in, const std::string& out, std::string* said) {
-  return run_command("SOURCE_DATE_EPOCH=1000000000 " + std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " +
-                         shell_quote(out) + " 2>&1",
-                     said);
-}
+int remux(const std::string& in, const std::string& out, std::string* said) { return remux_command(in, out, said, true); }
 
 double start_of(const std::string& path, int stream) {
   std::string out;

@@ -22,11 +22,7 @@ namespace {
 
 using namespace test;
 
-int remux(const std::string& in, const std::string& out, std::string* said) {
-  return run_command("SOURCE_DATE_EPOCH=1000000000 " + std::string(VANTOREL_EXE) + " " + shell_quote(in) + " " +
-                         shell_quote(out) + " 2>&1",
-                     said);
-}
+int remux(const std::string& in, const std::string& out, std::string* said) { return remux_command(in, out, said, true); }
 
 void write_file(const std::string& path, const ts::Bytes& bytes) {
   FILE* f = std::fopen(path.c_str(), "wb");

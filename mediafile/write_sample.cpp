@@ -37,11 +37,13 @@ ErrorCode open_media_data(MediaFile* file) {
 // frame size; one read for updating had such tables regrouped into one
 // sample per block, and its new blocks are counted the same way, as whole
 // samples, unless its tables still count frames of size 1.
-uint32_t pcm_frame_size(MediaFile* file, TrackBoxes* track) {
+uint32_t pcm_frame_size(MediaFile* file, TrackBoxes* track, const StblRecord* stbl) {
   if (track->extra != nullptr && track->extra->write_frame_size != 0) return track->extra->write_frame_size;
+  // Only sound entries count frames; the others are not looked into.
+  if (stbl->stsd == nullptr || stbl->stsd->layout != kLayoutSound) return 0;
   SoundSampleEntry* entry = sound_entry(file, track, 0);
   if (entry == nullptr || !pcm_counts_frames(entry->format)) return 0;
-  auto* sizes = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
+  const SampleSizeTable* sizes = stbl->sample_sizes;
   return sizes->sample_count == 0 || (!stsz_is_listed(sizes) && sizes->sample_size == 1) ? 1 : 0;
 }
 
@@ -106,19 +108,18 @@ ErrorCode start_edit_list(MediaFile* file, TrackBoxes* track, uint64_t start_del
 
 // Composition offsets: the table is made by the first non-zero offset, with
 // the samples before it at offset 0, so an offset never goes unrecorded.
-ErrorCode record_composition(MediaFile* file, TrackBoxes* track, uint32_t before, uint32_t count, int32_t offset) {
-  auto* ctts = track_record<CompositionOffsetTable>(track, BoxTypeId::Ctts);
-  if (ctts == nullptr) {
+ErrorCode record_composition(MediaFile* file, TrackBoxes* track, StblRecord* stbl, uint32_t before, uint32_t count,
+                             int32_t offset) {
+  if (stbl->ctts == nullptr) {
     if (offset == 0) return ErrorCode::Ok;
     VT_TRY(add_track_box(file, track, BoxTypeId::Ctts));
-    if (before > 0) VT_TRY(ctts_append(file, track, before, 0));
+    if (before > 0) VT_TRY(ctts_append(stbl->ctts, before, 0));
   }
-  return ctts_append(file, track, count, offset);
+  return ctts_append(stbl->ctts, count, offset);
 }
 
 // Entries of the track's sample description, parsed or kept whole.
-uint32_t description_count(TrackBoxes* track) {
-  auto* stsd = track_record<SampleDescriptionTable>(track, BoxTypeId::Stsd);
+uint32_t description_count(const SampleDescriptionTable* stsd) {
   if (stsd == nullptr) return 0;
   return stsd->write_whole ? stsd->whole_entry_count : stsd->entry_count;
 }
@@ -147,16 +148,18 @@ ErrorCode put_sample(MediaFile* file, uint32_t track_id, const SampleWrite* samp
   if (file->mode != kOpenCreate && file->mode != kOpenUpdate) return ErrorCode::ReadOnly;
   TrackBoxes* track = find_track(file->root, track_id);
   if (track == nullptr) return ErrorCode::Missing;
+  // The tables are found once a sample: this runs for every sample written.
   auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
-  for (BoxTypeId id : {BoxTypeId::Stts, BoxTypeId::Stsz, BoxTypeId::Stsc, BoxTypeId::Stco})
-    if (find_box(track, id) == nullptr) return ErrorCode::Missing;
-  if (mdhd == nullptr) return ErrorCode::Missing;
+  auto* stbl = track_record<StblRecord>(track, BoxTypeId::Stbl);
+  if (mdhd == nullptr || stbl == nullptr || stbl->stts == nullptr || stbl->sample_sizes == nullptr ||
+      stbl->stsc == nullptr || stbl->chunk_offsets == nullptr)
+    return ErrorCode::Missing;
 
   // PCM tables count frames of one time unit each; a block is one chunk.
   uint32_t count = 1;
   uint32_t size = sample->size;
   uint32_t delta = sample->duration;
-  const uint32_t frame_size = pcm_frame_size(file, track);
+  const uint32_t frame_size = pcm_frame_size(file, track, stbl);
   // An empty chunk of a PCM track read from a file holds nothing to record.
   if (frame_size != 0 && sample->duration == 0 && sample->size == 0) return ErrorCode::Ok;
   if (frame_size != 0) {
@@ -176,21 +179,20 @@ ErrorCode put_sample(MediaFile* file, uint32_t track_id, const SampleWrite* samp
 
   // A chunk holds samples of one description.
   uint32_t description = sample->description_index != 0 ? sample->description_index : 1;
-  uint32_t descriptions = description_count(track);
+  uint32_t descriptions = description_count(stbl->stsd);
   if (descriptions != 0 && description > descriptions) return ErrorCode::BadArgument;
-  uint32_t before = sample_count(track);
+  uint32_t before = stbl->sample_sizes->sample_count;
   if (file->chunk_track != track_id || file->chunk_samples >= file->samples_per_chunk ||
       file->chunk_description != description || frame_size != 0)
     VT_TRY(start_chunk(file, track, track_id));
   file->chunk_description = description;
   if (before == 0) VT_TRY(start_edit_list(file, track, sample->start_delay, sample->composition_offset));
 
-  VT_TRY(stts_append(file, track, count, delta));
+  VT_TRY(stts_append(stbl->stts, count, delta));
   mdhd->duration += uint64_t{count} * delta;
-  VT_TRY(stsz_append(file, track, size, count));
-  if ((sample->flags & kSampleSync) != 0 && track_record<SyncSampleTable>(track, BoxTypeId::Stss) != nullptr)
-    VT_TRY(stss_append(file, track, before + 1));
-  VT_TRY(record_composition(file, track, before, count, sample->composition_offset));
+  VT_TRY(stsz_append(stbl->sample_sizes, size, count));
+  if ((sample->flags & kSampleSync) != 0 && stbl->stss != nullptr) VT_TRY(stss_append(stbl->stss, before + 1));
+  VT_TRY(record_composition(file, track, stbl, before, count, sample->composition_offset));
   if (with_data) {
     VT_TRY(write_bytes(file, sample->data, sample->size));
   } else {

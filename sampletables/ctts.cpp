@@ -41,7 +41,10 @@ uint64_t ctts_size(BoxFile*, void* context) {
 
 ErrorCode ctts_append(BoxFile* file, TrackBoxes* track, uint32_t n, int32_t o) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
-  CompositionOffsetTable* t = ctts_of(track);
+  return ctts_append(ctts_of(track), n, o);
+}
+
+ErrorCode ctts_append(CompositionOffsetTable* t, uint32_t n, int32_t o) {
   if (t == nullptr) return ErrorCode::BadArgument;
   // Version 0 cannot hold an offset below 0.
   if (o < 0) t->version = 1;

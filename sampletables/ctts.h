@@ -25,6 +25,8 @@ uint64_t ctts_size(BoxFile* file, void* context);
 // Adds n samples of offset o, merging with the last run when its offset is o.
 // BadArgument without a table, OutOfMemory. n = 0 adds nothing.
 ErrorCode ctts_append(BoxFile* file, TrackBoxes* track, uint32_t n, int32_t o);
+// The same on a table already found.
+ErrorCode ctts_append(CompositionOffsetTable* table, uint32_t n, int32_t o);
 
 // The run holding sample k (1-based); as stts_locate.
 ErrorCode ctts_locate(TrackBoxes* track, uint32_t k, uint32_t* entry_index, uint32_t* index_in_entry);

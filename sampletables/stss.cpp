@@ -40,7 +40,10 @@ ErrorCode sync_samples_write(BoxFile* file, void* context) {
 
 ErrorCode stss_append(BoxFile* file, TrackBoxes* track, uint32_t sample) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
-  SyncSampleTable* t = stss_of(track);
+  return stss_append(stss_of(track), sample);
+}
+
+ErrorCode stss_append(SyncSampleTable* t, uint32_t sample) {
   if (t == nullptr) return ErrorCode::BadArgument;
   return t->samples.append_doubling(sample);
 }

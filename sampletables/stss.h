@@ -20,6 +20,8 @@ ErrorCode sync_samples_write(BoxFile* file, void* context);
 
 // Appends one sync sample. BadArgument without a table, OutOfMemory.
 ErrorCode stss_append(BoxFile* file, TrackBoxes* track, uint32_t sample);
+// The same on a table already found.
+ErrorCode stss_append(SyncSampleTable* table, uint32_t sample);
 
 // The last sync sample at or before k (the first one when all are after k);
 // k itself when k is 0 or the table is missing or empty.

@@ -125,7 +125,10 @@ uint64_t stsz_size(BoxFile*, void* context) {
 
 ErrorCode stsz_append(BoxFile* file, TrackBoxes* track, uint32_t s, uint32_t n) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
-  SampleSizeTable* t = stsz_of(track);
+  return stsz_append(stsz_of(track), s, n);
+}
+
+ErrorCode stsz_append(SampleSizeTable* t, uint32_t s, uint32_t n) {
   if (t == nullptr) return ErrorCode::BadArgument;
   if (n == 0) return ErrorCode::Ok;
   if (n > UINT32_MAX - t->sample_count) return ErrorCode::OutOfMemory;

@@ -28,6 +28,8 @@ ErrorCode stz2_read(BoxFile* file, const BoxHeader* header, void* context);
 // every sample has one size. BadArgument without a table, OutOfMemory when out of memory or past
 // 2^32 - 1 samples (the table unchanged). n = 0 adds nothing.
 ErrorCode stsz_append(BoxFile* file, TrackBoxes* track, uint32_t s, uint32_t n);
+// The same on a table already found.
+ErrorCode stsz_append(SampleSizeTable* table, uint32_t s, uint32_t n);
 
 // Size of sample i (0-based); 0 when i is beyond the table or without one.
 uint32_t stsz_sample_size(const SampleSizeTable* table, uint32_t i);

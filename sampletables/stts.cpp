@@ -56,7 +56,10 @@ uint64_t stts_size(BoxFile*, void* context) {
 
 ErrorCode stts_append(BoxFile* file, TrackBoxes* track, uint32_t n, uint32_t d) {
   if (file == nullptr || track == nullptr) return ErrorCode::BadArgument;
-  TimeToSampleTable* t = stts_of(track);
+  return stts_append(stts_of(track), n, d);
+}
+
+ErrorCode stts_append(TimeToSampleTable* t, uint32_t n, uint32_t d) {
   if (t == nullptr) return ErrorCode::BadArgument;
   return append_run(&t->entries, n, &TimeToSampleEntry::sample_delta, d);
 }

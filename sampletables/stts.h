@@ -26,6 +26,8 @@ uint64_t stts_size(BoxFile* file, void* context);
 // Adds n samples of delta d, merging with the last run when its delta is d.
 // BadArgument without a table, OutOfMemory (the table unchanged). n = 0 adds nothing.
 ErrorCode stts_append(BoxFile* file, TrackBoxes* track, uint32_t n, uint32_t d);
+// The same on a table already found: a writer adding sample after sample.
+ErrorCode stts_append(TimeToSampleTable* table, uint32_t n, uint32_t d);
 
 // The run holding sample k (1-based) and k's 0-based place in it. BadArgument when k
 // is 0 or beyond the table, Missing without a table or without entries.

@@ -43,7 +43,7 @@ const char* banner_build_date() {
 
 void print_banner_and_usage(std::FILE* out) {
   console_printf(out, "%s %s - MP4 remultiplexing utility\n", kProgramName, kProgramVersion);
-  console_printf(out, "Rewrites MP4, QuickTime, AVI, Matroska and WebM files as interleaved MP4 files with the movie header first.\n");
+  console_printf(out, "Rewrites MP4, QuickTime, AVI, Matroska, WebM and MPEG-TS/PS files as interleaved MP4 files with the movie header first.\n");
   console_printf(out, "Build: %s\n", banner_build_date());
   console_printf(out, "\n");
   print_usage_line(out);

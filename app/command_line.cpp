@@ -523,7 +523,8 @@ void print_options(std::FILE* out, const char* program) {
   console_printf(out, "  %-26s %s\n", "--", "end of options: later names may begin with '-'");
   console_printf(out, "  %-26s %s\n", "-", "as the output name: write the MP4 to standard output");
   console_printf(out, "\n");
-  console_printf(out, "Inputs: MP4, QuickTime, AVI, Matroska and WebM. The output is an MP4 file, or a QuickTime\n");
+  console_printf(out, "Inputs: MP4, QuickTime, AVI, Matroska, WebM, MPEG transport streams (.ts, .m2ts, .mts) and\n");
+  console_printf(out, "program streams (.mpg, .vob). The output is an MP4 file, or a QuickTime\n");
   console_printf(out, "movie when named .mov or .qt; an existing file is not replaced without --force.\n");
 }
 

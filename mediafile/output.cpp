@@ -18,13 +18,21 @@ constexpr uint32_t kPspReserve = 148;
 
 // The top-level boxes as they would be written now, into a fresh block:
 // the memory stream's own buffer, taken over (a header holds every table,
-// megabytes for long recordings: it is not copied).
-ErrorCode serialise_header(MediaFile* file, HeaderBlock* out) {
+// megabytes for long recordings: it is not copied). The buffer starts at
+// `expected` bytes, so a header of that size is not grown to twice it.
+ErrorCode serialise_header(MediaFile* file, HeaderBlock* out, uint64_t expected) {
   *out = HeaderBlock{};
   ScopedMemoryStream memory(file);
   VT_TRY(memory.open_writable());
-  VT_TRY(write_top_level_boxes(file));
   MemoryStream* stream = memory.stream();
+  if (expected > stream->capacity && expected <= UINT32_MAX) {
+    // Without the room, the stream grows as it goes.
+    if (void* room = std::realloc(stream->data, expected)) {
+      stream->data = static_cast<uint8_t*>(room);
+      stream->capacity = static_cast<uint32_t>(expected);
+    }
+  }
+  VT_TRY(write_top_level_boxes(file));
   // Its spare room goes back.
   void* fitted = stream->size != 0 ? std::realloc(stream->data, stream->size) : nullptr;
   out->data = static_cast<uint8_t*>(fitted != nullptr ? fitted : stream->data);
@@ -50,7 +58,7 @@ ErrorCode capture_header(MediaFile* file) {
   uint64_t shifted = 0;
   for (uint32_t round = 0; round < 8; ++round) {
     HeaderBlock block;
-    VT_TRY(serialise_header(file, &block));
+    VT_TRY(serialise_header(file, &block, top_level_size(file)));
     if (block.size == shifted) {
       if (file->mdat.type == "mdat" && file->mdat.end - file->mdat.start >= 16)
         block.media_data_size = file->mdat.end - file->mdat.start - 16;
@@ -69,7 +77,7 @@ ErrorCode capture_header(MediaFile* file) {
 // The writing file's own header must be the one written at its front.
 ErrorCode check_stored_header(MediaFile* file) {
   HeaderBlock block;
-  VT_TRY(serialise_header(file, &block));
+  VT_TRY(serialise_header(file, &block, file->stored_header_size));
   bool same = block.size == file->stored_header_size &&
               (block.size == 0 || std::memcmp(block.data, file->stored_header, block.size) == 0);
   std::free(block.data);

@@ -108,6 +108,7 @@ ErrorCode run_pass(RemuxJob* job) {
   // The last group too must not take the part past its limit.
   if (s.pending.count > 0) VT_TRY(split_if_due(job, &index));
   VT_TRY(write_group(job));
+  read_plan_pass_done(&job->reads);
   // The pass is done: its progress reaches its end.
   if (job->events.progress != nullptr) job->events.progress(1000, job->stream.user);
   return close_part(job, index);

@@ -196,6 +196,16 @@ void read_plan_drop_view(ReadPlan* plan) {
   plan->view = IoView{};
 }
 
+void read_plan_pass_done(ReadPlan* plan) {
+  read_plan_drop_view(plan);
+  std::free(plan->window);
+  plan->window = nullptr;
+  plan->window_size = 0;
+  plan->window_used = 0;
+  std::free(plan->staging);
+  plan->staging = nullptr;
+}
+
 void read_plan_release(ReadPlan* plan) {
   std::free(plan->sample_buffer);
   plan->sample_buffer = nullptr;

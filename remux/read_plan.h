@@ -110,5 +110,9 @@ void read_plan_drop_view(ReadPlan* plan);
 ErrorCode read_plan_flush_window(ReadPlan* plan, MediaFile* output);
 // Frees the buffers (the view must be let go of already).
 void read_plan_release(ReadPlan* plan);
+// The pass has written its last group: the view and the window go before
+// the part closes, when its movie header takes the most memory; the next
+// pass makes them again.
+void read_plan_pass_done(ReadPlan* plan);
 
 }  // namespace vantorel

@@ -150,14 +150,19 @@ ErrorCode moov_write(BoxFile* file, void* context) {
   if (file == nullptr || context == nullptr) return ErrorCode::BadArgument;
   auto* root = static_cast<FileBoxes*>(context);
   if (root->moov == nullptr) return ErrorCode::Missing;
-  // Assembled in memory, then written with one call.
+  // Into memory already (a movie header made before its file, or compared
+  // with the one stored): in place, not a second copy of every table.
+  if (file->current.routines.tell == mem_tell) return moov_payload(file, root);
+  // Assembled in memory, then written with one call; the buffer starts at
+  // the payload's size, so a header of megabytes is not grown to twice it.
   uint8_t* data = nullptr;
   uint32_t size = 0;
   {
     ScopedMemoryStream memory(file);
     VT_TRY(memory.open_writable());
-    VT_TRY(moov_payload(file, root));
     MemoryStream* stream = memory.stream();
+    mem_reserve(stream, moov_size(file, root));
+    VT_TRY(moov_payload(file, root));
     data = stream->data;
     size = stream->size;
     stream->data = nullptr;  // ownership of the bytes moves here

@@ -81,6 +81,10 @@ ErrorCode mem_tell(void* handle, uint64_t* out, void* user);
 ErrorCode mem_size(void* handle, uint64_t* out, void* user);
 ErrorCode mem_read(void* handle, void* buffer, uint32_t count, void* user);
 ErrorCode mem_write(void* handle, const void* buffer, uint32_t count, void* user);
+// Makes room for `bytes` in a growable stream before a write of known size,
+// so it is not grown by doubling past it; without the memory (or for more
+// than a stream holds) the stream keeps growing as it goes.
+void mem_reserve(MemoryStream* stream, uint64_t bytes);
 
 const IoRoutines& memory_routines();
 

@@ -85,6 +85,14 @@ ErrorCode mem_write(void* handle, const void* buffer, uint32_t count, void*) {
   return ErrorCode::Ok;
 }
 
+void mem_reserve(MemoryStream* stream, uint64_t bytes) {
+  if (stream == nullptr || stream->capacity == 0 || bytes <= stream->capacity || bytes > UINT32_MAX) return;
+  if (void* room = std::realloc(stream->data, bytes)) {
+    stream->data = static_cast<uint8_t*>(room);
+    stream->capacity = static_cast<uint32_t>(bytes);
+  }
+}
+
 const IoRoutines& memory_routines() {
   static constexpr IoRoutines table{mem_open, mem_close, mem_seek, mem_tell, mem_size, mem_read, mem_write, nullptr, nullptr, nullptr, nullptr, nullptr};
   return table;

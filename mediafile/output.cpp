@@ -25,13 +25,7 @@ ErrorCode serialise_header(MediaFile* file, HeaderBlock* out, uint64_t expected)
   ScopedMemoryStream memory(file);
   VT_TRY(memory.open_writable());
   MemoryStream* stream = memory.stream();
-  if (expected > stream->capacity && expected <= UINT32_MAX) {
-    // Without the room, the stream grows as it goes.
-    if (void* room = std::realloc(stream->data, expected)) {
-      stream->data = static_cast<uint8_t*>(room);
-      stream->capacity = static_cast<uint32_t>(expected);
-    }
-  }
+  mem_reserve(stream, expected);
   VT_TRY(write_top_level_boxes(file));
   // Its spare room goes back.
   void* fitted = stream->size != 0 ? std::realloc(stream->data, stream->size) : nullptr;
@@ -74,13 +68,35 @@ ErrorCode capture_header(MediaFile* file) {
   return ErrorCode::Overrun;
 }
 
+// Writes over a view of the stored header compare with it instead: the
+// check needs no second copy of a header of megabytes.
+ErrorCode compare_write(void* handle, const void* buffer, uint32_t count, void*) {
+  auto* stored = static_cast<MemoryStream*>(handle);
+  if (stored == nullptr || buffer == nullptr) return ErrorCode::BadArgument;
+  if (uint64_t{stored->position} + count > stored->size ||
+      (count != 0 && std::memcmp(stored->data + stored->position, buffer, count) != 0))
+    return ErrorCode::Overrun;
+  stored->position += count;
+  return ErrorCode::Ok;
+}
+
 // The writing file's own header must be the one written at its front.
 ErrorCode check_stored_header(MediaFile* file) {
-  HeaderBlock block;
-  VT_TRY(serialise_header(file, &block, file->stored_header_size));
-  bool same = block.size == file->stored_header_size &&
-              (block.size == 0 || std::memcmp(block.data, file->stored_header, block.size) == 0);
-  std::free(block.data);
+  bool same = false;
+  const uint32_t io_error = file->io_error;  // a difference is not an I/O failure
+  {
+    ScopedMemoryStream memory(file);
+    ErrorCode e = memory.open_view(file->stored_header, file->stored_header_size);
+    if (e == ErrorCode::Ok && file->stored_header_size != 0) {
+      file->current.routines.write = compare_write;
+      e = write_top_level_boxes(file);
+      same = e == ErrorCode::Ok && memory.stream()->position == file->stored_header_size;
+    } else if (e == ErrorCode::Ok) {
+      same = top_level_size(file) == 0;
+    }
+    if (e != ErrorCode::Ok && e != ErrorCode::Overrun) return e;
+    file->io_error = io_error;
+  }
   if (same) return ErrorCode::Ok;
   set_error_at(file, 0, "movie header differs from the one measured and written first");
   return ErrorCode::Overrun;

@@ -279,13 +279,18 @@ TEST(Layout, HeaderFirstIsTheReservedLayoutWrittenInOrder) {
     const char* what;
     int32_t changed_byte;  // of the stored header, or -1
     uint32_t samples;
+    uint32_t stored_extra;  // bytes the stored header has past the real one
   };
-  const Case cases[] = {{"a changed header", static_cast<int32_t>(header.size / 2), 40},
-                        {"one sample fewer than planned", -1, 39},
-                        {"one sample more than planned", -1, 41}};
+  const auto last = static_cast<int32_t>(header.size - 1);
+  const Case cases[] = {{"a changed header", static_cast<int32_t>(header.size / 2), 40, 0},
+                        {"its last byte changed", last, 40, 0},
+                        {"a stored header longer than the one written", -1, 40, 1},
+                        {"one sample fewer than planned", -1, 39, 0},
+                        {"one sample more than planned", -1, 41, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Bytes stored(header.data, header.data + header.size);
+    stored.resize(stored.size() + c.stored_extra, 0);
     if (c.changed_byte >= 0) stored[static_cast<size_t>(c.changed_byte)] ^= 0x01;
     HeaderBlock block{stored.data(), static_cast<uint32_t>(stored.size()), 0};
     writing.stored_header = &block;

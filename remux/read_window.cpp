@@ -90,8 +90,11 @@ ErrorCode read_input(ReadPlan* plan, uint64_t at, uint8_t* into, uint32_t size) 
 ErrorCode write_from_view(ReadPlan* plan, MediaFile* output, bool* done) {
   *done = false;
   const GrowArray<PlannedRead>& reads = plan->reads;
+  // A window this small is copied into the output's write buffer whatever
+  // it is read from: a view saves no copy there, and costs its mapping.
+  constexpr uint32_t kViewWorthBytes = 256 * 1024;
   if (plan->no_view || plan->stream->pass != Pass::Write || reads.count == 0 || plan->swaps.count != 0 ||
-      plan->converted_in_window || !can_view(media_io(plan->input)))
+      plan->converted_in_window || plan->window_used < kViewWorthBytes || !can_view(media_io(plan->input)))
     return ErrorCode::Ok;
   uint64_t lo = UINT64_MAX, hi = 0;
   uint32_t last_end = 0;

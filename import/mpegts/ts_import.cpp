@@ -403,6 +403,8 @@ ErrorCode set_mpeg12_entry(ImportFile* file, TrackBoxes* track, const TsStreamAc
   return set_esds(file, track, mpeg12_object_type(&sequence), h.bytes, h.length, kStreamTypeVisual);
 }
 
+constexpr const char* kNoVc1Headers = "no whole VC-1 sequence header followed by an entry point in the stream";
+
 // VC-1: 'vc-1' with the 'dvc1' of the first sequence header and entry
 // point; the entry holds the largest coded size, the track the display
 // size where the sequence header gives one.
@@ -411,7 +413,7 @@ ErrorCode set_vc1_entry(ImportFile* file, TrackBoxes* track, const TsStreamAcces
   const OwnedBlock& h = s->sequence_headers;
   Vc1Sequence sequence;
   if (h.length == 0 || vc1_parse_sequence(h.bytes, vc1_unit_end(h.bytes, h.length, 0), &sequence) != ErrorCode::Ok) {
-    *why = "no VC-1 sequence header followed by an entry point in the stream";
+    *why = kNoVc1Headers;
     return ErrorCode::Ok;
   }
   VisualSampleEntry* entry = visual_entry(file, track, 0);
@@ -720,6 +722,8 @@ ErrorCode build_track(Import* imp, Built* b, bool cut_at_end) {
     return ts_note_left_out(imp->file, imp->index, b->stream, "no H.264 parameter sets in the stream");
   if (s->kind == TsKind::Hevc && s->configs->count == 0)
     return ts_note_left_out(imp->file, imp->index, b->stream, "no HEVC parameter sets in the stream");
+  if (s->kind == TsKind::Vc1 && s->sequence_headers.length == 0)
+    return ts_note_left_out(imp->file, imp->index, b->stream, kNoVc1Headers);
   if (!video && s->rate == 0) return ts_note_left_out(imp->file, imp->index, b->stream, "no whole frame in the stream");
   VT_TRY(video ? video_times(s, cut_at_end, &b->times)
                : audio_times(s, &b->times));

@@ -104,6 +104,6 @@ inline Bytes vc1_frame(bool interlace, Vc1Coding coding, uint32_t type_bits, uin
 struct Vc1Type {
   uint32_t bits, length;
 };
-constexpr Vc1Type kVc1I{6, 3}, kVc1P{0, 1}, kVc1B{2, 2}, kVc1BI{14, 4}, kVc1Skipped{15, 4};
+constexpr Vc1Type kVc1I{6, 3}, kVc1P{0, 1}, kVc1B{2, 2};
 
 }  // namespace vantorel::test

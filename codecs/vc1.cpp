@@ -216,6 +216,12 @@ uint32_t vc1_unit_end(const uint8_t* p, uint32_t size, uint32_t at) {
   return mpeg12_next_start_code(p, size, at + kStartCodeBytes > size ? size : at + kStartCodeBytes);
 }
 
+bool vc1_has_frame(const uint8_t* p, uint32_t size) {
+  for (uint32_t at = mpeg12_next_start_code(p, size, 0); at + kStartCodeBytes <= size; at = vc1_unit_end(p, size, at))
+    if (p[at + 3] == kVc1Frame) return true;
+  return false;
+}
+
 ErrorCode dvc1_from_headers(const uint8_t* headers, uint32_t size, const Vc1StreamFacts& facts,
                             DecoderConfigVc1* out) {
   if (headers == nullptr || out == nullptr) return ErrorCode::BadArgument;

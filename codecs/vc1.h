@@ -86,6 +86,9 @@ ErrorCode vc1_parse_frame_type(const uint8_t* p, uint32_t size, bool interlace, 
 // or at `size`.
 uint32_t vc1_unit_end(const uint8_t* p, uint32_t size, uint32_t at);
 
+// Whether a frame start code is among the units of `p`.
+bool vc1_has_frame(const uint8_t* p, uint32_t size);
+
 // What the whole stream showed, for the advanced word of 'dvc1'.
 struct Vc1StreamFacts {
   uint32_t sequences;    // sequence headers

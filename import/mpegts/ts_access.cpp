@@ -175,17 +175,22 @@ ErrorCode finish_mpeg12_picture(TsAccessPass* pass, TsStreamAccess* s, const uin
   return add_unit(pass, s, au);
 }
 
-// The first sequence header and entry point make the 'dvc1' header block:
-// the two units with their start codes, whatever lies between them left out.
-ErrorCode keep_vc1_headers(TsStreamAccess* s, const uint8_t* sequence, uint32_t sequence_length, const uint8_t* entry,
-                           uint32_t entry_length) {
-  // Far beyond the largest the syntax allows (31 leaky buckets): stuffing or garbage.
-  constexpr uint32_t kMaxHeaders = 1024;
-  if (uint64_t{sequence_length} + entry_length > kMaxHeaders) return ErrorCode::Ok;
-  uint8_t both[kMaxHeaders];
-  std::memcpy(both, sequence, sequence_length);
-  std::memcpy(both + sequence_length, entry, entry_length);
-  return block_assign(&s->sequence_headers, both, sequence_length + entry_length);
+// Far beyond the largest sequence header or entry point the syntax allows
+// (31 leaky buckets): stuffing or garbage.
+constexpr uint32_t kMaxVc1Header = 512;
+
+// The first sequence header and the entry point after it (in the same unit
+// or a later one) make the 'dvc1' header block: the two units with their
+// start codes, whatever lies between them left out.
+ErrorCode keep_vc1_headers(TsStreamAccess* s, const uint8_t* entry, uint32_t entry_length) {
+  const OwnedBlock& sequence = s->vc1_sequence;
+  if (sequence.length == 0 || entry_length > kMaxVc1Header) return ErrorCode::Ok;
+  uint8_t both[2 * kMaxVc1Header];
+  std::memcpy(both, sequence.bytes, sequence.length);
+  std::memcpy(both + sequence.length, entry, entry_length);
+  VT_TRY(block_assign(&s->sequence_headers, both, sequence.length + entry_length));
+  block_release(&s->vc1_sequence);
+  return ErrorCode::Ok;
 }
 
 // VC-1 (advanced profile): the sample is the unit's bytes, start codes and
@@ -195,7 +200,6 @@ ErrorCode finish_vc1_frame(TsAccessPass* pass, TsStreamAccess* s, const uint8_t*
   bool frame = false, entry = s->vc1_entry_pending;
   Vc1EntryPoint point{};
   Vc1FrameType type = Vc1FrameType::P;
-  uint32_t sequence_at = UINT32_MAX, sequence_end = 0;
   for (uint32_t at = mpeg12_next_start_code(b, n, 0); (au.flags & kTsAuBroken) == 0 && at + 4 <= n;) {
     const uint32_t end = vc1_unit_end(b, n, at);
     switch (b[at + 3]) {
@@ -205,11 +209,9 @@ ErrorCode finish_vc1_frame(TsAccessPass* pass, TsStreamAccess* s, const uint8_t*
         const ErrorCode e = vc1_parse_sequence(b + at, end - at, &sequence);
         if (e == ErrorCode::Unsupported && s->failure == nullptr)
           s->failure = "its VC-1 sequence header is not of the advanced profile, the only one carried in start codes";
-        if (e == ErrorCode::Ok) {
-          s->vc1_interlace = sequence.interlace;
-          sequence_at = at;
-          sequence_end = end;
-        }
+        if (e == ErrorCode::Ok) s->vc1_interlace = sequence.interlace;
+        if (e == ErrorCode::Ok && s->sequence_headers.length == 0 && end - at <= kMaxVc1Header)
+          VT_TRY(block_assign(&s->vc1_sequence, b + at, end - at));
         break;
       }
       case kVc1EntryPoint:
@@ -217,8 +219,7 @@ ErrorCode finish_vc1_frame(TsAccessPass* pass, TsStreamAccess* s, const uint8_t*
         if (vc1_parse_entry_point(b + at, end - at, &point) != ErrorCode::Ok) break;
         entry = true;
         s->vc1_entry_closed = point.closed_entry;
-        if (s->sequence_headers.length == 0 && sequence_at != UINT32_MAX)
-          VT_TRY(keep_vc1_headers(s, b + sequence_at, sequence_end - sequence_at, b + at, end - at));
+        if (s->sequence_headers.length == 0) VT_TRY(keep_vc1_headers(s, b + at, end - at));
         break;
       case kVc1Frame:
         // A second frame in one unit goes into the first's sample.
@@ -333,7 +334,17 @@ ErrorCode on_video_unit(TsAccessPass* pass, TsStreamAccess* s, const TsUnitEvent
   int64_t pts = 0, dts = 0;
   unit_times(pass, s, r, &pts, &dts);
   // A unit with a timestamp starts a picture; one without continues it.
-  if (dts != kNoTime || s->parts.count == 0 || lost) VT_TRY(finish_picture(pass, s, lost));
+  // VC-1 headers in a unit of their own go with the frame of the next,
+  // which gives the frame its times (more than headers hold is no headers:
+  // the scan stays short).
+  constexpr uint32_t kMaxVc1Headers = 4096;
+  const bool headers_before = s->kind == TsKind::Vc1 && s->parts.count > 0 && !lost && dts != kNoTime &&
+                              s->pending.count <= kMaxVc1Headers && !vc1_has_frame(s->pending.items, s->pending.count);
+  if ((dts != kNoTime && !headers_before) || s->parts.count == 0 || lost) VT_TRY(finish_picture(pass, s, lost));
+  if (headers_before) {
+    s->parts.items[0].pts = pts;
+    s->parts.items[0].dts = dts;
+  }
   if (s->pending.count + uint64_t{r.length} > kMaxPicture) {
     VT_TRY(finish_picture(pass, s, true));
     return ErrorCode::Ok;
@@ -912,6 +923,7 @@ void ts_access_release(TsAccessPass* pass) {
     ts_nal_configs_release(s->configs);
     std::free(s->configs);
     block_release(&s->sequence_headers);
+    block_release(&s->vc1_sequence);
     std::free(s);
   }
   pass->count = 0;

@@ -78,6 +78,7 @@ struct TsStreamAccess {
   // frame follows it), and B frames after an open entry point's I frame
   // that reference the frames before it (until the next P frame).
   Vc1StreamFacts vc1;
+  OwnedBlock vc1_sequence;  // the last whole sequence header, until the entry point after it
   bool vc1_interlace;
   bool vc1_entry_pending;
   bool vc1_entry_closed;

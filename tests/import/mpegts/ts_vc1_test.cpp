@@ -1,5 +1,6 @@
 // VC-1 in transport streams (stream type 0xEA), from streams the test
-// writes: each frame one sample holding its bytes as the PES carried them,
+// writes: each frame one sample holding its bytes as the PES carried them
+// (with the sequence header of a PES of its own before it),
 // sync samples where an entry point leads an I frame, times from the PES
 // timestamps, 'vc-1' with the exact 'dvc1'; frames before a usable sequence
 // header, and B frames that lead an open entry point's I frame at the
@@ -33,6 +34,7 @@ struct Frame {
   int64_t pts, dts;
   bool key;      // an entry point and a whole sequence header lead its I frame
   bool kept;     // the MP4 holds it
+  size_t apart = 0;  // leading bytes written in a PES of their own, timed as the rest
 };
 
 struct Plan {
@@ -42,6 +44,7 @@ struct Plan {
   bool closed = true;
   bool cut_first_sequence = false;  // the first GOP's sequence header lost its last bytes
   uint32_t frames_before = 0;       // P and B frames before any header
+  bool sequence_apart = false;      // each sequence header in a PES of its own
 };
 
 // Each GOP in decode order: I P B P B (closed) or I B P B P with the B
@@ -73,6 +76,7 @@ std::vector<Frame> frames_of(const Plan& p) {
       if (g == 0 && p.cut_first_sequence) headers.resize(headers.size() - 3);
       else usable = true;
     }
+    const size_t apart = p.sequence_apart ? headers.size() : 0;
     const ts::Bytes entry = vc1_entry_point(false, p.closed, p.sequence.hrd_buckets);
     headers.insert(headers.end(), entry.begin(), entry.end());
     const uint8_t seed = static_cast<uint8_t>(16 * g);
@@ -81,6 +85,7 @@ std::vector<Frame> frames_of(const Plan& p) {
     key.insert(key.end(), picture.begin(), picture.end());
     if (p.closed) {
       add(key, shown, usable, usable);
+      out.back().apart = apart;
       add(coded(kVc1P, 30, seed + 1), shown + 2, false, usable);
       add(coded(kVc1B, 12, seed + 2), shown + 1, false, usable);
       add(coded(kVc1P, 31, seed + 3), shown + 4, false, usable);
@@ -118,7 +123,9 @@ std::string write_stream(const TempDir& dir, const std::string& name, const std:
     fields.stream_id = 0xFD;
     fields.pts = f.pts;
     fields.dts = f.dts;
-    w.unit(kPid, ts::pes(fields, f.bytes), f.key);
+    const auto split = f.bytes.begin() + static_cast<long>(f.apart);
+    if (f.apart > 0) w.unit(kPid, ts::pes(fields, ts::Bytes(f.bytes.begin(), split)), f.key);
+    w.unit(kPid, ts::pes(fields, ts::Bytes(split, f.bytes.end())), f.key && f.apart == 0);
   }
   const ts::Bytes file = w.bytes(hdmv ? 192 : 188);
   const std::string path = dir.path(name + (hdmv ? ".m2ts" : ".ts"));
@@ -162,6 +169,8 @@ TEST(TsVc1, FramesBecomeSamplesWithTheirHeaders) {
   late.frames_before = 3;
   Plan cut{};
   cut.cut_first_sequence = true;
+  Plan apart{};
+  apart.sequence_apart = true;
   struct Case {
     const char* name;
     Plan plan;
@@ -184,6 +193,8 @@ TEST(TsVc1, FramesBecomeSamplesWithTheirHeaders) {
        {0xC4, 0x40, 0x24, 0xFF, 0xFF, 0xFF, 0xFF}, true},
       {"first sequence header cut", cut, true, 1280, 720, 1280, 720, {0xC4, 0x40, 0x24, 0xFF, 0xFF, 0xFF, 0xFF},
        false},
+      {"sequence headers in PES packets of their own", apart, true, 1280, 720, 1280, 720,
+       {0xC4, 0x40, 0x24, 0xFF, 0xFF, 0xFF, 0xFF}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -18,6 +18,7 @@
 #include "codecs/nal_units.h"
 #include "codecs/opus.h"
 #include "codecs/truehd.h"
+#include "codecs/vc1.h"
 #include "io/byte_io.h"
 
 namespace vantorel {
@@ -32,7 +33,9 @@ constexpr uint32_t kMaxAudioFrame = 8194;
 constexpr uint32_t kMaxPicture = 64u << 20;
 
 bool is_mpeg12(TsKind kind) { return kind == TsKind::Mpeg1Video || kind == TsKind::Mpeg2Video; }
-bool is_video(TsKind kind) { return kind == TsKind::H264 || kind == TsKind::Hevc || is_mpeg12(kind); }
+bool is_video(TsKind kind) {
+  return kind == TsKind::H264 || kind == TsKind::Hevc || kind == TsKind::Vc1 || is_mpeg12(kind);
+}
 
 bool is_carried(TsKind kind) {
   switch (kind) {
@@ -40,6 +43,7 @@ bool is_carried(TsKind kind) {
     case TsKind::Mpeg2Video:
     case TsKind::H264:
     case TsKind::Hevc:
+    case TsKind::Vc1:
     case TsKind::AacAdts:
     case TsKind::AacLatm:
     case TsKind::Ac3:
@@ -171,6 +175,83 @@ ErrorCode finish_mpeg12_picture(TsAccessPass* pass, TsStreamAccess* s, const uin
   return add_unit(pass, s, au);
 }
 
+// Far beyond the largest sequence header or entry point the syntax allows
+// (31 leaky buckets): stuffing or garbage.
+constexpr uint32_t kMaxVc1Header = 512;
+
+// The first sequence header and the entry point after it (in the same unit
+// or a later one) make the 'dvc1' header block: the two units with their
+// start codes, whatever lies between them left out.
+ErrorCode keep_vc1_headers(TsStreamAccess* s, const uint8_t* entry, uint32_t entry_length) {
+  const OwnedBlock& sequence = s->vc1_sequence;
+  if (sequence.length == 0 || entry_length > kMaxVc1Header) return ErrorCode::Ok;
+  uint8_t both[2 * kMaxVc1Header];
+  std::memcpy(both, sequence.bytes, sequence.length);
+  std::memcpy(both + sequence.length, entry, entry_length);
+  VT_TRY(block_assign(&s->sequence_headers, both, sequence.length + entry_length));
+  block_release(&s->vc1_sequence);
+  return ErrorCode::Ok;
+}
+
+// VC-1 (advanced profile): the sample is the unit's bytes, start codes and
+// all; a frame after an entry point whose picture is intra (or a field pair
+// whose first field is) starts decoding once the sequence header is known.
+ErrorCode finish_vc1_frame(TsAccessPass* pass, TsStreamAccess* s, const uint8_t* b, uint32_t n, TsAccessUnit au) {
+  bool frame = false, entry = s->vc1_entry_pending;
+  Vc1EntryPoint point{};
+  Vc1FrameType type = Vc1FrameType::P;
+  for (uint32_t at = mpeg12_next_start_code(b, n, 0); (au.flags & kTsAuBroken) == 0 && at + 4 <= n;) {
+    const uint32_t end = vc1_unit_end(b, n, at);
+    switch (b[at + 3]) {
+      case kVc1Sequence: {
+        ++s->vc1.sequences;
+        Vc1Sequence sequence;
+        const ErrorCode e = vc1_parse_sequence(b + at, end - at, &sequence);
+        if (e == ErrorCode::Unsupported && s->failure == nullptr)
+          s->failure = "its VC-1 sequence header is not of the advanced profile, the only one carried in start codes";
+        if (e == ErrorCode::Ok) s->vc1_interlace = sequence.interlace;
+        if (e == ErrorCode::Ok && s->sequence_headers.length == 0 && end - at <= kMaxVc1Header)
+          VT_TRY(block_assign(&s->vc1_sequence, b + at, end - at));
+        break;
+      }
+      case kVc1EntryPoint:
+        ++s->vc1.entry_points;
+        if (vc1_parse_entry_point(b + at, end - at, &point) != ErrorCode::Ok) break;
+        entry = true;
+        s->vc1_entry_closed = point.closed_entry;
+        if (s->sequence_headers.length == 0) VT_TRY(keep_vc1_headers(s, b + at, end - at));
+        break;
+      case kVc1Frame:
+        // A second frame in one unit goes into the first's sample.
+        if (frame) break;
+        if (vc1_parse_frame_type(b + at, end - at, s->vc1_interlace, &type) != ErrorCode::Ok) au.flags |= kTsAuBroken;
+        frame = true;
+        break;
+      case kVc1Slice: s->vc1.slices = true; break;
+      default: break;
+    }
+    at = end;
+  }
+  // Headers alone: the frame after them follows the entry point.
+  if ((au.flags & kTsAuBroken) == 0 && !frame) {
+    s->vc1_entry_pending = entry;
+    return ErrorCode::Ok;
+  }
+  s->vc1_entry_pending = false;
+  if (type == Vc1FrameType::B || type == Vc1FrameType::BI) s->vc1.b_frames = true;
+  if (frame && entry && type == Vc1FrameType::I && s->sequence_headers.length != 0) {
+    au.flags |= kTsAuSync;
+    if (point.broken_link) au.flags |= kTsAuSplice;
+    s->vc1_leading = !s->vc1_entry_closed;
+  } else if (type == Vc1FrameType::B && s->vc1_leading) {
+    au.flags |= kTsAuLeading;
+  } else if (type == Vc1FrameType::P || type == Vc1FrameType::I) {
+    s->vc1_leading = false;
+  }
+  au.size = n;
+  return add_unit(pass, s, au);
+}
+
 // The picture gathered in `pending` becomes an access unit.
 ErrorCode finish_picture(TsAccessPass* pass, TsStreamAccess* s, bool broken) {
   if (s->parts.count == 0) return ErrorCode::Ok;
@@ -188,6 +269,7 @@ ErrorCode finish_picture(TsAccessPass* pass, TsStreamAccess* s, bool broken) {
   if (broken || au.dts == kNoTime) au.flags |= kTsAuBroken;
   if (s->kind == TsKind::Hevc) return finish_hevc_picture(pass, s, b, n, au);
   if (is_mpeg12(s->kind)) return finish_mpeg12_picture(pass, s, b, n, au);
+  if (s->kind == TsKind::Vc1) return finish_vc1_frame(pass, s, b, n, au);
   uint32_t code = 0, begin = 0, end = 0;
   bool picture = false, idr = false, recovery = false, intra = false, fresh = false;
   uint32_t roll = 0;
@@ -252,7 +334,17 @@ ErrorCode on_video_unit(TsAccessPass* pass, TsStreamAccess* s, const TsUnitEvent
   int64_t pts = 0, dts = 0;
   unit_times(pass, s, r, &pts, &dts);
   // A unit with a timestamp starts a picture; one without continues it.
-  if (dts != kNoTime || s->parts.count == 0 || lost) VT_TRY(finish_picture(pass, s, lost));
+  // VC-1 headers in a unit of their own go with the frame of the next,
+  // which gives the frame its times (more than headers hold is no headers:
+  // the scan stays short).
+  constexpr uint32_t kMaxVc1Headers = 4096;
+  const bool headers_before = s->kind == TsKind::Vc1 && s->parts.count > 0 && !lost && dts != kNoTime &&
+                              s->pending.count <= kMaxVc1Headers && !vc1_has_frame(s->pending.items, s->pending.count);
+  if ((dts != kNoTime && !headers_before) || s->parts.count == 0 || lost) VT_TRY(finish_picture(pass, s, lost));
+  if (headers_before) {
+    s->parts.items[0].pts = pts;
+    s->parts.items[0].dts = dts;
+  }
   if (s->pending.count + uint64_t{r.length} > kMaxPicture) {
     VT_TRY(finish_picture(pass, s, true));
     return ErrorCode::Ok;
@@ -831,6 +923,7 @@ void ts_access_release(TsAccessPass* pass) {
     ts_nal_configs_release(s->configs);
     std::free(s->configs);
     block_release(&s->sequence_headers);
+    block_release(&s->vc1_sequence);
     std::free(s);
   }
   pass->count = 0;

@@ -9,6 +9,7 @@
 #include "boxes/owned_block.h"
 #include "codecs/h264.h"
 #include "codecs/latm.h"
+#include "codecs/vc1.h"
 #include "import/mpegts/ts_hevc.h"
 #include "import/mpegts/ts_index.h"
 #include "import/mpegts/ts_time.h"
@@ -71,6 +72,17 @@ struct TsStreamAccess {
   OwnedBlock sequence_headers;
   uint32_t last_i_reference;
   bool seen_i;
+  // VC-1: what the stream showed ('dvc1' tells it; `sequence_headers` holds
+  // the first sequence header and entry point), the interlace flag frames
+  // are read by, an entry point that came in a unit of its own (the next
+  // frame follows it), and B frames after an open entry point's I frame
+  // that reference the frames before it (until the next P frame).
+  Vc1StreamFacts vc1;
+  OwnedBlock vc1_sequence;  // the last whole sequence header, until the entry point after it
+  bool vc1_interlace;
+  bool vc1_entry_pending;
+  bool vc1_entry_closed;
+  bool vc1_leading;
   // Program streams: the picture being split off `pending`.
   uint32_t head;        // where its first start code is; UINT32_MAX before one
   uint32_t picture_at;  // where its picture header is; UINT32_MAX before one

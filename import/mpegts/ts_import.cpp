@@ -22,6 +22,7 @@
 #include "codecs/eac3.h"
 #include "codecs/es_descriptor.h"
 #include "codecs/mpeg12_video.h"
+#include "codecs/vc1.h"
 #include "codecs/mpeg_audio.h"
 #include "codecs/opus.h"
 #include "codecs/truehd.h"
@@ -402,6 +403,32 @@ ErrorCode set_mpeg12_entry(ImportFile* file, TrackBoxes* track, const TsStreamAc
   return set_esds(file, track, mpeg12_object_type(&sequence), h.bytes, h.length, kStreamTypeVisual);
 }
 
+constexpr const char* kNoVc1Headers = "no whole VC-1 sequence header followed by an entry point in the stream";
+
+// VC-1: 'vc-1' with the 'dvc1' of the first sequence header and entry
+// point; the entry holds the largest coded size, the track the display
+// size where the sequence header gives one.
+ErrorCode set_vc1_entry(ImportFile* file, TrackBoxes* track, const TsStreamAccess* s, uint32_t* width,
+                        uint32_t* height, const char** why) {
+  const OwnedBlock& h = s->sequence_headers;
+  Vc1Sequence sequence;
+  if (h.length == 0 || vc1_parse_sequence(h.bytes, vc1_unit_end(h.bytes, h.length, 0), &sequence) != ErrorCode::Ok) {
+    *why = kNoVc1Headers;
+    return ErrorCode::Ok;
+  }
+  VisualSampleEntry* entry = visual_entry(file, track, 0);
+  if (entry == nullptr) return ErrorCode::Missing;
+  entry->format = FourCC::of("vc-1");
+  entry->width = static_cast<uint16_t>(sequence.coded_width);
+  entry->height = static_cast<uint16_t>(sequence.coded_height);
+  *width = sequence.display ? sequence.display_width : sequence.coded_width;
+  *height = sequence.display ? sequence.display_height : sequence.coded_height;
+  VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Dvc1));
+  entry = visual_entry(file, track, 0);
+  if (entry == nullptr || entry->dvc1 == nullptr) return ErrorCode::Missing;
+  return dvc1_from_headers(h.bytes, h.length, s->vc1, entry->dvc1);
+}
+
 // A sound entry carried as its bytes read (kept beside the parsed one, as
 // a read file's entries are): `format` with the configuration box `box`
 // that `write` fills.
@@ -597,7 +624,8 @@ struct Import {
 };
 
 bool video_kind(TsKind kind) {
-  return kind == TsKind::H264 || kind == TsKind::Hevc || kind == TsKind::Mpeg1Video || kind == TsKind::Mpeg2Video;
+  return kind == TsKind::H264 || kind == TsKind::Hevc || kind == TsKind::Vc1 || kind == TsKind::Mpeg1Video ||
+         kind == TsKind::Mpeg2Video;
 }
 
 // H.264 and HEVC: the configurations the kept samples are read by, in
@@ -694,6 +722,8 @@ ErrorCode build_track(Import* imp, Built* b, bool cut_at_end) {
     return ts_note_left_out(imp->file, imp->index, b->stream, "no H.264 parameter sets in the stream");
   if (s->kind == TsKind::Hevc && s->configs->count == 0)
     return ts_note_left_out(imp->file, imp->index, b->stream, "no HEVC parameter sets in the stream");
+  if (s->kind == TsKind::Vc1 && s->sequence_headers.length == 0)
+    return ts_note_left_out(imp->file, imp->index, b->stream, kNoVc1Headers);
   if (!video && s->rate == 0) return ts_note_left_out(imp->file, imp->index, b->stream, "no whole frame in the stream");
   VT_TRY(video ? video_times(s, cut_at_end, &b->times)
                : audio_times(s, &b->times));
@@ -711,6 +741,7 @@ ErrorCode build_track(Import* imp, Built* b, bool cut_at_end) {
   uint32_t width = 0, height = 0;
   const bool nal = s->kind == TsKind::H264 || s->kind == TsKind::Hevc;
   ErrorCode e = nal     ? nal_entries(imp, track, b, &width, &height)
+               : s->kind == TsKind::Vc1 ? set_vc1_entry(imp->file, track, s, &width, &height, &why)
                : video ? set_mpeg12_entry(imp->file, track, s, &width, &height, &why)
                        : set_audio_entry(imp->file, track, s, b->stream, &why);
   if (e == ErrorCode::BadArgument && nal) {

@@ -22,7 +22,7 @@ const TsStreamClass kClasses[] = {
      "MPEG-4 Part 2 video is not read from transport streams"},
     {TsKind::H264, "H.264", M::Video, D::Carried, {{0x1B, A}}, {}, {}, nullptr},
     {TsKind::Hevc, "HEVC", M::Video, D::Carried, {{0x24, A}}, {F("HEVC")}, {}, nullptr},
-    {TsKind::Vc1, "VC-1", M::Video, D::NotYet, {{0xEA, A}}, {F("VC-1")}, {}, "VC-1 is not imported yet"},
+    {TsKind::Vc1, "VC-1", M::Video, D::Carried, {{0xEA, A}}, {F("VC-1")}, {}, nullptr},
     {TsKind::MpegAudio, "MPEG audio", M::Audio, D::Carried, {{0x03, A}, {0x04, A}}, {}, {}, nullptr},
     {TsKind::AacAdts, "AAC (ADTS)", M::Audio, D::Carried, {{0x0F, A}}, {}, {}, nullptr},
     {TsKind::AacLatm, "AAC (LATM)", M::Audio, D::Carried, {{0x11, A}}, {}, {}, nullptr},

@@ -10,9 +10,9 @@
 namespace vantorel {
 
 // Opens the input and the outputs (in order; the parts of a split) through
-// `routines` and compares: every carried track's samples in order (size, a
-// 64-bit hash of the data, duration, composition offset, sync flag; PCM as
-// its whole bytes and duration), each track's format, and the movie's and
+// `routines` and compares: every carried track's samples in order (size,
+// data, duration, composition offset, sync flag; PCM as a 64-bit hash of
+// its whole bytes, and its duration), each track's format, and the movie's and
 // tracks' carried metadata in every part. Differs with the first difference
 // in `report`. With `salvage`, tracks may end early (a truncated input).
 // With a `selection`, only the tracks it keeps are looked for.

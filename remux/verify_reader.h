@@ -1,6 +1,7 @@
 #pragma once
 // What verify reads an input or an output with: a file open for reading,
-// its samples seen in place where they can be, else read into a buffer.
+// its samples seen in a window read ahead where they can be, else read
+// into a buffer.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -8,7 +9,6 @@
 #include "io/byte_io.h"
 #include "io/grow_array.h"
 #include "mediafile/mediafile.h"
-#include "remux/read_plan.h"
 
 namespace vantorel {
 
@@ -17,19 +17,22 @@ struct VerifyReader {
   MediaFile* file = nullptr;
   uint8_t* buffer = nullptr;
   uint32_t capacity = 0;
-  // Where the file can be seen in place, samples are compared there, not
-  // copied out first: a view of up to kViewBytes kept while it serves.
-  IoView view{};
-  uint64_t view_start = 0;
-  bool no_view = false;
+  // Samples are compared in a window of the file read ahead, not in a
+  // mapping: filling and clearing a page-table entry per page costs more
+  // than the copy of a read, and the compare then finds its bytes cached.
+  static constexpr uint32_t kWindowBytes = 2u << 20;
+  // Kept behind the sample a window moves forward to: the other tracks'
+  // samples of the same stretch of an interleaved file, compared after it.
+  static constexpr uint32_t kWindowKeep = kWindowBytes / 2;
+  uint8_t* window = nullptr;
+  uint64_t window_start = 0;
+  uint32_t window_length = 0;
   uint64_t size = 0;
   GrowArray<SampleRange> ranges{};
   ~VerifyReader() {
-    if (file != nullptr) {
-      unview_bytes(media_io(file), &view);
-      media_close(file);
-    }
+    if (file != nullptr) media_close(file);
     std::free(buffer);
+    std::free(window);
     ranges.release();
   }
   ErrorCode open(const void* name, const IoRoutines* routines, void* user, uint32_t program_number = 0) {
@@ -56,20 +59,27 @@ struct VerifyReader {
     s->capacity = capacity;
     return read_next_sample(file, track_id, s);
   }
-  // `n` bytes at `offset` in place, or null when they cannot be seen so.
+  // `n` bytes at `offset` in the window, moved forward to them when they
+  // lie ahead of it; null for bytes behind it or larger than it (read them
+  // alone: the window does not turn back for a file laid out track by track).
   const uint8_t* seen(uint64_t offset, uint32_t n) {
-    if (no_view || n == 0 || offset > size || n > size - offset) return nullptr;
-    if (view.base == nullptr || offset < view_start || offset + n > view_start + view.length) {
-      unview_bytes(media_io(file), &view);
-      if (view_bytes_at(media_io(file), offset, std::min<uint64_t>(std::max<uint64_t>(kViewBytes, n), size - offset), &view) !=
-          ErrorCode::Ok) {
-        view = IoView{};
-        no_view = true;
-        return nullptr;
-      }
-      view_start = offset;
-    }
-    return view.data + (offset - view_start);
+    if (n == 0 || offset > size || n > size - offset) return nullptr;
+    const uint64_t end = window_start + window_length;
+    if (offset >= window_start && offset + n <= end) return window + (offset - window_start);
+    if (n > kWindowBytes || (window_length != 0 && offset < window_start)) return nullptr;
+    if (window == nullptr && (window = static_cast<uint8_t*>(std::malloc(kWindowBytes))) == nullptr) return nullptr;
+    const uint64_t behind = window_length != 0 ? offset - window_start : offset;
+    const uint64_t start = offset - std::min<uint64_t>({kWindowKeep, behind, kWindowBytes - n});
+    const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(kWindowBytes, size - start));
+    // What the window holds of the new one moves to its front, the rest is read.
+    const uint32_t kept = window_length != 0 && start < end ? static_cast<uint32_t>(end - start) : 0;
+    if (kept > 0) std::memmove(window, window + (start - window_start), kept);
+    window_start = start;
+    window_length = 0;
+    if (length > kept && read_bytes_at(media_io(file), start + kept, window + kept, length - kept) != ErrorCode::Ok)
+      return nullptr;
+    window_length = length;
+    return window + (offset - start);
   }
   static ErrorCode collect(void* user, const SampleRange* range) {
     return static_cast<GrowArray<SampleRange>*>(user)->append_doubling(*range, 16);

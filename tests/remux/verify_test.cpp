@@ -13,6 +13,7 @@
 #include "mediafile/media_file.h"
 #include "meta/tags.h"
 #include "remux/verify.h"
+#include "remux/verify_reader.h"
 #include "sampletables/stss.h"
 #include "sampletables/stts.h"
 #include "support/ffprobe.h"
@@ -160,13 +161,111 @@ TEST(Verify, OneChangeIsFoundAndNamed) {
     std::string changed = dir.path(std::string("changed-") + c.field + ".mp4");
     run_command("cp " + shell_quote(out) + " " + shell_quote(changed), nullptr);
     c.change(changed);
-    // Read through buffers, and through the platform's views of both files.
+    // Read through the standard and the platform's routines.
     for (const IoRoutines* routines : {&std_routines(), &app::platform_routines()}) {
       VerifyReport r{};
       ASSERT_EQ(verify(in, {changed}, &r, routines), ErrorCode::Differs);
       EXPECT_STREQ(r.field, c.field);
       EXPECT_EQ(r.sample, c.sample);
       EXPECT_EQ(r.track_id, c.sample != 0 ? 1u : 0u);
+    }
+  }
+}
+
+// An input larger than verify's read window, so that the window moves on.
+std::string make_large(TempDir& dir, std::string* error) {
+  return make_media(dir, "large.mp4",
+                    "-f lavfi -i testsrc2=size=640x360:rate=25:duration=8 -f lavfi -i sine=duration=8 "
+                    "-c:v mpeg4 -q:v 1 -g 25 -c:a aac",
+                    error);
+}
+
+TEST(Verify, TheReadWindowGivesTheFilesBytes) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  std::string error;
+  std::string in = make_large(dir, &error);
+  ASSERT_FALSE(in.empty()) << error;
+  const std::vector<uint8_t> bytes = read_whole_file(in);
+  constexpr uint64_t kWindow = VerifyReader::kWindowBytes, kKeep = VerifyReader::kWindowKeep;
+  ASSERT_GT(bytes.size(), kWindow + kKeep + 4096) << "the input no longer outgrows the window";
+  const uint64_t size = bytes.size();
+  struct Step {
+    uint64_t offset;
+    uint32_t n;
+    bool seen;  // else null: read alone
+  };
+  const Step steps[] = {
+      {0, 100, true},
+      {kWindow - 50, 100, true},                 // past the end: moves on, keeping what lies behind
+      {kWindow - 50 - kKeep + 10, 1000, true},   // in the part kept
+      {kWindow - 50 - kKeep - 10, 10, false},    // behind the window: it does not turn back
+      {kWindow, static_cast<uint32_t>(kWindow) + 1, false},  // larger than the window
+      {kWindow + 10, 0, false},
+      {size - 10, 10, true},                     // far ahead: nothing kept
+      {size - 10, 11, false},                    // past the file's end
+      {size - 20, 20, true},
+  };
+  VerifyReader reader;
+  ASSERT_EQ(reader.open(in.c_str(), nullptr, nullptr), ErrorCode::Ok);
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.offset);
+    const uint8_t* p = reader.seen(step.offset, step.n);
+    ASSERT_EQ(p != nullptr, step.seen);
+    if (p != nullptr) {
+      EXPECT_EQ(std::memcmp(p, bytes.data() + step.offset, step.n), 0);
+    }
+  }
+}
+
+TEST(Verify, ChangesPastTheFirstReadWindowAreFound) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  std::string error;
+  std::string in = make_large(dir, &error);
+  ASSERT_FALSE(in.empty()) << error;
+  std::string out = dir.path("out.mp4");
+  ASSERT_EQ(run_program(dir, {in, out}).status, 0);
+  for (const IoRoutines* routines : {&std_routines(), &app::platform_routines()}) {
+    VerifyReport report{};
+    ASSERT_EQ(verify(in, {out}, &report, routines), ErrorCode::Ok);
+    EXPECT_EQ(report.tracks, 2u);
+  }
+  struct Case {
+    uint32_t track;
+    uint32_t sample;  // 1-based
+  };
+  // A picture and a sound sample beyond the first window, and the last picture.
+  const Case cases[] = {{1, 140}, {2, 300}, {1, 200}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "track " << c.track << " sample " << c.sample);
+    uint64_t offset = 0;
+    uint32_t size = 0;
+    OpenParams params{};
+    params.routines = std_routines();
+    params.path = out.c_str();
+    MediaFile* f = nullptr;
+    ASSERT_EQ(media_open(&f, &params, kOpenRead), ErrorCode::Ok);
+    for (uint32_t i = 0; i < c.sample; ++i) {
+      SampleRead s{};
+      ASSERT_EQ(locate_next_sample(f, c.track, &s, &offset), ErrorCode::Ok);
+      size = s.size;
+    }
+    media_close(f);
+    ASSERT_GT(offset, VerifyReader::kWindowBytes);
+    std::vector<uint8_t> bytes = read_whole_file(out);
+    bytes[offset + size / 2] ^= 0x01;
+    std::string changed = dir.path("changed.mp4");
+    std::FILE* w = std::fopen(changed.c_str(), "wb");
+    ASSERT_NE(w, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), w);
+    std::fclose(w);
+    for (const IoRoutines* routines : {&std_routines(), &app::platform_routines()}) {
+      VerifyReport r{};
+      ASSERT_EQ(verify(in, {changed}, &r, routines), ErrorCode::Differs);
+      EXPECT_STREQ(r.field, "data");
+      EXPECT_EQ(r.track_id, c.track);
+      EXPECT_EQ(r.sample, c.sample);
     }
   }
 }

@@ -1,5 +1,6 @@
 #include "import/mpegts/ts_packet.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -160,6 +161,7 @@ ErrorCode ts_window_open(TsWindow* w, FileIo* file, uint32_t capacity, uint32_t 
   if (capacity < 0x10000) capacity = 0x10000;
   w->buffer = static_cast<uint8_t*>(std::malloc(capacity));
   if (w->buffer == nullptr) return ErrorCode::OutOfMemory;
+  w->data = w->buffer;
   w->file = file;
   w->capacity = capacity;
   w->read_size = read_size == 0 || read_size > capacity ? capacity : read_size;
@@ -170,15 +172,23 @@ ErrorCode ts_window_open(TsWindow* w, FileIo* file, uint32_t capacity, uint32_t 
 
 void ts_window_release(TsWindow* w) {
   if (w == nullptr) return;
+  unview_bytes(w->file, &w->view);
   std::free(w->buffer);
   *w = TsWindow{};
+}
+
+void ts_window_use_views(TsWindow* w, uint32_t bytes) {
+  if (bytes >= w->capacity && can_view(w->file)) w->view_bytes = bytes;
 }
 
 ErrorCode ts_window_follow(TsWindow* w, FileIo** over, FileIo* file) {
   if (*over == file) return ErrorCode::Ok;
   ts_window_release(w);
   *over = nullptr;
-  VT_TRY(ts_window_open(w, file, 1u << 20, 256u << 10));
+  VT_TRY(ts_window_open(w, file, 4u << 20, 0));
+  // Samples are read a stretch of one stream, then the same stretch of the
+  // next: the window keeps a megabyte behind where it moves on to.
+  w->behind = 1u << 20;
   *over = file;
   return ErrorCode::Ok;
 }
@@ -197,20 +207,52 @@ ErrorCode ts_append_bytes(GrowArray<uint8_t>* g, const uint8_t* p, uint32_t n) {
   return ErrorCode::Ok;
 }
 
+namespace {
+
+// The file's bytes from `offset` seen in place, in the window's next view;
+// false (the window emptied, reading from now on) when no view is made.
+bool view_from(TsWindow* w, uint64_t offset) {
+  unview_bytes(w->file, &w->view);
+  w->data = w->buffer;
+  w->start = offset;
+  w->length = 0;
+  const uint64_t length = std::min<uint64_t>(w->view_bytes, w->file_size - offset);
+  if (view_bytes_at(w->file, offset, length, &w->view) != ErrorCode::Ok) {
+    w->view = IoView{};
+    w->view_bytes = 0;
+    return false;
+  }
+  w->data = w->view.data;
+  w->length = static_cast<uint32_t>(length);
+  return true;
+}
+
+}  // namespace
+
 ErrorCode ts_window_fill(TsWindow* w, uint64_t offset, uint32_t need, const uint8_t** out, uint32_t* got) {
   if (need > w->capacity) return ErrorCode::BadArgument;
-  *out = w->buffer;
+  *out = w->data;
   *got = 0;
   if (offset >= w->file_size) return ErrorCode::Ok;
+  if (w->view_bytes != 0 && view_from(w, offset)) {
+    *out = w->data;
+    *got = w->length < need ? w->length : need;
+    return ErrorCode::Ok;
+  }
+  // The window starts up to `behind` bytes before the offset asked for, so
+  // that a reader stepping back a little finds the bytes still there.
+  const uint64_t behind = std::min<uint64_t>({w->behind, w->capacity - need, offset});
+  const uint64_t base = offset - behind;
   if (offset >= w->start && offset <= w->start + w->length) {
-    // Keep what is already here from `offset` on.
-    uint32_t skip = static_cast<uint32_t>(offset - w->start);
-    uint32_t keep = w->length - skip;
+    // Keep what is already here from `base` on.
+    const uint64_t keep_from = std::max(base, w->start);
+    const uint32_t skip = static_cast<uint32_t>(keep_from - w->start);
+    const uint32_t keep = w->length - skip;
     if (skip > 0 && keep > 0) std::memmove(w->buffer, w->buffer + skip, keep);
-    w->start = offset;
+    w->start = keep_from;
     w->length = keep;
   } else {
-    w->start = offset;
+    w->start = base;
     w->length = 0;
   }
   uint64_t want = offset + (need > w->read_size ? need : w->read_size);
@@ -232,8 +274,10 @@ ErrorCode ts_window_fill(TsWindow* w, uint64_t offset, uint32_t need, const uint
     w->io_position = from + count;
     w->length += count;
   }
-  *out = w->buffer;
-  *got = w->length < need ? w->length : need;
+  const uint32_t at = static_cast<uint32_t>(offset - w->start);
+  const uint32_t have = w->length > at ? w->length - at : 0;
+  *out = w->buffer + at;
+  *got = have < need ? have : need;
   return ErrorCode::Ok;
 }
 

@@ -12,9 +12,6 @@ namespace {
 constexpr uint32_t kMaxSlots = 1 + 2 * kTsMaxPrograms + kTsMaxStreams;
 constexpr uint32_t kDefaultUnitBytes = 64u << 20;
 constexpr uint32_t kDefaultReadSize = 1u << 20;
-// Views of the file this large while the pass runs: a handful of calls a
-// gigabyte, and its pages counted in the process's memory only while seen.
-constexpr uint32_t kViewBytes = 8u << 20;
 // Below this a PID is reserved for tables (PAT, CAT, network information).
 constexpr uint16_t kFirstFreePid = 0x10;
 
@@ -591,8 +588,6 @@ ErrorCode ts_index_build(FileIo* file, const TsIndexOptions* options, TsIndex* i
   if (s->options.max_unit_bytes == 0) s->options.max_unit_bytes = kDefaultUnitBytes;
   if (s->options.read_size == 0) s->options.read_size = kDefaultReadSize;
   VT_TRY(ts_window_open(&s->window, file, s->options.read_size, 0));
-  // The pass reads every byte once: seen in place, not copied.
-  ts_window_use_views(&s->window, kViewBytes > s->options.read_size ? kViewBytes : s->options.read_size);
   index->file_size = s->window.file_size;
 
   const uint8_t* head = nullptr;

@@ -161,7 +161,6 @@ ErrorCode ts_window_open(TsWindow* w, FileIo* file, uint32_t capacity, uint32_t 
   if (capacity < 0x10000) capacity = 0x10000;
   w->buffer = static_cast<uint8_t*>(std::malloc(capacity));
   if (w->buffer == nullptr) return ErrorCode::OutOfMemory;
-  w->data = w->buffer;
   w->file = file;
   w->capacity = capacity;
   w->read_size = read_size == 0 || read_size > capacity ? capacity : read_size;
@@ -172,13 +171,8 @@ ErrorCode ts_window_open(TsWindow* w, FileIo* file, uint32_t capacity, uint32_t 
 
 void ts_window_release(TsWindow* w) {
   if (w == nullptr) return;
-  unview_bytes(w->file, &w->view);
   std::free(w->buffer);
   *w = TsWindow{};
-}
-
-void ts_window_use_views(TsWindow* w, uint32_t bytes) {
-  if (bytes >= w->capacity && can_view(w->file)) w->view_bytes = bytes;
 }
 
 ErrorCode ts_window_follow(TsWindow* w, FileIo** over, FileIo* file) {
@@ -207,38 +201,11 @@ ErrorCode ts_append_bytes(GrowArray<uint8_t>* g, const uint8_t* p, uint32_t n) {
   return ErrorCode::Ok;
 }
 
-namespace {
-
-// The file's bytes from `offset` seen in place, in the window's next view;
-// false (the window emptied, reading from now on) when no view is made.
-bool view_from(TsWindow* w, uint64_t offset) {
-  unview_bytes(w->file, &w->view);
-  w->data = w->buffer;
-  w->start = offset;
-  w->length = 0;
-  const uint64_t length = std::min<uint64_t>(w->view_bytes, w->file_size - offset);
-  if (view_bytes_at(w->file, offset, length, &w->view) != ErrorCode::Ok) {
-    w->view = IoView{};
-    w->view_bytes = 0;
-    return false;
-  }
-  w->data = w->view.data;
-  w->length = static_cast<uint32_t>(length);
-  return true;
-}
-
-}  // namespace
-
 ErrorCode ts_window_fill(TsWindow* w, uint64_t offset, uint32_t need, const uint8_t** out, uint32_t* got) {
   if (need > w->capacity) return ErrorCode::BadArgument;
-  *out = w->data;
+  *out = w->buffer;
   *got = 0;
   if (offset >= w->file_size) return ErrorCode::Ok;
-  if (w->view_bytes != 0 && view_from(w, offset)) {
-    *out = w->data;
-    *got = w->length < need ? w->length : need;
-    return ErrorCode::Ok;
-  }
   // The window starts up to `behind` bytes before the offset asked for, so
   // that a reader stepping back a little finds the bytes still there.
   const uint64_t behind = std::min<uint64_t>({w->behind, w->capacity - need, offset});

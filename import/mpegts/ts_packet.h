@@ -99,15 +99,11 @@ enum class TsAdmit : uint8_t {
 // last counter is a duplicate to skip; any other step than +1 is a gap.
 TsAdmit ts_continuity(TsContinuity* state, const TsPacket& pkt);
 
-// A window over a file: the bytes from `start` for `length` at `data`,
-// read into `buffer` in blocks of `read_size` (at most `capacity`),
-// sequentially where it can, or seen in place through views of the file
-// (`view_bytes` at a time) where its routines can: a pass over the whole
-// file then copies none of it.
+// A window over a file: the bytes from `start` for `length`, read in blocks
+// of `read_size` (at most `capacity`), sequentially where it can.
 struct TsWindow {
   FileIo* file;
   uint8_t* buffer;
-  const uint8_t* data;  // `buffer`, or the view's bytes
   uint32_t capacity;
   uint32_t read_size;
   uint64_t start;
@@ -115,19 +111,12 @@ struct TsWindow {
   uint64_t file_size;
   uint64_t io_position;  // where the file's position is after the last read; UINT64_MAX unknown
   uint32_t behind;       // bytes before the offset asked for kept (or read again) when the window moves
-  uint32_t view_bytes;   // 0: the bytes are read
-  IoView view;
 };
 
 // A window of `capacity` bytes (at least 64 KiB) over `file`, reading
 // `read_size` bytes on a miss (0: the whole capacity).
 ErrorCode ts_window_open(TsWindow* w, FileIo* file, uint32_t capacity, uint32_t read_size);
-// Lets go of the view before the buffer: call it while the file is open.
 void ts_window_release(TsWindow* w);
-// Sees the file through views of `bytes` (at least the capacity) from now
-// on, where its routines can; the window reads as before where they cannot,
-// or once a view fails. For a pass that ends before the file is closed.
-void ts_window_use_views(TsWindow* w, uint32_t bytes);
 // A reader's window over `file`, the one `*over` names: made afresh (4 MiB,
 // read whole, a megabyte kept behind) when the reader is handed another file.
 ErrorCode ts_window_follow(TsWindow* w, FileIo** over, FileIo* file);
@@ -143,7 +132,7 @@ ErrorCode ts_window_fill(TsWindow* w, uint64_t offset, uint32_t need, const uint
 // The common case without a call: the bytes are already there.
 inline ErrorCode ts_window_get(TsWindow* w, uint64_t offset, uint32_t need, const uint8_t** out, uint32_t* got) {
   if (offset >= w->start && offset - w->start + need <= w->length) {
-    *out = w->data + (offset - w->start);
+    *out = w->buffer + (offset - w->start);
     *got = need;
     return ErrorCode::Ok;
   }
@@ -180,7 +169,7 @@ inline ErrorCode ts_walk_next(TsWalker* walker, const uint8_t** packet, uint64_t
   const TsWindow* w = walker->window;
   uint64_t at = walker->next;
   if (at >= w->start && at - w->start + kTsPacketSize <= w->length) {
-    const uint8_t* p = w->data + (at - w->start);
+    const uint8_t* p = w->buffer + (at - w->start);
     if (p[0] == kTsSync) {
       *packet = p;
       *offset = at;

@@ -30,7 +30,7 @@ cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DVANTOREL_TESTS=OFF >/dev/
 cmake --build build/bench --target vantorel -j"$(nproc)" >/dev/null
 exe=build/bench/vantorel
 out="$work/ts-out.mp4"
-ls -l "$input"
+ls -lL "$input"
 cat "$input" > /dev/null
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -118,7 +118,8 @@ struct TsWindow {
 ErrorCode ts_window_open(TsWindow* w, FileIo* file, uint32_t capacity, uint32_t read_size);
 void ts_window_release(TsWindow* w);
 // A reader's window over `file`, the one `*over` names: made afresh (4 MiB,
-// read whole, a megabyte kept behind) when the reader is handed another file.
+// read 256 KiB at a time, a megabyte kept behind) when the reader is handed
+// another file.
 ErrorCode ts_window_follow(TsWindow* w, FileIo** over, FileIo* file);
 
 // Appends `n` bytes to `g`, doubling its room as it grows (within 32 bits).

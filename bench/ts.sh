@@ -7,14 +7,17 @@
 # committed) and kept: 720p H.264 at ~7 Mbit/s with AAC, as ffmpeg writes a
 # transport stream. A shorter one for a quick look: TS_SECONDS=120.
 #
-# Three rounds, each command once a round (output removed before each run);
-# each figure is the median of its three times.
+# ROUNDS rounds (default 3), each command once a round, so that the load of
+# a shared machine falls on all of them alike; each figure is the median of
+# its runs: wall time, user and system CPU time, and peak memory. BASE_EXE
+# names another vantorel binary (a build of an earlier revision, say) to
+# time in the same rounds. The load average is printed before and after.
 # Usage: bench/ts.sh [work-dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 work=${1:-bench/data}
 seconds=${TS_SECONDS:-1100}
-rounds=3
+rounds=${ROUNDS:-3}
 mkdir -p "$work"
 input="$work/large-avc-$seconds.ts"
 if [ ! -f "$input" ]; then
@@ -27,26 +30,47 @@ cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DVANTOREL_TESTS=OFF >/dev/
 cmake --build build/bench --target vantorel -j"$(nproc)" >/dev/null
 exe=build/bench/vantorel
 out="$work/ts-out.mp4"
-ls -l "$input"
+ls -lL "$input"
 cat "$input" > /dev/null
 
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+labels=()
+declare -A walls users systems peaks
 run() {  # label, command...
   local label=$1
   shift
-  local times=() peak=0
-  for _ in $(seq "$rounds"); do
-    rm -f "$out" "$work/time.txt"
-    local line
-    # The report goes to a file: the command's own output is thrown away.
-    /usr/bin/time -o "$work/time.txt" -f "%e %M" "$@" >/dev/null 2>/dev/null
-    line=$(tail -n 1 "$work/time.txt")
-    times+=("${line% *}")
-    peak=${line#* }
-  done
-  printf '%-16s %6s s, peak %6.1f MiB\n' "$label" "$(printf '%s\n' "${times[@]}" | median)" "$(echo "$peak / 1024" | bc -l)"
+  rm -f "$out" "$work/time.txt"
+  # The report goes to a file: the command's own output is thrown away.
+  /usr/bin/time -o "$work/time.txt" -f "%e %U %S %M" "$@" >/dev/null 2>/dev/null
+  local wall user system peak
+  read -r wall user system peak < <(tail -n 1 "$work/time.txt")
+  walls[$label]+="$wall "
+  users[$label]+="$user "
+  systems[$label]+="$system "
+  peaks[$label]+="$peak "
 }
-run "cat" sh -c "cat '$input' > '$out'"
-run "vantorel" "$exe" -y --quiet "$input" "$out"
-run "ffmpeg -c copy" ffmpeg -nostdin -v error -y -i "$input" -c copy -f mp4 "$out"
+labels=("cat" "vantorel")
+[ -n "${BASE_EXE:-}" ] && labels+=("vantorel (base)")
+labels+=("ffmpeg -c copy")
+for _ in $(seq "$rounds"); do
+  run "cat" sh -c "cat '$input' > '$out'"
+  run "vantorel" "$exe" -y --quiet "$input" "$out"
+  [ -n "${BASE_EXE:-}" ] && run "vantorel (base)" "$BASE_EXE" -y --quiet "$input" "$out"
+  run "ffmpeg -c copy" ffmpeg -nostdin -v error -y -i "$input" -c copy -f mp4 "$out"
+done
 rm -f "$out" "$work/time.txt"
+echo "load average after:  $(cut -d' ' -f1-3 /proc/loadavg)"
+med() { tr ' ' '\n' | grep -v '^$' | median; }
+ff_wall=$(echo "${walls["ffmpeg -c copy"]}" | med)
+ff_cpu=$(echo "$(echo "${users["ffmpeg -c copy"]}" | med) + $(echo "${systems["ffmpeg -c copy"]}" | med)" | bc -l)
+printf '%-16s %7s %7s %7s %10s %16s\n' "" "wall s" "user s" "sys s" "peak MiB" "wall, CPU/ffmpeg"
+for label in "${labels[@]}"; do
+  wall=$(echo "${walls[$label]}" | med)
+  user=$(echo "${users[$label]}" | med)
+  system=$(echo "${systems[$label]}" | med)
+  peak=$(echo "${peaks[$label]}" | tr ' ' '\n' | grep -v '^$' | sort -n | tail -n 1)
+  printf '%-16s %7s %7s %7s %10.1f %7.2f, %6.2f\n' "$label" "$wall" "$user" "$system" "$(echo "$peak / 1024" | bc -l)" \
+    "$(echo "$wall / $ff_wall" | bc -l)" "$(echo "($user + $system) / $ff_cpu" | bc -l)"
+done

@@ -3,10 +3,36 @@
 #include <cstring>
 #include <initializer_list>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vantorel {
 
 uint32_t annexb_next_start_code(const uint8_t* b, uint32_t n, uint32_t from) {
   if (b == nullptr || from > n) return n;
+#if defined(__SSE2__)
+  // Two zero bytes in a row are rare in coded data (emulation prevention
+  // breaks every run of them but start codes): 32 places are compared at
+  // a time, and only where two zeros meet is the third byte looked at.
+  uint64_t i = from;
+  const __m128i zero = _mm_setzero_si128();
+  const auto load = [b](uint64_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + at)); };
+  for (; i + 33 <= n; i += 32) {
+    const __m128i low = _mm_and_si128(_mm_cmpeq_epi8(load(i), zero), _mm_cmpeq_epi8(load(i + 1), zero));
+    const __m128i high = _mm_and_si128(_mm_cmpeq_epi8(load(i + 16), zero), _mm_cmpeq_epi8(load(i + 17), zero));
+    if (_mm_movemask_epi8(_mm_or_si128(low, high)) == 0) continue;
+    uint32_t pairs = static_cast<uint32_t>(_mm_movemask_epi8(low)) |
+                     static_cast<uint32_t>(_mm_movemask_epi8(high)) << 16;
+    for (; pairs != 0; pairs &= pairs - 1) {
+      const uint64_t at = i + static_cast<uint32_t>(__builtin_ctz(pairs));
+      if (at + 2 < n && b[at + 2] == 1) return static_cast<uint32_t>(at);
+    }
+  }
+  for (; i + 2 < n; ++i)
+    if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1) return static_cast<uint32_t>(i);
+  return n;
+#else
   // The code's 1 byte is rare in coded data: found with memchr, which
   // passes over most bytes many at a time, then the two zeros before it.
   for (uint64_t i = uint64_t{from} + 2; i < n;) {
@@ -17,6 +43,7 @@ uint32_t annexb_next_start_code(const uint8_t* b, uint32_t n, uint32_t from) {
     i = one + 1;
   }
   return n;
+#endif
 }
 
 bool annexb_first_start_code(const uint8_t* b, uint32_t n, uint32_t* at) {

@@ -260,7 +260,7 @@ ErrorCode feed(Scan* sc, uint64_t at, const uint8_t* item, const PsPacket& pk, u
     return ErrorCode::Ok;
   }
   r.length = whole ? available - pk.payload_at : 0;
-  TsUnitEvent event{sc->index, pid_index, sc->units[pid_index]++, &r, whole ? item + pk.payload_at : nullptr};
+  TsUnitEvent event{sc->index, pid_index, sc->units[pid_index]++, &r, whole ? item + pk.payload_at : nullptr, nullptr};
   return ts_access_on_unit(sc->pass, &event);
 }
 

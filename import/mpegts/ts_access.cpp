@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "codecs/aac.h"
 #include "codecs/ac3.h"
@@ -352,7 +353,14 @@ ErrorCode on_video_unit(TsAccessPass* pass, TsStreamAccess* s, const TsUnitEvent
   uint8_t flags = (r.flags & kPesDiscontinuity) != 0 ? kTsAuDiscontinuity : 0;
   if ((r.flags & kPesOpenAtEnd) != 0) flags |= kTsAuOpenAtEnd;
   VT_TRY(s->parts.append_doubling(TsStreamAccess::Part{s->pending.count, r.offset, 0, pts, dts, flags}, 8));
-  if (!broken) VT_TRY(ts_append_bytes(&s->pending, event->payload, r.length));
+  if (!broken && s->pending.count == 0 && event->storage != nullptr && event->storage->count == r.length) {
+    // A picture that begins with the unit (the common case, a unit a
+    // picture) takes the unit's bytes as they were gathered.
+    std::swap(s->pending, *event->storage);
+    event->storage->clear();
+  } else if (!broken) {
+    VT_TRY(ts_append_bytes(&s->pending, event->payload, r.length));
+  }
   if (broken) VT_TRY(finish_picture(pass, s, true));
   return ErrorCode::Ok;
 }

@@ -345,7 +345,8 @@ ErrorCode finish_unit(Pass* s, uint32_t si, bool at_end) {
   uint32_t unit = pid.units;
   if (pid.units != UINT32_MAX) ++pid.units;
   if (slot.gather) {
-    TsUnitEvent event{s->index, si, unit, kept, slot.too_large ? nullptr : slot.gathered.items};
+    TsUnitEvent event{s->index, si, unit, kept, slot.too_large ? nullptr : slot.gathered.items,
+                      slot.too_large ? nullptr : &slot.gathered};
     VT_TRY(s->options.on_unit(s->options.user, &event));
   }
   slot.gathered.clear();

@@ -135,6 +135,9 @@ struct TsUnitEvent {
   uint32_t unit;            // its number on the PID, from 0 (its record when units are kept)
   const PesRecord* record;  // flags, times, offset and payload length
   const uint8_t* payload;   // record->length bytes; null when kPesTooLarge
+  // The storage `payload` lies in: a handler may take it whole, leaving an
+  // empty array of its own in its place, rather than copy the bytes.
+  GrowArray<uint8_t>* storage;
 };
 using TsUnitHandler = ErrorCode (*)(void* user, const TsUnitEvent* event);
 

@@ -1,5 +1,6 @@
 #include "import/mpegts/ts_packet.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -178,7 +179,12 @@ ErrorCode ts_window_follow(TsWindow* w, FileIo** over, FileIo* file) {
   if (*over == file) return ErrorCode::Ok;
   ts_window_release(w);
   *over = nullptr;
-  VT_TRY(ts_window_open(w, file, 1u << 20, 256u << 10));
+  // Reads of 256 KiB, which the cache still holds when they are used (a
+  // whole 4 MiB read costs more a byte).
+  VT_TRY(ts_window_open(w, file, 4u << 20, 256u << 10));
+  // Samples are read a stretch of one stream, then the same stretch of the
+  // next: the window keeps a megabyte behind where it moves on to.
+  w->behind = 1u << 20;
   *over = file;
   return ErrorCode::Ok;
 }
@@ -202,18 +208,26 @@ ErrorCode ts_window_fill(TsWindow* w, uint64_t offset, uint32_t need, const uint
   *out = w->buffer;
   *got = 0;
   if (offset >= w->file_size) return ErrorCode::Ok;
-  if (offset >= w->start && offset <= w->start + w->length) {
-    // Keep what is already here from `offset` on.
-    uint32_t skip = static_cast<uint32_t>(offset - w->start);
-    uint32_t keep = w->length - skip;
-    if (skip > 0 && keep > 0) std::memmove(w->buffer, w->buffer + skip, keep);
-    w->start = offset;
-    w->length = keep;
-  } else {
-    w->start = offset;
+  // The window starts up to `behind` bytes before the offset asked for, so
+  // that a reader stepping back a little finds the bytes still there.
+  const uint64_t behind = std::min<uint64_t>({w->behind, w->capacity - need, offset});
+  const uint64_t base = offset - behind;
+  const uint32_t step = need > w->read_size ? need : w->read_size;
+  if (offset < w->start || base > w->start + w->length) {
+    w->start = base;
     w->length = 0;
+  } else {
+    // Keep what is already here (the bytes up to `offset` are read with
+    // the rest); when the bytes asked for do not fit after it, what is here
+    // from `base` on.
+    const uint64_t keep_from = offset + step > w->start + w->capacity ? std::max(base, w->start) : w->start;
+    const uint32_t skip = static_cast<uint32_t>(keep_from - w->start);
+    const uint32_t keep = w->length - skip;
+    if (skip > 0 && keep > 0) std::memmove(w->buffer, w->buffer + skip, keep);
+    w->start = keep_from;
+    w->length = keep;
   }
-  uint64_t want = offset + (need > w->read_size ? need : w->read_size);
+  uint64_t want = offset + step;
   if (want > w->start + w->capacity) want = w->start + w->capacity;
   if (want > w->file_size) want = w->file_size;
   uint64_t from = w->start + w->length;
@@ -232,8 +246,10 @@ ErrorCode ts_window_fill(TsWindow* w, uint64_t offset, uint32_t need, const uint
     w->io_position = from + count;
     w->length += count;
   }
-  *out = w->buffer;
-  *got = w->length < need ? w->length : need;
+  const uint32_t at = static_cast<uint32_t>(offset - w->start);
+  const uint32_t have = w->length > at ? w->length - at : 0;
+  *out = w->buffer + at;
+  *got = have < need ? have : need;
   return ErrorCode::Ok;
 }
 

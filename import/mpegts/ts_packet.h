@@ -110,14 +110,16 @@ struct TsWindow {
   uint32_t length;
   uint64_t file_size;
   uint64_t io_position;  // where the file's position is after the last read; UINT64_MAX unknown
+  uint32_t behind;       // bytes before the offset asked for kept (or read again) when the window moves
 };
 
 // A window of `capacity` bytes (at least 64 KiB) over `file`, reading
 // `read_size` bytes on a miss (0: the whole capacity).
 ErrorCode ts_window_open(TsWindow* w, FileIo* file, uint32_t capacity, uint32_t read_size);
 void ts_window_release(TsWindow* w);
-// A reader's window over `file`, the one `*over` names: made afresh (1 MiB,
-// read 256 KiB at a time) when the reader is handed another file.
+// A reader's window over `file`, the one `*over` names: made afresh (4 MiB,
+// read 256 KiB at a time, a megabyte kept behind) when the reader is handed
+// another file.
 ErrorCode ts_window_follow(TsWindow* w, FileIo** over, FileIo* file);
 
 // Appends `n` bytes to `g`, doubling its room as it grows (within 32 bits).

@@ -457,6 +457,37 @@ TEST(AnnexB, UnitsBetweenStartCodes) {
   }
 }
 
+// Start codes are looked for many places at a time: one is found wherever
+// it lies against those blocks, past decoys that hold none (00 00 03, 00 01,
+// zero runs), from any place up to it, and not from after it or when the
+// bytes end inside it.
+TEST(AnnexB, StartCodesFoundWhereverTheyLie) {
+  const struct {
+    const char* name;
+    Bytes filler;  // repeated to the length; no start code in it
+  } cases[] = {{"coded bytes", hex("55 aa 01 00 33")},
+               {"emulation-prevented zeros", hex("00 00 03 01 00 01")},
+               {"zero runs", hex("00 00 00 00 00 00 02")}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (uint32_t n : {3u, 17u, 32u, 33u, 34u, 35u, 64u, 65u, 97u}) {
+      Bytes plain(n);
+      for (uint32_t i = 0; i < n; ++i) plain[i] = c.filler[i % c.filler.size()];
+      EXPECT_EQ(annexb_next_start_code(plain.data(), n, 0), n);
+      for (uint32_t code = 0; code + 3 <= n; ++code) {
+        Bytes b = plain;
+        b[code] = b[code + 1] = 0;
+        b[code + 2] = 1;
+        for (uint32_t from : {0u, code / 2, code, code + 1}) {
+          EXPECT_EQ(annexb_next_start_code(b.data(), n, from), from <= code ? code : n)
+              << "length " << n << ", code at " << code << ", from " << from;
+        }
+        EXPECT_EQ(annexb_next_start_code(b.data(), code + 2, 0), code + 2);
+      }
+    }
+  }
+}
+
 TEST(Avcc, BuiltFromParameterSets) {
   const Bytes sps = hex("67 64000aacd942c4ec0840000003004000000503c4896580");
   const Bytes pps = hex("68 ebe3cb22c0");

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "import/mpegts/ts_builder.h"
 #include "import/mpegts/ts_packet.h"
 #include "io/byte_io.h"
@@ -251,6 +253,58 @@ TEST(TsWalker, PacketsAreWalkedAcrossReadsAndGarbage) {
     EXPECT_EQ(resyncs, 1u);
     EXPECT_EQ(note.cut, stride == 192 ? 96u : 100u);
     ts_window_release(&window);
+  }
+}
+
+// However the window fetches them (read in blocks, or with a stretch kept
+// behind where it moves on), the bytes it hands out are the file's, as many
+// as the file holds; a step back into the kept stretch reads nothing.
+TEST(TsWindow, BytesAreTheFilesHoweverFetched) {
+  Bytes file(300000);
+  for (size_t i = 0; i < file.size(); ++i) file[i] = static_cast<uint8_t>(i * 7 + i / 251);
+  struct Request {
+    uint64_t offset;
+    uint32_t need;
+  };
+  // Forward steps, a step back inside the last stretch, steps a little
+  // past the bytes read, one far back, a jump, requests across a block's
+  // end and the file's end, one past it.
+  const Request requests[] = {{0, 188},     {70000, 188},    {69000, 4000},  {90000, 188},  {95000, 3000},
+                              {131000, 2000}, {5000, 188},   {200000, 65536}, {265000, 188}, {299900, 188},
+                              {300000, 10},   {100, 65536}};
+  struct Case {
+    const char* name;
+    uint32_t read_size;
+    uint32_t behind;
+    bool step_back_reads;  // the request at 69000 after the one at 70000
+  };
+  const Case cases[] = {
+      {"read in blocks", 0x4000, 0, true},
+      {"read in blocks, a stretch kept behind", 0x4000, 0x8000, false},
+      {"read whole, more kept behind than a request leaves room for", 0, 0xF000, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryIo io(file);
+    TsWindow w;
+    ASSERT_EQ(ts_window_open(&w, io.get(), 0x10000, c.read_size), ErrorCode::Ok);
+    w.behind = c.behind;
+    for (const Request& r : requests) {
+      SCOPED_TRACE(r.offset);
+      const uint8_t* p = nullptr;
+      uint32_t got = 0;
+      const uint64_t read_to = w.io_position;
+      ASSERT_EQ(ts_window_get(&w, r.offset, r.need, &p, &got), ErrorCode::Ok);
+      if (r.offset == 69000) {
+        EXPECT_EQ(w.io_position != read_to, c.step_back_reads);
+      }
+      const uint64_t left = r.offset < file.size() ? file.size() - r.offset : 0;
+      ASSERT_EQ(got, std::min<uint64_t>(left, r.need));
+      if (got > 0) {
+        EXPECT_EQ(Bytes(p, p + got), Bytes(file.begin() + r.offset, file.begin() + r.offset + got));
+      }
+    }
+    ts_window_release(&w);
   }
 }
 

@@ -35,7 +35,7 @@ parts=("$work/join-part-$seconds-0.mp4" "$work/join-part-$seconds-1.mp4" "$work/
 # PROGRAM names a build to time instead of a fresh release build.
 program=${PROGRAM:-build/bench/vantorel}
 if [ -z "${PROGRAM:-}" ]; then
-  cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTOREL_TESTS=OFF >/dev/null
+  cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DVANTOREL_TESTS=OFF >/dev/null
   cmake --build build/bench --target vantorel -j2 >/dev/null
 fi
 out="$work/out.mp4"

@@ -66,7 +66,7 @@ for hours in 1 4; do
   fi
 done
 
-cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTOREL_TESTS=OFF >/dev/null
+cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DVANTOREL_TESTS=OFF >/dev/null
 cmake --build build/bench --target vantorel -j2 >/dev/null
 program=build/bench/vantorel
 out="$work/out.mp4"

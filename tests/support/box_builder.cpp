@@ -54,6 +54,15 @@ Bytes box_sized(uint32_t size_field, const std::string& type, const Bytes& paylo
   return cat({u32(size_field), type_bytes(type), payload});
 }
 
+Bytes first_box_payload(const Bytes& file, const std::string& type) {
+  const std::string text(file.begin(), file.end());
+  const size_t at = text.find(type);
+  if (at == std::string::npos || at < 4) return {};
+  const size_t size = load_u32be(file.data() + at - 4);
+  if (size < 8 || at - 4 + size > file.size()) return {};
+  return Bytes(file.begin() + static_cast<long>(at + 4), file.begin() + static_cast<long>(at - 4 + size));
+}
+
 Bytes box64(const std::string& type, uint64_t size, const Bytes& payload) {
   return cat({u32(1), type_bytes(type), u64(size), payload});
 }

@@ -34,6 +34,10 @@ Bytes box_sized(uint32_t size_field, const std::string& type, const Bytes& paylo
 // A box with size field 1 and the given 64-bit size (may lie).
 Bytes box64(const std::string& type, uint64_t size, const Bytes& payload);
 Bytes uuid_box(const uint8_t* extended_type, const Bytes& payload);
+// The payload of the first box of this type found anywhere in `file` (by
+// its type's four characters, not by walking the tree); empty when there is
+// none or its 32-bit size does not fit.
+Bytes first_box_payload(const Bytes& file, const std::string& type);
 
 // A MediaFile attached to memory: a read-only view of `bytes`, or (mode 2 or 3)
 // a growable stream that starts with `bytes`.

@@ -15,6 +15,8 @@
 #include "codecs/eac3_frames.h"
 #include "codecs/vc1_stream.h"
 #include "import/mpegts/ts_builder.h"
+#include "io/byte_io.h"
+#include "support/box_builder.h"
 #include "support/compare.h"
 #include "support/ffprobe.h"
 #include "support/md5.h"
@@ -134,20 +136,6 @@ std::string write_stream(const TempDir& dir, const std::string& name, const std:
   return path;
 }
 
-uint32_t load_u32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-
-// The box's payload after its type, found by its type.
-ts::Bytes box_payload(const std::vector<uint8_t>& file, const char* type) {
-  const std::string text(file.begin(), file.end());
-  const size_t at = text.find(type);
-  if (at == std::string::npos || at < 4) return {};
-  const size_t size = load_u32(file.data() + at - 4);
-  if (size < 8 || at - 4 + size > file.size()) return {};
-  return ts::Bytes(file.begin() + static_cast<long>(at + 4), file.begin() + static_cast<long>(at - 4 + size));
-}
-
 TEST(TsVc1, FramesBecomeSamplesWithTheirHeaders) {
   TempDir dir;
   Plan progressive{};
@@ -216,12 +204,12 @@ TEST(TsVc1, FramesBecomeSamplesWithTheirHeaders) {
     block.insert(block.end(), entry.begin(), entry.end());
     head.insert(head.end(), block.begin(), block.end());
     const std::vector<uint8_t> file = read_whole_file(out);
-    EXPECT_EQ(box_payload(file, "dvc1"), head);
-    const ts::Bytes tkhd = box_payload(file, "tkhd");
+    EXPECT_EQ(first_box_payload(file, "dvc1"), head);
+    const ts::Bytes tkhd = first_box_payload(file, "tkhd");
     const size_t size_at = tkhd.empty() || tkhd[0] == 0 ? 76 : 88;
     ASSERT_GE(tkhd.size(), size_at + 8);
-    EXPECT_EQ(load_u32(tkhd.data() + size_at) >> 16, c.shown_width);
-    EXPECT_EQ(load_u32(tkhd.data() + size_at + 4) >> 16, c.shown_height);
+    EXPECT_EQ(load_u32be(tkhd.data() + size_at) >> 16, c.shown_width);
+    EXPECT_EQ(load_u32be(tkhd.data() + size_at + 4) >> 16, c.shown_height);
     std::vector<const Frame*> kept;
     for (const Frame& f : frames)
       if (f.kept) kept.push_back(&f);

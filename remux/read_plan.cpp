@@ -196,8 +196,10 @@ void read_plan_drop_view(ReadPlan* plan) {
   plan->view = IoView{};
 }
 
-void read_plan_pass_done(ReadPlan* plan) {
-  read_plan_drop_view(plan);
+namespace {
+
+// The window and its staging copy go; the next pass makes them again.
+void free_window(ReadPlan* plan) {
   std::free(plan->window);
   plan->window = nullptr;
   plan->window_size = 0;
@@ -206,13 +208,17 @@ void read_plan_pass_done(ReadPlan* plan) {
   plan->staging = nullptr;
 }
 
+}  // namespace
+
+void read_plan_pass_done(ReadPlan* plan) {
+  read_plan_drop_view(plan);
+  free_window(plan);
+}
+
 void read_plan_release(ReadPlan* plan) {
   std::free(plan->sample_buffer);
   plan->sample_buffer = nullptr;
-  std::free(plan->window);
-  plan->window = nullptr;
-  std::free(plan->staging);
-  plan->staging = nullptr;
+  free_window(plan);
   plan->reads.release();
   plan->swaps.release();
   plan->sorted_reads.release();

@@ -469,8 +469,8 @@ ErrorCode set_dts_entry(ImportFile* file, TrackBoxes* track, const DtsCoreHeader
                          [&](BoxFile* f) { return ddts_write(f, &config); });
 }
 
-ErrorCode set_audio_entry(ImportFile* file, TrackBoxes* track, const TsStreamAccess* s, const TsStream* stream,
-                          const char** why) {
+ErrorCode set_audio_entry(ImportFile* file, TrackBoxes* track, const TsIndex* index, const TsStreamAccess* s,
+                          const TsStream* stream, const char** why) {
   SoundSampleEntry* entry = sound_entry(file, track, 0);
   if (entry == nullptr) return ErrorCode::Missing;
   const uint8_t* f = s->first_frame;
@@ -550,8 +550,17 @@ ErrorCode set_audio_entry(ImportFile* file, TrackBoxes* track, const TsStreamAcc
         *why = "no Opus channel configuration in its descriptors";
         return ErrorCode::Ok;
       }
-      if (!dops_from_channel_config(stream->descriptors.opus_channels, &config)) {
-        *why = "its Opus channel configuration is one of the extended or dual-mono ones, not read";
+      // The descriptor as kept; only its code when the pool had no room.
+      const uint8_t* body = &stream->descriptors.opus_channels;
+      uint32_t length = 1;
+      if (stream->info_length > 0 && stream->info_at + stream->info_length <= index->descriptor_bytes.count)
+        ts_find_extension(index->descriptor_bytes.items + stream->info_at, stream->info_length, kTsDescExtensionOpus,
+                          &body, &length);
+      const ErrorCode read = dops_from_ts_descriptor(body, length, &config);
+      if (read != ErrorCode::Ok) {
+        *why = read == ErrorCode::Unsupported
+                   ? "its Opus channel configuration code is a reserved one"
+                   : "its Opus descriptor's explicit channel configuration is cut or out of range";
         return ErrorCode::Ok;
       }
       config.PreSkip = static_cast<uint16_t>(s->start_trim);
@@ -743,7 +752,7 @@ ErrorCode build_track(Import* imp, Built* b, bool cut_at_end) {
   ErrorCode e = nal     ? nal_entries(imp, track, b, &width, &height)
                : s->kind == TsKind::Vc1 ? set_vc1_entry(imp->file, track, s, &width, &height, &why)
                : video ? set_mpeg12_entry(imp->file, track, s, &width, &height, &why)
-                       : set_audio_entry(imp->file, track, s, b->stream, &why);
+                       : set_audio_entry(imp->file, track, imp->index, s, b->stream, &why);
   if (e == ErrorCode::BadArgument && nal) {
     remove_track(imp->file, find_track(imp->root, b->track_id));
     return ts_note_left_out(imp->file, imp->index, b->stream,

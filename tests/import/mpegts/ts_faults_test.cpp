@@ -239,6 +239,49 @@ TEST(TsFaults, TrueHdAndOpusUnitsThatDoNotHold) {
   }
 }
 
+// Opus descriptors that give no layout: the stream is left out with the
+// reason, and an Opus stream beside it is carried.
+TEST(TsFaults, OpusDescriptorsWithoutALayoutLeaveTheirStreamOut) {
+  constexpr uint16_t kOther = 0x102;
+  struct Case {
+    const char* name;
+    Bytes descriptors;
+    const char* note;
+  };
+  const char* kCut = "explicit channel configuration is cut or out of range";
+  const Case cases[] = {
+      {"explicit, ending at its code", descriptor(0x7F, {0x80, 0x81}), kCut},
+      {"explicit, cut before its stream count", descriptor(0x7F, {0x80, 0x81, 0x02, 0xFF}), kCut},
+      {"explicit, cut in its mapping", descriptor(0x7F, {0x80, 0x81, 0x06, 0x01, 0x68, 0x42}), kCut},
+      {"explicit, mapping past the decoded channels", descriptor(0x7F, {0x80, 0x81, 0x02, 0xFF, 0x10}), kCut},
+      {"a reserved code", descriptor(0x7F, {0x80, 0x09}), "code is a reserved one"},
+      {"the loop cut in the descriptor", Bytes{0x7F, 0x06, 0x80, 0x81, 0x02}, "no Opus channel configuration"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Writer w;
+    w.table(0, pat({{1, 0x1000}}));
+    w.table(0x1000, pmt(1, kAudio,
+                        {{0x06, kAudio, cat({registration("Opus"), descriptor(0x7F, {0x80, 2})})},
+                         {0x06, kOther, cat({registration("Opus"), c.descriptors})}}));
+    for (uint32_t k = 0; k < 4; ++k) {
+      PesFields fields;
+      fields.stream_id = 0xBD;
+      fields.pts = 90000 + static_cast<int64_t>(k) * 1800;
+      // A control header and a 20 ms CELT packet.
+      const Bytes unit = cat({Bytes{0x7F, 0xE0, 40, 0xFC}, pattern(39, static_cast<uint8_t>(k + 1))});
+      w.unit(kAudio, pes(fields, unit));
+      w.unit(kOther, pes(fields, unit));
+    }
+    Opened o = open_memory(w.bytes());
+    ASSERT_EQ(o.result, ErrorCode::Ok) << o.notes;
+    EXPECT_EQ(o.tracks, 1u);
+    EXPECT_EQ(o.samples, 4u);
+    EXPECT_NE(o.notes.find("PID 0x0102 (Opus, stream type 0x06) is left out: "), std::string::npos) << o.notes;
+    EXPECT_NE(o.notes.find(c.note), std::string::npos) << o.notes;
+  }
+}
+
 // Nothing but garbage after a PAT, or a PMT without a carried stream: no
 // track, a clean refusal.
 TEST(TsFaults, NothingToCarryIsRefused) {

@@ -784,8 +784,15 @@ TsKind sniff_private(const uint8_t* p, uint32_t n) {
 
 namespace {
 
-// A unit that begins with an AC-3 frame header.
+// Blu-ray's stream id extensions of the two on a TrueHD PID.
+constexpr uint8_t kTrueHdStreamId = 0x72, kAc3CoreStreamId = 0x76;
+
+// A unit of the AC-3 core: as its PES header's stream id extension says,
+// or without one, a unit that begins with an AC-3 frame header.
 bool is_ac3_core(const TsUnitEvent* event) {
+  const PesRecord& r = *event->record;
+  if ((r.flags & kPesExtendedId) != 0 && (r.stream_id == kTrueHdStreamId || r.stream_id == kAc3CoreStreamId))
+    return r.stream_id == kAc3CoreStreamId;
   Ac3SyncInfo h;
   return event->payload != nullptr && ac3_parse_syncinfo(event->payload, event->record->length, &h) && h.length != 0 &&
          event->record->length >= 6 && event->payload[5] >> 3 <= 8;  // bsid: not E-AC-3

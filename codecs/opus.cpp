@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "boxes/box_tree.h"
+#include "codecs/bit_reader.h"
 
 namespace vantorel {
 
@@ -48,8 +49,73 @@ bool dops_from_opus_head(const uint8_t* p, uint32_t size, OpusConfigRecord* out)
   return true;
 }
 
-bool dops_from_channel_config(uint8_t code, OpusConfigRecord* out) {
-  if (out == nullptr || code < 1 || code > 8) return false;
+namespace {
+
+// Bits of a field that holds the values 0 to `values` - 1.
+uint32_t bits_for(uint32_t values) {
+  uint32_t bits = 0;
+  while ((1u << bits) < values) ++bits;
+  return bits;
+}
+
+ErrorCode read_bits(BitReader* r, uint32_t n, uint32_t* out) {
+  *out = 0;
+  return n == 0 ? ErrorCode::Ok : bits_read(r, n, out);
+}
+
+// The explicit form: channel count, family, and the packed fields.
+ErrorCode explicit_config(const uint8_t* p, uint32_t n, OpusConfigRecord* out) {
+  if (n < 2 || p[0] == 0) return ErrorCode::Malformed;
+  const uint32_t channels = p[0];
+  out->OutputChannelCount = p[0];
+  out->ChannelMappingFamily = p[1];
+  if (p[1] == 0) return channels <= 2 ? ErrorCode::Ok : ErrorCode::Malformed;
+  BitReader r;
+  bits_init(&r, p + 2, n - 2, false);
+  uint32_t streams = 0, coupled = 0;
+  if (read_bits(&r, bits_for(channels), &streams) != ErrorCode::Ok) return ErrorCode::Malformed;
+  ++streams;
+  if (read_bits(&r, bits_for(streams + 1), &coupled) != ErrorCode::Ok) return ErrorCode::Malformed;
+  // A decoder makes streams + coupled channels, at most 255.
+  if (coupled > streams || streams + coupled > 255) return ErrorCode::Malformed;
+  out->StreamCount = static_cast<uint8_t>(streams);
+  out->CoupledCount = static_cast<uint8_t>(coupled);
+  const uint32_t width = bits_for(streams + coupled + 1);
+  for (uint32_t i = 0; i < channels; ++i) {
+    uint32_t v = 0;
+    if (read_bits(&r, width, &v) != ErrorCode::Ok || v >= streams + coupled) return ErrorCode::Malformed;
+    out->ChannelMapping[i] = static_cast<uint8_t>(v);
+  }
+  return ErrorCode::Ok;
+}
+
+}  // namespace
+
+ErrorCode dops_from_ts_descriptor(const uint8_t* p, uint32_t n, OpusConfigRecord* out) {
+  if (p == nullptr || out == nullptr || n < 1) return ErrorCode::Malformed;
+  const uint8_t code = p[0];
+  std::memset(out, 0, sizeof *out);
+  out->InputSampleRate = 48000;
+  if (code == 0x81) return explicit_config(p + 1, n - 1, out);
+  if (code == 0x00 || code == 0x80) {
+    // Two channels without a layout: one coupled stream, or two mono ones.
+    out->OutputChannelCount = 2;
+    out->ChannelMappingFamily = 255;
+    out->StreamCount = code == 0 ? 1 : 2;
+    out->CoupledCount = code == 0 ? 1 : 0;
+    out->ChannelMapping[1] = 1;
+    return ErrorCode::Ok;
+  }
+  const uint8_t channels = code & 0x7F;
+  if (channels < 1 || channels > 8) return ErrorCode::Unsupported;
+  out->OutputChannelCount = channels;
+  if (code & 0x80) {
+    // Vorbis order, each channel a stream of its own.
+    out->ChannelMappingFamily = 1;
+    out->StreamCount = channels;
+    for (uint8_t i = 0; i < channels; ++i) out->ChannelMapping[i] = i;
+    return ErrorCode::Ok;
+  }
   // Streams, coupled streams and the order of channels per count.
   constexpr uint8_t kStreams[8] = {1, 1, 2, 2, 3, 4, 5, 5};
   constexpr uint8_t kCoupled[8] = {0, 1, 1, 2, 2, 2, 2, 3};
@@ -61,16 +127,13 @@ bool dops_from_channel_config(uint8_t code, OpusConfigRecord* out) {
                                       {0, 4, 1, 2, 3, 5},
                                       {0, 4, 1, 2, 3, 5, 6},
                                       {0, 6, 1, 2, 3, 4, 5, 7}};
-  std::memset(out, 0, sizeof *out);
-  out->OutputChannelCount = code;
-  out->InputSampleRate = 48000;
-  out->ChannelMappingFamily = code > 2 ? 1 : 0;
+  out->ChannelMappingFamily = channels > 2 ? 1 : 0;
   if (out->ChannelMappingFamily != 0) {
-    out->StreamCount = kStreams[code - 1];
-    out->CoupledCount = kCoupled[code - 1];
-    std::memcpy(out->ChannelMapping, kMapping[code - 1], code);
+    out->StreamCount = kStreams[channels - 1];
+    out->CoupledCount = kCoupled[channels - 1];
+    std::memcpy(out->ChannelMapping, kMapping[channels - 1], channels);
   }
-  return true;
+  return ErrorCode::Ok;
 }
 
 bool opus_control_header(const uint8_t* p, uint32_t n, OpusControlHeader* out) {

@@ -29,10 +29,15 @@ struct OpusConfigRecord {
 bool dops_from_opus_head(const uint8_t* head, uint32_t size, OpusConfigRecord* out);
 ErrorCode dops_write(BoxFile* file, const OpusConfigRecord* dops);
 uint64_t dops_size(BoxFile* file, const OpusConfigRecord* dops);
-// The record a transport stream's channel configuration code gives
-// (1 to 8 channels, the standard mappings of RFC 7845); false for the
-// other codes. The pre-skip is left 0.
-bool dops_from_channel_config(uint8_t code, OpusConfigRecord* out);
+// The record a transport stream's Opus descriptor gives, from its bytes
+// after the extension tag: the channel configuration code (0 and 0x80 two
+// discrete channels, 1 to 8 the standard layouts of RFC 7845, 0x82 to 0x88
+// that many uncoupled streams in order), and for code 0x81 the explicit
+// channel count, mapping family and, for a family other than 0, the
+// bit-packed stream counts and channel mapping. Unsupported for a reserved
+// code; Malformed when the explicit fields are cut or describe no layout a
+// decoder can build. The pre-skip is left 0.
+ErrorCode dops_from_ts_descriptor(const uint8_t* p, uint32_t n, OpusConfigRecord* out);
 
 // The control header before each Opus packet in a transport stream.
 struct OpusControlHeader {

@@ -180,18 +180,36 @@ ErrorCode finish_mpeg12_picture(TsAccessPass* pass, TsStreamAccess* s, const uin
 // (31 leaky buckets): stuffing or garbage.
 constexpr uint32_t kMaxVc1Header = 512;
 
-// The first sequence header and the entry point after it (in the same unit
-// or a later one) make the 'dvc1' header block: the two units with their
-// start codes, whatever lies between them left out.
+// A sequence header and the entry point after it (in the same unit or a
+// later one) make a 'dvc1' header block: the two units with their start
+// codes, whatever lies between them left out. The first pair makes the
+// first description, a later one whose sequence header differs the next.
 ErrorCode keep_vc1_headers(TsStreamAccess* s, const uint8_t* entry, uint32_t entry_length) {
   const OwnedBlock& sequence = s->vc1_sequence;
   if (sequence.length == 0 || entry_length > kMaxVc1Header) return ErrorCode::Ok;
+  OwnedBlock* to = &s->sequence_headers;
+  if (to->length != 0) {
+    // Past the cap the units stay with the last description; their own
+    // headers are in their samples.
+    if (s->vc1_later.count + 1 >= kTsMaxDescriptions) {
+      block_release(&s->vc1_sequence);
+      return ErrorCode::Ok;
+    }
+    VT_TRY(s->vc1_later.append_doubling(OwnedBlock{}, 4));
+    to = &s->vc1_later.items[s->vc1_later.count - 1];
+  }
   uint8_t both[2 * kMaxVc1Header];
   std::memcpy(both, sequence.bytes, sequence.length);
   std::memcpy(both + sequence.length, entry, entry_length);
-  VT_TRY(block_assign(&s->sequence_headers, both, sequence.length + entry_length));
+  VT_TRY(block_assign(to, both, sequence.length + entry_length));
   block_release(&s->vc1_sequence);
   return ErrorCode::Ok;
+}
+
+// Whether the sequence header at `p` is the one of the description in use.
+bool vc1_sequence_in_use(const TsStreamAccess* s, const uint8_t* p, uint32_t n) {
+  const OwnedBlock& in_use = s->vc1_later.count > 0 ? s->vc1_later[s->vc1_later.count - 1] : s->sequence_headers;
+  return vc1_unit_end(in_use.bytes, in_use.length, 0) == n && std::memcmp(in_use.bytes, p, n) == 0;
 }
 
 // VC-1 (advanced profile): the sample is the unit's bytes, start codes and
@@ -211,7 +229,10 @@ ErrorCode finish_vc1_frame(TsAccessPass* pass, TsStreamAccess* s, const uint8_t*
         if (e == ErrorCode::Unsupported && s->failure == nullptr)
           s->failure = "its VC-1 sequence header is not of the advanced profile, the only one carried in start codes";
         if (e == ErrorCode::Ok) s->vc1_interlace = sequence.interlace;
-        if (e == ErrorCode::Ok && s->sequence_headers.length == 0 && end - at <= kMaxVc1Header)
+        if (e != ErrorCode::Ok || end - at > kMaxVc1Header) break;
+        if (s->sequence_headers.length != 0 && vc1_sequence_in_use(s, b + at, end - at))
+          block_release(&s->vc1_sequence);  // a repeat
+        else
           VT_TRY(block_assign(&s->vc1_sequence, b + at, end - at));
         break;
       }
@@ -220,7 +241,7 @@ ErrorCode finish_vc1_frame(TsAccessPass* pass, TsStreamAccess* s, const uint8_t*
         if (vc1_parse_entry_point(b + at, end - at, &point) != ErrorCode::Ok) break;
         entry = true;
         s->vc1_entry_closed = point.closed_entry;
-        if (s->sequence_headers.length == 0) VT_TRY(keep_vc1_headers(s, b + at, end - at));
+        VT_TRY(keep_vc1_headers(s, b + at, end - at));
         break;
       case kVc1Frame:
         // A second frame in one unit goes into the first's sample.
@@ -250,6 +271,7 @@ ErrorCode finish_vc1_frame(TsAccessPass* pass, TsStreamAccess* s, const uint8_t*
     s->vc1_leading = false;
   }
   au.size = n;
+  au.description = static_cast<uint8_t>(s->vc1_later.count);
   return add_unit(pass, s, au);
 }
 
@@ -762,8 +784,15 @@ TsKind sniff_private(const uint8_t* p, uint32_t n) {
 
 namespace {
 
-// A unit that begins with an AC-3 frame header.
+// Blu-ray's stream id extensions of the two on a TrueHD PID.
+constexpr uint8_t kTrueHdStreamId = 0x72, kAc3CoreStreamId = 0x76;
+
+// A unit of the AC-3 core: as its PES header's stream id extension says,
+// or without one, a unit that begins with an AC-3 frame header.
 bool is_ac3_core(const TsUnitEvent* event) {
+  const PesRecord& r = *event->record;
+  if ((r.flags & kPesExtendedId) != 0 && (r.stream_id == kTrueHdStreamId || r.stream_id == kAc3CoreStreamId))
+    return r.stream_id == kAc3CoreStreamId;
   Ac3SyncInfo h;
   return event->payload != nullptr && ac3_parse_syncinfo(event->payload, event->record->length, &h) && h.length != 0 &&
          event->record->length >= 6 && event->payload[5] >> 3 <= 8;  // bsid: not E-AC-3
@@ -932,6 +961,8 @@ void ts_access_release(TsAccessPass* pass) {
     std::free(s->configs);
     block_release(&s->sequence_headers);
     block_release(&s->vc1_sequence);
+    for (OwnedBlock& b : s->vc1_later) block_release(&b);
+    s->vc1_later.release();
     std::free(s);
   }
   pass->count = 0;

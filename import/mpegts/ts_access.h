@@ -33,7 +33,7 @@ struct TsAccessUnit {
   uint32_t size;     // bytes of the MP4 sample
   uint32_t samples;  // audio: samples per channel; 0 for video
   uint8_t flags;     // kTsAu*
-  uint8_t description;  // H.264 and HEVC: index of the parameter sets it is read by
+  uint8_t description;  // H.264 and HEVC: index of the parameter sets it is read by; VC-1: of its headers
   uint16_t roll;        // H.264, HEVC: a recovery point's frame count (not a sync sample), 0 for none
   uint16_t order;       // MPEG-1/2 video: temporal_reference; kTsAuGopStart when a GOP header leads it
 };
@@ -79,6 +79,10 @@ struct TsStreamAccess {
   // that reference the frames before it (until the next P frame).
   Vc1StreamFacts vc1;
   OwnedBlock vc1_sequence;  // the last whole sequence header, until the entry point after it
+  // A later sequence header that differs from the one in use starts a
+  // sample description: each one's header block, as `sequence_headers`
+  // holds the first's. Units are read by the last one (`description`).
+  GrowArray<OwnedBlock> vc1_later;
   bool vc1_interlace;
   bool vc1_entry_pending;
   bool vc1_entry_closed;

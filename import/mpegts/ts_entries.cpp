@@ -175,4 +175,41 @@ ErrorCode ts_set_nal_entries(ImportFile* file, TrackBoxes* track, const TsNalCon
   return e;
 }
 
+ErrorCode ts_set_vc1_entries(ImportFile* file, TrackBoxes* track, const OwnedBlock* const* blocks, uint32_t count,
+                             const Vc1StreamFacts& facts, uint32_t* width, uint32_t* height) {
+  Bytes entries;
+  ErrorCode e = ErrorCode::Ok;
+  for (uint32_t i = 0; i < count && e == ErrorCode::Ok; ++i) {
+    const OwnedBlock& h = *blocks[i];
+    Vc1Sequence sequence;
+    DecoderConfigVc1 config{};
+    if (h.length == 0 || vc1_parse_sequence(h.bytes, vc1_unit_end(h.bytes, h.length, 0), &sequence) != ErrorCode::Ok ||
+        dvc1_from_headers(h.bytes, h.length, facts, &config) != ErrorCode::Ok) {
+      e = ErrorCode::BadArgument;
+      break;
+    }
+    if (i == 0) {
+      *width = sequence.display ? sequence.display_width : sequence.coded_width;
+      *height = sequence.display ? sequence.display_height : sequence.coded_height;
+    }
+    BoxFile scratch{};
+    ScopedMemoryStream memory(&scratch);
+    e = memory.open_writable();
+    if (e == ErrorCode::Ok) e = dvc1_write(&scratch, &config);
+    if (e == ErrorCode::Ok) {
+      const uint32_t entry = entries.open("vc-1");
+      visual_fields(&entries, sequence.coded_width, sequence.coded_height);
+      const uint32_t box = entries.open("dvc1");
+      entries.put(memory.stream()->data, static_cast<uint32_t>(memory.stream()->size));
+      entries.close(box);
+      entries.close(entry);
+      e = entries.e;
+    }
+    dvc1_release(&config);
+  }
+  if (e == ErrorCode::Ok) e = set_entries_from_bytes(file, track, entries.b.items, entries.b.count, count);
+  entries.b.release();
+  return e;
+}
+
 }  // namespace vantorel

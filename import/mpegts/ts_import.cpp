@@ -405,12 +405,11 @@ ErrorCode set_mpeg12_entry(ImportFile* file, TrackBoxes* track, const TsStreamAc
 
 constexpr const char* kNoVc1Headers = "no whole VC-1 sequence header followed by an entry point in the stream";
 
-// VC-1: 'vc-1' with the 'dvc1' of the first sequence header and entry
-// point; the entry holds the largest coded size, the track the display
-// size where the sequence header gives one.
-ErrorCode set_vc1_entry(ImportFile* file, TrackBoxes* track, const TsStreamAccess* s, uint32_t* width,
-                        uint32_t* height, const char** why) {
-  const OwnedBlock& h = s->sequence_headers;
+// VC-1: 'vc-1' with the 'dvc1' of a sequence header and entry point; the
+// entry holds the largest coded size, the track the display size where the
+// sequence header gives one.
+ErrorCode set_vc1_entry(ImportFile* file, TrackBoxes* track, const OwnedBlock& h, const Vc1StreamFacts& facts,
+                        uint32_t* width, uint32_t* height, const char** why) {
   Vc1Sequence sequence;
   if (h.length == 0 || vc1_parse_sequence(h.bytes, vc1_unit_end(h.bytes, h.length, 0), &sequence) != ErrorCode::Ok) {
     *why = kNoVc1Headers;
@@ -426,7 +425,7 @@ ErrorCode set_vc1_entry(ImportFile* file, TrackBoxes* track, const TsStreamAcces
   VT_TRY(entry_add_config(file, track, 0, ConfigBoxId::Dvc1));
   entry = visual_entry(file, track, 0);
   if (entry == nullptr || entry->dvc1 == nullptr) return ErrorCode::Missing;
-  return dvc1_from_headers(h.bytes, h.length, s->vc1, entry->dvc1);
+  return dvc1_from_headers(h.bytes, h.length, facts, entry->dvc1);
 }
 
 // A sound entry carried as its bytes read (kept beside the parsed one, as
@@ -469,8 +468,8 @@ ErrorCode set_dts_entry(ImportFile* file, TrackBoxes* track, const DtsCoreHeader
                          [&](BoxFile* f) { return ddts_write(f, &config); });
 }
 
-ErrorCode set_audio_entry(ImportFile* file, TrackBoxes* track, const TsStreamAccess* s, const TsStream* stream,
-                          const char** why) {
+ErrorCode set_audio_entry(ImportFile* file, TrackBoxes* track, const TsIndex* index, const TsStreamAccess* s,
+                          const TsStream* stream, const char** why) {
   SoundSampleEntry* entry = sound_entry(file, track, 0);
   if (entry == nullptr) return ErrorCode::Missing;
   const uint8_t* f = s->first_frame;
@@ -550,8 +549,17 @@ ErrorCode set_audio_entry(ImportFile* file, TrackBoxes* track, const TsStreamAcc
         *why = "no Opus channel configuration in its descriptors";
         return ErrorCode::Ok;
       }
-      if (!dops_from_channel_config(stream->descriptors.opus_channels, &config)) {
-        *why = "its Opus channel configuration is one of the extended or dual-mono ones, not read";
+      // The descriptor as kept; only its code when the pool had no room.
+      const uint8_t* body = &stream->descriptors.opus_channels;
+      uint32_t length = 1;
+      if (stream->info_length > 0 && stream->info_at + stream->info_length <= index->descriptor_bytes.count)
+        ts_find_extension(index->descriptor_bytes.items + stream->info_at, stream->info_length, kTsDescExtensionOpus,
+                          &body, &length);
+      const ErrorCode read = dops_from_ts_descriptor(body, length, &config);
+      if (read != ErrorCode::Ok) {
+        *why = read == ErrorCode::Unsupported
+                   ? "its Opus channel configuration code is a reserved one"
+                   : "its Opus descriptor's explicit channel configuration is cut or out of range";
         return ErrorCode::Ok;
       }
       config.PreSkip = static_cast<uint16_t>(s->start_trim);
@@ -628,6 +636,24 @@ bool video_kind(TsKind kind) {
          kind == TsKind::Mpeg2Video;
 }
 
+// VC-1: an entry per sequence header the kept frames are read by, in order.
+ErrorCode vc1_entries(Import* imp, TrackBoxes* track, Built* b, uint32_t* width, uint32_t* height, const char** why) {
+  const TsStreamAccess* s = b->access;
+  const OwnedBlock* blocks[kTsMaxDescriptions];
+  uint32_t count = 0;
+  for (uint32_t i = 0; i < b->times.kept.count; ++i) {
+    const uint32_t d = s->units[b->times.kept[i]].description;
+    const OwnedBlock* h = d == 0 ? &s->sequence_headers : d <= s->vc1_later.count ? &s->vc1_later[d - 1] : nullptr;
+    if (h == nullptr) return ErrorCode::BadArgument;
+    if ((count == 0 || blocks[count - 1] != h) && count < kTsMaxDescriptions) blocks[count++] = h;  // never falls
+  }
+  if (count <= 1)
+    return set_vc1_entry(imp->file, track, count == 1 ? *blocks[0] : s->sequence_headers, s->vc1, width, height, why);
+  const ErrorCode e = ts_set_vc1_entries(imp->file, track, blocks, count, s->vc1, width, height);
+  if (e == ErrorCode::BadArgument) *why = kNoVc1Headers;
+  return e == ErrorCode::BadArgument ? ErrorCode::Ok : e;
+}
+
 // H.264 and HEVC: the configurations the kept samples are read by, in
 // order, and each sample's description.
 ErrorCode nal_entries(Import* imp, TrackBoxes* track, Built* b, uint32_t* width, uint32_t* height) {
@@ -675,12 +701,12 @@ ErrorCode hand_over(Import* imp, TrackBoxes* track, Built* b) {
     s.duration = tt.durations[i];
     s.composition_offset = tt.offsets[i];
     s.description = 1;
-    if (rt.configs != nullptr) {
+    if (rt.configs != nullptr || b->access->kind == TsKind::Vc1) {
       // Descriptions are numbered in the order their configurations are used.
-      if (i > 0 && u.description != (rt.config_of[i - 1] & ~kRestartsStream)) ++description;
-      rt.config_of.items[rt.config_of.count++] = u.description;
+      if (i > 0 && u.description != b->access->units[tt.kept[i - 1]].description) ++description;
       s.description = description + 1;
     }
+    if (rt.configs != nullptr) rt.config_of.items[rt.config_of.count++] = u.description;
     s.where = kSampleLocated;
     s.sync = (u.flags & kTsAuSync) != 0 ? 1 : 0;
     time += s.duration;
@@ -741,9 +767,9 @@ ErrorCode build_track(Import* imp, Built* b, bool cut_at_end) {
   uint32_t width = 0, height = 0;
   const bool nal = s->kind == TsKind::H264 || s->kind == TsKind::Hevc;
   ErrorCode e = nal     ? nal_entries(imp, track, b, &width, &height)
-               : s->kind == TsKind::Vc1 ? set_vc1_entry(imp->file, track, s, &width, &height, &why)
+               : s->kind == TsKind::Vc1 ? vc1_entries(imp, track, b, &width, &height, &why)
                : video ? set_mpeg12_entry(imp->file, track, s, &width, &height, &why)
-                       : set_audio_entry(imp->file, track, s, b->stream, &why);
+                       : set_audio_entry(imp->file, track, imp->index, s, b->stream, &why);
   if (e == ErrorCode::BadArgument && nal) {
     remove_track(imp->file, find_track(imp->root, b->track_id));
     return ts_note_left_out(imp->file, imp->index, b->stream,

@@ -425,6 +425,10 @@ ErrorCode on_stream_packet(Pass* s, uint32_t si, const TsPacket& pkt, const uint
   if (!had_header && a.header_done) {
     pes_record_set_times(&slot.current, a.parsed);
     slot.current.stream_id = a.parsed.stream_id;
+    if (a.parsed.stream_id == 0xFD && a.parsed.stream_id_extension != 0) {
+      slot.current.stream_id = a.parsed.stream_id_extension;
+      slot.current.flags |= kPesExtendedId;
+    }
     if (a.parsed.aligned) slot.current.flags |= kPesAligned;
     if (a.parsed.marker_error) diag(s, TsDiag::MarkerBits, pkt.pid, slot.current.offset);
   }

@@ -90,6 +90,7 @@ enum : uint16_t {
   kPesOverrun = 1u << 10,        // payload past the announced length followed (left out)
   kPesTooLarge = 1u << 11,       // larger than the gathering limit: its payload was not handed on whole
   kPesGapBefore = 1u << 12,      // packets of the PID were lost since the unit before it began
+  kPesExtendedId = 1u << 13,     // an extended stream id (0xFD): `stream_id` holds its stream_id_extension
 };
 
 // What the index keeps of one unit: 24 bytes.
@@ -99,7 +100,7 @@ struct PesRecord {
   uint32_t pts_low;  // low 32 bits of the 33-bit PTS
   uint32_t dts_low;
   uint8_t time_high;  // bit 0: bit 32 of the PTS; bit 1: bit 32 of the DTS
-  uint8_t stream_id;
+  uint8_t stream_id;  // with kPesExtendedId, the stream_id_extension
   uint16_t flags;     // kPes* bits
 };
 static_assert(sizeof(PesRecord) == 24);

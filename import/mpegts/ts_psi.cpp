@@ -219,6 +219,17 @@ void ts_descriptors_parse(const uint8_t* d, uint32_t n, TsDescriptors* out) {
   *out = r;
 }
 
+bool ts_find_extension(const uint8_t* d, uint32_t n, uint8_t extension_tag, const uint8_t** body, uint32_t* length) {
+  for (uint32_t at = 0; n - at >= 2 && d[at + 1] <= n - at - 2; at += 2u + d[at + 1]) {
+    if (d[at] == kTsDescExtension && d[at + 1] >= 1 && d[at + 2] == extension_tag) {
+      *body = d + at + 3;
+      *length = d[at + 1] - 1u;
+      return true;
+    }
+  }
+  return false;
+}
+
 bool ts_pmt_parse(const uint8_t* s, uint32_t n, TsPmt* out) {
   TsSectionHeader h;
   if (!ts_section_header(s, n, &h) || h.table_id != kTsTablePmt || n < 16) return false;

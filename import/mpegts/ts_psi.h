@@ -122,6 +122,9 @@ inline bool ts_has_tag(const TsDescriptors& d, uint8_t tag) { return (d.tags[tag
 
 // Reads a descriptor loop of `n` bytes.
 void ts_descriptors_parse(const uint8_t* d, uint32_t n, TsDescriptors* out);
+// The first extension descriptor with `extension_tag` in a loop of `n`
+// bytes: its bytes after that tag. False when the loop holds none whole.
+bool ts_find_extension(const uint8_t* d, uint32_t n, uint8_t extension_tag, const uint8_t** body, uint32_t* length);
 
 struct TsPmtStream {
   uint8_t stream_type;

@@ -140,6 +140,49 @@ TEST(Opus, PacketDurationsAndTheDopsFromItsHead) {
   }
 }
 
+// A transport stream's Opus descriptor, from its channel configuration
+// code on; the explicit form's fields are packed in as few bits as their
+// ranges need.
+TEST(Opus, TheDopsOfATransportStreamDescriptor) {
+  struct Case {
+    const char* name;
+    Bytes body;
+    ErrorCode result;
+    const char* after_header;  // the 'dOps' after its version, channels, pre-skip, rate and gain
+    uint32_t channels;
+  };
+  const Case cases[] = {
+      {"stereo", hex("02"), ErrorCode::Ok, "00", 2},
+      {"5.1", hex("06"), ErrorCode::Ok, "01 04 02 000401020305", 6},
+      {"dual mono in one coupled stream", hex("00"), ErrorCode::Ok, "ff 01 01 0001", 2},
+      {"dual mono in two streams", hex("80"), ErrorCode::Ok, "ff 02 00 0001", 2},
+      {"three uncoupled streams", hex("83"), ErrorCode::Ok, "01 03 00 000102", 3},
+      {"eight uncoupled streams", hex("88"), ErrorCode::Ok, "01 08 00 0001020304050607", 8},
+      {"explicit mono, family 0", hex("81 01 00"), ErrorCode::Ok, "00", 1},
+      // 0 in 1 bit, 1 in 1 bit, then 0 and 1 in 2 bits each.
+      {"explicit two channels in a coupled stream", hex("81 02 ff 44"), ErrorCode::Ok, "ff 01 01 0001", 2},
+      // 3 in 3 bits, 2 in 3 bits, then the mapping in 3 bits each.
+      {"explicit 5.1", hex("81 06 01 68429d"), ErrorCode::Ok, "01 04 02 000401020305", 6},
+      {"explicit 5.1 cut in its mapping", hex("81 06 01 6842"), ErrorCode::Malformed, "", 0},
+      {"explicit without its fields", hex("81 06"), ErrorCode::Malformed, "", 0},
+      {"explicit with no channels", hex("81 00 01"), ErrorCode::Malformed, "", 0},
+      {"explicit family 0 with three channels", hex("81 03 00"), ErrorCode::Malformed, "", 0},
+      {"explicit mapping past the decoded channels", hex("81 02 ff 10"), ErrorCode::Malformed, "", 0},
+      {"explicit with more coupled streams than streams", hex("81 03 01 70"), ErrorCode::Malformed, "", 0},
+      {"reserved code 9", hex("09"), ErrorCode::Unsupported, "", 0},
+      {"reserved code 0x89", hex("89"), ErrorCode::Unsupported, "", 0},
+      {"no code", Bytes{}, ErrorCode::Malformed, "", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    OpusConfigRecord d;
+    ASSERT_EQ(dops_from_ts_descriptor(c.body.data(), static_cast<uint32_t>(c.body.size()), &d), c.result);
+    if (c.result != ErrorCode::Ok) continue;
+    EXPECT_EQ(write_config(&d, dops_write, dops_size), cat({u8(0), u8(static_cast<uint8_t>(c.channels)),
+                                                            hex("0000 0000bb80 0000"), hex(c.after_header)}));
+  }
+}
+
 TEST(Flac, FrameBlockSizesAndTheDfla) {
   struct Frame {
     const char* name;

@@ -13,10 +13,12 @@
 
 #include "codecs/eac3_frames.h"
 #include "import/mpegts/ts_builder.h"
+#include "sampletables/stsd_support.h"
 #include "support/box_builder.h"
 #include "support/compare.h"
 #include "support/decoded.h"
 #include "support/ffprobe.h"
+#include "support/run_program.h"
 #include "support/temp_dir.h"
 
 namespace vantorel {
@@ -299,6 +301,85 @@ TEST(TsOpus, OpusPlaysAsTheSamePacketsInOgg) {
     ASSERT_GE(got.size(), expected.size());
     EXPECT_LE(got.size(), expected.size() + 960u * 2 * c.channels);
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin()));
+  }
+}
+
+// ffmpeg's packets of an audio-only stream under a PMT of the test's own,
+// whose Opus descriptor holds `opus` after its extension tag.
+ts::Bytes with_opus_descriptor(const ts::Bytes& file, const ts::Bytes& opus) {
+  constexpr uint16_t kPmtPid = 0x1000, kAudioPid = 0x100;  // ffmpeg's
+  ts::Writer w;
+  w.table(0, ts::pat({{1, kPmtPid}}));
+  ts::Bytes descriptors = ts::registration("Opus");
+  const ts::Bytes extension = ts::descriptor(0x7F, cat({u8(0x80), opus}));
+  descriptors.insert(descriptors.end(), extension.begin(), extension.end());
+  w.table(kPmtPid, ts::pmt(1, kAudioPid, {{0x06, kAudioPid, descriptors}}));
+  for (size_t k = 0; k + 188 <= file.size(); k += 188) {
+    const uint16_t pid = static_cast<uint16_t>((file[k + 1] & 0x1F) << 8 | file[k + 2]);
+    if (pid != 0 && pid != kPmtPid && pid != 0x11) w.raw_packet(ts::Bytes(file.begin() + k, file.begin() + k + 188));
+  }
+  return w.bytes();
+}
+
+// Channel configurations ffmpeg does not write, put into the PMT of its
+// stereo stream: the 'dOps' each gives, and the audio decoded from the MP4
+// that of the stereo stream (with its channels swapped where the mapping
+// swaps them), and that ffmpeg decodes from the transport stream where it
+// reads the code.
+TEST(TsOpus, DualMonoAndExplicitConfigurationsMapTheSamePackets) {
+  VT_REQUIRE_FFMPEG();
+  if (run_command("ffmpeg -hide_banner -encoders 2>/dev/null | grep -q libopus", nullptr) != 0)
+    GTEST_SKIP() << "ffmpeg has no libopus";
+  TempDir dir;
+  std::string error, said;
+  const std::string source =
+      make_media(dir, "stereo.ts",
+                 "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 -af \"pan=stereo|c0=0.5*c0|c1=0.2*c0\" "
+                 "-c:a libopus -f mpegts",
+                 &error);
+  ASSERT_FALSE(source.empty()) << error;
+  const std::string reference = dir.path("stereo.mp4");
+  ASSERT_EQ(remux_command(source, reference, &said, true), 0) << said;
+  const ts::Bytes reference_dops = first_box_payload(read_whole_file(reference), "dOps");
+  ASSERT_GE(reference_dops.size(), 11u);
+  const std::vector<uint8_t> stereo = decoded_samples(dir, reference);
+  ASSERT_FALSE(stereo.empty());
+  const uint32_t pre_skip = static_cast<uint32_t>(reference_dops[2] << 8 | reference_dops[3]);
+  struct Case {
+    std::string name;
+    ts::Bytes descriptor;  // after the extension tag
+    const char* mapping;   // the 'dOps' from its family on
+    bool swapped;
+    bool ffmpeg_reads;
+  };
+  const std::vector<Case> cases = {
+      {"dual mono", hex("00"), "ff 01 01 0001", false, true},
+      {"explicit discrete pair", hex("81 02 ff 44"), "ff 01 01 0001", false, false},
+      {"explicit pair swapped", hex("81 02 01 50"), "01 01 01 0100", true, false},
+  };
+  const ts::Bytes original = read_whole_file(source);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ts::Bytes file = with_opus_descriptor(original, c.descriptor);
+    const std::string in = dir.path(c.name + ".ts"), out = dir.path(c.name + ".mp4");
+    std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
+                                              static_cast<std::streamsize>(file.size()));
+    ASSERT_EQ(remux_command(in, out, &said, true), 0) << said;
+    const ts::Bytes expected_dops =
+        cat({hex("00 02"), ts::Bytes(reference_dops.begin() + 2, reference_dops.begin() + 4), hex("0000bb80 0000"),
+             hex(c.mapping)});
+    EXPECT_EQ(first_box_payload(read_whole_file(out), "dOps"), expected_dops);
+    std::vector<uint8_t> want = stereo;
+    if (c.swapped)
+      for (size_t i = 0; i + 4 <= want.size(); i += 4) std::swap_ranges(want.begin() + i, want.begin() + i + 2, want.begin() + i + 2);
+    const std::vector<uint8_t> got = decoded_samples(dir, out);
+    ASSERT_EQ(got.size(), want.size());
+    EXPECT_TRUE(got == want);
+    if (!c.ffmpeg_reads) continue;
+    // ffmpeg plays the transport stream's pre-skip; the MP4 leaves it out.
+    const std::vector<uint8_t> theirs = decoded_samples(dir, in);
+    ASSERT_EQ(theirs.size(), got.size() + pre_skip * 4u);
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), theirs.begin() + pre_skip * 4u));
   }
 }
 

@@ -122,6 +122,12 @@ Bytes pes(const PesFields& s, const Bytes& payload) {
     flags = 0x80;
     put_time(&fields, 2, static_cast<uint64_t>(s.pts), s.bad_marker);
   }
+  if (s.stream_id_extension >= 0) {
+    flags |= 0x01;
+    // Only PES_extension_flag_2 (the reserved bits set); a field of one byte.
+    const uint8_t extension[3] = {0x0F, 0x81, static_cast<uint8_t>(s.stream_id_extension & 0x7F)};
+    fields.insert(fields.end(), extension, extension + 3);
+  }
   fields.insert(fields.end(), s.extra_header, 0xFF);
   uint32_t length = s.bounded ? static_cast<uint32_t>(3 + fields.size() + payload.size()) : 0;
   const uint8_t head[9] = {0, 0, 1, s.stream_id, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length),

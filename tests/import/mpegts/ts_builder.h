@@ -62,6 +62,7 @@ struct PesFields {
   bool bounded = true;  // PES_packet_length given; false: 0, running to the next start
   bool bad_marker = false;
   uint32_t extra_header = 0;  // stuffing bytes in the header
+  int stream_id_extension = -1;  // in a PES extension (with stream id 0xFD); -1: none
 };
 Bytes pes(const PesFields& fields, const Bytes& payload);
 

@@ -34,6 +34,7 @@ Bytes ac3_frames(uint32_t count) {
 struct Opened {
   ErrorCode result = ErrorCode::Io;
   uint32_t samples = 0;  // of track 1
+  uint32_t samples_2 = 0;  // of track 2
   uint32_t tracks = 0;
   std::string notes;
 };
@@ -51,6 +52,7 @@ Opened open_memory(const Bytes& bytes, uint32_t program = 0) {
   for (uint32_t i = 0; const char* note = import_note(file, i); ++i) o.notes += std::string(note) + "\n";
   TrackInfo info{};
   if (track_info(file, 1, &info) == ErrorCode::Ok) o.samples = info.sample_count;
+  if (track_info(file, 2, &info) == ErrorCode::Ok) o.samples_2 = info.sample_count;
   MovieInfo movie{};
   if (movie_info(file, &movie) == ErrorCode::Ok) o.tracks = movie.track_count;
   // Every sample reads back whole.
@@ -178,19 +180,20 @@ TEST(TsFaults, TheProgramWithMostPacketsOrTheOneAskedFor) {
   }
 }
 
+// TrueHD: a unit of 28 bytes, or 110 with a major sync (48 kHz stereo).
+Bytes truehd(bool sync, uint8_t seed) {
+  Bytes u = pattern(sync ? 110 : 28, seed);
+  const Bytes head = sync ? Bytes{0x80, 0x37, 0xFF, 0xD8, 0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x00, 0x80, 0x01,
+                                  0xB7, 0x52, 0x00, 0x00, 0x00, 0x00, 0x8C, 0x7F}
+                          : Bytes{0xA0, 0x0E, 0x12, 0x34};
+  std::copy(head.begin(), head.end(), u.begin());
+  return u;
+}
+
 // TrueHD and Opus units with what damage does to them: units before the
 // first major sync, control headers cut, sizes past the file's end. What
 // is whole is kept and reads back; the rest is passed over.
 TEST(TsFaults, TrueHdAndOpusUnitsThatDoNotHold) {
-  // TrueHD: a unit of 28 bytes, or 110 with a major sync (48 kHz stereo).
-  auto truehd = [](bool sync, uint8_t seed) {
-    Bytes u = pattern(sync ? 110 : 28, seed);
-    const Bytes head = sync ? Bytes{0x80, 0x37, 0xFF, 0xD8, 0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x00, 0x80, 0x01,
-                                    0xB7, 0x52, 0x00, 0x00, 0x00, 0x00, 0x8C, 0x7F}
-                            : Bytes{0xA0, 0x0E, 0x12, 0x34};
-    std::copy(head.begin(), head.end(), u.begin());
-    return u;
-  };
   // Opus: a control header and a 20 ms CELT packet of `size` bytes.
   auto opus = [](uint32_t size, uint8_t seed) {
     Bytes u = {0x7F, 0xE0, static_cast<uint8_t>(size), 0xFC};
@@ -236,6 +239,85 @@ TEST(TsFaults, TrueHdAndOpusUnitsThatDoNotHold) {
     ASSERT_EQ(o.result, ErrorCode::Ok) << o.notes;
     EXPECT_EQ(o.tracks, 1u);
     EXPECT_EQ(o.samples, c.samples) << o.notes;
+  }
+}
+
+// TrueHD and its AC-3 core on one PID: units whose PES header names them
+// (stream id extensions 0x72 and 0x76) go where it says, even a core unit
+// that begins inside a frame; units without the name go by their first bytes.
+TEST(TsFaults, TrueHdAndItsCoreGoWhereTheirPesHeaderSays) {
+  const Bytes core = ac3_frames(4);  // 128 bytes each
+  struct Case {
+    const char* name;
+    bool labelled;
+    std::vector<uint32_t> core_cuts;  // where the core's units begin
+  };
+  const Case cases[] = {
+      {"labelled, a core frame across two units", true, {0, 188, 384}},
+      {"labelled, whole frames", true, {0, 128, 256, 384}},
+      {"not labelled, whole frames", false, {0, 128, 256, 384}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Writer w;
+    w.table(0, pat({{1, 0x1000}}));
+    w.table(0x1000, pmt(1, kAudio, {{0x83, kAudio, {}}}, registration("HDMV")));
+    for (size_t k = 0; k < c.core_cuts.size(); ++k) {
+      PesFields fields;
+      fields.stream_id = c.labelled ? 0xFD : 0xBD;
+      fields.stream_id_extension = c.labelled ? 0x76 : -1;
+      fields.pts = 90000 + int64_t{(c.core_cuts[k] + 127) / 128} * 2880;  // of the first frame that begins in it
+      const uint32_t end = k + 1 < c.core_cuts.size() ? c.core_cuts[k + 1] : static_cast<uint32_t>(core.size());
+      w.unit(kAudio, pes(fields, Bytes(core.begin() + c.core_cuts[k], core.begin() + end)));
+      fields.stream_id_extension = c.labelled ? 0x72 : -1;
+      w.unit(kAudio, pes(fields, cat({truehd(k == 0, static_cast<uint8_t>(2 * k)), truehd(false, static_cast<uint8_t>(2 * k + 1))})));
+    }
+    Opened o = open_memory(w.bytes());
+    ASSERT_EQ(o.result, ErrorCode::Ok) << o.notes;
+    EXPECT_EQ(o.tracks, 2u) << o.notes;
+    EXPECT_EQ(o.samples, 2 * c.core_cuts.size()) << o.notes;  // TrueHD units
+    EXPECT_EQ(o.samples_2, 4u) << o.notes;                    // AC-3 frames
+  }
+}
+
+// Opus descriptors that give no layout: the stream is left out with the
+// reason, and an Opus stream beside it is carried.
+TEST(TsFaults, OpusDescriptorsWithoutALayoutLeaveTheirStreamOut) {
+  constexpr uint16_t kOther = 0x102;
+  struct Case {
+    const char* name;
+    Bytes descriptors;
+    const char* note;
+  };
+  const char* kCut = "explicit channel configuration is cut or out of range";
+  const Case cases[] = {
+      {"explicit, ending at its code", descriptor(0x7F, {0x80, 0x81}), kCut},
+      {"explicit, cut in its mapping", descriptor(0x7F, {0x80, 0x81, 0x06, 0x01, 0x68, 0x42}), kCut},
+      {"a reserved code", descriptor(0x7F, {0x80, 0x09}), "code is a reserved one"},
+      {"the loop cut in the descriptor", Bytes{0x7F, 0x06, 0x80, 0x81, 0x02}, "no Opus channel configuration"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Writer w;
+    w.table(0, pat({{1, 0x1000}}));
+    w.table(0x1000, pmt(1, kAudio,
+                        {{0x06, kAudio, cat({registration("Opus"), descriptor(0x7F, {0x80, 2})})},
+                         {0x06, kOther, cat({registration("Opus"), c.descriptors})}}));
+    for (uint32_t k = 0; k < 4; ++k) {
+      PesFields fields;
+      fields.stream_id = 0xBD;
+      fields.pts = 90000 + static_cast<int64_t>(k) * 1800;
+      // A control header and a 20 ms CELT packet.
+      const Bytes unit = cat({Bytes{0x7F, 0xE0, 40, 0xFC}, pattern(39, static_cast<uint8_t>(k + 1))});
+      w.unit(kAudio, pes(fields, unit));
+      w.unit(kOther, pes(fields, unit));
+    }
+    Opened o = open_memory(w.bytes());
+    ASSERT_EQ(o.result, ErrorCode::Ok) << o.notes;
+    EXPECT_EQ(o.tracks, 1u);
+    EXPECT_EQ(o.samples, 4u);
+    EXPECT_NE(o.notes.find("PID 0x0102 (Opus, stream type 0x06) is left out: "), std::string::npos) << o.notes;
+    EXPECT_NE(o.notes.find(c.note), std::string::npos) << o.notes;
   }
 }
 

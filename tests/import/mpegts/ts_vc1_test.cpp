@@ -15,6 +15,7 @@
 #include "codecs/eac3_frames.h"
 #include "codecs/vc1_stream.h"
 #include "import/mpegts/ts_builder.h"
+#include "mediafile/mediafile.h"
 #include "io/byte_io.h"
 #include "support/box_builder.h"
 #include "support/compare.h"
@@ -47,6 +48,7 @@ struct Plan {
   bool cut_first_sequence = false;  // the first GOP's sequence header lost its last bytes
   uint32_t frames_before = 0;       // P and B frames before any header
   bool sequence_apart = false;      // each sequence header in a PES of its own
+  std::vector<Vc1SequenceFields> per_gop;  // when given, each GOP's sequence header (every GOP has one)
 };
 
 // Each GOP in decode order: I P B P B (closed) or I B P B P with the B
@@ -74,7 +76,7 @@ std::vector<Frame> frames_of(const Plan& p) {
   for (uint32_t g = 0; g < p.gops; ++g, shown += 5) {
     ts::Bytes headers;
     if (g == 0 || p.sequence_every_gop) {
-      headers = vc1_sequence(p.sequence);
+      headers = vc1_sequence(g < p.per_gop.size() ? p.per_gop[g] : p.sequence);
       if (g == 0 && p.cut_first_sequence) headers.resize(headers.size() - 3);
       else usable = true;
     }
@@ -241,6 +243,100 @@ TEST(TsVc1, FramesBecomeSamplesWithTheirHeaders) {
     // ffprobe gives the MP4's times at its track's scale.
     for (auto& seen : ours_seen) seen.second = seen.second * 90000 / t.timescale;
     EXPECT_EQ(ours_seen, theirs_seen);
+  }
+}
+
+// The payload of every box of this type in `file`, found by its name.
+std::vector<ts::Bytes> payloads_of(const std::vector<uint8_t>& file, const char* type) {
+  const std::string text(file.begin(), file.end());
+  std::vector<ts::Bytes> found;
+  for (size_t at = text.find(type); at != std::string::npos && at >= 4; at = text.find(type, at + 4)) {
+    const size_t size = load_u32be(file.data() + at - 4);
+    if (size >= 8 && at - 4 + size <= file.size())
+      found.emplace_back(file.begin() + static_cast<long>(at + 4), file.begin() + static_cast<long>(at - 4 + size));
+  }
+  return found;
+}
+
+// Each sample's description (from 1) as the library reads the track.
+std::vector<uint32_t> descriptions_of(const std::vector<uint8_t>& file) {
+  std::vector<uint32_t> out;
+  MemoryPair pair{file.data(), static_cast<uint32_t>(file.size())};
+  OpenParams params{};
+  params.routines = memory_routines();
+  params.path = &pair;
+  MediaFile* media = nullptr;
+  if (media_open(&media, &params, kOpenRead) != ErrorCode::Ok) return out;
+  SampleRead s{};
+  for (uint64_t offset = 0; locate_next_sample(media, 1, &s, &offset) == ErrorCode::Ok;) out.push_back(s.description_index);
+  media_close(media);
+  return out;
+}
+
+// A later sequence header of another size starts a sample description
+// with its own coded size and 'dvc1'; a return to the first size starts a
+// third (descriptions follow each other as the stream uses them), and a
+// repeat of the header in use starts none.
+TEST(TsVc1, ASequenceHeaderOfAnotherSizeStartsADescription) {
+  TempDir dir;
+  Vc1SequenceFields small{}, large{};
+  large.level = 3;
+  large.coded_width = 1920;
+  large.coded_height = 1088;
+  large.display = true;
+  large.display_width = 1920;
+  large.display_height = 1080;
+  struct Case {
+    const char* name;
+    std::vector<Vc1SequenceFields> gops;
+    std::vector<uint32_t> gop_description;  // of each GOP's frames
+    std::vector<const Vc1SequenceFields*> entries;
+  };
+  const std::vector<Case> cases = {
+      {"second half larger", {small, small, large, large}, {1, 1, 2, 2}, {&small, &large}},
+      {"larger, then back", {small, large, small, small}, {1, 2, 3, 3}, {&small, &large, &small}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Plan plan{};
+    plan.per_gop = c.gops;
+    plan.gops = static_cast<uint32_t>(c.gops.size());
+    const std::vector<Frame> frames = frames_of(plan);
+    const std::string in = write_stream(dir, c.name, frames, true), out = dir.path(std::string(c.name) + ".mp4");
+    std::string said;
+    ASSERT_EQ(remux_command(in, out, &said, true), 0) << said;
+    const std::vector<uint8_t> file = read_whole_file(out);
+    const std::vector<ts::Bytes> entries = payloads_of(file, "vc-1"), dvc1 = payloads_of(file, "dvc1");
+    ASSERT_EQ(entries.size(), c.entries.size());
+    ASSERT_EQ(dvc1.size(), c.entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+      SCOPED_TRACE(i);
+      const Vc1SequenceFields& f = *c.entries[i];
+      ASSERT_GE(entries[i].size(), 32u);
+      EXPECT_EQ(load_u32be(entries[i].data() + 24), f.coded_width << 16 | f.coded_height);
+      // Level, then the flags of a stream with repeated headers, entry points and B frames.
+      ts::Bytes expected = {static_cast<uint8_t>(0xC0 | f.level << 1), static_cast<uint8_t>(f.level << 5), 0x24,
+                            0xFF, 0xFF, 0xFF, 0xFF};
+      for (const ts::Bytes& unit : {vc1_sequence(f), vc1_entry_point(false, true)})
+        expected.insert(expected.end(), unit.begin(), unit.end());
+      EXPECT_EQ(dvc1[i], expected);
+    }
+    // The track shows the first description's picture.
+    const ts::Bytes tkhd = first_box_payload(file, "tkhd");
+    const size_t size_at = tkhd.empty() || tkhd[0] == 0 ? 76 : 88;
+    ASSERT_GE(tkhd.size(), size_at + 8);
+    EXPECT_EQ(load_u32be(tkhd.data() + size_at) >> 16, 1280u);
+    EXPECT_EQ(load_u32be(tkhd.data() + size_at + 4) >> 16, 720u);
+    std::vector<uint32_t> expected;
+    for (size_t i = 0; i < frames.size(); ++i) expected.push_back(c.gop_description[i / 5]);
+    EXPECT_EQ(descriptions_of(file), expected);
+    std::vector<LibraryTrack> tracks;
+    std::string error;
+    ASSERT_TRUE(read_with_library(out, &tracks, &error)) << error;
+    ASSERT_EQ(tracks.size(), 1u);
+    ASSERT_EQ(tracks[0].packets.size(), frames.size());
+    for (size_t i = 0; i < frames.size(); ++i)
+      EXPECT_EQ(tracks[0].packets[i].md5, md5_hex(frames[i].bytes.data(), frames[i].bytes.size())) << i;
   }
 }
 

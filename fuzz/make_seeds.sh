@@ -108,7 +108,9 @@ rm -rf fuzz/corpus/avi
 mkdir -p fuzz/corpus/avi
 cp "$tmp"/*.avi tests/robust/damaged/*.avi fuzz/corpus/avi/
 cp tests/robust/damaged/*.mkv fuzz/corpus/matroska/
-# The transport stream target gets only transport streams.
+# The transport stream target gets only transport streams. (fuzz/kept/<target>
+# holds seeds laid out by hand that this script does not make; fuzz/run.sh
+# reads them beside these.)
 rm -rf fuzz/corpus/ts
 mkdir -p fuzz/corpus/ts
 cp "$tmp"/*.ts "$tmp"/*.m2ts fuzz/corpus/ts/

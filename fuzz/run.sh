@@ -27,9 +27,12 @@ work=${FUZZ_WORK:-$(mktemp -d)}
 declare -A pids
 for target in "${targets[@]}"; do
   mkdir -p "$work/$target/corpus" "$work/$target/artifacts"
+  # Seeds laid out by hand in tests, which fuzz/make_seeds.sh does not make.
+  kept=()
+  [ -d "fuzz/kept/$target" ] && kept=("fuzz/kept/$target")
   echo "fuzz_$target: ${seconds} s"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    "$build/fuzz/fuzz_$target" "$work/$target/corpus" "fuzz/corpus/$target" \
+    "$build/fuzz/fuzz_$target" "$work/$target/corpus" "fuzz/corpus/$target" "${kept[@]}" \
     -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=30 -print_final_stats=1 \
     -artifact_prefix="$work/$target/artifacts/" >"$work/$target/log" 2>&1 &
   pids[$target]=$!

@@ -253,11 +253,15 @@ uint32_t track_sample_size(MediaFile* file, uint32_t track_id, uint32_t index);
 // position: for a caller that plans from the samples' times, sizes and sync
 // flags before reading them (`count` at most what track_readable_samples
 // gives). `*walk` names it until closed; closing the file closes it too.
-ErrorCode sample_walk_open(MediaFile* file, uint32_t track_id, uint32_t count, uint32_t* walk);
+// A walk that `locates` follows the chunks too, for the samples' places and
+// descriptions (a little more work a step).
+ErrorCode sample_walk_open(MediaFile* file, uint32_t track_id, uint32_t count, uint32_t* walk, bool locates = false);
 // The walk's next sample: its index, time (decode time from the track's
-// first sample, media units), duration, composition offset, size,
-// description and sync flag, the buffer unused. NoMore past the walk's last.
-ErrorCode sample_walk_next(MediaFile* file, uint32_t walk, SampleRead* out);
+// first sample, media units), duration, composition offset, size and sync
+// flag, the buffer unused; where the walk locates, its description and,
+// given `offset`, where its bytes lie as locate_next_sample says (else 1
+// and 0). NoMore past the walk's last.
+ErrorCode sample_walk_next(MediaFile* file, uint32_t walk, SampleRead* out, uint64_t* offset = nullptr);
 void sample_walk_close(MediaFile* file, uint32_t walk);
 
 // A sample located by locate_next_sample, for laying it out later: the

@@ -153,7 +153,7 @@ ErrorCode lay_out_located_sample(MediaFile* file, uint32_t track_id, const Sampl
   return converted_lay_out(file, c->converted, place->index, place->offset, out, place->size, relay_range, &relay);
 }
 
-ErrorCode sample_walk_open(MediaFile* file, uint32_t track_id, uint32_t count, uint32_t* walk) {
+ErrorCode sample_walk_open(MediaFile* file, uint32_t track_id, uint32_t count, uint32_t* walk, bool locates) {
   if (file == nullptr || walk == nullptr) return ErrorCode::BadArgument;
   TrackBoxes* track = find_track(file->root, track_id);
   if (track == nullptr) return ErrorCode::Missing;
@@ -164,20 +164,21 @@ ErrorCode sample_walk_open(MediaFile* file, uint32_t track_id, uint32_t count, u
     VT_TRY(file->walks.append_zeroed(&added));
   }
   SampleWalkSlot& slot = file->walks[i];
-  table_cursor_begin(&slot.table, track, false);
+  table_cursor_begin(&slot.table, track, locates);
   table_cursor_limit(&slot.table, count);
   slot.open = true;
   *walk = i;
   return ErrorCode::Ok;
 }
 
-ErrorCode sample_walk_next(MediaFile* file, uint32_t walk, SampleRead* out) {
+ErrorCode sample_walk_next(MediaFile* file, uint32_t walk, SampleRead* out, uint64_t* offset) {
   if (file == nullptr || out == nullptr) return ErrorCode::BadArgument;
   if (walk >= file->walks.count || !file->walks[walk].open) return ErrorCode::BadArgument;
   TableCursor& table = file->walks[walk].table;
   if (table.current == 0) return ErrorCode::NoMore;
   TableSample at;
   table_cursor_sample(table, &at);
+  if (offset != nullptr) *offset = at.offset;
   out->size = at.size;
   out->index = table.current - 1;
   out->time = at.time;

@@ -43,6 +43,7 @@ ErrorCode open_part(RemuxJob* job, uint32_t index) {
 }
 
 ErrorCode close_part(RemuxJob* job, uint32_t index) {
+  VT_TRY(read_plan_flush_window(&job->reads, job->parts.output));
   const Scheduler& s = job->scheduler;
   const PartSpan span{s.file_start_time, s.last_cut_time, s.queued_end_time, scheduler_part_duration(s, index, false)};
   ErrorCode e = parts_close(&job->parts, index, span, planned_tracks(job));
@@ -77,7 +78,8 @@ ErrorCode write_group(RemuxJob* job) {
     g.groups_to = g.groups_from = nullptr;
   }
   VT_TRY(read_plan_write_group(&job->reads, job->parts.output, {job->group_tracks.data(), job->group_tracks.count},
-                               {s.write_order.data(), s.write_order.count}));
+                               {s.write_order.data(), s.write_order.count},
+                               {s.write_samples.data(), s.write_samples.count}));
   scheduler_group_written(&s);
   return ErrorCode::Ok;
 }
@@ -108,6 +110,7 @@ ErrorCode run_pass(RemuxJob* job) {
   // The last group too must not take the part past its limit.
   if (s.pending.count > 0) VT_TRY(split_if_due(job, &index));
   VT_TRY(write_group(job));
+  VT_TRY(read_plan_flush_window(&job->reads, job->parts.output));
   read_plan_pass_done(&job->reads);
   // The pass is done: its progress reaches its end.
   if (job->events.progress != nullptr) job->events.progress(1000, job->stream.user);

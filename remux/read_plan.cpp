@@ -105,13 +105,17 @@ ErrorCode read_plan_start(ReadPlan* plan, uint32_t largest) {
 }
 
 ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<GroupTrack> tracks,
-                                std::span<const uint32_t> order) {
+                                std::span<const uint32_t> order, std::span<const SourceSample> samples) {
   // An empty subpicture unit: size 9, control sequence at 4, only the end command.
   static const uint8_t kEmptySubpicture[9] = {0x00, 0x09, 0x00, 0x04, 0x00, 0x00, 0x00, 0x04, 0xFF};
+  if (samples.size() != order.size()) return ErrorCode::BadArgument;
   bool planned = false;
   VT_TRY(plan_reads(plan, output, &planned));
-  for (uint32_t t : order) {
-    GroupTrack& g = tracks[t];
+  for (size_t k = 0; k < order.size(); ++k) {
+    GroupTrack& g = tracks[order[k]];
+    // The cursor timed and located the sample already: trimmed, converted
+    // and shifted as its source says.
+    const SourceSample& at = samples[k];
     // The lane's source of this sample: the next one once a source is done.
     const SampleSource* source = nullptr;
     bool first_of_source = false;
@@ -127,16 +131,18 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
       track_id = source->track_id;
       VT_TRY(use_input(plan, output, source->input));
     }
-    SampleRead read{};
-    read.buffer = plan->sample_buffer;
-    read.capacity = plan->sample_buffer_size;
-    uint64_t offset = 0;
-    if (planned) {
-      VT_TRY(locate_next_sample(plan->input, track_id, &read, &offset));
-      // A sample larger than the survey's largest would not fit the window.
-      if (read.size > plan->sample_buffer_size) return ErrorCode::OutOfMemory;
-    } else {
+    const uint8_t* data = nullptr;
+    if (!planned) {
+      SampleRead read{};
+      read.buffer = plan->sample_buffer;
+      read.capacity = plan->sample_buffer_size;
       VT_TRY(read_next_sample(plan->input, track_id, &read));
+      // The read cursor and the walk go through the same tables.
+      if (read.index != at.index || read.size != at.size) return ErrorCode::Malformed;
+      data = read.buffer;
+    } else if (at.size > plan->sample_buffer_size) {
+      // A sample larger than the survey's largest would not fit the window.
+      return ErrorCode::OutOfMemory;
     }
     uint64_t delay = g.delay;
     if (g.filler) {
@@ -149,32 +155,21 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
       delay = 0;
       g.filler = false;
     }
-    // A text sample that straddles a cut is shortened as the cursor did;
-    // a re-counted time code sample goes out from the lane's own bytes.
-    uint32_t duration = source != nullptr ? static_cast<uint32_t>(source_units(*source, read.duration)) : read.duration;
-    // A joined input's last sample, aligned to where the next input starts.
-    if (source != nullptr && g.source_count > 1 && first_of_source && source->head_trim > 0)
-      duration = source->head_trim < duration ? duration - source->head_trim : 1;
-    if (source != nullptr && g.source_count > 1 && g.left == 0) {
-      if (source->tail_trim > 0) duration = source->tail_trim < duration ? duration - source->tail_trim : 1;
-      duration += source->tail_extend;
-    }
-    if (read.index == g.span_first && g.head_trim > 0) duration = g.head_trim < duration ? duration - g.head_trim : 1;
-    if (read.index == g.span_last && g.tail_trim > 0) duration = g.tail_trim < duration ? duration - g.tail_trim : 1;
-    const bool replaced = g.first_replaced && read.index == g.span_first && read.size == sizeof g.first_bytes;
+    // A time code sample re-counted to a range's start goes out from the
+    // lane's own bytes.
+    const bool replaced = g.first_replaced && at.index == g.span_first && at.size == sizeof g.first_bytes;
     SampleWrite sample{};
-    sample.data = replaced ? g.first_bytes : read.buffer;
-    sample.size = read.size;
+    sample.data = replaced ? g.first_bytes : data;
+    sample.size = at.size;
     sample.start_delay = delay;
-    sample.duration = duration;
-    sample.composition_offset =
-        source != nullptr ? source_offset(*source, read.composition_offset) : read.composition_offset;
-    sample.flags = read.sync != 0 ? uint32_t{kSampleSync} : 0u;
+    sample.duration = at.duration;
+    sample.composition_offset = at.composition_offset;
+    sample.flags = at.sync ? uint32_t{kSampleSync} : 0u;
     sample.description_index =
         source != nullptr
-            ? source_description(*source, plan->description_map, plan->description_map_count, read.description_index)
-            : read.description_index;
-    const SamplePlace place{offset, read.index, read.size};
+            ? source_description(*source, plan->description_map, plan->description_map_count, at.description_index)
+            : at.description_index;
+    const SamplePlace place{at.offset, at.index, at.size};
     VT_TRY(put_sample(plan, output, g.output_track_id, &sample, planned, track_id,
                       planned && !replaced ? &place : nullptr));
     if (g.follows_groups) {
@@ -184,10 +179,16 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
       if (g.groups_from == nullptr || first_of_source)
         g.groups_from = source != nullptr ? media_track(source->input, source->track_id)
                                           : media_track(plan->input, g.input_track_id);
-      VT_TRY(follow_sample_groups(g.groups_to, g.groups_from, read.index));
+      VT_TRY(follow_sample_groups(g.groups_to, g.groups_from, at.index));
     }
   }
-  if (planned) VT_TRY(read_plan_flush_window(plan, output));
+  // Groups of small samples gather in the window until a quarter of it is
+  // used (or the part or the pass ends): each alone would be a short write,
+  // copied once more into the output's buffer. A quarter: enough for a write
+  // that bypasses that buffer, while the stretch of input they come from, a
+  // little wider than their bytes, still fits the staging buffer, and the
+  // pages of both that are touched stay few.
+  if (planned && plan->window_used >= plan->window_size / 4) VT_TRY(read_plan_flush_window(plan, output));
   return ErrorCode::Ok;
 }
 

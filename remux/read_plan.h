@@ -41,13 +41,9 @@ struct GroupTrack {
   bool follows_groups;
   TrackBoxes* groups_to;
   TrackBoxes* groups_from;
-  // A range cut: the input's first and last sample of the lane's span
-  // (0-based), what they lose at their start and end (text re-timed), and
-  // a time code sample re-counted to the start (`first_replaced`).
+  // A range cut: the input's first sample of the lane's span (0-based),
+  // a time code sample re-counted to the start when `first_replaced`.
   uint32_t span_first;
-  uint32_t span_last;
-  uint32_t head_trim;
-  uint32_t tail_trim;
   bool first_replaced;
   uint8_t first_bytes[4];
   // Its sources, read one after the other as the lane's cursor walks them
@@ -99,9 +95,10 @@ constexpr uint64_t kViewBytes = 64u << 20;
 // Sizes the sample buffer for samples of up to `largest` bytes.
 ErrorCode read_plan_start(ReadPlan* plan, uint32_t largest);
 // Reads and writes the samples of `order` (lanes, indices into `tracks`) to
-// `output`, each lane's next sample of the input in turn.
+// `output`: `samples` (as many) are the lanes' next samples of the input in
+// turn, as their cursors walked them.
 ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<GroupTrack> tracks,
-                                std::span<const uint32_t> order);
+                                std::span<const uint32_t> order, std::span<const SourceSample> samples);
 // Lets go of the view of the input: before the input is closed.
 void read_plan_drop_view(ReadPlan* plan);
 // Reads the window's input ranges, adjacent ones in one go, straight to

@@ -96,16 +96,21 @@ ErrorCode write_from_view(ReadPlan* plan, MediaFile* output, bool* done) {
   if (plan->no_view || plan->stream->pass != Pass::Write || reads.count == 0 || plan->swaps.count != 0 ||
       plan->converted_in_window || plan->window_used < kViewWorthBytes || !can_view(media_io(plan->input)))
     return ErrorCode::Ok;
-  uint64_t lo = UINT64_MAX, hi = 0;
-  uint32_t last_end = 0;
+  // Nor where its runs are short: each is a piece of the gathered write,
+  // which costs more than copying a small run.
+  constexpr uint32_t kViewRunBytes = 4 * 1024;
+  uint64_t lo = UINT64_MAX, hi = 0, next_offset = 0;
+  uint32_t last_end = 0, runs = 0;
   for (const PlannedRead& r : reads) {
     if (r.at < last_end) return ErrorCode::Ok;
-    last_end = r.at + r.size;
     if (r.size == 0) continue;
+    if (runs == 0 || r.at != last_end || r.offset != next_offset) ++runs;
+    last_end = r.at + r.size;
+    next_offset = r.offset + r.size;
     lo = std::min(lo, r.offset);
     hi = std::max(hi, r.offset + r.size);
   }
-  if (lo == UINT64_MAX) return ErrorCode::Ok;
+  if (lo == UINT64_MAX || plan->window_used / runs < kViewRunBytes) return ErrorCode::Ok;
   if (plan->input_size == 0) plan->input_size = file_size(media_io(plan->input));
   // Ranges past the end are reported by the reading path.
   if (hi > plan->input_size || hi - lo > kViewBytes) return ErrorCode::Ok;
@@ -149,6 +154,7 @@ ErrorCode write_from_view(ReadPlan* plan, MediaFile* output, bool* done) {
 
 ErrorCode read_plan_flush_window(ReadPlan* plan, MediaFile* output) {
   GrowArray<PlannedRead>& reads = plan->reads;
+  if (plan->window == nullptr) return ErrorCode::Ok;  // the per-sample path, or a pass done
   // The measuring pass only counts the bytes.
   if (plan->stream->pass == Pass::Measure) {
     reads.clear();

@@ -40,12 +40,7 @@ ErrorCode set_up_passes(RemuxJob* job) {
     group.input_track_id = row.input_track_id;
     group.follows_groups = row.follows_groups;
     const SampleSource& source = plan.sources[row.first_source];
-    if (row.source_count == 1 && source.end_sample > source.first_sample) {
-      group.span_first = source.first_sample;
-      group.span_last = source.end_sample - 1;
-      group.head_trim = source.head_trim;
-      group.tail_trim = source.tail_trim;
-    }
+    if (row.source_count == 1 && source.end_sample > source.first_sample) group.span_first = source.first_sample;
     group.sources = &source;
     group.source_count = row.source_count;
     group.first_replaced = row.first_replaced;

@@ -24,6 +24,7 @@ bool timed_media(const Lane& lane) { return lane.setup.video || lane.setup.audio
 
 ErrorCode place(Scheduler* s, uint32_t i) {
   VT_TRY(s->write_order.append_doubling(s->pending[i].lane));
+  VT_TRY(s->write_samples.append_doubling(s->pending[i].sample));
   s->pending[i].lane = kPlaced;
   return ErrorCode::Ok;
 }
@@ -48,6 +49,7 @@ void scheduler_release(Scheduler* s) {
   s->lanes.release();
   s->pending.release();
   s->write_order.release();
+  s->write_samples.release();
 }
 
 void scheduler_restart(Scheduler* s) {
@@ -60,6 +62,7 @@ void scheduler_restart(Scheduler* s) {
   }
   s->pending.clear();
   s->write_order.clear();
+  s->write_samples.clear();
   s->file_start_end_time = s->file_start_time = s->file_start_bytes = 0;
   s->last_cut_end_time = s->last_cut_time = s->last_cut_bytes = 0;
   s->queued_end_time = s->queued_bytes = 0;
@@ -114,7 +117,7 @@ ErrorCode scheduler_queue(Scheduler* s, uint32_t lane) {
   l.has_next = false;
   // The group between two cut points can hold millions of samples (empty
   // fragment samples, audio without video): grown as a table, not by one.
-  return s->pending.append_doubling(PendingSample{lane, time});
+  return s->pending.append_doubling(PendingSample{lane, time, sample});
 }
 
 bool split_limit(const SplitOptions& split, uint32_t index, uint64_t* limit) {
@@ -157,6 +160,7 @@ bool scheduler_over_limit(const Scheduler& s, uint32_t index, uint64_t limit, ui
 
 ErrorCode scheduler_order(Scheduler* s) {
   s->write_order.clear();
+  s->write_samples.clear();
   uint64_t look_ahead = s->no_video ? 0 : uint64_t{s->movie_timescale} * 50 / 100;
   uint64_t run_length = uint64_t{s->movie_timescale} * 25 / 100;
   GrowArray<PendingSample>& pending = s->pending;
@@ -225,6 +229,7 @@ void scheduler_group_written(Scheduler* s) {
   s->last_cut_bytes = s->queued_bytes;
   s->pending.clear();
   s->write_order.clear();
+  s->write_samples.clear();
 }
 
 void scheduler_part_opened(Scheduler* s, bool continuation) {

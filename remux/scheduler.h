@@ -47,6 +47,7 @@ struct Lane {
 struct PendingSample {
   uint32_t lane;  // or kPlaced once in the write order
   uint64_t time;  // movie units
+  SourceSample sample;
 };
 constexpr uint32_t kPlaced = 0xFFFFFFFF;
 constexpr uint32_t kNoLane = 0xFFFFFFFF;
@@ -58,6 +59,7 @@ struct Scheduler {
   GrowArray<Lane> lanes;
   GrowArray<PendingSample> pending;  // the group queued since the last cut point
   GrowArray<uint32_t> write_order;   // its lanes, in the order their samples go out
+  GrowArray<SourceSample> write_samples;  // and their samples, in the same order
   // Running values of a pass (movie units, except the byte counts): where
   // the current part began, where the last group ended, and how far the
   // queued samples reach.

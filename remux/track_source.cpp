@@ -12,7 +12,7 @@ namespace {
 // Opens the walk over the source and steps over the samples before its span.
 ErrorCode open_source(TrackCursor* c) {
   const SampleSource& s = c->sources[c->source];
-  VT_TRY(sample_walk_open(s.input, s.track_id, s.end_sample, &c->walk));
+  VT_TRY(sample_walk_open(s.input, s.track_id, s.end_sample, &c->walk, true));
   c->walking = true;
   c->index = 0;
   SampleRead skipped{};
@@ -37,8 +37,9 @@ ErrorCode track_source_start(TrackCursor* cursor, const SampleSource* sources, u
 
 bool track_source_next(TrackCursor* c, SourceSample* out) {
   SampleRead next{};
+  uint64_t offset = 0;
   while (c->walking) {
-    ErrorCode e = sample_walk_next(c->sources[c->source].input, c->walk, &next);
+    ErrorCode e = sample_walk_next(c->sources[c->source].input, c->walk, &next, &offset);
     if (e == ErrorCode::Ok) break;
     track_source_release(c);
     if (e != ErrorCode::NoMore) c->failure = e;
@@ -58,6 +59,9 @@ bool track_source_next(TrackCursor* c, SourceSample* out) {
   out->composition_offset = source_offset(s, next.composition_offset);
   out->size = next.size;
   out->sync = next.sync != 0;
+  out->index = next.index;
+  out->description_index = next.description_index;
+  out->offset = offset;
   c->time += duration;
   return true;
 }

@@ -44,13 +44,17 @@ int64_t source_units(const SampleSource& source, int64_t units);
 // and shifted (held within 32 bits).
 int32_t source_offset(const SampleSource& source, int32_t offset);
 
-// A sample as the scheduler sees it.
+// A sample as the scheduler sees it, and where the writer finds it: the
+// walk that times it locates it too, so its tables are walked once.
 struct SourceSample {
   uint64_t decode_time;  // track units, counted from the planned track's first sample
-  uint32_t duration;     // track units
-  int32_t composition_offset;
+  uint32_t duration;     // track units, trimmed and extended as its source says
+  int32_t composition_offset;  // converted and shifted as its source says
   uint32_t size;
   bool sync;
+  uint32_t index;              // in its source's track, 0-based
+  uint32_t description_index;  // as read (1-based)
+  uint64_t offset;             // where its bytes lie, as the library locates them
 };
 
 // The output's description number of sample description `index` (1-based,

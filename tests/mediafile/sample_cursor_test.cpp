@@ -93,19 +93,28 @@ TEST(SampleCursor, SeekWalkAndReadableAgreeWithReadingInOrder) {
     ASSERT_EQ(track_readable_samples(file, 1, &readable), ErrorCode::Ok);
     EXPECT_EQ(readable.count, c.readable);
     EXPECT_EQ(readable.past_end, c.past_end);
-    // The engine's walk, from the readable count: the same samples, timed
-    // from the first (this track starts at 0), with neither offset nor
-    // description.
-    uint32_t walk = 0;
-    ASSERT_EQ(sample_walk_open(file, 1, readable.count, &walk), ErrorCode::Ok);
-    std::vector<Seen> walked;
-    SampleRead s{};
-    while (sample_walk_next(file, walk, &s) == ErrorCode::Ok) walked.push_back(seen_of(s, in_order[s.index].offset));
-    sample_walk_close(file, walk);
-    ASSERT_EQ(walked.size(), c.readable);
-    for (uint32_t n = 0; n < walked.size(); ++n) {
-      walked[n].description = in_order[n].description;
-      EXPECT_EQ(walked[n], in_order[n]) << "sample " << n;
+    // The engine's walks, from the readable count: the same samples, timed
+    // from the first (this track starts at 0); one that locates gives the
+    // offsets and descriptions too, one that does not gives neither.
+    for (bool locates : {false, true}) {
+      SCOPED_TRACE(locates ? "walk that locates" : "walk");
+      uint32_t walk = 0;
+      ASSERT_EQ(sample_walk_open(file, 1, readable.count, &walk, locates), ErrorCode::Ok);
+      std::vector<Seen> walked;
+      SampleRead s{};
+      for (uint64_t offset = 0; sample_walk_next(file, walk, &s, &offset) == ErrorCode::Ok;)
+        walked.push_back(seen_of(s, offset));
+      sample_walk_close(file, walk);
+      ASSERT_EQ(walked.size(), c.readable);
+      for (uint32_t n = 0; n < walked.size(); ++n) {
+        if (!locates) {
+          EXPECT_EQ(walked[n].offset, 0u);
+          EXPECT_EQ(walked[n].description, 1u);
+          walked[n].offset = in_order[n].offset;
+          walked[n].description = in_order[n].description;
+        }
+        EXPECT_EQ(walked[n], in_order[n]) << "sample " << n;
+      }
     }
     media_close(file);
   }

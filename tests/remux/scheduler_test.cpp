@@ -61,7 +61,7 @@ Parts schedule(const std::vector<Made>& lanes, SplitOptions split = {}, uint64_t
     uint32_t k = fed[i]++;
     bool sync = m.syncs.empty() ? m.sync_every != 0 && k % m.sync_every == 0
                                 : std::find(m.syncs.begin(), m.syncs.end(), k) != m.syncs.end();
-    SourceSample sample{uint64_t{k} * m.duration, m.duration, m.composition_offset, m.size, sync};
+    SourceSample sample{uint64_t{k} * m.duration, m.duration, m.composition_offset, m.size, sync, k, 1, 0};
     scheduler_feed(&s, i, k < m.count ? &sample : nullptr);
   };
   for (uint32_t i = 0; i < lanes.size(); ++i) feed(i);

@@ -137,8 +137,9 @@ void pes_record_set_times(PesRecord* r, const PesHeader& h) {
   r->time_high = static_cast<uint8_t>(((h.pts >> 32) & 1) | (((h.dts >> 32) & 1) << 1));
 }
 
-ErrorCode ts_expand(TsWindow* window, const TsLayout& layout, uint16_t pid, const EsLocator& locator, uint8_t* out) {
-  if (window == nullptr || (out == nullptr && locator.length > 0)) return ErrorCode::BadArgument;
+ErrorCode ts_expand_pieces(TsWindow* window, const TsLayout& layout, uint16_t pid, const EsLocator& locator,
+                           TsPieceSink take, void* user) {
+  if (window == nullptr || take == nullptr) return ErrorCode::BadArgument;
   TsWalker walker{window, layout, locator.pes_offset};
   TsContinuity continuity = kTsContinuityStart;
   PesAssembly assembly{};
@@ -183,12 +184,22 @@ ErrorCode ts_expand(TsWindow* window, const TsLayout& layout, uint16_t pid, cons
     data += skip;
     count -= skip;
     skip = 0;
-    uint32_t take = count < left ? count : left;
-    std::memcpy(out, data, take);
-    out += take;
-    left -= take;
+    const uint32_t piece = count < left ? count : left;
+    left -= piece;
+    if (!take(user, data, piece)) return ErrorCode::Ok;
   }
   return ErrorCode::Ok;
+}
+
+ErrorCode ts_expand(TsWindow* window, const TsLayout& layout, uint16_t pid, const EsLocator& locator, uint8_t* out) {
+  if (out == nullptr && locator.length > 0) return ErrorCode::BadArgument;
+  const TsPieceSink copy = [](void* user, const uint8_t* data, uint32_t count) {
+    auto** at = static_cast<uint8_t**>(user);
+    std::memcpy(*at, data, count);
+    *at += count;
+    return true;
+  };
+  return ts_expand_pieces(window, layout, pid, locator, copy, &out);
 }
 
 }  // namespace vantorel

@@ -7,8 +7,10 @@
 # committed) and kept: 720p H.264 at ~7 Mbit/s with AAC, as ffmpeg writes a
 # transport stream. A shorter one for a quick look: TS_SECONDS=120.
 #
-# ROUNDS rounds (default 3), each command once a round, so that the load of
-# a shared machine falls on all of them alike; each figure is the median of
+# ROUNDS rounds (default 5), each command once a round in an order drawn
+# afresh each round, so that the load of a shared machine and what the run
+# before left fall on all of them alike (a sync before each run); VERBOSE=1
+# prints every run. Each figure is the median of
 # its runs: wall time, user and system CPU time, and peak memory. BASE_EXE
 # names another vantorel binary (a build of an earlier revision, say) to
 # time in the same rounds. The load average is printed before and after.
@@ -17,7 +19,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 work=${1:-bench/data}
 seconds=${TS_SECONDS:-1100}
-rounds=${ROUNDS:-3}
+rounds=${ROUNDS:-5}
 mkdir -p "$work"
 input="$work/large-avc-$seconds.ts"
 if [ ! -f "$input" ]; then
@@ -42,10 +44,14 @@ run() {  # label, command...
   local label=$1
   shift
   rm -f "$out" "$work/time.txt"
+  # Each run writes a gigabyte: without a sync the next one would start
+  # under the write-back of the last and pay for it.
+  sync
   # The report goes to a file: the command's own output is thrown away.
   /usr/bin/time -o "$work/time.txt" -f "%e %U %S %M" "$@" >/dev/null 2>/dev/null
   local wall user system peak
   read -r wall user system peak < <(tail -n 1 "$work/time.txt")
+  [ -n "${VERBOSE:-}" ] && echo "    $wall s, user $user s, sys $system s"
   walls[$label]+="$wall "
   users[$label]+="$user "
   systems[$label]+="$system "
@@ -54,11 +60,23 @@ run() {  # label, command...
 labels=("cat" "vantorel")
 [ -n "${BASE_EXE:-}" ] && labels+=("vantorel (base)")
 labels+=("ffmpeg -c copy")
+run_label() {
+  case $1 in
+    "cat") run "cat" sh -c "cat '$input' > '$out'" ;;
+    "vantorel") run "vantorel" "$exe" -y --quiet "$input" "$out" ;;
+    "vantorel (base)") run "vantorel (base)" "$BASE_EXE" -y --quiet "$input" "$out" ;;
+    *) run "ffmpeg -c copy" ffmpeg -nostdin -v error -y -i "$input" -c copy -f mp4 "$out" ;;
+  esac
+}
+# A new order each round: on this machine the place in the round weighs
+# (the same binary, timed as both vantorel and its base in fixed order,
+# measured 2-3x slower in one place than in the other).
 for _ in $(seq "$rounds"); do
-  run "cat" sh -c "cat '$input' > '$out'"
-  run "vantorel" "$exe" -y --quiet "$input" "$out"
-  [ -n "${BASE_EXE:-}" ] && run "vantorel (base)" "$BASE_EXE" -y --quiet "$input" "$out"
-  run "ffmpeg -c copy" ffmpeg -nostdin -v error -y -i "$input" -c copy -f mp4 "$out"
+  mapfile -t order < <(printf '%s\n' "${labels[@]}" | shuf)
+  for label in "${order[@]}"; do
+    [ -n "${VERBOSE:-}" ] && echo "  $label..."
+    run_label "$label"
+  done
 done
 rm -f "$out" "$work/time.txt"
 echo "load average after:  $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -302,13 +302,26 @@ ErrorCode finish_picture(TsAccessPass* pass, TsStreamAccess* s, bool broken) {
   constexpr uint32_t kSetsNoted = 16;
   uint32_t set_begin[kSetsNoted], set_length[kSetsNoted], sets = 0;
   bool counted = true;
+  // The units the sample may keep, for its layout.
+  TsNalSpan spans[kTsLayoutMaxUnits];
+  bool span_is_set[kTsLayoutMaxUnits];
+  uint32_t span_count = 0;
+  bool spans_fit = true;
   if (!annexb_first_start_code(b, n, &code)) au.flags |= kTsAuBroken;
   while ((au.flags & kTsAuBroken) == 0 && annexb_next_unit(b, n, &code, &begin, &end)) {
     const uint8_t* nal = b + begin;
     const uint32_t length = end - begin;
     if (length == 0) continue;
     const uint32_t type = h264_nal_type(nal);
-    if (type != kH264NalDelimiter) size += 4 + uint64_t{length};
+    if (type != kH264NalDelimiter) {
+      size += 4 + uint64_t{length};
+      if (span_count < kTsLayoutMaxUnits) {
+        span_is_set[span_count] = type == kH264NalSps || type == kH264NalPps;
+        spans[span_count++] = TsNalSpan{begin, end};
+      } else {
+        spans_fit = false;
+      }
+    }
     if (type == kH264NalSps || type == kH264NalPps) {
       // Sets after the picture's first slice are for the pictures after it.
       if (!picture) VT_TRY(ts_nal_configs_take(s->configs, nal, length, &fresh));
@@ -347,6 +360,17 @@ ErrorCode finish_picture(TsAccessPass* pass, TsStreamAccess* s, bool broken) {
     if (!counted && !ts_nal_sample(TsNalCodec::H264, b, n, config, nullptr, 0, &au.size)) au.flags |= kTsAuBroken;
     if (counted && (size == 0 || size > UINT32_MAX)) au.flags |= kTsAuBroken;
     if (counted) au.size = static_cast<uint32_t>(size);
+  }
+  if ((au.flags & kTsAuBroken) == 0 && spans_fit) {
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < span_count; ++i) {
+      const TsNalSpan span = spans[i];
+      if (!span_is_set[i] || !ts_nal_config_holds(TsNalCodec::H264, config, b + span.begin, span.end - span.begin))
+        spans[kept++] = span;
+    }
+    uint32_t at = kTsNoLayout;
+    VT_TRY(ts_layout_append(&s->layouts, spans, kept, n, au.size, &at));
+    if (at != kTsNoLayout) au.flags |= kTsAuLaidOut;
   }
   return add_unit(pass, s, au);
 }
@@ -952,6 +976,7 @@ void ts_access_release(TsAccessPass* pass) {
   for (uint32_t i = 0; i < pass->count; ++i) {
     TsStreamAccess* s = pass->streams[i];
     s->units.release();
+    s->layouts.release();
     s->pending.release();
     s->parts.release();
     s->first_unit.release();

@@ -12,6 +12,7 @@
 #include "codecs/vc1.h"
 #include "import/mpegts/ts_hevc.h"
 #include "import/mpegts/ts_index.h"
+#include "import/mpegts/ts_nal_layout.h"
 #include "import/mpegts/ts_time.h"
 
 namespace vantorel {
@@ -23,6 +24,7 @@ enum : uint8_t {
   kTsAuOpenAtEnd = 1u << 3,      // the end of the file ended it
   kTsAuLeading = 1u << 4,        // a picture that references pictures before the sync sample it follows
   kTsAuSplice = 1u << 5,         // a sync sample whose leading pictures cannot be decoded (HEVC BLA)
+  kTsAuLaidOut = 1u << 6,        // H.264: its layout is the next in the stream's `layouts`
 };
 
 // One access unit: 48 bytes while the file is indexed.
@@ -65,6 +67,7 @@ struct TsStreamAccess {
   uint16_t pcm_channels;
   uint16_t pcm_bits;
   TsNalConfigs* configs;      // H.264 and HEVC: each description's parameter sets
+  GrowArray<uint8_t> layouts;  // H.264: the layouts of the pictures marked kTsAuLaidOut, in order
   H264ParameterSets* parsed;  // H.264: what slice headers are read by
   LatmConfig* latm;           // AAC in LATM: the stream's configuration
   // MPEG-1/2 video: the first sequence header with its extensions, and the

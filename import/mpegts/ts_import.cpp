@@ -57,6 +57,9 @@ struct ReaderTrack {
   TsNalConfigs* configs;
   GrowArray<uint8_t> config_of;  // and kRestartsStream
   LatmConfig* latm;  // AAC in LATM: the configuration every element has
+  // H.264: where each sample's units lie (kTsNoLayout: found by searching).
+  GrowArray<uint8_t> layouts;
+  GrowArray<uint32_t> layout_at;
 };
 
 // Beside a sample's configuration (fewer than kTsMaxDescriptions): the
@@ -112,6 +115,8 @@ void reader_free(Reader* r) {
     std::free(r->tracks[i].latm);
     std::free(r->tracks[i].configs);
     r->tracks[i].config_of.release();
+    r->tracks[i].layouts.release();
+    r->tracks[i].layout_at.release();
   }
   ts_window_release(&r->window);
   r->raw.release();
@@ -172,6 +177,23 @@ ErrorCode reader_expand(void* state, FileIo* file, uint64_t locator, uint8_t* ou
   r->window.io_position = UINT64_MAX;
   const ReaderTrack& t = r->tracks[slot];
   const EsLocator& where = t.where[index];
+  // A picture whose layout is known goes from the packets straight into
+  // `out`, when the whole sample is asked for.
+  uint32_t sample_end = 0, sample_size = 0;
+  const uint32_t laid_at = index < t.layout_at.count ? t.layout_at[index] : kTsNoLayout;
+  if (laid_at != kTsNoLayout &&
+      ts_layout_read(t.layouts.items, t.layouts.count, laid_at, &sample_end, &sample_size) && sample_size == count) {
+    ErrorCode e = packet_at(r, where.pes_offset);
+    if (e == ErrorCode::NoMore) {
+      std::memset(out, 0, count);
+      return ErrorCode::Ok;
+    }
+    VT_TRY(e);
+    TsLayoutWriter writer;
+    ts_layout_writer_start(&writer, t.layouts.items, t.layouts.count, laid_at, out, count);
+    VT_TRY(ts_expand_pieces(&r->window, r->layout, t.pid, where, ts_layout_take, &writer));
+    return ts_layout_writer_done(writer) ? ErrorCode::Ok : ErrorCode::Malformed;
+  }
   // Annex B video, LATM audio and Blu-ray LPCM are converted; other
   // samples are the bytes.
   const bool converted = t.configs != nullptr || t.latm != nullptr || t.lpcm;
@@ -680,6 +702,36 @@ ErrorCode add_edits(Import* imp, TrackBoxes* track, const TrackTimes& tt, int64_
   return add_edit(imp->file, track, rescale(shown, tt.timescale, mvhd->timescale), static_cast<int64_t>(start), 1, 0);
 }
 
+// The reader takes the stream's picture layouts, and notes where each
+// kept sample's begins.
+ErrorCode take_layouts(TsStreamAccess* s, const GrowArray<uint32_t>& kept, ReaderTrack* rt) {
+  if (s->layouts.count == 0) return ErrorCode::Ok;
+  GrowArray<uint32_t> starts{};
+  ErrorCode e = starts.reserve(s->units.count);
+  if (e == ErrorCode::Ok) e = rt->layout_at.reserve(kept.count);
+  uint32_t at = 0;
+  bool readable = true;  // a sample without a layout is searched: never worse than slower
+  for (uint32_t i = 0; i < s->units.count && e == ErrorCode::Ok; ++i) {
+    uint32_t start = kTsNoLayout, end = 0, size = 0;
+    if ((s->units[i].flags & kTsAuLaidOut) != 0 && readable) {
+      readable = ts_layout_read(s->layouts.items, s->layouts.count, at, &end, &size);
+      if (readable && size == s->units[i].size) start = at;
+      at = end;
+    }
+    starts.items[starts.count++] = start;
+  }
+  for (uint32_t i = 0; i < kept.count && e == ErrorCode::Ok; ++i)
+    rt->layout_at.items[rt->layout_at.count++] = kept[i] < starts.count ? starts[kept[i]] : kTsNoLayout;
+  starts.release();
+  if (e != ErrorCode::Ok) {
+    rt->layout_at.count = 0;
+    return e;
+  }
+  rt->layouts = s->layouts;
+  s->layouts = GrowArray<uint8_t>{};
+  return ErrorCode::Ok;
+}
+
 // The samples of a built track, handed over as located samples.
 ErrorCode hand_over(Import* imp, TrackBoxes* track, Built* b) {
   const TrackTimes& tt = b->times;
@@ -688,6 +740,7 @@ ErrorCode hand_over(Import* imp, TrackBoxes* track, Built* b) {
   VT_TRY(rt.where.reserve(n));
   if (rt.configs != nullptr) VT_TRY(rt.config_of.reserve(n));
   uint32_t description = 0;
+  VT_TRY(take_layouts(b->access, tt.kept, &rt));
   auto* samples = static_cast<ImportedSample*>(std::calloc(n, sizeof(ImportedSample)));
   if (samples == nullptr) return ErrorCode::OutOfMemory;
   uint64_t time = 0;

@@ -359,6 +359,31 @@ void break_unit(Slot* slot) {
   if (slot->pes->active) slot->current.flags |= kPesBroken;
 }
 
+// A unit's payload bytes from one packet: gathered, and the unit finished
+// when they reach its announced length.
+ErrorCode take_payload(Pass* s, uint32_t si, uint16_t pid, uint64_t offset, const uint8_t* data, uint32_t count,
+                       uint32_t extra) {
+  Slot& slot = s->slots[si];
+  if (extra > 0) {
+    slot.current.flags |= kPesOverrun;
+    diag(s, TsDiag::PesOverrun, pid, offset);
+  }
+  if (slot.gather && !slot.too_large && count > 0) {
+    if (uint64_t{slot.gathered.count} + count > s->options.max_unit_bytes) {
+      slot.too_large = true;
+      diag(s, TsDiag::UnitTooLarge, pid, slot.current.offset);
+      slot.gathered.clear();
+    } else {
+      VT_TRY(ts_append_bytes(&slot.gathered, data, count));
+    }
+  }
+  if (!slot.pes->active) {  // complete at its announced length
+    slot.ended_at_length = true;
+    return finish_unit(s, si, false);
+  }
+  return ErrorCode::Ok;
+}
+
 ErrorCode on_stream_packet(Pass* s, uint32_t si, const TsPacket& pkt, const uint8_t* p, uint64_t offset) {
   Slot& slot = s->slots[si];
   if (slot.pes == nullptr) {
@@ -432,24 +457,32 @@ ErrorCode on_stream_packet(Pass* s, uint32_t si, const TsPacket& pkt, const uint
     if (a.parsed.aligned) slot.current.flags |= kPesAligned;
     if (a.parsed.marker_error) diag(s, TsDiag::MarkerBits, pkt.pid, slot.current.offset);
   }
-  if (extra > 0) {
-    slot.current.flags |= kPesOverrun;
-    diag(s, TsDiag::PesOverrun, pkt.pid, offset);
+  return take_payload(s, si, pkt.pid, offset, data, count, extra);
+}
+
+// Most packets of a stream: payload only, no error, no unit start, the
+// next counter, inside a unit whose header is read. What on_stream_packet
+// makes of them, without parsing the header again; false for any other.
+bool plain_stream_packet(Pass* s, uint32_t si, const uint8_t* p, uint64_t offset, ErrorCode* e) {
+  Slot& slot = s->slots[si];
+  PesAssembly* a = slot.pes;
+  const uint8_t counter = p[3] & 0x0F;
+  if ((p[1] & 0xC0) != 0 || (p[3] & 0xF0) != 0x10 || a == nullptr || !slot.units || !a->active || !a->header_done ||
+      slot.cc.last >= 0x10 || counter != ((slot.cc.last + 1) & 0x0F))
+    return false;
+  slot.cc.last = counter;
+  slot.cc.repeats = 0;
+  slot.ended_at_length = false;
+  uint32_t count = kTsPacketSize - 4;
+  uint32_t extra = 0;
+  if (a->declared != kPesUnbounded && count > a->declared - a->payload) {
+    extra = count - (a->declared - a->payload);
+    count = a->declared - a->payload;
   }
-  if (slot.gather && !slot.too_large && count > 0) {
-    if (uint64_t{slot.gathered.count} + count > s->options.max_unit_bytes) {
-      slot.too_large = true;
-      diag(s, TsDiag::UnitTooLarge, pkt.pid, slot.current.offset);
-      slot.gathered.clear();
-    } else {
-      VT_TRY(ts_append_bytes(&slot.gathered, data, count));
-    }
-  }
-  if (!a.active) {  // complete at its announced length
-    slot.ended_at_length = true;
-    return finish_unit(s, si, false);
-  }
-  return ErrorCode::Ok;
+  a->payload += count;
+  if (pes_complete(*a)) a->active = false;
+  *e = take_payload(s, si, ts_pid_of(p), offset, p + 4, count, extra);
+  return true;
 }
 
 void on_pcr_packet(Pass* s, const TsPacket& pkt, uint64_t offset) {
@@ -483,6 +516,11 @@ ErrorCode walk(Pass* s) {
     uint32_t si = at - 1u;
     TsPid& pid = x->pids[si];
     ++pid.packets;
+    ErrorCode e = ErrorCode::Ok;
+    if (pid.role == kTsRoleStream && plain_stream_packet(s, si, p, offset, &e)) {
+      VT_TRY(e);
+      continue;
+    }
     TsPacket pkt;
     ts_packet_parse(p, &pkt);
     if (pkt.has_pcr) {

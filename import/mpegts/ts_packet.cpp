@@ -233,11 +233,9 @@ ErrorCode ts_window_fill(TsWindow* w, uint64_t offset, uint32_t need, const uint
   uint64_t from = w->start + w->length;
   if (want > from) {
     uint32_t count = static_cast<uint32_t>(want - from);
-    if (w->io_position != from) {
-      w->io_position = UINT64_MAX;
-      VT_TRY(file_seek(w->file, from));
-    }
-    ErrorCode e = read_bytes(w->file, w->buffer + w->length, count);
+    // A positional read goes straight into the window, past any buffer
+    // the file's routines keep for small reads.
+    ErrorCode e = read_bytes_at(w->file, from, w->buffer + w->length, count);
     if (e != ErrorCode::Ok) {
       w->io_position = UINT64_MAX;
       w->length = 0;

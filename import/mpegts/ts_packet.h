@@ -109,7 +109,7 @@ struct TsWindow {
   uint64_t start;
   uint32_t length;
   uint64_t file_size;
-  uint64_t io_position;  // where the file's position is after the last read; UINT64_MAX unknown
+  uint64_t io_position;  // where the last read ended; UINT64_MAX unknown
   uint32_t behind;       // bytes before the offset asked for kept (or read again) when the window moves
 };
 

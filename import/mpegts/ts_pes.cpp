@@ -137,8 +137,9 @@ void pes_record_set_times(PesRecord* r, const PesHeader& h) {
   r->time_high = static_cast<uint8_t>(((h.pts >> 32) & 1) | (((h.dts >> 32) & 1) << 1));
 }
 
-ErrorCode ts_expand(TsWindow* window, const TsLayout& layout, uint16_t pid, const EsLocator& locator, uint8_t* out) {
-  if (window == nullptr || (out == nullptr && locator.length > 0)) return ErrorCode::BadArgument;
+ErrorCode ts_expand_pieces(TsWindow* window, const TsLayout& layout, uint16_t pid, const EsLocator& locator,
+                           TsPieceSink take, void* user) {
+  if (window == nullptr || take == nullptr) return ErrorCode::BadArgument;
   TsWalker walker{window, layout, locator.pes_offset};
   TsContinuity continuity = kTsContinuityStart;
   PesAssembly assembly{};
@@ -156,26 +157,43 @@ ErrorCode ts_expand(TsWindow* window, const TsLayout& layout, uint16_t pid, cons
       if (!started) return ErrorCode::Malformed;
       continue;
     }
-    TsPacket pkt;
-    ts_packet_parse(p, &pkt);
-    TsAdmit admit = ts_continuity(&continuity, pkt);
-    if (!started && (!pkt.unit_start || admit != TsAdmit::Payload)) return ErrorCode::Malformed;
-    started = true;
-    if (admit == TsAdmit::Skip) continue;
-    if (admit != TsAdmit::Payload) return ErrorCode::Malformed;  // the index marked this unit broken
-    if (pkt.unit_start) {
-      // A unit cut short before this one would leave a hole in the range.
-      if (assembly.active && (assembly.declared != kPesUnbounded || !assembly.header_done)) return ErrorCode::Malformed;
-      pes_begin(&assembly);
-    } else if (!assembly.active) {
-      continue;  // past the announced end of a unit: not stream bytes
-    }
     const uint8_t* data = nullptr;
     uint32_t count = 0;
-    uint32_t extra = 0;
-    if (pes_feed(&assembly, p + pkt.payload_at, kTsPacketSize - pkt.payload_at, &data, &count, &extra) !=
-        PesFeed::Payload)
-      return ErrorCode::Malformed;
+    const uint8_t counter = p[3] & 0x0F;
+    if ((p[1] & 0xC0) == 0 && (p[3] & 0xF0) == 0x10 && assembly.active && assembly.header_done &&
+        continuity.last < 0x10 && counter == ((continuity.last + 1) & 0x0F)) {
+      // Most packets: no error, no unit start, not scrambled, no adaptation
+      // field, the next counter, inside a unit whose header is read. What
+      // the general path below makes of them, without its calls.
+      continuity.last = counter;
+      continuity.repeats = 0;
+      data = p + 4;
+      count = kTsPacketSize - 4;
+      if (assembly.declared != kPesUnbounded && count > assembly.declared - assembly.payload)
+        count = assembly.declared - assembly.payload;
+      assembly.payload += count;
+      if (pes_complete(assembly)) assembly.active = false;
+    } else {
+      TsPacket pkt;
+      ts_packet_parse(p, &pkt);
+      TsAdmit admit = ts_continuity(&continuity, pkt);
+      if (!started && (!pkt.unit_start || admit != TsAdmit::Payload)) return ErrorCode::Malformed;
+      started = true;
+      if (admit == TsAdmit::Skip) continue;
+      if (admit != TsAdmit::Payload) return ErrorCode::Malformed;  // the index marked this unit broken
+      if (pkt.unit_start) {
+        // A unit cut short before this one would leave a hole in the range.
+        if (assembly.active && (assembly.declared != kPesUnbounded || !assembly.header_done))
+          return ErrorCode::Malformed;
+        pes_begin(&assembly);
+      } else if (!assembly.active) {
+        continue;  // past the announced end of a unit: not stream bytes
+      }
+      uint32_t extra = 0;
+      if (pes_feed(&assembly, p + pkt.payload_at, kTsPacketSize - pkt.payload_at, &data, &count, &extra) !=
+          PesFeed::Payload)
+        return ErrorCode::Malformed;
+    }
     if (skip >= count) {
       skip -= count;
       continue;
@@ -183,12 +201,22 @@ ErrorCode ts_expand(TsWindow* window, const TsLayout& layout, uint16_t pid, cons
     data += skip;
     count -= skip;
     skip = 0;
-    uint32_t take = count < left ? count : left;
-    std::memcpy(out, data, take);
-    out += take;
-    left -= take;
+    const uint32_t piece = count < left ? count : left;
+    left -= piece;
+    if (!take(user, data, piece)) return ErrorCode::Ok;
   }
   return ErrorCode::Ok;
+}
+
+ErrorCode ts_expand(TsWindow* window, const TsLayout& layout, uint16_t pid, const EsLocator& locator, uint8_t* out) {
+  if (out == nullptr && locator.length > 0) return ErrorCode::BadArgument;
+  const TsPieceSink copy = [](void* user, const uint8_t* data, uint32_t count) {
+    auto** at = static_cast<uint8_t**>(user);
+    std::memcpy(*at, data, count);
+    *at += count;
+    return true;
+  };
+  return ts_expand_pieces(window, layout, pid, locator, copy, &out);
 }
 
 }  // namespace vantorel

@@ -129,4 +129,11 @@ static_assert(sizeof(EsLocator) == 16);
 // within them, a unit cut short); Truncated when the file ends first.
 ErrorCode ts_expand(TsWindow* window, const TsLayout& layout, uint16_t pid, const EsLocator& locator, uint8_t* out);
 
+// The same walk handing the bytes on in the pieces the packets hold them
+// in, at most locator.length bytes in all, to `take`, which returns false
+// once it wants no more (the walk then ends with Ok). Errors as ts_expand's.
+using TsPieceSink = bool (*)(void* user, const uint8_t* data, uint32_t count);
+ErrorCode ts_expand_pieces(TsWindow* window, const TsLayout& layout, uint16_t pid, const EsLocator& locator,
+                           TsPieceSink take, void* user);
+
 }  // namespace vantorel

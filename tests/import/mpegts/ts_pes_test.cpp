@@ -91,7 +91,8 @@ constexpr uint16_t kOther = 0x101;
 
 // A stream of one PID whose units are laid out in every awkward way: a
 // header split over two packets, adaptation fields with a PCR, a duplicate,
-// null packets and another PID between, garbage between packets. `es` gets
+// null packets and another PID between, garbage between packets, payload
+// past a unit's length. `es` gets
 // the elementary stream, `sizes` each unit's payload size.
 Bytes awkward_stream(uint32_t stride, Bytes* es, std::vector<uint32_t>* sizes, uint32_t* broken_unit) {
   Writer w;
@@ -99,13 +100,18 @@ Bytes awkward_stream(uint32_t stride, Bytes* es, std::vector<uint32_t>* sizes, u
   w.table(0x1000, pmt(1, kPid, {{0x1B, kPid, {}}, {0x0F, kOther, {}}}));
   es->clear();
   sizes->clear();
-  for (uint8_t i = 0; i < 7; ++i) {
-    Bytes payload = pattern(150 + i * 211, i);
+  for (uint8_t i = 0; i < 9; ++i) {
+    Bytes payload = pattern(i == 7 ? 400 : 150 + i * 211, i);
     PesFields fields;
     fields.pts = 9000 + i * 3600;
-    fields.bounded = i % 2 == 0;
+    fields.bounded = i % 2 == 0 || i == 7;
     fields.extra_header = i == 3 ? 40 : 0;
     Bytes unit = pes(fields, payload);
+    if (i == 7) {
+      // Its length ends 100 bytes before its packets do, inside a full one.
+      unit[5] = static_cast<uint8_t>(unit[5] - 100);
+      payload.resize(300);
+    }
     size_t at = 0;
     for (int k = 0; at < unit.size(); ++k) {
       PacketFields s;
@@ -170,6 +176,8 @@ TEST(TsPes, LocatorsExpandToTheElementaryStreamBytes) {
         {"a unit with stuffing in its header", 3, 0, sizes[3], ErrorCode::Ok},
         {"a unit with a duplicate packet", 4, 0, sizes[4], ErrorCode::Ok},
         {"a unit with other packets and garbage inside", 5, 0, sizes[5], ErrorCode::Ok},
+        {"a unit whose length ends inside a packet", 7, 0, sizes[7], ErrorCode::Ok},
+        {"from it into the next", 7, 250, sizes[7] - 250 + 100, ErrorCode::Ok},
         {"a frame inside a unit", 3, 100, 200, ErrorCode::Ok},
         {"one byte", 0, 149, 1, ErrorCode::Ok},
         {"through five units", 0, 20, static_cast<uint32_t>(starts[5] - 20 + 30), ErrorCode::Ok},

@@ -19,7 +19,8 @@
 # One round runs every command once, in turn, removing the output before
 # each run; five rounds, and each figure is the median of its five times.
 # Beside the wall time, the CPU time (user + system) of each command: on a
-# machine that other work loads, it varies far less than the wall time.
+# machine that other work loads, it varies far less than the wall time. The
+# commands run in an order drawn afresh each round; VERBOSE=1 prints every run.
 # Usage: bench/remux.sh [work-dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -107,7 +108,7 @@ peak_anon() {  # input
 }
 
 for input in "${inputs[@]}"; do
-  size=$(stat -c %s "$input")
+  size=$(stat -L -c %s "$input")
   samples=$(ffprobe -v error -show_entries stream=nb_frames -of csv=p=0 "$input" | paste -sd+ | bc)
   echo
   echo "== $(basename "$input"): $size bytes, $samples samples"
@@ -115,13 +116,18 @@ for input in "${inputs[@]}"; do
   declare -A times=() cpu=() peak=()
   for name in "${names[@]}"; do times[$name]=""; cpu[$name]=""; peak[$name]=0; done
   for _ in $(seq "$rounds"); do
-    for name in "${names[@]}"; do
+    # A new order each round: on this machine the place in a fixed order
+    # weighs (a run after one that removed and synced a large output can
+    # take several times as long), so it falls on every command alike.
+    mapfile -t order < <(printf '%s\n' "${names[@]}" | shuf)
+    for name in "${order[@]}"; do
       rm -f "$out"
       # Every command starts with no dirty pages of an earlier run's output
       # to write back.
       sync
       /usr/bin/time -f "%e %M %U %S" -o "$work/time.txt" sh -c "$(command_for "$name" "$input")" >/dev/null 2>&1
       read -r t m u s < "$work/time.txt"
+      [ -n "${VERBOSE:-}" ] && echo "  $name: $t s (user $u, sys $s)"
       times[$name]="${times[$name]} $t"
       cpu[$name]="${cpu[$name]} $(awk -v u="$u" -v s="$s" 'BEGIN {printf "%.2f", u + s}')"
       [ "$m" -gt "${peak[$name]}" ] && peak[$name]=$m
@@ -159,7 +165,7 @@ for input in "${inputs[@]}"; do
       awk -F', ' '{s += $2} END {print s + 0}')
     read_bytes=$((read_bytes + viewed))
     writes=$(grep -cE '^[0-9]+ +(write|pwrite64|pwritev)\(' "$work/trace.txt" || true)
-    out_size=$(stat -c %s "$out")
+    out_size=$(stat -L -c %s "$out")
     echo "bytes read: $read_bytes ($(echo "scale=3; $read_bytes / $size" | bc) x the input; $viewed of them viewed in place), read calls: $reads"
     echo "write calls: $writes (target at most $(( out_size / 1048576 + 16 )))"
   fi

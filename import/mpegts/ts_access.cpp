@@ -4,6 +4,7 @@
 // timestamp starts one), and what each becomes as an MP4 sample.
 #include "import/mpegts/ts_access.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -115,6 +116,12 @@ void parse_set(TsStreamAccess* s, const uint8_t* nal, uint32_t n) {
   if (h264_parse_pps(nal, n, &pps) == ErrorCode::Ok) h264_store_pps(s->parsed, &pps);
 }
 
+// The sets a unit is measured against now (a description holds a few
+// hundred at most: ids are small).
+uint16_t sets_held(const TsNalConfig* config) {
+  return static_cast<uint16_t>(std::min<uint32_t>(ts_nal_config_sets(config), UINT16_MAX));
+}
+
 ErrorCode finish_hevc_picture(TsAccessPass* pass, TsStreamAccess* s, const uint8_t* b, uint32_t n, TsAccessUnit au) {
   TsHevcPicture picture{};
   ErrorCode e = ErrorCode::Ok;
@@ -131,6 +138,7 @@ ErrorCode finish_hevc_picture(TsAccessPass* pass, TsStreamAccess* s, const uint8
   if (picture.broken_link) au.flags |= kTsAuSplice;
   au.description = static_cast<uint8_t>(picture.description);
   const TsNalConfig* config = s->configs->count > 0 ? &s->configs->configs[picture.description] : nullptr;
+  au.sets_held = sets_held(config);
   if ((au.flags & kTsAuBroken) == 0 && !ts_nal_sample(TsNalCodec::Hevc, b, n, config, nullptr, 0, &au.size))
     au.flags |= kTsAuBroken;
   return add_unit(pass, s, au);
@@ -354,6 +362,7 @@ ErrorCode finish_picture(TsAccessPass* pass, TsStreamAccess* s, bool broken) {
   else if (roll > 0 && roll <= 0x7FFF) au.roll = static_cast<uint16_t>(roll);
   au.description = static_cast<uint8_t>(ts_nal_configs_current(s->configs));
   const TsNalConfig* config = s->configs->count > 0 ? &s->configs->configs[au.description] : nullptr;
+  au.sets_held = sets_held(config);
   for (uint32_t i = 0; i < sets && counted; ++i)
     if (ts_nal_config_holds(TsNalCodec::H264, config, b + set_begin[i], set_length[i])) size -= 4 + set_length[i];
   if ((au.flags & kTsAuBroken) == 0) {

@@ -38,6 +38,9 @@ struct TsAccessUnit {
   uint8_t description;  // H.264 and HEVC: index of the parameter sets it is read by; VC-1: of its headers
   uint16_t roll;        // H.264, HEVC: a recovery point's frame count (not a sync sample), 0 for none
   uint16_t order;       // MPEG-1/2 video: temporal_reference; kTsAuGopStart when a GOP header leads it
+  // H.264 and HEVC: how many of its description's sets there were when it
+  // was measured; it is read back against those (ts_nal_config_holds).
+  uint16_t sets_held;
 };
 constexpr uint16_t kTsAuGopStart = 0x8000;
 

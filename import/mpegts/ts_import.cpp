@@ -56,6 +56,7 @@ struct ReaderTrack {
   // samples read by it), and by sample the configuration it is read by.
   TsNalConfigs* configs;
   GrowArray<uint8_t> config_of;  // and kRestartsStream
+  GrowArray<uint16_t> sets_held;  // by sample: of its configuration's sets, those it was measured against
   LatmConfig* latm;  // AAC in LATM: the configuration every element has
   // H.264: where each sample's units lie (kTsNoLayout: found by searching).
   GrowArray<uint8_t> layouts;
@@ -91,8 +92,10 @@ bool sample_form(const ReaderTrack& t, uint32_t index, const uint8_t* raw, uint3
   }
   const uint32_t c = index < t.config_of.count ? t.config_of[index] & ~kRestartsStream : 0;
   const bool restart = index < t.config_of.count && (t.config_of[index] & kRestartsStream) != 0;
+  // Sets its description gained after it was measured stay in the sample.
+  const uint32_t held = index < t.sets_held.count ? t.sets_held[index] : 0;
   return ts_nal_sample(t.configs->codec, raw, n, c < t.configs->count ? &t.configs->configs[c] : nullptr, out,
-                       capacity, size, restart);
+                       capacity, size, restart, held);
 }
 
 // Shared by the tracks of one file; the last track to let it go frees it.
@@ -115,6 +118,7 @@ void reader_free(Reader* r) {
     std::free(r->tracks[i].latm);
     std::free(r->tracks[i].configs);
     r->tracks[i].config_of.release();
+    r->tracks[i].sets_held.release();
     r->tracks[i].layouts.release();
     r->tracks[i].layout_at.release();
   }
@@ -739,6 +743,7 @@ ErrorCode hand_over(Import* imp, TrackBoxes* track, Built* b) {
   ReaderTrack& rt = imp->reader->tracks[b->slot];
   VT_TRY(rt.where.reserve(n));
   if (rt.configs != nullptr) VT_TRY(rt.config_of.reserve(n));
+  if (rt.configs != nullptr) VT_TRY(rt.sets_held.reserve(n));
   uint32_t description = 0;
   VT_TRY(take_layouts(b->access, tt.kept, &rt));
   auto* samples = static_cast<ImportedSample*>(std::calloc(n, sizeof(ImportedSample)));
@@ -759,7 +764,10 @@ ErrorCode hand_over(Import* imp, TrackBoxes* track, Built* b) {
       if (i > 0 && u.description != b->access->units[tt.kept[i - 1]].description) ++description;
       s.description = description + 1;
     }
-    if (rt.configs != nullptr) rt.config_of.items[rt.config_of.count++] = u.description;
+    if (rt.configs != nullptr) {
+      rt.config_of.items[rt.config_of.count++] = u.description;
+      rt.sets_held.items[rt.sets_held.count++] = u.sets_held;
+    }
     s.where = kSampleLocated;
     s.sync = (u.flags & kTsAuSync) != 0 ? 1 : 0;
     time += s.duration;

@@ -121,15 +121,16 @@ void ts_nal_configs_after_picture(TsNalConfigs* cs, const uint8_t* nal, uint32_t
   cs->in_band = true;
 }
 
-bool ts_nal_config_holds(TsNalCodec codec, const TsNalConfig* config, const uint8_t* nal, uint32_t n) {
+bool ts_nal_config_holds(TsNalCodec codec, const TsNalConfig* config, const uint8_t* nal, uint32_t n,
+                         uint32_t held) {
   uint32_t key = 0;
   if (config == nullptr || !ts_nal_set_key(codec, nal, n, &key)) return false;
   const uint32_t at = find_key(config, key);
-  return at < config->keys.count && same_set(config, at, nal, n);
+  return at < config->keys.count && at < held && same_set(config, at, nal, n);
 }
 
 bool ts_nal_sample(TsNalCodec codec, const uint8_t* au, uint32_t n, const TsNalConfig* config, uint8_t* out,
-                   uint32_t capacity, uint32_t* size, bool restart) {
+                   uint32_t capacity, uint32_t* size, bool restart, uint32_t held) {
   uint32_t code = 0, begin = 0, end = 0;
   uint64_t total = 0;
   bool any = false;
@@ -138,7 +139,7 @@ bool ts_nal_sample(TsNalCodec codec, const uint8_t* au, uint32_t n, const TsNalC
     const uint8_t* nal = au + begin;
     const uint32_t length = end - begin;
     if (is_delimiter(codec, nal, length)) continue;
-    if (ts_nal_config_holds(codec, config, nal, length)) continue;
+    if (ts_nal_config_holds(codec, config, nal, length, held)) continue;
     // One pass both measures and writes: past the capacity it only measures.
     if (out != nullptr && total + 4 + length <= capacity) {
       store_u32be(out + total, length);

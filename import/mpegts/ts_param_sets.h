@@ -53,8 +53,15 @@ inline uint32_t ts_nal_configs_current(const TsNalConfigs* configs) {
 }
 
 // Whether a sample read by `config` leaves the unit out: a copy of one of
-// its sets.
-bool ts_nal_config_holds(TsNalCodec codec, const TsNalConfig* config, const uint8_t* nal, uint32_t n);
+// the first `held` of its sets. A description gains sets as the stream goes
+// on but never changes or drops one, so its first sets are those it held
+// when a unit was split: the unit is read back as it was measured then.
+bool ts_nal_config_holds(TsNalCodec codec, const TsNalConfig* config, const uint8_t* nal, uint32_t n,
+                         uint32_t held = UINT32_MAX);
+
+// How many sets a description holds now (0 for none): what a unit split
+// against it now is read back with.
+inline uint32_t ts_nal_config_sets(const TsNalConfig* config) { return config != nullptr ? config->sets.count : 0; }
 
 // An Annex B access unit as the sample holds it: 4-byte lengths, access
 // unit delimiters and copies of `config`'s sets (may be null) left out.
@@ -62,8 +69,8 @@ bool ts_nal_config_holds(TsNalCodec codec, const TsNalConfig* config, const uint
 // are at most `capacity`; false when no unit is left. `restart`: the unit starts a stream spliced on to
 // another, and an HEVC CRA picture in it is written as the BLA picture it
 // then is (same size), so a decoder neither keeps its order count nor
-// decodes its leading pictures.
+// decodes its leading pictures. `held`: as ts_nal_config_holds.
 bool ts_nal_sample(TsNalCodec codec, const uint8_t* au, uint32_t n, const TsNalConfig* config, uint8_t* out,
-                   uint32_t capacity, uint32_t* size, bool restart = false);
+                   uint32_t capacity, uint32_t* size, bool restart = false, uint32_t held = UINT32_MAX);
 
 }  // namespace vantorel

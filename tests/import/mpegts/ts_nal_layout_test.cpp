@@ -10,6 +10,7 @@
 #include "import/mpegts/ts_builder.h"
 #include "import/mpegts/ts_nal_layout.h"
 #include "import/mpegts/ts_param_sets.h"
+#include "mediafile/mediafile.h"
 
 namespace vantorel {
 namespace {
@@ -190,6 +191,67 @@ TEST(TsNalLayout, NotesThatAreNotWholeAreRefused) {
   EXPECT_EQ(ts_layout_append(&notes, spans, 2, 300, 300, &at), ErrorCode::Ok);  // a size they do not make
   EXPECT_EQ(at, kTsNoLayout);
   notes.release();
+}
+
+// A set after a picture's slices stays in its sample while its description
+// does not hold it; when a later picture brings the set before its slices,
+// the description gains it, and the earlier sample is still read back with
+// it, as it was measured: by its notes, and by the search where a picture
+// has too many units to be noted.
+TEST(TsNalLayout, SetsADescriptionGainsLaterStayInTheSamplesThatCarriedThem) {
+  const Bytes pps1 = hex("6852e0f2c8");  // id 1, else as kPps
+  for (uint32_t slices : {1u, kTsLayoutMaxUnits + 1}) {
+    SCOPED_TRACE(slices);
+    auto nals = [&](const std::vector<Bytes>& before, uint8_t type, uint8_t seed, const std::vector<Bytes>& after) {
+      std::vector<Bytes> all = before;
+      for (uint32_t k = 0; k < slices; ++k) {
+        all.push_back(slice(type, 40, static_cast<uint8_t>(seed + k)));
+        all.back().back() = 0x80;  // a zero byte at the end would be the next start code's
+      }
+      all.insert(all.end(), after.begin(), after.end());
+      return all;
+    };
+    const std::vector<std::vector<Bytes>> pictures = {
+        nals({kSps, kPps}, 0x65, 1, {pps1}), nals({pps1}, 0x41, 100, {}), nals({}, 0x41, 200, {})};
+    // What each sample holds: its units but the sets its description held then.
+    const std::vector<std::vector<Bytes>> kept = {
+        nals({}, 0x65, 1, {pps1}), nals({}, 0x41, 100, {}), nals({}, 0x41, 200, {})};
+    Writer w;
+    w.table(0, pat({{1, 0x1000}}));
+    w.table(0x1000, pmt(1, kVideo, {{0x1B, kVideo, {}}}));
+    for (size_t i = 0; i < pictures.size(); ++i) {
+      PesFields fields;
+      fields.pts = 90000 + static_cast<int64_t>(i) * 3600;
+      fields.dts = fields.pts;
+      Bytes au;
+      for (const Bytes& n : pictures[i]) au = cat({au, nal(kFour, n)});
+      w.unit(kVideo, pes(fields, au));
+    }
+    const Bytes file = w.bytes();
+    MemoryPair pair{file.data(), static_cast<uint32_t>(file.size())};
+    OpenParams params{};
+    params.routines = memory_routines();
+    params.path = &pair;
+    MediaFile* media = nullptr;
+    ASSERT_EQ(media_open(&media, &params, kOpenRead), ErrorCode::Ok);
+    std::vector<uint8_t> buffer(1 << 16);
+    for (size_t i = 0; i < kept.size(); ++i) {
+      SCOPED_TRACE(i);
+      SampleRead s{};
+      s.buffer = buffer.data();
+      s.capacity = static_cast<uint32_t>(buffer.size());
+      ASSERT_EQ(read_next_sample(media, 1, &s), ErrorCode::Ok);
+      Bytes expected;
+      for (const Bytes& n : kept[i]) {
+        const auto length = static_cast<uint32_t>(n.size());
+        expected = cat({expected, Bytes{static_cast<uint8_t>(length >> 24), static_cast<uint8_t>(length >> 16),
+                                        static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)},
+                        n});
+      }
+      EXPECT_TRUE(Bytes(buffer.begin(), buffer.begin() + s.size) == expected);
+    }
+    media_close(media);
+  }
 }
 
 }  // namespace

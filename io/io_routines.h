@@ -48,8 +48,7 @@ struct IoRoutines {
   ErrorCode (*read_pieces_at)(void* handle, uint64_t position, const IoPiece* pieces, uint32_t count, void* user);
   // Optional (null: the bytes are read): `count` bytes from `position`,
   // which lie within the file, seen in place until `unview`. Unsupported
-  // where this file cannot be seen so. The sample data then goes from the
-  // file's pages to the output in one copy.
+  // where this file cannot be seen so. The remux itself reads its input.
   ErrorCode (*view_at)(void* handle, uint64_t position, uint64_t count, IoView* out, void* user);
   ErrorCode (*unview)(void* handle, IoView* view, void* user);
   // Optional (null: a write a piece): the pieces written in turn at the

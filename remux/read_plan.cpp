@@ -37,14 +37,11 @@ ErrorCode window_room(ReadPlan* plan, MediaFile* output, uint32_t size) {
 }
 
 // Reads from `input` from now on: what the window holds of the input read
-// so far is written first, and its view let go.
+// so far is written first.
 ErrorCode use_input(ReadPlan* plan, MediaFile* output, MediaFile* input) {
   if (plan->input == input) return ErrorCode::Ok;
   if (plan->window != nullptr && (plan->window_used > 0 || plan->reads.count > 0)) VT_TRY(read_plan_flush_window(plan, output));
-  read_plan_drop_view(plan);
   plan->input = input;
-  plan->input_size = 0;
-  plan->no_view = false;
   return ErrorCode::Ok;
 }
 
@@ -192,11 +189,6 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
   return ErrorCode::Ok;
 }
 
-void read_plan_drop_view(ReadPlan* plan) {
-  if (plan->input != nullptr) unview_bytes(media_io(plan->input), &plan->view);
-  plan->view = IoView{};
-}
-
 namespace {
 
 // The window and its staging copy go; the next pass makes them again.
@@ -212,7 +204,6 @@ void free_window(ReadPlan* plan) {
 }  // namespace
 
 void read_plan_pass_done(ReadPlan* plan) {
-  read_plan_drop_view(plan);
   free_window(plan);
 }
 
@@ -224,7 +215,6 @@ void read_plan_release(ReadPlan* plan) {
   plan->swaps.release();
   plan->sorted_reads.release();
   plan->pieces.release();
-  plan->out_pieces.release();
   std::free(plan->gap_sink);
   plan->gap_sink = nullptr;
 }

@@ -78,19 +78,7 @@ struct ReadPlan {
   GrowArray<PlannedRead> sorted_reads;
   GrowArray<IoPiece> pieces;
   uint8_t* gap_sink;
-  // Where the input can be seen in place, a window goes out straight from
-  // its pages: a view of up to kViewBytes of input kept from group to group,
-  // and the window's pieces in output order.
-  IoView view;
-  uint64_t view_start;
-  bool no_view;  // the input cannot be seen so: read it
-  uint64_t input_size;
-  GrowArray<IoConstPiece> out_pieces;
 };
-
-// The most input a view holds (address space, not memory: the pages are the
-// file's, shared with the page cache).
-constexpr uint64_t kViewBytes = 64u << 20;
 
 // Sizes the sample buffer for samples of up to `largest` bytes.
 ErrorCode read_plan_start(ReadPlan* plan, uint32_t largest);
@@ -99,15 +87,13 @@ ErrorCode read_plan_start(ReadPlan* plan, uint32_t largest);
 // turn, as their cursors walked them.
 ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<GroupTrack> tracks,
                                 std::span<const uint32_t> order, std::span<const SourceSample> samples);
-// Lets go of the view of the input: before the input is closed.
-void read_plan_drop_view(ReadPlan* plan);
 // Reads the window's input ranges, adjacent ones in one go, straight to
 // where they are written (or their dense stretch at once), and writes the
 // window (read_window.cpp).
 ErrorCode read_plan_flush_window(ReadPlan* plan, MediaFile* output);
-// Frees the buffers (the view must be let go of already).
+// Frees the buffers.
 void read_plan_release(ReadPlan* plan);
-// The pass has written its last group: the view and the window go before
+// The pass has written its last group: the window goes before
 // the part closes, when its movie header takes the most memory; the next
 // pass makes them again.
 void read_plan_pass_done(ReadPlan* plan);

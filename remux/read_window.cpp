@@ -1,6 +1,8 @@
 // Writing the read plan's window: its input ranges read in as few calls as
-// their layout allows (one view, one scattered read, one dense stretch, or
-// adjacent runs), then the window written in one go.
+// their layout allows (one scattered read, one dense stretch, or adjacent
+// runs), then the window written in one go. Read, not mapped: measured,
+// writing from a mapping of the input cost more system time than reading
+// into the window and writing it, whose pages stay in the cache.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -82,74 +84,6 @@ ErrorCode read_input(ReadPlan* plan, uint64_t at, uint8_t* into, uint32_t size) 
   return e;
 }
 
-// Writes the window from a view of the input: its ranges straight from the
-// input's pages, the bytes laid out here (fillers, samples built in memory)
-// from the window, in one gathered write. `*done` false when this window
-// does not qualify (nothing written): pieces of converted samples, swapped
-// bytes, ranges out of order or spread wider than a view.
-ErrorCode write_from_view(ReadPlan* plan, MediaFile* output, bool* done) {
-  *done = false;
-  const GrowArray<PlannedRead>& reads = plan->reads;
-  // A window this small is copied into the output's write buffer whatever
-  // it is read from: a view saves no copy there, and costs its mapping.
-  constexpr uint32_t kViewWorthBytes = 256 * 1024;
-  if (plan->no_view || plan->stream->pass != Pass::Write || reads.count == 0 || plan->swaps.count != 0 ||
-      plan->converted_in_window || plan->window_used < kViewWorthBytes || !can_view(media_io(plan->input)))
-    return ErrorCode::Ok;
-  // Nor where its runs are short: each is a piece of the gathered write,
-  // which costs more than copying a small run.
-  constexpr uint32_t kViewRunBytes = 4 * 1024;
-  uint64_t lo = UINT64_MAX, hi = 0, next_offset = 0;
-  uint32_t last_end = 0, runs = 0;
-  for (const PlannedRead& r : reads) {
-    if (r.at < last_end) return ErrorCode::Ok;
-    if (r.size == 0) continue;
-    if (runs == 0 || r.at != last_end || r.offset != next_offset) ++runs;
-    last_end = r.at + r.size;
-    next_offset = r.offset + r.size;
-    lo = std::min(lo, r.offset);
-    hi = std::max(hi, r.offset + r.size);
-  }
-  if (lo == UINT64_MAX || plan->window_used / runs < kViewRunBytes) return ErrorCode::Ok;
-  if (plan->input_size == 0) plan->input_size = file_size(media_io(plan->input));
-  // Ranges past the end are reported by the reading path.
-  if (hi > plan->input_size || hi - lo > kViewBytes) return ErrorCode::Ok;
-  if (plan->view.base == nullptr || lo < plan->view_start || hi > plan->view_start + plan->view.length) {
-    unview_bytes(media_io(plan->input), &plan->view);
-    const uint64_t length = std::min(kViewBytes, plan->input_size - lo);
-    if (view_bytes_at(media_io(plan->input), lo, length, &plan->view) != ErrorCode::Ok) {
-      plan->view = IoView{};
-      plan->no_view = true;
-      return ErrorCode::Ok;
-    }
-    plan->view_start = lo;
-  }
-  GrowArray<IoConstPiece>& pieces = plan->out_pieces;
-  pieces.clear();
-  auto add = [&](const uint8_t* p, uint32_t n) -> ErrorCode {
-    if (n == 0) return ErrorCode::Ok;
-    if (pieces.count > 0) {
-      IoConstPiece& back = pieces[pieces.count - 1];
-      if (static_cast<const uint8_t*>(back.buffer) + back.count == p) {
-        back.count += n;  // within the window: no overflow
-        return ErrorCode::Ok;
-      }
-    }
-    return pieces.append_doubling(IoConstPiece{p, n}, 256);
-  };
-  uint32_t at = 0;
-  for (const PlannedRead& r : reads) {
-    if (r.size == 0) continue;
-    VT_TRY(add(plan->window + at, r.at - at));
-    VT_TRY(add(plan->view.data + (r.offset - plan->view_start), r.size));
-    at = r.at + r.size;
-  }
-  VT_TRY(add(plan->window + at, plan->window_used - at));
-  VT_TRY(write_recorded_pieces(output, pieces.data(), pieces.count, plan->window_used));
-  *done = true;
-  return ErrorCode::Ok;
-}
-
 }  // namespace
 
 ErrorCode read_plan_flush_window(ReadPlan* plan, MediaFile* output) {
@@ -162,12 +96,6 @@ ErrorCode read_plan_flush_window(ReadPlan* plan, MediaFile* output) {
     plan->converted_in_window = false;
   }
   bool done = false;
-  VT_TRY(write_from_view(plan, output, &done));
-  if (done) {
-    reads.clear();
-    plan->window_used = 0;
-    return ErrorCode::Ok;
-  }
   uint64_t low = 0;
   uint32_t length = 0;
   uint32_t runs = 0;

@@ -269,7 +269,6 @@ ErrorCode remux_run(const void* input_name, OutputNamer namer, const IoRoutines*
   }
   // The walks are the input's: let go before it is (a stopped run leaves them open).
   for (TrackCursor& cursor : job->cursors) track_source_release(&cursor);
-  read_plan_drop_view(&job->reads);
   if (job->input != nullptr) {
     if (e != ErrorCode::Ok && result != nullptr && job->failed_input == 0)
       media_failure_detail(job->input, &result->input_failure);

@@ -25,20 +25,12 @@ struct RemuxRun {
   std::vector<std::vector<uint8_t>> parts;
 };
 
-// How the planned path gets its bytes: from views of the input (the
-// platform's way), or with the views taken away, read scattered, or (the
-// platform reading no pieces either) through the staging copy.
-enum class Reads { Views, Scattered, Staged };
-
-// Views the remux took of its input, counted through the platform's own.
-uint32_t g_views = 0;
-ErrorCode counted_view_at(void* handle, uint64_t position, uint64_t count, IoView* out, void* user) {
-  ++g_views;
-  return app::posix_routines().view_at(handle, position, count, out, user);
-}
+// How the planned path gets its bytes: read scattered (the platform's
+// way), or, the platform reading no pieces, through the staging copy.
+enum class Reads { Scattered, Staged };
 
 RemuxRun remux_with(const std::string& in, const std::string& out, uint32_t split_mode, uint64_t limit,
-                    uint32_t per_sample, Reads reads = Reads::Views) {
+                    uint32_t per_sample, Reads reads = Reads::Scattered) {
   RemuxRun run;
   app::RunState state{};
   app::run_state_init(&state, in.c_str(), out.c_str(), nullptr);
@@ -48,12 +40,6 @@ RemuxRun remux_with(const std::string& in, const std::string& out, uint32_t spli
   options.fixed_time = 1700000000;
   options.per_sample = per_sample != 0;
   IoRoutines routines = app::posix_routines();
-  if (reads != Reads::Views) {
-    routines.view_at = nullptr;
-    routines.unview = nullptr;
-  } else {
-    routines.view_at = counted_view_at;
-  }
   if (reads == Reads::Staged) routines.read_pieces_at = nullptr;
   run.result = remux_run(in.c_str(), app::output_namer, &routines, &options, nullptr, &state, nullptr);
   for (int32_t k = 0; k < state.names.counter; ++k) {
@@ -72,24 +58,20 @@ TEST(PlannedReads, SameBytesAsThePerSamplePath) {
   struct Input {
     const char* name;
     const char* args;
-    bool viewed;  // groups large enough to be written from a view of the input
   };
   const Input inputs[] = {
       // H.264 with B-frames and AAC, interleaved as ffmpeg writes them.
       {"avc.mp4",
        "-f lavfi -i testsrc=size=160x120:rate=25:duration=12 -f lavfi -i sine=frequency=440:duration=12 "
-       "-c:v libx264 -bf 2 -g 50 -c:a aac -b:a 64k",
-       false},
+       "-c:v libx264 -bf 2 -g 50 -c:a aac -b:a 64k"},
       // Large frames: the window's runs are long enough to be read scattered.
       {"large.mp4",
        "-f lavfi -i testsrc2=size=640x480:rate=25:duration=6 -f lavfi -i sine=frequency=440:duration=6 "
-       "-c:v mpeg4 -q:v 2 -g 50 -c:a aac -b:a 64k",
-       true},
+       "-c:v mpeg4 -q:v 2 -g 50 -c:a aac -b:a 64k"},
       // MPEG-4 Visual with big-endian PCM, whose tables count frames.
       {"pcm.mov",
        "-f lavfi -i testsrc=size=160x120:rate=25:duration=8 -f lavfi -i sine=frequency=440:duration=8 "
-       "-c:v mpeg4 -g 25 -c:a pcm_s16be",
-       false},
+       "-c:v mpeg4 -g 25 -c:a pcm_s16be"},
   };
   struct Mode {
     const char* name;
@@ -108,15 +90,10 @@ TEST(PlannedReads, SameBytesAsThePerSamplePath) {
       RemuxRun per_sample = remux_with(in, dir.path("a.mp4"), mode.split_mode, mode.limit, 1);
       ASSERT_EQ(per_sample.result, ErrorCode::Ok);
       EXPECT_EQ(per_sample.parts.size() > 1, mode.several);
-      for (Reads reads : {Reads::Views, Reads::Scattered, Reads::Staged}) {
-        SCOPED_TRACE(reads == Reads::Views ? "views" : reads == Reads::Scattered ? "scattered reads" : "staged reads");
-        g_views = 0;
+      for (Reads reads : {Reads::Scattered, Reads::Staged}) {
+        SCOPED_TRACE(reads == Reads::Scattered ? "scattered reads" : "staged reads");
         RemuxRun planned = remux_with(in, dir.path("b.mp4"), mode.split_mode, mode.limit, 0, reads);
         ASSERT_EQ(planned.result, ErrorCode::Ok);
-        // Small groups are copied into the output's buffer anyway: read, not viewed.
-        if (reads == Reads::Views) {
-          EXPECT_EQ(g_views > 0, input.viewed);
-        }
         ASSERT_EQ(planned.parts.size(), per_sample.parts.size());
         for (size_t k = 0; k < planned.parts.size(); ++k) {
           EXPECT_FALSE(planned.parts[k].empty());
@@ -164,8 +141,8 @@ TEST(PlannedReads, ConvertedTracksSameBytesAsThePerSamplePath) {
       const uint32_t mode = limit == 0 ? kSplitNone : kSplitBySize;
       RemuxRun per_sample = remux_with(in, dir.path("a.mp4"), mode, limit, 1);
       ASSERT_EQ(per_sample.result, ErrorCode::Ok);
-      for (Reads reads : {Reads::Views, Reads::Scattered, Reads::Staged}) {
-        SCOPED_TRACE(reads == Reads::Views ? "views" : reads == Reads::Scattered ? "scattered reads" : "staged reads");
+      for (Reads reads : {Reads::Scattered, Reads::Staged}) {
+        SCOPED_TRACE(reads == Reads::Scattered ? "scattered reads" : "staged reads");
         RemuxRun planned = remux_with(in, dir.path("b.mp4"), mode, limit, 0, reads);
         ASSERT_EQ(planned.result, ErrorCode::Ok);
         ASSERT_EQ(planned.parts.size(), per_sample.parts.size());

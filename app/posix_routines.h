@@ -13,6 +13,9 @@ namespace vantorel::app {
 
 constexpr uint32_t kPosixReadBuffer = kFileReadBuffer;
 constexpr uint32_t kPosixWriteBuffer = kFileWriteBuffer;
+// The most bytes one system call writes to a file (not to a pipe): why, in
+// posix_routines.cpp.
+constexpr uint32_t kPosixWriteCall = 256 * 1024;
 
 // Standard output (kStandardOutputName) is written in order, as are FIFOs,
 // sockets and character devices: a seek elsewhere than the current

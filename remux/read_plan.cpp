@@ -30,6 +30,29 @@ ErrorCode plan_reads(ReadPlan* plan, MediaFile* output, bool* planned) {
   return ErrorCode::Ok;
 }
 
+// A group larger than the window, up to this size, gets a window of its
+// own size: written across two windows, its sound (one chunk after the
+// pictures) would be read a sample at a time from between pictures the
+// previous window read already; in one window the whole stretch of input is
+// one read.
+constexpr uint64_t kGroupWindowBytes = 12u << 20;
+
+ErrorCode fit_group(ReadPlan* plan, MediaFile* output, std::span<const SourceSample> samples) {
+  uint64_t bytes = 0;
+  for (const SourceSample& s : samples) bytes += s.size;
+  if (bytes <= plan->window_size || bytes > kGroupWindowBytes) return ErrorCode::Ok;
+  if (plan->window_used > 0 || plan->reads.count > 0) VT_TRY(read_plan_flush_window(plan, output));
+  auto* larger = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(bytes)));
+  if (larger == nullptr) return ErrorCode::Ok;  // the window it has will do
+  std::free(plan->window);
+  plan->window = larger;
+  plan->window_size = static_cast<uint32_t>(bytes);
+  // The staging buffer is the window's size: made again when next needed.
+  std::free(plan->staging);
+  plan->staging = nullptr;
+  return ErrorCode::Ok;
+}
+
 // Room for `size` more bytes in the window, writing it out when full.
 ErrorCode window_room(ReadPlan* plan, MediaFile* output, uint32_t size) {
   if (size > plan->window_size - plan->window_used) VT_TRY(read_plan_flush_window(plan, output));
@@ -108,6 +131,7 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
   if (samples.size() != order.size()) return ErrorCode::BadArgument;
   bool planned = false;
   VT_TRY(plan_reads(plan, output, &planned));
+  if (planned && plan->stream->pass == Pass::Write) VT_TRY(fit_group(plan, output, samples));
   for (size_t k = 0; k < order.size(); ++k) {
     GroupTrack& g = tracks[order[k]];
     // The cursor timed and located the sample already: trimmed, converted

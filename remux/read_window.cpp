@@ -38,9 +38,9 @@ bool spans_densely(const ReadPlan* plan, uint64_t* low, uint32_t* length, uint32
     if (r.offset + r.size > hi) hi = r.offset + r.size;
     covered += r.size;
   }
-  if (covered == 0 || hi - lo > plan->window_size) return false;
-  // At most 5 % more than the samples hold.
-  if (covered * 20 < (hi - lo) * 19) return false;
+  // At most 5 % more than the samples hold (so the stretch may be a little
+  // wider than the window: a window of video read from between its sound).
+  if (covered == 0 || covered * 20 < (hi - lo) * 19 || hi - lo > UINT32_MAX) return false;
   *low = lo;
   *length = static_cast<uint32_t>(hi - lo);
   *runs_out = runs;
@@ -108,7 +108,7 @@ ErrorCode read_plan_flush_window(ReadPlan* plan, MediaFile* output) {
   if (dense && length / runs >= kShortRun && plan->stream->routines.read_pieces_at != nullptr)
     VT_TRY(read_scattered(plan, low, &done));
   if (done) reads.clear();
-  if (!done && dense && length / runs < kLongRun) {
+  if (!done && dense && length / runs < kLongRun && length <= plan->window_size) {
     if (plan->staging == nullptr) plan->staging = static_cast<uint8_t*>(std::malloc(plan->window_size));
     if (plan->staging != nullptr) {
       VT_TRY(read_input(plan, low, plan->staging, length));

@@ -11,6 +11,7 @@
 #include "app/posix_routines.h"
 #include "app/run_state.h"
 #include "mediafile/writer_support.h"
+#include "remux/read_plan.h"
 #include "remux/remux.h"
 #include "support/ffprobe.h"
 #include "support/temp_dir.h"
@@ -29,6 +30,17 @@ struct RemuxRun {
 // way), or, the platform reading no pieces, through the staging copy.
 enum class Reads { Scattered, Staged };
 
+// Positional reads the remux made of its input, counted through the platform's own.
+uint32_t g_reads = 0;
+ErrorCode counted_read_at(void* handle, uint64_t position, void* buffer, uint32_t count, void* user) {
+  ++g_reads;
+  return app::posix_routines().read_at(handle, position, buffer, count, user);
+}
+ErrorCode counted_read_pieces_at(void* handle, uint64_t position, const IoPiece* pieces, uint32_t count, void* user) {
+  ++g_reads;
+  return app::posix_routines().read_pieces_at(handle, position, pieces, count, user);
+}
+
 RemuxRun remux_with(const std::string& in, const std::string& out, uint32_t split_mode, uint64_t limit,
                     uint32_t per_sample, Reads reads = Reads::Scattered) {
   RemuxRun run;
@@ -40,7 +52,8 @@ RemuxRun remux_with(const std::string& in, const std::string& out, uint32_t spli
   options.fixed_time = 1700000000;
   options.per_sample = per_sample != 0;
   IoRoutines routines = app::posix_routines();
-  if (reads == Reads::Staged) routines.read_pieces_at = nullptr;
+  routines.read_at = counted_read_at;
+  routines.read_pieces_at = reads == Reads::Staged ? nullptr : counted_read_pieces_at;
   run.result = remux_run(in.c_str(), app::output_namer, &routines, &options, nullptr, &state, nullptr);
   for (int32_t k = 0; k < state.names.counter; ++k) {
     char* name = app::output_part_name(out.c_str(), k);
@@ -102,6 +115,31 @@ TEST(PlannedReads, SameBytesAsThePerSamplePath) {
       }
     }
   }
+}
+
+// A group of pictures larger than the write window (one key frame in 8 s of
+// large pictures: about 10 MB) is read in one go, its sound too: across two
+// windows the sound, a chunk after the pictures, was read a sample at a time
+// from between pictures read already.
+TEST(PlannedReads, AGroupLargerThanTheWindowIsReadAtOnce) {
+  VT_REQUIRE_FFMPEG();
+  TempDir dir;
+  std::string error;
+  std::string in = make_media(dir, "gop.mp4",
+                              "-f lavfi -i testsrc2=size=1280x720:rate=25:duration=8 -f lavfi -i "
+                              "sine=frequency=440:duration=8 -c:v mpeg4 -q:v 1 -g 250 -c:a aac -b:a 64k",
+                              &error);
+  ASSERT_FALSE(in.empty()) << error;
+  ASSERT_GT(read_whole_file(in).size(), size_t{kWindowBytes} * 2);
+  RemuxRun per_sample = remux_with(in, dir.path("a.mp4"), kSplitNone, 0, 1);
+  ASSERT_EQ(per_sample.result, ErrorCode::Ok);
+  g_reads = 0;
+  RemuxRun planned = remux_with(in, dir.path("b.mp4"), kSplitNone, 0, 0);
+  ASSERT_EQ(planned.result, ErrorCode::Ok);
+  // 200 pictures and about 375 sound frames: a handful of calls, not one a sample.
+  EXPECT_LE(g_reads, 8u);
+  ASSERT_EQ(planned.parts.size(), 1u);
+  EXPECT_TRUE(planned.parts[0] == per_sample.parts[0]);
 }
 
 // Tracks converted at import are laid out by the library: bytes it makes

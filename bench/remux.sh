@@ -156,7 +156,8 @@ for input in "${inputs[@]}"; do
     rm -f "$out"
     strace -f -qq -e trace=read,pread64,preadv,copy_file_range,write,pwrite64,pwritev,mmap -o "$work/trace.txt" \
       "$program" --quiet "$input" "$out"
-    # (A grep that finds nothing is no failure: an input may be read, or viewed, only.)
+    # (A grep that finds nothing is no failure: an input may be read, or viewed, only;
+    # the remux reads, but a build before it viewed.)
     read_bytes=$({ grep -E '^[0-9]+ +(read|pread64|preadv|copy_file_range)\(' "$work/trace.txt" || true; } |
       awk -F'= ' '$NF ~ /^[0-9]+/ {s += $NF} END {print s + 0}')
     reads=$(grep -cE '^[0-9]+ +(read|pread64|preadv|copy_file_range)\(' "$work/trace.txt" || true)
@@ -167,7 +168,8 @@ for input in "${inputs[@]}"; do
     writes=$(grep -cE '^[0-9]+ +(write|pwrite64|pwritev)\(' "$work/trace.txt" || true)
     out_size=$(stat -L -c %s "$out")
     echo "bytes read: $read_bytes ($(echo "scale=3; $read_bytes / $size" | bc) x the input; $viewed of them viewed in place), read calls: $reads"
-    echo "write calls: $writes (target at most $(( out_size / 1048576 + 16 )))"
+    # Writes to a file go in calls of at most 256 KiB (app/posix_routines.cpp says why).
+    echo "write calls: $writes (target at most $(( out_size / 262144 + 16 )))"
   fi
   echo "peak anonymous memory: $(echo "scale=1; $(peak_anon "$input") / 1024" | bc) MiB"
 done

@@ -169,7 +169,7 @@ for input in "${inputs[@]}"; do
     out_size=$(stat -L -c %s "$out")
     echo "bytes read: $read_bytes ($(echo "scale=3; $read_bytes / $size" | bc) x the input; $viewed of them viewed in place), read calls: $reads"
     # Writes to a file go in calls of at most 256 KiB (app/posix_routines.cpp says why).
-    echo "write calls: $writes (target at most $(( out_size / 262144 + 16 )))"
+    echo "write calls: $writes ($(( out_size / (writes > 0 ? writes : 1) / 1024 )) KiB each on average; 256 KiB at most)"
   fi
   echo "peak anonymous memory: $(echo "scale=1; $(peak_anon "$input") / 1024" | bc) MiB"
 done

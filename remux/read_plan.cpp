@@ -40,8 +40,11 @@ constexpr uint64_t kGroupWindowBytes = 12u << 20;
 ErrorCode fit_group(ReadPlan* plan, MediaFile* output, std::span<const SourceSample> samples) {
   uint64_t bytes = 0;
   for (const SourceSample& s : samples) bytes += s.size;
+  // A group that would not fit what is left of the window starts an empty
+  // one, for the same reason.
+  if (bytes > plan->window_size - plan->window_used && (plan->window_used > 0 || plan->reads.count > 0))
+    VT_TRY(read_plan_flush_window(plan, output));
   if (bytes <= plan->window_size || bytes > kGroupWindowBytes) return ErrorCode::Ok;
-  if (plan->window_used > 0 || plan->reads.count > 0) VT_TRY(read_plan_flush_window(plan, output));
   auto* larger = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(bytes)));
   if (larger == nullptr) return ErrorCode::Ok;  // the window it has will do
   std::free(plan->window);

@@ -24,6 +24,8 @@ struct VerifyReader {
   // Kept behind the sample a window moves forward to: the other tracks'
   // samples of the same stretch of an interleaved file, compared after it.
   static constexpr uint32_t kWindowKeep = kWindowBytes / 2;
+  // What this reader keeps: none for a file read in its own order.
+  uint32_t keep = kWindowKeep;
   uint8_t* window = nullptr;
   uint64_t window_start = 0;
   uint32_t window_length = 0;
@@ -69,7 +71,7 @@ struct VerifyReader {
     if (n > kWindowBytes || (window_length != 0 && offset < window_start)) return nullptr;
     if (window == nullptr && (window = static_cast<uint8_t*>(std::malloc(kWindowBytes))) == nullptr) return nullptr;
     const uint64_t behind = window_length != 0 ? offset - window_start : offset;
-    const uint64_t start = offset - std::min<uint64_t>({kWindowKeep, behind, kWindowBytes - n});
+    const uint64_t start = offset - std::min<uint64_t>({keep, behind, kWindowBytes - n});
     const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(kWindowBytes, size - start));
     // What the window holds of the new one moves to its front, the rest is read.
     const uint32_t kept = window_length != 0 && start < end ? static_cast<uint32_t>(end - start) : 0;

@@ -242,6 +242,7 @@ void read_plan_release(ReadPlan* plan) {
   plan->swaps.release();
   plan->sorted_reads.release();
   plan->pieces.release();
+  plan->batches.release();
   std::free(plan->gap_sink);
   plan->gap_sink = nullptr;
 }

@@ -57,6 +57,16 @@ struct GroupTrack {
 // Back at the first sample of the lane's first source.
 void group_track_restart(GroupTrack* track);
 
+// A stretch of a window's scattered read: its pieces, where in the input it
+// starts, and the least window position of the reads that come after it
+// (the window is complete before that once it is read).
+struct ScatterBatch {
+  uint32_t first_piece;
+  uint32_t piece_count;
+  uint64_t start;
+  uint32_t later_at;
+};
+
 struct ReadPlan {
   MediaFile* input;  // the input read from: the sources' in turn
   // The output description numbers of joined sources (SampleSource::description_map).
@@ -77,6 +87,7 @@ struct ReadPlan {
   // order, and where the bytes between them go.
   GrowArray<PlannedRead> sorted_reads;
   GrowArray<IoPiece> pieces;
+  GrowArray<ScatterBatch> batches;
   uint8_t* gap_sink;
 };
 

@@ -47,35 +47,75 @@ bool spans_densely(const ReadPlan* plan, uint64_t* low, uint32_t* length, uint32
   return true;
 }
 
-// Reads the window's stretch of input from `low` on, scattered into place:
-// `*done` false (nothing read) when ranges overlap or memory is short.
-ErrorCode read_scattered(ReadPlan* plan, uint64_t low, bool* done) {
+// Reads the window's stretch of input from `low` on, scattered into place,
+// a megabyte or so of input a call; and, when `output` is given, writes
+// each part of the window that is complete as soon as it is, while its
+// bytes are still in the processor's cache (a window of 9 MB read whole and
+// then written cost an eighth more than reading and writing it a megabyte
+// at a time). `*written`: the window's bytes written. `*done` false
+// (nothing read) when ranges overlap or memory is short.
+ErrorCode read_scattered(ReadPlan* plan, MediaFile* output, uint64_t low, uint32_t* written, bool* done) {
   *done = false;
+  *written = 0;
   constexpr uint32_t kGapSink = 64 * 1024;
+  constexpr uint64_t kBatchBytes = 1u << 20;
+  // A write this large leaves without passing through the output's buffer.
+  constexpr uint32_t kWriteBytes = 1u << 20;
   GrowArray<PlannedRead>& sorted = plan->sorted_reads;
   GrowArray<IoPiece>& pieces = plan->pieces;
+  GrowArray<ScatterBatch>& batches = plan->batches;
   sorted.clear();
   pieces.clear();
+  batches.clear();
   if (plan->gap_sink == nullptr) plan->gap_sink = static_cast<uint8_t*>(std::malloc(kGapSink));
   if (plan->gap_sink == nullptr) return ErrorCode::Ok;
   for (const PlannedRead& r : plan->reads)
     if (r.size > 0 && sorted.append_doubling(r, 64) != ErrorCode::Ok) return ErrorCode::Ok;
   std::sort(sorted.begin(), sorted.end(), [](const PlannedRead& a, const PlannedRead& b) { return a.offset < b.offset; });
   uint64_t at = low;
+  ScatterBatch batch{0, 0, low, UINT32_MAX};
+  uint32_t batch_at = UINT32_MAX;  // the least window position this batch fills
   for (const PlannedRead& r : sorted) {
     if (r.offset < at) return ErrorCode::Ok;  // an input range read twice
+    if (at - batch.start >= kBatchBytes) {
+      batch.piece_count = pieces.count - batch.first_piece;
+      batch.later_at = batch_at;  // for now: this batch's own least position
+      if (batches.append_doubling(batch, 16) != ErrorCode::Ok) return ErrorCode::Ok;
+      batch = ScatterBatch{pieces.count, 0, at, UINT32_MAX};
+      batch_at = UINT32_MAX;
+    }
     for (uint64_t gap = r.offset - at; gap > 0;) {
       const uint32_t n = gap < kGapSink ? static_cast<uint32_t>(gap) : kGapSink;
       if (pieces.append_doubling(IoPiece{plan->gap_sink, n}, 64) != ErrorCode::Ok) return ErrorCode::Ok;
       gap -= n;
     }
     if (pieces.append_doubling(IoPiece{plan->window + r.at, r.size}, 64) != ErrorCode::Ok) return ErrorCode::Ok;
+    batch_at = std::min(batch_at, r.at);
     at = r.offset + r.size;
   }
-  ErrorCode e = read_pieces_at(media_io(plan->input), low, pieces.data(), pieces.count);
-  if (e != ErrorCode::Ok) set_error_at(media_io(plan->input), low, "sample data beyond the end of the file");
-  *done = e == ErrorCode::Ok;
-  return e;
+  batch.piece_count = pieces.count - batch.first_piece;
+  batch.later_at = batch_at;
+  if (batches.append_doubling(batch, 16) != ErrorCode::Ok) return ErrorCode::Ok;
+  // Each batch's own least position becomes the least of those after it.
+  uint32_t later = UINT32_MAX;
+  for (uint32_t b = batches.count; b-- > 0;) {
+    const uint32_t own = batches[b].later_at;
+    batches[b].later_at = later;
+    later = std::min(later, own);
+  }
+  for (const ScatterBatch& part : batches) {
+    ErrorCode e = read_pieces_at(media_io(plan->input), part.start, pieces.data() + part.first_piece, part.piece_count);
+    if (e != ErrorCode::Ok) set_error_at(media_io(plan->input), part.start, "sample data beyond the end of the file");
+    VT_TRY(e);
+    if (output == nullptr) continue;
+    const uint32_t complete = std::min(part.later_at, plan->window_used);
+    if (complete > *written && complete - *written >= kWriteBytes) {
+      VT_TRY(write_recorded_bytes(output, plan->window + *written, complete - *written));
+      *written = complete;
+    }
+  }
+  *done = true;
+  return ErrorCode::Ok;
 }
 
 ErrorCode read_input(ReadPlan* plan, uint64_t at, uint8_t* into, uint32_t size) {
@@ -96,6 +136,7 @@ ErrorCode read_plan_flush_window(ReadPlan* plan, MediaFile* output) {
     plan->converted_in_window = false;
   }
   bool done = false;
+  uint32_t written = 0;  // the window's bytes already out
   uint64_t low = 0;
   uint32_t length = 0;
   uint32_t runs = 0;
@@ -106,7 +147,8 @@ ErrorCode read_plan_flush_window(ReadPlan* plan, MediaFile* output) {
   constexpr uint64_t kLongRun = 64 * 1024;
   const bool dense = spans_densely(plan, &low, &length, &runs);
   if (dense && length / runs >= kShortRun && plan->stream->routines.read_pieces_at != nullptr)
-    VT_TRY(read_scattered(plan, low, &done));
+    // Byte pairs swapped once read are not ready as read.
+    VT_TRY(read_scattered(plan, plan->swaps.count == 0 ? output : nullptr, low, &written, &done));
   if (done) reads.clear();
   if (!done && dense && length / runs < kLongRun && length <= plan->window_size) {
     if (plan->staging == nullptr) plan->staging = static_cast<uint8_t*>(std::malloc(plan->window_size));
@@ -141,7 +183,8 @@ ErrorCode read_plan_flush_window(ReadPlan* plan, MediaFile* output) {
   for (const PlannedRead& r : plan->swaps)
     for (uint8_t *b = plan->window + r.at, *end = b + (r.size & ~1u); b != end; b += 2) std::swap(b[0], b[1]);
   plan->swaps.clear();
-  if (plan->window_used > 0) VT_TRY(write_recorded_bytes(output, plan->window, plan->window_used));
+  if (plan->window_used > written)
+    VT_TRY(write_recorded_bytes(output, plan->window + written, plan->window_used - written));
   reads.clear();
   plan->window_used = 0;
   return ErrorCode::Ok;

@@ -1,6 +1,7 @@
 // Writing the read plan's window: its input ranges read in as few calls as
 // their layout allows (one scattered read, one dense stretch, or adjacent
-// runs), then the window written in one go. Read, not mapped: measured,
+// runs), then the window written (a scattered one part by part as it is
+// read). Read, not mapped: measured,
 // writing from a mapping of the input cost more system time than reading
 // into the window and writing it, whose pages stay in the cache.
 #include <algorithm>
@@ -51,8 +52,8 @@ bool spans_densely(const ReadPlan* plan, uint64_t* low, uint32_t* length, uint32
 // a megabyte or so of input a call; and, when `output` is given, writes
 // each part of the window that is complete as soon as it is, while its
 // bytes are still in the processor's cache (a window of 9 MB read whole and
-// then written cost an eighth more than reading and writing it a megabyte
-// at a time). `*written`: the window's bytes written. `*done` false
+// then written cost more: 480 against 455 ms of CPU for an 802 MB input).
+// `*written`: the window's bytes written. `*done` false
 // (nothing read) when ranges overlap or memory is short.
 ErrorCode read_scattered(ReadPlan* plan, MediaFile* output, uint64_t low, uint32_t* written, bool* done) {
   *done = false;

@@ -24,8 +24,15 @@ struct PlannedRead {
   uint32_t at;
 };
 
-// At most this much of a group is held at once (more only for a larger sample).
+// At most this much of a group is held at once (more only for a larger
+// sample, or a group up to kGroupWindowBytes).
 constexpr uint32_t kWindowBytes = 4u << 20;
+// A group larger than the window, up to this size, gets a window of its
+// own size: written across two windows, its sound (one chunk after the
+// pictures) would be read a sample at a time from between pictures the
+// previous window read already; in one window the whole stretch of input is
+// one read.
+constexpr uint32_t kGroupWindowBytes = 12u << 20;
 
 // What writing one lane's samples of a group needs.
 struct GroupTrack {
@@ -76,9 +83,17 @@ struct ReadPlan {
   bool per_sample;              // reads each sample by itself
   uint8_t* sample_buffer;       // as large as the largest sample
   uint32_t sample_buffer_size;
+  // The window: `window_size` bytes from `window`, which lies within
+  // `window_block` (kWindowSlack bytes larger) where its bytes take the
+  // same place in a page as they take in the output (read_plan.cpp says why).
+  uint8_t* window_block;
   uint8_t* window;
   uint32_t window_size;
   uint32_t window_used;
+  // The most bytes of any group laid out so far: the writing pass makes its
+  // window that large at once (within kGroupWindowBytes), as every window
+  // made anew has its pages faulted in afresh.
+  uint64_t largest_group;
   GrowArray<PlannedRead> reads;
   GrowArray<PlannedRead> swaps;  // window stretches whose byte pairs are swapped once read
   bool converted_in_window;      // a sample of the window is read in pieces

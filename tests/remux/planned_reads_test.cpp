@@ -41,6 +41,31 @@ ErrorCode counted_read_pieces_at(void* handle, uint64_t position, const IoPiece*
   return app::posix_routines().read_pieces_at(handle, position, pieces, count, user);
 }
 
+// Writes of a window's size or more, and those of them whose bytes took
+// another place in their pages than in the output's (which costs the
+// system a second copy a page).
+struct LargeWrites {
+  uint32_t count = 0;
+  uint32_t misplaced = 0;
+};
+LargeWrites g_large_writes;
+void note_write(void* handle, const void* buffer, uint64_t count, void* user) {
+  uint64_t at = 0;
+  if (count < 256 * 1024 || app::posix_routines().tell(handle, &at, user) != ErrorCode::Ok) return;
+  ++g_large_writes.count;
+  if ((reinterpret_cast<uintptr_t>(buffer) - at) % 4096 != 0) ++g_large_writes.misplaced;
+}
+ErrorCode noted_write(void* handle, const void* buffer, uint32_t count, void* user) {
+  note_write(handle, buffer, count, user);
+  return app::posix_routines().write(handle, buffer, count, user);
+}
+ErrorCode noted_write_pieces(void* handle, const IoConstPiece* pieces, uint32_t count, void* user) {
+  uint64_t total = 0;
+  for (uint32_t i = 0; i < count; ++i) total += pieces[i].count;
+  if (count > 0) note_write(handle, pieces[0].buffer, total, user);
+  return app::posix_routines().write_pieces(handle, pieces, count, user);
+}
+
 RemuxRun remux_with(const std::string& in, const std::string& out, uint32_t split_mode, uint64_t limit,
                     uint32_t per_sample, Reads reads = Reads::Scattered) {
   RemuxRun run;
@@ -54,6 +79,8 @@ RemuxRun remux_with(const std::string& in, const std::string& out, uint32_t spli
   IoRoutines routines = app::posix_routines();
   routines.read_at = counted_read_at;
   routines.read_pieces_at = reads == Reads::Staged ? nullptr : counted_read_pieces_at;
+  routines.write = noted_write;
+  routines.write_pieces = noted_write_pieces;
   run.result = remux_run(in.c_str(), app::output_namer, &routines, &options, nullptr, &state, nullptr);
   for (int32_t k = 0; k < state.names.counter; ++k) {
     char* name = app::output_part_name(out.c_str(), k);
@@ -135,10 +162,14 @@ TEST(PlannedReads, AGroupLargerThanTheWindowIsReadAtOnce) {
   RemuxRun per_sample = remux_with(in, dir.path("a.mp4"), kSplitNone, 0, 1);
   ASSERT_EQ(per_sample.result, ErrorCode::Ok);
   g_reads = 0;
+  g_large_writes = {};
   RemuxRun planned = remux_with(in, dir.path("b.mp4"), kSplitNone, 0, 0);
   ASSERT_EQ(planned.result, ErrorCode::Ok);
   // 200 pictures and about 375 sound frames: a call a megabyte or so, not one a sample.
   EXPECT_LE(g_reads, in_size / (1u << 20) + 4);
+  // The window's bytes lie in their pages as they lie in the output's.
+  EXPECT_GE(g_large_writes.count, in_size / (1u << 20) / 2);
+  EXPECT_EQ(g_large_writes.misplaced, 0u);
   ASSERT_EQ(planned.parts.size(), 1u);
   EXPECT_TRUE(planned.parts[0] == per_sample.parts[0]);
 }

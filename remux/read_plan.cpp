@@ -277,6 +277,8 @@ void read_plan_release(ReadPlan* plan) {
   plan->sorted_reads.release();
   plan->pieces.release();
   plan->batches.release();
+  plan->far_reads.release();
+  plan->out_pieces.release();
   std::free(plan->gap_sink);
   plan->gap_sink = nullptr;
 }

@@ -64,12 +64,13 @@ struct GroupTrack {
 // Back at the first sample of the lane's first source.
 void group_track_restart(GroupTrack* track);
 
-// A stretch of a window's scattered read: its pieces, where in the input it
-// starts, and the least window position of the reads that come after it
-// (the window is complete before that once it is read).
+// A stretch of a window's scattered read: its reads (of the window's, in
+// input order), where in the input it starts, and the least window
+// position of the reads that come after it (the window is complete before
+// that once it is read).
 struct ScatterBatch {
-  uint32_t first_piece;
-  uint32_t piece_count;
+  uint32_t first_read;
+  uint32_t read_count;
   uint64_t start;
   uint32_t later_at;
 };
@@ -103,6 +104,10 @@ struct ReadPlan {
   GrowArray<PlannedRead> sorted_reads;
   GrowArray<IoPiece> pieces;
   GrowArray<ScatterBatch> batches;
+  // A window read in a ring (read_window.cpp): the reads that went where
+  // the window places them, not into the ring, and the pieces written out.
+  GrowArray<PlannedRead> far_reads;
+  GrowArray<IoConstPiece> out_pieces;
   uint8_t* gap_sink;
 };
 

@@ -48,6 +48,56 @@ bool spans_densely(const ReadPlan* plan, uint64_t* low, uint32_t* length, uint32
   return true;
 }
 
+// A window read scattered goes through its first kRingBytes as through a
+// ring when every byte of it is read: a read whose bytes all lie within a
+// ring's length of what is written goes to its place in the ring, any
+// other (a group's sound, due after all its pictures) to its own place in
+// the window. The bytes then pass through a few megabytes of memory that
+// stay in the processor's cache, not through the whole window (a group of
+// 9 MB): 788 MB copied through a ring of 9 MiB took 0.33 s of CPU, through
+// one of 2 MiB 0.30 s.
+constexpr uint32_t kRingBytes = 2u << 20;
+
+ErrorCode add_piece(GrowArray<IoConstPiece>* out, const uint8_t* data, uint32_t size) {
+  if (out->count > 0) {
+    IoConstPiece& last = (*out)[out->count - 1];
+    if (static_cast<const uint8_t*>(last.buffer) + last.count == data) {
+      last.count += size;
+      return ErrorCode::Ok;
+    }
+  }
+  return out->append_doubling(IoConstPiece{data, size}, 64);
+}
+
+// Writes window positions [from, to) of a window read in a ring: from the
+// ring, but the far reads from their own places. No far read straddles
+// `from` or `to`: both are where a read starts, or the window's end.
+ErrorCode write_ring(ReadPlan* plan, MediaFile* output, uint32_t from, uint32_t to) {
+  GrowArray<PlannedRead>& far = plan->far_reads;
+  GrowArray<IoConstPiece>& out = plan->out_pieces;
+  out.clear();
+  std::sort(far.begin(), far.end(), [](const PlannedRead& a, const PlannedRead& b) { return a.at < b.at; });
+  const PlannedRead* next = std::lower_bound(far.begin(), far.end(), from,
+                                             [](const PlannedRead& r, uint32_t at) { return r.at < at; });
+  uint32_t p = from;
+  while (p < to) {
+    const bool far_next = next != far.end() && next->at < to;
+    const uint32_t ring_end = far_next ? next->at : to;
+    while (p < ring_end) {
+      const uint32_t slot = p % kRingBytes;
+      const uint32_t n = std::min(ring_end - p, kRingBytes - slot);
+      VT_TRY(add_piece(&out, plan->window + slot, n));
+      p += n;
+    }
+    if (far_next) {
+      VT_TRY(add_piece(&out, plan->window + next->at, next->size));
+      p = next->at + next->size;
+      ++next;
+    }
+  }
+  return write_recorded_pieces(output, out.data(), out.count, to - from);
+}
+
 // Reads the window's stretch of input from `low` on, scattered into place,
 // a megabyte or so of input a call; and, when `output` is given, writes
 // each part of the window that is complete as soon as it is, while its
@@ -66,36 +116,29 @@ ErrorCode read_scattered(ReadPlan* plan, MediaFile* output, uint64_t low, uint32
   GrowArray<IoPiece>& pieces = plan->pieces;
   GrowArray<ScatterBatch>& batches = plan->batches;
   sorted.clear();
-  pieces.clear();
   batches.clear();
+  plan->far_reads.clear();
   if (plan->gap_sink == nullptr) plan->gap_sink = static_cast<uint8_t*>(std::malloc(kGapSink));
   if (plan->gap_sink == nullptr) return ErrorCode::Ok;
   for (const PlannedRead& r : plan->reads)
     if (r.size > 0 && sorted.append_doubling(r, 64) != ErrorCode::Ok) return ErrorCode::Ok;
   std::sort(sorted.begin(), sorted.end(), [](const PlannedRead& a, const PlannedRead& b) { return a.offset < b.offset; });
   uint64_t at = low;
+  uint64_t covered = 0;
   ScatterBatch batch{0, 0, low, UINT32_MAX};
-  uint32_t batch_at = UINT32_MAX;  // the least window position this batch fills
-  for (const PlannedRead& r : sorted) {
+  for (uint32_t i = 0; i < sorted.count; ++i) {
+    const PlannedRead& r = sorted[i];
     if (r.offset < at) return ErrorCode::Ok;  // an input range read twice
     if (at - batch.start >= kBatchBytes) {
-      batch.piece_count = pieces.count - batch.first_piece;
-      batch.later_at = batch_at;  // for now: this batch's own least position
+      batch.read_count = i - batch.first_read;
       if (batches.append_doubling(batch, 16) != ErrorCode::Ok) return ErrorCode::Ok;
-      batch = ScatterBatch{pieces.count, 0, at, UINT32_MAX};
-      batch_at = UINT32_MAX;
+      batch = ScatterBatch{i, 0, at, UINT32_MAX};
     }
-    for (uint64_t gap = r.offset - at; gap > 0;) {
-      const uint32_t n = gap < kGapSink ? static_cast<uint32_t>(gap) : kGapSink;
-      if (pieces.append_doubling(IoPiece{plan->gap_sink, n}, 64) != ErrorCode::Ok) return ErrorCode::Ok;
-      gap -= n;
-    }
-    if (pieces.append_doubling(IoPiece{plan->window + r.at, r.size}, 64) != ErrorCode::Ok) return ErrorCode::Ok;
-    batch_at = std::min(batch_at, r.at);
+    batch.later_at = std::min(batch.later_at, r.at);  // for now: this batch's own least position
     at = r.offset + r.size;
+    covered += r.size;
   }
-  batch.piece_count = pieces.count - batch.first_piece;
-  batch.later_at = batch_at;
+  batch.read_count = sorted.count - batch.first_read;
   if (batches.append_doubling(batch, 16) != ErrorCode::Ok) return ErrorCode::Ok;
   // Each batch's own least position becomes the least of those after it.
   uint32_t later = UINT32_MAX;
@@ -104,13 +147,49 @@ ErrorCode read_scattered(ReadPlan* plan, MediaFile* output, uint64_t low, uint32
     batches[b].later_at = later;
     later = std::min(later, own);
   }
+  // The reads do not overlap in the window: when they cover it, each byte
+  // of it is read, none was put there before (a converted sample's made
+  // bytes, a filler).
+  const bool ring = output != nullptr && covered == plan->window_used && plan->window_size > kRingBytes;
+  // Once a batch is read the window is not read again another way (a
+  // ring's bytes are not where the window places them): short of memory
+  // then, the remux fails.
+  auto short_of_memory = [done] { return *done ? ErrorCode::OutOfMemory : ErrorCode::Ok; };
   for (const ScatterBatch& part : batches) {
-    ErrorCode e = read_pieces_at(media_io(plan->input), part.start, pieces.data() + part.first_piece, part.piece_count);
+    pieces.clear();
+    at = part.start;
+    for (uint32_t i = part.first_read; i < part.first_read + part.read_count; ++i) {
+      const PlannedRead& r = sorted[i];
+      for (uint64_t gap = r.offset - at; gap > 0;) {
+        const uint32_t n = gap < kGapSink ? static_cast<uint32_t>(gap) : kGapSink;
+        if (pieces.append_doubling(IoPiece{plan->gap_sink, n}, 64) != ErrorCode::Ok) return short_of_memory();
+        gap -= n;
+      }
+      at = r.offset + r.size;
+      if (ring && r.at + uint64_t{r.size} <= uint64_t{*written} + kRingBytes) {
+        // Its ring slots hold nothing still to write: what they held lay a
+        // ring's length back, before `*written`.
+        for (uint32_t p = r.at, end = r.at + r.size; p < end;) {
+          const uint32_t slot = p % kRingBytes;
+          const uint32_t n = std::min(end - p, kRingBytes - slot);
+          if (pieces.append_doubling(IoPiece{plan->window + slot, n}, 64) != ErrorCode::Ok) return short_of_memory();
+          p += n;
+        }
+        continue;
+      }
+      if (ring && plan->far_reads.append_doubling(r, 64) != ErrorCode::Ok) return short_of_memory();
+      if (pieces.append_doubling(IoPiece{plan->window + r.at, r.size}, 64) != ErrorCode::Ok) return short_of_memory();
+    }
+    ErrorCode e = read_pieces_at(media_io(plan->input), part.start, pieces.data(), pieces.count);
     if (e != ErrorCode::Ok) set_error_at(media_io(plan->input), part.start, "sample data beyond the end of the file");
     VT_TRY(e);
+    *done = true;
     if (output == nullptr) continue;
     const uint32_t complete = std::min(part.later_at, plan->window_used);
-    if (complete > *written && complete - *written >= kWriteBytes) {
+    if (ring && complete > *written) {
+      VT_TRY(write_ring(plan, output, *written, complete));
+      *written = complete;
+    } else if (!ring && complete > *written && complete - *written >= kWriteBytes) {
       VT_TRY(write_recorded_bytes(output, plan->window + *written, complete - *written));
       *written = complete;
     }

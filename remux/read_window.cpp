@@ -57,10 +57,6 @@ bool spans_densely(const ReadPlan* plan, uint64_t* low, uint32_t* length, uint32
 // 9 MB): 788 MB copied through a ring of 9 MiB took 0.33 s of CPU, through
 // one of 2 MiB 0.30 s.
 constexpr uint32_t kRingBytes = 2u << 20;
-// Its writes end where the output's blocks of this size do: the system
-// fills whole large pages of a file written in such blocks, and writing a
-// block in two parts cost it more (see the platform's write routines).
-constexpr uint64_t kOutputBlock = 256u << 10;
 
 ErrorCode add_piece(GrowArray<IoConstPiece>* out, const uint8_t* data, uint32_t size) {
   if (out->count > 0) {
@@ -74,20 +70,19 @@ ErrorCode add_piece(GrowArray<IoConstPiece>* out, const uint8_t* data, uint32_t 
 }
 
 // Writes window positions [from, to) of a window read in a ring: from the
-// ring, but the far reads (or the part of one in the stretch) from their
-// own places.
+// ring, but the far reads from their own places. No far read straddles
+// `from` or `to`: both are where a read starts, or the window's end.
 ErrorCode write_ring(ReadPlan* plan, MediaFile* output, uint32_t from, uint32_t to) {
   GrowArray<PlannedRead>& far = plan->far_reads;
   GrowArray<IoConstPiece>& out = plan->out_pieces;
   out.clear();
   std::sort(far.begin(), far.end(), [](const PlannedRead& a, const PlannedRead& b) { return a.at < b.at; });
-  // The first far read that ends past `from`.
-  const PlannedRead* next = std::lower_bound(
-      far.begin(), far.end(), from, [](const PlannedRead& r, uint32_t at) { return r.at + r.size <= at; });
+  const PlannedRead* next = std::lower_bound(far.begin(), far.end(), from,
+                                             [](const PlannedRead& r, uint32_t at) { return r.at < at; });
   uint32_t p = from;
   while (p < to) {
     const bool far_next = next != far.end() && next->at < to;
-    const uint32_t ring_end = far_next ? std::max(next->at, p) : to;
+    const uint32_t ring_end = far_next ? next->at : to;
     while (p < ring_end) {
       const uint32_t slot = p % kRingBytes;
       const uint32_t n = std::min(ring_end - p, kRingBytes - slot);
@@ -95,9 +90,8 @@ ErrorCode write_ring(ReadPlan* plan, MediaFile* output, uint32_t from, uint32_t 
       p += n;
     }
     if (far_next) {
-      const uint32_t end = std::min(next->at + next->size, to);
-      VT_TRY(add_piece(&out, plan->window + p, end - p));
-      p = end;
+      VT_TRY(add_piece(&out, plan->window + next->at, next->size));
+      p = next->at + next->size;
       ++next;
     }
   }
@@ -173,8 +167,8 @@ ErrorCode read_scattered(ReadPlan* plan, MediaFile* output, uint64_t low, uint32
       }
       at = r.offset + r.size;
       if (ring && r.at + uint64_t{r.size} <= uint64_t{*written} + kRingBytes) {
-        // Bytes still to write in the ring lie in [*written, *written +
-        // kRingBytes), one per slot: this read's slots hold none of them.
+        // Its ring slots hold nothing still to write: what they held lay a
+        // ring's length back, before `*written`.
         for (uint32_t p = r.at, end = r.at + r.size; p < end;) {
           const uint32_t slot = p % kRingBytes;
           const uint32_t n = std::min(end - p, kRingBytes - slot);
@@ -193,15 +187,8 @@ ErrorCode read_scattered(ReadPlan* plan, MediaFile* output, uint64_t low, uint32
     if (output == nullptr) continue;
     const uint32_t complete = std::min(part.later_at, plan->window_used);
     if (ring && complete > *written) {
-      // What would end inside a block of the output waits for the next
-      // batch, so that every write but the window's last ends on a block.
-      uint32_t to = complete;
-      if (complete < plan->window_used) {
-        const uint64_t end = file_tell(media_io(output)) + (complete - *written);
-        to = end % kOutputBlock < complete - *written ? complete - static_cast<uint32_t>(end % kOutputBlock) : *written;
-      }
-      if (to > *written) VT_TRY(write_ring(plan, output, *written, to));
-      *written = to;
+      VT_TRY(write_ring(plan, output, *written, complete));
+      *written = complete;
     } else if (!ring && complete > *written && complete - *written >= kWriteBytes) {
       VT_TRY(write_recorded_bytes(output, plan->window + *written, complete - *written));
       *written = complete;

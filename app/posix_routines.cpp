@@ -46,23 +46,12 @@ int64_t read_at(BufferedFile* f, uint8_t* data, uint32_t count, uint64_t at, int
 // copy into them ran three to four times slower (measured: 788 MB written in
 // calls of 1 MiB took 0.54-2.62 s, in calls of 256 KiB 0.21-0.43 s, `cat`
 // 0.25-0.43 s). A pipe takes whole blocks.
-//
-// And a call ends where a multiple of kPosixWriteCall does, so that the next
-// starts on a page: a write that starts inside a page leaves the system a
-// page of a smaller block to fill in two copies, and 788 MB written in calls
-// of 256 KiB at an odd position took 0.35 s against 0.29 s (task-clock
-// medians) in calls that start on whole blocks.
-uint64_t call_bytes(const BufferedFile* f, uint64_t at) {
-  return f->sequential ? UINT64_MAX : kPosixWriteCall - at % kPosixWriteCall;
-}
-
 int write_at(BufferedFile* f, const uint8_t* data, uint32_t count, uint64_t at) {
   uint32_t done = 0;
   while (done < count) {
     f->stats.system_writes++;
     ssize_t n = f->sequential ? write(f->fd, data + done, count - done)
-                              : pwrite(f->fd, data + done,
-                                       static_cast<size_t>(std::min<uint64_t>(count - done, call_bytes(f, at + done))),
+                              : pwrite(f->fd, data + done, std::min(count - done, kPosixWriteCall),
                                        static_cast<off_t>(at + done));
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -96,8 +85,8 @@ int write_pieces(BufferedFile* f, const uint8_t* head, uint32_t head_count, cons
   auto piece = [&](int64_t i) {
     return i < 0 ? IoConstPiece{head, head_count} : pieces[i];
   };
+  const uint64_t most = f->sequential ? UINT64_MAX : kPosixWriteCall;
   while (next < static_cast<int64_t>(count)) {
-    const uint64_t most = call_bytes(f, at);
     int n = 0;
     uint64_t total = 0;
     for (int64_t i = next; i < static_cast<int64_t>(count) && n < static_cast<int>(kPiecesPerCall) && total < most;

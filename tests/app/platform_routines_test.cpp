@@ -38,25 +38,19 @@ constexpr uint32_t kWriteBuffer = kPosixWriteBuffer;
 constexpr uint64_t kWriteCall = kPosixWriteCall;
 #endif
 
-// System calls for `bytes` written in one go from file position `at`: each
-// call ends where a multiple of kWriteCall does.
-uint32_t calls_for(uint64_t at, uint64_t bytes) {
-  if (kWriteCall == UINT64_MAX) return bytes != 0 ? 1 : 0;
-  const uint64_t span = at % kWriteCall + bytes;
-  return static_cast<uint32_t>(span / kWriteCall + (span % kWriteCall != 0));
-}
+// System calls for `bytes` written in one go.
+uint32_t calls_for(uint64_t bytes) { return static_cast<uint32_t>(bytes / kWriteCall + (bytes % kWriteCall != 0)); }
 
-// System calls for a write of a whole buffer or more after `waiting` bytes
-// from position `at`: on Windows the buffer topped up and sent, then the
-// rest (no gathering write); elsewhere both in gathered writes.
-uint32_t waiting_then_large(uint64_t at, uint64_t waiting, uint64_t size) {
+// System calls for a write of a whole buffer or more after `waiting` bytes:
+// on Windows the buffer topped up and sent, then the rest (no gathering
+// write); elsewhere both in gathered writes.
+uint32_t waiting_then_large(uint64_t waiting, uint64_t size) {
 #ifdef _WIN32
-  (void)at;
   (void)waiting;
   (void)size;
   return 2;
 #else
-  return calls_for(at, waiting + size);
+  return calls_for(waiting + size);
 #endif
 }
 
@@ -272,11 +266,11 @@ TEST(PlatformRoutines, SmallTransfersAreBufferedLargeOnesGoStraight) {
     piece = piece % 97 + 1;
   }
   uint32_t writes_after_small = stats_of(h).system_writes;
-  EXPECT_LE(writes_after_small, 2 * calls_for(0, kWriteBuffer));
+  EXPECT_LE(writes_after_small, 2 * calls_for(kWriteBuffer));
   ASSERT_EQ(io.write(h, data.data() + at, 2 * kWriteBuffer, nullptr), ErrorCode::Ok);
   at += 2 * kWriteBuffer;
   ASSERT_EQ(io.write(h, data.data() + at, static_cast<uint32_t>(data.size() - at), nullptr), ErrorCode::Ok);
-  EXPECT_LE(stats_of(h).system_writes, writes_after_small + 2 + calls_for(0, data.size()));
+  EXPECT_LE(stats_of(h).system_writes, writes_after_small + 2 + calls_for(data.size()));
   ASSERT_EQ(io.close(h, nullptr), ErrorCode::Ok);
   ASSERT_EQ(read_file(path), data);
 
@@ -515,19 +509,18 @@ TEST(PlatformRoutines, WritesLeaveInWholeBlocks) {
   };
   const uint32_t block = kWriteBuffer;
   const uint32_t waiting = 2 * (block / 3) + block / 2 - block;
-  const uint32_t first = calls_for(0, block);
-  const uint32_t second = first + waiting_then_large(block, waiting, 3 * uint64_t{block});
-  const uint64_t third_at = 2 * uint64_t{block / 3} + block / 2 + 3 * uint64_t{block};
+  const uint32_t first = calls_for(block);
+  const uint32_t second = first + waiting_then_large(waiting, 3 * uint64_t{block});
   const Step steps[] = {
       {block / 3, 0, 0},          // buffered
       {block / 3, 0, 0},          // buffered
       {block / 2, first, block},  // fills the block, which leaves; the rest waits
       // A write of a block or more leaves at once, with the bytes waiting
       // before it (in one gathered write where the system has them, cut
-      // into calls that end on multiples of kWriteCall).
+      // into calls of at most kWriteCall bytes).
       {3 * block, second, 2 * uint64_t{block / 3} + block / 2 + 3 * uint64_t{block}},
       {17, second, 2 * uint64_t{block / 3} + block / 2 + 3 * uint64_t{block}},
-      {block, second + waiting_then_large(third_at, 17, block), third_at + block + 17},
+      {block, second + waiting_then_large(17, block), 2 * uint64_t{block / 3} + block / 2 + 4 * uint64_t{block} + 17},
   };
   std::vector<uint8_t> all;
   uint8_t seed = 1;
@@ -542,46 +535,6 @@ TEST(PlatformRoutines, WritesLeaveInWholeBlocks) {
   }
   ASSERT_EQ(io.close(h, nullptr), ErrorCode::Ok);
   EXPECT_EQ(read_file(path), all);
-}
-
-// A large write that starts inside a block of kWriteCall bytes ends its
-// first call where that block does, and every call after starts on one:
-// the system then fills whole pages in one copy.
-TEST(PlatformRoutines, LargeWritesEndTheirCallsOnWholeBlocks) {
-  struct Case {
-    uint64_t at;
-    uint32_t size;
-    uint32_t calls;  // elsewhere than Windows, where a write is one call
-  };
-#ifndef _WIN32
-  static_assert(kWriteCall == 256 * 1024, "the calls below are counted in blocks of 256 KiB");
-#endif
-  const uint32_t call = 256 * 1024;
-  const Case cases[] = {
-      {0, 4 * call, 4},
-      {100, 4 * call, 5},               // 262,044 bytes, three whole blocks, the rest
-      {call - 100, 4 * call + 100, 5},  // 100 bytes, then four whole blocks
-      {100, 5 * call - 100, 5},
-      {3 * uint64_t{call}, 4 * call + 1, 5},
-  };
-  for (const Case& c : cases) {
-    test::TempDir dir;
-    const std::string path = dir.path("blocks");
-    void* h = nullptr;
-    ASSERT_EQ(io.open(path.c_str(), &h, kOpenCreate, nullptr), ErrorCode::Ok);
-    ASSERT_EQ(seek_to(h, c.at, nullptr), ErrorCode::Ok);
-    const std::vector<uint8_t> data = pattern(c.size, static_cast<uint32_t>(c.at));
-    ASSERT_EQ(io.write(h, data.data(), c.size, nullptr), ErrorCode::Ok);
-#ifdef _WIN32
-    EXPECT_EQ(stats_of(h).system_writes, 1u) << c.at;
-#else
-    EXPECT_EQ(stats_of(h).system_writes, c.calls) << c.at;
-#endif
-    ASSERT_EQ(io.close(h, nullptr), ErrorCode::Ok);
-    std::vector<uint8_t> expected(c.at, 0);
-    expected.insert(expected.end(), data.begin(), data.end());
-    EXPECT_EQ(read_file(path), expected) << c.at;
-  }
 }
 
 // A directory of any name length; false when it cannot be made.

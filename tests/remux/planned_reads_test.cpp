@@ -3,6 +3,8 @@
 // path, whole files and split parts alike.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -222,6 +224,98 @@ TEST(PlannedReads, ConvertedTracksSameBytesAsThePerSamplePath) {
         }
       }
     }
+  }
+}
+
+// A large window read scattered passes through a ring: reads due within
+// the ring's length of what is written land in it (wrapping at its end),
+// reads due further ahead in their own places, and the window goes out in
+// its order all the same. The window: a sound range, then 24 pictures whose
+// input order swaps each pair; the sound lies in the input before the
+// pictures, among them, or after them (then every picture past the ring's
+// length is due far ahead of what is written, which waits for the sound).
+TEST(PlannedReads, AWindowReadThroughTheRingKeepsItsOrder) {
+  TempDir dir;
+  constexpr uint32_t kPictures = 24;
+  constexpr uint32_t kPicture = 200000;
+  constexpr uint32_t kSound = 65536;
+  // An input whose bytes differ everywhere: its samples are the ranges read.
+  const std::string in = dir.path("in.mp4");
+  {
+    MediaFile* file = create_file(in);
+    ASSERT_NE(file, nullptr);
+    TrackSpec spec{};
+    spec.kind = kKindH263;
+    spec.width = 64;
+    spec.height = 48;
+    spec.timescale = 1000;
+    const uint32_t id = media_add_track(file, &spec);
+    ASSERT_NE(id, 0u);
+    for (uint32_t k = 0; k < kPictures + 2; ++k) {
+      const Bytes data = pattern(kPicture, static_cast<uint8_t>(k + 1));
+      SampleWrite w = sample_of(data, 40);
+      ASSERT_EQ(write_sample(file, id, &w), ErrorCode::Ok);
+    }
+    ASSERT_EQ(media_close(file), ErrorCode::Ok);
+  }
+  const std::vector<uint8_t> input = read_whole_file(in);
+  ASSERT_GT(input.size(), size_t{kPictures} * kPicture + kSound);
+  for (uint32_t sound_after : {0u, 12u, kPictures}) {
+    SCOPED_TRACE("sound after picture " + std::to_string(sound_after));
+    // The window's reads in window order, and the bytes the window must hold.
+    std::vector<PlannedRead> reads;
+    const uint64_t sound_at = uint64_t{sound_after} * kPicture;
+    reads.push_back(PlannedRead{sound_at, kSound, 0});
+    for (uint32_t i = 0; i < kPictures; ++i) {
+      const uint32_t slot = i ^ 1u;  // input order swaps each pair
+      const uint64_t offset = uint64_t{slot} * kPicture + (slot >= sound_after ? kSound : 0);
+      reads.push_back(PlannedRead{offset, kPicture, kSound + i * kPicture});
+    }
+    std::vector<uint8_t> expected;
+    for (const PlannedRead& r : reads)
+      expected.insert(expected.end(), input.begin() + static_cast<std::ptrdiff_t>(r.offset),
+                      input.begin() + static_cast<std::ptrdiff_t>(r.offset + r.size));
+
+    OpenParams params{};
+    params.routines = app::posix_routines();
+    params.path = in.c_str();
+    MediaFile* source = nullptr;
+    ASSERT_EQ(media_open(&source, &params, kOpenRead), ErrorCode::Ok);
+    const std::string out = dir.path("out.mp4");
+    MediaFile* output = create_file(out);
+    ASSERT_NE(output, nullptr);
+    TrackSpec spec{};
+    spec.kind = kKindH263;
+    spec.width = 64;
+    spec.height = 48;
+    spec.timescale = 1000;
+    const uint32_t id = media_add_track(output, &spec);
+    ASSERT_NE(id, 0u);
+
+    StreamContext stream{Pass::Write, app::posix_routines(), nullptr};
+    ReadPlan plan{};
+    plan.input = source;
+    plan.stream = &stream;
+    plan.window_size = static_cast<uint32_t>(expected.size()) + (1u << 20);
+    plan.window_block = static_cast<uint8_t*>(std::malloc(plan.window_size));
+    ASSERT_NE(plan.window_block, nullptr);
+    plan.window = plan.window_block;
+    for (const PlannedRead& r : reads) {
+      SampleWrite w{};
+      w.size = r.size;
+      w.duration = 40;
+      w.flags = kSampleSync;
+      ASSERT_EQ(record_sample(output, id, &w), ErrorCode::Ok);
+      ASSERT_EQ(plan.reads.append(r), ErrorCode::Ok);
+      plan.window_used += r.size;
+    }
+    EXPECT_EQ(read_plan_flush_window(&plan, output), ErrorCode::Ok);
+    read_plan_release(&plan);
+    EXPECT_EQ(media_close(output), ErrorCode::Ok);
+    EXPECT_EQ(media_close(source), ErrorCode::Ok);
+
+    const std::vector<uint8_t> written = read_whole_file(out);
+    EXPECT_NE(std::search(written.begin(), written.end(), expected.begin(), expected.end()), written.end());
   }
 }
 

@@ -227,6 +227,16 @@ TEST(PlannedReads, ConvertedTracksSameBytesAsThePerSamplePath) {
   }
 }
 
+// A small picture track in a file being made: its id, 0 when refused.
+uint32_t add_picture_track(MediaFile* file) {
+  TrackSpec spec{};
+  spec.kind = kKindH263;
+  spec.width = 64;
+  spec.height = 48;
+  spec.timescale = 1000;
+  return media_add_track(file, &spec);
+}
+
 // A large window read scattered passes through a ring: reads due within
 // the ring's length of what is written land in it (wrapping at its end),
 // reads due further ahead in their own places, and the window goes out in
@@ -244,12 +254,7 @@ TEST(PlannedReads, AWindowReadThroughTheRingKeepsItsOrder) {
   {
     MediaFile* file = create_file(in);
     ASSERT_NE(file, nullptr);
-    TrackSpec spec{};
-    spec.kind = kKindH263;
-    spec.width = 64;
-    spec.height = 48;
-    spec.timescale = 1000;
-    const uint32_t id = media_add_track(file, &spec);
+    const uint32_t id = add_picture_track(file);
     ASSERT_NE(id, 0u);
     for (uint32_t k = 0; k < kPictures + 2; ++k) {
       const Bytes data = pattern(kPicture, static_cast<uint8_t>(k + 1));
@@ -284,12 +289,7 @@ TEST(PlannedReads, AWindowReadThroughTheRingKeepsItsOrder) {
     const std::string out = dir.path("out.mp4");
     MediaFile* output = create_file(out);
     ASSERT_NE(output, nullptr);
-    TrackSpec spec{};
-    spec.kind = kKindH263;
-    spec.width = 64;
-    spec.height = 48;
-    spec.timescale = 1000;
-    const uint32_t id = media_add_track(output, &spec);
+    const uint32_t id = add_picture_track(output);
     ASSERT_NE(id, 0u);
 
     StreamContext stream{Pass::Write, app::posix_routines(), nullptr};
@@ -340,12 +340,7 @@ TEST(PlannedReads, RecordedSamplesOweTheirBytes) {
     SCOPED_TRACE(c.what);
     MediaFile* file = create_file(dir.path("owed.mp4"));
     ASSERT_NE(file, nullptr);
-    TrackSpec wanted{};
-    wanted.kind = kKindH263;
-    wanted.width = 64;
-    wanted.height = 48;
-    wanted.timescale = 1000;
-    uint32_t id = media_add_track(file, &wanted);
+    uint32_t id = add_picture_track(file);
     ASSERT_NE(id, 0u);
     Bytes data = pattern(21, 3);
     SampleWrite w = sample_of(Bytes(data.begin(), data.begin() + 10), 40);

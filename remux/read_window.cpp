@@ -50,10 +50,10 @@ bool spans_densely(const ReadPlan* plan, uint64_t* low, uint32_t* length, uint32
 
 // A window read scattered goes through its first kRingBytes as through a
 // ring when every byte of it is read: a read whose bytes all lie within a
-// ring's length of what is written goes to its place in the ring, any
-// other (bytes the input holds well before the output's order reaches them,
-// as in an input interleaved more coarsely than the output) to its own
-// place in the window. The bytes then pass through a few megabytes of memory that
+// ring's length of what is written goes to its place in the ring, any other
+// (bytes the input holds well before the output's order reaches them, as in
+// an input interleaved more coarsely than the output) to its own place in
+// the window. The bytes then pass through a few megabytes of memory that
 // stay in the processor's cache, not through the whole window (a group of
 // 9 MB): 788 MB copied through a ring of 9 MiB took 0.33 s of CPU, through
 // one of 2 MiB 0.30 s.

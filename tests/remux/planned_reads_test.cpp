@@ -229,12 +229,12 @@ TEST(PlannedReads, ConvertedTracksSameBytesAsThePerSamplePath) {
 
 // A small picture track in a file being made: its id, 0 when refused.
 uint32_t add_picture_track(MediaFile* file) {
-  TrackSpec spec{};
-  spec.kind = kKindH263;
-  spec.width = 64;
-  spec.height = 48;
-  spec.timescale = 1000;
-  return media_add_track(file, &spec);
+  TrackSpec wanted{};
+  wanted.kind = kKindH263;
+  wanted.width = 64;
+  wanted.height = 48;
+  wanted.timescale = 1000;
+  return media_add_track(file, &wanted);
 }
 
 // A large window read scattered passes through a ring: reads due within

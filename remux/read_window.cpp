@@ -59,6 +59,19 @@ bool spans_densely(const ReadPlan* plan, uint64_t* low, uint32_t* length, uint32
 // one of 2 MiB 0.30 s.
 constexpr uint32_t kRingBytes = 2u << 20;
 
+// The ring's stretches that hold window positions [p, end), handed to `add`
+// in turn: split where the ring ends.
+template <typename Add>
+ErrorCode in_ring(const ReadPlan* plan, uint32_t p, uint32_t end, Add add) {
+  while (p < end) {
+    const uint32_t slot = p % kRingBytes;
+    const uint32_t n = std::min(end - p, kRingBytes - slot);
+    VT_TRY(add(plan->window + slot, n));
+    p += n;
+  }
+  return ErrorCode::Ok;
+}
+
 ErrorCode add_piece(GrowArray<IoConstPiece>* out, const uint8_t* data, uint32_t size) {
   if (out->count > 0) {
     IoConstPiece& last = (*out)[out->count - 1];
@@ -84,12 +97,8 @@ ErrorCode write_ring(ReadPlan* plan, MediaFile* output, uint32_t from, uint32_t 
   while (p < to) {
     const bool far_next = next != far.end() && next->at < to;
     const uint32_t ring_end = far_next ? next->at : to;
-    while (p < ring_end) {
-      const uint32_t slot = p % kRingBytes;
-      const uint32_t n = std::min(ring_end - p, kRingBytes - slot);
-      VT_TRY(add_piece(&out, plan->window + slot, n));
-      p += n;
-    }
+    VT_TRY(in_ring(plan, p, ring_end, [&out](const uint8_t* data, uint32_t n) { return add_piece(&out, data, n); }));
+    p = ring_end;
     if (far_next) {
       VT_TRY(add_piece(&out, plan->window + next->at, next->size));
       p = next->at + next->size;
@@ -170,12 +179,8 @@ ErrorCode read_scattered(ReadPlan* plan, MediaFile* output, uint64_t low, uint32
       if (ring && r.at + uint64_t{r.size} <= uint64_t{*written} + kRingBytes) {
         // Its ring slots hold nothing still to write: what they held lay a
         // ring's length back, before `*written`.
-        for (uint32_t p = r.at, end = r.at + r.size; p < end;) {
-          const uint32_t slot = p % kRingBytes;
-          const uint32_t n = std::min(end - p, kRingBytes - slot);
-          if (pieces.append_doubling(IoPiece{plan->window + slot, n}, 64) != ErrorCode::Ok) return short_of_memory();
-          p += n;
-        }
+        auto add = [&pieces](uint8_t* data, uint32_t n) { return pieces.append_doubling(IoPiece{data, n}, 64); };
+        if (in_ring(plan, r.at, r.at + r.size, add) != ErrorCode::Ok) return short_of_memory();
         continue;
       }
       if (ring && plan->far_reads.append_doubling(r, 64) != ErrorCode::Ok) return short_of_memory();

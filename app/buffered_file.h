@@ -65,6 +65,7 @@ struct BufferedFile {
   uint32_t write_length;
   uint32_t sequential;    // 1: written in order: a pipe, a console, standard output
   uint32_t write_failed;  // 1 once buffered data was lost
+  uint32_t reserved;      // 1: room was set aside ahead of the writes
   int write_errno;
   PlatformFileStats stats;
   char* path;

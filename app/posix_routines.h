@@ -36,6 +36,11 @@ ErrorCode posix_read_pieces_at(void* handle, uint64_t position, const IoPiece* p
 ErrorCode posix_view_at(void* handle, uint64_t position, uint64_t count, IoView* out, void* user);
 ErrorCode posix_unview(void* handle, IoView* view, void* user);
 
+// Sets aside room for a file being created (Linux: fallocate, keeping its
+// size); nothing for pipes or where the system cannot. Room left unwritten
+// is given back when the file is closed. Never fails but for a null handle.
+ErrorCode posix_reserve(void* handle, uint64_t size, void* user);
+
 // Its close, seek, tell, size, read, write, read_at and write_pieces are buffered_file.h's.
 const IoRoutines& posix_routines();
 

@@ -263,7 +263,8 @@ ErrorCode windows_open(const void* path, void** out_handle, uint32_t mode, void*
 
 const IoRoutines& windows_routines() {
   static constexpr IoRoutines table{windows_open,  buffered_close, buffered_seek,    buffered_tell, buffered_size,
-                                    buffered_read, buffered_write, buffered_read_at, nullptr, nullptr, nullptr, nullptr};
+                                    buffered_read, buffered_write, buffered_read_at, nullptr, nullptr, nullptr, nullptr,
+                                    nullptr};
   return table;
 }
 

@@ -57,6 +57,13 @@ ErrorCode write_pieces(FileIo* file, const IoConstPiece* pieces, uint32_t count)
   return ErrorCode::Ok;
 }
 
+ErrorCode reserve_file(FileIo* file, uint64_t size) {
+  if (file == nullptr) return ErrorCode::BadArgument;
+  const IoRoutines& r = file->current.routines;
+  if (r.reserve == nullptr) return ErrorCode::Ok;
+  return latch(file, r.reserve(file->current.handle, size, file->user));
+}
+
 bool can_view(const FileIo* file) {
   return file != nullptr && file->current.routines.view_at != nullptr && file->current.routines.unview != nullptr;
 }

@@ -20,6 +20,9 @@ ErrorCode read_pieces_at(FileIo* file, uint64_t position, const IoPiece* pieces,
 // The pieces written in turn at the position: one call when the routines
 // can gather a write, else a write a piece.
 ErrorCode write_pieces(FileIo* file, const IoConstPiece* pieces, uint32_t count);
+// Asks the routines to set aside room for a file of about `size` bytes;
+// nothing happens where they cannot.
+ErrorCode reserve_file(FileIo* file, uint64_t size);
 // Whether the routines can see a file in place (view_at and unview).
 bool can_view(const FileIo* file);
 // `count` bytes at `position` seen in place (Unsupported when the routines

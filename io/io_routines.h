@@ -1,5 +1,5 @@
 #pragma once
-// The seven file routines through which the library reaches every byte, and
+// The file routines through which the library reaches every byte, and
 // the two tables the library brings itself: memory streams and C streams.
 #include <cstdint>
 
@@ -54,6 +54,11 @@ struct IoRoutines {
   // Optional (null: a write a piece): the pieces written in turn at the
   // handle's position, in as few calls as the system takes.
   ErrorCode (*write_pieces)(void* handle, const IoConstPiece* pieces, uint32_t count, void* user);
+  // Optional (null: nothing set aside): the file is to be written to about
+  // `size` bytes; the system may set aside its room now, in one go, rather
+  // than a page at a time as the writes come. Neither the file's size nor
+  // its bytes change, and room left unwritten is given back at close.
+  ErrorCode (*reserve)(void* handle, uint64_t size, void* user);
 };
 
 // Memory streams. The "name" handed to mem_open is a MemoryPair. Mode 2

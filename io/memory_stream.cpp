@@ -94,7 +94,7 @@ void mem_reserve(MemoryStream* stream, uint64_t bytes) {
 }
 
 const IoRoutines& memory_routines() {
-  static constexpr IoRoutines table{mem_open, mem_close, mem_seek, mem_tell, mem_size, mem_read, mem_write, nullptr, nullptr, nullptr, nullptr, nullptr};
+  static constexpr IoRoutines table{mem_open, mem_close, mem_seek, mem_tell, mem_size, mem_read, mem_write, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
   return table;
 }
 

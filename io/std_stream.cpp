@@ -68,7 +68,7 @@ ErrorCode std_write(void* handle, const void* buffer, uint32_t count, void*) {
 }
 
 const IoRoutines& std_routines() {
-  static constexpr IoRoutines table{std_open, std_close, std_seek, std_tell, std_size, std_read, std_write, nullptr, nullptr, nullptr, nullptr, nullptr};
+  static constexpr IoRoutines table{std_open, std_close, std_seek, std_tell, std_size, std_read, std_write, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
   return table;
 }
 

@@ -47,6 +47,9 @@ struct OpenParams {
   uint32_t flags;  // MediaFileFlags
   uint32_t reserved_header_space;
   uint64_t planned_mdat_size;
+  // Create mode: the size the file is expected to reach (0: not known). Its
+  // room is asked of the routines before anything is written.
+  uint64_t planned_file_size;
   const char* writer_name;  // null: kDefaultWriterName
   uint32_t samples_per_chunk;
   void* user;

@@ -116,6 +116,7 @@ ErrorCode start_header_first(MediaFile* file, const OpenParams* params, uint64_t
 }  // namespace
 
 ErrorCode start_output(MediaFile* file, const OpenParams* params) {
+  if (params->planned_file_size != 0) VT_TRY(reserve_file(file, params->planned_file_size));
   BoxHeader ftyp;
   make_box_header(&ftyp, FourCC::of("ftyp"), nullptr, 0, 0, ftyp_size(file, file->root) + 8);
   VT_TRY(begin_box(file, &ftyp));

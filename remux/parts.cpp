@@ -66,6 +66,7 @@ ErrorCode parts_open(OutputParts* parts, uint32_t index, bool continuation, std:
       const OutputMeasure& measure = parts->measures[index];
       if (measure_headers) params.reserved_header_space = measure.header_reserve;
       params.planned_mdat_size = measure.total_sample_bytes;
+      params.planned_file_size = measure.file_size;
       // The header measured goes first, and the file is written front to back.
       if (measure_headers && measure.header.data != nullptr) {
         params.header_first = 1;

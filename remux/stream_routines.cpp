@@ -177,10 +177,18 @@ ErrorCode stream_write_pieces(void* handle, const IoConstPiece* pieces, uint32_t
   return ErrorCode::Ok;
 }
 
+ErrorCode stream_reserve(void* handle, uint64_t size, void* context) {
+  if (handle == nullptr || context == nullptr) return ErrorCode::BadArgument;
+  StreamContext* c = ctx(context);
+  if (c->pass == Pass::Measure || c->routines.reserve == nullptr) return ErrorCode::Ok;
+  return c->routines.reserve(handle_of(handle)->platform, size, c->user);
+}
+
 const IoRoutines& stream_routines() {
-  static constexpr IoRoutines table{stream_open,  stream_close, stream_seek,    stream_tell,          stream_size,
-                                    stream_read,  stream_write, stream_read_at, stream_read_pieces_at,
-                                    stream_view_at, stream_unview,  stream_write_pieces};
+  static constexpr IoRoutines table{stream_open,    stream_close,  stream_seek,         stream_tell,
+                                    stream_size,    stream_read,   stream_write,        stream_read_at,
+                                    stream_read_pieces_at, stream_view_at, stream_unview, stream_write_pieces,
+                                    stream_reserve};
   return table;
 }
 

@@ -43,6 +43,8 @@ ErrorCode stream_read_pieces_at(void* handle, uint64_t position, const IoPiece* 
 ErrorCode stream_view_at(void* handle, uint64_t position, uint64_t count, IoView* out, void* context);
 ErrorCode stream_unview(void* handle, IoView* view, void* context);
 ErrorCode stream_write_pieces(void* handle, const IoConstPiece* pieces, uint32_t count, void* context);
+// The caller's reservation in a real pass; the measuring pass writes nothing.
+ErrorCode stream_reserve(void* handle, uint64_t size, void* context);
 
 const IoRoutines& stream_routines();
 

@@ -787,5 +787,54 @@ TEST(PlatformRoutines, ViewsShowTheFileInPlace) {
   EXPECT_EQ(io.close(h, &r.state), ErrorCode::Ok);
 }
 
+#ifndef _WIN32
+// Room set aside for a file being written leaves its size and bytes as
+// written, and what goes unwritten is given back at the close. Where the file
+// system sets nothing aside, the same holds trivially.
+TEST(PlatformRoutines, ReservedRoomLeavesTheFileAsWritten) {
+  ASSERT_NE(io.reserve, nullptr);
+  test::TempDir dir;
+  const std::string path = dir.path("reserved.bin");
+  struct Case {
+    const char* name;
+    uint64_t reserve;
+    size_t written;
+  };
+  const Case cases[] = {{"as much as written", 1u << 20, 1u << 20},
+                        {"more than written", 8u << 20, 100 * 1024 + 7},
+                        {"less than written", 10 * 1024, 300 * 1024 + 3},
+                        {"nothing written", 4u << 20, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<uint8_t> bytes = pattern(c.written, 3);
+    Recorder r;
+    void* h = nullptr;
+    ASSERT_EQ(io.open(path.c_str(), &h, kOpenCreate, &r.state), ErrorCode::Ok);
+    ASSERT_EQ(io.reserve(h, c.reserve, &r.state), ErrorCode::Ok);
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, 0);
+    if (!bytes.empty()) {
+      ASSERT_EQ(io.write(h, bytes.data(), static_cast<uint32_t>(bytes.size()), &r.state), ErrorCode::Ok);
+    }
+    ASSERT_EQ(io.close(h, &r.state), ErrorCode::Ok);
+    EXPECT_EQ(read_file(path), bytes);
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    const uint64_t block = static_cast<uint64_t>(info.st_blksize);
+    EXPECT_LE(static_cast<uint64_t>(info.st_blocks) * 512, (bytes.size() + block - 1) / block * block);
+  }
+  // Nothing is set aside for a file opened to be read or for a stream.
+  Recorder r;
+  void* h = nullptr;
+  ASSERT_EQ(io.open(path.c_str(), &h, kOpenRead, &r.state), ErrorCode::Ok);
+  EXPECT_EQ(io.reserve(h, 1u << 20, &r.state), ErrorCode::Ok);
+  EXPECT_EQ(io.close(h, &r.state), ErrorCode::Ok);
+  ASSERT_EQ(io.open(kStandardOutputName, &h, kOpenCreate, &r.state), ErrorCode::Ok);
+  EXPECT_EQ(io.reserve(h, 1u << 20, &r.state), ErrorCode::Ok);
+  EXPECT_EQ(io.close(h, &r.state), ErrorCode::Ok);
+  EXPECT_EQ(r.failure().set, 0u);
+}
+#endif
+
 }  // namespace
 }  // namespace vantorel::app

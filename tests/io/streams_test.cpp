@@ -164,7 +164,7 @@ TEST(Attach, IncompleteTablesFallBackAsAWhole) {
   test::TempDir dir;
   std::string path = write_file(dir.path("f.bin"), {1, 2, 3});
   IoOpenParams params{};
-  params.routines = IoRoutines{fake_open, fake_close, fake_pos, nullptr, fake_out, fake_read, fake_write, nullptr, nullptr, nullptr, nullptr, nullptr};
+  params.routines = IoRoutines{fake_open, fake_close, fake_pos, nullptr, fake_out, fake_read, fake_write, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
   params.path = path.c_str();
   FileIo file{};
   g_open_mode = 99;
@@ -177,7 +177,7 @@ TEST(Attach, IncompleteTablesFallBackAsAWhole) {
   EXPECT_EQ(detach(&file), ErrorCode::Ok);
 
   // Creating without a write routine also takes the whole default table.
-  params.routines = IoRoutines{fake_open, fake_close, fake_pos, fake_out, fake_out, fake_read, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+  params.routines = IoRoutines{fake_open, fake_close, fake_pos, fake_out, fake_out, fake_read, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
   params.path = dir.path("new.bin").c_str();
   std::string created = dir.path("new.bin");
   params.path = created.c_str();
@@ -189,7 +189,7 @@ TEST(Attach, IncompleteTablesFallBackAsAWhole) {
   detach(&out);
 
   // A complete table is used as it is.
-  params.routines = IoRoutines{fake_open, fake_close, fake_pos, fake_out, fake_out, fake_read, fake_write, nullptr, nullptr, nullptr, nullptr, nullptr};
+  params.routines = IoRoutines{fake_open, fake_close, fake_pos, fake_out, fake_out, fake_read, fake_write, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
   FileIo mine{};
   ASSERT_EQ(attach(&mine, &params, kOpenUpdate), ErrorCode::Ok);
   EXPECT_EQ(g_open_mode, 3u);

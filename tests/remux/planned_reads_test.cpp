@@ -23,9 +23,16 @@ namespace {
 
 using namespace test;
 
+// The room an output asked for ahead of its writes, and where it stood then.
+struct Reservation {
+  uint64_t size;
+  uint64_t at;
+};
+
 struct RemuxRun {
   ErrorCode result = ErrorCode::BadArgument;
   std::vector<std::vector<uint8_t>> parts;
+  std::vector<Reservation> reservations;
 };
 
 // How the planned path gets its bytes: read scattered (the platform's
@@ -68,6 +75,14 @@ ErrorCode noted_write_pieces(void* handle, const IoConstPiece* pieces, uint32_t 
   return app::posix_routines().write_pieces(handle, pieces, count, user);
 }
 
+std::vector<Reservation> g_reservations;
+ErrorCode noted_reserve(void* handle, uint64_t size, void* user) {
+  uint64_t at = UINT64_MAX;
+  EXPECT_EQ(app::posix_routines().tell(handle, &at, user), ErrorCode::Ok);
+  g_reservations.push_back(Reservation{size, at});
+  return app::posix_routines().reserve(handle, size, user);
+}
+
 RemuxRun remux_with(const std::string& in, const std::string& out, uint32_t split_mode, uint64_t limit,
                     uint32_t per_sample, Reads reads = Reads::Scattered) {
   RemuxRun run;
@@ -83,7 +98,10 @@ RemuxRun remux_with(const std::string& in, const std::string& out, uint32_t spli
   routines.read_pieces_at = reads == Reads::Staged ? nullptr : counted_read_pieces_at;
   routines.write = noted_write;
   routines.write_pieces = noted_write_pieces;
+  routines.reserve = noted_reserve;
+  g_reservations.clear();
   run.result = remux_run(in.c_str(), app::output_namer, &routines, &options, nullptr, &state, nullptr);
+  run.reservations = g_reservations;
   for (int32_t k = 0; k < state.names.counter; ++k) {
     char* name = app::output_part_name(out.c_str(), k);
     run.parts.push_back(read_whole_file(name));
@@ -132,6 +150,13 @@ TEST(PlannedReads, SameBytesAsThePerSamplePath) {
       RemuxRun per_sample = remux_with(in, dir.path("a.mp4"), mode.split_mode, mode.limit, 1);
       ASSERT_EQ(per_sample.result, ErrorCode::Ok);
       EXPECT_EQ(per_sample.parts.size() > 1, mode.several);
+      // Each part asks for its room once, before its first byte, and the
+      // measuring pass knew its size exactly.
+      ASSERT_EQ(per_sample.reservations.size(), per_sample.parts.size());
+      for (size_t k = 0; k < per_sample.parts.size(); ++k) {
+        EXPECT_EQ(per_sample.reservations[k].size, per_sample.parts[k].size()) << "part " << k;
+        EXPECT_EQ(per_sample.reservations[k].at, 0u) << "part " << k;
+      }
       for (Reads reads : {Reads::Scattered, Reads::Staged}) {
         SCOPED_TRACE(reads == Reads::Scattered ? "scattered reads" : "staged reads");
         RemuxRun planned = remux_with(in, dir.path("b.mp4"), mode.split_mode, mode.limit, 0, reads);

@@ -54,7 +54,7 @@ ErrorCode f_write(void*, const void*, uint32_t count, void* user) {
 }
 
 StreamContext context_for(FakePlatform* p, Pass pass) {
-  return StreamContext{pass, IoRoutines{f_open, f_close, f_seek, f_tell, f_size, f_read, f_write, nullptr, nullptr, nullptr, nullptr, nullptr}, p};
+  return StreamContext{pass, IoRoutines{f_open, f_close, f_seek, f_tell, f_size, f_read, f_write, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}, p};
 }
 
 TEST(StreamRoutines, MeasuringPassSimulatesOutputs) {

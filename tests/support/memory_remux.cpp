@@ -77,7 +77,7 @@ ErrorCode o_write(void* handle, const void* buffer, uint32_t count, void* user) 
   return ErrorCode::Ok;
 }
 
-constexpr IoRoutines kRoutines{o_open, o_close, o_seek, o_tell, o_size, o_read, o_write, nullptr, nullptr, nullptr, nullptr, nullptr};
+constexpr IoRoutines kRoutines{o_open, o_close, o_seek, o_tell, o_size, o_read, o_write, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 uint32_t namer(char* name, uint32_t* byte_count, void*) {
   static const char kName[] = "out.mp4";

@@ -61,7 +61,7 @@ ErrorCode s_write(void* h, const void* buffer, uint32_t count, void*) {
 }  // namespace
 
 const IoRoutines& sparse_routines() {
-  static constexpr IoRoutines table{s_open, s_close, s_seek, s_tell, s_size, s_read, s_write, nullptr, nullptr, nullptr, nullptr, nullptr};
+  static constexpr IoRoutines table{s_open, s_close, s_seek, s_tell, s_size, s_read, s_write, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
   return table;
 }
 

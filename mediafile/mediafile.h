@@ -557,9 +557,10 @@ ErrorCode add_roll_group(MediaFile* file, uint32_t track_id, int16_t distance);
 // A track's box tree, for calls made once a sample (valid until tracks are
 // added or removed); null when there is no such track.
 TrackBoxes* media_track(MediaFile* file, uint32_t track_id);
-// Records that the sample just written to `to` is sample `index` (0-based)
-// of `from`: its group in each grouping, its dependency byte and its sub-samples.
-ErrorCode follow_sample_groups(TrackBoxes* to, TrackBoxes* from, uint32_t index);
+// Records that the `count` samples just written to `to` are samples `index`
+// on (0-based) of `from`: their groups in each grouping, their dependency
+// bytes and their sub-samples.
+ErrorCode follow_sample_groups(TrackBoxes* to, TrackBoxes* from, uint32_t index, uint32_t count);
 // Whether a file being written mirrors every sample (the Streaming
 // Extension): its samples cannot be written as planned runs of bytes.
 bool media_mirrors_samples(MediaFile* file);

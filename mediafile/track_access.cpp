@@ -115,8 +115,8 @@ TrackBoxes* media_track(MediaFile* file, uint32_t track_id) {
   return file != nullptr ? find_track(file->root, track_id) : nullptr;
 }
 
-ErrorCode follow_sample_groups(TrackBoxes* to, TrackBoxes* from, uint32_t index) {
-  return sample_groups_follow(to, from, index);
+ErrorCode follow_sample_groups(TrackBoxes* to, TrackBoxes* from, uint32_t index, uint32_t count) {
+  return sample_groups_follow(to, from, index, count);
 }
 
 bool media_mirrors_samples(MediaFile* file) { return file != nullptr && (file->flags & kFlagStreamingExtension) != 0; }

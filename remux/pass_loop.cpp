@@ -76,6 +76,7 @@ ErrorCode write_group(RemuxJob* job) {
     g.filler = lane.filler_due;
     g.filler_duration = g.filler ? low32(rescale(g.delay, s.movie_timescale, lane.setup.timescale)) : 0;
     g.groups_to = g.groups_from = nullptr;
+    g.groups_count = 0;
   }
   VT_TRY(read_plan_write_group(&job->reads, job->parts.output, {job->group_tracks.data(), job->group_tracks.count},
                                {s.write_order.data(), s.write_order.count},

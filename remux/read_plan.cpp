@@ -141,6 +141,15 @@ ErrorCode put_sample(ReadPlan* plan, MediaFile* output, uint32_t track_id, Sampl
   return ErrorCode::Ok;
 }
 
+// The lane's samples still to follow their groups, followed as one run:
+// a track's samples mostly share their groups.
+ErrorCode follow_groups(GroupTrack* g) {
+  if (g->groups_count == 0) return ErrorCode::Ok;
+  const uint32_t count = g->groups_count;
+  g->groups_count = 0;
+  return follow_sample_groups(g->groups_to, g->groups_from, g->groups_first, count);
+}
+
 }  // namespace
 
 void group_track_restart(GroupTrack* track) {
@@ -233,12 +242,17 @@ ErrorCode read_plan_write_group(ReadPlan* plan, MediaFile* output, std::span<Gro
       // Tracks are neither added nor removed while a group is written.
       if (g.groups_to == nullptr) g.groups_to = media_track(output, g.output_track_id);
       // A joined track's groups are its source's input's.
-      if (g.groups_from == nullptr || first_of_source)
+      if (g.groups_from == nullptr || first_of_source) {
+        VT_TRY(follow_groups(&g));
         g.groups_from = source != nullptr ? media_track(source->input, source->track_id)
                                           : media_track(plan->input, g.input_track_id);
-      VT_TRY(follow_sample_groups(g.groups_to, g.groups_from, at.index));
+      }
+      if (g.groups_count > 0 && g.groups_first + g.groups_count != at.index) VT_TRY(follow_groups(&g));
+      if (g.groups_count == 0) g.groups_first = at.index;
+      ++g.groups_count;
     }
   }
+  for (GroupTrack& g : tracks) VT_TRY(follow_groups(&g));
   // Groups of small samples gather in the window until a quarter of it is
   // used (or the part or the pass ends): each alone would be a short write,
   // copied once more into the output's buffer. A quarter: enough for a write

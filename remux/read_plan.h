@@ -48,6 +48,10 @@ struct GroupTrack {
   bool follows_groups;
   TrackBoxes* groups_to;
   TrackBoxes* groups_from;
+  // Its samples of the group whose groups are still to follow: consecutive
+  // in `groups_from`, from `groups_first` on.
+  uint32_t groups_first;
+  uint32_t groups_count;
   // A range cut: the input's first sample of the lane's span (0-based),
   // a time code sample re-counted to the start when `first_replaced`.
   uint32_t span_first;

@@ -537,39 +537,47 @@ ErrorCode sample_groups_join(TrackBoxes* to, TrackBoxes* from) {
   return e;
 }
 
-ErrorCode sample_groups_follow(TrackBoxes* to, TrackBoxes* from, uint32_t index) {
+ErrorCode sample_groups_follow(TrackBoxes* to, TrackBoxes* from, uint32_t index, uint32_t count) {
   SampleGroupsRecord* source = sample_groups(from);
   SampleGroupsRecord* target = sample_groups(to);
   if (target != nullptr && target->joined.count > 0) {
     const JoinedGroups* joined = nullptr;
     for (const JoinedGroups& j : target->joined)
       if (j.from == from) joined = &j;
-    return follow_joined(target, source, joined, index);
+    for (uint32_t k = 0; k < count; ++k) VT_TRY(follow_joined(target, source, joined, index + k));
+    return ErrorCode::Ok;
   }
   if (source == nullptr || target == nullptr) return ErrorCode::Ok;
+  // A grouping's run at a time: a track's samples mostly share one group.
   for (uint32_t i = 0; i < source->groupings.count && i < target->groupings.count; ++i) {
-    uint32_t group = group_of(&source->groupings[i], index);
+    SampleGrouping& from_grouping = source->groupings[i];
     GrowArray<GroupRun>& runs = target->groupings[i].runs;
-    if (runs.count > 0 && runs.back().group_index == group) {
-      ++runs.back().sample_count;
-    } else {
-      VT_TRY(runs.append_doubling(GroupRun{1, group}));
+    for (uint32_t at = index, left = count; left > 0;) {
+      const uint32_t group = group_of(&from_grouping, at);
+      // Past the input's runs every sample is in no group.
+      uint32_t same = left;
+      if (from_grouping.cursor_run < from_grouping.runs.count) {
+        const uint64_t run_end = uint64_t{from_grouping.cursor_first} + from_grouping.runs[from_grouping.cursor_run].sample_count;
+        same = static_cast<uint32_t>(std::min<uint64_t>(left, run_end - at));
+      }
+      if (runs.count > 0 && runs.back().group_index == group) {
+        runs.back().sample_count += same;
+      } else {
+        VT_TRY(runs.append_doubling(GroupRun{same, group}));
+      }
+      at += same;
+      left -= same;
     }
   }
-  if (target->has_dependencies) {
-    // A sample past the input's table depends on nothing known.
-    uint8_t flags = index < source->dependencies.count ? source->dependencies[index] : 0;
-    VT_TRY(target->dependencies.append_doubling(flags));
-  }
-  uint32_t written = target->samples_followed++;
-  if (target->has_subsamples) {
-    if (const SubsampleEntry* e = subsamples_of(source, index)) {
-      SubsampleEntry copy{written, target->subsample_bytes.count, e->length, e->count};
-      VT_TRY(grow_bytes(&target->subsample_bytes, e->length));
-      for (uint32_t i = 0; i < e->length; ++i) target->subsample_bytes.items[copy.offset + i] = source->subsample_bytes[e->offset + i];
-      target->subsample_bytes.count += e->length;
-      VT_TRY(target->subsamples.append_doubling(copy, 64));
+  for (uint32_t k = 0; k < count; ++k) {
+    const uint32_t at = index + k;
+    if (target->has_dependencies) {
+      // A sample past the input's table depends on nothing known.
+      uint8_t flags = at < source->dependencies.count ? source->dependencies[at] : 0;
+      VT_TRY(target->dependencies.append_doubling(flags));
     }
+    uint32_t written = target->samples_followed++;
+    if (target->has_subsamples) VT_TRY(copy_subsamples(target, source, at, written));
   }
   return ErrorCode::Ok;
 }

@@ -99,10 +99,10 @@ ErrorCode sample_groups_start(TrackBoxes* to, TrackBoxes* from);
 // its groupings those of the same type and parameter, and its
 // dependencies and sub-samples follow.
 ErrorCode sample_groups_join(TrackBoxes* to, TrackBoxes* from);
-// Records that the sample just written to `to` is sample `index` (0-based)
-// of `from` (the track `to` started from, or one joined): its group in
-// each grouping, its dependency byte and its sub-samples.
-ErrorCode sample_groups_follow(TrackBoxes* to, TrackBoxes* from, uint32_t index);
+// Records that the `count` samples just written to `to` are samples `index`
+// on (0-based) of `from` (the track `to` started from, or one joined): their
+// groups in each grouping, their dependency bytes and their sub-samples.
+ErrorCode sample_groups_follow(TrackBoxes* to, TrackBoxes* from, uint32_t index, uint32_t count);
 
 // Gives a written track of `sample_count` samples a 'roll' group that
 // holds them all, each decoded right after the `-roll_distance` samples

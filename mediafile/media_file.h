@@ -32,6 +32,16 @@ struct SampleWalkSlot {
   bool open;
 };
 
+// The track samples were last written to, and its time and table records:
+// every sample would otherwise look all three up again. Trusted only while
+// the track list still holds that track at `index` with those records.
+struct WriteTarget {
+  uint32_t track_id;
+  uint32_t index;
+  MdhdRecord* mdhd;
+  StblRecord* stbl;
+};
+
 struct MediaFile : ImportFile {
   GrowArray<ReadCursor> cursors;
   GrowArray<SampleWalkSlot> walks;
@@ -45,6 +55,7 @@ struct MediaFile : ImportFile {
   uint32_t strx_track;
   uint32_t samples_per_chunk;
   uint64_t unwritten_bytes;  // recorded samples whose bytes are still to come
+  WriteTarget write_target;
   // Header first (see OpenParams).
   uint32_t header_first;
   HeaderBlock* header_out;

@@ -4,6 +4,7 @@
 #include "boxes/hdlr.h"
 #include "boxes/mdhd.h"
 #include "boxes/mvhd.h"
+#include "boxes/tkhd.h"
 #include "mediafile/internal.h"
 #include "sampletables/ctts.h"
 #include "sampletables/formats.h"
@@ -139,6 +140,26 @@ ErrorCode start_chunk(MediaFile* file, TrackBoxes* track, uint32_t track_id) {
 
 namespace {
 
+// The track a sample goes to, with its records: the last sample's while the
+// tree still holds them where they were, else looked up (null: missing).
+TrackBoxes* write_target(MediaFile* file, uint32_t track_id, MdhdRecord** mdhd, StblRecord** stbl) {
+  WriteTarget& t = file->write_target;
+  TrackBoxes* track = t.track_id == track_id ? track_at(file->root, t.index) : nullptr;
+  if (track == nullptr || track->tkhd == nullptr || track->tkhd->track_id != track_id || track->mdia == nullptr ||
+      track->mdia->mdhd != t.mdhd || track->mdia->minf == nullptr || track->mdia->minf->stbl != t.stbl) {
+    t = WriteTarget{};
+    track = find_track(file->root, track_id);
+    if (track == nullptr) return nullptr;
+    t.track_id = track_id;
+    t.index = track_index_of(file->root, track_id);
+    t.mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
+    t.stbl = track_record<StblRecord>(track, BoxTypeId::Stbl);
+  }
+  *mdhd = t.mdhd;
+  *stbl = t.stbl;
+  return track;
+}
+
 ErrorCode put_sample(MediaFile* file, uint32_t track_id, const SampleWrite* sample, bool with_data) {
   if (file == nullptr || track_id == 0 || sample == nullptr || (with_data && sample->data == nullptr))
     return ErrorCode::BadArgument;
@@ -146,11 +167,10 @@ ErrorCode put_sample(MediaFile* file, uint32_t track_id, const SampleWrite* samp
   // Bytes owed by recorded samples must come before any written here.
   if (with_data && file->unwritten_bytes != 0) return ErrorCode::BadArgument;
   if (file->mode != kOpenCreate && file->mode != kOpenUpdate) return ErrorCode::ReadOnly;
-  TrackBoxes* track = find_track(file->root, track_id);
+  MdhdRecord* mdhd = nullptr;
+  StblRecord* stbl = nullptr;
+  TrackBoxes* track = write_target(file, track_id, &mdhd, &stbl);
   if (track == nullptr) return ErrorCode::Missing;
-  // The tables are found once a sample: this runs for every sample written.
-  auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
-  auto* stbl = track_record<StblRecord>(track, BoxTypeId::Stbl);
   if (mdhd == nullptr || stbl == nullptr || stbl->stts == nullptr || stbl->sample_sizes == nullptr ||
       stbl->stsc == nullptr || stbl->chunk_offsets == nullptr)
     return ErrorCode::Missing;

@@ -299,6 +299,35 @@ TEST(WriteSample, AlternatingTracksGiveOneChunkPerSample) {
   for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(sb->offsets[i], sa->offsets[i] + 20);
 }
 
+// Tracks added between samples move the track list: every sample still
+// lands in the track it names.
+TEST(WriteSample, SamplesKeepToTheirTrackWhileTracksAreAdded) {
+  TempDir dir;
+  std::string path = dir.path("added.mp4");
+  MediaFile* file = create_file(path);
+  ASSERT_NE(file, nullptr);
+  TrackSpec a = spec_for(kKindMpeg1Audio, nullptr, nullptr);
+  TrackSpec b = spec_for(kKindAc3, nullptr, nullptr);
+  const uint32_t ida = media_add_track(file, &a);
+  Bytes data = pattern(20, 5);
+  SampleWrite w = sample_of(data, 1152);
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(write_sample(file, ida, &w), ErrorCode::Ok);
+  std::vector<uint32_t> added;
+  for (int i = 0; i < 8; ++i) added.push_back(media_add_track(file, &b));
+  for (int i = 0; i < 3; ++i) {
+    w = sample_of(data, 1152);
+    ASSERT_EQ(write_sample(file, ida, &w), ErrorCode::Ok);
+    w = sample_of(data, 1536);
+    ASSERT_EQ(write_sample(file, added[0], &w), ErrorCode::Ok);
+  }
+  ASSERT_EQ(media_close(file), ErrorCode::Ok);
+  ReadBack r(path);
+  ASSERT_EQ(r.result(), ErrorCode::Ok);
+  EXPECT_EQ(sample_count(r.track(ida)), 6u);
+  EXPECT_EQ(sample_count(r.track(added[0])), 3u);
+  EXPECT_EQ(sample_count(r.track(added[1])), 0u);
+}
+
 std::vector<std::pair<uint32_t, int32_t>> ctts_runs(TrackBoxes* t) {
   std::vector<std::pair<uint32_t, int32_t>> out;
   auto* ctts = track_record<CompositionOffsetTable>(t, BoxTypeId::Ctts);

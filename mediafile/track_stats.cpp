@@ -1,4 +1,6 @@
 // Statistics of one track: counts, sizes, durations and bit rates.
+#include <algorithm>
+
 #include "boxes/mdhd.h"
 #include "mediafile/media_file.h"
 #include "sampletables/formats.h"
@@ -88,9 +90,10 @@ struct TimedSizes {
     time = 0;
   }
   uint32_t duration() const { return run < run_count ? runs[run].sample_delta : 0; }
-  uint32_t size() const {
+  uint32_t size() const { return size_at(index); }
+  uint32_t size_at(uint32_t i) const {
     if (listed == nullptr) return constant;
-    return index < listed_count ? listed[index] : 0;
+    return i < listed_count ? listed[i] : 0;
   }
   void next() {
     time += duration();
@@ -103,25 +106,28 @@ struct TimedSizes {
   }
 };
 
-}  // namespace
+// The most bytes in any window of one second (plus the first sample's
+// duration) when one delta times every sample: each window holds the same
+// number of samples, 1 + ceil(timescale / delta), and slides a sample at a time.
+uint64_t busiest_even(const TimedSizes& sizes, uint32_t n, uint64_t delta, uint32_t timescale) {
+  const uint64_t held = std::min<uint64_t>(n, 1 + (timescale + delta - 1) / delta);
+  uint64_t sum = 0;
+  for (uint32_t i = 0; i < held; ++i) sum += sizes.size_at(i);
+  uint64_t largest = sum;
+  for (uint64_t i = 1; i + held <= n; ++i) {
+    sum -= sizes.size_at(static_cast<uint32_t>(i - 1));
+    sum += sizes.size_at(static_cast<uint32_t>(i + held - 1));
+    if (sum > largest) largest = sum;
+  }
+  return largest;
+}
 
-uint32_t track_max_bitrate(TrackBoxes* track) {
-  auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
-  auto* stts = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);
-  auto* sizes = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
-  if (mdhd == nullptr || mdhd->timescale == 0 || stts == nullptr || sizes == nullptr) return 0;
-  const uint32_t n = sizes->sample_count;
-  if (n == 0) return 0;
-  // The most bytes in any window of one second (plus the first sample's
-  // duration), with a start and an end walk over the samples.
-  TimedSizes start;
-  TimedSizes end;
-  start.start(*stts, *sizes);
-  end.start(*stts, *sizes);
+// The same for any time table, with a start and an end walk over the samples.
+uint64_t busiest_walked(TimedSizes start, TimedSizes end, uint32_t n, uint32_t timescale) {
   uint64_t sum = 0;
   uint64_t largest = 0;
   for (uint32_t s = 0; s < n; ++s) {
-    const uint64_t limit = start.time + start.duration() + mdhd->timescale;
+    const uint64_t limit = start.time + start.duration() + timescale;
     while (end.index < n && end.time < limit) {
       sum += end.size();
       end.next();
@@ -131,6 +137,24 @@ uint32_t track_max_bitrate(TrackBoxes* track) {
     sum -= start.size();
     start.next();
   }
+  return largest;
+}
+
+}  // namespace
+
+uint32_t track_max_bitrate(TrackBoxes* track) {
+  auto* mdhd = track_record<MdhdRecord>(track, BoxTypeId::Mdhd);
+  auto* stts = track_record<TimeToSampleTable>(track, BoxTypeId::Stts);
+  auto* sizes = track_record<SampleSizeTable>(track, BoxTypeId::Stsz);
+  if (mdhd == nullptr || mdhd->timescale == 0 || stts == nullptr || sizes == nullptr) return 0;
+  const uint32_t n = sizes->sample_count;
+  if (n == 0) return 0;
+  TimedSizes walk;
+  walk.start(*stts, *sizes);
+  const auto& runs = stts->entries;
+  const uint64_t largest = runs.count == 1 && runs[0].sample_delta != 0
+                               ? busiest_even(walk, n, runs[0].sample_delta, mdhd->timescale)
+                               : busiest_walked(walk, walk, n, mdhd->timescale);
   uint64_t bits = largest * 8;
   return bits > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(bits);
 }

@@ -299,6 +299,16 @@ TEST(Statistics, MaxBitRateFollowsTheTimeTable) {
       // Times 0, 300, 2300, 2600: the first window holds the first two only.
       {"a long gap", {{1, 300}, {1, 2000}, {2, 300}}, {500, 500, 10, 10}, 1000 * 8},
       {"one sample", {{1, 40}}, {7}, 7 * 8},
+      // Times 300 apart: a window holds five samples (0 to 1200), the
+      // busiest the last five. One run and the same times in two runs (each
+      // window walked) agree.
+      {"a delta that does not divide the second", {{8, 300}}, {10, 20, 30, 40, 50, 60, 70, 80}, 300 * 8},
+      {"the same in two runs", {{3, 300}, {5, 300}}, {10, 20, 30, 40, 50, 60, 70, 80}, 300 * 8},
+      // The busiest window first, then smaller ones; a second exactly.
+      {"busiest first", {{6, 250}}, {90, 90, 90, 90, 90, 1}, 450 * 8},
+      {"busiest first, in two runs", {{1, 250}, {5, 250}}, {90, 90, 90, 90, 90, 1}, 450 * 8},
+      // Fewer samples than a window holds: all of them.
+      {"all in one window", {{3, 100}}, {5, 6, 7}, 18 * 8},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -186,15 +186,19 @@ ErrorCode track_readable_samples(MediaFile* file, uint32_t track_id, ReadableSam
   out->described = count;
   // `count` is at most the timed samples: each has its own duration.
   table_cursor_limit(&c, count);
-  TableSample s;
+  // The cursor's own place and size: the rest of a sample is asked for only
+  // where it counts.
   for (; c.current != 0; table_cursor_next(&c)) {
-    table_cursor_sample(c, &s);
-    if (!gathered && (s.offset > file_length || s.size > file_length - s.offset)) {
+    if (!gathered && (c.offset > file_length || c.size > file_length - c.offset)) {
       out->past_end = true;
       break;
     }
-    if (pcm_frames && s.duration > s.size) break;
-    if (s.size > out->largest) out->largest = s.size;
+    if (pcm_frames) {
+      TableSample s;
+      table_cursor_sample(c, &s);
+      if (s.duration > s.size) break;
+    }
+    if (c.size > out->largest) out->largest = c.size;
     ++out->count;
   }
   return ErrorCode::Ok;

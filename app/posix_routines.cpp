@@ -72,18 +72,21 @@ int size_of(BufferedFile* f, uint64_t* out) {
 
 int close_file(BufferedFile* f) {
   // Room set aside and left unwritten goes back: a file keeps no more
-  // blocks than its bytes take. Only its blocks change, so a failure to
-  // give them back loses nothing and is not reported.
+  // blocks than its bytes take. It is cut from a byte longer, since some
+  // file systems ignore a cut to the size a file has. A file that cannot
+  // be lengthened keeps its blocks and loses nothing; one lengthened that
+  // cannot be cut back holds a byte too many, and that is a failure.
+  int error_number = 0;
   struct stat info {};
   if (f->reserved && fstat(f->fd, &info) == 0) {
     const uint64_t block = info.st_blksize > 0 ? static_cast<uint64_t>(info.st_blksize) : 4096;
     const uint64_t needed = (static_cast<uint64_t>(info.st_size) + block - 1) / block * block;
-    if (static_cast<uint64_t>(info.st_blocks) * 512 > needed) {
-      const int trimmed = ftruncate(f->fd, info.st_size);
-      (void)trimmed;
-    }
+    if (static_cast<uint64_t>(info.st_blocks) * 512 > needed && ftruncate(f->fd, info.st_size + 1) == 0 &&
+        ftruncate(f->fd, info.st_size) != 0)
+      error_number = errno;
   }
-  return close(f->fd) != 0 ? errno : 0;
+  if (close(f->fd) != 0 && error_number == 0) error_number = errno;
+  return error_number;
 }
 
 // As many pieces a call as the system takes; a short write goes on from

@@ -268,14 +268,22 @@ TEST(WriteSample, ChunksAndTheirTable) {
   }
 }
 
-TEST(WriteSample, AlternatingTracksGiveOneChunkPerSample) {
+// A file being written in a directory of its own, and two sound tracks to
+// add to it, of fixed frame durations (1152 and 1536).
+struct SoundFile {
   TempDir dir;
-  std::string path = dir.path("alternate.mp4");
-  MediaFile* file = create_file(path);
-  ASSERT_NE(file, nullptr);
+  std::string path;
+  MediaFile* file;
   TrackSpec a = spec_for(kKindMpeg1Audio, nullptr, nullptr);
   TrackSpec b = spec_for(kKindAc3, nullptr, nullptr);
-  uint32_t ida = media_add_track(file, &a), idb = media_add_track(file, &b);
+  explicit SoundFile(const char* name) : path(dir.path(name)), file(create_file(path)) {}
+};
+
+TEST(WriteSample, AlternatingTracksGiveOneChunkPerSample) {
+  SoundFile f("alternate.mp4");
+  MediaFile* file = f.file;
+  ASSERT_NE(file, nullptr);
+  uint32_t ida = media_add_track(file, &f.a), idb = media_add_track(file, &f.b);
   Bytes data = pattern(20, 5);
   for (int i = 0; i < 6; ++i) {
     SampleWrite w = sample_of(data, 1152);
@@ -284,7 +292,7 @@ TEST(WriteSample, AlternatingTracksGiveOneChunkPerSample) {
     ASSERT_EQ(write_sample(file, idb, &w), ErrorCode::Ok);
   }
   ASSERT_EQ(media_close(file), ErrorCode::Ok);
-  ReadBack r(path);
+  ReadBack r(f.path);
   ASSERT_EQ(r.result(), ErrorCode::Ok);
   for (uint32_t id : {ida, idb}) {
     TrackBoxes* t = r.track(id);
@@ -302,18 +310,15 @@ TEST(WriteSample, AlternatingTracksGiveOneChunkPerSample) {
 // Tracks added between samples move the track list: every sample still
 // lands in the track it names.
 TEST(WriteSample, SamplesKeepToTheirTrackWhileTracksAreAdded) {
-  TempDir dir;
-  std::string path = dir.path("added.mp4");
-  MediaFile* file = create_file(path);
+  SoundFile f("added.mp4");
+  MediaFile* file = f.file;
   ASSERT_NE(file, nullptr);
-  TrackSpec a = spec_for(kKindMpeg1Audio, nullptr, nullptr);
-  TrackSpec b = spec_for(kKindAc3, nullptr, nullptr);
-  const uint32_t ida = media_add_track(file, &a);
+  const uint32_t ida = media_add_track(file, &f.a);
   Bytes data = pattern(20, 5);
   SampleWrite w = sample_of(data, 1152);
   for (int i = 0; i < 3; ++i) ASSERT_EQ(write_sample(file, ida, &w), ErrorCode::Ok);
   std::vector<uint32_t> added;
-  for (int i = 0; i < 8; ++i) added.push_back(media_add_track(file, &b));
+  for (int i = 0; i < 8; ++i) added.push_back(media_add_track(file, &f.b));
   for (int i = 0; i < 3; ++i) {
     w = sample_of(data, 1152);
     ASSERT_EQ(write_sample(file, ida, &w), ErrorCode::Ok);
@@ -321,7 +326,7 @@ TEST(WriteSample, SamplesKeepToTheirTrackWhileTracksAreAdded) {
     ASSERT_EQ(write_sample(file, added[0], &w), ErrorCode::Ok);
   }
   ASSERT_EQ(media_close(file), ErrorCode::Ok);
-  ReadBack r(path);
+  ReadBack r(f.path);
   ASSERT_EQ(r.result(), ErrorCode::Ok);
   EXPECT_EQ(sample_count(r.track(ida)), 6u);
   EXPECT_EQ(sample_count(r.track(added[0])), 3u);

@@ -569,6 +569,10 @@ ErrorCode sample_groups_follow(TrackBoxes* to, TrackBoxes* from, uint32_t index,
       left -= same;
     }
   }
+  if (!target->has_dependencies && !target->has_subsamples) {
+    target->samples_followed += count;
+    return ErrorCode::Ok;
+  }
   for (uint32_t k = 0; k < count; ++k) {
     const uint32_t at = index + k;
     if (target->has_dependencies) {
